@@ -1,0 +1,47 @@
+# make run   installs what is missing, builds, and starts the application (without a display:
+#            converts the bundled example recording with the command-line tool)
+# make test  installs what is missing, builds, and runs every test through CTest
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+PACKAGES   := g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libcli11-dev
+SCREENSHOT_PACKAGES := xvfb xauth
+
+.PHONY: all deps build test run sanitize-test bench example screenshot format clean
+
+all: build
+
+# Install the Debian packages that are missing (as root), or say exactly what to install.
+deps:
+	@./scripts/ensure-packages $(PACKAGES)
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The whole suite again with address and undefined-behaviour sanitizers.
+sanitize-test: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWTK_SANITIZE=ON -DWTK_BUILD_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+run: build
+	@./scripts/run-app $(BUILD)
+
+example: build
+	@./scripts/convert-example $(BUILD)
+
+bench: build
+	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

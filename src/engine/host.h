@@ -1,0 +1,74 @@
+// The one interface through which the engine talks to whoever hosts it: the desktop window,
+// the command-line tool or a test. Calls happen per block, per minute and per file, never per
+// sample, so a virtual call here costs nothing measurable.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace wtk {
+
+// Texts the engine sets: labels, button captions and the main window's caption.
+enum class Label {
+    BigLbl,            // status line of selection and conversion
+    ProgressLbl,       // per-file / per-minute progress; redrawn at once when set
+    Caption,           // the main window's caption (the WAV file being converted)
+    SelectBatchBtn,    // caption of "Select WAV files", doubles as a progress counter
+    ConvertBatchBtn,   // caption of the per-location conversion button
+    MakeScrapbookBtn,  // caption of the scrapbook button
+};
+
+enum class Memo {
+    FilesMemo,  // file list: header and one line per selected WAV file
+    DataMemo,   // one line per finished TK1 file
+    DATA2Memo,  // one line per converted minute
+};
+
+class Host {
+public:
+    virtual ~Host() = default;
+
+    // A modal message box; returns when the user has acknowledged it.
+    virtual void ShowMessage(const std::string& text) = 0;
+    virtual void SetText(Label which, const std::string& text) = 0;
+    virtual void AppendMemo(Memo which, const std::string& line) = 0;
+    // Handle pending user events. A STOP press reaches the engine from inside this call.
+    virtual void ProcessMessages() = 0;
+
+    // Draw one trace. GraphID 1 raw samples, 2 high-pass output, 3 band-pass output.
+    virtual void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst) = 0;
+    // Length of the third trace's buffer: (screen width - control panel width) div 2.
+    virtual int32_t HiResSamplesLength() = 0;
+
+    // Dialogs. An empty result means the user cancelled.
+    virtual std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) = 0;
+    virtual bool AskYesNo(const std::string& question) = 0;
+    virtual std::optional<std::vector<std::string>> OpenFilesDialog(const std::string& title,
+                                                                    const std::string& filter) = 0;
+    virtual std::optional<std::string> ChooseDirectory(const std::string& caption) = 0;
+    virtual void HideSettingsWindow() = 0;
+};
+
+// A host that shows nothing and answers every dialog with "cancel".
+class NullHost : public Host {
+public:
+    void ShowMessage(const std::string&) override {}
+    void SetText(Label, const std::string&) override {}
+    void AppendMemo(Memo, const std::string&) override {}
+    void ProcessMessages() override {}
+    void Graphvals(std::span<const int32_t>, int, int, bool) override {}
+    int32_t HiResSamplesLength() override { return 500; }
+    std::optional<std::string> SaveTK1Dialog(const std::string&) override { return std::nullopt; }
+    bool AskYesNo(const std::string&) override { return false; }
+    std::optional<std::vector<std::string>> OpenFilesDialog(const std::string&,
+                                                            const std::string&) override {
+        return std::nullopt;
+    }
+    std::optional<std::string> ChooseDirectory(const std::string&) override { return std::nullopt; }
+    void HideSettingsWindow() override {}
+};
+
+}  // namespace wtk

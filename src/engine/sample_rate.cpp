@@ -1,0 +1,34 @@
+#include "engine/sample_rate.h"
+
+#include <algorithm>
+
+#include "engine/numbers.h"
+
+namespace wtk {
+
+bool SampleRate::KsamplesPerSecEditChange(std::string_view text) {
+    const auto k = ParseInt32(text);
+    if (!k || *k < kMinKsps || *k > kMaxKsps) {
+        Valid = false;
+        return false;
+    }
+    Valid = true;
+    SamplesPerSec = *k * 1000;
+    SamplesPerMin = SamplesPerSec * 60;
+    IPIscaler = static_cast<float>(500.0 / *k);
+    const double scaler = IPIscaler;
+    SampleTimeNear2MHzPerMin = static_cast<int32_t>(RoundHalfEven(120000000.0 / scaler) - 500);
+    IPI255Equivalent = static_cast<int32_t>(RoundHalfEven(255.0 / scaler));
+    RescaleTo250ns.assign(std::max<size_t>(501, static_cast<size_t>(IPI255Equivalent) + 1), 0);
+    for (size_t i = 0; i < RescaleTo250ns.size(); ++i) {
+        const int64_t v = RoundHalfEven(static_cast<double>(i) * scaler);
+        RescaleTo250ns[i] = static_cast<uint8_t>(std::min<int64_t>(v, 255));
+    }
+    return true;
+}
+
+int32_t SampleRate::TicksPerMinute() const {
+    return static_cast<int32_t>(RoundHalfEven(120000000.0 / static_cast<double>(IPIscaler)));
+}
+
+}  // namespace wtk

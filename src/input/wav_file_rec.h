@@ -1,0 +1,34 @@
+// One selected WAV file and its start time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace wtk {
+
+// A start time: the minute (minutes since 1899-12-30 00:00, 0 = no date known) and the
+// position inside it in near-2 MHz ticks (a quarter of a sample period).
+struct tSampleTime {
+    int32_t Mn = 0;
+    int32_t Second = 0;  // always 0: names carry no second that is read
+    int32_t TimeInMinuteNear2MHz = 0;
+    int32_t NofNear2MHzToEndOfMinute = 0;
+};
+
+struct WavFileRec {
+    std::string NameWithPath;                  // full path as selected, kept byte for byte
+    std::string OriginalShortNameMinusSuffix;  // file name less its last four characters
+    std::string IdentityName;                  // location or instrument: the grouping key
+    std::string DateString;                    // "yyyy mm dd" from the name's digits
+    tSampleTime Start;
+    int32_t DurationMs = 0;
+    bool DateFound = false;
+};
+
+// The blank record: every string empty, every number 0, DateFound false.
+inline const WavFileRec BlankWavFileRec{};
+
+using WavFileRecTable = std::vector<WavFileRec>;
+
+}  // namespace wtk

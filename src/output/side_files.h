@@ -1,0 +1,55 @@
+// The two optional text side files: the source-linkage file of a TK1 file (one line per WAV
+// file behind it) and the IPI export file of a batch (one line per peak, up to a line limit).
+// Text files are UTF-8 with CR LF line ends.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace wtk {
+
+class Host;
+
+class SourceLinkageFile {
+public:
+    ~SourceLinkageFile();
+    bool IndexFileOpen = false;
+
+    // Create "<TK1 name less its last four characters>.txt"; on failure the message
+    // "Failed to create source linkage file" and the file stays closed.
+    void CreateIndexFile(const std::string& tk1Name, Host& host);
+    // "<start minute>\t<path>" CR LF. Throws std::runtime_error when the write fails.
+    void WriteLine(int32_t startMinute, const std::string& wavPath);
+    // Returns false when closing failed.
+    bool Close();
+    const std::string& FileName() const { return name_; }
+
+private:
+    std::FILE* file_ = nullptr;
+    std::string name_;
+};
+
+class IpiExportFile {
+public:
+    ~IpiExportFile();
+    bool IPIExportFileOpen = false;
+    int32_t IPIFileLineCount = 0;
+    int32_t IPIFileLineLimit = 0;
+
+    // Create "<chosen name less its last four characters> IPIs.txt"; on failure a message and
+    // the export stays closed (lines are then dropped).
+    void CreateIPIexportFile(const std::string& chosenName, int32_t lineLimit, Host& host);
+    // One peak: the heading before the first line, then "IPI\tAmp\tt250ns" while below the
+    // limit. Throws std::runtime_error when the write fails.
+    void WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz);
+    bool Close();
+    const std::string& FileName() const { return name_; }
+
+private:
+    std::FILE* file_ = nullptr;
+    std::string name_;
+    bool headingWritten_ = false;
+};
+
+}  // namespace wtk

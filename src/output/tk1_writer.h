@@ -1,0 +1,113 @@
+// The TK1 writer: header block, 16-byte body records collected in one 64 KiB output buffer
+// that is written out only when a record needs room, minute records, and finalisation.
+//
+// File layout: 1024-byte header; lead minute record at 1024; first counted minute record at
+// 1040; then click records and minute records in the order they occur; an end record of 16
+// bytes 0xFF. All multi-byte integers are big-endian.
+#pragma once
+
+#include <array>
+#include <cassert>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "output/side_files.h"
+
+namespace wtk {
+
+class Host;
+struct DetectorSettings;
+
+using TK1Record = std::array<uint8_t, 16>;
+
+// A full-buffer write failed. what() names the file and the system's error text. The TK1 file
+// cannot be completed; the caller closes it unfinished (CloseUnfinished) and ends the batch.
+class TK1WriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Low NofBytes (1..4) bytes of i, most significant first; a negative i is stored as 0; any
+// other NofBytes writes nothing.
+void Int32toBuffer(uint8_t* Buf, size_t BufSize, int32_t First, int32_t NofBytes, int32_t i);
+
+// "d/m/yyyy hh:mm" of a minute number (minutes since 1899-12-30 00:00).
+std::string MinToDateStr(int32_t m);
+
+// What the header takes besides the setting variables.
+struct TK1HeaderInputs {
+    const DetectorSettings* Settings = nullptr;
+    std::string LoggerNumberText;  // "Logger ID number" field; text that does not convert: 9999
+    int HighPassFilterIndex = 0;   // item index of the high-pass filter list; negative gives 0
+    bool MakeSourceLinkageFile = false;
+};
+
+class TK1Writer {
+public:
+    static constexpr int32_t constTK1HdrBytes = 1024;
+    static constexpr int32_t constOutBufBytes = 65536;
+    static constexpr int32_t constHiOutBuf = 65535;
+
+    explicit TK1Writer(Host& host);
+    ~TK1Writer();
+    TK1Writer(const TK1Writer&) = delete;
+    TK1Writer& operator=(const TK1Writer&) = delete;
+
+    // The buffer lives for one batch: allocated zero-filled at its start, released at its end.
+    void AllocateOutBuf();
+    void ReleaseOutBuf();
+
+    // Create the file (replacing one of that name), write the header block and buffer the
+    // first counted minute record. TK1StartMin and TK1min must be set before. On failure the
+    // message "TK1 open failed ..." and TK1Open stays false.
+    void CreateTK1file(const std::string& name, const TK1HeaderInputs& in);
+
+    // Append NofMins minute records carrying the threshold uplift and the scaler byte that
+    // govern the minute each record opens; advances TK1min and MinsWritten.
+    void WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift, int32_t MinuteScalerX2560);
+
+    // Append one record by the flush rule. Throws TK1WriteError when the full buffer cannot be
+    // written.
+    void StoreRecord(const TK1Record& rec) {
+        if (OutBufPtr == constOutBufBytes) FlushFullBuffer();
+        assert(OutBufPtr >= 0 && OutBufPtr + 16 <= constOutBufBytes);
+        std::memcpy(OutBuf.data() + OutBufPtr, rec.data(), rec.size());
+        OutBufPtr += 16;
+    }
+
+    // Write the rest of the buffer and the end record, patch the header, close the file (and
+    // the source-linkage file), add the summary line to the data memo.
+    void FinaliseTK1File();
+
+    // Close the file as it stands, without end record or header patch (after a failed write).
+    void CloseUnfinished();
+
+    // State.
+    std::vector<uint8_t> OutBuf;  // constOutBufBytes while a batch runs
+    int32_t OutBufPtr = 0;        // next free index, a multiple of 16
+    bool TK1Open = false;
+    int32_t TK1StartMin = 0;      // minute number of the file's first minute
+    int32_t TK1min = 0;           // minute number the writer has reached
+    int32_t MinsWritten = 0;      // counted minute records (the lead record is not counted)
+    int32_t NofTK1files = 0;      // files finalised in this batch
+    std::string TK1BriefName;     // file name without directory (for the summary line)
+    int32_t NofWavFilesInNameGroup = 0;
+    int64_t BytesInWavNameGroup = 0;
+    SourceLinkageFile IndexFile;  // created with the TK1 file when requested
+    std::string FileName;         // full name of the open file
+
+    // Local wall-clock time as a minute number; replaceable in tests.
+    std::function<int32_t()> NowMinute;
+
+private:
+    void FlushFullBuffer();
+    Host& host_;
+    std::FILE* file_ = nullptr;
+};
+
+}  // namespace wtk

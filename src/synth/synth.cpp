@@ -1,0 +1,2 @@
+// (being written)
+namespace wtk {}

@@ -1,0 +1,70 @@
+#include "engine/sample_rate.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace wtk {
+namespace {
+
+TEST(SampleRate, TablesAt576FollowTheSinglePrecisionScaler) {
+    SampleRate r;
+    ASSERT_TRUE(r.KsamplesPerSecEditChange("576"));
+    EXPECT_EQ(r.SamplesPerSec, 576000);
+    EXPECT_EQ(r.SamplesPerMin, 34560000);
+    EXPECT_FLOAT_EQ(r.IPIscaler, 0.86805558f);
+    EXPECT_EQ(r.SampleTimeNear2MHzPerMin, 138239496);
+    EXPECT_EQ(r.IPI255Equivalent, 294);
+    EXPECT_EQ(r.TicksPerMinute(), 138239996);
+    const std::vector<uint8_t> start(r.RescaleTo250ns.begin(), r.RescaleTo250ns.begin() + 8);
+    EXPECT_EQ(start, (std::vector<uint8_t>{0, 1, 2, 3, 3, 4, 5, 6}));
+    EXPECT_LT(r.RescaleTo250ns[293], 255);
+    EXPECT_EQ(r.RescaleTo250ns[294], 255);
+    EXPECT_EQ(r.RescaleTo250ns.size(), 501u);
+}
+
+TEST(SampleRate, TablesAt384And500) {
+    SampleRate r;
+    ASSERT_TRUE(r.KsamplesPerSecEditChange("384"));
+    EXPECT_FLOAT_EQ(r.IPIscaler, 1.3020834f);
+    EXPECT_EQ(r.SampleTimeNear2MHzPerMin, 92159497);
+    EXPECT_EQ(r.IPI255Equivalent, 196);
+    EXPECT_EQ(r.TicksPerMinute(), 92159997);
+    const std::vector<uint8_t> start(r.RescaleTo250ns.begin(), r.RescaleTo250ns.begin() + 6);
+    EXPECT_EQ(start, (std::vector<uint8_t>{0, 1, 3, 4, 5, 7}));
+    EXPECT_LT(r.RescaleTo250ns[195], 255);
+    EXPECT_EQ(r.RescaleTo250ns[196], 255);
+
+    ASSERT_TRUE(r.KsamplesPerSecEditChange("500"));
+    EXPECT_EQ(r.IPIscaler, 1.0f);
+    EXPECT_EQ(r.SampleTimeNear2MHzPerMin, 119999500);
+    EXPECT_EQ(r.IPI255Equivalent, 255);
+    EXPECT_EQ(r.TicksPerMinute(), 120000000);
+}
+
+TEST(SampleRate, InvalidTextLeavesTablesUnchanged) {
+    SampleRate r;
+    ASSERT_TRUE(r.KsamplesPerSecEditChange("576"));
+    const SampleRate before = r;
+    for (const char* bad : {"", "0", "-5", "2001", "57a", "5.5"}) {
+        EXPECT_FALSE(r.KsamplesPerSecEditChange(bad)) << bad;
+        EXPECT_FALSE(r.Valid);
+        EXPECT_EQ(r.SamplesPerSec, before.SamplesPerSec);
+        EXPECT_EQ(r.RescaleTo250ns, before.RescaleTo250ns);
+    }
+    EXPECT_TRUE(r.KsamplesPerSecEditChange("2000"));
+    EXPECT_TRUE(r.Valid);
+}
+
+TEST(SampleRate, HighRatesGetATableCoveringTheCap) {
+    SampleRate r;
+    ASSERT_TRUE(r.KsamplesPerSecEditChange("2000"));
+    EXPECT_EQ(r.IPI255Equivalent, 1020);
+    EXPECT_EQ(r.RescaleTo250ns.size(), 1021u);
+    EXPECT_EQ(r.RescaleTo250ns[1020], 255);
+    // 32-bit products would overflow at this rate; the minute length still comes out right.
+    EXPECT_EQ(r.SamplesPerMin, 120000000);
+}
+
+}  // namespace
+}  // namespace wtk
