@@ -1,2 +1,144 @@
-// (being written)
-namespace wtk {}
+#include "output/side_files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "engine/host.h"
+#include "engine/utf8.h"
+
+namespace wtk {
+namespace {
+
+std::string SystemErrorText(int err) {
+    return err != 0 ? std::string(std::strerror(err)) : std::string("write error");
+}
+
+[[noreturn]] void ThrowWriteError(const char* what, const std::string& name, int err) {
+    throw std::runtime_error(std::string("Failed to write ") + what + " " + name + ": " +
+                             SystemErrorText(err));
+}
+
+// Appends the decimal text of v (at most 20 characters) at p; returns the new end.
+char* PutInt(char* p, int64_t v) {
+    char digits[20];
+    int n = 0;
+    uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    do {
+        digits[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0 && n < 20);
+    if (v < 0) *p++ = '-';
+    while (n > 0) *p++ = digits[--n];
+    return p;
+}
+
+}  // namespace
+
+// ---- source linkage file ----
+
+SourceLinkageFile::~SourceLinkageFile() {
+    Close();
+}
+
+void SourceLinkageFile::CreateIndexFile(const std::string& tk1Name, Host& host) {
+    if (IndexFileOpen || file_ != nullptr) Close();
+    name_ = std::string(Utf8DropRight(tk1Name, 4)) + ".txt";
+    file_ = std::fopen(name_.c_str(), "wb");  // binary: the CR LF line ends are written here
+    if (file_ == nullptr) {
+        host.ShowMessage("Failed to create source linkage file");
+        IndexFileOpen = false;
+        return;
+    }
+    IndexFileOpen = true;
+}
+
+void SourceLinkageFile::WriteLine(int32_t startMinute, const std::string& wavPath) {
+    if (file_ == nullptr) {
+        throw std::runtime_error("Failed to write source linkage file " + name_ +
+                                 ": the file is not open");
+    }
+    char num[24];
+    char* e = PutInt(num, startMinute);
+    std::string line(num, e);
+    line += '\t';
+    line += wavPath;
+    line += "\r\n";
+    errno = 0;
+    // One line per WAV file: pushed out at once, so that a failure shows here.
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0) {
+        ThrowWriteError("source linkage file", name_, errno);
+    }
+}
+
+bool SourceLinkageFile::Close() {
+    IndexFileOpen = false;
+    if (file_ == nullptr) return true;
+    const bool hadError = std::ferror(file_) != 0;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return closed && !hadError;
+}
+
+// ---- IPI export file ----
+
+IpiExportFile::~IpiExportFile() {
+    Close();
+}
+
+void IpiExportFile::CreateIPIexportFile(const std::string& chosenName, int32_t lineLimit,
+                                        Host& host) {
+    if (IPIExportFileOpen || file_ != nullptr) Close();
+    name_ = std::string(Utf8DropRight(chosenName, 4)) + " IPIs.txt";
+    errno = 0;
+    file_ = std::fopen(name_.c_str(), "wb");  // binary: the CR LF line ends are written here
+    if (file_ == nullptr) {
+        const int err = errno;
+        host.ShowMessage("Failed to create IPI export file " + name_ + ": " +
+                         (err != 0 ? std::string(std::strerror(err)) : std::string("error")));
+        IPIExportFileOpen = false;
+    } else {
+        IPIExportFileOpen = true;
+    }
+    headingWritten_ = false;
+    IPIFileLineCount = 0;
+    IPIFileLineLimit = lineLimit;
+}
+
+void IpiExportFile::WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz) {
+    if (!IPIExportFileOpen) return;  // creation failed: the batch goes on without export lines
+    if (headingWritten_ && IPIFileLineCount >= IPIFileLineLimit) return;
+    if (!headingWritten_) {
+        static constexpr char kHeading[] = "IPI\tAmp\tt 250ns\r\n";
+        constexpr size_t len = sizeof kHeading - 1;
+        errno = 0;
+        if (std::fwrite(kHeading, 1, len, file_) != len) {
+            ThrowWriteError("IPI export file", name_, errno);
+        }
+        headingWritten_ = true;
+    }
+    if (IPIFileLineCount >= IPIFileLineLimit) return;
+    char line[80];
+    char* p = PutInt(line, IPI);
+    *p++ = '\t';
+    p = PutInt(p, Amp);
+    *p++ = '\t';
+    p = PutInt(p, 2 * int64_t{TimeTrue2Mhz});  // 500 ns units to 250 ns units
+    *p++ = '\r';
+    *p++ = '\n';
+    const auto len = static_cast<size_t>(p - line);
+    errno = 0;
+    if (std::fwrite(line, 1, len, file_) != len) ThrowWriteError("IPI export file", name_, errno);
+    ++IPIFileLineCount;
+}
+
+bool IpiExportFile::Close() {
+    IPIExportFileOpen = false;
+    if (file_ == nullptr) return true;
+    const bool hadError = std::ferror(file_) != 0;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return closed && !hadError;
+}
+
+}  // namespace wtk

@@ -12,26 +12,27 @@ namespace wtk {
 class Host;
 
 class SourceLinkageFile {
-public:
+  public:
     ~SourceLinkageFile();
     bool IndexFileOpen = false;
 
     // Create "<TK1 name less its last four characters>.txt"; on failure the message
     // "Failed to create source linkage file" and the file stays closed.
     void CreateIndexFile(const std::string& tk1Name, Host& host);
-    // "<start minute>\t<path>" CR LF. Throws std::runtime_error when the write fails.
+    // "<start minute>\t<path>" CR LF. Throws std::runtime_error when the write fails or the
+    // file is not open.
     void WriteLine(int32_t startMinute, const std::string& wavPath);
-    // Returns false when closing failed.
+    // Returns false when closing (or an earlier buffered write) failed.
     bool Close();
     const std::string& FileName() const { return name_; }
 
-private:
+  private:
     std::FILE* file_ = nullptr;
     std::string name_;
 };
 
 class IpiExportFile {
-public:
+  public:
     ~IpiExportFile();
     bool IPIExportFileOpen = false;
     int32_t IPIFileLineCount = 0;
@@ -40,13 +41,15 @@ public:
     // Create "<chosen name less its last four characters> IPIs.txt"; on failure a message and
     // the export stays closed (lines are then dropped).
     void CreateIPIexportFile(const std::string& chosenName, int32_t lineLimit, Host& host);
-    // One peak: the heading before the first line, then "IPI\tAmp\tt250ns" while below the
-    // limit. Throws std::runtime_error when the write fails.
+    // One peak: the heading "IPI\tAmp\tt 250ns" with the first peak, then the line
+    // "<IPI>\t<Amp>\t<time in 250 ns units>" while below the limit; nothing when the file is not
+    // open. Throws std::runtime_error when the write fails.
     void WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz);
+    // Returns false when closing (or an earlier buffered write) failed.
     bool Close();
     const std::string& FileName() const { return name_; }
 
-private:
+  private:
     std::FILE* file_ = nullptr;
     std::string name_;
     bool headingWritten_ = false;

@@ -1,2 +1,341 @@
-// (being written)
-namespace wtk {}
+#include "output/tk1_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <ctime>
+#include <limits>
+
+#include "engine/host.h"
+#include "engine/numbers.h"
+#include "settings/detector_settings.h"
+
+namespace wtk {
+namespace {
+
+constexpr int32_t kHeaderBlockBytes = TK1Writer::constTK1HdrBytes + 16;  // header + lead record
+constexpr int64_t kMinutesPerDay = 1440;
+// Days from the minute epoch 1899-12-30 to 1970-01-01.
+constexpr int64_t kEpochTo1970Days = 25569;
+
+// Header offsets.
+constexpr int32_t hdrLogger = 2;  // 4 bytes
+constexpr int32_t hdrConst1 = 12;
+constexpr int32_t hdrConst245 = 31;
+constexpr int32_t hdrFilter = 65;
+constexpr int32_t hdrConst11 = 66;
+constexpr int32_t hdrDeadBand = 67;
+constexpr int32_t hdrMinAnyIPI = 68;
+constexpr int32_t hdrMaxStartIPI = 69;
+constexpr int32_t hdrFixedCycLimit = 70;
+constexpr int32_t hdrMaxSPLforReversal = 71;
+constexpr int32_t hdrBwAddon = 72;
+constexpr int32_t hdrStrongLimit1 = 73;  // 73..76
+constexpr int32_t hdrFlags = 77;
+constexpr int32_t hdrConst15 = 78;
+constexpr int32_t hdrMaxSPLforAmpDrop = 79;
+constexpr int32_t hdrNoisyLevel = 93;
+constexpr int32_t hdrQuietLevel = 94;
+constexpr int32_t hdrNofNoisyMins = 95;
+constexpr int32_t hdrNofQuietMins = 96;
+constexpr int32_t hdrAmpStep = 113;
+constexpr int32_t hdrStartMin = 256;        // 4 bytes; copies at 268 and 272
+constexpr int32_t hdrLastLoggingMin = 260;  // 4 bytes; copy at 276
+constexpr int32_t hdrFinalisedAtMin = 264;  // 4 bytes
+constexpr int32_t hdrStartMin2 = 268;
+constexpr int32_t hdrStartMin3 = 272;
+constexpr int32_t hdrLastLoggingMin2 = 276;
+constexpr int32_t hdrMinuteCount = 340;  // 3 bytes
+
+std::string SystemErrorText(int err) {
+    return std::strerror(err);
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;                                   // 0..399
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;  // 0..365
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;           // 0..146096
+    return era * 146097 + doe - 719468;
+}
+
+// Proleptic Gregorian date of a day count since 1970-01-01.
+void CivilFromDays(int64_t z, int64_t& y, int32_t& m, int32_t& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;                                       // 0..146096
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // 0..399
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // 0..365
+    const int64_t mp = (5 * doy + 2) / 153;                                     // 0..11
+    d = static_cast<int32_t>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int32_t>(mp < 10 ? mp + 3 : mp - 9);
+    y = yoe + era * 400 + (m <= 2);
+}
+
+void AppendInt(std::string& s, int64_t v, int minDigits) {
+    char buf[24];
+    const bool neg = v < 0;
+    const auto r = std::to_chars(buf, buf + sizeof buf, neg ? -v : v);
+    const auto len = static_cast<int>(r.ptr - buf);
+    if (neg) s += '-';
+    for (int k = len; k < minDigits; ++k) s += '0';
+    s.append(buf, r.ptr);
+}
+
+// Write n bytes and push them to the system, so that a failure shows here.
+bool WriteAll(std::FILE* f, const uint8_t* data, size_t n) {
+    if (n > 0 && std::fwrite(data, 1, n, f) != n) return false;
+    return std::fflush(f) == 0;
+}
+
+}  // namespace
+
+void Int32toBuffer(uint8_t* Buf, size_t BufSize, int32_t First, int32_t NofBytes, int32_t i) {
+    if (NofBytes < 1 || NofBytes > 4) return;
+    if (First < 0 || static_cast<size_t>(First) + static_cast<size_t>(NofBytes) > BufSize) {
+        throw std::out_of_range("Int32toBuffer: bytes " + std::to_string(First) + ".." +
+                                std::to_string(First + NofBytes - 1) + " outside a buffer of " +
+                                std::to_string(BufSize));
+    }
+    const uint32_t v = i < 0 ? 0u : static_cast<uint32_t>(i);
+    for (int32_t k = 0; k < NofBytes; ++k) {
+        const int shift = 8 * (NofBytes - 1 - k);
+        Buf[First + k] = static_cast<uint8_t>((v >> shift) & 0xFFu);
+    }
+}
+
+std::string MinToDateStr(int32_t m) {
+    // Floor division, so that minutes before the epoch fall on the day before.
+    int64_t days = m / kMinutesPerDay;
+    int64_t inDay = m % kMinutesPerDay;
+    if (inDay < 0) {
+        inDay += kMinutesPerDay;
+        --days;
+    }
+    int64_t year = 0;
+    int32_t month = 0, day = 0;
+    CivilFromDays(days - kEpochTo1970Days, year, month, day);
+    std::string s;
+    s.reserve(20);
+    AppendInt(s, day, 1);
+    s += '/';
+    AppendInt(s, month, 1);
+    s += '/';
+    AppendInt(s, year, 4);
+    s += ' ';
+    AppendInt(s, inDay / 60, 2);
+    s += ':';
+    AppendInt(s, inDay % 60, 2);
+    return s;
+}
+
+int32_t LocalNowMinute() {
+    const std::time_t t = std::time(nullptr);
+    std::tm lt{};
+    if (localtime_r(&t, &lt) == nullptr) return 0;
+    const int64_t days =
+        DaysFromCivil(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday) + kEpochTo1970Days;
+    const int64_t secs = days * 86400 + lt.tm_hour * 3600 + lt.tm_min * 60 + lt.tm_sec;
+    const int64_t mins = RoundHalfEven(static_cast<double>(secs) / 60.0);
+    return static_cast<int32_t>(std::clamp<int64_t>(mins, 0, std::numeric_limits<int32_t>::max()));
+}
+
+int64_t CompressionFigure(int64_t BytesInWavNameGroup, int64_t TK1FileBytes) {
+    if (TK1FileBytes <= 0) return 0;
+    return BytesInWavNameGroup / (16 * TK1FileBytes);
+}
+
+TK1Writer::TK1Writer(Host& host) : NowMinute(LocalNowMinute), host_(host) {}
+
+TK1Writer::~TK1Writer() {
+    if (file_ != nullptr) CloseUnfinished();
+}
+
+void TK1Writer::AllocateOutBuf() {
+    OutBuf.assign(constOutBufBytes, 0);
+    OutBufPtr = 0;
+}
+
+void TK1Writer::ReleaseOutBuf() {
+    std::vector<uint8_t>().swap(OutBuf);
+    OutBufPtr = 0;
+}
+
+void TK1Writer::FlushFullBuffer() {
+    if (OutBuf.size() != static_cast<size_t>(constOutBufBytes)) {
+        throw std::logic_error("TK1 output buffer used before it was allocated");
+    }
+    assert(OutBufPtr == constOutBufBytes);
+    if (file_ == nullptr) {
+        throw TK1WriteError("Failed to write TK1 file " + FileName + ": the file is not open");
+    }
+    errno = 0;
+    if (!WriteAll(file_, OutBuf.data(), constOutBufBytes)) {
+        const int err = errno;
+        throw TK1WriteError("Failed to write TK1 file " + FileName + ": " +
+                            (err != 0 ? SystemErrorText(err) : std::string("write error")));
+    }
+    OutBufPtr = 0;
+}
+
+void TK1Writer::WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift,
+                                int32_t MinuteScalerX2560) {
+    assert(NofMins >= 0);
+    assert(MinuteScalerX2560 >= 0 && MinuteScalerX2560 <= 255);
+    if (NofMins <= 0) return;
+    TK1min += NofMins;
+    MinsWritten += NofMins;
+    TK1Record rec{};  // bytes 1..12 and 15 are 0
+    rec[0] = 254;
+    rec[13] = DeadBandPlusUplift;
+    rec[14] = static_cast<uint8_t>(std::clamp<int32_t>(MinuteScalerX2560, 0, 255));
+    for (int32_t k = 0; k < NofMins; ++k) StoreRecord(rec);
+}
+
+bool TK1Writer::CloseUnfinished() {
+    bool ok = true;
+    if (file_ != nullptr) {
+        ok = std::fclose(file_) == 0;
+        file_ = nullptr;
+    }
+    IndexFile.Close();
+    TK1Open = false;
+    OutBufPtr = 0;
+    return ok;
+}
+
+void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
+    uint8_t* h = OutBuf.data();
+    const size_t n = OutBuf.size();
+    // A stored byte: low 8 bits of a non-negative value, 0 for a negative one.
+    auto putByte = [&](int32_t at, int32_t v) {
+        assert(v >= 0 && v <= 255);
+        Int32toBuffer(h, n, at, 1, v);
+    };
+    const int32_t logger = ParseInt32(in.LoggerNumberText).value_or(9999);
+    Int32toBuffer(h, n, hdrLogger, 4, logger);
+    putByte(hdrConst1, 1);
+    putByte(hdrConst245, 245);
+    putByte(hdrFilter, std::max(in.HighPassFilterIndex, 0));
+    putByte(hdrConst11, 11);
+    putByte(hdrConst15, 15);
+    const DetectorSettings* s = in.Settings;
+    assert(s != nullptr);
+    if (s == nullptr) return;
+    putByte(hdrDeadBand, s->DeadBandSetting);
+    putByte(hdrMinAnyIPI, s->MinAnyIPI);
+    putByte(hdrMaxStartIPI, s->MaxStartIPI);
+    putByte(hdrFixedCycLimit, s->FixedCycLimit);
+    putByte(hdrMaxSPLforReversal, s->MaxSPLforReversalTest);
+    putByte(hdrBwAddon, s->BwAddon);
+    putByte(hdrStrongLimit1 + 0, s->WorkingStrongLimit1);
+    putByte(hdrStrongLimit1 + 1, s->WorkingStrongLimit2);
+    putByte(hdrStrongLimit1 + 2, s->WorkingStrongLimit3);
+    putByte(hdrStrongLimit1 + 3, s->WorkingStrongLimit4);
+    // bit 0: tough amplitude drop; bits 3..6: low four bits of the bandwidth-test level
+    putByte(hdrFlags, (s->UsingToughAmpDrop ? 1 : 0) + (s->UserMaxSPLforBWtest & 15) * 8);
+    putByte(hdrMaxSPLforAmpDrop, s->MaxSPLforAmpDropTest);
+    putByte(hdrNoisyLevel, s->NoisyLevelClkCount / 256);
+    putByte(hdrQuietLevel, s->QuietLevelClkCount / 256);
+    putByte(hdrNofNoisyMins, s->NofNoisyMinsForAction);
+    putByte(hdrNofQuietMins, s->NofQuietMinsForAction);
+    putByte(hdrAmpStep, s->AmpStep);
+}
+
+// The header carries no user text.
+void TK1Writer::PutUserTextIntoTK1Header() {}
+
+void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in) {
+    if (TK1Open) {
+        host_.ShowMessage("TK1 open = error");
+        if (!CloseUnfinished()) host_.ShowMessage("Failed to close TK1file");
+    }
+    if (OutBuf.size() != static_cast<size_t>(constOutBufBytes)) AllocateOutBuf();
+    OutBufPtr = 0;
+    FileName = name;
+
+    errno = 0;
+    file_ = std::fopen(name.c_str(), "w+b");
+    if (file_ == nullptr) {
+        const int err = errno;
+        host_.ShowMessage("TK1 open failed " + SystemErrorText(err));
+        TK1Open = false;
+        return;
+    }
+    TK1Open = true;
+    if (in.MakeSourceLinkageFile) {
+        IndexFile.CreateIndexFile(name, host_);
+    } else {
+        IndexFile.Close();
+    }
+
+    // Header block: header and lead minute record.
+    std::fill(OutBuf.begin(), OutBuf.begin() + kHeaderBlockBytes, uint8_t{0});
+    OutBuf[constTK1HdrBytes] = 254;
+    PutSettingsIntoTK1Header(in);
+    PutUserTextIntoTK1Header();
+    Int32toBuffer(OutBuf.data(), OutBuf.size(), hdrStartMin, 4, TK1StartMin);
+    Int32toBuffer(OutBuf.data(), OutBuf.size(), hdrStartMin2, 4, TK1StartMin);
+    Int32toBuffer(OutBuf.data(), OutBuf.size(), hdrStartMin3, 4, TK1StartMin);
+
+    errno = 0;
+    if (!WriteAll(file_, OutBuf.data(), kHeaderBlockBytes)) {
+        const int err = errno;
+        host_.ShowMessage("Failed to write TK1 header" + std::to_string(err));
+    }
+
+    OutBufPtr = 0;
+    MinsWritten = 0;
+    WriteMinuteRecs(1, in.DeadBandPlusUplift, in.MinuteScalerX2560);
+    TK1min -= 1;
+}
+
+void TK1Writer::WriteLastLoggingMinToTK1file() {
+    assert(file_ != nullptr);
+    if (file_ == nullptr) return;
+    size_t got = 0;
+    if (std::fseek(file_, 0, SEEK_SET) == 0) {
+        got = std::fread(OutBuf.data(), 1, constTK1HdrBytes, file_);
+    }
+    uint8_t* h = OutBuf.data();
+    const size_t n = OutBuf.size();
+    const int64_t last = std::clamp<int64_t>(int64_t{TK1StartMin} + MinsWritten, TK1StartMin,
+                                             std::numeric_limits<int32_t>::max());
+    Int32toBuffer(h, n, hdrLastLoggingMin, 4, static_cast<int32_t>(last));
+    Int32toBuffer(h, n, hdrLastLoggingMin2, 4, static_cast<int32_t>(last));
+    Int32toBuffer(h, n, hdrFinalisedAtMin, 4, NowMinute ? NowMinute() : LocalNowMinute());
+    Int32toBuffer(h, n, hdrMinuteCount, 3, std::max(MinsWritten, 1));
+    bool ok = std::fseek(file_, 0, SEEK_SET) == 0;
+    ok = WriteAll(file_, h, got) && ok;
+    if (!ok) host_.ShowMessage("Failed to write to TK1 header");
+}
+
+void TK1Writer::FinaliseTK1File() {
+    assert(TK1Open && file_ != nullptr);
+    if (!TK1Open || file_ == nullptr) return;
+    ++NofTK1files;
+    assert(OutBuf.size() == static_cast<size_t>(constOutBufBytes));
+    bool ok = WriteAll(file_, OutBuf.data(), static_cast<size_t>(OutBufPtr));
+    OutBufPtr = 0;
+    std::fill(OutBuf.begin(), OutBuf.begin() + 16, uint8_t{255});  // the end record
+    ok = WriteAll(file_, OutBuf.data(), 16) && ok;
+    if (!ok) host_.ShowMessage("BlockWrite failed in FinaliseTK1File");
+
+    WriteLastLoggingMinToTK1file();
+
+    int64_t fileBytes = 0;
+    if (std::fseek(file_, 0, SEEK_END) == 0) fileBytes = std::max<long>(std::ftell(file_), 0);
+    host_.AppendMemo(Memo::DataMemo,
+                     TK1BriefName + "\t" + std::to_string(NofWavFilesInNameGroup) + "\t" +
+                         std::to_string(CompressionFigure(BytesInWavNameGroup, fileBytes)));
+
+    bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (IndexFile.IndexFileOpen) closed = IndexFile.Close() && closed;
+    if (!closed) host_.ShowMessage("Failed to finalise TK1File");
+    TK1Open = false;
+}
+
+}  // namespace wtk

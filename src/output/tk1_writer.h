@@ -28,7 +28,7 @@ using TK1Record = std::array<uint8_t, 16>;
 // A full-buffer write failed. what() names the file and the system's error text. The TK1 file
 // cannot be completed; the caller closes it unfinished (CloseUnfinished) and ends the batch.
 class TK1WriteError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -39,16 +39,26 @@ void Int32toBuffer(uint8_t* Buf, size_t BufSize, int32_t First, int32_t NofBytes
 // "d/m/yyyy hh:mm" of a minute number (minutes since 1899-12-30 00:00).
 std::string MinToDateStr(int32_t m);
 
+// The local wall-clock date and time as a minute number, rounded to the nearest minute.
+int32_t LocalNowMinute();
+
+// The summary line's compression figure: WAV bytes div (16 x TK1 file bytes); 0 for an empty
+// file.
+int64_t CompressionFigure(int64_t BytesInWavNameGroup, int64_t TK1FileBytes);
+
 // What the header takes besides the setting variables.
 struct TK1HeaderInputs {
     const DetectorSettings* Settings = nullptr;
     std::string LoggerNumberText;  // "Logger ID number" field; text that does not convert: 9999
     int HighPassFilterIndex = 0;   // item index of the high-pass filter list; negative gives 0
     bool MakeSourceLinkageFile = false;
+    // What the first counted minute record carries (the sensitivity state at creation).
+    uint8_t DeadBandPlusUplift = 0;
+    int32_t MinuteScalerX2560 = 0;  // 0..255
 };
 
 class TK1Writer {
-public:
+  public:
     static constexpr int32_t constTK1HdrBytes = 1024;
     static constexpr int32_t constOutBufBytes = 65536;
     static constexpr int32_t constHiOutBuf = 65535;
@@ -74,7 +84,8 @@ public:
     // Append one record by the flush rule. Throws TK1WriteError when the full buffer cannot be
     // written.
     void StoreRecord(const TK1Record& rec) {
-        if (OutBufPtr == constOutBufBytes) FlushFullBuffer();
+        // Also true when no buffer is allocated: FlushFullBuffer then refuses.
+        if (OutBufPtr >= static_cast<int32_t>(OutBuf.size())) FlushFullBuffer();
         assert(OutBufPtr >= 0 && OutBufPtr + 16 <= constOutBufBytes);
         std::memcpy(OutBuf.data() + OutBufPtr, rec.data(), rec.size());
         OutBufPtr += 16;
@@ -84,18 +95,24 @@ public:
     // the source-linkage file), add the summary line to the data memo.
     void FinaliseTK1File();
 
-    // Close the file as it stands, without end record or header patch (after a failed write).
-    void CloseUnfinished();
+    // Close the file as it stands, without end record or header patch (after a failed write),
+    // with its source-linkage file; buffered records are discarded. Returns false when closing
+    // the TK1 file failed.
+    bool CloseUnfinished();
+
+    // Patch LastLoggingMin, FinalisedAtMin and the minute count into the header (called by
+    // FinaliseTK1File).
+    void WriteLastLoggingMinToTK1file();
 
     // State.
     std::vector<uint8_t> OutBuf;  // constOutBufBytes while a batch runs
     int32_t OutBufPtr = 0;        // next free index, a multiple of 16
     bool TK1Open = false;
-    int32_t TK1StartMin = 0;      // minute number of the file's first minute
-    int32_t TK1min = 0;           // minute number the writer has reached
-    int32_t MinsWritten = 0;      // counted minute records (the lead record is not counted)
-    int32_t NofTK1files = 0;      // files finalised in this batch
-    std::string TK1BriefName;     // file name without directory (for the summary line)
+    int32_t TK1StartMin = 0;   // minute number of the file's first minute
+    int32_t TK1min = 0;        // minute number the writer has reached
+    int32_t MinsWritten = 0;   // counted minute records (the lead record is not counted)
+    int32_t NofTK1files = 0;   // files finalised in this batch
+    std::string TK1BriefName;  // file name without directory (for the summary line)
     int32_t NofWavFilesInNameGroup = 0;
     int64_t BytesInWavNameGroup = 0;
     SourceLinkageFile IndexFile;  // created with the TK1 file when requested
@@ -104,8 +121,10 @@ public:
     // Local wall-clock time as a minute number; replaceable in tests.
     std::function<int32_t()> NowMinute;
 
-private:
+  private:
     void FlushFullBuffer();
+    void PutSettingsIntoTK1Header(const TK1HeaderInputs& in);
+    void PutUserTextIntoTK1Header();
     Host& host_;
     std::FILE* file_ = nullptr;
 };
