@@ -1,0 +1,39 @@
+// Start time and location from a WAV file's name.
+//
+// Expected name: LocationOrInstrumentNumber.yyyymmddhhmmss.wav. The parser works from the end
+// of the name by character positions (Unicode code points) and relies on the four-character
+// extension; the century digits and the seconds digits are never read, so every parsed file
+// starts at the first tick of its named minute in the years 2000 ... 2099.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "input/wav_file_rec.h"
+
+namespace wtk {
+
+class Host;
+struct SampleRate;
+
+// Minute number (minutes since 1899-12-30 00:00, proleptic Gregorian calendar) of a calendar
+// date and time; empty when the date or time is not valid (month 1-12, day of the month incl.
+// leap years, hour 0-23, minute 0-59, year 1-9999).
+std::optional<int32_t> EncodeMinuteNumber(int32_t year, int32_t month, int32_t day, int32_t hour,
+                                          int32_t minute);
+
+// Fills Start, DateString and DateFound of rec from the file name in rec.NameWithPath. A name
+// that is too short, has a field that is not a non-negative integer, or names an impossible date
+// blanks the start (SetBlankRecord) and shows "Date/time conversion failed (D2) ..." in the
+// progress label. While Scrapbook is set every record is blanked without any text.
+// Rate supplies IPIscaler and the minute length in ticks.
+void PutFileStartTimeInWavFileRec(WavFileRec& rec, bool Scrapbook, const SampleRate& Rate,
+                                  Host& host);
+
+// Sets OriginalShortNameMinusSuffix and IdentityName from the file name: the text before the
+// first "." of the short name; else all but its last 9 characters; else the site name and a
+// space; else "No Name ".
+void ApplyIdentityRule(WavFileRec& rec, std::string_view AddedSiteNameEdit);
+
+}  // namespace wtk

@@ -1,0 +1,176 @@
+#include "input/name_parsing.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/sample_rate.h"
+#include "recording_host.h"
+
+namespace wtk {
+namespace {
+
+class NameParsing : public ::testing::Test {
+  protected:
+    NameParsing() { Rate.KsamplesPerSecEditChange("576"); }
+
+    // Parses a record for path as the selection does (date box ticked).
+    WavFileRec Parse(const std::string& path, const std::string& site = "NewFileName") {
+        WavFileRec rec;
+        rec.NameWithPath = path;
+        PutFileStartTimeInWavFileRec(rec, Scrapbook, Rate, host);
+        ApplyIdentityRule(rec, site);
+        return rec;
+    }
+
+    SampleRate Rate;
+    bool Scrapbook = false;
+    test::RecordingHost host;
+};
+
+TEST(MinuteNumbers, CountFromTheDateEpochInTheGregorianCalendar) {
+    EXPECT_EQ(EncodeMinuteNumber(1899, 12, 30, 0, 0), 0);
+    EXPECT_EQ(EncodeMinuteNumber(1899, 12, 29, 0, 0), -1440);
+    EXPECT_EQ(EncodeMinuteNumber(2000, 1, 1, 0, 0), 52597440);
+    EXPECT_EQ(EncodeMinuteNumber(2015, 1, 1, 0, 0), 60487200);
+    EXPECT_EQ(EncodeMinuteNumber(2024, 2, 29, 23, 59), 65306879);
+    EXPECT_EQ(EncodeMinuteNumber(1, 1, 1, 0, 0), -998773920);
+    EXPECT_EQ(EncodeMinuteNumber(5983, 1, 1, 0, 0), 2147453280);
+    EXPECT_FALSE(EncodeMinuteNumber(9999, 12, 31, 0, 0));  // beyond the 32-bit minute range
+    EXPECT_FALSE(EncodeMinuteNumber(2023, 2, 29, 0, 0));
+    EXPECT_FALSE(EncodeMinuteNumber(1900, 2, 29, 0, 0));
+    EXPECT_TRUE(EncodeMinuteNumber(2000, 2, 29, 0, 0));
+    EXPECT_FALSE(EncodeMinuteNumber(2023, 4, 31, 0, 0));
+    EXPECT_FALSE(EncodeMinuteNumber(2023, 0, 1, 0, 0));
+    EXPECT_FALSE(EncodeMinuteNumber(2023, 1, 0, 0, 0));
+    EXPECT_FALSE(EncodeMinuteNumber(2023, 1, 1, 24, 0));
+    EXPECT_FALSE(EncodeMinuteNumber(2023, 1, 1, 0, 60));
+    EXPECT_FALSE(EncodeMinuteNumber(0, 1, 1, 0, 0));
+}
+
+TEST_F(NameParsing, ReadsLocationAndNamedMinute) {
+    const WavFileRec r = Parse("/data/site/LOC1.20230517143000.wav");
+    EXPECT_EQ(r.IdentityName, "LOC1");
+    EXPECT_EQ(r.OriginalShortNameMinusSuffix, "LOC1.20230517143000");
+    EXPECT_EQ(r.DateString, "2023 05 17");
+    EXPECT_EQ(r.Start.Mn, 64891590);
+    EXPECT_EQ(r.Start.Second, 0);
+    EXPECT_EQ(r.Start.TimeInMinuteNear2MHz, 0);
+    EXPECT_EQ(r.Start.NofNear2MHzToEndOfMinute, 138239996);
+    EXPECT_TRUE(r.DateFound);
+    EXPECT_TRUE(host.textLog.empty());
+
+    // Seconds digits are never read; neither are the century digits.
+    EXPECT_EQ(Parse("LOC1.20230517143059.wav").Start.Mn, 64891590);
+    const WavFileRec c = Parse("LOC1.19990517143000.wav");
+    EXPECT_EQ(c.Start.Mn, 104864550);
+    EXPECT_EQ(c.DateString, "2099 05 17");
+
+    // A recorder's own naming: serial, two-digit year.
+    const WavFileRec rec = Parse("/rec/67416073.210610033655.wav");
+    EXPECT_EQ(rec.Start.Mn, 63874296);  // 2021-06-10 03:36
+    EXPECT_EQ(rec.IdentityName, "67416073");
+    EXPECT_EQ(rec.DateString, "2021 06 10");
+}
+
+TEST_F(NameParsing, MinuteLengthFollowsTheRate) {
+    Rate.KsamplesPerSecEditChange("384");
+    EXPECT_EQ(Parse("LOC1.20230517143000.wav").Start.NofNear2MHzToEndOfMinute, 92159997);
+    Rate.KsamplesPerSecEditChange("500");
+    EXPECT_EQ(Parse("LOC1.20230517143000.wav").Start.NofNear2MHzToEndOfMinute, 120000000);
+}
+
+TEST_F(NameParsing, ImpossibleDatesBlankTheStartWithTheFieldsInTheProgressText) {
+    const WavFileRec r = Parse("LOC1.20231317143000.wav");
+    EXPECT_EQ(r.Start.Mn, 0);
+    EXPECT_FALSE(r.DateFound);
+    EXPECT_EQ(r.DateString, "");
+    EXPECT_EQ(r.IdentityName, "LOC1");  // the identity does not depend on the date
+    EXPECT_EQ(host.Text(Label::ProgressLbl),
+              "Date/time conversion failed (D2) 2023  13  17  14  30  0");
+
+    EXPECT_FALSE(Parse("LOC1.20230229143000.wav").DateFound);
+    EXPECT_TRUE(Parse("LOC1.20240229143000.wav").DateFound);
+    EXPECT_FALSE(Parse("LOC1.20230517243000.wav").DateFound);
+    EXPECT_FALSE(Parse("LOC1.20230517146000.wav").DateFound);
+    EXPECT_FALSE(Parse("LOC1.20230500143000.wav").DateFound);
+}
+
+TEST_F(NameParsing, FieldsMustBeNonNegativeIntegers) {
+    const WavFileRec s = Parse("/x/Station_20230517.wav");
+    EXPECT_EQ(s.IdentityName, "Station");  // no ".": the last 9 characters go
+    EXPECT_FALSE(s.DateFound);
+    EXPECT_EQ(s.Start.Mn, 0);
+    EXPECT_EQ(host.Text(Label::ProgressLbl),
+              "Date/time conversion failed (D2) 20io  n_  20  23  05  0");
+
+    EXPECT_FALSE(Parse("LOC1.2023-517143000.wav").DateFound);
+    EXPECT_FALSE(Parse("LOC1.2023 517143000.wav").DateFound);
+    EXPECT_FALSE(Parse("LOC1.20230517 43000.wav").DateFound);
+    // An explicit plus sign is an integer like any other.
+    EXPECT_EQ(Parse("LOC1.2023+517143000.wav").Start.Mn, 64891590);
+}
+
+TEST_F(NameParsing, ShortNamesAreBlankedButStillGetAnIdentity) {
+    WavFileRec rec;
+    rec.NameWithPath = "/d/LOC1.202305.wav";  // 15 characters: long enough to be read
+    rec.Start = {5, 7, 9, 11};
+    PutFileStartTimeInWavFileRec(rec, false, Rate, host);
+    EXPECT_FALSE(rec.DateFound);
+    EXPECT_EQ(rec.Start.Mn, 0);
+    EXPECT_EQ(rec.Start.Second, 0);
+    EXPECT_EQ(rec.Start.TimeInMinuteNear2MHz, 0);
+    EXPECT_EQ(rec.Start.NofNear2MHzToEndOfMinute, 11);  // blanking leaves it alone
+    EXPECT_EQ(host.Text(Label::ProgressLbl),
+              "Date/time conversion failed (D2) 20LO  OC  1.  20  23  0");
+
+    const WavFileRec r = Parse("/d/LOC.202305.wav");  // 14 characters: nothing extracted
+    EXPECT_FALSE(r.DateFound);
+    EXPECT_EQ(host.Text(Label::ProgressLbl), "Date/time conversion failed (D2)           0");
+    EXPECT_EQ(r.IdentityName, "LOC");
+
+    EXPECT_EQ(Parse("AB12.wav", "Bay").IdentityName, "Bay ");
+    EXPECT_EQ(Parse("AB12.wav", "").IdentityName, "No Name ");
+    EXPECT_EQ(Parse("ABCDEFGHI.wav", "").IdentityName, "No Name ");  // 9 characters
+    EXPECT_EQ(Parse("ABCDEFGHIJ.wav", "").IdentityName, "A");        // 10 characters
+    const WavFileRec tiny = Parse("/d/.wav", "");
+    EXPECT_EQ(tiny.OriginalShortNameMinusSuffix, "");
+    EXPECT_EQ(tiny.IdentityName, "No Name ");
+    EXPECT_EQ(Parse("/d/wav", "S").OriginalShortNameMinusSuffix, "");
+    EXPECT_EQ(Parse("/a.b/c.d.e.wav").IdentityName, "c");  // only the file name counts
+}
+
+TEST_F(NameParsing, ScrapbookBlanksEveryStartSilently) {
+    Scrapbook = true;
+    const WavFileRec r = Parse("LOC1.20230517143000.wav");
+    EXPECT_FALSE(r.DateFound);
+    EXPECT_EQ(r.Start.Mn, 0);
+    EXPECT_EQ(r.DateString, "");
+    EXPECT_EQ(r.IdentityName, "LOC1");
+    Parse("x.wav");
+    EXPECT_TRUE(host.textLog.empty());
+}
+
+TEST_F(NameParsing, CountsCharactersNotBytes) {
+    // "é" takes two bytes: counting bytes would shift every field by one.
+    const WavFileRec r = Parse(
+        "M\xC3\xB8n.202305171430\xC3\xA9"
+        "0.wav");
+    EXPECT_TRUE(r.DateFound);
+    EXPECT_EQ(r.Start.Mn, 64891590);
+    EXPECT_EQ(r.IdentityName, "M\xC3\xB8n");
+    // Nine characters in ten bytes: still short enough for the site-name fallback.
+    EXPECT_EQ(Parse("ABCDEFGH\xC3\xA9.wav", "Bay").IdentityName, "Bay ");
+    // The extension is four characters, whatever their bytes.
+    EXPECT_EQ(Parse("x.w\xC3\xA4v", "Bay").OriginalShortNameMinusSuffix, "x");
+    // An invalid byte counts as one character and is kept as it is.
+    const WavFileRec bad = Parse(
+        "AB\xFF"
+        "CDEFGHIJ.wav",
+        "");
+    EXPECT_EQ(bad.IdentityName, "AB");
+    EXPECT_EQ(bad.OriginalShortNameMinusSuffix,
+              "AB\xFF"
+              "CDEFGHIJ");
+}
+
+}  // namespace
+}  // namespace wtk
