@@ -1,0 +1,98 @@
+#include "input/dir_search.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "temp_dir.h"
+
+namespace wtk {
+namespace {
+
+namespace fs = std::filesystem;
+
+void MakeFile(const std::string& path, size_t bytes) {
+    test::WriteFileBytes(path, std::vector<uint8_t>(bytes, 0x11));
+}
+
+const StringList kWav{".WAV"};
+
+// root: B.wav, a.WAV, c.Wav, x.wav (1000 bytes), notes.txt, sub2/z.wav, sub1/y.wav,
+// sub1/deeper/w.wav, and an empty sub0.
+class DirSearch : public ::testing::Test {
+  protected:
+    DirSearch() {
+        root = tmp.path().string();
+        for (const char* d : {"sub0", "sub1/deeper", "sub2"}) fs::create_directories(tmp / d);
+        for (const char* f : {"B.wav", "a.WAV", "c.Wav", "sub2/z.wav", "sub1/y.wav",
+                              "sub1/deeper/w.wav", "notes.txt"}) {
+            MakeFile(tmp / f, 1001);
+        }
+        MakeFile(tmp / "x.wav", 1000);
+    }
+    test::TempDir tmp;
+    std::string root;
+};
+
+TEST_F(DirSearch, FilesBeforeSubDirectoriesInPreOrderAndByteOrder) {
+    EXPECT_EQ(GetDirectoriesByIteration(root),
+              (StringList{root + "/sub0", root + "/sub1", root + "/sub1/deeper", root + "/sub2"}));
+    EXPECT_EQ(GetAllFileNamesInSubDirsFromDir(root, kWav),
+              (StringList{root + "/B.wav", root + "/a.WAV", root + "/c.Wav", root + "/sub1/y.wav",
+                          root + "/sub1/deeper/w.wav", root + "/sub2/z.wav"}));
+    // A trailing separator is not doubled.
+    const StringList withSlash = GetAllFileNamesInSubDirsFromDir(root + "/", kWav);
+    ASSERT_EQ(withSlash.size(), 6u);
+    EXPECT_EQ(withSlash[0], root + "/B.wav");
+    EXPECT_EQ(withSlash[3], root + "/sub1/y.wav");
+}
+
+TEST_F(DirSearch, TypeListsDecideWhatMatches) {
+    EXPECT_TRUE(IsFileTypeListEmpty(nullptr));
+    const StringList none, blankFirst{"", ".WAV"};
+    EXPECT_TRUE(IsFileTypeListEmpty(&none));
+    EXPECT_TRUE(IsFileTypeListEmpty(&blankFirst));
+    EXPECT_FALSE(IsFileTypeListEmpty(&kWav));
+
+    StringList all;
+    GetFilesInDir(root, blankFirst, all);  // every file, any size; no directories
+    EXPECT_EQ(all, (StringList{root + "/B.wav", root + "/a.WAV", root + "/c.Wav",
+                               root + "/notes.txt", root + "/x.wav"}));
+
+    MakeFile(tmp / "tiny.wax", 3);
+    StringList star;
+    GetFilesInDir(root, {".wa*"}, star);  // without the last character; no size test
+    EXPECT_EQ(star, (StringList{root + "/B.wav", root + "/a.WAV", root + "/c.Wav",
+                                root + "/tiny.wax", root + "/x.wav"}));
+
+    StringList twice;
+    GetFilesInDir(root + "/sub2", {".wav", ".WAV"}, twice);  // one entry per matching type
+    EXPECT_EQ(twice, (StringList{root + "/sub2/z.wav", root + "/sub2/z.wav"}));
+
+    StringList missing;
+    GetFilesInDir(root + "/nowhere", kWav, missing);
+    EXPECT_TRUE(missing.empty());
+    EXPECT_TRUE(GetAllFileNamesInSubDirsFromDir(root + "/sub0", kWav).empty());
+}
+
+TEST_F(DirSearch, LinksToDirectoriesAreNotFollowedLinksToFilesCountByTarget) {
+    test::TempDir outside;
+    MakeFile(outside / "big.dat", 2000);
+    MakeFile(outside / "small.dat", 500);
+    fs::create_symlink(outside / "big.dat", tmp / "sub2/linked.wav");
+    fs::create_symlink(outside / "small.dat", tmp / "sub2/small.wav");
+    fs::create_symlink(tmp / "nowhere.dat", tmp / "sub2/dead.wav");
+    fs::create_symlink(root, tmp / "sub1/loop");             // a loop back to the root
+    fs::create_symlink(outside.path(), tmp / "sub1/o.wav");  // a directory with a .wav name
+    MakeFile(outside / "hidden.wav", 2000);
+
+    EXPECT_EQ(GetDirectoriesByIteration(root),
+              (StringList{root + "/sub0", root + "/sub1", root + "/sub1/deeper", root + "/sub2"}));
+    EXPECT_EQ(
+        GetAllFileNamesInSubDirsFromDir(root, kWav),
+        (StringList{root + "/B.wav", root + "/a.WAV", root + "/c.Wav", root + "/sub1/y.wav",
+                    root + "/sub1/deeper/w.wav", root + "/sub2/linked.wav", root + "/sub2/z.wav"}));
+}
+
+}  // namespace
+}  // namespace wtk
