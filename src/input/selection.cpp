@@ -1,0 +1,251 @@
+#include "input/selection.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cassert>
+#include <optional>
+
+#include "engine/host.h"
+#include "engine/main_controls.h"
+#include "engine/sample_rate.h"
+#include "engine/utf8.h"
+#include "input/name_parsing.h"
+#include "output/tk1_writer.h"
+
+namespace wtk {
+namespace {
+
+// Size in bytes of a file that can be opened for reading; empty for anything else (missing,
+// unreadable, a directory, a pipe or device, a dangling link).
+std::optional<int64_t> OpenedFileSize(const std::string& path) {
+    // Non-blocking, so that opening a named pipe cannot hang the listing.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (!regular) return std::nullopt;
+    return static_cast<int64_t>(st.st_size);
+}
+
+// Clears Busy when the command ends by an exception, so the button stays usable.
+class BusyGuard {
+  public:
+    explicit BusyGuard(bool& busy) : busy_(busy) {}
+    ~BusyGuard() {
+        if (armed_) busy_ = false;
+    }
+    void Release() { armed_ = false; }
+
+  private:
+    bool& busy_;
+    bool armed_ = true;
+};
+
+// Steps shared by both ways in: reset, latch, header line.
+void BeginSelection(SelectionContext& c) {
+    c.host.HideSettingsWindow();
+    c.NofWAVfilesFound = 0;
+    c.host.SetText(Label::BigLbl, "Finding WAV files");
+    c.Busy = true;
+    c.STOP = false;
+    c.ExportIPIandAmpsToText = c.MakeIPIexportFileChecked;
+    c.host.AppendMemo(Memo::FilesMemo, FilesMemoHeader());
+}
+
+void NoFilesSelected(SelectionContext& c) {
+    c.host.ShowMessage("No Files selected");
+    c.host.SetText(Label::BigLbl, "No Files selected");
+    c.Busy = false;
+}
+
+}  // namespace
+
+int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec) {
+    if (SamplesPerSec <= 0) return 0;
+    const int64_t num = (SizeBytes / 2 - 44) * 1000;  // |num| < 2^63 for any file size
+    const int64_t den = SamplesPerSec;
+    int64_t q = num / den;
+    int64_t r = num % den;
+    if (r < 0) {  // floor division: 0 <= r < den
+        q -= 1;
+        r += den;
+    }
+    if (2 * r > den || (2 * r == den && (q & 1) != 0)) q += 1;
+    return static_cast<int32_t>(std::clamp<int64_t>(q, INT32_MIN, INT32_MAX));
+}
+
+std::string DurationCell(int32_t DurationMs) {
+    const int64_t ms = DurationMs;
+    const int64_t hundredths = ((ms < 0 ? -ms : ms) + 5) / 10;
+    std::string cell = ms < 0 && hundredths != 0 ? "-" : "";
+    const int64_t frac = hundredths % 100;
+    cell += std::to_string(hundredths / 100);
+    cell += '.';
+    cell += static_cast<char>('0' + frac / 10);
+    cell += static_cast<char>('0' + frac % 10);
+    return cell;
+}
+
+std::string FilesMemoHeader() {
+    return "Start time          \ts   \tDuration s\tIdentity name" + std::string(37, ' ') +
+           "\tLong name" + std::string(102, ' ') + "\tTK1 name";
+}
+
+std::string FilesMemoLine(const WavFileRec& rec) {
+    return MinToDateStr(rec.Start.Mn) + "\t" + std::to_string(rec.Start.Second) + "\t" +
+           DurationCell(rec.DurationMs) + "\t" + rec.IdentityName + "\t" + rec.NameWithPath + "\t" +
+           rec.OriginalShortNameMinusSuffix + ".TK1";
+}
+
+// Repeated passes that exchange strictly out-of-order neighbours leave equal keys in their
+// found order: exactly what a stable sort gives, without the passes' quadratic time on long
+// lists that arrive in reverse order.
+void SortWavFileRecsByName(WavFileRecTable& recs) {
+    std::stable_sort(recs.begin(), recs.end(), [](const WavFileRec& a, const WavFileRec& b) {
+        return CompareUtf16(a.IdentityName, b.IdentityName) < 0;
+    });
+}
+
+void SortWavFileRecsByTime(WavFileRecTable& recs) {
+    // Neighbours are compared only inside a run of equal names, so each run is sorted alone.
+    auto first = recs.begin();
+    while (first != recs.end()) {
+        auto last = std::find_if(first, recs.end(), [&](const WavFileRec& r) {
+            return CompareUtf16(r.IdentityName, first->IdentityName) != 0;
+        });
+        std::stable_sort(first, last, [](const WavFileRec& a, const WavFileRec& b) {
+            if (a.Start.Mn != b.Start.Mn) return a.Start.Mn < b.Start.Mn;
+            return a.Start.TimeInMinuteNear2MHz < b.Start.TimeInMinuteNear2MHz;
+        });
+        first = last;
+    }
+}
+
+int32_t CountNameGroups(const WavFileRecTable& recs) {
+    int32_t nOfBriefNames = 0;
+    std::string_view previous;
+    for (const WavFileRec& r : recs) {
+        if (CompareUtf16(r.IdentityName, previous) != 0) {
+            previous = r.IdentityName;
+            ++nOfBriefNames;
+        }
+    }
+    return nOfBriefNames;
+}
+
+void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames) {
+    BusyGuard guard(c.Busy);
+    Host& host = c.host;
+    assert(ListOfLongNames.size() <= static_cast<size_t>(INT32_MAX));
+    const auto N = static_cast<int32_t>(ListOfLongNames.size());
+    c.NofWAVfilesFound = N;
+    host.SetText(Label::BigLbl, "Ordering list of " + std::to_string(N) + " WAV files");
+    host.SetText(Label::SelectBatchBtn, "Select WAV files");
+
+    c.WavFileRecs.assign(static_cast<size_t>(N), BlankWavFileRec);
+    for (int32_t I = 0; I < N; ++I) {
+        if (I % 20 == 0) host.SetText(Label::SelectBatchBtn, std::to_string(I));
+        const std::string& path = ListOfLongNames[static_cast<size_t>(I)];
+        const std::optional<int64_t> size = OpenedFileSize(path);
+        if (!size) {
+            host.ShowMessage(path + " not opened");
+        } else {
+            WavFileRec& rec = c.WavFileRecs[static_cast<size_t>(I)];
+            rec.DurationMs = DurationMsFromSize(*size, c.Rate.SamplesPerSec);
+            rec.NameWithPath = path;
+            if (c.Controls.UseFileNameDateTimes) {
+                PutFileStartTimeInWavFileRec(rec, c.Scrapbook, c.Rate, host);
+                ApplyIdentityRule(rec, c.Controls.AddedSiteNameEdit);
+            }
+        }
+        host.ProcessMessages();
+        if (c.STOP) {
+            host.SetText(Label::BigLbl, "File listing stopped at file " + std::to_string(I + 1));
+            break;
+        }
+    }
+
+    if (c.WavFileRecs.size() > 1) {
+        host.SetText(Label::BigLbl, "Sorting WAV file names");
+        SortWavFileRecsByName(c.WavFileRecs);
+        host.SetText(Label::BigLbl, "Sorting WAV file times");
+        SortWavFileRecsByTime(c.WavFileRecs);
+    }
+    const int32_t nOfBriefNames = CountNameGroups(c.WavFileRecs);
+    host.SetText(Label::SelectBatchBtn, "Select WAV files");
+    if (nOfBriefNames > 1) {
+        host.SetText(Label::BigLbl, std::to_string(N) + " WAV files in " +
+                                        std::to_string(nOfBriefNames) + " name groups");
+    } else {
+        host.SetText(Label::BigLbl, std::to_string(N) + " WAV files, all in one name group");
+    }
+    StringList lines;
+    lines.reserve(c.WavFileRecs.size());
+    for (const WavFileRec& rec : c.WavFileRecs) lines.push_back(FilesMemoLine(rec));
+    for (const std::string& line : lines) host.AppendMemo(Memo::FilesMemo, line);
+    c.Busy = false;
+    c.STOP = false;
+    guard.Release();
+}
+
+void SelectBatchBtnClick(SelectionContext& c) {
+    if (c.Busy) return;
+    BusyGuard guard(c.Busy);
+    BeginSelection(c);
+    bool ProcessingDirectories = false;
+    if (c.Controls.SearchDirectories) ProcessingDirectories = c.host.AskYesNo(kDirectoryQuestion);
+
+    StringList ListOfLongNames;
+    if (ProcessingDirectories) {
+        const StringList FileTypeList{std::string(kWavFileType)};
+        const std::optional<std::string> dir = c.host.ChooseDirectory(kDirectoryDialogTitle);
+        if (!dir || dir->empty()) {
+            NoFilesSelected(c);
+            guard.Release();
+            return;
+        }
+        ListOfLongNames = GetAllFileNamesInSubDirsFromDir(*dir, FileTypeList);
+    } else {
+        std::optional<std::vector<std::string>> chosen =
+            c.host.OpenFilesDialog(kOpenDialogTitle, kOpenDialogFilter);
+        if (!chosen || chosen->empty()) {
+            NoFilesSelected(c);
+            guard.Release();
+            return;
+        }
+        ListOfLongNames = std::move(*chosen);
+    }
+    guard.Release();
+    ListWavFiles(c, ListOfLongNames);
+}
+
+StringList ExpandSelectionPaths(const std::vector<std::string>& paths) {
+    const StringList FileTypeList{std::string(kWavFileType)};
+    StringList result;
+    for (const std::string& p : paths) {
+        struct stat st {};
+        if (::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            StringList found = GetAllFileNamesInSubDirsFromDir(p, FileTypeList);
+            result.insert(result.end(), std::make_move_iterator(found.begin()),
+                          std::make_move_iterator(found.end()));
+        } else {
+            result.push_back(p);
+        }
+    }
+    return result;
+}
+
+void SelectPaths(SelectionContext& c, const std::vector<std::string>& paths) {
+    if (c.Busy) return;
+    BusyGuard guard(c.Busy);
+    BeginSelection(c);
+    const StringList ListOfLongNames = ExpandSelectionPaths(paths);
+    guard.Release();
+    ListWavFiles(c, ListOfLongNames);
+}
+
+}  // namespace wtk

@@ -1,0 +1,78 @@
+// Selecting WAV files: the dialogs or the given paths, one record per file, the sorts that make
+// every location one contiguous name group, the group count, and the file list memo lines.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "input/dir_search.h"
+#include "input/wav_file_rec.h"
+
+namespace wtk {
+
+class Host;
+struct MainControls;
+struct SampleRate;
+
+// What a selection reads and changes. The references point at the front end's own state, so
+// a STOP pressed inside Host::ProcessMessages reaches the listing.
+struct SelectionContext {
+    Host& host;
+    const MainControls& Controls;   // site name, date box, search-directories box
+    const SampleRate& Rate;         // SamplesPerSec for durations, minute length for starts
+    bool Scrapbook;                 // set by the last conversion: blanks every start silently
+    bool MakeIPIexportFileChecked;  // the settings window's IPI-export box
+    bool& Busy;
+    bool& STOP;
+    bool& ExportIPIandAmpsToText;  // latched from MakeIPIexportFileChecked
+    WavFileRecTable& WavFileRecs;
+    int32_t& NofWAVfilesFound;
+};
+
+// Texts of the selection.
+inline constexpr const char* kOpenDialogFilter = "WAV files|*.wav|All files|*.*";
+inline constexpr const char* kOpenDialogTitle = "Select one or more files";
+inline constexpr const char* kDirectoryDialogTitle =
+    "Find WAV files in a directory and its subdirectories";
+inline constexpr const char* kDirectoryQuestion =
+    "Do you wish to select all files in a directory and its sub-directories?";
+
+// The "Select WAV files" button: dialogs, listing, sorts, group count and memo lines. Does
+// nothing while Busy.
+void SelectBatchBtnClick(SelectionContext& c);
+
+// The selection with the dialogs replaced by paths, taken in order: a path that is a directory
+// (or a link to one) is searched like directory mode; any other path is taken as the file
+// dialog takes it, without extension or size test. Does nothing while Busy.
+void SelectPaths(SelectionContext& c, const std::vector<std::string>& paths);
+
+// The paths a list of arguments stands for (the expansion SelectPaths makes).
+StringList ExpandSelectionPaths(const std::vector<std::string>& paths);
+
+// From a list of full paths to the sorted, counted and listed table: the select-button counter,
+// one record per path (size, duration, and name parsing while the date box is ticked), STOP
+// after each file, the sorts, the BigLbl result and the memo lines; clears Busy and STOP.
+void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames);
+
+// Playing time in ms of a file of SizeBytes at SamplesPerSec: ((size div 2) - 44) x 1000 /
+// SamplesPerSec, rounded half to even (0 while no rate is set; limited to the int32 range).
+int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec);
+
+// DurationMs / 1000 with two decimals, rounded half away from zero: 2605 -> "2.61".
+std::string DurationCell(int32_t DurationMs);
+
+// The file list memo's header line and the line of one record (tab-separated cells).
+std::string FilesMemoHeader();
+std::string FilesMemoLine(const WavFileRec& rec);
+
+// Stable sorts of the table: by IdentityName (ordinal UTF-16), then by start inside each run of
+// equal names. The order is that of repeated passes exchanging strictly out-of-order neighbours.
+void SortWavFileRecsByName(WavFileRecTable& recs);
+void SortWavFileRecsByTime(WavFileRecTable& recs);
+
+// Number of name groups: changes of IdentityName in table order, starting from the empty name,
+// so a leading run of empty names is not counted.
+int32_t CountNameGroups(const WavFileRecTable& recs);
+
+}  // namespace wtk
