@@ -313,8 +313,7 @@ void TK1Writer::WriteLastLoggingMinToTK1file() {
 }
 
 void TK1Writer::FinaliseTK1File() {
-    assert(TK1Open && file_ != nullptr);
-    if (!TK1Open || file_ == nullptr) return;
+    if (!TK1Open || file_ == nullptr) return;  // nothing open: nothing to finalise
     ++NofTK1files;
     assert(OutBuf.size() == static_cast<size_t>(constOutBufBytes));
     bool ok = WriteAll(file_, OutBuf.data(), static_cast<size_t>(OutBufPtr));

@@ -73,8 +73,10 @@ class TK1Writer {
     void ReleaseOutBuf();
 
     // Create the file (replacing one of that name), write the header block and buffer the
-    // first counted minute record. TK1StartMin and TK1min must be set before. On failure the
-    // message "TK1 open failed ..." and TK1Open stays false.
+    // first counted minute record. TK1StartMin and TK1min must be set before; the buffer is
+    // allocated here if the batch has not done so. A file still open is first closed
+    // unfinished ("TK1 open = error"). On failure the message "TK1 open failed ..." and TK1Open
+    // stays false.
     void CreateTK1file(const std::string& name, const TK1HeaderInputs& in);
 
     // Append NofMins minute records carrying the threshold uplift and the scaler byte that
@@ -92,7 +94,8 @@ class TK1Writer {
     }
 
     // Write the rest of the buffer and the end record, patch the header, close the file (and
-    // the source-linkage file), add the summary line to the data memo.
+    // the source-linkage file), add the summary line to the data memo. Nothing when no file is
+    // open.
     void FinaliseTK1File();
 
     // Close the file as it stands, without end record or header patch (after a failed write),
