@@ -1,2 +1,401 @@
-// (being written)
-namespace wtk {}
+// The click-selection state machine. One call runs the machine from sWaitForPeak (or sReset)
+// through the handlers of the chain until a handler chooses sWaitForPeak again. Every byte
+// field is computed in int and stays inside 0..255 by construction; the asserts state why.
+#include "detector/click_detector.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdlib>
+
+#include "engine/host.h"
+#include "engine/sensitivity.h"
+#include "output/side_files.h"
+#include "output/tk1_writer.h"
+#include "settings/detector_settings.h"
+
+namespace wtk {
+
+namespace {
+
+// Longest chain of one call: WaitForPeak, NewPk0, NewPk1, TestDiff, SetStrongLimit,
+// TestStrongLimit, TestBandwidth, TestSonarFilter, WriteClick, StartNewClick, InitialiseClick.
+constexpr int kMaxHandlersPerCall = 11;
+
+inline uint8_t ToByte(int v) {
+    assert(v >= 0 && v <= 255);
+    return static_cast<uint8_t>(v);
+}
+
+}  // namespace
+
+using enum NextStateKind;
+
+ClickDetector::ClickDetector(const DetectorSettings& settings, const Sensitivity& sens,
+                             TK1Writer& writer, Host& host)
+    : s_(settings), sens_(sens), writer_(writer), host_(host) {}
+
+void ClickDetector::ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz,
+                               bool InitialiseMinute) {
+    NewTrueIPI_ = NewTrueIPI;
+    NewAmp_ = NewAmp;
+    TimeTrue2Mhz_ = TimeTrue2Mhz;
+    NextState = InitialiseMinute ? sReset : sWaitForPeak;
+    [[maybe_unused]] int handlersRun = 0;
+    do {
+        switch (NextState) {
+            case sReset:
+                Reset();
+                break;
+            case sWaitForPeak:
+                WaitForPeak();
+                break;
+            case sNewPk0:
+                NewPk0();
+                break;
+            case sNewPk1:
+                NewPk1();
+                break;
+            case sStartNewClick:
+                StartNewClick();
+                break;
+            case sTestDiff:
+                TestDiff();
+                break;
+            case sSetStrongLimit:
+                SetStrongLimit();
+                break;
+            case sTestBandwidth:
+                TestBandwidth();
+                break;
+            case sWriteClick:
+                WriteClick();
+                break;
+            case sUpdateCycs:
+                UpdateCycs();
+                break;
+            case sMoveMaxPosn:
+                MoveMaxPosn();
+                break;
+            case sUpdatePeaks:
+                UpdatePeaks();
+                break;
+            case sTestStrongLimit:
+                TestStrongLimit();
+                break;
+            case sTestSonarFilter:
+                TestSonarFilter();
+                break;
+            case sInitialiseClick:
+                InitialiseClick();
+                break;
+        }
+        assert(++handlersRun <= kMaxHandlersPerCall);
+    } while (NextState != sWaitForPeak);
+}
+
+// Minute end: an open click is dropped unjudged; peak history and echo filter carry on.
+void ClickDetector::Reset() {
+    Ncyc = 0;
+    SonarMinIPI = 255;
+    SonarMaxIPI = 0;
+    Snr2MinIPI = 255;
+    Snr2MaxIPI = 0;
+    NextState = sWaitForPeak;
+}
+
+void ClickDetector::WaitForPeak() {
+    NextState = sNewPk0;
+}
+
+// Take the peak into the history and export it.
+void ClickDetector::NewPk0() {
+    PreLastIPI = LastIPI;
+    LastIPI = IPI;
+    IPI = NewTrueIPI_;
+    PreLastAmp = SMLastAmp;
+    SMLastAmp = Amp;
+    Amp = NewAmp_;
+    IPIokAsStart = IPI >= s_.MinAnyIPI && IPI < s_.MaxStartIPI;
+    if (ipiExport_ != nullptr) ipiExport_->WritePeak(IPI, Amp, TimeTrue2Mhz_);
+    // An overlong interval neither starts nor ends a click.
+    NextState = IPI < 255 ? sNewPk1 : sWaitForPeak;
+}
+
+void ClickDetector::NewPk1() {
+    IPIdiff = ToByte(std::abs(int{IPI} - int{LastIPI}));
+    if (Ncyc == 0 && IPIokAsStart) {
+        NextState = sStartNewClick;
+    } else if (Ncyc > 0 && IPI >= s_.MinAnyIPI) {
+        NextState = sTestDiff;
+    } else if (Ncyc > 0) {
+        NextState = sSetStrongLimit;  // an interval too short for any click ends this one
+    } else {
+        NextState = sWaitForPeak;
+    }
+}
+
+void ClickDetector::StartNewClick() {
+    if (IPIokAsStart) {
+        NextState = sInitialiseClick;
+    } else {
+        Ncyc = 0;
+        NextState = sWaitForPeak;
+    }
+}
+
+// The current peak opens a click; a louder previous peak counts as its maximum.
+void ClickDetector::InitialiseClick() {
+    MaxPeakTime = TimeTrue2Mhz_;
+    Ncyc = 1;
+    Durationto16Cyc = 0;
+    ClkMinIPI = 255;
+    ClkMaxIPI = 0;
+    IPIPost1 = 0;
+    IPIPost2 = 0;
+    IPIbefore = PreLastIPI;
+    if (IPI < 255 && SMLastAmp > Amp) {
+        Pmax = SMLastAmp;
+        PkMinus1 = PreLastAmp;
+        PkPlus1 = Amp;
+        AmpRising = false;
+        AmpReversalCount = 1;
+    } else {
+        Pmax = Amp;
+        PkMinus1 = SMLastAmp;
+        PkPlus1 = 0;
+        AmpRising = true;
+        AmpReversalCount = 0;
+    }
+    PkAtPosn = 0;
+    PksSinceMax = 0;
+    IPIPostMax = IPI;
+    IPIpreMax = IPI;
+    NextState = sWaitForPeak;
+}
+
+// Does the current peak continue the click? A period jump or an amplitude drop ends it.
+void ClickDetector::TestDiff() {
+    const int diff = IPIdiff;
+    const int lastIPI = LastIPI;
+    bool ends = diff > lastIPI / 2;
+    if (!ends && Amp < s_.WorkingStrongLimit3) ends = diff > lastIPI / 4;
+    if (!ends && int{Pmax} < int{s_.MaxSPLforAmpDropTest} + int{sens_.DeadBandPlusUplift}) {
+        const int divisor = s_.UsingToughAmpDrop ? 4 : 2;
+        ends = int{Amp} < int{SMLastAmp} / divisor;
+    }
+    if (ends) {
+        NextState = sSetStrongLimit;
+    } else if (Ncyc == 255) {
+        // Complete at 255 cycles: stored without the judging tests, but with its own time.
+        ClkTime5MuSecs = MaxPeakTime / 10;
+        NextState = sWriteClick;
+    } else {
+        NextState = sUpdateCycs;
+    }
+}
+
+// The current peak joins the click.
+void ClickDetector::UpdateCycs() {
+    assert(Ncyc < 255);  // TestDiff completes the click at 255
+    Ncyc = ToByte(Ncyc + 1);
+    if (Ncyc < 18) Durationto16Cyc += IPI;
+    if (Ncyc < 29 && Amp < SMLastAmp && AmpRising) {
+        // A turn needs a rise since the last turn, so cycles 2..28 add at most 14.
+        AmpReversalCount = ToByte(AmpReversalCount + 1);
+        assert(AmpReversalCount <= 15);
+    }
+    if (Ncyc > 1) {
+        ClkMinIPI = std::min(ClkMinIPI, LastIPI);
+        ClkMaxIPI = std::max(ClkMaxIPI, LastIPI);
+    }
+    AmpRising = Amp >= SMLastAmp;
+    if (Amp > Pmax && Ncyc < 16) {
+        NextState = sMoveMaxPosn;
+    } else if (PksSinceMax < 4) {
+        NextState = sUpdatePeaks;
+    } else {
+        NextState = sWaitForPeak;
+    }
+}
+
+// A new maximum; its time is followed only during the first five cycles.
+void ClickDetector::MoveMaxPosn() {
+    if (Ncyc < 6) MaxPeakTime = TimeTrue2Mhz_;
+    IPIpreMax = IPI;
+    PkMinus1 = SMLastAmp;
+    Pmax = Amp;
+    assert(Ncyc < 16);
+    PkAtPosn = Ncyc;  // 0..15, fits the high nibble of byte4
+    PksSinceMax = 0;
+    IPIPostMax = 0;
+    PkPlus1 = 0;
+    IPIPost1 = 0;
+    IPIPost2 = 0;
+    NextState = sWaitForPeak;
+}
+
+// The three intervals after the maximum; PksSinceMax runs 0, 1, 2, 4.
+void ClickDetector::UpdatePeaks() {
+    if (PksSinceMax == 0) {
+        PkPlus1 = Amp;
+        IPIPostMax = IPI;
+        PksSinceMax = 1;
+    } else if (PksSinceMax == 1) {
+        IPIPost1 = IPI;
+        PksSinceMax = 2;
+    } else {
+        IPIPost2 = IPI;
+        PksSinceMax = 4;
+    }
+    NextState = sWaitForPeak;
+}
+
+// Judging starts: louder clicks may be shorter; too many amplitude turns drop the click.
+void ClickDetector::SetStrongLimit() {
+    int limit = s_.FixedCycLimit;
+    if (Pmax > s_.WorkingStrongLimit4) {
+        limit -= 4;
+    } else if (Pmax > s_.WorkingStrongLimit3) {
+        limit -= 3;
+    } else if (Pmax > s_.WorkingStrongLimit2) {
+        limit -= 2;
+    } else if (Pmax > s_.WorkingStrongLimit1) {
+        limit -= 1;
+    }
+    CycLimit = ToByte(std::max(limit, 0));  // a FixedCycLimit below 4 gives 0, never negative
+
+    const int turns = AmpReversalCount;
+    bool tooManyTurns = false;
+    switch (Ncyc) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+            break;
+        case 5:
+            tooManyTurns = turns > 1;
+            break;
+        case 6:
+        case 7:
+            tooManyTurns = turns > 2;
+            break;
+        case 8:
+            tooManyTurns = turns > 3;
+            break;
+        default:
+            tooManyTurns = turns > Ncyc / 4 + 2 && int{Pmax} < int{s_.MaxSPLforReversalTest} +
+                                                                   int{sens_.DeadBandPlusUplift};
+            break;
+    }
+    if (tooManyTurns) {
+        NextState = sStartNewClick;
+        return;
+    }
+    ClkTime5MuSecs = MaxPeakTime / 10;
+    NextState = sTestStrongLimit;
+}
+
+// Too short, or still rising at its last peak: dropped.
+void ClickDetector::TestStrongLimit() {
+    if (Ncyc < CycLimit || (PkAtPosn == Ncyc && Ncyc > 1)) {
+        NextState = sStartNewClick;
+    } else {
+        NextState = sTestBandwidth;
+    }
+}
+
+// Excluded IPI band, then the echo filter: a click soon after a loud one must be loud itself.
+void ClickDetector::TestBandwidth() {
+    if (s_.ExcludedMinIPI < IPIpreMax && IPIpreMax < s_.ExcludedMaxIPI) {
+        NextState = sStartNewClick;
+        return;
+    }
+    // Gap in 5 us units; minute-relative times, so it is negative after a minute end.
+    const int64_t TimeSinceLast5musec = int64_t{ClkTime5MuSecs} - LastAmpSeqFilterTime;
+    if (TimeSinceLast5musec <= 160) {
+        int32_t TimeAdjustedThreshold = ReverbFilterAmp;
+        if (TimeSinceLast5musec > 120) {
+            TimeAdjustedThreshold = ReverbFilterAmp / 4;
+        } else if (TimeSinceLast5musec > 80) {
+            TimeAdjustedThreshold = ReverbFilterAmp / 2;
+        }
+        if (Pmax < TimeAdjustedThreshold) {
+            NextState = sStartNewClick;
+            return;
+        }
+    }
+    SetNewFilterAmp();
+    NextState = sTestSonarFilter;
+}
+
+void ClickDetector::SetNewFilterAmp() {
+    ReverbFilterAmp = Pmax;
+    LastAmpSeqFilterTime = ClkTime5MuSecs;
+}
+
+// Sonar bands stay empty in this system, so nothing is rejected here unless they are set.
+void ClickDetector::TestSonarFilter() {
+    if ((SonarMinIPI < IPIpreMax && IPIpreMax < SonarMaxIPI) ||
+        (Snr2MinIPI < IPIpreMax && IPIpreMax < Snr2MaxIPI)) {
+        NextState = sStartNewClick;
+    } else {
+        NextState = sWriteClick;
+    }
+}
+
+// The click is accepted: pack its bytes and store the record.
+void ClickDetector::WriteClick() {
+    ++ClicksThisMin;
+    Durationto16Cyc -= PreLastIPI;
+    ClkIPIrange = ToByte(std::abs(int{ClkMaxIPI} - int{ClkMinIPI}));
+
+    int spread;  // period spread code, 0..15
+    if (ClkIPIrange < 8) {
+        spread = ClkIPIrange;
+    } else if (ClkIPIrange < 64) {
+        spread = 8 + ClkIPIrange / 8;
+    } else {
+        spread = 15;
+    }
+    assert(PkAtPosn <= 15);
+    byte4 = ToByte(PkAtPosn * 16 + spread);
+
+    // Duration nibble from the sum read as unsigned: a negative sum gives 15.
+    const uint32_t durHigh = static_cast<uint32_t>(Durationto16Cyc) / 256;
+    assert(AmpReversalCount <= 15);
+    byte13 = ToByte(static_cast<int>(std::min<uint32_t>(15, durHigh)) * 16 + AmpReversalCount);
+    byte14 = static_cast<uint8_t>(static_cast<uint32_t>(Durationto16Cyc) & 0xFFu);
+
+    StoreClick();
+    NextState = sStartNewClick;
+}
+
+void ClickDetector::StoreClick() {
+    if (Pmax == 0 && IPIPostMax == 0 && Ncyc == 0) {
+        host_.ShowMessage("(Pmax or IPIpostMax or Ncyc) = 0 ");
+    }
+    // Click time: low three bytes, big-endian; a negative time is stored as 0.
+    const uint32_t t = ClkTime5MuSecs < 0 ? 0u : static_cast<uint32_t>(ClkTime5MuSecs);
+    const TK1Record rec = {
+        static_cast<uint8_t>((t >> 16) & 0xFFu),
+        static_cast<uint8_t>((t >> 8) & 0xFFu),
+        static_cast<uint8_t>(t & 0xFFu),
+        Ncyc,
+        byte4,
+        IPIpreMax,
+        IPIPostMax,
+        IPIPost1,
+        IPIPost2,
+        PkMinus1,
+        Pmax,
+        PkPlus1,
+        IPIbefore,
+        byte13,
+        byte14,
+        static_cast<uint8_t>(PreLastIPI & 0xFEu),
+    };
+    writer_.StoreRecord(rec);  // writes the buffer out first when it is full
+}
+
+}  // namespace wtk

@@ -33,7 +33,7 @@ enum class NextStateKind : uint8_t {
 };
 
 class ClickDetector {
-public:
+  public:
     // settings: the applied setting variables; sens: read for DeadBandPlusUplift.
     ClickDetector(const DetectorSettings& settings, const Sensitivity& sens, TK1Writer& writer,
                   Host& host);
@@ -42,7 +42,8 @@ public:
     void SetIpiExport(IpiExportFile* exportFile) { ipiExport_ = exportFile; }
 
     // One peak, or with InitialiseMinute the minute-end reset (the other values ignored).
-    void ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz, bool InitialiseMinute);
+    void ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz,
+                    bool InitialiseMinute);
 
     int32_t ClicksThisMin = 0;  // accepted clicks of the current minute
 
@@ -72,7 +73,32 @@ public:
     // sonar bands (nothing fills them in this system)
     uint8_t SonarMinIPI = 0, SonarMaxIPI = 0, Snr2MinIPI = 0, Snr2MaxIPI = 0;
 
-private:
+  private:
+    // One handler per state; each sets NextState.
+    void Reset();
+    void WaitForPeak();
+    void NewPk0();
+    void NewPk1();
+    void StartNewClick();
+    void TestDiff();
+    void SetStrongLimit();
+    void TestBandwidth();
+    void WriteClick();
+    void UpdateCycs();
+    void MoveMaxPosn();
+    void UpdatePeaks();
+    void TestStrongLimit();
+    void TestSonarFilter();
+    void InitialiseClick();
+    // Helpers of the handlers.
+    void StoreClick();
+    void SetNewFilterAmp();
+
+    // The peak of the current call.
+    uint8_t NewTrueIPI_ = 0;
+    uint8_t NewAmp_ = 0;
+    int32_t TimeTrue2Mhz_ = 0;  // 500 ns units since the minute began
+
     const DetectorSettings& s_;
     const Sensitivity& sens_;
     TK1Writer& writer_;
