@@ -89,7 +89,8 @@ void ClickDetector::ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeT
                 InitialiseClick();
                 break;
         }
-        assert(++handlersRun <= kMaxHandlersPerCall);
+        ++handlersRun;
+        assert(handlersRun <= kMaxHandlersPerCall);
     } while (NextState != sWaitForPeak);
 }
 
