@@ -66,7 +66,9 @@ void NoFilesSelected(SelectionContext& c) {
 
 int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec) {
     if (SamplesPerSec <= 0) return 0;
-    const int64_t num = (SizeBytes / 2 - 44) * 1000;  // |num| < 2^63 for any file size
+    const int64_t samples = SizeBytes / 2 - 44;
+    if (samples > INT64_MAX / 1000) return INT32_MAX;  // far beyond the int32 range anyway
+    const int64_t num = samples * 1000;
     const int64_t den = SamplesPerSec;
     int64_t q = num / den;
     int64_t r = num % den;

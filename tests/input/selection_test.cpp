@@ -78,6 +78,7 @@ TEST(SelectionTexts, DurationsAndCells) {
     EXPECT_EQ(DurationMsFromSize(82, 2000), -2);  // -1.5 -> -2
     EXPECT_EQ(DurationMsFromSize(0, 1000), -44);
     EXPECT_EQ(DurationMsFromSize(int64_t{1} << 40, 1000), INT32_MAX);
+    EXPECT_EQ(DurationMsFromSize(INT64_MAX, 2000000), INT32_MAX);
     EXPECT_EQ(DurationMsFromSize(2000044, 0), 0);
 
     EXPECT_EQ(DurationCell(2604), "2.60");
