@@ -1,2 +1,249 @@
-// (being written)
-namespace wtk {}
+// The batch driver: the selected WAV files become one TK1 file per name group, each file placed
+// on its group's minute axis by its start minute.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "engine/numbers.h"
+#include "engine/session.h"
+#include "engine/utf8.h"
+
+namespace wtk {
+
+void Session::ConvertBatch() {
+    const auto N = static_cast<int32_t>(
+        std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size()));
+
+    // Destination. The suggested name comes from the first file that was listed with its path
+    // (records of files that could not be opened at selection are blank).
+    const WavFileRec* named = N > 0 ? &WavFileRecs[0] : &BlankWavFileRec;
+    for (int32_t i = 0; i < N; ++i) {
+        if (!WavFileRecs[static_cast<size_t>(i)].NameWithPath.empty()) {
+            named = &WavFileRecs[static_cast<size_t>(i)];
+            break;
+        }
+    }
+    const std::string suggested =
+        Controls.AddedSiteNameEdit + " " + named->IdentityName + " " + named->DateString + ".TK1";
+    const std::optional<std::string> chosen = host_.SaveTK1Dialog(suggested);
+    if (!chosen || chosen->empty()) {
+        host_.ShowMessage("No destination directory identified for TK1 files. Process aborted.");
+        LastOutcome = Outcome::Refused;
+        Busy = false;
+        return;
+    }
+    FPfilePath = std::string(DirectoryPart(*chosen));
+
+    // Buffers for the whole batch, sized from the rate at its start.
+    writerHost_.TK1Damaged = false;
+    try {
+        Processor.AllocateBuffers(host_.HiResSamplesLength());
+        Writer.AllocateOutBuf();
+    } catch (const std::bad_alloc&) {
+        host_.ShowMessage("Not enough memory for the sample buffers of " +
+                          std::to_string(Rate.SamplesPerSec / 1000) + " k samples/s");
+        CleanupConvertBatch();
+        LastOutcome = Outcome::Failed;
+        return;
+    }
+    Detector.SetIpiExport(nullptr);
+    if (ExportIPIandAmpsToText) {
+        // The limit text was checked before the batch started.
+        const int32_t limit = ParseInt32(SetFm.Get("IPIFileLineLimitEdit")).value_or(0);
+        IpiExport.CreateIPIexportFile(*chosen, limit, host_);
+        // When the file could not be created the batch goes on without export lines.
+        if (IpiExport.IPIExportFileOpen) Detector.SetIpiExport(&IpiExport);
+    }
+
+    Writer.NofTK1files = 0;
+    Sens.AdjustedDeadBand = Settings.DeadBandSetting;
+    int32_t wavN = 0;
+    if (ConvertFiles(wavN) == LoopEnd::Abandoned) {
+        LastOutcome = Outcome::Failed;
+        return;
+    }
+
+    if (Writer.TK1Open) Writer.FinaliseTK1File();
+    host_.SetText(Label::ConvertBatchBtn, "Create vTKEB files for each location");
+    host_.SetText(Label::MakeScrapbookBtn, "Create a single 'TKEB scrapbook' file");
+    host_.SetText(Label::ProgressLbl, std::to_string(wavN) + " .wav files converted");
+    const bool exportClosed = CloseIpiExport();
+    CleanupConvertBatch();
+    LastOutcome = writerHost_.TK1Damaged || !exportClosed ? Outcome::Failed : Outcome::Done;
+}
+
+Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
+    const auto N = static_cast<int32_t>(
+        std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size()));
+    std::string CurrentIdentityName;
+    bool groupStarted = false;
+    for (wavN = 0; wavN < N;) {
+        WavFileRec& rec = WavFileRecs[static_cast<size_t>(wavN)];
+        // A blank record (a file that could not be opened when it was listed, or one left by a
+        // stopped listing) has nothing to convert.
+        if (rec.NameWithPath.empty()) {
+            ++wavN;
+            continue;
+        }
+        host_.SetText(Label::ProgressLbl,
+                      "Wav file " + std::to_string(wavN + 1) + " of " + std::to_string(N));
+        host_.SetText(Label::Caption, rec.NameWithPath);
+        try {
+            if (!groupStarted || CompareUtf16(rec.IdentityName, CurrentIdentityName) != 0) {
+                StartNameGroup(rec);
+                if (!Writer.TK1Open) {  // the writer has shown why
+                    AbandonBatch(false);
+                    return LoopEnd::Abandoned;
+                }
+                CurrentIdentityName = rec.IdentityName;
+                groupStarted = true;
+                // The group's first file starts the TK1 file: an undated one at the file's
+                // default start minute.
+                if (rec.Start.Mn < Writer.TK1min) rec.Start.Mn = Writer.TK1min;
+            }
+
+            int64_t size = 0;
+            if (!OpenWavFile(rec, size)) {
+                AbandonBatch(false);
+                return LoopEnd::Abandoned;
+            }
+            Writer.BytesInWavNameGroup += size;
+            Writer.NofWavFilesInNameGroup += 1;
+
+            // Placement on the minute axis.
+            if (rec.Start.Mn > Writer.TK1min) {
+                // The open minute ends at the first of these records; the minutes between the
+                // two files stay empty.
+                Writer.WriteMinuteRecs(rec.Start.Mn - Writer.TK1min, Sens.DeadBandPlusUplift,
+                                       Sens.MinuteScalerX2560);
+            } else if (rec.Start.Mn < Writer.TK1min) {
+                // The previous file ran past this one's start (or it has no date): its samples
+                // continue the open minute.
+                rec.Start.Mn = Writer.TK1min + 1;
+            }
+            if (Writer.IndexFile.IndexFileOpen) {
+                Writer.IndexFile.WriteLine(rec.Start.Mn, rec.NameWithPath);
+            }
+            Processor.ConvertOneWavFile(WavFile, wavN, rec);
+        } catch (const TK1WriteError& e) {
+            // The TK1 file cannot be completed.
+            host_.ShowMessage(e.what());
+            AbandonBatch(true);
+            return LoopEnd::Abandoned;
+        } catch (const std::exception& e) {
+            // A side file could not be written: keep what the TK1 file holds.
+            host_.ShowMessage(e.what());
+            AbandonBatch(false);
+            return LoopEnd::Abandoned;
+        }
+        CloseWavFile();
+        host_.ProcessMessages();
+        if (STOP) {
+            host_.SetText(Label::BigLbl,
+                          "File conversion stopped at file " + std::to_string(wavN + 1));
+            STOP = false;
+            return LoopEnd::Stopped;
+        }
+        ++wavN;
+    }
+    return LoopEnd::Completed;
+}
+
+void Session::StartNameGroup(const WavFileRec& rec) {
+    if (Writer.TK1Open) Writer.FinaliseTK1File();
+    Writer.TK1min = rec.Start.Mn != 0 ? rec.Start.Mn : kUndatedStartMin;
+    Writer.TK1StartMin = Writer.TK1min;
+    Writer.TK1BriefName =
+        Controls.AddedSiteNameEdit + rec.IdentityName + " " + rec.DateString + ".TK1";
+
+    TK1HeaderInputs in;
+    in.Settings = &Settings;
+    in.LoggerNumberText = Controls.LoggerNumberEdit;
+    in.HighPassFilterIndex = ParseInt32(SetFm.Get("HighPassFilterCombo")).value_or(-1);
+    in.MakeSourceLinkageFile = Controls.MakeSourceLinkageFile;
+    in.DeadBandPlusUplift = Sens.DeadBandPlusUplift;
+    in.MinuteScalerX2560 = Sens.MinuteScalerX2560;
+    Writer.CreateTK1file(FPfilePath + Writer.TK1BriefName, in);
+
+    // Gain and threshold carry on; the noisy and quiet runs are counted per TK1 file.
+    Writer.BytesInWavNameGroup = 0;
+    Writer.NofWavFilesInNameGroup = 0;
+    Sens.MinsInThisTK1File = 0;
+    Sens.CurrentNofNoisyMinsInSeq = 0;
+    Sens.CurrentNofQuietMinsInSeq = 0;
+}
+
+bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size) {
+    int err = 0;
+    // Non-blocking, so that a named pipe put in the file's place cannot hang the batch.
+    const int fd = ::open(rec.NameWithPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        err = errno;
+    } else {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            err = errno;
+        } else if (S_ISDIR(st.st_mode)) {
+            err = EISDIR;
+        } else if (!S_ISREG(st.st_mode)) {
+            err = EINVAL;
+        } else {
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+            WavFile = ::fdopen(fd, "rb");
+            if (WavFile != nullptr) {
+                size = static_cast<int64_t>(st.st_size);
+                WavFileOpen = true;
+                return true;
+            }
+            err = errno;
+        }
+        ::close(fd);
+    }
+    host_.ShowMessage("Failed to open wav file " + rec.OriginalShortNameMinusSuffix +
+                      std::strerror(err != 0 ? err : EIO));
+    WavFileOpen = false;
+    return false;
+}
+
+void Session::CloseWavFile() {
+    if (WavFile != nullptr) std::fclose(WavFile);
+    WavFile = nullptr;
+    WavFileOpen = false;
+}
+
+bool Session::CloseIpiExport() {
+    Detector.SetIpiExport(nullptr);
+    if (!IpiExport.IPIExportFileOpen) return true;
+    if (IpiExport.Close()) return true;
+    host_.ShowMessage("Failed to close IPI export file " + IpiExport.FileName());
+    return false;
+}
+
+void Session::AbandonBatch(bool closeTK1Unfinished) {
+    CloseWavFile();
+    if (Writer.TK1Open) {
+        if (closeTK1Unfinished) {
+            Writer.CloseUnfinished();
+        } else {
+            Writer.FinaliseTK1File();
+        }
+    }
+    CloseIpiExport();
+    CleanupConvertBatch();
+}
+
+void Session::CleanupConvertBatch() {
+    Processor.ReleaseBuffers();
+    Writer.ReleaseOutBuf();
+    Busy = false;
+    STOP = false;
+}
+
+}  // namespace wtk

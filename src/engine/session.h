@@ -3,10 +3,19 @@
 // selected WAV file table, with the handlers of the main window's commands. Everything runs on
 // the caller's thread; long commands call Host::ProcessMessages at the fixed points (after each
 // listed file, after each converted file, at each minute end), where STOP can be pressed.
+//
+// While a command runs (Busy), the selection, the two conversion buttons and the sample-rate
+// change are refused without effect, so that nothing pressed at a message-processing point can
+// resize or release the buffers of the running batch. The front end must not destroy the
+// session from inside Host::ProcessMessages; FormDestroy called there only requests a STOP.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "detector/click_detector.h"
 #include "engine/host.h"
@@ -23,7 +32,46 @@
 namespace wtk {
 
 class Session {
-public:
+  private:
+    // Passes every call on to the front end's host. Given to the TK1 writer, it notes the
+    // writer's messages: each of them (apart from a missing source-linkage file) means that a
+    // TK1 file could not be created or written completely.
+    class WriterHost : public Host {
+      public:
+        explicit WriterHost(Host& host) : host_(host) {}
+        bool TK1Damaged = false;
+        void ShowMessage(const std::string& text) override;
+        void SetText(Label which, const std::string& text) override { host_.SetText(which, text); }
+        void AppendMemo(Memo which, const std::string& line) override {
+            host_.AppendMemo(which, line);
+        }
+        void ProcessMessages() override { host_.ProcessMessages(); }
+        void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc,
+                       bool ClearFirst) override {
+            host_.Graphvals(Buf, GraphID, Xinc, ClearFirst);
+        }
+        int32_t HiResSamplesLength() override { return host_.HiResSamplesLength(); }
+        std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override {
+            return host_.SaveTK1Dialog(suggestedName);
+        }
+        bool AskYesNo(const std::string& question) override { return host_.AskYesNo(question); }
+        std::optional<std::vector<std::string>> OpenFilesDialog(
+            const std::string& title, const std::string& filter) override {
+            return host_.OpenFilesDialog(title, filter);
+        }
+        std::optional<std::string> ChooseDirectory(const std::string& caption) override {
+            return host_.ChooseDirectory(caption);
+        }
+        void HideSettingsWindow() override { host_.HideSettingsWindow(); }
+
+      private:
+        Host& host_;
+    };
+
+    Host& host_;
+    WriterHost writerHost_;  // declared before Writer, which keeps a reference to it
+
+  public:
     explicit Session(Host& host);
     ~Session();  // closes whatever is open (FormDestroy)
     Session(const Session&) = delete;
@@ -34,18 +82,34 @@ public:
     void Start();
 
     // Main window commands.
-    void KsamplesPerSecEditChange();  // reads Controls.KsamplesPerSecEdit
-    void SelectBatchBtnClick();
+    void KsamplesPerSecEditChange();  // reads Controls.KsamplesPerSecEdit; refused while Busy
+    void SelectBatchBtnClick();       // the dialogs of the host
     void ConvertBatchBtnClick();
     void MakeScrapbookBtnClick();
     void StopBtnClick() { STOP = true; }
     void FormDestroy();
 
+    // The selection with the dialogs replaced by paths (command-line tool): a directory is
+    // searched like directory mode, any other path is taken as the file dialog takes it.
+    void SelectPaths(const std::vector<std::string>& paths);
+
+    // The sample-rate text of Controls.KsamplesPerSecEdit: recomputes the rate tables and
+    // returns the refusal message when it is not a whole number in the valid range.
+    std::optional<std::string> CheckSampleRate();
+
+    // The checks a conversion makes before anything is written, in this order: the sample-rate
+    // text (recomputing the rate tables from Controls.KsamplesPerSecEdit), ApplySettings, a
+    // negative logger number, and with ipiExport the line limit. Returns the first refusal's
+    // message; on success the setting variables hold the applied values.
+    std::optional<std::string> CheckConversionSettings(bool ipiExport);
+
     // How the last conversion command ended.
     enum class Outcome {
         Done,     // converted (possibly stopped by the user)
-        Refused,  // refused before anything was written (settings, rate, no files, cancelled)
-        Failed,   // ended on an error message (file could not be opened, write failed ...)
+        Refused,  // refused before anything was written (rate, settings, logger number, line
+                  // limit, destination dialog cancelled)
+        Failed,   // ended on an error message: no files listed, a WAV file could not be
+                  // opened, a TK1 file could not be created or written completely
     };
     Outcome LastOutcome = Outcome::Done;
 
@@ -74,8 +138,32 @@ public:
     bool WavFileOpen = false;
     std::string FPfilePath;
 
-private:
-    Host& host_;
+    // The fixed minute numbers of the batch driver.
+    static constexpr int32_t kUndatedStartMin = 60487200;    // 2015-01-01 00:00
+    static constexpr int32_t kScrapbookStartMin = 52597440;  // 2000-01-01 00:00
+
+  private:
+    // What ends the loop over the files.
+    enum class LoopEnd { Completed, Stopped, Abandoned };
+
+    // One button's common part after its file-count test: the refusals, the scrapbook layout,
+    // the memo headers, ClicksThisMin and the batch. Busy is set on entry and clear on return.
+    void RunBatch(bool scrapbook);
+    // The scrapbook layout: consecutive minutes from kScrapbookStartMin, tick 1, and the name
+    // that the open-failure message shows.
+    void LayOutScrapbook();
+    void ConvertBatch();
+    LoopEnd ConvertFiles(int32_t& wavN);
+    void StartNameGroup(const WavFileRec& rec);
+    bool OpenWavFile(const WavFileRec& rec, int64_t& size);
+    void CloseWavFile();
+    bool CloseIpiExport();  // false (with a message) when closing failed
+    // Abandons the batch: closes the WAV file, finalises or (Unfinished) closes the TK1 file,
+    // closes the IPI export, releases the buffers.
+    void AbandonBatch(bool closeTK1Unfinished);
+    void CleanupConvertBatch();
+
+    std::FILE* WavFile = nullptr;
 };
 
 }  // namespace wtk

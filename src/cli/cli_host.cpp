@@ -1,0 +1,187 @@
+#include "cli/cli_host.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "engine/session.h"
+
+namespace wtk::cli {
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+namespace {
+
+extern "C" void OnStopSignal(int sig) {
+    g_stopSignal = sig;
+    std::signal(sig, SIG_DFL);
+}
+
+constexpr std::string_view kDateFailure = "Date/time conversion failed (D2) ";
+
+// A message box text as one line: line breaks become spaces.
+std::string OneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\r', ' ');
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+std::string Fixed1(double v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 1);
+    return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
+void InstallStopSignalHandlers() {
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+}
+
+CliHost::CliHost(Verb verb, std::string outDir, std::string minutesPath)
+    : verb_(verb),
+      outDir_(std::move(outDir)),
+      minutesPath_(std::move(minutesPath)),
+      terminal_(::isatty(STDERR_FILENO) == 1),
+      started_(std::chrono::steady_clock::now()),
+      lastDrawn_(started_) {}
+
+CliHost::~CliHost() {
+    if (minutes_ != nullptr) std::fclose(minutes_);
+}
+
+void CliHost::Message(const std::string& text) {
+    ClearProgress();
+    const std::string line = OneLine(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+void CliHost::StdoutLine(const std::string& line) {
+    ClearProgress();
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fwrite("\r\n", 1, 2, stdout);
+    std::fflush(stdout);
+}
+
+void CliHost::SetText(Label which, const std::string& text) {
+    switch (which) {
+        case Label::BigLbl:
+            bigLbl_ = text;
+            break;
+        case Label::ProgressLbl:
+            if (text.starts_with(kDateFailure)) {
+                Message(text);
+            } else if (text.starts_with("Wav file ")) {
+                fileProgress_ = text;
+            }
+            break;
+        case Label::Caption: {
+            // A new WAV file begins.
+            secondsDone_ += currentFileSeconds_;
+            currentFileSeconds_ = 0;
+            minutesInFile_ = 0;
+            struct stat st {};
+            const int32_t rate = session_ != nullptr ? session_->Rate.SamplesPerSec : 0;
+            if (rate > 0 && ::stat(text.c_str(), &st) == 0 && st.st_size > 100) {
+                currentFileSeconds_ = static_cast<double>(st.st_size - 100) / 2.0 / rate;
+            }
+            DrawProgress(false);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void CliHost::AppendMemo(Memo which, const std::string& line) {
+    switch (which) {
+        case Memo::FilesMemo:
+            if (verb_ == Verb::List) StdoutLine(line);
+            break;
+        case Memo::DataMemo:
+            if (verb_ != Verb::List) StdoutLine(line);
+            break;
+        case Memo::DATA2Memo:
+            if (!line.starts_with("MinsInThisTK1File")) ++minutesInFile_;
+            if (minutesPath_.empty() || minutesFailed_) break;
+            if (minutes_ == nullptr) {
+                errno = 0;
+                minutes_ = std::fopen(minutesPath_.c_str(), "wb");
+                if (minutes_ == nullptr) {
+                    minutesFailed_ = true;
+                    Message("Failed to create minutes file " + minutesPath_ + ": " +
+                            std::strerror(errno));
+                    break;
+                }
+            }
+            std::fwrite(line.data(), 1, line.size(), minutes_);
+            std::fwrite("\r\n", 1, 2, minutes_);
+            break;
+    }
+}
+
+void CliHost::ProcessMessages() {
+    if (g_stopSignal != 0 && !stopRequested_ && session_ != nullptr) {
+        stopRequested_ = true;
+        session_->StopBtnClick();
+        DrawProgress(true);
+    }
+    DrawProgress(false);
+}
+
+std::optional<std::string> CliHost::SaveTK1Dialog(const std::string& suggestedName) {
+    if (outDir_.empty()) return std::nullopt;
+    return outDir_.back() == '/' ? outDir_ + suggestedName : outDir_ + "/" + suggestedName;
+}
+
+void CliHost::ClearProgress() {
+    if (!progressShown_) return;
+    std::fputs("\r\033[K", stderr);
+    progressShown_ = false;
+}
+
+void CliHost::DrawProgress(bool force) {
+    if (!terminal_ || verb_ == Verb::List) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastDrawn_ < std::chrono::milliseconds(500)) return;
+    lastDrawn_ = now;
+    const double elapsed = std::chrono::duration<double>(now - started_).count();
+    const double audio = secondsDone_ + std::min(60.0 * minutesInFile_, currentFileSeconds_);
+    std::string line = "\r\033[K" + fileProgress_ + ", " + Fixed1(audio / 60) + " min of audio";
+    if (elapsed > 0.5) line += ", " + Fixed1(audio / elapsed) + " x real time";
+    if (stopRequested_) line += " - stopping after this file";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    progressShown_ = true;
+}
+
+bool CliHost::Finish() {
+    ClearProgress();
+    // On a terminal say where a stop took effect (not a message box, so not otherwise shown).
+    if (terminal_ && bigLbl_.starts_with("File conversion stopped")) {
+        std::fprintf(stderr, "%s\n", bigLbl_.c_str());
+    }
+    bool ok = !minutesFailed_;
+    if (minutes_ != nullptr) {
+        const bool written = std::ferror(minutes_) == 0;
+        const bool closed = std::fclose(minutes_) == 0;
+        minutes_ = nullptr;
+        if (!written || !closed) {
+            Message("Failed to write minutes file " + minutesPath_);
+            ok = false;
+        }
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        Message(std::string("Failed to write to standard output: ") + std::strerror(errno));
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace wtk::cli

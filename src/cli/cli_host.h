@@ -1,0 +1,86 @@
+// The command-line tool's host: message boxes become lines on stderr, the memos go to stdout or
+// the minutes file, dialogs are answered from the options, and STOP comes from SIGINT/SIGTERM.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/host.h"
+
+namespace wtk {
+class Session;
+}
+
+namespace wtk::cli {
+
+// The last SIGINT or SIGTERM received (0: none). The first one of each kind asks for a STOP;
+// the handler then restores the default action, so a second one ends the program at once.
+extern volatile std::sig_atomic_t g_stopSignal;
+void InstallStopSignalHandlers();
+
+class CliHost : public Host {
+  public:
+    enum class Verb { Convert, Scrapbook, List };
+
+    // outDir: destination of the TK1 files; minutesPath: file for the minute lines ("" none).
+    CliHost(Verb verb, std::string outDir, std::string minutesPath);
+    ~CliHost() override;
+
+    void SetSession(Session* session) { session_ = session; }
+
+    // One message line on stderr (also for the tool's own refusals).
+    void Message(const std::string& text);
+    // A line on stdout with CR LF.
+    void StdoutLine(const std::string& line);
+    // Ends the progress line; reports failed writes of stdout and the minutes file. Returns
+    // false when an output could not be written completely.
+    bool Finish();
+
+    const std::string& BigLblText() const { return bigLbl_; }
+
+    // Host.
+    void ShowMessage(const std::string& text) override { Message(text); }
+    void SetText(Label which, const std::string& text) override;
+    void AppendMemo(Memo which, const std::string& line) override;
+    void ProcessMessages() override;
+    void Graphvals(std::span<const int32_t>, int, int, bool) override {}
+    int32_t HiResSamplesLength() override { return 500; }
+    std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override;
+    bool AskYesNo(const std::string&) override { return false; }
+    std::optional<std::vector<std::string>> OpenFilesDialog(const std::string&,
+                                                            const std::string&) override {
+        return std::nullopt;
+    }
+    std::optional<std::string> ChooseDirectory(const std::string&) override { return std::nullopt; }
+    void HideSettingsWindow() override {}
+
+  private:
+    void ClearProgress();
+    void DrawProgress(bool force);
+
+    Verb verb_;
+    std::string outDir_;
+    std::string minutesPath_;
+    std::FILE* minutes_ = nullptr;
+    bool minutesFailed_ = false;
+    Session* session_ = nullptr;
+    std::string bigLbl_;
+
+    // Progress on a terminal.
+    bool terminal_ = false;
+    bool progressShown_ = false;
+    bool stopRequested_ = false;
+    std::string fileProgress_;  // "Wav file i of N"
+    double secondsDone_ = 0;    // audio of the files finished
+    double currentFileSeconds_ = 0;
+    int32_t minutesInFile_ = 0;  // minute lines since the current file began
+    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::time_point lastDrawn_;
+};
+
+}  // namespace wtk::cli

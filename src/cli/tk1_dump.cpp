@@ -1,0 +1,316 @@
+#include "cli/tk1_dump.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+#include "output/tk1_writer.h"
+
+namespace wtk::cli {
+namespace {
+
+constexpr int64_t kMinutesPerDay = 1440;
+constexpr int64_t kEpochTo1970Days = 25569;  // 1899-12-30 to 1970-01-01
+constexpr int32_t kHeaderBytes = 1024;
+constexpr int32_t kRecordBytes = 16;
+
+// Proleptic Gregorian date of a day count since 1970-01-01.
+void CivilFromDays(int64_t z, int64_t& y, int64_t& m, int64_t& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = yoe + era * 400 + (m <= 2);
+}
+
+void AppendPadded(std::string& s, int64_t v, int digits) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v < 0 ? -v : v);
+    if (v < 0) s += '-';
+    for (auto n = r.ptr - buf; n < digits; ++n) s += '0';
+    s.append(buf, r.ptr);
+}
+
+uint32_t BigEndian(const uint8_t* p, int bytes) {
+    uint32_t v = 0;
+    for (int k = 0; k < bytes; ++k) v = (v << 8) | p[k];
+    return v;
+}
+
+std::string Num(int64_t v) {
+    return std::to_string(v);
+}
+
+class Output {
+  public:
+    explicit Output(std::FILE* f) : f_(f) {}
+    void Line(const std::string& s) {
+        std::fwrite(s.data(), 1, s.size(), f_);
+        std::fwrite("\r\n", 1, 2, f_);
+    }
+
+  private:
+    std::FILE* f_;
+};
+
+void Problem(std::FILE* err, const std::string& path, const std::string& what) {
+    std::fprintf(err, "%s: %s\n", path.c_str(), what.c_str());
+}
+
+void DumpHeader(const std::string& path, int64_t fileBytes, const uint8_t* h, Output& out) {
+    auto field = [&](const char* name, int64_t v) { out.Line(std::string(name) + "\t" + Num(v)); };
+    auto minuteField = [&](const char* name, uint32_t v) {
+        out.Line(std::string(name) + "\t" + Num(v) + "\t" +
+                 MinToDateStr(static_cast<int32_t>(v & 0x7FFFFFFFu)));
+    };
+    out.Line("File\t" + path);
+    field("FileBytes", fileBytes);
+    field("LoggerNumber", BigEndian(h + 2, 4));
+    field("HighPassFilterIndex", h[65]);
+    out.Line("Constants\t" + Num(h[12]) + " " + Num(h[31]) + " " + Num(h[66]) + " " + Num(h[78]));
+    field("DeadBandSetting", h[67]);
+    field("MinAnyIPI", h[68]);
+    field("MaxStartIPI", h[69]);
+    field("FixedCycLimit", h[70]);
+    field("MaxSPLforReversalTest", h[71]);
+    field("BwAddon", h[72]);
+    field("WorkingStrongLimit1", h[73]);
+    field("WorkingStrongLimit2", h[74]);
+    field("WorkingStrongLimit3", h[75]);
+    field("WorkingStrongLimit4", h[76]);
+    field("UsingToughAmpDrop", h[77] & 1);
+    field("UserMaxSPLforBWtestLow4", (h[77] >> 3) & 15);
+    field("MaxSPLforAmpDropTest", h[79]);
+    field("NoisyLevel", h[93]);
+    field("QuietLevel", h[94]);
+    field("NofNoisyMinsForAction", h[95]);
+    field("NofQuietMinsForAction", h[96]);
+    field("AmpStep", h[113]);
+    minuteField("TK1StartMin", BigEndian(h + 256, 4));
+    minuteField("LastLoggingMin", BigEndian(h + 260, 4));
+    minuteField("FinalisedAtMin", BigEndian(h + 264, 4));
+    out.Line("TK1StartMinCopies\t" + Num(BigEndian(h + 268, 4)) + "\t" +
+             Num(BigEndian(h + 272, 4)));
+    field("LastLoggingMinCopy", BigEndian(h + 276, 4));
+    field("MinuteRecords", BigEndian(h + 340, 3));
+}
+
+// The decoded fields of a click record.
+struct Click {
+    int32_t ClkTime5MuSecs;
+    uint8_t Ncyc, PkAtPosn, IPIrangeCode, IPIpreMax, IPIPostMax, IPIPost1, IPIPost2;
+    uint8_t PkMinus1, Pmax, PkPlus1, IPIbefore, DurationHigh, AmpReversalCount, DurationLow;
+    uint8_t PreLastIPI;
+};
+
+Click DecodeClick(const uint8_t* r) {
+    Click c{};
+    c.ClkTime5MuSecs = static_cast<int32_t>(BigEndian(r, 3));
+    c.Ncyc = r[3];
+    c.PkAtPosn = r[4] >> 4;
+    c.IPIrangeCode = r[4] & 15;
+    c.IPIpreMax = r[5];
+    c.IPIPostMax = r[6];
+    c.IPIPost1 = r[7];
+    c.IPIPost2 = r[8];
+    c.PkMinus1 = r[9];
+    c.Pmax = r[10];
+    c.PkPlus1 = r[11];
+    c.IPIbefore = r[12];
+    c.DurationHigh = r[13] >> 4;
+    c.AmpReversalCount = r[13] & 15;
+    c.DurationLow = r[14];
+    c.PreLastIPI = r[15];
+    return c;
+}
+
+// Durationto16Cyc when the record holds it whole (its high part below the saturation at 15).
+std::string Duration(const Click& c) {
+    return c.DurationHigh < 15 ? Num(c.DurationHigh * 256 + c.DurationLow) : std::string();
+}
+
+constexpr const char* kCsvHeader =
+    "DateTime,Minute,ClkTime5MuSecs,Ncyc,PkAtPosn,ClkIPIrangeCode,IPIpreMax,IPIpreMax_kHz,"
+    "IPIPostMax,IPIPostMax_kHz,IPIPost1,IPIPost1_kHz,IPIPost2,IPIPost2_kHz,PkMinus1,Pmax,"
+    "PkPlus1,IPIbefore,IPIbefore_kHz,Durationto16CycDiv256,AmpReversalCount,"
+    "Durationto16CycLow8,Durationto16Cyc,PreLastIPI,PreLastIPI_kHz";
+
+std::string CsvRow(int32_t minute, const Click& c) {
+    std::string s = IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5);
+    for (const std::string& cell : {Num(minute),
+                                    Num(c.ClkTime5MuSecs),
+                                    Num(c.Ncyc),
+                                    Num(c.PkAtPosn),
+                                    Num(c.IPIrangeCode),
+                                    Num(c.IPIpreMax),
+                                    KiloHertz(c.IPIpreMax),
+                                    Num(c.IPIPostMax),
+                                    KiloHertz(c.IPIPostMax),
+                                    Num(c.IPIPost1),
+                                    KiloHertz(c.IPIPost1),
+                                    Num(c.IPIPost2),
+                                    KiloHertz(c.IPIPost2),
+                                    Num(c.PkMinus1),
+                                    Num(c.Pmax),
+                                    Num(c.PkPlus1),
+                                    Num(c.IPIbefore),
+                                    KiloHertz(c.IPIbefore),
+                                    Num(c.DurationHigh),
+                                    Num(c.AmpReversalCount),
+                                    Num(c.DurationLow),
+                                    Duration(c),
+                                    Num(c.PreLastIPI),
+                                    KiloHertz(c.PreLastIPI)}) {
+        s += ',';
+        s += cell;
+    }
+    return s;
+}
+
+std::string ClickLine(int64_t offset, int32_t minute, const Click& c) {
+    return Num(offset) + "\tCLICK\t" + Num(minute) + "\t" +
+           IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5) +
+           "\tClkTime5MuSecs=" + Num(c.ClkTime5MuSecs) + "\tNcyc=" + Num(c.Ncyc) +
+           "\tPkAtPosn=" + Num(c.PkAtPosn) + "\tClkIPIrangeCode=" + Num(c.IPIrangeCode) +
+           "\tIPIpreMax=" + Num(c.IPIpreMax) + "\tIPIPostMax=" + Num(c.IPIPostMax) +
+           "\tIPIPost1=" + Num(c.IPIPost1) + "\tIPIPost2=" + Num(c.IPIPost2) +
+           "\tPkMinus1=" + Num(c.PkMinus1) + "\tPmax=" + Num(c.Pmax) +
+           "\tPkPlus1=" + Num(c.PkPlus1) + "\tIPIbefore=" + Num(c.IPIbefore) +
+           "\tDurationto16CycDiv256=" + Num(c.DurationHigh) +
+           "\tAmpReversalCount=" + Num(c.AmpReversalCount) +
+           "\tDurationto16CycLow8=" + Num(c.DurationLow) + "\tPreLastIPI=" + Num(c.PreLastIPI);
+}
+
+}  // namespace
+
+std::string IsoDateTime(int32_t minute, int64_t microseconds) {
+    const int64_t totalUs = int64_t{minute} * 60'000'000 + microseconds;
+    int64_t totalSec = totalUs / 1'000'000;
+    int64_t us = totalUs % 1'000'000;
+    if (us < 0) {
+        us += 1'000'000;
+        --totalSec;
+    }
+    int64_t days = totalSec / 86400;
+    int64_t secOfDay = totalSec % 86400;
+    if (secOfDay < 0) {
+        secOfDay += 86400;
+        --days;
+    }
+    int64_t y = 0, m = 0, d = 0;
+    CivilFromDays(days - kEpochTo1970Days, y, m, d);
+    std::string s;
+    s.reserve(26);
+    AppendPadded(s, y, 4);
+    s += '-';
+    AppendPadded(s, m, 2);
+    s += '-';
+    AppendPadded(s, d, 2);
+    s += ' ';
+    AppendPadded(s, secOfDay / 3600, 2);
+    s += ':';
+    AppendPadded(s, secOfDay / 60 % 60, 2);
+    s += ':';
+    AppendPadded(s, secOfDay % 60, 2);
+    s += '.';
+    AppendPadded(s, us, 6);
+    return s;
+}
+
+std::string KiloHertz(uint8_t ipi) {
+    if (ipi == 0) return {};
+    // 4000 / ipi to three decimals, rounded half up, in integers: 4,000,000 / ipi thousandths.
+    const int64_t thousandths = (int64_t{8'000'000} / ipi + 1) / 2;
+    std::string s = Num(thousandths / 1000) + ".";
+    AppendPadded(s, thousandths % 1000, 3);
+    return s;
+}
+
+int DumpTK1(const std::string& path, bool csv, std::FILE* outFile, std::FILE* err) {
+    errno = 0;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        Problem(err, path, std::strerror(errno));
+        return 1;
+    }
+    std::vector<uint8_t> header(kHeaderBytes);
+    const size_t got = std::fread(header.data(), 1, header.size(), f);
+    std::fseek(f, 0, SEEK_END);
+    const int64_t fileBytes = std::ftell(f);
+    std::fseek(f, kHeaderBytes, SEEK_SET);
+    if (got < static_cast<size_t>(kHeaderBytes)) {
+        std::fclose(f);
+        Problem(err, path, "too short for a TK1 file (" + Num(fileBytes) + " bytes)");
+        return 1;
+    }
+
+    Output out(outFile);
+    if (csv) {
+        out.Line(kCsvHeader);
+    } else {
+        DumpHeader(path, fileBytes, header.data(), out);
+    }
+
+    const int32_t startMin = static_cast<int32_t>(BigEndian(header.data() + 256, 4) & 0x7FFFFFFF);
+    int32_t countedMinutes = 0;  // counted minute records seen; the first one opens startMin
+    int64_t clicks = 0;
+    bool leadSeen = false, leadBad = false, endSeen = false, dataAfterEnd = false;
+    bool badClickTime = false;
+    int64_t offset = kHeaderBytes;
+    std::array<uint8_t, kRecordBytes> r{};
+    size_t n = 0;
+    while ((n = std::fread(r.data(), 1, r.size(), f)) == r.size()) {
+        if (endSeen) {
+            dataAfterEnd = true;
+        } else if (!leadSeen) {
+            leadSeen = true;
+            leadBad = r[0] != 254;
+            if (!csv) out.Line(Num(offset) + "\tLEAD");
+        } else if (r[0] == 255) {
+            endSeen = true;
+            if (!csv) out.Line(Num(offset) + "\tEND");
+        } else if (r[0] == 254) {
+            ++countedMinutes;
+            const int32_t minute = startMin + countedMinutes - 1;
+            if (!csv) {
+                out.Line(Num(offset) + "\tMINUTE\t" + Num(minute) + "\t" + MinToDateStr(minute) +
+                         "\tDeadBandPlusUplift=" + Num(r[13]) +
+                         "\tMinuteScalerX2560=" + Num(r[14]));
+            }
+        } else {
+            ++clicks;
+            const Click c = DecodeClick(r.data());
+            if (c.ClkTime5MuSecs >= 12'000'000) badClickTime = true;
+            const int32_t minute = startMin + countedMinutes - 1;
+            out.Line(csv ? CsvRow(minute, c) : ClickLine(offset, minute, c));
+        }
+        offset += kRecordBytes;
+    }
+    const bool readError = std::ferror(f) != 0;
+    std::fclose(f);
+    if (!csv) {
+        out.Line("Summary\t" + Num(countedMinutes) + " minute records\t" + Num(clicks) +
+                 " click records");
+    }
+
+    int status = 0;
+    auto problem = [&](const std::string& what) {
+        Problem(err, path, what);
+        status = 1;
+    };
+    if (readError) problem("read error");
+    if (leadBad) problem("has no lead minute record at offset 1024");
+    if (n != 0) problem("ends in a partial record of " + Num(static_cast<int64_t>(n)) + " bytes");
+    if (!endSeen) problem("has no end record (the file was not finalised)");
+    if (dataAfterEnd) problem("holds data after its end record");
+    if (badClickTime) problem("holds click times beyond the end of their minute");
+    return status;
+}
+
+}  // namespace wtk::cli

@@ -1,0 +1,181 @@
+#include "engine/session.h"
+
+#include "engine/numbers.h"
+#include "engine/utf8.h"
+#include "input/selection.h"
+
+namespace wtk {
+namespace {
+
+constexpr const char* kLinkageCreateFailed = "Failed to create source linkage file";
+
+// Characters of a scrapbook's name prefix: the position of the first space (counting from 1),
+// at most 12; 0 when the name has no space.
+size_t ScrapbookPrefixLength(std::string_view name) {
+    const size_t space = name.find(' ');
+    if (space == std::string_view::npos) return 0;
+    const size_t position = Utf8Length(name.substr(0, space)) + 1;
+    return position < 12 ? position : 12;
+}
+
+}  // namespace
+
+void Session::WriterHost::ShowMessage(const std::string& text) {
+    if (text != kLinkageCreateFailed) TK1Damaged = true;
+    host_.ShowMessage(text);
+}
+
+Session::Session(Host& host)
+    : host_(host),
+      writerHost_(host),
+      Writer(writerHost_),
+      Detector(Settings, Sens, Writer, host),
+      Processor(Rate, Settings, Sens, Detector, Writer, Controls, host) {}
+
+Session::~Session() {
+    Busy = false;  // nothing runs any more: close everything
+    FormDestroy();
+}
+
+void Session::Start() {
+    Rate.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit);
+    SetFm.DefaultSettingsBtnClick();
+    // Without a valid rate there is no IPIscaler to apply the settings with; a conversion
+    // refuses the rate before it applies them again.
+    if (!Rate.Valid) return;
+    if (const auto error = ApplySettings(SetFm, Rate, Settings, Sens)) host_.ShowMessage(*error);
+}
+
+void Session::KsamplesPerSecEditChange() {
+    // A running batch keeps the tables (and buffer sizes) of its start; the text is read
+    // again when the next conversion starts.
+    if (Busy) return;
+    Rate.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit);
+}
+
+void Session::SelectBatchBtnClick() {
+    if (Busy) return;
+    SelectionContext c{host_,
+                       Controls,
+                       Rate,
+                       Scrapbook,
+                       SetFm.Get("MakeIPIexportFile") == "1",
+                       Busy,
+                       STOP,
+                       ExportIPIandAmpsToText,
+                       WavFileRecs,
+                       NofWAVfilesFound};
+    ::wtk::SelectBatchBtnClick(c);
+}
+
+void Session::SelectPaths(const std::vector<std::string>& paths) {
+    if (Busy) return;
+    SelectionContext c{host_,
+                       Controls,
+                       Rate,
+                       Scrapbook,
+                       SetFm.Get("MakeIPIexportFile") == "1",
+                       Busy,
+                       STOP,
+                       ExportIPIandAmpsToText,
+                       WavFileRecs,
+                       NofWAVfilesFound};
+    ::wtk::SelectPaths(c, paths);
+}
+
+std::optional<std::string> Session::CheckSampleRate() {
+    if (Rate.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit)) return std::nullopt;
+    return "Sample rate k/s must be a whole number in the range " +
+           std::to_string(SampleRate::kMinKsps) + " ... " + std::to_string(SampleRate::kMaxKsps) +
+           ", not \"" + Controls.KsamplesPerSecEdit + "\"";
+}
+
+std::optional<std::string> Session::CheckConversionSettings(bool ipiExport) {
+    if (auto error = CheckSampleRate()) return error;
+    if (auto error = ApplySettings(SetFm, Rate, Settings, Sens)) return error;
+    // The header stores the logger number unsigned: a negative one cannot be stored. Text that
+    // is no number at all is stored as 9999 by the writer.
+    if (const auto logger = ParseInt32(Controls.LoggerNumberEdit); logger && *logger < 0) {
+        return "Logger ID number must not be negative: " + Controls.LoggerNumberEdit;
+    }
+    if (ipiExport && !ParseInt32(SetFm.Get("IPIFileLineLimitEdit"))) {
+        return "File line limit must be a whole number, not \"" +
+               SetFm.Get("IPIFileLineLimitEdit") + "\"";
+    }
+    return std::nullopt;
+}
+
+void Session::ConvertBatchBtnClick() {
+    if (Busy) return;
+    Scrapbook = false;
+    host_.HideSettingsWindow();
+    if (NofWAVfilesFound < 1) {
+        host_.ShowMessage("No WAV files listed");
+        LastOutcome = Outcome::Failed;
+        return;
+    }
+    Busy = true;
+    RunBatch(false);
+}
+
+void Session::MakeScrapbookBtnClick() {
+    if (Busy) return;
+    if (NofWAVfilesFound < 1) {
+        host_.ShowMessage("No WAV files found");
+        LastOutcome = Outcome::Failed;
+        return;
+    }
+    Busy = true;
+    Scrapbook = true;
+    RunBatch(true);
+}
+
+void Session::LayOutScrapbook() {
+    // Every file starts a new minute of an artificial day, one after another, at the first
+    // tick of its minute.
+    std::string prefix;
+    if (Controls.AddedSiteNameEdit.empty() && !WavFileRecs.empty()) {
+        const std::string& first = WavFileRecs[0].OriginalShortNameMinusSuffix;
+        prefix = std::string(Utf8Left(first, ScrapbookPrefixLength(first)));
+    }
+    const auto n = std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size());
+    for (size_t i = 0; i < n; ++i) {
+        WavFileRec& rec = WavFileRecs[i];
+        rec.Start.Mn = kScrapbookStartMin + static_cast<int32_t>(i);
+        rec.Start.TimeInMinuteNear2MHz = 1;
+        rec.OriginalShortNameMinusSuffix = prefix + " TK1 scrapbook";
+    }
+}
+
+void Session::RunBatch(bool scrapbook) {
+    if (const auto refusal = CheckConversionSettings(ExportIPIandAmpsToText)) {
+        host_.ShowMessage(*refusal);
+        LastOutcome = Outcome::Refused;
+        Busy = false;
+        return;
+    }
+    if (scrapbook) LayOutScrapbook();
+    host_.AppendMemo(Memo::DataMemo, "TK1BriefName\tNofWavFiles\tcompression");
+    host_.AppendMemo(Memo::DATA2Memo,
+                     "MinsInThisTK1File\tClicksThisMin\tAdjustedDeadBand\tCurrentAmpScaler");
+    Detector.ClicksThisMin = 0;
+    ConvertBatch();
+    Busy = false;
+}
+
+void Session::FormDestroy() {
+    if (Busy) {
+        // Called from inside a running command: end it after the current file instead of
+        // pulling its files and buffers away.
+        STOP = true;
+        return;
+    }
+    Processor.ReleaseBuffers();
+    Writer.ReleaseOutBuf();
+    if (Writer.TK1Open) Writer.CloseUnfinished();  // errors while closing are ignored
+    CloseWavFile();
+    Detector.SetIpiExport(nullptr);
+    IpiExport.Close();
+}
+
+}  // namespace wtk
