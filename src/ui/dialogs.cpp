@@ -1,0 +1,80 @@
+#include "ui/dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QWidget>
+
+namespace wtk::ui {
+
+namespace {
+
+// Centre a dialog on the window it belongs to.
+void CentreOn(QWidget* dialog, QWidget* parent) {
+    if (parent == nullptr) return;
+    dialog->adjustSize();
+    const QPoint centre = parent->frameGeometry().center();
+    dialog->move(centre.x() - dialog->width() / 2, centre.y() - dialog->height() / 2);
+}
+
+}  // namespace
+
+void QtDialogs::ShowMessage(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
+                    parent);
+    box.exec();
+}
+
+bool QtDialogs::AskYesNo(QWidget* parent, const QString& question) {
+    QMessageBox box(QMessageBox::Question, QApplication::applicationName(), question,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    CentreOn(&box, parent);
+    return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<QStringList> QtDialogs::OpenFiles(QWidget* parent, const QString& title,
+                                                const QString& filter) {
+    QFileDialog dialog(parent, title);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    const QString qtFilter = ToQtFilter(filter);
+    dialog.setNameFilter(qtFilter);
+    dialog.selectNameFilter(qtFilter.section(QStringLiteral(";;"), 0, 0));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles();
+}
+
+std::optional<QString> QtDialogs::ChooseDirectory(QWidget* parent, const QString& caption) {
+    const QString dir = QFileDialog::getExistingDirectory(parent, caption);
+    if (dir.isEmpty()) return std::nullopt;
+    return dir;
+}
+
+std::optional<QString> QtDialogs::SaveTK1(QWidget* parent, const QString& suggestedName) {
+    QFileDialog dialog(parent, QStringLiteral("Save TK1 files here:"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("All files (*)"), QStringLiteral("TK1 files (*.TK1)")});
+    dialog.selectFile(suggestedName);
+    // The overwrite prompt is on unless DontConfirmOverwrite is set; the name is not validated.
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+QString ToQtFilter(const QString& filter) {
+    if (!filter.contains(QLatin1Char('|'))) return filter;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& p : patterns) {
+            p = p.trimmed();
+            if (p == QLatin1String("*.*")) p = QStringLiteral("*");
+        }
+        entries << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+}  // namespace wtk::ui

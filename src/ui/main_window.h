@@ -1,0 +1,153 @@
+// The main window TCv: the control panel with the six numbered steps, the results panel with
+// the file list, the graph area, and the host side of the engine (messages, labels, memos,
+// event pump, graphs, dialogs). Everything runs on the GUI thread; a conversion runs inside the
+// handler of the button that started it and lets events through at the engine's fixed points.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "engine/host.h"
+#include "engine/session.h"
+#include "ui/dialogs.h"
+#include "ui/graphs.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSessionManager;
+
+namespace wtk::ui {
+
+class ClickableLabel;
+class TSetFm;
+
+class TCv : public QWidget, public Host {
+    Q_OBJECT
+  public:
+    // Layout constants of the window definition (pixels).
+    static constexpr int kDesignClientWidth = 1347;
+    static constexpr int kDesignClientHeight = 669;
+    static constexpr int kControlPanelWidth = 263;
+    static constexpr int kControlPanelHeight = 562;
+    static constexpr int kResultsPanelHeight = 150;
+    static constexpr int kGraphBoxLeft = 18;
+
+    static const char* const kWindowCaption;
+    static const char* const kViewSettingsInitial;
+
+    // FormCreate: builds the controls, clears the flags and writes the start-up notice. Dialogs
+    // default to the real ones.
+    explicit TCv(std::unique_ptr<Dialogs> dialogs = nullptr);
+    ~TCv() override;  // FormDestroy
+
+    // Start-up step 3: the settings window, created after this one (applying the settings
+    // needs the sample-rate tables), then the engine's start (rate tables, "normal operation"
+    // preset, ApplySettings).
+    void CreateSettingsWindow();
+
+    Session& session() { return *session_; }
+    TSetFm* SetFm() { return setFm_; }
+    SignalGraphs& Graphs() { return *graphs_; }
+    void SetDialogs(std::unique_ptr<Dialogs> dialogs);
+
+    // Answer to the desktop session's log-off or shutdown query: refuse while Busy.
+    bool QueryEndSession() const { return !session_->Busy; }
+
+    // Host.
+    void ShowMessage(const std::string& text) override;
+    void SetText(Label which, const std::string& text) override;
+    void AppendMemo(Memo which, const std::string& line) override;
+    void ProcessMessages() override;
+    void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst) override;
+    int32_t HiResSamplesLength() override;
+    std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override;
+    bool AskYesNo(const std::string& question) override;
+    std::optional<std::vector<std::string>> OpenFilesDialog(const std::string& title,
+                                                            const std::string& filter) override;
+    std::optional<std::string> ChooseDirectory(const std::string& caption) override;
+    void HideSettingsWindow() override;
+
+    // Lays the panels and the graph area out for a client area of CW x CH.
+    void FormResize(int CW, int CH);
+
+    // Controls (named as in the window definition).
+    QWidget* ControlPanel = nullptr;
+    QWidget* ResultsPanel = nullptr;
+    QLabel* BigLbl = nullptr;
+    QPushButton* StopBtn = nullptr;
+    QLabel* Label9 = nullptr;
+    QLineEdit* KsamplesPerSecEdit = nullptr;
+    QLabel* Label8 = nullptr;
+    QLineEdit* AddedSiteNameEdit = nullptr;
+    QLineEdit* LoggerNumberEdit = nullptr;
+    ClickableLabel* Label5 = nullptr;
+    QCheckBox* UseFileNameDateTimes = nullptr;
+    QLabel* Label10 = nullptr;
+    QPushButton* SelectBatchBtn = nullptr;
+    QCheckBox* SearchDirectories = nullptr;
+    ClickableLabel* ViewSettingsLbl = nullptr;
+    QLabel* Label2 = nullptr;
+    QPushButton* ConvertBatchBtn = nullptr;
+    QPushButton* MakeScrapbookBtn = nullptr;
+    QCheckBox* ShowGraphs = nullptr;
+    QLabel* ProgressLbl = nullptr;
+    QCheckBox* MakeSourceLinkageFile = nullptr;
+    QPlainTextEdit* DataMemo = nullptr;
+    QPlainTextEdit* DATA2Memo = nullptr;
+    QPushButton* CopyDataToClip = nullptr;
+    QPushButton* ClearDataMemo = nullptr;
+    QPushButton* CopyFilesMemoToClip = nullptr;
+    QPushButton* ClearFilesMemo = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QPlainTextEdit* FilesMemo = nullptr;
+    ImageCanvas* GraphBox = nullptr;
+    AmpScaleBar* AmpScaleBarShape = nullptr;
+    ImageCanvas* WindowCanvas = nullptr;  // the window's own surface left of the graph area
+
+  public slots:
+    void StopBtnClick();
+    void SelectBatchBtnClick();
+    void ConvertBatchBtnClick();
+    void MakeScrapbookBtnClick();
+    void KsamplesPerSecEditChange();
+    void ViewSettingsLblClick();
+    void ClearFilesMemoClick();
+    void ClearDataMemoClick();
+    void CopyFilesMemoToClipClick();
+    void CopyDataToClipClick();
+    void FilesMemoDblClick();
+    void SettingsFormHidden();  // the settings window's FormHide
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildControlPanel();
+    void BuildResultsPanel();
+    void UpdateBusyState();  // refuses the commands that must not nest while Busy
+    void WMQueryEndSession(QSessionManager& manager);
+    QPlainTextEdit* MemoOf(Memo which);
+
+    std::unique_ptr<Dialogs> dialogs_;
+    std::unique_ptr<Session> session_;
+    std::unique_ptr<SignalGraphs> graphs_;
+    TSetFm* setFm_ = nullptr;
+    bool formDestroyed_ = false;
+};
+
+// The program's start-up order: the main window, then the settings window and the engine's
+// start. The caller shows the main window.
+std::unique_ptr<TCv> StartUp(std::unique_ptr<Dialogs> dialogs = nullptr);
+
+// Engine strings are UTF-8 bytes (paths byte for byte as the file system gave them).
+QString FromEngine(const std::string& s);
+std::string ToEngine(const QString& s);
+
+}  // namespace wtk::ui

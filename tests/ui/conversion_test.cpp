@@ -1,0 +1,167 @@
+// Whole conversions driven through the window, with the dialogs answered by a test double.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+#include <memory>
+
+#include "synth/synth.h"
+#include "temp_dir.h"
+#include "ui/clickable_label.h"
+#include "ui/main_window.h"
+#include "ui/settings_window.h"
+#include "ui_test_support.h"
+
+namespace wtk::ui {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ConversionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::App();
+        fs::create_directories(in.path());
+        synth::ExampleOptions options;
+        options.SampleRate = 384000;
+        options.Seconds = 4;
+        for (const synth::ExampleFile& f : synth::ExampleArchive(options)) {
+            const std::string path = (in.path() / f.Name).string();
+            synth::WriteWav(path, f.Spec);
+            files << QString::fromStdString(path);
+        }
+        files.sort();
+        Cv = StartUp(std::make_unique<test::FakeDialogs>(script, log));
+        Cv->KsamplesPerSecEdit->setText("384");
+        script.openAnswer = files;
+        script.saveDirectory = QString::fromStdString(out.path().string());
+    }
+
+    void Select() {
+        Cv->SelectBatchBtn->click();
+        ASSERT_EQ(Cv->session().NofWAVfilesFound, files.size())
+            << log.messages.join("|").toStdString();
+    }
+    std::vector<fs::path> Outputs(const std::string& extension) {
+        std::vector<fs::path> found;
+        for (const auto& e : fs::directory_iterator(out.path()))
+            if (e.path().extension() == extension) found.push_back(e.path());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    int CountColour(QRgb colour) {
+        const QImage& img = Cv->GraphBox->Image();
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) n += img.pixel(x, y) == colour;
+        return n;
+    }
+
+    wtk::test::TempDir in;
+    wtk::test::TempDir out;
+    QStringList files;
+    test::FakeDialogs::Script script;
+    test::FakeDialogs::Log log;
+    std::unique_ptr<TCv> Cv;
+};
+
+TEST_F(ConversionTest, PerLocationConversionRunsInTheWindow) {
+    Select();
+    EXPECT_EQ(Cv->BigLbl->text(), "3 WAV files in 2 name groups");
+    EXPECT_EQ(Cv->FilesMemo->toPlainText().split('\n').size(), 6 + 1 + 3);
+
+    Cv->ViewSettingsLblClick();
+    ASSERT_TRUE(Cv->SetFm()->isVisible());
+    Cv->ConvertBatchBtn->click();
+    EXPECT_TRUE(log.messages.isEmpty()) << log.messages.join("|").toStdString();
+    EXPECT_FALSE(Cv->SetFm()->isVisible());  // the per-location conversion hides it
+    EXPECT_EQ(Cv->ViewSettingsLbl->text(), "4.    Click to show advanced settings");
+    EXPECT_EQ(Cv->session().LastOutcome, Session::Outcome::Done);
+    ASSERT_EQ(log.suggestedNames.size(), 1);
+    EXPECT_TRUE(log.suggestedNames[0].startsWith("NewFileName HARBOUR "));
+
+    EXPECT_EQ(Outputs(".TK1").size(), 2u);
+    EXPECT_EQ(Outputs(".txt").size(), 2u);  // source linkage files
+    const QStringList data = Cv->DataMemo->toPlainText().split('\n');
+    ASSERT_EQ(data.size(), 3);
+    EXPECT_EQ(data[0], "TK1BriefName\tNofWavFiles\tcompression");
+    EXPECT_TRUE(data[1].startsWith("NewFileNameHARBOUR "));
+    const QStringList minutes = Cv->DATA2Memo->toPlainText().split('\n');
+    EXPECT_EQ(minutes[0], "MinsInThisTK1File\tClicksThisMin\tAdjustedDeadBand\tCurrentAmpScaler");
+    EXPECT_EQ(Cv->windowTitle(), files.last());  // the caption names the file converted last
+    EXPECT_EQ(Cv->ProgressLbl->text(), "3 .wav files converted");
+    EXPECT_FALSE(Cv->session().Busy);
+    EXPECT_TRUE(Cv->ConvertBatchBtn->isEnabled());
+    EXPECT_TRUE(Cv->QueryEndSession());
+
+    // The three traces of the last block are in the graph area.
+    EXPECT_GT(CountColour(qRgb(0, 255, 0)), 0);
+    EXPECT_GT(CountColour(qRgb(255, 0, 0)), 0);
+    EXPECT_GT(CountColour(qRgb(255, 255, 255)), 0);
+    EXPECT_TRUE(Cv->AmpScaleBarShape->isVisibleTo(Cv.get()));
+}
+
+TEST_F(ConversionTest, StopAndMemoButtonsWorkWhileNestedCommandsAreRefused) {
+    Select();
+    Cv->ShowGraphs->setChecked(false);
+    struct Seen {
+        bool ran = false, convertEnabled = true, selectEnabled = true, rateEnabled = true;
+        bool queryAllowed = true, settingsShown = false;
+        QString clipboard;
+    } seen;
+    QTimer::singleShot(0, Cv.get(), [&] {  // runs at the first event point of the batch
+        seen.ran = true;
+        seen.convertEnabled = Cv->ConvertBatchBtn->isEnabled();
+        seen.selectEnabled = Cv->SelectBatchBtn->isEnabled();
+        seen.rateEnabled = Cv->KsamplesPerSecEdit->isEnabled();
+        seen.queryAllowed = Cv->QueryEndSession();
+        Cv->ConvertBatchBtnClick();
+        Cv->MakeScrapbookBtnClick();
+        Cv->SelectBatchBtnClick();
+        Cv->ViewSettingsLblClick();
+        seen.settingsShown = Cv->SetFm()->isVisible();
+        Cv->CopyDataToClip->click();
+        seen.clipboard = QGuiApplication::clipboard()->text();
+        Cv->StopBtn->click();
+    });
+    Cv->ConvertBatchBtn->click();
+    ASSERT_TRUE(seen.ran);
+    EXPECT_FALSE(seen.convertEnabled);
+    EXPECT_FALSE(seen.selectEnabled);
+    EXPECT_FALSE(seen.rateEnabled);
+    EXPECT_FALSE(seen.queryAllowed);
+    EXPECT_FALSE(seen.settingsShown);
+    EXPECT_TRUE(seen.clipboard.startsWith("MinsInThisTK1File"));
+    EXPECT_EQ(log.suggestedNames.size(), 1);  // no nested batch
+    EXPECT_EQ(log.titles.size(), 1);          // no nested selection
+    EXPECT_EQ(Cv->BigLbl->text(), "File conversion stopped at file 1");
+    EXPECT_EQ(Cv->ProgressLbl->text(), "0 .wav files converted");
+    EXPECT_EQ(Outputs(".TK1").size(), 1u);
+    EXPECT_TRUE(Cv->ConvertBatchBtn->isEnabled());
+}
+
+TEST_F(ConversionTest, ClosingTheWindowMidBatchFinishesTheOpenTK1File) {
+    Select();
+    Cv->ShowGraphs->setChecked(false);
+    Cv->show();
+    QTimer::singleShot(0, Cv.get(), [&] { Cv->close(); });
+    Cv->ConvertBatchBtn->click();
+    EXPECT_FALSE(Cv->isVisible());
+    EXPECT_EQ(Cv->BigLbl->text(), "File conversion stopped at file 1");
+    const std::vector<fs::path> tk1 = Outputs(".TK1");
+    ASSERT_EQ(tk1.size(), 1u);
+    const std::vector<uint8_t> bytes = wtk::test::ReadFileBytes(tk1[0].string());
+    ASSERT_GE(bytes.size(), 1024u + 16u);
+    EXPECT_EQ(bytes[bytes.size() - 16], 255);  // ends with the end record
+    Cv.reset();                                // FormDestroy with nothing left open
+}
+
+}  // namespace
+}  // namespace wtk::ui

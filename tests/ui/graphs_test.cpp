@@ -1,0 +1,201 @@
+// Scaling and drawing of the three traces, checked on the off-screen pictures.
+#include "ui/graphs.h"
+
+#include <gtest/gtest.h>
+
+#include <QPlainTextEdit>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+#include "ui/main_window.h"
+#include "ui_test_support.h"
+
+namespace wtk::ui {
+namespace {
+
+const QRgb kGreen = qRgb(0, 255, 0);
+const QRgb kRed = qRgb(255, 0, 0);
+const QRgb kWhite = qRgb(255, 255, 255);
+const QRgb kGreyLine = qRgb(128, 128, 128);
+
+// A window surface with a 667 x 300 graph area at left 18, as the main window lays it out.
+class GraphsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::App();
+        window = std::make_unique<QWidget>();
+        window->resize(1000, 400);
+        canvas = new ImageCanvas(kWindowColour, window.get());
+        canvas->setGeometry(0, 0, 18, 400);
+        box = new ImageCanvas(Qt::black, window.get());
+        box->setGeometry(18, 0, 667, 300);
+        bar = new AmpScaleBar(window.get());
+        graphs = std::make_unique<SignalGraphs>(*box, *bar, *canvas);
+        graphs->DisplayWidth = 667;
+    }
+
+    // Rows of column x holding the colour.
+    std::vector<int> RowsWith(int x, QRgb colour) {
+        std::vector<int> rows;
+        const QImage& img = box->Image();
+        for (int y = 0; y < img.height(); ++y)
+            if (img.pixel(x, y) == colour) rows.push_back(y);
+        return rows;
+    }
+    int CountColour(QRgb colour, int fromX = 0) {
+        int n = 0;
+        const QImage& img = box->Image();
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = fromX; x < img.width(); ++x) n += img.pixel(x, y) == colour;
+        return n;
+    }
+
+    std::unique_ptr<QWidget> window;
+    ImageCanvas* canvas = nullptr;
+    ImageCanvas* box = nullptr;
+    AmpScaleBar* bar = nullptr;
+    std::unique_ptr<SignalGraphs> graphs;
+};
+
+TEST_F(GraphsTest, AllZeroDataLiesOnTheMidLineWithAOnePixelBar) {
+    std::vector<int32_t> zeros(2000, 0);
+    graphs->Graphvals(zeros, 3, 2, true);
+    EXPECT_EQ(graphs->LastMaxY, 1);
+    EXPECT_EQ(graphs->Yscale, 1.0f);
+    EXPECT_EQ(bar->height(), 1);
+    EXPECT_EQ(bar->y(), 299);  // bottom edge level with the graph area's bottom
+    EXPECT_EQ(bar->x(), 2);
+    EXPECT_EQ(bar->width(), 10);
+    EXPECT_EQ(RowsWith(300, kWhite), std::vector<int>{150});
+    EXPECT_EQ(CountColour(kWhite), 667);  // one full-width line, nothing else
+    // The label was drawn on the window surface just above the bar's top.
+    const QImage& margin = canvas->Image();
+    int ink = 0;
+    for (int y = 200; y < 299; ++y)
+        for (int x = 4; x < 18; ++x) ink += qGray(margin.pixel(x, y)) < 100;
+    EXPECT_GT(ink, 0);
+}
+
+TEST_F(GraphsTest, FullScaleValueFillsTheBarHeight) {
+    std::vector<int32_t> buf(200, 0);
+    buf[40] = -32767;
+    graphs->Graphvals(buf, 1, 8, true);
+    EXPECT_EQ(graphs->LastMaxY, 32767);
+    EXPECT_EQ(bar->height(), 300);
+    EXPECT_EQ(bar->y(), 0);
+    EXPECT_FLOAT_EQ(graphs->Yscale, 300.0f / (2 * 32767.0f));
+}
+
+TEST_F(GraphsTest, SmallValuesAreNotMagnified) {
+    std::vector<int32_t> buf(400);
+    for (size_t i = 0; i < buf.size(); ++i) buf[i] = i % 2 ? 100 : -100;
+    graphs->Graphvals(buf, 3, 2, true);
+    EXPECT_EQ(graphs->Yscale, 1.0f);
+    EXPECT_EQ(bar->height(), 1);                          // Round(100 / 32768 x 300) = 1
+    const std::vector<int> rows = RowsWith(101, kWhite);  // a segment from one value to the next
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.front(), 50);
+    EXPECT_EQ(rows.back(), 250);
+    for (int x = 0; x < 667; ++x)
+        for (int y : RowsWith(x, kWhite)) ASSERT_TRUE(y >= 50 && y <= 250) << x << "," << y;
+}
+
+TEST_F(GraphsTest, PositiveValuesAreDrawnBelowTheMidLine) {
+    std::vector<int32_t> buf(400, 0);
+    buf[10] = 60;  // trace 2 starts at index 1: value 10 is at x = 9 x 8 = 72
+    graphs->Graphvals(buf, 2, 8, true);
+    const std::vector<int> rows = RowsWith(72, kRed);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.back(), 210);
+    EXPECT_EQ(RowsWith(64, kRed).back(), 210);  // rising from 150 at x 64 to 210 at x 72
+}
+
+TEST_F(GraphsTest, RawTraceStartsAtIndex21AndClearsTheArea) {
+    std::vector<int32_t> old(400, 0);
+    graphs->Graphvals(old, 3, 2, true);
+    ASSERT_GT(CountColour(kWhite), 0);
+    std::vector<int32_t> buf(400, 0);
+    buf[21] = 100;  // drawn at x 0; index 20 only sets the pen's start
+    graphs->Graphvals(buf, 1, 8, true);
+    EXPECT_EQ(CountColour(kWhite), 0);
+    const std::vector<int> rows = RowsWith(0, kGreen);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.front(), 150);
+    EXPECT_EQ(rows.back(), 250);
+    EXPECT_EQ(RowsWith(8, kGreen).back(), 250);
+    EXPECT_EQ(RowsWith(16, kGreen), std::vector<int>{150});
+}
+
+TEST_F(GraphsTest, LaterTracesDrawOverTheFirst) {
+    std::vector<int32_t> raw(400, 0);
+    raw[30] = 100;  // x = (30 - 21) x 8 = 72
+    graphs->Graphvals(raw, 1, 8, true);
+    std::vector<int32_t> filtered(400, 0);
+    filtered[5] = 90;  // x = 32
+    graphs->Graphvals(filtered, 2, 8, false);
+    EXPECT_EQ(RowsWith(72, kGreen).back(), 250);  // trace 1 kept
+    EXPECT_EQ(RowsWith(32, kRed).back(), 240);
+    EXPECT_EQ(box->Image().pixel(28, 150), kGreyLine);  // each trace draws the mid line anew
+    EXPECT_EQ(graphs->LastMaxY, 90);                    // bar and label follow the trace drawn last
+    EXPECT_EQ(bar->height(), 1);
+}
+
+TEST_F(GraphsTest, ShortBufferEndsTheTraceAtItsLastValue) {
+    std::vector<int32_t> buf(30, 50);
+    graphs->Graphvals(buf, 3, 2, true);  // values 0..29 at x 0..58
+    EXPECT_FALSE(RowsWith(58, kWhite).empty());
+    EXPECT_EQ(CountColour(kWhite, 59), 0);
+    EXPECT_EQ(CountColour(kGreyLine, 59), 667 - 59);
+    // A buffer that does not reach the first drawn index draws no trace.
+    std::vector<int32_t> tiny(5, 70);
+    graphs->Graphvals(tiny, 1, 8, true);
+    EXPECT_EQ(CountColour(kGreen), 0);
+    EXPECT_EQ(graphs->LastMaxY, 70);
+    graphs->Graphvals({}, 3, 2, true);
+    EXPECT_EQ(graphs->LastMaxY, 1);
+}
+
+TEST_F(GraphsTest, MaxScanCoversOnlyTheValuesAFullWidthTraceShows) {
+    std::vector<int32_t> buf(2000, 10);
+    buf[667 / 2 + 1] = 20000;  // past DisplayWidth div Xinc: not scanned
+    graphs->Graphvals(buf, 3, 2, true);
+    EXPECT_EQ(graphs->LastMaxY, 10);
+    buf[667 / 2] = 20000;  // the last scanned index
+    graphs->Graphvals(buf, 3, 2, true);
+    EXPECT_EQ(graphs->LastMaxY, 20000);
+}
+
+TEST_F(GraphsTest, TracesSurviveARepaint) {
+    std::vector<int32_t> buf(400, 0);
+    buf[3] = 80;
+    graphs->Graphvals(buf, 3, 2, true);
+    window->show();
+    const QImage shown = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown.pixel(4, 230), kWhite);
+    window->resize(1200, 500);  // a resize neither clears nor redraws the picture
+    box->setGeometry(18, 0, 800, 400);
+    EXPECT_EQ(box->Image().pixel(4, 230), kWhite);
+    EXPECT_EQ(box->Image().pixel(700, 350), qRgb(0, 0, 0));
+}
+
+TEST(FormResizeTest, GraphAreaFollowsTheWindow) {
+    test::App();
+    TCv Cv;
+    Cv.FormResize(1000, 669);
+    EXPECT_EQ(Cv.ControlPanel->x(), 1000 - 263);
+    EXPECT_EQ(Cv.GraphBox->width(), 667);
+    EXPECT_EQ(Cv.Graphs().DisplayWidth, 667);
+    EXPECT_EQ(Cv.GraphBox->geometry().topLeft(), QPoint(18, 0));
+    EXPECT_EQ(Cv.ResultsPanel->y(), 669 - TCv::kResultsPanelHeight);
+    EXPECT_EQ(Cv.GraphBox->height(), 669 - TCv::kResultsPanelHeight - 30);
+    EXPECT_EQ(Cv.ResultsPanel->width(), 1000 - 263 - 10);  // beside the control panel
+    EXPECT_EQ(Cv.FilesMemo->width(), Cv.ResultsPanel->width() - 4);
+    const int tall = TCv::kControlPanelHeight + TCv::kResultsPanelHeight + 1;
+    Cv.FormResize(1000, tall);  // room below the control panel: the results span the window
+    EXPECT_EQ(Cv.ResultsPanel->width(), 998);
+    EXPECT_EQ(Cv.FilesMemo->width(), 994);
+}
+
+}  // namespace
+}  // namespace wtk::ui

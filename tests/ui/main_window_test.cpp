@@ -1,0 +1,276 @@
+// The main window and the settings window: start-up state, the settings link, presets, the
+// model kept in step with the widgets, memo and clipboard commands, refusals while busy.
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+#include "settings/settings_form.h"
+#include "ui/clickable_label.h"
+#include "ui/settings_window.h"
+#include "ui_test_support.h"
+
+namespace wtk::ui {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::App();
+        Cv = StartUp(std::make_unique<test::FakeDialogs>(script, log));
+    }
+    QLineEdit* SetEdit(const char* name) {
+        return qobject_cast<QLineEdit*>(Cv->SetFm()->Control(name));
+    }
+    const std::string& Model(const char* name) { return Cv->session().SetFm.Get(name); }
+    QStringList Lines(QPlainTextEdit* memo) { return memo->toPlainText().split(QLatin1Char('\n')); }
+
+    test::FakeDialogs::Script script;
+    test::FakeDialogs::Log log;
+    std::unique_ptr<TCv> Cv;
+};
+
+TEST_F(MainWindowTest, StartsWithTheNoticeAndTheDefaults) {
+    EXPECT_EQ(QApplication::applicationName(), QStringLiteral("WAVtoKEB"));
+    EXPECT_EQ(Cv->windowTitle(),
+              QStringLiteral("Convert 16bit  .wav files to virtual Tkeb  .TK1 files"));
+    const QStringList notice = Lines(Cv->FilesMemo);
+    ASSERT_EQ(notice.size(), 6);
+    EXPECT_EQ(notice[0], "This software converts .wav files to virtual TKEB  .TK1 files");
+    EXPECT_EQ(notice[1],
+              "It does not produce what an T-KEB would have produced - T-KEBs sample at 1MHz.");
+    EXPECT_EQ(notice[2],
+              "The VESKA-T classifier results from virtual TKEB  .TK1 files may be very bad!!");
+    EXPECT_EQ(notice[3], "The value is in showing where click trains may exist in your .wav files");
+    EXPECT_TRUE(notice[4].startsWith("More information will be placed on "));
+    EXPECT_EQ(notice[5], "");
+    EXPECT_EQ(Cv->BigLbl->text(), "No files selected");
+    EXPECT_EQ(Cv->ProgressLbl->text(), "...");
+    EXPECT_EQ(Cv->ViewSettingsLbl->text(), "5.    Click to view advanced settings (optional)");
+    EXPECT_EQ(Cv->Label5->text(), "3.    ");
+    EXPECT_EQ(Cv->KsamplesPerSecEdit->text(), "576");
+    EXPECT_EQ(Cv->AddedSiteNameEdit->text(), "NewFileName");
+    EXPECT_EQ(Cv->LoggerNumberEdit->text(), "Logger ID number");
+    EXPECT_TRUE(Cv->UseFileNameDateTimes->isChecked());
+    EXPECT_FALSE(Cv->SearchDirectories->isChecked());
+    EXPECT_TRUE(Cv->ShowGraphs->isChecked());
+    EXPECT_TRUE(Cv->MakeSourceLinkageFile->isChecked());
+    EXPECT_EQ(Cv->StopBtn->toolTip(), "processed data is retained.");
+    EXPECT_EQ(Cv->Label1->text(), "_______ .wav file data         ");
+    EXPECT_EQ(Cv->Label4->geometry(), QRect(607, 4, 184, 20));
+    EXPECT_EQ(Cv->FilesMemo->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(Cv->DATA2Memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+    // The settings window exists, hidden, with the "normal operation" preset applied.
+    ASSERT_NE(Cv->SetFm(), nullptr);
+    EXPECT_FALSE(Cv->SetFm()->isVisible());
+    EXPECT_EQ(Cv->SetFm()->windowTitle(), "Settings for virtual T-KEB");
+    EXPECT_EQ(SetEdit("Strong1Edit")->text(), "25");
+    EXPECT_EQ(SetEdit("MinNcycFedit")->text(), "5");
+    EXPECT_EQ(Cv->session().Settings.WorkingStrongLimit4, 100);
+    EXPECT_EQ(Cv->session().Settings.DeadBandSetting, 10);
+    EXPECT_TRUE(Cv->session().Rate.Valid);
+    EXPECT_EQ(Cv->session().Rate.SamplesPerSec, 576000);
+    EXPECT_TRUE(log.messages.isEmpty());
+
+    // Notes box and fixed texts come from the settings model.
+    const QStringList notes = Lines(Cv->SetFm()->NotesBox);
+    ASSERT_EQ(notes.size(), static_cast<qsizetype>(SettingsForm::NotesLines().size()));
+    EXPECT_EQ(notes[13].toStdString(), SettingsForm::NotesLines()[13]);
+}
+
+TEST_F(MainWindowTest, WindowIsAsWideAsTheScreenLess40AtTheTopLeft) {
+    const int screenWidth = QGuiApplication::primaryScreen()->geometry().width();
+    EXPECT_EQ(Cv->width(), screenWidth - 40);
+    EXPECT_EQ(Cv->HiResSamplesLength(), (screenWidth - 263) / 2);
+}
+
+TEST_F(MainWindowTest, SettingsLinkAndLabel5ShowAndHideTheSettingsWindow) {
+    TSetFm* SetFm = Cv->SetFm();
+    QTest::mouseClick(Cv->ViewSettingsLbl, Qt::LeftButton);
+    EXPECT_TRUE(SetFm->isVisible());
+    EXPECT_EQ(Cv->ViewSettingsLbl->text(), "4.    Click to hide advanced settings");
+    QTest::mouseClick(Cv->ViewSettingsLbl, Qt::LeftButton);
+    EXPECT_FALSE(SetFm->isVisible());
+    EXPECT_EQ(Cv->ViewSettingsLbl->text(), "4.    Click to show advanced settings");
+
+    QTest::mouseClick(Cv->Label5, Qt::LeftButton);  // "3.    " acts like the link
+    EXPECT_TRUE(SetFm->isVisible());
+    EXPECT_EQ(Cv->ViewSettingsLbl->text(), "4.    Click to hide advanced settings");
+
+    // The window's own "Hide" label, and its close button, reset the link caption.
+    auto* hide = SetFm->findChild<ClickableLabel*>();
+    ASSERT_NE(hide, nullptr);
+    EXPECT_EQ(hide->text(), "Hide");
+    QTest::mouseClick(hide, Qt::LeftButton);
+    EXPECT_FALSE(SetFm->isVisible());
+    EXPECT_EQ(Cv->ViewSettingsLbl->text(), "4.    Click to show advanced settings");
+    Cv->ViewSettingsLblClick();
+    SetFm->close();
+    EXPECT_EQ(Cv->ViewSettingsLbl->text(), "4.    Click to show advanced settings");
+
+    // Selecting files hides it too (here the dialog is cancelled).
+    Cv->ViewSettingsLblClick();
+    ASSERT_TRUE(SetFm->isVisible());
+    Cv->SelectBatchBtn->click();
+    EXPECT_FALSE(SetFm->isVisible());
+    EXPECT_EQ(Cv->ViewSettingsLbl->text(), "4.    Click to show advanced settings");
+    EXPECT_EQ(log.messages, QStringList{"No Files selected"});
+    EXPECT_EQ(Cv->BigLbl->text(), "No Files selected");
+    EXPECT_EQ(log.titles, QStringList{"Select one or more files"});
+    EXPECT_EQ(log.filters, QStringList{"WAV files (*.wav);;All files (*)"});
+}
+
+TEST_F(MainWindowTest, PresetButtonsFillTheControlsOnly) {
+    TSetFm* SetFm = Cv->SetFm();
+    auto* severe = qobject_cast<QPushButton*>(SetFm->PresetButton(1));
+    ASSERT_NE(severe, nullptr);
+    EXPECT_EQ(severe->text(), "severe noise");
+    EXPECT_EQ(severe->toolTip().toStdString(), SettingsForm::kSevereHint);
+    auto* onOff = qobject_cast<QComboBox*>(SetFm->Control("MinsOnOffFcombo"));
+    ASSERT_NE(onOff, nullptr);
+    EXPECT_FALSE(onOff->isEnabled());
+    onOff->setCurrentIndex(2);  // only a program can move it
+    EXPECT_EQ(Model("MinsOnOffFcombo"), "2");
+
+    severe->click();
+    EXPECT_EQ(SetEdit("Strong1Edit")->text(), "40");
+    EXPECT_EQ(SetEdit("Strong4Edit")->text(), "200");
+    EXPECT_EQ(SetEdit("DeadbandEdit")->text(), "20");
+    EXPECT_FALSE(qobject_cast<QCheckBox*>(SetFm->Control("UseToughAmpDrop"))->isChecked());
+    EXPECT_EQ(qobject_cast<QComboBox*>(SetFm->Control("HighPassFilterCombo"))->currentIndex(), 1);
+    EXPECT_EQ(onOff->currentIndex(), 2);  // "severe noise" leaves it
+    EXPECT_EQ(Model("Strong1Edit"), "40");
+    EXPECT_EQ(Cv->session().Settings.WorkingStrongLimit1, 25);  // not applied yet
+
+    qobject_cast<QPushButton*>(SetFm->PresetButton(2))->click();  // minimal noise
+    EXPECT_EQ(onOff->currentIndex(), 0);
+    EXPECT_EQ(SetEdit("DeadbandEdit")->text(), "5");
+    EXPECT_EQ(Model("MaxSPLforAmpDropTestEdit"), "1");
+}
+
+TEST_F(MainWindowTest, SettingsWidgetsWriteTheModelAndAcceptDigitsOnly) {
+    QLineEdit* cyc = SetEdit("MinNcycFedit");
+    cyc->clear();
+    QTest::keyClicks(cyc, "3a0x07");
+    EXPECT_EQ(cyc->text(), "300");  // letters refused, at most 3 digits
+    EXPECT_EQ(Model("MinNcycFedit"), "300");
+    QLineEdit* limit = SetEdit("IPIFileLineLimitEdit");
+    limit->clear();
+    QTest::keyClicks(limit, "1234567890");
+    EXPECT_EQ(limit->text(), "12345678");
+    QLineEdit* scaler = SetEdit("FixedScalerEdit");
+    scaler->setText("0.2");
+    EXPECT_EQ(Model("FixedScalerEdit"), "0.2");
+    qobject_cast<QCheckBox*>(Cv->SetFm()->Control("MakeIPIexportFile"))->setChecked(true);
+    EXPECT_EQ(Model("MakeIPIexportFile"), "1");
+    auto* radios = Cv->SetFm()->Control("GainControlGroup");
+    auto buttons = radios->findChildren<QAbstractButton*>();
+    ASSERT_EQ(buttons.size(), 3);
+    buttons[1]->click();
+    EXPECT_EQ(Model("GainControlGroup"), "1");
+}
+
+TEST_F(MainWindowTest, MainControlsModelFollowsTheWidgets) {
+    MainControls& c = Cv->session().Controls;
+    Cv->AddedSiteNameEdit->setText("Bay");
+    EXPECT_EQ(c.AddedSiteNameEdit, "Bay");
+    Cv->LoggerNumberEdit->setText("1234");
+    EXPECT_EQ(c.LoggerNumberEdit, "1234");
+    Cv->UseFileNameDateTimes->setChecked(false);
+    Cv->SearchDirectories->setChecked(true);
+    Cv->ShowGraphs->setChecked(false);
+    Cv->MakeSourceLinkageFile->setChecked(false);
+    EXPECT_FALSE(c.UseFileNameDateTimes);
+    EXPECT_TRUE(c.SearchDirectories);
+    EXPECT_FALSE(c.ShowGraphs);
+    EXPECT_FALSE(c.MakeSourceLinkageFile);
+
+    // The rate edit takes digits only, and every change recomputes the rate tables.
+    Cv->KsamplesPerSecEdit->clear();
+    EXPECT_FALSE(Cv->session().Rate.Valid);
+    QTest::keyClicks(Cv->KsamplesPerSecEdit, "3k84");
+    EXPECT_EQ(Cv->KsamplesPerSecEdit->text(), "384");
+    EXPECT_EQ(c.KsamplesPerSecEdit, "384");
+    EXPECT_TRUE(Cv->session().Rate.Valid);
+    EXPECT_EQ(Cv->session().Rate.SamplesPerSec, 384000);
+}
+
+TEST_F(MainWindowTest, MemoAndClipboardCommands) {
+    QClipboard* clip = QGuiApplication::clipboard();
+    Cv->AppendMemo(Memo::DataMemo, "TK1BriefName\tNofWavFiles\tcompression");
+    Cv->AppendMemo(Memo::DATA2Memo, "1\t2\t3\t0.00100");
+    Cv->AppendMemo(Memo::DATA2Memo, "2\t0\t10\t0.00100");
+
+    Cv->CopyDataToClip->click();  // only the per-minute memo
+    EXPECT_EQ(clip->text(), "1\t2\t3\t0.00100\n2\t0\t10\t0.00100");
+    Cv->CopyFilesMemoToClip->click();
+    EXPECT_EQ(clip->text(), Cv->FilesMemo->toPlainText());
+    EXPECT_TRUE(clip->text().startsWith("This software converts"));
+
+    Cv->ClearDataMemo->click();
+    EXPECT_TRUE(Cv->DataMemo->toPlainText().isEmpty());
+    EXPECT_TRUE(Cv->DATA2Memo->toPlainText().isEmpty());
+
+    // A double-click copies the file list and empties it.
+    clip->setText("something else");
+    const QString before = Cv->FilesMemo->toPlainText();
+    QTest::mouseDClick(Cv->FilesMemo->viewport(), Qt::LeftButton);
+    EXPECT_EQ(clip->text(), before);
+    EXPECT_TRUE(Cv->FilesMemo->toPlainText().isEmpty());
+
+    Cv->AppendMemo(Memo::FilesMemo, "x");
+    Cv->ClearFilesMemo->click();
+    EXPECT_TRUE(Cv->FilesMemo->toPlainText().isEmpty());
+}
+
+TEST_F(MainWindowTest, BusyRefusesNestedCommandsAndTheShutdownQuery) {
+    EXPECT_TRUE(Cv->QueryEndSession());
+    Cv->session().Busy = true;
+    Cv->ProcessMessages();  // the window notices Busy at the engine's event points
+    EXPECT_FALSE(Cv->QueryEndSession());
+    EXPECT_FALSE(Cv->SelectBatchBtn->isEnabled());
+    EXPECT_FALSE(Cv->ConvertBatchBtn->isEnabled());
+    EXPECT_FALSE(Cv->MakeScrapbookBtn->isEnabled());
+    EXPECT_FALSE(Cv->KsamplesPerSecEdit->isEnabled());
+    EXPECT_TRUE(Cv->StopBtn->isEnabled());
+    EXPECT_TRUE(Cv->CopyDataToClip->isEnabled());
+
+    // Even when reached directly, the handlers do nothing.
+    Cv->SelectBatchBtnClick();
+    Cv->ConvertBatchBtnClick();
+    Cv->MakeScrapbookBtnClick();
+    Cv->ViewSettingsLblClick();
+    EXPECT_TRUE(log.titles.isEmpty());
+    EXPECT_TRUE(log.messages.isEmpty());
+    EXPECT_FALSE(Cv->SetFm()->isVisible());
+    EXPECT_EQ(Cv->ViewSettingsLbl->text(), "5.    Click to view advanced settings (optional)");
+
+    Cv->StopBtn->click();
+    EXPECT_TRUE(Cv->session().STOP);
+
+    Cv->session().Busy = false;
+    Cv->session().STOP = false;
+    Cv->ProcessMessages();
+    EXPECT_TRUE(Cv->QueryEndSession());
+    EXPECT_TRUE(Cv->ConvertBatchBtn->isEnabled());
+}
+
+TEST_F(MainWindowTest, ConversionWithoutFilesIsRefusedWithAMessage) {
+    Cv->ConvertBatchBtn->click();
+    Cv->MakeScrapbookBtn->click();
+    EXPECT_EQ(log.messages, (QStringList{"No WAV files listed", "No WAV files found"}));
+    EXPECT_TRUE(log.suggestedNames.isEmpty());
+}
+
+}  // namespace
+}  // namespace wtk::ui

@@ -1,0 +1,49 @@
+#include "ui_test_support.h"
+
+#include <QDir>
+#include <cstdlib>
+
+namespace wtk::ui::test {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "wtk_ui_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        auto* a = new QApplication(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("WAVtoKEB"));
+        return a;
+    }();
+    return *app;
+}
+
+void FakeDialogs::ShowMessage(QWidget*, const QString& text) {
+    log_.messages << text;
+    if (script_.onMessage) script_.onMessage(text);
+}
+
+bool FakeDialogs::AskYesNo(QWidget*, const QString& question) {
+    log_.questions << question;
+    return script_.yesNoAnswer;
+}
+
+std::optional<QStringList> FakeDialogs::OpenFiles(QWidget*, const QString& title,
+                                                  const QString& filter) {
+    log_.titles << title;
+    log_.filters << filter;
+    return script_.openAnswer;
+}
+
+std::optional<QString> FakeDialogs::ChooseDirectory(QWidget*, const QString& caption) {
+    log_.titles << caption;
+    return script_.directoryAnswer;
+}
+
+std::optional<QString> FakeDialogs::SaveTK1(QWidget*, const QString& suggestedName) {
+    log_.suggestedNames << suggestedName;
+    if (!script_.saveDirectory) return std::nullopt;
+    return QDir(*script_.saveDirectory).filePath(suggestedName);
+}
+
+}  // namespace wtk::ui::test

@@ -1,0 +1,51 @@
+// Helpers for the window tests: one QApplication on Qt's offscreen platform, and dialogs
+// answered from a script.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "ui/dialogs.h"
+
+namespace wtk::ui::test {
+
+// Created at first use; the offscreen platform unless the environment names another.
+QApplication& App();
+
+class FakeDialogs : public Dialogs {
+  public:
+    struct Log {
+        QStringList messages;   // message boxes, in order
+        QStringList questions;  // Yes/No questions
+        QStringList titles;     // titles and captions of the file dialogs
+        QStringList filters;
+        QStringList suggestedNames;  // of the save dialog
+    };
+    // The answers; they and the log outlive the dialogs object inside the window.
+    struct Script {
+        std::optional<QStringList> openAnswer;
+        std::optional<QString> directoryAnswer;
+        std::optional<QString> saveDirectory;  // the save dialog returns this + suggested name
+        bool yesNoAnswer = false;
+        std::function<void(const QString&)> onMessage;
+    };
+
+    FakeDialogs(Script& script, Log& log) : script_(script), log_(log) {}
+
+    void ShowMessage(QWidget*, const QString& text) override;
+    bool AskYesNo(QWidget*, const QString& question) override;
+    std::optional<QStringList> OpenFiles(QWidget*, const QString& title,
+                                         const QString& filter) override;
+    std::optional<QString> ChooseDirectory(QWidget*, const QString& caption) override;
+    std::optional<QString> SaveTK1(QWidget*, const QString& suggestedName) override;
+
+  private:
+    Script& script_;
+    Log& log_;
+};
+
+}  // namespace wtk::ui::test
