@@ -1,2 +1,498 @@
-// (being written)
-namespace wtk {}
+#include "synth/synth.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+#include "engine/numbers.h"
+#include "synth/portable_math.h"
+
+namespace wtk::synth {
+
+namespace {
+
+namespace pm = portable;
+
+constexpr double kEnvelopeReachSigmas = 7.0;  // a click is drawn over its centre +- 7 sigma
+constexpr int64_t kMaxSamples = int64_t{1} << 40;
+constexpr int32_t kMaxClicksPerTrain = 1'000'000;
+constexpr size_t kMaxClicks = 10'000'000;
+constexpr size_t kPieceSamples = 16384;  // generator's working piece
+// Seeds the second random stream that settles the flow-noise filter before the first sample.
+constexpr uint64_t kFlowWarmUpSeedMix = 0x9E3779B97F4A7C15ULL;
+
+[[noreturn]] void Refuse(const std::string& what) {
+    throw std::invalid_argument(what);
+}
+
+bool Finite(double x) {
+    return std::isfinite(x);
+}
+
+// A uniform value in [0, 1) from the top 53 bits of one draw.
+double Uniform01(std::mt19937_64& g) {
+    return static_cast<double>(g() >> 11) * 0x1p-53;
+}
+
+double Uniform(std::mt19937_64& g, double lo, double hi) {
+    return lo + (hi - lo) * Uniform01(g);
+}
+
+// Two independent standard normal values (Box-Muller) from one 64-bit draw split into two
+// 32-bit uniforms; the largest value is sqrt(64 ln 2) = 6.7 standard deviations.
+std::pair<double, double> GaussianPair(std::mt19937_64& g) {
+    const uint64_t x = g();
+    const double u1 = static_cast<double>((x >> 32) + 1) * 0x1p-32;      // (0, 1]
+    const double u2 = static_cast<double>(x & 0xFFFFFFFFULL) * 0x1p-32;  // [0, 1)
+    const double r = std::sqrt(-2.0 * pm::Log(u1));
+    const pm::SinCos sc = pm::SinCosTurns(u2);
+    return {r * sc.Cos, r * sc.Sin};
+}
+
+void CheckSpec(const RecordingSpec& spec) {
+    if (spec.SampleRate < 1000 || spec.SampleRate > 10'000'000)
+        Refuse("sample rate must be 1000 ... 10000000 samples/s");
+    if (!Finite(spec.Seconds) || spec.Seconds < 0) Refuse("length must be 0 s or more");
+    if (spec.Seconds * spec.SampleRate > static_cast<double>(kMaxSamples))
+        Refuse("recording too long");
+    if (!Finite(spec.NoiseRms) || spec.NoiseRms < 0 || spec.NoiseRms > 1e6)
+        Refuse("noise RMS must be 0 ... 1e6 counts");
+    if (!Finite(spec.FlowRms) || spec.FlowRms < 0 || spec.FlowRms > 1e6)
+        Refuse("flow noise RMS must be 0 ... 1e6 counts");
+    if (spec.FlowRms > 0 && (!Finite(spec.FlowCornerHz) || spec.FlowCornerHz < 10 ||
+                             spec.FlowCornerHz >= spec.SampleRate / 2.0))
+        Refuse("flow noise corner must be 10 Hz ... half the sample rate");
+    const double nyquist = spec.SampleRate / 2.0;
+    for (const ClickTrain& t : spec.Trains) {
+        if (!Finite(t.StartSec) || std::fabs(t.StartSec) > 1e9) Refuse("train start out of range");
+        if (!Finite(t.IciStartSec) || !Finite(t.IciEndSec) || t.IciStartSec < 1e-6 ||
+            t.IciEndSec < 1e-6 || t.IciStartSec > 1e3 || t.IciEndSec > 1e3)
+            Refuse("inter-click interval must be 1 us ... 1000 s");
+        if (t.Clicks < 0 || t.Clicks > kMaxClicksPerTrain)
+            Refuse("clicks per train must be 0 ... 1000000");
+        if (t.Clicks == 0 &&
+            (!Finite(t.EndSec) || t.EndSec < t.StartSec ||
+             (t.EndSec - t.StartSec) / std::min(t.IciStartSec, t.IciEndSec) > kMaxClicksPerTrain))
+            Refuse("train end must lie after its start, within 1000000 clicks");
+        if (!Finite(t.FrequencyHz) || t.FrequencyHz <= 0 || t.FrequencyHz >= nyquist)
+            Refuse("click frequency must lie between 0 and half the sample rate");
+        if (!Finite(t.DurationSec) || t.DurationSec < 1e-6 || t.DurationSec > 0.1)
+            Refuse("click duration must be 1 us ... 0.1 s");
+        if (!Finite(t.PeakAmplitude) || t.PeakAmplitude < 0 || t.PeakAmplitude > 1e9)
+            Refuse("click amplitude must be 0 ... 1e9 counts");
+        if (!Finite(t.EdgeLevel) || t.EdgeLevel <= 0 || t.EdgeLevel > 1)
+            Refuse("edge level must be above 0 and at most 1");
+        if (!Finite(t.PeakAt) || t.PeakAt < 0 || t.PeakAt > 1)
+            Refuse("peak position must be 0 ... 1");
+        if (!Finite(t.PhaseTurns) || std::fabs(t.PhaseTurns) > 1e6) Refuse("phase out of range");
+    }
+}
+
+// Interval after a click at fraction u (0 ... 1) of the train: a half cosine from start to end.
+double IciAt(const ClickTrain& t, double u) {
+    const double c = pm::SinCosTurns(0.5 * u).Cos;  // cos(pi u)
+    return t.IciStartSec + (t.IciEndSec - t.IciStartSec) * (0.5 * (1.0 - c));
+}
+
+// Relative amplitude of a click at fraction u (0 ... 1) of the train.
+double ShapeAt(const ClickTrain& t, double u) {
+    // Map u so that the loudest click sits at PeakAt: v runs 0 ... 0.5 before it, 0.5 ... 1 after.
+    double v;
+    if (u <= t.PeakAt)
+        v = t.PeakAt > 0 ? 0.5 * u / t.PeakAt : 0.5;
+    else
+        v = 0.5 + 0.5 * (u - t.PeakAt) / (1.0 - t.PeakAt);
+    switch (t.Shape) {
+        case TrainShape::Flat:
+            return 1.0;
+        case TrainShape::RaisedCosine: {
+            const double c = pm::SinCosTurns(v).Cos;
+            return t.EdgeLevel + (1.0 - t.EdgeLevel) * (0.5 * (1.0 - c));
+        }
+        case TrainShape::Gaussian: {
+            const double w = 2.0 * v - 1.0;
+            return pm::Exp(pm::Log(t.EdgeLevel) * (w * w));
+        }
+    }
+    return 1.0;
+}
+
+// Click centre times of one train, s.
+std::vector<double> CentresOf(const ClickTrain& t) {
+    std::vector<double> centres;
+    double c = t.StartSec;
+    if (t.Clicks > 0) {
+        centres.reserve(static_cast<size_t>(t.Clicks));
+        for (int32_t k = 0; k < t.Clicks; ++k) {
+            centres.push_back(c);
+            const double u = t.Clicks > 2 ? static_cast<double>(k) / (t.Clicks - 2) : 0.0;
+            c += IciAt(t, u);
+        }
+    } else {
+        const double span = t.EndSec - t.StartSec;
+        while (c <= t.EndSec && centres.size() <= static_cast<size_t>(kMaxClicksPerTrain)) {
+            centres.push_back(c);
+            c += IciAt(t, span > 0 ? (c - t.StartSec) / span : 0.0);
+        }
+    }
+    return centres;
+}
+
+std::vector<ClickTruth> Truths(const RecordingSpec& spec) {
+    const int64_t total = SampleCount(spec);
+    std::vector<ClickTruth> truth;
+    for (size_t ti = 0; ti < spec.Trains.size(); ++ti) {
+        const ClickTrain& t = spec.Trains[ti];
+        const std::vector<double> centres = CentresOf(t);
+        const size_t n = centres.size();
+        for (size_t k = 0; k < n; ++k) {
+            const double u = n > 1 ? static_cast<double>(k) / static_cast<double>(n - 1) : 0.5;
+            ClickTruth c;
+            c.Train = static_cast<int32_t>(ti);
+            c.Index = static_cast<int32_t>(k);
+            c.CentreSec = centres[k];
+            c.CentreSample = centres[k] * spec.SampleRate;
+            c.PeakAmplitude = t.PeakAmplitude * ShapeAt(t, u);
+            c.FrequencyHz = t.FrequencyHz;
+            c.DurationSec = t.DurationSec;
+            if (c.CentreSample < 0 || c.CentreSample >= static_cast<double>(total)) continue;
+            truth.push_back(c);
+            if (truth.size() > kMaxClicks) Refuse("too many clicks");
+        }
+    }
+    std::stable_sort(truth.begin(), truth.end(), [](const ClickTruth& a, const ClickTruth& b) {
+        return a.CentreSec < b.CentreSec;
+    });
+    return truth;
+}
+
+void PutU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void PutU16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+uint32_t SaturatedU32(int64_t v) {
+    return v > int64_t{UINT32_MAX} ? UINT32_MAX : static_cast<uint32_t>(v < 0 ? 0 : v);
+}
+
+std::string Num(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+std::string Num(int64_t v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+// Date and time of a minute count from 2024-06-11 08:00, as yyyymmddhhmm00.
+std::string ExampleStamp(int64_t minutesAfterStart) {
+    int64_t minute = 8 * 60 + minutesAfterStart;
+    int64_t year = 2024, month = 6, day = 11 + minute / 1440;
+    minute %= 1440;
+    auto daysIn = [](int64_t y, int64_t m) -> int64_t {
+        static constexpr int64_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+        return m == 2 && leap ? 29 : kDays[m - 1];
+    };
+    while (day > daysIn(year, month)) {
+        day -= daysIn(year, month);
+        if (++month > 12) {
+            month = 1;
+            ++year;
+        }
+    }
+    auto digits = [](int64_t v, int width) {
+        std::string s(static_cast<size_t>(width), '0');
+        for (int i = width - 1; i >= 0 && v > 0; --i, v /= 10) s[size_t(i)] = char('0' + v % 10);
+        return s;
+    };
+    return digits(year, 4) + digits(month, 2) + digits(day, 2) + digits(minute / 60, 2) +
+           digits(minute % 60, 2) + "00";
+}
+
+}  // namespace
+
+double ConverterSeconds(const ClickTruth& c, int32_t sampleRate) {
+    return ConverterSample(c) / sampleRate;
+}
+
+double DbFsToCounts(double dbfs) {
+    return 32767.0 * pm::Exp(dbfs * (pm::Log(10.0) / 20.0));
+}
+
+double SigmaFromDuration(double durationSec) {
+    // exp(-(D/2)^2 / (2 sigma^2)) = 1/10  <=>  sigma = D / (2 sqrt(2 ln 10)).
+    return durationSec / (2.0 * std::sqrt(2.0 * pm::Log(10.0)));
+}
+
+int64_t SampleCount(const RecordingSpec& spec) {
+    return RoundHalfEven(spec.Seconds * static_cast<double>(spec.SampleRate));
+}
+
+std::vector<ClickTruth> GroundTruth(const RecordingSpec& spec) {
+    CheckSpec(spec);
+    return Truths(spec);
+}
+
+Generator::Generator(RecordingSpec spec) : spec_(std::move(spec)), rng_(spec_.Seed) {
+    CheckSpec(spec_);
+    total_ = SampleCount(spec_);
+    truth_ = Truths(spec_);
+    const double rate = spec_.SampleRate;
+    shapes_.reserve(truth_.size());
+    for (const ClickTruth& c : truth_) {
+        const ClickTrain& t = spec_.Trains[static_cast<size_t>(c.Train)];
+        const double sigma = SigmaFromDuration(c.DurationSec) * rate;  // samples
+        ClickShape s;
+        s.Centre = c.CentreSample;
+        s.Amplitude = c.PeakAmplitude;
+        s.TurnsPerSample = c.FrequencyHz / rate;
+        s.PhaseTurns = t.PhaseTurns;
+        s.InvTwoSigma2 = 1.0 / (2.0 * sigma * sigma);
+        const double reach = kEnvelopeReachSigmas * sigma;
+        s.First = std::max<int64_t>(0, static_cast<int64_t>(std::ceil(c.CentreSample - reach)));
+        s.End =
+            std::min<int64_t>(total_, static_cast<int64_t>(std::floor(c.CentreSample + reach)) + 1);
+        shapes_.push_back(s);
+    }
+    std::stable_sort(shapes_.begin(), shapes_.end(),
+                     [](const ClickShape& a, const ClickShape& b) { return a.First < b.First; });
+
+    noiseScale_ = spec_.NoiseRms;
+    if (spec_.FlowRms > 0) {
+        // Two one-pole low-passes y += (1 - a)(x - y). For white input of unit variance the
+        // output variance is (1 - a)^4 (1 + a^2) / (1 - a^2)^3; scale the input to FlowRms.
+        const double a = pm::Exp(-pm::kTwoPi * spec_.FlowCornerHz / rate);
+        const double b = 1.0 - a;
+        const double oneMinusA2 = 1.0 - a * a;
+        const double var = b * b * b * b * (1.0 + a * a) / (oneMinusA2 * oneMinusA2 * oneMinusA2);
+        flowPole_ = a;
+        flowGain_ = spec_.FlowRms / std::sqrt(var);
+        // Settle the filter for 20 time constants so the flow noise is steady from sample 0.
+        std::mt19937_64 warm(spec_.Seed ^ kFlowWarmUpSeedMix);
+        const int64_t settle = static_cast<int64_t>(std::ceil(20.0 / b));
+        for (int64_t i = 0; i < settle; ++i) {
+            const double x = flowGain_ * GaussianPair(warm).first;
+            flow1_ += b * (x - flow1_);
+            flow2_ += b * (flow1_ - flow2_);
+        }
+    }
+    acc_.resize(kPieceSamples);
+}
+
+void Generator::Fill(int64_t first, size_t n) {
+    assert(n <= acc_.size());
+    const bool flow = spec_.FlowRms > 0;
+    const double b = 1.0 - flowPole_;
+    // Every sample takes one Gaussian pair: the first value is background noise, the second
+    // drives the flow noise, so switching flow noise or clicks on or off keeps the background.
+    for (size_t i = 0; i < n; ++i) {
+        const auto [z0, z1] = GaussianPair(rng_);
+        double v = noiseScale_ * z0;
+        if (flow) {
+            flow1_ += b * (flowGain_ * z1 - flow1_);
+            flow2_ += b * (flow1_ - flow2_);
+            v += flow2_;
+        }
+        acc_[i] = v;
+    }
+    const int64_t end = first + static_cast<int64_t>(n);
+    while (firstLive_ < shapes_.size() && shapes_[firstLive_].End <= first) ++firstLive_;
+    for (size_t k = firstLive_; k < shapes_.size() && shapes_[k].First < end; ++k) {
+        const ClickShape& s = shapes_[k];
+        const int64_t from = std::max(s.First, first);
+        const int64_t to = std::min(s.End, end);
+        for (int64_t j = from; j < to; ++j) {
+            const double d = static_cast<double>(j) - s.Centre;
+            const double env = pm::Exp(-(d * d) * s.InvTwoSigma2);
+            const double tone = pm::SinCosTurns(d * s.TurnsPerSample + s.PhaseTurns).Cos;
+            acc_[static_cast<size_t>(j - first)] += s.Amplitude * env * tone;
+        }
+    }
+}
+
+size_t Generator::Next(std::span<int16_t> out) {
+    size_t done = 0;
+    while (done < out.size() && pos_ < total_) {
+        const size_t n = static_cast<size_t>(
+            std::min<int64_t>(std::min(out.size() - done, acc_.size()), total_ - pos_));
+        Fill(pos_, n);
+        for (size_t i = 0; i < n; ++i) {
+            const double v = acc_[i];
+            int16_t s;
+            if (v > 32767.0) {
+                s = 32767;
+                ++clipped_;
+            } else if (v < -32768.0) {
+                s = -32768;
+                ++clipped_;
+            } else {
+                s = static_cast<int16_t>(pm::RoundToInt(v));  // ties to even, like RoundHalfEven
+            }
+            out[done + i] = s;
+        }
+        pos_ += static_cast<int64_t>(n);
+        done += n;
+    }
+    return done;
+}
+
+std::vector<int16_t> Generate(const RecordingSpec& spec) {
+    Generator g(spec);
+    std::vector<int16_t> samples(static_cast<size_t>(g.TotalSamples()));
+    const size_t n = g.Next(samples);
+    assert(n == samples.size());
+    (void)n;
+    return samples;
+}
+
+std::array<uint8_t, kWavHeaderBytes> WavHeader(int32_t sampleRate, int64_t samples) {
+    std::array<uint8_t, kWavHeaderBytes> h{};
+    const int64_t dataBytes = 2 * samples;
+    std::memcpy(&h[0], "RIFF", 4);
+    PutU32(&h[4], SaturatedU32(36 + dataBytes));
+    std::memcpy(&h[8], "WAVE", 4);
+    std::memcpy(&h[12], "fmt ", 4);
+    PutU32(&h[16], 16);  // fmt chunk size
+    PutU16(&h[20], 1);   // PCM
+    PutU16(&h[22], 1);   // mono
+    PutU32(&h[24], static_cast<uint32_t>(sampleRate));
+    PutU32(&h[28], static_cast<uint32_t>(sampleRate) * 2u);  // bytes per second
+    PutU16(&h[32], 2);                                       // bytes per sample frame
+    PutU16(&h[34], 16);                                      // bits per sample
+    std::memcpy(&h[36], "data", 4);
+    PutU32(&h[40], SaturatedU32(dataBytes));
+    return h;
+}
+
+WriteResult WriteWav(const std::string& path, const RecordingSpec& spec) {
+    Generator g(spec);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+    auto fail = [&](const char* what) {
+        const std::string msg = std::string(what) + " " + path + ": " + std::strerror(errno);
+        std::fclose(f);
+        std::remove(path.c_str());  // no truncated recording left behind
+        throw std::runtime_error(msg);
+    };
+    const auto header = WavHeader(spec.SampleRate, g.TotalSamples());
+    if (std::fwrite(header.data(), 1, header.size(), f) != header.size()) fail("cannot write");
+    constexpr size_t kChunk = 65536;
+    std::vector<int16_t> samples(kChunk);
+    std::vector<uint8_t> bytes(2 * kChunk);
+    for (;;) {
+        const size_t n = g.Next(samples);
+        if (n == 0) break;
+        for (size_t i = 0; i < n; ++i) {
+            const auto u = static_cast<uint16_t>(samples[i]);
+            bytes[2 * i] = static_cast<uint8_t>(u);
+            bytes[2 * i + 1] = static_cast<uint8_t>(u >> 8);
+        }
+        if (std::fwrite(bytes.data(), 1, 2 * n, f) != 2 * n) fail("cannot write");
+    }
+    if (std::fclose(f) != 0) {
+        const std::string msg = "cannot write " + path + ": " + std::strerror(errno);
+        std::remove(path.c_str());
+        throw std::runtime_error(msg);
+    }
+    return {g.Truth(), g.TotalSamples(), g.ClippedSamples()};
+}
+
+std::string TruthCsvHeader() {
+    return "file,train,click,centre_s,centre_sample,converter_s,converter_sample,peak_counts,"
+           "frequency_hz,duration_s\r\n";
+}
+
+std::string TruthCsvRows(const std::vector<ClickTruth>& truth, int32_t sampleRate,
+                         const std::string& fileName) {
+    std::string out;
+    for (const ClickTruth& c : truth) {
+        out += fileName + ',' + Num(int64_t{c.Train}) + ',' + Num(int64_t{c.Index}) + ',' +
+               Num(c.CentreSec) + ',' + Num(c.CentreSample) + ',' +
+               Num(ConverterSeconds(c, sampleRate)) + ',' + Num(ConverterSample(c)) + ',' +
+               Num(c.PeakAmplitude) + ',' + Num(c.FrequencyHz) + ',' + Num(c.DurationSec) + "\r\n";
+    }
+    return out;
+}
+
+std::vector<ClickTrain> PlanTrains(const TrainPlan& plan) {
+    if (!Finite(plan.Seconds) || plan.Seconds < 0 || plan.Seconds > 1e7)
+        Refuse("plan length out of range");
+    if (!Finite(plan.MinPeak) || !Finite(plan.MaxPeak) || plan.MinPeak <= 0 ||
+        plan.MaxPeak < plan.MinPeak)
+        Refuse("plan amplitudes must satisfy 0 < MinPeak <= MaxPeak");
+    if (!Finite(plan.MinGapSec) || !Finite(plan.MaxGapSec) || plan.MinGapSec < 0.01 ||
+        plan.MaxGapSec < plan.MinGapSec)
+        Refuse("plan gaps must satisfy 0.01 <= MinGapSec <= MaxGapSec");
+    std::mt19937_64 g(plan.Seed);
+    std::vector<ClickTrain> trains;
+    const double logMin = pm::Log(plan.MinPeak);
+    const double logMax = pm::Log(plan.MaxPeak);
+    double t = 0;
+    for (;;) {
+        t += Uniform(g, plan.MinGapSec, plan.MaxGapSec);
+        ClickTrain c;
+        c.StartSec = t;
+        c.Clicks = 15 + static_cast<int32_t>(std::floor(Uniform(g, 0, 46)));  // 15 ... 60
+        c.IciStartSec = Uniform(g, 0.03, 0.1);
+        c.IciEndSec = Uniform(g, 0.03, 0.1);
+        c.FrequencyHz = plan.FrequencyHz + Uniform(g, -3000, 3000);
+        c.DurationSec = Uniform(g, 80e-6, 150e-6);
+        c.PeakAmplitude = pm::Exp(logMin + (logMax - logMin) * Uniform01(g));
+        c.Shape = Uniform01(g) < 0.5 ? TrainShape::RaisedCosine : TrainShape::Gaussian;
+        c.EdgeLevel = Uniform(g, 0.05, 0.25);
+        c.PeakAt = Uniform(g, 0.3, 0.7);
+        c.PhaseTurns = Uniform01(g);
+        // The half-cosine interval law averages to the mean of its ends.
+        const double span = (c.Clicks - 1) * 0.5 * (c.IciStartSec + c.IciEndSec);
+        if (t + span > plan.Seconds - 0.5) break;
+        trains.push_back(c);
+        t += span;
+    }
+    return trains;
+}
+
+std::vector<ExampleFile> ExampleArchive(const ExampleOptions& options) {
+    if (options.HarbourFiles < 0 || options.ReefFiles < 0 || options.HarbourFiles > 1000 ||
+        options.ReefFiles > 1000)
+        Refuse("example file counts must be 0 ... 1000");
+    if (!Finite(options.Seconds) || options.Seconds <= 0 || options.Seconds > 86400)
+        Refuse("example file length must be above 0 and at most one day");
+    const int64_t minutesPerFile = static_cast<int64_t>(std::ceil(options.Seconds / 60.0));
+    std::vector<ExampleFile> files;
+    auto add = [&](const char* location, int32_t i, int64_t startMinute, uint64_t seed,
+                   double noise, double flow, double freq) {
+        ExampleFile f;
+        f.Name = std::string(location) + '.' + ExampleStamp(startMinute) + ".wav";
+        f.Spec.SampleRate = options.SampleRate;
+        f.Spec.Seconds = options.Seconds;
+        f.Spec.NoiseRms = noise;
+        f.Spec.FlowRms = flow;
+        f.Spec.FlowCornerHz = 200;
+        f.Spec.Seed = seed + static_cast<uint64_t>(i);
+        TrainPlan plan;
+        plan.Seed = f.Spec.Seed * 7919u;
+        plan.Seconds = options.Seconds;
+        plan.FrequencyHz = freq;
+        f.Spec.Trains = PlanTrains(plan);
+        files.push_back(std::move(f));
+    };
+    // HARBOUR: one empty minute or more between files; REEF: files back to back.
+    for (int32_t i = 0; i < options.HarbourFiles; ++i)
+        add("HARBOUR", i, i * (minutesPerFile + 1), 1000, 5, 300, 130000);
+    for (int32_t i = 0; i < options.ReefFiles; ++i)
+        add("REEF", i, i * minutesPerFile, 2000, 4, 100, 132000);
+    return files;
+}
+
+}  // namespace wtk::synth

@@ -1,0 +1,191 @@
+// Synthetic hydrophone recordings: trains of narrow-band high-frequency (porpoise-like) clicks
+// in Gaussian background noise, written as mono 16-bit PCM WAV files, with the true time,
+// amplitude and frequency of every click for tests.
+//
+// A click is a tone under a Gaussian envelope,
+//     s(t) = A exp(-(t - tc)^2 / (2 sigma^2)) cos(2 pi f (t - tc) + phase),
+// whose duration D is its -20 dB width: the envelope is at a tenth of A at tc +- D/2, so
+//     sigma = D / (2 sqrt(2 ln 10)) = D / 4.292.
+// A 100 us click therefore has sigma = 23.3 us; it is drawn over tc +- 7 sigma.
+//
+// Everything is deterministic: the same spec gives the same bytes on every machine. The noise
+// comes from std::mt19937_64 (whose sequence the standard fixes) through our own Box-Muller
+// transform and our own exp/log/sin/cos, never from the library's distributions or functions.
+//
+// Times are seconds from the first data sample (data sample 0 at t = 0). The converter does not
+// read the 44-byte header but skips the first 100 bytes of a file, so it sees data sample k as
+// its own sample k - kConverterSkipSamples.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace wtk::synth {
+
+inline constexpr int32_t kWavHeaderBytes = 44;
+inline constexpr int32_t kConverterSkipBytes = 100;
+inline constexpr int32_t kConverterSkipSamples = (kConverterSkipBytes - kWavHeaderBytes) / 2;  // 28
+
+// How the click amplitude rises and falls over a train (an animal's beam sweeping past).
+enum class TrainShape {
+    Flat,          // every click at PeakAmplitude
+    RaisedCosine,  // EdgeLevel + (1 - EdgeLevel) (1 - cos(2 pi v)) / 2
+    Gaussian,      // EdgeLevel ^ ((2 v - 1)^2)
+};
+
+struct ClickTrain {
+    double StartSec = 0;          // centre of the first click, s from the first data sample
+    double IciStartSec = 0.05;    // first inter-click interval, s
+    double IciEndSec = 0.05;      // last one; between them the interval moves along a half cosine
+    int32_t Clicks = 20;          // number of clicks; 0: clicks up to EndSec
+    double EndSec = 0;            // with Clicks 0: no click centre after this time
+    double FrequencyHz = 130000;  // tone frequency, below half the sample rate
+    double DurationSec = 100e-6;  // -20 dB width of the envelope, 1 us ... 0.1 s
+    double PeakAmplitude = 8000;  // tone amplitude (counts) of the loudest click of the train
+    TrainShape Shape = TrainShape::RaisedCosine;
+    double EdgeLevel =
+        0.1;                // amplitude of the first and last click relative to the loudest, (0, 1]
+    double PeakAt = 0.5;    // where in the train the loudest click sits, 0 (first) ... 1 (last)
+    double PhaseTurns = 0;  // carrier phase at the envelope centre, in turns (0: cosine peak)
+};
+
+struct RecordingSpec {
+    int32_t SampleRate = 576000;  // samples per second, 1000 ... 10,000,000
+    double Seconds = 10;          // length of the data; Round(Seconds x SampleRate) samples
+    double NoiseRms = 20;         // white Gaussian background noise, counts RMS
+    double FlowRms = 0;           // low-frequency "flow" noise, counts RMS (0: none)
+    double FlowCornerHz = 300;    // its corner: white noise through two one-pole low-passes
+    uint64_t Seed = 1;
+    std::vector<ClickTrain> Trains;  // clicks whose centre falls outside the data are left out
+};
+
+// The truth about one generated click.
+struct ClickTruth {
+    int32_t Train = 0;         // index into RecordingSpec::Trains
+    int32_t Index = 0;         // click number within its train, from 0
+    double CentreSec = 0;      // envelope centre, s from the first data sample
+    double CentreSample = 0;   // the same in data samples (CentreSec x SampleRate, fractional)
+    double PeakAmplitude = 0;  // tone amplitude at the envelope centre, counts, before clipping
+    double FrequencyHz = 0;
+    double DurationSec = 0;  // -20 dB envelope width
+};
+
+// Where the converter sees the click centre: its sample index and seconds from its first sample.
+inline double ConverterSample(const ClickTruth& c) {
+    return c.CentreSample - kConverterSkipSamples;
+}
+double ConverterSeconds(const ClickTruth& c, int32_t sampleRate);
+
+double DbFsToCounts(double dbfs);              // 0 dB re full scale = 32767 counts
+double SigmaFromDuration(double durationSec);  // envelope sigma of a -20 dB width
+
+int64_t SampleCount(const RecordingSpec& spec);  // Round(Seconds x SampleRate), ties to even
+
+// The clicks a spec produces, sorted by centre time (ties: by train, then click number).
+// Throws std::invalid_argument when the spec is out of range.
+std::vector<ClickTruth> GroundTruth(const RecordingSpec& spec);
+
+// Produces a recording piece by piece, so that files of any length can be written with a small
+// buffer. Splitting the output into pieces of any sizes gives exactly the samples of one piece.
+class Generator {
+  public:
+    explicit Generator(RecordingSpec spec);  // throws std::invalid_argument
+    Generator(const Generator&) = delete;
+    Generator& operator=(const Generator&) = delete;
+
+    // Writes the next min(out.size(), remaining) samples; returns how many (0 at the end).
+    size_t Next(std::span<int16_t> out);
+
+    const RecordingSpec& Spec() const { return spec_; }
+    int64_t TotalSamples() const { return total_; }
+    int64_t Position() const { return pos_; }
+    const std::vector<ClickTruth>& Truth() const { return truth_; }
+    int64_t ClippedSamples() const {
+        return clipped_;
+    }  // samples limited to the int16 range so far
+
+  private:
+    struct ClickShape {
+        double Centre;     // data samples
+        double Amplitude;  // counts
+        double TurnsPerSample;
+        double PhaseTurns;
+        double InvTwoSigma2;  // 1 / (2 sigma^2), sigma in samples
+        int64_t First;        // first and one past the last sample drawn
+        int64_t End;
+    };
+    void Fill(int64_t first, size_t n);  // fills acc_[0 .. n) with data samples first ...
+
+    RecordingSpec spec_;
+    int64_t total_ = 0;
+    int64_t pos_ = 0;
+    int64_t clipped_ = 0;
+    std::vector<ClickTruth> truth_;
+    std::vector<ClickShape> shapes_;  // sorted by First
+    size_t firstLive_ = 0;            // shapes before this one end before pos_
+    std::mt19937_64 rng_;
+    double noiseScale_ = 0;
+    double flowGain_ = 0;  // white-noise scale at the low-pass input
+    double flowPole_ = 0;
+    double flow1_ = 0;  // the two low-pass states
+    double flow2_ = 0;
+    std::vector<double> acc_;
+};
+
+// All samples at once (for short recordings in tests).
+std::vector<int16_t> Generate(const RecordingSpec& spec);
+
+// The 44-byte header: RIFF/WAVE, PCM, mono, 16 bits, the given rate. Size fields that would
+// pass 4 GiB are written as 0xFFFFFFFF (the converter never reads them).
+std::array<uint8_t, kWavHeaderBytes> WavHeader(int32_t sampleRate, int64_t samples);
+
+struct WriteResult {
+    std::vector<ClickTruth> Truth;
+    int64_t Samples = 0;
+    int64_t ClippedSamples = 0;
+};
+
+// Writes the recording to path, generating it in pieces. Throws std::invalid_argument for a bad
+// spec and std::runtime_error when the file cannot be written.
+WriteResult WriteWav(const std::string& path, const RecordingSpec& spec);
+
+// The truth as CSV text, CR LF line ends, numbers independent of the locale: the header line,
+// then one row per click, each starting with the file name.
+std::string TruthCsvHeader();
+std::string TruthCsvRows(const std::vector<ClickTruth>& truth, int32_t sampleRate,
+                         const std::string& fileName);
+
+// A varied set of click trains across a recording, drawn deterministically from a seed: trains
+// one after another with quiet gaps, ICIs 30 ... 100 ms, frequency within +-3 kHz of
+// FrequencyHz, durations 80 ... 150 us, loudest amplitudes log-uniform in [MinPeak, MaxPeak].
+struct TrainPlan {
+    uint64_t Seed = 1;
+    double Seconds = 60;  // length of the recording
+    double FrequencyHz = 130000;
+    double MinPeak = 150;  // counts
+    double MaxPeak = 4000;
+    double MinGapSec = 1;  // quiet time before each train
+    double MaxGapSec = 6;
+};
+std::vector<ClickTrain> PlanTrains(const TrainPlan& plan);
+
+// The bundled example archive: two locations with dated file names; the HARBOUR files are three
+// minutes apart so that the converted file has empty minutes, the REEF files follow each other.
+struct ExampleOptions {
+    int32_t SampleRate = 576000;
+    double Seconds = 90;
+    int32_t HarbourFiles = 2;
+    int32_t ReefFiles = 1;
+};
+struct ExampleFile {
+    std::string Name;  // LOCATION.yyyymmddhhmmss.wav
+    RecordingSpec Spec;
+};
+std::vector<ExampleFile> ExampleArchive(const ExampleOptions& options = {});
+
+}  // namespace wtk::synth
