@@ -2,6 +2,14 @@
 // filter in place, 4x band-pass interpolation with the sensitivity gain, positive-peak tracking
 // with half-tick refinement, hand-off of each confirmed peak to the click detector, and the
 // minute end with the automatic sensitivity step.
+//
+// The per-block work is a template over a "sink" that receives the peaks and the minute record:
+//   void ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz, bool Init);
+//   int32_t& ClicksThisMin();                 // clicks stored in the current minute
+//   void WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift, int32_t ScalerX2560);
+// The production path uses DetectorSink (the real click detector and TK1 writer, no virtual
+// call per peak); tests use recording doubles. The template bodies are in
+// engine/sample_processor_core.h.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +30,23 @@ struct WavFileRec;
 // One byte code for a peak amplitude (0..127 linear, then coarser bands up to 255).
 uint8_t CompressedAmplitude(int32_t inputvalue);
 
+// The production sink: peaks to the click detector, minute records to the TK1 writer.
+struct DetectorSink {
+    ClickDetector& detector;
+    TK1Writer& writer;
+    void ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz, bool Init);
+    int32_t& ClicksThisMin();
+    void WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift, int32_t ScalerX2560);
+};
+
 class SampleProcessor {
-public:
+  public:
+    // Band-pass values of one chunk of positions are computed ahead of the peak logic into a
+    // buffer of this many positions.
+    static constexpr int32_t kChunkPositions = 2048;
+    // A minute ends early once this many clicks have been stored in it.
+    static constexpr int32_t kMaxClicksPerMin = 65536;
+
     SampleProcessor(const SampleRate& rate, const DetectorSettings& settings, Sensitivity& sens,
                     ClickDetector& detector, TK1Writer& writer, const MainControls& controls,
                     Host& host);
@@ -39,6 +62,30 @@ public:
     // The minute end: detector reset, time base restart, sensitivity step, progress label,
     // minute log line, the minute record that opens the next minute, pending events.
     void DoMinEnd();
+
+    // --- The same work over any sink (definitions in engine/sample_processor_core.h). ---
+    template <class Sink>
+    void ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int32_t FileNo,
+                               const WavFileRec& rec);
+    template <class Sink>
+    void DoMinEndWith(Sink& sink);
+    // Band-pass stage of a block of NofSamplesInArr samples whose high-pass output is in
+    // Samples: positions 2 ... NofSamplesInArr - 86 with the minute-end tests after each.
+    template <class Sink>
+    void BandPassStage(Sink& sink, int32_t NofSamplesInArr);
+    // One band-pass output value through the peak logic, as the band-pass stage does it:
+    // SampleTimeNear2MHz += 1, hand-off of a confirmed peak, TestNewAmpVal, graph collection.
+    template <class Sink>
+    void OfferBandPassValue(Sink& sink, int32_t NewAmpValue);
+
+    // Read one block: up to maxSamples samples (bytes into WavBytesArr, samples into
+    // Samples[1 ...]), raw minimum and maximum while GraphRequired. Returns NofSamplesInArr;
+    // bytesRead receives the byte count the read returned.
+    int32_t ReadBlock(std::FILE* WavFile, int64_t maxSamples, int64_t& bytesRead);
+    // Samples[p - 20] := high-pass output of sample p, for p = 20 ... NofSamplesInArr - 64.
+    void ApplyHighPassFilter(int32_t NofSamplesInArr);
+    // Collect one band-pass value for the third trace; draws it when the buffer is full.
+    void PrepareHiResGraph(int32_t HiResAmp);
 
     // Peak state (kept across blocks and files; public for tests).
     int32_t SampleTimeNear2MHz = 0;
@@ -61,7 +108,23 @@ public:
     std::vector<int32_t> Samples;
     std::vector<int32_t> HiResSamples;
 
-private:
+  private:
+    struct PeakLocals;
+    struct PassContext;
+    PeakLocals LoadPeakState() const;
+    void StorePeakState(const PeakLocals& L);
+    PassContext MakePassContext() const;
+    template <class Sink>
+    static bool PassPkToSM(Sink& sink, PeakLocals& L, const PassContext& c);
+    template <class Sink>
+    static bool TestNewAmpVal(Sink& sink, PeakLocals& L, const PassContext& c, int32_t NewAmpValue,
+                              int32_t time);
+    template <class Sink>
+    static bool StepValue(Sink& sink, PeakLocals& L, const PassContext& c, int32_t NewAmpValue,
+                          int32_t time);
+    template <class Sink, bool kGraph>
+    int32_t ScanChunk(Sink& sink, const int32_t* vals, int32_t nPos, bool& clickLimitReached);
+
     const SampleRate& rate_;
     const DetectorSettings& s_;
     Sensitivity& sens_;
@@ -69,6 +132,7 @@ private:
     TK1Writer& writer_;
     const MainControls& controls_;
     Host& host_;
+    std::vector<int32_t> bandPassVals_;  // 4 x kChunkPositions values of the current chunk
 };
 
 }  // namespace wtk

@@ -1,0 +1,43 @@
+// The two filters of the sample processing as plain array kernels. Every variant gives the
+// same bits: the high-pass sum is formed in double in one fixed order per output, the band-pass
+// sums are exact in double, rounding is to nearest with ties to even, and no multiply-add is
+// fused. The wide variants only process several outputs side by side.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace wtk {
+
+// High-pass taps: offset 0, then the pair offsets 1 ... 9 and 18 (no taps at 10 ... 17).
+inline constexpr std::array<double, 11> kHighPassTaps = {
+    0.957,        -0.08387869,  -0.080566929, -0.075193191, -0.068096363, -0.059647107,
+    -0.050278888, -0.040401718, -0.030523624, -0.021081845, 0.030953521};
+inline constexpr std::array<int32_t, 11> kHighPassOffsets = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 18};
+
+// Band-pass coefficients as the kernels take them: phase k (the k-th of the four outputs of a
+// position, k = 0 ... 3) multiplies Samples[p - 2 + j] by Coeff[(3 - k) + 4 j], j = 0 ... 4.
+struct BandPassCoeffs {
+    std::array<std::array<double, 5>, 4> c{};
+};
+BandPassCoeffs MakeBandPassCoeffs(const std::array<float, 20>& Coeff);
+
+enum class FilterKernelKind { Portable, Avx2 };
+
+// In place over s (index 0 ... n): for p = 20 ... n - 64 in increasing order,
+// s[p - 20] := Round(0.957 s[p] + sum over d of h(d) (s[p - d] + s[p + d])). Inputs are 16-bit
+// sample values.
+void HighPassInPlace(int32_t* s, int32_t n);
+
+// Four band-pass values per position p = pFirst ... pFirst + count - 1, in time order, into
+// out[0 ... 4 count - 1]; reads s[pFirst - 2 ... pFirst + count + 1]. A rounded value outside
+// the int32 range saturates.
+void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
+                    int32_t* out);
+
+// The variant in use (the widest the processor supports, unless a test selects another).
+FilterKernelKind ActiveFilterKernel();
+// Select a variant; returns false (and changes nothing) when the processor lacks it.
+bool SelectFilterKernel(FilterKernelKind kind);
+
+}  // namespace wtk

@@ -1,0 +1,344 @@
+// The per-block work of SampleProcessor as templates over the sink (see sample_processor.h).
+// Included by the production code and by tests that drive the processor with doubles.
+#pragma once
+
+#include <algorithm>
+#include <cassert>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <string>
+
+#include "engine/filter_kernels.h"
+#include "engine/host.h"
+#include "engine/main_controls.h"
+#include "engine/numbers.h"
+#include "engine/sample_processor.h"
+#include "engine/sample_rate.h"
+#include "engine/sensitivity.h"
+#include "input/wav_file_rec.h"
+#include "settings/detector_settings.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace wtk {
+
+// The peak state while a chunk is scanned (copied from and back to the members).
+struct SampleProcessor::PeakLocals {
+    int32_t PkAmp;
+    int32_t PrePkAmp;
+    int32_t LastAmp;
+    int32_t PkNear2MHZtime;
+    int32_t PkNear4MHZtime;
+    int32_t LastPkNear4MHZtime;
+    int32_t PkConfirmationLevel;
+    bool PkOnHold;
+};
+
+// What the hand-off needs besides the peak state; read at the start of every chunk, so that a
+// minute end (which may change the threshold) starts a new one.
+struct SampleProcessor::PassContext {
+    int32_t AdjustedDeadBand;
+    int32_t IPI255Equivalent;       // cap on an interval, < RescaleTo250ns.size()
+    int32_t RescaledMinAnyIPI;      // intervals up to this are not handed over
+    const uint8_t* RescaleTo250ns;  // half ticks -> 250 ns, saturating at 255
+    double IPIscaler;               // ticks -> 500 ns
+};
+
+namespace detail {
+
+inline constexpr int32_t kNoPeakConfirmation = -2147483647;
+
+// Index of the first of v[from ... n - 1] outside [lo, hi], or n.
+inline int32_t FirstOutside(const int32_t* v, int32_t from, int32_t n, int32_t lo, int32_t hi) {
+    int32_t i = from;
+#if defined(__SSE2__)
+    const __m128i vlo = _mm_set1_epi32(lo);
+    const __m128i vhi = _mm_set1_epi32(hi);
+    for (; i + 8 <= n; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + 4));
+        const __m128i out =
+            _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi32(a, vhi), _mm_cmplt_epi32(a, vlo)),
+                         _mm_or_si128(_mm_cmpgt_epi32(b, vhi), _mm_cmplt_epi32(b, vlo)));
+        if (_mm_movemask_epi8(out) != 0) break;
+    }
+#endif
+    for (; i < n; ++i)
+        if (v[i] < lo || v[i] > hi) return i;
+    return n;
+}
+
+// Round to nearest, ties to even, for |x| <= 2^51 (times and the like).
+inline double RoundNearestEvenSmall(double x) {
+    constexpr double kMagic = 6755399441055744.0;
+    return (x + kMagic) - kMagic;
+}
+
+inline void AppendInt(std::string& out, int64_t v) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+// Size of the open file in bytes (the reading loop ends when its position reaches it).
+int64_t StreamSize(std::FILE* f);
+
+}  // namespace detail
+
+inline SampleProcessor::PeakLocals SampleProcessor::LoadPeakState() const {
+    return {PkAmp,
+            PrePkAmp,
+            LastAmp,
+            PkNear2MHZtime,
+            PkNear4MHZtime,
+            LastPkNear4MHZtime,
+            PkConfirmationLevel,
+            PkOnHold};
+}
+
+inline void SampleProcessor::StorePeakState(const PeakLocals& L) {
+    PkAmp = L.PkAmp;
+    PrePkAmp = L.PrePkAmp;
+    LastAmp = L.LastAmp;
+    PkNear2MHZtime = L.PkNear2MHZtime;
+    PkNear4MHZtime = L.PkNear4MHZtime;
+    LastPkNear4MHZtime = L.LastPkNear4MHZtime;
+    PkConfirmationLevel = L.PkConfirmationLevel;
+    PkOnHold = L.PkOnHold;
+}
+
+inline SampleProcessor::PassContext SampleProcessor::MakePassContext() const {
+    // The rate tables hold max(501, IPI255Equivalent + 1) entries, so every capped interval
+    // indexes them.
+    assert(rate_.IPI255Equivalent >= 0 &&
+           static_cast<size_t>(rate_.IPI255Equivalent) < rate_.RescaleTo250ns.size());
+    return {sens_.AdjustedDeadBand, rate_.IPI255Equivalent, sens_.RescaledMinAnyIPI,
+            rate_.RescaleTo250ns.data(), static_cast<double>(rate_.IPIscaler)};
+}
+
+// Hand the confirmed peak to the detector when its interval is long enough; it becomes the
+// reference for the next interval either way. Returns whether the detector was called.
+template <class Sink>
+inline bool SampleProcessor::PassPkToSM(Sink& sink, PeakLocals& L, const PassContext& c) {
+    // Times are below 2^30 half ticks, so the difference cannot overflow.
+    const int32_t NewIPI = std::min(L.PkNear4MHZtime - L.LastPkNear4MHZtime, c.IPI255Equivalent);
+    bool handed = false;
+    if (NewIPI > c.RescaledMinAnyIPI) {
+        assert(NewIPI > 0 && NewIPI <= c.IPI255Equivalent);
+        const double t =
+            detail::RoundNearestEvenSmall(static_cast<double>(L.PkNear2MHZtime) * c.IPIscaler);
+        sink.ClickSelSM(c.RescaleTo250ns[NewIPI], CompressedAmplitude(L.PkAmp),
+                        static_cast<int32_t>(t), false);
+        handed = true;
+    }
+    L.LastPkNear4MHZtime = L.PkNear4MHZtime;
+    L.PkAmp = c.AdjustedDeadBand;
+    L.PkConfirmationLevel = detail::kNoPeakConfirmation;
+    L.PkOnHold = false;
+    return handed;
+}
+
+// A value above the threshold: raise the tracked peak, or put it on hold at the first fall
+// with the half-tick refinement toward the larger neighbour.
+template <class Sink>
+inline bool SampleProcessor::TestNewAmpVal(Sink& sink, PeakLocals& L, const PassContext& c,
+                                           int32_t NewAmpValue, int32_t time) {
+    bool handed = false;
+    if (NewAmpValue > L.PkAmp) {
+        L.PkAmp = NewAmpValue;
+        L.PrePkAmp = L.LastAmp;
+        L.PkNear2MHZtime = time;
+        L.PkConfirmationLevel = L.PkAmp / 2;
+        L.PkOnHold = false;
+    } else if (NewAmpValue < L.PkAmp && !L.PkOnHold) {
+        L.PkOnHold = true;
+        L.PkNear4MHZtime = 2 * L.PkNear2MHZtime;
+        const int64_t diff = static_cast<int64_t>(NewAmpValue) - L.PrePkAmp;
+        if ((diff < 0 ? -diff : diff) > L.PkAmp / 64) {
+            L.PkNear4MHZtime += (L.PrePkAmp > NewAmpValue) ? -1 : 1;
+        }
+        if (NewAmpValue < L.PkConfirmationLevel) handed = PassPkToSM(sink, L, c);
+    }
+    L.LastAmp = NewAmpValue;
+    return handed;
+}
+
+template <class Sink>
+inline bool SampleProcessor::StepValue(Sink& sink, PeakLocals& L, const PassContext& c,
+                                       int32_t NewAmpValue, int32_t time) {
+    bool handed = false;
+    if (NewAmpValue < L.PkConfirmationLevel && L.PkOnHold) handed = PassPkToSM(sink, L, c);
+    if (NewAmpValue > c.AdjustedDeadBand) handed |= TestNewAmpVal(sink, L, c, NewAmpValue, time);
+    return handed;
+}
+
+template <class Sink>
+void SampleProcessor::OfferBandPassValue(Sink& sink, int32_t NewAmpValue) {
+    PeakLocals L = LoadPeakState();
+    const PassContext c = MakePassContext();
+    SampleTimeNear2MHz += 1;
+    StepValue(sink, L, c, NewAmpValue, SampleTimeNear2MHz);
+    StorePeakState(L);
+    if (GraphRequired) PrepareHiResGraph(NewAmpValue);
+}
+
+// The peak logic over the band-pass values of nPos positions (4 values each, in time order)
+// starting at time SampleTimeNear2MHz. Stops after the position in which the minute's click
+// count reaches the limit (clickLimitReached). Returns the positions processed; the time has
+// advanced by 4 per position.
+template <class Sink, bool kGraph>
+int32_t SampleProcessor::ScanChunk(Sink& sink, const int32_t* vals, int32_t nPos,
+                                   bool& clickLimitReached) {
+    PeakLocals L = LoadPeakState();
+    const PassContext c = MakePassContext();
+    const int32_t t0 = SampleTimeNear2MHz;
+    int32_t n = 4 * nPos;
+    int32_t i = 0;
+    clickLimitReached = false;
+    while (i < n) {
+        if (!kGraph || !GraphRequired) {
+            // Values at or below the threshold that confirm nothing change no state: skip them.
+            const int32_t lo =
+                L.PkOnHold ? L.PkConfirmationLevel : std::numeric_limits<int32_t>::min();
+            i = detail::FirstOutside(vals, i, n, lo, c.AdjustedDeadBand);
+            if (i == n) break;
+        }
+        const int32_t v = vals[i];
+        if (StepValue(sink, L, c, v, t0 + i + 1) && !clickLimitReached &&
+            sink.ClicksThisMin() >= kMaxClicksPerMin) {
+            clickLimitReached = true;
+            n = (i / 4 + 1) * 4;  // finish this position, then the minute ends
+        }
+        if constexpr (kGraph) {
+            if (GraphRequired) PrepareHiResGraph(v);
+        }
+        ++i;
+    }
+    StorePeakState(L);
+    const int32_t done = n / 4;
+    SampleTimeNear2MHz = t0 + 4 * done;
+    return done;
+}
+
+template <class Sink>
+void SampleProcessor::BandPassStage(Sink& sink, int32_t NofSamplesInArr) {
+    const int32_t pLast = NofSamplesInArr - 86;  // every value read is high-pass output
+    if (bandPassVals_.size() < 4u * kChunkPositions) bandPassVals_.assign(4u * kChunkPositions, 0);
+    int32_t p = 2;
+    while (p <= pLast) {
+        // Positions until the tick count passes the minute's end (after each position the time
+        // has grown by 4).
+        const int64_t perMin = rate_.SampleTimeNear2MHzPerMin;
+        const int64_t t0 = SampleTimeNear2MHz;
+        const int64_t toMinuteEnd = t0 <= perMin ? (perMin - t0) / 4 + 1 : 1;
+        int64_t count = std::min<int64_t>({pLast - p + 1, kChunkPositions, toMinuteEnd});
+        // A click count already at the limit ends the minute after one position.
+        if (sink.ClicksThisMin() >= kMaxClicksPerMin) count = 1;
+        bool minuteEnds = count == toMinuteEnd || sink.ClicksThisMin() >= kMaxClicksPerMin;
+        const int64_t span = static_cast<int64_t>(MaxSampleThisMinute) - MinSampleThisMinute;
+        const int32_t n = static_cast<int32_t>(count);
+        if ((span < 0 ? -span : span) <= 4 * static_cast<int64_t>(sens_.AdjustedDeadBand)) {
+            // A quiet block (only detectable while graphs are on): no values, time runs on.
+            SampleTimeNear2MHz += 4 * n;
+            p += n;
+        } else {
+            BandPassValues(Samples.data(), p, n, MakeBandPassCoeffs(sens_.Coeff),
+                           bandPassVals_.data());
+            bool clickLimit = false;
+            const int32_t done =
+                GraphRequired ? ScanChunk<Sink, true>(sink, bandPassVals_.data(), n, clickLimit)
+                              : ScanChunk<Sink, false>(sink, bandPassVals_.data(), n, clickLimit);
+            p += done;
+            if (clickLimit) minuteEnds = true;
+        }
+        if (minuteEnds) DoMinEndWith(sink);
+    }
+}
+
+template <class Sink>
+void SampleProcessor::DoMinEndWith(Sink& sink) {
+    sink.ClickSelSM(255, 0, 0, true);
+    SampleTimeNear2MHz = 0;
+    LastPkNear4MHZtime = 0;
+    int32_t& clicks = sink.ClicksThisMin();
+    sens_.AdjustForMinute(s_, clicks);
+
+    const std::string scaler = FormatScaler(sens_.CurrentAmpScaler);
+    std::string progress = "File ";
+    detail::AppendInt(progress, static_cast<int64_t>(FileNo) + 1);
+    progress += "   Min ";
+    detail::AppendInt(progress, sens_.MinsInThisTK1File);
+    progress += "  Clx ";
+    detail::AppendInt(progress, clicks);
+    progress += "  DB/Scaler ";
+    detail::AppendInt(progress, sens_.AdjustedDeadBand);
+    progress += " / ";
+    progress += scaler;
+    std::string line;
+    detail::AppendInt(line, sens_.MinsInThisTK1File);
+    line += '\t';
+    detail::AppendInt(line, clicks);
+    line += '\t';
+    detail::AppendInt(line, sens_.AdjustedDeadBand);
+    line += '\t';
+    line += scaler;
+    host_.SetText(Label::ProgressLbl, progress);  // the label is redrawn when set
+    host_.AppendMemo(Memo::DATA2Memo, line);
+
+    clicks = 0;
+    sink.WriteMinuteRecs(1, sens_.DeadBandPlusUplift, sens_.MinuteScalerX2560);
+    sens_.MinsInThisTK1File += 1;
+    host_.ProcessMessages();
+}
+
+template <class Sink>
+void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int32_t fileNo,
+                                            const WavFileRec& rec) {
+    FileNo = fileNo;
+    // The header is not interpreted: its 100 bytes are skipped.
+    uint8_t header[100];
+    int64_t position = static_cast<int64_t>(std::fread(header, 1, sizeof header, WavFile));
+    const int64_t size = detail::StreamSize(WavFile);
+
+    const int64_t perMin = rate_.SamplesPerMin;
+    int64_t NofSamplesToRead = (60 - static_cast<int64_t>(rec.Start.Second)) * perMin / 60;
+    if (NofSamplesToRead <= 0) NofSamplesToRead = perMin / 120;
+    NofSamplesToRead = std::min(NofSamplesToRead, perMin);
+    bool FirstMinuteInFile = true;
+    do {
+        GraphRequired = controls_.ShowGraphs;
+        int64_t bytesRead = 0;
+        int32_t NofSamplesInArr;
+        if (FirstMinuteInFile) {
+            NofSamplesInArr = ReadBlock(WavFile, NofSamplesToRead, bytesRead);
+            SampleTimeNear2MHz = rec.Start.TimeInMinuteNear2MHz;
+            FirstMinuteInFile = false;
+        } else {
+            NofSamplesInArr = ReadBlock(WavFile, perMin, bytesRead);
+            SampleTimeNear2MHz = 0;
+        }
+        position += bytesRead;
+        if (GraphRequired) host_.Graphvals(Samples, 1, 8, true);
+        ApplyHighPassFilter(NofSamplesInArr);
+        HiResGraphPtr = 0;
+        LastPkNear4MHZtime = 2 * SampleTimeNear2MHz;
+        PkOnHold = false;
+        BandPassStage(sink, NofSamplesInArr);
+        // A read that returns nothing before the end (a read error, a file cut short while it
+        // is read) ends the file instead of looping.
+        if (bytesRead == 0) {
+            if (std::ferror(WavFile)) {
+                host_.ShowMessage("Failed to read wav file " + rec.NameWithPath + ": " +
+                                  std::strerror(errno));
+            }
+            break;
+        }
+    } while (position < size);
+}
+
+}  // namespace wtk

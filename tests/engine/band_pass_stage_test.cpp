@@ -1,0 +1,244 @@
+// The band-pass stage and the whole file conversion against the one-step-at-a-time reference,
+// and the minute ends inside a block.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "engine/filter_kernels.h"
+#include "engine_test_util.h"
+#include "temp_dir.h"
+
+namespace wtk {
+namespace {
+
+using test::EngineFixture;
+using test::RecordingSink;
+using test::ReferenceConverter;
+using test::SinkEvent;
+
+struct Variant {
+    FilterKernelKind kernel;
+    bool graphs;
+    tGainType gainType;
+};
+
+class ChunkedEqualsReference : public ::testing::TestWithParam<Variant> {
+  protected:
+    void SetUp() override {
+        saved_ = ActiveFilterKernel();
+        if (!SelectFilterKernel(GetParam().kernel)) GTEST_SKIP() << "processor lacks this variant";
+    }
+    void TearDown() override { SelectFilterKernel(saved_); }
+    FilterKernelKind saved_{};
+};
+
+// Settings that make every minute end change the gain or the threshold.
+void MakeSensitivityRestless(DetectorSettings& s, tGainType t) {
+    s.GainType = t;
+    s.NofNoisyMinsForAction = 0;
+    s.NofQuietMinsForAction = 0;
+    s.NoisyLevelClkCount = 100;
+    s.QuietLevelClkCount = 50;
+    s.AmpStep = 7;
+}
+
+// Converts the samples with the processor and with the reference; both must make the same
+// calls in the same order and end in the same state.
+// Returns the number of minute records.
+size_t ExpectSameAsReference(const std::vector<int16_t>& samples, WavFileRec rec, const Variant& v,
+                             RecordingSink::Counting counting, size_t extraBytes = 0) {
+    EngineFixture fx("2");
+    MakeSensitivityRestless(fx.settings, v.gainType);
+    fx.controls.ShowGraphs = v.graphs;
+    fx.host.hiResLength = 700;
+    fx.proc.AllocateBuffers(fx.host.hiResLength);
+    ReferenceConverter ref{fx.rate, fx.settings, fx.sens, {}, {}, 700};
+    RecordingSink sink;
+    sink.counting = ref.sink.counting = counting;
+
+    const std::vector<uint8_t> bytes = test::FileBytes(samples, extraBytes);
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "a.wav", bytes);
+    std::FILE* f = std::fopen((dir / "a.wav").c_str(), "rb");
+    if (f == nullptr) {
+        ADD_FAILURE() << "cannot open the test file";
+        return 0;
+    }
+    fx.proc.ConvertOneWavFileWith(sink, f, 0, rec);
+    std::fclose(f);
+    ref.Convert(bytes, rec, v.graphs);
+
+    EXPECT_EQ(sink.events.size(), ref.sink.events.size());
+    for (size_t i = 0; i < std::min(sink.events.size(), ref.sink.events.size()); ++i) {
+        if (sink.events[i] == ref.sink.events[i]) continue;
+        ADD_FAILURE() << "call " << i << ": " << sink.events[i] << " instead of "
+                      << ref.sink.events[i];
+        break;
+    }
+    EXPECT_EQ(sink.clicks, ref.sink.clicks);
+    EXPECT_EQ(fx.proc.SampleTimeNear2MHz, ref.st.SampleTimeNear2MHz);
+    EXPECT_EQ(fx.proc.PkAmp, ref.st.PkAmp);
+    EXPECT_EQ(fx.proc.PrePkAmp, ref.st.PrePkAmp);
+    EXPECT_EQ(fx.proc.LastAmp, ref.st.LastAmp);
+    EXPECT_EQ(fx.proc.PkNear2MHZtime, ref.st.PkNear2MHZtime);
+    EXPECT_EQ(fx.proc.PkNear4MHZtime, ref.st.PkNear4MHZtime);
+    EXPECT_EQ(fx.proc.LastPkNear4MHZtime, ref.st.LastPkNear4MHZtime);
+    EXPECT_EQ(fx.proc.PkConfirmationLevel, ref.st.PkConfirmationLevel);
+    EXPECT_EQ(fx.proc.PkOnHold, ref.st.PkOnHold);
+    EXPECT_EQ(fx.sens.CurrentAmpScaler, ref.sens.CurrentAmpScaler);
+    EXPECT_EQ(fx.sens.AdjustedDeadBand, ref.sens.AdjustedDeadBand);
+    EXPECT_EQ(fx.sens.MinsInThisTK1File, ref.sens.MinsInThisTK1File);
+    EXPECT_EQ(fx.host.MemoLines(Memo::DATA2Memo).size(), sink.MinuteRecordCount());
+    if (v.graphs) {
+        // The third trace of the last block that filled it holds the reference's values.
+        int draws = 0;
+        const test::RecordingHost::GraphCall* last3 = nullptr;
+        for (const auto& g : fx.host.graphs) {
+            if (g.GraphID == 3) {
+                ++draws;
+                last3 = &g;
+            }
+        }
+        EXPECT_EQ(draws, ref.st.hiResDraws);
+        if (last3) {
+            EXPECT_EQ(last3->values, ref.st.hiResDrawn);
+        }
+    }
+    return sink.MinuteRecordCount();
+}
+
+TEST_P(ChunkedEqualsReference, NoisyFileOverSeveralBlocks) {
+    // 2.6 minutes at 2 k samples/s, a first block of 40 s (start second 20) and a start tick
+    // near the end of the minute: the first minute ends inside the first chunk, the second
+    // one at the click limit (every peak counts as a click), the third by its tick count.
+    WavFileRec rec;
+    rec.Start.Second = 20;
+    rec.Start.TimeInMinuteNear2MHz = 479000;
+    auto samples = test::NoisyBursts(312000, 900.0, 8000.0, 3.3, 5);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<int16_t>(samples[i] + std::lround(3000 * std::sin(i * 2.3)));
+    }
+    EXPECT_EQ(ExpectSameAsReference(samples, rec, GetParam(), RecordingSink::Counting::Every), 3u);
+}
+
+TEST_P(ChunkedEqualsReference, QuietFileWithToneBursts) {
+    WavFileRec rec;
+    rec.Start.TimeInMinuteNear2MHz = 1;
+    auto samples = test::NoisyBursts(250001, 4.0, 300.0, 5.7, 9);
+    // Some peaks count as clicks; an odd trailing byte ends the file.
+    EXPECT_EQ(ExpectSameAsReference(samples, rec, GetParam(), RecordingSink::Counting::Some, 1),
+              2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, ChunkedEqualsReference,
+    ::testing::Values(Variant{FilterKernelKind::Portable, false, tGainType::tgGain},
+                      Variant{FilterKernelKind::Avx2, false, tGainType::tgGain},
+                      Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold},
+                      Variant{FilterKernelKind::Portable, true, tGainType::tgNone}),
+    [](const auto& info) {
+        const Variant& v = info.param;
+        std::string name = v.kernel == FilterKernelKind::Avx2 ? "Avx2" : "Portable";
+        name += v.graphs ? "Graphs" : "NoGraphs";
+        name += v.gainType == tGainType::tgGain        ? "Gain"
+                : v.gainType == tGainType::tgThreshold ? "Threshold"
+                                                       : "None";
+        return name;
+    });
+
+// A block already in the band-pass stage, without the file around it.
+struct Stage : EngineFixture {
+    RecordingSink sink;
+    Stage() : EngineFixture("2") {}
+    void Fill(const std::vector<int16_t>& s) {
+        for (size_t i = 0; i < s.size(); ++i) proc.Samples[i + 1] = s[i];
+        proc.MaxSampleThisMinute = 0;
+        proc.MinSampleThisMinute = 2147483647;
+    }
+};
+
+TEST(BandPassStageTest, AFullBlockClosesItsMinuteInsideTheBlock) {
+    Stage st;
+    const int32_t n = st.rate.SamplesPerMin;  // 120000 at 2 k samples/s
+    st.Fill(std::vector<int16_t>(n, 0));
+    st.proc.SampleTimeNear2MHz = 0;
+    st.proc.BandPassStage(st.sink, n);
+    // Positions 2 ... n - 86; the tick count passes 479500 after position 119876.
+    ASSERT_EQ(st.rate.SampleTimeNear2MHzPerMin, 479500);
+    ASSERT_EQ(st.sink.events.size(), 2u);
+    EXPECT_EQ(st.sink.events[0], (SinkEvent{SinkEvent::Peak, 255, 0, 0, true}));
+    EXPECT_EQ(st.sink.events[1], (SinkEvent{SinkEvent::MinuteRecord, 1, 0, 3, false}));
+    EXPECT_EQ(st.proc.SampleTimeNear2MHz, 4 * ((n - 87) - 119876));
+    EXPECT_EQ(st.sens.MinsInThisTK1File, 1);
+}
+
+TEST(BandPassStageTest, AMinuteEndsAfterThePositionThatReachesTheClickLimit) {
+    Stage st;
+    st.sink.counting = RecordingSink::Counting::Every;
+    st.sink.clicks = 40000;  // clicks of the minute so far
+    const int32_t n = st.rate.SamplesPerMin;
+    st.Fill(test::NoisyBursts(n, 3000.0, 0.0, 1.0, 3));
+    st.proc.SampleTimeNear2MHz = 0;
+    st.proc.BandPassStage(st.sink, n);
+    // The first minute end follows the click that reached the limit, or up to three more of
+    // the same position.
+    size_t before = 0;
+    size_t i = 0;
+    for (; i < st.sink.events.size() && !st.sink.events[i].init; ++i) ++before;
+    ASSERT_LT(i, st.sink.events.size()) << "the limit was not reached";
+    EXPECT_GE(before, 25536u);
+    EXPECT_LE(before, 25539u);
+    EXPECT_EQ(st.sink.events[i + 1].kind, SinkEvent::MinuteRecord);
+    EXPECT_LT(st.sink.events[i - 1].c, 100000000) << "long before the minute's tick count";
+    // The rest of the block starts a new minute at time 0.
+    ASSERT_LT(i + 2, st.sink.events.size());
+    EXPECT_LT(st.sink.events[i + 2].c, 100 * 250);  // 250 units of 500 ns per tick
+    EXPECT_EQ(st.host.MemoLines(Memo::DATA2Memo)[0].substr(0, 2), "0\t");
+    EXPECT_GE(std::stoi(st.host.MemoLines(Memo::DATA2Memo)[0].substr(2)), 65536);
+}
+
+TEST(BandPassStageTest, AClickCountAlreadyAtTheLimitEndsTheMinuteAfterOnePosition) {
+    Stage st;
+    st.sink.clicks = 70000;
+    st.Fill(std::vector<int16_t>(1000, 0));
+    st.proc.SampleTimeNear2MHz = 100;
+    st.proc.BandPassStage(st.sink, 1000);
+    ASSERT_EQ(st.sink.MinuteRecordCount(), 1u);
+    EXPECT_EQ(st.sink.clicks, 0);
+    EXPECT_EQ(st.proc.SampleTimeNear2MHz, 4 * (1000 - 87 - 1));
+}
+
+TEST(BandPassStageTest, AQuietBlockWithGraphsOnIsSkippedWhileTimeRunsOn) {
+    // Raw span 40 = 4 x threshold: skipped with graphs on; the same samples give peaks with
+    // graphs off (the gain is raised so that the tone passes the threshold).
+    std::vector<int16_t> tone(20000);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(i % 8 < 4 ? 20 : -20);
+    for (bool graphs : {true, false}) {
+        EngineFixture fx("2");
+        fx.settings.FixedAmpScaler = 0.02f;
+        fx.ApplySensitivityStart();
+        fx.controls.ShowGraphs = graphs;
+        RecordingSink sink;
+        test::TempDir dir;
+        test::WriteSamplesFile(dir / "t.wav", tone);
+        std::FILE* f = std::fopen((dir / "t.wav").c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        WavFileRec rec;
+        rec.Start.TimeInMinuteNear2MHz = 10;
+        fx.proc.ConvertOneWavFileWith(sink, f, 0, rec);
+        std::fclose(f);
+        if (graphs) {
+            EXPECT_EQ(fx.proc.MaxSampleThisMinute, 20);
+            EXPECT_EQ(fx.proc.MinSampleThisMinute, -20);
+            EXPECT_TRUE(sink.events.empty());
+            EXPECT_EQ(fx.proc.HiResGraphPtr, 0) << "no band-pass values were made";
+            EXPECT_TRUE(fx.proc.GraphRequired);
+        } else {
+            EXPECT_GT(sink.PeakCount(), 1000u);
+        }
+        EXPECT_EQ(fx.proc.SampleTimeNear2MHz, 10 + 4 * (20000 - 87));
+    }
+}
+
+}  // namespace
+}  // namespace wtk

@@ -1,0 +1,114 @@
+#include "engine/filter_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "engine/sensitivity.h"
+#include "engine_test_util.h"
+
+namespace wtk {
+namespace {
+
+// Every kernel variant the processor offers; the active one is restored afterwards.
+class EachKernel : public ::testing::TestWithParam<FilterKernelKind> {
+  protected:
+    void SetUp() override {
+        saved_ = ActiveFilterKernel();
+        if (!SelectFilterKernel(GetParam())) GTEST_SKIP() << "processor lacks this variant";
+    }
+    void TearDown() override { SelectFilterKernel(saved_); }
+    FilterKernelKind saved_{};
+};
+
+INSTANTIATE_TEST_SUITE_P(Kernels, EachKernel,
+                         ::testing::Values(FilterKernelKind::Portable, FilterKernelKind::Avx2),
+                         [](const auto& info) {
+                             return info.param == FilterKernelKind::Portable ? "Portable" : "Avx2";
+                         });
+
+TEST_P(EachKernel, HighPassOfAConstantBlockIsItsSmallDcResponse) {
+    for (int32_t c : {0, 1, 1163, -1163, 1164, 32767, -32768}) {
+        const int32_t n = 300;
+        std::vector<int32_t> s(n + 1, c);
+        HighPassInPlace(s.data(), n);
+        const int32_t want = static_cast<int32_t>(std::nearbyint(-0.000429668 * c));
+        for (int32_t i = 0; i <= n - 84; ++i) ASSERT_EQ(s[i], want) << "c " << c << " at " << i;
+        for (int32_t i = n - 83; i <= n; ++i) ASSERT_EQ(s[i], c) << "untouched tail at " << i;
+    }
+    std::vector<int32_t> s(301, 1163);
+    HighPassInPlace(s.data(), 300);
+    EXPECT_EQ(s[0], 0);
+    std::fill(s.begin(), s.end(), 32767);
+    HighPassInPlace(s.data(), 300);
+    EXPECT_EQ(s[5], -14);
+}
+
+TEST_P(EachKernel, HighPassMatchesTheOutOfPlaceReferenceOnRandomBlocks) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int32_t> full(-32768, 32767);
+    for (int32_t n : {0, 50, 83, 84, 85, 86, 87, 88, 91, 200, 4099}) {
+        std::vector<int32_t> s(static_cast<size_t>(n) + 1);
+        for (auto& v : s) v = full(rng);
+        std::vector<int32_t> want = s;
+        test::RefHighPass(want, n);
+        HighPassInPlace(s.data(), n);
+        ASSERT_EQ(s, want) << "n " << n;
+    }
+}
+
+TEST_P(EachKernel, BandPassValuesFollowThePhaseTable) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int32_t> hp(-70000, 70000);
+    std::vector<int32_t> s(3000);
+    for (auto& v : s) v = hp(rng);
+    static const int idx[4][5] = {
+        {3, 7, 11, 15, 19}, {2, 6, 10, 14, 18}, {1, 5, 9, 13, 17}, {0, 4, 8, 12, 16}};
+    for (float scaler : {0.001f, 0.00049f, 0.0123457f, 1.7f, -0.3f, 3e-7f}) {
+        Sensitivity sens;
+        sens.CurrentAmpScaler = scaler;
+        sens.ReviseFilterScale();
+        const BandPassCoeffs c = MakeBandPassCoeffs(sens.Coeff);
+        for (int32_t pFirst : {2, 3, 5}) {
+            for (int32_t count : {0, 1, 3, 4, 5, 17, 2000}) {
+                std::vector<int32_t> out(4 * static_cast<size_t>(count) + 4, 12345);
+                BandPassValues(s.data(), pFirst, count, c, out.data());
+                for (int32_t i = 0; i < count; ++i) {
+                    for (int k = 0; k < 4; ++k) {
+                        double sum = 0;
+                        for (int j = 0; j < 5; ++j)
+                            sum +=
+                                static_cast<double>(sens.Coeff[idx[k][j]]) * s[pFirst + i - 2 + j];
+                        ASSERT_EQ(out[4 * i + k], test::RefRound(sum))
+                            << "scaler " << scaler << " position " << pFirst + i << " phase " << k;
+                    }
+                }
+                EXPECT_EQ(out[4 * count], 12345) << "wrote past the chunk";
+            }
+        }
+    }
+}
+
+TEST_P(EachKernel, BandPassSaturatesAbsurdGains) {
+    Sensitivity sens;
+    sens.CurrentAmpScaler = 3e38f;  // coefficients beyond the float range stay finite
+    sens.ReviseFilterScale();
+    for (float c : sens.Coeff) EXPECT_TRUE(std::isfinite(c));
+    const BandPassCoeffs c = MakeBandPassCoeffs(sens.Coeff);
+    std::vector<int32_t> s = {0, 0, 5, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<int32_t> out(8);
+    BandPassValues(s.data(), 2, 2, c, out.data());
+    for (int32_t v : out) EXPECT_EQ(v, 2147483647);
+    s[2] = -5;
+    BandPassValues(s.data(), 2, 2, c, out.data());
+    for (int32_t v : out) EXPECT_EQ(v, -2147483647 - 1);
+    EXPECT_EQ(sens.MinuteScalerX2560, 255);
+    sens.CurrentAmpScaler = -3e38f;
+    sens.ReviseFilterScale();
+    EXPECT_LT(sens.MinuteScalerX2560, 0);
+}
+
+}  // namespace
+}  // namespace wtk

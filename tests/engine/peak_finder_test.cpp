@@ -1,0 +1,142 @@
+// The peak finder fed one band-pass value at a time.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+#include "engine_test_util.h"
+
+namespace wtk {
+namespace {
+
+using test::EngineFixture;
+using test::RecordingSink;
+using test::SinkEvent;
+
+struct PeakFinder : EngineFixture {
+    RecordingSink sink;
+    explicit PeakFinder(const char* ksps = "576") : EngineFixture(ksps, false) {
+        proc.PkAmp = sens.AdjustedDeadBand;
+        proc.PkConfirmationLevel = -2147483647;
+    }
+    void Offer(std::initializer_list<int32_t> values) {
+        for (int32_t v : values) proc.OfferBandPassValue(sink, v);
+    }
+    // A peak of 100 at the given tick with equal neighbours (no refinement), confirmed by its
+    // first falling value.
+    void Peak(int32_t tick) {
+        proc.SampleTimeNear2MHz = tick - 2;
+        Offer({40, 100, 40});
+    }
+};
+
+TEST(PeakFinderTest, RefinementMovesHalfATickTowardTheLargerNeighbourPastPkAmpDiv64) {
+    struct Case {
+        int32_t fall;  // first value after the peak 128 (rising neighbour 100)
+        int32_t move;  // expected half-tick move
+    };
+    // 128 div 64 = 2: a difference of exactly 2 does not move the time.
+    for (const Case c : {Case{100, 0}, Case{102, 0}, Case{98, 0}, Case{103, 1}, Case{97, -1}}) {
+        PeakFinder f;
+        f.proc.SampleTimeNear2MHz = 1000;
+        f.Offer({100, 128, c.fall});  // the peak is at tick 1002
+        EXPECT_TRUE(f.proc.PkOnHold);
+        EXPECT_EQ(f.proc.PkNear2MHZtime, 1002);
+        EXPECT_EQ(f.proc.PkNear4MHZtime, 2004 + c.move) << "fall " << c.fall;
+        EXPECT_TRUE(f.sink.events.empty()) << "not yet confirmed";
+        f.Offer({63});  // below PkAmp div 2 = 64: confirmed and handed over
+        ASSERT_EQ(f.sink.events.size(), 1u);
+        EXPECT_EQ(f.proc.LastPkNear4MHZtime, 2004 + c.move);
+        EXPECT_EQ(f.sink.events[0].c,
+                  static_cast<int32_t>(std::nearbyint(1002 * double{f.rate.IPIscaler})));
+        EXPECT_EQ(f.sink.events[0].b, CompressedAmplitude(128));
+        EXPECT_FALSE(f.sink.events[0].init);
+        // 63 lies above the threshold: it starts a new tracked peak on the flank.
+        EXPECT_FALSE(f.proc.PkOnHold);
+        EXPECT_EQ(f.proc.PkAmp, 63);
+        EXPECT_EQ(f.proc.PkConfirmationLevel, 31);
+    }
+}
+
+TEST(PeakFinderTest, AFirstFallBelowHalfThePeakConfirmsAtOnceAndEqualValuesChangeNothing) {
+    PeakFinder f;
+    f.proc.SampleTimeNear2MHz = 500;
+    f.Offer({100, 100});  // an equal value neither raises nor holds
+    EXPECT_FALSE(f.proc.PkOnHold);
+    EXPECT_EQ(f.proc.PkNear2MHZtime, 501);
+    f.Offer({5});  // at or below the threshold: not tested, LastAmp stays
+    EXPECT_EQ(f.proc.LastAmp, 100);
+    EXPECT_TRUE(f.sink.events.empty());
+    f.Offer({49});  // below 100 div 2 at the first fall: confirmed inside TestNewAmpVal
+    ASSERT_EQ(f.sink.events.size(), 1u);
+    EXPECT_EQ(f.proc.LastAmp, 49);
+    EXPECT_EQ(f.proc.PkAmp, 10);
+    EXPECT_EQ(f.proc.PkConfirmationLevel, -2147483647);
+    EXPECT_EQ(f.proc.SampleTimeNear2MHz, 504);
+}
+
+TEST(PeakFinderTest, LongIntervalsAreCappedAt255) {
+    for (const char* ksps : {"576", "384"}) {
+        PeakFinder f(ksps);
+        f.proc.LastPkNear4MHZtime = 0;
+        f.Peak(20000);
+        ASSERT_EQ(f.sink.events.size(), 1u);
+        EXPECT_EQ(f.sink.events[0].a, 255) << ksps;
+        // One half tick short of the cap gives less than 255.
+        PeakFinder g(ksps);
+        g.proc.LastPkNear4MHZtime = 40000 - (g.rate.IPI255Equivalent - 1);
+        g.Peak(20000);
+        ASSERT_EQ(g.sink.events.size(), 1u);
+        EXPECT_LT(g.sink.events[0].a, 255) << ksps;
+        EXPECT_EQ(g.sink.events[0].a, g.rate.RescaleTo250ns[g.rate.IPI255Equivalent - 1]);
+    }
+}
+
+TEST(PeakFinderTest, ShortAndNegativeIntervalsAreNotHandedOverButBecomeTheReference) {
+    PeakFinder f;
+    ASSERT_EQ(f.sens.RescaledMinAnyIPI, 21);
+    f.proc.LastPkNear4MHZtime = 0;
+    f.Peak(1000);
+    ASSERT_EQ(f.sink.events.size(), 1u);
+    f.Peak(1010);  // 20 half ticks: too close
+    EXPECT_EQ(f.sink.events.size(), 1u);
+    EXPECT_EQ(f.proc.LastPkNear4MHZtime, 2020);
+    f.Peak(1030);  // measured from the peak that was too close: 40 half ticks
+    ASSERT_EQ(f.sink.events.size(), 2u);
+    EXPECT_EQ(f.sink.events[1].a, f.rate.RescaleTo250ns[40]);
+    // A peak before the reference gives a negative interval: not handed over.
+    f.proc.LastPkNear4MHZtime = 5000;
+    f.Peak(1040);
+    EXPECT_EQ(f.sink.events.size(), 2u);
+    EXPECT_EQ(f.proc.LastPkNear4MHZtime, 2080);
+    // Exactly RescaledMinAnyIPI is too close as well; one more is handed over.
+    f.proc.LastPkNear4MHZtime = 4000 - 21;
+    f.Peak(2000);
+    EXPECT_EQ(f.sink.events.size(), 2u);
+    f.proc.LastPkNear4MHZtime = 6000 - 22;
+    f.Peak(3000);
+    ASSERT_EQ(f.sink.events.size(), 3u);
+    EXPECT_EQ(f.sink.events[2].a, f.rate.RescaleTo250ns[22]);
+}
+
+TEST(PeakFinderTest, FlankPeaksShortenTheIntervalOfASteadyTone) {
+    // One period of 12 ticks: the true peak (100) is handed over at 40, 40 then starts a
+    // flank peak that is confirmed at 15, too close to be handed over, and becomes the
+    // reference. The true period is 24 half ticks; the interval handed over is 22.
+    PeakFinder f;
+    for (int cycle = 0; cycle < 6; ++cycle) {
+        f.Offer({20, 60, 100, 70, 40, 30, 15, 5, -50, -100, -50, 0});
+    }
+    // The first cycle's peak lies too close to the start; each later one is handed over.
+    ASSERT_EQ(f.sink.events.size(), 5u);
+    for (size_t i = 0; i < f.sink.events.size(); ++i) {
+        EXPECT_EQ(f.sink.events[i].a, f.rate.RescaleTo250ns[22]) << i;
+        EXPECT_NE(f.rate.RescaleTo250ns[22], f.rate.RescaleTo250ns[24]);
+        // The time handed over is the unrefined tick of the true peak.
+        EXPECT_EQ(
+            f.sink.events[i].c,
+            static_cast<int32_t>(std::nearbyint((12 * (i + 1) + 3) * double{f.rate.IPIscaler})));
+    }
+}
+
+}  // namespace
+}  // namespace wtk
