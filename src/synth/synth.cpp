@@ -438,9 +438,12 @@ std::vector<ClickTrain> PlanTrains(const TrainPlan& plan) {
     std::vector<ClickTrain> trains;
     const double logMin = pm::Log(plan.MinPeak);
     const double logMax = pm::Log(plan.MaxPeak);
+    // Short recordings: the first train starts early and a train is cut to fit the end.
+    const double margin = std::min(0.5, 0.1 * plan.Seconds);
     double t = 0;
     for (;;) {
-        t += Uniform(g, plan.MinGapSec, plan.MaxGapSec);
+        const double gap = Uniform(g, plan.MinGapSec, plan.MaxGapSec);
+        t += trains.empty() ? std::min(gap, 0.1 * plan.Seconds) : gap;
         ClickTrain c;
         c.StartSec = t;
         c.Clicks = 15 + static_cast<int32_t>(std::floor(Uniform(g, 0, 46)));  // 15 ... 60
@@ -453,11 +456,15 @@ std::vector<ClickTrain> PlanTrains(const TrainPlan& plan) {
         c.EdgeLevel = Uniform(g, 0.05, 0.25);
         c.PeakAt = Uniform(g, 0.3, 0.7);
         c.PhaseTurns = Uniform01(g);
-        // The half-cosine interval law averages to the mean of its ends.
-        const double span = (c.Clicks - 1) * 0.5 * (c.IciStartSec + c.IciEndSec);
-        if (t + span > plan.Seconds - 0.5) break;
+        // The half-cosine interval law averages to the mean of its ends, so a train of n
+        // clicks spans (n - 1) x that mean.
+        const double meanIci = 0.5 * (c.IciStartSec + c.IciEndSec);
+        const double room = plan.Seconds - margin - t;
+        const double fits = room >= 0 ? std::floor(room / meanIci) + 1 : 0;
+        if (fits < 5) break;
+        if (fits < c.Clicks) c.Clicks = static_cast<int32_t>(fits);
         trains.push_back(c);
-        t += span;
+        t += (c.Clicks - 1) * meanIci;
     }
     return trains;
 }

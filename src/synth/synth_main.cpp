@@ -241,7 +241,10 @@ int main(int argc, char** argv) {
         if (cmd == "one") return RunOne(argc, argv);
         throw UsageError(cmd.empty() ? "missing command" : "unknown command " + std::string(cmd));
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "wavtokeb-synth: %s\n%s", e.what(), kUsage);
+        if (cmd.empty())
+            std::fprintf(stderr, "wavtokeb-synth: %s\n%s", e.what(), kUsage);
+        else
+            std::fprintf(stderr, "wavtokeb-synth: %s (see wavtokeb-synth --help)\n", e.what());
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "wavtokeb-synth: %s\n", e.what());

@@ -237,6 +237,11 @@ TEST(SynthFile, HeaderFieldsAndDataAreLittleEndianPcm) {
     EXPECT_EQ(uint32_t(hour[40] | hour[41] << 8 | hour[42] << 16) | uint32_t(hour[43]) << 24,
               uint32_t(576000ULL * 3600 * 2));
 
+    // An empty recording is a header alone.
+    spec.Seconds = 0;
+    EXPECT_EQ(WriteWav(dir / "empty.wav", spec).Samples, 0);
+    EXPECT_EQ(wtk::test::ReadFileBytes(dir / "empty.wav").size(), 44u);
+
     // A file that cannot be created is an error, not a silent success.
     EXPECT_THROW(WriteWav(dir / "no/such/dir/c.wav", spec), std::runtime_error);
 }
@@ -548,6 +553,19 @@ TEST(SynthExample, ArchiveNamesDatesAndPlannedTrains) {
         }
     }
     EXPECT_NE(files[0].Spec.Seed, files[1].Spec.Seed);
+
+    // A short recording still gets clicks: the train is cut to end before the recording does.
+    TrainPlan shortPlan;
+    shortPlan.Seconds = 2;
+    const std::vector<ClickTrain> shortTrains = PlanTrains(shortPlan);
+    ASSERT_EQ(shortTrains.size(), 1u);
+    RecordingSpec shortSpec;
+    shortSpec.Seconds = 2;
+    shortSpec.Trains = shortTrains;
+    const std::vector<ClickTruth> shortTruth = GroundTruth(shortSpec);
+    EXPECT_EQ(shortTruth.size(), size_t(shortTrains[0].Clicks));
+    EXPECT_GE(shortTruth.size(), 5u);
+    EXPECT_LE(shortTruth.back().CentreSec, 1.8);
 
     ExampleOptions more;
     more.Seconds = 3600;
