@@ -70,17 +70,3 @@ TEST(PortableMath, RoundToIntIsTiesToEvenEverywhere) {
 }
 
 }  // namespace
-
-namespace {
-
-TEST(PortableMath, TableFormsAgreeWithTheSeriesForms) {
-    for (double x = 1e-300; x < 1e300; x *= 1.37)
-        EXPECT_NEAR(pm::Log(x), pm::LogSeries(x),
-                    1e-15 * std::fmax(1.0, std::fabs(pm::LogSeries(x))));
-    for (double t = -2; t <= 2; t += 1.0 / 3000) {
-        EXPECT_NEAR(pm::SinCosTurns(t).Sin, pm::SinCosTurnsSeries(t).Sin, 1e-15) << t;
-        EXPECT_NEAR(pm::SinCosTurns(t).Cos, pm::SinCosTurnsSeries(t).Cos, 1e-15) << t;
-    }
-}
-
-}  // namespace
