@@ -1,0 +1,438 @@
+// The batch driver through the session: name groups, placement on the minute axis, scrapbook
+// layout, STOP, side files, refusals and failures. TK1 files are decoded by the test's own
+// reader. Most cases run at 2 k samples/s (a minute is 120000 samples) with silent files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/session.h"
+#include "recording_host.h"
+#include "synth/synth.h"
+#include "temp_dir.h"
+#include "tk1_reader.h"
+
+namespace wtk::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Minute number of 2023-05-17 14:00.
+constexpr int32_t kMin1400 = 64891560;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(pos) + "<no CR LF>");
+            break;
+        }
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+class BatchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(dir.path() / "out");
+        out = dir / "out";
+        s.Start();
+        s.Controls.ShowGraphs = false;
+        host.saveAnswer = out + "/chosen.TK1";
+    }
+    void SetRate(const std::string& k) {
+        s.Controls.KsamplesPerSecEdit = k;
+        s.KsamplesPerSecEditChange();
+    }
+    // A silent file of the given length at the current rate.
+    std::string Silent(const std::string& name, double seconds) {
+        const std::string path = dir / name;
+        WriteSamplesFile(
+            path,
+            std::vector<int16_t>(static_cast<size_t>(std::lround(seconds * s.Rate.SamplesPerSec))));
+        return path;
+    }
+    std::string Out(const std::string& name) const { return out + "/" + name; }
+    std::vector<std::string> Memo(Memo m) { return host.MemoLines(m); }
+
+    TempDir dir;
+    RecordingHost host;
+    Session s{host};
+    std::string out;
+};
+
+// Two click trains, 2 s long, at 576 k samples/s.
+synth::RecordingSpec ClickSpec(uint64_t seed) {
+    synth::RecordingSpec spec;
+    spec.SampleRate = 576000;
+    spec.Seconds = 2;
+    spec.NoiseRms = 5;
+    spec.Seed = seed;
+    synth::ClickTrain t;
+    t.StartSec = 0.2;
+    t.IciStartSec = t.IciEndSec = 0.06;
+    t.Clicks = 25;
+    t.PeakAmplitude = 3000;
+    t.EdgeLevel = 0.5;
+    spec.Trains = {t};
+    return spec;
+}
+
+TEST_F(BatchTest, GroupsGetOneFileEachWithGapMinutesAndClicksInTheirMinutes) {
+    const std::string a1 = dir / "A.20230517140000.wav";
+    const std::string a2 = dir / "A.20230517140300.wav";
+    const std::string b = dir / "B.20230517120000.wav";
+    const auto t1 = synth::WriteWav(a1, ClickSpec(1)).Truth;
+    const auto t2 = synth::WriteWav(a2, ClickSpec(2)).Truth;
+    synth::WriteWav(b, ClickSpec(3));
+    s.SelectPaths({b, a2, a1});
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done) << ::testing::PrintToString(host.messages);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.questions.at(0), "NewFileName A 2023 05 17.TK1");
+
+    const Tk1File fa = ReadTk1(Out("NewFileNameA 2023 05 17.TK1"));
+    ASSERT_TRUE(fa.wellFormed);
+    EXPECT_EQ(fa.StartMin(), kMin1400);
+    EXPECT_EQ(fa.MinuteCount(), 4);
+    EXPECT_EQ(fa.LastLoggingMin(), kMin1400 + 4);
+    // Minute 14:00 holds the first file's clicks, 14:01 and 14:02 stay empty, the second file's
+    // clicks follow the record of 14:03.
+    const std::string kinds = fa.Kinds();
+    const size_t firstGap = kinds.find('M', 2);
+    ASSERT_NE(firstGap, std::string::npos);
+    EXPECT_EQ(kinds.substr(0, 2), "LM");
+    EXPECT_EQ(kinds.substr(firstGap, 3), "MMM");
+    EXPECT_EQ(kinds.find('M', firstGap + 3), std::string::npos);
+    EXPECT_EQ(kinds.back(), 'E');
+    int in1400 = 0, in1403 = 0;
+    for (const Tk1Record& c : fa.Clicks()) {
+        ASSERT_TRUE(c.Minute == kMin1400 || c.Minute == kMin1400 + 3) << c.Minute;
+        const auto& truth = c.Minute == kMin1400 ? t1 : t2;
+        (c.Minute == kMin1400 ? in1400 : in1403) += 1;
+        const double t = c.ClkTime5MuSecs() * 5e-6;
+        double best = 1e9;
+        for (const auto& k : truth)
+            best = std::min(best, std::abs(synth::ConverterSeconds(k, 576000) - t));
+        EXPECT_LT(best, 0.0002) << "click at " << t << " s of minute " << c.Minute;
+    }
+    EXPECT_GT(in1400, 10);
+    EXPECT_GT(in1403, 10);
+
+    const Tk1File fb = ReadTk1(Out("NewFileNameB 2023 05 17.TK1"));
+    ASSERT_TRUE(fb.wellFormed);
+    EXPECT_EQ(fb.StartMin(), kMin1400 - 120);
+    EXPECT_EQ(fb.CountKind('M'), 1);
+    EXPECT_GT(fb.CountKind('C'), 10);
+
+    // Source linkage: one line per WAV file with its start minute.
+    EXPECT_EQ(Lines(ReadFileText(Out("NewFileNameA 2023 05 17.txt"))),
+              (std::vector<std::string>{std::to_string(kMin1400) + "\t" + a1,
+                                        std::to_string(kMin1400 + 3) + "\t" + a2}));
+    EXPECT_EQ(Lines(ReadFileText(Out("NewFileNameB 2023 05 17.txt"))),
+              (std::vector<std::string>{std::to_string(kMin1400 - 120) + "\t" + b}));
+
+    const auto data = Memo(Memo::DataMemo);
+    ASSERT_EQ(data.size(), 3u);
+    EXPECT_EQ(data[0], "TK1BriefName\tNofWavFiles\tcompression");
+    EXPECT_EQ(data[1].substr(0, data[1].rfind('\t')), "NewFileNameA 2023 05 17.TK1\t2");
+    EXPECT_EQ(data[2].substr(0, data[2].rfind('\t')), "NewFileNameB 2023 05 17.TK1\t1");
+    EXPECT_EQ(Memo(Memo::DATA2Memo).at(0),
+              "MinsInThisTK1File\tClicksThisMin\tAdjustedDeadBand\tCurrentAmpScaler");
+    EXPECT_EQ(host.Text(Label::ProgressLbl), "3 .wav files converted");
+    EXPECT_EQ(host.Text(Label::ConvertBatchBtn), "Create vTKEB files for each location");
+    EXPECT_EQ(host.Text(Label::MakeScrapbookBtn), "Create a single 'TKEB scrapbook' file");
+    EXPECT_FALSE(s.Busy);
+    EXPECT_TRUE(s.Processor.Samples.empty());
+    EXPECT_TRUE(s.Writer.OutBuf.empty());
+}
+
+TEST_F(BatchTest, UndatedGroupStartsIn2015AndLaterFilesMoveToTheNextMinute) {
+    SetRate("2");
+    s.Controls.AddedSiteNameEdit = "S";
+    const std::string x1 = Silent("x1.wav", 20), x2 = Silent("x2.wav", 20);
+    s.SelectPaths({x1, x2});
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done);
+    EXPECT_EQ(host.questions.at(0), "S S  .TK1");
+    const Tk1File f = ReadTk1(Out("SS  .TK1"));
+    ASSERT_TRUE(f.wellFormed);
+    EXPECT_EQ(f.StartMin(), Session::kUndatedStartMin);
+    EXPECT_EQ(f.Kinds(), "LME");  // the moved file continues the open minute
+    EXPECT_EQ(s.WavFileRecs[0].Start.Mn, Session::kUndatedStartMin);
+    EXPECT_EQ(s.WavFileRecs[1].Start.Mn, Session::kUndatedStartMin + 1);
+    EXPECT_EQ(Lines(ReadFileText(Out("SS  .txt"))),
+              (std::vector<std::string>{"60487200\t" + x1, "60487201\t" + x2}));
+}
+
+TEST_F(BatchTest, FileInTheSameMinuteContinuesIt) {
+    SetRate("2");
+    const std::string a = Silent("A.20230517140000.wav", 40);
+    const std::string b = Silent("A.20230517140030.wav", 40);  // seconds digits are not read
+    s.SelectPaths({a, b});
+    s.ConvertBatchBtnClick();
+    const Tk1File f = ReadTk1(Out("NewFileNameA 2023 05 17.TK1"));
+    ASSERT_TRUE(f.wellFormed);
+    EXPECT_EQ(f.Kinds(), "LME");
+    EXPECT_EQ(s.WavFileRecs[1].Start.Mn, kMin1400);
+}
+
+TEST_F(BatchTest, ScrapbookLaysFilesOnConsecutiveMinutesAndLongFilesPushTheNextOnes) {
+    SetRate("2");
+    s.Controls.AddedSiteNameEdit = "";
+    const std::string r1 = Silent("rec one.wav", 150), r2 = Silent("rec two.wav", 150);
+    const std::string r3 = Silent("rec three.wav", 150);
+    s.SelectPaths({r1, r2, r3});
+    s.MakeScrapbookBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done) << ::testing::PrintToString(host.messages);
+    EXPECT_TRUE(s.Scrapbook);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(s.WavFileRecs[i].Start.TimeInMinuteNear2MHz, 1);
+        EXPECT_EQ(s.WavFileRecs[i].OriginalShortNameMinusSuffix, "rec  TK1 scrapbook");
+    }
+    // Each 2.5-minute file closes two minutes; the next file's minute has been overtaken, so
+    // it is moved after the open minute and its samples continue that minute.
+    EXPECT_EQ(s.WavFileRecs[0].Start.Mn, 52597440);
+    EXPECT_EQ(s.WavFileRecs[1].Start.Mn, 52597443);
+    EXPECT_EQ(s.WavFileRecs[2].Start.Mn, 52597445);
+    const Tk1File f = ReadTk1(Out("No Name  .TK1"));
+    ASSERT_TRUE(f.wellFormed);
+    EXPECT_EQ(f.StartMin(), 52597440);
+    EXPECT_EQ(f.Kinds(), "LMMMMMMME");
+    const auto minutes = Memo(Memo::DATA2Memo);
+    ASSERT_EQ(minutes.size(), 7u);
+    for (size_t i = 1; i < minutes.size(); ++i) {
+        EXPECT_EQ(minutes[i].substr(0, minutes[i].find('\t')), std::to_string(i - 1));
+    }
+
+    // A per-location conversion afterwards keeps the scrapbook's minutes.
+    s.ConvertBatchBtnClick();
+    EXPECT_FALSE(s.Scrapbook);
+    EXPECT_EQ(ReadTk1(Out("No Name  .TK1")).StartMin(), 52597440);
+}
+
+TEST_F(BatchTest, ScrapbookOfTwoIdentitiesGivesTwoFiles) {
+    SetRate("2");
+    const std::string a1 = Silent("A.20230517140000.wav", 10);
+    const std::string a2 = Silent("A.20230517150000.wav", 10);
+    const std::string b = Silent("B.20230517120000.wav", 10);
+    s.SelectPaths({a1, b, a2});
+    s.MakeScrapbookBtnClick();
+    const Tk1File fa = ReadTk1(Out("NewFileNameA 2023 05 17.TK1"));
+    const Tk1File fb = ReadTk1(Out("NewFileNameB 2023 05 17.TK1"));
+    ASSERT_TRUE(fa.wellFormed && fb.wellFormed);
+    EXPECT_EQ(fa.StartMin(), 52597440);
+    EXPECT_EQ(fa.Kinds(), "LMME");  // the second file starts the next minute
+    EXPECT_EQ(fb.StartMin(), 52597442);
+    EXPECT_EQ(fb.Kinds(), "LME");
+}
+
+TEST_F(BatchTest, NewTK1FileRestartsTheMinuteCountButKeepsTheSensitivity) {
+    SetRate("2");
+    s.SelectPaths({Silent("A.20230517140000.wav", 70), Silent("B.20230517140000.wav", 70)});
+    s.ConvertBatchBtnClick();
+    const auto minutes = Memo(Memo::DATA2Memo);
+    ASSERT_EQ(minutes.size(), 3u);
+    // Silent minutes are too quiet: the gain rises at every minute end, across files.
+    EXPECT_EQ(minutes[1], "0\t0\t10\t0.00130");
+    EXPECT_EQ(minutes[2], "0\t0\t10\t0.00169");
+}
+
+TEST_F(BatchTest, StopDuringTheThirdOfFiveFilesFinishesItAndTheTK1File) {
+    SetRate("2");
+    std::vector<std::string> paths;
+    for (int i = 0; i < 5; ++i)
+        paths.push_back(Silent("A.2023051714" + std::to_string(10 + i) + "00.wav", 10));
+    s.SelectPaths(paths);
+    host.onProcessMessages = [&](int) {
+        if (host.Text(Label::Caption) == paths[2]) s.StopBtnClick();
+    };
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+    EXPECT_EQ(host.Text(Label::BigLbl), "File conversion stopped at file 3");
+    EXPECT_EQ(host.Text(Label::ProgressLbl), "2 .wav files converted");
+    EXPECT_FALSE(s.STOP);
+    EXPECT_FALSE(s.Busy);
+    const Tk1File f = ReadTk1(Out("NewFileNameA 2023 05 17.TK1"));
+    ASSERT_TRUE(f.wellFormed);
+    EXPECT_EQ(f.Kinds(), "LMMME");
+    EXPECT_EQ(Lines(ReadFileText(Out("NewFileNameA 2023 05 17.txt"))).size(), 3u);
+    EXPECT_EQ(Memo(Memo::DataMemo).at(1).substr(0, 30), "NewFileNameA 2023 05 17.TK1\t3\t");
+}
+
+TEST_F(BatchTest, CommandsPressedDuringABatchAreRefused) {
+    SetRate("2");
+    s.SelectPaths({Silent("A.20230517140000.wav", 10), Silent("A.20230517140100.wav", 10)});
+    host.onProcessMessages = [&](int) {
+        s.ConvertBatchBtnClick();
+        s.MakeScrapbookBtnClick();
+        s.SelectBatchBtnClick();
+        s.Controls.KsamplesPerSecEdit = "500";
+        s.KsamplesPerSecEditChange();
+    };
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+    EXPECT_EQ(Memo(Memo::DataMemo).size(), 2u);  // one header, one file
+    EXPECT_EQ(s.Rate.SamplesPerSec, 2000);
+    EXPECT_EQ(s.NofWAVfilesFound, 2);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).wellFormed);
+}
+
+TEST_F(BatchTest, IpiExportKeepsItsLineLimitAcrossGroups) {
+    SetRate("2");
+    // Loud noise: plenty of peaks above the dead band.
+    synth::RecordingSpec noise;
+    noise.SampleRate = 2000;
+    noise.Seconds = 5;
+    noise.NoiseRms = 3000;
+    const std::string a = dir / "A.20230517140000.wav", b = dir / "B.20230517140000.wav";
+    synth::WriteWav(a, noise);
+    synth::WriteWav(b, noise);
+    s.SetFm.Set("MakeIPIexportFile", "1");
+    s.SetFm.Set("IPIFileLineLimitEdit", "5");
+    s.SelectPaths({a, b});
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done);
+    const auto lines = Lines(ReadFileText(Out("chosen IPIs.txt")));
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "IPI\tAmp\tt 250ns");
+    EXPECT_FALSE(s.IpiExport.IPIExportFileOpen);
+
+    // An export file that cannot be created: the message, and the batch goes on without it.
+    fs::remove(Out("chosen IPIs.txt"));
+    fs::create_directory(Out("chosen IPIs.txt"));
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].find("chosen IPIs.txt"), std::string::npos);
+    EXPECT_TRUE(ReadTk1(Out("NewFileNameB 2023 05 17.TK1")).wellFormed);
+}
+
+TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
+    SetRate("2");
+    const std::string a = Silent("A.20230517140000.wav", 1);
+    auto refused = [&](const std::string& expectStart) {
+        host.messages.clear();
+        s.ConvertBatchBtnClick();
+        EXPECT_EQ(s.LastOutcome, Session::Outcome::Refused);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].substr(0, expectStart.size()), expectStart);
+        EXPECT_FALSE(s.Busy);
+        EXPECT_TRUE(fs::is_empty(out));
+        EXPECT_TRUE(Memo(Memo::DataMemo).empty());
+    };
+    s.ConvertBatchBtnClick();  // nothing selected yet
+    EXPECT_EQ(host.messages, std::vector<std::string>{"No WAV files listed"});
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
+    host.messages.clear();
+    s.MakeScrapbookBtnClick();
+    EXPECT_EQ(host.messages, std::vector<std::string>{"No WAV files found"});
+
+    s.SelectPaths({a});
+    s.Controls.KsamplesPerSecEdit = "2001";
+    refused("Sample rate k/s");
+    s.Controls.KsamplesPerSecEdit = "2";
+    s.SetFm.Set("MinNcycFedit", "");
+    refused("");
+    EXPECT_NE(host.messages.at(0).find("Min nCyc"), std::string::npos) << host.messages.at(0);
+    s.SetFm.Set("MinNcycFedit", "5");
+    s.Controls.LoggerNumberEdit = "-7";
+    refused("Logger ID number");
+    s.Controls.LoggerNumberEdit = "Logger ID number";
+    s.ExportIPIandAmpsToText = true;
+    s.SetFm.Set("IPIFileLineLimitEdit", "");
+    refused("File line limit");
+
+    s.ExportIPIandAmpsToText = false;
+    host.saveAnswer.reset();
+    host.messages.clear();
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{
+                  "No destination directory identified for TK1 files. Process aborted."});
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Refused);
+    EXPECT_FALSE(s.Busy);
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
+TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
+    SetRate("2");
+    s.Controls.AddedSiteNameEdit = "";
+    const std::string a1 = Silent("A.20230517140000.wav", 10);
+    const std::string a2 = Silent("A.20230517140200.wav", 10);
+    const std::string b = Silent("B.20230517140000.wav", 10);
+    s.SetFm.Set("MakeIPIexportFile", "1");
+    s.SelectPaths({a1, a2, b});
+    fs::remove(a2);
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{
+                  "Failed to open wav file A.20230517140200No such file or directory"});
+    // The open TK1 file is finalised with what it holds; nothing of group B is made.
+    const Tk1File f = ReadTk1(Out("A 2023 05 17.TK1"));
+    EXPECT_TRUE(f.wellFormed);
+    EXPECT_EQ(f.Kinds(), "LME");
+    EXPECT_EQ(Lines(ReadFileText(Out("A 2023 05 17.txt"))).size(), 1u);
+    EXPECT_FALSE(fs::exists(Out("B 2023 05 17.TK1")));
+    EXPECT_FALSE(s.Writer.TK1Open);
+    EXPECT_FALSE(s.WavFileOpen);
+    EXPECT_FALSE(s.IpiExport.IPIExportFileOpen);
+    EXPECT_FALSE(s.Busy);
+    EXPECT_TRUE(s.Processor.Samples.empty());
+    EXPECT_TRUE(s.Writer.OutBuf.empty());
+
+    // The scrapbook's name stands in for the file name in the message.
+    host.messages.clear();
+    fs::remove(a1);
+    s.SelectPaths({Silent("x y.wav", 1), Silent("x z.wav", 1)});
+    fs::remove(dir / "x y.wav");
+    s.MakeScrapbookBtnClick();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0],
+              "Failed to open wav file x  TK1 scrapbookNo such file or directory");
+}
+
+TEST_F(BatchTest, BlankRecordsAreSkipped) {
+    SetRate("2");
+    const std::string a = Silent("A.20230517140000.wav", 5);
+    s.SelectPaths({dir / "missing.wav", a});  // the listing leaves a blank record
+    ASSERT_EQ(s.NofWAVfilesFound, 2);
+    host.messages.clear();
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.questions.back(), "NewFileName A 2023 05 17.TK1");
+    EXPECT_TRUE(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).wellFormed);
+    EXPECT_EQ(host.Text(Label::ProgressLbl), "2 .wav files converted");
+}
+
+TEST_F(BatchTest, FailedWriteClosesTheFileUnfinishedAndIsNeverSuccess) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    SetRate("2");
+    // 5000 empty minutes between the two files need more than one full output buffer.
+    const std::string a1 = Silent("A.20230517140000.wav", 1);
+    const std::string a2 = Silent("A.20230521033000.wav", 1);  // 5130 minutes later
+    fs::create_symlink("/dev/full", Out("NewFileNameA 2023 05 17.TK1"));
+    s.SelectPaths({a1, a2});
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
+    ASSERT_FALSE(host.messages.empty());
+    const std::string& last = host.messages.back();
+    EXPECT_NE(last.find("NewFileNameA 2023 05 17.TK1"), std::string::npos) << last;
+    EXPECT_NE(last.find("No space left on device"), std::string::npos) << last;
+    EXPECT_FALSE(s.Writer.TK1Open);
+    EXPECT_FALSE(s.Busy);
+    EXPECT_TRUE(s.Writer.OutBuf.empty());
+    EXPECT_EQ(Memo(Memo::DataMemo).size(), 1u);  // no summary line for the file
+}
+
+}  // namespace
+}  // namespace wtk::test

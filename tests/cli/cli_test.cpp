@@ -1,0 +1,336 @@
+// The built wavtokeb-cli run as a user runs it: exit statuses, what goes to stdout and stderr,
+// refusals before anything is written, CR LF outputs, list, dump and dump --csv.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../batch/tk1_reader.h"
+#include "synth/synth.h"
+#include "temp_dir.h"
+
+namespace wtk::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs the tool with stdout and stderr in files (so that neither is a terminal).
+Result RunCli(const TempDir& dir, std::vector<std::string> args) {
+    const std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
+    args.insert(args.begin(), WTK_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int in = ::open("/dev/null", O_RDONLY);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        ::dup2(in, 0);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    Result r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    r.out = ReadFileText(outPath);
+    r.err = ReadFileText(errPath);
+    return r;
+}
+
+// Lines of a text, each required to end in the given line end.
+std::vector<std::string> Lines(const std::string& text, const std::string& eol = "\r\n") {
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t end = text.find(eol, pos);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "unterminated line: " << text.substr(pos);
+            break;
+        }
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + eol.size();
+    }
+    if (eol == "\r\n") {
+        for (const auto& l : lines)
+            EXPECT_EQ(l.find('\r'), std::string::npos) << "bare CR in " << l;
+    }
+    return lines;
+}
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+    std::vector<std::string> cells;
+    size_t pos = 0;
+    for (;;) {
+        const size_t end = s.find(sep, pos);
+        cells.push_back(s.substr(pos, end - pos));
+        if (end == std::string::npos) break;
+        pos = end + 1;
+    }
+    return cells;
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wavs = dir / "wavs";
+        out = dir / "out";
+        fs::create_directories(wavs);
+        fs::create_directories(out);
+    }
+    std::string Silent(const std::string& name, double seconds, int rate = 2000) {
+        const std::string p = wavs + "/" + name;
+        WriteSamplesFile(p, std::vector<int16_t>(static_cast<size_t>(std::lround(seconds * rate))));
+        return p;
+    }
+    TempDir dir;
+    std::string wavs, out;
+};
+
+TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
+    Silent("A.20230517140000.wav", 1);
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"convert", "--bogus", "--out", out, wavs},
+        {"convert", wavs},                            // no --out
+        {"convert", "--out", dir / "nowhere", wavs},  // --out is no directory
+        {"list", dir / "missing.wav"},                // PATH does not exist
+        {"list", "--set", "NoSuchControl=1", wavs},
+        {"list", "--set", "MinNcycFedit=-1", wavs},    // digits only
+        {"list", "--set", "MinNcycFedit=1234", wavs},  // at most 3 characters
+        {"list", "--set", "GainControlGroup=3", wavs},
+        {"list", "--preset", "loud", wavs},
+        {"dump"},
+    };
+    for (const auto& args : cases) {
+        const Result r = RunCli(dir, args);
+        EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_EQ(Lines(r.err, "\n").size(), 1u) << r.err;
+    }
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
+TEST_F(CliTest, SettingsRefusalsComeInOrderBeforeAnythingIsWritten) {
+    Silent("A.20230517140000.wav", 1);
+    std::vector<std::string> args = {"convert",
+                                     "--out",
+                                     out,
+                                     "--rate",
+                                     "0",
+                                     "--set",
+                                     "MinNcycFedit=",
+                                     "--logger",
+                                     "-3",
+                                     "--ipi-export",
+                                     "--ipi-limit",
+                                     "",
+                                     "--minutes",
+                                     dir / "minutes.txt",
+                                     wavs};
+    auto expectRefusal = [&](const std::string& start) -> std::string {
+        const Result r = RunCli(dir, args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.out.empty());
+        const auto lines = Lines(r.err, "\n");
+        EXPECT_EQ(lines.size(), 1u) << r.err;
+        if (lines.empty()) return {};
+        EXPECT_EQ(lines[0].substr(0, start.size()), start) << lines[0];
+        EXPECT_TRUE(fs::is_empty(out));
+        EXPECT_FALSE(fs::exists(dir / "minutes.txt"));
+        return lines[0];
+    };
+    expectRefusal("Sample rate k/s");
+    args[4] = "2";
+    EXPECT_NE(expectRefusal("").find("Min nCyc"), std::string::npos);
+    args[6] = "MinNcycFedit=5";
+    expectRefusal("Logger ID number");
+    args[8] = "12";
+    expectRefusal("File line limit");
+    args[11] = "3";
+    const Result ok = RunCli(dir, args);
+    EXPECT_EQ(ok.status, 0) << ok.err;
+
+    // The rate is refused for list too.
+    const Result list = RunCli(dir, {"list", "--rate", "x", wavs});
+    EXPECT_EQ(list.status, 2);
+    EXPECT_TRUE(list.out.empty());
+}
+
+TEST_F(CliTest, ListPrintsTheFileListAndStatusWithMessagesOnStderr) {
+    const std::string a2 = Silent("LOC1.20230102000000.wav", 1);
+    const std::string a1 = Silent("LOC1.20230101000000.wav", 1);
+    const std::string bad = Silent("LOC2.20231317143000.wav", 1);  // month 13
+    fs::create_symlink(dir / "gone.wav", dir / "dangling.wav");
+    const Result r = RunCli(dir, {"list", "--rate", "2", wavs, dir / "dangling.wav"});
+    EXPECT_EQ(r.status, 0);
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0].substr(0, 11), "Start time ");
+    EXPECT_EQ(Split(lines[1], '\t').at(4),
+              "");  // the blank record of the dangling link sorts first
+    const auto c1 = Split(lines[2], '\t');
+    ASSERT_EQ(c1.size(), 6u);
+    EXPECT_EQ(c1[0], "1/1/2023 00:00");
+    EXPECT_EQ(c1[1], "0");
+    EXPECT_EQ(c1[2], "1.00");  // (4100 bytes div 2 - 44) samples at 2 k samples/s: 1003 ms
+    EXPECT_EQ(c1[3], "LOC1");
+    EXPECT_EQ(c1[4], a1);
+    EXPECT_EQ(c1[5], "LOC1.20230101000000.TK1");
+    EXPECT_EQ(Split(lines[3], '\t')[4], a2);
+    EXPECT_EQ(Split(lines[4], '\t')[4], bad);
+    EXPECT_EQ(lines[5], "4 WAV files in 2 name groups");
+    const auto err = Lines(r.err, "\n");
+    ASSERT_EQ(err.size(), 2u) << r.err;
+    EXPECT_EQ(err[0], "Date/time conversion failed (D2) 2023  13  17  14  30  0");
+    EXPECT_EQ(err[1], dir / "dangling.wav" + " not opened");
+}
+
+TEST_F(CliTest, ConvertWritesSummaryMinutesAndFiles) {
+    Silent("A.20230517140000.wav", 70);
+    Silent("B.20230517140000.wav", 10);
+    const Result r = RunCli(dir, {"convert", "--rate", "2", "--site", "", "--out", out + "/",
+                                  "--minutes", dir / "minutes.txt", wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "TK1BriefName\tNofWavFiles\tcompression");
+    EXPECT_EQ(lines[1].substr(0, 19), "A 2023 05 17.TK1\t1\t");
+    EXPECT_EQ(lines[2].substr(0, 19), "B 2023 05 17.TK1\t1\t");
+    EXPECT_TRUE(ReadTk1(out + "/A 2023 05 17.TK1").wellFormed);
+    EXPECT_TRUE(fs::exists(out + "/A 2023 05 17.txt"));
+    const auto minutes = Lines(ReadFileText(dir / "minutes.txt"));
+    ASSERT_EQ(minutes.size(), 2u);
+    EXPECT_EQ(minutes[0], "MinsInThisTK1File\tClicksThisMin\tAdjustedDeadBand\tCurrentAmpScaler");
+    EXPECT_EQ(minutes[1], "0\t0\t10\t0.00130");
+
+    // --no-linkage, and a scrapbook of the same files.
+    fs::remove_all(out);
+    fs::create_directories(out);
+    const Result sb = RunCli(dir, {"scrapbook", "--rate=2", "--no-linkage", "--out", out, wavs});
+    EXPECT_EQ(sb.status, 0) << sb.err;
+    EXPECT_EQ(ReadTk1(out + "/NewFileNameB 2023 05 17.TK1").StartMin(), 52597441);
+    EXPECT_FALSE(fs::exists(out + "/NewFileNameB 2023 05 17.txt"));
+}
+
+TEST_F(CliTest, BatchErrorsEndWithStatus1) {
+    const Result none = RunCli(dir, {"convert", "--out", out, wavs});  // an empty directory
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "No WAV files listed\n");
+    EXPECT_TRUE(none.out.empty());
+    const Result noneSb = RunCli(dir, {"scrapbook", "--out", out, wavs});
+    EXPECT_EQ(noneSb.status, 1);
+    EXPECT_EQ(noneSb.err, "No WAV files found\n");
+
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    Silent("A.20230517140000.wav", 1);
+    Silent("A.20230521033000.wav", 1);  // over 4096 empty minutes later: a full buffer
+    fs::create_symlink("/dev/full", out + "/NewFileNameA 2023 05 17.TK1");
+    const Result full = RunCli(dir, {"convert", "--rate", "2", "--out", out, wavs});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
+    EXPECT_EQ(Lines(full.out).size(), 1u);  // only the header: no file was finished
+}
+
+TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
+    // Clicks at 576 k samples/s.
+    synth::RecordingSpec spec;
+    spec.SampleRate = 576000;
+    spec.Seconds = 1.5;
+    spec.NoiseRms = 5;
+    synth::ClickTrain t;
+    t.StartSec = 0.2;
+    t.Clicks = 15;
+    t.PeakAmplitude = 3000;
+    spec.Trains = {t};
+    synth::WriteWav(wavs + "/P.20230517140000.wav", spec);
+    ASSERT_EQ(RunCli(dir, {"convert", "--out", out, wavs}).status, 0);
+    const std::string tk1 = out + "/NewFileNameP 2023 05 17.TK1";
+    const Tk1File f = ReadTk1(tk1);
+    ASSERT_TRUE(f.wellFormed);
+    const auto clicks = f.Clicks();
+    ASSERT_GT(clicks.size(), 5u);
+
+    const Result text = RunCli(dir, {"dump", tk1});
+    EXPECT_EQ(text.status, 0) << text.err;
+    const auto lines = Lines(text.out);
+    auto field = [&](const std::string& name) {
+        for (const auto& l : lines)
+            if (l.rfind(name + "\t", 0) == 0) return l.substr(name.size() + 1);
+        return std::string("<missing>");
+    };
+    EXPECT_EQ(field("LoggerNumber"), "9999");
+    EXPECT_EQ(field("DeadBandSetting"), "10");
+    EXPECT_EQ(field("TK1StartMin"), "64891560\t17/5/2023 14:00");
+    EXPECT_EQ(field("MinuteRecords"), "1");
+    int clickLines = 0;
+    for (const auto& l : lines) clickLines += l.find("\tCLICK\t") != std::string::npos;
+    EXPECT_EQ(clickLines, static_cast<int>(clicks.size()));
+    EXPECT_EQ(lines[lines.size() - 2], std::to_string(f.bytes.size() - 16) + "\tEND");
+
+    const Result csv = RunCli(dir, {"dump", "--csv", tk1});
+    EXPECT_EQ(csv.status, 0);
+    const auto rows = Lines(csv.out);
+    ASSERT_EQ(rows.size(), clicks.size() + 1);
+    const auto head = Split(rows[0], ',');
+    auto col = [&](const std::string& name) {
+        return static_cast<size_t>(std::find(head.begin(), head.end(), name) - head.begin());
+    };
+    for (size_t i = 0; i < clicks.size(); ++i) {
+        const auto cells = Split(rows[i + 1], ',');
+        ASSERT_EQ(cells.size(), head.size());
+        const Tk1Record& c = clicks[i];
+        // The absolute time: minute start plus ClkTime5MuSecs x 5 us.
+        const int64_t us = int64_t{c.ClkTime5MuSecs()} * 5;
+        char expect[40];
+        std::snprintf(expect, sizeof expect, "2023-05-17 14:00:%02d.%06d",
+                      static_cast<int>(us / 1000000), static_cast<int>(us % 1000000));
+        EXPECT_EQ(cells[col("DateTime")], expect);
+        EXPECT_EQ(cells[col("Minute")], "64891560");
+        EXPECT_EQ(cells[col("Ncyc")], std::to_string(c.b[3]));
+        EXPECT_EQ(cells[col("PkAtPosn")], std::to_string(c.b[4] >> 4));
+        EXPECT_EQ(cells[col("ClkIPIrangeCode")], std::to_string(c.b[4] & 15));
+        EXPECT_EQ(cells[col("IPIpreMax")], std::to_string(c.b[5]));
+        EXPECT_NEAR(std::stod(cells[col("IPIpreMax_kHz")]), 4000.0 / c.b[5], 0.0005);
+        EXPECT_EQ(cells[col("Pmax")], std::to_string(c.b[10]));
+        EXPECT_EQ(cells[col("AmpReversalCount")], std::to_string(c.b[13] & 15));
+        EXPECT_EQ(cells[col("Durationto16CycDiv256")], std::to_string(c.b[13] >> 4));
+        EXPECT_EQ(cells[col("Durationto16CycLow8")], std::to_string(c.b[14]));
+        EXPECT_EQ(cells[col("PreLastIPI")], std::to_string(c.b[15]));
+    }
+
+    // A file cut short is decoded as far as it goes and reported.
+    auto bytes = ReadFileBytes(tk1);
+    bytes.resize(bytes.size() - 24);
+    WriteFileBytes(dir / "cut.TK1", bytes);
+    const Result cut = RunCli(dir, {"dump", "--csv", dir / "cut.TK1"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("no end record"), std::string::npos) << cut.err;
+    EXPECT_NE(cut.err.find("partial record"), std::string::npos) << cut.err;
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    const Result help = RunCli(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("wavtokeb-cli dump      [--csv] FILE.TK1"), std::string::npos);
+    const Result version = RunCli(dir, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("wavtokeb-cli ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace wtk::test
