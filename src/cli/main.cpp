@@ -71,7 +71,9 @@ constexpr const char* kDescription =
     "messages, one line each. Exit status: 0 done, 1 ended on an error message, 2 usage or\n"
     "settings refused.";
 
-void AddConversionOptions(CLI::App* sub, Options& o, bool conversion) {
+// list takes the same options (those about output have no effect there), so that one option
+// set serves all three verbs.
+void AddConversionOptions(CLI::App* sub, Options& o) {
     sub->add_option("--rate", o.rate, "sample rate in k samples/s (1 ... 2000)")
         ->type_name("K")
         ->capture_default_str();
@@ -81,16 +83,13 @@ void AddConversionOptions(CLI::App* sub, Options& o, bool conversion) {
     sub->add_option("--logger", o.logger, "logger ID number stored in the TK1 header")
         ->type_name("TEXT")
         ->capture_default_str();
-    if (conversion) {
-        sub->add_option("--out", o.out, "directory for the TK1 files and side files (required)")
-            ->type_name("DIR");
-    }
+    sub->add_option("--out", o.out,
+                    "directory for the TK1 files and side files (convert, scrapbook)")
+        ->type_name("DIR");
     sub->add_flag("--no-dates", o.noDates, "do not take locations and dates from file names");
-    if (conversion) {
-        sub->add_flag("--no-linkage", o.noLinkage, "no source linkage file");
-        sub->add_flag("--graphs", o.graphs,
-                      "\"show graphs\" ticked (it also skips blocks of little raw activity)");
-    }
+    sub->add_flag("--no-linkage", o.noLinkage, "no source linkage file");
+    sub->add_flag("--graphs", o.graphs,
+                  "\"show graphs\" ticked (it also skips blocks of little raw activity)");
     sub->add_flag("--ipi-export", o.ipiExport, "write the IPI export file of every peak");
     sub->add_option("--ipi-limit", o.ipiLimit, "line limit of the IPI export file [10000]")
         ->type_name("N");
@@ -103,10 +102,8 @@ void AddConversionOptions(CLI::App* sub, Options& o, bool conversion) {
                     "GainControlGroup=1, HighPassFilterCombo=3 (repeatable)")
         ->type_name("CONTROL=TEXT")
         ->allow_extra_args(false);
-    if (conversion) {
-        sub->add_option("--minutes", o.minutes, "write the per-minute lines to FILE")
-            ->type_name("FILE");
-    }
+    sub->add_option("--minutes", o.minutes, "write the per-minute lines to FILE")
+        ->type_name("FILE");
     sub->add_option("PATH", o.paths, "WAV files or directories")->required();
 }
 
@@ -192,9 +189,9 @@ int Run(int argc, char** argv) {
     CLI::App* scrapbook = app.add_subcommand("scrapbook", "every file in a new minute");
     CLI::App* list = app.add_subcommand("list", "the file list of the selection");
     CLI::App* dump = app.add_subcommand("dump", "decode a TK1 file");
-    AddConversionOptions(convert, o, true);
-    AddConversionOptions(scrapbook, o, true);
-    AddConversionOptions(list, o, false);
+    AddConversionOptions(convert, o);
+    AddConversionOptions(scrapbook, o);
+    AddConversionOptions(list, o);
     dump->add_flag("--csv", o.csv, "one CSV row per click with its date and time");
     dump->add_option("FILE.TK1", o.tk1File, "the TK1 file")->required();
 
