@@ -2,18 +2,23 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
+#include <cstring>
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#define WTK_HAVE_AVX2_KERNELS 1
+#define WTK_HAVE_X86_KERNELS 1
 #include <immintrin.h>
 #endif
+
+// The wide variants convert with the processor's current rounding mode, which (like the
+// portable variant's rounding) is round to nearest, ties to even unless a program changes it.
 
 namespace wtk {
 
 namespace {
 
 // Round to nearest, ties to even, for |x| <= 2^51: adding and removing 1.5 x 2^52 leaves no
-// fraction bits, and the default rounding mode decides the tie.
+// fraction bits, and the rounding mode decides the tie.
 inline double RoundNearestEven(double x) {
     constexpr double kMagic = 6755399441055744.0;
     return (x + kMagic) - kMagic;
@@ -34,22 +39,47 @@ inline double HighPassSum(const int32_t* s, int32_t p) {
     return acc;
 }
 
+void WidenPortableRange(const uint8_t* b, int32_t i, int32_t n, int32_t* out) {
+    for (; i < n; ++i) out[i] = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
+}
+
 // Positions p ... pEnd - 1 of the high-pass, one at a time.
 void HighPassPortableRange(int32_t* s, int32_t p, int32_t pEnd) {
     for (; p < pEnd; ++p) s[p - 20] = static_cast<int32_t>(RoundNearestEven(HighPassSum(s, p)));
 }
 
 void BandPassPortableRange(const int32_t* s, int32_t pFirst, int32_t from, int32_t count,
-                           const BandPassCoeffs& c, int32_t* out) {
+                           const BandPassCoeffs& c, int32_t threshold, int32_t* out,
+                           uint64_t* mask) {
+    // Mask bits are gathered per word, so that no value waits for the previous one's store.
+    int32_t word = (4 * from) >> 6;
+    uint64_t bits = 0;
     for (int32_t i = from; i < count; ++i) {
         const int32_t* x = s + pFirst + i - 2;
         const double x0 = x[0], x1 = x[1], x2 = x[2], x3 = x[3], x4 = x[4];
+        if ((4 * i) >> 6 != word) {
+            mask[word] |= bits;
+            word = (4 * i) >> 6;
+            bits = 0;
+        }
         for (int k = 0; k < 4; ++k) {
             const auto& ck = c.c[k];
-            const double v = ck[0] * x0 + ck[1] * x1 + ck[2] * x2 + ck[3] * x3 + ck[4] * x4;
-            out[4 * i + k] = SaturatingRound(v);
+            const double sum = ck[0] * x0 + ck[1] * x1 + ck[2] * x2 + ck[3] * x3 + ck[4] * x4;
+            const int32_t v = SaturatingRound(sum);
+            const int32_t at = 4 * i + k;
+            out[at] = v;
+            bits |= static_cast<uint64_t>(v > threshold) << (at & 63);
         }
     }
+    if (from < count) mask[word] |= bits;
+}
+
+void ClearMask(uint64_t* mask, int32_t count) {
+    std::memset(mask, 0, sizeof(uint64_t) * ((4 * static_cast<size_t>(count) + 63) / 64));
+}
+
+void WidenPortable(const uint8_t* b, int32_t n, int32_t* out) {
+    WidenPortableRange(b, 0, n, out);
 }
 
 void HighPassPortable(int32_t* s, int32_t n) {
@@ -57,50 +87,67 @@ void HighPassPortable(int32_t* s, int32_t n) {
 }
 
 void BandPassPortable(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                      int32_t* out) {
-    BandPassPortableRange(s, pFirst, 0, count, c, out);
+                      int32_t threshold, int32_t* out, uint64_t* mask) {
+    ClearMask(mask, count);
+    BandPassPortableRange(s, pFirst, 0, count, c, threshold, out, mask);
 }
 
-#ifdef WTK_HAVE_AVX2_KERNELS
+#ifdef WTK_HAVE_X86_KERNELS
 
-__attribute__((target("avx2"))) inline __m256d LoadAsDouble(const int32_t* p) {
+// ---- AVX2: four outputs or positions per step ----
+
+#define WTK_AVX2 __attribute__((target("avx2")))
+
+WTK_AVX2 inline __m256d LoadAsDouble4(const int32_t* p) {
     return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-// Four high-pass outputs per step. All loads of a step come before its store, and a step's
-// store (s[p - 20 ... p - 17]) is never read by a later step, so the filter stays in place.
-__attribute__((target("avx2"))) void HighPassAvx2(int32_t* s, int32_t n) {
+WTK_AVX2 void WidenAvx2(const uint8_t* b, int32_t n, int32_t* out) {
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_cvtepi16_epi32(v));
+    }
+    WidenPortableRange(b, i, n, out);
+}
+
+// All loads of a step come before its store, and a step's store (s[p - 20 ... p - 17]) is
+// never read by a later step, so the filter stays in place.
+WTK_AVX2 void HighPassAvx2(int32_t* s, int32_t n) {
     const int32_t pEnd = n - 63;
     int32_t p = 20;
     __m256d h[11];
     for (int t = 0; t < 11; ++t) h[t] = _mm256_set1_pd(kHighPassTaps[t]);
     for (; p + 4 <= pEnd; p += 4) {
-        __m256d acc = _mm256_mul_pd(h[0], LoadAsDouble(s + p));
+        __m256d acc = _mm256_mul_pd(h[0], LoadAsDouble4(s + p));
         for (int t = 1; t < 11; ++t) {
             const int32_t d = kHighPassOffsets[t];
             const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p - d));
             const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p + d));
-            acc =
-                _mm256_add_pd(acc, _mm256_mul_pd(h[t], _mm256_cvtepi32_pd(_mm_add_epi32(lo, hi))));
+            const __m256d pair = _mm256_cvtepi32_pd(_mm_add_epi32(lo, hi));
+            acc = _mm256_add_pd(acc, _mm256_mul_pd(h[t], pair));
         }
-        const __m256d r = _mm256_round_pd(acc, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(s + p - 20), _mm256_cvtpd_epi32(r));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(s + p - 20), _mm256_cvtpd_epi32(acc));
     }
     HighPassPortableRange(s, p, pEnd);
 }
 
-__attribute__((target("avx2"))) void BandPassAvx2(const int32_t* s, int32_t pFirst, int32_t count,
-                                                  const BandPassCoeffs& c, int32_t* out) {
+template <bool kClamp>
+WTK_AVX2 void BandPassAvx2T(const int32_t* s, int32_t pFirst, int32_t count,
+                            const BandPassCoeffs& c, int32_t threshold, int32_t* out,
+                            uint64_t* mask) {
+    ClearMask(mask, count);
     __m256d ck[4][5];
     for (int k = 0; k < 4; ++k)
         for (int j = 0; j < 5; ++j) ck[k][j] = _mm256_set1_pd(c.c[k][j]);
     const __m256d lo = _mm256_set1_pd(-2147483648.0);
     const __m256d hi = _mm256_set1_pd(2147483647.0);
+    const __m256i th = _mm256_set1_epi32(threshold);
     int32_t i = 0;
     for (; i + 4 <= count; i += 4) {
         const int32_t* x = s + pFirst + i - 2;
-        const __m256d x0 = LoadAsDouble(x), x1 = LoadAsDouble(x + 1), x2 = LoadAsDouble(x + 2),
-                      x3 = LoadAsDouble(x + 3), x4 = LoadAsDouble(x + 4);
+        const __m256d x0 = LoadAsDouble4(x), x1 = LoadAsDouble4(x + 1), x2 = LoadAsDouble4(x + 2),
+                      x3 = LoadAsDouble4(x + 3), x4 = LoadAsDouble4(x + 4);
         __m128 r[4];
         for (int k = 0; k < 4; ++k) {
             __m256d v = _mm256_mul_pd(ck[k][0], x0);
@@ -108,48 +155,175 @@ __attribute__((target("avx2"))) void BandPassAvx2(const int32_t* s, int32_t pFir
             v = _mm256_add_pd(v, _mm256_mul_pd(ck[k][2], x2));
             v = _mm256_add_pd(v, _mm256_mul_pd(ck[k][3], x3));
             v = _mm256_add_pd(v, _mm256_mul_pd(ck[k][4], x4));
-            v = _mm256_min_pd(_mm256_max_pd(v, lo), hi);
-            v = _mm256_round_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+            if constexpr (kClamp) v = _mm256_min_pd(_mm256_max_pd(v, lo), hi);
             r[k] = _mm_castsi128_ps(_mm256_cvtpd_epi32(v));  // phase k of 4 positions
         }
-        _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]);  // -> 4 values of each position
-        for (int k = 0; k < 4; ++k)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * (i + k)), _mm_castps_si128(r[k]));
+        _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]);  // -> the 4 values of each position
+        const __m256i a = _mm256_castps_si256(_mm256_set_m128(r[1], r[0]));
+        const __m256i b = _mm256_castps_si256(_mm256_set_m128(r[3], r[2]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), a);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i + 8), b);
+        const uint32_t bits =
+            static_cast<uint32_t>(
+                _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(a, th)))) |
+            static_cast<uint32_t>(
+                _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(b, th))))
+                << 8;
+        mask[(4 * i) >> 6] |= static_cast<uint64_t>(bits) << ((4 * i) & 63);
     }
-    BandPassPortableRange(s, pFirst, i, count, c, out);
+    BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
 }
 
-bool CpuHasAvx2() {
-    return __builtin_cpu_supports("avx2");
+void BandPassAvx2(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
+                  int32_t threshold, int32_t* out, uint64_t* mask) {
+    if (c.mayOverflow) {
+        BandPassAvx2T<true>(s, pFirst, count, c, threshold, out, mask);
+    } else {
+        BandPassAvx2T<false>(s, pFirst, count, c, threshold, out, mask);
+    }
+}
+
+// ---- AVX-512: eight outputs or positions per step ----
+
+// The compiler's own conversion intrinsics start from an "undefined" register, which some
+// compiler versions report as maybe uninitialized.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#define WTK_AVX512 __attribute__((target("avx512f")))
+
+WTK_AVX512 inline __m512d LoadAsDouble8(const int32_t* p) {
+    return _mm512_cvtepi32_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+WTK_AVX512 void HighPassAvx512(int32_t* s, int32_t n) {
+    const int32_t pEnd = n - 63;
+    int32_t p = 20;
+    __m512d h[11];
+    for (int t = 0; t < 11; ++t) h[t] = _mm512_set1_pd(kHighPassTaps[t]);
+    for (; p + 8 <= pEnd; p += 8) {
+        __m512d acc = _mm512_mul_pd(h[0], LoadAsDouble8(s + p));
+        for (int t = 1; t < 11; ++t) {
+            const int32_t d = kHighPassOffsets[t];
+            const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + p - d));
+            const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + p + d));
+            const __m512d pair = _mm512_cvtepi32_pd(_mm256_add_epi32(lo, hi));
+            acc = _mm512_add_pd(acc, _mm512_mul_pd(h[t], pair));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(s + p - 20), _mm512_cvtpd_epi32(acc));
+    }
+    HighPassPortableRange(s, p, pEnd);
+}
+
+template <bool kClamp>
+WTK_AVX512 void BandPassAvx512T(const int32_t* s, int32_t pFirst, int32_t count,
+                                const BandPassCoeffs& c, int32_t threshold, int32_t* out,
+                                uint64_t* mask) {
+    ClearMask(mask, count);
+    __m512d ck[4][5];
+    for (int k = 0; k < 4; ++k)
+        for (int j = 0; j < 5; ++j) ck[k][j] = _mm512_set1_pd(c.c[k][j]);
+    const __m512d lo = _mm512_set1_pd(-2147483648.0);
+    const __m512d hi = _mm512_set1_pd(2147483647.0);
+    const __m512i th = _mm512_set1_epi32(threshold);
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const int32_t* x = s + pFirst + i - 2;
+        const __m512d x0 = LoadAsDouble8(x), x1 = LoadAsDouble8(x + 1), x2 = LoadAsDouble8(x + 2),
+                      x3 = LoadAsDouble8(x + 3), x4 = LoadAsDouble8(x + 4);
+        __m256i r[4];
+        for (int k = 0; k < 4; ++k) {
+            __m512d v = _mm512_mul_pd(ck[k][0], x0);
+            v = _mm512_add_pd(v, _mm512_mul_pd(ck[k][1], x1));
+            v = _mm512_add_pd(v, _mm512_mul_pd(ck[k][2], x2));
+            v = _mm512_add_pd(v, _mm512_mul_pd(ck[k][3], x3));
+            v = _mm512_add_pd(v, _mm512_mul_pd(ck[k][4], x4));
+            if constexpr (kClamp) v = _mm512_min_pd(_mm512_max_pd(v, lo), hi);
+            r[k] = _mm512_cvtpd_epi32(v);  // phase k of 8 positions
+        }
+        // 4 x 8 transpose: within each 128-bit lane, then the lanes in position order.
+        const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]);
+        const __m256i t1 = _mm256_unpackhi_epi32(r[0], r[1]);
+        const __m256i t2 = _mm256_unpacklo_epi32(r[2], r[3]);
+        const __m256i t3 = _mm256_unpackhi_epi32(r[2], r[3]);
+        const __m256i u0 = _mm256_unpacklo_epi64(t0, t2);  // positions 0 and 4
+        const __m256i u1 = _mm256_unpackhi_epi64(t0, t2);  // 1 and 5
+        const __m256i u2 = _mm256_unpacklo_epi64(t1, t3);  // 2 and 6
+        const __m256i u3 = _mm256_unpackhi_epi64(t1, t3);  // 3 and 7
+        const __m256i p01 = _mm256_permute2x128_si256(u0, u1, 0x20);
+        const __m256i p23 = _mm256_permute2x128_si256(u2, u3, 0x20);
+        const __m256i p45 = _mm256_permute2x128_si256(u0, u1, 0x31);
+        const __m256i p67 = _mm256_permute2x128_si256(u2, u3, 0x31);
+        const __m512i a = _mm512_inserti64x4(_mm512_castsi256_si512(p01), p23, 1);
+        const __m512i b = _mm512_inserti64x4(_mm512_castsi256_si512(p45), p67, 1);
+        _mm512_storeu_si512(out + 4 * i, a);
+        _mm512_storeu_si512(out + 4 * i + 16, b);
+        const uint32_t bits = static_cast<uint32_t>(_mm512_cmpgt_epi32_mask(a, th)) |
+                              static_cast<uint32_t>(_mm512_cmpgt_epi32_mask(b, th)) << 16;
+        mask[(4 * i) >> 6] |= static_cast<uint64_t>(bits) << ((4 * i) & 63);
+    }
+    BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
+}
+
+void BandPassAvx512(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
+                    int32_t threshold, int32_t* out, uint64_t* mask) {
+    if (c.mayOverflow) {
+        BandPassAvx512T<true>(s, pFirst, count, c, threshold, out, mask);
+    } else {
+        BandPassAvx512T<false>(s, pFirst, count, c, threshold, out, mask);
+    }
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+bool CpuHas(FilterKernelKind kind) {
+    switch (kind) {
+        case FilterKernelKind::Portable:
+            return true;
+        case FilterKernelKind::Avx2:
+            return __builtin_cpu_supports("avx2");
+        case FilterKernelKind::Avx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2");
+    }
+    return false;
 }
 
 #else
 
-bool CpuHasAvx2() {
-    return false;
+bool CpuHas(FilterKernelKind kind) {
+    return kind == FilterKernelKind::Portable;
 }
 
 #endif
 
+using WidenFn = void (*)(const uint8_t*, int32_t, int32_t*);
 using HighPassFn = void (*)(int32_t*, int32_t);
-using BandPassFn = void (*)(const int32_t*, int32_t, int32_t, const BandPassCoeffs&, int32_t*);
+using BandPassFn = void (*)(const int32_t*, int32_t, int32_t, const BandPassCoeffs&, int32_t,
+                            int32_t*, uint64_t*);
 
 struct Kernels {
     FilterKernelKind kind;
+    WidenFn widen;
     HighPassFn highPass;
     BandPassFn bandPass;
 };
 
 Kernels KernelsFor(FilterKernelKind kind) {
-#ifdef WTK_HAVE_AVX2_KERNELS
-    if (kind == FilterKernelKind::Avx2) return {kind, HighPassAvx2, BandPassAvx2};
+#ifdef WTK_HAVE_X86_KERNELS
+    if (kind == FilterKernelKind::Avx512) return {kind, WidenAvx2, HighPassAvx512, BandPassAvx512};
+    if (kind == FilterKernelKind::Avx2) return {kind, WidenAvx2, HighPassAvx2, BandPassAvx2};
 #endif
-    return {FilterKernelKind::Portable, HighPassPortable, BandPassPortable};
+    return {FilterKernelKind::Portable, WidenPortable, HighPassPortable, BandPassPortable};
 }
 
 Kernels& Active() {
-    static Kernels k =
-        KernelsFor(CpuHasAvx2() ? FilterKernelKind::Avx2 : FilterKernelKind::Portable);
+    static Kernels k = KernelsFor(CpuHas(FilterKernelKind::Avx512) ? FilterKernelKind::Avx512
+                                  : CpuHas(FilterKernelKind::Avx2) ? FilterKernelKind::Avx2
+                                                                   : FilterKernelKind::Portable);
     return k;
 }
 
@@ -157,9 +331,21 @@ Kernels& Active() {
 
 BandPassCoeffs MakeBandPassCoeffs(const std::array<float, 20>& Coeff) {
     BandPassCoeffs c;
-    for (int k = 0; k < 4; ++k)
-        for (int j = 0; j < 5; ++j) c.c[k][j] = Coeff[(3 - k) + 4 * j];
+    double largestSum = 0;
+    for (int k = 0; k < 4; ++k) {
+        double sum = 0;
+        for (int j = 0; j < 5; ++j) {
+            c.c[k][j] = Coeff[(3 - k) + 4 * j];
+            sum += std::fabs(c.c[k][j]);
+        }
+        largestSum = std::max(largestSum, sum);
+    }
+    c.mayOverflow = !(largestSum * 131072.0 < 2147483647.0);
     return c;
+}
+
+void WidenSamples(const uint8_t* bytes, int32_t n, int32_t* out) {
+    if (n > 0) Active().widen(bytes, n, out);
 }
 
 void HighPassInPlace(int32_t* s, int32_t n) {
@@ -168,9 +354,9 @@ void HighPassInPlace(int32_t* s, int32_t n) {
 }
 
 void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                    int32_t* out) {
+                    int32_t threshold, int32_t* out, uint64_t* aboveMask) {
     assert(pFirst >= 2 && count >= 0);
-    Active().bandPass(s, pFirst, count, c, out);
+    Active().bandPass(s, pFirst, count, c, threshold, out, aboveMask);
 }
 
 FilterKernelKind ActiveFilterKernel() {
@@ -178,7 +364,7 @@ FilterKernelKind ActiveFilterKernel() {
 }
 
 bool SelectFilterKernel(FilterKernelKind kind) {
-    if (kind == FilterKernelKind::Avx2 && !CpuHasAvx2()) return false;
+    if (!CpuHas(kind)) return false;
     Active() = KernelsFor(kind);
     return true;
 }

@@ -19,10 +19,17 @@ inline constexpr std::array<int32_t, 11> kHighPassOffsets = {0, 1, 2, 3, 4, 5, 6
 // position, k = 0 ... 3) multiplies Samples[p - 2 + j] by Coeff[(3 - k) + 4 j], j = 0 ... 4.
 struct BandPassCoeffs {
     std::array<std::array<double, 5>, 4> c{};
+    // A sum can leave the int32 range for inputs below 2^17 (only with absurd gains), so the
+    // kernels must saturate.
+    bool mayOverflow = false;
 };
 BandPassCoeffs MakeBandPassCoeffs(const std::array<float, 20>& Coeff);
 
-enum class FilterKernelKind { Portable, Avx2 };
+enum class FilterKernelKind { Portable, Avx2, Avx512 };
+
+// Samples from the raw block: out[i] = the signed 16-bit little-endian value of
+// bytes[2 i], bytes[2 i + 1], for i = 0 ... n - 1.
+void WidenSamples(const uint8_t* bytes, int32_t n, int32_t* out);
 
 // In place over s (index 0 ... n): for p = 20 ... n - 64 in increasing order,
 // s[p - 20] := Round(0.957 s[p] + sum over d of h(d) (s[p - d] + s[p + d])). Inputs are 16-bit
@@ -30,10 +37,11 @@ enum class FilterKernelKind { Portable, Avx2 };
 void HighPassInPlace(int32_t* s, int32_t n);
 
 // Four band-pass values per position p = pFirst ... pFirst + count - 1, in time order, into
-// out[0 ... 4 count - 1]; reads s[pFirst - 2 ... pFirst + count + 1]. A rounded value outside
-// the int32 range saturates.
+// out[0 ... 4 count - 1]; reads s[pFirst - 2 ... pFirst + count + 1], which must lie below 2^17
+// in magnitude (high-pass outputs of 16-bit samples do). A rounded value outside the int32
+// range saturates. Bit i of aboveMask (ceil(4 count / 64) words) is set when out[i] > threshold.
 void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                    int32_t* out);
+                    int32_t threshold, int32_t* out, uint64_t* aboveMask);
 
 // The variant in use (the widest the processor supports, unless a test selects another).
 FilterKernelKind ActiveFilterKernel();

@@ -61,6 +61,7 @@ void SampleProcessor::AllocateBuffers(int32_t hiResSamplesLength) {
     Samples.assign(perMin + 1, 0);
     HiResSamples.assign(static_cast<size_t>(std::max(hiResSamplesLength, 0)), 0);
     bandPassVals_.assign(4u * kChunkPositions, 0);
+    aboveMask_.assign(kChunkPositions / 16, 0);
 }
 
 void SampleProcessor::ReleaseBuffers() {
@@ -68,6 +69,7 @@ void SampleProcessor::ReleaseBuffers() {
     Samples = {};
     HiResSamples = {};
     bandPassVals_ = {};
+    aboveMask_ = {};
 }
 
 void SampleProcessor::ConvertOneWavFile(std::FILE* WavFile, int32_t fileNo, const WavFileRec& rec) {
@@ -107,9 +109,7 @@ int32_t SampleProcessor::ReadBlock(std::FILE* WavFile, int64_t maxSamples, int64
         MaxSampleThisMinute = mx;
         MinSampleThisMinute = mn;
     } else {
-        for (int32_t i = 0; i < n; ++i) {
-            s[i + 1] = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
-        }
+        WidenSamples(b, n, s + 1);
     }
     return n;
 }

@@ -43,7 +43,7 @@ class SampleProcessor {
   public:
     // Band-pass values of one chunk of positions are computed ahead of the peak logic into a
     // buffer of this many positions.
-    static constexpr int32_t kChunkPositions = 2048;
+    static constexpr int32_t kChunkPositions = 2048;  // a multiple of 16
     // A minute ends early once this many clicks have been stored in it.
     static constexpr int32_t kMaxClicksPerMin = 65536;
 
@@ -123,7 +123,7 @@ class SampleProcessor {
     static bool StepValue(Sink& sink, PeakLocals& L, const PassContext& c, int32_t NewAmpValue,
                           int32_t time);
     template <class Sink, bool kGraph>
-    int32_t ScanChunk(Sink& sink, const int32_t* vals, int32_t nPos, bool& clickLimitReached);
+    int32_t ScanChunk(Sink& sink, int32_t nPos, bool& clickLimitReached);
 
     const SampleRate& rate_;
     const DetectorSettings& s_;
@@ -133,6 +133,7 @@ class SampleProcessor {
     const MainControls& controls_;
     Host& host_;
     std::vector<int32_t> bandPassVals_;  // 4 x kChunkPositions values of the current chunk
+    std::vector<uint64_t> aboveMask_;    // bit i: bandPassVals_[i] > AdjustedDeadBand
 };
 
 }  // namespace wtk

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cerrno>
 #include <charconv>
@@ -20,10 +21,6 @@
 #include "engine/sensitivity.h"
 #include "input/wav_file_rec.h"
 #include "settings/detector_settings.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace wtk {
 
@@ -52,26 +49,6 @@ struct SampleProcessor::PassContext {
 namespace detail {
 
 inline constexpr int32_t kNoPeakConfirmation = -2147483647;
-
-// Index of the first of v[from ... n - 1] outside [lo, hi], or n.
-inline int32_t FirstOutside(const int32_t* v, int32_t from, int32_t n, int32_t lo, int32_t hi) {
-    int32_t i = from;
-#if defined(__SSE2__)
-    const __m128i vlo = _mm_set1_epi32(lo);
-    const __m128i vhi = _mm_set1_epi32(hi);
-    for (; i + 8 <= n; i += 8) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + 4));
-        const __m128i out =
-            _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi32(a, vhi), _mm_cmplt_epi32(a, vlo)),
-                         _mm_or_si128(_mm_cmpgt_epi32(b, vhi), _mm_cmplt_epi32(b, vlo)));
-        if (_mm_movemask_epi8(out) != 0) break;
-    }
-#endif
-    for (; i < n; ++i)
-        if (v[i] < lo || v[i] > hi) return i;
-    return n;
-}
 
 // Round to nearest, ties to even, for |x| <= 2^51 (times and the like).
 inline double RoundNearestEvenSmall(double x) {
@@ -149,13 +126,7 @@ template <class Sink>
 inline bool SampleProcessor::TestNewAmpVal(Sink& sink, PeakLocals& L, const PassContext& c,
                                            int32_t NewAmpValue, int32_t time) {
     bool handed = false;
-    if (NewAmpValue > L.PkAmp) {
-        L.PkAmp = NewAmpValue;
-        L.PrePkAmp = L.LastAmp;
-        L.PkNear2MHZtime = time;
-        L.PkConfirmationLevel = L.PkAmp / 2;
-        L.PkOnHold = false;
-    } else if (NewAmpValue < L.PkAmp && !L.PkOnHold) {
+    if (NewAmpValue < L.PkAmp && !L.PkOnHold) [[unlikely]] {
         L.PkOnHold = true;
         L.PkNear4MHZtime = 2 * L.PkNear2MHZtime;
         const int64_t diff = static_cast<int64_t>(NewAmpValue) - L.PrePkAmp;
@@ -163,6 +134,15 @@ inline bool SampleProcessor::TestNewAmpVal(Sink& sink, PeakLocals& L, const Pass
             L.PkNear4MHZtime += (L.PrePkAmp > NewAmpValue) ? -1 : 1;
         }
         if (NewAmpValue < L.PkConfirmationLevel) handed = PassPkToSM(sink, L, c);
+    } else {
+        // A rise raises the tracked peak; an equal value, or a lower one while the peak is
+        // held, changes nothing. Written as selects: rises are frequent and irregular in noise.
+        const bool rise = NewAmpValue > L.PkAmp;
+        L.PrePkAmp = rise ? L.LastAmp : L.PrePkAmp;
+        L.PkAmp = rise ? NewAmpValue : L.PkAmp;
+        L.PkNear2MHZtime = rise ? time : L.PkNear2MHZtime;
+        L.PkConfirmationLevel = rise ? NewAmpValue / 2 : L.PkConfirmationLevel;
+        L.PkOnHold = L.PkOnHold && !rise;
     }
     L.LastAmp = NewAmpValue;
     return handed;
@@ -172,7 +152,9 @@ template <class Sink>
 inline bool SampleProcessor::StepValue(Sink& sink, PeakLocals& L, const PassContext& c,
                                        int32_t NewAmpValue, int32_t time) {
     bool handed = false;
-    if (NewAmpValue < L.PkConfirmationLevel && L.PkOnHold) handed = PassPkToSM(sink, L, c);
+    if (NewAmpValue < L.PkConfirmationLevel && L.PkOnHold) [[unlikely]] {
+        handed = PassPkToSM(sink, L, c);
+    }
     if (NewAmpValue > c.AdjustedDeadBand) handed |= TestNewAmpVal(sink, L, c, NewAmpValue, time);
     return handed;
 }
@@ -187,13 +169,27 @@ void SampleProcessor::OfferBandPassValue(Sink& sink, int32_t NewAmpValue) {
     if (GraphRequired) PrepareHiResGraph(NewAmpValue);
 }
 
-// The peak logic over the band-pass values of nPos positions (4 values each, in time order)
-// starting at time SampleTimeNear2MHz. Stops after the position in which the minute's click
-// count reaches the limit (clickLimitReached). Returns the positions processed; the time has
-// advanced by 4 per position.
+namespace detail {
+// Index of the first set bit at or after i in mask, or a value >= n.
+inline int32_t NextAbove(const uint64_t* mask, int32_t i, int32_t n) {
+    int32_t w = i >> 6;
+    uint64_t bits = mask[w] & (~uint64_t{0} << (i & 63));
+    while (bits == 0) {
+        if (++w * 64 >= n) return n;
+        bits = mask[w];
+    }
+    return w * 64 + std::countr_zero(bits);
+}
+}  // namespace detail
+
+// The peak logic over the band-pass values of nPos positions (4 values each, in time order,
+// in bandPassVals_) starting at time SampleTimeNear2MHz. Stops after the position in which the
+// minute's click count reaches the limit (clickLimitReached). Returns the positions processed;
+// the time has advanced by 4 per position.
 template <class Sink, bool kGraph>
-int32_t SampleProcessor::ScanChunk(Sink& sink, const int32_t* vals, int32_t nPos,
-                                   bool& clickLimitReached) {
+int32_t SampleProcessor::ScanChunk(Sink& sink, int32_t nPos, bool& clickLimitReached) {
+    const int32_t* vals = bandPassVals_.data();
+    const uint64_t* above = aboveMask_.data();
     PeakLocals L = LoadPeakState();
     const PassContext c = MakePassContext();
     const int32_t t0 = SampleTimeNear2MHz;
@@ -202,11 +198,16 @@ int32_t SampleProcessor::ScanChunk(Sink& sink, const int32_t* vals, int32_t nPos
     clickLimitReached = false;
     while (i < n) {
         if (!kGraph || !GraphRequired) {
-            // Values at or below the threshold that confirm nothing change no state: skip them.
-            const int32_t lo =
-                L.PkOnHold ? L.PkConfirmationLevel : std::numeric_limits<int32_t>::min();
-            i = detail::FirstOutside(vals, i, n, lo, c.AdjustedDeadBand);
-            if (i == n) break;
+            // Skip the values that change no state: those at or below the threshold, unless a
+            // held peak waits for a value below its confirmation level.
+            if (!L.PkOnHold) {
+                i = detail::NextAbove(above, i, n);
+            } else {
+                while (i < n && vals[i] >= L.PkConfirmationLevel && vals[i] <= c.AdjustedDeadBand) {
+                    ++i;
+                }
+            }
+            if (i >= n) break;
         }
         const int32_t v = vals[i];
         if (StepValue(sink, L, c, v, t0 + i + 1) && !clickLimitReached &&
@@ -228,7 +229,10 @@ int32_t SampleProcessor::ScanChunk(Sink& sink, const int32_t* vals, int32_t nPos
 template <class Sink>
 void SampleProcessor::BandPassStage(Sink& sink, int32_t NofSamplesInArr) {
     const int32_t pLast = NofSamplesInArr - 86;  // every value read is high-pass output
-    if (bandPassVals_.size() < 4u * kChunkPositions) bandPassVals_.assign(4u * kChunkPositions, 0);
+    if (bandPassVals_.size() < 4u * kChunkPositions) {
+        bandPassVals_.assign(4u * kChunkPositions, 0);
+        aboveMask_.assign(kChunkPositions / 16, 0);
+    }
     int32_t p = 2;
     while (p <= pLast) {
         // Positions until the tick count passes the minute's end (after each position the time
@@ -248,11 +252,10 @@ void SampleProcessor::BandPassStage(Sink& sink, int32_t NofSamplesInArr) {
             p += n;
         } else {
             BandPassValues(Samples.data(), p, n, MakeBandPassCoeffs(sens_.Coeff),
-                           bandPassVals_.data());
+                           sens_.AdjustedDeadBand, bandPassVals_.data(), aboveMask_.data());
             bool clickLimit = false;
-            const int32_t done =
-                GraphRequired ? ScanChunk<Sink, true>(sink, bandPassVals_.data(), n, clickLimit)
-                              : ScanChunk<Sink, false>(sink, bandPassVals_.data(), n, clickLimit);
+            const int32_t done = GraphRequired ? ScanChunk<Sink, true>(sink, n, clickLimit)
+                                               : ScanChunk<Sink, false>(sink, n, clickLimit);
             p += done;
             if (clickLimit) minuteEnds = true;
         }

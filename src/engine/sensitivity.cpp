@@ -17,14 +17,12 @@ void Sensitivity::ReviseFilterScale() {
                                     static_cast<double>(FLT_MAX));
         Coeff[i] = static_cast<float>(c);
     }
+    // The minute records hold this as a byte: 255 above, and a negative scaler (which a minute
+    // record would store as 0) is kept at 0.
     const double x2560 = scaler * 2560.0;
-    if (x2560 > 255.0) {
-        MinuteScalerX2560 = 255;
-    } else if (x2560 < -2147483648.0) {
-        MinuteScalerX2560 = INT32_MIN;  // stored as 0 in the minute record
-    } else {
-        MinuteScalerX2560 = static_cast<int32_t>(RoundHalfEven(x2560));
-    }
+    MinuteScalerX2560 = x2560 > 255.0 ? 255
+                        : x2560 < 0.0 ? 0
+                                      : static_cast<int32_t>(RoundHalfEven(x2560));
 }
 
 void Sensitivity::AdjustForMinute(const DetectorSettings& s, int32_t ClicksThisMin) {

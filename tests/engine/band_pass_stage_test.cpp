@@ -134,11 +134,12 @@ INSTANTIATE_TEST_SUITE_P(
     Variants, ChunkedEqualsReference,
     ::testing::Values(Variant{FilterKernelKind::Portable, false, tGainType::tgGain},
                       Variant{FilterKernelKind::Avx2, false, tGainType::tgGain},
+                      Variant{FilterKernelKind::Avx512, false, tGainType::tgThreshold},
                       Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold},
                       Variant{FilterKernelKind::Portable, true, tGainType::tgNone}),
     [](const auto& info) {
         const Variant& v = info.param;
-        std::string name = v.kernel == FilterKernelKind::Avx2 ? "Avx2" : "Portable";
+        std::string name = test::KernelName(v.kernel);
         name += v.graphs ? "Graphs" : "NoGraphs";
         name += v.gainType == tGainType::tgGain        ? "Gain"
                 : v.gainType == tGainType::tgThreshold ? "Threshold"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "detector/click_detector.h"
+#include "engine/filter_kernels.h"
 #include "engine/main_controls.h"
 #include "engine/sample_processor.h"
 #include "engine/sample_processor_core.h"
@@ -134,6 +135,12 @@ inline std::vector<int16_t> NoisyBursts(size_t n, double noise, double toneAmp, 
         s[i] = static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
     }
     return s;
+}
+
+inline const char* KernelName(FilterKernelKind k) {
+    return k == FilterKernelKind::Portable ? "Portable"
+           : k == FilterKernelKind::Avx2   ? "Avx2"
+                                           : "Avx512";
 }
 
 // ---- Reference: the processing rules one step at a time. ----

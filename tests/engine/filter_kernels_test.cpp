@@ -24,10 +24,25 @@ class EachKernel : public ::testing::TestWithParam<FilterKernelKind> {
 };
 
 INSTANTIATE_TEST_SUITE_P(Kernels, EachKernel,
-                         ::testing::Values(FilterKernelKind::Portable, FilterKernelKind::Avx2),
-                         [](const auto& info) {
-                             return info.param == FilterKernelKind::Portable ? "Portable" : "Avx2";
-                         });
+                         ::testing::Values(FilterKernelKind::Portable, FilterKernelKind::Avx2,
+                                           FilterKernelKind::Avx512),
+                         [](const auto& info) { return test::KernelName(info.param); });
+
+TEST_P(EachKernel, SamplesAreSigned16BitLittleEndian) {
+    std::vector<uint8_t> b;
+    std::vector<int32_t> want;
+    for (int32_t v = -32768; v <= 32767; v += 251) {
+        b.push_back(static_cast<uint8_t>(v & 0xFF));
+        b.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+        want.push_back(v);
+    }
+    for (size_t n : {size_t{0}, size_t{7}, want.size()}) {
+        std::vector<int32_t> out(n + 1, 99);
+        WidenSamples(b.data(), static_cast<int32_t>(n), out.data());
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + n, want.begin()));
+        EXPECT_EQ(out[n], 99);
+    }
+}
 
 TEST_P(EachKernel, HighPassOfAConstantBlockIsItsSmallDcResponse) {
     for (int32_t c : {0, 1, 1163, -1163, 1164, 32767, -32768}) {
@@ -74,18 +89,27 @@ TEST_P(EachKernel, BandPassValuesFollowThePhaseTable) {
         for (int32_t pFirst : {2, 3, 5}) {
             for (int32_t count : {0, 1, 3, 4, 5, 17, 2000}) {
                 std::vector<int32_t> out(4 * static_cast<size_t>(count) + 4, 12345);
-                BandPassValues(s.data(), pFirst, count, c, out.data());
+                std::vector<uint64_t> mask((4 * count + 63) / 64 + 1, ~uint64_t{0});
+                const int32_t threshold = 10 + pFirst;
+                BandPassValues(s.data(), pFirst, count, c, threshold, out.data(), mask.data());
                 for (int32_t i = 0; i < count; ++i) {
                     for (int k = 0; k < 4; ++k) {
                         double sum = 0;
                         for (int j = 0; j < 5; ++j)
                             sum +=
                                 static_cast<double>(sens.Coeff[idx[k][j]]) * s[pFirst + i - 2 + j];
-                        ASSERT_EQ(out[4 * i + k], test::RefRound(sum))
+                        const int32_t at = 4 * i + k;
+                        ASSERT_EQ(out[at], test::RefRound(sum))
                             << "scaler " << scaler << " position " << pFirst + i << " phase " << k;
+                        ASSERT_EQ((mask[at / 64] >> (at % 64)) & 1, out[at] > threshold ? 1u : 0u)
+                            << "mask bit " << at;
                     }
                 }
                 EXPECT_EQ(out[4 * count], 12345) << "wrote past the chunk";
+                for (int32_t at = 4 * count; at < static_cast<int32_t>(mask.size()) * 64 - 64;
+                     ++at) {
+                    ASSERT_EQ((mask[at / 64] >> (at % 64)) & 1, 0u) << "mask bit past the chunk";
+                }
             }
         }
     }
@@ -98,16 +122,20 @@ TEST_P(EachKernel, BandPassSaturatesAbsurdGains) {
     for (float c : sens.Coeff) EXPECT_TRUE(std::isfinite(c));
     const BandPassCoeffs c = MakeBandPassCoeffs(sens.Coeff);
     std::vector<int32_t> s = {0, 0, 5, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_TRUE(c.mayOverflow);
     std::vector<int32_t> out(8);
-    BandPassValues(s.data(), 2, 2, c, out.data());
+    uint64_t mask = 0;
+    BandPassValues(s.data(), 2, 2, c, 10, out.data(), &mask);
     for (int32_t v : out) EXPECT_EQ(v, 2147483647);
+    EXPECT_EQ(mask, 0xFFu);
     s[2] = -5;
-    BandPassValues(s.data(), 2, 2, c, out.data());
+    BandPassValues(s.data(), 2, 2, c, 10, out.data(), &mask);
+    EXPECT_EQ(mask, 0u);
     for (int32_t v : out) EXPECT_EQ(v, -2147483647 - 1);
     EXPECT_EQ(sens.MinuteScalerX2560, 255);
     sens.CurrentAmpScaler = -3e38f;
     sens.ReviseFilterScale();
-    EXPECT_LT(sens.MinuteScalerX2560, 0);
+    EXPECT_EQ(sens.MinuteScalerX2560, 0);
 }
 
 }  // namespace
