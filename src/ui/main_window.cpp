@@ -211,13 +211,13 @@ void TCv::BuildControlPanel() {
         QStringLiteral("This program works correctly with 16bit  .wav  files sampled at 384k with "
                        "filename format = LocationOrInstrumentNumber.yyyymmddhhmmss.wav.  The "
                        "scrapbook option handles other name formats"));
-    SelectBatchBtn->setGeometry(28, 142, 125, 27);
+    SelectBatchBtn->setGeometry(28, 142, 110, 27);
     connect(SelectBatchBtn, &QPushButton::clicked, this, &TCv::SelectBatchBtnClick);
     SearchDirectories = new QCheckBox(QStringLiteral("Search directories"), cp);
     SearchDirectories->setToolTip(
         QStringLiteral("  this enables you to process all the *.wav files in a directory, and all "
                        "its subdirectories.  You only select the directory."));
-    SearchDirectories->setGeometry(158, 146, 102, 20);
+    SearchDirectories->setGeometry(142, 146, 120, 20);
     session_->Controls.SearchDirectories = false;
     connect(SearchDirectories, &QCheckBox::toggled, this,
             [this](bool on) { session_->Controls.SearchDirectories = on; });

@@ -38,6 +38,10 @@ const std::set<std::string_view> kSensitivityControls = {
 const char* const kScaleRow[] = {"MinAmpScalerValueEdit", "FixedScalerEdit",
                                  "MaxAmpScalerValueEdit"};
 
+bool HasCaption(const ControlDef& def) {
+    return def.Caption != nullptr && def.Caption[0] != '\0';
+}
+
 int IndexOf(const std::string& value) {
     bool ok = false;
     const int i = QString::fromStdString(value).toInt(&ok);
@@ -55,6 +59,7 @@ TSetFm::TSetFm(SettingsForm& model, QWidget* mainWindow)
     NotesBox = new QPlainTextEdit(this);
     NotesBox->setReadOnly(true);
     NotesBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    NotesBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     NotesBox->setFixedHeight(110);
     for (const std::string& line : SettingsForm::NotesLines())
         NotesBox->appendPlainText(QString::fromStdString(line));
@@ -86,7 +91,9 @@ TSetFm::TSetFm(SettingsForm& model, QWidget* mainWindow)
     int leftRow = 0;
     QGridLayout* lastGrid = nullptr;
     int lastRow = 0;
-    for (const ControlDef& def : SettingsForm::Controls()) {
+    const std::vector<ControlDef>& defs = SettingsForm::Controls();
+    for (size_t k = 0; k < defs.size(); ++k) {
+        const ControlDef& def = defs[k];
         QWidget* w = BuildControl(def);
         widgets_[def.Name] = w;
         const std::string_view name = def.Name;
@@ -96,14 +103,17 @@ TSetFm::TSetFm(SettingsForm& model, QWidget* mainWindow)
         const bool sens = kSensitivityControls.count(name) != 0;
         QGridLayout* grid = sens ? right : left;
         int& row = sens ? rightRow : leftRow;
-        const bool hasCaption = def.Caption != nullptr && def.Caption[0] != '\0';
         if (def.Kind == ControlKind::CheckBox || def.Kind == ControlKind::RadioGroup) {
-            grid->addWidget(w, row, 0, 1, def.Kind == ControlKind::RadioGroup ? 4 : 2);
+            // A check box leaves the edit column free when the next control shares its row.
+            const bool shared = k + 1 < defs.size() && !HasCaption(defs[k + 1]) &&
+                                defs[k + 1].Kind == ControlKind::DigitEdit;
+            grid->addWidget(w, row, 0, 1,
+                            def.Kind == ControlKind::RadioGroup ? 4 : (shared ? 1 : 2));
             lastGrid = grid;
             lastRow = row++;
-        } else if (!hasCaption && lastGrid == grid) {
+        } else if (!HasCaption(def) && lastGrid == grid) {
             // Shares the row of the control before it (the amplitude-drop level).
-            grid->addWidget(w, lastRow, 2);
+            grid->addWidget(w, lastRow, 1);
         } else {
             grid->addWidget(new QLabel(Q(def.Caption), this), row, 0);
             grid->addWidget(w, row, 1);

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <filesystem>
@@ -161,6 +162,69 @@ TEST_F(ConversionTest, ClosingTheWindowMidBatchFinishesTheOpenTK1File) {
     ASSERT_GE(bytes.size(), 1024u + 16u);
     EXPECT_EQ(bytes[bytes.size() - 16], 255);  // ends with the end record
     Cv.reset();                                // FormDestroy with nothing left open
+}
+
+// The same files and settings give the same bytes from the window as from the command-line
+// tool, apart from the finalisation time in the header.
+class CliIdentityTest : public ConversionTest {
+  protected:
+    void ExpectSameAsCli(const QStringList& cliArguments) {
+#ifndef WTK_CLI_PATH
+        GTEST_SKIP() << "wavtokeb-cli is not part of this build";
+#else
+        wtk::test::TempDir cliOut;
+        QStringList args = cliArguments;
+        args << "--rate"
+             << "384"
+             << "--out" << QString::fromStdString(cliOut.path().string());
+        args << files;
+        QProcess cli;
+        cli.start(QStringLiteral(WTK_CLI_PATH), args);
+        ASSERT_TRUE(cli.waitForFinished(120000));
+        ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+
+        const std::vector<fs::path> mine = Outputs(".TK1");
+        ASSERT_FALSE(mine.empty());
+        size_t compared = 0;
+        for (const auto& e : fs::directory_iterator(cliOut.path())) {
+            const fs::path ours = out.path() / e.path().filename();
+            ASSERT_TRUE(fs::exists(ours)) << e.path().filename();
+            std::vector<uint8_t> a = wtk::test::ReadFileBytes(ours.string());
+            std::vector<uint8_t> b = wtk::test::ReadFileBytes(e.path().string());
+            if (e.path().extension() == ".TK1") {
+                ASSERT_GE(a.size(), 268u);
+                ASSERT_GE(b.size(), 268u);
+                for (size_t i = 264; i < 268; ++i) a[i] = b[i] = 0;  // finalisation time
+            }
+            EXPECT_TRUE(a == b) << e.path().filename();
+            ++compared;
+        }
+        EXPECT_EQ(compared, static_cast<size_t>(std::distance(fs::directory_iterator(out.path()),
+                                                              fs::directory_iterator())));
+#endif
+    }
+};
+
+TEST_F(CliIdentityTest, PerLocationConversionWithAPresetAndAnEditedControl) {
+    Select();
+    Cv->ShowGraphs->setChecked(false);
+    qobject_cast<QPushButton*>(Cv->SetFm()->PresetButton(1))->click();  // severe noise
+    auto* cyc = qobject_cast<QLineEdit*>(Cv->SetFm()->Control("MinNcycFedit"));
+    cyc->setText("4");
+    Cv->ConvertBatchBtn->click();
+    ASSERT_EQ(Cv->session().LastOutcome, Session::Outcome::Done);
+    ExpectSameAsCli({"convert", "--preset", "severe", "--set", "MinNcycFedit=4"});
+}
+
+TEST_F(CliIdentityTest, ScrapbookWithoutLinkageFiles) {
+    Select();
+    Cv->ShowGraphs->setChecked(false);
+    Cv->MakeSourceLinkageFile->setChecked(false);
+    Cv->AddedSiteNameEdit->setText("Bay");
+    Cv->MakeScrapbookBtn->click();
+    ASSERT_EQ(Cv->session().LastOutcome, Session::Outcome::Done);
+    ASSERT_EQ(Outputs(".txt").size(), 0u);
+    ExpectSameAsCli({"scrapbook", "--no-linkage", "--site", "Bay"});
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <QPlainTextEdit>
 #include <QWidget>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -92,13 +93,18 @@ TEST_F(GraphsTest, SmallValuesAreNotMagnified) {
     for (size_t i = 0; i < buf.size(); ++i) buf[i] = i % 2 ? 100 : -100;
     graphs->Graphvals(buf, 3, 2, true);
     EXPECT_EQ(graphs->Yscale, 1.0f);
-    EXPECT_EQ(bar->height(), 1);                          // Round(100 / 32768 x 300) = 1
-    const std::vector<int> rows = RowsWith(101, kWhite);  // a segment from one value to the next
-    ASSERT_FALSE(rows.empty());
-    EXPECT_EQ(rows.front(), 50);
-    EXPECT_EQ(rows.back(), 250);
-    for (int x = 0; x < 667; ++x)
-        for (int y : RowsWith(x, kWhite)) ASSERT_TRUE(y >= 50 && y <= 250) << x << "," << y;
+    EXPECT_EQ(bar->height(), 1);  // Round(100 / 32768 x 300) = 1
+    int top = 300, bottom = -1;
+    for (int x = 0; x < 667; ++x) {
+        for (int y : RowsWith(x, kWhite)) {
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    EXPECT_EQ(top, 50);  // -100 drawn 100 pixels above the mid line
+    EXPECT_EQ(bottom, 250);
+    EXPECT_EQ(RowsWith(100, kWhite).front(), 50);  // index 50 (-100) at x 100
+    EXPECT_EQ(RowsWith(102, kWhite).back(), 250);  // index 51 (+100) at x 102
 }
 
 TEST_F(GraphsTest, PositiveValuesAreDrawnBelowTheMidLine) {
@@ -108,7 +114,8 @@ TEST_F(GraphsTest, PositiveValuesAreDrawnBelowTheMidLine) {
     const std::vector<int> rows = RowsWith(72, kRed);
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows.back(), 210);
-    EXPECT_EQ(RowsWith(64, kRed).back(), 210);  // rising from 150 at x 64 to 210 at x 72
+    EXPECT_EQ(RowsWith(64, kRed).front(), 150);  // falling from the mid line at x 64 ...
+    EXPECT_EQ(RowsWith(80, kRed).front(), 150);  // ... and back to it at x 80
 }
 
 TEST_F(GraphsTest, RawTraceStartsAtIndex21AndClearsTheArea) {
@@ -116,15 +123,18 @@ TEST_F(GraphsTest, RawTraceStartsAtIndex21AndClearsTheArea) {
     graphs->Graphvals(old, 3, 2, true);
     ASSERT_GT(CountColour(kWhite), 0);
     std::vector<int32_t> buf(400, 0);
-    buf[21] = 100;  // drawn at x 0; index 20 only sets the pen's start
+    buf[21] = 100;  // drawn at x 0, from the pen's start at index 20's value
     graphs->Graphvals(buf, 1, 8, true);
     EXPECT_EQ(CountColour(kWhite), 0);
     const std::vector<int> rows = RowsWith(0, kGreen);
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows.front(), 150);
     EXPECT_EQ(rows.back(), 250);
-    EXPECT_EQ(RowsWith(8, kGreen).back(), 250);
+    EXPECT_EQ(RowsWith(8, kGreen), std::vector<int>{150});  // index 22
     EXPECT_EQ(RowsWith(16, kGreen), std::vector<int>{150});
+    buf[20] = -100;  // the pen starts at index 20's value
+    graphs->Graphvals(buf, 1, 8, true);
+    EXPECT_EQ(RowsWith(0, kGreen).front(), 50);
 }
 
 TEST_F(GraphsTest, LaterTracesDrawOverTheFirst) {
@@ -168,14 +178,14 @@ TEST_F(GraphsTest, MaxScanCoversOnlyTheValuesAFullWidthTraceShows) {
 
 TEST_F(GraphsTest, TracesSurviveARepaint) {
     std::vector<int32_t> buf(400, 0);
-    buf[3] = 80;
+    buf[3] = 80;  // x 6, y 230
     graphs->Graphvals(buf, 3, 2, true);
     window->show();
     const QImage shown = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    EXPECT_EQ(shown.pixel(4, 230), kWhite);
+    EXPECT_EQ(shown.pixel(6, 230), kWhite);
     window->resize(1200, 500);  // a resize neither clears nor redraws the picture
     box->setGeometry(18, 0, 800, 400);
-    EXPECT_EQ(box->Image().pixel(4, 230), kWhite);
+    EXPECT_EQ(box->Image().pixel(6, 230), kWhite);
     EXPECT_EQ(box->Image().pixel(700, 350), qRgb(0, 0, 0));
 }
 

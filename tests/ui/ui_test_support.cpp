@@ -47,3 +47,9 @@ std::optional<QString> FakeDialogs::SaveTK1(QWidget*, const QString& suggestedNa
 }
 
 }  // namespace wtk::ui::test
+
+// The font library keeps a cache for the life of the process that the leak checker of the
+// sanitizer build reports; it is not ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
