@@ -70,12 +70,17 @@ int main(int argc, char* argv[]) {
     parser.addOption(screenshot);
     parser.addOption(convert);
     parser.addPositionalArgument(QStringLiteral("outdir"),
-                                 QStringLiteral("With --screenshot: where the TK1 files go."));
+                                 QStringLiteral("With --screenshot: where the TK1 files go."),
+                                 QStringLiteral("[outdir]"));
     parser.process(app);
 
     const bool unattended = parser.isSet(screenshot);
     if (unattended && (!parser.isSet(convert) || parser.positionalArguments().size() != 1)) {
         std::fprintf(stderr, "--screenshot needs --convert <dir> and an output directory\n");
+        return 2;
+    }
+    if (!unattended && (parser.isSet(convert) || !parser.positionalArguments().isEmpty())) {
+        std::fprintf(stderr, "--convert and an output directory go with --screenshot only\n");
         return 2;
     }
 

@@ -532,7 +532,12 @@ bool TCv::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TCv::WMQueryEndSession(QSessionManager& manager) {
-    if (!QueryEndSession()) manager.cancel();
+    // Refusing needs the session manager's leave to interact; without it the desktop ends
+    // the session regardless.
+    if (!QueryEndSession() && manager.allowsInteraction()) {
+        manager.cancel();
+        manager.release();
+    }
 }
 
 void TCv::closeEvent(QCloseEvent* event) {
