@@ -28,18 +28,24 @@ void Sensitivity::ReviseFilterScale() {
 void Sensitivity::AdjustForMinute(const DetectorSettings& s, int32_t ClicksThisMin) {
     // Gain steps: a = scaler / 100; b = a x percent; the result stored as float32, clamped,
     // and the coefficients recomputed even when the clamp leaves the scaler unchanged.
+    // Comparing before the conversion gives the same result (rounding to float32 keeps the
+    // order to a float32 limit) and keeps absurd values from overflowing the conversion.
+    auto toFloat = [](double v) {
+        return static_cast<float>(
+            std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
+    };
     auto lowerGain = [&] {
         const double a = static_cast<double>(CurrentAmpScaler) / 100.0;
         const double b = a * s.GainPercentChange;
-        CurrentAmpScaler = static_cast<float>(CurrentAmpScaler - b);
-        if (CurrentAmpScaler < s.MinAmpScalerValue) CurrentAmpScaler = s.MinAmpScalerValue;
+        const double next = CurrentAmpScaler - b;
+        CurrentAmpScaler = next < s.MinAmpScalerValue ? s.MinAmpScalerValue : toFloat(next);
         ReviseFilterScale();
     };
     auto raiseGain = [&] {
         const double a = static_cast<double>(CurrentAmpScaler) / 100.0;
         const double b = a * s.GainPercentChange;
-        CurrentAmpScaler = static_cast<float>(CurrentAmpScaler + b);
-        if (CurrentAmpScaler > s.MaxAmpScalerValue) CurrentAmpScaler = s.MaxAmpScalerValue;
+        const double next = CurrentAmpScaler + b;
+        CurrentAmpScaler = next > s.MaxAmpScalerValue ? s.MaxAmpScalerValue : toFloat(next);
         ReviseFilterScale();
     };
     // Threshold steps keep AdjustedDeadBand = DeadBandSetting + DeadBandPlusUplift, within

@@ -123,6 +123,21 @@ TEST(MinEndTest, LoweringAtTheMinimumStillRecomputesTheCoefficients) {
     EXPECT_EQ(m.sens.CurrentAmpScaler, 0.00005f);
 }
 
+TEST(MinEndTest, AbsurdGainLimitsStayWithinTheFloatRange) {
+    MinEnd m;
+    m.settings.MaxAmpScalerValue = 3e38f;
+    m.settings.GainPercentChange = 999;
+    m.sens.CurrentAmpScaler = 1e38f;
+    m.Close(0);  // would be 1e40 before the clamp
+    EXPECT_EQ(m.sens.CurrentAmpScaler, 3e38f);
+    EXPECT_EQ(m.LastRecord().c, 255);
+    m.settings.MinAmpScalerValue = -3e38f;
+    m.sens.CurrentNofNoisyMinsInSeq = 3;
+    m.Close(9000);  // 3e38 - 30e38
+    EXPECT_EQ(m.sens.CurrentAmpScaler, -3e38f);
+    EXPECT_EQ(m.LastRecord().c, 0) << "a negative scaler is recorded as 0";
+}
+
 TEST(MinEndTest, ThresholdStepsBetweenTheDeadBandAndTwoHundredFifty) {
     MinEnd m;
     m.settings.GainType = tGainType::tgThreshold;
