@@ -37,6 +37,12 @@ run: build
 example: build
 	@./scripts/convert-example $(BUILD)
 
+# Renders the window after converting the bundled example (under a virtual display) into
+# docs/screenshot.png.
+screenshot: build
+	@./scripts/ensure-packages $(SCREENSHOT_PACKAGES)
+	@./scripts/screenshot $(BUILD)
+
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
 
