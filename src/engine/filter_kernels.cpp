@@ -108,6 +108,7 @@ WTK_AVX2 void WidenAvx2(const uint8_t* b, int32_t n, int32_t* out) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * i));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_cvtepi16_epi32(v));
     }
+    _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
     WidenPortableRange(b, i, n, out);
 }
 
@@ -120,6 +121,7 @@ WTK_AVX2 void HighPassAvx2(int32_t* s, int32_t n) {
     for (int t = 0; t < 11; ++t) h[t] = _mm256_set1_pd(kHighPassTaps[t]);
     for (; p + 4 <= pEnd; p += 4) {
         __m256d acc = _mm256_mul_pd(h[0], LoadAsDouble4(s + p));
+#pragma GCC unroll 16
         for (int t = 1; t < 11; ++t) {
             const int32_t d = kHighPassOffsets[t];
             const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p - d));
@@ -129,6 +131,7 @@ WTK_AVX2 void HighPassAvx2(int32_t* s, int32_t n) {
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(s + p - 20), _mm256_cvtpd_epi32(acc));
     }
+    _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
     HighPassPortableRange(s, p, pEnd);
 }
 
@@ -149,6 +152,7 @@ WTK_AVX2 void BandPassAvx2T(const int32_t* s, int32_t pFirst, int32_t count,
         const __m256d x0 = LoadAsDouble4(x), x1 = LoadAsDouble4(x + 1), x2 = LoadAsDouble4(x + 2),
                       x3 = LoadAsDouble4(x + 3), x4 = LoadAsDouble4(x + 4);
         __m128 r[4];
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             __m256d v = _mm256_mul_pd(ck[k][0], x0);
             v = _mm256_add_pd(v, _mm256_mul_pd(ck[k][1], x1));
@@ -171,6 +175,7 @@ WTK_AVX2 void BandPassAvx2T(const int32_t* s, int32_t pFirst, int32_t count,
                 << 8;
         mask[(4 * i) >> 6] |= static_cast<uint64_t>(bits) << ((4 * i) & 63);
     }
+    _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
     BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
 }
 
@@ -205,6 +210,7 @@ WTK_AVX512 void HighPassAvx512(int32_t* s, int32_t n) {
     for (int t = 0; t < 11; ++t) h[t] = _mm512_set1_pd(kHighPassTaps[t]);
     for (; p + 8 <= pEnd; p += 8) {
         __m512d acc = _mm512_mul_pd(h[0], LoadAsDouble8(s + p));
+#pragma GCC unroll 16
         for (int t = 1; t < 11; ++t) {
             const int32_t d = kHighPassOffsets[t];
             const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + p - d));
@@ -214,6 +220,7 @@ WTK_AVX512 void HighPassAvx512(int32_t* s, int32_t n) {
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(s + p - 20), _mm512_cvtpd_epi32(acc));
     }
+    _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
     HighPassPortableRange(s, p, pEnd);
 }
 
@@ -234,6 +241,7 @@ WTK_AVX512 void BandPassAvx512T(const int32_t* s, int32_t pFirst, int32_t count,
         const __m512d x0 = LoadAsDouble8(x), x1 = LoadAsDouble8(x + 1), x2 = LoadAsDouble8(x + 2),
                       x3 = LoadAsDouble8(x + 3), x4 = LoadAsDouble8(x + 4);
         __m256i r[4];
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             __m512d v = _mm512_mul_pd(ck[k][0], x0);
             v = _mm512_add_pd(v, _mm512_mul_pd(ck[k][1], x1));
@@ -264,6 +272,7 @@ WTK_AVX512 void BandPassAvx512T(const int32_t* s, int32_t pFirst, int32_t count,
                               static_cast<uint32_t>(_mm512_cmpgt_epi32_mask(b, th)) << 16;
         mask[(4 * i) >> 6] |= static_cast<uint64_t>(bits) << ((4 * i) & 63);
     }
+    _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
     BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
 }
 
