@@ -29,7 +29,7 @@ constexpr int32_t kSeconds = 60;
 
 // Deterministic noise: xorshift64 and the sum of four uniforms (close enough to Gaussian).
 class Noise {
-  public:
+public:
     explicit Noise(uint64_t seed) : x_(seed) {}
     double Next() {
         double sum = 0;
@@ -42,7 +42,7 @@ class Noise {
         return (sum - 2.0) * std::sqrt(3.0);  // unit variance
     }
 
-  private:
+private:
     uint64_t x_;
 };
 

@@ -17,7 +17,7 @@ namespace {
 
 // Answers every dialog for an unattended conversion of one directory into another.
 class UnattendedDialogs : public wtk::ui::Dialogs {
-  public:
+public:
     UnattendedDialogs(QString sourceDir, QString outDir)
         : sourceDir_(std::move(sourceDir)), outDir_(std::move(outDir)) {}
 
@@ -39,7 +39,7 @@ class UnattendedDialogs : public wtk::ui::Dialogs {
         return QDir(outDir_).filePath(suggestedName);
     }
 
-  private:
+private:
     QString sourceDir_;
     QString outDir_;
 };

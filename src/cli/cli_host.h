@@ -24,7 +24,7 @@ extern volatile std::sig_atomic_t g_stopSignal;
 void InstallStopSignalHandlers();
 
 class CliHost : public Host {
-  public:
+public:
     enum class Verb { Convert, Scrapbook, List };
 
     // outDir: destination of the TK1 files; minutesPath: file for the minute lines ("" none).
@@ -59,7 +59,7 @@ class CliHost : public Host {
     std::optional<std::string> ChooseDirectory(const std::string&) override { return std::nullopt; }
     void HideSettingsWindow() override {}
 
-  private:
+private:
     void ClearProgress();
     void DrawProgress(bool force);
 

@@ -48,14 +48,14 @@ std::string Num(int64_t v) {
 }
 
 class Output {
-  public:
+public:
     explicit Output(std::FILE* f) : f_(f) {}
     void Line(const std::string& s) {
         std::fwrite(s.data(), 1, s.size(), f_);
         std::fwrite("\r\n", 1, 2, f_);
     }
 
-  private:
+private:
     std::FILE* f_;
 };
 

@@ -33,7 +33,7 @@ enum class NextStateKind : uint8_t {
 };
 
 class ClickDetector {
-  public:
+public:
     // settings: the applied setting variables; sens: read for DeadBandPlusUplift.
     ClickDetector(const DetectorSettings& settings, const Sensitivity& sens, TK1Writer& writer,
                   Host& host);
@@ -73,7 +73,7 @@ class ClickDetector {
     // sonar bands (nothing fills them in this system)
     uint8_t SonarMinIPI = 0, SonarMaxIPI = 0, Snr2MinIPI = 0, Snr2MaxIPI = 0;
 
-  private:
+private:
     // One handler per state; each sets NextState.
     void Reset();
     void WaitForPeak();

@@ -39,7 +39,8 @@ public:
     virtual void ProcessMessages() = 0;
 
     // Draw one trace. GraphID 1 raw samples, 2 high-pass output, 3 band-pass output.
-    virtual void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst) = 0;
+    virtual void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc,
+                           bool ClearFirst) = 0;
     // Length of the third trace's buffer: (screen width - control panel width) div 2.
     virtual int32_t HiResSamplesLength() = 0;
 

@@ -72,7 +72,8 @@ std::string FormatScaler(float value) {
     char buf[64];
     if (std::fabs(shown) >= 1.0) {
         // Five significant digits, rounded once from the exact value.
-        const auto r = std::to_chars(buf, buf + sizeof buf, shown, std::chars_format::scientific, 4);
+        const auto r =
+            std::to_chars(buf, buf + sizeof buf, shown, std::chars_format::scientific, 4);
         std::from_chars(buf, r.ptr, shown);
     }
     const auto r = std::to_chars(buf, buf + sizeof buf, shown, std::chars_format::fixed, 5);

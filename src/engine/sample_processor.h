@@ -40,7 +40,7 @@ struct DetectorSink {
 };
 
 class SampleProcessor {
-  public:
+public:
     // Band-pass values of one chunk of positions are computed ahead of the peak logic into a
     // buffer of this many positions.
     static constexpr int32_t kChunkPositions = 2048;  // a multiple of 16
@@ -108,7 +108,7 @@ class SampleProcessor {
     std::vector<int32_t> Samples;
     std::vector<int32_t> HiResSamples;
 
-  private:
+private:
     struct PeakLocals;
     struct PassContext;
     PeakLocals LoadPeakState() const;

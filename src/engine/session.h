@@ -32,12 +32,12 @@
 namespace wtk {
 
 class Session {
-  private:
+private:
     // Passes every call on to the front end's host. Given to the TK1 writer, it notes the
     // writer's messages: each of them (apart from a missing source-linkage file) means that a
     // TK1 file could not be created or written completely.
     class WriterHost : public Host {
-      public:
+    public:
         explicit WriterHost(Host& host) : host_(host) {}
         bool TK1Damaged = false;
         void ShowMessage(const std::string& text) override;
@@ -64,14 +64,14 @@ class Session {
         }
         void HideSettingsWindow() override { host_.HideSettingsWindow(); }
 
-      private:
+    private:
         Host& host_;
     };
 
     Host& host_;
     WriterHost writerHost_;  // declared before Writer, which keeps a reference to it
 
-  public:
+public:
     explicit Session(Host& host);
     ~Session();  // closes whatever is open (FormDestroy)
     Session(const Session&) = delete;
@@ -142,7 +142,7 @@ class Session {
     static constexpr int32_t kUndatedStartMin = 60487200;    // 2015-01-01 00:00
     static constexpr int32_t kScrapbookStartMin = 52597440;  // 2000-01-01 00:00
 
-  private:
+private:
     // What ends the loop over the files.
     enum class LoopEnd { Completed, Stopped, Abandoned };
 

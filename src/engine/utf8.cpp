@@ -14,7 +14,9 @@ size_t Decode(std::string_view s, size_t i, char32_t& cp) {
     auto cont = [&](size_t k) {
         return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
     };
-    auto cb = [&](size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]) & 0x3F); };
+    auto cb = [&](size_t k) {
+        return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]) & 0x3F);
+    };
     if (b0 < 0x80) {
         cp = b0;
         return 1;

@@ -33,14 +33,14 @@ std::optional<int64_t> OpenedFileSize(const std::string& path) {
 
 // Clears Busy when the command ends by an exception, so the button stays usable.
 class BusyGuard {
-  public:
+public:
     explicit BusyGuard(bool& busy) : busy_(busy) {}
     ~BusyGuard() {
         if (armed_) busy_ = false;
     }
     void Release() { armed_ = false; }
 
-  private:
+private:
     bool& busy_;
     bool armed_ = true;
 };

@@ -12,7 +12,7 @@ namespace wtk {
 class Host;
 
 class SourceLinkageFile {
-  public:
+public:
     ~SourceLinkageFile();
     bool IndexFileOpen = false;
 
@@ -26,13 +26,13 @@ class SourceLinkageFile {
     bool Close();
     const std::string& FileName() const { return name_; }
 
-  private:
+private:
     std::FILE* file_ = nullptr;
     std::string name_;
 };
 
 class IpiExportFile {
-  public:
+public:
     ~IpiExportFile();
     bool IPIExportFileOpen = false;
     int32_t IPIFileLineCount = 0;
@@ -49,7 +49,7 @@ class IpiExportFile {
     bool Close();
     const std::string& FileName() const { return name_; }
 
-  private:
+private:
     std::FILE* file_ = nullptr;
     std::string name_;
     bool headingWritten_ = false;

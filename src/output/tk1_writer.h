@@ -28,7 +28,7 @@ using TK1Record = std::array<uint8_t, 16>;
 // A full-buffer write failed. what() names the file and the system's error text. The TK1 file
 // cannot be completed; the caller closes it unfinished (CloseUnfinished) and ends the batch.
 class TK1WriteError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
@@ -58,7 +58,7 @@ struct TK1HeaderInputs {
 };
 
 class TK1Writer {
-  public:
+public:
     static constexpr int32_t constTK1HdrBytes = 1024;
     static constexpr int32_t constOutBufBytes = 65536;
     static constexpr int32_t constHiOutBuf = 65535;
@@ -124,7 +124,7 @@ class TK1Writer {
     // Local wall-clock time as a minute number; replaceable in tests.
     std::function<int32_t()> NowMinute;
 
-  private:
+private:
     void FlushFullBuffer();
     void PutSettingsIntoTK1Header(const TK1HeaderInputs& in);
     void PutUserTextIntoTK1Header();

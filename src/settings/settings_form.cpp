@@ -269,7 +269,7 @@ constexpr double kMaxScalerMagnitude = 1000;  // far beyond any useful gain; kee
 
 // Converts the controls one by one; the first failure is kept and stops the chain.
 class Converter {
-  public:
+public:
     explicit Converter(const SettingsForm& form) : form_(form) {}
 
     std::optional<std::string> Error;
@@ -342,7 +342,7 @@ class Converter {
         return std::string(def->FieldName) + ": " + what;
     }
 
-  private:
+private:
     std::optional<int32_t> ParseInt(const char* name) {
         const std::string& text = form_.Get(name);
         std::optional<int32_t> v = ParseInt32(text);

@@ -74,7 +74,7 @@ struct PresetDef {
 };
 
 class SettingsForm {
-  public:
+public:
     SettingsForm();  // every control at its form value
 
     // All controls, in the order of the setting-variable table followed by the rest.
@@ -104,7 +104,7 @@ class SettingsForm {
     static const char* const kMinimalHint;
     static const std::vector<std::string>& NotesLines();
 
-  private:
+private:
     std::vector<std::string> values_;  // parallel to Controls()
 };
 

@@ -93,7 +93,7 @@ std::vector<ClickTruth> GroundTruth(const RecordingSpec& spec);
 // Produces a recording piece by piece, so that files of any length can be written with a small
 // buffer. Splitting the output into pieces of any sizes gives exactly the samples of one piece.
 class Generator {
-  public:
+public:
     explicit Generator(RecordingSpec spec);  // throws std::invalid_argument
     Generator(const Generator&) = delete;
     Generator& operator=(const Generator&) = delete;
@@ -109,7 +109,7 @@ class Generator {
         return clipped_;
     }  // samples limited to the int16 range so far
 
-  private:
+private:
     struct ClickShape {
         double Centre;     // data samples
         double Amplitude;  // counts

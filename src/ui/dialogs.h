@@ -12,7 +12,7 @@ class QWidget;
 namespace wtk::ui {
 
 class Dialogs {
-  public:
+public:
     virtual ~Dialogs() = default;
 
     // A modal message box with an OK button.
@@ -30,7 +30,7 @@ class Dialogs {
 
 // The real dialogs of the desktop.
 class QtDialogs : public Dialogs {
-  public:
+public:
     void ShowMessage(QWidget* parent, const QString& text) override;
     bool AskYesNo(QWidget* parent, const QString& question) override;
     std::optional<QStringList> OpenFiles(QWidget* parent, const QString& title,

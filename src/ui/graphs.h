@@ -18,16 +18,16 @@ inline const QColor kGrey(128, 128, 128);
 // A widget that shows an image it owns; resizing keeps the picture at the top left and fills
 // new area with the background colour (the traces are not redrawn on a resize).
 class ImageCanvas : public QWidget {
-  public:
+public:
     ImageCanvas(QColor background, QWidget* parent);
     // The picture, at the widget's current size.
     QImage& Image();
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-  private:
+private:
     void FitImage();
 
     QColor background_;
@@ -37,15 +37,15 @@ class ImageCanvas : public QWidget {
 // The navy rectangle at the left of the graph area whose height shows the last trace's
 // largest value against the 16-bit full scale.
 class AmpScaleBar : public QWidget {
-  public:
+public:
     explicit AmpScaleBar(QWidget* parent);
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
 class SignalGraphs {
-  public:
+public:
     static constexpr int kBarLeft = 2;
     static constexpr int kBarWidth = 10;
 
@@ -65,7 +65,7 @@ class SignalGraphs {
     float Yscale = 0;          // vertical scale of the trace drawn last (at most 1)
     int64_t LastMaxY = 0;      // largest absolute value of the trace drawn last (at least 1)
 
-  private:
+private:
     ImageCanvas& graphBox_;
     AmpScaleBar& bar_;
     ImageCanvas& windowCanvas_;

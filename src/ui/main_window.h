@@ -26,7 +26,7 @@ class TSetFm;
 
 class TCv : public QWidget, public Host {
     Q_OBJECT
-  public:
+public:
     // Layout constants of the window definition (pixels).
     static constexpr int kDesignClientWidth = 1347;
     static constexpr int kDesignClientHeight = 669;
@@ -109,7 +109,7 @@ class TCv : public QWidget, public Host {
     AmpScaleBar* AmpScaleBarShape = nullptr;
     ImageCanvas* WindowCanvas = nullptr;  // the window's own surface left of the graph area
 
-  public slots:
+public slots:
     void StopBtnClick();
     void SelectBatchBtnClick();
     void ConvertBatchBtnClick();
@@ -123,12 +123,12 @@ class TCv : public QWidget, public Host {
     void FilesMemoDblClick();
     void SettingsFormHidden();  // the settings window's FormHide
 
-  protected:
+protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     void BuildControlPanel();
     void BuildResultsPanel();
     void UpdateBusyState();  // refuses the commands that must not nest while Busy

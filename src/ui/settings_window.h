@@ -14,7 +14,7 @@ namespace wtk::ui {
 
 class TSetFm : public QWidget {
     Q_OBJECT
-  public:
+public:
     // A separate, non-modal window belonging to the main window; hidden until asked for.
     TSetFm(SettingsForm& model, QWidget* mainWindow);
 
@@ -26,16 +26,16 @@ class TSetFm : public QWidget {
     QWidget* PresetButton(int index) const;  // 0 normal operation, 1 severe noise, 2 minimal
     QPlainTextEdit* NotesBox = nullptr;
 
-  signals:
+signals:
     void FormHidden();  // FormHide: every hiding of the window
 
-  public slots:
+public slots:
     void SetFormHideLblClick() { hide(); }
 
-  protected:
+protected:
     void hideEvent(QHideEvent* event) override;
 
-  private:
+private:
     QWidget* BuildControl(const ControlDef& def);
 
     SettingsForm& model_;

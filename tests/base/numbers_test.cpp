@@ -30,8 +30,8 @@ TEST(Numbers, RealTextIsDecimalWithOptionalExponentRoundedToFloat) {
     EXPECT_EQ(ParseFloat32("+5."), 5.0f);
     EXPECT_EQ(ParseFloat32("5e-5"), 0.00005f);
     EXPECT_EQ(ParseFloat32("2E+2"), 200.0f);
-    for (const char* bad : {"", ".", "1.2.3", "0,001", "inf", "nan", "0x1p3", "1e", "e5", " 1",
-                            "1 ", "1e400"}) {
+    for (const char* bad :
+         {"", ".", "1.2.3", "0,001", "inf", "nan", "0x1p3", "1e", "e5", " 1", "1 ", "1e400"}) {
         EXPECT_FALSE(ParseFloat32(bad).has_value()) << bad;
     }
 }

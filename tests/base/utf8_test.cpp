@@ -7,20 +7,33 @@ namespace {
 
 TEST(Utf8, CountsCodePointsAndInvalidBytesSingly) {
     EXPECT_EQ(Utf8Length("abc"), 3u);
-    EXPECT_EQ(Utf8Length("\xC3\xA9t\xC3\xA9"), 3u);     // été
-    EXPECT_EQ(Utf8Length("\xF0\x9F\x90\xAC"), 1u);      // one astral character
-    EXPECT_EQ(Utf8Length("a\xFF" "b\xC3"), 4u);         // invalid bytes count one each
-    EXPECT_EQ(Utf8Length("\xE0\x80\x80"), 3u);          // overlong form is invalid
+    EXPECT_EQ(Utf8Length("\xC3\xA9t\xC3\xA9"), 3u);  // été
+    EXPECT_EQ(Utf8Length("\xF0\x9F\x90\xAC"), 1u);   // one astral character
+    EXPECT_EQ(Utf8Length("a\xFF"
+                         "b\xC3"),
+              4u);                              // invalid bytes count one each
+    EXPECT_EQ(Utf8Length("\xE0\x80\x80"), 3u);  // overlong form is invalid
 }
 
 TEST(Utf8, TakesAndDropsWholeCharacters) {
     EXPECT_EQ(Utf8DropRight("d\xC3\xA9.wav", 4), "d\xC3\xA9");
     EXPECT_EQ(Utf8DropRight("x.wa", 4), "");
     EXPECT_EQ(Utf8DropRight("abc", 4), "");
-    EXPECT_EQ(Utf8Right("\xC3\xA9" "abc", 3), "abc");
-    EXPECT_EQ(Utf8Right("\xC3\xA9" "abc", 4), "\xC3\xA9" "abc");
+    EXPECT_EQ(Utf8Right("\xC3\xA9"
+                        "abc",
+                        3),
+              "abc");
+    EXPECT_EQ(Utf8Right("\xC3\xA9"
+                        "abc",
+                        4),
+              "\xC3\xA9"
+              "abc");
     EXPECT_EQ(Utf8Right("ab", 16), "ab");
-    EXPECT_EQ(Utf8Left("\xC3\xA9" "abc", 2), "\xC3\xA9" "a");
+    EXPECT_EQ(Utf8Left("\xC3\xA9"
+                       "abc",
+                       2),
+              "\xC3\xA9"
+              "a");
 }
 
 TEST(Utf8, ComparesInUtf16CodeUnits) {

@@ -38,7 +38,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 class BatchTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         fs::create_directories(dir.path() / "out");
         out = dir / "out";

@@ -84,7 +84,7 @@ std::vector<std::string> Split(const std::string& s, char sep) {
 }
 
 class CliTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         wavs = dir / "wavs";
         out = dir / "out";

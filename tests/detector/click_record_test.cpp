@@ -142,12 +142,13 @@ TEST_F(ClickRecords, ResetChangesOnlyResetVariablesAndExportsNothing) {
     EXPECT_EQ(det.Snr2MaxIPI, 0);
 #define SAME(f) EXPECT_EQ(det.f, before.f) << #f;
     SAME(IPI)
-    SAME(LastIPI) SAME(PreLastIPI) SAME(Amp) SAME(SMLastAmp) SAME(PreLastAmp) SAME(IPIdiff)
-        SAME(IPIokAsStart) SAME(Pmax) SAME(PkAtPosn) SAME(PkMinus1) SAME(PkPlus1) SAME(IPIpreMax)
-            SAME(IPIPostMax) SAME(IPIPost1) SAME(IPIPost2) SAME(PksSinceMax) SAME(IPIbefore)
-                SAME(MaxPeakTime) SAME(ClkMinIPI) SAME(ClkMaxIPI) SAME(Durationto16Cyc)
-                    SAME(AmpRising) SAME(AmpReversalCount) SAME(CycLimit) SAME(ClkTime5MuSecs)
-                        SAME(ReverbFilterAmp) SAME(LastAmpSeqFilterTime) SAME(ClicksThisMin)
+    SAME(LastIPI)
+    SAME(PreLastIPI) SAME(Amp) SAME(SMLastAmp) SAME(PreLastAmp) SAME(IPIdiff) SAME(IPIokAsStart)
+        SAME(Pmax) SAME(PkAtPosn) SAME(PkMinus1) SAME(PkPlus1) SAME(IPIpreMax) SAME(IPIPostMax)
+            SAME(IPIPost1) SAME(IPIPost2) SAME(PksSinceMax) SAME(IPIbefore) SAME(MaxPeakTime)
+                SAME(ClkMinIPI) SAME(ClkMaxIPI) SAME(Durationto16Cyc) SAME(AmpRising)
+                    SAME(AmpReversalCount) SAME(CycLimit) SAME(ClkTime5MuSecs) SAME(ReverbFilterAmp)
+                        SAME(LastAmpSeqFilterTime) SAME(ClicksThisMin)
 #undef SAME
 
                             Pk(255, 7, 600000);

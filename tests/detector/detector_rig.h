@@ -34,7 +34,7 @@ inline DetectorSettings NormalDetectorSettings() {
 }
 
 class DetectorRig : public ::testing::Test {
-  public:
+public:
     DetectorSettings s = NormalDetectorSettings();
     Sensitivity sens;  // DeadBandPlusUplift 0
     RecordingHost host;

@@ -23,7 +23,7 @@ struct Variant {
 };
 
 class ChunkedEqualsReference : public ::testing::TestWithParam<Variant> {
-  protected:
+protected:
     void SetUp() override {
         saved_ = ActiveFilterKernel();
         if (!SelectFilterKernel(GetParam().kernel)) GTEST_SKIP() << "processor lacks this variant";

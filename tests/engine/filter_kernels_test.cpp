@@ -14,7 +14,7 @@ namespace {
 
 // Every kernel variant the processor offers; the active one is restored afterwards.
 class EachKernel : public ::testing::TestWithParam<FilterKernelKind> {
-  protected:
+protected:
     void SetUp() override {
         saved_ = ActiveFilterKernel();
         if (!SelectFilterKernel(GetParam())) GTEST_SKIP() << "processor lacks this variant";

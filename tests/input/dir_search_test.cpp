@@ -20,7 +20,7 @@ const StringList kWav{".WAV"};
 // root: B.wav, a.WAV, c.Wav, x.wav (1000 bytes), notes.txt, sub2/z.wav, sub1/y.wav,
 // sub1/deeper/w.wav, and an empty sub0.
 class DirSearch : public ::testing::Test {
-  protected:
+protected:
     DirSearch() {
         root = tmp.path().string();
         for (const char* d : {"sub0", "sub1/deeper", "sub2"}) fs::create_directories(tmp / d);

@@ -9,7 +9,7 @@ namespace wtk {
 namespace {
 
 class NameParsing : public ::testing::Test {
-  protected:
+protected:
     NameParsing() { Rate.KsamplesPerSecEditChange("576"); }
 
     // Parses a record for path as the selection does (date box ticked).

@@ -31,7 +31,7 @@ const std::string kHeader =
 
 // The front end's state that a selection works on.
 class Selection : public ::testing::Test {
-  protected:
+protected:
     Selection() { Rate.KsamplesPerSecEditChange("384"); }
 
     SelectionContext Ctx() {

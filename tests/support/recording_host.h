@@ -20,8 +20,8 @@ public:
         std::vector<int32_t> values;
     };
 
-    std::vector<std::string> messages;             // message boxes, in order
-    std::map<Label, std::string> texts;            // last text of each label
+    std::vector<std::string> messages;                   // message boxes, in order
+    std::map<Label, std::string> texts;                  // last text of each label
     std::vector<std::pair<Label, std::string>> textLog;  // every SetText, in order
     std::map<Memo, std::vector<std::string>> memos;
     std::vector<GraphCall> graphs;
@@ -29,12 +29,12 @@ public:
     int hideSettingsCalls = 0;
 
     // Scripted answers.
-    std::optional<std::string> saveAnswer;                // SaveTK1Dialog
-    bool yesNoAnswer = false;                             // AskYesNo
-    std::optional<std::vector<std::string>> openAnswer;   // OpenFilesDialog
-    std::optional<std::string> directoryAnswer;           // ChooseDirectory
-    std::vector<std::string> questions;                   // texts asked
-    std::function<void(int call)> onProcessMessages;      // e.g. press STOP at call n
+    std::optional<std::string> saveAnswer;               // SaveTK1Dialog
+    bool yesNoAnswer = false;                            // AskYesNo
+    std::optional<std::vector<std::string>> openAnswer;  // OpenFilesDialog
+    std::optional<std::string> directoryAnswer;          // ChooseDirectory
+    std::vector<std::string> questions;                  // texts asked
+    std::function<void(int call)> onProcessMessages;     // e.g. press STOP at call n
     int32_t hiResLength = 500;
 
     void ShowMessage(const std::string& text) override { messages.push_back(text); }

@@ -26,7 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class ConversionTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         test::App();
         fs::create_directories(in.path());
@@ -167,7 +167,7 @@ TEST_F(ConversionTest, ClosingTheWindowMidBatchFinishesTheOpenTK1File) {
 // The same files and settings give the same bytes from the window as from the command-line
 // tool, apart from the finalisation time in the header.
 class CliIdentityTest : public ConversionTest {
-  protected:
+protected:
     void ExpectSameAsCli(const QStringList& cliArguments) {
 #ifndef WTK_CLI_PATH
         GTEST_SKIP() << "wavtokeb-cli is not part of this build";

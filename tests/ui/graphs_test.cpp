@@ -22,7 +22,7 @@ const QRgb kGreyLine = qRgb(128, 128, 128);
 
 // A window surface with a 667 x 300 graph area at left 18, as the main window lays it out.
 class GraphsTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         test::App();
         window = std::make_unique<QWidget>();

@@ -23,7 +23,7 @@ namespace wtk::ui {
 namespace {
 
 class MainWindowTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         test::App();
         Cv = StartUp(std::make_unique<test::FakeDialogs>(script, log));

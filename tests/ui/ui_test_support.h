@@ -17,7 +17,7 @@ namespace wtk::ui::test {
 QApplication& App();
 
 class FakeDialogs : public Dialogs {
-  public:
+public:
     struct Log {
         QStringList messages;   // message boxes, in order
         QStringList questions;  // Yes/No questions
@@ -43,7 +43,7 @@ class FakeDialogs : public Dialogs {
     std::optional<QString> ChooseDirectory(QWidget*, const QString& caption) override;
     std::optional<QString> SaveTK1(QWidget*, const QString& suggestedName) override;
 
-  private:
+private:
     Script& script_;
     Log& log_;
 };
