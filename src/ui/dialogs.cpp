@@ -3,19 +3,28 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QShowEvent>
 #include <QWidget>
 
 namespace wtk::ui {
 
 namespace {
 
-// Centre a dialog on the window it belongs to.
-void CentreOn(QWidget* dialog, QWidget* parent) {
-    if (parent == nullptr) return;
-    dialog->adjustSize();
-    const QPoint centre = parent->frameGeometry().center();
-    dialog->move(centre.x() - dialog->width() / 2, centre.y() - dialog->height() / 2);
-}
+// A message box centred on the window it belongs to. It is placed when it shows, after it has
+// sized itself to its text and buttons.
+class CentredMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        if (QWidget* owner = parentWidget()) {
+            const QPoint centre = owner->frameGeometry().center();
+            move(centre.x() - width() / 2, centre.y() - height() / 2);
+        }
+    }
+};
 
 }  // namespace
 
@@ -26,9 +35,8 @@ void QtDialogs::ShowMessage(QWidget* parent, const QString& text) {
 }
 
 bool QtDialogs::AskYesNo(QWidget* parent, const QString& question) {
-    QMessageBox box(QMessageBox::Question, QApplication::applicationName(), question,
-                    QMessageBox::Yes | QMessageBox::No, parent);
-    CentreOn(&box, parent);
+    CentredMessageBox box(QMessageBox::Question, QApplication::applicationName(), question,
+                          QMessageBox::Yes | QMessageBox::No, parent);
     return box.exec() == QMessageBox::Yes;
 }
 
