@@ -53,33 +53,28 @@ void Session::KsamplesPerSecEditChange() {
     Rate.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit);
 }
 
+SelectionContext Session::MakeSelectionContext() {
+    return SelectionContext{host_,
+                            Controls,
+                            Rate,
+                            Scrapbook,
+                            SetFm.Get("MakeIPIexportFile") == "1",
+                            Busy,
+                            STOP,
+                            ExportIPIandAmpsToText,
+                            WavFileRecs,
+                            NofWAVfilesFound};
+}
+
 void Session::SelectBatchBtnClick() {
     if (Busy) return;
-    SelectionContext c{host_,
-                       Controls,
-                       Rate,
-                       Scrapbook,
-                       SetFm.Get("MakeIPIexportFile") == "1",
-                       Busy,
-                       STOP,
-                       ExportIPIandAmpsToText,
-                       WavFileRecs,
-                       NofWAVfilesFound};
+    SelectionContext c = MakeSelectionContext();
     ::wtk::SelectBatchBtnClick(c);
 }
 
 void Session::SelectPaths(const std::vector<std::string>& paths) {
     if (Busy) return;
-    SelectionContext c{host_,
-                       Controls,
-                       Rate,
-                       Scrapbook,
-                       SetFm.Get("MakeIPIexportFile") == "1",
-                       Busy,
-                       STOP,
-                       ExportIPIandAmpsToText,
-                       WavFileRecs,
-                       NofWAVfilesFound};
+    SelectionContext c = MakeSelectionContext();
     ::wtk::SelectPaths(c, paths);
 }
 

@@ -31,6 +31,8 @@
 
 namespace wtk {
 
+struct SelectionContext;
+
 class Session {
 private:
     // Passes every call on to the front end's host. Given to the TK1 writer, it notes the
@@ -145,6 +147,9 @@ public:
 private:
     // What ends the loop over the files.
     enum class LoopEnd { Completed, Stopped, Abandoned };
+
+    // The selection's view of this session: its controls, rate, flags and file table.
+    SelectionContext MakeSelectionContext();
 
     // One button's common part after its file-count test: the refusals, the scrapbook layout,
     // the memo headers, ClicksThisMin and the batch. Busy is set on entry and clear on return.
