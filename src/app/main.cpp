@@ -48,7 +48,6 @@ private:
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("WAVtoKEB"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

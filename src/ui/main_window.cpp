@@ -35,7 +35,7 @@ const char* const kStartupNotice[] = {
     "It does not produce what an T-KEB would have produced - T-KEBs sample at 1MHz.",
     "The VESKA-T classifier results from virtual TKEB  .TK1 files may be very bad!!",
     "The value is in showing where click trains may exist in your .wav files",
-    "More information will be placed on the project's documentation page",
+    "More information will be placed on www.example.org/wavtokeb",
     "",
 };
 
@@ -549,6 +549,7 @@ void TCv::closeEvent(QCloseEvent* event) {
 }
 
 std::unique_ptr<TCv> StartUp(std::unique_ptr<Dialogs> dialogs) {
+    QApplication::setApplicationName(Q(kApplicationTitle));
     auto Cv = std::make_unique<TCv>(std::move(dialogs));
     Cv->CreateSettingsWindow();
     return Cv;

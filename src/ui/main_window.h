@@ -139,11 +139,13 @@ private:
     std::unique_ptr<Session> session_;
     std::unique_ptr<SignalGraphs> graphs_;
     TSetFm* setFm_ = nullptr;
-    bool formDestroyed_ = false;
 };
 
-// The program's start-up order: the main window, then the settings window and the engine's
-// start. The caller shows the main window.
+// The application's title, which its message boxes carry.
+inline constexpr const char* kApplicationTitle = "WAVtoKEB";
+
+// The program's start-up order: the application's title, the main window, then the settings
+// window and the engine's start. Needs the QApplication; the caller shows the main window.
 std::unique_ptr<TCv> StartUp(std::unique_ptr<Dialogs> dialogs = nullptr);
 
 // Engine strings are UTF-8 bytes (paths byte for byte as the file system gave them).

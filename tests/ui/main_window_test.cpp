@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <memory>
 
@@ -51,24 +52,19 @@ TEST_F(MainWindowTest, StartsWithTheNoticeAndTheDefaults) {
     EXPECT_EQ(notice[2],
               "The VESKA-T classifier results from virtual TKEB  .TK1 files may be very bad!!");
     EXPECT_EQ(notice[3], "The value is in showing where click trains may exist in your .wav files");
-    EXPECT_TRUE(notice[4].startsWith("More information will be placed on "));
+    EXPECT_EQ(notice[4], "More information will be placed on www.example.org/wavtokeb");
     EXPECT_EQ(notice[5], "");
-    EXPECT_EQ(Cv->BigLbl->text(), "No files selected");
-    EXPECT_EQ(Cv->ProgressLbl->text(), "...");
-    EXPECT_EQ(Cv->ViewSettingsLbl->text(), "5.    Click to view advanced settings (optional)");
-    EXPECT_EQ(Cv->Label5->text(), "3.    ");
-    EXPECT_EQ(Cv->KsamplesPerSecEdit->text(), "576");
-    EXPECT_EQ(Cv->AddedSiteNameEdit->text(), "NewFileName");
-    EXPECT_EQ(Cv->LoggerNumberEdit->text(), "Logger ID number");
     EXPECT_TRUE(Cv->UseFileNameDateTimes->isChecked());
     EXPECT_FALSE(Cv->SearchDirectories->isChecked());
     EXPECT_TRUE(Cv->ShowGraphs->isChecked());
     EXPECT_TRUE(Cv->MakeSourceLinkageFile->isChecked());
-    EXPECT_EQ(Cv->StopBtn->toolTip(), "processed data is retained.");
-    EXPECT_EQ(Cv->Label1->text(), "_______ .wav file data         ");
-    EXPECT_EQ(Cv->Label4->geometry(), QRect(607, 4, 184, 20));
-    EXPECT_EQ(Cv->FilesMemo->lineWrapMode(), QPlainTextEdit::NoWrap);
-    EXPECT_EQ(Cv->DATA2Memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_TRUE(Cv->DataMemo->toPlainText().isEmpty());
+    EXPECT_TRUE(Cv->DATA2Memo->toPlainText().isEmpty());
+    for (QPlainTextEdit* memo : {Cv->FilesMemo, Cv->DataMemo, Cv->DATA2Memo}) {
+        EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
+        EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    }
 
     // The settings window exists, hidden, with the "normal operation" preset applied.
     ASSERT_NE(Cv->SetFm(), nullptr);
@@ -88,9 +84,101 @@ TEST_F(MainWindowTest, StartsWithTheNoticeAndTheDefaults) {
     EXPECT_EQ(notes[13].toStdString(), SettingsForm::NotesLines()[13]);
 }
 
+// Every caption, initial text and hint of the two panels, blanks included.
+TEST_F(MainWindowTest, CaptionsAndHintsOfBothPanels) {
+    struct Expected {
+        QWidget* control;
+        const char* text;
+        const char* hint;
+    };
+    const Expected table[] = {
+        {Cv->BigLbl, "No files selected", ""},
+        {Cv->StopBtn, "STOP", "processed data is retained."},
+        {Cv->Label9, "1.    Sample rate k/s :", "  All files must have this sample rate"},
+        {Cv->KsamplesPerSecEdit, "576", " sample rate as thousands of samples per second"},
+        {Cv->Label8, "2.    Site name / logger ID (for KEB file name) :",
+         "This prefix applies to the vTkeb file that will be created"},
+        {Cv->AddedSiteNameEdit, "NewFileName", ""},
+        {Cv->LoggerNumberEdit, "Logger ID number",
+         "  This is the instrument number.  Max value is 4,294,967,296!"},
+        {Cv->Label5, "3.    ", ""},
+        {Cv->UseFileNameDateTimes, "Get Date/time from file name", ""},
+        {Cv->Label10, "4.", ""},
+        {Cv->SelectBatchBtn, "Select WAV files",
+         "This program works correctly with 16bit  .wav  files sampled at 384k with filename "
+         "format = LocationOrInstrumentNumber.yyyymmddhhmmss.wav.  The scrapbook option handles "
+         "other name formats"},
+        {Cv->SearchDirectories, "Search directories",
+         "  this enables you to process all the *.wav files in a directory, and all its "
+         "subdirectories.  You only select the directory."},
+        {Cv->ViewSettingsLbl, "5.    Click to view advanced settings (optional)", ""},
+        {Cv->Label2, "6.    Proceed with one of these:", ""},
+        {Cv->ConvertBatchBtn, "Create vTkeb files for each location",
+         "Creates a single *.TK1 file from all the *.wav files selected. Separate files are "
+         "created for each location or intrument identifier in the file names, and the data time "
+         "is taken from the filename. The TK1 files can be viewed in RKEB.exe"},
+        {Cv->MakeScrapbookBtn, "Create a single 'vTkeb scrapbook' file",
+         "Creates a single *.TK1 file from all the *.wav files selected, putting each one in a "
+         "new minute.  This file can be viewed in RKEB.exe"},
+        {Cv->ShowGraphs, " show graphs", ""},
+        {Cv->ProgressLbl, "...", ""},
+        {Cv->MakeSourceLinkageFile, "Make source linkage file",
+         "This creates a text file listing all the wav files. It enables you, in Nyctar.exe, to "
+         "instantly find the wav file that was the source of the data you are viewing in the "
+         "virtual Nyctar file (in high resolution)"},
+        {Cv->CopyDataToClip, "Copy To clipboard", ""},
+        {Cv->ClearDataMemo, "Clear Memos", ""},
+        {Cv->CopyFilesMemoToClip, "Copy list to clipboard", ""},
+        {Cv->ClearFilesMemo, "Clear Memo", ""},
+        {Cv->FilesMemo, nullptr,
+         "These data can be pasted directly into a spreadsheet or document from the clipboard."},
+        {Cv->Label1, "_______ .wav file data         ",
+         "this is the raw data from the .wav file. Initial zeroes are skipped."},
+        {Cv->Label3, "_______ high pass filtered                 ",
+         "The data after filtering to remove low frequency noise"},
+        {Cv->Label4, "_______ band pass filtered * scaler   ",
+         "the data after further filtering to remove high frequency noise"},
+        {Cv->GraphBox, nullptr,
+         "Graphs here show the data at the start of the wav file. Expand the width of the window "
+         "to view a longer series. The Y axis is adjusted automatically to show the largest "
+         "amplitude in the actual data as full height on the screen."},
+    };
+    for (const Expected& e : table) {
+        ASSERT_NE(e.control, nullptr);
+        SCOPED_TRACE(e.text != nullptr ? e.text : e.hint);
+        if (e.text != nullptr) {
+            QString text;
+            if (auto* label = qobject_cast<QLabel*>(e.control)) text = label->text();
+            if (auto* button = qobject_cast<QAbstractButton*>(e.control)) text = button->text();
+            if (auto* edit = qobject_cast<QLineEdit*>(e.control)) text = edit->text();
+            EXPECT_EQ(text.toStdString(), e.text);
+        }
+        EXPECT_EQ(e.control->toolTip().toStdString(), e.hint);
+    }
+    // The red progress label, and the legends: 20 pixels high at top 4 on black in their
+    // trace's colour.
+    EXPECT_EQ(Cv->ProgressLbl->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    const struct {
+        QLabel* label;
+        QRect geometry;
+        QColor colour;
+    } legends[] = {{Cv->Label1, QRect(309, 4, 138, 20), QColor(0, 255, 0)},
+                   {Cv->Label3, QRect(444, 4, 167, 20), QColor(255, 0, 0)},
+                   {Cv->Label4, QRect(607, 4, 184, 20), QColor(255, 255, 255)}};
+    for (const auto& l : legends) {
+        EXPECT_EQ(l.label->parentWidget(), Cv->ResultsPanel);
+        EXPECT_EQ(l.label->geometry(), l.geometry);
+        EXPECT_EQ(l.label->palette().color(QPalette::WindowText), l.colour);
+        EXPECT_EQ(l.label->palette().color(QPalette::Window), QColor(0, 0, 0));
+        EXPECT_TRUE(l.label->autoFillBackground());
+    }
+}
+
 TEST_F(MainWindowTest, WindowIsAsWideAsTheScreenLess40AtTheTopLeft) {
-    const int screenWidth = QGuiApplication::primaryScreen()->geometry().width();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int screenWidth = screen->geometry().width();
     EXPECT_EQ(Cv->width(), screenWidth - 40);
+    EXPECT_EQ(Cv->pos(), screen->availableGeometry().topLeft());
     EXPECT_EQ(Cv->HiResSamplesLength(), (screenWidth - 263) / 2);
 }
 

@@ -11,9 +11,7 @@ QApplication& App() {
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto* a = new QApplication(argc, argv);
-        QApplication::setApplicationName(QStringLiteral("WAVtoKEB"));
-        return a;
+        return new QApplication(argc, argv);
     }();
     return *app;
 }
