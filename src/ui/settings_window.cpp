@@ -12,9 +12,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <QValidator>
 #include <set>
 #include <string_view>
 
@@ -41,6 +41,19 @@ const char* const kScaleRow[] = {"MinAmpScalerValueEdit", "FixedScalerEdit",
 bool HasCaption(const ControlDef& def) {
     return def.Caption != nullptr && def.Caption[0] != '\0';
 }
+
+// Lets into an edit only what the settings model accepts for its control (digit edits: digits
+// up to the control's length).
+class ControlValidator : public QValidator {
+public:
+    ControlValidator(const ControlDef& def, QObject* parent) : QValidator(parent), def_(def) {}
+    State validate(QString& input, int&) const override {
+        return SettingsForm::Accepts(def_, input.toStdString()) ? Acceptable : Invalid;
+    }
+
+private:
+    const ControlDef& def_;
+};
 
 int IndexOf(const std::string& value) {
     bool ok = false;
@@ -115,7 +128,9 @@ TSetFm::TSetFm(SettingsForm& model, QWidget* mainWindow)
             // Shares the row of the control before it (the amplitude-drop level).
             grid->addWidget(w, lastRow, 1);
         } else {
-            grid->addWidget(new QLabel(Q(def.Caption), this), row, 0);
+            auto* caption = new QLabel(Q(def.Caption), this);
+            caption->setBuddy(w);
+            grid->addWidget(caption, row, 0);
             grid->addWidget(w, row, 1);
             lastGrid = grid;
             lastRow = row++;
@@ -124,7 +139,9 @@ TSetFm::TSetFm(SettingsForm& model, QWidget* mainWindow)
 
     // The scale factors: one row under its heading with the column heads.
     right->addWidget(new QLabel(Q(SettingsTexts::kScaleFactorHeads), this), rightRow++, 1, 1, 3);
-    right->addWidget(new QLabel(Q(SettingsTexts::kScaleFactor), this), rightRow, 0);
+    auto* scaleCaption = new QLabel(Q(SettingsTexts::kScaleFactor), this);
+    scaleCaption->setBuddy(Control(kScaleRow[0]));
+    right->addWidget(scaleCaption, rightRow, 0);
     for (int i = 0; i < 3; ++i) {
         if (QWidget* w = Control(kScaleRow[i])) right->addWidget(w, rightRow, 1 + i);
     }
@@ -168,8 +185,7 @@ QWidget* TSetFm::BuildControl(const ControlDef& def) {
             auto* edit = new QLineEdit(this);
             if (def.Kind == ControlKind::DigitEdit) {
                 edit->setMaxLength(def.MaxLength);
-                edit->setValidator(new QRegularExpressionValidator(
-                    QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(def.MaxLength)), edit));
+                edit->setValidator(new ControlValidator(def, edit));
                 edit->setMaximumWidth(16 + 9 * def.MaxLength);
             } else {
                 edit->setMaximumWidth(80);
