@@ -146,6 +146,9 @@ TEST_F(ConversionTest, StopAndMemoButtonsWorkWhileNestedCommandsAreRefused) {
     EXPECT_EQ(Cv->ProgressLbl->text(), "0 .wav files converted");
     EXPECT_EQ(Outputs(".TK1").size(), 1u);
     EXPECT_TRUE(Cv->ConvertBatchBtn->isEnabled());
+    // With graphs off nothing was drawn.
+    EXPECT_EQ(CountColour(qRgb(0, 0, 0)), Cv->GraphBox->width() * Cv->GraphBox->height());
+    EXPECT_TRUE(Cv->AmpScaleBarShape->isHidden());
 }
 
 TEST_F(ConversionTest, ClosingTheWindowMidBatchFinishesTheOpenTK1File) {

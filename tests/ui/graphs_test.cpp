@@ -71,11 +71,19 @@ TEST_F(GraphsTest, AllZeroDataLiesOnTheMidLineWithAOnePixelBar) {
     EXPECT_EQ(RowsWith(300, kWhite), std::vector<int>{150});
     EXPECT_EQ(CountColour(kWhite), 667);  // one full-width line, nothing else
     // The label was drawn on the window surface just above the bar's top.
-    const QImage& margin = canvas->Image();
+    const QImage margin = canvas->Image().copy();
     int ink = 0;
     for (int y = 200; y < 299; ++y)
         for (int x = 4; x < 18; ++x) ink += qGray(margin.pixel(x, y)) < 100;
     EXPECT_GT(ink, 0);
+    // It reads four blanks, 1 and 125 blanks, upwards from the bar's top at x 4.
+    const QString blanks(125, QLatin1Char(' '));
+    canvas->Image().fill(kWindowColour);
+    graphs->RotatedTextOut(90, 4, 299, -9, QStringLiteral("    1") + blanks);
+    EXPECT_EQ(canvas->Image(), margin);
+    canvas->Image().fill(kWindowColour);
+    graphs->RotatedTextOut(90, 4, 299, -9, QStringLiteral("    7") + blanks);
+    EXPECT_NE(canvas->Image(), margin);
 }
 
 TEST_F(GraphsTest, FullScaleValueFillsTheBarHeight) {
