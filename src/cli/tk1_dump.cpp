@@ -2,40 +2,18 @@
 
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <vector>
 
+#include "engine/calendar.h"
+#include "engine/numbers.h"
 #include "output/tk1_writer.h"
 
 namespace wtk::cli {
 namespace {
 
-constexpr int64_t kMinutesPerDay = 1440;
-constexpr int64_t kEpochTo1970Days = 25569;  // 1899-12-30 to 1970-01-01
 constexpr int32_t kHeaderBytes = 1024;
 constexpr int32_t kRecordBytes = 16;
-
-// Proleptic Gregorian date of a day count since 1970-01-01.
-void CivilFromDays(int64_t z, int64_t& y, int64_t& m, int64_t& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = yoe + era * 400 + (m <= 2);
-}
-
-void AppendPadded(std::string& s, int64_t v, int digits) {
-    char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v < 0 ? -v : v);
-    if (v < 0) s += '-';
-    for (auto n = r.ptr - buf; n < digits; ++n) s += '0';
-    s.append(buf, r.ptr);
-}
 
 uint32_t BigEndian(const uint8_t* p, int bytes) {
     uint32_t v = 0;
@@ -190,36 +168,26 @@ std::string ClickLine(int64_t offset, int32_t minute, const Click& c) {
 }  // namespace
 
 std::string IsoDateTime(int32_t minute, int64_t microseconds) {
-    const int64_t totalUs = int64_t{minute} * 60'000'000 + microseconds;
-    int64_t totalSec = totalUs / 1'000'000;
-    int64_t us = totalUs % 1'000'000;
-    if (us < 0) {
-        us += 1'000'000;
-        --totalSec;
-    }
-    int64_t days = totalSec / 86400;
-    int64_t secOfDay = totalSec % 86400;
-    if (secOfDay < 0) {
-        secOfDay += 86400;
-        --days;
-    }
-    int64_t y = 0, m = 0, d = 0;
-    CivilFromDays(days - kEpochTo1970Days, y, m, d);
+    const FloorDivision second =
+        FloorDivide(int64_t{minute} * 60'000'000 + microseconds, 1'000'000);
+    const FloorDivision day = FloorDivide(second.Quotient, kSecondsPerDay);
+    const CivilDate date = CivilFromDayNumber(day.Quotient);
+    const int64_t secOfDay = day.Remainder;
     std::string s;
     s.reserve(26);
-    AppendPadded(s, y, 4);
+    AppendZeroPadded(s, date.Year, 4);
     s += '-';
-    AppendPadded(s, m, 2);
+    AppendZeroPadded(s, date.Month, 2);
     s += '-';
-    AppendPadded(s, d, 2);
+    AppendZeroPadded(s, date.Day, 2);
     s += ' ';
-    AppendPadded(s, secOfDay / 3600, 2);
+    AppendZeroPadded(s, secOfDay / 3600, 2);
     s += ':';
-    AppendPadded(s, secOfDay / 60 % 60, 2);
+    AppendZeroPadded(s, secOfDay / 60 % 60, 2);
     s += ':';
-    AppendPadded(s, secOfDay % 60, 2);
+    AppendZeroPadded(s, secOfDay % 60, 2);
     s += '.';
-    AppendPadded(s, us, 6);
+    AppendZeroPadded(s, second.Remainder, 6);
     return s;
 }
 
@@ -228,7 +196,7 @@ std::string KiloHertz(uint8_t ipi) {
     // 4000 / ipi to three decimals, rounded half up, in integers: 4,000,000 / ipi thousandths.
     const int64_t thousandths = (int64_t{8'000'000} / ipi + 1) / 2;
     std::string s = Num(thousandths / 1000) + ".";
-    AppendPadded(s, thousandths % 1000, 3);
+    AppendZeroPadded(s, thousandths % 1000, 3);
     return s;
 }
 

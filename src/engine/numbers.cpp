@@ -80,4 +80,14 @@ std::string FormatScaler(float value) {
     return std::string(buf, r.ptr);
 }
 
+void AppendZeroPadded(std::string& text, int64_t v, int minDigits) {
+    char buf[24];
+    // The magnitude in unsigned arithmetic, which holds that of the most negative value too.
+    const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    const auto r = std::to_chars(buf, buf + sizeof buf, magnitude);
+    if (v < 0) text += '-';
+    for (auto n = r.ptr - buf; n < minDigits; ++n) text += '0';
+    text.append(buf, r.ptr);
+}
+
 }  // namespace wtk

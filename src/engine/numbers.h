@@ -23,4 +23,8 @@ std::optional<float> ParseFloat32(std::string_view text);
 // significant digits) and written with exactly 5 decimals: 0.001 -> "0.00100".
 std::string FormatScaler(float value);
 
+// Appends the decimal digits of v, with leading zeros to at least minDigits digits, after a "-"
+// for a negative value: (7, 2) -> "07", (-7, 3) -> "-007".
+void AppendZeroPadded(std::string& text, int64_t v, int minDigits);
+
 }  // namespace wtk

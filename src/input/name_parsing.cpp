@@ -2,46 +2,20 @@
 
 #include <string>
 
+#include "engine/calendar.h"
 #include "engine/host.h"
 #include "engine/numbers.h"
 #include "engine/sample_rate.h"
 #include "engine/utf8.h"
 
 namespace wtk {
-namespace {
-
-constexpr int64_t kMinutesPerDay = 1440;
-// Days from 1899-12-30 (day 0 of the minute numbers) to 1970-01-01.
-constexpr int64_t kEpochTo1970Days = 25569;
-
-bool IsLeapYear(int64_t y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int32_t DaysInMonth(int32_t year, int32_t month) {
-    static constexpr int32_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date (valid for any year).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2 ? 1 : 0;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;                                   // 0 ... 399
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;  // 0 ... 365
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;           // 0 ... 146096
-    return era * 146097 + doe - 719468;
-}
-
-}  // namespace
 
 std::optional<int32_t> EncodeMinuteNumber(int32_t year, int32_t month, int32_t day, int32_t hour,
                                           int32_t minute) {
     if (year < 1 || year > 9999 || month < 1 || month > 12) return std::nullopt;
     if (day < 1 || day > DaysInMonth(year, month)) return std::nullopt;
     if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return std::nullopt;
-    const int64_t days = DaysFromCivil(year, month, day) + kEpochTo1970Days;
-    const int64_t mn = days * kMinutesPerDay + hour * 60 + minute;
+    const int64_t mn = MinuteNumberFromCivil(year, month, day, hour, minute);
     if (mn < INT32_MIN || mn > INT32_MAX) return std::nullopt;
     return static_cast<int32_t>(mn);
 }

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <ctime>
 #include <limits>
 
+#include "engine/calendar.h"
 #include "engine/host.h"
 #include "engine/numbers.h"
 #include "settings/detector_settings.h"
@@ -14,9 +14,6 @@ namespace wtk {
 namespace {
 
 constexpr int32_t kHeaderBlockBytes = TK1Writer::constTK1HdrBytes + 16;  // header + lead record
-constexpr int64_t kMinutesPerDay = 1440;
-// Days from the minute epoch 1899-12-30 to 1970-01-01.
-constexpr int64_t kEpochTo1970Days = 25569;
 
 // Header offsets.
 constexpr int32_t hdrLogger = 2;  // 4 bytes
@@ -51,39 +48,6 @@ std::string SystemErrorText(int err) {
     return std::strerror(err);
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;                                   // 0..399
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;  // 0..365
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;           // 0..146096
-    return era * 146097 + doe - 719468;
-}
-
-// Proleptic Gregorian date of a day count since 1970-01-01.
-void CivilFromDays(int64_t z, int64_t& y, int32_t& m, int32_t& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;                                       // 0..146096
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // 0..399
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // 0..365
-    const int64_t mp = (5 * doy + 2) / 153;                                     // 0..11
-    d = static_cast<int32_t>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int32_t>(mp < 10 ? mp + 3 : mp - 9);
-    y = yoe + era * 400 + (m <= 2);
-}
-
-void AppendInt(std::string& s, int64_t v, int minDigits) {
-    char buf[24];
-    const bool neg = v < 0;
-    const auto r = std::to_chars(buf, buf + sizeof buf, neg ? -v : v);
-    const auto len = static_cast<int>(r.ptr - buf);
-    if (neg) s += '-';
-    for (int k = len; k < minDigits; ++k) s += '0';
-    s.append(buf, r.ptr);
-}
-
 // Write n bytes and push them to the system, so that a failure shows here.
 bool WriteAll(std::FILE* f, const uint8_t* data, size_t n) {
     if (n > 0 && std::fwrite(data, 1, n, f) != n) return false;
@@ -107,27 +71,19 @@ void Int32toBuffer(uint8_t* Buf, size_t BufSize, int32_t First, int32_t NofBytes
 }
 
 std::string MinToDateStr(int32_t m) {
-    // Floor division, so that minutes before the epoch fall on the day before.
-    int64_t days = m / kMinutesPerDay;
-    int64_t inDay = m % kMinutesPerDay;
-    if (inDay < 0) {
-        inDay += kMinutesPerDay;
-        --days;
-    }
-    int64_t year = 0;
-    int32_t month = 0, day = 0;
-    CivilFromDays(days - kEpochTo1970Days, year, month, day);
+    const FloorDivision day = FloorDivide(m, kMinutesPerDay);
+    const CivilDate date = CivilFromDayNumber(day.Quotient);
     std::string s;
     s.reserve(20);
-    AppendInt(s, day, 1);
+    AppendZeroPadded(s, date.Day, 1);
     s += '/';
-    AppendInt(s, month, 1);
+    AppendZeroPadded(s, date.Month, 1);
     s += '/';
-    AppendInt(s, year, 4);
+    AppendZeroPadded(s, date.Year, 4);
     s += ' ';
-    AppendInt(s, inDay / 60, 2);
+    AppendZeroPadded(s, day.Remainder / 60, 2);
     s += ':';
-    AppendInt(s, inDay % 60, 2);
+    AppendZeroPadded(s, day.Remainder % 60, 2);
     return s;
 }
 
@@ -135,9 +91,8 @@ int32_t LocalNowMinute() {
     const std::time_t t = std::time(nullptr);
     std::tm lt{};
     if (localtime_r(&t, &lt) == nullptr) return 0;
-    const int64_t days =
-        DaysFromCivil(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday) + kEpochTo1970Days;
-    const int64_t secs = days * 86400 + lt.tm_hour * 3600 + lt.tm_min * 60 + lt.tm_sec;
+    const int64_t days = DayNumberFromCivil(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday);
+    const int64_t secs = days * kSecondsPerDay + lt.tm_hour * 3600 + lt.tm_min * 60 + lt.tm_sec;
     const int64_t mins = RoundHalfEven(static_cast<double>(secs) / 60.0);
     return static_cast<int32_t>(std::clamp<int64_t>(mins, 0, std::numeric_limits<int32_t>::max()));
 }

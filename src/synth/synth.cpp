@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "engine/calendar.h"
 #include "engine/numbers.h"
 #include "synth/portable_math.h"
 
@@ -196,28 +197,17 @@ std::string Num(int64_t v) {
 
 // Date and time of a minute count from 2024-06-11 08:00, as yyyymmddhhmm00.
 std::string ExampleStamp(int64_t minutesAfterStart) {
-    int64_t minute = 8 * 60 + minutesAfterStart;
-    int64_t year = 2024, month = 6, day = 11 + minute / 1440;
-    minute %= 1440;
-    auto daysIn = [](int64_t y, int64_t m) -> int64_t {
-        static constexpr int64_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-        return m == 2 && leap ? 29 : kDays[m - 1];
-    };
-    while (day > daysIn(year, month)) {
-        day -= daysIn(year, month);
-        if (++month > 12) {
-            month = 1;
-            ++year;
-        }
-    }
-    auto digits = [](int64_t v, int width) {
-        std::string s(static_cast<size_t>(width), '0');
-        for (int i = width - 1; i >= 0 && v > 0; --i, v /= 10) s[size_t(i)] = char('0' + v % 10);
-        return s;
-    };
-    return digits(year, 4) + digits(month, 2) + digits(day, 2) + digits(minute / 60, 2) +
-           digits(minute % 60, 2) + "00";
+    const FloorDivision day =
+        FloorDivide(MinuteNumberFromCivil(2024, 6, 11, 8, 0) + minutesAfterStart, kMinutesPerDay);
+    const CivilDate date = CivilFromDayNumber(day.Quotient);
+    const int64_t minute = day.Remainder;
+    std::string s;
+    AppendZeroPadded(s, date.Year, 4);
+    AppendZeroPadded(s, date.Month, 2);
+    AppendZeroPadded(s, date.Day, 2);
+    AppendZeroPadded(s, minute / 60, 2);
+    AppendZeroPadded(s, minute % 60, 2);
+    return s + "00";
 }
 
 }  // namespace

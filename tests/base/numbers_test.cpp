@@ -46,5 +46,15 @@ TEST(Numbers, ScalerShowsFiveDecimalsRoundedOnce) {
     EXPECT_EQ(FormatScaler(1.0f), "1.00000");
 }
 
+TEST(Numbers, ZeroPaddingCountsDigitsAfterTheSign) {
+    std::string s;
+    AppendZeroPadded(s, 7, 2);
+    AppendZeroPadded(s, -7, 3);
+    AppendZeroPadded(s, 12345, 2);
+    AppendZeroPadded(s, 0, 1);
+    AppendZeroPadded(s, INT64_MIN, 1);
+    EXPECT_EQ(s, "07-007123450-9223372036854775808");
+}
+
 }  // namespace
 }  // namespace wtk
