@@ -12,30 +12,13 @@
 #include "output/tk1_writer.h"
 #include "recording_host.h"
 #include "settings/detector_settings.h"
+#include "settings_fixtures.h"
 
 namespace wtk::test {
 
-// The detector values of the "normal operation" settings.
-inline DetectorSettings NormalDetectorSettings() {
-    DetectorSettings s;
-    s.MinAnyIPI = 18;
-    s.MaxStartIPI = 220;
-    s.FixedCycLimit = 5;
-    s.WorkingStrongLimit1 = 25;
-    s.WorkingStrongLimit2 = 40;
-    s.WorkingStrongLimit3 = 60;
-    s.WorkingStrongLimit4 = 100;
-    s.UsingToughAmpDrop = true;
-    s.MaxSPLforAmpDropTest = 50;
-    s.MaxSPLforReversalTest = 50;
-    s.ExcludedMinIPI = 255;
-    s.ExcludedMaxIPI = 0;
-    return s;
-}
-
 class DetectorRig : public ::testing::Test {
 public:
-    DetectorSettings s = NormalDetectorSettings();
+    DetectorSettings s = NormalOperationSettings();
     Sensitivity sens;  // DeadBandPlusUplift 0
     RecordingHost host;
     TK1Writer writer{host};

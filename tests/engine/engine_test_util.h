@@ -24,6 +24,7 @@
 #include "output/tk1_writer.h"
 #include "recording_host.h"
 #include "settings/detector_settings.h"
+#include "settings_fixtures.h"
 
 namespace wtk::test {
 
@@ -71,26 +72,9 @@ struct RecordingSink {
     }
 };
 
-// The "normal operation" values that matter to the sample processing and the minute end.
-inline void SetNormalSettings(DetectorSettings& s) {
-    s.DeadBandSetting = 10;
-    s.MinAnyIPI = 18;
-    s.GainType = tGainType::tgGain;
-    s.NofNoisyMinsForAction = 3;
-    s.NofQuietMinsForAction = 2;
-    s.NoisyLevelClkCount = 6144;
-    s.QuietLevelClkCount = 2048;
-    s.TooQuietCount = 20;
-    s.AmpStep = 5;
-    s.GainPercentChange = 30;
-    s.FixedAmpScaler = 0.001f;
-    s.MinAmpScalerValue = 0.00005f;
-    s.MaxAmpScalerValue = 0.005f;
-}
-
 struct EngineFixture {
     SampleRate rate;
-    DetectorSettings settings;
+    DetectorSettings settings = NormalOperationSettings();
     Sensitivity sens;
     RecordingHost host;
     TK1Writer writer{host};
@@ -101,7 +85,6 @@ struct EngineFixture {
     // allocate: the batch's sample buffers (not needed to feed values or close minutes).
     explicit EngineFixture(const char* ksps = "2", bool allocate = true) {
         EXPECT_TRUE(rate.KsamplesPerSecEditChange(ksps));
-        SetNormalSettings(settings);
         controls.ShowGraphs = false;
         ApplySensitivityStart();
         if (allocate) proc.AllocateBuffers(host.hiResLength);

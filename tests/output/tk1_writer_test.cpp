@@ -9,6 +9,7 @@
 
 #include "recording_host.h"
 #include "settings/detector_settings.h"
+#include "settings_fixtures.h"
 #include "temp_dir.h"
 
 namespace wtk {
@@ -28,29 +29,6 @@ uint32_t BE(const std::vector<uint8_t>& b, size_t at, int n) {
     return v;
 }
 
-DetectorSettings NormalOperation() {
-    DetectorSettings s;
-    s.FixedCycLimit = 5;
-    s.WorkingStrongLimit1 = 25;
-    s.WorkingStrongLimit2 = 40;
-    s.WorkingStrongLimit3 = 60;
-    s.WorkingStrongLimit4 = 100;
-    s.MaxStartIPI = 220;
-    s.MinAnyIPI = 18;
-    s.DeadBandSetting = 10;
-    s.UsingToughAmpDrop = true;
-    s.MaxSPLforAmpDropTest = 50;
-    s.UserMaxSPLforBWtest = 30;
-    s.BwAddon = 3;
-    s.MaxSPLforReversalTest = 50;
-    s.NoisyLevelClkCount = 6144;
-    s.QuietLevelClkCount = 2048;
-    s.NofNoisyMinsForAction = 3;
-    s.NofQuietMinsForAction = 2;
-    s.AmpStep = 5;
-    return s;
-}
-
 TK1Record Click(uint8_t tag) {
     TK1Record r{};
     r[0] = 0x12;
@@ -63,7 +41,7 @@ TK1Record Click(uint8_t tag) {
 struct WriterFixture : ::testing::Test {
     RecordingHost host;
     TempDir dir;
-    DetectorSettings settings = NormalOperation();
+    DetectorSettings settings = test::NormalOperationSettings();
     TK1HeaderInputs in;
     TK1Writer w{host};
 
