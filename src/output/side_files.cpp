@@ -33,6 +33,15 @@ char* PutInt(char* p, int64_t v) {
     return p;
 }
 
+// Closes an open file and forgets it; false when closing or an earlier buffered write failed.
+bool CloseFile(std::FILE*& file) {
+    if (file == nullptr) return true;
+    const bool hadError = std::ferror(file) != 0;
+    const bool closed = std::fclose(file) == 0;
+    file = nullptr;
+    return closed && !hadError;
+}
+
 }  // namespace
 
 // ---- source linkage file ----
@@ -73,11 +82,7 @@ void SourceLinkageFile::WriteLine(int32_t startMinute, const std::string& wavPat
 
 bool SourceLinkageFile::Close() {
     IndexFileOpen = false;
-    if (file_ == nullptr) return true;
-    const bool hadError = std::ferror(file_) != 0;
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return closed && !hadError;
+    return CloseFile(file_);
 }
 
 // ---- IPI export file ----
@@ -134,11 +139,7 @@ void IpiExportFile::WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz) {
 
 bool IpiExportFile::Close() {
     IPIExportFileOpen = false;
-    if (file_ == nullptr) return true;
-    const bool hadError = std::ferror(file_) != 0;
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return closed && !hadError;
+    return CloseFile(file_);
 }
 
 }  // namespace wtk
