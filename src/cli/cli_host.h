@@ -23,7 +23,8 @@ namespace wtk::cli {
 extern volatile std::sig_atomic_t g_stopSignal;
 void InstallStopSignalHandlers();
 
-class CliHost : public Host {
+// Graphs are not drawn, and every dialog but the save dialog is cancelled, as by the null host.
+class CliHost : public NullHost {
 public:
     enum class Verb { Convert, Scrapbook, List };
 
@@ -48,16 +49,7 @@ public:
     void SetText(Label which, const std::string& text) override;
     void AppendMemo(Memo which, const std::string& line) override;
     void ProcessMessages() override;
-    void Graphvals(std::span<const int32_t>, int, int, bool) override {}
-    int32_t HiResSamplesLength() override { return 500; }
     std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override;
-    bool AskYesNo(const std::string&) override { return false; }
-    std::optional<std::vector<std::string>> OpenFilesDialog(const std::string&,
-                                                            const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> ChooseDirectory(const std::string&) override { return std::nullopt; }
-    void HideSettingsWindow() override {}
 
 private:
     void ClearProgress();
