@@ -224,8 +224,10 @@ TEST_F(CliIdentityTest, ScrapbookWithoutLinkageFiles) {
     Cv->ShowGraphs->setChecked(false);
     Cv->MakeSourceLinkageFile->setChecked(false);
     Cv->AddedSiteNameEdit->setText("Bay");
+    Cv->ViewSettingsLblClick();
     Cv->MakeScrapbookBtn->click();
     ASSERT_EQ(Cv->session().LastOutcome, Session::Outcome::Done);
+    EXPECT_TRUE(Cv->SetFm()->isVisible());  // the scrapbook leaves the settings window open
     ASSERT_EQ(Outputs(".txt").size(), 0u);
     ExpectSameAsCli({"scrapbook", "--no-linkage", "--site", "Bay"});
 }

@@ -93,6 +93,11 @@ TEST_F(GraphsTest, FullScaleValueFillsTheBarHeight) {
     EXPECT_EQ(graphs->LastMaxY, 32767);
     EXPECT_EQ(bar->height(), 300);
     EXPECT_EQ(bar->y(), 0);
+    const QImage shape = bar->grab().toImage();  // navy inside a 2-pixel border
+    EXPECT_EQ(shape.pixel(5, 150), qRgb(0, 0, 128));
+    EXPECT_EQ(shape.pixel(0, 150), qRgb(0, 0, 0));
+    EXPECT_EQ(shape.pixel(1, 150), qRgb(0, 0, 0));
+    EXPECT_EQ(shape.pixel(2, 150), qRgb(0, 0, 128));
     EXPECT_FLOAT_EQ(graphs->Yscale, 300.0f / (2 * 32767.0f));
 }
 
