@@ -119,50 +119,62 @@ constexpr const char* kCsvHeader =
     "PkPlus1,IPIbefore,IPIbefore_kHz,Durationto16CycDiv256,AmpReversalCount,"
     "Durationto16CycLow8,Durationto16Cyc,PreLastIPI,PreLastIPI_kHz";
 
+// What a CSV row adds after a field: its frequency, or the whole duration.
+enum class CsvExtra { None, KiloHertz, Duration };
+
+struct ClickField {
+    const char* Name;  // as the record lines name it
+    int32_t Value;
+    CsvExtra Extra;
+};
+
+// The fields of a click in record order, as both the record lines and the CSV rows list them.
+std::array<ClickField, 16> ClickFields(const Click& c) {
+    using enum CsvExtra;
+    return {{{"ClkTime5MuSecs", c.ClkTime5MuSecs, None},
+             {"Ncyc", c.Ncyc, None},
+             {"PkAtPosn", c.PkAtPosn, None},
+             {"ClkIPIrangeCode", c.IPIrangeCode, None},
+             {"IPIpreMax", c.IPIpreMax, KiloHertz},
+             {"IPIPostMax", c.IPIPostMax, KiloHertz},
+             {"IPIPost1", c.IPIPost1, KiloHertz},
+             {"IPIPost2", c.IPIPost2, KiloHertz},
+             {"PkMinus1", c.PkMinus1, None},
+             {"Pmax", c.Pmax, None},
+             {"PkPlus1", c.PkPlus1, None},
+             {"IPIbefore", c.IPIbefore, KiloHertz},
+             {"Durationto16CycDiv256", c.DurationHigh, None},
+             {"AmpReversalCount", c.AmpReversalCount, None},
+             {"Durationto16CycLow8", c.DurationLow, Duration},
+             {"PreLastIPI", c.PreLastIPI, KiloHertz}}};
+}
+
 std::string CsvRow(int32_t minute, const Click& c) {
-    std::string s = IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5);
-    for (const std::string& cell : {Num(minute),
-                                    Num(c.ClkTime5MuSecs),
-                                    Num(c.Ncyc),
-                                    Num(c.PkAtPosn),
-                                    Num(c.IPIrangeCode),
-                                    Num(c.IPIpreMax),
-                                    KiloHertz(c.IPIpreMax),
-                                    Num(c.IPIPostMax),
-                                    KiloHertz(c.IPIPostMax),
-                                    Num(c.IPIPost1),
-                                    KiloHertz(c.IPIPost1),
-                                    Num(c.IPIPost2),
-                                    KiloHertz(c.IPIPost2),
-                                    Num(c.PkMinus1),
-                                    Num(c.Pmax),
-                                    Num(c.PkPlus1),
-                                    Num(c.IPIbefore),
-                                    KiloHertz(c.IPIbefore),
-                                    Num(c.DurationHigh),
-                                    Num(c.AmpReversalCount),
-                                    Num(c.DurationLow),
-                                    Duration(c),
-                                    Num(c.PreLastIPI),
-                                    KiloHertz(c.PreLastIPI)}) {
+    std::string s = IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5) + "," + Num(minute);
+    for (const ClickField& f : ClickFields(c)) {
         s += ',';
-        s += cell;
+        s += Num(f.Value);
+        if (f.Extra == CsvExtra::KiloHertz) {
+            s += ',';
+            s += KiloHertz(static_cast<uint8_t>(f.Value));
+        } else if (f.Extra == CsvExtra::Duration) {
+            s += ',';
+            s += Duration(c);
+        }
     }
     return s;
 }
 
 std::string ClickLine(int64_t offset, int32_t minute, const Click& c) {
-    return Num(offset) + "\tCLICK\t" + Num(minute) + "\t" +
-           IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5) +
-           "\tClkTime5MuSecs=" + Num(c.ClkTime5MuSecs) + "\tNcyc=" + Num(c.Ncyc) +
-           "\tPkAtPosn=" + Num(c.PkAtPosn) + "\tClkIPIrangeCode=" + Num(c.IPIrangeCode) +
-           "\tIPIpreMax=" + Num(c.IPIpreMax) + "\tIPIPostMax=" + Num(c.IPIPostMax) +
-           "\tIPIPost1=" + Num(c.IPIPost1) + "\tIPIPost2=" + Num(c.IPIPost2) +
-           "\tPkMinus1=" + Num(c.PkMinus1) + "\tPmax=" + Num(c.Pmax) +
-           "\tPkPlus1=" + Num(c.PkPlus1) + "\tIPIbefore=" + Num(c.IPIbefore) +
-           "\tDurationto16CycDiv256=" + Num(c.DurationHigh) +
-           "\tAmpReversalCount=" + Num(c.AmpReversalCount) +
-           "\tDurationto16CycLow8=" + Num(c.DurationLow) + "\tPreLastIPI=" + Num(c.PreLastIPI);
+    std::string s = Num(offset) + "\tCLICK\t" + Num(minute) + "\t" +
+                    IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5);
+    for (const ClickField& f : ClickFields(c)) {
+        s += '\t';
+        s += f.Name;
+        s += '=';
+        s += Num(f.Value);
+    }
+    return s;
 }
 
 }  // namespace
