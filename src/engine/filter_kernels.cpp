@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
+
+// Every sum must be formed in double precision itself: with a wider evaluation format (the x87
+// unit of 32-bit x86) the rounded values would depend on where the compiler spills registers.
+static_assert(FLT_EVAL_METHOD == 0, "the filters need double arithmetic without excess precision");
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
 #define WTK_HAVE_X86_KERNELS 1

@@ -1,10 +1,11 @@
 // The production path: peaks to the real click detector, minute records to the real TK1
-// writer, on a click train that crosses a minute end.
+// writer, on a click train that crosses a minute end; the same bytes from every filter kernel.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 
+#include "engine/filter_kernels.h"
 #include "engine_test_util.h"
 #include "settings/settings_form.h"
 #include "temp_dir.h"
@@ -96,6 +97,62 @@ TEST(EndToEndTest, ClicksAndMinuteRecordsReachTheTK1FileInTheirMinutes) {
     for (int32_t t : clickTimes[2]) {
         const double sinceTrainStart = t * 5e-6 - 0.025;
         EXPECT_LT(std::fabs(std::remainder(sinceTrainStart, 0.05)), 0.0002) << t;
+    }
+}
+
+// Converts the samples through the production path with the given filter kernel into a TK1
+// file; returns its bytes (empty when the processor lacks the kernel).
+std::vector<uint8_t> ConvertWithKernel(FilterKernelKind kernel, bool graphs,
+                                       const std::vector<int16_t>& samples) {
+    const FilterKernelKind saved = ActiveFilterKernel();
+    if (!SelectFilterKernel(kernel)) return {};
+    test::EngineFixture fx("192", false);
+    SettingsForm form;
+    form.DefaultSettingsBtnClick();
+    EXPECT_FALSE(ApplySettings(form, fx.rate, fx.settings, fx.sens).has_value());
+    fx.controls.ShowGraphs = graphs;
+    fx.proc.AllocateBuffers(fx.host.hiResLength);
+    fx.writer.AllocateOutBuf();
+    fx.writer.NowMinute = [] { return 63000000; };
+    test::TempDir dir;
+    fx.writer.TK1StartMin = fx.writer.TK1min = 60487200;
+    TK1HeaderInputs in;
+    in.Settings = &fx.settings;
+    fx.writer.CreateTK1file(dir / "k.TK1", in);
+    test::WriteSamplesFile(dir / "k.wav", samples);
+    WavFileRec rec;  // a minute end after 0.5 s, with a gain step
+    rec.Start.TimeInMinuteNear2MHz = fx.rate.TicksPerMinute() - 2 * 192000;
+    std::FILE* f = std::fopen((dir / "k.wav").c_str(), "rb");
+    EXPECT_NE(f, nullptr);
+    if (f != nullptr) {
+        fx.proc.ConvertOneWavFile(f, 0, rec);
+        std::fclose(f);
+    }
+    fx.writer.FinaliseTK1File();
+    SelectFilterKernel(saved);
+    return test::ReadFileBytes(dir / "k.TK1");
+}
+
+TEST(EndToEndTest, EveryFilterKernelWritesTheSameBytes) {
+    // One second at 192 k samples/s of busy input: tone bursts near the threshold and a click
+    // train in noise, so that many values decide peaks.
+    std::vector<int16_t> s = test::NoisyBursts(192000, 25.0, 400.0, 192.0 / 45.0, 5);
+    const std::vector<int16_t> clicks = ClickTrain(192000, s.size());
+    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>(s[i] + clicks[i]);
+    for (bool graphs : {false, true}) {
+        const std::vector<uint8_t> portable =
+            ConvertWithKernel(FilterKernelKind::Portable, graphs, s);
+        size_t clickRecords = 0;
+        for (size_t at = 1040; at + 16 <= portable.size(); at += 16)
+            clickRecords += portable[at] < 254;
+        ASSERT_GT(clickRecords, 50u);
+        for (FilterKernelKind k : {FilterKernelKind::Avx2, FilterKernelKind::Avx512}) {
+            const std::vector<uint8_t> wide = ConvertWithKernel(k, graphs, s);
+            if (wide.empty()) continue;  // not on this processor
+            EXPECT_TRUE(wide == portable)
+                << test::KernelName(k) << (graphs ? " with" : " without")
+                << " graphs: " << wide.size() << " bytes instead of " << portable.size();
+        }
     }
 }
 
