@@ -78,6 +78,21 @@ TEST(ConvertFileTest, TheFirstBlockHoldsTheRestOfTheStartMinute) {
     EXPECT_EQ(d.proc.SampleTimeNear2MHz, 4 * (60000 - 87));
 }
 
+TEST(ConvertFileTest, TheFirstBlockLengthIsNotCutShortByA32BitProduct) {
+    // At 597 k samples/s, 60 s x SamplesPerMin exceeds 2^31: a 32-bit product would wrap to a
+    // negative length and leave a first block of SamplesPerMin div 120 = 298500 samples.
+    test::EngineFixture fx("597");
+    ASSERT_GT(60 * int64_t{fx.rate.SamplesPerMin}, int64_t{INT32_MAX});
+    RecordingSink sink;
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "f.wav", test::FileBytes(std::vector<int16_t>(300000, 0)));
+    std::FILE* f = std::fopen((dir / "f.wav").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    fx.proc.ConvertOneWavFileWith(sink, f, 0, WavFileRec{});
+    std::fclose(f);
+    EXPECT_EQ(fx.proc.SampleTimeNear2MHz, 4 * (300000 - 87)) << "one block of all the samples";
+}
+
 TEST(ConvertFileTest, AFileEndingExactlyAtABlockBoundaryReadsNoEmptyBlock) {
     Converter c;
     c.Convert(test::FileBytes(std::vector<int16_t>(120000, 0)), WavFileRec{});
