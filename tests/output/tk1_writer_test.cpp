@@ -281,6 +281,25 @@ TEST_F(WriterFixture, FailedFullBufferWriteRaisesAndFileCanBeClosedUnfinished) {
     EXPECT_TRUE(host.MemoLines(Memo::DataMemo).empty());
 }
 
+TEST_F(WriterFixture, FinalisationFailuresAreReportedAndTheFileCountsAsClosed) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    Create("/dev/full");
+    ASSERT_TRUE(w.TK1Open);
+    w.StoreRecord(Click(1));
+    w.FinaliseTK1File();
+    ASSERT_GE(host.messages.size(), 3u);
+    EXPECT_EQ(host.messages[0], "Failed to write TK1 header" + std::to_string(ENOSPC));
+    EXPECT_EQ(host.messages[1], "BlockWrite failed in FinaliseTK1File");
+    EXPECT_EQ(host.messages[2], "Failed to write to TK1 header");
+    // A close that fails as well is the only other message.
+    for (size_t i = 3; i < host.messages.size(); ++i) {
+        EXPECT_EQ(host.messages[i], "Failed to finalise TK1File");
+    }
+    EXPECT_FALSE(w.TK1Open);
+    EXPECT_EQ(w.NofTK1files, 1);
+    EXPECT_EQ(host.MemoLines(Memo::DataMemo).size(), 1u);
+}
+
 TEST_F(WriterFixture, StoringWithoutBufferIsRefused) {
     w.ReleaseOutBuf();
     EXPECT_THROW(w.StoreRecord(Click(1)), std::logic_error);
