@@ -337,7 +337,7 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
 
     s.SelectPaths({a});
     s.Controls.KsamplesPerSecEdit = "2001";
-    refused("Sample rate k/s");
+    refused("Sample rate k/s must be a whole number in the range 1 ... 2000");
     s.Controls.KsamplesPerSecEdit = "2";
     s.SetFm.Set("MinNcycFedit", "");
     refused("");
