@@ -1,5 +1,6 @@
 #include "cli/cli_host.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +42,12 @@ std::string Fixed1(double v) {
 void InstallStopSignalHandlers() {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
+    // A parent may have started the tool with these blocked; a stop sent then must still work.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 CliHost::CliHost(Verb verb, std::string outDir, std::string minutesPath)
@@ -164,7 +171,8 @@ void CliHost::DrawProgress(bool force) {
 bool CliHost::Finish() {
     ClearProgress();
     // On a terminal say where a stop took effect (not a message box, so not otherwise shown).
-    if (terminal_ && bigLbl_.starts_with("File conversion stopped")) {
+    if (terminal_ && (bigLbl_.starts_with("File conversion stopped") ||
+                      bigLbl_.starts_with("File listing stopped"))) {
         std::fprintf(stderr, "%s\n", bigLbl_.c_str());
     }
     bool ok = !minutesFailed_;

@@ -8,10 +8,12 @@
 // stdout carries the memo texts with CR LF line ends; stderr carries the message-box texts and
 // the date/time failure texts, one line each (a progress line is added on a terminal). Exit
 // status: 0 done, 1 the batch ended on an error message, 2 usage or settings refused, 128 + the
-// signal number when SIGINT or SIGTERM stopped the batch after the current file.
+// signal number when SIGINT or SIGTERM stopped the batch after the current file (or the listing
+// before anything was converted).
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -107,6 +109,13 @@ void AddConversionOptions(CLI::App* sub, Options& o) {
     sub->add_option("PATH", o.paths, "WAV files or directories")->required();
 }
 
+// A settings control as the usage message names it: its name and the field it stands for.
+std::string ControlText(const ControlDef& def) {
+    std::string text = def.Name;
+    if (def.FieldName[0] != '\0') text += std::string(" (\"") + def.FieldName + "\")";
+    return text;
+}
+
 // What a settings control accepts, for the usage message.
 std::string AcceptedText(const ControlDef& def) {
     switch (def.Kind) {
@@ -136,8 +145,8 @@ void SetControls(SettingsForm& form, const Options& o) {
         const ControlDef* def = SettingsForm::Find(name);
         if (def == nullptr) throw UsageError{"unknown settings control " + name + " in " + what};
         if (!SettingsForm::Accepts(*def, value)) {
-            throw UsageError{what + ": " + name + " takes " + AcceptedText(*def) + ", not \"" +
-                             value + "\""};
+            throw UsageError{what + ": " + ControlText(*def) + " takes " + AcceptedText(*def) +
+                             ", not \"" + value + "\""};
         }
         form.Set(name, value);
     };
@@ -257,11 +266,18 @@ int Run(int argc, char** argv) {
         return kExitRefused;
     }
 
-    if (conversion) InstallStopSignalHandlers();
+    if (conversion) {
+        InstallStopSignalHandlers();
+        // A reader that goes away (a pager quit, "| head") must not kill the batch between two
+        // files: the conversion goes on, and the failed writes make the exit status 1.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
     session.SelectPaths(o.paths);
     int status = kExitDone;
     if (verb == CliHost::Verb::List) {
         host.StdoutLine(host.BigLblText());
+    } else if (g_stopSignal != 0) {
+        // Stopped while the files were listed: nothing is converted.
     } else {
         if (verb == CliHost::Verb::Convert) {
             session.ConvertBatchBtnClick();

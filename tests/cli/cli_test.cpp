@@ -2,10 +2,12 @@
 // refusals before anything is written, CR LF outputs, list, dump and dump --csv.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -24,23 +26,49 @@ struct Result {
     std::string out, err;
 };
 
+// How the tool is started apart from its arguments.
+struct Launch {
+    bool closedStdout = false;      // stdout is a pipe whose reader has gone
+    bool pendingInterrupt = false;  // a SIGINT waits, blocked, from before the tool starts
+};
+
 // Runs the tool with stdout and stderr in files (so that neither is a terminal).
-Result RunCli(const TempDir& dir, std::vector<std::string> args) {
+Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch = {}) {
     const std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
     args.insert(args.begin(), WTK_CLI_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    int pipeEnds[2] = {-1, -1};
+    if (launch.closedStdout) {
+        EXPECT_EQ(::pipe(pipeEnds), 0);
+        ::close(pipeEnds[0]);
+    }
+    sigset_t interrupt, before;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    if (launch.pendingInterrupt) ::sigprocmask(SIG_BLOCK, &interrupt, &before);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int o = launch.closedStdout
+                          ? pipeEnds[1]
+                          : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int in = ::open("/dev/null", O_RDONLY);
         ::dup2(o, 1);
         ::dup2(e, 2);
         ::dup2(in, 0);
+        std::signal(SIGPIPE, SIG_DFL);  // as from a shell, whatever the test runner does
         ::execv(argv[0], argv.data());
         ::_exit(127);
+    }
+    if (launch.pendingInterrupt) {
+        ::kill(pid, SIGINT);
+        ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    }
+    if (launch.closedStdout) {
+        ::close(pipeEnds[1]);
+        WriteFileBytes(outPath, {});
     }
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
@@ -112,6 +140,8 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
         {"list", "--set", "MinNcycFedit=-1", wavs},    // digits only
         {"list", "--set", "MinNcycFedit=1234", wavs},  // at most 3 characters
         {"list", "--set", "GainControlGroup=3", wavs},
+        {"list", "--set", "FilterSonars=2", wavs},  // check boxes take 0 or 1
+        {"list", "--set", "HighPassFilterCombo=4", wavs},
         {"list", "--preset", "loud", wavs},
         {"dump"},
     };
@@ -122,6 +152,12 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
         EXPECT_EQ(Lines(r.err, "\n").size(), 1u) << r.err;
     }
     EXPECT_TRUE(fs::is_empty(out));
+
+    // A line limit that is no whole number is refused naming the field.
+    const Result limit =
+        RunCli(dir, {"convert", "--ipi-export", "--ipi-limit", "1e3", "--out", out, wavs});
+    EXPECT_EQ(limit.status, 2);
+    EXPECT_NE(limit.err.find("File line limit"), std::string::npos) << limit.err;
 }
 
 TEST_F(CliTest, SettingsRefusalsComeInOrderBeforeAnythingIsWritten) {
@@ -244,6 +280,95 @@ TEST_F(CliTest, BatchErrorsEndWithStatus1) {
     EXPECT_EQ(full.status, 1);
     EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
     EXPECT_EQ(Lines(full.out).size(), 1u);  // only the header: no file was finished
+}
+
+// The text after "NAME\t" of the first dump line naming that header field.
+std::string Field(const std::vector<std::string>& lines, const std::string& name) {
+    for (const auto& l : lines)
+        if (l.rfind(name + "\t", 0) == 0) return l.substr(name.size() + 1);
+    return "<missing>";
+}
+
+TEST_F(CliTest, OptionsReachTheSettingsTheNamesAndTheSideFiles) {
+    // Faint noise: with a high fixed gain its peaks pass the dead band, unless "show graphs"
+    // skips the blocks of so little raw activity.
+    synth::RecordingSpec faint;
+    faint.SampleRate = 576000;
+    faint.Seconds = 0.2;
+    faint.NoiseRms = 2;
+    synth::WriteWav(wavs + "/A.20230517140000.wav", faint);
+    std::vector<std::string> args = {"convert",
+                                     "--preset",
+                                     "severe",
+                                     "--set",
+                                     "DeadbandEdit=12",
+                                     "--set",
+                                     "HighPassFilterCombo=0",
+                                     "--set",
+                                     "FixedScalerEdit=0.005",
+                                     "--logger",
+                                     "4711",
+                                     "--ipi-export",
+                                     "--ipi-limit",
+                                     "3",
+                                     "--out",
+                                     out,
+                                     wavs};
+    const Result r = RunCli(dir, args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string tk1 = out + "/NewFileNameA 2023 05 17.TK1";
+    ASSERT_TRUE(fs::exists(tk1));
+    const auto header = Lines(RunCli(dir, {"dump", tk1}).out);
+    EXPECT_EQ(Field(header, "LoggerNumber"), "4711");
+    EXPECT_EQ(Field(header, "HighPassFilterIndex"), "0");
+    EXPECT_EQ(Field(header, "DeadBandSetting"), "12");
+    EXPECT_EQ(Field(header, "WorkingStrongLimit1"), "40");  // the preset, pressed first
+    // The export file is named after the save dialog's name: DIR/ + the suggested name.
+    const std::string ipis = out + "/NewFileName A 2023 05 17 IPIs.txt";
+    const auto lines = Lines(ReadFileText(ipis));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "IPI\tAmp\tt 250ns");
+
+    fs::remove_all(out);
+    fs::create_directories(out);
+    args.insert(args.begin() + 1, "--graphs");
+    EXPECT_EQ(RunCli(dir, args).status, 0);
+    EXPECT_EQ(fs::file_size(ipis), 0u);  // no peak reached the detector
+
+    fs::remove_all(out);
+    fs::create_directories(out);
+    const Result undated =
+        RunCli(dir, {"convert", "--no-dates", "--no-linkage", "--site", "S", "--out", out, wavs});
+    EXPECT_EQ(undated.status, 0) << undated.err;
+    const auto summary = Lines(undated.out);
+    ASSERT_EQ(summary.size(), 2u);
+    EXPECT_EQ(summary[1].substr(0, 9), "S .TK1\t1\t");
+    ASSERT_TRUE(fs::exists(out + "/S .TK1"));
+    EXPECT_EQ(ReadTk1(out + "/S .TK1").StartMin(), 60487200);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
+}
+
+TEST_F(CliTest, AReaderThatGoesAwayDoesNotStopTheBatch) {
+    Silent("A.20230517140000.wav", 5);
+    Silent("B.20230517140000.wav", 5);
+    const Result r =
+        RunCli(dir, {"convert", "--rate", "2", "--out", out, wavs}, {.closedStdout = true});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Failed to write to standard output"), std::string::npos) << r.err;
+    for (const char* name : {"/NewFileNameA 2023 05 17.TK1", "/NewFileNameB 2023 05 17.TK1"}) {
+        ASSERT_TRUE(fs::exists(out + name)) << name;
+        EXPECT_TRUE(ReadTk1(out + name).wellFormed) << name;
+    }
+}
+
+TEST_F(CliTest, AStopDuringTheListingConvertsNothing) {
+    Silent("A.20230517140000.wav", 5);
+    const Result r =
+        RunCli(dir, {"convert", "--rate", "2", "--out", out, wavs}, {.pendingInterrupt = true});
+    EXPECT_EQ(r.status, 128 + SIGINT);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_TRUE(fs::is_empty(out));
 }
 
 TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
