@@ -37,6 +37,13 @@ private:
     std::FILE* f_;
 };
 
+// "d/m/yyyy hh:mm" of a minute number; "" for one beyond the 32-bit range that the date texts
+// cover (a damaged header's start minute plus the minutes counted after it).
+std::string MinuteText(int64_t minute) {
+    if (minute < INT32_MIN || minute > INT32_MAX) return {};
+    return MinToDateStr(static_cast<int32_t>(minute));
+}
+
 void Problem(std::FILE* err, const std::string& path, const std::string& what) {
     std::fprintf(err, "%s: %s\n", path.c_str(), what.c_str());
 }
@@ -149,7 +156,7 @@ std::array<ClickField, 16> ClickFields(const Click& c) {
              {"PreLastIPI", c.PreLastIPI, KiloHertz}}};
 }
 
-std::string CsvRow(int32_t minute, const Click& c) {
+std::string CsvRow(int64_t minute, const Click& c) {
     std::string s = IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5) + "," + Num(minute);
     for (const ClickField& f : ClickFields(c)) {
         s += ',';
@@ -165,7 +172,7 @@ std::string CsvRow(int32_t minute, const Click& c) {
     return s;
 }
 
-std::string ClickLine(int64_t offset, int32_t minute, const Click& c) {
+std::string ClickLine(int64_t offset, int64_t minute, const Click& c) {
     std::string s = Num(offset) + "\tCLICK\t" + Num(minute) + "\t" +
                     IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5);
     for (const ClickField& f : ClickFields(c)) {
@@ -179,9 +186,8 @@ std::string ClickLine(int64_t offset, int32_t minute, const Click& c) {
 
 }  // namespace
 
-std::string IsoDateTime(int32_t minute, int64_t microseconds) {
-    const FloorDivision second =
-        FloorDivide(int64_t{minute} * 60'000'000 + microseconds, 1'000'000);
+std::string IsoDateTime(int64_t minute, int64_t microseconds) {
+    const FloorDivision second = FloorDivide(minute * 60'000'000 + microseconds, 1'000'000);
     const FloorDivision day = FloorDivide(second.Quotient, kSecondsPerDay);
     const CivilDate date = CivilFromDayNumber(day.Quotient);
     const int64_t secOfDay = day.Remainder;
@@ -238,7 +244,7 @@ int DumpTK1(const std::string& path, bool csv, std::FILE* outFile, std::FILE* er
     }
 
     const int32_t startMin = static_cast<int32_t>(BigEndian(header.data() + 256, 4) & 0x7FFFFFFF);
-    int32_t countedMinutes = 0;  // counted minute records seen; the first one opens startMin
+    int64_t countedMinutes = 0;  // counted minute records seen; the first one opens startMin
     int64_t clicks = 0;
     bool leadSeen = false, leadBad = false, endSeen = false, dataAfterEnd = false;
     bool badClickTime = false;
@@ -257,9 +263,9 @@ int DumpTK1(const std::string& path, bool csv, std::FILE* outFile, std::FILE* er
             if (!csv) out.Line(Num(offset) + "\tEND");
         } else if (r[0] == 254) {
             ++countedMinutes;
-            const int32_t minute = startMin + countedMinutes - 1;
+            const int64_t minute = int64_t{startMin} + countedMinutes - 1;
             if (!csv) {
-                out.Line(Num(offset) + "\tMINUTE\t" + Num(minute) + "\t" + MinToDateStr(minute) +
+                out.Line(Num(offset) + "\tMINUTE\t" + Num(minute) + "\t" + MinuteText(minute) +
                          "\tDeadBandPlusUplift=" + Num(r[13]) +
                          "\tMinuteScalerX2560=" + Num(r[14]));
             }
@@ -267,7 +273,7 @@ int DumpTK1(const std::string& path, bool csv, std::FILE* outFile, std::FILE* er
             ++clicks;
             const Click c = DecodeClick(r.data());
             if (c.ClkTime5MuSecs >= 12'000'000) badClickTime = true;
-            const int32_t minute = startMin + countedMinutes - 1;
+            const int64_t minute = int64_t{startMin} + countedMinutes - 1;
             out.Line(csv ? CsvRow(minute, c) : ClickLine(offset, minute, c));
         }
         offset += kRecordBytes;

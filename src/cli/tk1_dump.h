@@ -10,7 +10,7 @@ namespace wtk::cli {
 
 // Calendar text of a minute number (minutes since 1899-12-30 00:00) plus microseconds:
 // "yyyy-mm-dd hh:mm:ss.ffffff".
-std::string IsoDateTime(int32_t minute, int64_t microseconds);
+std::string IsoDateTime(int64_t minute, int64_t microseconds);
 
 // 4000 / IPI with three decimals ("" for an IPI of 0): the frequency in kHz of a period given
 // in 250 ns units.

@@ -446,6 +446,18 @@ TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
     EXPECT_EQ(cut.status, 1);
     EXPECT_NE(cut.err.find("no end record"), std::string::npos) << cut.err;
     EXPECT_NE(cut.err.find("partial record"), std::string::npos) << cut.err;
+
+    // A damaged header's start minute: the minutes after it count on past the 32-bit range.
+    bytes = ReadFileBytes(tk1);
+    for (size_t k = 256; k < 260; ++k) bytes[k] = k == 256 ? 0x7F : 0xFF;
+    bytes.insert(bytes.begin() + 1040, bytes.begin() + 1024, bytes.begin() + 1040);
+    WriteFileBytes(dir / "damaged.TK1", bytes);
+    const Result damaged = RunCli(dir, {"dump", dir / "damaged.TK1"});
+    EXPECT_EQ(damaged.status, 0) << damaged.err;
+    EXPECT_NE(damaged.out.find("\tMINUTE\t2147483648\t"), std::string::npos);
+    const Result damagedCsv = RunCli(dir, {"dump", "--csv", dir / "damaged.TK1"});
+    EXPECT_EQ(damagedCsv.status, 0) << damagedCsv.err;
+    EXPECT_NE(damagedCsv.out.find(",2147483648,"), std::string::npos);
 }
 
 TEST_F(CliTest, HelpAndVersion) {
