@@ -244,6 +244,28 @@ TEST_F(BatchTest, NewTK1FileRestartsTheMinuteCountButKeepsTheSensitivity) {
     EXPECT_EQ(minutes[2], "0\t0\t10\t0.00169");
 }
 
+TEST_F(BatchTest, ClicksOfTheOpenMinuteCountInTheNextFilesFirstMinute) {
+    // The tail minute of group A is not closed; its clicks are counted on in group B's first
+    // minute, whose minute line is the first of the batch.
+    SetRate("384");
+    synth::RecordingSpec clicks = ClickSpec(1);
+    clicks.SampleRate = 384000;
+    const std::string a = dir / "A.20230517140000.wav";
+    synth::WriteWav(a, clicks);
+    const std::string b = Silent("B.20230517140000.wav", 61);
+    s.SelectPaths({a, b});
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done) << ::testing::PrintToString(host.messages);
+    const Tk1File fa = ReadTk1(Out("NewFileNameA 2023 05 17.TK1"));
+    const Tk1File fb = ReadTk1(Out("NewFileNameB 2023 05 17.TK1"));
+    ASSERT_TRUE(fa.wellFormed && fb.wellFormed);
+    EXPECT_GT(fa.CountKind('C'), 10);
+    const auto minutes = Memo(Memo::DATA2Memo);
+    ASSERT_EQ(minutes.size(), 2u);
+    EXPECT_EQ(minutes[1].substr(0, minutes[1].find('\t', 2)),
+              "0\t" + std::to_string(fa.CountKind('C') + fb.CountKind('C')));
+}
+
 TEST_F(BatchTest, StopDuringTheThirdOfFiveFilesFinishesItAndTheTK1File) {
     SetRate("2");
     std::vector<std::string> paths;
@@ -398,6 +420,30 @@ TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0],
               "Failed to open wav file x  TK1 scrapbookNo such file or directory");
+}
+
+TEST_F(BatchTest, TK1FileThatCannotBeCreatedStopsTheBatch) {
+    SetRate("2");
+    s.SetFm.Set("MakeIPIexportFile", "1");
+    const std::string a = Silent("A.20230517140000.wav", 5);
+    const std::string b = Silent("B.20230517140000.wav", 5);
+    const std::string c = Silent("C.20230517140000.wav", 5);
+    fs::create_directory(Out("NewFileNameB 2023 05 17.TK1"));  // a directory in its place
+    s.SelectPaths({a, b, c});
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].substr(0, 16), "TK1 open failed ");
+    EXPECT_TRUE(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).wellFormed);
+    EXPECT_FALSE(fs::exists(Out("NewFileNameC 2023 05 17.TK1")));
+    EXPECT_EQ(Memo(Memo::DataMemo).size(), 2u);  // the header and group A
+    EXPECT_TRUE(fs::exists(Out("chosen IPIs.txt")));
+    EXPECT_FALSE(s.IpiExport.IPIExportFileOpen);
+    EXPECT_FALSE(s.Writer.TK1Open);
+    EXPECT_FALSE(s.WavFileOpen);
+    EXPECT_FALSE(s.Busy);
+    EXPECT_TRUE(s.Processor.Samples.empty());
+    EXPECT_TRUE(s.Writer.OutBuf.empty());
 }
 
 TEST_F(BatchTest, BlankRecordsAreSkipped) {
