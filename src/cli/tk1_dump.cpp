@@ -226,7 +226,14 @@ int DumpTK1(const std::string& path, bool csv, std::FILE* outFile, std::FILE* er
         return 1;
     }
     std::vector<uint8_t> header(kHeaderBytes);
+    errno = 0;
     const size_t got = std::fread(header.data(), 1, header.size(), f);
+    if (std::ferror(f) != 0) {  // a directory, a device that cannot be read
+        const int readErrno = errno;
+        std::fclose(f);
+        Problem(err, path, std::strerror(readErrno != 0 ? readErrno : EIO));
+        return 1;
+    }
     std::fseek(f, 0, SEEK_END);
     const int64_t fileBytes = std::ftell(f);
     std::fseek(f, kHeaderBytes, SEEK_SET);

@@ -279,6 +279,12 @@ TEST_F(BatchTest, StopDuringTheThirdOfFiveFilesFinishesItAndTheTK1File) {
     EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
     EXPECT_EQ(host.Text(Label::BigLbl), "File conversion stopped at file 3");
     EXPECT_EQ(host.Text(Label::ProgressLbl), "2 .wav files converted");
+    std::vector<std::string> progress;
+    for (const auto& [label, text] : host.textLog) {
+        if (label == Label::ProgressLbl && text.starts_with("Wav file ")) progress.push_back(text);
+    }
+    EXPECT_EQ(progress,
+              (std::vector<std::string>{"Wav file 1 of 5", "Wav file 2 of 5", "Wav file 3 of 5"}));
     EXPECT_FALSE(s.STOP);
     EXPECT_FALSE(s.Busy);
     const Tk1File f = ReadTk1(Out("NewFileNameA 2023 05 17.TK1"));

@@ -447,6 +447,10 @@ TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
     EXPECT_NE(cut.err.find("no end record"), std::string::npos) << cut.err;
     EXPECT_NE(cut.err.find("partial record"), std::string::npos) << cut.err;
 
+    const Result folder = RunCli(dir, {"dump", wavs});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.err, wavs + ": Is a directory\n");
+
     // A damaged header's start minute: the minutes after it count on past the 32-bit range.
     bytes = ReadFileBytes(tk1);
     for (size_t k = 256; k < 260; ++k) bytes[k] = k == 256 ? 0x7F : 0xFF;
