@@ -28,8 +28,9 @@ struct Result {
 
 // How the tool is started apart from its arguments.
 struct Launch {
-    bool closedStdout = false;      // stdout is a pipe whose reader has gone
-    bool pendingInterrupt = false;  // a SIGINT waits, blocked, from before the tool starts
+    bool closedStdout = false;             // stdout is a pipe whose reader has gone
+    bool pendingInterrupt = false;         // a SIGINT waits, blocked, from before the tool starts
+    bool terminateAfterFirstLine = false;  // SIGTERM as soon as stdout's first line has come
 };
 
 // Runs the tool with stdout and stderr in files (so that neither is a terminal).
@@ -40,19 +41,20 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     int pipeEnds[2] = {-1, -1};
-    if (launch.closedStdout) {
+    const bool piped = launch.closedStdout || launch.terminateAfterFirstLine;
+    if (piped) {
         EXPECT_EQ(::pipe(pipeEnds), 0);
-        ::close(pipeEnds[0]);
     }
+    if (launch.closedStdout) ::close(pipeEnds[0]);
     sigset_t interrupt, before;
     sigemptyset(&interrupt);
     sigaddset(&interrupt, SIGINT);
     if (launch.pendingInterrupt) ::sigprocmask(SIG_BLOCK, &interrupt, &before);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int o = launch.closedStdout
-                          ? pipeEnds[1]
-                          : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (launch.terminateAfterFirstLine) ::close(pipeEnds[0]);
+        const int o =
+            piped ? pipeEnds[1] : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int in = ::open("/dev/null", O_RDONLY);
         ::dup2(o, 1);
@@ -66,9 +68,21 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
         ::kill(pid, SIGINT);
         ::sigprocmask(SIG_SETMASK, &before, nullptr);
     }
-    if (launch.closedStdout) {
+    if (piped) {
         ::close(pipeEnds[1]);
-        WriteFileBytes(outPath, {});
+        std::string text;
+        bool terminated = false;
+        char buf[4096];
+        ssize_t n = 0;
+        while (launch.terminateAfterFirstLine && (n = ::read(pipeEnds[0], buf, sizeof buf)) > 0) {
+            text.append(buf, static_cast<size_t>(n));
+            if (!terminated && text.find("\r\n") != std::string::npos) {
+                ::kill(pid, SIGTERM);
+                terminated = true;
+            }
+        }
+        if (launch.terminateAfterFirstLine) ::close(pipeEnds[0]);
+        WriteFileBytes(outPath, std::vector<uint8_t>(text.begin(), text.end()));
     }
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
@@ -359,6 +373,31 @@ TEST_F(CliTest, AReaderThatGoesAwayDoesNotStopTheBatch) {
         ASSERT_TRUE(fs::exists(out + name)) << name;
         EXPECT_TRUE(ReadTk1(out + name).wellFormed) << name;
     }
+}
+
+TEST_F(CliTest, AStopDuringTheBatchFinishesTheFileAndTheTK1File) {
+    // Long enough that the stop arrives before the last file is reached.
+    synth::RecordingSpec quiet;
+    quiet.SampleRate = 384000;
+    quiet.Seconds = 20;
+    quiet.NoiseRms = 0;
+    for (const char* name :
+         {"A.20230517140000.wav", "A.20230517140100.wav", "A.20230517140200.wav"})
+        synth::WriteWav(wavs + "/" + name, quiet);
+    const Result r = RunCli(dir, {"convert", "--rate", "384", "--out", out, wavs},
+                            {.terminateAfterFirstLine = true});
+    EXPECT_EQ(r.status, 128 + SIGTERM);
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    ASSERT_TRUE(fs::exists(out + "/NewFileNameA 2023 05 17.TK1"));
+    EXPECT_TRUE(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").wellFormed);
+    // The file in progress is finished, the rest is left.
+    const size_t converted = Lines(ReadFileText(out + "/NewFileNameA 2023 05 17.txt")).size();
+    EXPECT_GE(converted, 1u);
+    EXPECT_LE(converted, 2u);
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].substr(0, 30),
+              "NewFileNameA 2023 05 17.TK1\t" + std::to_string(converted) + "\t");
 }
 
 TEST_F(CliTest, AStopDuringTheListingConvertsNothing) {
