@@ -71,7 +71,8 @@ constexpr const char* kDescription =
     "names ending in .wav (any case) of more than 1000 bytes.\n"
     "stdout: the TK1 file summary (convert, scrapbook) with CR LF line ends. stderr: the\n"
     "messages, one line each. Exit status: 0 done, 1 ended on an error message, 2 usage or\n"
-    "settings refused.";
+    "settings refused. SIGINT or SIGTERM stops a conversion after the file in progress, with\n"
+    "the TK1 file finished (exit status 128 + the signal number); a second one ends at once.";
 
 // list takes the same options (those about output have no effect there), so that one option
 // set serves all three verbs.
