@@ -87,7 +87,7 @@ double SigmaFromDuration(double durationSec);  // envelope sigma of a -20 dB wid
 int64_t SampleCount(const RecordingSpec& spec);  // Round(Seconds x SampleRate), ties to even
 
 // The clicks a spec produces, sorted by centre time (ties: by train, then click number).
-// Throws std::invalid_argument when the spec is out of range.
+// Throws std::invalid_argument when the recording description is out of range.
 std::vector<ClickTruth> GroundTruth(const RecordingSpec& spec);
 
 // Produces a recording piece by piece, so that files of any length can be written with a small
