@@ -7,12 +7,15 @@
 
 #include "engine/calendar.h"
 #include "engine/numbers.h"
+#include "output/tk1_header_offsets.h"
 #include "output/tk1_writer.h"
 
 namespace wtk::cli {
+using namespace ::wtk::tk1;
+
 namespace {
 
-constexpr int32_t kHeaderBytes = 1024;
+constexpr int32_t kHeaderBytes = TK1Writer::constTK1HdrBytes;
 constexpr int32_t kRecordBytes = 16;
 
 uint32_t BigEndian(const uint8_t* p, int bytes) {
@@ -56,34 +59,35 @@ void DumpHeader(const std::string& path, int64_t fileBytes, const uint8_t* h, Ou
     };
     out.Line("File\t" + path);
     field("FileBytes", fileBytes);
-    field("LoggerNumber", BigEndian(h + 2, 4));
-    field("HighPassFilterIndex", h[65]);
-    out.Line("Constants\t" + Num(h[12]) + " " + Num(h[31]) + " " + Num(h[66]) + " " + Num(h[78]));
-    field("DeadBandSetting", h[67]);
-    field("MinAnyIPI", h[68]);
-    field("MaxStartIPI", h[69]);
-    field("FixedCycLimit", h[70]);
-    field("MaxSPLforReversalTest", h[71]);
-    field("BwAddon", h[72]);
-    field("WorkingStrongLimit1", h[73]);
-    field("WorkingStrongLimit2", h[74]);
-    field("WorkingStrongLimit3", h[75]);
-    field("WorkingStrongLimit4", h[76]);
-    field("UsingToughAmpDrop", h[77] & 1);
-    field("UserMaxSPLforBWtestLow4", (h[77] >> 3) & 15);
-    field("MaxSPLforAmpDropTest", h[79]);
-    field("NoisyLevel", h[93]);
-    field("QuietLevel", h[94]);
-    field("NofNoisyMinsForAction", h[95]);
-    field("NofQuietMinsForAction", h[96]);
-    field("AmpStep", h[113]);
-    minuteField("TK1StartMin", BigEndian(h + 256, 4));
-    minuteField("LastLoggingMin", BigEndian(h + 260, 4));
-    minuteField("FinalisedAtMin", BigEndian(h + 264, 4));
-    out.Line("TK1StartMinCopies\t" + Num(BigEndian(h + 268, 4)) + "\t" +
-             Num(BigEndian(h + 272, 4)));
-    field("LastLoggingMinCopy", BigEndian(h + 276, 4));
-    field("MinuteRecords", BigEndian(h + 340, 3));
+    field("LoggerNumber", BigEndian(h + hdrLogger, 4));
+    field("HighPassFilterIndex", h[hdrFilter]);
+    out.Line("Constants\t" + Num(h[hdrConst1]) + " " + Num(h[hdrConst245]) + " " +
+             Num(h[hdrConst11]) + " " + Num(h[hdrConst15]));
+    field("DeadBandSetting", h[hdrDeadBand]);
+    field("MinAnyIPI", h[hdrMinAnyIPI]);
+    field("MaxStartIPI", h[hdrMaxStartIPI]);
+    field("FixedCycLimit", h[hdrFixedCycLimit]);
+    field("MaxSPLforReversalTest", h[hdrMaxSPLforReversal]);
+    field("BwAddon", h[hdrBwAddon]);
+    field("WorkingStrongLimit1", h[hdrStrongLimit1]);
+    field("WorkingStrongLimit2", h[hdrStrongLimit1 + 1]);
+    field("WorkingStrongLimit3", h[hdrStrongLimit1 + 2]);
+    field("WorkingStrongLimit4", h[hdrStrongLimit1 + 3]);
+    field("UsingToughAmpDrop", h[hdrFlags] & 1);
+    field("UserMaxSPLforBWtestLow4", (h[hdrFlags] >> 3) & 15);
+    field("MaxSPLforAmpDropTest", h[hdrMaxSPLforAmpDrop]);
+    field("NoisyLevel", h[hdrNoisyLevel]);
+    field("QuietLevel", h[hdrQuietLevel]);
+    field("NofNoisyMinsForAction", h[hdrNofNoisyMins]);
+    field("NofQuietMinsForAction", h[hdrNofQuietMins]);
+    field("AmpStep", h[hdrAmpStep]);
+    minuteField("TK1StartMin", BigEndian(h + hdrStartMin, 4));
+    minuteField("LastLoggingMin", BigEndian(h + hdrLastLoggingMin, 4));
+    minuteField("FinalisedAtMin", BigEndian(h + hdrFinalisedAtMin, 4));
+    out.Line("TK1StartMinCopies\t" + Num(BigEndian(h + hdrStartMin2, 4)) + "\t" +
+             Num(BigEndian(h + hdrStartMin3, 4)));
+    field("LastLoggingMinCopy", BigEndian(h + hdrLastLoggingMin2, 4));
+    field("MinuteRecords", BigEndian(h + hdrMinuteCount, 3));
 }
 
 // The decoded fields of a click record.
