@@ -9,7 +9,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "engine/session.h"
+#include "session/session.h"
 
 namespace wtk::cli {
 

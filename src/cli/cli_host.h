@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/host.h"
+#include "base/host.h"
 
 namespace wtk {
 class Session;

@@ -22,7 +22,7 @@
 
 #include "cli/cli_host.h"
 #include "cli/tk1_dump.h"
-#include "engine/session.h"
+#include "session/session.h"
 
 #ifndef WTK_VERSION
 #define WTK_VERSION "0"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/calendar.h"
-#include "engine/numbers.h"
+#include "base/calendar.h"
+#include "base/numbers.h"
 #include "output/tk1_header_offsets.h"
 #include "output/tk1_writer.h"
 

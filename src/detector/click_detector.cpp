@@ -7,11 +7,11 @@
 #include <cassert>
 #include <cstdlib>
 
-#include "engine/host.h"
-#include "engine/sensitivity.h"
+#include "base/host.h"
 #include "output/side_files.h"
 #include "output/tk1_writer.h"
 #include "settings/detector_settings.h"
+#include "settings/sensitivity.h"
 
 namespace wtk {
 

@@ -12,15 +12,15 @@
 #include <span>
 #include <string>
 
+#include "base/host.h"
+#include "base/main_controls.h"
+#include "base/numbers.h"
+#include "base/sample_rate.h"
 #include "engine/filter_kernels.h"
-#include "engine/host.h"
-#include "engine/main_controls.h"
-#include "engine/numbers.h"
 #include "engine/sample_processor.h"
-#include "engine/sample_rate.h"
-#include "engine/sensitivity.h"
 #include "input/wav_file_rec.h"
 #include "settings/detector_settings.h"
+#include "settings/sensitivity.h"
 
 namespace wtk {
 

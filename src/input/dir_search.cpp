@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "engine/utf8.h"
+#include "base/utf8.h"
 
 namespace wtk {
 namespace {

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "engine/calendar.h"
-#include "engine/host.h"
-#include "engine/numbers.h"
-#include "engine/sample_rate.h"
-#include "engine/utf8.h"
+#include "base/calendar.h"
+#include "base/host.h"
+#include "base/numbers.h"
+#include "base/sample_rate.h"
+#include "base/utf8.h"
 
 namespace wtk {
 

@@ -8,10 +8,10 @@
 #include <cassert>
 #include <optional>
 
-#include "engine/host.h"
-#include "engine/main_controls.h"
-#include "engine/sample_rate.h"
-#include "engine/utf8.h"
+#include "base/host.h"
+#include "base/main_controls.h"
+#include "base/sample_rate.h"
+#include "base/utf8.h"
 #include "input/name_parsing.h"
 #include "output/tk1_writer.h"
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "engine/host.h"
-#include "engine/utf8.h"
+#include "base/host.h"
+#include "base/utf8.h"
 
 namespace wtk {
 namespace {

@@ -5,9 +5,9 @@
 #include <ctime>
 #include <limits>
 
-#include "engine/calendar.h"
-#include "engine/host.h"
-#include "engine/numbers.h"
+#include "base/calendar.h"
+#include "base/host.h"
+#include "base/numbers.h"
 #include "output/tk1_header_offsets.h"
 #include "settings/detector_settings.h"
 

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "engine/numbers.h"
-#include "engine/sample_rate.h"
-#include "engine/sensitivity.h"
+#include "base/numbers.h"
+#include "base/sample_rate.h"
+#include "settings/sensitivity.h"
 
 namespace wtk {
 

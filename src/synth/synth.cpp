@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "engine/calendar.h"
-#include "engine/numbers.h"
+#include "base/calendar.h"
+#include "base/numbers.h"
 #include "synth/portable_math.h"
 
 namespace wtk::synth {

@@ -9,7 +9,7 @@
 #include <cassert>
 #include <cstdlib>
 
-#include "engine/numbers.h"
+#include "base/numbers.h"
 
 namespace wtk::ui {
 

@@ -7,8 +7,8 @@
 #include <QWidget>
 #include <memory>
 
-#include "engine/host.h"
-#include "engine/session.h"
+#include "base/host.h"
+#include "session/session.h"
 #include "ui/dialogs.h"
 #include "ui/graphs.h"
 

@@ -1,4 +1,4 @@
-#include "engine/sample_rate.h"
+#include "base/sample_rate.h"
 
 #include <gtest/gtest.h>
 

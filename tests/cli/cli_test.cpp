@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "../batch/tk1_reader.h"
 #include "synth/synth.h"
 #include "temp_dir.h"
+#include "tk1_reader.h"
 
 namespace wtk::test {
 namespace {

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "detector/click_detector.h"
-#include "engine/sensitivity.h"
 #include "output/tk1_writer.h"
 #include "recording_host.h"
 #include "settings/detector_settings.h"
+#include "settings/sensitivity.h"
 #include "settings_fixtures.h"
 
 namespace wtk::test {

@@ -13,17 +13,17 @@
 #include <tuple>
 #include <vector>
 
+#include "base/main_controls.h"
+#include "base/sample_rate.h"
 #include "detector/click_detector.h"
 #include "engine/filter_kernels.h"
-#include "engine/main_controls.h"
 #include "engine/sample_processor.h"
 #include "engine/sample_processor_core.h"
-#include "engine/sample_rate.h"
-#include "engine/sensitivity.h"
 #include "input/wav_file_rec.h"
 #include "output/tk1_writer.h"
 #include "recording_host.h"
 #include "settings/detector_settings.h"
+#include "settings/sensitivity.h"
 #include "settings_fixtures.h"
 
 namespace wtk::test {

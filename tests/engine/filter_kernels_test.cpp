@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "engine/sensitivity.h"
 #include "engine_test_util.h"
+#include "settings/sensitivity.h"
 
 namespace wtk {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/sample_rate.h"
+#include "base/sample_rate.h"
 #include "recording_host.h"
 
 namespace wtk {

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <random>
 
-#include "engine/main_controls.h"
-#include "engine/sample_rate.h"
-#include "engine/utf8.h"
+#include "base/main_controls.h"
+#include "base/sample_rate.h"
+#include "base/utf8.h"
 #include "recording_host.h"
 #include "temp_dir.h"
 

@@ -5,8 +5,8 @@
 #include <set>
 #include <stdexcept>
 
-#include "engine/sample_rate.h"
-#include "engine/sensitivity.h"
+#include "base/sample_rate.h"
+#include "settings/sensitivity.h"
 
 namespace wtk {
 namespace {

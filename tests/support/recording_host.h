@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/host.h"
+#include "base/host.h"
 
 namespace wtk::test {
 

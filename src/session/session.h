@@ -17,16 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "base/host.h"
+#include "base/main_controls.h"
+#include "base/sample_rate.h"
 #include "detector/click_detector.h"
-#include "engine/host.h"
-#include "engine/main_controls.h"
 #include "engine/sample_processor.h"
-#include "engine/sample_rate.h"
-#include "engine/sensitivity.h"
 #include "input/wav_file_rec.h"
 #include "output/side_files.h"
 #include "output/tk1_writer.h"
 #include "settings/detector_settings.h"
+#include "settings/sensitivity.h"
 #include "settings/settings_form.h"
 
 namespace wtk {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/session.h"
 #include "recording_host.h"
+#include "session/session.h"
 #include "synth/synth.h"
 #include "temp_dir.h"
 #include "tk1_reader.h"

@@ -10,9 +10,9 @@
 #include <exception>
 #include <new>
 
-#include "engine/numbers.h"
-#include "engine/session.h"
-#include "engine/utf8.h"
+#include "base/numbers.h"
+#include "base/utf8.h"
+#include "session/session.h"
 
 namespace wtk {
 

@@ -1,7 +1,7 @@
-#include "engine/session.h"
+#include "session/session.h"
 
-#include "engine/numbers.h"
-#include "engine/utf8.h"
+#include "base/numbers.h"
+#include "base/utf8.h"
 #include "input/selection.h"
 
 namespace wtk {

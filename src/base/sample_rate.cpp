@@ -1,8 +1,8 @@
-#include "engine/sample_rate.h"
+#include "base/sample_rate.h"
 
 #include <algorithm>
 
-#include "engine/numbers.h"
+#include "base/numbers.h"
 
 namespace wtk {
 

@@ -1,10 +1,10 @@
-#include "engine/sensitivity.h"
+#include "settings/sensitivity.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cfloat>
 
-#include "engine/numbers.h"
+#include "base/numbers.h"
 #include "settings/detector_settings.h"
 
 namespace wtk {

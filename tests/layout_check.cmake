@@ -1,0 +1,23 @@
+# Each source folder may include only itself and the folders below it in this order, so the
+# libraries form one stack and a cycle between folders cannot come back unnoticed.
+#   cmake -DSRC=<repo>/src -P layout_check.cmake
+set(order base settings output input detector engine session synth cli ui app)
+set(failures "")
+foreach(folder ${order})
+  list(FIND order ${folder} level)
+  file(GLOB_RECURSE sources "${SRC}/${folder}/*.h" "${SRC}/${folder}/*.cpp")
+  foreach(source ${sources})
+    file(STRINGS ${source} lines REGEX "^#include \"[a-z_]+/")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^#include \"([a-z_]+)/.*" "\\1" used "${line}")
+      list(FIND order ${used} used_level)
+      if(used_level GREATER level)
+        list(APPEND failures "${source}: ${line}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(failures)
+  list(JOIN failures "\n" text)
+  message(FATAL_ERROR "includes that point up the stack:\n${text}")
+endif()
