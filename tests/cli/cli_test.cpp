@@ -46,12 +46,17 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
         EXPECT_EQ(::pipe(pipeEnds), 0);
     }
     if (launch.closedStdout) ::close(pipeEnds[0]);
-    sigset_t interrupt, before;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, SIGINT);
-    if (launch.pendingInterrupt) ::sigprocmask(SIG_BLOCK, &interrupt, &before);
     const pid_t pid = ::fork();
     if (pid == 0) {
+        if (launch.pendingInterrupt) {
+            // The child interrupts itself with SIGINT blocked, so the signal is pending when the
+            // tool starts, however the two processes are scheduled.
+            sigset_t interrupt;
+            sigemptyset(&interrupt);
+            sigaddset(&interrupt, SIGINT);
+            ::sigprocmask(SIG_BLOCK, &interrupt, nullptr);
+            ::raise(SIGINT);
+        }
         if (launch.terminateAfterFirstLine) ::close(pipeEnds[0]);
         const int o =
             piped ? pipeEnds[1] : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -63,10 +68,6 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
         std::signal(SIGPIPE, SIG_DFL);  // as from a shell, whatever the test runner does
         ::execv(argv[0], argv.data());
         ::_exit(127);
-    }
-    if (launch.pendingInterrupt) {
-        ::kill(pid, SIGINT);
-        ::sigprocmask(SIG_SETMASK, &before, nullptr);
     }
     if (piped) {
         ::close(pipeEnds[1]);
