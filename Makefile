@@ -5,7 +5,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libcli11-dev
+PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
 SCREENSHOT_PACKAGES := xvfb xauth
 
 .PHONY: all deps build test run sanitize-test bench example screenshot format clean

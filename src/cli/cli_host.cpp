@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <filesystem>
 
 #include "session/session.h"
 
@@ -83,7 +84,7 @@ void CliHost::SetText(Label which, const std::string& text) {
             break;
         case Label::ProgressLbl:
             if (text.starts_with(kDateFailure)) {
-                Message(text);
+                if (!quiet_) Message(text);
             } else if (text.starts_with("Wav file ")) {
                 fileProgress_ = text;
             }
@@ -144,6 +145,13 @@ void CliHost::ProcessMessages() {
 
 std::optional<std::string> CliHost::SaveTK1Dialog(const std::string& suggestedName) {
     if (outDir_.empty()) return std::nullopt;
+    // The folder is made only now, when every refusal has passed and the batch begins.
+    std::error_code ec;
+    std::filesystem::create_directories(outDir_, ec);
+    if (ec) {
+        Message("wavtokeb-cli: cannot create --out " + outDir_ + ": " + ec.message());
+        return std::nullopt;
+    }
     return outDir_.back() == '/' ? outDir_ + suggestedName : outDir_ + "/" + suggestedName;
 }
 
@@ -154,7 +162,7 @@ void CliHost::ClearProgress() {
 }
 
 void CliHost::DrawProgress(bool force) {
-    if (!terminal_ || verb_ == Verb::List) return;
+    if (!terminal_ || quiet_ || verb_ == Verb::List) return;
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - lastDrawn_ < std::chrono::milliseconds(500)) return;
     lastDrawn_ = now;
@@ -171,8 +179,9 @@ void CliHost::DrawProgress(bool force) {
 bool CliHost::Finish() {
     ClearProgress();
     // On a terminal say where a stop took effect (not a message box, so not otherwise shown).
-    if (terminal_ && (bigLbl_.starts_with("File conversion stopped") ||
-                      bigLbl_.starts_with("File listing stopped"))) {
+    if (terminal_ && !quiet_ &&
+        (bigLbl_.starts_with("File conversion stopped") ||
+         bigLbl_.starts_with("File listing stopped"))) {
         std::fprintf(stderr, "%s\n", bigLbl_.c_str());
     }
     bool ok = !minutesFailed_;

@@ -33,6 +33,8 @@ public:
     ~CliHost() override;
 
     void SetSession(Session* session) { session_ = session; }
+    // Quiet: no progress line and no warnings (the date/time failure texts).
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
 
     // One message line on stderr (also for the tool's own refusals).
     void Message(const std::string& text);
@@ -62,6 +64,7 @@ private:
     bool minutesFailed_ = false;
     Session* session_ = nullptr;
     std::string bigLbl_;
+    bool quiet_ = false;
 
     // Progress on a terminal.
     bool terminal_ = false;

@@ -3,24 +3,27 @@
 //   wavtokeb-cli convert   [options] PATH...   the per-location conversion
 //   wavtokeb-cli scrapbook [options] PATH...   the scrapbook conversion
 //   wavtokeb-cli list      [options] PATH...   the file list of the selection only
-//   wavtokeb-cli dump      [--csv] FILE.TK1    decode a TK1 file
+//   wavtokeb-cli dump      [options] FILE.TK1  decode a TK1 file
 //
 // stdout carries the memo texts with CR LF line ends; stderr carries the message-box texts and
-// the date/time failure texts, one line each (a progress line is added on a terminal). Exit
-// status: 0 done, 1 the batch ended on an error message, 2 usage or settings refused, 128 + the
-// signal number when SIGINT or SIGTERM stopped the batch after the current file (or the listing
-// before anything was converted).
+// the date/time failure texts, one line each (a progress line is added on a terminal), and the
+// tool's own refusals and warnings, each starting "wavtokeb-cli: ". Exit status: 0 done, 1 the
+// batch ended on an error message, 2 usage or settings refused, 128 + the signal number when
+// SIGINT or SIGTERM stopped the batch after the current file (or the listing before anything
+// was converted).
 #include <sys/stat.h>
 
-#include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/numbers.h"
+#include "base/sample_rate.h"
 #include "cli/cli_host.h"
+#include "cli/command_line.h"
 #include "cli/tk1_dump.h"
 #include "session/session.h"
 
@@ -34,81 +37,6 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitRefused = 2;
-
-struct Options {
-    std::string rate = "576";
-    std::string site = "NewFileName";
-    std::string logger = "Logger ID number";
-    std::string out;
-    bool noDates = false;
-    bool noLinkage = false;
-    bool graphs = false;
-    bool ipiExport = false;
-    std::optional<std::string> ipiLimit;
-    std::string preset = "normal";
-    std::vector<std::string> sets;
-    std::string minutes;
-    std::vector<std::string> paths;
-    bool csv = false;
-    std::string tk1File;
-};
-
-// A refusal before anything was written: one line on stderr.
-struct UsageError {
-    std::string text;
-};
-
-constexpr const char* kDescription =
-    "Converts 16-bit PCM .wav recordings of underwater sound into TK1 click-data files.\n\n"
-    "  wavtokeb-cli convert   [options] PATH...   one TK1 file per location, placed by the\n"
-    "                                             start times in the file names\n"
-    "  wavtokeb-cli scrapbook [options] PATH...   every file in a new minute from 2000-01-01\n"
-    "  wavtokeb-cli list      [options] PATH...   the file list: header and one line per file\n"
-    "                                             on stdout, then the status line\n"
-    "  wavtokeb-cli dump      [--csv] FILE.TK1    decode a TK1 file: header fields and one line\n"
-    "                                             per record; --csv: one row per click\n\n"
-    "PATH: a file is taken as it is; a directory is searched with all its sub-directories for\n"
-    "names ending in .wav (any case) of more than 1000 bytes.\n"
-    "stdout: the TK1 file summary (convert, scrapbook) with CR LF line ends. stderr: the\n"
-    "messages, one line each. Exit status: 0 done, 1 ended on an error message, 2 usage or\n"
-    "settings refused. SIGINT or SIGTERM stops a conversion after the file in progress, with\n"
-    "the TK1 file finished (exit status 128 + the signal number); a second one ends at once.";
-
-// list takes the same options (those about output have no effect there), so that one option
-// set serves all three verbs.
-void AddConversionOptions(CLI::App* sub, Options& o) {
-    sub->add_option("--rate", o.rate, "sample rate in k samples/s (1 ... 2000)")
-        ->type_name("K")
-        ->capture_default_str();
-    sub->add_option("--site", o.site, "site name: starts the TK1 file names; may be empty")
-        ->type_name("TEXT")
-        ->capture_default_str();
-    sub->add_option("--logger", o.logger, "logger ID number stored in the TK1 header")
-        ->type_name("TEXT")
-        ->capture_default_str();
-    sub->add_option("--out", o.out,
-                    "directory for the TK1 files and side files (convert, scrapbook)")
-        ->type_name("DIR");
-    sub->add_flag("--no-dates", o.noDates, "do not take locations and dates from file names");
-    sub->add_flag("--no-linkage", o.noLinkage, "no source linkage file");
-    sub->add_flag("--graphs", o.graphs,
-                  "\"show graphs\" ticked (it also skips blocks of little raw activity)");
-    sub->add_flag("--ipi-export", o.ipiExport, "write the IPI export file of every peak");
-    sub->add_option("--ipi-limit", o.ipiLimit, "line limit of the IPI export file [10000]")
-        ->type_name("N");
-    sub->add_option("--preset", o.preset, "settings preset, pressed before the --set values")
-        ->type_name("NAME")
-        ->check(CLI::IsMember({"normal", "severe", "minimal"}))
-        ->capture_default_str();
-    sub->add_option("--set", o.sets,
-                    "a settings control by its name, e.g. MinNcycFedit=4, FixedScalerEdit=0.002, "
-                    "GainControlGroup=1, HighPassFilterCombo=3 (repeatable)")
-        ->type_name("CONTROL=TEXT")
-        ->allow_extra_args(false);
-    sub->add_option("--minutes", o.minutes, "write the per-minute lines to FILE")
-        ->type_name("FILE");
-    sub->add_option("PATH", o.paths, "WAV files or directories")->required();
-}
 
 // A settings control as the usage message names it: its name and the field it stands for.
 std::string ControlText(const ControlDef& def) {
@@ -133,147 +61,143 @@ std::string AcceptedText(const ControlDef& def) {
     return "any text";
 }
 
-// The settings window's state: preset, then the --set values in order, then the IPI options.
-void SetControls(SettingsForm& form, const Options& o) {
-    if (o.preset == "severe") {
+// The settings window's state: the preset first, wherever it stood, then the controls in
+// command-line order, so that the last value given for a control counts.
+void SetControls(SettingsForm& form, const CommandLine& c) {
+    if (c.preset == "severe") {
         form.SevereNoiseSettingsBtnClick();
-    } else if (o.preset == "minimal") {
+    } else if (c.preset == "minimal") {
         form.MinimalNoiseSettingsBtnClick();
     } else {
         form.DefaultSettingsBtnClick();
     }
-    auto set = [&](const std::string& name, const std::string& value, const std::string& what) {
-        const ControlDef* def = SettingsForm::Find(name);
-        if (def == nullptr) throw UsageError{"unknown settings control " + name + " in " + what};
-        if (!SettingsForm::Accepts(*def, value)) {
-            throw UsageError{what + ": " + ControlText(*def) + " takes " + AcceptedText(*def) +
-                             ", not \"" + value + "\""};
+    for (const ControlValue& v : c.controls) {
+        const ControlDef* def = SettingsForm::Find(v.Name);
+        if (def == nullptr) {
+            std::vector<std::string> names;
+            for (const ControlDef& d : SettingsForm::Controls()) names.emplace_back(d.Name);
+            std::string text = "unknown settings control \"" + v.Name + "\" in " + v.Option;
+            const std::string near = Nearest(v.Name, names);
+            if (!near.empty()) text += ", did you mean " + near + "?";
+            throw UsageError{text, c.verb};
         }
-        form.Set(name, value);
-    };
-    for (const std::string& s : o.sets) {
-        const size_t eq = s.find('=');
-        if (eq == std::string::npos)
-            throw UsageError{"--set takes CONTROL=TEXT, not \"" + s + "\""};
-        set(s.substr(0, eq), s.substr(eq + 1), "--set");
+        if (!SettingsForm::Accepts(*def, v.Value)) {
+            throw UsageError{v.Option + ": " + ControlText(*def) + " takes " + AcceptedText(*def) +
+                                 ", not \"" + v.Value + "\"",
+                             c.verb};
+        }
+        form.Set(v.Name, v.Value);
     }
-    if (o.ipiExport) form.Set("MakeIPIexportFile", "1");
-    if (o.ipiLimit) set("IPIFileLineLimitEdit", *o.ipiLimit, "--ipi-limit");
 }
 
-void CheckPaths(const Options& o, bool conversion) {
-    if (conversion) {
-        if (o.out.empty()) throw UsageError{"--out DIR is required for convert and scrapbook"};
+// The nearest existing folder above path (path itself when it exists).
+std::filesystem::path ExistingAncestor(std::filesystem::path path) {
+    std::error_code ec;
+    while (!path.empty() && !std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        const std::filesystem::path parent = path.parent_path();
+        if (parent == path) break;
+        path = parent;
+    }
+    return path.empty() ? std::filesystem::path(".") : path;
+}
+
+void CheckPaths(const CommandLine& c) {
+    if ((c.verb & kConversions) != 0) {
+        if (c.out.empty()) {
+            throw UsageError{std::string(VerbName(c.verb)) + " needs --out DIR", c.verb};
+        }
+        // A missing folder is created when the conversion starts; here only what cannot
+        // become one is refused.
+        const std::filesystem::path base = ExistingAncestor(c.out);
         struct stat st {};
-        if (::stat(o.out.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            throw UsageError{"--out " + o.out + " is not a directory"};
+        if (::stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            throw UsageError{base == std::filesystem::path(c.out)
+                                 ? "--out " + c.out + " is not a directory"
+                                 : "--out " + c.out + " cannot be created: " + base.string() +
+                                       " is not a directory",
+                             c.verb};
         }
     }
-    for (const std::string& p : o.paths) {
+    for (const std::string& p : c.operands) {
         struct stat st {};
-        if (::lstat(p.c_str(), &st) != 0) throw UsageError{p + " does not exist"};
+        if (::lstat(p.c_str(), &st) != 0) throw UsageError{p + " does not exist", c.verb};
     }
 }
 
-// "--name=" followed by nothing means an empty value; CLI11 would take the next argument.
-std::vector<std::string> ReversedArguments(int argc, char** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a.size() > 3 && a.starts_with("--") && a.back() == '=' && a.find('=') == a.size() - 1) {
-            args.push_back(a.substr(0, a.size() - 1));
-            args.emplace_back();
-        } else {
-            args.push_back(std::move(a));
+// The sample-rate refusal, with the unit spelt out for a value given in samples per second.
+std::string RateRefusal(const std::string& refusal, const std::string& rate) {
+    std::string text = "wavtokeb-cli: " + refusal;
+    const std::optional<int32_t> value = ParseInt32(rate);
+    if (value && *value > SampleRate::kMaxKsps) {
+        text += "; the unit is k samples/s";
+        if (*value % 1000 == 0 && *value / 1000 <= SampleRate::kMaxKsps) {
+            text += ": " + rate + " samples/s is --rate " + std::to_string(*value / 1000);
         }
     }
-    return {args.rbegin(), args.rend()};
+    return text;
 }
 
-int Run(int argc, char** argv) {
-    Options o;
-    CLI::App app{kDescription, "wavtokeb-cli"};
-    app.set_version_flag("--version", std::string("wavtokeb-cli ") + WTK_VERSION);
-    app.require_subcommand(1);
-    CLI::App* convert = app.add_subcommand("convert", "one TK1 file per location");
-    CLI::App* scrapbook = app.add_subcommand("scrapbook", "every file in a new minute");
-    CLI::App* list = app.add_subcommand("list", "the file list of the selection");
-    CLI::App* dump = app.add_subcommand("dump", "decode a TK1 file");
-    AddConversionOptions(convert, o);
-    AddConversionOptions(scrapbook, o);
-    AddConversionOptions(list, o);
-    dump->add_flag("--csv", o.csv, "one CSV row per click with its date and time");
-    dump->add_option("FILE.TK1", o.tk1File, "the TK1 file")->required();
-
-    std::vector<std::string> args = ReversedArguments(argc, argv);
-    try {
-        app.parse(args);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "wavtokeb-cli: %s (see wavtokeb-cli --help)\n", e.what());
+int RunDump(const CommandLine& c) {
+    const std::string& file = c.operands.front();
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) {
+        std::fprintf(stderr, "wavtokeb-cli: %s does not exist\n", file.c_str());
         return kExitRefused;
     }
-
-    if (dump->parsed()) {
-        struct stat st {};
-        if (::stat(o.tk1File.c_str(), &st) != 0) {
-            std::fprintf(stderr, "wavtokeb-cli: %s does not exist\n", o.tk1File.c_str());
-            return kExitRefused;
-        }
-        const int status = DumpTK1(o.tk1File, o.csv, stdout, stderr);
-        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-            std::fprintf(stderr, "Failed to write to standard output\n");
-            return kExitFailed;
-        }
-        return status == 0 ? kExitDone : kExitFailed;
+    const int status = DumpTK1(file, c.csv, stdout, stderr);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "Failed to write to standard output\n");
+        return kExitFailed;
     }
+    return status == 0 ? kExitDone : kExitFailed;
+}
 
-    const bool conversion = !list->parsed();
-    const CliHost::Verb verb = convert->parsed()     ? CliHost::Verb::Convert
-                               : scrapbook->parsed() ? CliHost::Verb::Scrapbook
-                                                     : CliHost::Verb::List;
-    CliHost host(verb, o.out, o.minutes);
+// convert, scrapbook and list.
+int RunBatch(const CommandLine& c) {
+    const bool conversion = (c.verb & kConversions) != 0;
+    const CliHost::Verb verb = c.verb == kConvert     ? CliHost::Verb::Convert
+                               : c.verb == kScrapbook ? CliHost::Verb::Scrapbook
+                                                      : CliHost::Verb::List;
+    CliHost host(verb, c.out, c.minutes);
+    host.SetQuiet(c.quiet);
     Session session(host);
     host.SetSession(&session);
     try {
         // The windows right after start-up, then the options.
         session.Start();
-        SetControls(session.SetFm, o);
-        CheckPaths(o, conversion);
+        SetControls(session.SetFm, c);
+        CheckPaths(c);
     } catch (const UsageError& e) {
-        host.Message("wavtokeb-cli: " + e.text + " (see wavtokeb-cli --help)");
+        host.Message(UsageLine(e));
         return kExitRefused;
     }
-    session.Controls.KsamplesPerSecEdit = o.rate;
-    session.Controls.AddedSiteNameEdit = o.site;
-    session.Controls.LoggerNumberEdit = o.logger;
-    session.Controls.UseFileNameDateTimes = !o.noDates;
+    session.Controls.KsamplesPerSecEdit = c.rate;
+    session.Controls.AddedSiteNameEdit = c.site;
+    session.Controls.LoggerNumberEdit = c.logger;
+    session.Controls.UseFileNameDateTimes = !c.noDates;
     session.Controls.SearchDirectories = false;
-    session.Controls.ShowGraphs = o.graphs;
-    session.Controls.MakeSourceLinkageFile = !o.noLinkage;
+    session.Controls.ShowGraphs = c.graphs;
+    session.Controls.MakeSourceLinkageFile = !c.noLinkage;
 
     // Refusals before anything is written.
-    std::optional<std::string> refusal = session.CheckSampleRate();
-    if (!refusal && conversion) {
-        refusal = session.CheckConversionSettings(session.SetFm.Get("MakeIPIexportFile") == "1");
-    }
-    if (refusal) {
-        host.Message(*refusal);
+    if (const std::optional<std::string> refusal = session.CheckSampleRate()) {
+        host.Message(RateRefusal(*refusal, c.rate));
         return kExitRefused;
     }
-
     if (conversion) {
+        const std::optional<std::string> refusal =
+            session.CheckConversionSettings(session.SetFm.Get("MakeIPIexportFile") == "1");
+        if (refusal) {
+            host.Message("wavtokeb-cli: " + *refusal);
+            return kExitRefused;
+        }
         InstallStopSignalHandlers();
         // A reader that goes away (a pager quit, "| head") must not kill the batch between two
         // files: the conversion goes on, and the failed writes make the exit status 1.
         std::signal(SIGPIPE, SIG_IGN);
     }
-    session.SelectPaths(o.paths);
+
+    session.SelectPaths(c.operands);
     int status = kExitDone;
     if (verb == CliHost::Verb::List) {
         host.StdoutLine(host.BigLblText());
@@ -300,6 +224,26 @@ int Run(int argc, char** argv) {
     if (!host.Finish() && status == kExitDone) status = kExitFailed;
     if (status == kExitDone && g_stopSignal != 0) status = 128 + g_stopSignal;
     return status;
+}
+
+int Run(int argc, char** argv) {
+    CommandLine c;
+    try {
+        c = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "%s\n", UsageLine(e).c_str());
+        return kExitRefused;
+    }
+    if (c.version) {
+        std::printf("wavtokeb-cli %s\n", WTK_VERSION);
+        return kExitDone;
+    }
+    if (c.help) {
+        std::fputs(HelpText(c.verb).c_str(), stdout);
+        return kExitDone;
+    }
+    if (c.verb == kDump) return RunDump(c);
+    return RunBatch(c);
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ std::string MinuteText(int64_t minute) {
 }
 
 void Problem(std::FILE* err, const std::string& path, const std::string& what) {
-    std::fprintf(err, "%s: %s\n", path.c_str(), what.c_str());
+    std::fprintf(err, "wavtokeb-cli: %s: %s\n", path.c_str(), what.c_str());
 }
 
 void DumpHeader(const std::string& path, int64_t fileBytes, const uint8_t* h, Output& out) {

@@ -143,36 +143,111 @@ protected:
     std::string wavs, out;
 };
 
+// Every file under root, apart from the tool's captured stdout and stderr.
+std::vector<std::string> FilesUnder(const std::string& root) {
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        const std::string name = e.path().filename().string();
+        if (name != "stdout.txt" && name != "stderr.txt") files.push_back(e.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
     Silent("A.20230517140000.wav", 1);
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"convert", "--bogus", "--out", out, wavs},
-        {"convert", wavs},                            // no --out
-        {"convert", "--out", dir / "nowhere", wavs},  // --out is no directory
-        {"list", dir / "missing.wav"},                // PATH does not exist
-        {"list", "--set", "NoSuchControl=1", wavs},
-        {"list", "--set", "MinNcycFedit=-1", wavs},    // digits only
-        {"list", "--set", "MinNcycFedit=1234", wavs},  // at most 3 characters
-        {"list", "--set", "GainControlGroup=3", wavs},
-        {"list", "--set", "FilterSonars=2", wavs},  // check boxes take 0 or 1
-        {"list", "--set", "HighPassFilterCombo=4", wavs},
-        {"list", "--preset", "loud", wavs},
-        {"dump"},
+    const std::string file = wavs + "/A.20230517140000.wav";
+    const std::string fresh = out + "/new/deeper";  // created only when a conversion starts
+    const std::string see = " (see wavtokeb-cli --help)";
+    const std::string seeConvert = " (see wavtokeb-cli convert --help)";
+    const std::string seeList = " (see wavtokeb-cli list --help)";
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;  // the line after "wavtokeb-cli: "
     };
-    for (const auto& args : cases) {
-        const Result r = RunCli(dir, args);
-        EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
+    const std::vector<Case> cases = {
+        {{}, "a command is required: convert, scrapbook, list or dump" + see},
+        {{"conver", wavs}, "unknown command \"conver\", did you mean convert?" + see},
+        {{"lis", wavs}, "unknown command \"lis\", did you mean list?" + see},
+        {{"--rate", "2", "list", wavs},
+         "the command comes first: wavtokeb-cli COMMAND [options], not --rate" + see},
+        {{"convert", "--bogus", "--out", fresh, wavs},
+         "unknown option --bogus for convert" + seeConvert},
+        {{"convert", "--ouy", fresh, wavs},
+         "unknown option --ouy for convert, did you mean --out?" + seeConvert},
+        {{"list", "-v", wavs}, "unknown option -v for list, did you mean -V?" + seeList},
+        {{"list", "--out", fresh, wavs}, "list takes no option --out" + seeList},
+        {{"list", "-o", fresh, wavs}, "list takes no option -o" + seeList},
+        {{"list", "--minutes", dir / "m.txt", wavs}, "list takes no option --minutes" + seeList},
+        {{"list", "--set", "MinNcycFedit=4", wavs}, "list takes no option --set" + seeList},
+        {{"convert", "--graphs=1", "-o", fresh, wavs}, "--graphs takes no value" + seeConvert},
+        {{"convert", wavs, "-o"}, "-o needs a value: -o DIR" + seeConvert},
+        {{"convert", "-o", fresh}, "convert needs PATH..." + seeConvert},
+        {{"convert", wavs}, "convert needs --out DIR" + seeConvert},
+        {{"convert", "--out", file, wavs}, "--out " + file + " is not a directory" + seeConvert},
+        {{"convert", "-o", file + "/x/y", wavs},
+         "--out " + file + "/x/y cannot be created: " + file + " is not a directory" + seeConvert},
+        {{"list", dir / "missing.wav"}, dir / "missing.wav" + " does not exist" + seeList},
+        {{"convert", "-o", fresh, "--set", "NoSuchControl=1", wavs},
+         "unknown settings control \"NoSuchControl\" in --set" + seeConvert},
+        {{"convert", "-o", fresh, "--set", "MinNcycEdit=4", wavs},
+         "unknown settings control \"MinNcycEdit\" in --set, did you mean MinNcycFedit?" +
+             seeConvert},
+        {{"convert", "-o", fresh, "--set", "MinNcycFedit", wavs},
+         "--set takes CONTROL=TEXT, not \"MinNcycFedit\"" + seeConvert},
+        {{"convert", "-o", fresh, "--set", "MinNcycFedit=-1", wavs},
+         "--set: MinNcycFedit (\"Min nCyc\") takes digits only, at most 3 characters, not \"-1\"" +
+             seeConvert},
+        {{"convert", "-o", fresh, "--set", "MinNcycFedit=1234", wavs},
+         "--set: MinNcycFedit (\"Min nCyc\") takes digits only, at most 3 characters, not "
+         "\"1234\"" +
+             seeConvert},
+        {{"convert", "-o", fresh, "--set", "GainControlGroup=3", wavs},
+         "--set: GainControlGroup (\"method\") takes 0 ... 2, not \"3\"" + seeConvert},
+        {{"convert", "-o", fresh, "--set", "FilterSonars=2", wavs},
+         "--set: FilterSonars (\"Filter out boat sonars\") takes 0 or 1, not \"2\"" + seeConvert},
+        {{"convert", "-o", fresh, "--set", "HighPassFilterCombo=4", wavs},
+         "--set: HighPassFilterCombo (\"Filter\") takes 0 ... 3, not \"4\"" + seeConvert},
+        {{"convert", "-o", fresh, "--ipi-limit", "-5", wavs},
+         "--ipi-limit: IPIFileLineLimitEdit (\"File line limit\") takes digits only, at most 8 "
+         "characters, not \"-5\"" +
+             seeConvert},
+        {{"convert", "-o", fresh, "--preset", "loud", wavs},
+         "--preset takes normal, severe or minimal, not \"loud\"" + seeConvert},
+        {{"convert", "-o", fresh, "--preset", "sever", wavs},
+         "--preset takes normal, severe or minimal, not \"sever\", did you mean severe?" +
+             seeConvert},
+        {{"list", "--rate", "576000", wavs},
+         "Sample rate k/s must be a whole number in the range 1 ... 2000, not \"576000\"; the "
+         "unit is k samples/s: 576000 samples/s is --rate 576"},
+        {{"convert", "-r", "2500", "-o", fresh, wavs},
+         "Sample rate k/s must be a whole number in the range 1 ... 2000, not \"2500\"; the unit "
+         "is k samples/s"},
+        {{"convert", "-o", fresh, "--logger", "-3", wavs},
+         "Logger ID number must not be negative: -3"},
+        {{"dump"}, "dump needs FILE.TK1 (see wavtokeb-cli dump --help)"},
+        {{"dump", file, file},
+         "dump takes one FILE.TK1, not 2: " + file + " (see wavtokeb-cli dump --help)"},
+    };
+    const std::vector<std::string> before = FilesUnder(dir.path());
+    for (const Case& c : cases) {
+        const Result r = RunCli(dir, c.args);
+        EXPECT_EQ(r.status, 2) << ::testing::PrintToString(c.args);
         EXPECT_TRUE(r.out.empty()) << r.out;
-        EXPECT_EQ(Lines(r.err, "\n").size(), 1u) << r.err;
+        EXPECT_EQ(r.err, "wavtokeb-cli: " + c.message + "\n");
+        EXPECT_EQ(FilesUnder(dir.path()), before) << ::testing::PrintToString(c.args);
     }
-    EXPECT_TRUE(fs::is_empty(out));
 
     // A line limit that is no whole number is refused naming the field.
     const Result limit =
         RunCli(dir, {"convert", "--ipi-export", "--ipi-limit", "1e3", "--out", out, wavs});
     EXPECT_EQ(limit.status, 2);
     EXPECT_NE(limit.err.find("File line limit"), std::string::npos) << limit.err;
+
+    // The same folder is made when nothing refuses the conversion.
+    const Result made = RunCli(dir, {"convert", "-qr2", "-o", fresh, "--", wavs});
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_TRUE(fs::exists(fresh + "/NewFileNameA 2023 05 17.TK1"));
 }
 
 TEST_F(CliTest, SettingsRefusalsComeInOrderBeforeAnythingIsWritten) {
@@ -204,13 +279,13 @@ TEST_F(CliTest, SettingsRefusalsComeInOrderBeforeAnythingIsWritten) {
         EXPECT_FALSE(fs::exists(dir / "minutes.txt"));
         return lines[0];
     };
-    expectRefusal("Sample rate k/s");
+    expectRefusal("wavtokeb-cli: Sample rate k/s");
     args[4] = "2";
     EXPECT_NE(expectRefusal("").find("Min nCyc"), std::string::npos);
     args[6] = "MinNcycFedit=5";
-    expectRefusal("Logger ID number");
+    expectRefusal("wavtokeb-cli: Logger ID number");
     args[8] = "12";
-    expectRefusal("File line limit");
+    expectRefusal("wavtokeb-cli: File line limit");
     args[11] = "3";
     const Result ok = RunCli(dir, args);
     EXPECT_EQ(ok.status, 0) << ok.err;
@@ -363,6 +438,48 @@ TEST_F(CliTest, OptionsReachTheSettingsTheNamesAndTheSideFiles) {
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
 }
 
+TEST_F(CliTest, OptionsThatSetOneControlApplyInCommandLineOrder) {
+    // Faint noise whose peaks pass the dead band at a high fixed gain: the IPI export has lines.
+    synth::RecordingSpec faint;
+    faint.SampleRate = 96000;  // small buffers: quick conversions
+    faint.Seconds = 0.2;
+    faint.NoiseRms = 2;
+    synth::WriteWav(wavs + "/A.20230517140000.wav", faint);
+    const std::string ipis = out + "/NewFileName A 2023 05 17 IPIs.txt";
+    const std::string tk1 = out + "/NewFileNameA 2023 05 17.TK1";
+    struct Case {
+        std::vector<std::string> options;
+        int ipiLines;  // data lines of the IPI export file; -1: no such file
+        std::string deadBand;
+    };
+    const std::vector<Case> cases = {
+        {{"--ipi-limit", "2", "--ipi-export", "--set", "MakeIPIexportFile=0"}, -1, "10"},
+        {{"--set", "MakeIPIexportFile=0", "--ipi-export", "--ipi-limit", "2"}, 2, "10"},
+        {{"--ipi-export", "--ipi-limit", "1", "--set", "IPIFileLineLimitEdit=3"}, 3, "10"},
+        {{"--ipi-export", "--set", "IPIFileLineLimitEdit=3", "--ipi-limit=1"}, 1, "10"},
+        {{"--set", "DeadbandEdit=12", "--preset", "severe"}, -1, "12"},
+        {{"--set", "DeadbandEdit=12", "--set=DeadbandEdit=7"}, -1, "7"},
+        {{"--preset", "minimal", "--preset", "severe"}, -1, "20"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(out);
+        std::vector<std::string> args = {"convert", "-r96", "--set", "FixedScalerEdit=0.005",
+                                         "-o",      out};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(wavs);
+        const Result r = RunCli(dir, args);
+        ASSERT_EQ(r.status, 0) << ::testing::PrintToString(args) << r.err;
+        if (c.ipiLines < 0) {
+            EXPECT_FALSE(fs::exists(ipis)) << ::testing::PrintToString(c.options);
+        } else {
+            EXPECT_EQ(Lines(ReadFileText(ipis)).size(), static_cast<size_t>(c.ipiLines) + 1)
+                << ::testing::PrintToString(c.options);
+        }
+        EXPECT_EQ(Field(Lines(RunCli(dir, {"dump", tk1}).out), "DeadBandSetting"), c.deadBand)
+            << ::testing::PrintToString(c.options);
+    }
+}
+
 TEST_F(CliTest, AReaderThatGoesAwayDoesNotStopTheBatch) {
     Silent("A.20230517140000.wav", 5);
     Silent("B.20230517140000.wav", 5);
@@ -489,7 +606,7 @@ TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
 
     const Result folder = RunCli(dir, {"dump", wavs});
     EXPECT_EQ(folder.status, 1);
-    EXPECT_EQ(folder.err, wavs + ": Is a directory\n");
+    EXPECT_EQ(folder.err, "wavtokeb-cli: " + wavs + ": Is a directory\n");
 
     // A damaged header's start minute: the minutes after it count on past the 32-bit range.
     bytes = ReadFileBytes(tk1);
@@ -507,7 +624,7 @@ TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
 TEST_F(CliTest, HelpAndVersion) {
     const Result help = RunCli(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("wavtokeb-cli dump      [--csv] FILE.TK1"), std::string::npos);
+    EXPECT_NE(help.out.find("wavtokeb-cli dump      [options] FILE.TK1"), std::string::npos);
     const Result version = RunCli(dir, {"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("wavtokeb-cli ", 0), 0u);

@@ -1,0 +1,434 @@
+#include "cli/command_line.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <string_view>
+
+namespace wtk::cli {
+namespace {
+
+struct VerbDef {
+    Verb verb;
+    const char* Name;
+    const char* Operands;  // as the usage line shows them
+    int MinOperands;
+    int MaxOperands;  // -1: any number
+    const char* Summary;
+    const char* Notes = "";  // after the options
+};
+
+constexpr const char* kConversionNotes =
+    "The preset is pressed first, wherever it stands; then --set, --ipi-export and --ipi-limit "
+    "set their controls in the order given, so the last value given for a control counts. "
+    "Exit status: 0 done, 1 ended on an error message, 2 usage or settings refused, 128 + the "
+    "signal number when SIGINT or SIGTERM stopped the conversion after the file in progress.";
+
+// clang-format off
+const VerbDef kVerbs[] = {
+    {kConvert, "convert", "PATH...", 1, -1,
+     "One TK1 file per location, placed by the start times in the file names.",
+     kConversionNotes},
+    {kScrapbook, "scrapbook", "PATH...", 1, -1,
+     "Every file in a new minute from 2000-01-01, one TK1 file per location.",
+     kConversionNotes},
+    {kList, "list", "PATH...", 1, -1,
+     "The file list: header and one line per file on stdout, then the status line."},
+    {kDump, "dump", "FILE.TK1", 1, 1,
+     "Decodes a TK1 file: header fields and one line per record, or one CSV row per click."},
+};
+// clang-format on
+
+// One option. Rows may share a name when verbs give it different help texts.
+struct OptionDef {
+    const char* Long;       // without the leading "--"
+    char Short;             // 0: none
+    const char* ValueName;  // nullptr: a flag
+    bool ValueOptional;     // the value only as "--name=VALUE"
+    unsigned Verbs;
+    const char* Help;
+    void (*Take)(CommandLine& c, const std::string& value);
+};
+
+// clang-format off
+const OptionDef kOptions[] = {
+    {"help", 'h', nullptr, false, kEveryVerb, "show this help and end",
+     [](CommandLine& c, const std::string&) { c.help = true; }},
+    {"version", 'V', nullptr, false, kEveryVerb, "show the version and end",
+     [](CommandLine& c, const std::string&) { c.version = true; }},
+    {"quiet", 'q', nullptr, false, kEveryVerb, "no progress lines and no warnings on stderr",
+     [](CommandLine& c, const std::string&) { c.quiet = true; }},
+    {"rate", 'r', "K", false, kConversions | kList,
+     "sample rate in k samples/s (1 ... 2000) [576]",
+     [](CommandLine& c, const std::string& v) { c.rate = v; }},
+    {"site", 0, "TEXT", false, kConversions,
+     "site name: starts the TK1 file names; may be empty [NewFileName]",
+     [](CommandLine& c, const std::string& v) { c.site = v; }},
+    {"logger", 0, "TEXT", false, kConversions, "logger ID number stored in the TK1 header",
+     [](CommandLine& c, const std::string& v) { c.logger = v; }},
+    {"out", 'o', "DIR", false, kConversions,
+     "folder for the TK1 files and side files; created (with its parents) when missing",
+     [](CommandLine& c, const std::string& v) { c.out = v; }},
+    {"no-dates", 0, nullptr, false, kConversions | kList,
+     "do not take locations and dates from file names",
+     [](CommandLine& c, const std::string&) { c.noDates = true; }},
+    {"no-linkage", 0, nullptr, false, kConversions, "no source linkage file",
+     [](CommandLine& c, const std::string&) { c.noLinkage = true; }},
+    {"graphs", 0, nullptr, false, kConversions,
+     "\"show graphs\" ticked (it also skips blocks of little raw activity)",
+     [](CommandLine& c, const std::string&) { c.graphs = true; }},
+    {"preset", 0, "NAME", false, kConversions,
+     "settings preset normal, severe or minimal, pressed before the controls are set [normal]",
+     [](CommandLine& c, const std::string& v) {
+         if (v != "normal" && v != "severe" && v != "minimal") {
+             std::string text = "--preset takes normal, severe or minimal, not \"" + v + "\"";
+             const std::string near = Nearest(v, {"normal", "severe", "minimal"});
+             if (!near.empty()) text += ", did you mean " + near + "?";
+             throw UsageError{text};
+         }
+         c.preset = v;
+     }},
+    {"set", 0, "CONTROL=TEXT", false, kConversions,
+     "a settings control by its name, e.g. MinNcycFedit=4, FixedScalerEdit=0.002, "
+     "GainControlGroup=1 (repeatable; controls set twice keep the last value)",
+     [](CommandLine& c, const std::string& v) {
+         const size_t eq = v.find('=');
+         if (eq == std::string::npos) throw UsageError{"--set takes CONTROL=TEXT, not \"" + v + "\""};
+         c.controls.push_back({v.substr(0, eq), v.substr(eq + 1), "--set"});
+     }},
+    {"ipi-export", 0, nullptr, false, kConversions,
+     "write the IPI export file of every peak: --set MakeIPIexportFile=1",
+     [](CommandLine& c, const std::string&) {
+         c.controls.push_back({"MakeIPIexportFile", "1", "--ipi-export"});
+     }},
+    {"ipi-limit", 0, "N", false, kConversions,
+     "line limit of the IPI export file: --set IPIFileLineLimitEdit=N [10000]",
+     [](CommandLine& c, const std::string& v) {
+         c.controls.push_back({"IPIFileLineLimitEdit", v, "--ipi-limit"});
+     }},
+    {"minutes", 0, "FILE", false, kConversions, "write the per-minute lines to FILE",
+     [](CommandLine& c, const std::string& v) { c.minutes = v; }},
+    {"csv", 0, nullptr, false, kDump, "one CSV row per click with its date and time",
+     [](CommandLine& c, const std::string&) { c.csv = true; }},
+};
+// clang-format on
+
+const VerbDef* FindVerb(std::string_view name) {
+    for (const VerbDef& v : kVerbs) {
+        if (name == v.Name) return &v;
+    }
+    return nullptr;
+}
+
+const VerbDef& DefOf(Verb verb) {
+    for (const VerbDef& v : kVerbs) {
+        if (v.verb == verb) return v;
+    }
+    return kVerbs[0];
+}
+
+// The option named so that the verb takes it; else any row of that name (the verb does not
+// take it); else nullptr.
+const OptionDef* FindLong(std::string_view name, Verb verb) {
+    const OptionDef* any = nullptr;
+    for (const OptionDef& o : kOptions) {
+        if (name != o.Long) continue;
+        if ((o.Verbs & verb) != 0) return &o;
+        if (any == nullptr) any = &o;
+    }
+    return any;
+}
+
+const OptionDef* FindShort(char name, Verb verb) {
+    const OptionDef* any = nullptr;
+    for (const OptionDef& o : kOptions) {
+        if (o.Short != name) continue;
+        if ((o.Verbs & verb) != 0) return &o;
+        if (any == nullptr) any = &o;
+    }
+    return any;
+}
+
+std::vector<std::string> OptionNames(Verb verb) {
+    std::vector<std::string> names;
+    for (const OptionDef& o : kOptions) {
+        if ((o.Verbs & verb) != 0) names.push_back(std::string("--") + o.Long);
+    }
+    return names;
+}
+
+std::string OptionText(const OptionDef& o) {
+    return std::string("--") + o.Long;
+}
+
+void CheckTakenBy(const OptionDef& o, const std::string& given, Verb verb) {
+    if ((o.Verbs & verb) == 0) {
+        throw UsageError{std::string(VerbName(verb)) + " takes no option " + given, verb};
+    }
+}
+
+size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+constexpr size_t kHelpColumns = 79;
+
+// text broken at blanks into lines of at most columns characters, the lines after the first
+// indented by indent blanks (which the first line's start is taken to occupy).
+std::string Wrapped(std::string_view text, size_t indent, size_t columns) {
+    std::string out;
+    size_t used = indent;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(' ', pos);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view word = text.substr(pos, end - pos);
+        if (used > indent && used + 1 + word.size() > columns) {
+            out += "\n" + std::string(indent, ' ');
+            used = indent;
+        } else if (used > indent) {
+            out += ' ';
+            ++used;
+        }
+        out += word;
+        used += word.size();
+        pos = end + 1;
+    }
+    return out;
+}
+
+class Parser {
+public:
+    explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+
+    CommandLine Parse() {
+        if (args_.empty()) {
+            throw UsageError{"a command is required: convert, scrapbook, list or dump"};
+        }
+        const std::string& first = args_[0];
+        if (first == "-h" || first == "--help") {
+            c_.help = true;
+            return c_;
+        }
+        if (first == "-V" || first == "--version") {
+            c_.version = true;
+            return c_;
+        }
+        if (first == "help") {
+            c_.help = true;
+            if (args_.size() > 1) c_.verb = VerbNamed(args_[1]);
+            return c_;
+        }
+        if (first.starts_with("-")) {
+            throw UsageError{"the command comes first: wavtokeb-cli COMMAND [options], not " +
+                             first};
+        }
+        c_.verb = VerbNamed(first);
+        for (i_ = 1; i_ < args_.size() && !c_.help && !c_.version; ++i_) {
+            const std::string& a = args_[i_];
+            if (optionsEnded_ || a == "-" || !a.starts_with("-")) {
+                c_.operands.push_back(a);
+            } else if (a == "--") {
+                optionsEnded_ = true;
+            } else if (a.starts_with("--")) {
+                LongOption(a);
+            } else {
+                ShortOptions(a);
+            }
+        }
+        if (c_.help || c_.version) return c_;
+        CheckOperands();
+        return c_;
+    }
+
+private:
+    Verb VerbNamed(const std::string& name) {
+        if (const VerbDef* v = FindVerb(name)) return v->verb;
+        std::vector<std::string> names;
+        for (const VerbDef& v : kVerbs) names.emplace_back(v.Name);
+        names.emplace_back("help");
+        std::string text = "unknown command \"" + name + "\"";
+        const std::string near = Nearest(name, names);
+        text += near.empty() ? ": the commands are convert, scrapbook, list and dump"
+                             : ", did you mean " + near + "?";
+        throw UsageError{text};
+    }
+
+    void LongOption(const std::string& a) {
+        const size_t eq = a.find('=');
+        const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+        const OptionDef* o = FindLong(name, c_.verb);
+        if (o == nullptr) {
+            const std::string given = "--" + name;
+            std::string text = "unknown option " + given + " for " + std::string(VerbName(c_.verb));
+            const std::string near = Nearest(given, OptionNames(c_.verb));
+            if (!near.empty()) text += ", did you mean " + near + "?";
+            throw UsageError{text, c_.verb};
+        }
+        CheckTakenBy(*o, OptionText(*o), c_.verb);
+        if (o->ValueName == nullptr) {
+            if (eq != std::string::npos)
+                throw UsageError{OptionText(*o) + " takes no value", c_.verb};
+            o->Take(c_, {});
+        } else if (eq != std::string::npos) {
+            Take(*o, a.substr(eq + 1));
+        } else if (o->ValueOptional) {
+            o->Take(c_, {});
+        } else {
+            Take(*o, NextValue(*o, OptionText(*o)));
+        }
+    }
+
+    void ShortOptions(const std::string& a) {
+        for (size_t k = 1; k < a.size(); ++k) {
+            const std::string given = std::string("-") + a[k];
+            const OptionDef* o = FindShort(a[k], c_.verb);
+            if (o == nullptr) {
+                std::string text = "unknown option " + given + " for " + VerbName(c_.verb);
+                // A short option is one letter: the nearest is the same letter in the other
+                // case.
+                for (const OptionDef& d : kOptions) {
+                    if (d.Short != 0 && (d.Verbs & c_.verb) != 0 &&
+                        std::tolower(static_cast<unsigned char>(d.Short)) ==
+                            std::tolower(static_cast<unsigned char>(a[k]))) {
+                        text += std::string(", did you mean -") + d.Short + "?";
+                        break;
+                    }
+                }
+                throw UsageError{text, c_.verb};
+            }
+            CheckTakenBy(*o, given, c_.verb);
+            if (o->ValueName == nullptr || o->ValueOptional) {
+                o->Take(c_, {});
+                if (c_.help || c_.version) return;
+                continue;
+            }
+            // The rest of the word is the value, or else the next argument.
+            Take(*o, k + 1 < a.size() ? a.substr(k + 1) : NextValue(*o, given));
+            return;
+        }
+    }
+
+    const std::string& NextValue(const OptionDef& o, const std::string& given) {
+        if (i_ + 1 >= args_.size()) {
+            throw UsageError{given + " needs a value: " + given + " " + o.ValueName, c_.verb};
+        }
+        return args_[++i_];
+    }
+
+    void Take(const OptionDef& o, const std::string& value) {
+        try {
+            o.Take(c_, value);
+        } catch (UsageError& e) {
+            e.verb = c_.verb;
+            throw;
+        }
+    }
+
+    void CheckOperands() {
+        const VerbDef& v = DefOf(c_.verb);
+        const int n = static_cast<int>(c_.operands.size());
+        if (n < v.MinOperands) {
+            throw UsageError{std::string(v.Name) + " needs " + v.Operands, c_.verb};
+        }
+        if (v.MaxOperands >= 0 && n > v.MaxOperands) {
+            throw UsageError{std::string(v.Name) + " takes " +
+                                 (v.MaxOperands == 0 ? std::string("no operand")
+                                                     : std::string("one ") + v.Operands) +
+                                 ", not " + std::to_string(n) + ": " + c_.operands.back(),
+                             c_.verb};
+        }
+    }
+
+    const std::vector<std::string>& args_;
+    size_t i_ = 0;
+    bool optionsEnded_ = false;
+    CommandLine c_;
+};
+
+constexpr const char* kGeneralHelp =
+    "Usage: wavtokeb-cli COMMAND [options] OPERAND...\n"
+    "Converts 16-bit PCM .wav recordings of underwater sound into TK1 click-data files.\n\n"
+    "  wavtokeb-cli convert   [options] PATH...   one TK1 file per location, placed by the\n"
+    "                                             start times in the file names\n"
+    "  wavtokeb-cli scrapbook [options] PATH...   every file in a new minute from 2000-01-01\n"
+    "  wavtokeb-cli list      [options] PATH...   the file list: header and one line per file\n"
+    "                                             on stdout, then the status line\n"
+    "  wavtokeb-cli dump      [options] FILE.TK1  decode a TK1 file: header fields and one line\n"
+    "                                             per record; --csv: one row per click\n\n"
+    "wavtokeb-cli COMMAND --help lists the options of a command; -h, --help and -V, --version\n"
+    "work everywhere.\n\n"
+    "PATH: a file is taken as it is; a directory is searched with all its sub-directories for\n"
+    "names ending in .wav (any case) of more than 1000 bytes.\n"
+    "stdout: the TK1 file summary (convert, scrapbook) with CR LF line ends. stderr: the\n"
+    "messages, one line each. Exit status: 0 done, 1 ended on an error message, 2 usage or\n"
+    "settings refused. SIGINT or SIGTERM stops a conversion after the file in progress, with\n"
+    "the TK1 file finished (exit status 128 + the signal number); a second one ends at once.\n";
+
+}  // namespace
+
+const char* VerbName(Verb verb) {
+    return verb == kNoVerb ? "" : DefOf(verb).Name;
+}
+
+std::string Nearest(std::string_view word, const std::vector<std::string>& candidates) {
+    std::string best;
+    size_t bestDistance = 3;
+    for (const std::string& c : candidates) {
+        const size_t d = EditDistance(word, c);
+        if (d < bestDistance && d < word.size()) {
+            best = c;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    return Parser(args).Parse();
+}
+
+std::string HelpText(Verb verb) {
+    if (verb == kNoVerb) return kGeneralHelp;
+    const VerbDef& v = DefOf(verb);
+    std::string text = std::string("Usage: wavtokeb-cli ") + v.Name + " [options] " + v.Operands +
+                       "\n" + v.Summary + "\n\nOptions:\n";
+    std::vector<std::pair<std::string, const char*>> rows;
+    size_t width = 0;
+    for (const OptionDef& o : kOptions) {
+        if ((o.Verbs & verb) == 0) continue;
+        std::string left = o.Short != 0 ? std::string("-") + o.Short + ", " : "    ";
+        left += OptionText(o);
+        if (o.ValueName != nullptr) {
+            left += o.ValueOptional ? std::string("[=") + o.ValueName + "]"
+                                    : std::string(" ") + o.ValueName;
+        }
+        width = std::max(width, left.size());
+        rows.emplace_back(std::move(left), o.Help);
+    }
+    for (const auto& [left, help] : rows) {
+        text += "  " + left + std::string(width + 2 - left.size(), ' ') +
+                Wrapped(help, width + 4, kHelpColumns) + "\n";
+    }
+    if (v.Notes[0] != '\0') text += std::string("\n") + Wrapped(v.Notes, 0, kHelpColumns) + "\n";
+    return text;
+}
+
+std::string UsageLine(const UsageError& error) {
+    std::string see = "wavtokeb-cli ";
+    if (error.verb != kNoVerb) see += std::string(VerbName(error.verb)) + " ";
+    return "wavtokeb-cli: " + error.text + " (see " + see + "--help)";
+}
+
+}  // namespace wtk::cli

@@ -1,0 +1,86 @@
+// The command line of wavtokeb-cli: the verbs, one table of options (each row says which verbs
+// take it), GNU-style parsing and the help texts made from the table.
+//
+// Parsing follows GNU conventions: "--name VALUE", "--name=VALUE", "-x VALUE", "-xVALUE",
+// grouped short flags ("-qV"), options before or after the operands, "--" ends the options.
+// An option given twice counts the last time. Options that set a settings control (--set,
+// --ipi-export, --ipi-limit) are kept in command-line order, so that the last one wins; the
+// preset is kept apart and pressed before all of them.
+//
+// To add an option: one row in kOptions (command_line.cpp) naming the verbs that take it, and a
+// field in CommandLine that its Take function fills.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace wtk::cli {
+
+// The verbs as bits, so that an option row can name several.
+enum Verb : unsigned {
+    kNoVerb = 0,
+    kConvert = 1u << 0,
+    kScrapbook = 1u << 1,
+    kList = 1u << 2,
+    kDump = 1u << 3,
+    kSettings = 1u << 4,
+};
+inline constexpr unsigned kConversions = kConvert | kScrapbook;
+inline constexpr unsigned kEveryVerb = kConvert | kScrapbook | kList | kDump | kSettings;
+
+// A settings control set from the command line, with the option that set it (for messages).
+struct ControlValue {
+    std::string Name;
+    std::string Value;
+    std::string Option;  // "--set", "--ipi-export", "--ipi-limit"
+};
+
+// What a command line asks for. The defaults are the window's state after start-up.
+struct CommandLine {
+    Verb verb = kNoVerb;
+    bool help = false;     // print the help of the verb (or the general help) and end
+    bool version = false;  // print the version and end
+
+    std::string rate = "576";
+    std::string site = "NewFileName";
+    std::string logger = "Logger ID number";
+    std::string out;
+    std::string minutes;
+    std::string linkage;
+    std::string preset = "normal";
+    std::vector<ControlValue> controls;  // in command-line order
+    bool noDates = false;
+    bool noLinkage = false;
+    bool graphs = false;
+    bool csv = false;
+    bool quiet = false;
+    std::optional<int> progressMinutes;  // --progress: a line every so many minutes of audio
+    std::vector<std::string> operands;   // PATHs, or the TK1 file of dump
+};
+
+// A refusal of the command line: the text after "wavtokeb-cli: ", and the verb whose help
+// explains it (kNoVerb: the general help).
+struct UsageError {
+    std::string text;
+    Verb verb = kNoVerb;
+};
+
+// Parses the arguments after the program name. Throws UsageError.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// "convert", "list", ... ("" for kNoVerb).
+const char* VerbName(Verb verb);
+
+// The help of a verb, or the general help for kNoVerb.
+std::string HelpText(Verb verb);
+
+// The candidate nearest to word (edit distance at most 2, and less than the word's length);
+// "" when none is that near.
+std::string Nearest(std::string_view word, const std::vector<std::string>& candidates);
+
+// The usage line "wavtokeb-cli: TEXT (see wavtokeb-cli [VERB] --help)".
+std::string UsageLine(const UsageError& error);
+
+}  // namespace wtk::cli
