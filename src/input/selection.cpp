@@ -12,6 +12,7 @@
 #include "base/main_controls.h"
 #include "base/sample_rate.h"
 #include "base/utf8.h"
+#include "input/location_groups.h"
 #include "input/name_parsing.h"
 #include "output/tk1_writer.h"
 
@@ -177,13 +178,18 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames) {
         host.SetText(Label::BigLbl, "Sorting WAV file times");
         SortWavFileRecsByTime(c.WavFileRecs);
     }
+    if (c.OnlyLocation != nullptr) {
+        KeepLocation(c.WavFileRecs, *c.OnlyLocation);
+        c.NofWAVfilesFound = static_cast<int32_t>(c.WavFileRecs.size());
+    }
     const int32_t nOfBriefNames = CountNameGroups(c.WavFileRecs);
     host.SetText(Label::SelectBatchBtn, "Select WAV files");
     if (nOfBriefNames > 1) {
-        host.SetText(Label::BigLbl, std::to_string(N) + " WAV files in " +
+        host.SetText(Label::BigLbl, std::to_string(c.NofWAVfilesFound) + " WAV files in " +
                                         std::to_string(nOfBriefNames) + " name groups");
     } else {
-        host.SetText(Label::BigLbl, std::to_string(N) + " WAV files, all in one name group");
+        host.SetText(Label::BigLbl,
+                     std::to_string(c.NofWAVfilesFound) + " WAV files, all in one name group");
     }
     StringList lines;
     lines.reserve(c.WavFileRecs.size());

@@ -28,6 +28,9 @@ struct SelectionContext {
     bool& ExportIPIandAmpsToText;  // latched from MakeIPIexportFileChecked
     WavFileRecTable& WavFileRecs;
     int32_t& NofWAVfilesFound;
+    // When set, the sorted table keeps only this location's files before they are counted and
+    // listed.
+    const std::string* OnlyLocation = nullptr;
 };
 
 // Texts of the selection.
@@ -52,7 +55,8 @@ StringList ExpandSelectionPaths(const std::vector<std::string>& paths);
 
 // From a list of full paths to the sorted, counted and listed table: the select-button counter,
 // one record per path (size, duration, and name parsing while the date box is ticked), STOP
-// after each file, the sorts, the BigLbl result and the memo lines; clears Busy and STOP.
+// after each file, the sorts, the location kept (OnlyLocation), the BigLbl result and the memo
+// lines; clears Busy and STOP.
 void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames);
 
 // Playing time in ms of a file of SizeBytes at SamplesPerSec: ((size div 2) - 44) x 1000 /

@@ -72,10 +72,18 @@ void Session::SelectBatchBtnClick() {
     ::wtk::SelectBatchBtnClick(c);
 }
 
-void Session::SelectPaths(const std::vector<std::string>& paths) {
+void Session::SelectPaths(const std::vector<std::string>& paths, const std::string* onlyLocation) {
     if (Busy) return;
     SelectionContext c = MakeSelectionContext();
+    c.OnlyLocation = onlyLocation;
     ::wtk::SelectPaths(c, paths);
+}
+
+void Session::SelectRecords(WavFileRecTable recs) {
+    if (Busy) return;
+    WavFileRecs = std::move(recs);
+    NofWAVfilesFound = static_cast<int32_t>(WavFileRecs.size());
+    ExportIPIandAmpsToText = SetFm.Get("MakeIPIexportFile") == "1";
 }
 
 std::optional<std::string> Session::CheckSampleRate() {

@@ -92,8 +92,13 @@ public:
     void FormDestroy();
 
     // The selection with the dialogs replaced by paths (command-line tool): a directory is
-    // searched like directory mode, any other path is taken as the file dialog takes it.
-    void SelectPaths(const std::vector<std::string>& paths);
+    // searched like directory mode, any other path is taken as the file dialog takes it. With
+    // a location, only that location's files are kept, counted and listed.
+    void SelectPaths(const std::vector<std::string>& paths,
+                     const std::string* onlyLocation = nullptr);
+    // A selection made elsewhere (one location of another session's listing): the table as it
+    // is, with the IPI-export box latched as a listing latches it. Nothing is shown.
+    void SelectRecords(WavFileRecTable recs);
 
     // The sample-rate text of Controls.KsamplesPerSecEdit: recomputes the rate tables and
     // returns the refusal message when it is not a whole number in the valid range.

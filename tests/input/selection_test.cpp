@@ -9,6 +9,7 @@
 #include "base/main_controls.h"
 #include "base/sample_rate.h"
 #include "base/utf8.h"
+#include "input/location_groups.h"
 #include "recording_host.h"
 #include "temp_dir.h"
 
@@ -215,6 +216,18 @@ TEST_F(Selection, GroupsLocationsAndListsTheRecords) {
     EXPECT_EQ(Recs.size(), 1u);
     EXPECT_EQ(host.Text(Label::BigLbl), "1 WAV files, all in one name group");
     EXPECT_EQ(Memo().size(), 7u);
+
+    // One location only: the other's files are neither counted nor listed.
+    const std::string only = "LOC1";
+    SelectionContext c = Ctx();
+    c.OnlyLocation = &only;
+    SelectPaths(c, {loc2, loc1b, loc1a});
+    EXPECT_EQ(Found, 2);
+    ASSERT_EQ(Recs.size(), 2u);
+    EXPECT_EQ(Recs[1].NameWithPath, loc1b);
+    EXPECT_EQ(host.Text(Label::BigLbl), "2 WAV files, all in one name group");
+    EXPECT_EQ(Memo().size(), 10u);
+    EXPECT_EQ(Memo().back().substr(0, 20), "2/1/2023 00:00\t0\t2.6");
 }
 
 TEST_F(Selection, WithoutNameDatesEveryRecordIsOneUndatedGroupInSelectionOrder) {
@@ -256,6 +269,15 @@ TEST_F(Selection, StopEndsTheListingButEveryRecordIsSortedAndListed) {
     EXPECT_EQ(Memo()[1], "30/12/1899 00:00\t0\t0.00\t\t\t.TK1");
     EXPECT_FALSE(STOP);
     EXPECT_FALSE(Busy);
+
+    // The blank records belong to no location.
+    const auto groups = SplitIntoLocations(Recs);
+    ASSERT_EQ(groups.size(), 3u);
+    EXPECT_EQ(groups[0].Name, "S7");
+    EXPECT_EQ(groups[0].Recs.size(), 1u);
+    EXPECT_EQ(groups[2].Recs.at(0).NameWithPath, Recs[9].NameWithPath);
+    KeepLocation(Recs, "");
+    EXPECT_TRUE(Recs.empty());
 }
 
 TEST_F(Selection, CountsFilesOnTheButtonEveryTwentyAndYieldsAfterEach) {
