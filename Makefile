@@ -4,11 +4,14 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
 SCREENSHOT_PACKAGES := xvfb xauth
+FUZZ_PACKAGES := clang libclang-rt-dev
 
-.PHONY: all deps build test run sanitize-test bench example screenshot format clean
+.PHONY: all deps build test run sanitize-test fuzz bench example screenshot format clean
 
 all: build
 
@@ -31,6 +34,15 @@ sanitize-test: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# Every libFuzzer harness of fuzz/ for FUZZ_SECONDS seconds each (clang, with address and
+# undefined-behaviour sanitizers), e.g. make fuzz FUZZ_SECONDS=600.
+fuzz: deps
+	@./scripts/ensure-packages $(FUZZ_PACKAGES)
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DWTK_FUZZ=ON -DWTK_BUILD_GUI=OFF -DWTK_BUILD_TESTS=OFF -DWTK_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target wtk_fuzzers
+	@./scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 run: build
 	@./scripts/run-app $(BUILD)
 
@@ -50,4 +62,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -136,7 +136,8 @@ protected:
     }
     std::string Silent(const std::string& name, double seconds, int rate = 2000) {
         const std::string p = wavs + "/" + name;
-        WriteSamplesFile(p, std::vector<int16_t>(static_cast<size_t>(std::lround(seconds * rate))));
+        WriteSamplesFile(p, std::vector<int16_t>(static_cast<size_t>(std::lround(seconds * rate))),
+                         rate);
         return p;
     }
     TempDir dir;

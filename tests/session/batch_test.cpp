@@ -55,7 +55,8 @@ protected:
         const std::string path = dir / name;
         WriteSamplesFile(
             path,
-            std::vector<int16_t>(static_cast<size_t>(std::lround(seconds * s.Rate.SamplesPerSec))));
+            std::vector<int16_t>(static_cast<size_t>(std::lround(seconds * s.Rate.SamplesPerSec))),
+            s.Rate.SamplesPerSec);
         return path;
     }
     std::string Out(const std::string& name) const { return out + "/" + name; }

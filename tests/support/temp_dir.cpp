@@ -40,8 +40,26 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-void WriteSamplesFile(const std::string& path, const std::vector<int16_t>& samples) {
-    std::vector<uint8_t> bytes(100, 0);
+void WriteSamplesFile(const std::string& path, const std::vector<int16_t>& samples,
+                      int32_t sampleRate) {
+    std::vector<uint8_t> bytes;
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    const auto dataBytes = static_cast<uint32_t>(56 + 2 * samples.size());
+    bytes.insert(bytes.end(), {'R', 'I', 'F', 'F'});
+    put(36 + dataBytes, 4);
+    bytes.insert(bytes.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put(16, 4);
+    put(1, 2);  // PCM
+    put(1, 2);  // mono
+    put(static_cast<uint32_t>(sampleRate), 4);
+    put(2 * static_cast<uint32_t>(sampleRate), 4);
+    put(2, 2);
+    put(16, 2);
+    bytes.insert(bytes.end(), {'d', 'a', 't', 'a'});
+    put(dataBytes, 4);
+    bytes.resize(100, 0);
     for (int16_t s : samples) {
         const auto u = static_cast<uint16_t>(s);
         bytes.push_back(static_cast<uint8_t>(u & 0xFF));

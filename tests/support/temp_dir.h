@@ -26,7 +26,9 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 std::string ReadFileText(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
-// A WAV-like file: 100 bytes of header filler, then the samples as 16-bit little-endian.
-void WriteSamplesFile(const std::string& path, const std::vector<int16_t>& samples);
+// A mono 16-bit PCM WAV file of the given rate whose samples start at byte 100: a 44-byte header,
+// 56 bytes of zero samples, then the samples as 16-bit little-endian.
+void WriteSamplesFile(const std::string& path, const std::vector<int16_t>& samples,
+                      int32_t sampleRate = 576000);
 
 }  // namespace wtk::test

@@ -1,0 +1,79 @@
+// What a WAV file's header says: the RIFF/WAVE container, the fmt chunk and where the data
+// chunk's samples lie, read from the file's first bytes and its size.
+//
+// The reader trusts no header value: every chunk it steps over is checked against the file
+// size before the next header is read, nothing is allocated by a header value, and the walk
+// ends after a fixed number of chunks. A chunk of odd size is followed by a pad byte (a writer
+// that left the pad out is recognised by the next chunk's name). A data chunk whose size is 0
+// or 0xFFFFFFFF (a recorder that stopped before it finished the header) or runs past the file's
+// end holds everything to the file's end.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace wtk {
+
+// Format codes of the fmt chunk.
+inline constexpr uint16_t kWavFormatPcm = 1;
+inline constexpr uint16_t kWavFormatFloat = 3;
+inline constexpr uint16_t kWavFormatExtensible = 0xFFFE;
+
+// Bytes at the start of every file that are never read as samples.
+inline constexpr int64_t kSkippedHeaderBytes = 100;
+
+struct WavHeader {
+    int64_t FileSize = 0;
+    std::array<uint8_t, 4> Magic{};  // the file's first bytes (fewer in a shorter file)
+    uint8_t MagicLength = 0;
+
+    bool RiffWave = false;  // "RIFF" (or "RF64", "BW64"), a size, "WAVE"
+
+    bool FmtFound = false;  // a complete fmt chunk (at least its 16 basic bytes)
+    uint16_t FormatTag = 0;
+    uint16_t SubFormat = 0;  // extensible: code of a standard sub-format GUID, else 0
+    uint16_t Channels = 0;
+    uint32_t SampleRate = 0;  // samples per second
+    uint16_t BitsPerSample = 0;
+
+    bool DataFound = false;
+    int64_t DataOffset = 0;        // offset of the data chunk's first sample byte
+    uint32_t DataSize = 0;         // the size the chunk declares
+    bool DataSizeValid = false;    // neither 0 nor 0xFFFFFFFF, and the chunk ends within the file
+    bool ChunksAfterData = false;  // a chunk header's worth of bytes follows the data chunk
+};
+
+// Reads up to n bytes at offset into buf; returns how many it got (fewer at the file's end).
+using ReadAtFunction = std::function<size_t(int64_t offset, uint8_t* buf, size_t n)>;
+
+// The header of a file of fileSize bytes, read through readAt.
+WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize);
+// The header of a file held whole in memory.
+WavHeader ReadWavHeader(std::span<const uint8_t> file);
+// The header of an open file descriptor (read with pread: the file position does not move).
+WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize);
+
+// How a file suits the converter, which reads 16-bit little-endian samples of one channel.
+enum class WavFit {
+    Fit,      // RIFF/WAVE, PCM (plain or extensible), 16 bits, 1 channel
+    Unfit,    // a readable header that says otherwise, or 44 bytes or more that are no RIFF/WAVE
+    Unknown,  // too short or too damaged to tell
+};
+WavFit ClassifyWav(const WavHeader& h);
+
+// What the header says, for messages: "PCM, 24 bits, 2 channels, 576000 samples/s", or
+// "not a RIFF/WAVE file (it starts with "fLaC")".
+std::string DescribeWavHeader(const WavHeader& h);
+
+// The bytes read as samples: from max(100, the data chunk's first sample byte) to the end of
+// the data chunk when its size is valid, else to the end of the file. End >= Begin.
+struct SampleByteRange {
+    int64_t Begin = kSkippedHeaderBytes;
+    int64_t End = 0;
+};
+SampleByteRange SampleBytes(const WavHeader& h);
+
+}  // namespace wtk
