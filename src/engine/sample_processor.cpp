@@ -72,9 +72,10 @@ void SampleProcessor::ReleaseBuffers() {
     aboveMask_ = {};
 }
 
-void SampleProcessor::ConvertOneWavFile(std::FILE* WavFile, int32_t fileNo, const WavFileRec& rec) {
+void SampleProcessor::ConvertOneWavFile(std::FILE* WavFile, int32_t fileNo, const WavFileRec& rec,
+                                        std::optional<SampleByteRange> range) {
     DetectorSink sink{detector_, writer_};
-    ConvertOneWavFileWith(sink, WavFile, fileNo, rec);
+    ConvertOneWavFileWith(sink, WavFile, fileNo, rec, range);
 }
 
 void SampleProcessor::DoMinEnd() {
@@ -82,14 +83,16 @@ void SampleProcessor::DoMinEnd() {
     DoMinEndWith(sink);
 }
 
-int32_t SampleProcessor::ReadBlock(std::FILE* WavFile, int64_t maxSamples, int64_t& bytesRead) {
+int32_t SampleProcessor::ReadBlock(std::FILE* WavFile, int64_t maxSamples, int64_t& bytesRead,
+                                   int64_t maxBytes) {
     // Never more than the batch's buffers hold, whatever the rate tables say now.
     const int64_t capacity = std::min<int64_t>(static_cast<int64_t>(WavBytesArr.size()) / 2,
                                                static_cast<int64_t>(Samples.size()) - 1);
     const int64_t want = std::max<int64_t>(0, std::min(maxSamples, capacity));
-    bytesRead = want > 0 ? static_cast<int64_t>(std::fread(WavBytesArr.data(), 1,
-                                                           static_cast<size_t>(2 * want), WavFile))
-                         : 0;
+    const int64_t bytes = std::max<int64_t>(0, std::min(2 * want, maxBytes));
+    bytesRead = bytes > 0 ? static_cast<int64_t>(std::fread(WavBytesArr.data(), 1,
+                                                            static_cast<size_t>(bytes), WavFile))
+                          : 0;
     const int32_t n = static_cast<int32_t>(bytesRead / 2);  // an odd trailing byte is ignored
     const uint8_t* b = WavBytesArr.data();
     int32_t* s = Samples.data();

@@ -14,7 +14,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <vector>
+
+#include "input/wav_header.h"
 
 namespace wtk {
 
@@ -55,9 +58,11 @@ public:
     void AllocateBuffers(int32_t hiResSamplesLength);
     void ReleaseBuffers();
 
-    // Convert the open file (at position 0) of record FileNo. Returns when the file's end has
-    // been reached. A failed full-buffer write of the TK1 writer propagates as TK1WriteError.
-    void ConvertOneWavFile(std::FILE* WavFile, int32_t FileNo, const WavFileRec& rec);
+    // Convert the open file of record FileNo: the samples in range (without one, from byte 100
+    // to the file's end). Returns when the range's end has been reached. A failed full-buffer
+    // write of the TK1 writer propagates as TK1WriteError.
+    void ConvertOneWavFile(std::FILE* WavFile, int32_t FileNo, const WavFileRec& rec,
+                           std::optional<SampleByteRange> range = std::nullopt);
 
     // The minute end: detector reset, time base restart, sensitivity step, progress label,
     // minute log line, the minute record that opens the next minute, pending events.
@@ -66,7 +71,8 @@ public:
     // --- The same work over any sink (definitions in engine/sample_processor_core.h). ---
     template <class Sink>
     void ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int32_t FileNo,
-                               const WavFileRec& rec);
+                               const WavFileRec& rec,
+                               std::optional<SampleByteRange> range = std::nullopt);
     template <class Sink>
     void DoMinEndWith(Sink& sink);
     // Band-pass stage of a block of NofSamplesInArr samples whose high-pass output is in
@@ -78,10 +84,11 @@ public:
     template <class Sink>
     void OfferBandPassValue(Sink& sink, int32_t NewAmpValue);
 
-    // Read one block: up to maxSamples samples (bytes into WavBytesArr, samples into
-    // Samples[1 ...]), raw minimum and maximum while GraphRequired. Returns NofSamplesInArr;
-    // bytesRead receives the byte count the read returned.
-    int32_t ReadBlock(std::FILE* WavFile, int64_t maxSamples, int64_t& bytesRead);
+    // Read one block: up to maxSamples samples and at most maxBytes bytes (bytes into
+    // WavBytesArr, samples into Samples[1 ...]), raw minimum and maximum while GraphRequired.
+    // Returns NofSamplesInArr; bytesRead receives the byte count the read returned.
+    int32_t ReadBlock(std::FILE* WavFile, int64_t maxSamples, int64_t& bytesRead,
+                      int64_t maxBytes = INT64_MAX);
     // Samples[p - 20] := high-pass output of sample p, for p = 20 ... NofSamplesInArr - 64.
     void ApplyHighPassFilter(int32_t NofSamplesInArr);
     // Collect one band-pass value for the third trace; draws it when the buffer is full.

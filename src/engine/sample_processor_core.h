@@ -301,12 +301,15 @@ void SampleProcessor::DoMinEndWith(Sink& sink) {
 
 template <class Sink>
 void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int32_t fileNo,
-                                            const WavFileRec& rec) {
+                                            const WavFileRec& rec,
+                                            std::optional<SampleByteRange> range) {
     FileNo = fileNo;
-    // The header is not interpreted: its 100 bytes are skipped.
-    uint8_t header[100];
-    int64_t position = static_cast<int64_t>(std::fread(header, 1, sizeof header, WavFile));
-    const int64_t size = detail::StreamSize(WavFile);
+    // Only the bytes of the range are samples: the first 100 bytes are never read, nor any
+    // chunk before or after the data chunk.
+    if (!range) range = SampleByteRange{kSkippedHeaderBytes, detail::StreamSize(WavFile)};
+    int64_t position = range->Begin;
+    const int64_t size = std::max(range->End, position);
+    if (fseeko(WavFile, static_cast<off_t>(position), SEEK_SET) != 0) position = size;
 
     const int64_t perMin = rate_.SamplesPerMin;
     int64_t NofSamplesToRead = (60 - static_cast<int64_t>(rec.Start.Second)) * perMin / 60;
@@ -318,11 +321,11 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int3
         int64_t bytesRead = 0;
         int32_t NofSamplesInArr;
         if (FirstMinuteInFile) {
-            NofSamplesInArr = ReadBlock(WavFile, NofSamplesToRead, bytesRead);
+            NofSamplesInArr = ReadBlock(WavFile, NofSamplesToRead, bytesRead, size - position);
             SampleTimeNear2MHz = rec.Start.TimeInMinuteNear2MHz;
             FirstMinuteInFile = false;
         } else {
-            NofSamplesInArr = ReadBlock(WavFile, perMin, bytesRead);
+            NofSamplesInArr = ReadBlock(WavFile, perMin, bytesRead, size - position);
             SampleTimeNear2MHz = 0;
         }
         position += bytesRead;

@@ -109,7 +109,8 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             }
 
             int64_t size = 0;
-            if (!OpenWavFile(rec, size)) {
+            SampleByteRange range;
+            if (!OpenWavFile(rec, size, range)) {
                 AbandonBatch(false);
                 return LoopEnd::Abandoned;
             }
@@ -130,7 +131,7 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             if (Writer.IndexFile.IndexFileOpen) {
                 Writer.IndexFile.WriteLine(rec.Start.Mn, rec.NameWithPath);
             }
-            Processor.ConvertOneWavFile(WavFile, wavN, rec);
+            Processor.ConvertOneWavFile(WavFile, wavN, rec, range);
         } catch (const TK1WriteError& e) {
             // The TK1 file cannot be completed.
             host_.ShowMessage(e.what());
@@ -179,7 +180,7 @@ void Session::StartNameGroup(const WavFileRec& rec) {
     Sens.CurrentNofQuietMinsInSeq = 0;
 }
 
-bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size) {
+bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, SampleByteRange& range) {
     int err = 0;
     // Non-blocking, so that a named pipe put in the file's place cannot hang the batch.
     const int fd = ::open(rec.NameWithPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -196,9 +197,11 @@ bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size) {
         } else {
             const int flags = ::fcntl(fd, F_GETFL);
             if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+            size = static_cast<int64_t>(st.st_size);
+            // Where the samples lie, from the header as the file is now.
+            range = SampleBytes(ReadWavHeaderOfFd(fd, size));
             WavFile = ::fdopen(fd, "rb");
             if (WavFile != nullptr) {
-                size = static_cast<int64_t>(st.st_size);
                 WavFileOpen = true;
                 return true;
             }

@@ -23,6 +23,7 @@
 #include "detector/click_detector.h"
 #include "engine/sample_processor.h"
 #include "input/wav_file_rec.h"
+#include "input/wav_header.h"
 #include "output/side_files.h"
 #include "output/tk1_writer.h"
 #include "settings/detector_settings.h"
@@ -165,7 +166,8 @@ private:
     void ConvertBatch();
     LoopEnd ConvertFiles(int32_t& wavN);
     void StartNameGroup(const WavFileRec& rec);
-    bool OpenWavFile(const WavFileRec& rec, int64_t& size);
+    // Opens the file; size receives its size, range the bytes that are its samples.
+    bool OpenWavFile(const WavFileRec& rec, int64_t& size, SampleByteRange& range);
     void CloseWavFile();
     bool CloseIpiExport();  // false (with a message) when closing failed
     // Abandons the batch: closes the WAV file, finalises or (Unfinished) closes the TK1 file,

@@ -12,9 +12,9 @@
 // comes from std::mt19937_64 (whose sequence the standard fixes) through our own Box-Muller
 // transform and our own exp/log/sin/cos, never from the library's distributions or functions.
 //
-// Times are seconds from the first data sample (data sample 0 at t = 0). The converter does not
-// read the 44-byte header but skips the first 100 bytes of a file, so it sees data sample k as
-// its own sample k - kConverterSkipSamples.
+// Times are seconds from the first data sample (data sample 0 at t = 0). The converter never
+// reads the first 100 bytes of a file as samples, so it sees data sample k as its own sample
+// k - kConverterSkipSamples.
 #pragma once
 
 #include <array>
@@ -141,7 +141,7 @@ private:
 std::vector<int16_t> Generate(const RecordingSpec& spec);
 
 // The 44-byte header: RIFF/WAVE, PCM, mono, 16 bits, the given rate. Size fields that would
-// pass 4 GiB are written as 0xFFFFFFFF (the converter never reads them).
+// pass 4 GiB are written as 0xFFFFFFFF (the converter then reads the samples to the file's end).
 std::array<uint8_t, kWavHeaderBytes> WavHeader(int32_t sampleRate, int64_t samples);
 
 struct WriteResult {

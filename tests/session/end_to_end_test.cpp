@@ -147,6 +147,58 @@ TEST(EndToEnd, ClickTrainsLandAtTheirTimesWithSteadyIntervals) {
     EXPECT_LT(q.files[0].CountKind('C') * 10, static_cast<int>(clicks.size()));
 }
 
+// Chunks that recorders write around the samples (a LIST or bext chunk before them, a LIST chunk
+// after them) are not read as sound: the records are those of the same samples without them.
+TEST(EndToEnd, ChunksAroundTheSamplesAreNotReadAsSound) {
+    synth::RecordingSpec spec;
+    spec.SampleRate = kRate;
+    spec.Seconds = 1;
+    spec.NoiseRms = 5;
+    synth::ClickTrain t;
+    t.StartSec = 0.1;
+    t.Clicks = 12;
+    t.PeakAmplitude = 2000;
+    spec.Trains = {t};
+    const std::vector<int16_t> samples = synth::Generate(spec);
+    TempDir dir;
+    const std::string plainPath = dir / "S.20230517140000.wav";
+    WriteSamplesFile(plainPath, samples, kRate);  // the samples start at byte 100
+    const std::vector<uint8_t> plain = ReadFileBytes(plainPath);
+
+    auto chunk = [](const char* id, size_t n, char fill) {
+        std::vector<uint8_t> c(id, id + 4);
+        for (int k = 0; k < 4; ++k) c.push_back(static_cast<uint8_t>(n >> (8 * k)));
+        c.insert(c.end(), n, static_cast<uint8_t>(fill));
+        return c;
+    };
+    // Header and fmt chunk of the plain file, a LIST and a bext chunk, then the data chunk
+    // holding exactly the samples the plain file gives.
+    std::vector<uint8_t> before(plain.begin(), plain.begin() + 36);
+    for (const auto& c : {chunk("LIST", 300, 'L'), chunk("bext", 602, '\x7f')})
+        before.insert(before.end(), c.begin(), c.end());
+    const std::vector<uint8_t> data = chunk("data", 2 * samples.size(), 0);
+    before.insert(before.end(), data.begin(), data.begin() + 8);
+    before.insert(before.end(), plain.begin() + 100, plain.end());
+    std::vector<uint8_t> after = plain;
+    const std::vector<uint8_t> list = chunk("LIST", 5000, '\x7f');
+    after.insert(after.end(), list.begin(), list.end());
+
+    const Converted reference = Convert(dir, {plainPath}, "576");
+    ASSERT_EQ(reference.files.size(), 1u);
+    const auto records = [](const Tk1File& f) {
+        return std::vector<uint8_t>(f.bytes.begin() + 1024, f.bytes.end());
+    };
+    ASSERT_GE(reference.files[0].CountKind('C'), 6);
+    for (const auto& bytes : {before, after}) {
+        TempDir other;
+        const std::string path = other / "S.20230517140000.wav";
+        WriteFileBytes(path, bytes);
+        const Converted c = Convert(other, {path}, "576");
+        ASSERT_EQ(c.files.size(), 1u);
+        EXPECT_EQ(records(c.files[0]), records(reference.files[0]));
+    }
+}
+
 TEST(EndToEnd, RealRecordingsConvertToSoundFiles) {
     const fs::path corpus = WTK_CORPUS_DIR;
     if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
