@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "session/location_batches.h"
 #include "session/session.h"
 
 namespace wtk::cli {
@@ -64,17 +65,54 @@ CliHost::~CliHost() {
 }
 
 void CliHost::Message(const std::string& text) {
-    ClearProgress();
-    const std::string line = OneLine(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    Emit(kStderr, OneLine(text) + "\n");
 }
 
 void CliHost::StdoutLine(const std::string& line) {
-    ClearProgress();
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fwrite("\r\n", 1, 2, stdout);
-    std::fflush(stdout);
+    Emit(kStdout, line + "\r\n");
+}
+
+void CliHost::RouteTo(OrderedOutput* merged, size_t group) {
+    merged_ = merged;
+    group_ = group;
+    terminal_ = false;
+}
+
+void CliHost::Emit(Output output, std::string_view bytes) {
+    if (merged_ != nullptr) {
+        merged_->Write(group_, output, bytes);
+    } else {
+        Put(output, bytes);
+    }
+}
+
+void CliHost::Put(size_t output, std::string_view bytes) {
+    switch (output) {
+        case kStdout:
+        case kStderr: {
+            ClearProgress();
+            std::FILE* stream = output == kStdout ? stdout : stderr;
+            std::fwrite(bytes.data(), 1, bytes.size(), stream);
+            std::fflush(stream);
+            break;
+        }
+        case kMinutes:
+            if (minutesPath_.empty() || minutesFailed_) break;
+            if (minutes_ == nullptr) {
+                errno = 0;
+                minutes_ = std::fopen(minutesPath_.c_str(), "wb");
+                if (minutes_ == nullptr) {
+                    minutesFailed_ = true;
+                    Message("Failed to create minutes file " + minutesPath_ + ": " +
+                            std::strerror(errno));
+                    break;
+                }
+            }
+            std::fwrite(bytes.data(), 1, bytes.size(), minutes_);
+            break;
+        default:
+            break;
+    }
 }
 
 void CliHost::SetText(Label which, const std::string& text) {
@@ -113,23 +151,11 @@ void CliHost::AppendMemo(Memo which, const std::string& line) {
             if (verb_ == Verb::List) StdoutLine(line);
             break;
         case Memo::DataMemo:
-            if (verb_ != Verb::List) StdoutLine(line);
+            if (verb_ == Verb::Convert || verb_ == Verb::Scrapbook) StdoutLine(line);
             break;
         case Memo::DATA2Memo:
             if (!line.starts_with("MinsInThisTK1File")) ++minutesInFile_;
-            if (minutesPath_.empty() || minutesFailed_) break;
-            if (minutes_ == nullptr) {
-                errno = 0;
-                minutes_ = std::fopen(minutesPath_.c_str(), "wb");
-                if (minutes_ == nullptr) {
-                    minutesFailed_ = true;
-                    Message("Failed to create minutes file " + minutesPath_ + ": " +
-                            std::strerror(errno));
-                    break;
-                }
-            }
-            std::fwrite(line.data(), 1, line.size(), minutes_);
-            std::fwrite("\r\n", 1, 2, minutes_);
+            if (!minutesPath_.empty()) Emit(kMinutes, line + "\r\n");
             break;
     }
 }
@@ -162,7 +188,7 @@ void CliHost::ClearProgress() {
 }
 
 void CliHost::DrawProgress(bool force) {
-    if (!terminal_ || quiet_ || verb_ == Verb::List) return;
+    if (!terminal_ || quiet_ || verb_ == Verb::List || verb_ == Verb::Locations) return;
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - lastDrawn_ < std::chrono::milliseconds(500)) return;
     lastDrawn_ = now;
@@ -177,6 +203,7 @@ void CliHost::DrawProgress(bool force) {
 }
 
 bool CliHost::Finish() {
+    if (merged_ != nullptr) return true;  // the host that owns the outputs finishes them
     ClearProgress();
     // On a terminal say where a stop took effect (not a message box, so not otherwise shown).
     if (terminal_ && !quiet_ &&

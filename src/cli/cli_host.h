@@ -8,13 +8,15 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/host.h"
 
 namespace wtk {
+class OrderedOutput;
 class Session;
-}
+}  // namespace wtk
 
 namespace wtk::cli {
 
@@ -26,7 +28,7 @@ void InstallStopSignalHandlers();
 // Graphs are not drawn, and every dialog but the save dialog is cancelled, as by the null host.
 class CliHost : public NullHost {
 public:
-    enum class Verb { Convert, Scrapbook, List };
+    enum class Verb { Convert, Scrapbook, List, Locations };
 
     // outDir: destination of the TK1 files; minutesPath: file for the minute lines ("" none).
     CliHost(Verb verb, std::string outDir, std::string minutesPath);
@@ -44,6 +46,15 @@ public:
     // false when an output could not be written completely.
     bool Finish();
 
+    // The outputs as OrderedOutput numbers them.
+    enum Output : size_t { kStdout, kStderr, kMinutes, kOutputs };
+    // A location batch's host: its stdout, stderr and minute lines go to `merged` as group
+    // `group` instead of the streams, and it draws no progress.
+    void RouteTo(OrderedOutput* merged, size_t group);
+    // Writes bytes to one of the outputs itself (the sink of an OrderedOutput); the minutes
+    // file is created by the first bytes that reach it.
+    void Put(size_t output, std::string_view bytes);
+
     const std::string& BigLblText() const { return bigLbl_; }
 
     // Host.
@@ -54,6 +65,7 @@ public:
     std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override;
 
 private:
+    void Emit(Output output, std::string_view bytes);
     void ClearProgress();
     void DrawProgress(bool force);
 
@@ -65,6 +77,8 @@ private:
     Session* session_ = nullptr;
     std::string bigLbl_;
     bool quiet_ = false;
+    OrderedOutput* merged_ = nullptr;
+    size_t group_ = 0;
 
     // Progress on a terminal.
     bool terminal_ = false;

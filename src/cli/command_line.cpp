@@ -8,6 +8,17 @@
 namespace wtk::cli {
 namespace {
 
+// A whole number of at least 1 in decimal digits.
+std::optional<int> PositiveNumber(const std::string& text) {
+    int n = 0;
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, n);
+    if (r.ec != std::errc() || r.ptr != end || n < 1) {
+        return std::nullopt;
+    }
+    return n;
+}
+
 struct VerbDef {
     Verb verb;
     const char* Name;
@@ -108,6 +119,22 @@ const OptionDef kOptions[] = {
      }},
     {"minutes", 0, "FILE", false, kConversions, "write the per-minute lines to FILE",
      [](CommandLine& c, const std::string& v) { c.minutes = v; }},
+    {"jobs", 'j', "N", false, kConversions,
+     "convert the locations as separate batches, N at a time. Each TK1 file then depends only "
+     "on its own location's recordings: one batch carries gain, threshold and detector state "
+     "from one location's file to the next, so its files differ slightly. The texts come out "
+     "in location order; the exit status is the worst of the batches",
+     [](CommandLine& c, const std::string& v) {
+         const std::optional<int> n = PositiveNumber(v);
+         if (!n) throw UsageError{"--jobs takes a whole number of at least 1, not \"" + v + "\""};
+         c.jobs = n;
+     }},
+    {"location", 0, "NAME", false, kConversions | kList,
+     "only the files of location NAME, as list --locations prints it",
+     [](CommandLine& c, const std::string& v) { c.location = v; }},
+    {"locations", 0, nullptr, false, kList,
+     "the location names instead of the file list, one per line (LF)",
+     [](CommandLine& c, const std::string&) { c.locations = true; }},
     {"csv", 0, nullptr, false, kDump, "one CSV row per click with its date and time",
      [](CommandLine& c, const std::string&) { c.csv = true; }},
 };
@@ -364,13 +391,19 @@ constexpr const char* kGeneralHelp =
     "                                             start times in the file names\n"
     "  wavtokeb-cli scrapbook [options] PATH...   every file in a new minute from 2000-01-01\n"
     "  wavtokeb-cli list      [options] PATH...   the file list: header and one line per file\n"
-    "                                             on stdout, then the status line\n"
+    "                                             on stdout, then the status line; --locations:\n"
+    "                                             the location names, one per line\n"
     "  wavtokeb-cli dump      [options] FILE.TK1  decode a TK1 file: header fields and one line\n"
     "                                             per record; --csv: one row per click\n\n"
     "wavtokeb-cli COMMAND --help lists the options of a command; -h, --help and -V, --version\n"
     "work everywhere.\n\n"
     "PATH: a file is taken as it is; a directory is searched with all its sub-directories for\n"
     "names ending in .wav (any case) of more than 1000 bytes.\n"
+    "Many locations: convert and scrapbook --jobs N convert each location as a batch of its\n"
+    "own, N at a time, so that each TK1 file depends only on its own location's recordings\n"
+    "(one batch carries gain, threshold and detector state from one location's file to the\n"
+    "next). --location NAME keeps one location's files: one run per location, say on the\n"
+    "machines of a cluster, gives the same files as --jobs.\n"
     "stdout: the TK1 file summary (convert, scrapbook) with CR LF line ends. stderr: the\n"
     "messages, one line each. Exit status: 0 done, 1 ended on an error message, 2 usage or\n"
     "settings refused. SIGINT or SIGTERM stops a conversion after the file in progress, with\n"

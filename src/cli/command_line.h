@@ -56,8 +56,11 @@ struct CommandLine {
     bool graphs = false;
     bool csv = false;
     bool quiet = false;
-    std::optional<int> progressMinutes;  // --progress: a line every so many minutes of audio
-    std::vector<std::string> operands;   // PATHs, or the TK1 file of dump
+    std::optional<int> progressMinutes;   // --progress: a line every so many minutes of audio
+    std::optional<int> jobs;              // --jobs: location batches at a time
+    std::optional<std::string> location;  // --location: only this location's files
+    bool locations = false;               // list --locations: the location names only
+    std::vector<std::string> operands;    // PATHs, or the TK1 file of dump
 };
 
 // A refusal of the command line: the text after "wavtokeb-cli: ", and the verb whose help

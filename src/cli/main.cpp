@@ -13,6 +13,7 @@
 // was converted).
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -25,6 +26,8 @@
 #include "cli/cli_host.h"
 #include "cli/command_line.h"
 #include "cli/tk1_dump.h"
+#include "input/location_groups.h"
+#include "session/location_batches.h"
 #include "session/session.h"
 
 #ifndef WTK_VERSION
@@ -152,11 +155,70 @@ int RunDump(const CommandLine& c) {
     return status == 0 ? kExitDone : kExitFailed;
 }
 
+int StatusOf(Session::Outcome outcome) {
+    switch (outcome) {
+        case Session::Outcome::Done:
+            return kExitDone;
+        case Session::Outcome::Failed:
+            return kExitFailed;
+        case Session::Outcome::Refused:
+            return kExitRefused;
+    }
+    return kExitFailed;
+}
+
+void PressConversionButton(Session& session, CliHost::Verb verb) {
+    if (verb == CliHost::Verb::Convert) {
+        session.ConvertBatchBtnClick();
+    } else {
+        session.MakeScrapbookBtnClick();
+    }
+}
+
+// convert and scrapbook with --jobs: each location of the listing converted by a session of its
+// own, exactly as a run with --location would convert it, so many at a time. Their texts reach
+// the outputs in location order; the exit status is the worst of the batches. A batch that
+// fails leaves the others running; after a stop no further batch starts.
+int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session,
+                     std::vector<LocationGroup> groups, CliHost::Verb verb) {
+    OrderedOutput merged(groups.size(), CliHost::kOutputs,
+                         [&](size_t output, std::string_view bytes) { host.Put(output, bytes); });
+    std::vector<int> status(groups.size(), kExitDone);
+    RunLocationBatches(groups.size(), *c.jobs, [&](size_t g) {
+        if (g_stopSignal == 0) {
+            try {
+                CliHost batchHost(verb, c.out, c.minutes);
+                batchHost.SetQuiet(c.quiet);
+                batchHost.RouteTo(&merged, g);
+                Session batch(batchHost);
+                batchHost.SetSession(&batch);
+                batch.Start();
+                batch.SetFm = session.SetFm;
+                batch.Controls = session.Controls;
+                batch.SelectRecords(std::move(groups[g].Recs));
+                PressConversionButton(batch, verb);
+                status[g] = StatusOf(batch.LastOutcome);
+            } catch (const std::exception& e) {
+                merged.Write(g, CliHost::kStderr, "wavtokeb-cli: " + std::string(e.what()) + "\n");
+                status[g] = kExitFailed;
+            }
+        }
+        merged.Finish(g);
+    });
+    int worst = *std::max_element(status.begin(), status.end());
+    if (merged.Lost()) {
+        host.Message("wavtokeb-cli: texts of a location batch were lost: a temporary file failed");
+        worst = std::max(worst, kExitFailed);
+    }
+    return worst;
+}
+
 // convert, scrapbook and list.
 int RunBatch(const CommandLine& c) {
     const bool conversion = (c.verb & kConversions) != 0;
     const CliHost::Verb verb = c.verb == kConvert     ? CliHost::Verb::Convert
                                : c.verb == kScrapbook ? CliHost::Verb::Scrapbook
+                               : c.locations          ? CliHost::Verb::Locations
                                                       : CliHost::Verb::List;
     CliHost host(verb, c.out, c.minutes);
     host.SetQuiet(c.quiet);
@@ -197,29 +259,22 @@ int RunBatch(const CommandLine& c) {
         std::signal(SIGPIPE, SIG_IGN);
     }
 
-    session.SelectPaths(c.operands);
+    session.SelectPaths(c.operands, c.location ? &*c.location : nullptr);
     int status = kExitDone;
     if (verb == CliHost::Verb::List) {
         host.StdoutLine(host.BigLblText());
+    } else if (verb == CliHost::Verb::Locations) {
+        for (const LocationGroup& g : SplitIntoLocations(session.WavFileRecs)) {
+            host.Put(CliHost::kStdout, g.Name + "\n");
+        }
     } else if (g_stopSignal != 0) {
         // Stopped while the files were listed: nothing is converted.
+    } else if (std::vector<LocationGroup> groups = SplitIntoLocations(session.WavFileRecs);
+               c.jobs && !groups.empty()) {
+        status = ConvertLocations(c, host, session, std::move(groups), verb);
     } else {
-        if (verb == CliHost::Verb::Convert) {
-            session.ConvertBatchBtnClick();
-        } else {
-            session.MakeScrapbookBtnClick();
-        }
-        switch (session.LastOutcome) {
-            case Session::Outcome::Done:
-                status = kExitDone;
-                break;
-            case Session::Outcome::Failed:
-                status = kExitFailed;
-                break;
-            case Session::Outcome::Refused:
-                status = kExitRefused;
-                break;
-        }
+        PressConversionButton(session, verb);
+        status = StatusOf(session.LastOutcome);
     }
     if (!host.Finish() && status == kExitDone) status = kExitFailed;
     if (status == kExitDone && g_stopSignal != 0) status = 128 + g_stopSignal;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,14 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
         {{"list", "-o", fresh, wavs}, "list takes no option -o" + seeList},
         {{"list", "--minutes", dir / "m.txt", wavs}, "list takes no option --minutes" + seeList},
         {{"list", "--set", "MinNcycFedit=4", wavs}, "list takes no option --set" + seeList},
+        {{"list", "-j", "2", wavs}, "list takes no option -j" + seeList},
+        {{"convert", "--locations", "-o", fresh, wavs},
+         "convert takes no option --locations" + seeConvert},
+        {{"convert", "--jobs", "0", "-o", fresh, wavs},
+         "--jobs takes a whole number of at least 1, not \"0\"" + seeConvert},
+        {{"scrapbook", "-j2x", "-o", fresh, wavs},
+         "--jobs takes a whole number of at least 1, not \"2x\" (see wavtokeb-cli scrapbook "
+         "--help)"},
         {{"convert", "--graphs=1", "-o", fresh, wavs}, "--graphs takes no value" + seeConvert},
         {{"convert", wavs, "-o"}, "-o needs a value: -o DIR" + seeConvert},
         {{"convert", "-o", fresh}, "convert needs PATH..." + seeConvert},
@@ -324,6 +333,13 @@ TEST_F(CliTest, ListPrintsTheFileListAndStatusWithMessagesOnStderr) {
     ASSERT_EQ(err.size(), 2u) << r.err;
     EXPECT_EQ(err[0], "Date/time conversion failed (D2) 2023  13  17  14  30  0");
     EXPECT_EQ(err[1], dir / "dangling.wav" + " not opened");
+
+    // The locations of the listed files (LF, for shells), and one location's list.
+    const Result names = RunCli(dir, {"list", "--locations", wavs, dir / "dangling.wav"});
+    EXPECT_EQ(names.out, "LOC1\nLOC2\n");
+    const Result one = RunCli(dir, {"list", "--rate", "2", "--location", "LOC1", wavs});
+    EXPECT_EQ(Lines(one.out).size(), 4u);
+    EXPECT_EQ(Lines(one.out).back(), "2 WAV files, all in one name group");
 }
 
 TEST_F(CliTest, ConvertWritesSummaryMinutesAndFiles) {
@@ -479,6 +495,100 @@ TEST_F(CliTest, OptionsThatSetOneControlApplyInCommandLineOrder) {
         EXPECT_EQ(Field(Lines(RunCli(dir, {"dump", tk1}).out), "DeadBandSetting"), c.deadBand)
             << ::testing::PrintToString(c.options);
     }
+}
+
+// Every output file of a folder, the TK1 header's finalisation minute (wall clock) masked.
+std::map<std::string, std::string> OutputFiles(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        std::string bytes = ReadFileText(e.path().string());
+        if (e.path().extension() == ".TK1" && bytes.size() >= 268) {
+            std::fill(bytes.begin() + 264, bytes.begin() + 268, '\0');
+        }
+        files[e.path().filename().string()] = bytes;
+    }
+    return files;
+}
+
+TEST_F(CliTest, JobsGiveWhatOneRunPerLocationGives) {
+    // Three locations of click trains; B has two files with a gap between them.
+    auto write = [&](const std::string& name, uint64_t seed, double noise) {
+        synth::RecordingSpec spec;
+        spec.SampleRate = 192000;  // small buffers keep the many runs quick
+        spec.Seconds = 1.5;
+        spec.NoiseRms = noise;
+        spec.Seed = seed;
+        synth::ClickTrain t;
+        t.FrequencyHz = 40000;
+        t.StartSec = 0.1;
+        t.Clicks = 20;
+        t.PeakAmplitude = 1500 + 500 * static_cast<double>(seed);
+        spec.Trains = {t};
+        synth::WriteWav(wavs + "/" + name, spec);
+    };
+    write("A.20230517140000.wav", 1, 5);
+    write("B.20230517120000.wav", 2, 12);
+    write("B.20230517120300.wav", 3, 12);
+    write("C.20230517100000.wav", 4, 3);
+    const std::vector<std::string> common = {"--rate",      "192", "--ipi-export",
+                                             "--ipi-limit", "500", wavs};
+    auto run = [&](const std::string& verb, std::vector<std::string> extra,
+                   const std::string& folder, const std::string& minutes) {
+        std::vector<std::string> args = {verb, "--out", folder, "--minutes", minutes};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), common.begin(), common.end());
+        return RunCli(dir, args);
+    };
+    const Result names = RunCli(dir, {"list", "--locations", wavs});
+    ASSERT_EQ(names.out, "A\nB\nC\n");
+
+    struct Case {
+        std::string verb;
+        int jobs;
+    };
+    std::map<std::string, Result> once;  // per verb: the per-location runs' texts in order
+    for (const Case& k :
+         std::vector<Case>{{"convert", 1}, {"convert", 2}, {"convert", 4}, {"scrapbook", 2}}) {
+        SCOPED_TRACE(k.verb + " --jobs " + std::to_string(k.jobs));
+        const std::string each = dir / (k.verb + "-each");
+        if (!once.count(k.verb)) {
+            Result& all = once[k.verb];
+            all.status = 0;
+            for (const std::string name : {"A", "B", "C"}) {
+                const Result r = run(k.verb, {"--location", name}, each, dir / "minutes");
+                EXPECT_EQ(r.status, 0) << r.err;
+                all.out += r.out;
+                all.err += ReadFileText(dir / "minutes");
+            }
+        }
+        const std::string jobs = dir / (k.verb + "-jobs-" + std::to_string(k.jobs));
+        const Result r = run(k.verb, {"--jobs", std::to_string(k.jobs)}, jobs, dir / "minutes");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, once[k.verb].out);
+        EXPECT_EQ(ReadFileText(dir / "minutes"), once[k.verb].err);
+        const auto expected = OutputFiles(each);
+        EXPECT_EQ(expected.size(), 9u);  // per location: TK1, linkage and IPI export
+        EXPECT_TRUE(OutputFiles(jobs) == expected);
+    }
+    // Without --jobs one batch carries the sensitivity from location to location.
+    EXPECT_EQ(run("convert", {}, dir / "one", dir / "minutes").status, 0);
+    EXPECT_FALSE(OutputFiles(dir / "one") == OutputFiles(dir / "convert-each"));
+}
+
+TEST_F(CliTest, JobsGoOnPastALocationThatFails) {
+    for (const char* name :
+         {"A.20230517140000.wav", "B.20230517140000.wav", "C.20230517140000.wav"})
+        Silent(name, 1);
+    fs::create_directories(out + "/NewFileNameB 2023 05 17.TK1");  // B's TK1 file cannot be made
+    const Result r = RunCli(dir, {"convert", "--rate", "2", "--jobs", "2", "--out", out, wavs});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("TK1 open failed"), std::string::npos) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 5u);  // each location's header, and no line for B's file
+    EXPECT_EQ(lines[1].substr(0, 28), "NewFileNameA 2023 05 17.TK1\t");
+    EXPECT_EQ(lines[4].substr(0, 28), "NewFileNameC 2023 05 17.TK1\t");
+    EXPECT_TRUE(ReadTk1(out + "/NewFileNameC 2023 05 17.TK1").wellFormed);
 }
 
 TEST_F(CliTest, AReaderThatGoesAwayDoesNotStopTheBatch) {
