@@ -38,6 +38,7 @@ public:
     std::optional<QString> SaveTK1(QWidget*, const QString& suggestedName) override {
         return QDir(outDir_).filePath(suggestedName);
     }
+    void ShowDocument(QWidget*, const QString&, const QString&) override {}
 
 private:
     QString sourceDir_;

@@ -1,9 +1,13 @@
 #include "ui/dialogs.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QShowEvent>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 #include <QWidget>
 
 namespace wtk::ui {
@@ -59,14 +63,25 @@ std::optional<QString> QtDialogs::ChooseDirectory(QWidget* parent, const QString
 }
 
 std::optional<QString> QtDialogs::SaveTK1(QWidget* parent, const QString& suggestedName) {
-    QFileDialog dialog(parent, QStringLiteral("Save TK1 files here:"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters({QStringLiteral("All files (*)"), QStringLiteral("TK1 files (*.TK1)")});
-    dialog.selectFile(suggestedName);
-    // The overwrite prompt is on unless DontConfirmOverwrite is set; the name is not validated.
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return dialog.selectedFiles().first();
+    const QString dir =
+        QFileDialog::getExistingDirectory(parent, QString::fromUtf8(kTK1FolderTitle));
+    if (dir.isEmpty()) return std::nullopt;
+    return QDir(dir).filePath(suggestedName);
+}
+
+void QtDialogs::ShowDocument(QWidget* parent, const QString& title, const QString& markdown) {
+    QDialog box(parent);
+    box.setWindowTitle(title);
+    auto* text = new QTextBrowser(&box);
+    text->setOpenExternalLinks(true);
+    text->setMarkdown(markdown);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &box);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&box);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    box.resize(680, 520);
+    box.exec();
 }
 
 QString ToQtFilter(const QString& filter) {

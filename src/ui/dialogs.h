@@ -24,9 +24,16 @@ public:
                                                  const QString& filter) = 0;
     // Directory chooser. nullopt: cancelled.
     virtual std::optional<QString> ChooseDirectory(QWidget* parent, const QString& caption) = 0;
-    // "Save TK1 files here:" with the suggested file name. nullopt: cancelled.
+    // Where the TK1 files go: a folder chooser titled kTK1FolderTitle. Returns the chosen
+    // folder joined with suggestedName (the batch names its TK1 files itself and takes only
+    // the folder). nullopt: cancelled.
     virtual std::optional<QString> SaveTK1(QWidget* parent, const QString& suggestedName) = 0;
+    // A modal box that shows a Markdown document (the Help menu's texts).
+    virtual void ShowDocument(QWidget* parent, const QString& title, const QString& markdown) = 0;
 };
+
+inline constexpr const char* kTK1FolderTitle =
+    "Choose the folder for the TK1 files (named by location and date)";
 
 // The real dialogs of the desktop.
 class QtDialogs : public Dialogs {
@@ -37,6 +44,7 @@ public:
                                          const QString& filter) override;
     std::optional<QString> ChooseDirectory(QWidget* parent, const QString& caption) override;
     std::optional<QString> SaveTK1(QWidget* parent, const QString& suggestedName) override;
+    void ShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
 };
 
 // The engine's filter texts may come as "Name|pattern|Name|pattern"; the dialogs take

@@ -89,6 +89,36 @@ int ClampY(int64_t y) {
 void SignalGraphs::Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst) {
     assert(GraphID >= 1 && GraphID <= 3);
     if (Xinc < 1) Xinc = 1;
+    // Keep what a redraw at up to RedrawWidth pixels needs: the values of the maxY scan and of
+    // a full-width trace. A picture holds the three traces of one block; should more come
+    // without a clearing one, the oldest goes.
+    if (ClearFirst) nShown_ = 0;
+    if (nShown_ == shown_.size()) {
+        std::rotate(shown_.begin(), shown_.begin() + 1, shown_.end());
+        --nShown_;
+    }
+    Shown& kept = shown_[nShown_++];
+    const int32_t width = std::max({DisplayWidth, RedrawWidth, int32_t{0}});
+    const size_t keep =
+        static_cast<size_t>(width / Xinc) + 2 + static_cast<size_t>(StyleOf(GraphID).YvalueOffset);
+    kept.Values.assign(Buf.begin(),
+                       Buf.begin() + static_cast<std::ptrdiff_t>(std::min(keep, Buf.size())));
+    kept.GraphID = GraphID;
+    kept.Xinc = Xinc;
+    kept.ClearFirst = ClearFirst;
+    Draw(Buf, GraphID, Xinc, ClearFirst);
+}
+
+void SignalGraphs::Redraw() {
+    if (nShown_ == 0) return;
+    graphBox_.Image().fill(Qt::black);
+    for (size_t i = 0; i < nShown_; ++i) {
+        const Shown& s = shown_[i];
+        Draw(s.Values, s.GraphID, s.Xinc, s.ClearFirst);
+    }
+}
+
+void SignalGraphs::Draw(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst) {
     QImage& image = graphBox_.Image();
     const int W = graphBox_.width();
     const int H = graphBox_.height();

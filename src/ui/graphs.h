@@ -6,8 +6,10 @@
 #include <QColor>
 #include <QImage>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace wtk::ui {
 
@@ -61,14 +63,31 @@ public:
     // character height -Height pixels when Height is negative; background in the window colour.
     void RotatedTextOut(int Angle, int X, int Y, int Height, const QString& Text);
 
+    // Draws the traces shown since the last clearing one again, at the graph area's current
+    // size, with the bar and label they set; after a resize of the window. Each trace keeps the
+    // values a graph area up to RedrawWidth pixels wide shows. Nothing happens before the first
+    // trace.
+    void Redraw();
+
     int32_t DisplayWidth = 0;  // graph area width in pixels, set by the window's resize
+    int32_t RedrawWidth = 0;   // widest graph area a redraw fills (the screen width)
     float Yscale = 0;          // vertical scale of the trace drawn last (at most 1)
     int64_t LastMaxY = 0;      // largest absolute value of the trace drawn last (at least 1)
 
 private:
+    struct Shown {
+        std::vector<int32_t> Values;  // the start of the trace's buffer
+        int GraphID = 0;
+        int Xinc = 1;
+        bool ClearFirst = false;
+    };
+    void Draw(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst);
+
     ImageCanvas& graphBox_;
     AmpScaleBar& bar_;
     ImageCanvas& windowCanvas_;
+    std::array<Shown, 3> shown_;  // the traces on the picture, in drawing order
+    size_t nShown_ = 0;
 };
 
 }  // namespace wtk::ui

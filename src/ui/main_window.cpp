@@ -1,20 +1,33 @@
 #include "ui/main_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLayoutItem>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QResizeEvent>
 #include <QScreen>
 #include <QSessionManager>
+#include <QShortcut>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 
 #include "settings/settings_form.h"
 #include "ui/clickable_label.h"
@@ -27,8 +40,12 @@ const char* const TCv::kViewSettingsInitial = "5.    Click to view advanced sett
 
 namespace {
 
+// Where the README and more information are published (the notice's fifth line names it too).
+const char* const kProjectAddress = "www.example.org/wavtokeb";
 const QColor kSkyBlue(166, 202, 240);
-constexpr int kRateMaxLength = 4;  // the rate accepts 1 ... 2000 k samples/s
+constexpr int kRateMaxLength = 4;   // the rate accepts 1 ... 2000 k samples/s
+constexpr int kRedrawWidth = 4096;  // pixels of trace kept for a redraw, at least
+constexpr int kLegendGap = 53;      // with the row's spacing, 59 pixels from buttons to legends
 
 const char* const kStartupNotice[] = {
     "This software converts .wav files to virtual TKEB  .TK1 files",
@@ -64,19 +81,88 @@ QPlainTextEdit* NewMemo(QWidget* parent) {
     memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Files dropped on a memo select them like a drop anywhere else on the window.
+    memo->setAcceptDrops(false);
+    memo->viewport()->setAcceptDrops(false);
     return memo;
 }
 
+// A control at least as large as the window definition made it, and larger when its text needs
+// it (a 0 keeps the text's own size).
+void AtLeast(QWidget* w, int width, int height) {
+    w->setMinimumSize(std::max(width, w->sizeHint().width()), std::max(height, 0));
+    w->setSizePolicy(w->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+}
+
+// Gives a panel its rectangle and lays its controls out at once, shown or not.
+void Place(QWidget* panel, const QRect& r) {
+    panel->setGeometry(r);
+    if (QLayout* layout = panel->layout()) layout->setGeometry(panel->rect());
+}
+
 QLabel* NewLegend(QWidget* parent, const QString& caption, const QColor& colour,
-                  const QString& hint, int left, int width) {
+                  const QString& hint) {
     auto* label = new QLabel(caption, parent);
     Fill(label, Qt::black);
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, colour);
     label->setPalette(pal);
     label->setToolTip(hint);
-    label->setGeometry(left, 4, width, 20);
     return label;
+}
+
+// The three trace legends as one item of the button row: 20 pixels high, 2 below the row's
+// top, at their design widths (wider only when their words need it), each overlapping its
+// left neighbour's trailing blanks as in the window definition.
+class LegendItem : public QLayoutItem {
+public:
+    explicit LegendItem(std::array<QLabel*, 3> labels) : labels_(labels) {
+        constexpr std::array<int, 3> kWidth = {138, 167, 184};
+        constexpr std::array<int, 3> kOverlap = {0, 3, 4};  // with the label to the left
+        int x = 0;
+        for (size_t i = 0; i < labels_.size(); ++i) {
+            const QFontMetrics fm(labels_[i]->font());
+            const int words = fm.horizontalAdvance(labels_[i]->text().trimmed()) + 4;
+            x -= kOverlap[i];
+            left_[i] = x;
+            width_[i] = std::max(kWidth[i], words);
+            x += width_[i];
+        }
+        size_ = QSize(x, 22);
+    }
+    QSize sizeHint() const override { return size_; }
+    QSize minimumSize() const override { return size_; }
+    QSize maximumSize() const override { return size_; }
+    Qt::Orientations expandingDirections() const override { return {}; }
+    bool isEmpty() const override { return false; }
+    QRect geometry() const override { return rect_; }
+    void setGeometry(const QRect& r) override {
+        rect_ = r;
+        for (size_t i = 0; i < labels_.size(); ++i)
+            labels_[i]->setGeometry(r.x() + left_[i], r.y() + 2, width_[i], 20);
+    }
+
+private:
+    std::array<QLabel*, 3> labels_;
+    std::array<int, 3> left_{};
+    std::array<int, 3> width_{};
+    QSize size_;
+    QRect rect_;
+};
+
+// The local WAV files and folders among dragged items, in their order.
+QStringList DroppableWavPaths(const QMimeData* mime) {
+    QStringList paths;
+    if (mime == nullptr || !mime->hasUrls()) return paths;
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QString path = url.toLocalFile();
+        const QFileInfo info(path);
+        if (info.isDir() ||
+            (info.isFile() && path.endsWith(QStringLiteral(".wav"), Qt::CaseInsensitive)))
+            paths << path;
+    }
+    return paths;
 }
 
 // Select the whole memo and copy the selection to the clipboard.
@@ -101,33 +187,59 @@ TCv::TCv(std::unique_ptr<Dialogs> dialogs)
     setWindowTitle(Q(kWindowCaption));
     setFont(WindowFont());
     Fill(this, kWindowColour);
-    resize(kDesignClientWidth, kDesignClientHeight);
+    setAcceptDrops(true);
 
     // The session holds the flags (WavFileOpen, TK1Open, IndexFileOpen, STOP, Busy all false).
     session_ = std::make_unique<Session>(*this);
 
-    WindowCanvas = new ImageCanvas(kWindowColour, this);
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    BuildMenu();
+    root->setMenuBar(MenuBar);
+    ClientArea = new QWidget(this);
+    root->addWidget(ClientArea);
+    QWidget* client = ClientArea;
+
+    WindowCanvas = new ImageCanvas(kWindowColour, client);
     WindowCanvas->setGeometry(0, 0, kGraphBoxLeft, kDesignClientHeight);
-    GraphBox = new ImageCanvas(Qt::black, this);
+    GraphBox = new ImageCanvas(Qt::black, client);
     GraphBox->setToolTip(
         Q("Graphs here show the data at the start of the wav file. Expand the width of the window "
           "to view a longer series. The Y axis is adjusted automatically to show the largest "
           "amplitude in the actual data as full height on the screen."));
-    AmpScaleBarShape = new AmpScaleBar(this);
+    AmpScaleBarShape = new AmpScaleBar(client);
     AmpScaleBarShape->setGeometry(SignalGraphs::kBarLeft, 0, SignalGraphs::kBarWidth, 1);
     AmpScaleBarShape->hide();  // appears with the first trace
     graphs_ = std::make_unique<SignalGraphs>(*GraphBox, *AmpScaleBarShape, *WindowCanvas);
 
     BuildControlPanel();
     BuildResultsPanel();
+    BuildShortcuts();
+    client->installEventFilter(this);
 
-    // The window sits at the top left of the screen, as wide as the screen less 40 pixels.
+    // The client area is never smaller than the control panel with a narrow graph area beside
+    // it.
+    const QSize panel = ControlPanel->minimumSizeHint();
+    client->setMinimumSize(std::max(panel.width(), kControlPanelWidth) + kGraphBoxLeft + 120,
+                           std::max(panel.height(), kResultsPanelHeight + 60));
+
+    // The window sits at the top left of the screen, as wide as the screen less 40 pixels,
+    // with a client area of the design height. A resize redraws the traces across any window
+    // the desktop can hold.
+    const int menuHeight = MenuBar->sizeHint().height();
+    resize(kDesignClientWidth, kDesignClientHeight + menuHeight);
+    graphs_->RedrawWidth = kRedrawWidth;
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect avail = screen->availableGeometry();
         move(avail.topLeft());
-        resize(std::max(screen->geometry().width() - 40, 400), kDesignClientHeight);
+        resize(std::max(screen->geometry().width() - 40, 400), kDesignClientHeight + menuHeight);
+        graphs_->RedrawWidth = std::max(kRedrawWidth, screen->virtualGeometry().width());
     }
-    FormResize(width(), height());
+    // The layout places the client area once the window is shown; until then it already has
+    // the size it will get.
+    client->setGeometry(0, menuHeight, width(), std::max(height() - menuHeight, 1));
+    FormResize(client->width(), client->height());
 
 #ifndef QT_NO_SESSIONMANAGER
     connect(qApp, &QGuiApplication::commitDataRequest, this, &TCv::WMQueryEndSession);
@@ -145,82 +257,150 @@ TCv::~TCv() {
     session_->FormDestroy();
 }
 
+void TCv::BuildMenu() {
+    MenuBar = new QMenuBar(this);
+    HelpMenu = MenuBar->addMenu(QStringLiteral("&Help"));
+    UsageAction = HelpMenu->addAction(QStringLiteral("&Usage"));
+    UsageAction->setShortcut(QKeySequence::HelpContents);
+    connect(UsageAction, &QAction::triggered, this, &TCv::UsageActionClick);
+    AboutAction = HelpMenu->addAction(QStringLiteral("&About WAVtoKEB"));
+    connect(AboutAction, &QAction::triggered, this, &TCv::AboutActionClick);
+}
+
+void TCv::BuildShortcuts() {
+    // Window-wide keys; each does what its button does, and nothing while a command runs
+    // (STOP excepted).
+    const struct {
+        QKeySequence keys;
+        void (TCv::*slot)();
+    } keys[] = {
+        {QKeySequence::Open, &TCv::SelectBatchBtnClick},
+        {QKeySequence(Qt::CTRL | Qt::Key_L), &TCv::ConvertBatchBtnClick},
+        {QKeySequence(Qt::CTRL | Qt::Key_B), &TCv::MakeScrapbookBtnClick},
+        {QKeySequence(Qt::Key_Escape), &TCv::StopBtnClick},
+    };
+    for (const auto& k : keys) {
+        auto* shortcut = new QShortcut(k.keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, k.slot);
+    }
+}
+
 void TCv::BuildControlPanel() {
-    ControlPanel = new QWidget(this);
+    ControlPanel = new QWidget(ClientArea);
     Fill(ControlPanel, kSkyBlue);
-    ControlPanel->resize(kControlPanelWidth, kControlPanelHeight);
     QWidget* cp = ControlPanel;
+    auto* v = new QVBoxLayout(cp);
+    v->setContentsMargins(4, 6, 4, 4);
+    v->setSpacing(5);
+    // The step numbers' column: "3.    " is as wide as the number part of the step captions.
+    const int stepWidth = QFontMetrics(font()).horizontalAdvance(QStringLiteral("3.    "));
+    // Captions start 4 pixels right of the memos' edge.
+    auto row = [&](int indent = 0) {
+        auto* h = new QHBoxLayout;
+        h->setSpacing(4);
+        h->setContentsMargins(4 + indent, 0, 0, 0);
+        v->addLayout(h);
+        return h;
+    };
 
     BigLbl = new QLabel(QStringLiteral("No files selected"), cp);
     BigLbl->setWordWrap(true);
     QFont big = font();
     big.setBold(true);
     BigLbl->setFont(big);
-    BigLbl->setGeometry(8, 6, 188, 34);
-
+    // Two lines of status, whatever their length; long texts wrap instead of widening the panel.
+    BigLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    BigLbl->setFixedHeight(std::max(34, 2 * QFontMetrics(big).lineSpacing() + 4));
     StopBtn = new QPushButton(QStringLiteral("STOP"), cp);
     StopBtn->setToolTip(QStringLiteral("processed data is retained."));
     StopBtn->setFont(big);
-    StopBtn->setGeometry(200, 8, 55, 28);
+    AtLeast(StopBtn, 55, 28);
     connect(StopBtn, &QPushButton::clicked, this, &TCv::StopBtnClick);
+    QHBoxLayout* top = row();
+    top->addWidget(BigLbl, 1);
+    top->addWidget(StopBtn, 0, Qt::AlignTop);
+    v->addSpacing(2);
 
     Label9 = new QLabel(QStringLiteral("1.    Sample rate k/s :"), cp);
     Label9->setToolTip(QStringLiteral("  All files must have this sample rate"));
-    Label9->setGeometry(8, 48, 150, 16);
     KsamplesPerSecEdit = new QLineEdit(QStringLiteral("576"), cp);
     KsamplesPerSecEdit->setToolTip(
         QStringLiteral(" sample rate as thousands of samples per second"));
     KsamplesPerSecEdit->setMaxLength(kRateMaxLength);
     KsamplesPerSecEdit->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(kRateMaxLength)), KsamplesPerSecEdit));
-    KsamplesPerSecEdit->setGeometry(160, 45, 50, 21);
+    KsamplesPerSecEdit->setFixedWidth(
+        std::max(50, QFontMetrics(font()).horizontalAdvance(QStringLiteral("00000")) + 12));
+    KsamplesPerSecEdit->setAcceptDrops(false);
     session_->Controls.KsamplesPerSecEdit = "576";
     connect(KsamplesPerSecEdit, &QLineEdit::textChanged, this, &TCv::KsamplesPerSecEditChange);
+    QHBoxLayout* step1 = row();
+    step1->addWidget(Label9);
+    step1->addWidget(KsamplesPerSecEdit);
+    step1->addStretch(1);
 
     Label8 = new QLabel(QStringLiteral("2.    Site name / logger ID (for KEB file name) :"), cp);
     Label8->setToolTip(
         QStringLiteral("This prefix applies to the vTkeb file that will be created"));
-    Label8->setGeometry(8, 71, 250, 16);
+    row()->addWidget(Label8);
     AddedSiteNameEdit = new QLineEdit(QStringLiteral("NewFileName"), cp);
-    AddedSiteNameEdit->setGeometry(22, 89, 110, 21);
     session_->Controls.AddedSiteNameEdit = "NewFileName";
     connect(AddedSiteNameEdit, &QLineEdit::textChanged, this,
             [this](const QString& t) { session_->Controls.AddedSiteNameEdit = ToEngine(t); });
     LoggerNumberEdit = new QLineEdit(QStringLiteral("Logger ID number"), cp);
     LoggerNumberEdit->setToolTip(
         QStringLiteral("  This is the instrument number.  Max value is 4,294,967,296!"));
-    LoggerNumberEdit->setGeometry(138, 89, 117, 21);
     session_->Controls.LoggerNumberEdit = "Logger ID number";
     connect(LoggerNumberEdit, &QLineEdit::textChanged, this,
             [this](const QString& t) { session_->Controls.LoggerNumberEdit = t.toStdString(); });
+    for (QLineEdit* edit : {AddedSiteNameEdit, LoggerNumberEdit}) {
+        edit->setAcceptDrops(false);  // dropped files select, whatever they land on
+        edit->setMinimumWidth(
+            QFontMetrics(font()).horizontalAdvance(QStringLiteral("Logger ID number")) + 12);
+    }
+    QHBoxLayout* step2 = row(stepWidth - 6);
+    step2->addWidget(AddedSiteNameEdit, 1);
+    step2->addWidget(LoggerNumberEdit, 1);
 
     Label5 = new ClickableLabel(QStringLiteral("3.    "), cp);
-    Label5->setGeometry(8, 119, 20, 16);
+    Label5->setFixedWidth(stepWidth);
     connect(Label5, &ClickableLabel::clicked, this, &TCv::ViewSettingsLblClick);
     UseFileNameDateTimes = new QCheckBox(QStringLiteral("Get Date/time from file name"), cp);
     UseFileNameDateTimes->setChecked(true);
-    UseFileNameDateTimes->setGeometry(28, 117, 225, 20);
     session_->Controls.UseFileNameDateTimes = true;
     connect(UseFileNameDateTimes, &QCheckBox::toggled, this,
             [this](bool on) { session_->Controls.UseFileNameDateTimes = on; });
+    QHBoxLayout* step3 = row();
+    step3->setSpacing(0);
+    step3->addWidget(Label5);
+    step3->addWidget(UseFileNameDateTimes);
+    step3->addStretch(1);
 
     Label10 = new QLabel(QStringLiteral("4."), cp);
-    Label10->setGeometry(8, 147, 20, 16);
+    Label10->setFixedWidth(stepWidth);
     SelectBatchBtn = new QPushButton(QStringLiteral("Select WAV files"), cp);
     SelectBatchBtn->setToolTip(
         QStringLiteral("This program works correctly with 16bit  .wav  files sampled at 384k with "
                        "filename format = LocationOrInstrumentNumber.yyyymmddhhmmss.wav.  The "
                        "scrapbook option handles other name formats"));
-    SelectBatchBtn->setGeometry(28, 142, 110, 27);
+    AtLeast(SelectBatchBtn, 110, 27);  // keeps its width while the caption counts files
     connect(SelectBatchBtn, &QPushButton::clicked, this, &TCv::SelectBatchBtnClick);
     SearchDirectories = new QCheckBox(QStringLiteral("Search directories"), cp);
     SearchDirectories->setToolTip(
         QStringLiteral("  this enables you to process all the *.wav files in a directory, and all "
                        "its subdirectories.  You only select the directory."));
-    SearchDirectories->setGeometry(142, 146, 120, 20);
     session_->Controls.SearchDirectories = false;
     connect(SearchDirectories, &QCheckBox::toggled, this,
             [this](bool on) { session_->Controls.SearchDirectories = on; });
+    QHBoxLayout* step4 = row();
+    step4->setSpacing(0);
+    step4->addWidget(Label10);
+    step4->addWidget(SelectBatchBtn);
+    step4->addSpacing(4);
+    step4->addWidget(SearchDirectories);
+    step4->addStretch(1);
+    v->addSpacing(2);
 
     ViewSettingsLbl = new ClickableLabel(Q(kViewSettingsInitial), cp);
     QFont link = font();
@@ -230,30 +410,31 @@ void TCv::BuildControlPanel() {
     linkPal.setColor(QPalette::WindowText, QColor(0, 0, 160));
     ViewSettingsLbl->setPalette(linkPal);
     ViewSettingsLbl->setCursor(Qt::PointingHandCursor);
-    ViewSettingsLbl->setGeometry(8, 178, 250, 16);
     connect(ViewSettingsLbl, &ClickableLabel::clicked, this, &TCv::ViewSettingsLblClick);
+    row()->addWidget(ViewSettingsLbl);
 
     Label2 = new QLabel(QStringLiteral("6.    Proceed with one of these:"), cp);
-    Label2->setGeometry(8, 201, 250, 16);
+    row()->addWidget(Label2);
     ConvertBatchBtn = new QPushButton(QStringLiteral("Create vTkeb files for each location"), cp);
     ConvertBatchBtn->setToolTip(
         QStringLiteral("Creates a single *.TK1 file from all the *.wav files selected. Separate "
                        "files are created for each location or intrument identifier in the file "
                        "names, and the data time is taken from the filename. The TK1 files can be "
                        "viewed in RKEB.exe"));
-    ConvertBatchBtn->setGeometry(22, 220, 233, 27);
+    AtLeast(ConvertBatchBtn, 0, 27);
     connect(ConvertBatchBtn, &QPushButton::clicked, this, &TCv::ConvertBatchBtnClick);
+    row(stepWidth - 6)->addWidget(ConvertBatchBtn, 1);
     MakeScrapbookBtn =
         new QPushButton(QStringLiteral("Create a single 'vTkeb scrapbook' file"), cp);
     MakeScrapbookBtn->setToolTip(
         QStringLiteral("Creates a single *.TK1 file from all the *.wav files selected, putting "
                        "each one in a new minute.  This file can be viewed in RKEB.exe"));
-    MakeScrapbookBtn->setGeometry(22, 250, 233, 27);
+    AtLeast(MakeScrapbookBtn, 0, 27);
     connect(MakeScrapbookBtn, &QPushButton::clicked, this, &TCv::MakeScrapbookBtnClick);
+    row(stepWidth - 6)->addWidget(MakeScrapbookBtn, 1);
 
     ShowGraphs = new QCheckBox(QStringLiteral(" show graphs"), cp);
     ShowGraphs->setChecked(true);
-    ShowGraphs->setGeometry(22, 282, 95, 20);
     session_->Controls.ShowGraphs = true;
     connect(ShowGraphs, &QCheckBox::toggled, this,
             [this](bool on) { session_->Controls.ShowGraphs = on; });
@@ -263,60 +444,89 @@ void TCv::BuildControlPanel() {
         QStringLiteral("This creates a text file listing all the wav files. It enables you, in "
                        "Nyctar.exe, to instantly find the wav file that was the source of the data "
                        "you are viewing in the virtual Nyctar file (in high resolution)"));
-    MakeSourceLinkageFile->setGeometry(120, 282, 140, 20);
     session_->Controls.MakeSourceLinkageFile = true;
     connect(MakeSourceLinkageFile, &QCheckBox::toggled, this,
             [this](bool on) { session_->Controls.MakeSourceLinkageFile = on; });
+    QHBoxLayout* options = row(stepWidth - 8);
+    options->setSpacing(1);
+    options->addWidget(ShowGraphs);
+    options->addWidget(MakeSourceLinkageFile);
+    options->addStretch(1);
 
     ProgressLbl = new QLabel(QStringLiteral("..."), cp);
     QPalette red = ProgressLbl->palette();
     red.setColor(QPalette::WindowText, Qt::red);
     ProgressLbl->setPalette(red);
-    ProgressLbl->setGeometry(8, 304, 250, 16);
+    // Long progress and name-failure texts are cut at the panel's edge rather than widening it.
+    ProgressLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    row()->addWidget(ProgressLbl, 1);
 
+    // The memos share the height that is left, the per-minute one the larger part.
     DataMemo = NewMemo(cp);
-    DataMemo->setGeometry(4, 324, 255, 80);
+    DataMemo->setMinimumSize(60, 60);
     DATA2Memo = NewMemo(cp);
-    DATA2Memo->setGeometry(4, 408, 255, 120);
+    DATA2Memo->setMinimumSize(60, 80);
     CopyDataToClip = new QPushButton(QStringLiteral("Copy To clipboard"), cp);
-    CopyDataToClip->setGeometry(4, 532, 125, 25);
     connect(CopyDataToClip, &QPushButton::clicked, this, &TCv::CopyDataToClipClick);
     ClearDataMemo = new QPushButton(QStringLiteral("Clear Memos"), cp);
-    ClearDataMemo->setGeometry(134, 532, 125, 25);
     connect(ClearDataMemo, &QPushButton::clicked, this, &TCv::ClearDataMemoClick);
+    for (QPushButton* b : {CopyDataToClip, ClearDataMemo}) AtLeast(b, 0, 25);
+    auto* memos = new QVBoxLayout;
+    memos->setSpacing(4);
+    memos->addWidget(DataMemo, 2);
+    memos->addWidget(DATA2Memo, 3);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(5);
+    buttons->addWidget(CopyDataToClip, 1);
+    buttons->addWidget(ClearDataMemo, 1);
+    memos->addLayout(buttons);
+    v->addLayout(memos, 1);
 }
 
 void TCv::BuildResultsPanel() {
-    ResultsPanel = new QWidget(this);
-    ResultsPanel->resize(kDesignClientWidth - kControlPanelWidth - 10, kResultsPanelHeight);
+    ResultsPanel = new QWidget(ClientArea);
     QWidget* rp = ResultsPanel;
+    auto* v = new QVBoxLayout(rp);
+    v->setContentsMargins(2, 2, 2, 2);
+    v->setSpacing(1);
 
     CopyFilesMemoToClip = new QPushButton(QStringLiteral("Copy list to clipboard"), rp);
-    CopyFilesMemoToClip->setGeometry(4, 2, 140, 25);
+    AtLeast(CopyFilesMemoToClip, 140, 25);
     connect(CopyFilesMemoToClip, &QPushButton::clicked, this, &TCv::CopyFilesMemoToClipClick);
     ClearFilesMemo = new QPushButton(QStringLiteral("Clear Memo"), rp);
-    ClearFilesMemo->setGeometry(150, 2, 100, 25);
+    AtLeast(ClearFilesMemo, 100, 25);
     connect(ClearFilesMemo, &QPushButton::clicked, this, &TCv::ClearFilesMemoClick);
 
     Label1 = NewLegend(rp, QStringLiteral("_______ .wav file data") + QString(9, u' '),
                        QColor(0, 255, 0),
                        QStringLiteral("this is the raw data from the .wav file. Initial zeroes are "
-                                      "skipped."),
-                       309, 138);
-    Label3 = NewLegend(
-        rp, QStringLiteral("_______ high pass filtered") + QString(17, u' '), QColor(255, 0, 0),
-        QStringLiteral("The data after filtering to remove low frequency noise"), 444, 167);
-    Label4 =
-        NewLegend(rp, QStringLiteral("_______ band pass filtered * scaler") + QString(3, u' '),
-                  QColor(255, 255, 255),
-                  QStringLiteral("the data after further filtering to remove high frequency noise"),
-                  607, 184);
+                                      "skipped."));
+    Label3 = NewLegend(rp, QStringLiteral("_______ high pass filtered") + QString(17, u' '),
+                       QColor(255, 0, 0),
+                       QStringLiteral("The data after filtering to remove low frequency noise"));
+    Label4 = NewLegend(
+        rp, QStringLiteral("_______ band pass filtered * scaler") + QString(3, u' '),
+        QColor(255, 255, 255),
+        QStringLiteral("the data after further filtering to remove high frequency noise"));
+
+    auto* top = new QHBoxLayout;
+    top->setContentsMargins(2, 0, 0, 0);
+    top->setSpacing(6);
+    top->addWidget(CopyFilesMemoToClip);
+    top->addWidget(ClearFilesMemo);
+    // The legends keep their distance from the buttons while there is room, and move up to
+    // them when there is not.
+    top->addSpacerItem(new QSpacerItem(kLegendGap, 0, QSizePolicy::Maximum, QSizePolicy::Minimum));
+    top->addItem(new LegendItem({Label1, Label3, Label4}));
+    top->addStretch(1);
+    v->addLayout(top);
 
     FilesMemo = NewMemo(rp);
     FilesMemo->setToolTip(QStringLiteral(
         "These data can be pasted directly into a spreadsheet or document from the clipboard."));
-    FilesMemo->setGeometry(2, 28, ResultsPanel->width() - 4, kResultsPanelHeight - 30);
+    FilesMemo->setMinimumHeight(60);
     FilesMemo->viewport()->installEventFilter(this);
+    v->addWidget(FilesMemo, 1);
 }
 
 void TCv::CreateSettingsWindow() {
@@ -333,23 +543,31 @@ void TCv::SetDialogs(std::unique_ptr<Dialogs> dialogs) {
 // ---- layout ----
 
 void TCv::FormResize(int CW, int CH) {
-    const int controlPanelLeft = CW - kControlPanelWidth;
-    ControlPanel->setGeometry(controlPanelLeft, 0, kControlPanelWidth, kControlPanelHeight);
-    const int resultsWidth =
-        CH > kControlPanelHeight + kResultsPanelHeight ? CW - 2 : CW - kControlPanelWidth - 10;
-    const int resultsTop = CH - kResultsPanelHeight;
-    ResultsPanel->setGeometry(0, resultsTop, std::max(resultsWidth, 1), kResultsPanelHeight);
-    FilesMemo->setGeometry(2, 28, std::max(resultsWidth - 4, 1), kResultsPanelHeight - 30);
+    const QSize panelMin = ControlPanel->minimumSizeHint();
+    const int panelWidth = std::max(kControlPanelWidth, panelMin.width());
+    const int panelHeight = std::max(kControlPanelHeight, panelMin.height());
+    const int controlPanelLeft = CW - panelWidth;
+    int resultsHeight = std::max(kResultsPanelHeight, ResultsPanel->minimumSizeHint().height());
+    resultsHeight += std::max(0, CH - kDesignClientHeight) / 3;
+    int resultsWidth = CW - panelWidth - 10;
+    int controlHeight = CH;
+    if (CH > panelHeight + kResultsPanelHeight) {
+        // Room below the control panel: the results span the window there.
+        resultsHeight = std::min(resultsHeight, CH - panelHeight);
+        resultsWidth = CW - 2;
+        controlHeight = CH - resultsHeight;
+    }
+    const int resultsTop = CH - resultsHeight;
+    Place(ControlPanel, QRect(controlPanelLeft, 0, panelWidth, controlHeight));
+    Place(ResultsPanel, QRect(0, resultsTop, std::max(resultsWidth, 1), resultsHeight));
+
     const int graphHeight = std::max(resultsTop - 30, 1);
     const int graphWidth = std::max(controlPanelLeft - 70, 1);
+    const QSize oldGraph = GraphBox->size();
     GraphBox->setGeometry(kGraphBoxLeft, 0, graphWidth, graphHeight);
     WindowCanvas->setGeometry(0, 0, kGraphBoxLeft, std::max(CH, 1));
     graphs_->DisplayWidth = graphWidth;
-}
-
-void TCv::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    FormResize(event->size().width(), event->size().height());
+    if (GraphBox->size() != oldGraph) graphs_->Redraw();
 }
 
 // ---- host ----
@@ -528,7 +746,73 @@ bool TCv::eventFilter(QObject* watched, QEvent* event) {
         FilesMemoDblClick();
         return true;
     }
+    if (watched == ClientArea && event->type() == QEvent::Resize)
+        FormResize(ClientArea->width(), ClientArea->height());
     return QWidget::eventFilter(watched, event);
+}
+
+void TCv::DropPaths(const QStringList& paths) {
+    if (session_->Busy) return;
+    std::vector<std::string> engine;
+    engine.reserve(static_cast<size_t>(paths.size()));
+    for (const QString& p : paths) engine.push_back(ToEngine(p));
+    session_->SelectPaths(engine);
+    UpdateBusyState();
+}
+
+void TCv::dragEnterEvent(QDragEnterEvent* event) {
+    if (!session_->Busy && !DroppableWavPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TCv::dropEvent(QDropEvent* event) {
+    const QStringList paths = DroppableWavPaths(event->mimeData());
+    if (session_->Busy || paths.isEmpty()) return;
+    event->acceptProposedAction();
+    DropPaths(paths);
+}
+
+void TCv::UsageActionClick() {
+    dialogs_->ShowDocument(this, QStringLiteral("WAVtoKEB usage"), UsageText());
+}
+
+void TCv::AboutActionClick() {
+    dialogs_->ShowDocument(this, QStringLiteral("About WAVtoKEB"), AboutText());
+}
+
+QString TCv::UsageText() {
+    // The README's usage section, as built into the program, without its pictures.
+    QFile readme(QStringLiteral(":/wavtokeb/README.md"));
+    if (!readme.open(QIODevice::ReadOnly)) return {};
+    const QStringList lines = QString::fromUtf8(readme.readAll()).split(QLatin1Char('\n'));
+    QStringList section;
+    for (const QString& line : lines) {
+        if (line.startsWith(QStringLiteral("## "))) {
+            if (!section.isEmpty()) break;
+            if (line.trimmed() != QStringLiteral("## Using it")) continue;
+        }
+        if (section.isEmpty() && !line.startsWith(QStringLiteral("## "))) continue;
+        if (line.startsWith(QStringLiteral("!["))) continue;
+        section << line;
+    }
+    while (!section.isEmpty() && section.last().trimmed().isEmpty()) section.removeLast();
+    return section.join(QLatin1Char('\n'));
+}
+
+QString TCv::AboutText() {
+    QString licence = QStringLiteral("not declared yet (this copy has no LICENSE file)");
+    QFile file(QStringLiteral(":/wavtokeb/LICENSE"));
+    if (file.open(QIODevice::ReadOnly)) {
+        const QString first = QString::fromUtf8(file.readLine()).trimmed();
+        if (!first.isEmpty()) licence = first;
+    }
+    return QStringLiteral(
+               "## WAVtoKEB %1\n\n"
+               "Turns 16-bit PCM `.wav` recordings of underwater sound into TK1 "
+               "click-data files.\n\n"
+               "**Licence:** %2\n\n"
+               "**README:** %3 (its usage section: Help > Usage)\n")
+        .arg(QStringLiteral(WTK_VERSION), licence, Q(kProjectAddress));
 }
 
 void TCv::WMQueryEndSession(QSessionManager& manager) {

@@ -1,7 +1,12 @@
-// The main window TCv: the control panel with the six numbered steps, the results panel with
-// the file list, the graph area, and the host side of the engine (messages, labels, memos,
-// event pump, graphs, dialogs). Everything runs on the GUI thread; a conversion runs inside the
-// handler of the button that started it and lets events through at the engine's fixed points.
+// The main window TCv: a Help menu above the client area, which holds the control panel with the
+// six numbered steps, the results panel with the file list, and the graph area; and the host
+// side of the engine (messages, labels, memos, event pump, graphs, dialogs). Everything runs on
+// the GUI thread; a conversion runs inside the handler of the button that started it and lets
+// events through at the engine's fixed points.
+//
+// The panels lay their controls out by the size of their texts and give the memos the height
+// that is left; FormResize places the panels and the graph area in the client area, so the
+// graph area and the memos take the room the window gives them.
 #pragma once
 
 #include <QWidget>
@@ -12,9 +17,12 @@
 #include "ui/dialogs.h"
 #include "ui/graphs.h"
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
+class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
 class QSessionManager;
@@ -27,7 +35,8 @@ class TSetFm;
 class TCv : public QWidget, public Host {
     Q_OBJECT
 public:
-    // Layout constants of the window definition (pixels).
+    // Sizes of the window definition (pixels). The control panel is at least this wide and the
+    // results panel at least this high; either grows when its texts need more room.
     static constexpr int kDesignClientWidth = 1347;
     static constexpr int kDesignClientHeight = 669;
     static constexpr int kControlPanelWidth = 263;
@@ -70,8 +79,26 @@ public:
     std::optional<std::string> ChooseDirectory(const std::string& caption) override;
     void HideSettingsWindow() override;
 
-    // Lays the panels and the graph area out for a client area of CW x CH.
+    // Lays the panels and the graph area out for a client area of CW x CH and redraws the
+    // traces at the graph area's new size. The control panel hugs the right edge; the results
+    // panel sits on the bottom edge, spanning the window when the client area is tall enough
+    // for both panels, and gets a third of any height beyond the design height.
     void FormResize(int CW, int CH);
+
+    // Selects dropped paths as the select button would with the dialog's answer: a folder is
+    // searched with its sub-folders for WAV files. Does nothing while Busy.
+    void DropPaths(const QStringList& paths);
+
+    // The texts of the Help menu's two boxes (Markdown).
+    static QString UsageText();
+    static QString AboutText();
+
+    // Menu and client area.
+    QMenuBar* MenuBar = nullptr;
+    QMenu* HelpMenu = nullptr;
+    QAction* UsageAction = nullptr;
+    QAction* AboutAction = nullptr;
+    QWidget* ClientArea = nullptr;
 
     // Controls (named as in the window definition).
     QWidget* ControlPanel = nullptr;
@@ -122,15 +149,20 @@ public slots:
     void CopyDataToClipClick();
     void FilesMemoDblClick();
     void SettingsFormHidden();  // the settings window's FormHide
+    void UsageActionClick();
+    void AboutActionClick();
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    void BuildMenu();
     void BuildControlPanel();
     void BuildResultsPanel();
+    void BuildShortcuts();
     void UpdateBusyState();  // refuses the commands that must not nest while Busy
     void WMQueryEndSession(QSessionManager& manager);
     QPlainTextEdit* MemoOf(Memo which);

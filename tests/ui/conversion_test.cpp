@@ -4,12 +4,15 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 #include <filesystem>
 #include <memory>
 
@@ -107,6 +110,59 @@ TEST_F(ConversionTest, PerLocationConversionRunsInTheWindow) {
     EXPECT_GT(CountColour(qRgb(255, 0, 0)), 0);
     EXPECT_GT(CountColour(qRgb(255, 255, 255)), 0);
     EXPECT_TRUE(Cv->AmpScaleBarShape->isVisibleTo(Cv.get()));
+}
+
+// Dropping a folder selects the WAV files of its tree as the select button does with the
+// same boxes, without asking; dropped files are taken as the file dialog takes them. Only
+// local WAV files and folders are accepted, and nothing while a command runs.
+TEST_F(ConversionTest, DroppedFoldersAndFilesAreSelected) {
+    fs::create_directories(in.path() / "sub");
+    fs::rename(files[0].toStdString(),
+               in.path() / "sub" / fs::path(files[0].toStdString()).filename());
+    wtk::test::WriteFileBytes(in / "notes.txt", std::vector<uint8_t>(2000, 'x'));
+    auto drop = [&](const QList<QUrl>& urls) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(Cv.get(), &enter);
+        if (!enter.isAccepted()) return false;
+        QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(Cv.get(), &dropped);
+        return dropped.isAccepted();
+    };
+    const QUrl folder = QUrl::fromLocalFile(QString::fromStdString(in.path().string()));
+    const QUrl text = QUrl::fromLocalFile(QString::fromStdString(in / "notes.txt"));
+
+    Cv->SearchDirectories->setChecked(true);
+    Cv->ViewSettingsLblClick();
+    ASSERT_TRUE(drop({folder, text}));
+    EXPECT_FALSE(Cv->SetFm()->isVisible());
+    EXPECT_EQ(Cv->session().NofWAVfilesFound, 3);
+    EXPECT_EQ(Cv->BigLbl->text(), "3 WAV files in 2 name groups");
+    EXPECT_TRUE(log.questions.isEmpty());
+    EXPECT_TRUE(log.titles.isEmpty());
+    const QStringList lines = Cv->FilesMemo->toPlainText().split('\n');
+    ASSERT_EQ(lines.size(), 6 + 1 + 3);
+    EXPECT_TRUE(lines[7].contains("HARBOUR"));
+    EXPECT_TRUE(lines[7].contains("/sub/"));  // found in the sub-folder
+    EXPECT_FALSE(Cv->FilesMemo->toPlainText().contains("notes.txt"));
+
+    // Files, with the date box unticked: one group, in the order dropped.
+    Cv->UseFileNameDateTimes->setChecked(false);
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(files[2]), QUrl::fromLocalFile(files[1])}));
+    EXPECT_EQ(Cv->session().NofWAVfilesFound, 2);
+    EXPECT_EQ(Cv->BigLbl->text(), "2 WAV files, all in one name group");
+    const QStringList listed = Cv->FilesMemo->toPlainText().split('\n');
+    EXPECT_TRUE(listed[listed.size() - 2].contains(files[2]));
+    EXPECT_TRUE(listed.last().contains(files[1]));
+
+    EXPECT_FALSE(drop({text}));
+    EXPECT_FALSE(drop({QUrl(QStringLiteral("https://www.example.org/a.wav"))}));
+    Cv->session().Busy = true;
+    EXPECT_FALSE(drop({folder}));
+    Cv->session().Busy = false;
+    EXPECT_EQ(Cv->session().NofWAVfilesFound, 2);
+    EXPECT_TRUE(log.messages.isEmpty()) << log.messages.join("|").toStdString();
 }
 
 TEST_F(ConversionTest, StopAndMemoButtonsWorkWhileNestedCommandsAreRefused) {

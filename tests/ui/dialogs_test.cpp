@@ -145,43 +145,39 @@ TEST(QtDialogsTest, WindowAsksAndTellsInModalBoxes) {
     EXPECT_EQ(Cv->BigLbl->text(), "No Files selected");
 }
 
-TEST(QtDialogsTest, SaveDialogOffersBothFiltersAndAsksBeforeReplacing) {
+// The destination is a folder: the batch names the TK1 files by location and date, so the
+// dialog asks for nothing else and hands the suggested name back inside the chosen folder.
+TEST(QtDialogsTest, DestinationDialogChoosesAFolder) {
     test::App();
     wtk::test::TempDir dir;
     wtk::test::WriteFileBytes(dir / "Bay HARBOUR 2024 06 11.TK1", {1, 2, 3});
     QWidget owner;
     QtDialogs dialogs;
-    QString title, typedName, prompt;
-    QStringList filters;
-    bool saving = false, confirms = false;
+    QString title;
+    bool foldersOnly = false;
+    int asked = 0;
     ModalAnswers answers({
         [&](QWidget* w) {
             auto* fd = qobject_cast<QFileDialog*>(w);
             if (fd == nullptr) return Click(w, QMessageBox::Cancel);
+            ++asked;
             title = fd->windowTitle();
-            filters = fd->nameFilters();
-            saving = fd->acceptMode() == QFileDialog::AcceptSave;
-            confirms = !fd->testOption(QFileDialog::DontConfirmOverwrite);
-            if (auto* edit = fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-                typedName = edit->text();
+            foldersOnly = fd->fileMode() == QFileDialog::Directory;
             fd->setDirectory(QString::fromStdString(dir.path().string()));
-            fd->selectFile(QStringLiteral("Bay HARBOUR 2024 06 11.TK1"));
-            static_cast<QDialog*>(fd)->accept();  // the file exists: the replace question comes up
+            static_cast<QDialog*>(fd)->accept();  // no question about the file inside
         },
         [&](QWidget* w) {
-            prompt = Look(w).text;
-            Click(w, QMessageBox::Yes);
+            ++asked;
+            Click(w, QMessageBox::Cancel);
         },
     });
     const std::optional<QString> chosen =
         dialogs.SaveTK1(&owner, QStringLiteral("Bay HARBOUR 2024 06 11.TK1"));
+    EXPECT_FALSE(dialogs.SaveTK1(&owner, QStringLiteral("Bay HARBOUR 2024 06 11.TK1")));
     ASSERT_FALSE(answers.TimedOut());
-    EXPECT_EQ(title, "Save TK1 files here:");
-    EXPECT_EQ(filters, (QStringList{"All files (*)", "TK1 files (*.TK1)"}));
-    EXPECT_TRUE(saving);
-    EXPECT_TRUE(confirms);
-    EXPECT_EQ(typedName, "Bay HARBOUR 2024 06 11.TK1");
-    EXPECT_TRUE(prompt.contains("already exists")) << prompt.toStdString();
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(title, "Choose the folder for the TK1 files (named by location and date)");
+    EXPECT_TRUE(foldersOnly);
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(QDir::cleanPath(*chosen), QString::fromStdString(dir / "Bay HARBOUR 2024 06 11.TK1"));
 }

@@ -3,12 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QWidget>
 #include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "base/numbers.h"
+#include "ui/clickable_label.h"
 #include "ui/main_window.h"
 #include "ui_test_support.h"
 
@@ -202,6 +209,61 @@ TEST_F(GraphsTest, TracesSurviveARepaint) {
     EXPECT_EQ(box->Image().pixel(700, 350), qRgb(0, 0, 0));
 }
 
+// After a resize the picture is what drawing the same traces at the new size gives: traces,
+// mid line, bar and label, with the maxY scan over the new width.
+TEST_F(GraphsTest, RedrawShowsTheTracesAsIfDrawnAtTheNewSize) {
+    graphs->Redraw();  // nothing drawn yet: nothing happens
+    EXPECT_EQ(CountColour(qRgb(0, 0, 0)), 667 * 300);
+    std::vector<int32_t> raw(2000, 0), filtered(2000, 0), band(600, 0);
+    raw[30] = 200;
+    raw[21 + 700 / 8] = -9000;  // only a graph area wider than 667 shows it
+    filtered[40] = 120;
+    band[100] = -300;
+    auto drawAll = [&](SignalGraphs& g) {
+        g.Graphvals(raw, 1, 8, true);
+        g.Graphvals(filtered, 2, 8, false);
+        g.Graphvals(band, 3, 2, false);
+    };
+    graphs->RedrawWidth = 900;
+    drawAll(*graphs);
+    EXPECT_EQ(graphs->LastMaxY, 300);
+
+    window->resize(1200, 500);
+    box->setGeometry(18, 0, 900, 420);
+    graphs->DisplayWidth = 900;
+    graphs->Redraw();
+
+    QWidget fresh;
+    fresh.resize(1200, 500);
+    auto* freshCanvas = new ImageCanvas(kWindowColour, &fresh);
+    freshCanvas->setGeometry(0, 0, 18, 400);
+    auto* freshBox = new ImageCanvas(Qt::black, &fresh);
+    freshBox->setGeometry(18, 0, 900, 420);
+    auto* freshBar = new AmpScaleBar(&fresh);
+    SignalGraphs expected(*freshBox, *freshBar, *freshCanvas);
+    expected.DisplayWidth = 900;
+    drawAll(expected);
+    EXPECT_EQ(box->Image(), freshBox->Image());
+    EXPECT_EQ(bar->geometry(), freshBar->geometry());
+    EXPECT_EQ(graphs->LastMaxY, expected.LastMaxY);
+    EXPECT_EQ(graphs->Yscale, expected.Yscale);
+    EXPECT_EQ(canvas->Image(), freshCanvas->Image());
+    EXPECT_GT(CountColour(kGreen, 667), 0);  // the raw trace goes on where it used to end
+
+    // A block drawn with fewer traces replaces the picture. A trace keeps the values of the
+    // wider of the graph area and RedrawWidth; a redraw wider than that ends the trace there.
+    std::vector<int32_t> flat(2000, 5);
+    graphs->DisplayWidth = 400;
+    graphs->RedrawWidth = 400;
+    graphs->Graphvals(flat, 1, 8, true);
+    graphs->DisplayWidth = 900;
+    graphs->Redraw();
+    EXPECT_EQ(CountColour(kRed), 0);
+    EXPECT_EQ(CountColour(kWhite), 0);
+    EXPECT_GT(CountColour(kGreen, 0), 0);
+    EXPECT_EQ(CountColour(kGreen, 410), 0);
+}
+
 TEST(FormResizeTest, GraphAreaFollowsTheWindow) {
     test::App();
     TCv Cv;
@@ -218,6 +280,116 @@ TEST(FormResizeTest, GraphAreaFollowsTheWindow) {
     Cv.FormResize(1000, tall);  // room below the control panel: the results span the window
     EXPECT_EQ(Cv.ResultsPanel->width(), 998);
     EXPECT_EQ(Cv.FilesMemo->width(), 994);
+}
+
+// The window at 1024 x 700 and at 1800 x 1100 (CTest runs this group a second time at a scale
+// factor of 2): every control whole, inside the window and clear of its neighbours; the graph
+// area and the memos grow with the window; the traces are drawn anew at the graph area's size.
+TEST(FormResizeTest, EveryControlStaysWholeAndTheTracesFollowTheWindow) {
+    test::App();
+    std::unique_ptr<TCv> Cv = StartUp();
+    Cv->show();
+    EXPECT_EQ(Cv->devicePixelRatioF(), qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble());
+    std::vector<int32_t> raw(4000, 0);
+    raw[21 + 10] = -20000;  // the largest value, at x 80
+    raw[21 + 40] = 10000;   // at x 320
+    Cv->Graphvals(raw, 1, 8, true);
+
+    const std::vector<QWidget*> controls = {Cv->MenuBar,
+                                            Cv->GraphBox,
+                                            Cv->ControlPanel,
+                                            Cv->ResultsPanel,
+                                            Cv->BigLbl,
+                                            Cv->StopBtn,
+                                            Cv->Label9,
+                                            Cv->KsamplesPerSecEdit,
+                                            Cv->Label8,
+                                            Cv->AddedSiteNameEdit,
+                                            Cv->LoggerNumberEdit,
+                                            Cv->Label5,
+                                            Cv->UseFileNameDateTimes,
+                                            Cv->Label10,
+                                            Cv->SelectBatchBtn,
+                                            Cv->SearchDirectories,
+                                            Cv->ViewSettingsLbl,
+                                            Cv->Label2,
+                                            Cv->ConvertBatchBtn,
+                                            Cv->MakeScrapbookBtn,
+                                            Cv->ShowGraphs,
+                                            Cv->MakeSourceLinkageFile,
+                                            Cv->ProgressLbl,
+                                            Cv->DataMemo,
+                                            Cv->DATA2Memo,
+                                            Cv->CopyDataToClip,
+                                            Cv->ClearDataMemo,
+                                            Cv->CopyFilesMemoToClip,
+                                            Cv->ClearFilesMemo,
+                                            Cv->Label1,
+                                            Cv->Label3,
+                                            Cv->Label4,
+                                            Cv->FilesMemo};
+    const std::vector<QLabel*> legends = {Cv->Label1, Cv->Label3, Cv->Label4};
+    auto isLegend = [&](QWidget* w) {
+        return std::find(legends.begin(), legends.end(), w) != legends.end();
+    };
+    struct Room {
+        QSize graph;
+        int files, minutes;
+    };
+    std::vector<Room> rooms;
+    for (const QSize size : {QSize(1024, 700), QSize(1800, 1100)}) {
+        SCOPED_TRACE(size.width());
+        Cv->resize(size);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(Cv->size(), size);
+        for (QWidget* w : controls) {
+            SCOPED_TRACE(w->metaObject()->className() + (": " + w->objectName()).toStdString());
+            EXPECT_TRUE(w->isVisibleTo(Cv.get()));
+            EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry()));
+            EXPECT_TRUE(Cv->rect().contains(QRect(w->mapTo(Cv.get(), QPoint(0, 0)), w->size())));
+            // Whole: at least the size its text asks for (status texts wrap or end at the edge;
+            // the legends are checked below).
+            if (isLegend(w)) continue;
+            const bool cut = w->sizePolicy().horizontalPolicy() == QSizePolicy::Ignored;
+            if (qobject_cast<QAbstractButton*>(w) != nullptr ||
+                (qobject_cast<QLabel*>(w) != nullptr && !cut)) {
+                EXPECT_GE(w->width(), w->sizeHint().width());
+                EXPECT_GE(w->height(), w->sizeHint().height());
+            }
+            EXPECT_GE(w->width(), w->minimumSizeHint().width());
+            // Clear of the other controls of its panel.
+            for (QWidget* other : controls) {
+                if (other == w || other->parentWidget() != w->parentWidget()) continue;
+                EXPECT_FALSE(w->geometry().intersects(other->geometry()))
+                    << other->metaObject()->className();
+            }
+        }
+        // The legends overlap only in their trailing blanks.
+        for (size_t i = 0; i < legends.size(); ++i) {
+            const int words =
+                QFontMetrics(legends[i]->font()).horizontalAdvance(legends[i]->text().trimmed());
+            const int room = i + 1 < legends.size() ? legends[i + 1]->x() - legends[i]->x()
+                                                    : legends[i]->width();
+            EXPECT_LE(words, room) << legends[i]->text().toStdString();
+        }
+
+        // The traces drawn anew: mid line across the new width, the spike scaled to the new
+        // height, the bar's bottom level with the graph area's.
+        const QImage& img = Cv->GraphBox->Image();
+        ASSERT_EQ(img.size(), Cv->GraphBox->size());
+        const int H = img.height(), mid = H / 2;
+        EXPECT_EQ(img.pixel(img.width() - 1, mid), qRgb(128, 128, 128));
+        const int spike = mid + static_cast<int>(RoundHalfEven(10000.0 * Cv->Graphs().Yscale));
+        EXPECT_EQ(Cv->Graphs().Yscale, static_cast<float>(H / 40000.0));
+        EXPECT_EQ(img.pixel(320, spike), kGreen);
+        EXPECT_EQ(img.pixel(320, spike + 2), qRgb(0, 0, 0));
+        EXPECT_EQ(Cv->AmpScaleBarShape->geometry().bottom(), Cv->GraphBox->geometry().bottom());
+        rooms.push_back({Cv->GraphBox->size(), Cv->FilesMemo->height(), Cv->DATA2Memo->height()});
+    }
+    EXPECT_EQ(rooms[1].graph.width() - rooms[0].graph.width(), 1800 - 1024);
+    EXPECT_GT(rooms[1].graph.height(), rooms[0].graph.height() + 200);
+    EXPECT_GT(rooms[1].files, rooms[0].files + 100);
+    EXPECT_GT(rooms[1].minutes, rooms[0].minutes + 50);
 }
 
 }  // namespace

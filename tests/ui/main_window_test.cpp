@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -156,8 +157,9 @@ TEST_F(MainWindowTest, CaptionsAndHintsOfBothPanels) {
         EXPECT_EQ(e.control->toolTip().toStdString(), e.hint);
     }
     // The red progress label, and the legends: 20 pixels high at top 4 on black in their
-    // trace's colour.
+    // trace's colour, where the window definition put them when the window has its design size.
     EXPECT_EQ(Cv->ProgressLbl->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    Cv->FormResize(TCv::kDesignClientWidth, TCv::kDesignClientHeight);
     const struct {
         QLabel* label;
         QRect geometry;
@@ -351,6 +353,54 @@ TEST_F(MainWindowTest, BusyRefusesNestedCommandsAndTheShutdownQuery) {
     Cv->ProcessMessages();
     EXPECT_TRUE(Cv->QueryEndSession());
     EXPECT_TRUE(Cv->ConvertBatchBtn->isEnabled());
+}
+
+TEST_F(MainWindowTest, HelpMenuShowsTheUsageSectionAndTheAboutBox) {
+    EXPECT_EQ(Cv->HelpMenu->title(), "&Help");
+    ASSERT_EQ(Cv->HelpMenu->actions(), (QList<QAction*>{Cv->UsageAction, Cv->AboutAction}));
+    EXPECT_EQ(Cv->UsageAction->shortcut(), QKeySequence(QKeySequence::HelpContents));
+    Cv->UsageAction->trigger();
+    Cv->AboutAction->trigger();
+    ASSERT_EQ(log.documents.size(), 4);
+    EXPECT_EQ(log.documents[0], "WAVtoKEB usage");
+    const QString& usage = log.documents[1];
+    EXPECT_TRUE(usage.startsWith("## Using it\n")) << usage.left(80).toStdString();
+    EXPECT_TRUE(usage.contains("wavtokeb-cli convert"));
+    EXPECT_FALSE(usage.contains("\n## "));  // it ends before the next section
+    EXPECT_FALSE(usage.contains("!["));     // and shows no pictures
+    EXPECT_EQ(log.documents[2], "About WAVtoKEB");
+    const QString& about = log.documents[3];
+    EXPECT_TRUE(about.contains("WAVtoKEB " WTK_VERSION)) << about.toStdString();
+    EXPECT_TRUE(about.contains("**Licence:**"));
+    EXPECT_TRUE(about.contains("www.example.org/wavtokeb"));
+}
+
+// Ctrl+O selects, Ctrl+L and Ctrl+B start the two conversions, Esc is STOP (also from an edit);
+// while a command runs only Esc does anything.
+TEST_F(MainWindowTest, KeysSelectConvertAndStop) {
+    Cv->show();
+    QApplication::setActiveWindow(Cv.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Cv.get()));
+    QTest::keyClick(Cv.get(), Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(Cv.get(), Qt::Key_L, Qt::ControlModifier);
+    QTest::keyClick(Cv.get(), Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(log.titles, QStringList{"Select one or more files"});
+    EXPECT_EQ(log.messages,
+              (QStringList{"No Files selected", "No WAV files listed", "No WAV files found"}));
+    EXPECT_FALSE(Cv->session().STOP);
+
+    Cv->session().Busy = true;
+    Cv->ProcessMessages();
+    log.messages.clear();
+    QTest::keyClick(Cv.get(), Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(Cv.get(), Qt::Key_L, Qt::ControlModifier);
+    QTest::keyClick(Cv.get(), Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(log.titles.size(), 1);
+    EXPECT_TRUE(log.messages.isEmpty());
+    Cv->AddedSiteNameEdit->setFocus();
+    QTest::keyClick(Cv->AddedSiteNameEdit, Qt::Key_Escape);
+    EXPECT_TRUE(Cv->session().STOP);
+    Cv->session().Busy = false;
 }
 
 TEST_F(MainWindowTest, ConversionWithoutFilesIsRefusedWithAMessage) {

@@ -44,6 +44,10 @@ std::optional<QString> FakeDialogs::SaveTK1(QWidget*, const QString& suggestedNa
     return QDir(*script_.saveDirectory).filePath(suggestedName);
 }
 
+void FakeDialogs::ShowDocument(QWidget*, const QString& title, const QString& markdown) {
+    log_.documents << title << markdown;
+}
+
 }  // namespace wtk::ui::test
 
 // The font library keeps a cache for the life of the process that the leak checker of the

@@ -23,13 +23,14 @@ public:
         QStringList questions;  // Yes/No questions
         QStringList titles;     // titles and captions of the file dialogs
         QStringList filters;
-        QStringList suggestedNames;  // of the save dialog
+        QStringList suggestedNames;  // of the TK1 folder dialog
+        QStringList documents;       // title, then text, of each document box
     };
     // The answers; they and the log outlive the dialogs object inside the window.
     struct Script {
         std::optional<QStringList> openAnswer;
         std::optional<QString> directoryAnswer;
-        std::optional<QString> saveDirectory;  // the save dialog returns this + suggested name
+        std::optional<QString> saveDirectory;  // the folder dialog returns this + suggested name
         bool yesNoAnswer = false;
         std::function<void(const QString&)> onMessage;
     };
@@ -42,6 +43,7 @@ public:
                                          const QString& filter) override;
     std::optional<QString> ChooseDirectory(QWidget*, const QString& caption) override;
     std::optional<QString> SaveTK1(QWidget*, const QString& suggestedName) override;
+    void ShowDocument(QWidget*, const QString& title, const QString& markdown) override;
 
 private:
     Script& script_;
