@@ -48,30 +48,37 @@ TEST_F(Detector, ClickOpenAtMinuteEndIsLost) {
 }
 
 TEST_F(Detector, PeriodJumpLimitsDependOnAmplitude) {
+    // Three cycles at the base interval, then the peak under test: a continued click is stored
+    // with 4 cycles, an ended one with 3 (the peak that ended it opens a click too short to keep).
     struct Case {
-        int ipi, amp;
+        int base, ipi, amp;
         bool continues;
     } cases[] = {
-        {60, 60, true}, {20, 60, true}, {61, 60, false},  // at WorkingStrongLimit3: 40 div 2
-        {50, 59, true}, {30, 59, true}, {51, 59, false}, {29, 59, false},  // below: 40 div 4
+        {40, 60, 60, true},  {40, 20, 60, true}, {40, 61, 60, false},  // at WorkingStrongLimit3
+        {40, 50, 59, true},  {40, 30, 59, true}, {40, 51, 59, false},  // below: 40 div 4
+        {40, 29, 59, false}, {20, 18, 70, true},  // an interval of exactly MinAnyIPI belongs to the
+                                                  // click
     };
     int32_t t = 10000;
     for (const Case& c : cases) {
-        Train(t, 40, {70, 70, 70});
-        ASSERT_EQ(det.Ncyc, 3);
+        const size_t before = NofRecords();
+        Train(t, c.base, {70, 70, 70});
         Pk(c.ipi, c.amp, t + 60);
-        EXPECT_EQ(det.Ncyc, c.continues ? 4 : 1) << c.ipi << " " << c.amp;
         EndClick(t + 80);
+        ASSERT_EQ(NofRecords(), before + 1) << c.ipi << " " << c.amp;
+        EXPECT_EQ(LastRecord()[3], c.continues ? 4 : 3) << c.ipi << " " << c.amp;
         t += 10000;
     }
     // After an overlong interval the period compares with 255.
-    for (auto [ipi, amp, continues] :
-         {Case{128, 70, true}, Case{127, 70, false}, Case{192, 59, true}, Case{191, 59, false}}) {
-        Train(t, 200, {70, 70, 70});
+    for (auto [base, ipi, amp, continues] : {Case{200, 128, 70, true}, Case{200, 127, 70, false},
+                                             Case{200, 192, 59, true}, Case{200, 191, 59, false}}) {
+        const size_t before = NofRecords();
+        Train(t, base, {70, 70, 70});
         Pk(255, 70, t + 60);
         Pk(ipi, amp, t + 80);
-        EXPECT_EQ(det.Ncyc, continues ? 4 : 1) << ipi << " " << amp;
         EndClick(t + 100);
+        ASSERT_EQ(NofRecords(), before + 1) << ipi << " " << amp;
+        EXPECT_EQ(LastRecord()[3], continues ? 4 : 3) << ipi << " " << amp;
         t += 10000;
     }
 }
@@ -113,43 +120,53 @@ TEST_F(Detector, AmplitudeDropFilter) {
 }
 
 TEST_F(Detector, MaximumPositionAndItsTime) {
-    // A new maximum at cycle 7 moves Pmax but not the click time.
-    Train(10000, 40, {30, 40, 50, 50, 50, 50, 70});
-    EXPECT_EQ(det.Pmax, 70);
-    EXPECT_EQ(det.PkAtPosn, 7);
-    EXPECT_EQ(det.PkMinus1, 50);
-    EXPECT_EQ(det.MaxPeakTime, 10040);
-    EndClick(10200);
-
-    // Cycle 15 may still take the maximum, cycle 16 not.
-    std::vector<int> amps(14, 30);
-    amps.push_back(90);
-    Train(20000, 40, amps);
-    EXPECT_EQ(det.Pmax, 90);
-    EXPECT_EQ(det.PkAtPosn, 15);
-    EndClick(21000);
-    amps.insert(amps.begin(), 30);
-    Train(30000, 40, amps);
-    EXPECT_EQ(det.Ncyc, 16);
-    EXPECT_EQ(det.Pmax, 30);
-    EXPECT_EQ(det.PkAtPosn, 0);
-    EXPECT_EQ(det.MaxPeakTime, 30000);
+    // Loud clicks at a steady 40 with one louder peak (90) at the given cycle, then one weaker
+    // peak. The click time follows the maximum during the first five cycles only; from cycle 16
+    // on a louder peak is no longer the maximum.
+    struct Case {
+        int maxCycle;  // cycle of the 90, counting the first peak as 1
+        int posn, pmax, pkMinus1;
+        int32_t timeOffset;  // of the stored click time, in 500 ns units after the first peak
+    } cases[] = {
+        {5, 5, 90, 50, 80},  {6, 6, 90, 50, 0}, {7, 7, 90, 50, 0},
+        {15, 15, 90, 50, 0}, {16, 0, 50, 0, 0},
+    };
+    int32_t t = 10000;
+    for (const Case& c : cases) {
+        std::vector<int> amps(size_t(c.maxCycle - 1), 50);
+        amps.push_back(90);
+        amps.push_back(60);
+        Train(t, 40, amps);
+        EndClick(t + 1000);
+        ASSERT_EQ(NofRecords(), size_t(&c - cases) + 1) << c.maxCycle;
+        const auto r = LastRecord();
+        EXPECT_EQ(r[4] >> 4, c.posn) << c.maxCycle;
+        EXPECT_EQ(r[9], c.pkMinus1) << c.maxCycle;
+        EXPECT_EQ(r[10], c.pmax) << c.maxCycle;
+        EXPECT_EQ(TimeOf(r), (t + c.timeOffset) / 10) << c.maxCycle;
+        t += 10000;
+    }
 }
 
 TEST_F(Detector, IntervalsAfterTheMaximum) {
-    Train(10000, {40, 41}, {30, 60});
-    EXPECT_EQ(det.IPIpreMax, 41);
-    EXPECT_EQ(det.PksSinceMax, 0);
-    const int post[4] = {42, 43, 44, 45};
-    const int expectedPks[4] = {1, 2, 4, 4};
-    for (int i = 0; i < 4; ++i) {
-        Pk(post[i], 50, 10040 + 20 * i);
-        EXPECT_EQ(det.PksSinceMax, expectedPks[i]);
-    }
-    EXPECT_EQ(det.PkPlus1, 50);
-    EXPECT_EQ(det.IPIPostMax, 42);
-    EXPECT_EQ(det.IPIPost1, 43);
-    EXPECT_EQ(det.IPIPost2, 44);  // the fourth interval is not recorded
+    // Every interval and amplitude differs, so each byte of the record shows where it came from.
+    const int32_t t0 = 6623125;
+    Pk(200, 10, t0 - 600);  // a weak one-cycle click, dropped when the next click starts
+    Pk(255, 20, t0 - 20);
+    Pk(41, 30, t0);        // opens the click: the interval before it (PreLastIPI) is 200
+    Pk(43, 52, t0 + 20);   // new maximum at cycle 2
+    Pk(45, 80, t0 + 40);   // the maximum at cycle 3
+    Pk(47, 70, t0 + 60);   // first interval after it
+    Pk(49, 60, t0 + 80);   // second
+    Pk(51, 55, t0 + 100);  // third
+    Pk(53, 50, t0 + 120);  // the fourth is not recorded
+    EndClick(t0 + 140);    // PreLastIPI is now 51
+    ASSERT_EQ(NofRecords(), 1u);
+    // Time 662316 (truncated from 662316.5), 7 cycles, maximum at 3 with an IPI spread of
+    // 51 - 41 = 10 (code 9), one reversal, duration 43 + 45 + 47 + 49 + 51 + 53 - 51 = 237.
+    const std::array<uint8_t, 16> expected = {0x0A, 0x1B, 0x2C, 7,  0x39, 45,   47,   49,
+                                              51,   52,   80,   70, 200,  0x01, 0xED, 50};
+    EXPECT_EQ(Record(0), expected);
 }
 
 TEST_F(Detector, ClickEndingAtItsMaximumIsDropped) {
@@ -235,8 +252,9 @@ TEST_F(Detector, EchoFilterThresholdsByGap) {
         int gap, pmax;
         bool kept;
     } cases[] = {
-        {80, 99, false},  {80, 100, true}, {81, 49, false}, {81, 50, true},
-        {121, 24, false}, {121, 25, true}, {161, 1, true},  {-500, 99, false},
+        {80, 99, false},  {80, 100, true},  {81, 49, false},   {81, 50, true},
+        {120, 49, false}, {121, 24, false}, {121, 25, true},   {160, 24, false},
+        {160, 25, true},  {161, 1, true},   {-500, 99, false},
     };
     for (const Case& c : cases) {
         det.ReverbFilterAmp = 100;

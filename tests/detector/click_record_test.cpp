@@ -73,6 +73,34 @@ TEST_F(ClickRecords, DurationAndReversalByte) {
     EXPECT_EQ(NofRecords(), 3u);
 }
 
+TEST_F(ClickRecords, ReversalsCountedFromTheAmplitudes) {
+    // A turn is a fall after a rise, where a level step counts as a rise; only cycles 2 to 28
+    // count.
+    auto level = [](size_t n, int fall) {
+        std::vector<int> amps(n, 70);
+        amps.push_back(fall);
+        return amps;
+    };
+    struct Case {
+        std::vector<int> amps;
+        int reversals;
+    } cases[] = {
+        {{50, 70, 70, 60, 60, 60}, 1},  // rise, level, fall
+        {{50, 70, 60, 70, 60, 60}, 2},
+        {{70, 60, 50, 50, 40, 30}, 2},  // falling from the start peak, level, falling
+        {level(27, 60), 1},             // a fall at cycle 28
+        {level(28, 60), 0},             // at cycle 29
+    };
+    int32_t t = 10000;
+    for (const Case& c : cases) {
+        Train(t, 40, c.amps);
+        EndClick(t + 2000);
+        ASSERT_EQ(NofRecords(), size_t(&c - cases) + 1) << c.amps.size();
+        EXPECT_EQ(LastRecord()[13] & 15, c.reversals) << c.amps.size();
+        t += 10000;
+    }
+}
+
 TEST_F(ClickRecords, ClickOf255CyclesIsStoredWithItsOwnTime) {
     Train(1000, 40, kSixAmps);  // an ordinary click (time 104), ended by the next train
     Train(50000, 40, std::vector<int>(256, 50));
@@ -129,33 +157,41 @@ TEST_F(ClickRecords, ResetChangesOnlyResetVariablesAndExportsNothing) {
     det.ClickSelSM(255, 0, 0, true);
     Pk(255, 30, 1000);
     Pk(40, 35, 1020);
-    Pk(41, 60, 1041);
+    Pk(41, 60, 1041);  // a click of two cycles is open
     det.SonarMinIPI = 10;
     det.SonarMaxIPI = 20;
-    const ClickDetector before = det;
+    det.ClicksThisMin = 5;
     det.ClickSelSM(44, 99, 4444, true);
-
     EXPECT_EQ(det.Ncyc, 0);
     EXPECT_EQ(det.SonarMinIPI, 255);
     EXPECT_EQ(det.SonarMaxIPI, 0);
     EXPECT_EQ(det.Snr2MinIPI, 255);
     EXPECT_EQ(det.Snr2MaxIPI, 0);
-#define SAME(f) EXPECT_EQ(det.f, before.f) << #f;
-    SAME(IPI)
-    SAME(LastIPI)
-    SAME(PreLastIPI) SAME(Amp) SAME(SMLastAmp) SAME(PreLastAmp) SAME(IPIdiff) SAME(IPIokAsStart)
-        SAME(Pmax) SAME(PkAtPosn) SAME(PkMinus1) SAME(PkPlus1) SAME(IPIpreMax) SAME(IPIPostMax)
-            SAME(IPIPost1) SAME(IPIPost2) SAME(PksSinceMax) SAME(IPIbefore) SAME(MaxPeakTime)
-                SAME(ClkMinIPI) SAME(ClkMaxIPI) SAME(Durationto16Cyc) SAME(AmpRising)
-                    SAME(AmpReversalCount) SAME(CycLimit) SAME(ClkTime5MuSecs) SAME(ReverbFilterAmp)
-                        SAME(LastAmpSeqFilterTime) SAME(ClicksThisMin)
-#undef SAME
+    EXPECT_EQ(det.ClicksThisMin, 5);  // the minute end clears it, not the detector
 
-                            Pk(255, 7, 600000);
+    // The open click is gone and the reset's values never reach the history: the next peak
+    // opens a click whose previous peak (60, after 35 and the interval 40) is its maximum.
+    Pk(42, 50, 1061);
+    Pk(43, 45, 1082);
+    Pk(42, 40, 1103);
+    EndClick(1124);
+    ASSERT_EQ(NofRecords(), 1u);
+    const Bytes16 expected = {0x00, 0x00, 106, 3,  0x01, 42,   43, 42,
+                              0,    35,   60,  45, 40,   0x01, 42, 42};
+    EXPECT_EQ(Record(0), expected);
+    EXPECT_EQ(det.ClicksThisMin, 6);
     ASSERT_TRUE(exportFile.Close());
     EXPECT_EQ(ReadFileText(exportFile.FileName()),
               "IPI\tAmp\tt 250ns\r\n255\t30\t2000\r\n40\t35\t2040\r\n41\t60\t2082\r\n"
-              "255\t7\t1200000\r\n");
+              "42\t50\t2122\r\n43\t45\t2164\r\n42\t40\t2206\r\n10\t0\t2248\r\n");
+
+    // The echo filter carries over too: soon after the reset a quieter click is dropped.
+    det.SetIpiExport(nullptr);
+    ASSERT_EQ(det.ReverbFilterAmp, 60);
+    det.ClickSelSM(255, 0, 0, true);
+    Train(1500, 40, {59, 59, 59, 59, 59, 40});
+    EndClick(1700);
+    EXPECT_EQ(NofRecords(), 1u);
 }
 
 TEST_F(ClickRecords, ExportHeadingComesWithTheFirstPeak) {
