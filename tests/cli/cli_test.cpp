@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
@@ -350,10 +351,11 @@ TEST_F(CliTest, ConvertWritesSummaryMinutesAndFiles) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
     const auto lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "TK1BriefName\tNofWavFiles\tcompression");
-    EXPECT_EQ(lines[1].substr(0, 19), "A 2023 05 17.TK1\t1\t");
-    EXPECT_EQ(lines[2].substr(0, 19), "B 2023 05 17.TK1\t1\t");
+    // Compression: WAV bytes div (16 x TK1 bytes), 280100 div (16 x 1088) and 40100 div
+    // (16 x 1072).
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"TK1BriefName\tNofWavFiles\tcompression",
+                                        "A 2023 05 17.TK1\t1\t16", "B 2023 05 17.TK1\t1\t2"}));
     EXPECT_TRUE(ReadTk1(out + "/A 2023 05 17.TK1").wellFormed);
     EXPECT_TRUE(fs::exists(out + "/A 2023 05 17.txt"));
     const auto minutes = Lines(ReadFileText(dir / "minutes.txt"));
@@ -361,13 +363,14 @@ TEST_F(CliTest, ConvertWritesSummaryMinutesAndFiles) {
     EXPECT_EQ(minutes[0], "MinsInThisTK1File\tClicksThisMin\tAdjustedDeadBand\tCurrentAmpScaler");
     EXPECT_EQ(minutes[1], "0\t0\t10\t0.00130");
 
-    // --no-linkage, and a scrapbook of the same files.
+    // --no-linkage, an empty site name after "=", and a scrapbook of the same files.
     fs::remove_all(out);
     fs::create_directories(out);
-    const Result sb = RunCli(dir, {"scrapbook", "--rate=2", "--no-linkage", "--out", out, wavs});
+    const Result sb =
+        RunCli(dir, {"scrapbook", "--rate=2", "--no-linkage", "--site=", "--out", out, wavs});
     EXPECT_EQ(sb.status, 0) << sb.err;
-    EXPECT_EQ(ReadTk1(out + "/NewFileNameB 2023 05 17.TK1").StartMin(), 52597441);
-    EXPECT_FALSE(fs::exists(out + "/NewFileNameB 2023 05 17.txt"));
+    EXPECT_EQ(ReadTk1(out + "/B 2023 05 17.TK1").StartMin(), 52597441);
+    EXPECT_FALSE(fs::exists(out + "/B 2023 05 17.txt"));
 }
 
 TEST_F(CliTest, BatchErrorsEndWithStatus1) {
@@ -387,6 +390,28 @@ TEST_F(CliTest, BatchErrorsEndWithStatus1) {
     EXPECT_EQ(full.status, 1);
     EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
     EXPECT_EQ(Lines(full.out).size(), 1u);  // only the header: no file was finished
+
+    // A disk full from the start: the header and the finalisation writes fail, the batch runs
+    // to its end and is still no success.
+    fs::remove(wavs + "/A.20230521033000.wav");
+    fs::remove_all(out);
+    fs::create_directories(out);
+    fs::create_symlink("/dev/full", out + "/NewFileNameA 2023 05 17.TK1");
+    const Result header = RunCli(dir, {"convert", "--rate", "2", "--out", out, wavs});
+    EXPECT_EQ(header.status, 1);
+    EXPECT_EQ(Lines(header.err, "\n"),
+              (std::vector<std::string>{"Failed to write TK1 header" + std::to_string(ENOSPC),
+                                        "BlockWrite failed in FinaliseTK1File",
+                                        "Failed to write to TK1 header"}));
+
+    // A source linkage file that cannot be created is reported, but the TK1 file is complete.
+    fs::remove_all(out);
+    fs::create_directories(out + "/NewFileNameA 2023 05 17.txt");
+    const Result linkage = RunCli(dir, {"convert", "--rate", "2", "--out", out, wavs});
+    EXPECT_EQ(linkage.status, 0);
+    EXPECT_EQ(linkage.err, "Failed to create source linkage file\n");
+    EXPECT_TRUE(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").wellFormed);
+    EXPECT_EQ(Lines(linkage.out).size(), 2u);
 }
 
 // The text after "NAME\t" of the first dump line naming that header field.

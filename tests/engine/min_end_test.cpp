@@ -163,6 +163,12 @@ TEST(MinEndTest, ThresholdStepsBetweenTheDeadBandAndTwoHundredFifty) {
     EXPECT_EQ(m.sens.DeadBandPlusUplift, 0);
     for (int i = 0; i < 3; ++i) m.Close(2500);  // quiet by count, not too quiet: 5 a minute
     EXPECT_EQ(m.sens.AdjustedDeadBand, 10);
+    // The two levels themselves are neither noisy nor quiet.
+    m.sens.AdjustedDeadBand = 20;
+    m.sens.DeadBandPlusUplift = 10;
+    EXPECT_EQ(m.Close(6144), "115\t6144\t20\t0.00100");
+    EXPECT_EQ(m.Close(2048), "116\t2048\t20\t0.00100");
+    EXPECT_EQ(m.Close(2047), "117\t2047\t15\t0.00100");
 }
 
 TEST(MinEndTest, AVeryQuietMinuteLowersTheThresholdWhileTheQuietRunIsCounted) {

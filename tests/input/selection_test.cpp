@@ -228,6 +228,11 @@ TEST_F(Selection, GroupsLocationsAndListsTheRecords) {
     EXPECT_EQ(host.Text(Label::BigLbl), "2 WAV files, all in one name group");
     EXPECT_EQ(Memo().size(), 10u);
     EXPECT_EQ(Memo().back().substr(0, 20), "2/1/2023 00:00\t0\t2.6");
+    // Two files given out of order are sorted too.
+    SelectFiles({loc1b, loc1a});
+    ASSERT_EQ(Recs.size(), 2u);
+    EXPECT_EQ(Recs[0].NameWithPath, loc1a);
+    EXPECT_EQ(Recs[1].NameWithPath, loc1b);
 }
 
 TEST_F(Selection, WithoutNameDatesEveryRecordIsOneUndatedGroupInSelectionOrder) {

@@ -245,6 +245,33 @@ TEST_F(BatchTest, NewTK1FileRestartsTheMinuteCountButKeepsTheSensitivity) {
     EXPECT_EQ(minutes[2], "0\t0\t10\t0.00169");
 }
 
+TEST_F(BatchTest, NoisyAndQuietRunsAreCountedPerTK1File) {
+    // Group A closes two minutes, B one. One minute of a run is only counted, the next acts.
+    // Noisy minutes come from the host: it leaves 7000 clicks in every minute after the first.
+    struct Case {
+        bool noisy;
+        std::vector<std::string> minutes;
+    } cases[] = {
+        {true, {"0\t0\t10\t0.00130", "1\t7000\t10\t0.00130", "0\t7000\t10\t0.00130"}},
+        {false, {"0\t0\t10\t0.00100", "1\t0\t10\t0.00130", "0\t0\t10\t0.00130"}},
+    };
+    SetRate("2");
+    s.SelectPaths({Silent("A.20230517140000.wav", 130), Silent("B.20230517140000.wav", 70)});
+    s.SetFm.Set("NoisyMinsEdit", "1");
+    s.SetFm.Set("QuietMinsEdit", "1");
+    for (const Case& c : cases) {
+        s.SetFm.Set("TooQuietCountEdit", c.noisy ? "20" : "0");
+        host.onProcessMessages = [&](int) {
+            if (c.noisy) s.Detector.ClicksThisMin = 7000;
+        };
+        host.memos.clear();
+        s.ConvertBatchBtnClick();
+        ASSERT_EQ(s.LastOutcome, Session::Outcome::Done);
+        const auto lines = Memo(Memo::DATA2Memo);
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), c.minutes);
+    }
+}
+
 TEST_F(BatchTest, ClicksOfTheOpenMinuteCountInTheNextFilesFirstMinute) {
     // The tail minute of group A is not closed; its clicks are counted on in group B's first
     // minute, whose minute line is the first of the batch.
@@ -265,6 +292,25 @@ TEST_F(BatchTest, ClicksOfTheOpenMinuteCountInTheNextFilesFirstMinute) {
     ASSERT_EQ(minutes.size(), 2u);
     EXPECT_EQ(minutes[1].substr(0, minutes[1].find('\t', 2)),
               "0\t" + std::to_string(fa.CountKind('C') + fb.CountKind('C')));
+}
+
+TEST_F(BatchTest, ASecondBatchStartsWithoutTheClicksOfTheFirstOnesOpenMinute) {
+    SetRate("384");
+    synth::RecordingSpec clicks = ClickSpec(1);
+    clicks.SampleRate = 384000;
+    const std::string a = dir / "A.20230517140000.wav";
+    synth::WriteWav(a, clicks);
+    s.SelectPaths({a});
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done);
+    ASSERT_GT(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).CountKind('C'), 10);
+
+    SetRate("2");
+    s.SelectPaths({Silent("B.20230517140000.wav", 61)});
+    host.memos.clear();
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done);
+    EXPECT_EQ(Memo(Memo::DATA2Memo).at(1), "0\t0\t10\t0.00130");
 }
 
 TEST_F(BatchTest, StopDuringTheThirdOfFiveFilesFinishesItAndTheTK1File) {
@@ -333,6 +379,9 @@ TEST_F(BatchTest, IpiExportKeepsItsLineLimitAcrossGroups) {
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0], "IPI\tAmp\tt 250ns");
     EXPECT_FALSE(s.IpiExport.IPIExportFileOpen);
+    // The next batch's export file has its heading and its limit again.
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(Lines(ReadFileText(Out("chosen IPIs.txt"))), lines);
 
     // An export file that cannot be created: the message, and the batch goes on without it.
     fs::remove(Out("chosen IPIs.txt"));
