@@ -35,6 +35,10 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;
     virtual void SetText(Label which, const std::string& text) = 0;
     virtual void AppendMemo(Memo which, const std::string& line) = 0;
+    // A line about the run that belongs beside a memo's lines without being one of them (an
+    // input that was skipped, where a stop took effect): the window appends it to that memo,
+    // the command line writes it to stderr.
+    virtual void AppendNote(Memo which, const std::string& line) = 0;
     // Handle pending user events. A STOP press reaches the engine from inside this call.
     virtual void ProcessMessages() = 0;
 
@@ -59,6 +63,7 @@ public:
     void ShowMessage(const std::string&) override {}
     void SetText(Label, const std::string&) override {}
     void AppendMemo(Memo, const std::string&) override {}
+    void AppendNote(Memo, const std::string&) override {}
     void ProcessMessages() override {}
     void Graphvals(std::span<const int32_t>, int, int, bool) override {}
     int32_t HiResSamplesLength() override { return 500; }

@@ -102,6 +102,54 @@ int CompareUtf16(std::string_view a, std::string_view b) {
     return ua.size() < ub.size() ? -1 : 1;
 }
 
+namespace {
+
+bool IsControl(char32_t cp) {
+    return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029;
+}
+
+}  // namespace
+
+std::string PrintableName(std::string_view s) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(s.size());
+    char32_t cp = 0;
+    for (size_t i = 0; i < s.size();) {
+        const size_t n = Decode(s, i, cp);
+        if (n == 1 && cp >= 0xDC80) {  // a byte that is not UTF-8
+            out += "\xEF\xBF\xBD";     // U+FFFD
+        } else if (cp == '\n') {
+            out += "\\n";
+        } else if (cp == '\r') {
+            out += "\\r";
+        } else if (cp == '\t') {
+            out += "\\t";
+        } else if (cp < 0x20 || cp == 0x7F) {
+            out += "\\x";
+            out += kHex[cp >> 4];
+            out += kHex[cp & 15];
+        } else if (IsControl(cp)) {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 15];
+        } else {
+            out.append(s.substr(i, n));
+        }
+        i += n;
+    }
+    return out;
+}
+
+bool HasControlCharacter(std::string_view s) {
+    char32_t cp = 0;
+    for (size_t i = 0; i < s.size();) {
+        const size_t n = Decode(s, i, cp);
+        if (IsControl(cp)) return true;  // invalid bytes (U+DC80 ... U+DCFF here) are none
+        i += n;
+    }
+    return false;
+}
+
 std::string_view FileNamePart(std::string_view path) {
     const auto pos = path.find_last_of('/');
     return pos == std::string_view::npos ? path : path.substr(pos + 1);

@@ -18,6 +18,14 @@ std::string_view Utf8Left(std::string_view s, size_t n);
 std::string_view Utf8DropRight(std::string_view s, size_t n);
 // Ordinal comparison in UTF-16 code units: <0, 0, >0.
 int CompareUtf16(std::string_view a, std::string_view b);
+// A name as text outputs show it (lines of stdout, memos, side files): every control character
+// becomes a visible escape, so that a name can neither break a line nor shift a tab-separated
+// column: \n, \r, \t, the other C0 controls and DEL as \xHH, the C1 controls and the Unicode
+// line and paragraph separators as \uHHHH. A byte that is not part of valid UTF-8 becomes
+// U+FFFD, so the output stays UTF-8. Everything else, backslashes included, is kept.
+std::string PrintableName(std::string_view s);
+// True when s holds a control character as PrintableName escapes it.
+bool HasControlCharacter(std::string_view s);
 // The file name after the last path separator.
 std::string_view FileNamePart(std::string_view path);
 // The directory part including its trailing separator ("" when there is none).

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/unfinished_files.h"
 #include "session/location_batches.h"
 #include "session/session.h"
 
@@ -20,8 +21,14 @@ volatile std::sig_atomic_t g_stopSignal = 0;
 namespace {
 
 extern "C" void OnStopSignal(int sig) {
+    if (g_stopSignal != 0) {
+        // The second stop: abort at once, without leaving an unfinished file behind.
+        RemoveUnfinishedFiles();
+        static constexpr char kAborted[] = "\nwavtokeb-cli: aborted, unfinished files removed\n";
+        [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kAborted, sizeof kAborted - 1);
+        ::_exit(128 + sig);
+    }
     g_stopSignal = sig;
-    std::signal(sig, SIG_DFL);
 }
 
 constexpr std::string_view kDateFailure = "Date/time conversion failed (D2) ";
@@ -42,13 +49,18 @@ std::string Fixed1(double v) {
 }  // namespace
 
 void InstallStopSignalHandlers() {
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-    // A parent may have started the tool with these blocked; a stop sent then must still work.
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
     sigset_t stops;
     sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
+    for (const int sig : kStopSignals) {
+        sigaddset(&action.sa_mask, sig);  // one handler at a time
+        sigaddset(&stops, sig);
+    }
+    for (const int sig : kStopSignals) ::sigaction(sig, &action, nullptr);
+    // A parent may have started the tool with these blocked; a stop sent then must still work.
     sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
@@ -196,7 +208,7 @@ void CliHost::DrawProgress(bool force) {
     const double audio = secondsDone_ + std::min(60.0 * minutesInFile_, currentFileSeconds_);
     std::string line = "\r\033[K" + fileProgress_ + ", " + Fixed1(audio / 60) + " min of audio";
     if (elapsed > 0.5) line += ", " + Fixed1(audio / elapsed) + " x real time";
-    if (stopRequested_) line += " - stopping after this file";
+    if (stopRequested_) line += " - stopping at the next minute end";
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
     progressShown_ = true;

@@ -1,5 +1,5 @@
 // The command-line tool's host: message boxes become lines on stderr, the memos go to stdout or
-// the minutes file, dialogs are answered from the options, and STOP comes from SIGINT/SIGTERM.
+// the minutes file, dialogs are answered from the options, and STOP comes from a signal.
 #pragma once
 
 #include <chrono>
@@ -20,8 +20,11 @@ class Session;
 
 namespace wtk::cli {
 
-// The last SIGINT or SIGTERM received (0: none). The first one of each kind asks for a STOP;
-// the handler then restores the default action, so a second one ends the program at once.
+// The signals that stop a conversion: the first one received asks for a STOP, which takes
+// effect at the next minute end (g_stopSignal holds it; 0: none). A second one, of any of
+// them, aborts at once: the unfinished files are removed and the tool exits with 128 + its
+// number.
+inline constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 extern volatile std::sig_atomic_t g_stopSignal;
 void InstallStopSignalHandlers();
 
@@ -61,6 +64,7 @@ public:
     void ShowMessage(const std::string& text) override { Message(text); }
     void SetText(Label which, const std::string& text) override;
     void AppendMemo(Memo which, const std::string& line) override;
+    void AppendNote(Memo, const std::string& line) override { Message(line); }
     void ProcessMessages() override;
     std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override;
 

@@ -33,7 +33,9 @@ constexpr const char* kConversionNotes =
     "The preset is pressed first, wherever it stands; then --set, --ipi-export and --ipi-limit "
     "set their controls in the order given, so the last value given for a control counts. "
     "Exit status: 0 done, 1 ended on an error message, 2 usage or settings refused, 128 + the "
-    "signal number when SIGINT or SIGTERM stopped the conversion after the file in progress.";
+    "signal number when SIGINT, SIGTERM or SIGHUP stopped the conversion at the next minute "
+    "end (the minute closed, the TK1 file finished) or a second one aborted it at once, "
+    "removing the unfinished files.";
 
 // clang-format off
 const VerbDef kVerbs[] = {
@@ -406,8 +408,9 @@ constexpr const char* kGeneralHelp =
     "machines of a cluster, gives the same files as --jobs.\n"
     "stdout: the TK1 file summary (convert, scrapbook) with CR LF line ends. stderr: the\n"
     "messages, one line each. Exit status: 0 done, 1 ended on an error message, 2 usage or\n"
-    "settings refused. SIGINT or SIGTERM stops a conversion after the file in progress, with\n"
-    "the TK1 file finished (exit status 128 + the signal number); a second one ends at once.\n";
+    "settings refused. SIGINT, SIGTERM or SIGHUP stops a conversion at the next minute end,\n"
+    "with the minute closed and the TK1 file finished (exit status 128 + the signal number);\n"
+    "a second one aborts at once and removes the unfinished files.\n";
 
 }  // namespace
 

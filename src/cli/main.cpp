@@ -9,8 +9,8 @@
 // the date/time failure texts, one line each (a progress line is added on a terminal), and the
 // tool's own refusals and warnings, each starting "wavtokeb-cli: ". Exit status: 0 done, 1 the
 // batch ended on an error message, 2 usage or settings refused, 128 + the signal number when
-// SIGINT or SIGTERM stopped the batch after the current file (or the listing before anything
-// was converted).
+// SIGINT, SIGTERM or SIGHUP stopped the batch at a minute end (or the listing before anything
+// was converted), or when a second one aborted it.
 #include <sys/stat.h>
 
 #include <algorithm>

@@ -110,6 +110,12 @@ public:
     int32_t HiResGraphPtr = 0;
     int32_t FileNo = 0;  // record number of the file being converted (for the progress text)
 
+    // The front end's STOP flag, read at each minute end once the pending events have been
+    // handled: when it is set the file ends there, with its minute closed, instead of at its
+    // last sample. StoppedAtMinuteEnd tells whether the last file ended so.
+    const bool* StopRequest = nullptr;
+    bool StoppedAtMinuteEnd = false;
+
     // Buffers (one batch).
     std::vector<uint8_t> WavBytesArr;
     std::vector<int32_t> Samples;

@@ -259,7 +259,13 @@ void SampleProcessor::BandPassStage(Sink& sink, int32_t NofSamplesInArr) {
             p += done;
             if (clickLimit) minuteEnds = true;
         }
-        if (minuteEnds) DoMinEndWith(sink);
+        if (minuteEnds) {
+            DoMinEndWith(sink);
+            if (StopRequest != nullptr && *StopRequest) {
+                StoppedAtMinuteEnd = true;
+                return;
+            }
+        }
     }
 }
 
@@ -316,6 +322,7 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int3
     if (NofSamplesToRead <= 0) NofSamplesToRead = perMin / 120;
     NofSamplesToRead = std::min(NofSamplesToRead, perMin);
     bool FirstMinuteInFile = true;
+    StoppedAtMinuteEnd = false;
     do {
         GraphRequired = controls_.ShowGraphs;
         int64_t bytesRead = 0;
@@ -335,6 +342,7 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int3
         LastPkNear4MHZtime = 2 * SampleTimeNear2MHz;
         PkOnHold = false;
         BandPassStage(sink, NofSamplesInArr);
+        if (StoppedAtMinuteEnd) break;
         // A read that returns nothing before the end (a read error, a file cut short while it
         // is read) ends the file instead of looping.
         if (bytesRead == 0) {

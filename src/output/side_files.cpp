@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/host.h"
+#include "base/unfinished_files.h"
 #include "base/utf8.h"
 
 namespace wtk {
@@ -34,12 +35,14 @@ char* PutInt(char* p, int64_t v) {
 }
 
 // Closes an open file and forgets it; false when closing or an earlier buffered write failed.
-bool CloseFile(std::FILE*& file) {
+bool CloseFile(std::FILE*& file, const std::string& name) {
     if (file == nullptr) return true;
+    const bool flushed = std::fflush(file) == 0;
+    ForgetUnfinishedFile(name);  // complete once its last lines have been written
     const bool hadError = std::ferror(file) != 0;
     const bool closed = std::fclose(file) == 0;
     file = nullptr;
-    return closed && !hadError;
+    return flushed && closed && !hadError;
 }
 
 }  // namespace
@@ -53,8 +56,10 @@ SourceLinkageFile::~SourceLinkageFile() {
 void SourceLinkageFile::CreateIndexFile(const std::string& tk1Name, Host& host) {
     if (IndexFileOpen || file_ != nullptr) Close();
     name_ = std::string(Utf8DropRight(tk1Name, 4)) + ".txt";
+    RegisterUnfinishedFile(name_);            // before it exists: no abort comes between
     file_ = std::fopen(name_.c_str(), "wb");  // binary: the CR LF line ends are written here
     if (file_ == nullptr) {
+        ForgetUnfinishedFile(name_);
         host.ShowMessage("Failed to create source linkage file");
         IndexFileOpen = false;
         return;
@@ -82,7 +87,7 @@ void SourceLinkageFile::WriteLine(int32_t startMinute, const std::string& wavPat
 
 bool SourceLinkageFile::Close() {
     IndexFileOpen = false;
-    return CloseFile(file_);
+    return CloseFile(file_, name_);
 }
 
 // ---- IPI export file ----
@@ -95,10 +100,12 @@ void IpiExportFile::CreateIPIexportFile(const std::string& chosenName, int32_t l
                                         Host& host) {
     if (IPIExportFileOpen || file_ != nullptr) Close();
     name_ = std::string(Utf8DropRight(chosenName, 4)) + " IPIs.txt";
+    RegisterUnfinishedFile(name_);  // before it exists: no abort comes between
     errno = 0;
     file_ = std::fopen(name_.c_str(), "wb");  // binary: the CR LF line ends are written here
     if (file_ == nullptr) {
         const int err = errno;
+        ForgetUnfinishedFile(name_);
         host.ShowMessage("Failed to create IPI export file " + name_ + ": " +
                          (err != 0 ? std::string(std::strerror(err)) : std::string("error")));
         IPIExportFileOpen = false;
@@ -139,7 +146,7 @@ void IpiExportFile::WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz) {
 
 bool IpiExportFile::Close() {
     IPIExportFileOpen = false;
-    return CloseFile(file_);
+    return CloseFile(file_, name_);
 }
 
 }  // namespace wtk

@@ -8,6 +8,7 @@
 #include "base/calendar.h"
 #include "base/host.h"
 #include "base/numbers.h"
+#include "base/unfinished_files.h"
 #include "output/tk1_header_offsets.h"
 #include "settings/detector_settings.h"
 
@@ -127,6 +128,7 @@ bool TK1Writer::CloseUnfinished() {
     if (file_ != nullptr) {
         ok = std::fclose(file_) == 0;
         file_ = nullptr;
+        ForgetUnfinishedFile(FileName);
     }
     IndexFile.Close();
     TK1Open = false;
@@ -184,10 +186,13 @@ void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in
     OutBufPtr = 0;
     FileName = name;
 
+    // Registered before it exists, so that an abort cannot come between the two.
+    RegisterUnfinishedFile(name);
     errno = 0;
     file_ = std::fopen(name.c_str(), "w+b");
     if (file_ == nullptr) {
         const int err = errno;
+        ForgetUnfinishedFile(name);
         host_.ShowMessage("TK1 open failed " + SystemErrorText(err));
         TK1Open = false;
         return;
@@ -258,6 +263,7 @@ void TK1Writer::FinaliseTK1File() {
                      TK1BriefName + "\t" + std::to_string(NofWavFilesInNameGroup) + "\t" +
                          std::to_string(CompressionFigure(BytesInWavNameGroup, fileBytes)));
 
+    ForgetUnfinishedFile(FileName);  // complete: its bytes have all been written
     bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
     if (IndexFile.IndexFileOpen) closed = IndexFile.Close() && closed;

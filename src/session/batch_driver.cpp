@@ -148,12 +148,30 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
         if (STOP) {
             host_.SetText(Label::BigLbl,
                           "File conversion stopped at file " + std::to_string(wavN + 1));
+            host_.AppendNote(Memo::DATA2Memo, StopNote(wavN, rec));
             STOP = false;
             return LoopEnd::Stopped;
         }
         ++wavN;
     }
     return LoopEnd::Completed;
+}
+
+std::string Session::StopNote(int32_t wavN, const WavFileRec& rec) const {
+    // Minutes are numbered as in the minute lines; a minute end has already moved the writer
+    // on to the minute after the one that ended.
+    const std::string tk1 = PrintableName(Writer.TK1BriefName);
+    const std::string file = std::to_string(wavN + 1);
+    std::string where;
+    if (Processor.StoppedAtMinuteEnd) {
+        where = "at the end of minute " + std::to_string(Sens.MinsInThisTK1File - 1) + " (" +
+                MinToDateStr(Writer.TK1min - 1) + ") of " + tk1 + ", in file " + file;
+    } else {
+        where = "at the end of file " + file + ", in minute " +
+                std::to_string(Sens.MinsInThisTK1File) + " (" + MinToDateStr(Writer.TK1min) +
+                ") of " + tk1;
+    }
+    return "Stop took effect " + where + ": " + PrintableName(rec.NameWithPath);
 }
 
 void Session::StartNameGroup(const WavFileRec& rec) {

@@ -30,7 +30,9 @@ Session::Session(Host& host)
       writerHost_(host),
       Writer(writerHost_),
       Detector(Settings, Sens, Writer, host),
-      Processor(Rate, Settings, Sens, Detector, Writer, Controls, host) {}
+      Processor(Rate, Settings, Sens, Detector, Writer, Controls, host) {
+    Processor.StopRequest = &STOP;
+}
 
 Session::~Session() {
     Busy = false;  // nothing runs any more: close everything

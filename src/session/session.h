@@ -48,6 +48,9 @@ private:
         void AppendMemo(Memo which, const std::string& line) override {
             host_.AppendMemo(which, line);
         }
+        void AppendNote(Memo which, const std::string& line) override {
+            host_.AppendNote(which, line);
+        }
         void ProcessMessages() override { host_.ProcessMessages(); }
         void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc,
                        bool ClearFirst) override {
@@ -166,6 +169,8 @@ private:
     void ConvertBatch();
     LoopEnd ConvertFiles(int32_t& wavN);
     void StartNameGroup(const WavFileRec& rec);
+    // The line saying in which file and minute a stop took effect.
+    std::string StopNote(int32_t wavN, const WavFileRec& rec) const;
     // Opens the file; size receives its size, range the bytes that are its samples.
     bool OpenWavFile(const WavFileRec& rec, int64_t& size, SampleByteRange& range);
     void CloseWavFile();

@@ -617,6 +617,10 @@ void TCv::AppendMemo(Memo which, const std::string& line) {
     MemoOf(which)->appendPlainText(FromEngine(line));
 }
 
+void TCv::AppendNote(Memo which, const std::string& line) {
+    MemoOf(which)->appendPlainText(FromEngine(line));
+}
+
 void TCv::ProcessMessages() {
     UpdateBusyState();
     QCoreApplication::processEvents(QEventLoop::AllEvents);

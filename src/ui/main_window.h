@@ -69,6 +69,7 @@ public:
     void ShowMessage(const std::string& text) override;
     void SetText(Label which, const std::string& text) override;
     void AppendMemo(Memo which, const std::string& line) override;
+    void AppendNote(Memo which, const std::string& line) override;
     void ProcessMessages() override;
     void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst) override;
     int32_t HiResSamplesLength() override;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -641,7 +642,9 @@ TEST_F(CliTest, AStopDuringTheBatchFinishesTheFileAndTheTK1File) {
     const Result r = RunCli(dir, {"convert", "--rate", "384", "--out", out, wavs},
                             {.terminateAfterFirstLine = true});
     EXPECT_EQ(r.status, 128 + SIGTERM);
-    EXPECT_TRUE(r.err.empty()) << r.err;
+    const auto err = Lines(r.err, "\n");
+    ASSERT_EQ(err.size(), 1u) << r.err;  // the files are shorter than a minute
+    EXPECT_EQ(err[0].rfind("Stop took effect at the end of file ", 0), 0u) << err[0];
     ASSERT_TRUE(fs::exists(out + "/NewFileNameA 2023 05 17.TK1"));
     EXPECT_TRUE(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").wellFormed);
     // The file in progress is finished, the rest is left.
@@ -652,6 +655,97 @@ TEST_F(CliTest, AStopDuringTheBatchFinishesTheFileAndTheTK1File) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].substr(0, 30),
               "NewFileNameA 2023 05 17.TK1\t" + std::to_string(converted) + "\t");
+}
+
+// Runs a conversion whose --minutes file is the named pipe fifo and interrupts it: the tool
+// opens the pipe when the batch begins, after its first stdout line, and waits there until the
+// pipe has a reader; the first SIGINT is sent while it waits, so it is seen at the first minute
+// end. With abortWhileWriting, stderr is a full pipe, so the tool cannot get past the line that
+// says where the stop took effect, and the second SIGINT comes once a file has appeared in out.
+Result RunInterrupted(std::vector<std::string> args, const std::string& fifo,
+                      const std::string& out, bool abortWhileWriting) {
+    EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    args.insert(args.begin(), WTK_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int outPipe[2], errPipe[2];
+    EXPECT_EQ(::pipe(outPipe), 0);
+    EXPECT_EQ(::pipe(errPipe), 0);
+    if (abortWhileWriting) {
+        const int flags = ::fcntl(errPipe[1], F_GETFL);
+        ::fcntl(errPipe[1], F_SETFL, flags | O_NONBLOCK);
+        const std::string filler(4096, 'x');
+        while (::write(errPipe[1], filler.data(), filler.size()) > 0) {
+        }
+        ::fcntl(errPipe[1], F_SETFL, flags);
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    Result r;
+    char buf[4096];
+    ssize_t n = 0;
+    while (r.out.find("\r\n") == std::string::npos && (n = ::read(outPipe[0], buf, sizeof buf)) > 0)
+        r.out.append(buf, static_cast<size_t>(n));
+    ::kill(pid, SIGINT);
+    const int minutes = ::open(fifo.c_str(), O_RDONLY);
+    int wstatus = 0;
+    bool ended = false;
+    if (abortWhileWriting) {
+        while (fs::is_empty(out) && !(ended = ::waitpid(pid, &wstatus, WNOHANG) == pid))
+            ::usleep(1000);
+        ::kill(pid, SIGINT);
+    }
+    while ((n = ::read(errPipe[0], buf, sizeof buf)) > 0) r.err.append(buf, static_cast<size_t>(n));
+    while ((n = ::read(outPipe[0], buf, sizeof buf)) > 0) r.out.append(buf, static_cast<size_t>(n));
+    while (::read(minutes, buf, sizeof buf) > 0) {
+    }
+    ::close(minutes);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    if (!ended) ::waitpid(pid, &wstatus, 0);
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    if (abortWhileWriting) r.err.erase(0, r.err.find_first_not_of('x'));
+    return r;
+}
+
+TEST_F(CliTest, SigintTakesEffectAtTheNextMinuteEndAndASecondOneAborts) {
+    const std::string ten = Silent("A.20230517140000.wav", 600);
+    const std::vector<std::string> args = {"convert",   "--rate",        "2", "--out", out,
+                                           "--minutes", dir / "minutes", wavs};
+    const Result r = RunInterrupted(args, dir / "minutes", out, false);
+    EXPECT_EQ(r.status, 128 + SIGINT);
+    EXPECT_EQ(r.err,
+              "Stop took effect at the end of minute 0 (17/5/2023 14:00) of NewFileNameA 2023 05 "
+              "17.TK1, in file 1: " +
+                  ten + "\n");
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].substr(0, 30), "NewFileNameA 2023 05 17.TK1\t1\t");
+    // The first minute closed, the record that opens the next one, the end record.
+    const Tk1File f = ReadTk1(out + "/NewFileNameA 2023 05 17.TK1");
+    ASSERT_TRUE(f.wellFormed);
+    EXPECT_EQ(f.Kinds(), "LMME");
+
+    // The second SIGINT comes before the TK1 file is finished: nothing unfinished is left.
+    fs::remove_all(out);
+    fs::create_directories(out);
+    fs::remove(dir / "minutes");
+    const Result aborted = RunInterrupted(args, dir / "minutes", out, true);
+    EXPECT_EQ(aborted.status, 128 + SIGINT);
+    EXPECT_NE(aborted.err.find("wavtokeb-cli: aborted, unfinished files removed"),
+              std::string::npos)
+        << aborted.err;
+    EXPECT_TRUE(fs::is_empty(out));
 }
 
 TEST_F(CliTest, AStopDuringTheListingConvertsNothing) {

@@ -339,6 +339,39 @@ TEST_F(BatchTest, StopDuringTheThirdOfFiveFilesFinishesItAndTheTK1File) {
     EXPECT_EQ(f.Kinds(), "LMMME");
     EXPECT_EQ(Lines(ReadFileText(Out("NewFileNameA 2023 05 17.txt"))).size(), 3u);
     EXPECT_EQ(Memo(Memo::DataMemo).at(1).substr(0, 30), "NewFileNameA 2023 05 17.TK1\t3\t");
+    // The files are shorter than a minute: the stop took effect when the third one ended.
+    EXPECT_EQ(host.notes[Memo::DATA2Memo],
+              (std::vector<std::string>{"Stop took effect at the end of file 3, in minute 0 "
+                                        "(17/5/2023 14:12) of NewFileNameA 2023 05 17.TK1: " +
+                                        paths[2]}));
+}
+
+TEST_F(BatchTest, StopTakesEffectAtTheNextMinuteEndWithTheMinuteClosed) {
+    SetRate("2");
+    const std::string ten = Silent("A.20230517140000.wav", 600);
+    s.SelectPaths({ten, Silent("A.20230517141000.wav", 10)});
+    // STOP pressed while the fourth minute end lets events through.
+    host.onProcessMessages = [&](int) {
+        if (Memo(Memo::DATA2Memo).size() == 5) s.StopBtnClick();
+    };
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+    EXPECT_EQ(host.Text(Label::BigLbl), "File conversion stopped at file 1");
+    EXPECT_EQ(host.Text(Label::ProgressLbl), "0 .wav files converted");
+    EXPECT_EQ(host.notes[Memo::DATA2Memo],
+              (std::vector<std::string>{"Stop took effect at the end of minute 3 (17/5/2023 "
+                                        "14:03) of NewFileNameA 2023 05 17.TK1, in file 1: " +
+                                        ten}));
+    EXPECT_EQ(Memo(Memo::DATA2Memo).size(), 5u);  // no minute after the stop
+    // Minutes 0 to 3 closed, the record that opens minute 4, the end record.
+    const Tk1File f = ReadTk1(Out("NewFileNameA 2023 05 17.TK1"));
+    ASSERT_TRUE(f.wellFormed);
+    EXPECT_EQ(f.Kinds(), "LMMMMME");
+    EXPECT_EQ(f.MinuteCount(), 5);
+    EXPECT_EQ(f.LastLoggingMin(), kMin1400 + 5);
+    EXPECT_EQ(Lines(ReadFileText(Out("NewFileNameA 2023 05 17.txt"))).size(), 1u);
+    EXPECT_FALSE(s.STOP);
+    EXPECT_FALSE(s.Busy);
 }
 
 TEST_F(BatchTest, CommandsPressedDuringABatchAreRefused) {

@@ -24,6 +24,7 @@ public:
     std::map<Label, std::string> texts;                  // last text of each label
     std::vector<std::pair<Label, std::string>> textLog;  // every SetText, in order
     std::map<Memo, std::vector<std::string>> memos;
+    std::map<Memo, std::vector<std::string>> notes;
     std::vector<GraphCall> graphs;
     int processMessagesCalls = 0;
     int hideSettingsCalls = 0;
@@ -43,6 +44,7 @@ public:
         textLog.emplace_back(which, text);
     }
     void AppendMemo(Memo which, const std::string& line) override { memos[which].push_back(line); }
+    void AppendNote(Memo which, const std::string& line) override { notes[which].push_back(line); }
     void ProcessMessages() override {
         ++processMessagesCalls;
         if (onProcessMessages) onProcessMessages(processMessagesCalls);
