@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/batch_progress.h"
+
 namespace wtk {
 
 // Texts the engine sets: labels, button captions and the main window's caption.
@@ -41,6 +43,9 @@ public:
     virtual void AppendNote(Memo which, const std::string& line) = 0;
     // Handle pending user events. A STOP press reaches the engine from inside this call.
     virtual void ProcessMessages() = 0;
+    // Where the batch stands: at its start, at each file's start and end, at each minute end
+    // and when it ends. Hosts that show no progress ignore it.
+    virtual void ShowProgress(const BatchProgress& /*progress*/) {}
 
     // Draw one trace. GraphID 1 raw samples, 2 high-pass output, 3 band-pass output.
     virtual void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc,

@@ -1,17 +1,16 @@
 #include "cli/cli_host.h"
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <filesystem>
 
 #include "base/unfinished_files.h"
 #include "session/location_batches.h"
+#include "session/progress.h"
 #include "session/session.h"
 
 namespace wtk::cli {
@@ -40,12 +39,6 @@ std::string OneLine(std::string text) {
     return text;
 }
 
-std::string Fixed1(double v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 1);
-    return std::string(buf, r.ptr);
-}
-
 }  // namespace
 
 void InstallStopSignalHandlers() {
@@ -69,8 +62,7 @@ CliHost::CliHost(Verb verb, std::string outDir, std::string minutesPath)
       outDir_(std::move(outDir)),
       minutesPath_(std::move(minutesPath)),
       terminal_(::isatty(STDERR_FILENO) == 1),
-      started_(std::chrono::steady_clock::now()),
-      lastDrawn_(started_) {}
+      lastDrawn_(std::chrono::steady_clock::now()) {}
 
 CliHost::~CliHost() {
     if (minutes_ != nullptr) std::fclose(minutes_);
@@ -115,7 +107,7 @@ void CliHost::Put(size_t output, std::string_view bytes) {
                 minutes_ = std::fopen(minutesPath_.c_str(), "wb");
                 if (minutes_ == nullptr) {
                     minutesFailed_ = true;
-                    Message("Failed to create minutes file " + minutesPath_ + ": " +
+                    Message("wavtokeb-cli: Failed to create minutes file " + minutesPath_ + ": " +
                             std::strerror(errno));
                     break;
                 }
@@ -133,25 +125,8 @@ void CliHost::SetText(Label which, const std::string& text) {
             bigLbl_ = text;
             break;
         case Label::ProgressLbl:
-            if (text.starts_with(kDateFailure)) {
-                if (!quiet_) Message(text);
-            } else if (text.starts_with("Wav file ")) {
-                fileProgress_ = text;
-            }
+            if (text.starts_with(kDateFailure) && !quiet_) Message(text);
             break;
-        case Label::Caption: {
-            // A new WAV file begins.
-            secondsDone_ += currentFileSeconds_;
-            currentFileSeconds_ = 0;
-            minutesInFile_ = 0;
-            struct stat st {};
-            const int32_t rate = session_ != nullptr ? session_->Rate.SamplesPerSec : 0;
-            if (rate > 0 && ::stat(text.c_str(), &st) == 0 && st.st_size > 100) {
-                currentFileSeconds_ = static_cast<double>(st.st_size - 100) / 2.0 / rate;
-            }
-            DrawProgress(false);
-            break;
-        }
         default:
             break;
     }
@@ -166,7 +141,6 @@ void CliHost::AppendMemo(Memo which, const std::string& line) {
             if (verb_ == Verb::Convert || verb_ == Verb::Scrapbook) StdoutLine(line);
             break;
         case Memo::DATA2Memo:
-            if (!line.starts_with("MinsInThisTK1File")) ++minutesInFile_;
             if (!minutesPath_.empty()) Emit(kMinutes, line + "\r\n");
             break;
     }
@@ -179,6 +153,20 @@ void CliHost::ProcessMessages() {
         DrawProgress(true);
     }
     DrawProgress(false);
+}
+
+void CliHost::ShowProgress(const BatchProgress& progress) {
+    progress_ = progress;
+    if (progressEvery_ > 0) {
+        const auto periods = static_cast<int64_t>(progress.AudioSecondsDone / 60 / progressEvery_);
+        const bool fileBegins = progress.FileNumber != linedFile_ && !progress.Finished;
+        if (fileBegins || periods > linedPeriods_ || progress.Finished) {
+            linedFile_ = progress.FileNumber;
+            linedPeriods_ = periods;
+            Message(ProgressText(progress));
+        }
+    }
+    DrawProgress(progress.Finished);
 }
 
 std::optional<std::string> CliHost::SaveTK1Dialog(const std::string& suggestedName) {
@@ -200,15 +188,15 @@ void CliHost::ClearProgress() {
 }
 
 void CliHost::DrawProgress(bool force) {
-    if (!terminal_ || quiet_ || verb_ == Verb::List || verb_ == Verb::Locations) return;
+    if (!terminal_ || quiet_ || verb_ == Verb::List || verb_ == Verb::Locations ||
+        progress_.FileNumber == 0) {
+        return;
+    }
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - lastDrawn_ < std::chrono::milliseconds(500)) return;
     lastDrawn_ = now;
-    const double elapsed = std::chrono::duration<double>(now - started_).count();
-    const double audio = secondsDone_ + std::min(60.0 * minutesInFile_, currentFileSeconds_);
-    std::string line = "\r\033[K" + fileProgress_ + ", " + Fixed1(audio / 60) + " min of audio";
-    if (elapsed > 0.5) line += ", " + Fixed1(audio / elapsed) + " x real time";
-    if (stopRequested_) line += " - stopping at the next minute end";
+    std::string line = "\r\033[K" + ProgressText(progress_);
+    if (stopRequested_ && !progress_.Finished) line += " - stopping at the next minute end";
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
     progressShown_ = true;
@@ -229,12 +217,13 @@ bool CliHost::Finish() {
         const bool closed = std::fclose(minutes_) == 0;
         minutes_ = nullptr;
         if (!written || !closed) {
-            Message("Failed to write minutes file " + minutesPath_);
+            Message("wavtokeb-cli: Failed to write minutes file " + minutesPath_);
             ok = false;
         }
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        Message(std::string("Failed to write to standard output: ") + std::strerror(errno));
+        Message(std::string("wavtokeb-cli: Failed to write to standard output: ") +
+                std::strerror(errno));
         ok = false;
     }
     return ok;

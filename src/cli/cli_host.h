@@ -40,6 +40,9 @@ public:
     void SetSession(Session* session) { session_ = session; }
     // Quiet: no progress line and no warnings (the date/time failure texts).
     void SetQuiet(bool quiet) { quiet_ = quiet; }
+    // Progress lines on stderr, terminal or not: one as each file begins, one each time
+    // another everyMinutes minutes of audio are done, one at the end.
+    void SetProgressLines(int everyMinutes) { progressEvery_ = everyMinutes; }
 
     // One message line on stderr (also for the tool's own refusals).
     void Message(const std::string& text);
@@ -66,6 +69,7 @@ public:
     void AppendMemo(Memo which, const std::string& line) override;
     void AppendNote(Memo, const std::string& line) override { Message(line); }
     void ProcessMessages() override;
+    void ShowProgress(const BatchProgress& progress) override;
     std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override;
 
 private:
@@ -84,15 +88,14 @@ private:
     OrderedOutput* merged_ = nullptr;
     size_t group_ = 0;
 
-    // Progress on a terminal.
+    // Progress: the live line on a terminal, and the progress lines.
     bool terminal_ = false;
     bool progressShown_ = false;
     bool stopRequested_ = false;
-    std::string fileProgress_;  // "Wav file i of N"
-    double secondsDone_ = 0;    // audio of the files finished
-    double currentFileSeconds_ = 0;
-    int32_t minutesInFile_ = 0;  // minute lines since the current file began
-    std::chrono::steady_clock::time_point started_;
+    BatchProgress progress_;
+    int progressEvery_ = 0;     // minutes of audio between progress lines; 0: no lines
+    int32_t linedFile_ = 0;     // the file whose start has had its line
+    int64_t linedPeriods_ = 0;  // periods of progressEvery_ minutes that have had their line
     std::chrono::steady_clock::time_point lastDrawn_;
 };
 

@@ -137,6 +137,16 @@ const OptionDef kOptions[] = {
     {"locations", 0, nullptr, false, kList,
      "the location names instead of the file list, one per line (LF)",
      [](CommandLine& c, const std::string&) { c.locations = true; }},
+    {"progress", 0, "N", true, kConversions,
+     "progress lines on stderr, also when it is no terminal: one per file and one every N "
+     "minutes of audio (file i of n, minutes done of the total, x real time, ETA) [10]",
+     [](CommandLine& c, const std::string& v) {
+         const std::optional<int> n = v.empty() ? 10 : PositiveNumber(v);
+         if (!n) {
+             throw UsageError{"--progress takes a whole number of at least 1, not \"" + v + "\""};
+         }
+         c.progressMinutes = n;
+     }},
     {"csv", 0, nullptr, false, kDump, "one CSV row per click with its date and time",
      [](CommandLine& c, const std::string&) { c.csv = true; }},
 };
@@ -278,6 +288,9 @@ public:
         }
         if (c_.help || c_.version) return c_;
         CheckOperands();
+        if (c_.quiet && c_.progressMinutes) {
+            throw UsageError{"-q (--quiet) and --progress exclude each other", c_.verb};
+        }
         return c_;
     }
 

@@ -149,7 +149,7 @@ int RunDump(const CommandLine& c) {
     }
     const int status = DumpTK1(file, c.csv, stdout, stderr);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "Failed to write to standard output\n");
+        std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output\n");
         return kExitFailed;
     }
     return status == 0 ? kExitDone : kExitFailed;
@@ -222,6 +222,7 @@ int RunBatch(const CommandLine& c) {
                                                       : CliHost::Verb::List;
     CliHost host(verb, c.out, c.minutes);
     host.SetQuiet(c.quiet);
+    if (c.progressMinutes) host.SetProgressLines(*c.progressMinutes);
     Session session(host);
     host.SetSession(&session);
     try {

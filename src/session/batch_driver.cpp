@@ -63,6 +63,8 @@ void Session::ConvertBatch() {
 
     Writer.NofTK1files = 0;
     Sens.AdjustedDeadBand = Settings.DeadBandSetting;
+    Progress.Begin(WavFileRecs, N, Rate.SamplesPerSec, ProgressClock());
+    ReportProgress();
     int32_t wavN = 0;
     if (ConvertFiles(wavN) == LoopEnd::Abandoned) {
         LastOutcome = Outcome::Failed;
@@ -116,6 +118,8 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             }
             Writer.BytesInWavNameGroup += size;
             Writer.NofWavFilesInNameGroup += 1;
+            Progress.FileStarted(wavN, size, range, ProgressClock());
+            ReportProgress();
 
             // Placement on the minute axis.
             if (rec.Start.Mn > Writer.TK1min) {
@@ -132,6 +136,8 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
                 Writer.IndexFile.WriteLine(rec.Start.Mn, rec.NameWithPath);
             }
             Processor.ConvertOneWavFile(WavFile, wavN, rec, range);
+            Progress.FileEnded(ProgressClock());
+            ReportProgress();
         } catch (const TK1WriteError& e) {
             // The TK1 file cannot be completed.
             host_.ShowMessage(e.what());
@@ -265,6 +271,10 @@ void Session::CleanupConvertBatch() {
     Writer.ReleaseOutBuf();
     Busy = false;
     STOP = false;
+    if (Progress.Running()) {
+        Progress.Ended(ProgressClock());
+        ReportProgress();
+    }
 }
 
 }  // namespace wtk

@@ -1,5 +1,7 @@
 #include "session/session.h"
 
+#include <chrono>
+
 #include "base/numbers.h"
 #include "base/utf8.h"
 #include "input/selection.h"
@@ -25,13 +27,31 @@ void Session::WriterHost::ShowMessage(const std::string& text) {
     host_.ShowMessage(text);
 }
 
+void Session::EngineHost::ProcessMessages() {
+    session_.Progress.MinuteEnded(session_.ProgressClock());
+    session_.ReportProgress();
+    host_.ProcessMessages();
+}
+
 Session::Session(Host& host)
     : host_(host),
       writerHost_(host),
+      engineHost_(host, *this),
+      ProgressClock([] {
+          return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+              .count();
+      }),
       Writer(writerHost_),
       Detector(Settings, Sens, Writer, host),
+<<<<<<< HEAD
       Processor(Rate, Settings, Sens, Detector, Writer, Controls, host) {
     Processor.StopRequest = &STOP;
+=======
+      Processor(Rate, Settings, Sens, Detector, Writer, Controls, engineHost_) {}
+
+void Session::ReportProgress() {
+    host_.ShowProgress(Progress.Progress());
+>>>>>>> a726492 (Batch progress measured in the session and reported through the host; wavtokeb-cli --progress)
 }
 
 Session::~Session() {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,6 +27,7 @@
 #include "input/wav_header.h"
 #include "output/side_files.h"
 #include "output/tk1_writer.h"
+#include "session/progress.h"
 #include "settings/detector_settings.h"
 #include "settings/sensitivity.h"
 #include "settings/settings_form.h"
@@ -36,14 +38,11 @@ struct SelectionContext;
 
 class Session {
 private:
-    // Passes every call on to the front end's host. Given to the TK1 writer, it notes the
-    // writer's messages: each of them (apart from a missing source-linkage file) means that a
-    // TK1 file could not be created or written completely.
-    class WriterHost : public Host {
+    // Passes every call on to the front end's host.
+    class ForwardingHost : public Host {
     public:
-        explicit WriterHost(Host& host) : host_(host) {}
-        bool TK1Damaged = false;
-        void ShowMessage(const std::string& text) override;
+        explicit ForwardingHost(Host& host) : host_(host) {}
+        void ShowMessage(const std::string& text) override { host_.ShowMessage(text); }
         void SetText(Label which, const std::string& text) override { host_.SetText(which, text); }
         void AppendMemo(Memo which, const std::string& line) override {
             host_.AppendMemo(which, line);
@@ -52,6 +51,7 @@ private:
             host_.AppendNote(which, line);
         }
         void ProcessMessages() override { host_.ProcessMessages(); }
+        void ShowProgress(const BatchProgress& progress) override { host_.ShowProgress(progress); }
         void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc,
                        bool ClearFirst) override {
             host_.Graphvals(Buf, GraphID, Xinc, ClearFirst);
@@ -70,12 +70,34 @@ private:
         }
         void HideSettingsWindow() override { host_.HideSettingsWindow(); }
 
-    private:
+    protected:
         Host& host_;
+    };
+
+    // Given to the TK1 writer, it notes the writer's messages: each of them (apart from a
+    // missing source-linkage file) means that a TK1 file could not be created or written
+    // completely.
+    class WriterHost : public ForwardingHost {
+    public:
+        using ForwardingHost::ForwardingHost;
+        bool TK1Damaged = false;
+        void ShowMessage(const std::string& text) override;
+    };
+
+    // Given to the engine, whose one point of processing messages is the minute end: there it
+    // counts the minute in the batch's progress and reports it first.
+    class EngineHost : public ForwardingHost {
+    public:
+        EngineHost(Host& host, Session& session) : ForwardingHost(host), session_(session) {}
+        void ProcessMessages() override;
+
+    private:
+        Session& session_;
     };
 
     Host& host_;
     WriterHost writerHost_;  // declared before Writer, which keeps a reference to it
+    EngineHost engineHost_;  // and this before Processor
 
 public:
     explicit Session(Host& host);
@@ -113,6 +135,12 @@ public:
     // negative logger number, and with ipiExport the line limit. Returns the first refusal's
     // message; on success the setting variables hold the applied values.
     std::optional<std::string> CheckConversionSettings(bool ipiExport);
+
+    // Where the running (or last) batch stands; reported to the host at the start and end of
+    // the batch and of each file and at each minute end. The clock gives seconds on a steady
+    // clock (tests may replace it).
+    ProgressTracker Progress;
+    std::function<double()> ProgressClock;
 
     // How the last conversion command ended.
     enum class Outcome {
@@ -179,6 +207,8 @@ private:
     // closes the IPI export, releases the buffers.
     void AbandonBatch(bool closeTK1Unfinished);
     void CleanupConvertBatch();
+    // Passes where the batch stands to the host.
+    void ReportProgress();
 
     std::FILE* WavFile = nullptr;
 };

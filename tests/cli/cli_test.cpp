@@ -237,6 +237,10 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
          "is k samples/s"},
         {{"convert", "-o", fresh, "--logger", "-3", wavs},
          "Logger ID number must not be negative: -3"},
+        {{"convert", "-q", "--progress", "-o", fresh, wavs},
+         "-q (--quiet) and --progress exclude each other" + seeConvert},
+        {{"convert", "--progress=0", "-o", fresh, wavs},
+         "--progress takes a whole number of at least 1, not \"0\"" + seeConvert},
         {{"dump"}, "dump needs FILE.TK1 (see wavtokeb-cli dump --help)"},
         {{"dump", file, file},
          "dump takes one FILE.TK1, not 2: " + file + " (see wavtokeb-cli dump --help)"},
@@ -348,9 +352,17 @@ TEST_F(CliTest, ConvertWritesSummaryMinutesAndFiles) {
     Silent("A.20230517140000.wav", 70);
     Silent("B.20230517140000.wav", 10);
     const Result r = RunCli(dir, {"convert", "--rate", "2", "--site", "", "--out", out + "/",
-                                  "--minutes", dir / "minutes.txt", wavs});
+                                  "--minutes", dir / "minutes.txt", "--progress=1", wavs});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(r.err.empty()) << r.err;
+    // Progress lines as each file begins and as each minute of audio is done, and at the end.
+    const auto progress = Lines(r.err, "\n");
+    const std::vector<std::string> starts = {
+        "file 1 of 2, 0.0 of 1.3 min of audio (0 %)", "file 1 of 2, 1.0 of 1.3 min of audio (74 %)",
+        "file 2 of 2, 1.2 of 1.3 min of audio (87 %)", "done: 1.3 min of audio in "};
+    ASSERT_EQ(progress.size(), starts.size()) << r.err;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        EXPECT_EQ(progress[i].substr(0, starts[i].size()), starts[i]);
+    }
     const auto lines = Lines(r.out);
     // Compression: WAV bytes div (16 x TK1 bytes), 280100 div (16 x 1088) and 40100 div
     // (16 x 1072).

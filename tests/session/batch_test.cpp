@@ -339,6 +339,7 @@ TEST_F(BatchTest, StopDuringTheThirdOfFiveFilesFinishesItAndTheTK1File) {
     EXPECT_EQ(f.Kinds(), "LMMME");
     EXPECT_EQ(Lines(ReadFileText(Out("NewFileNameA 2023 05 17.txt"))).size(), 3u);
     EXPECT_EQ(Memo(Memo::DataMemo).at(1).substr(0, 30), "NewFileNameA 2023 05 17.TK1\t3\t");
+<<<<<<< HEAD
     // The files are shorter than a minute: the stop took effect when the third one ended.
     EXPECT_EQ(host.notes[Memo::DATA2Memo],
               (std::vector<std::string>{"Stop took effect at the end of file 3, in minute 0 "
@@ -372,6 +373,56 @@ TEST_F(BatchTest, StopTakesEffectAtTheNextMinuteEndWithTheMinuteClosed) {
     EXPECT_EQ(Lines(ReadFileText(Out("NewFileNameA 2023 05 17.txt"))).size(), 1u);
     EXPECT_FALSE(s.STOP);
     EXPECT_FALSE(s.Busy);
+=======
+    // The progress ends at the file where the stop took effect, short of the whole.
+    ASSERT_FALSE(host.progress.empty());
+    const BatchProgress& last = host.progress.back();
+    EXPECT_TRUE(last.Finished);
+    EXPECT_EQ(last.FileNumber, 3);
+    EXPECT_EQ(last.BytesDone * 5, last.BytesTotal * 3);
+}
+
+TEST_F(BatchTest, ProgressIsReportedAtEachFileAndMinuteAndEndsWhole) {
+    SetRate("2");
+    const std::string a = Silent("A.20230517140000.wav", 150);  // two minute ends
+    const std::string b = Silent("B.20230517140000.wav", 30);   // none
+    s.SelectPaths({a, b});
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done);
+    const int64_t bytesA = static_cast<int64_t>(fs::file_size(a));
+    const int64_t total = bytesA + static_cast<int64_t>(fs::file_size(b));
+    struct Step {
+        int32_t FileNumber;
+        int64_t BytesDone;
+        double AudioSecondsDone;
+        bool Finished;
+    };
+    const std::vector<Step> expected = {
+        {0, 0, 0, false},               // the batch begins
+        {1, 0, 0, false},               // A opened
+        {1, 100 + 240000, 60, false},   // A's first minute end
+        {1, 100 + 480000, 120, false},  // and its second
+        {1, bytesA, 150, false},        // A finished
+        {2, bytesA, 150, false},        // B opened
+        {2, total, 180, false},         // B finished
+        {2, total, 180, true},          // the batch ends
+    };
+    ASSERT_EQ(host.progress.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const BatchProgress& p = host.progress[i];
+        EXPECT_EQ(p.FileNumber, expected[i].FileNumber) << i;
+        EXPECT_EQ(p.FileCount, 2) << i;
+        EXPECT_EQ(p.BytesDone, expected[i].BytesDone) << i;
+        EXPECT_EQ(p.BytesTotal, total) << i;
+        EXPECT_NEAR(p.AudioSecondsDone, expected[i].AudioSecondsDone, 1e-9) << i;
+        EXPECT_NEAR(p.AudioSecondsTotal, 180, 1e-9) << i;
+        EXPECT_EQ(p.Finished, expected[i].Finished) << i;
+        if (i > 0) {
+            EXPECT_GE(p.ElapsedSeconds, host.progress[i - 1].ElapsedSeconds) << i;
+        }
+    }
+    EXPECT_EQ(host.progress.back().Fraction(), 1.0);
+>>>>>>> a726492 (Batch progress measured in the session and reported through the host; wavtokeb-cli --progress)
 }
 
 TEST_F(BatchTest, CommandsPressedDuringABatchAreRefused) {

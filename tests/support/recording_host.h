@@ -26,6 +26,7 @@ public:
     std::map<Memo, std::vector<std::string>> memos;
     std::map<Memo, std::vector<std::string>> notes;
     std::vector<GraphCall> graphs;
+    std::vector<BatchProgress> progress;  // every ShowProgress, in order
     int processMessagesCalls = 0;
     int hideSettingsCalls = 0;
 
@@ -49,6 +50,7 @@ public:
         ++processMessagesCalls;
         if (onProcessMessages) onProcessMessages(processMessagesCalls);
     }
+    void ShowProgress(const BatchProgress& p) override { progress.push_back(p); }
     void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst) override {
         graphs.push_back({GraphID, Xinc, ClearFirst, std::vector<int32_t>(Buf.begin(), Buf.end())});
     }

@@ -1,0 +1,135 @@
+#include "session/progress.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace wtk {
+namespace {
+
+std::string Fixed(double v, int decimals) {
+    char buf[48];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    return std::string(buf, r.ptr);
+}
+
+// "42 s", "2 min 10 s", "3 h 05 min".
+std::string Duration(double seconds) {
+    const auto s = static_cast<int64_t>(std::llround(std::max(0.0, seconds)));
+    if (s < 60) return std::to_string(s) + " s";
+    if (s < 3600) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+    const int64_t m = s / 60 % 60;
+    return std::to_string(s / 3600) + " h " + (m < 10 ? "0" : "") + std::to_string(m) + " min";
+}
+
+}  // namespace
+
+double AudioSeconds(int64_t sampleBytes, int32_t samplesPerSec) {
+    if (samplesPerSec <= 0 || sampleBytes <= 0) return 0;
+    return static_cast<double>(sampleBytes / 2) / samplesPerSec;
+}
+
+void ProgressTracker::Begin(const WavFileRecTable& recs, int32_t count, int32_t samplesPerSec,
+                            double now) {
+    p_ = BatchProgress{};
+    running_ = true;
+    start_ = now;
+    samplesPerSec_ = samplesPerSec;
+    fileBytes_ = bytesBefore_ = 0;
+    audioBefore_ = 0;
+    minutesInFile_ = 0;
+    inFile_ = false;
+    const size_t n = std::min(recs.size(), static_cast<size_t>(std::max(count, 0)));
+    plannedBytes_.assign(n, 0);
+    plannedAudio_.assign(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+        struct stat st {};
+        if (recs[i].NameWithPath.empty() || ::stat(recs[i].NameWithPath.c_str(), &st) != 0)
+            continue;
+        plannedBytes_[i] = static_cast<int64_t>(st.st_size);
+        plannedAudio_[i] = AudioSeconds(plannedBytes_[i] - kSkippedHeaderBytes, samplesPerSec);
+        p_.BytesTotal += plannedBytes_[i];
+        p_.AudioSecondsTotal += plannedAudio_[i];
+    }
+    p_.FileCount = count;
+}
+
+void ProgressTracker::FileStarted(int32_t fileNo, int64_t bytes, const SampleByteRange& samples,
+                                  double now) {
+    if (!running_) return;
+    p_.ElapsedSeconds = now - start_;
+    p_.FileNumber = fileNo + 1;
+    // The totals follow what is read: the samples the header gives, and a file may have
+    // changed since the batch began.
+    if (fileNo >= 0 && static_cast<size_t>(fileNo) < plannedBytes_.size()) {
+        const auto i = static_cast<size_t>(fileNo);
+        const double audio = AudioSeconds(samples.End - samples.Begin, samplesPerSec_);
+        p_.BytesTotal += bytes - plannedBytes_[i];
+        p_.AudioSecondsTotal += audio - plannedAudio_[i];
+        plannedBytes_[i] = bytes;
+        plannedAudio_[i] = audio;
+    }
+    fileBytes_ = bytes;
+    samples_ = samples;
+    minutesInFile_ = 0;
+    inFile_ = true;
+    SetCurrent();
+}
+
+void ProgressTracker::MinuteEnded(double now) {
+    if (!running_ || !inFile_) return;
+    p_.ElapsedSeconds = now - start_;
+    ++minutesInFile_;
+    SetCurrent();
+}
+
+void ProgressTracker::FileEnded(double now) {
+    if (!running_ || !inFile_) return;
+    p_.ElapsedSeconds = now - start_;
+    bytesBefore_ += fileBytes_;
+    audioBefore_ += AudioSeconds(samples_.End - samples_.Begin, samplesPerSec_);
+    inFile_ = false;
+    SetCurrent();
+}
+
+void ProgressTracker::Ended(double now) {
+    if (!running_) return;
+    p_.ElapsedSeconds = now - start_;
+    p_.Finished = true;
+    running_ = false;
+}
+
+void ProgressTracker::SetCurrent() {
+    int64_t bytes = 0;
+    double audio = 0;
+    if (inFile_ && minutesInFile_ > 0) {
+        // A minute ends about one block of a minute of samples into the file.
+        const int64_t blockBytes = int64_t{120} * samplesPerSec_;
+        bytes = std::min(fileBytes_, samples_.Begin + minutesInFile_ * blockBytes);
+        audio = std::min(AudioSeconds(samples_.End - samples_.Begin, samplesPerSec_),
+                         60.0 * minutesInFile_);
+    }
+    p_.BytesDone = bytesBefore_ + bytes;
+    p_.AudioSecondsDone = audioBefore_ + audio;
+}
+
+std::string ProgressText(const BatchProgress& p) {
+    const double speed = p.RealTimeFactor();
+    if (p.Finished) {
+        std::string text = "done: " + Fixed(p.AudioSecondsDone / 60, 1) + " min of audio in " +
+                           Duration(p.ElapsedSeconds);
+        if (speed > 0) text += ", " + Fixed(speed, 0) + "x real time";
+        return text;
+    }
+    std::string text = "file " + std::to_string(p.FileNumber) + " of " +
+                       std::to_string(p.FileCount) + ", " + Fixed(p.AudioSecondsDone / 60, 1) +
+                       " of " + Fixed(p.AudioSecondsTotal / 60, 1) + " min of audio (" +
+                       Fixed(std::floor(p.Fraction() * 100), 0) + " %)";
+    if (speed > 0) text += ", " + Fixed(speed, 0) + "x real time";
+    if (const auto eta = p.EtaSeconds()) text += ", ETA " + Duration(*eta);
+    return text;
+}
+
+}  // namespace wtk
