@@ -758,6 +758,21 @@ TEST_F(CliTest, SigintTakesEffectAtTheNextMinuteEndAndASecondOneAborts) {
               std::string::npos)
         << aborted.err;
     EXPECT_TRUE(fs::is_empty(out));
+
+    // With --jobs each batch that runs stops at its next minute end, and none starts after.
+    fs::remove_all(out);
+    fs::create_directories(out);
+    fs::remove(dir / "minutes");
+    Silent("B.20230517140000.wav", 600);
+    std::vector<std::string> jobs = args;
+    jobs.insert(jobs.begin() + 1, {"--jobs", "2"});
+    const Result both = RunInterrupted(jobs, dir / "minutes", out, false);
+    EXPECT_EQ(both.status, 128 + SIGINT);
+    EXPECT_EQ(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").Kinds(), "LMME");
+    // B's batch either started before the stop or never did.
+    if (fs::exists(out + "/NewFileNameB 2023 05 17.TK1")) {
+        EXPECT_EQ(ReadTk1(out + "/NewFileNameB 2023 05 17.TK1").Kinds(), "LMME");
+    }
 }
 
 TEST_F(CliTest, AStopDuringTheListingConvertsNothing) {
