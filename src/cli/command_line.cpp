@@ -32,7 +32,8 @@ struct VerbDef {
 constexpr const char* kConversionNotes =
     "The preset is pressed first, wherever it stands; then --set, --ipi-export and --ipi-limit "
     "set their controls in the order given, so the last value given for a control counts. "
-    "Exit status: 0 done, 1 ended on an error message, 2 usage or settings refused, 128 + the "
+    "Exit status: 0 done, 1 ended on an error message or an input (a file not opened, a "
+    "directory not searched) was skipped, 2 usage or settings refused, 128 + the "
     "signal number when SIGINT, SIGTERM or SIGHUP stopped the conversion at the next minute "
     "end (the minute closed, the TK1 file finished) or a second one aborted it at once, "
     "removing the unfinished files.";
@@ -420,10 +421,11 @@ constexpr const char* kGeneralHelp =
     "next). --location NAME keeps one location's files: one run per location, say on the\n"
     "machines of a cluster, gives the same files as --jobs.\n"
     "stdout: the TK1 file summary (convert, scrapbook) with CR LF line ends. stderr: the\n"
-    "messages, one line each. Exit status: 0 done, 1 ended on an error message, 2 usage or\n"
-    "settings refused. SIGINT, SIGTERM or SIGHUP stops a conversion at the next minute end,\n"
-    "with the minute closed and the TK1 file finished (exit status 128 + the signal number);\n"
-    "a second one aborts at once and removes the unfinished files.\n";
+    "messages, one line each. Exit status: 0 done, 1 ended on an error message or an input\n"
+    "was skipped (a file not opened, a directory not searched), 2 usage or settings refused.\n"
+    "SIGINT, SIGTERM or SIGHUP stops a conversion at the next minute end, with the minute\n"
+    "closed and the TK1 file finished (exit status 128 + the signal number); a second one\n"
+    "aborts at once and removes the unfinished files.\n";
 
 }  // namespace
 

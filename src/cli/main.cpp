@@ -8,9 +8,9 @@
 // stdout carries the memo texts with CR LF line ends; stderr carries the message-box texts and
 // the date/time failure texts, one line each (a progress line is added on a terminal), and the
 // tool's own refusals and warnings, each starting "wavtokeb-cli: ". Exit status: 0 done, 1 the
-// batch ended on an error message, 2 usage or settings refused, 128 + the signal number when
-// SIGINT, SIGTERM or SIGHUP stopped the batch at a minute end (or the listing before anything
-// was converted), or when a second one aborted it.
+// batch ended on an error message or an input was skipped, 2 usage or settings refused, 128 + the
+// signal number when SIGINT, SIGTERM or SIGHUP stopped the batch at a minute end (or the listing
+// before anything was converted), or when a second one aborted it.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -277,6 +277,9 @@ int RunBatch(const CommandLine& c) {
         PressConversionButton(session, verb);
         status = StatusOf(session.LastOutcome);
     }
+    // A file that could not be opened or a directory that could not be searched was reported
+    // where it was met; the rest was converted, but not all that was asked for.
+    if (status == kExitDone && session.NofInputsSkipped > 0) status = kExitFailed;
     if (!host.Finish() && status == kExitDone) status = kExitFailed;
     if (status == kExitDone && g_stopSignal != 0) status = 128 + g_stopSignal;
     return status;

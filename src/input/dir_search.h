@@ -4,7 +4,11 @@
 // order of their names, so results do not depend on the file system; the files of a directory
 // come before those of its sub-directories, which are visited in pre-order. Symbolic links to
 // directories are not descended (no loops); a symbolic link to a file counts as a file of its
-// target's size. A directory that cannot be read contributes nothing.
+// target's size. A directory that cannot be read contributes nothing; the searches that take a
+// list of skipped inputs add a text to it for each such directory ("<dir> not searched: <the
+// system's text>") and each entry that cannot be examined, such as one whose path is too long
+// ("<path> not opened: <the system's text>"). Entries that vanish while they are searched, and
+// links whose target is missing, are no inputs and are not reported.
 #pragma once
 
 #include <string>
@@ -18,6 +22,10 @@ using StringList = std::vector<std::string>;
 // The file-type entry of directory mode: names ending ".wav" in any case, over 1000 bytes.
 inline constexpr std::string_view kWavFileType = ".WAV";
 
+// What follows the path in the texts of skipped inputs, before the system's error text.
+inline constexpr const char* kNotSearched = " not searched: ";
+inline constexpr const char* kNotOpened = " not opened: ";
+
 // True when the list is absent, has no entries, or its first entry is empty.
 bool IsFileTypeListEmpty(const StringList* acceptedFileTypeList);
 
@@ -30,7 +38,7 @@ std::string JoinPath(std::string_view ParentDir, std::string_view Name);
 // last character ends with T less the "*"; any other T matches a name ending in T of a file
 // larger than 1000 bytes. Both tests ignore ASCII letter case.
 void GetFilesInDir(const std::string& Path, const StringList& acceptedFileTypeList,
-                   StringList& fileListStr);
+                   StringList& fileListStr, StringList* skipped = nullptr);
 
 // Full paths of all sub-directories of ParentDir at every depth, in pre-order.
 StringList GetDirectoriesByIteration(const std::string& ParentDir);
@@ -38,6 +46,7 @@ StringList GetDirectoriesByIteration(const std::string& ParentDir);
 // All matching files of a directory tree: those directly in ParentDir first, then those of each
 // sub-directory in pre-order.
 StringList GetAllFileNamesInSubDirsFromDir(const std::string& ParentDir,
-                                           const StringList& acceptedFileTypeList);
+                                           const StringList& acceptedFileTypeList,
+                                           StringList* skipped = nullptr);
 
 }  // namespace wtk

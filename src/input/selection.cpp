@@ -54,6 +54,7 @@ void BeginSelection(SelectionContext& c) {
     c.Busy = true;
     c.STOP = false;
     c.ExportIPIandAmpsToText = c.MakeIPIexportFileChecked;
+    if (c.NofInputsSkipped != nullptr) *c.NofInputsSkipped = 0;
     c.host.AppendMemo(Memo::FilesMemo, FilesMemoHeader());
 }
 
@@ -140,7 +141,8 @@ int32_t CountNameGroups(const WavFileRecTable& recs) {
     return nOfBriefNames;
 }
 
-void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames) {
+void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
+                  const StringList& skipped) {
     BusyGuard guard(c.Busy);
     Host& host = c.host;
     assert(ListOfLongNames.size() <= static_cast<size_t>(INT32_MAX));
@@ -156,6 +158,7 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames) {
         const std::optional<int64_t> size = OpenedFileSize(path);
         if (!size) {
             host.ShowMessage(path + " not opened");
+            if (c.NofInputsSkipped != nullptr) *c.NofInputsSkipped += 1;
         } else {
             WavFileRec& rec = c.WavFileRecs[static_cast<size_t>(I)];
             rec.DurationMs = DurationMsFromSize(*size, c.Rate.SamplesPerSec);
@@ -195,6 +198,8 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames) {
     lines.reserve(c.WavFileRecs.size());
     for (const WavFileRec& rec : c.WavFileRecs) lines.push_back(FilesMemoLine(rec));
     for (const std::string& line : lines) host.AppendMemo(Memo::FilesMemo, line);
+    for (const std::string& text : skipped) host.AppendNote(Memo::FilesMemo, PrintableName(text));
+    if (c.NofInputsSkipped != nullptr) *c.NofInputsSkipped += static_cast<int32_t>(skipped.size());
     c.Busy = false;
     c.STOP = false;
     guard.Release();
@@ -207,7 +212,7 @@ void SelectBatchBtnClick(SelectionContext& c) {
     bool ProcessingDirectories = false;
     if (c.Controls.SearchDirectories) ProcessingDirectories = c.host.AskYesNo(kDirectoryQuestion);
 
-    StringList ListOfLongNames;
+    StringList ListOfLongNames, skipped;
     if (ProcessingDirectories) {
         const StringList FileTypeList{std::string(kWavFileType)};
         const std::optional<std::string> dir = c.host.ChooseDirectory(kDirectoryDialogTitle);
@@ -216,7 +221,7 @@ void SelectBatchBtnClick(SelectionContext& c) {
             guard.Release();
             return;
         }
-        ListOfLongNames = GetAllFileNamesInSubDirsFromDir(*dir, FileTypeList);
+        ListOfLongNames = GetAllFileNamesInSubDirsFromDir(*dir, FileTypeList, &skipped);
     } else {
         std::optional<std::vector<std::string>> chosen =
             c.host.OpenFilesDialog(kOpenDialogTitle, kOpenDialogFilter);
@@ -228,16 +233,16 @@ void SelectBatchBtnClick(SelectionContext& c) {
         ListOfLongNames = std::move(*chosen);
     }
     guard.Release();
-    ListWavFiles(c, ListOfLongNames);
+    ListWavFiles(c, ListOfLongNames, skipped);
 }
 
-StringList ExpandSelectionPaths(const std::vector<std::string>& paths) {
+StringList ExpandSelectionPaths(const std::vector<std::string>& paths, StringList* skipped) {
     const StringList FileTypeList{std::string(kWavFileType)};
     StringList result;
     for (const std::string& p : paths) {
         struct stat st {};
         if (::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            StringList found = GetAllFileNamesInSubDirsFromDir(p, FileTypeList);
+            StringList found = GetAllFileNamesInSubDirsFromDir(p, FileTypeList, skipped);
             result.insert(result.end(), std::make_move_iterator(found.begin()),
                           std::make_move_iterator(found.end()));
         } else {
@@ -251,9 +256,10 @@ void SelectPaths(SelectionContext& c, const std::vector<std::string>& paths) {
     if (c.Busy) return;
     BusyGuard guard(c.Busy);
     BeginSelection(c);
-    const StringList ListOfLongNames = ExpandSelectionPaths(paths);
+    StringList skipped;
+    const StringList ListOfLongNames = ExpandSelectionPaths(paths, &skipped);
     guard.Release();
-    ListWavFiles(c, ListOfLongNames);
+    ListWavFiles(c, ListOfLongNames, skipped);
 }
 
 }  // namespace wtk

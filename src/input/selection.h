@@ -31,6 +31,10 @@ struct SelectionContext {
     // When set, the sorted table keeps only this location's files before they are counted and
     // listed.
     const std::string* OnlyLocation = nullptr;
+    // When set, receives the number of inputs that were named or found but not listed: files
+    // that could not be opened, directories that could not be searched, entries that could not
+    // be examined.
+    int32_t* NofInputsSkipped = nullptr;
 };
 
 // Texts of the selection.
@@ -50,14 +54,18 @@ void SelectBatchBtnClick(SelectionContext& c);
 // dialog takes it, without extension or size test. Does nothing while Busy.
 void SelectPaths(SelectionContext& c, const std::vector<std::string>& paths);
 
-// The paths a list of arguments stands for (the expansion SelectPaths makes).
-StringList ExpandSelectionPaths(const std::vector<std::string>& paths);
+// The paths a list of arguments stands for (the expansion SelectPaths makes); what the
+// directory searches could not read is added to skipped.
+StringList ExpandSelectionPaths(const std::vector<std::string>& paths,
+                                StringList* skipped = nullptr);
 
 // From a list of full paths to the sorted, counted and listed table: the select-button counter,
 // one record per path (size, duration, and name parsing while the date box is ticked), STOP
 // after each file, the sorts, the location kept (OnlyLocation), the BigLbl result and the memo
-// lines; clears Busy and STOP.
-void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames);
+// lines, then a note beside the file list for each text of skipped (what the search could not
+// read); clears Busy and STOP.
+void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
+                  const StringList& skipped = {});
 
 // Playing time in ms of a file of SizeBytes at SamplesPerSec: ((size div 2) - 44) x 1000 /
 // SamplesPerSec, rounded half to even (0 while no rate is set; limited to the int32 range).

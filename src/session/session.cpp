@@ -85,7 +85,9 @@ SelectionContext Session::MakeSelectionContext() {
                             STOP,
                             ExportIPIandAmpsToText,
                             WavFileRecs,
-                            NofWAVfilesFound};
+                            NofWAVfilesFound,
+                            nullptr,
+                            &NofInputsSkipped};
 }
 
 void Session::SelectBatchBtnClick() {

@@ -168,6 +168,9 @@ public:
     // Selection.
     WavFileRecTable WavFileRecs;
     int32_t NofWAVfilesFound = 0;
+    // Inputs of the last selection that were named or found but could not be listed (files
+    // not opened, directories not searched): none of them is converted.
+    int32_t NofInputsSkipped = 0;
 
     // Flags.
     bool Busy = false;

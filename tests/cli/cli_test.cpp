@@ -34,6 +34,7 @@ struct Launch {
     bool closedStdout = false;             // stdout is a pipe whose reader has gone
     bool pendingInterrupt = false;         // a SIGINT waits, blocked, from before the tool starts
     bool terminateAfterFirstLine = false;  // SIGTERM as soon as stdout's first line has come
+    bool unprivileged = false;  // run by root: as the user nobody, whom permissions restrain
 };
 
 // Runs the tool with stdout and stderr in files (so that neither is a terminal).
@@ -69,6 +70,9 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
         ::dup2(e, 2);
         ::dup2(in, 0);
         std::signal(SIGPIPE, SIG_DFL);  // as from a shell, whatever the test runner does
+        if (launch.unprivileged && ::geteuid() == 0 &&
+            (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(127);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -318,7 +322,7 @@ TEST_F(CliTest, ListPrintsTheFileListAndStatusWithMessagesOnStderr) {
     const std::string bad = Silent("LOC2.20231317143000.wav", 1);  // month 13
     fs::create_symlink(dir / "gone.wav", dir / "dangling.wav");
     const Result r = RunCli(dir, {"list", "--rate", "2", wavs, dir / "dangling.wav"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);  // the dangling link was named but not listed
     const auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0].substr(0, 11), "Start time ");
@@ -627,6 +631,24 @@ TEST_F(CliTest, JobsGoOnPastALocationThatFails) {
     EXPECT_EQ(lines[1].substr(0, 28), "NewFileNameA 2023 05 17.TK1\t");
     EXPECT_EQ(lines[4].substr(0, 28), "NewFileNameC 2023 05 17.TK1\t");
     EXPECT_TRUE(ReadTk1(out + "/NewFileNameC 2023 05 17.TK1").wellFormed);
+}
+
+TEST_F(CliTest, ADirectoryThatCannotBeSearchedIsNamedAndTheRestConverted) {
+    Silent("A.20230517140000.wav", 1);
+    fs::create_directories(wavs + "/locked");
+    Silent("locked/B.20230517140000.wav", 1);
+    fs::permissions(wavs + "/locked", fs::perms::none);
+    fs::permissions(out, fs::perms::all);
+    const Result r =
+        RunCli(dir, {"convert", "--rate", "2", "--out", out, wavs}, {.unprivileged = true});
+    const Result list = RunCli(dir, {"list", "--rate", "2", wavs}, {.unprivileged = true});
+    fs::permissions(wavs + "/locked", fs::perms::owner_all);
+    if (r.status == 127) GTEST_SKIP() << "the tool cannot be run as the user nobody here";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, wavs + "/locked not searched: Permission denied\n");
+    EXPECT_TRUE(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").wellFormed);
+    EXPECT_EQ(list.status, 1);
+    EXPECT_EQ(list.err, r.err);
 }
 
 TEST_F(CliTest, AReaderThatGoesAwayDoesNotStopTheBatch) {

@@ -1,6 +1,9 @@
 #include "input/dir_search.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -92,6 +95,43 @@ TEST_F(DirSearch, LinksToDirectoriesAreNotFollowedLinksToFilesCountByTarget) {
         GetAllFileNamesInSubDirsFromDir(root, kWav),
         (StringList{root + "/B.wav", root + "/a.WAV", root + "/c.Wav", root + "/sub1/y.wav",
                     root + "/sub1/deeper/w.wav", root + "/sub2/linked.wav", root + "/sub2/z.wav"}));
+}
+
+TEST_F(DirSearch, EntriesThatCannotBeExaminedAreReportedAndTheRestIsFound) {
+    // Below sub2, a chain of directories whose path grows past PATH_MAX; made and removed
+    // through descriptors, since no path can name its end.
+    const std::string name(200, 'd');
+    std::vector<int> fds{::open((tmp / "sub2").c_str(), O_RDONLY | O_DIRECTORY)};
+    std::string path = root + "/sub2";
+    std::string tooLong;
+    while (tooLong.empty()) {
+        ASSERT_EQ(::mkdirat(fds.back(), name.c_str(), 0755), 0);
+        path += "/" + name;
+        if (path.size() >= PATH_MAX) tooLong = path;
+        fds.push_back(::openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+        ASSERT_GE(fds.back(), 0);
+    }
+    const int wav = ::openat(fds.back(), "deep.wav", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(wav, 0);
+    ASSERT_EQ(::ftruncate(wav, 2000), 0);
+    ::close(wav);
+
+    StringList skipped;
+    EXPECT_EQ(GetAllFileNamesInSubDirsFromDir(root, kWav, &skipped),
+              (StringList{root + "/B.wav", root + "/a.WAV", root + "/c.Wav", root + "/sub1/y.wav",
+                          root + "/sub1/deeper/w.wav", root + "/sub2/z.wav"}));
+    EXPECT_EQ(skipped, (StringList{tooLong + " not opened: File name too long"}));
+    // A directory that cannot be read at all.
+    skipped.clear();
+    EXPECT_TRUE(GetAllFileNamesInSubDirsFromDir(root + "/nowhere", kWav, &skipped).empty());
+    EXPECT_EQ(skipped, (StringList{root + "/nowhere not searched: No such file or directory"}));
+
+    ASSERT_EQ(::unlinkat(fds.back(), "deep.wav", 0), 0);
+    for (size_t i = fds.size() - 1; i > 0; --i) {
+        ::close(fds[i]);
+        ASSERT_EQ(::unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR), 0);
+    }
+    ::close(fds[0]);
 }
 
 }  // namespace

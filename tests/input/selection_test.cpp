@@ -36,7 +36,8 @@ protected:
     Selection() { Rate.KsamplesPerSecEditChange("384"); }
 
     SelectionContext Ctx() {
-        return {host, Controls, Rate, Scrapbook, IpiBox, Busy, STOP, Export, Recs, Found};
+        return {host, Controls, Rate, Scrapbook, IpiBox,  Busy,
+                STOP, Export,   Recs, Found,     nullptr, &Skipped};
     }
     void Select() {
         SelectionContext c = Ctx();
@@ -67,6 +68,7 @@ protected:
     bool Scrapbook = false, IpiBox = false, Busy = false, STOP = false, Export = false;
     WavFileRecTable Recs;
     int32_t Found = -1;
+    int32_t Skipped = -1;
 };
 
 TEST(SelectionTexts, DurationsAndCells) {
@@ -343,6 +345,17 @@ TEST_F(Selection, DirectoryModeSearchesTheTreeAndNoAnswersTheFileDialog) {
     ASSERT_EQ(Recs.size(), 1u);
     EXPECT_EQ(Recs[0].NameWithPath, tmp / "deep/LOC1.20230517143000.WAV");
     EXPECT_EQ(Recs[0].Start.Mn, 64891590);
+    EXPECT_EQ(Skipped, 0);
+
+    // A directory that cannot be read is named beside the file list after the listing.
+    host.directoryAnswer = tmp / "gone";
+    Select();
+    EXPECT_TRUE(Recs.empty());
+    EXPECT_EQ(Skipped, 1);
+    EXPECT_EQ(Memo().back(), kHeader);
+    EXPECT_EQ(
+        host.notes[wtk::Memo::FilesMemo],
+        (std::vector<std::string>{tmp / "gone" + " not searched: No such file or directory"}));
 
     host.yesNoAnswer = false;  // "No": the file dialog, which takes any file
     SelectFiles({tmp / "small.wav", tmp / "notes.txt"});
@@ -363,6 +376,7 @@ TEST_F(Selection, PathsThatCannotBeOpenedAreReportedAndLeftBlank) {
                                                        dir + " not opened"}));
     ASSERT_EQ(Recs.size(), 4u);
     EXPECT_EQ(Found, 4);
+    EXPECT_EQ(Skipped, 3);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Recs[static_cast<size_t>(i)].NameWithPath, "");
     EXPECT_EQ(Recs[3].NameWithPath, good);
     EXPECT_EQ(host.Text(Label::BigLbl), "4 WAV files, all in one name group");
