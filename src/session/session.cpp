@@ -43,15 +43,12 @@ Session::Session(Host& host)
       }),
       Writer(writerHost_),
       Detector(Settings, Sens, Writer, host),
-<<<<<<< HEAD
-      Processor(Rate, Settings, Sens, Detector, Writer, Controls, host) {
+      Processor(Rate, Settings, Sens, Detector, Writer, Controls, engineHost_) {
     Processor.StopRequest = &STOP;
-=======
-      Processor(Rate, Settings, Sens, Detector, Writer, Controls, engineHost_) {}
+}
 
 void Session::ReportProgress() {
     host_.ShowProgress(Progress.Progress());
->>>>>>> a726492 (Batch progress measured in the session and reported through the host; wavtokeb-cli --progress)
 }
 
 Session::~Session() {

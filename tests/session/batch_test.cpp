@@ -339,12 +339,17 @@ TEST_F(BatchTest, StopDuringTheThirdOfFiveFilesFinishesItAndTheTK1File) {
     EXPECT_EQ(f.Kinds(), "LMMME");
     EXPECT_EQ(Lines(ReadFileText(Out("NewFileNameA 2023 05 17.txt"))).size(), 3u);
     EXPECT_EQ(Memo(Memo::DataMemo).at(1).substr(0, 30), "NewFileNameA 2023 05 17.TK1\t3\t");
-<<<<<<< HEAD
     // The files are shorter than a minute: the stop took effect when the third one ended.
     EXPECT_EQ(host.notes[Memo::DATA2Memo],
               (std::vector<std::string>{"Stop took effect at the end of file 3, in minute 0 "
                                         "(17/5/2023 14:12) of NewFileNameA 2023 05 17.TK1: " +
                                         paths[2]}));
+    // The progress ends at the file where the stop took effect, short of the whole.
+    ASSERT_FALSE(host.progress.empty());
+    const BatchProgress& last = host.progress.back();
+    EXPECT_TRUE(last.Finished);
+    EXPECT_EQ(last.FileNumber, 3);
+    EXPECT_EQ(last.BytesDone * 5, last.BytesTotal * 3);
 }
 
 TEST_F(BatchTest, StopTakesEffectAtTheNextMinuteEndWithTheMinuteClosed) {
@@ -373,13 +378,6 @@ TEST_F(BatchTest, StopTakesEffectAtTheNextMinuteEndWithTheMinuteClosed) {
     EXPECT_EQ(Lines(ReadFileText(Out("NewFileNameA 2023 05 17.txt"))).size(), 1u);
     EXPECT_FALSE(s.STOP);
     EXPECT_FALSE(s.Busy);
-=======
-    // The progress ends at the file where the stop took effect, short of the whole.
-    ASSERT_FALSE(host.progress.empty());
-    const BatchProgress& last = host.progress.back();
-    EXPECT_TRUE(last.Finished);
-    EXPECT_EQ(last.FileNumber, 3);
-    EXPECT_EQ(last.BytesDone * 5, last.BytesTotal * 3);
 }
 
 TEST_F(BatchTest, ProgressIsReportedAtEachFileAndMinuteAndEndsWhole) {
@@ -422,7 +420,6 @@ TEST_F(BatchTest, ProgressIsReportedAtEachFileAndMinuteAndEndsWhole) {
         }
     }
     EXPECT_EQ(host.progress.back().Fraction(), 1.0);
->>>>>>> a726492 (Batch progress measured in the session and reported through the host; wavtokeb-cli --progress)
 }
 
 TEST_F(BatchTest, CommandsPressedDuringABatchAreRefused) {
