@@ -21,6 +21,8 @@ enum class Label {
     SelectBatchBtn,    // caption of "Select WAV files", doubles as a progress counter
     ConvertBatchBtn,   // caption of the per-location conversion button
     MakeScrapbookBtn,  // caption of the scrapbook button
+    DateFailureFile,   // the file whose name gave the date/time failure text just put in
+                       // ProgressLbl (its full path)
 };
 
 enum class Memo {

@@ -11,6 +11,8 @@ struct MainControls {
     std::string AddedSiteNameEdit = "NewFileName";  // site name: TK1 names, identity fallback
     std::string LoggerNumberEdit = "Logger ID number";
     bool UseFileNameDateTimes = true;   // "Get Date/time from file name"
+    std::string NameDatePatternEdit;    // how other recorders' names hold the date; "": the
+                                        // built-in forms
     bool SearchDirectories = false;     // "Search directories"
     bool ShowGraphs = true;             // " show graphs" (also enables the quiet-block skip)
     bool MakeSourceLinkageFile = true;  // "Make source linkage file"

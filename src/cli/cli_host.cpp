@@ -127,6 +127,9 @@ void CliHost::SetText(Label which, const std::string& text) {
         case Label::ProgressLbl:
             if (text.starts_with(kDateFailure) && !quiet_) Message(text);
             break;
+        case Label::DateFailureFile:
+            if (!quiet_) Message("wavtokeb-cli: no date from the name of " + text);
+            break;
         default:
             break;
     }

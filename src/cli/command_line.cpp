@@ -73,7 +73,8 @@ const OptionDef kOptions[] = {
     {"quiet", 'q', nullptr, false, kEveryVerb, "no progress lines and no warnings on stderr",
      [](CommandLine& c, const std::string&) { c.quiet = true; }},
     {"rate", 'r', "K", false, kConversions | kList,
-     "sample rate in k samples/s (1 ... 2000) [576]",
+     "sample rate in k samples/s (1 ... 2000), or \"header\": the rate that the headers of "
+     "the 16-bit PCM mono files give, all the same [576]",
      [](CommandLine& c, const std::string& v) { c.rate = v; }},
     {"site", 0, "TEXT", false, kConversions,
      "site name: starts the TK1 file names; may be empty [NewFileName]",
@@ -83,6 +84,13 @@ const OptionDef kOptions[] = {
     {"out", 'o', "DIR", false, kConversions,
      "folder for the TK1 files and side files; created (with its parents) when missing",
      [](CommandLine& c, const std::string& v) { c.out = v; }},
+    {"name-date", 0, "PATTERN", false, kConversions | kList,
+     "take dates and locations from names of this form (see the examples below)",
+     [](CommandLine& c, const std::string& v) { c.nameDate = v; }},
+    {"ignore-headers", 0, nullptr, false, kConversions,
+     "convert files whose header says they are no 16-bit PCM mono recordings (their samples "
+     "are read as 16-bit mono)",
+     [](CommandLine& c, const std::string&) { c.ignoreHeaders = true; }},
     {"no-dates", 0, nullptr, false, kConversions | kList,
      "do not take locations and dates from file names",
      [](CommandLine& c, const std::string&) { c.noDates = true; }},
@@ -427,6 +435,18 @@ constexpr const char* kGeneralHelp =
     "closed and the TK1 file finished (exit status 128 + the signal number); a second one\n"
     "aborts at once and removes the unfinished files.\n";
 
+constexpr const char* kNameDateHelp =
+    "\nFile names: Location.yyyymmddhhmmss.wav gives the location and the start minute. Names of\n"
+    "other recorders: --name-date PATTERN, matched against the name without its extension,\n"
+    "with %Y (4 digits), %y (2 digits, 2000-2099), %m %d %H %M %S (2 digits), {location} (the\n"
+    "location), * (any text); without {location} the folder's name is the location:\n"
+    "  PAM_20210610_033655_123.wav       --name-date '{location}_%Y%m%d_%H%M%S*'\n"
+    "  channelA_2021-10-11_13-11-09.wav  --name-date '{location}_%Y-%m-%d_%H-%M-%S'\n"
+    "  20190527_190000.wav               --name-date '%Y%m%d_%H%M%S'\n"
+    "The header of every file is read: a file that is no 16-bit PCM mono recording is refused\n"
+    "(convert, scrapbook) unless --ignore-headers is given; a header rate other than --rate\n"
+    "gives a warning.\n";
+
 }  // namespace
 
 const char* VerbName(Verb verb) {
@@ -451,7 +471,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string HelpText(Verb verb) {
-    if (verb == kNoVerb) return kGeneralHelp;
+    if (verb == kNoVerb) return std::string(kGeneralHelp) + kNameDateHelp;
     const VerbDef& v = DefOf(verb);
     std::string text = std::string("Usage: wavtokeb-cli ") + v.Name + " [options] " + v.Operands +
                        "\n" + v.Summary + "\n\nOptions:\n";
@@ -473,6 +493,7 @@ std::string HelpText(Verb verb) {
                 Wrapped(help, width + 4, kHelpColumns) + "\n";
     }
     if (v.Notes[0] != '\0') text += std::string("\n") + Wrapped(v.Notes, 0, kHelpColumns) + "\n";
+    if ((verb & (kConversions | kList)) != 0) text += kNameDateHelp;
     return text;
 }
 

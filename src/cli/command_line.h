@@ -43,7 +43,7 @@ struct CommandLine {
     bool help = false;     // print the help of the verb (or the general help) and end
     bool version = false;  // print the version and end
 
-    std::string rate = "576";
+    std::string rate = "576";  // or "header": the rate the fit files' headers give
     std::string site = "NewFileName";
     std::string logger = "Logger ID number";
     std::string out;
@@ -51,6 +51,8 @@ struct CommandLine {
     std::string linkage;
     std::string preset = "normal";
     std::vector<ControlValue> controls;  // in command-line order
+    std::string nameDate;                // --name-date PATTERN ("": the built-in forms)
+    bool ignoreHeaders = false;  // convert files whose header says they are no 16-bit PCM mono
     bool noDates = false;
     bool noLinkage = false;
     bool graphs = false;

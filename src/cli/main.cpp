@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "base/numbers.h"
@@ -26,7 +27,9 @@
 #include "cli/cli_host.h"
 #include "cli/command_line.h"
 #include "cli/tk1_dump.h"
+#include "input/format_check.h"
 #include "input/location_groups.h"
+#include "input/selection.h"
 #include "session/location_batches.h"
 #include "session/session.h"
 
@@ -140,6 +143,47 @@ std::string RateRefusal(const std::string& refusal, const std::string& rate) {
     return text;
 }
 
+// The batch rate from the headers of the files the operands stand for.
+std::variant<int32_t, std::string> RateOfHeaders(const std::vector<std::string>& operands) {
+    std::vector<WavHeader> headers;
+    std::vector<std::string> names;
+    for (const std::string& path : ExpandSelectionPaths(operands)) {
+        if (std::optional<WavHeader> h = OpenedFileHeader(path)) {
+            headers.push_back(*h);
+            names.push_back(path);
+        }
+    }
+    return RateFromHeaders(headers, names);
+}
+
+// The format check of the listed files: the files that are no 16-bit PCM mono recordings (a
+// conversion is refused for them unless --ignore-headers is given) and one warning for each
+// file whose header gives another rate. False when the conversion is refused.
+bool ReportFormats(const Session& session, CliHost& host, const CommandLine& c) {
+    const FormatFindings f = CheckFormats(session.WavFileRecs, session.Rate.SamplesPerSec);
+    const bool conversion = (c.verb & kConversions) != 0;
+    const bool refuse = conversion && !c.ignoreHeaders && !f.Unfit.empty();
+    if (refuse || (!conversion && !c.quiet)) {
+        for (const std::string& line : NamedLines(f.Unfit, UnfitLine)) {
+            host.Message("wavtokeb-cli: " + line);
+        }
+    }
+    if (refuse) {
+        host.Message("wavtokeb-cli: " + FilesAre(f.Unfit.size()) +
+                     " not 16-bit PCM mono WAV: nothing converted (--ignore-headers converts "
+                     "them anyway)");
+        return false;
+    }
+    if (!c.quiet) {
+        for (const WavFileRec* rec : f.OtherRate) {
+            host.Message("wavtokeb-cli: " + OtherRateLine(*rec) + ", not the " +
+                         std::to_string(session.Rate.SamplesPerSec / 1000) +
+                         " k samples/s of --rate");
+        }
+    }
+    return true;
+}
+
 int RunDump(const CommandLine& c) {
     const std::string& file = c.operands.front();
     struct stat st {};
@@ -238,11 +282,24 @@ int RunBatch(const CommandLine& c) {
     session.Controls.AddedSiteNameEdit = c.site;
     session.Controls.LoggerNumberEdit = c.logger;
     session.Controls.UseFileNameDateTimes = !c.noDates;
+    session.Controls.NameDatePatternEdit = c.nameDate;
     session.Controls.SearchDirectories = false;
     session.Controls.ShowGraphs = c.graphs;
     session.Controls.MakeSourceLinkageFile = !c.noLinkage;
 
     // Refusals before anything is written.
+    if (const std::optional<std::string> refusal = session.CheckNameDatePattern()) {
+        host.Message("wavtokeb-cli: --name-date: " + *refusal);
+        return kExitRefused;
+    }
+    if (c.rate == "header") {
+        const std::variant<int32_t, std::string> rate = RateOfHeaders(c.operands);
+        if (const auto* refusal = std::get_if<std::string>(&rate)) {
+            host.Message("wavtokeb-cli: --rate header: " + *refusal);
+            return kExitRefused;
+        }
+        session.Controls.KsamplesPerSecEdit = std::to_string(std::get<int32_t>(rate));
+    }
     if (const std::optional<std::string> refusal = session.CheckSampleRate()) {
         host.Message(RateRefusal(*refusal, c.rate));
         return kExitRefused;
@@ -261,6 +318,7 @@ int RunBatch(const CommandLine& c) {
     }
 
     session.SelectPaths(c.operands, c.location ? &*c.location : nullptr);
+    if (!ReportFormats(session, host, c)) return kExitRefused;
     int status = kExitDone;
     if (verb == CliHost::Verb::List) {
         host.StdoutLine(host.BigLblText());

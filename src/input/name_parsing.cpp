@@ -20,21 +20,26 @@ std::optional<int32_t> EncodeMinuteNumber(int32_t year, int32_t month, int32_t d
     return static_cast<int32_t>(mn);
 }
 
+void SetBlankRecord(WavFileRec& rec, bool Scrapbook, Host& host, const std::string& YearStr,
+                    const std::string& MonthStr, const std::string& DayStr,
+                    const std::string& HrStr, const std::string& MinStr) {
+    const int32_t Secs = 0;  // the name's seconds are never used
+    rec.Start.Mn = 0;
+    rec.Start.TimeInMinuteNear2MHz = 0;
+    rec.Start.Second = 0;
+    rec.DateFound = false;
+    if (Scrapbook) return;
+    host.SetText(Label::ProgressLbl, "Date/time conversion failed (D2) " + YearStr + "  " +
+                                         MonthStr + "  " + DayStr + "  " + HrStr + "  " + MinStr +
+                                         "  " + std::to_string(Secs));
+    host.SetText(Label::DateFailureFile, rec.NameWithPath);
+}
+
 void PutFileStartTimeInWavFileRec(WavFileRec& rec, bool Scrapbook, const SampleRate& Rate,
                                   Host& host) {
     std::string YearStr, MonthStr, DayStr, HrStr, MinStr;
-    const int32_t Secs = 0;  // the name's seconds digits are never read
-
-    auto SetBlankRecord = [&] {
-        rec.Start.Mn = 0;
-        rec.Start.TimeInMinuteNear2MHz = 0;
-        rec.Start.Second = 0;
-        rec.DateFound = false;
-        if (!Scrapbook) {
-            host.SetText(Label::ProgressLbl, "Date/time conversion failed (D2) " + YearStr + "  " +
-                                                 MonthStr + "  " + DayStr + "  " + HrStr + "  " +
-                                                 MinStr + "  " + std::to_string(Secs));
-        }
+    auto SetBlank = [&] {
+        SetBlankRecord(rec, Scrapbook, host, YearStr, MonthStr, DayStr, HrStr, MinStr);
     };
 
     rec.Start.Mn = 0;
@@ -42,7 +47,7 @@ void PutFileStartTimeInWavFileRec(WavFileRec& rec, bool Scrapbook, const SampleR
     const std::string_view Fname = FileNamePart(rec.NameWithPath);
     const size_t FnameLength = Utf8Length(Fname);
     if (FnameLength < 15 || Scrapbook) {
-        SetBlankRecord();
+        SetBlank();
         return;
     }
 
@@ -65,14 +70,14 @@ void PutFileStartTimeInWavFileRec(WavFileRec& rec, bool Scrapbook, const SampleR
     const auto Min = ParseInt32(MinStr);
     if (!Year || !Month || !Day || !Hr || !Min || *Year < 0 || *Month < 0 || *Day < 0 || *Hr < 0 ||
         *Min < 0) {
-        SetBlankRecord();
+        SetBlank();
         return;
     }
     // The date-time value carries 10 seconds past the named minute, so rounding it to minutes
     // gives exactly the named minute: computed here in whole minutes.
     const auto Mn = EncodeMinuteNumber(*Year, *Month, *Day, *Hr, *Min);
     if (!Mn) {
-        SetBlankRecord();
+        SetBlank();
         return;
     }
     rec.DateString = YearStr + " " + MonthStr + " " + DayStr;

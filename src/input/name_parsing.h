@@ -31,6 +31,13 @@ std::optional<int32_t> EncodeMinuteNumber(int32_t year, int32_t month, int32_t d
 void PutFileStartTimeInWavFileRec(WavFileRec& rec, bool Scrapbook, const SampleRate& Rate,
                                   Host& host);
 
+// Blanks the start of rec (no date) and, unless Scrapbook, shows in the progress label the text
+// "Date/time conversion failed (D2) " with the fields taken from the name so far, then names the
+// file (Label::DateFailureFile).
+void SetBlankRecord(WavFileRec& rec, bool Scrapbook, Host& host, const std::string& YearStr,
+                    const std::string& MonthStr, const std::string& DayStr,
+                    const std::string& HrStr, const std::string& MinStr);
+
 // Sets OriginalShortNameMinusSuffix and IdentityName from the file name: the text before the
 // first "." of the short name; else all but its last 9 characters; else the site name and a
 // space; else "No Name ".

@@ -14,23 +14,11 @@
 #include "base/utf8.h"
 #include "input/location_groups.h"
 #include "input/name_parsing.h"
+#include "input/name_pattern.h"
 #include "output/tk1_writer.h"
 
 namespace wtk {
 namespace {
-
-// Size in bytes of a file that can be opened for reading; empty for anything else (missing,
-// unreadable, a directory, a pipe or device, a dangling link).
-std::optional<int64_t> OpenedFileSize(const std::string& path) {
-    // Non-blocking, so that opening a named pipe cannot hang the listing.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    if (!regular) return std::nullopt;
-    return static_cast<int64_t>(st.st_size);
-}
 
 // Clears Busy when the command ends by an exception, so the button stays usable.
 class BusyGuard {
@@ -65,6 +53,20 @@ void NoFilesSelected(SelectionContext& c) {
 }
 
 }  // namespace
+
+// The header (with the size in bytes) of a file that can be opened for reading; empty for
+// anything else (missing, unreadable, a directory, a pipe or device, a dangling link).
+std::optional<WavHeader> OpenedFileHeader(const std::string& path) {
+    // Non-blocking, so that opening a named pipe cannot hang the listing.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    std::optional<WavHeader> header;
+    if (regular) header = ReadWavHeaderOfFd(fd, static_cast<int64_t>(st.st_size));
+    ::close(fd);
+    return header;
+}
 
 int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec) {
     if (SamplesPerSec <= 0) return 0;
@@ -152,18 +154,29 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
     host.SetText(Label::SelectBatchBtn, "Select WAV files");
 
     c.WavFileRecs.assign(static_cast<size_t>(N), BlankWavFileRec);
+    // The front ends refuse a pattern that does not parse before they select; such a pattern
+    // leaves the built-in forms.
+    std::optional<NameDatePattern> pattern;
+    if (!c.Controls.NameDatePatternEdit.empty()) {
+        auto parsed = NameDatePattern::Parse(c.Controls.NameDatePatternEdit);
+        if (auto* p = std::get_if<NameDatePattern>(&parsed)) pattern = std::move(*p);
+    }
     for (int32_t I = 0; I < N; ++I) {
         if (I % 20 == 0) host.SetText(Label::SelectBatchBtn, std::to_string(I));
         const std::string& path = ListOfLongNames[static_cast<size_t>(I)];
-        const std::optional<int64_t> size = OpenedFileSize(path);
-        if (!size) {
+        std::optional<WavHeader> header = OpenedFileHeader(path);
+        if (!header) {
             host.ShowMessage(path + " not opened");
             if (c.NofInputsSkipped != nullptr) *c.NofInputsSkipped += 1;
         } else {
             WavFileRec& rec = c.WavFileRecs[static_cast<size_t>(I)];
-            rec.DurationMs = DurationMsFromSize(*size, c.Rate.SamplesPerSec);
+            rec.DurationMs = DurationMsFromSize(header->FileSize, c.Rate.SamplesPerSec);
             rec.NameWithPath = path;
-            if (c.Controls.UseFileNameDateTimes) {
+            rec.Header = *header;
+            if (c.Controls.UseFileNameDateTimes && pattern) {
+                ApplyNameDatePattern(rec, *pattern, c.Scrapbook, c.Rate, host,
+                                     c.Controls.AddedSiteNameEdit);
+            } else if (c.Controls.UseFileNameDateTimes) {
                 PutFileStartTimeInWavFileRec(rec, c.Scrapbook, c.Rate, host);
                 ApplyIdentityRule(rec, c.Controls.AddedSiteNameEdit);
             }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,10 @@ void SelectBatchBtnClick(SelectionContext& c);
 // (or a link to one) is searched like directory mode; any other path is taken as the file
 // dialog takes it, without extension or size test. Does nothing while Busy.
 void SelectPaths(SelectionContext& c, const std::vector<std::string>& paths);
+
+// The header (with the size in bytes) of a file that can be opened for reading; empty for
+// anything else (missing, unreadable, a directory, a pipe or device, a dangling link).
+std::optional<WavHeader> OpenedFileHeader(const std::string& path);
 
 // The paths a list of arguments stands for (the expansion SelectPaths makes); what the
 // directory searches could not read is added to skipped.

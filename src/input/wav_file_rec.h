@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "input/wav_header.h"
+
 namespace wtk {
 
 // A start time: the minute (minutes since 1899-12-30 00:00, 0 = no date known) and the
@@ -24,6 +26,7 @@ struct WavFileRec {
     tSampleTime Start;
     int32_t DurationMs = 0;
     bool DateFound = false;
+    WavHeader Header;  // what the file's header said when it was listed
 };
 
 // The blank record: every string empty, every number 0, DateFound false.

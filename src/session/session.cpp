@@ -4,6 +4,8 @@
 
 #include "base/numbers.h"
 #include "base/utf8.h"
+#include "input/format_check.h"
+#include "input/name_pattern.h"
 #include "input/selection.h"
 
 namespace wtk {
@@ -89,8 +91,61 @@ SelectionContext Session::MakeSelectionContext() {
 
 void Session::SelectBatchBtnClick() {
     if (Busy) return;
+    if (const auto refusal = CheckNameDatePattern()) {
+        host_.ShowMessage(*refusal);
+        return;
+    }
     SelectionContext c = MakeSelectionContext();
     ::wtk::SelectBatchBtnClick(c);
+    if (!Busy && NofWAVfilesFound > 0) ReportFormatFindings();
+}
+
+std::optional<std::string> Session::CheckNameDatePattern() const {
+    if (Controls.NameDatePatternEdit.empty()) return std::nullopt;
+    auto parsed = NameDatePattern::Parse(Controls.NameDatePatternEdit);
+    if (auto* refusal = std::get_if<std::string>(&parsed)) return *refusal;
+    return std::nullopt;
+}
+
+void Session::ReportFormatFindings() {
+    const FormatFindings f = CheckFormats(WavFileRecs, Rate.SamplesPerSec);
+    if (f.Unfit.empty() && f.OtherRate.empty()) return;
+    std::string text;
+    if (!f.Unfit.empty()) {
+        text +=
+            FilesAre(f.Unfit.size()) + " not 16-bit PCM mono WAV and would give wrong clicks:\n";
+        for (const std::string& line : NamedLines(f.Unfit, UnfitLine)) text += line + "\n";
+    }
+    if (!f.OtherRate.empty()) {
+        if (!text.empty()) text += "\n";
+        text += FilesAre(f.OtherRate.size()) + " not at the typed rate of " +
+                std::to_string(Rate.SamplesPerSec / 1000) + " k samples/s:\n";
+        for (const std::string& line : NamedLines(f.OtherRate, OtherRateLine)) text += line + "\n";
+    }
+    const bool offer = f.CommonRate != 0 && f.CommonRate % 1000 == 0 &&
+                       f.CommonRate / 1000 >= static_cast<uint32_t>(SampleRate::kMinKsps) &&
+                       f.CommonRate / 1000 <= static_cast<uint32_t>(SampleRate::kMaxKsps) &&
+                       !f.OtherRate.empty();
+    if (!offer) {
+        text.pop_back();
+        host_.ShowMessage(text);
+        return;
+    }
+    const std::string k = std::to_string(f.CommonRate / 1000);
+    if (host_.AskYesNo(text + "\nTake " + k +
+                       " k samples/s from the headers as the sample rate?")) {
+        Controls.KsamplesPerSecEdit = k;
+        KsamplesPerSecEditChange();
+    }
+}
+
+bool Session::ConfirmUnfitFiles() {
+    const FormatFindings f = CheckFormats(WavFileRecs, Rate.SamplesPerSec);
+    if (f.Unfit.empty()) return true;
+    std::string text =
+        FilesAre(f.Unfit.size()) + " not 16-bit PCM mono WAV and would give wrong clicks:\n";
+    for (const std::string& line : NamedLines(f.Unfit, UnfitLine)) text += line + "\n";
+    return host_.AskYesNo(text + "\nConvert them anyway?");
 }
 
 void Session::SelectPaths(const std::vector<std::string>& paths, const std::string* onlyLocation) {

@@ -126,6 +126,19 @@ public:
     // is, with the IPI-export box latched as a listing latches it. Nothing is shown.
     void SelectRecords(WavFileRecTable recs);
 
+    // The name-date pattern of Controls.NameDatePatternEdit: the refusal message when it does
+    // not parse (an empty pattern, the built-in forms, is fine).
+    std::optional<std::string> CheckNameDatePattern() const;
+
+    // The format check of the listed files, for the window. ReportFormatFindings: after a
+    // selection, one message box naming the files that are no 16-bit PCM mono recordings and
+    // those whose header gives another rate than the typed one; where every fit file gives the
+    // same valid rate, the box asks whether to take it (Yes sets Controls.KsamplesPerSecEdit
+    // and the rate tables). ConfirmUnfitFiles: before a conversion, true when no such file is
+    // listed or the user answers Yes to converting them anyway.
+    void ReportFormatFindings();
+    bool ConfirmUnfitFiles();
+
     // The sample-rate text of Controls.KsamplesPerSecEdit: recomputes the rate tables and
     // returns the refusal message when it is not a whole number in the valid range.
     std::optional<std::string> CheckSampleRate();

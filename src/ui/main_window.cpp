@@ -598,6 +598,11 @@ void TCv::SetText(Label which, const std::string& text) {
         case Label::MakeScrapbookBtn:
             MakeScrapbookBtn->setText(t);
             break;
+        case Label::DateFailureFile:
+            // The date/time failure text just shown, and the file whose name gave it.
+            ProgressLbl->setText(ProgressLbl->text() + QStringLiteral("  in  ") + t);
+            if (ProgressLbl->isVisible()) ProgressLbl->repaint();
+            break;
     }
 }
 
@@ -686,17 +691,22 @@ void TCv::StopBtnClick() {
 void TCv::SelectBatchBtnClick() {
     if (session_->Busy) return;
     session_->SelectBatchBtnClick();
+    // The format check may have taken the headers' rate.
+    const QString rate = QString::fromStdString(session_->Controls.KsamplesPerSecEdit);
+    if (KsamplesPerSecEdit->text() != rate) KsamplesPerSecEdit->setText(rate);
     UpdateBusyState();
 }
 
 void TCv::ConvertBatchBtnClick() {
     if (session_->Busy) return;
+    if (session_->NofWAVfilesFound > 0 && !session_->ConfirmUnfitFiles()) return;
     session_->ConvertBatchBtnClick();
     UpdateBusyState();
 }
 
 void TCv::MakeScrapbookBtnClick() {
     if (session_->Busy) return;
+    if (session_->NofWAVfilesFound > 0 && !session_->ConfirmUnfitFiles()) return;
     session_->MakeScrapbookBtnClick();
     UpdateBusyState();
 }

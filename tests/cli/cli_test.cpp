@@ -340,9 +340,10 @@ TEST_F(CliTest, ListPrintsTheFileListAndStatusWithMessagesOnStderr) {
     EXPECT_EQ(Split(lines[4], '\t')[4], bad);
     EXPECT_EQ(lines[5], "4 WAV files in 2 name groups");
     const auto err = Lines(r.err, "\n");
-    ASSERT_EQ(err.size(), 2u) << r.err;
+    ASSERT_EQ(err.size(), 3u) << r.err;
     EXPECT_EQ(err[0], "Date/time conversion failed (D2) 2023  13  17  14  30  0");
-    EXPECT_EQ(err[1], dir / "dangling.wav" + " not opened");
+    EXPECT_EQ(err[1], "wavtokeb-cli: no date from the name of " + bad);
+    EXPECT_EQ(err[2], dir / "dangling.wav" + " not opened");
 
     // The locations of the listed files (LF, for shells), and one location's list.
     const Result names = RunCli(dir, {"list", "--locations", wavs, dir / "dangling.wav"});
@@ -898,6 +899,129 @@ TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
     const Result damagedCsv = RunCli(dir, {"dump", "--csv", dir / "damaged.TK1"});
     EXPECT_EQ(damagedCsv.status, 0) << damagedCsv.err;
     EXPECT_NE(damagedCsv.out.find(",2147483648,"), std::string::npos);
+}
+
+// The TK1 bytes apart from the finalisation minute (the wall clock).
+std::vector<uint8_t> Tk1BytesWithoutClock(const std::string& path) {
+    std::vector<uint8_t> b = ReadFileBytes(path);
+    if (b.size() >= 268) std::fill(b.begin() + 264, b.begin() + 268, 0);
+    return b;
+}
+
+TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
+    synth::RecordingSpec spec;
+    spec.SampleRate = 384000;
+    spec.Seconds = 0.3;
+    spec.NoiseRms = 5;
+    synth::ClickTrain t;
+    t.StartSec = 0.05;
+    t.Clicks = 10;
+    t.PeakAmplitude = 3000;
+    spec.Trains = {t};
+    const std::string fit = wavs + "/A.20230517140000.wav";
+    synth::WriteWav(fit, spec);
+
+    // Another rate than the header's: converted, with one warning naming both.
+    Result r = RunCli(dir, {"convert", "--out", out + "/576", wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "wavtokeb-cli: " + fit +
+                         ": its header says 384000 samples/s, not the 576 k samples/s of --rate\n");
+    // --rate header is --rate 384.
+    r = RunCli(dir, {"convert", "--rate", "384", "--out", out + "/384", wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    r = RunCli(dir, {"convert", "--rate", "header", "--out", out + "/header", wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string tk1 = "/NewFileNameA 2023 05 17.TK1";
+    ASSERT_GT(ReadTk1(out + "/384" + tk1).Clicks().size(), 3u);
+    EXPECT_EQ(Tk1BytesWithoutClock(out + "/header" + tk1),
+              Tk1BytesWithoutClock(out + "/384" + tk1));
+
+    // Float, 24-bit, 8-bit, stereo and FLAC named .wav: refused, naming each, nothing written.
+    const std::vector<uint8_t> plain = ReadFileBytes(fit);
+    auto variant = [&](const std::string& name, uint16_t tag, uint16_t channels, uint16_t bits) {
+        std::vector<uint8_t> b = plain;
+        b[20] = static_cast<uint8_t>(tag);
+        b[22] = static_cast<uint8_t>(channels);
+        b[34] = static_cast<uint8_t>(bits);
+        if (tag == 0) std::copy_n("fLaC", 4, b.begin());
+        const std::string path = wavs + "/" + name + ".20230517140000.wav";
+        WriteFileBytes(path, b);
+        return path;
+    };
+    const std::vector<std::string> unfit = {variant("F", 3, 1, 32), variant("G", 1, 1, 24),
+                                            variant("H", 1, 1, 8), variant("S", 1, 2, 16),
+                                            variant("X", 0, 1, 16)};
+    const std::string refusedOut = dir / "refused";
+    fs::create_directories(refusedOut);
+    r = RunCli(dir, {"convert", "--rate", "384", "--out", refusedOut, wavs});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_TRUE(fs::is_empty(refusedOut));
+    auto err = Lines(r.err, "\n");
+    ASSERT_EQ(err.size(), 6u) << r.err;
+    EXPECT_EQ(err[0],
+              "wavtokeb-cli: " + unfit[0] +
+                  ": not 16-bit PCM mono: IEEE float, 32 bits, 1 channel, 384000 samples/s");
+    EXPECT_EQ(err[3], "wavtokeb-cli: " + unfit[3] +
+                          ": not 16-bit PCM mono: PCM, 16 bits, 2 channels, 384000 samples/s");
+    EXPECT_EQ(err[4], "wavtokeb-cli: " + unfit[4] +
+                          ": not 16-bit PCM mono: not a RIFF/WAVE file (it starts with \"fLaC\")");
+    EXPECT_EQ(err[5],
+              "wavtokeb-cli: 5 files are not 16-bit PCM mono WAV: nothing converted "
+              "(--ignore-headers converts them anyway)");
+    // list tells the same and lists as before; --ignore-headers converts them.
+    r = RunCli(dir, {"list", "--rate", "384", wavs});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out).size(), 8u);
+    EXPECT_EQ(Lines(r.err, "\n").size(), 5u) << r.err;
+    r = RunCli(dir, {"convert", "--rate", "384", "--ignore-headers", "--out", refusedOut, wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_EQ(Lines(r.out).size(), 7u);
+
+    // --rate header needs headers that agree on a valid rate.
+    spec.SampleRate = 576000;
+    synth::WriteWav(wavs + "/B.20230517140000.wav", spec);
+    r = RunCli(dir, {"convert", "--rate", "header", "--ignore-headers", "--out", refusedOut, wavs});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              "wavtokeb-cli: --rate header: the headers give different rates: 384000 "
+              "samples/s in " +
+                  fit + ", 576000 samples/s in " + wavs + "/B.20230517140000.wav\n");
+    r = RunCli(dir, {"list", "--rate", "header", unfit[0]});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              "wavtokeb-cli: --rate header: no file has a 16-bit PCM mono header to take "
+              "the rate from\n");
+}
+
+TEST_F(CliTest, NameDatePatternsDateOtherRecordersNames) {
+    Silent("PAM_20210610_033655_123.wav", 1);
+    Silent("20190527_190000.wav", 1);
+    const Result r = RunCli(dir, {"convert", "--rate", "2", "--out", out, "--name-date",
+                                  "{location}_%Y%m%d_%H%M%S*", wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // The name that does not match has no date and the built-in identity.
+    EXPECT_EQ(r.err,
+              "Date/time conversion failed (D2)           0\n"
+              "wavtokeb-cli: no date from the name of " +
+                  wavs + "/20190527_190000.wav\n");
+    const std::string pam = out + "/NewFileNamePAM 2021 06 10.TK1";
+    ASSERT_TRUE(fs::exists(pam));
+    EXPECT_EQ(Field(Lines(RunCli(dir, {"dump", pam}).out), "TK1StartMin"),
+              "63874296\t10/6/2021 03:36");
+    // Without {location}: the folder's name.
+    const Result folder = RunCli(dir, {"list", "--rate", "2", "--name-date", "%Y%m%d_%H%M%S",
+                                       wavs + "/20190527_190000.wav"});
+    EXPECT_EQ(folder.status, 0) << folder.err;
+    EXPECT_EQ(Split(Lines(folder.out).at(1), '\t').at(3), "wavs");
+    EXPECT_EQ(Split(Lines(folder.out).at(1), '\t').at(0), "27/5/2019 19:00");
+    const Result bad = RunCli(dir, {"convert", "--out", out, "--name-date", "%Y%m%d", wavs});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err,
+              "wavtokeb-cli: --name-date: Name-date pattern \"%Y%m%d\": the hour (%H) is "
+              "missing\n");
 }
 
 TEST_F(CliTest, HelpAndVersion) {

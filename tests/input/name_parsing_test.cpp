@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/sample_rate.h"
+#include "input/name_pattern.h"
 #include "recording_host.h"
 
 namespace wtk {
@@ -170,6 +171,89 @@ TEST_F(NameParsing, CountsCharactersNotBytes) {
     EXPECT_EQ(bad.OriginalShortNameMinusSuffix,
               "AB\xFF"
               "CDEFGHIJ");
+}
+
+}  // namespace
+}  // namespace wtk
+
+namespace wtk {
+namespace {
+
+struct PatternCase {
+    const char* pattern;
+    const char* path;
+    int32_t start;  // 0: no date
+    const char* identity;
+    const char* dateString;
+};
+
+TEST_F(NameParsing, PatternsDateOtherRecordersNames) {
+    const PatternCase cases[] = {
+        {"{location}_%Y%m%d_%H%M%S*", "/d/PAM_20210610_033655_123.wav", 63874296, "PAM",
+         "2021 06 10"},
+        {"{location}_%Y%m%d_%H%M%S*", "/d/PAM_A_20210610_033655.wav", 63874296, "PAM_A",
+         "2021 06 10"},
+        {"{location}_%Y-%m-%d_%H-%M-%S", "/d/channelA_2021-10-11_13-11-09.wav", 64051991,
+         "channelA", "2021 10 11"},
+        {"%Y%m%d_%H%M%S", "/data/site7/20190527_190000.wav", 62802420, "site7", "2019 05 27"},
+        {"%Y%m%d_%H%M%S", "/data/site7/20190527_190059.WAV", 62802420, "site7", "2019 05 27"},
+        {"{location}.%y%m%d%H%M%S", "/d/67416073.210610033655.wav", 63874296, "67416073",
+         "2021 06 10"},
+        {"*_%Y%m%d_%H%M", "/d/x_y_20210610_0336.wav", 63874296, "d", "2021 06 10"},
+        {"100%%_%Y%m%d_%H%M", "/d/100%_20210610_0336.wav", 63874296, "d", "2021 06 10"},
+        {"{location}-%Y%m%d-%H%M", "/d/Größe-20210610-0336.wav", 63874296, "Größe", "2021 06 10"},
+        // No match, or no possible date: no date, the built-in identity rule for {location}.
+        {"{location}_%Y%m%d_%H%M%S*", "/d/PAM_2021061_033655.wav", 0, "PAM_20210", ""},
+        {"{location}_%Y%m%d_%H%M%S*", "/d/_20210610_033655.wav", 0, "_202106", ""},
+        {"%Y%m%d_%H%M%S", "/d/2021061a_033655.wav", 0, "d", ""},
+        {"%Y%m%d_%H%M%S", "20190527_190000.wav", 62802420, "201905", "2019 05 27"},
+        {"{location}_%Y%m%d_%H%M%S", "/d/PAM_20211310_033655.wav", 0, "PAM", ""},
+    };
+    for (const PatternCase& c : cases) {
+        SCOPED_TRACE(std::string(c.pattern) + " " + c.path);
+        auto parsed = NameDatePattern::Parse(c.pattern);
+        ASSERT_TRUE(std::holds_alternative<NameDatePattern>(parsed));
+        WavFileRec rec;
+        rec.NameWithPath = c.path;
+        host.texts.clear();
+        ApplyNameDatePattern(rec, std::get<NameDatePattern>(parsed), false, Rate, host,
+                             "NewFileName");
+        EXPECT_EQ(rec.Start.Mn, c.start);
+        EXPECT_EQ(rec.DateFound, c.start != 0);
+        EXPECT_EQ(rec.IdentityName, c.identity);
+        EXPECT_EQ(rec.DateString, c.dateString);
+        EXPECT_EQ(rec.Start.Second, 0);
+        // A name without a date is reported with the file's path.
+        EXPECT_EQ(host.Text(Label::DateFailureFile), c.start != 0 ? "" : c.path);
+    }
+    // The fields of a matching name that gives no possible date.
+    EXPECT_EQ(host.Text(Label::ProgressLbl),
+              "Date/time conversion failed (D2) 2021  13  10  03  36  0");
+}
+
+TEST(NameDatePattern, RefusesPatternsThatCannotGiveADate) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"%Y%m%d_%H%q", "\"%q\" is no field"},
+        {"%Y%m%d_%H%M%", "\"%\" is no field"},
+        {"{loc}_%Y%m%d_%H%M", "\"{loc}\" is no field"},
+        {"{location_%Y%m%d_%H%M", "\"{location_%Y%m%d_%H%M\" is no field"},
+        {"{location}{location}%Y%m%d%H%M", "{location} appears twice"},
+        {"%Y%m%d_%H%M_%m", "%m appears twice"},
+        {"%Y%y%m%d%H%M", "%Y and %y both give the year"},
+        {"%m%d_%H%M", "the year (%Y or %y) is missing"},
+        {"%Y%m_%H%M", "the day (%d) is missing"},
+        {"*", "the year (%Y or %y) is missing"},
+    };
+    for (const auto& [pattern, reason] : cases) {
+        auto parsed = NameDatePattern::Parse(pattern);
+        ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << pattern;
+        EXPECT_EQ(std::get<std::string>(parsed),
+                  "Name-date pattern \"" + std::string(pattern) + "\": " + reason +
+                      (std::string(reason).find("no field") != std::string::npos
+                           ? "; the fields are %Y %y %m %d %H %M %S {location} * and %%"
+                           : ""))
+            << pattern;
+    }
 }
 
 }  // namespace

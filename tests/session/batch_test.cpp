@@ -619,3 +619,52 @@ TEST_F(BatchTest, FailedWriteClosesTheFileUnfinishedAndIsNeverSuccess) {
 
 }  // namespace
 }  // namespace wtk::test
+
+namespace wtk::test {
+namespace {
+
+// The window's format check: one box after the selection naming the files, an offer of the
+// headers' rate, and a question before unfit files are converted.
+TEST_F(BatchTest, WindowFormatCheckNamesFilesOffersTheHeaderRateAndAsksBeforeConverting) {
+    SetRate("384");
+    const std::string a = Silent("A.20230517140000.wav", 1), b = Silent("B.20230517140000.wav", 1);
+    std::vector<uint8_t> bytes = ReadFileBytes(b);
+    bytes[34] = 24;  // 24 bits
+    const std::string c = dir / "C.20230517140000.wav";
+    WriteFileBytes(c, bytes);
+    SetRate("576");
+    host.openAnswer = std::vector<std::string>{a, b, c};
+    host.yesNoAnswer = true;
+    s.SelectBatchBtnClick();
+    ASSERT_EQ(host.questions.size(), 2u);  // the open dialog, then the box
+    EXPECT_EQ(host.questions[1],
+              "1 file is not 16-bit PCM mono WAV and would give wrong clicks:\n" + c +
+                  ": not 16-bit PCM mono: PCM, 24 bits, 1 channel, 384000 samples/s\n\n"
+                  "2 files are not at the typed rate of 576 k samples/s:\n" +
+                  a + ": its header says 384000 samples/s\n" + b +
+                  ": its header says 384000 samples/s\n\n"
+                  "Take 384 k samples/s from the headers as the sample rate?");
+    EXPECT_EQ(s.Controls.KsamplesPerSecEdit, "384");
+    EXPECT_EQ(s.Rate.SamplesPerSec, 384000);
+
+    // Before converting: No leaves everything as it was.
+    host.yesNoAnswer = false;
+    EXPECT_FALSE(s.ConfirmUnfitFiles());
+    EXPECT_EQ(host.questions.back().substr(0, 19), "1 file is not 16-bi");
+    EXPECT_EQ(host.questions.back().substr(host.questions.back().size() - 20),
+              "Convert them anyway?");
+
+    // Files that all fit at the typed rate: no box; an invalid pattern: no selection.
+    host.questions.clear();
+    host.openAnswer = std::vector<std::string>{a, b};
+    s.SelectBatchBtnClick();
+    EXPECT_EQ(host.questions.size(), 1u);
+    EXPECT_TRUE(s.ConfirmUnfitFiles());
+    s.Controls.NameDatePatternEdit = "%Y";
+    s.SelectBatchBtnClick();
+    EXPECT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.messages.back().substr(0, 22), "Name-date pattern \"%Y\"");
+}
+
+}  // namespace
+}  // namespace wtk::test

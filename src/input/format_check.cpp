@@ -1,0 +1,83 @@
+#include "input/format_check.h"
+
+#include "base/sample_rate.h"
+
+namespace wtk {
+
+FormatFindings CheckFormats(const WavFileRecTable& recs, int32_t SamplesPerSec) {
+    FormatFindings f;
+    bool agree = true;
+    for (const WavFileRec& rec : recs) {
+        if (rec.NameWithPath.empty()) continue;  // not opened when it was listed
+        switch (ClassifyWav(rec.Header)) {
+            case WavFit::Unfit:
+                f.Unfit.push_back(&rec);
+                break;
+            case WavFit::Fit:
+                if (f.FitFiles++ == 0) {
+                    f.CommonRate = rec.Header.SampleRate;
+                } else if (rec.Header.SampleRate != f.CommonRate) {
+                    agree = false;
+                }
+                if (static_cast<int64_t>(rec.Header.SampleRate) != SamplesPerSec) {
+                    f.OtherRate.push_back(&rec);
+                }
+                break;
+            case WavFit::Unknown:
+                break;
+        }
+    }
+    if (!agree) f.CommonRate = 0;
+    return f;
+}
+
+std::string UnfitLine(const WavFileRec& rec) {
+    return rec.NameWithPath + ": not 16-bit PCM mono: " + DescribeWavHeader(rec.Header);
+}
+
+std::string OtherRateLine(const WavFileRec& rec) {
+    return rec.NameWithPath + ": its header says " + std::to_string(rec.Header.SampleRate) +
+           " samples/s";
+}
+
+std::vector<std::string> NamedLines(const std::vector<const WavFileRec*>& recs,
+                                    std::string (*line)(const WavFileRec&)) {
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < recs.size() && i < kFilesNamed; ++i) lines.push_back(line(*recs[i]));
+    if (recs.size() > kFilesNamed) {
+        lines.push_back("... and " + std::to_string(recs.size() - kFilesNamed) + " more");
+    }
+    return lines;
+}
+
+std::string FilesAre(size_t n) {
+    return std::to_string(n) + (n == 1 ? " file is" : " files are");
+}
+
+std::variant<int32_t, std::string> RateFromHeaders(const std::vector<WavHeader>& headers,
+                                                   const std::vector<std::string>& names) {
+    size_t first = headers.size();
+    for (size_t i = 0; i < headers.size(); ++i) {
+        if (ClassifyWav(headers[i]) != WavFit::Fit) continue;
+        if (first == headers.size()) {
+            first = i;
+        } else if (headers[i].SampleRate != headers[first].SampleRate) {
+            return "the headers give different rates: " +
+                   std::to_string(headers[first].SampleRate) + " samples/s in " + names[first] +
+                   ", " + std::to_string(headers[i].SampleRate) + " samples/s in " + names[i];
+        }
+    }
+    if (first == headers.size()) {
+        return std::string("no file has a 16-bit PCM mono header to take the rate from");
+    }
+    const uint32_t rate = headers[first].SampleRate;
+    if (rate % 1000 != 0 || rate / 1000 < static_cast<uint32_t>(SampleRate::kMinKsps) ||
+        rate / 1000 > static_cast<uint32_t>(SampleRate::kMaxKsps)) {
+        return "the header rate " + std::to_string(rate) + " samples/s of " + names[first] +
+               " is no whole number of k samples/s in " + std::to_string(SampleRate::kMinKsps) +
+               " ... " + std::to_string(SampleRate::kMaxKsps);
+    }
+    return static_cast<int32_t>(rate / 1000);
+}
+
+}  // namespace wtk
