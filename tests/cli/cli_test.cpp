@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,11 +32,18 @@ struct Result {
 
 // How the tool is started apart from its arguments.
 struct Launch {
-    bool closedStdout = false;             // stdout is a pipe whose reader has gone
-    bool pendingInterrupt = false;         // a SIGINT waits, blocked, from before the tool starts
-    bool terminateAfterFirstLine = false;  // SIGTERM as soon as stdout's first line has come
+    bool closedStdout = false;      // stdout is a pipe whose reader has gone
+    bool pendingInterrupt = false;  // a SIGINT waits, blocked, from before the tool starts
+    // SIGTERM once the batch has begun (stdout's header line has come), sent while the tool
+    // cannot write the summary line of its first TK1 file: stdout is a pipe kept nearly full
+    // until then, so the stop is taken in the first name group or, at the latest, the second.
+    bool terminateAtBatchStart = false;
     bool unprivileged = false;  // run by root: as the user nobody, whom permissions restrain
 };
+
+// Room left in the nearly full stdout pipe: the header line fits, a summary line does not.
+constexpr size_t kHeaderLineBytes = 38;  // "TK1BriefName\tNofWavFiles\tcompression\r\n"
+constexpr size_t kPipeRoom = kHeaderLineBytes + 16;
 
 // Runs the tool with stdout and stderr in files (so that neither is a terminal).
 Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch = {}) {
@@ -45,11 +53,21 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     int pipeEnds[2] = {-1, -1};
-    const bool piped = launch.closedStdout || launch.terminateAfterFirstLine;
+    const bool piped = launch.closedStdout || launch.terminateAtBatchStart;
     if (piped) {
         EXPECT_EQ(::pipe(pipeEnds), 0);
     }
     if (launch.closedStdout) ::close(pipeEnds[0]);
+    size_t filler = 0;
+    if (launch.terminateAtBatchStart) {
+        // Whole pages fill up one after another, so the last page keeps exactly kPipeRoom
+        // bytes free; a write of up to a page that does not fit there waits for the reader.
+        const int capacity = ::fcntl(pipeEnds[1], F_GETPIPE_SZ);
+        EXPECT_GT(capacity, static_cast<int>(kPipeRoom));
+        filler = static_cast<size_t>(capacity) - kPipeRoom;
+        const std::string bytes(filler, '-');
+        EXPECT_EQ(::write(pipeEnds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(filler));
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (launch.pendingInterrupt) {
@@ -61,7 +79,7 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
             ::sigprocmask(SIG_BLOCK, &interrupt, nullptr);
             ::raise(SIGINT);
         }
-        if (launch.terminateAfterFirstLine) ::close(pipeEnds[0]);
+        if (launch.terminateAtBatchStart) ::close(pipeEnds[0]);
         const int o =
             piped ? pipeEnds[1] : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -76,24 +94,33 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
+    int wstatus = 0;
+    bool exited = false;
     if (piped) {
         ::close(pipeEnds[1]);
         std::string text;
-        bool terminated = false;
-        char buf[4096];
-        ssize_t n = 0;
-        while (launch.terminateAfterFirstLine && (n = ::read(pipeEnds[0], buf, sizeof buf)) > 0) {
-            text.append(buf, static_cast<size_t>(n));
-            if (!terminated && text.find("\r\n") != std::string::npos) {
-                ::kill(pid, SIGTERM);
-                terminated = true;
+        if (launch.terminateAtBatchStart) {
+            // Wait (without reading, which would make room) until the header line is in.
+            int queued = 0;
+            while (::ioctl(pipeEnds[0], FIONREAD, &queued) == 0 &&
+                   static_cast<size_t>(queued) < filler + kHeaderLineBytes) {
+                if (::waitpid(pid, &wstatus, WNOHANG) == pid) {
+                    exited = true;
+                    break;
+                }
+                ::usleep(1000);
             }
+            ::kill(pid, SIGTERM);
+            char buf[4096];
+            ssize_t n = 0;
+            while ((n = ::read(pipeEnds[0], buf, sizeof buf)) > 0)
+                text.append(buf, static_cast<size_t>(n));
+            ::close(pipeEnds[0]);
+            text.erase(0, std::min(filler, text.size()));
         }
-        if (launch.terminateAfterFirstLine) ::close(pipeEnds[0]);
         WriteFileBytes(outPath, std::vector<uint8_t>(text.begin(), text.end()));
     }
-    int wstatus = 0;
-    ::waitpid(pid, &wstatus, 0);
+    if (!exited) ::waitpid(pid, &wstatus, 0);
     Result r;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     r.out = ReadFileText(outPath);
@@ -666,30 +693,37 @@ TEST_F(CliTest, AReaderThatGoesAwayDoesNotStopTheBatch) {
 }
 
 TEST_F(CliTest, AStopDuringTheBatchFinishesTheFileAndTheTK1File) {
-    // Long enough that the stop arrives before the last file is reached.
+    // Three locations of one file each. The stop comes during the first file, or while the
+    // tool waits to report the first TK1 file; it takes effect after the file in progress.
     synth::RecordingSpec quiet;
     quiet.SampleRate = 384000;
     quiet.Seconds = 20;
     quiet.NoiseRms = 0;
     for (const char* name :
-         {"A.20230517140000.wav", "A.20230517140100.wav", "A.20230517140200.wav"})
+         {"A.20230517140000.wav", "B.20230517140000.wav", "C.20230517140000.wav"})
         synth::WriteWav(wavs + "/" + name, quiet);
     const Result r = RunCli(dir, {"convert", "--rate", "384", "--out", out, wavs},
-                            {.terminateAfterFirstLine = true});
+                            {.terminateAtBatchStart = true});
     EXPECT_EQ(r.status, 128 + SIGTERM);
+    const auto lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 2u);
+    ASSERT_LE(lines.size(), 3u);
     const auto err = Lines(r.err, "\n");
     ASSERT_EQ(err.size(), 1u) << r.err;  // the files are shorter than a minute
-    EXPECT_EQ(err[0].rfind("Stop took effect at the end of file ", 0), 0u) << err[0];
-    ASSERT_TRUE(fs::exists(out + "/NewFileNameA 2023 05 17.TK1"));
-    EXPECT_TRUE(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").wellFormed);
-    // The file in progress is finished, the rest is left.
-    const size_t converted = Lines(ReadFileText(out + "/NewFileNameA 2023 05 17.txt")).size();
-    EXPECT_GE(converted, 1u);
-    EXPECT_LE(converted, 2u);
-    const auto lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1].substr(0, 30),
-              "NewFileNameA 2023 05 17.TK1\t" + std::to_string(converted) + "\t");
+    const std::string file = std::to_string(lines.size() - 1);
+    EXPECT_EQ(err[0].rfind("Stop took effect at the end of file " + file + ", ", 0), 0u) << err[0];
+    EXPECT_EQ(lines[0], "TK1BriefName\tNofWavFiles\tcompression");
+    // Every file begun is finished, with its TK1 file and its summary line; the rest is left.
+    for (size_t k = 1; k < lines.size(); ++k) {
+        const std::string name = std::string("NewFileName") + char('A' + k - 1) + " 2023 05 17";
+        EXPECT_EQ(lines[k].substr(0, 30), name + ".TK1\t1\t");
+        EXPECT_TRUE(ReadTk1(out + "/" + name + ".TK1").wellFormed) << name;
+        EXPECT_EQ(Lines(ReadFileText(out + "/" + name + ".txt")).size(), 1u) << name;
+    }
+    EXPECT_FALSE(fs::exists(out + "/NewFileNameC 2023 05 17.TK1"));
+    if (lines.size() == 2) {
+        EXPECT_FALSE(fs::exists(out + "/NewFileNameB 2023 05 17.TK1"));
+    }
 }
 
 // Runs a conversion whose --minutes file is the named pipe fifo and interrupts it: the tool
