@@ -76,10 +76,24 @@ void CliHost::StdoutLine(const std::string& line) {
     Emit(kStdout, line + "\r\n");
 }
 
-void CliHost::RouteTo(OrderedOutput* merged, size_t group) {
+void CliHost::RouteTo(OrderedOutput* merged, size_t group, CliHost* owner) {
     merged_ = merged;
     group_ = group;
+    owner_ = owner;
     terminal_ = false;
+}
+
+void CliHost::BatchProgressed(size_t group, const BatchProgress& progress) {
+    if (combined_ == nullptr) return;
+    std::lock_guard lock(outputMutex_);
+    stopRequested_ = g_stopSignal != 0;
+    ShowProgress(combined_->Update(group, progress));
+}
+
+void CliHost::BatchesEnded() {
+    if (combined_ == nullptr) return;
+    std::lock_guard lock(outputMutex_);
+    ShowProgress(combined_->Finish());
 }
 
 void CliHost::Emit(Output output, std::string_view bytes) {
@@ -91,6 +105,7 @@ void CliHost::Emit(Output output, std::string_view bytes) {
 }
 
 void CliHost::Put(size_t output, std::string_view bytes) {
+    std::lock_guard lock(outputMutex_);
     switch (output) {
         case kStdout:
         case kStderr: {
@@ -159,6 +174,10 @@ void CliHost::ProcessMessages() {
 }
 
 void CliHost::ShowProgress(const BatchProgress& progress) {
+    if (owner_ != nullptr) {
+        owner_->BatchProgressed(group_, progress);
+        return;
+    }
     progress_ = progress;
     if (progressEvery_ > 0) {
         const auto periods = static_cast<int64_t>(progress.AudioSecondsDone / 60 / progressEvery_);

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "base/host.h"
 
 namespace wtk {
+class CombinedProgress;
 class OrderedOutput;
 class Session;
 }  // namespace wtk
@@ -55,8 +57,13 @@ public:
     // The outputs as OrderedOutput numbers them.
     enum Output : size_t { kStdout, kStderr, kMinutes, kOutputs };
     // A location batch's host: its stdout, stderr and minute lines go to `merged` as group
-    // `group` instead of the streams, and it draws no progress.
-    void RouteTo(OrderedOutput* merged, size_t group);
+    // `group` instead of the streams, and its progress to `owner`, the host that owns them.
+    void RouteTo(OrderedOutput* merged, size_t group, CliHost* owner);
+    // The owner of location batches' outputs shows their progress summed by `combined`.
+    void CombineProgress(CombinedProgress* combined) { combined_ = combined; }
+    void BatchProgressed(size_t group, const BatchProgress& progress);
+    // The last progress of the combined batches, when they have all ended.
+    void BatchesEnded();
     // Writes bytes to one of the outputs itself (the sink of an OrderedOutput); the minutes
     // file is created by the first bytes that reach it.
     void Put(size_t output, std::string_view bytes);
@@ -87,6 +94,10 @@ private:
     bool quiet_ = false;
     OrderedOutput* merged_ = nullptr;
     size_t group_ = 0;
+    CliHost* owner_ = nullptr;
+    CombinedProgress* combined_ = nullptr;
+    // The owner's outputs and progress, reached from the batches' threads.
+    std::recursive_mutex outputMutex_;
 
     // Progress: the live line on a terminal, and the progress lines.
     bool terminal_ = false;

@@ -31,6 +31,7 @@
 #include "input/location_groups.h"
 #include "input/selection.h"
 #include "session/location_batches.h"
+#include "session/progress.h"
 #include "session/session.h"
 
 #ifndef WTK_VERSION
@@ -227,13 +228,22 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
                      std::vector<LocationGroup> groups, CliHost::Verb verb) {
     OrderedOutput merged(groups.size(), CliHost::kOutputs,
                          [&](size_t output, std::string_view bytes) { host.Put(output, bytes); });
+    std::vector<BatchProgress> planned;
+    for (const LocationGroup& group : groups) {
+        ProgressTracker plan;
+        plan.Begin(group.Recs, static_cast<int32_t>(group.Recs.size()), session.Rate.SamplesPerSec,
+                   0);
+        planned.push_back(plan.Progress());
+    }
+    CombinedProgress combined(std::move(planned), session.ProgressClock);
+    host.CombineProgress(&combined);
     std::vector<int> status(groups.size(), kExitDone);
     RunLocationBatches(groups.size(), *c.jobs, [&](size_t g) {
         if (g_stopSignal == 0) {
             try {
                 CliHost batchHost(verb, c.out, c.minutes);
                 batchHost.SetQuiet(c.quiet);
-                batchHost.RouteTo(&merged, g);
+                batchHost.RouteTo(&merged, g, &host);
                 Session batch(batchHost);
                 batchHost.SetSession(&batch);
                 batch.Start();
@@ -249,6 +259,8 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
         }
         merged.Finish(g);
     });
+    host.BatchesEnded();
+    host.CombineProgress(nullptr);
     int worst = *std::max_element(status.begin(), status.end());
     if (merged.Lost()) {
         host.Message("wavtokeb-cli: texts of a location batch were lost: a temporary file failed");

@@ -21,6 +21,37 @@ void RunLocationBatches(size_t groups, int jobs, const std::function<void(size_t
     for (size_t t = 0; t < threads; ++t) pool.emplace_back(work);
 }
 
+CombinedProgress::CombinedProgress(std::vector<BatchProgress> planned,
+                                   std::function<double()> clock)
+    : parts_(std::move(planned)), clock_(std::move(clock)), start_(clock_()) {}
+
+BatchProgress CombinedProgress::Update(size_t group, const BatchProgress& p) {
+    std::lock_guard lock(mutex_);
+    parts_.at(group) = p;
+    return Sum();
+}
+
+BatchProgress CombinedProgress::Finish() {
+    std::lock_guard lock(mutex_);
+    BatchProgress all = Sum();
+    all.Finished = true;
+    return all;
+}
+
+BatchProgress CombinedProgress::Sum() const {
+    BatchProgress all;
+    for (const BatchProgress& p : parts_) {
+        all.FileNumber += p.FileNumber;
+        all.FileCount += p.FileCount;
+        all.BytesDone += p.BytesDone;
+        all.BytesTotal += p.BytesTotal;
+        all.AudioSecondsDone += p.AudioSecondsDone;
+        all.AudioSecondsTotal += p.AudioSecondsTotal;
+    }
+    all.ElapsedSeconds = clock_() - start_;
+    return all;
+}
+
 OrderedOutput::OrderedOutput(size_t groups, size_t outputs, Sink sink, size_t memoryLimit)
     : sink_(std::move(sink)), memoryLimit_(memoryLimit), held_(groups) {
     for (Held& h : held_) {

@@ -11,12 +11,35 @@
 #include <string_view>
 #include <vector>
 
+#include "base/batch_progress.h"
+
 namespace wtk {
 
 // Runs batch(g) for g = 0 ... groups - 1 on up to `jobs` threads, starting the batches in
 // order of g, and returns when all have returned. batch must not throw; whatever a stop should
 // skip it decides itself. With one job (or one group) everything runs on the caller's thread.
 void RunLocationBatches(size_t groups, int jobs, const std::function<void(size_t group)>& batch);
+
+// The progress of location batches side by side as one batch's: their files, bytes and audio
+// summed, the time since they began. Safe to call from the batches' threads.
+class CombinedProgress {
+public:
+    // planned: each location's batch as it stands before it begins (its totals); clock:
+    // seconds on a steady clock. The time counts from now.
+    CombinedProgress(std::vector<BatchProgress> planned, std::function<double()> clock);
+    // Batch `group` stands at p; returns where all of them stand.
+    BatchProgress Update(size_t group, const BatchProgress& p);
+    // All batches have ended (or will not run).
+    BatchProgress Finish();
+
+private:
+    BatchProgress Sum() const;
+
+    std::mutex mutex_;
+    std::vector<BatchProgress> parts_;
+    std::function<double()> clock_;
+    double start_;
+};
 
 // The texts that location batches write to one set of outputs (say stdout, stderr and a file
 // of minute lines), put out so that every output receives the groups' texts in group order:

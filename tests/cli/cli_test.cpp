@@ -395,6 +395,14 @@ TEST_F(CliTest, ConvertWritesSummaryMinutesAndFiles) {
     for (size_t i = 0; i < starts.size(); ++i) {
         EXPECT_EQ(progress[i].substr(0, starts[i].size()), starts[i]);
     }
+    // Location batches report their progress summed: one at a time, as one batch does.
+    const Result jobs =
+        RunCli(dir, {"convert", "-r2", "-j1", "-o", dir / "jobs", "--progress=1", wavs});
+    const auto summed = Lines(jobs.err, "\n");
+    ASSERT_EQ(summed.size(), starts.size()) << jobs.err;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        EXPECT_EQ(summed[i].substr(0, starts[i].size()), starts[i]);
+    }
     const auto lines = Lines(r.out);
     // Compression: WAV bytes div (16 x TK1 bytes), 280100 div (16 x 1088) and 40100 div
     // (16 x 1072).
