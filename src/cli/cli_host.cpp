@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "base/unfinished_files.h"
+#include "base/utf8.h"
 #include "session/location_batches.h"
 #include "session/progress.h"
 #include "session/session.h"
@@ -31,13 +32,6 @@ extern "C" void OnStopSignal(int sig) {
 }
 
 constexpr std::string_view kDateFailure = "Date/time conversion failed (D2) ";
-
-// A message box text as one line: line breaks become spaces.
-std::string OneLine(std::string text) {
-    std::replace(text.begin(), text.end(), '\r', ' ');
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
-}
 
 }  // namespace
 
@@ -69,7 +63,8 @@ CliHost::~CliHost() {
 }
 
 void CliHost::Message(const std::string& text) {
-    Emit(kStderr, OneLine(text) + "\n");
+    // One line: the names a message carries cannot break it (nor the UTF-8 of stderr).
+    Emit(kStderr, PrintableName(text) + "\n");
 }
 
 void CliHost::StdoutLine(const std::string& line) {

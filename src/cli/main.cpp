@@ -24,6 +24,7 @@
 
 #include "base/numbers.h"
 #include "base/sample_rate.h"
+#include "base/utf8.h"
 #include "cli/cli_host.h"
 #include "cli/command_line.h"
 #include "cli/tk1_dump.h"
@@ -336,7 +337,7 @@ int RunBatch(const CommandLine& c) {
         host.StdoutLine(host.BigLblText());
     } else if (verb == CliHost::Verb::Locations) {
         for (const LocationGroup& g : SplitIntoLocations(session.WavFileRecs)) {
-            host.Put(CliHost::kStdout, g.Name + "\n");
+            host.Put(CliHost::kStdout, PrintableName(g.Name) + "\n");
         }
     } else if (g_stopSignal != 0) {
         // Stopped while the files were listed: nothing is converted.

@@ -7,6 +7,7 @@
 
 #include "base/calendar.h"
 #include "base/numbers.h"
+#include "base/utf8.h"
 #include "output/tk1_header_offsets.h"
 #include "output/tk1_writer.h"
 
@@ -48,7 +49,7 @@ std::string MinuteText(int64_t minute) {
 }
 
 void Problem(std::FILE* err, const std::string& path, const std::string& what) {
-    std::fprintf(err, "wavtokeb-cli: %s: %s\n", path.c_str(), what.c_str());
+    std::fprintf(err, "wavtokeb-cli: %s: %s\n", PrintableName(path).c_str(), what.c_str());
 }
 
 void DumpHeader(const std::string& path, int64_t fileBytes, const uint8_t* h, Output& out) {
@@ -57,7 +58,7 @@ void DumpHeader(const std::string& path, int64_t fileBytes, const uint8_t* h, Ou
         out.Line(std::string(name) + "\t" + Num(v) + "\t" +
                  MinToDateStr(static_cast<int32_t>(v & 0x7FFFFFFFu)));
     };
-    out.Line("File\t" + path);
+    out.Line("File\t" + PrintableName(path));
     field("FileBytes", fileBytes);
     field("LoggerNumber", BigEndian(h + hdrLogger, 4));
     field("HighPassFilterIndex", h[hdrFilter]);

@@ -103,8 +103,9 @@ std::string FilesMemoHeader() {
 
 std::string FilesMemoLine(const WavFileRec& rec) {
     return MinToDateStr(rec.Start.Mn) + "\t" + std::to_string(rec.Start.Second) + "\t" +
-           DurationCell(rec.DurationMs) + "\t" + rec.IdentityName + "\t" + rec.NameWithPath + "\t" +
-           rec.OriginalShortNameMinusSuffix + ".TK1";
+           DurationCell(rec.DurationMs) + "\t" + PrintableName(rec.IdentityName) + "\t" +
+           PrintableName(rec.NameWithPath) + "\t" +
+           PrintableName(rec.OriginalShortNameMinusSuffix) + ".TK1";
 }
 
 // Repeated passes that exchange strictly out-of-order neighbours leave equal keys in their

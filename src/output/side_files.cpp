@@ -76,7 +76,7 @@ void SourceLinkageFile::WriteLine(int32_t startMinute, const std::string& wavPat
     char* e = PutInt(num, startMinute);
     std::string line(num, e);
     line += '\t';
-    line += wavPath;
+    line += PrintableName(wavPath);  // a name can break neither the line nor the UTF-8
     line += "\r\n";
     errno = 0;
     // One line per WAV file: pushed out at once, so that a failure shows here.

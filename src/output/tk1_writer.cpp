@@ -9,6 +9,7 @@
 #include "base/host.h"
 #include "base/numbers.h"
 #include "base/unfinished_files.h"
+#include "base/utf8.h"
 #include "output/tk1_header_offsets.h"
 #include "settings/detector_settings.h"
 
@@ -260,8 +261,8 @@ void TK1Writer::FinaliseTK1File() {
     int64_t fileBytes = 0;
     if (std::fseek(file_, 0, SEEK_END) == 0) fileBytes = std::max<long>(std::ftell(file_), 0);
     host_.AppendMemo(Memo::DataMemo,
-                     TK1BriefName + "\t" + std::to_string(NofWavFilesInNameGroup) + "\t" +
-                         std::to_string(CompressionFigure(BytesInWavNameGroup, fileBytes)));
+                     PrintableName(TK1BriefName) + "\t" + std::to_string(NofWavFilesInNameGroup) +
+                         "\t" + std::to_string(CompressionFigure(BytesInWavNameGroup, fileBytes)));
 
     ForgetUnfinishedFile(FileName);  // complete: its bytes have all been written
     bool closed = std::fclose(file_) == 0;

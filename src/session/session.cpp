@@ -181,6 +181,13 @@ std::optional<std::string> Session::CheckConversionSettings(bool ipiExport) {
         return "File line limit must be a whole number, not \"" +
                SetFm.Get("IPIFileLineLimitEdit") + "\"";
     }
+    // The site name starts every TK1 file name: a separator would put the file outside the
+    // destination folder, a control character would make a name no text output can show.
+    const std::string& site = Controls.AddedSiteNameEdit;
+    if (site.find_first_of("/\\") != std::string::npos || HasControlCharacter(site)) {
+        return "Site name must not contain \"/\", \"\\\" or control characters: \"" +
+               PrintableName(site) + "\"";
+    }
     return std::nullopt;
 }
 

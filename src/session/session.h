@@ -145,8 +145,9 @@ public:
 
     // The checks a conversion makes before anything is written, in this order: the sample-rate
     // text (recomputing the rate tables from Controls.KsamplesPerSecEdit), ApplySettings, a
-    // negative logger number, and with ipiExport the line limit. Returns the first refusal's
-    // message; on success the setting variables hold the applied values.
+    // negative logger number, with ipiExport the line limit, and a site name that holds a slash,
+    // a backslash or a control character. Returns the first refusal's message; on success the
+    // setting variables hold the applied values.
     std::optional<std::string> CheckConversionSettings(bool ipiExport);
 
     // Where the running (or last) batch stands; reported to the host at the start and end of

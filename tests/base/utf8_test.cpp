@@ -45,6 +45,26 @@ TEST(Utf8, ComparesInUtf16CodeUnits) {
     EXPECT_LT(CompareUtf16("\xF0\x9F\x90\xAC", "\xEF\xBC\x81"), 0);
 }
 
+TEST(Utf8, NamesForTextOutputsShowControlsAsEscapesAndBadBytesAsReplacement) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"plain \xC3\xA9t\xC3\xA9 \\ back\\slash", "plain \xC3\xA9t\xC3\xA9 \\ back\\slash"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td"},
+        {std::string("nul\0x", 5) + "\x01\x1F\x7F", "nul\\x00x\\x01\\x1F\\x7F"},
+        {"c1\xC2\x85 ls\xE2\x80\xA8 ps\xE2\x80\xA9", "c1\\u0085 ls\\u2028 ps\\u2029"},
+        {"bad\xFF\xC3(\xE0\x80\x80",
+         "bad\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"\xF0\x9F\x90\xAC", "\xF0\x9F\x90\xAC"},
+    };
+    for (const auto& [name, shown] : rows) {
+        EXPECT_EQ(PrintableName(name), shown) << name;
+        EXPECT_EQ(PrintableName(shown), shown) << "escaping twice changes nothing";
+        EXPECT_EQ(HasControlCharacter(name), shown.find("\\x") != std::string::npos ||
+                                                 shown.find("\\u") != std::string::npos ||
+                                                 shown.find("\\n") != std::string::npos)
+            << name;
+    }
+}
+
 TEST(Utf8, SplitsPathsAtTheLastSeparator) {
     EXPECT_EQ(FileNamePart("/a/b/LOC1.20230517143000.wav"), "LOC1.20230517143000.wav");
     EXPECT_EQ(FileNamePart("plain.wav"), "plain.wav");

@@ -268,6 +268,13 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
          "is k samples/s"},
         {{"convert", "-o", fresh, "--logger", "-3", wavs},
          "Logger ID number must not be negative: -3"},
+        // A site name that would put the TK1 files elsewhere, or that no text output can show.
+        {{"convert", "-o", fresh, "--site", "../x", wavs},
+         "Site name must not contain \"/\", \"\\\" or control characters: \"../x\""},
+        {{"scrapbook", "-o", fresh, "--site", "a\\b", wavs},
+         "Site name must not contain \"/\", \"\\\" or control characters: \"a\\b\""},
+        {{"convert", "-o", fresh, "--site", "a\tb\x7F", wavs},
+         "Site name must not contain \"/\", \"\\\" or control characters: \"a\\tb\\x7F\""},
         {{"convert", "-q", "--progress", "-o", fresh, wavs},
          "-q (--quiet) and --progress exclude each other" + seeConvert},
         {{"convert", "--progress=0", "-o", fresh, wavs},
@@ -667,6 +674,34 @@ TEST_F(CliTest, JobsGoOnPastALocationThatFails) {
     EXPECT_EQ(lines[1].substr(0, 28), "NewFileNameA 2023 05 17.TK1\t");
     EXPECT_EQ(lines[4].substr(0, 28), "NewFileNameC 2023 05 17.TK1\t");
     EXPECT_TRUE(ReadTk1(out + "/NewFileNameC 2023 05 17.TK1").wellFormed);
+}
+
+TEST_F(CliTest, NamesAreShownWithEscapesInEveryTextOutput) {
+    // A location name with a line feed, a tab and a byte that is not UTF-8.
+    Silent("L\nx\ty\xFF.20230517140000.wav", 1);
+    const std::string shown = "L\\nx\\ty\xEF\xBF\xBD";
+    const std::string wav = wavs + "/" + shown + ".20230517140000.wav";
+    const Result list = RunCli(dir, {"list", "--rate", "2", wavs});
+    EXPECT_EQ(list.status, 0) << list.err;
+    const auto lines = Lines(list.out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(Split(lines[1], '\t'),
+              (std::vector<std::string>{"17/5/2023 14:00", "0", "1.00", shown, wav,
+                                        shown + ".20230517140000.TK1"}));
+    EXPECT_EQ(RunCli(dir, {"list", "--locations", wavs}).out, shown + "\n");
+
+    const Result r = RunCli(dir, {"convert", "--rate", "2", "--out", out, wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto summary = Lines(r.out);
+    ASSERT_EQ(summary.size(), 2u);
+    EXPECT_EQ(Split(summary[1], '\t').at(0), "NewFileName" + shown + " 2023 05 17.TK1");
+    // The files carry the real bytes in their names; the lines in them do not.
+    const std::string tk1 = out + "/NewFileNameL\nx\ty\xFF 2023 05 17.TK1";
+    EXPECT_TRUE(ReadTk1(tk1).wellFormed);
+    EXPECT_EQ(Lines(ReadFileText(out + "/NewFileNameL\nx\ty\xFF 2023 05 17.txt")),
+              (std::vector<std::string>{"64891560\t" + wav}));
+    EXPECT_EQ(Lines(RunCli(dir, {"dump", tk1}).out).at(0),
+              "File\t" + out + "/NewFileName" + shown + " 2023 05 17.TK1");
 }
 
 TEST_F(CliTest, ADirectoryThatCannotBeSearchedIsNamedAndTheRestConverted) {

@@ -508,6 +508,10 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
     s.ExportIPIandAmpsToText = true;
     s.SetFm.Set("IPIFileLineLimitEdit", "");
     refused("File line limit");
+    s.SetFm.Set("IPIFileLineLimitEdit", "10");
+    s.Controls.AddedSiteNameEdit = "up\\..";
+    refused("Site name must not contain");
+    s.Controls.AddedSiteNameEdit = "NewFileName";
 
     s.ExportIPIandAmpsToText = false;
     host.saveAnswer.reset();
