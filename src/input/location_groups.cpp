@@ -20,7 +20,8 @@ std::vector<LocationGroup> SplitIntoLocations(const WavFileRecTable& recs) {
 
 void KeepLocation(WavFileRecTable& recs, std::string_view name) {
     std::erase_if(recs, [&](const WavFileRec& rec) {
-        return rec.NameWithPath.empty() || CompareUtf16(rec.IdentityName, name) != 0;
+        return rec.NameWithPath.empty() || (CompareUtf16(rec.IdentityName, name) != 0 &&
+                                            PrintableName(rec.IdentityName) != name);
     });
 }
 

@@ -20,7 +20,8 @@ struct LocationGroup {
 // to no location.
 std::vector<LocationGroup> SplitIntoLocations(const WavFileRecTable& recs);
 
-// Keeps the listed files whose identity name is `name`, in table order.
+// Keeps the listed files whose identity name is `name`, or shows as `name` in text outputs
+// (a name holding control characters or bytes that are not UTF-8), in table order.
 void KeepLocation(WavFileRecTable& recs, std::string_view name);
 
 }  // namespace wtk

@@ -689,6 +689,8 @@ TEST_F(CliTest, NamesAreShownWithEscapesInEveryTextOutput) {
               (std::vector<std::string>{"17/5/2023 14:00", "0", "1.00", shown, wav,
                                         shown + ".20230517140000.TK1"}));
     EXPECT_EQ(RunCli(dir, {"list", "--locations", wavs}).out, shown + "\n");
+    // --location takes the name as shown there.
+    EXPECT_EQ(Lines(RunCli(dir, {"list", "-r2", "--location", shown, wavs}).out).size(), 3u);
 
     const Result r = RunCli(dir, {"convert", "--rate", "2", "--out", out, wavs});
     EXPECT_EQ(r.status, 0) << r.err;
