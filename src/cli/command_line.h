@@ -75,6 +75,9 @@ struct UsageError {
 // Parses the arguments after the program name. Throws UsageError.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
+// The whole tool (main.cpp): argv[0] is the program's name; returns the exit status.
+int Run(int argc, char** argv);
+
 // "convert", "list", ... ("" for kNoVerb).
 const char* VerbName(Verb verb);
 

@@ -356,6 +356,8 @@ int RunBatch(const CommandLine& c) {
     return status;
 }
 
+}  // namespace
+
 int Run(int argc, char** argv) {
     CommandLine c;
     try {
@@ -376,9 +378,11 @@ int Run(int argc, char** argv) {
     return RunBatch(c);
 }
 
-}  // namespace
 }  // namespace wtk::cli
 
+// The options' fuzz harness runs the tool through Run, without this entry point.
+#ifndef WTK_CLI_WITHOUT_MAIN
 int main(int argc, char** argv) {
     return wtk::cli::Run(argc, argv);
 }
+#endif

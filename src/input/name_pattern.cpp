@@ -187,7 +187,9 @@ void ApplyNameDatePattern(WavFileRec& rec, const NameDatePattern& pattern, bool 
     const std::optional<int32_t> Mn = Year && Month && Day && Hr && Min
                                           ? EncodeMinuteNumber(*Year, *Month, *Day, *Hr, *Min)
                                           : std::nullopt;
-    if (!Mn) {
+    // A minute number of 0 or less would read as "no date" (or a minute the TK1 header cannot
+    // hold): a %Y before the minute numbers begin gives no date.
+    if (!Mn || *Mn <= 0) {
         SetBlankRecord(rec, Scrapbook, host, m->Year, m->Month, m->Day, m->Hour, m->Minute);
         return;
     }

@@ -207,6 +207,10 @@ TEST_F(NameParsing, PatternsDateOtherRecordersNames) {
         {"{location}_%Y%m%d_%H%M%S*", "/d/_20210610_033655.wav", 0, "_202106", ""},
         {"%Y%m%d_%H%M%S", "/d/2021061a_033655.wav", 0, "d", ""},
         {"%Y%m%d_%H%M%S", "20190527_190000.wav", 62802420, "201905", "2019 05 27"},
+        // Minute numbers of 0 or less (1899-12-30 00:00 and before) mean "no date".
+        {"{location}_%Y%m%d_%H%M", "/d/PAM_01060610_0336.wav", 0, "PAM", ""},
+        {"{location}_%Y%m%d_%H%M", "/d/PAM_18991230_0000.wav", 0, "PAM", ""},
+        {"{location}_%Y%m%d_%H%M", "/d/PAM_18991230_0001.wav", 1, "PAM", "1899 12 30"},
         {"{location}_%Y%m%d_%H%M%S", "/d/PAM_20211310_033655.wav", 0, "PAM", ""},
     };
     for (const PatternCase& c : cases) {

@@ -1,0 +1,125 @@
+// A WAV file through the whole conversion: selection, header reading, filters, peak finder,
+// detector, minute ends, TK1 writer and linkage file. The input is the file, header included;
+// its last byte chooses the sample rate, the settings preset, graphs and which of the two
+// conversions runs. The TK1 file must be one the dump reads as sound, its header must count the
+// minute records it holds, and a second conversion of the same file in a new session must give
+// the same bytes and the same memo lines.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "cli/tk1_dump.h"
+#include "fuzz_support.h"
+#include "output/tk1_header_offsets.h"
+#include "session/session.h"
+
+namespace {
+
+using wtk::fuzz::Expect;
+
+// Answers the destination dialog with a folder of the scratch space, says yes to every
+// question and keeps the memo lines.
+class Host : public wtk::NullHost {
+public:
+    explicit Host(std::string chosen) : chosen_(std::move(chosen)) {}
+    std::map<wtk::Memo, std::vector<std::string>> memos;
+    void AppendMemo(wtk::Memo which, const std::string& line) override {
+        memos[which].push_back(line);
+    }
+    std::optional<std::string> SaveTK1Dialog(const std::string&) override { return chosen_; }
+    bool AskYesNo(const std::string&) override { return true; }
+
+private:
+    std::string chosen_;
+};
+
+struct Outputs {
+    std::vector<uint8_t> tk1, linkage;
+    std::map<wtk::Memo, std::vector<std::string>> memos;
+};
+
+uint32_t BigEndian(const std::vector<uint8_t>& b, size_t at, int bytes) {
+    uint32_t v = 0;
+    for (int k = 0; k < bytes; ++k) v = (v << 8) | b[at + static_cast<size_t>(k)];
+    return v;
+}
+
+Outputs Convert(const std::filesystem::path& wav, const std::filesystem::path& out,
+                uint8_t choice) {
+    static const char* const kRates[] = {"1", "2", "48", "96"};
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    Host host((out / "chosen.TK1").string());
+    wtk::Session s(host);
+    s.Start();
+    s.Writer.NowMinute = [] { return 0; };  // the finalisation time: the same in both runs
+    s.Controls.KsamplesPerSecEdit = kRates[choice & 3];
+    s.Controls.ShowGraphs = (choice & 4) != 0;
+    s.Controls.AddedSiteNameEdit = "F";
+    switch ((choice >> 3) & 3) {
+        case 1:
+            s.SetFm.SevereNoiseSettingsBtnClick();
+            break;
+        case 2:
+            s.SetFm.MinimalNoiseSettingsBtnClick();
+            break;
+        case 3:
+            s.SetFm.Set("GainControlGroup", "1");  // the threshold moves instead of the gain
+            break;
+        default:
+            break;
+    }
+    s.SelectPaths({wav.string()});
+    if ((choice & 32) != 0) {
+        s.MakeScrapbookBtnClick();
+    } else {
+        s.ConvertBatchBtnClick();
+    }
+    Expect(s.LastOutcome == wtk::Session::Outcome::Done);
+    Expect(!s.Busy && !s.Writer.TK1Open);
+
+    Outputs o;
+    o.memos = host.memos;
+    for (const auto& entry : std::filesystem::directory_iterator(out)) {
+        const std::string ext = entry.path().extension().string();
+        if (ext == ".TK1") o.tk1 = wtk::fuzz::ReadBytes(entry.path());
+        if (ext == ".txt") o.linkage = wtk::fuzz::ReadBytes(entry.path());
+    }
+    return o;
+}
+
+// The TK1 file as the dump reads it, and its minute count against its minute records.
+void CheckTk1(const std::filesystem::path& folder, const std::vector<uint8_t>& tk1) {
+    Expect(tk1.size() >= 1024 + 3 * 16 && (tk1.size() - 1024) % 16 == 0);
+    const std::filesystem::path copy = folder / "check.TK1";
+    wtk::fuzz::WriteBytes(copy, tk1.data(), tk1.size());
+    std::FILE* sink = std::fopen("/dev/null", "wb");
+    Expect(wtk::cli::DumpTK1(copy.string(), false, sink, sink) == 0);
+    Expect(wtk::cli::DumpTK1(copy.string(), true, sink, sink) == 0);
+    std::fclose(sink);
+    uint32_t minuteRecords = 0;
+    for (size_t at = 1024 + 16; at + 16 < tk1.size(); at += 16) minuteRecords += tk1[at] == 254;
+    const uint32_t counted = BigEndian(tk1, wtk::tk1::hdrMinuteCount, 3);
+    Expect(counted == std::max<uint32_t>(minuteRecords, 1));
+    const uint32_t start = BigEndian(tk1, wtk::tk1::hdrStartMin, 4);
+    Expect(BigEndian(tk1, wtk::tk1::hdrLastLoggingMin, 4) == start + minuteRecords);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::filesystem::path folder = wtk::fuzz::ScratchFolder("conversion");
+    const std::filesystem::path wav = folder / "F.20230517140000.wav";
+    wtk::fuzz::WriteBytes(wav, data, size);
+    const uint8_t choice = size > 0 ? data[size - 1] : 0;
+
+    const Outputs first = Convert(wav, folder / "out", choice);
+    CheckTk1(folder, first.tk1);
+    // One file: one linkage line (its start minute, a tab, its path).
+    Expect(std::count(first.linkage.begin(), first.linkage.end(), '\n') == 1);
+    const Outputs second = Convert(wav, folder / "out", choice);
+    Expect(second.tk1 == first.tk1);
+    Expect(second.linkage == first.linkage);
+    Expect(second.memos == first.memos);
+    return 0;
+}

@@ -1,0 +1,97 @@
+// File-name parsing on any names: the built-in form (location, date and time from the end of
+// the name, identity rule) and, when the input holds a NUL byte, a --name-date pattern (the text
+// before it) matched against the name (the text after it). A date found must be a real minute
+// of the years the forms can give, the identity must come from the name or the site name, and
+// the file list's line of the record must keep its six cells on one line whatever the name
+// holds.
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "base/host.h"
+#include "base/sample_rate.h"
+#include "base/utf8.h"
+#include "fuzz_support.h"
+#include "input/name_parsing.h"
+#include "input/name_pattern.h"
+#include "input/selection.h"
+
+namespace {
+
+using wtk::fuzz::Expect;
+
+constexpr int32_t kMinute2000 = 52597440;   // 2000-01-01 00:00
+constexpr int32_t kMinute2100 = 105193440;  // 2100-01-01 00:00
+
+// The name's digits as they stand; the built-in form also takes a field with a plus sign.
+bool Digits(std::string_view s, bool signAllowed) {
+    for (const char c : s) {
+        if ((c < '0' || c > '9') && !(signAllowed && c == '+')) return false;
+    }
+    return true;
+}
+
+void CheckRecord(const wtk::WavFileRec& rec, const wtk::SampleRate& rate, bool pattern) {
+    if (rec.DateFound) {
+        // The built-in forms give the years 2000 ... 2099. Any date must be one a TK1 header
+        // can hold, and no minute number of 0 or less, which means "no date".
+        Expect(rec.Start.Mn > 0);
+        if (!pattern) Expect(rec.Start.Mn >= kMinute2000 && rec.Start.Mn < kMinute2100);
+        Expect(rec.Start.TimeInMinuteNear2MHz == 0 && rec.Start.Second == 0);
+        Expect(rec.Start.NofNear2MHzToEndOfMinute == rate.TicksPerMinute());
+        Expect(rec.DateString.size() == 10 && rec.DateString[4] == ' ' && rec.DateString[7] == ' ');
+        const std::string_view date = rec.DateString;
+        Expect(Digits(date.substr(0, 4), !pattern) && Digits(date.substr(5, 2), !pattern) &&
+               Digits(date.substr(8, 2), !pattern));
+    } else {
+        Expect(rec.Start.Mn == 0 && rec.Start.TimeInMinuteNear2MHz == 0);
+    }
+    // The file list's line: six cells, one line, valid UTF-8 without control characters.
+    const std::string line = wtk::FilesMemoLine(rec);
+    Expect(std::count(line.begin(), line.end(), '\t') == 5);
+    Expect(line.find_first_of("\r\n") == std::string::npos);
+    std::string cells = line;
+    std::replace(cells.begin(), cells.end(), '\t', ' ');
+    Expect(wtk::PrintableName(cells) == cells && !wtk::HasControlCharacter(cells));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    static wtk::SampleRate rate = [] {
+        wtk::SampleRate r;
+        r.KsamplesPerSecEditChange("576");
+        return r;
+    }();
+    wtk::NullHost host;
+    const size_t nul = input.find('\0');
+    const std::string name(nul == std::string_view::npos ? input : input.substr(nul + 1));
+
+    wtk::WavFileRec rec = wtk::BlankWavFileRec;
+    rec.NameWithPath = "/recordings/" + name;
+    wtk::PutFileStartTimeInWavFileRec(rec, false, rate, host);
+    wtk::ApplyIdentityRule(rec, "Site");
+    const std::string_view shortName = rec.OriginalShortNameMinusSuffix;
+    Expect(shortName == wtk::Utf8DropRight(wtk::FileNamePart(rec.NameWithPath), 4));
+    Expect(shortName.starts_with(rec.IdentityName) || rec.IdentityName == "Site " ||
+           rec.IdentityName == "No Name ");
+    CheckRecord(rec, rate, false);
+
+    if (nul != std::string_view::npos) {
+        auto parsed = wtk::NameDatePattern::Parse(input.substr(0, nul));
+        if (auto* pattern = std::get_if<wtk::NameDatePattern>(&parsed)) {
+            wtk::WavFileRec byPattern = wtk::BlankWavFileRec;
+            byPattern.NameWithPath = rec.NameWithPath;
+            wtk::ApplyNameDatePattern(byPattern, *pattern, false, rate, host, "Site");
+            CheckRecord(byPattern, rate, true);
+        } else {
+            Expect(!std::get<std::string>(parsed).empty());  // a refusal says why
+        }
+    }
+    // Escaping a name twice changes nothing more.
+    const std::string shown = wtk::PrintableName(name);
+    Expect(wtk::PrintableName(shown) == shown && !wtk::HasControlCharacter(shown));
+    return 0;
+}

@@ -1,0 +1,137 @@
+// The command line of wavtokeb-cli on any arguments: the input split at its NUL bytes. Every
+// command line is parsed; one whose paths all stay inside a sandbox folder (one short recording
+// and an empty folder) is also run there, as the tool runs it. A run that is refused (exit
+// status 2) must leave the sandbox exactly as it was: a refusal writes nothing. Conversions at
+// the full sample rates are only parsed, to keep the runs short. Set WTK_FUZZ_VERBOSE to see
+// the tool's output.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/numbers.h"
+#include "cli/command_line.h"
+#include "fuzz_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using wtk::fuzz::Expect;
+
+using Snapshot = std::map<std::string, std::vector<uint8_t>>;
+
+// One second of a 2 k samples/s 16-bit mono recording with a real header, dated by its name.
+void MakeSandbox(const fs::path& sandbox) {
+    fs::remove_all(sandbox);
+    fs::create_directories(sandbox / "o");
+    std::vector<uint8_t> wav = {'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W',  'A', 'V',
+                                'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,    1,   0,
+                                1,   0,   0xD0, 0x07, 0,   0,   0xA0, 0x0F, 0,    0,   2,
+                                0,   16,  0,    'd',  'a', 't', 'a',  0xA0, 0x0F, 0,   0};
+    for (int i = 0; i < 2000; ++i) {
+        const int16_t v = static_cast<int16_t>((i % 7) * 900 - 2700);
+        wav.push_back(static_cast<uint8_t>(v & 0xFF));
+        wav.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+    }
+    const uint32_t riff = static_cast<uint32_t>(wav.size() - 8);
+    for (int k = 0; k < 4; ++k) wav[4 + k] = static_cast<uint8_t>(riff >> (8 * k));
+    wtk::fuzz::WriteBytes(sandbox / "A.20230517140000.wav", wav.data(), wav.size());
+    // A finished TK1 file with no minutes but its first: for dump.
+    std::vector<uint8_t> tk1(1024 + 48, 0);
+    tk1[1024] = tk1[1040] = 254;
+    std::fill(tk1.end() - 16, tk1.end(), uint8_t{255});
+    wtk::fuzz::WriteBytes(sandbox / "t.TK1", tk1.data(), tk1.size());
+}
+
+Snapshot Take(const fs::path& sandbox) {
+    Snapshot s;
+    for (const auto& e : fs::recursive_directory_iterator(sandbox)) {
+        const std::string name = fs::relative(e.path(), sandbox).string();
+        s[name] = e.is_directory() ? std::vector<uint8_t>{'/'} : wtk::fuzz::ReadBytes(e.path());
+    }
+    return s;
+}
+
+// A path the tool may write or read in the sandbox: relative, and never climbing out of it.
+bool InSandbox(const std::string& path) {
+    if (path.empty() || path[0] == '/') return false;
+    for (const auto& part : fs::path(path)) {
+        if (part == "..") return false;
+    }
+    return true;
+}
+
+bool RunInSandbox(const wtk::cli::CommandLine& c) {
+    for (const std::string* p : {&c.out, &c.minutes, &c.linkage}) {
+        if (!p->empty() && !InSandbox(*p)) return false;
+    }
+    for (const std::string& p : c.operands) {
+        if (!InSandbox(p)) return false;
+    }
+    // Full-rate conversions size their buffers for a minute of samples: parsed only.
+    const std::optional<int32_t> rate = wtk::ParseInt32(c.rate);
+    return !(rate && *rate > 50 && *rate <= 2000 && (c.verb & wtk::cli::kConversions) != 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const fs::path sandbox = wtk::fuzz::ScratchFolder("options") / "sandbox";
+    static Snapshot initial = [] {
+        MakeSandbox(sandbox);
+        return Take(sandbox);
+    }();
+    static const bool verbose = std::getenv("WTK_FUZZ_VERBOSE") != nullptr;
+    static const int devNull = ::open("/dev/null", O_WRONLY);
+    static const int savedOut = ::dup(1), savedErr = ::dup(2);
+
+    std::vector<std::string> args{"wavtokeb-cli"};
+    std::string arg;
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            args.push_back(arg);
+            arg.clear();
+        } else {
+            arg += static_cast<char>(data[i]);
+        }
+    }
+    if (!arg.empty() || args.size() == 1) args.push_back(arg);
+
+    wtk::cli::CommandLine c;
+    try {
+        c = wtk::cli::ParseCommandLine(std::vector<std::string>(args.begin() + 1, args.end()));
+    } catch (const wtk::cli::UsageError& e) {
+        Expect(!e.text.empty());
+    }
+    if (!RunInSandbox(c)) return 0;
+
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int here = ::open(".", O_RDONLY | O_DIRECTORY);
+    Expect(here >= 0 && ::chdir(sandbox.c_str()) == 0);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (!verbose) {
+        ::dup2(devNull, 1);
+        ::dup2(devNull, 2);
+    }
+    const int status = wtk::cli::Run(static_cast<int>(args.size()), argv.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::dup2(savedOut, 1);
+    ::dup2(savedErr, 2);
+    Expect(::fchdir(here) == 0);
+    ::close(here);
+
+    Expect(status >= 0 && status <= 2);
+    const Snapshot after = Take(sandbox);
+    if (status == 2) Expect(after == initial);
+    if (after != initial) MakeSandbox(sandbox);
+    return 0;
+}
