@@ -5,7 +5,6 @@
 #include <stdexcept>
 
 #include "base/host.h"
-#include "base/unfinished_files.h"
 #include "base/utf8.h"
 
 namespace wtk {
@@ -34,32 +33,19 @@ char* PutInt(char* p, int64_t v) {
     return p;
 }
 
-// Closes an open file and forgets it; false when closing or an earlier buffered write failed.
-bool CloseFile(std::FILE*& file, const std::string& name) {
-    if (file == nullptr) return true;
-    const bool flushed = std::fflush(file) == 0;
-    ForgetUnfinishedFile(name);  // complete once its last lines have been written
-    const bool hadError = std::ferror(file) != 0;
-    const bool closed = std::fclose(file) == 0;
-    file = nullptr;
-    return flushed && closed && !hadError;
-}
-
 }  // namespace
 
 // ---- source linkage file ----
 
 SourceLinkageFile::~SourceLinkageFile() {
-    Close();
+    Discard();
 }
 
 void SourceLinkageFile::CreateIndexFile(const std::string& tk1Name, Host& host) {
-    if (IndexFileOpen || file_ != nullptr) Close();
+    if (IndexFileOpen || file_.IsOpen()) Close();
     name_ = std::string(Utf8DropRight(tk1Name, 4)) + ".txt";
-    RegisterUnfinishedFile(name_);            // before it exists: no abort comes between
-    file_ = std::fopen(name_.c_str(), "wb");  // binary: the CR LF line ends are written here
-    if (file_ == nullptr) {
-        ForgetUnfinishedFile(name_);
+    // Binary: the CR LF line ends are written here.
+    if (file_.Open(name_) != 0) {
         host.ShowMessage("Failed to create source linkage file");
         IndexFileOpen = false;
         return;
@@ -68,7 +54,8 @@ void SourceLinkageFile::CreateIndexFile(const std::string& tk1Name, Host& host) 
 }
 
 void SourceLinkageFile::WriteLine(int32_t startMinute, const std::string& wavPath) {
-    if (file_ == nullptr) {
+    std::FILE* file = file_.Stream();
+    if (file == nullptr) {
         throw std::runtime_error("Failed to write source linkage file " + name_ +
                                  ": the file is not open");
     }
@@ -80,34 +67,35 @@ void SourceLinkageFile::WriteLine(int32_t startMinute, const std::string& wavPat
     line += "\r\n";
     errno = 0;
     // One line per WAV file: pushed out at once, so that a failure shows here.
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0) {
+    if (std::fwrite(line.data(), 1, line.size(), file) != line.size() || std::fflush(file) != 0) {
         ThrowWriteError("source linkage file", name_, errno);
     }
 }
 
 bool SourceLinkageFile::Close() {
     IndexFileOpen = false;
-    return CloseFile(file_, name_);
+    return file_.Commit() == 0;
+}
+
+void SourceLinkageFile::Discard() {
+    IndexFileOpen = false;
+    file_.Discard();
 }
 
 // ---- IPI export file ----
 
 IpiExportFile::~IpiExportFile() {
-    Close();
+    Discard();
 }
 
 void IpiExportFile::CreateIPIexportFile(const std::string& chosenName, int32_t lineLimit,
                                         Host& host) {
-    if (IPIExportFileOpen || file_ != nullptr) Close();
+    if (IPIExportFileOpen || file_.IsOpen()) Close();
     name_ = std::string(Utf8DropRight(chosenName, 4)) + " IPIs.txt";
-    RegisterUnfinishedFile(name_);  // before it exists: no abort comes between
-    errno = 0;
-    file_ = std::fopen(name_.c_str(), "wb");  // binary: the CR LF line ends are written here
-    if (file_ == nullptr) {
-        const int err = errno;
-        ForgetUnfinishedFile(name_);
+    // Binary: the CR LF line ends are written here.
+    if (const int err = file_.Open(name_); err != 0) {
         host.ShowMessage("Failed to create IPI export file " + name_ + ": " +
-                         (err != 0 ? std::string(std::strerror(err)) : std::string("error")));
+                         ReplacingFileErrorText(err));
         IPIExportFileOpen = false;
     } else {
         IPIExportFileOpen = true;
@@ -124,7 +112,7 @@ void IpiExportFile::WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz) {
         static constexpr char kHeading[] = "IPI\tAmp\tt 250ns\r\n";
         constexpr size_t len = sizeof kHeading - 1;
         errno = 0;
-        if (std::fwrite(kHeading, 1, len, file_) != len) {
+        if (std::fwrite(kHeading, 1, len, file_.Stream()) != len) {
             ThrowWriteError("IPI export file", name_, errno);
         }
         headingWritten_ = true;
@@ -140,13 +128,20 @@ void IpiExportFile::WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz) {
     *p++ = '\n';
     const auto len = static_cast<size_t>(p - line);
     errno = 0;
-    if (std::fwrite(line, 1, len, file_) != len) ThrowWriteError("IPI export file", name_, errno);
+    if (std::fwrite(line, 1, len, file_.Stream()) != len) {
+        ThrowWriteError("IPI export file", name_, errno);
+    }
     ++IPIFileLineCount;
 }
 
 bool IpiExportFile::Close() {
     IPIExportFileOpen = false;
-    return CloseFile(file_, name_);
+    return file_.Commit() == 0;
+}
+
+void IpiExportFile::Discard() {
+    IPIExportFileOpen = false;
+    file_.Discard();
 }
 
 }  // namespace wtk

@@ -1,11 +1,14 @@
 // The two optional text side files: the source-linkage file of a TK1 file (one line per WAV
 // file behind it) and the IPI export file of a batch (one line per peak, up to a line limit).
-// Text files are UTF-8 with CR LF line ends.
+// Text files are UTF-8 with CR LF line ends. Both replace an existing file of their name only
+// when they are closed complete (see output/replacing_file.h).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+
+#include "output/replacing_file.h"
 
 namespace wtk {
 
@@ -22,12 +25,15 @@ public:
     // "<start minute>\t<path>" CR LF. Throws std::runtime_error when the write fails or the
     // file is not open.
     void WriteLine(int32_t startMinute, const std::string& wavPath);
-    // Returns false when closing (or an earlier buffered write) failed.
+    // Puts the file in place under its name. Returns false when that (or an earlier buffered
+    // write) failed; the file is then removed and what had its name before stays.
     bool Close();
+    // Removes the file written so far; what had its name before stays.
+    void Discard();
     const std::string& FileName() const { return name_; }
 
 private:
-    std::FILE* file_ = nullptr;
+    ReplacingFile file_;
     std::string name_;
 };
 
@@ -45,12 +51,15 @@ public:
     // "<IPI>\t<Amp>\t<time in 250 ns units>" while below the limit; nothing when the file is not
     // open. Throws std::runtime_error when the write fails.
     void WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz);
-    // Returns false when closing (or an earlier buffered write) failed.
+    // Puts the file in place under its name. Returns false when that (or an earlier buffered
+    // write) failed; the file is then removed and what had its name before stays.
     bool Close();
+    // Removes the file written so far; what had its name before stays.
+    void Discard();
     const std::string& FileName() const { return name_; }
 
 private:
-    std::FILE* file_ = nullptr;
+    ReplacingFile file_;
     std::string name_;
     bool headingWritten_ = false;
 };

@@ -8,7 +8,6 @@
 #include "base/calendar.h"
 #include "base/host.h"
 #include "base/numbers.h"
-#include "base/unfinished_files.h"
 #include "base/utf8.h"
 #include "output/tk1_header_offsets.h"
 #include "settings/detector_settings.h"
@@ -80,7 +79,7 @@ int64_t CompressionFigure(int64_t BytesInWavNameGroup, int64_t TK1FileBytes) {
 TK1Writer::TK1Writer(Host& host) : NowMinute(LocalNowMinute), host_(host) {}
 
 TK1Writer::~TK1Writer() {
-    if (file_ != nullptr) CloseUnfinished();
+    if (out_.IsOpen()) CloseUnfinished();
 }
 
 void TK1Writer::AllocateOutBuf() {
@@ -98,11 +97,11 @@ void TK1Writer::FlushFullBuffer() {
         throw std::logic_error("TK1 output buffer used before it was allocated");
     }
     assert(OutBufPtr == constOutBufBytes);
-    if (file_ == nullptr) {
+    if (!out_.IsOpen()) {
         throw TK1WriteError("Failed to write TK1 file " + FileName + ": the file is not open");
     }
     errno = 0;
-    if (!WriteAll(file_, OutBuf.data(), constOutBufBytes)) {
+    if (!WriteAll(out_.Stream(), OutBuf.data(), constOutBufBytes)) {
         const int err = errno;
         throw TK1WriteError("Failed to write TK1 file " + FileName + ": " +
                             (err != 0 ? SystemErrorText(err) : std::string("write error")));
@@ -125,16 +124,12 @@ void TK1Writer::WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift,
 }
 
 bool TK1Writer::CloseUnfinished() {
-    bool ok = true;
-    if (file_ != nullptr) {
-        ok = std::fclose(file_) == 0;
-        file_ = nullptr;
-        ForgetUnfinishedFile(FileName);
-    }
-    IndexFile.Close();
+    // Nothing of an unfinished file reaches its final name, nor its source-linkage file.
+    out_.Discard();
+    IndexFile.Discard();
     TK1Open = false;
     OutBufPtr = 0;
-    return ok;
+    return true;
 }
 
 void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
@@ -187,14 +182,9 @@ void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in
     OutBufPtr = 0;
     FileName = name;
 
-    // Registered before it exists, so that an abort cannot come between the two.
-    RegisterUnfinishedFile(name);
-    errno = 0;
-    file_ = std::fopen(name.c_str(), "w+b");
-    if (file_ == nullptr) {
-        const int err = errno;
-        ForgetUnfinishedFile(name);
-        host_.ShowMessage("TK1 open failed " + SystemErrorText(err));
+    writeFailed_ = false;
+    if (const int err = out_.Open(name); err != 0) {
+        host_.ShowMessage("TK1 open failed " + ReplacingFileErrorText(err));
         TK1Open = false;
         return;
     }
@@ -215,8 +205,9 @@ void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in
     Int32toBuffer(OutBuf.data(), OutBuf.size(), hdrStartMin3, 4, TK1StartMin);
 
     errno = 0;
-    if (!WriteAll(file_, OutBuf.data(), kHeaderBlockBytes)) {
+    if (!WriteAll(out_.Stream(), OutBuf.data(), kHeaderBlockBytes)) {
         const int err = errno;
+        writeFailed_ = true;
         host_.ShowMessage("Failed to write TK1 header" + std::to_string(err));
     }
 
@@ -227,11 +218,12 @@ void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in
 }
 
 void TK1Writer::WriteLastLoggingMinToTK1file() {
-    assert(file_ != nullptr);
-    if (file_ == nullptr) return;
+    std::FILE* file = out_.Stream();
+    assert(file != nullptr);
+    if (file == nullptr) return;
     size_t got = 0;
-    if (std::fseek(file_, 0, SEEK_SET) == 0) {
-        got = std::fread(OutBuf.data(), 1, constTK1HdrBytes, file_);
+    if (std::fseek(file, 0, SEEK_SET) == 0) {
+        got = std::fread(OutBuf.data(), 1, constTK1HdrBytes, file);
     }
     uint8_t* h = OutBuf.data();
     const size_t n = OutBuf.size();
@@ -241,33 +233,50 @@ void TK1Writer::WriteLastLoggingMinToTK1file() {
     Int32toBuffer(h, n, hdrLastLoggingMin2, 4, static_cast<int32_t>(last));
     Int32toBuffer(h, n, hdrFinalisedAtMin, 4, NowMinute ? NowMinute() : LocalNowMinute());
     Int32toBuffer(h, n, hdrMinuteCount, 3, std::max(MinsWritten, 1));
-    bool ok = std::fseek(file_, 0, SEEK_SET) == 0;
-    ok = WriteAll(file_, h, got) && ok;
-    if (!ok) host_.ShowMessage("Failed to write to TK1 header");
+    // A header that cannot be read back whole cannot be patched either.
+    bool ok = got == static_cast<size_t>(constTK1HdrBytes);
+    ok = std::fseek(file, 0, SEEK_SET) == 0 && ok;
+    ok = WriteAll(file, h, got) && ok;
+    if (!ok) {
+        writeFailed_ = true;
+        host_.ShowMessage("Failed to write to TK1 header");
+    }
 }
 
 void TK1Writer::FinaliseTK1File() {
-    if (!TK1Open || file_ == nullptr) return;  // nothing open: nothing to finalise
+    if (!TK1Open || !out_.IsOpen()) return;  // nothing open: nothing to finalise
     ++NofTK1files;
     assert(OutBuf.size() == static_cast<size_t>(constOutBufBytes));
-    bool ok = WriteAll(file_, OutBuf.data(), static_cast<size_t>(OutBufPtr));
+    std::FILE* file = out_.Stream();
+    bool ok = WriteAll(file, OutBuf.data(), static_cast<size_t>(OutBufPtr));
     OutBufPtr = 0;
     std::fill(OutBuf.begin(), OutBuf.begin() + 16, uint8_t{255});  // the end record
-    ok = WriteAll(file_, OutBuf.data(), 16) && ok;
-    if (!ok) host_.ShowMessage("BlockWrite failed in FinaliseTK1File");
+    ok = WriteAll(file, OutBuf.data(), 16) && ok;
+    if (!ok) {
+        writeFailed_ = true;
+        host_.ShowMessage("BlockWrite failed in FinaliseTK1File");
+    }
 
     WriteLastLoggingMinToTK1file();
 
     int64_t fileBytes = 0;
-    if (std::fseek(file_, 0, SEEK_END) == 0) fileBytes = std::max<long>(std::ftell(file_), 0);
+    if (std::fseek(file, 0, SEEK_END) == 0) fileBytes = std::max<long>(std::ftell(file), 0);
     host_.AppendMemo(Memo::DataMemo,
                      PrintableName(TK1BriefName) + "\t" + std::to_string(NofWavFilesInNameGroup) +
                          "\t" + std::to_string(CompressionFigure(BytesInWavNameGroup, fileBytes)));
 
-    ForgetUnfinishedFile(FileName);  // complete: its bytes have all been written
-    bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (IndexFile.IndexFileOpen) closed = IndexFile.Close() && closed;
+    // Only a complete file replaces what has its name, and its source-linkage file with it.
+    bool closed = false;
+    if (writeFailed_) {
+        out_.Discard();
+    } else {
+        closed = out_.Commit() == 0;
+    }
+    if (closed) {
+        closed = IndexFile.Close();
+    } else {
+        IndexFile.Discard();
+    }
     if (!closed) host_.ShowMessage("Failed to finalise TK1File");
     TK1Open = false;
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "output/replacing_file.h"
 #include "output/side_files.h"
 
 namespace wtk {
@@ -72,8 +73,9 @@ public:
     void AllocateOutBuf();
     void ReleaseOutBuf();
 
-    // Create the file (replacing one of that name), write the header block and buffer the
-    // first counted minute record. TK1StartMin and TK1min must be set before; the buffer is
+    // Create the file, write the header block and buffer the first counted minute record. The
+    // file is written under a temporary name beside name and replaces whatever has that name
+    // only when it is finalised. TK1StartMin and TK1min must be set before; the buffer is
     // allocated here if the batch has not done so. A file still open is first closed
     // unfinished ("TK1 open = error"). On failure the message "TK1 open failed ..." and TK1Open
     // stays false.
@@ -93,14 +95,15 @@ public:
         OutBufPtr += 16;
     }
 
-    // Write the rest of the buffer and the end record, patch the header, close the file (and
-    // the source-linkage file), add the summary line to the data memo. Nothing when no file is
-    // open.
+    // Write the rest of the buffer and the end record, patch the header, add the summary line
+    // to the data memo, and put the file (and its source-linkage file) in place under its final
+    // name. A file of which any write failed is removed instead, leaving what had the name
+    // before. Nothing when no file is open.
     void FinaliseTK1File();
 
-    // Close the file as it stands, without end record or header patch (after a failed write),
-    // with its source-linkage file; buffered records are discarded. Returns false when closing
-    // the TK1 file failed.
+    // Give up the open file (after a failed write): it and its source-linkage file are removed
+    // and whatever had their names before stays as it was; buffered records are discarded.
+    // Returns false when closing the TK1 file failed.
     bool CloseUnfinished();
 
     // Patch LastLoggingMin, FinalisedAtMin and the minute count into the header (called by
@@ -129,7 +132,8 @@ private:
     void PutSettingsIntoTK1Header(const TK1HeaderInputs& in);
     void PutUserTextIntoTK1Header();
     Host& host_;
-    std::FILE* file_ = nullptr;
+    ReplacingFile out_;         // the file under its temporary name until finalised
+    bool writeFailed_ = false;  // a write to the open file failed: it never replaces anything
 };
 
 }  // namespace wtk

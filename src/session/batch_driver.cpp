@@ -39,6 +39,8 @@ void Session::ConvertBatch() {
         return;
     }
     FPfilePath = std::string(DirectoryPart(*chosen));
+    // What a killed run left in the folder.
+    RemoveStaleTemporaries(FPfilePath);
 
     // Buffers for the whole batch, sized from the rate at its start.
     writerHost_.TK1Damaged = false;
@@ -262,7 +264,13 @@ void Session::AbandonBatch(bool closeTK1Unfinished) {
             Writer.FinaliseTK1File();
         }
     }
-    CloseIpiExport();
+    if (closeTK1Unfinished) {
+        // The export of a batch whose TK1 file is given up is given up with it.
+        Detector.SetIpiExport(nullptr);
+        IpiExport.Discard();
+    } else {
+        CloseIpiExport();
+    }
     CleanupConvertBatch();
 }
 

@@ -261,7 +261,7 @@ void Session::FormDestroy() {
     if (Writer.TK1Open) Writer.CloseUnfinished();  // errors while closing are ignored
     CloseWavFile();
     Detector.SetIpiExport(nullptr);
-    IpiExport.Close();
+    IpiExport.Discard();
 }
 
 }  // namespace wtk

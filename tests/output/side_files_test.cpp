@@ -64,18 +64,24 @@ TEST(SourceLinkageFile, FailuresAreReportedNotSwallowed) {
     EXPECT_EQ(host.messages[0], "Failed to create source linkage file");
     EXPECT_THROW(f.WriteLine(1, "x"), std::runtime_error);
 
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    fs::create_symlink("/dev/full", dir / "Full.txt");
+    test::WriteFileBytes(dir / "Full.txt", {1, 2});
     f.CreateIndexFile(dir / "Full.TK1", host);
     ASSERT_TRUE(f.IndexFileOpen);
-    try {
-        f.WriteLine(62809200, "/rec/A.wav");
-        FAIL() << "a failed line write was taken for success";
-    } catch (const std::runtime_error& e) {
-        const std::string what = e.what();
-        EXPECT_NE(what.find(dir / "Full.txt"), std::string::npos) << what;
-        EXPECT_NE(what.find(std::strerror(ENOSPC)), std::string::npos) << what;
+    {
+        test::FileSizeLimit full(0);
+        try {
+            f.WriteLine(62809200, "/rec/A.wav");
+            FAIL() << "a failed line write was taken for success";
+        } catch (const std::runtime_error& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find(dir / "Full.txt"), std::string::npos) << what;
+            EXPECT_NE(what.find(std::strerror(EFBIG)), std::string::npos) << what;
+        }
     }
+    // A file with a failed write never takes the name.
+    EXPECT_FALSE(f.Close());
+    EXPECT_EQ(test::ReadFileBytes(dir / "Full.txt"), (std::vector<uint8_t>{1, 2}));
+    EXPECT_FALSE(fs::exists(TemporaryNameOf(dir / "Full.txt")));
 }
 
 TEST(IpiExportFile, HeadingWithFirstPeakThenLinesUpToTheLimit) {
@@ -136,19 +142,21 @@ TEST(IpiExportFile, CreationFailureDropsLinesAndWriteFailureRaises) {
     f.WritePeak(20, 7, 1);  // the batch goes on without export lines
     EXPECT_EQ(f.IPIFileLineCount, 0);
 
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    fs::create_symlink("/dev/full", dir / "B IPIs.txt");
     f.CreateIPIexportFile(dir / "B.TK1", 1000000, host);
     ASSERT_TRUE(f.IPIExportFileOpen);
     bool raised = false;
-    try {
-        for (int k = 0; k < 1000000; ++k) f.WritePeak(20, 7, k);
-    } catch (const std::runtime_error& e) {
-        raised = true;
-        EXPECT_NE(std::string(e.what()).find(std::strerror(ENOSPC)), std::string::npos);
+    {
+        test::FileSizeLimit full(100000);
+        try {
+            for (int k = 0; k < 1000000; ++k) f.WritePeak(20, 7, k);
+        } catch (const std::runtime_error& e) {
+            raised = true;
+            EXPECT_NE(std::string(e.what()).find(std::strerror(EFBIG)), std::string::npos);
+        }
     }
-    EXPECT_TRUE(raised) << "lines written to a full device were taken for success";
-    f.Close();
+    EXPECT_TRUE(raised) << "lines written to a full disk were taken for success";
+    EXPECT_FALSE(f.Close());
+    EXPECT_FALSE(fs::exists(dir / "B IPIs.txt"));
 }
 
 }  // namespace

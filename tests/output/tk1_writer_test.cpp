@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -148,11 +149,12 @@ TEST_F(WriterFixture, FullBufferIsWrittenOnlyWhenTheNextRecordArrives) {
     Create(name);
     for (int k = 1; k <= 4095; ++k) w.StoreRecord(Click(static_cast<uint8_t>(k)));
     EXPECT_EQ(w.OutBufPtr, 65536);
-    EXPECT_EQ(fs::file_size(name), 1040u);  // nothing of the body written yet
+    const std::string written = TemporaryNameOf(name);  // until finalised
+    EXPECT_EQ(fs::file_size(written), 1040u);           // nothing of the body written yet
 
     TK1Record next = Click(0xEE);
     w.StoreRecord(next);
-    EXPECT_EQ(fs::file_size(name), 1040u + 65536u);
+    EXPECT_EQ(fs::file_size(written), 1040u + 65536u);
     EXPECT_EQ(w.OutBufPtr, 16);
     EXPECT_TRUE(std::equal(next.begin(), next.end(), w.OutBuf.begin()));
 
@@ -206,8 +208,71 @@ TEST_F(WriterFixture, WriteMinuteRecsAdvancesMinutesAndCounts) {
     EXPECT_EQ(BE(b, 340, 3), 4u);
 }
 
-TEST_F(WriterFixture, SecondCreationWithoutFinalisingLeavesFirstFileUnfinished) {
+// The files in dir, hidden ones included, by name.
+std::vector<std::string> Listing(const TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(WriterFixture, FilesReplaceTheirNamesOnlyWhenFinalised) {
+    const std::string name = dir / "R.TK1";
+    test::WriteFileBytes(name, {1, 2, 3});
+    test::WriteFileBytes(dir / "R.txt", {4});
+    in.MakeSourceLinkageFile = true;
+    Create(name);
+    w.IndexFile.WriteLine(kStart2015, "/rec/R.wav");
+    for (int k = 0; k < 5000; ++k) w.StoreRecord(Click(1));  // one full buffer written
+    // Meanwhile the earlier files are untouched, and the new ones lie under hidden names.
+    EXPECT_EQ(ReadFileBytes(name), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(ReadFileBytes(dir / "R.txt"), std::vector<uint8_t>{4});
+    EXPECT_EQ(Listing(dir),
+              (std::vector<std::string>{".R.TK1.wtk-lock", ".R.TK1.wtk-part", ".R.txt.wtk-lock",
+                                        ".R.txt.wtk-part", "R.TK1", "R.txt"}));
+    EXPECT_GE(fs::file_size(TemporaryNameOf(name)), 1040u + 65536u);
+    w.FinaliseTK1File();
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"R.TK1", "R.txt"}));
+    EXPECT_EQ(fs::file_size(name), 1040u + 5001u * 16 + 16);
+    EXPECT_EQ(test::ReadFileText(dir / "R.txt"), "60487200\t/rec/R.wav\r\n");
+}
+
+TEST_F(WriterFixture, ASecondWriterOfTheNameIsRefusedAndAKilledRunsLeftoversAreRemoved) {
+    const std::string name = dir / "S.TK1";
+    Create(name);
+    TK1Writer other{host};
+    other.TK1StartMin = other.TK1min = kStart2015;
+    other.CreateTK1file(name, in);
+    EXPECT_FALSE(other.TK1Open);
+    EXPECT_EQ(host.messages, std::vector<std::string>{
+                                 "TK1 open failed another conversion is writing this file now"});
+
+    // What killed runs left is removed (with or without its lock file); the file being
+    // written stays.
+    test::WriteFileBytes(TemporaryNameOf(dir / "K.TK1"), {1});
+    test::WriteFileBytes(LockNameOf(dir / "K.TK1"), {});
+    test::WriteFileBytes(TemporaryNameOf(dir / "L.txt"), {1});
+    test::WriteFileBytes(dir / ".hidden.wtk-partial", {1});  // not one of ours
+    EXPECT_EQ(RemoveStaleTemporaries(dir.path().string() + "/"), 2);
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{".S.TK1.wtk-lock", ".S.TK1.wtk-part",
+                                                      ".hidden.wtk-partial"}));
+    w.FinaliseTK1File();
+    EXPECT_EQ(fs::file_size(name), 1072u);
+
+    // A name near the file system's limit gets shortened hidden names.
+    const std::string longName = dir / (std::string(250, 'n') + ".TK1");
+    EXPECT_LE(fs::path(TemporaryNameOf(longName)).filename().string().size(), 255u);
+    EXPECT_NE(TemporaryNameOf(longName), TemporaryNameOf(dir / (std::string(251, 'n') + ".TK1")));
+    Create(longName);
+    w.FinaliseTK1File();
+    EXPECT_EQ(fs::file_size(longName), 1072u);
+    EXPECT_EQ(host.messages.size(), 1u);
+}
+
+TEST_F(WriterFixture, SecondCreationWithoutFinalisingGivesUpTheFirstFile) {
     const std::string first = dir / "A.TK1";
+    test::WriteFileBytes(first, {9, 9});  // an earlier conversion's file
     in.MakeSourceLinkageFile = true;
     Create(first);
     w.IndexFile.WriteLine(kStart2015, "/rec/A.wav");
@@ -220,13 +285,11 @@ TEST_F(WriterFixture, SecondCreationWithoutFinalisingLeavesFirstFileUnfinished) 
     EXPECT_TRUE(w.TK1Open);
     EXPECT_EQ(w.OutBufPtr, 16);  // the first file's buffered records are gone
 
-    const auto a = ReadFileBytes(first);
-    ASSERT_EQ(a.size(), 1040u);
-    for (size_t i = 260; i < 268; ++i) EXPECT_EQ(a[i], 0) << i;
-    for (size_t i = 276; i < 280; ++i) EXPECT_EQ(a[i], 0) << i;
-    for (size_t i = 340; i < 343; ++i) EXPECT_EQ(a[i], 0) << i;
-    EXPECT_EQ(BE(a, 256, 4), uint32_t(kStart2015));
-    EXPECT_EQ(test::ReadFileText(dir / "A.txt"), "60487200\t/rec/A.wav\r\n");
+    // Nothing of the unfinished file, nor of its linkage file, is left under a name.
+    EXPECT_EQ(ReadFileBytes(first), (std::vector<uint8_t>{9, 9}));
+    EXPECT_FALSE(fs::exists(dir / "A.txt"));
+    EXPECT_FALSE(fs::exists(TemporaryNameOf(first)));
+    EXPECT_FALSE(fs::exists(TemporaryNameOf(dir / "A.txt")));
 
     w.FinaliseTK1File();
     const auto b = ReadFileBytes(second);
@@ -251,6 +314,7 @@ TEST_F(WriterFixture, CreationFailureReportsSystemTextAndMakesNoLinkageFile) {
     EXPECT_FALSE(w.TK1Open);
     EXPECT_FALSE(w.IndexFile.IndexFileOpen);
     EXPECT_FALSE(fs::exists(dir / "G.txt"));
+    EXPECT_EQ(Listing(dir), std::vector<std::string>{"G.TK1"});
 
     // Records go on into the buffer; the first full-buffer write is refused, never lost quietly.
     EXPECT_EQ(w.OutBufPtr, 0);
@@ -259,45 +323,51 @@ TEST_F(WriterFixture, CreationFailureReportsSystemTextAndMakesNoLinkageFile) {
 }
 
 TEST_F(WriterFixture, FailedFullBufferWriteRaisesAndFileCanBeClosedUnfinished) {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    Create("/dev/full");
-    ASSERT_TRUE(w.TK1Open);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0], "Failed to write TK1 header" + std::to_string(ENOSPC));
-
-    for (int k = 0; k < 4095; ++k) w.StoreRecord(Click(1));
-    try {
-        w.StoreRecord(Click(2));
-        FAIL() << "a failed write was taken for success";
-    } catch (const TK1WriteError& e) {
-        const std::string what = e.what();
-        EXPECT_NE(what.find("/dev/full"), std::string::npos) << what;
-        EXPECT_NE(what.find(std::strerror(ENOSPC)), std::string::npos) << what;
+    const std::string name = dir / "Full.TK1";
+    test::WriteFileBytes(name, {7});
+    in.MakeSourceLinkageFile = true;
+    {
+        test::FileSizeLimit full(2000);  // the header fits, the first full buffer does not
+        Create(name);
+        ASSERT_TRUE(w.TK1Open);
+        EXPECT_TRUE(host.messages.empty());
+        for (int k = 0; k < 4095; ++k) w.StoreRecord(Click(1));
+        try {
+            w.StoreRecord(Click(2));
+            FAIL() << "a failed write was taken for success";
+        } catch (const TK1WriteError& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find(name), std::string::npos) << what;
+            EXPECT_NE(what.find(std::strerror(EFBIG)), std::string::npos) << what;
+        }
     }
     EXPECT_TRUE(w.TK1Open);
     w.CloseUnfinished();
     EXPECT_FALSE(w.TK1Open);
     EXPECT_EQ(w.NofTK1files, 0);
     EXPECT_TRUE(host.MemoLines(Memo::DataMemo).empty());
+    // The earlier file is untouched; nothing else is left.
+    EXPECT_EQ(Listing(dir), std::vector<std::string>{"Full.TK1"});
+    EXPECT_EQ(ReadFileBytes(name), std::vector<uint8_t>{7});
 }
 
 TEST_F(WriterFixture, FinalisationFailuresAreReportedAndTheFileCountsAsClosed) {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    Create("/dev/full");
+    const std::string name = dir / "Full.TK1";
+    test::FileSizeLimit full(0);
+    Create(name);
     ASSERT_TRUE(w.TK1Open);
     w.StoreRecord(Click(1));
     w.FinaliseTK1File();
-    ASSERT_GE(host.messages.size(), 3u);
-    EXPECT_EQ(host.messages[0], "Failed to write TK1 header" + std::to_string(ENOSPC));
+    ASSERT_EQ(host.messages.size(), 4u) << ::testing::PrintToString(host.messages);
+    EXPECT_EQ(host.messages[0], "Failed to write TK1 header" + std::to_string(EFBIG));
     EXPECT_EQ(host.messages[1], "BlockWrite failed in FinaliseTK1File");
     EXPECT_EQ(host.messages[2], "Failed to write to TK1 header");
-    // A close that fails as well is the only other message.
-    for (size_t i = 3; i < host.messages.size(); ++i) {
-        EXPECT_EQ(host.messages[i], "Failed to finalise TK1File");
-    }
+    // The damaged file does not take the name.
+    EXPECT_EQ(host.messages[3], "Failed to finalise TK1File");
     EXPECT_FALSE(w.TK1Open);
     EXPECT_EQ(w.NofTK1files, 1);
     EXPECT_EQ(host.MemoLines(Memo::DataMemo).size(), 1u);
+    EXPECT_TRUE(Listing(dir).empty());
 }
 
 TEST_F(WriterFixture, StoringWithoutBufferIsRefused) {

@@ -3,7 +3,9 @@
 // reader. Most cases run at 2 k samples/s (a minute is 120000 samples) with silent files.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -602,19 +604,29 @@ TEST_F(BatchTest, BlankRecordsAreSkipped) {
 }
 
 TEST_F(BatchTest, FailedWriteClosesTheFileUnfinishedAndIsNeverSuccess) {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     SetRate("2");
     // 5000 empty minutes between the two files need more than one full output buffer.
     const std::string a1 = Silent("A.20230517140000.wav", 1);
     const std::string a2 = Silent("A.20230521033000.wav", 1);  // 5130 minutes later
-    fs::create_symlink("/dev/full", Out("NewFileNameA 2023 05 17.TK1"));
+    const std::string earlier = Out("NewFileNameA 2023 05 17.TK1");
+    WriteFileBytes(earlier, {1, 2, 3});
+    s.SetFm.Set("MakeIPIexportFile", "1");
     s.SelectPaths({a1, a2});
-    s.ConvertBatchBtnClick();
+    host.yesNoAnswer = true;  // replace the earlier file
+    {
+        FileSizeLimit full(2000);  // the header fits, the first full buffer does not
+        s.ConvertBatchBtnClick();
+    }
     EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
     ASSERT_FALSE(host.messages.empty());
     const std::string& last = host.messages.back();
     EXPECT_NE(last.find("NewFileNameA 2023 05 17.TK1"), std::string::npos) << last;
-    EXPECT_NE(last.find("No space left on device"), std::string::npos) << last;
+    EXPECT_NE(last.find(std::strerror(EFBIG)), std::string::npos) << last;
+    // The earlier file keeps its bytes; nothing of the batch is left, not even temporarily.
+    EXPECT_EQ(ReadFileBytes(earlier), (std::vector<uint8_t>{1, 2, 3}));
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(out)) left.push_back(e.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"NewFileNameA 2023 05 17.TK1"});
     EXPECT_FALSE(s.Writer.TK1Open);
     EXPECT_FALSE(s.Busy);
     EXPECT_TRUE(s.Writer.OutBuf.empty());

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -66,6 +67,19 @@ void WriteSamplesFile(const std::string& path, const std::vector<int16_t>& sampl
         bytes.push_back(static_cast<uint8_t>(u >> 8));
     }
     WriteFileBytes(path, bytes);
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &before_);
+    handlerBefore_ = std::signal(SIGXFSZ, SIG_IGN);  // the failed write is enough
+    rlimit limit = before_;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) throw std::runtime_error("setrlimit failed");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &before_);
+    std::signal(SIGXFSZ, handlerBefore_);
 }
 
 }  // namespace wtk::test

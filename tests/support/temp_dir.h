@@ -2,6 +2,8 @@
 // end of the test; plus small file helpers.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -30,5 +32,19 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // 56 bytes of zero samples, then the samples as 16-bit little-endian.
 void WriteSamplesFile(const std::string& path, const std::vector<int16_t>& samples,
                       int32_t sampleRate = 576000);
+
+// While it lives, no file of this process can grow beyond the given size: the write that would
+// make it longer fails with EFBIG, as writes fail on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit before_{};
+    void (*handlerBefore_)(int) = nullptr;
+};
 
 }  // namespace wtk::test
