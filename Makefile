@@ -9,9 +9,10 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev
 SCREENSHOT_PACKAGES := xvfb xauth
+PLOT_PACKAGES := python3-pandas python3-matplotlib
 FUZZ_PACKAGES := clang libclang-rt-dev
 
-.PHONY: all deps build test run sanitize-test fuzz bench example screenshot format clean
+.PHONY: all deps build test run sanitize-test fuzz bench example screenshot plot format clean
 
 all: build
 
@@ -54,6 +55,12 @@ example: build
 screenshot: build
 	@./scripts/ensure-packages $(SCREENSHOT_PACKAGES)
 	@./scripts/screenshot $(BUILD)
+
+# Plots the clicks per minute of the bundled example (dump --csv read by pandas) into
+# docs/clicks-per-minute.png.
+plot: build
+	@./scripts/ensure-packages $(PLOT_PACKAGES)
+	@./scripts/plot-example $(BUILD)
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done

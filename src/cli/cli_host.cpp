@@ -205,7 +205,7 @@ void CliHost::ClearProgress() {
 }
 
 void CliHost::DrawProgress(bool force) {
-    if (!terminal_ || quiet_ || verb_ == Verb::List || verb_ == Verb::Locations ||
+    if (!terminal_ || quiet_ || (verb_ != Verb::Convert && verb_ != Verb::Scrapbook) ||
         progress_.FileNumber == 0) {
         return;
     }

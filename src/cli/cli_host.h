@@ -33,7 +33,8 @@ void InstallStopSignalHandlers();
 // Graphs are not drawn, and every dialog but the save dialog is cancelled, as by the null host.
 class CliHost : public NullHost {
 public:
-    enum class Verb { Convert, Scrapbook, List, Locations };
+    // ListCsv and Locations: list that prints its own table instead of the file list memo.
+    enum class Verb { Convert, Scrapbook, List, ListCsv, Locations };
 
     // outDir: destination of the TK1 files; minutesPath: file for the minute lines ("" none).
     CliHost(Verb verb, std::string outDir, std::string minutesPath);

@@ -50,6 +50,10 @@ const VerbDef kVerbs[] = {
      "The file list: header and one line per file on stdout, then the status line."},
     {kDump, "dump", "FILE.TK1", 1, 1,
      "Decodes a TK1 file: header fields and one line per record, or one CSV row per click."},
+    {kSettings, "settings", "", 0, 0,
+     "Every settings control that --set accepts, one per line: its name, the field it stands "
+     "for, its kind, what it accepts and its value after start-up (the \"normal operation\" "
+     "preset), or after the preset and controls given."},
 };
 // clang-format on
 
@@ -99,7 +103,7 @@ const OptionDef kOptions[] = {
     {"graphs", 0, nullptr, false, kConversions,
      "\"show graphs\" ticked (it also skips blocks of little raw activity)",
      [](CommandLine& c, const std::string&) { c.graphs = true; }},
-    {"preset", 0, "NAME", false, kConversions,
+    {"preset", 0, "NAME", false, kConversions | kSettings,
      "settings preset normal, severe or minimal, pressed before the controls are set [normal]",
      [](CommandLine& c, const std::string& v) {
          if (v != "normal" && v != "severe" && v != "minimal") {
@@ -110,20 +114,21 @@ const OptionDef kOptions[] = {
          }
          c.preset = v;
      }},
-    {"set", 0, "CONTROL=TEXT", false, kConversions,
+    {"set", 0, "CONTROL=TEXT", false, kConversions | kSettings,
      "a settings control by its name, e.g. MinNcycFedit=4, FixedScalerEdit=0.002, "
-     "GainControlGroup=1 (repeatable; controls set twice keep the last value)",
+     "GainControlGroup=1 (wavtokeb-cli settings lists them; repeatable, a control set twice "
+     "keeps the last value)",
      [](CommandLine& c, const std::string& v) {
          const size_t eq = v.find('=');
          if (eq == std::string::npos) throw UsageError{"--set takes CONTROL=TEXT, not \"" + v + "\""};
          c.controls.push_back({v.substr(0, eq), v.substr(eq + 1), "--set"});
      }},
-    {"ipi-export", 0, nullptr, false, kConversions,
+    {"ipi-export", 0, nullptr, false, kConversions | kSettings,
      "write the IPI export file of every peak: --set MakeIPIexportFile=1",
      [](CommandLine& c, const std::string&) {
          c.controls.push_back({"MakeIPIexportFile", "1", "--ipi-export"});
      }},
-    {"ipi-limit", 0, "N", false, kConversions,
+    {"ipi-limit", 0, "N", false, kConversions | kSettings,
      "line limit of the IPI export file: --set IPIFileLineLimitEdit=N [10000]",
      [](CommandLine& c, const std::string& v) {
          c.controls.push_back({"IPIFileLineLimitEdit", v, "--ipi-limit"});
@@ -156,7 +161,18 @@ const OptionDef kOptions[] = {
          }
          c.progressMinutes = n;
      }},
-    {"csv", 0, nullptr, false, kDump, "one CSV row per click with its date and time",
+    {"csv", 0, nullptr, false, kDump,
+     "one CSV row per click with its date and time, and with its source_wav and offset_s "
+     "(seconds from the start of that file's samples) where a source linkage file is found",
+     [](CommandLine& c, const std::string&) { c.csv = true; }},
+    {"linkage", 0, "FILE", false, kDump,
+     "the source linkage file for --csv [the TK1 file's name with .txt, beside it]",
+     [](CommandLine& c, const std::string& v) { c.linkage = v; }},
+    {"csv", 0, nullptr, false, kList,
+     "one CSV row per file: start (ISO 8601), duration_s, location, group (its TK1 file, 1, "
+     "2, ...) and path; the status line goes to stderr",
+     [](CommandLine& c, const std::string&) { c.csv = true; }},
+    {"csv", 0, nullptr, false, kSettings, "a CSV table instead of aligned columns",
      [](CommandLine& c, const std::string&) { c.csv = true; }},
 };
 // clang-format on
@@ -262,7 +278,7 @@ public:
 
     CommandLine Parse() {
         if (args_.empty()) {
-            throw UsageError{"a command is required: convert, scrapbook, list or dump"};
+            throw UsageError{"a command is required: convert, scrapbook, list, dump or settings"};
         }
         const std::string& first = args_[0];
         if (first == "-h" || first == "--help") {
@@ -311,7 +327,7 @@ private:
         names.emplace_back("help");
         std::string text = "unknown command \"" + name + "\"";
         const std::string near = Nearest(name, names);
-        text += near.empty() ? ": the commands are convert, scrapbook, list and dump"
+        text += near.empty() ? ": the commands are convert, scrapbook, list, dump and settings"
                              : ", did you mean " + near + "?";
         throw UsageError{text};
     }
@@ -418,7 +434,8 @@ constexpr const char* kGeneralHelp =
     "                                             on stdout, then the status line; --locations:\n"
     "                                             the location names, one per line\n"
     "  wavtokeb-cli dump      [options] FILE.TK1  decode a TK1 file: header fields and one line\n"
-    "                                             per record; --csv: one row per click\n\n"
+    "                                             per record; --csv: one row per click\n"
+    "  wavtokeb-cli settings  [options]           every settings control that --set accepts\n\n"
     "wavtokeb-cli COMMAND --help lists the options of a command; -h, --help and -V, --version\n"
     "work everywhere.\n\n"
     "PATH: a file is taken as it is; a directory is searched with all its sub-directories for\n"
@@ -473,8 +490,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string HelpText(Verb verb) {
     if (verb == kNoVerb) return std::string(kGeneralHelp) + kNameDateHelp;
     const VerbDef& v = DefOf(verb);
-    std::string text = std::string("Usage: wavtokeb-cli ") + v.Name + " [options] " + v.Operands +
-                       "\n" + v.Summary + "\n\nOptions:\n";
+    std::string text = std::string("Usage: wavtokeb-cli ") + v.Name + " [options]" +
+                       (v.Operands[0] != '\0' ? " " : "") + v.Operands + "\n" +
+                       Wrapped(v.Summary, 0, kHelpColumns) + "\n\nOptions:\n";
     std::vector<std::pair<std::string, const char*>> rows;
     size_t width = 0;
     for (const OptionDef& o : kOptions) {

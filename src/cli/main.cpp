@@ -27,6 +27,7 @@
 #include "base/utf8.h"
 #include "cli/cli_host.h"
 #include "cli/command_line.h"
+#include "cli/listings.h"
 #include "cli/tk1_dump.h"
 #include "input/format_check.h"
 #include "input/location_groups.h"
@@ -45,29 +46,6 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitRefused = 2;
-
-// A settings control as the usage message names it: its name and the field it stands for.
-std::string ControlText(const ControlDef& def) {
-    std::string text = def.Name;
-    if (def.FieldName[0] != '\0') text += std::string(" (\"") + def.FieldName + "\")";
-    return text;
-}
-
-// What a settings control accepts, for the usage message.
-std::string AcceptedText(const ControlDef& def) {
-    switch (def.Kind) {
-        case ControlKind::DigitEdit:
-            return "digits only, at most " + std::to_string(def.MaxLength) + " characters";
-        case ControlKind::CheckBox:
-            return "0 or 1";
-        case ControlKind::RadioGroup:
-        case ControlKind::ComboBox:
-            return "0 ... " + std::to_string(def.Items.size() - 1);
-        case ControlKind::TextEdit:
-            break;
-    }
-    return "any text";
-}
 
 // The settings window's state: the preset first, wherever it stood, then the controls in
 // command-line order, so that the last value given for a control counts.
@@ -186,19 +164,42 @@ bool ReportFormats(const Session& session, CliHost& host, const CommandLine& c) 
     return true;
 }
 
+// Every control of the settings model with its value after start-up, the preset and the
+// controls given.
+int RunSettings(const CommandLine& c) {
+    SettingsForm form;
+    try {
+        SetControls(form, c);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "%s\n", UsageLine(e).c_str());
+        return kExitRefused;
+    }
+    WriteSettings(form, c.csv, stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output\n");
+        return kExitFailed;
+    }
+    return kExitDone;
+}
+
 int RunDump(const CommandLine& c) {
     const std::string& file = c.operands.front();
+    if (!c.linkage.empty() && !c.csv) {
+        std::fprintf(stderr, "%s\n",
+                     UsageLine({"--linkage is used with --csv only", kDump}).c_str());
+        return kExitRefused;
+    }
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0) {
         std::fprintf(stderr, "wavtokeb-cli: %s does not exist\n", file.c_str());
         return kExitRefused;
     }
-    const int status = DumpTK1(file, c.csv, stdout, stderr);
+    const int status = DumpTK1(file, {c.csv, c.linkage, c.quiet}, stdout, stderr);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output\n");
         return kExitFailed;
     }
-    return status == 0 ? kExitDone : kExitFailed;
+    return status == kDumpSound ? kExitDone : status == kDumpRefused ? kExitRefused : kExitFailed;
 }
 
 int StatusOf(Session::Outcome outcome) {
@@ -276,6 +277,7 @@ int RunBatch(const CommandLine& c) {
     const CliHost::Verb verb = c.verb == kConvert     ? CliHost::Verb::Convert
                                : c.verb == kScrapbook ? CliHost::Verb::Scrapbook
                                : c.locations          ? CliHost::Verb::Locations
+                               : c.csv                ? CliHost::Verb::ListCsv
                                                       : CliHost::Verb::List;
     CliHost host(verb, c.out, c.minutes);
     host.SetQuiet(c.quiet);
@@ -335,6 +337,10 @@ int RunBatch(const CommandLine& c) {
     int status = kExitDone;
     if (verb == CliHost::Verb::List) {
         host.StdoutLine(host.BigLblText());
+    } else if (verb == CliHost::Verb::ListCsv) {
+        WriteFileListCsv(session.WavFileRecs, session.NofWAVfilesFound, session.Rate.SamplesPerSec,
+                         stdout);
+        host.Message(host.BigLblText());
     } else if (verb == CliHost::Verb::Locations) {
         for (const LocationGroup& g : SplitIntoLocations(session.WavFileRecs)) {
             host.Put(CliHost::kStdout, PrintableName(g.Name) + "\n");
@@ -375,6 +381,7 @@ int Run(int argc, char** argv) {
         return kExitDone;
     }
     if (c.verb == kDump) return RunDump(c);
+    if (c.verb == kSettings) return RunSettings(c);
     return RunBatch(c);
 }
 

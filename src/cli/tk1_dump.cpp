@@ -1,13 +1,21 @@
 #include "cli/tk1_dump.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "base/calendar.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
+#include "cli/listings.h"
+#include "input/wav_header.h"
 #include "output/tk1_header_offsets.h"
 #include "output/tk1_writer.h"
 
@@ -46,6 +54,76 @@ private:
 std::string MinuteText(int64_t minute) {
     if (minute < INT32_MIN || minute > INT32_MAX) return {};
     return MinToDateStr(static_cast<int32_t>(minute));
+}
+
+// What a file whose header is no TK1 header holds, as far as its first bytes tell; nothing for
+// a TK1 header (or too few bytes to tell).
+std::optional<std::string> NotTK1(const uint8_t* h, size_t got) {
+    auto starts = [&](std::string_view magic, size_t at = 0) {
+        return got >= at + magic.size() && std::memcmp(h + at, magic.data(), magic.size()) == 0;
+    };
+    if ((starts("RIFF") || starts("RF64")) && starts("WAVE", 8)) {
+        return "it is a WAV file (" + DescribeWavHeader(ReadWavHeader({h, got})) + ")";
+    }
+    static const std::pair<std::string_view, const char*> kKnown[] = {
+        {"RIFF", "a RIFF file"},      {"fLaC", "a FLAC file"}, {"OggS", "an Ogg file"},
+        {"FORM", "an IFF/AIFF file"}, {"ID3", "an MP3 file"},  {"PK\x03\x04", "a ZIP file"},
+    };
+    for (const auto& [magic, what] : kKnown) {
+        if (starts(magic)) return std::string("it is ") + what;
+    }
+    const size_t marks[] = {hdrConst1, hdrConst245, hdrConst11, hdrConst15};
+    if (got <= hdrConst15) return std::nullopt;
+    if (h[hdrConst1] == 1 && h[hdrConst245] == 245 && h[hdrConst11] == 11 && h[hdrConst15] == 15)
+        return std::nullopt;
+    std::string found;
+    for (size_t at : marks) found += (found.empty() ? "" : ", ") + Num(h[at]);
+    return "bytes 12, 31, 66 and 78 hold " + found + " where a TK1 header holds 1, 245, 11 and 15";
+}
+
+// The linkage file's entries; lines that are no linkage lines are reported (unless quiet) and
+// left out. Nothing when the file cannot be read (error: why).
+std::optional<std::vector<LinkageEntry>> ReadLinkage(const std::string& path, bool quiet,
+                                                     std::FILE* err, std::string& error) {
+    errno = 0;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        error = std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string text;
+    char buf[65536];
+    size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) {
+        error = std::strerror(EIO);
+        return std::nullopt;
+    }
+    std::vector<LinkageEntry> entries;
+    size_t pos = 0;
+    for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line(text.data() + pos, end - pos);
+        pos = end + 1;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        const size_t tab = line.find('\t');
+        const std::optional<int32_t> minute =
+            tab == std::string_view::npos ? std::nullopt : ParseInt32(line.substr(0, tab));
+        if (!minute || *minute < 0 || tab + 1 == line.size()) {
+            if (!quiet) {
+                std::fprintf(err,
+                             "wavtokeb-cli: %s: line %lld is no source linkage line (minute, tab, "
+                             "path) and is left out\n",
+                             PrintableName(path).c_str(), static_cast<long long>(lineNo));
+            }
+            continue;
+        }
+        entries.push_back({*minute, std::string(line.substr(tab + 1))});
+    }
+    return entries;
 }
 
 void Problem(std::FILE* err, const std::string& path, const std::string& what) {
@@ -161,7 +239,8 @@ std::array<ClickField, 16> ClickFields(const Click& c) {
              {"PreLastIPI", c.PreLastIPI, KiloHertz}}};
 }
 
-std::string CsvRow(int64_t minute, const Click& c) {
+// A CSV row; with a source (from the linkage file) its two columns at the end.
+std::string CsvRow(int64_t minute, const Click& c, const SourceFinder::Source* source) {
     std::string s = IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5) + "," + Num(minute);
     for (const ClickField& f : ClickFields(c)) {
         s += ',';
@@ -172,6 +251,18 @@ std::string CsvRow(int64_t minute, const Click& c) {
         } else if (f.Extra == CsvExtra::Duration) {
             s += ',';
             s += Duration(c);
+        }
+    }
+    if (source != nullptr) {
+        const auto [entry, offset] = *source;
+        s += ',';
+        if (entry != nullptr) {
+            char buf[40];
+            const auto r =
+                std::to_chars(buf, buf + sizeof buf, offset, std::chars_format::fixed, 6);
+            s += CsvField(PrintableName(entry->Path)) + "," + std::string(buf, r.ptr);
+        } else {
+            s += ',';
         }
     }
     return s;
@@ -214,8 +305,65 @@ std::string IsoDateTime(int64_t minute, int64_t microseconds) {
     return s;
 }
 
+std::vector<SourceFinder::Source> SourceFinder::Minute(int64_t minute,
+                                                       const std::vector<int32_t>& times) {
+    // Times within a minute only grow inside one file, apart from the last samples of each
+    // block (500 ticks, at most 125 ms at 1 k samples/s), which open the next minute.
+    constexpr int32_t kFileStartStep = 50'000;  // 250 ms
+    auto reach = [&] {
+        current_ = next_++;
+        origin_ = entries_[current_].Minute;
+    };
+    // Files whose minutes came without a click.
+    while (next_ < entries_.size() && entries_[next_].Minute < minute) reach();
+    const bool hadEntry = next_ > 0;
+    const size_t previous = current_;
+    const int64_t previousOrigin = origin_;
+    bool reached = false;
+    while (next_ < entries_.size() && entries_[next_].Minute == minute) {
+        reach();
+        reached = true;
+    }
+    std::vector<size_t> steps;
+    for (size_t i = 1; i < times.size(); ++i) {
+        if (times[i] + kFileStartStep < times[i - 1]) steps.push_back(i);
+    }
+    // A file given this minute whose samples start after a step continues the minute that its
+    // predecessor ran into: the clicks before the step are the predecessor's.
+    size_t own = 0;
+    if (reached && hadEntry && previous != current_ && !steps.empty() && !NextMayBeginIn(minute)) {
+        own = steps.front();
+        steps.erase(steps.begin());
+    }
+    std::vector<Source> sources;
+    sources.reserve(times.size());
+    auto offset = [&](int64_t origin, int32_t time) {
+        return static_cast<double>(minute - origin) * 60 + time * 5e-6;
+    };
+    size_t step = 0;
+    for (size_t i = 0; i < times.size(); ++i) {
+        if (i < own) {
+            sources.emplace_back(&entries_[previous], offset(previousOrigin, times[i]));
+            continue;
+        }
+        if (step < steps.size() && steps[step] == i) {
+            ++step;
+            if (NextMayBeginIn(minute)) {
+                current_ = next_++;
+                origin_ = minute;
+            }
+        }
+        if (next_ == 0) {
+            sources.emplace_back(nullptr, 0.0);
+        } else {
+            sources.emplace_back(&entries_[current_], offset(origin_, times[i]));
+        }
+    }
+    return sources;
+}
+
 std::string KiloHertz(uint8_t ipi) {
-    if (ipi == 0) return {};
+    if (ipi == 0 || ipi == 255) return {};
     // 4000 / ipi to three decimals, rounded half up, in integers: 4,000,000 / ipi thousandths.
     const int64_t thousandths = (int64_t{8'000'000} / ipi + 1) / 2;
     std::string s = Num(thousandths / 1000) + ".";
@@ -223,7 +371,9 @@ std::string KiloHertz(uint8_t ipi) {
     return s;
 }
 
-int DumpTK1(const std::string& path, bool csv, std::FILE* outFile, std::FILE* err) {
+int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outFile,
+            std::FILE* err) {
+    const bool csv = options.Csv;
     errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) {
@@ -242,15 +392,47 @@ int DumpTK1(const std::string& path, bool csv, std::FILE* outFile, std::FILE* er
     std::fseek(f, 0, SEEK_END);
     const int64_t fileBytes = std::ftell(f);
     std::fseek(f, kHeaderBytes, SEEK_SET);
+    if (const std::optional<std::string> found = NotTK1(header.data(), got)) {
+        std::fclose(f);
+        std::fprintf(err, "wavtokeb-cli: %s is not a TK1 file: %s\n", PrintableName(path).c_str(),
+                     found->c_str());
+        return kDumpRefused;
+    }
     if (got < static_cast<size_t>(kHeaderBytes)) {
         std::fclose(f);
         Problem(err, path, "too short for a TK1 file (" + Num(fileBytes) + " bytes)");
         return 1;
     }
 
+    // The clicks' sources: the linkage file named, or the one beside the TK1 file if any.
+    std::optional<SourceFinder> sources;
+    if (csv) {
+        const bool named = !options.Linkage.empty();
+        const std::string linkage =
+            named ? options.Linkage
+                  : path.substr(0, path.size() - std::min<size_t>(4, path.size())) + ".txt";
+        struct stat st {};
+        if (named || (::stat(linkage.c_str(), &st) == 0 && S_ISREG(st.st_mode))) {
+            std::string error;
+            auto entries = ReadLinkage(linkage, options.Quiet, err, error);
+            if (!entries && named) {
+                std::fclose(f);
+                std::fprintf(err, "wavtokeb-cli: --linkage %s: %s\n",
+                             PrintableName(linkage).c_str(), error.c_str());
+                return kDumpRefused;
+            }
+            if (entries) {
+                sources.emplace(std::move(*entries));
+            } else if (!options.Quiet) {
+                std::fprintf(err, "wavtokeb-cli: %s: %s; no source columns\n",
+                             PrintableName(linkage).c_str(), error.c_str());
+            }
+        }
+    }
+
     Output out(outFile);
     if (csv) {
-        out.Line(kCsvHeader);
+        out.Line(std::string(kCsvHeader) + (sources ? ",source_wav,offset_s" : ""));
     } else {
         DumpHeader(path, fileBytes, header.data(), out);
     }
@@ -261,6 +443,16 @@ int DumpTK1(const std::string& path, bool csv, std::FILE* outFile, std::FILE* er
     bool leadSeen = false, leadBad = false, endSeen = false, dataAfterEnd = false;
     bool badClickTime = false;
     int64_t offset = kHeaderBytes;
+    // With sources, the rows of one minute are held until the minute is complete.
+    int64_t heldMinute = 0;
+    std::vector<Click> held;
+    auto putHeld = [&] {
+        std::vector<int32_t> times;
+        for (const Click& c : held) times.push_back(c.ClkTime5MuSecs);
+        const std::vector<SourceFinder::Source> found = sources->Minute(heldMinute, times);
+        for (size_t i = 0; i < held.size(); ++i) out.Line(CsvRow(heldMinute, held[i], &found[i]));
+        held.clear();
+    };
     std::array<uint8_t, kRecordBytes> r{};
     size_t n = 0;
     while ((n = std::fread(r.data(), 1, r.size(), f)) == r.size()) {
@@ -286,10 +478,19 @@ int DumpTK1(const std::string& path, bool csv, std::FILE* outFile, std::FILE* er
             const Click c = DecodeClick(r.data());
             if (c.ClkTime5MuSecs >= 12'000'000) badClickTime = true;
             const int64_t minute = int64_t{startMin} + countedMinutes - 1;
-            out.Line(csv ? CsvRow(minute, c) : ClickLine(offset, minute, c));
+            if (!csv) {
+                out.Line(ClickLine(offset, minute, c));
+            } else if (!sources) {
+                out.Line(CsvRow(minute, c, nullptr));
+            } else {
+                if (!held.empty() && minute != heldMinute) putHeld();
+                heldMinute = minute;
+                held.push_back(c);
+            }
         }
         offset += kRecordBytes;
     }
+    if (!held.empty()) putHeld();
     const bool readError = std::ferror(f) != 0;
     std::fclose(f);
     if (!csv) {

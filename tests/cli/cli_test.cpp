@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/settings_form.h"
 #include "synth/synth.h"
 #include "temp_dir.h"
 #include "tk1_reader.h"
@@ -211,7 +212,7 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
         std::string message;  // the line after "wavtokeb-cli: "
     };
     const std::vector<Case> cases = {
-        {{}, "a command is required: convert, scrapbook, list or dump" + see},
+        {{}, "a command is required: convert, scrapbook, list, dump or settings" + see},
         {{"conver", wavs}, "unknown command \"conver\", did you mean convert?" + see},
         {{"lis", wavs}, "unknown command \"lis\", did you mean list?" + see},
         {{"--rate", "2", "list", wavs},
@@ -256,11 +257,14 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
          "\"1234\"" +
              seeConvert},
         {{"convert", "-o", fresh, "--set", "GainControlGroup=3", wavs},
-         "--set: GainControlGroup (\"method\") takes 0 ... 2, not \"3\"" + seeConvert},
+         "--set: GainControlGroup (\"method\") takes 0 ... 2 (gain, level, none), not \"3\"" +
+             seeConvert},
         {{"convert", "-o", fresh, "--set", "FilterSonars=2", wavs},
          "--set: FilterSonars (\"Filter out boat sonars\") takes 0 or 1, not \"2\"" + seeConvert},
         {{"convert", "-o", fresh, "--set", "HighPassFilterCombo=4", wavs},
-         "--set: HighPassFilterCombo (\"Filter\") takes 0 ... 3, not \"4\"" + seeConvert},
+         "--set: HighPassFilterCombo (\"Filter\") takes 0 ... 3 (120kHz, 80kHz, 40kHz, 20kHz), "
+         "not \"4\"" +
+             seeConvert},
         {{"convert", "-o", fresh, "--ipi-limit", "-5", wavs},
          "--ipi-limit: IPIFileLineLimitEdit (\"File line limit\") takes digits only, at most 8 "
          "characters, not \"-5\"" +
@@ -290,6 +294,16 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
         {{"convert", "--progress=0", "-o", fresh, wavs},
          "--progress takes a whole number of at least 1, not \"0\"" + seeConvert},
         {{"dump"}, "dump needs FILE.TK1 (see wavtokeb-cli dump --help)"},
+        {{"dump", file},
+         file + " is not a TK1 file: it is a WAV file (PCM, 16 bits, 1 channel, 2000 samples/s)"},
+        {{"dump", "--linkage", file, file},
+         "--linkage is used with --csv only (see wavtokeb-cli dump --help)"},
+        {{"settings", "-r", "2"}, "settings takes no option -r (see wavtokeb-cli settings --help)"},
+        {{"settings", file},
+         "settings takes no operand, not 1: " + file + " (see wavtokeb-cli settings --help)"},
+        {{"settings", "--set", "DeadbandEdit=1000"},
+         "--set: DeadbandEdit (\"Deadband\") takes digits only, at most 3 characters, not "
+         "\"1000\" (see wavtokeb-cli settings --help)"},
         {{"dump", file, file},
          "dump takes one FILE.TK1, not 2: " + file + " (see wavtokeb-cli dump --help)"},
     };
@@ -388,6 +402,16 @@ TEST_F(CliTest, ListPrintsTheFileListAndStatusWithMessagesOnStderr) {
     EXPECT_EQ(err[0], "Date/time conversion failed (D2) 2023  13  17  14  30  0");
     EXPECT_EQ(err[1], "wavtokeb-cli: no date from the name of " + bad);
     EXPECT_EQ(err[2], dir / "dangling.wav" + " not opened");
+
+    // The same list as CSV: one row per file opened, the status line on stderr.
+    const Result csv = RunCli(dir, {"list", "--csv", "-qr2", wavs, dir / "dangling.wav"});
+    EXPECT_EQ(csv.status, 1);
+    EXPECT_EQ(Lines(csv.out),
+              (std::vector<std::string>{
+                  "start,duration_s,location,group,path", "2023-01-01T00:00:00,1.000,LOC1,1," + a1,
+                  "2023-01-02T00:00:00,1.000,LOC1,1," + a2, ",1.000,LOC2,2," + bad}));
+    EXPECT_EQ(Lines(csv.err, "\n"),
+              (std::vector<std::string>{err[2], "4 WAV files in 2 name groups"}));
 
     // The locations of the listed files (LF, for shells), and one location's list.
     const Result names = RunCli(dir, {"list", "--locations", wavs, dir / "dangling.wav"});
@@ -964,8 +988,18 @@ TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
         EXPECT_EQ(cells[col("PreLastIPI")], std::to_string(c.b[15]));
     }
 
-    // A file cut short is decoded as far as it goes and reported.
+    // IPI 255 stands for 255 or more: no frequency.
     auto bytes = ReadFileBytes(tk1);
+    ASSERT_LT(bytes[1056], 254);  // the first click record
+    bytes[1056 + 5] = 255;
+    WriteFileBytes(dir / "ipi255.TK1", bytes);
+    const auto long255 =
+        Split(Lines(RunCli(dir, {"dump", "--csv", dir / "ipi255.TK1"}).out)[1], ',');
+    EXPECT_EQ(long255.at(col("IPIpreMax")), "255");
+    EXPECT_EQ(long255.at(col("IPIpreMax_kHz")), "");
+
+    // A file cut short is decoded as far as it goes and reported.
+    bytes = ReadFileBytes(tk1);
     bytes.resize(bytes.size() - 24);
     WriteFileBytes(dir / "cut.TK1", bytes);
     const Result cut = RunCli(dir, {"dump", "--csv", dir / "cut.TK1"});
@@ -1111,6 +1145,139 @@ TEST_F(CliTest, NameDatePatternsDateOtherRecordersNames) {
     EXPECT_EQ(bad.err,
               "wavtokeb-cli: --name-date: Name-date pattern \"%Y%m%d\": the hour (%H) is "
               "missing\n");
+}
+
+// Clicks traced back to their recording and second: the bundled example's two REEF files (the
+// second placed at a later minute), then a file that continues the minute the second one ran
+// into, then one whose name gives an earlier minute than the file before reached (the linkage
+// file gives it the next minute, its samples begin in the open one).
+TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
+    constexpr int32_t kRate = 192000;  // small files; the trains moved below half the rate
+    synth::ExampleOptions options;
+    options.SampleRate = kRate;
+    options.Seconds = 62;
+    options.HarbourFiles = 0;
+    options.ReefFiles = 2;
+    std::vector<synth::ExampleFile> files = synth::ExampleArchive(options);
+    synth::ClickTrain loud;
+    loud.Clicks = 10;
+    loud.FrequencyHz = 70000;
+    loud.PeakAmplitude = 12000;  // louder than the example's clicks, so no echo of theirs
+    loud.Shape = synth::TrainShape::Flat;
+    auto train = [&](double start) {
+        synth::ClickTrain t = loud;
+        t.StartSec = start;
+        return t;
+    };
+    for (synth::ExampleFile& f : files) {
+        for (synth::ClickTrain& t : f.Spec.Trains) t.FrequencyHz -= 60000;
+    }
+    files[0].Spec.Trains.push_back(train(30));
+    files[1].Spec.Trains.push_back(train(30));
+    files[1].Spec.Trains.push_back(train(60.5));  // in the minute after its first one
+    synth::ExampleFile continuing{"REEF.20240611080300.wav", files[1].Spec};
+    continuing.Spec.Trains = {train(0.2), train(60.3)};
+    synth::ExampleFile moved{"REEF.20240611080330.wav", files[1].Spec};
+    moved.Spec.Seconds = 10;
+    moved.Spec.Trains = {train(0.1)};
+    files.push_back(continuing);
+    files.push_back(moved);
+    std::vector<std::string> paths;
+    std::vector<std::vector<synth::ClickTruth>> truth;
+    for (const synth::ExampleFile& f : files) {
+        paths.push_back(wavs + "/" + f.Name);
+        truth.push_back(synth::WriteWav(paths.back(), f.Spec).Truth);
+    }
+    std::vector<std::string> args = {"convert", "-qr192", "-o", out};
+    args.insert(args.end(), paths.begin(), paths.end());  // in this order: the last two share 08:03
+    ASSERT_EQ(RunCli(dir, args).status, 0);
+    const std::string tk1 = out + "/NewFileNameREEF 2024 06 11.TK1";
+    ASSERT_EQ(Lines(ReadFileText(out + "/NewFileNameREEF 2024 06 11.txt")),
+              (std::vector<std::string>{"65454240\t" + paths[0], "65454242\t" + paths[1],
+                                        "65454243\t" + paths[2], "65454245\t" + paths[3]}));
+
+    const Result csv = RunCli(dir, {"dump", "--csv", tk1});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const auto rows = Lines(csv.out);
+    ASSERT_GT(rows.size(), 1u);
+    const auto head = Split(rows[0], ',');
+    ASSERT_GE(head.size(), 2u);
+    EXPECT_EQ(head[head.size() - 2], "source_wav");
+    EXPECT_EQ(head.back(), "offset_s");
+    // Every loud click (only the loud trains reach the top of the amplitude scale) is given
+    // its file and its second in that file to within 2 ms.
+    const size_t pmax =
+        static_cast<size_t>(std::find(head.begin(), head.end(), "Pmax") - head.begin());
+    std::vector<int> loudRows(paths.size());
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const auto cells = Split(rows[i], ',');
+        ASSERT_EQ(cells.size(), head.size());
+        const auto file = std::find(paths.begin(), paths.end(), cells[cells.size() - 2]);
+        ASSERT_NE(file, paths.end()) << rows[i];
+        if (std::stoi(cells.at(pmax)) < 245) continue;
+        const auto k = static_cast<size_t>(file - paths.begin());
+        ++loudRows[k];
+        const double offset = std::stod(cells.back());
+        EXPECT_TRUE(std::any_of(truth[k].begin(), truth[k].end(), [&](const synth::ClickTruth& c) {
+            return c.PeakAmplitude >= 10000 &&
+                   std::abs(synth::ConverterSeconds(c, kRate) - offset) < 0.002;
+        })) << rows[i];
+    }
+    // The detector may miss a loud click where one file's samples follow another's in a minute.
+    for (size_t k = 0; k < paths.size(); ++k) EXPECT_GE(loudRows[k], 9) << files[k].Name;
+
+    // A linkage file named instead; without one there are no source columns.
+    fs::rename(out + "/NewFileNameREEF 2024 06 11.txt", dir / "linkage.txt");
+    const Result named = RunCli(dir, {"dump", "--csv", "--linkage", dir / "linkage.txt", tk1});
+    EXPECT_EQ(named.out, csv.out);
+    const Result none = RunCli(dir, {"dump", "--csv", tk1});
+    EXPECT_EQ(Lines(none.out)[0] + ",source_wav,offset_s", rows[0]);
+    const Result missing = RunCli(dir, {"dump", "--csv", "--linkage", dir / "no.txt", tk1});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err,
+              "wavtokeb-cli: --linkage " + dir / "no.txt" + ": No such file or directory\n");
+    EXPECT_TRUE(missing.out.empty());
+}
+
+// settings lists the settings model itself: every control, in the model's order, with its
+// value after start-up, or after the preset and the controls given.
+TEST_F(CliTest, SettingsListsEveryControlOfTheModel) {
+    struct Case {
+        std::vector<std::string> options;
+        void (*press)(SettingsForm&);
+        std::vector<std::pair<std::string, std::string>> sets;
+    };
+    const std::vector<Case> cases = {
+        {{}, [](SettingsForm& f) { f.DefaultSettingsBtnClick(); }, {}},
+        {{"--set", "MinNcycFedit=7", "--ipi-export", "--preset", "severe"},
+         [](SettingsForm& f) { f.SevereNoiseSettingsBtnClick(); },
+         {{"MinNcycFedit", "7"}, {"MakeIPIexportFile", "1"}}},
+    };
+    for (const Case& c : cases) {
+        SettingsForm form;
+        c.press(form);
+        for (const auto& [name, value] : c.sets) form.Set(name, value);
+        std::vector<std::string> args = {"settings", "--csv"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Result r = RunCli(dir, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto rows = Lines(r.out);
+        const auto& controls = SettingsForm::Controls();
+        ASSERT_EQ(rows.size(), controls.size() + 1);
+        EXPECT_EQ(rows[0], "name,caption,kind,accepts,value");
+        for (size_t i = 0; i < controls.size(); ++i) {
+            EXPECT_EQ(rows[i + 1].substr(0, rows[i + 1].find(',')), controls[i].Name);
+            EXPECT_EQ(rows[i + 1].substr(rows[i + 1].rfind(',') + 1), form.Get(controls[i].Name))
+                << rows[i + 1];
+        }
+    }
+    const Result text = RunCli(dir, {"settings"});
+    const auto lines = Lines(text.out);
+    ASSERT_EQ(lines.size(), SettingsForm::Controls().size() + 1);
+    EXPECT_EQ(lines[26].substr(0, 16), "GainControlGroup");
+    EXPECT_NE(lines[26].find(" method "), std::string::npos) << lines[26];
+    EXPECT_NE(lines[26].find(" radio group "), std::string::npos) << lines[26];
+    EXPECT_NE(lines[26].find(" 0 ... 2 (gain, level, none) "), std::string::npos) << lines[26];
 }
 
 TEST_F(CliTest, HelpAndVersion) {

@@ -1,0 +1,172 @@
+#include "cli/listings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <vector>
+
+#include "base/calendar.h"
+#include "base/numbers.h"
+#include "base/utf8.h"
+#include "input/wav_header.h"
+#include "session/progress.h"
+
+namespace wtk::cli {
+namespace {
+
+void PutLine(std::FILE* out, const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fwrite("\r\n", 1, 2, out);
+}
+
+const char* KindText(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::DigitEdit:
+            return "digit edit";
+        case ControlKind::TextEdit:
+            return "text edit";
+        case ControlKind::CheckBox:
+            return "check box";
+        case ControlKind::RadioGroup:
+            return "radio group";
+        case ControlKind::ComboBox:
+            return "drop-down list";
+    }
+    return "";
+}
+
+// "2023-05-17T14:30:00" of a minute number.
+std::string IsoMinute(int32_t minute) {
+    const FloorDivision day = FloorDivide(minute, 1440);
+    const CivilDate date = CivilFromDayNumber(day.Quotient);
+    std::string s;
+    AppendZeroPadded(s, date.Year, 4);
+    s += '-';
+    AppendZeroPadded(s, date.Month, 2);
+    s += '-';
+    AppendZeroPadded(s, date.Day, 2);
+    s += 'T';
+    AppendZeroPadded(s, day.Remainder / 60, 2);
+    s += ':';
+    AppendZeroPadded(s, day.Remainder % 60, 2);
+    s += ":00";
+    return s;
+}
+
+// Seconds of the samples the converter reads from the file, to the millisecond; "" when the
+// file cannot be read.
+std::string DurationSeconds(const std::string& path, int32_t samplesPerSec) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat st {};
+    std::string text;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const SampleByteRange r = SampleBytes(ReadWavHeaderOfFd(fd, st.st_size));
+        char buf[40];
+        const auto res =
+            std::to_chars(buf, buf + sizeof buf, AudioSeconds(r.End - r.Begin, samplesPerSec),
+                          std::chars_format::fixed, 3);
+        text.assign(buf, res.ptr);
+    }
+    ::close(fd);
+    return text;
+}
+
+}  // namespace
+
+std::string ControlText(const ControlDef& def) {
+    std::string text = def.Name;
+    if (def.FieldName[0] != '\0') text += std::string(" (\"") + def.FieldName + "\")";
+    return text;
+}
+
+std::string AcceptedText(const ControlDef& def) {
+    switch (def.Kind) {
+        case ControlKind::DigitEdit:
+            return "digits only, at most " + std::to_string(def.MaxLength) + " characters";
+        case ControlKind::CheckBox:
+            return "0 or 1";
+        case ControlKind::RadioGroup:
+        case ControlKind::ComboBox: {
+            std::string text = "0 ... " + std::to_string(def.Items.size() - 1) + " (";
+            for (size_t i = 0; i < def.Items.size(); ++i) {
+                if (i > 0) text += ", ";
+                text += def.Items[i];
+            }
+            return text + ")";
+        }
+        case ControlKind::TextEdit:
+            break;
+    }
+    return "a decimal number";
+}
+
+std::string CsvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+void WriteSettings(const SettingsForm& form, bool csv, std::FILE* out) {
+    using Row = std::array<std::string, 5>;
+    std::vector<Row> rows = {{"name", "caption", "kind", "accepts", "value"}};
+    for (const ControlDef& def : SettingsForm::Controls()) {
+        rows.push_back(
+            {def.Name, def.FieldName, KindText(def.Kind), AcceptedText(def), form.Get(def.Name)});
+    }
+    if (csv) {
+        for (const Row& row : rows) {
+            std::string line;
+            for (const std::string& cell : row) {
+                if (!line.empty() || &cell != &row[0]) line += ',';
+                line += CsvField(cell);
+            }
+            PutLine(out, line);
+        }
+        return;
+    }
+    std::array<size_t, 5> width{};
+    for (const Row& row : rows) {
+        for (size_t k = 0; k < row.size(); ++k) {
+            width[k] = std::max(width[k], static_cast<size_t>(Utf8Length(row[k])));
+        }
+    }
+    for (const Row& row : rows) {
+        std::string line;
+        for (size_t k = 0; k + 1 < row.size(); ++k) {
+            line += row[k] + std::string(width[k] + 2 - Utf8Length(row[k]), ' ');
+        }
+        PutLine(out, line + row.back());
+    }
+}
+
+void WriteFileListCsv(const WavFileRecTable& recs, int32_t count, int32_t samplesPerSec,
+                      std::FILE* out) {
+    PutLine(out, "start,duration_s,location,group,path");
+    const size_t n = std::min(recs.size(), static_cast<size_t>(std::max(count, 0)));
+    int32_t group = 0;
+    const WavFileRec* previous = nullptr;
+    for (size_t i = 0; i < n; ++i) {
+        const WavFileRec& rec = recs[i];
+        if (rec.NameWithPath.empty()) continue;  // not opened when it was listed
+        // The TK1 files as the conversion makes them: a new one where the identity changes.
+        if (previous == nullptr || CompareUtf16(rec.IdentityName, previous->IdentityName) != 0) {
+            ++group;
+        }
+        previous = &rec;
+        PutLine(out, (rec.Start.Mn != 0 ? IsoMinute(rec.Start.Mn) : std::string()) + "," +
+                         DurationSeconds(rec.NameWithPath, samplesPerSec) + "," +
+                         CsvField(PrintableName(rec.IdentityName)) + "," + std::to_string(group) +
+                         "," + CsvField(PrintableName(rec.NameWithPath)));
+    }
+}
+
+}  // namespace wtk::cli
