@@ -94,8 +94,8 @@ void CheckTk1(const std::filesystem::path& folder, const std::vector<uint8_t>& t
     const std::filesystem::path copy = folder / "check.TK1";
     wtk::fuzz::WriteBytes(copy, tk1.data(), tk1.size());
     std::FILE* sink = std::fopen("/dev/null", "wb");
-    Expect(wtk::cli::DumpTK1(copy.string(), false, sink, sink) == 0);
-    Expect(wtk::cli::DumpTK1(copy.string(), true, sink, sink) == 0);
+    Expect(wtk::cli::DumpTK1(copy.string(), {}, sink, sink) == 0);
+    Expect(wtk::cli::DumpTK1(copy.string(), {.Csv = true}, sink, sink) == 0);
     std::fclose(sink);
     uint32_t minuteRecords = 0;
     for (size_t at = 1024 + 16; at + 16 < tk1.size(); at += 16) minuteRecords += tk1[at] == 254;

@@ -105,16 +105,6 @@ std::string AcceptedText(const ControlDef& def) {
     return "a decimal number";
 }
 
-std::string CsvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 void WriteSettings(const SettingsForm& form, bool csv, std::FILE* out) {
     using Row = std::array<std::string, 5>;
     std::vector<Row> rows = {{"name", "caption", "kind", "accepts", "value"}};

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/csv.h"
 #include "input/wav_file_rec.h"
 #include "settings/settings_form.h"
 
@@ -18,9 +19,6 @@ std::string ControlText(const ControlDef& def);
 // What --set accepts for a control: "digits only, at most 3 characters", "0 or 1",
 // "0 ... 2 (gain, level, none)", "a decimal number".
 std::string AcceptedText(const ControlDef& def);
-
-// One CSV field.
-std::string CsvField(std::string_view text);
 
 // Every control of the settings model, one per line: name, field, kind, what it accepts and
 // its value in form; aligned columns with a heading, or CSV.

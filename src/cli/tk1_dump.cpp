@@ -14,7 +14,7 @@
 #include "base/calendar.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
-#include "cli/listings.h"
+#include "cli/csv.h"
 #include "input/wav_header.h"
 #include "output/tk1_header_offsets.h"
 #include "output/tk1_writer.h"
