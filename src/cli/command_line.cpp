@@ -137,7 +137,7 @@ const OptionDef kOptions[] = {
      [](CommandLine& c, const std::string& v) { c.minutes = v; }},
     {"jobs", 'j', "N", false, kConversions,
      "convert the locations as separate batches, N at a time. Each TK1 file then depends only "
-     "on its own location's recordings: one batch carries gain, threshold and detector state "
+     "on its own location's recordings: one batch carries gain and threshold "
      "from one location's file to the next, so its files differ slightly. The texts come out "
      "in location order; the exit status is the worst of the batches",
      [](CommandLine& c, const std::string& v) {
@@ -442,8 +442,8 @@ constexpr const char* kGeneralHelp =
     "names ending in .wav (any case) of more than 1000 bytes.\n"
     "Many locations: convert and scrapbook --jobs N convert each location as a batch of its\n"
     "own, N at a time, so that each TK1 file depends only on its own location's recordings\n"
-    "(one batch carries gain, threshold and detector state from one location's file to the\n"
-    "next). --location NAME keeps one location's files: one run per location, say on the\n"
+    "(one batch carries gain and threshold from one location's file to the next).\n"
+    "--location NAME keeps one location's files: one run per location, say on the\n"
     "machines of a cluster, gives the same files as --jobs.\n"
     "stdout: the TK1 file summary (convert, scrapbook) with CR LF line ends. stderr: the\n"
     "messages, one line each. Exit status: 0 done, 1 ended on an error message or an input\n"

@@ -94,6 +94,12 @@ void ClickDetector::ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeT
     } while (NextState != sWaitForPeak);
 }
 
+void ClickDetector::ResetAfterBreak() {
+    ClickSelSM(255, 0, 0, true);
+    ReverbFilterAmp = 0;
+    LastAmpSeqFilterTime = 0;
+}
+
 // Minute end: an open click is dropped unjudged; peak history and echo filter carry on.
 void ClickDetector::Reset() {
     Ncyc = 0;

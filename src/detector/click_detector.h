@@ -45,6 +45,13 @@ public:
     void ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz,
                     bool InitialiseMinute);
 
+    // Before samples that do not follow on from the last ones (a new TK1 file, or a recording
+    // after minutes in which nothing was recorded): the minute-end reset, which drops a click
+    // in progress, and the echo filter back to its start-up values, so that it passes every
+    // click until one has set it. Its times count from the start of a minute, so a click from
+    // before the break would make the first clicks after it look like its echoes.
+    void ResetAfterBreak();
+
     int32_t ClicksThisMin = 0;  // accepted clicks of the current minute
 
     // Machine state (public so that tests can inspect it).

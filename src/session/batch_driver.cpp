@@ -126,7 +126,8 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             // Placement on the minute axis.
             if (rec.Start.Mn > Writer.TK1min) {
                 // The open minute ends at the first of these records; the minutes between the
-                // two files stay empty.
+                // two files stay empty. Nothing of the detector's last click carries over them.
+                Detector.ResetAfterBreak();
                 Writer.WriteMinuteRecs(rec.Start.Mn - Writer.TK1min, Sens.DeadBandPlusUplift,
                                        Sens.MinuteScalerX2560);
             } else if (rec.Start.Mn < Writer.TK1min) {
@@ -198,7 +199,9 @@ void Session::StartNameGroup(const WavFileRec& rec) {
     in.MinuteScalerX2560 = Sens.MinuteScalerX2560;
     Writer.CreateTK1file(FPfilePath + Writer.TK1BriefName, in);
 
-    // Gain and threshold carry on; the noisy and quiet runs are counted per TK1 file.
+    // Gain and threshold carry on; the noisy and quiet runs are counted per TK1 file. No click
+    // or echo of another file's recordings reaches this one.
+    Detector.ResetAfterBreak();
     Writer.BytesInWavNameGroup = 0;
     Writer.NofWavFilesInNameGroup = 0;
     Sens.MinsInThisTK1File = 0;

@@ -3,6 +3,7 @@
 // reader. Most cases run at 2 k samples/s (a minute is 120000 samples) with silent files.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -313,6 +314,51 @@ TEST_F(BatchTest, ASecondBatchStartsWithoutTheClicksOfTheFirstOnesOpenMinute) {
     s.ConvertBatchBtnClick();
     ASSERT_EQ(s.LastOutcome, Session::Outcome::Done);
     EXPECT_EQ(Memo(Memo::DATA2Memo).at(1), "0\t0\t10\t0.00130");
+}
+
+TEST_F(BatchTest, NoClickOrEchoCrossesIntoAnotherTK1FileOrOverAGap) {
+    // A loud train late in the first file sets the echo filter; the second file's quieter clicks
+    // early in their minute would look like its echoes. The second file must give the clicks
+    // that a conversion of it alone gives, in another TK1 file and after a gap.
+    synth::RecordingSpec loud = ClickSpec(1);
+    loud.Trains[0].StartSec = 1.2;
+    loud.Trains[0].Clicks = 12;
+    loud.Trains[0].PeakAmplitude = 12000;
+    const std::string first = dir / "A.20230517140000.wav", second = dir / "B.20230517140000.wav";
+    synth::WriteWav(first, loud);
+    synth::WriteWav(second, ClickSpec(2));
+    const std::string later = dir / "A.20230517140500.wav";  // the same recording 5 minutes on
+    fs::copy_file(second, later);
+
+    // The clicks after the last minute record of the file: their times, and all their bytes.
+    using Clicks = std::pair<std::vector<int32_t>, std::vector<std::array<uint8_t, 16>>>;
+    auto lastMinutesClicks = [&](const std::vector<std::string>& paths, const std::string& tk1) {
+        TempDir to;
+        RecordingHost h;
+        Session one{h};
+        one.Start();
+        one.Controls.ShowGraphs = false;
+        h.saveAnswer = to / "x.TK1";
+        one.SelectPaths(paths);
+        one.ConvertBatchBtnClick();
+        EXPECT_EQ(one.LastOutcome, Session::Outcome::Done);
+        Clicks clicks;
+        for (const Tk1Record& r : ReadTk1(to / tk1).records) {
+            if (r.Kind == 'M') clicks = {};
+            if (r.Kind == 'C') {
+                clicks.first.push_back(r.ClkTime5MuSecs());
+                clicks.second.push_back(r.b);
+            }
+        }
+        return clicks;
+    };
+    const Clicks alone = lastMinutesClicks({second}, "NewFileNameB 2023 05 17.TK1");
+    ASSERT_GT(alone.first.size(), 10u);
+    for (const Clicks& after : {lastMinutesClicks({first, second}, "NewFileNameB 2023 05 17.TK1"),
+                                lastMinutesClicks({first, later}, "NewFileNameA 2023 05 17.TK1")}) {
+        EXPECT_EQ(after.first, alone.first);
+        EXPECT_TRUE(after.second == alone.second);
+    }
 }
 
 TEST_F(BatchTest, StopDuringTheThirdOfFiveFilesFinishesItAndTheTK1File) {
