@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
@@ -28,7 +29,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
+#include <cmath>
 
+#include "session/progress.h"
 #include "settings/settings_form.h"
 #include "ui/clickable_label.h"
 #include "ui/settings_window.h"
@@ -460,6 +463,14 @@ void TCv::BuildControlPanel() {
     // Long progress and name-failure texts are cut at the panel's edge rather than widening it.
     ProgressLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     row()->addWidget(ProgressLbl, 1);
+    BatchProgressBar = new QProgressBar(cp);
+    BatchProgressBar->setRange(0, kProgressSteps);
+    BatchProgressBar->setValue(0);
+    BatchProgressBar->setFormat(QString());  // no text before the first batch
+    BatchProgressBar->setAlignment(Qt::AlignCenter);
+    BatchProgressBar->setFixedHeight(QFontMetrics(font()).height() + 6);
+    BatchProgressBar->setAcceptDrops(false);
+    row()->addWidget(BatchProgressBar, 1);
 
     // The memos share the height that is left, the per-minute one the larger part.
     DataMemo = NewMemo(cp);
@@ -629,6 +640,39 @@ void TCv::AppendNote(Memo which, const std::string& line) {
 void TCv::ProcessMessages() {
     UpdateBusyState();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+namespace {
+
+// "0:42", "2:10", "1:05:00".
+QString Clock(double seconds) {
+    const auto s = static_cast<qint64>(std::llround(std::max(0.0, seconds)));
+    const QString mmss = QStringLiteral("%1:%2").arg(s / 60 % 60).arg(s % 60, 2, 10, QChar(u'0'));
+    if (s < 3600) return mmss;
+    return QStringLiteral("%1:%2").arg(s / 3600).arg(mmss.rightJustified(5, QChar(u'0')));
+}
+
+}  // namespace
+
+void TCv::ShowProgress(const BatchProgress& progress) {
+    // The bar's own percentage (%p) rounds down, so it shows 100 % only when all is done.
+    const int value = static_cast<int>(std::floor(progress.Fraction() * kProgressSteps));
+    QString text = QStringLiteral("%p %");
+    if (progress.FileNumber > 0) {
+        text += QStringLiteral(", file %1 of %2").arg(progress.FileNumber).arg(progress.FileCount);
+    }
+    if (const double speed = progress.RealTimeFactor(); speed > 0)
+        text += QStringLiteral(", %1x").arg(std::llround(speed));
+    if (progress.Finished) {
+        text += (value == kProgressSteps ? QStringLiteral(", done in ")
+                                         : QStringLiteral(", ended after ")) +
+                Clock(progress.ElapsedSeconds);
+    } else if (const auto eta = progress.EtaSeconds()) {
+        text += QStringLiteral(", ETA ") + Clock(*eta);
+    }
+    BatchProgressBar->setValue(value);
+    BatchProgressBar->setFormat(text);
+    BatchProgressBar->setToolTip(FromEngine(ProgressText(progress)));
 }
 
 void TCv::Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst) {

@@ -24,6 +24,7 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QSessionManager;
 
@@ -71,6 +72,7 @@ public:
     void AppendMemo(Memo which, const std::string& line) override;
     void AppendNote(Memo which, const std::string& line) override;
     void ProcessMessages() override;
+    void ShowProgress(const BatchProgress& progress) override;
     void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst) override;
     int32_t HiResSamplesLength() override;
     std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override;
@@ -122,6 +124,10 @@ public:
     QPushButton* MakeScrapbookBtn = nullptr;
     QCheckBox* ShowGraphs = nullptr;
     QLabel* ProgressLbl = nullptr;
+    // The batch's progress under ProgressLbl: bytes done of the total in thousandths, with the
+    // file, the speed as a multiple of real time and the time left as its text.
+    QProgressBar* BatchProgressBar = nullptr;
+    static constexpr int kProgressSteps = 1000;
     QCheckBox* MakeSourceLinkageFile = nullptr;
     QPlainTextEdit* DataMemo = nullptr;
     QPlainTextEdit* DATA2Memo = nullptr;

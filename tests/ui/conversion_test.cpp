@@ -10,7 +10,9 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
@@ -110,6 +112,50 @@ TEST_F(ConversionTest, PerLocationConversionRunsInTheWindow) {
     EXPECT_GT(CountColour(qRgb(255, 0, 0)), 0);
     EXPECT_GT(CountColour(qRgb(255, 255, 255)), 0);
     EXPECT_TRUE(Cv->AmpScaleBarShape->isVisibleTo(Cv.get()));
+}
+
+// The bundled example converted through the window: the progress bar climbs file by file,
+// never back, to 100 % at the end, with the file, the speed and the time left as its text.
+TEST_F(ConversionTest, ProgressBarReachesTheEndOfTheBundledExample) {
+    wtk::test::TempDir example;
+    fs::create_directories(example.path());
+    for (const synth::ExampleFile& f : synth::ExampleArchive())
+        synth::WriteWav((example.path() / f.Name).string(), f.Spec);
+    Cv->KsamplesPerSecEdit->setText("576");
+    Cv->ShowGraphs->setChecked(false);
+    QProgressBar* bar = Cv->BatchProgressBar;
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(bar->text(), "");
+    EXPECT_EQ(bar->parentWidget(), Cv->ControlPanel);
+    EXPECT_GT(bar->y(), Cv->ProgressLbl->geometry().bottom());  // between the label and the memos
+    EXPECT_LT(bar->geometry().bottom(), Cv->DataMemo->y());
+    Cv->DropPaths({QString::fromStdString(example.path().string())});
+    ASSERT_EQ(Cv->session().NofWAVfilesFound, 3);
+
+    std::vector<int> values;
+    QStringList texts;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
+        values.push_back(v);
+        texts << bar->text();
+    });
+    Cv->ConvertBatchBtn->click();
+    ASSERT_EQ(Cv->session().LastOutcome, Session::Outcome::Done);
+    EXPECT_EQ(Cv->ProgressLbl->text(), "3 .wav files converted");
+    ASSERT_GE(values.size(), 6u);  // minute ends and file ends of three 90-second files
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_EQ(values.back(), bar->maximum());
+    EXPECT_LT(values[values.size() - 2], bar->maximum());
+    EXPECT_TRUE(texts
+                    .filter(QRegularExpression(
+                        "^[1-9][0-9]? %, file 2 of 3, [0-9]+x, ETA [0-9]+:[0-5][0-9]$"))
+                    .size() > 0)
+        << texts.join("|").toStdString();
+    EXPECT_TRUE(QRegularExpression("^100 %, file 3 of 3, [0-9]+x, done in [0-9]+:[0-5][0-9]$")
+                    .match(bar->text())
+                    .hasMatch())
+        << bar->text().toStdString();
+    EXPECT_TRUE(bar->toolTip().startsWith("done: 4.5 min of audio in "))
+        << bar->toolTip().toStdString();
 }
 
 // Dropping a folder selects the WAV files of its tree as the select button does with the

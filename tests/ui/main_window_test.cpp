@@ -11,11 +11,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <memory>
 
+#include "session/progress.h"
 #include "settings/settings_form.h"
 #include "ui/clickable_label.h"
 #include "ui/settings_window.h"
@@ -401,6 +403,33 @@ TEST_F(MainWindowTest, KeysSelectConvertAndStop) {
     QTest::keyClick(Cv->AddedSiteNameEdit, Qt::Key_Escape);
     EXPECT_TRUE(Cv->session().STOP);
     Cv->session().Busy = false;
+}
+
+// The progress bar's value (bytes done in thousandths, rounded down) and its text.
+TEST_F(MainWindowTest, ProgressBarShowsFileSpeedAndTimeLeft) {
+    struct Row {
+        BatchProgress p;
+        int value;
+        const char* text;
+    };
+    const Row rows[] = {
+        {{0, 3, 0, 3000, 0, 90, 0, false}, 0, "0 %"},  // begun, nothing opened yet
+        {{1, 3, 0, 3000, 0, 90, 0.2, false}, 0, "0 %, file 1 of 3"},
+        {{2, 3, 1500, 3000, 45, 90, 0.5, false}, 500, "50 %, file 2 of 3, 90x, ETA 0:01"},
+        {{3, 12, 2999, 3000, 3.2e4, 3.3e4, 3723, false}, 999, "99 %, file 3 of 12, 9x, ETA 0:01"},
+        {{5, 12, 1000, 3000, 3e4, 9e4, 3723, false}, 333, "33 %, file 5 of 12, 8x, ETA 2:04:06"},
+        {{3, 3, 3000, 3000, 90, 90, 1, true}, 1000, "100 %, file 3 of 3, 90x, done in 0:01"},
+        {{2, 3, 1500, 3000, 45, 90, 61.4, true}, 500, "50 %, file 2 of 3, 1x, ended after 1:01"},
+        {{0, 0, 0, 0, 0, 0, 0, true}, 1000, "100 %, done in 0:00"},  // an empty batch
+    };
+    QProgressBar* bar = Cv->BatchProgressBar;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        Cv->ShowProgress(r.p);
+        EXPECT_EQ(bar->value(), r.value);
+        EXPECT_EQ(bar->text().toStdString(), r.text);
+        EXPECT_EQ(bar->toolTip().toStdString(), ProgressText(r.p));
+    }
 }
 
 TEST_F(MainWindowTest, ConversionWithoutFilesIsRefusedWithAMessage) {
