@@ -93,7 +93,7 @@ QPlainTextEdit* NewMemo(QWidget* parent) {
 // A control at least as large as the window definition made it, and larger when its text needs
 // it (a 0 keeps the text's own size).
 void AtLeast(QWidget* w, int width, int height) {
-    w->setMinimumSize(std::max(width, w->sizeHint().width()), std::max(height, 0));
+    w->setMinimumSize(std::max(width, w->sizeHint().width()), height);
     w->setSizePolicy(w->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
 }
 
