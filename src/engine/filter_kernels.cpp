@@ -35,11 +35,16 @@ inline int32_t SaturatingRound(double x) {
     return static_cast<int32_t>(RoundNearestEven(x));
 }
 
-inline double HighPassSum(const int32_t* s, int32_t p) {
-    double acc = kHighPassTaps[0] * static_cast<double>(s[p]);
+inline int32_t SampleAt(const uint8_t* b, int32_t j) {
+    return static_cast<int16_t>(b[2 * j] | (b[2 * j + 1] << 8));
+}
+
+// The high-pass sum at centre c of the samples in b.
+inline double HighPassSum(const uint8_t* b, int32_t c) {
+    double acc = kHighPassTaps[0] * static_cast<double>(SampleAt(b, c));
     for (size_t t = 1; t < kHighPassTaps.size(); ++t) {
         const int32_t d = kHighPassOffsets[t];
-        acc += kHighPassTaps[t] * static_cast<double>(s[p - d] + s[p + d]);
+        acc += kHighPassTaps[t] * static_cast<double>(SampleAt(b, c - d) + SampleAt(b, c + d));
     }
     return acc;
 }
@@ -48,9 +53,9 @@ void WidenPortableRange(const uint8_t* b, int32_t i, int32_t n, int32_t* out) {
     for (; i < n; ++i) out[i] = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
 }
 
-// Positions p ... pEnd - 1 of the high-pass, one at a time.
-void HighPassPortableRange(int32_t* s, int32_t p, int32_t pEnd) {
-    for (; p < pEnd; ++p) s[p - 20] = static_cast<int32_t>(RoundNearestEven(HighPassSum(s, p)));
+// Outputs i ... count - 1 of the high-pass, one at a time.
+void HighPassPortableRange(const uint8_t* b, int32_t i, int32_t count, int32_t* out) {
+    for (; i < count; ++i) out[i] = static_cast<int32_t>(RoundNearestEven(HighPassSum(b, i + 18)));
 }
 
 void BandPassPortableRange(const int32_t* s, int32_t pFirst, int32_t from, int32_t count,
@@ -87,8 +92,8 @@ void WidenPortable(const uint8_t* b, int32_t n, int32_t* out) {
     WidenPortableRange(b, 0, n, out);
 }
 
-void HighPassPortable(int32_t* s, int32_t n) {
-    HighPassPortableRange(s, 20, n - 63);
+void HighPassPortable(const uint8_t* b, int32_t count, int32_t* out) {
+    HighPassPortableRange(b, 0, count, out);
 }
 
 void BandPassPortable(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
@@ -117,27 +122,34 @@ WTK_AVX2 void WidenAvx2(const uint8_t* b, int32_t n, int32_t* out) {
     WidenPortableRange(b, i, n, out);
 }
 
-// All loads of a step come before its store, and a step's store (s[p - 20 ... p - 17]) is
-// never read by a later step, so the filter stays in place.
-WTK_AVX2 void HighPassAvx2(int32_t* s, int32_t n) {
-    const int32_t pEnd = n - 63;
-    int32_t p = 20;
+// Eight 16-bit samples at b[2 j ...] as 32-bit integers.
+WTK_AVX2 inline __m256i Load8Samples(const uint8_t* b, int32_t j) {
+    return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * j)));
+}
+
+WTK_AVX2 void HighPassAvx2(const uint8_t* b, int32_t count, int32_t* out) {
+    int32_t i = 0;
     __m256d h[11];
     for (int t = 0; t < 11; ++t) h[t] = _mm256_set1_pd(kHighPassTaps[t]);
-    for (; p + 4 <= pEnd; p += 4) {
-        __m256d acc = _mm256_mul_pd(h[0], LoadAsDouble4(s + p));
+    for (; i + 8 <= count; i += 8) {
+        const int32_t c = i + 18;
+        const __m256i centre = Load8Samples(b, c);
+        __m256d acc0 = _mm256_mul_pd(h[0], _mm256_cvtepi32_pd(_mm256_castsi256_si128(centre)));
+        __m256d acc1 = _mm256_mul_pd(h[0], _mm256_cvtepi32_pd(_mm256_extracti128_si256(centre, 1)));
 #pragma GCC unroll 16
         for (int t = 1; t < 11; ++t) {
             const int32_t d = kHighPassOffsets[t];
-            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p - d));
-            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p + d));
-            const __m256d pair = _mm256_cvtepi32_pd(_mm_add_epi32(lo, hi));
-            acc = _mm256_add_pd(acc, _mm256_mul_pd(h[t], pair));
+            const __m256i pair = _mm256_add_epi32(Load8Samples(b, c - d), Load8Samples(b, c + d));
+            acc0 = _mm256_add_pd(
+                acc0, _mm256_mul_pd(h[t], _mm256_cvtepi32_pd(_mm256_castsi256_si128(pair))));
+            acc1 = _mm256_add_pd(
+                acc1, _mm256_mul_pd(h[t], _mm256_cvtepi32_pd(_mm256_extracti128_si256(pair, 1))));
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(s + p - 20), _mm256_cvtpd_epi32(acc));
+        const __m256i r = _mm256_set_m128i(_mm256_cvtpd_epi32(acc1), _mm256_cvtpd_epi32(acc0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), r);
     }
     _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
-    HighPassPortableRange(s, p, pEnd);
+    HighPassPortableRange(b, i, count, out);
 }
 
 template <bool kClamp>
@@ -208,25 +220,36 @@ WTK_AVX512 inline __m512d LoadAsDouble8(const int32_t* p) {
     return _mm512_cvtepi32_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
 }
 
-WTK_AVX512 void HighPassAvx512(int32_t* s, int32_t n) {
-    const int32_t pEnd = n - 63;
-    int32_t p = 20;
+// Sixteen 16-bit samples at b[2 j ...] as 32-bit integers.
+WTK_AVX512 inline __m512i Load16Samples(const uint8_t* b, int32_t j) {
+    return _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 2 * j)));
+}
+
+WTK_AVX512 void HighPassAvx512(const uint8_t* b, int32_t count, int32_t* out) {
+    int32_t i = 0;
     __m512d h[11];
     for (int t = 0; t < 11; ++t) h[t] = _mm512_set1_pd(kHighPassTaps[t]);
-    for (; p + 8 <= pEnd; p += 8) {
-        __m512d acc = _mm512_mul_pd(h[0], LoadAsDouble8(s + p));
+    for (; i + 16 <= count; i += 16) {
+        const int32_t c = i + 18;
+        const __m512i centre = Load16Samples(b, c);
+        __m512d acc0 = _mm512_mul_pd(h[0], _mm512_cvtepi32_pd(_mm512_castsi512_si256(centre)));
+        __m512d acc1 =
+            _mm512_mul_pd(h[0], _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(centre, 1)));
 #pragma GCC unroll 16
         for (int t = 1; t < 11; ++t) {
             const int32_t d = kHighPassOffsets[t];
-            const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + p - d));
-            const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + p + d));
-            const __m512d pair = _mm512_cvtepi32_pd(_mm256_add_epi32(lo, hi));
-            acc = _mm512_add_pd(acc, _mm512_mul_pd(h[t], pair));
+            const __m512i pair = _mm512_add_epi32(Load16Samples(b, c - d), Load16Samples(b, c + d));
+            acc0 = _mm512_add_pd(
+                acc0, _mm512_mul_pd(h[t], _mm512_cvtepi32_pd(_mm512_castsi512_si256(pair))));
+            acc1 = _mm512_add_pd(
+                acc1, _mm512_mul_pd(h[t], _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(pair, 1))));
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(s + p - 20), _mm512_cvtpd_epi32(acc));
+        const __m512i r = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtpd_epi32(acc0)),
+                                             _mm512_cvtpd_epi32(acc1), 1);
+        _mm512_storeu_si512(out + i, r);
     }
     _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
-    HighPassPortableRange(s, p, pEnd);
+    HighPassPortableRange(b, i, count, out);
 }
 
 template <bool kClamp>
@@ -315,7 +338,7 @@ bool CpuHas(FilterKernelKind kind) {
 #endif
 
 using WidenFn = void (*)(const uint8_t*, int32_t, int32_t*);
-using HighPassFn = void (*)(int32_t*, int32_t);
+using HighPassFn = void (*)(const uint8_t*, int32_t, int32_t*);
 using BandPassFn = void (*)(const int32_t*, int32_t, int32_t, const BandPassCoeffs&, int32_t,
                             int32_t*, uint64_t*);
 
@@ -362,9 +385,8 @@ void WidenSamples(const uint8_t* bytes, int32_t n, int32_t* out) {
     if (n > 0) Active().widen(bytes, n, out);
 }
 
-void HighPassInPlace(int32_t* s, int32_t n) {
-    if (n < 84) return;
-    Active().highPass(s, n);
+void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out) {
+    if (count > 0) Active().highPass(bytes, count, out);
 }
 
 void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,

@@ -31,10 +31,10 @@ enum class FilterKernelKind { Portable, Avx2, Avx512 };
 // bytes[2 i], bytes[2 i + 1], for i = 0 ... n - 1.
 void WidenSamples(const uint8_t* bytes, int32_t n, int32_t* out);
 
-// In place over s (index 0 ... n): for p = 20 ... n - 64 in increasing order,
-// s[p - 20] := Round(0.957 s[p] + sum over d of h(d) (s[p - d] + s[p + d])). Inputs are 16-bit
-// sample values.
-void HighPassInPlace(int32_t* s, int32_t n);
+// High-pass straight from the raw block: out[i] = Round(0.957 x[i + 18] + sum over d of
+// h(d) (x[i + 18 - d] + x[i + 18 + d])) for i = 0 ... count - 1, where x[j] is the signed 16-bit
+// little-endian sample at bytes[2 j], bytes[2 j + 1] (reads samples 0 ... count + 35).
+void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out);
 
 // Four band-pass values per position p = pFirst ... pFirst + count - 1, in time order, into
 // out[0 ... 4 count - 1]; reads s[pFirst - 2 ... pFirst + count + 1], which must lie below 2^17

@@ -1,6 +1,10 @@
 #include "engine/sample_processor.h"
 
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
+
+#include <thread>
 
 #include "detector/click_detector.h"
 #include "engine/sample_processor_core.h"
@@ -42,6 +46,10 @@ int64_t StreamSize(std::FILE* f) {
     return static_cast<int64_t>(st.st_size);
 }
 
+void AdviseSequential(int fd, int64_t offset) {
+    ::posix_fadvise(fd, static_cast<off_t>(offset), 0, POSIX_FADV_SEQUENTIAL);
+}
+
 }  // namespace detail
 
 SampleProcessor::SampleProcessor(const SampleRate& rate, const DetectorSettings& settings,
@@ -55,21 +63,28 @@ SampleProcessor::SampleProcessor(const SampleRate& rate, const DetectorSettings&
       controls_(controls),
       host_(host) {}
 
+bool SampleProcessor::SeveralProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) > 1;
+    return std::thread::hardware_concurrency() > 1;
+}
+
 void SampleProcessor::AllocateBuffers(int32_t hiResSamplesLength) {
-    const size_t perMin = static_cast<size_t>(std::max(rate_.SamplesPerMin, 0));
-    WavBytesArr.assign(2 * perMin, 0);
-    Samples.assign(perMin + 1, 0);
+    GraphHead.assign(kGraphHead, 0);
     HiResSamples.assign(static_cast<size_t>(std::max(hiResSamplesLength, 0)), 0);
     bandPassVals_.assign(4u * kChunkPositions, 0);
     aboveMask_.assign(kChunkPositions / 16, 0);
+    pipeline_.Configure(pieceSamples_, threads_);
+    filterGen_ = 0;  // the pipeline is told the gain again
 }
 
 void SampleProcessor::ReleaseBuffers() {
-    WavBytesArr = {};
-    Samples = {};
+    GraphHead = {};
     HiResSamples = {};
     bandPassVals_ = {};
     aboveMask_ = {};
+    pipeline_.Release();
 }
 
 void SampleProcessor::ConvertOneWavFile(std::FILE* WavFile, int32_t fileNo, const WavFileRec& rec,
@@ -81,46 +96,6 @@ void SampleProcessor::ConvertOneWavFile(std::FILE* WavFile, int32_t fileNo, cons
 void SampleProcessor::DoMinEnd() {
     DetectorSink sink{detector_, writer_};
     DoMinEndWith(sink);
-}
-
-int32_t SampleProcessor::ReadBlock(std::FILE* WavFile, int64_t maxSamples, int64_t& bytesRead,
-                                   int64_t maxBytes) {
-    // Never more than the batch's buffers hold, whatever the rate tables say now.
-    const int64_t capacity = std::min<int64_t>(static_cast<int64_t>(WavBytesArr.size()) / 2,
-                                               static_cast<int64_t>(Samples.size()) - 1);
-    const int64_t want = std::max<int64_t>(0, std::min(maxSamples, capacity));
-    const int64_t bytes = std::max<int64_t>(0, std::min(2 * want, maxBytes));
-    bytesRead = bytes > 0 ? static_cast<int64_t>(std::fread(WavBytesArr.data(), 1,
-                                                            static_cast<size_t>(bytes), WavFile))
-                          : 0;
-    const int32_t n = static_cast<int32_t>(bytesRead / 2);  // an odd trailing byte is ignored
-    const uint8_t* b = WavBytesArr.data();
-    int32_t* s = Samples.data();
-    MaxSampleThisMinute = 0;
-    MinSampleThisMinute = 2147483647;
-    if (GraphRequired) {
-        int32_t mx = MaxSampleThisMinute, mn = MinSampleThisMinute;
-        for (int32_t i = 0; i < n; ++i) {
-            const int32_t v = static_cast<int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
-            s[i + 1] = v;
-            if (v > mx) {
-                mx = v;
-            } else if (v < mn) {
-                mn = v;
-            }
-        }
-        MaxSampleThisMinute = mx;
-        MinSampleThisMinute = mn;
-    } else {
-        WidenSamples(b, n, s + 1);
-    }
-    return n;
-}
-
-void SampleProcessor::ApplyHighPassFilter(int32_t NofSamplesInArr) {
-    assert(NofSamplesInArr == 0 || static_cast<size_t>(NofSamplesInArr) < Samples.size());
-    HighPassInPlace(Samples.data(), NofSamplesInArr);
-    if (GraphRequired) host_.Graphvals(Samples, 2, 8, false);
 }
 
 void SampleProcessor::PrepareHiResGraph(int32_t HiResAmp) {

@@ -1,7 +1,7 @@
-// Sample input and filtering for one WAV file: read a minute of samples at a time, high-pass
-// filter in place, 4x band-pass interpolation with the sensitivity gain, positive-peak tracking
-// with half-tick refinement, hand-off of each confirmed peak to the click detector, and the
-// minute end with the automatic sensitivity step.
+// Sample input and filtering for one WAV file: a minute of samples at a time (read and filtered
+// in pieces, see engine/filter_pipeline.h), high-pass filter, 4x band-pass interpolation with the
+// sensitivity gain, positive-peak tracking with half-tick refinement, hand-off of each confirmed
+// peak to the click detector, and the minute end with the automatic sensitivity step.
 //
 // The per-block work is a template over a "sink" that receives the peaks and the minute record:
 //   void ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz, bool Init);
@@ -12,12 +12,14 @@
 // engine/sample_processor_core.h.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <vector>
 
 #include "input/wav_header.h"
+#include "engine/filter_pipeline.h"
 
 namespace wtk {
 
@@ -54,9 +56,20 @@ public:
                     ClickDetector& detector, TK1Writer& writer, const MainControls& controls,
                     Host& host);
 
-    // Buffers for one batch, sized from SamplesPerMin at its start.
+    // Buffers for one batch (a few megabytes, whatever the rate).
     void AllocateBuffers(int32_t hiResSamplesLength);
     void ReleaseBuffers();
+    bool BuffersAllocated() const { return !GraphHead.empty(); }
+
+    // How the samples are read and filtered: new samples per piece, and whether a second
+    // thread filters ahead (by default when more than one processor is available to us). The
+    // bytes written are the same either way. Take effect at the next AllocateBuffers.
+    void SetPieceSamples(int32_t n) { pieceSamples_ = n; }
+    void UseThreads(bool on) { threads_ = on; }
+    static bool SeveralProcessors();
+
+    // When set, the CPU time of each stage is added to it (for benchmarks).
+    StageTimes* Timing = nullptr;
 
     // Convert the open file of record FileNo: the samples in range (without one, from byte 100
     // to the file's end). Returns when the range's end has been reached. A failed full-buffer
@@ -75,22 +88,17 @@ public:
                                std::optional<SampleByteRange> range = std::nullopt);
     template <class Sink>
     void DoMinEndWith(Sink& sink);
-    // Band-pass stage of a block of NofSamplesInArr samples whose high-pass output is in
-    // Samples: positions 2 ... NofSamplesInArr - 86 with the minute-end tests after each.
+    // Band-pass stage of positions pFirst ... pFirst + count - 1 of a block, whose high-pass
+    // values hp[pFirst - 2 ...] are at hp[0 ...], with the minute-end tests after each position.
+    // ahead: the same positions' band-pass values when they were made ahead (or null).
     template <class Sink>
-    void BandPassStage(Sink& sink, int32_t NofSamplesInArr);
+    void BandPassStage(Sink& sink, const int32_t* hp, int32_t pFirst, int32_t count,
+                       const FilteredPiece* ahead = nullptr);
     // One band-pass output value through the peak logic, as the band-pass stage does it:
     // SampleTimeNear2MHz += 1, hand-off of a confirmed peak, TestNewAmpVal, graph collection.
     template <class Sink>
     void OfferBandPassValue(Sink& sink, int32_t NewAmpValue);
 
-    // Read one block: up to maxSamples samples and at most maxBytes bytes (bytes into
-    // WavBytesArr, samples into Samples[1 ...]), raw minimum and maximum while GraphRequired.
-    // Returns NofSamplesInArr; bytesRead receives the byte count the read returned.
-    int32_t ReadBlock(std::FILE* WavFile, int64_t maxSamples, int64_t& bytesRead,
-                      int64_t maxBytes = INT64_MAX);
-    // Samples[p - 20] := high-pass output of sample p, for p = 20 ... NofSamplesInArr - 64.
-    void ApplyHighPassFilter(int32_t NofSamplesInArr);
     // Collect one band-pass value for the third trace; draws it when the buffer is full.
     void PrepareHiResGraph(int32_t HiResAmp);
 
@@ -116,9 +124,9 @@ public:
     const bool* StopRequest = nullptr;
     bool StoppedAtMinuteEnd = false;
 
-    // Buffers (one batch).
-    std::vector<uint8_t> WavBytesArr;
-    std::vector<int32_t> Samples;
+    // Buffers (one batch): the head of the sample buffer that the raw and high-pass traces
+    // draw (kGraphHead entries, see engine/filter_pipeline.h), the band-pass trace.
+    std::vector<int32_t> GraphHead;
     std::vector<int32_t> HiResSamples;
 
 private:
@@ -136,7 +144,10 @@ private:
     static bool StepValue(Sink& sink, PeakLocals& L, const PassContext& c, int32_t NewAmpValue,
                           int32_t time);
     template <class Sink, bool kGraph>
-    int32_t ScanChunk(Sink& sink, int32_t nPos, bool& clickLimitReached);
+    int32_t ScanChunk(Sink& sink, const int32_t* vals, const uint64_t* above, int32_t first,
+                      int32_t nPos, bool& clickLimitReached);
+    // Tells the pipeline the gain and threshold in force when they have changed.
+    void RefreshFilter();
 
     const SampleRate& rate_;
     const DetectorSettings& s_;
@@ -147,6 +158,13 @@ private:
     Host& host_;
     std::vector<int32_t> bandPassVals_;  // 4 x kChunkPositions values of the current chunk
     std::vector<uint64_t> aboveMask_;    // bit i: bandPassVals_[i] > AdjustedDeadBand
+    FilterPipeline pipeline_;
+    int32_t pieceSamples_ = FilterPipeline::kDefaultPieceSamples;
+    bool threads_ = SeveralProcessors();
+    // The gain and threshold the pipeline was last told, and their generation.
+    std::array<float, 20> filterCoeff_{};
+    int32_t filterThreshold_ = 0;
+    uint64_t filterGen_ = 0;
 };
 
 }  // namespace wtk

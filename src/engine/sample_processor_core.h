@@ -2,6 +2,8 @@
 // Included by the production code and by tests that drive the processor with doubles.
 #pragma once
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cassert>
@@ -64,6 +66,8 @@ inline void AppendInt(std::string& out, int64_t v) {
 
 // Size of the open file in bytes (the reading loop ends when its position reaches it).
 int64_t StreamSize(std::FILE* f);
+// Tells the kernel that the file is read from offset on to its end, once.
+void AdviseSequential(int fd, int64_t offset);
 
 }  // namespace detail
 
@@ -183,18 +187,19 @@ inline int32_t NextAbove(const uint64_t* mask, int32_t i, int32_t n) {
 }  // namespace detail
 
 // The peak logic over the band-pass values of nPos positions (4 values each, in time order,
-// in bandPassVals_) starting at time SampleTimeNear2MHz. Stops after the position in which the
-// minute's click count reaches the limit (clickLimitReached). Returns the positions processed;
-// the time has advanced by 4 per position.
+// at vals[first ...], their threshold bits in above at the same indexes) starting at time
+// SampleTimeNear2MHz. Stops after the position in which the minute's click count reaches the
+// limit (clickLimitReached). Returns the positions processed; the time has advanced by 4 per
+// position.
 template <class Sink, bool kGraph>
-int32_t SampleProcessor::ScanChunk(Sink& sink, int32_t nPos, bool& clickLimitReached) {
-    const int32_t* vals = bandPassVals_.data();
-    const uint64_t* above = aboveMask_.data();
+int32_t SampleProcessor::ScanChunk(Sink& sink, const int32_t* vals, const uint64_t* above,
+                                   int32_t first, int32_t nPos, bool& clickLimitReached) {
     PeakLocals L = LoadPeakState();
     const PassContext c = MakePassContext();
-    const int32_t t0 = SampleTimeNear2MHz;
-    int32_t n = 4 * nPos;
-    int32_t i = 0;
+    // The time of value i is t0 + i + 1.
+    const int32_t t0 = SampleTimeNear2MHz - first;
+    int32_t n = first + 4 * nPos;
+    int32_t i = first;
     clickLimitReached = false;
     while (i < n) {
         if (!kGraph || !GraphRequired) {
@@ -221,51 +226,86 @@ int32_t SampleProcessor::ScanChunk(Sink& sink, int32_t nPos, bool& clickLimitRea
         ++i;
     }
     StorePeakState(L);
-    const int32_t done = n / 4;
-    SampleTimeNear2MHz = t0 + 4 * done;
+    const int32_t done = (n - first) / 4;
+    SampleTimeNear2MHz += 4 * done;
     return done;
 }
 
+inline void SampleProcessor::RefreshFilter() {
+    if (filterGen_ != 0 && sens_.Coeff == filterCoeff_ &&
+        sens_.AdjustedDeadBand == filterThreshold_) {
+        return;
+    }
+    filterCoeff_ = sens_.Coeff;
+    filterThreshold_ = sens_.AdjustedDeadBand;
+    ++filterGen_;
+    pipeline_.SetFilter(MakeBandPassCoeffs(filterCoeff_), filterThreshold_, filterGen_);
+}
+
 template <class Sink>
-void SampleProcessor::BandPassStage(Sink& sink, int32_t NofSamplesInArr) {
-    const int32_t pLast = NofSamplesInArr - 86;  // every value read is high-pass output
+void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t pFirst, int32_t count,
+                                    const FilteredPiece* ahead) {
     if (bandPassVals_.size() < 4u * kChunkPositions) {
         bandPassVals_.assign(4u * kChunkPositions, 0);
         aboveMask_.assign(kChunkPositions / 16, 0);
     }
-    int32_t p = 2;
-    while (p <= pLast) {
+    const int64_t start = Timing != nullptr ? ThreadCpuNs() : 0;
+    int64_t filtering = 0;
+    int32_t r = 0;  // positions of the stage done
+    while (r < count) {
         // Positions until the tick count passes the minute's end (after each position the time
         // has grown by 4).
         const int64_t perMin = rate_.SampleTimeNear2MHzPerMin;
         const int64_t t0 = SampleTimeNear2MHz;
         const int64_t toMinuteEnd = t0 <= perMin ? (perMin - t0) / 4 + 1 : 1;
-        int64_t count = std::min<int64_t>({pLast - p + 1, kChunkPositions, toMinuteEnd});
+        int64_t n64 = std::min<int64_t>({count - r, kChunkPositions, toMinuteEnd});
         // A click count already at the limit ends the minute after one position.
-        if (sink.ClicksThisMin() >= kMaxClicksPerMin) count = 1;
-        bool minuteEnds = count == toMinuteEnd || sink.ClicksThisMin() >= kMaxClicksPerMin;
+        if (sink.ClicksThisMin() >= kMaxClicksPerMin) n64 = 1;
+        bool minuteEnds = n64 == toMinuteEnd || sink.ClicksThisMin() >= kMaxClicksPerMin;
         const int64_t span = static_cast<int64_t>(MaxSampleThisMinute) - MinSampleThisMinute;
-        const int32_t n = static_cast<int32_t>(count);
+        const auto n = static_cast<int32_t>(n64);
         if ((span < 0 ? -span : span) <= 4 * static_cast<int64_t>(sens_.AdjustedDeadBand)) {
             // A quiet block (only detectable while graphs are on): no values, time runs on.
             SampleTimeNear2MHz += 4 * n;
-            p += n;
+            r += n;
         } else {
-            BandPassValues(Samples.data(), p, n, MakeBandPassCoeffs(sens_.Coeff),
-                           sens_.AdjustedDeadBand, bandPassVals_.data(), aboveMask_.data());
+            const int32_t* vals;
+            const uint64_t* above;
+            int32_t first;
+            if (ahead != nullptr && ahead->FilterGen == filterGen_ && filterGen_ != 0) {
+                vals = ahead->Values.data();
+                above = ahead->Above.data();
+                first = 4 * r;
+            } else {
+                // Not made ahead, or at a gain or threshold that a minute end has changed.
+                const int64_t f0 = Timing != nullptr ? ThreadCpuNs() : 0;
+                BandPassValues(hp, r + 2, n, MakeBandPassCoeffs(sens_.Coeff),
+                               sens_.AdjustedDeadBand, bandPassVals_.data(), aboveMask_.data());
+                if (Timing != nullptr) filtering += ThreadCpuNs() - f0;
+                vals = bandPassVals_.data();
+                above = aboveMask_.data();
+                first = 0;
+            }
             bool clickLimit = false;
-            const int32_t done = GraphRequired ? ScanChunk<Sink, true>(sink, n, clickLimit)
-                                               : ScanChunk<Sink, false>(sink, n, clickLimit);
-            p += done;
+            const int32_t done =
+                GraphRequired ? ScanChunk<Sink, true>(sink, vals, above, first, n, clickLimit)
+                              : ScanChunk<Sink, false>(sink, vals, above, first, n, clickLimit);
+            r += done;
             if (clickLimit) minuteEnds = true;
         }
         if (minuteEnds) {
             DoMinEndWith(sink);
+            RefreshFilter();
             if (StopRequest != nullptr && *StopRequest) {
                 StoppedAtMinuteEnd = true;
-                return;
+                break;
             }
         }
+    }
+    (void)pFirst;
+    if (Timing != nullptr) {
+        Timing->BandPassNs += filtering;
+        Timing->PeaksNs += ThreadCpuNs() - start - filtering;
     }
 }
 
@@ -310,49 +350,95 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int3
                                             const WavFileRec& rec,
                                             std::optional<SampleByteRange> range) {
     FileNo = fileNo;
+    if (!pipeline_.Configured() || GraphHead.size() < static_cast<size_t>(kGraphHead)) {
+        AllocateBuffers(static_cast<int32_t>(HiResSamples.size()));
+    }
     // Only the bytes of the range are samples: the first 100 bytes are never read, nor any
     // chunk before or after the data chunk.
     if (!range) range = SampleByteRange{kSkippedHeaderBytes, detail::StreamSize(WavFile)};
     int64_t position = range->Begin;
     const int64_t size = std::max(range->End, position);
-    if (fseeko(WavFile, static_cast<off_t>(position), SEEK_SET) != 0) position = size;
+    const int fd = fileno(WavFile);
+    if (::lseek(fd, static_cast<off_t>(position), SEEK_SET) < 0) position = size;
+    detail::AdviseSequential(fd, position);
 
     const int64_t perMin = rate_.SamplesPerMin;
     int64_t NofSamplesToRead = (60 - static_cast<int64_t>(rec.Start.Second)) * perMin / 60;
     if (NofSamplesToRead <= 0) NofSamplesToRead = perMin / 120;
     NofSamplesToRead = std::min(NofSamplesToRead, perMin);
+    pipeline_.SetTimed(Timing != nullptr);
+    RefreshFilter();
+    // A failure in the detector or the writer leaves the block unfinished.
+    struct AbandonOnThrow {
+        FilterPipeline& p;
+        bool done = false;
+        ~AbandonOnThrow() {
+            if (!done) p.Abandon();
+        }
+    } guard{pipeline_};
     bool FirstMinuteInFile = true;
     StoppedAtMinuteEnd = false;
     do {
         GraphRequired = controls_.ShowGraphs;
-        int64_t bytesRead = 0;
-        int32_t NofSamplesInArr;
-        if (FirstMinuteInFile) {
-            NofSamplesInArr = ReadBlock(WavFile, NofSamplesToRead, bytesRead, size - position);
-            SampleTimeNear2MHz = rec.Start.TimeInMinuteNear2MHz;
-            FirstMinuteInFile = false;
-        } else {
-            NofSamplesInArr = ReadBlock(WavFile, perMin, bytesRead, size - position);
-            SampleTimeNear2MHz = 0;
+        BlockRequest req;
+        req.Fd = fd;
+        req.Offset = position;
+        req.EndOffset = size;
+        req.MaxSamples = FirstMinuteInFile ? NofSamplesToRead : perMin;
+        req.Graphs = GraphRequired;
+        pipeline_.BeginBlock(req, &GraphHead);
+        MaxSampleThisMinute = 0;
+        MinSampleThisMinute = 2147483647;
+        if (GraphRequired) {
+            const BlockPreview& pv = pipeline_.Preview();
+            MaxSampleThisMinute = pv.MaxSample;
+            MinSampleThisMinute = pv.MinSample;
+            host_.Graphvals(pv.RawHead, 1, 8, true);
+            host_.Graphvals(pv.FilteredHead, 2, 8, false);
         }
-        position += bytesRead;
-        if (GraphRequired) host_.Graphvals(Samples, 1, 8, true);
-        ApplyHighPassFilter(NofSamplesInArr);
+        SampleTimeNear2MHz = FirstMinuteInFile ? rec.Start.TimeInMinuteNear2MHz : 0;
+        FirstMinuteInFile = false;
         HiResGraphPtr = 0;
         LastPkNear4MHZtime = 2 * SampleTimeNear2MHz;
         PkOnHold = false;
-        BandPassStage(sink, NofSamplesInArr);
-        if (StoppedAtMinuteEnd) break;
-        // A read that returns nothing before the end (a read error, a file cut short while it
-        // is read) ends the file instead of looping.
-        if (bytesRead == 0) {
-            if (std::ferror(WavFile)) {
-                host_.ShowMessage("Failed to read wav file " + rec.NameWithPath + ": " +
-                                  std::strerror(errno));
+        int64_t blockBytes = 0;
+        int readError = 0;
+        for (;;) {
+            FilteredPiece& piece = pipeline_.NextPiece();
+            if (piece.Count > 0) {
+                RefreshFilter();
+                BandPassStage(sink, piece.Hp.data(), piece.PFirst, piece.Count, &piece);
+                if (StoppedAtMinuteEnd) break;
             }
+            const bool end = piece.BlockEnd;
+            blockBytes = piece.BlockBytes;
+            readError = piece.ReadError;
+            pipeline_.DonePiece();
+            if (end) break;
+        }
+        if (StoppedAtMinuteEnd) {
+            pipeline_.Abandon();  // the rest of the block is not read
             break;
         }
+        position += blockBytes;
+        // A failed read, or one that returns nothing before the end (a file cut short while
+        // it is read), ends the file instead of looping.
+        if (readError != 0) {
+            host_.ShowMessage("Failed to read wav file " + rec.NameWithPath + ": " +
+                              std::strerror(readError));
+            break;
+        }
+        if (blockBytes == 0) break;
     } while (position < size);
+    guard.done = true;
+    if (Timing != nullptr) {
+        const StageTimes t = pipeline_.ProducerTimes();
+        Timing->ReadNs += t.ReadNs;
+        Timing->HighPassNs += t.HighPassNs;
+        Timing->BandPassNs += t.BandPassNs;
+        Timing->PeaksNs += t.PeaksNs;
+        pipeline_.ResetTimes();
+    }
 }
 
 }  // namespace wtk

@@ -16,6 +16,24 @@
 
 namespace wtk {
 
+namespace {
+
+// Asks the kernel to start reading the start of a file that is converted next.
+void ReadAhead(const std::vector<WavFileRec>& recs, int32_t from, int32_t n) {
+    for (int32_t i = from; i < n; ++i) {
+        const std::string& path = recs[static_cast<size_t>(i)].NameWithPath;
+        if (path.empty()) continue;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            ::posix_fadvise(fd, 0, 32 << 20, POSIX_FADV_WILLNEED);
+            ::close(fd);
+        }
+        return;
+    }
+}
+
+}  // namespace
+
 void Session::ConvertBatch() {
     const auto N = static_cast<int32_t>(
         std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size()));
@@ -138,6 +156,7 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             if (Writer.IndexFile.IndexFileOpen) {
                 Writer.IndexFile.WriteLine(rec.Start.Mn, rec.NameWithPath);
             }
+            ReadAhead(WavFileRecs, wavN + 1, N);
             Processor.ConvertOneWavFile(WavFile, wavN, rec, range);
             Progress.FileEnded(ProgressClock());
             ReportProgress();

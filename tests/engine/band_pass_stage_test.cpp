@@ -20,6 +20,8 @@ struct Variant {
     FilterKernelKind kernel;
     bool graphs;
     tGainType gainType;
+    int32_t pieceSamples;  // new samples per piece read
+    bool threads;          // band-pass filtered ahead on a second thread
 };
 
 class ChunkedEqualsReference : public ::testing::TestWithParam<Variant> {
@@ -51,8 +53,10 @@ size_t ExpectSameAsReference(const std::vector<int16_t>& samples, WavFileRec rec
     MakeSensitivityRestless(fx.settings, v.gainType);
     fx.controls.ShowGraphs = v.graphs;
     fx.host.hiResLength = 700;
+    fx.proc.SetPieceSamples(v.pieceSamples);
+    fx.proc.UseThreads(v.threads);
     fx.proc.AllocateBuffers(fx.host.hiResLength);
-    ReferenceConverter ref{fx.rate, fx.settings, fx.sens, {}, {}, 700};
+    ReferenceConverter ref{fx.rate, fx.settings, fx.sens, {}, {}, 700, {}};
     RecordingSink sink;
     sink.counting = ref.sink.counting = counting;
 
@@ -90,18 +94,25 @@ size_t ExpectSameAsReference(const std::vector<int16_t>& samples, WavFileRec rec
     EXPECT_EQ(fx.sens.MinsInThisTK1File, ref.sens.MinsInThisTK1File);
     EXPECT_EQ(fx.host.MemoLines(Memo::DATA2Memo).size(), sink.MinuteRecordCount());
     if (v.graphs) {
-        // The third trace of the last block that filled it holds the reference's values.
+        // The last drawing of each trace holds the reference's values: the head of the sample
+        // buffer before and after the high-pass, and the band-pass values.
         int draws = 0;
-        const test::RecordingHost::GraphCall* last3 = nullptr;
+        const test::RecordingHost::GraphCall* last[4] = {};
         for (const auto& g : fx.host.graphs) {
-            if (g.GraphID == 3) {
-                ++draws;
-                last3 = &g;
-            }
+            last[g.GraphID] = &g;
+            draws += g.GraphID == 3;
         }
         EXPECT_EQ(draws, ref.st.hiResDraws);
-        if (last3) {
-            EXPECT_EQ(last3->values, ref.st.hiResDrawn);
+        if (last[3]) {
+            EXPECT_EQ(last[3]->values, ref.st.hiResDrawn);
+        }
+        for (int id : {1, 2}) {
+            if (last[id] == nullptr) {
+                ADD_FAILURE() << "trace " << id << " not drawn";
+                continue;
+            }
+            const auto& want = id == 1 ? ref.st.rawDrawn : ref.st.filteredDrawn;
+            EXPECT_TRUE(last[id]->values == want) << "trace " << id;
         }
     }
     return sink.MinuteRecordCount();
@@ -130,13 +141,21 @@ TEST_P(ChunkedEqualsReference, QuietFileWithToneBursts) {
               2u);
 }
 
+// Piece sizes: 65536 (the default); 213, whose first piece ends at the first minute end of the
+// noisy file; 119962, whose first piece ends at the minute end of the quiet file; 37 and 50,
+// pieces shorter than the filters' overlap; 120000, a whole block.
 INSTANTIATE_TEST_SUITE_P(
     Variants, ChunkedEqualsReference,
-    ::testing::Values(Variant{FilterKernelKind::Portable, false, tGainType::tgGain},
-                      Variant{FilterKernelKind::Avx2, false, tGainType::tgGain},
-                      Variant{FilterKernelKind::Avx512, false, tGainType::tgThreshold},
-                      Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold},
-                      Variant{FilterKernelKind::Portable, true, tGainType::tgNone}),
+    ::testing::Values(Variant{FilterKernelKind::Portable, false, tGainType::tgGain, 65536, true},
+                      Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 213, false},
+                      Variant{FilterKernelKind::Avx512, false, tGainType::tgThreshold, 37, true},
+                      Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold, 119962, true},
+                      Variant{FilterKernelKind::Portable, true, tGainType::tgNone, 65536, false},
+                      Variant{FilterKernelKind::Avx512, true, tGainType::tgGain, 213, true},
+                      Variant{FilterKernelKind::Avx512, false, tGainType::tgGain, 119962, false},
+                      Variant{FilterKernelKind::Avx2, true, tGainType::tgGain, 50, false},
+                      Variant{FilterKernelKind::Avx512, false, tGainType::tgThreshold, 120000,
+                              true}),
     [](const auto& info) {
         const Variant& v = info.param;
         std::string name = test::KernelName(v.kernel);
@@ -144,18 +163,24 @@ INSTANTIATE_TEST_SUITE_P(
         name += v.gainType == tGainType::tgGain        ? "Gain"
                 : v.gainType == tGainType::tgThreshold ? "Threshold"
                                                        : "None";
+        name += "Pieces" + std::to_string(v.pieceSamples);
+        name += v.threads ? "TwoThreads" : "OneThread";
         return name;
     });
 
-// A block already in the band-pass stage, without the file around it.
+// A block already in the band-pass stage, without the file around it: hp[q] is the high-pass
+// value q of the block.
 struct Stage : EngineFixture {
     RecordingSink sink;
+    std::vector<int32_t> hp;
     Stage() : EngineFixture("2") {}
     void Fill(const std::vector<int16_t>& s) {
-        for (size_t i = 0; i < s.size(); ++i) proc.Samples[i + 1] = s[i];
+        hp.assign(s.begin(), s.end());
         proc.MaxSampleThisMinute = 0;
         proc.MinSampleThisMinute = 2147483647;
     }
+    // Positions 2 ... n - 86 of a block of n samples.
+    void BandPassStage(int32_t n) { proc.BandPassStage(sink, hp.data(), 2, n - 87); }
 };
 
 TEST(BandPassStageTest, AFullBlockClosesItsMinuteInsideTheBlock) {
@@ -163,7 +188,7 @@ TEST(BandPassStageTest, AFullBlockClosesItsMinuteInsideTheBlock) {
     const int32_t n = st.rate.SamplesPerMin;  // 120000 at 2 k samples/s
     st.Fill(std::vector<int16_t>(n, 0));
     st.proc.SampleTimeNear2MHz = 0;
-    st.proc.BandPassStage(st.sink, n);
+    st.BandPassStage(n);
     // Positions 2 ... n - 86; the tick count passes 479500 after position 119876.
     ASSERT_EQ(st.rate.SampleTimeNear2MHzPerMin, 479500);
     ASSERT_EQ(st.sink.events.size(), 2u);
@@ -180,7 +205,7 @@ TEST(BandPassStageTest, AMinuteEndsAfterThePositionThatReachesTheClickLimit) {
     const int32_t n = st.rate.SamplesPerMin;
     st.Fill(test::NoisyBursts(n, 3000.0, 0.0, 1.0, 3));
     st.proc.SampleTimeNear2MHz = 0;
-    st.proc.BandPassStage(st.sink, n);
+    st.BandPassStage(n);
     // The first minute end follows the click that reached the limit, or up to three more of
     // the same position.
     size_t before = 0;
@@ -203,7 +228,7 @@ TEST(BandPassStageTest, AClickCountAlreadyAtTheLimitEndsTheMinuteAfterOnePositio
     st.sink.clicks = 70000;
     st.Fill(std::vector<int16_t>(1000, 0));
     st.proc.SampleTimeNear2MHz = 100;
-    st.proc.BandPassStage(st.sink, 1000);
+    st.BandPassStage(1000);
     ASSERT_EQ(st.sink.MinuteRecordCount(), 1u);
     EXPECT_EQ(st.sink.clicks, 0);
     EXPECT_EQ(st.proc.SampleTimeNear2MHz, 4 * (1000 - 87 - 1));

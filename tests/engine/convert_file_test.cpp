@@ -48,12 +48,15 @@ TEST(ConvertFileTest, AFileWithoutSamplesStillRunsThePerBlockSteps) {
 }
 
 TEST(ConvertFileTest, ShortBlocksFilterOnlyWhereTheirWindowsFit) {
-    // 87 samples: the high-pass fills Samples[0 ... 3], no band-pass position (needs 88).
+    // 87 samples: the high-pass fills entries 0 ... 3 of the sample buffer (as the filtered
+    // trace shows it), no band-pass position (needs 88).
     Converter c;
+    c.controls.ShowGraphs = true;
     std::vector<int16_t> s(87, 1000);
     c.Convert(test::FileBytes(s, 1), WavFileRec{});
-    EXPECT_EQ(c.proc.Samples[3], 0);     // Round(-0.43): filtered
-    EXPECT_EQ(c.proc.Samples[4], 1000);  // raw
+    ASSERT_EQ(c.host.graphs.size(), 2u);
+    EXPECT_EQ(c.host.graphs[1].values[3], 0);     // Round(-0.43): filtered
+    EXPECT_EQ(c.host.graphs[1].values[4], 1000);  // raw
     EXPECT_EQ(c.proc.SampleTimeNear2MHz, 0);
     // 88 samples: exactly one position.
     Converter d;
@@ -137,9 +140,9 @@ TEST(ConvertFileTest, GraphsPerBlockRawThenFilteredThenTheFullBandPassBuffer) {
         EXPECT_EQ(c.host.graphs[i].Xinc, xinc[i]) << i;
         EXPECT_EQ(c.host.graphs[i].ClearFirst, clear[i]) << i;
     }
-    // Raw and filtered traces get the whole sample buffer, the third its 50 values, of which
-    // the first 49 are filled.
-    EXPECT_EQ(c.host.graphs[0].values.size(), 120001u);
+    // Raw and filtered traces get the head of the sample buffer (more than any window draws),
+    // the third its 50 values, of which the first 49 are filled.
+    EXPECT_EQ(c.host.graphs[0].values.size(), size_t{kGraphHead});
     EXPECT_EQ(c.host.graphs[0].values[1], s[0]);
     EXPECT_EQ(c.host.graphs[2].values.size(), 50u);
     EXPECT_FALSE(c.proc.GraphRequired);

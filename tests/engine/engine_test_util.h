@@ -136,6 +136,8 @@ struct ReferenceState {
     std::vector<int32_t> hiRes;
     std::vector<int32_t> hiResDrawn;  // what the third trace was drawn with (last draw)
     int hiResDraws = 0;
+    // The head of the sample buffer as the raw and the filtered trace were drawn (last draw).
+    std::vector<int32_t> rawDrawn, filteredDrawn;
 };
 
 inline int32_t RefRound(double x) {
@@ -167,6 +169,9 @@ struct ReferenceConverter {
     ReferenceState st;
     RecordingSink sink;
     int32_t hiResLength = 500;
+    // The sample buffer: a block's samples at 1 ... n, its high-pass written over 0 ... n - 84;
+    // it keeps what earlier blocks left beyond.
+    std::vector<int32_t> S;
 
     void Pass() {
         int32_t NewIPI = st.PkNear4MHZtime - st.LastPkNear4MHZtime;
@@ -255,7 +260,7 @@ struct ReferenceConverter {
             const size_t nbytes =
                 std::min<size_t>(2 * static_cast<size_t>(want), bytes.size() - pos);
             const int32_t n = static_cast<int32_t>(nbytes / 2);
-            std::vector<int32_t> S(static_cast<size_t>(rate.SamplesPerMin) + 1, 0);
+            S.resize(static_cast<size_t>(rate.SamplesPerMin) + 1, 0);
             st.MaxSample = 0;
             st.MinSample = 2147483647;
             for (int32_t i = 0; i < n; ++i) {
@@ -273,7 +278,9 @@ struct ReferenceConverter {
             pos += nbytes;
             st.SampleTimeNear2MHz = first ? rec.Start.TimeInMinuteNear2MHz : 0;
             first = false;
+            if (st.GraphRequired) st.rawDrawn.assign(S.begin(), S.begin() + kGraphHead);
             RefHighPass(S, n);
+            if (st.GraphRequired) st.filteredDrawn.assign(S.begin(), S.begin() + kGraphHead);
             st.HiResGraphPtr = 0;
             st.hiRes.assign(hiResLength, 0);
             st.LastPkNear4MHZtime = 2 * st.SampleTimeNear2MHz;

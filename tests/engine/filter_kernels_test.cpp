@@ -44,33 +44,47 @@ TEST_P(EachKernel, SamplesAreSigned16BitLittleEndian) {
     }
 }
 
+// The samples as the file holds them: 16-bit little-endian.
+std::vector<uint8_t> Bytes(const std::vector<int32_t>& s) {
+    std::vector<uint8_t> b;
+    for (int32_t v : s) {
+        b.push_back(static_cast<uint8_t>(v & 0xFF));
+        b.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+    }
+    return b;
+}
+
 TEST_P(EachKernel, HighPassOfAConstantBlockIsItsSmallDcResponse) {
     for (int32_t c : {0, 1, 1163, -1163, 1164, 32767, -32768}) {
         const int32_t n = 300;
-        std::vector<int32_t> s(n + 1, c);
-        HighPassInPlace(s.data(), n);
+        const std::vector<uint8_t> b = Bytes(std::vector<int32_t>(n, c));
+        std::vector<int32_t> out(n - 35, 99);
+        HighPassFromBytes(b.data(), n - 36, out.data());
         const int32_t want = static_cast<int32_t>(std::nearbyint(-0.000429668 * c));
-        for (int32_t i = 0; i <= n - 84; ++i) ASSERT_EQ(s[i], want) << "c " << c << " at " << i;
-        for (int32_t i = n - 83; i <= n; ++i) ASSERT_EQ(s[i], c) << "untouched tail at " << i;
+        for (int32_t i = 0; i < n - 36; ++i) ASSERT_EQ(out[i], want) << "c " << c << " at " << i;
+        EXPECT_EQ(out[n - 36], 99) << "wrote past the count";
     }
-    std::vector<int32_t> s(301, 1163);
-    HighPassInPlace(s.data(), 300);
-    EXPECT_EQ(s[0], 0);
-    std::fill(s.begin(), s.end(), 32767);
-    HighPassInPlace(s.data(), 300);
-    EXPECT_EQ(s[5], -14);
+    std::vector<int32_t> out(1);
+    HighPassFromBytes(Bytes(std::vector<int32_t>(37, 1163)).data(), 1, out.data());
+    EXPECT_EQ(out[0], 0);
+    HighPassFromBytes(Bytes(std::vector<int32_t>(37, 32767)).data(), 1, out.data());
+    EXPECT_EQ(out[0], -14);
 }
 
-TEST_P(EachKernel, HighPassMatchesTheOutOfPlaceReferenceOnRandomBlocks) {
+TEST_P(EachKernel, HighPassMatchesTheInPlaceReferenceOnRandomBlocks) {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int32_t> full(-32768, 32767);
     for (int32_t n : {0, 50, 83, 84, 85, 86, 87, 88, 91, 200, 4099}) {
         std::vector<int32_t> s(static_cast<size_t>(n) + 1);
         for (auto& v : s) v = full(rng);
         std::vector<int32_t> want = s;
-        test::RefHighPass(want, n);
-        HighPassInPlace(s.data(), n);
-        ASSERT_EQ(s, want) << "n " << n;
+        test::RefHighPass(want, n);  // want[q] (q = 0 ... n - 84) is centred on s[q + 20]
+        const int32_t count = std::max(n - 83, 0);
+        std::vector<int32_t> out(static_cast<size_t>(count) + 1, 99);
+        const std::vector<uint8_t> b = Bytes(s);
+        HighPassFromBytes(b.data() + 4, count, out.data());  // from s[2] on
+        ASSERT_TRUE(std::equal(out.begin(), out.begin() + count, want.begin())) << "n " << n;
+        EXPECT_EQ(out[count], 99) << "wrote past the count";
     }
 }
 

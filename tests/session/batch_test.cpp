@@ -153,7 +153,7 @@ TEST_F(BatchTest, GroupsGetOneFileEachWithGapMinutesAndClicksInTheirMinutes) {
     EXPECT_EQ(host.Text(Label::ConvertBatchBtn), "Create vTKEB files for each location");
     EXPECT_EQ(host.Text(Label::MakeScrapbookBtn), "Create a single 'TKEB scrapbook' file");
     EXPECT_FALSE(s.Busy);
-    EXPECT_TRUE(s.Processor.Samples.empty());
+    EXPECT_FALSE(s.Processor.BuffersAllocated());
     EXPECT_TRUE(s.Writer.OutBuf.empty());
 }
 
@@ -597,7 +597,7 @@ TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     EXPECT_FALSE(s.WavFileOpen);
     EXPECT_FALSE(s.IpiExport.IPIExportFileOpen);
     EXPECT_FALSE(s.Busy);
-    EXPECT_TRUE(s.Processor.Samples.empty());
+    EXPECT_FALSE(s.Processor.BuffersAllocated());
     EXPECT_TRUE(s.Writer.OutBuf.empty());
 
     // The scrapbook's name stands in for the file name in the message.
@@ -631,7 +631,7 @@ TEST_F(BatchTest, TK1FileThatCannotBeCreatedStopsTheBatch) {
     EXPECT_FALSE(s.Writer.TK1Open);
     EXPECT_FALSE(s.WavFileOpen);
     EXPECT_FALSE(s.Busy);
-    EXPECT_TRUE(s.Processor.Samples.empty());
+    EXPECT_FALSE(s.Processor.BuffersAllocated());
     EXPECT_TRUE(s.Writer.OutBuf.empty());
 }
 
