@@ -62,8 +62,11 @@ plot: build
 	@./scripts/ensure-packages $(PLOT_PACKAGES)
 	@./scripts/plot-example $(BUILD)
 
+# Conversion against cat and per stage; BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its
+# figures from the same run. Then each filter kernel variant.
 bench: build
-	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE))
+	@[ ! -x $(BUILD)/bench/kernel_bench ] || $(BUILD)/bench/kernel_bench
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,20 +1,32 @@
-// One minute of a synthetic 576 k samples/s recording through ConvertOneWavFile with the real
-// click detector and TK1 writer, graphs off. Reports input samples per second and the
-// real-time factor (seconds of audio per second of processing).
-#include <benchmark/benchmark.h>
+// make bench: whole conversions by wavtokeb-cli (default settings, graphs off) of 576 k
+// samples/s recordings of noise at several levels plus 130 kHz click trains, one minute each and
+// one of ten minutes. For every recording, in one run: CPU time (user + sys) and wall time per
+// minute of audio, peak resident memory, and the ratio to `cat` of the same file; then the
+// time each stage of the conversion takes, measured inside the engine.
+//
+//   convert_bench [--before CLI] [--repeat N] [--dir DIR]
+//
+// --before adds the same measurements for another build of the tool (an older commit), taken
+// in turns with this one, so that both columns see the same machine load.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cmath>
-#include <cstdint>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/host.h"
 #include "base/main_controls.h"
 #include "base/sample_rate.h"
+#include "bench_signal.h"
 #include "detector/click_detector.h"
-#include "engine/filter_kernels.h"
 #include "engine/sample_processor.h"
 #include "input/wav_file_rec.h"
 #include "output/tk1_writer.h"
@@ -24,150 +36,222 @@
 
 namespace {
 
-constexpr int32_t kSamplesPerSec = 576000;
-constexpr int32_t kSeconds = 60;
+namespace fs = std::filesystem;
 
-// Deterministic noise: xorshift64 and the sum of four uniforms (close enough to Gaussian).
-class Noise {
-public:
-    explicit Noise(uint64_t seed) : x_(seed) {}
-    double Next() {
-        double sum = 0;
-        for (int i = 0; i < 4; ++i) {
-            x_ ^= x_ << 13;
-            x_ ^= x_ >> 7;
-            x_ ^= x_ << 17;
-            sum += static_cast<double>(x_ >> 11) * 0x1.0p-53;
-        }
-        return (sum - 2.0) * std::sqrt(3.0);  // unit variance
-    }
-
-private:
-    uint64_t x_;
+struct Usage {
+    double cpuMs = 0;  // user + sys
+    double wallMs = 0;
+    double rssMb = 0;  // peak resident set
+    bool ok = false;
 };
 
-// Noise of the given standard deviation plus trains of 130 kHz clicks (100 us Gaussian
-// envelope, one every 50 ms for 2 s in every 10 s, amplitude rising and falling).
-std::vector<int16_t> MakeMinute(double noiseStd) {
-    const size_t n = static_cast<size_t>(kSamplesPerSec) * kSeconds;
-    std::vector<int16_t> s(n);
-    Noise noise(0x9E3779B97F4A7C15ull);
-    const double pi = 3.14159265358979323846;
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<int16_t>(std::lround(noiseStd * noise.Next()));
-    const size_t clickSpacing = kSamplesPerSec / 20;
-    const int halfWidth = kSamplesPerSec / 10000;  // 100 us
-    for (size_t c = clickSpacing; c + halfWidth < n; c += clickSpacing) {
-        const size_t inTrain = c % (10 * static_cast<size_t>(kSamplesPerSec));
-        if (inTrain >= 2 * static_cast<size_t>(kSamplesPerSec)) continue;
-        const double amp = 3000.0 * std::sin(pi * inTrain / (2.0 * kSamplesPerSec));
-        for (int k = -halfWidth; k <= halfWidth; ++k) {
-            const double env = std::exp(-0.5 * std::pow(3.0 * k / halfWidth, 2));
-            const double v =
-                s[c + k] + amp * env * std::sin(2 * pi * 130000.0 * k / kSamplesPerSec);
-            s[c + k] = static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
+// Runs the program with stdout and stderr to /dev/null; its CPU time, wall time and peak RSS.
+Usage Run(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(stdout);  // or the child repeats what is buffered
+    const auto t0 = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage ru {};
+    ::wait4(pid, &status, 0, &ru);
+    const auto t1 = std::chrono::steady_clock::now();
+    Usage u;
+    u.wallMs = std::chrono::duration<double, std::milli>(t1 - t0).count();
+    u.cpuMs = (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 +
+              (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-3;
+    u.rssMb = ru.ru_maxrss / 1024.0;
+    u.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return u;
+}
+
+// Median of each figure over the runs.
+Usage Median(std::vector<Usage> runs) {
+    Usage m;
+    auto med = [&](double Usage::*f) {
+        std::vector<double> v;
+        for (const Usage& u : runs) v.push_back(u.*f);
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    m.cpuMs = med(&Usage::cpuMs);
+    m.wallMs = med(&Usage::wallMs);
+    m.rssMb = med(&Usage::rssMb);
+    m.ok = std::all_of(runs.begin(), runs.end(), [](const Usage& u) { return u.ok; });
+    return m;
+}
+
+std::string FirstLineWith(const std::string& path, const std::string& key) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.starts_with(key)) {
+            const size_t colon = line.find(':');
+            return colon == std::string::npos ? line : line.substr(colon + 2);
         }
     }
-    return s;
+    return "?";
 }
 
-std::string WriteWav(const std::vector<int16_t>& samples, const std::string& name) {
-    const std::string path = (std::filesystem::temp_directory_path() / name).string();
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return {};
-    std::vector<uint8_t> bytes(100, 0);
-    bytes.reserve(100 + 2 * samples.size());
-    for (int16_t v : samples) {
-        bytes.push_back(static_cast<uint8_t>(v & 0xFF));
-        bytes.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
-    }
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    std::fclose(f);
-    return ok ? path : std::string();
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
 }
 
-// Arguments: noise standard deviation in 16-bit counts; filter kernel variant (0 portable,
-// 1 AVX2, 2 AVX-512, 3 the widest the processor has).
-void BM_ConvertOneMinute(benchmark::State& state) {
-    const double noiseStd = static_cast<double>(state.range(0));
-    const wtk::FilterKernelKind saved = wtk::ActiveFilterKernel();
-    if (state.range(1) < 3 &&
-        !wtk::SelectFilterKernel(static_cast<wtk::FilterKernelKind>(state.range(1)))) {
-        state.SkipWithError("the processor lacks this kernel variant");
-        return;
-    }
-    const std::string wav = WriteWav(MakeMinute(noiseStd), "wtk_convert_bench.wav");
-    const std::string tk1 =
-        (std::filesystem::temp_directory_path() / "wtk_convert_bench.TK1").string();
-    if (wav.empty()) {
-        state.SkipWithError("cannot write the test recording");
-        return;
-    }
-
+// The stages of one conversion of wav inside this process, as the command-line tool converts
+// it (default settings, graphs off): CPU time of the thread that did each stage.
+wtk::StageTimes Stages(const std::string& wav, const std::string& tk1) {
     wtk::NullHost host;
     wtk::SampleRate rate;
     rate.KsamplesPerSecEditChange("576");
     wtk::DetectorSettings settings;
     wtk::Sensitivity sens;
     wtk::SettingsForm form;
-    form.DefaultSettingsBtnClick();  // "normal operation", as at program start
+    form.DefaultSettingsBtnClick();
     wtk::TK1Writer writer(host);
     wtk::ClickDetector detector(settings, sens, writer, host);
     wtk::MainControls controls;
     controls.ShowGraphs = false;
     wtk::SampleProcessor proc(rate, settings, sens, detector, writer, controls, host);
+    wtk::StageTimes t;
+    if (wtk::ApplySettings(form, rate, settings, sens)) return t;
     proc.AllocateBuffers(host.HiResSamplesLength());
     writer.AllocateOutBuf();
-    wtk::WavFileRec rec;
-
-    double records = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        // Every iteration starts from the batch's initial state.
-        if (wtk::ApplySettings(form, rate, settings, sens)) {
-            state.SkipWithError("settings refused");
-            break;
-        }
-        writer.TK1StartMin = writer.TK1min = 60487200;
-        wtk::TK1HeaderInputs in;
-        in.Settings = &settings;
-        writer.CreateTK1file(tk1, in);
-        std::FILE* f = std::fopen(wav.c_str(), "rb");
-        state.ResumeTiming();
-
-        proc.ConvertOneWavFile(f, 0, rec);
-
-        state.PauseTiming();
-        std::fclose(f);
-        writer.FinaliseTK1File();
-        records = static_cast<double>(std::filesystem::file_size(tk1) - 1024) / 16;
-        state.ResumeTiming();
-    }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["samples_per_s"] =
-        benchmark::Counter(n * kSamplesPerSec * kSeconds, benchmark::Counter::kIsRate);
-    state.counters["x_real_time"] = benchmark::Counter(n * kSeconds, benchmark::Counter::kIsRate);
-    state.counters["tk1_records"] = records;
-    wtk::SelectFilterKernel(saved);
-    std::filesystem::remove(wav);
-    std::filesystem::remove(tk1);
-    std::filesystem::remove(tk1.substr(0, tk1.size() - 4) + ".txt");
+    writer.TK1StartMin = writer.TK1min = 60487200;
+    wtk::TK1HeaderInputs in;
+    in.Settings = &settings;
+    writer.CreateTK1file(tk1, in);
+    std::FILE* f = std::fopen(wav.c_str(), "rb");
+    if (f == nullptr) return t;
+    proc.Timing = &t;
+    proc.ConvertOneWavFile(f, 0, wtk::WavFileRec{});
+    std::fclose(f);
+    writer.FinaliseTK1File();
+    return t;
 }
 
-// Noise standard deviations in 16-bit counts: a quiet sea, noise at about the threshold of the
-// default settings, and noise far above it (the gain control would lower the gain after three
-// such minutes).
-BENCHMARK(BM_ConvertOneMinute)
-    ->Args({3, 3})
-    ->Args({10, 3})
-    ->Args({30, 3})
-    ->Args({10, 0})
-    ->Args({10, 1})
-    ->Args({10, 2})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Iterations(5);
+struct Recording {
+    const char* label;
+    double noise;
+    int minutes;
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    std::string before;
+    int repeat = 3;
+    fs::path dir = fs::temp_directory_path() / ("wtk-bench-" + std::to_string(::getpid()));
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string opt = argv[i];
+        if (opt == "--before") {
+            before = argv[i + 1];
+        } else if (opt == "--repeat") {
+            repeat = std::max(1, std::atoi(argv[i + 1]));
+        } else if (opt == "--dir") {
+            dir = argv[i + 1];
+        } else {
+            std::fprintf(stderr, "usage: convert_bench [--before CLI] [--repeat N] [--dir DIR]\n");
+            return 2;
+        }
+    }
+    const std::string after = WTK_CLI_PATH;
+    fs::create_directories(dir);
+
+    std::printf(
+        "Conversion of 576 k samples/s recordings by wavtokeb-cli convert (default "
+        "settings, graphs off)\n");
+    std::printf("machine: %s, %u processors; load average at start %s\n",
+                FirstLineWith("/proc/cpuinfo", "model name").c_str(),
+                std::thread::hardware_concurrency(), LoadAverage().c_str());
+    std::printf(
+        "figures: medians of %d runs taken in turns; CPU = user + sys of the process; "
+        "per minute of audio\n\n",
+        repeat);
+    std::printf(
+        "| Recording | Build | CPU ms/min | Wall ms/min | x real time (wall) | Peak RSS MB "
+        "| CPU / cat | Wall / cat |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+
+    const Recording recordings[] = {{"noise 3 + clicks, 1 min", 3, 1},
+                                    {"noise 8 + clicks, 1 min", 8, 1},
+                                    {"noise 10 + clicks, 1 min", 10, 1},
+                                    {"noise 30 + clicks, 1 min", 30, 1},
+                                    {"noise 8 + clicks, 10 min", 8, 10}};
+    std::string stageRows;
+    bool allOk = true;
+    for (const Recording& r : recordings) {
+        const std::string wav = (dir / "BENCH.20230517140000.wav").string();
+        if (!wtk::bench::WriteRecording(wav, r.noise,
+                                        int64_t{wtk::bench::kSamplesPerSec} * 60 * r.minutes)) {
+            std::fprintf(stderr, "cannot write %s\n", wav.c_str());
+            return 1;
+        }
+        Run({"cat", wav});  // into the page cache
+        std::vector<Usage> cat, old, now;
+        for (int k = 0; k < repeat; ++k) {
+            cat.push_back(Run({"cat", wav}));
+            for (const std::string& cli : {before, after}) {
+                if (cli.empty()) continue;
+                const fs::path out = dir / ("out" + std::to_string(k));
+                fs::remove_all(out);
+                fs::create_directories(out);
+                (cli == after ? now : old)
+                    .push_back(Run({cli, "convert", "--rate", "576", "--no-linkage", "--out",
+                                    out.string(), wav}));
+            }
+        }
+        const Usage c = Median(cat);
+        auto row = [&](const char* build, const Usage& u) {
+            const double perMin = 1.0 / r.minutes;
+            std::printf("| %s | %s | %.0f | %.0f | %.0fx | %.0f | %.1f | %.1f |\n", r.label, build,
+                        u.cpuMs * perMin, u.wallMs * perMin, 60e3 * r.minutes / u.wallMs, u.rssMb,
+                        u.cpuMs / std::max(c.cpuMs, 0.001), u.wallMs / std::max(c.wallMs, 0.001));
+            allOk = allOk && u.ok;
+        };
+        if (!before.empty()) row("before", Median(old));
+        row("after", Median(now));
+        std::printf("| %s | cat | %.0f | %.0f | | %.0f | 1.0 | 1.0 |\n", r.label,
+                    c.cpuMs / r.minutes, c.wallMs / r.minutes, c.rssMb);
+        std::fflush(stdout);
+
+        // Stages: medians over the runs, per minute of audio.
+        std::vector<wtk::StageTimes> st;
+        for (int k = 0; k < repeat; ++k) st.push_back(Stages(wav, (dir / "stages.TK1").string()));
+        auto med = [&](int64_t wtk::StageTimes::*f) {
+            std::vector<int64_t> v;
+            for (const auto& t : st) v.push_back(t.*f);
+            std::sort(v.begin(), v.end());
+            return static_cast<double>(v[v.size() / 2]) / 1e6 / r.minutes;
+        };
+        char line[256];
+        std::snprintf(line, sizeof line, "| %s | %.1f | %.1f | %.1f | %.1f |\n", r.label,
+                      med(&wtk::StageTimes::ReadNs), med(&wtk::StageTimes::HighPassNs),
+                      med(&wtk::StageTimes::BandPassNs), med(&wtk::StageTimes::PeaksNs));
+        stageRows += line;
+    }
+
+    std::printf("\nStages (CPU ms per minute of the thread doing each; %s):\n\n",
+                wtk::SampleProcessor::SeveralProcessors()
+                    ? "read, high-pass and band-pass on the second thread"
+                    : "one thread");
+    std::printf("| Recording | read | high-pass | band-pass | peaks + detector |\n");
+    std::printf("|---|---|---|---|---|\n%s", stageRows.c_str());
+
+    std::printf("\nload average at the end %s\n", LoadAverage().c_str());
+    fs::remove_all(dir);
+    if (!allOk) {
+        std::fprintf(stderr, "a conversion failed\n");
+        return 1;
+    }
+    return 0;
+}
