@@ -17,10 +17,6 @@ namespace wtk {
 
 namespace {
 
-// Longest chain of one call: WaitForPeak, NewPk0, NewPk1, TestDiff, SetStrongLimit,
-// TestStrongLimit, TestBandwidth, TestSonarFilter, WriteClick, StartNewClick, InitialiseClick.
-constexpr int kMaxHandlersPerCall = 11;
-
 inline uint8_t ToByte(int v) {
     assert(v >= 0 && v <= 255);
     return static_cast<uint8_t>(v);
@@ -34,64 +30,59 @@ ClickDetector::ClickDetector(const DetectorSettings& settings, const Sensitivity
                              TK1Writer& writer, Host& host)
     : s_(settings), sens_(sens), writer_(writer), host_(host) {}
 
-void ClickDetector::ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz,
-                               bool InitialiseMinute) {
+[[gnu::flatten]] void ClickDetector::ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp,
+                                                int32_t TimeTrue2Mhz, bool InitialiseMinute) {
     NewTrueIPI_ = NewTrueIPI;
     NewAmp_ = NewAmp;
     TimeTrue2Mhz_ = TimeTrue2Mhz;
-    NextState = InitialiseMinute ? sReset : sWaitForPeak;
-    [[maybe_unused]] int handlersRun = 0;
-    do {
-        switch (NextState) {
-            case sReset:
-                Reset();
-                break;
-            case sWaitForPeak:
-                WaitForPeak();
-                break;
-            case sNewPk0:
-                NewPk0();
-                break;
-            case sNewPk1:
-                NewPk1();
-                break;
-            case sStartNewClick:
-                StartNewClick();
-                break;
-            case sTestDiff:
-                TestDiff();
-                break;
-            case sSetStrongLimit:
-                SetStrongLimit();
-                break;
-            case sTestBandwidth:
-                TestBandwidth();
-                break;
-            case sWriteClick:
-                WriteClick();
-                break;
-            case sUpdateCycs:
+    // The handlers run in the order their NextState choices give, written out as the paths
+    // through the machine (flattened into one function), so that no table dispatch stands
+    // between two handlers. Every path ends in sWaitForPeak.
+    if (InitialiseMinute) {
+        Reset();
+        return;
+    }
+    WaitForPeak();
+    NewPk0();
+    if (NextState == sWaitForPeak) return;
+    NewPk1();
+    switch (NextState) {
+        case sTestDiff:
+            TestDiff();
+            if (NextState == sUpdateCycs) {
                 UpdateCycs();
+                if (NextState == sMoveMaxPosn) {
+                    MoveMaxPosn();
+                } else if (NextState == sUpdatePeaks) {
+                    UpdatePeaks();
+                }
+                return;
+            }
+            if (NextState == sWriteClick) {
+                WriteClick();  // a click complete at 255 cycles
                 break;
-            case sMoveMaxPosn:
-                MoveMaxPosn();
-                break;
-            case sUpdatePeaks:
-                UpdatePeaks();
-                break;
-            case sTestStrongLimit:
-                TestStrongLimit();
-                break;
-            case sTestSonarFilter:
-                TestSonarFilter();
-                break;
-            case sInitialiseClick:
-                InitialiseClick();
-                break;
-        }
-        ++handlersRun;
-        assert(handlersRun <= kMaxHandlersPerCall);
-    } while (NextState != sWaitForPeak);
+            }
+            [[fallthrough]];  // the click ends: judged
+        case sSetStrongLimit:
+            SetStrongLimit();
+            if (NextState != sTestStrongLimit) break;
+            TestStrongLimit();
+            if (NextState != sTestBandwidth) break;
+            TestBandwidth();
+            if (NextState != sTestSonarFilter) break;
+            TestSonarFilter();
+            if (NextState == sWriteClick) WriteClick();
+            break;
+        case sStartNewClick:
+            break;
+        default:
+            return;  // sWaitForPeak
+    }
+    // Every judged or written click, and a first peak with a start interval, pass here.
+    assert(NextState == sStartNewClick);
+    StartNewClick();
+    if (NextState == sInitialiseClick) InitialiseClick();
+    assert(NextState == sWaitForPeak);
 }
 
 void ClickDetector::ResetAfterBreak() {

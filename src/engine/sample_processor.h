@@ -18,8 +18,8 @@
 #include <optional>
 #include <vector>
 
-#include "input/wav_header.h"
 #include "engine/filter_pipeline.h"
+#include "input/wav_header.h"
 
 namespace wtk {
 
@@ -143,6 +143,10 @@ private:
     template <class Sink>
     static bool StepValue(Sink& sink, PeakLocals& L, const PassContext& c, int32_t NewAmpValue,
                           int32_t time);
+    template <class Sink>
+    int32_t ScanValues(Sink& sink, PeakLocals& L, const PassContext& c, const int32_t* vals,
+                       const uint64_t* above, int32_t i, int32_t& n, int32_t t0,
+                       bool& clickLimitReached);
     template <class Sink, bool kGraph>
     int32_t ScanChunk(Sink& sink, const int32_t* vals, const uint64_t* above, int32_t first,
                       int32_t nPos, bool& clickLimitReached);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <cerrno>
@@ -64,6 +65,23 @@ inline void AppendInt(std::string& out, int64_t v) {
     out.append(buf, r.ptr);
 }
 
+// CompressedAmplitude, from a table below 2048.
+inline constexpr auto kCompressedAmplitudes = [] {
+    std::array<uint8_t, 2048> t{};
+    for (int32_t v = 0; v < 2048; ++v) {
+        t[static_cast<size_t>(v)] = static_cast<uint8_t>(v < 128    ? v
+                                                         : v < 256  ? 128 + (v - 128) / 4
+                                                         : v < 512  ? 192 + (v - 256) / 8
+                                                         : v < 1024 ? 224 + (v - 512) / 32
+                                                                    : 248 + (v - 1024) / 128);
+    }
+    return t;
+}();
+inline uint8_t CompressedAmplitudeFast(int32_t v) {
+    if (static_cast<uint32_t>(v) < 2048u) return kCompressedAmplitudes[static_cast<size_t>(v)];
+    return CompressedAmplitude(v);
+}
+
 // Size of the open file in bytes (the reading loop ends when its position reaches it).
 int64_t StreamSize(std::FILE* f);
 // Tells the kernel that the file is read from offset on to its end, once.
@@ -113,7 +131,7 @@ inline bool SampleProcessor::PassPkToSM(Sink& sink, PeakLocals& L, const PassCon
         assert(NewIPI > 0 && NewIPI <= c.IPI255Equivalent);
         const double t =
             detail::RoundNearestEvenSmall(static_cast<double>(L.PkNear2MHZtime) * c.IPIscaler);
-        sink.ClickSelSM(c.RescaleTo250ns[NewIPI], CompressedAmplitude(L.PkAmp),
+        sink.ClickSelSM(c.RescaleTo250ns[NewIPI], detail::CompressedAmplitudeFast(L.PkAmp),
                         static_cast<int32_t>(t), false);
         handed = true;
     }
@@ -186,6 +204,116 @@ inline int32_t NextAbove(const uint64_t* mask, int32_t i, int32_t n) {
 }
 }  // namespace detail
 
+namespace detail {
+// Index of the last set bit in mask before i and at or after from, or -1.
+inline int32_t LastAboveBefore(const uint64_t* mask, int32_t from, int32_t i) {
+    if (i <= from) return -1;
+    const int32_t j = i - 1;
+    int32_t w = j >> 6;
+    uint64_t bits = mask[w] & (~uint64_t{0} >> (63 - (j & 63)));
+    while (bits == 0) {
+        if (w * 64 <= from) return -1;
+        bits = mask[--w];
+    }
+    const int32_t k = w * 64 + 63 - std::countl_zero(bits);
+    return k >= from ? k : -1;
+}
+}  // namespace detail
+
+// The peak logic over values i ... n - 1 (time of value k: t0 + k + 1) when no graph collects
+// them, written around what changes state, with the same result as StepValue on every value:
+// - not on hold, only values above the threshold count (their bits in above): a rise and the
+//   rises right after it, or a fall, which puts the peak on hold (an equal value changes
+//   nothing);
+// - on hold, values from the confirmation level up to the peak change nothing; a value below
+//   the level hands the peak over (and starts the next one when it lies above the threshold),
+//   one above the peak is a rise.
+// LastAmp, the last value above the threshold, is only read by a rise: it is taken from the
+// threshold bits when needed. Ends early (n lowered to the end of its position) when a
+// hand-over brings the minute's clicks to the limit. Returns where it stopped.
+template <class Sink>
+int32_t SampleProcessor::ScanValues(Sink& sink, PeakLocals& state, const PassContext& c,
+                                    const int32_t* vals, const uint64_t* above, int32_t i,
+                                    int32_t& nEnd, int32_t t0, bool& clickLimitReached) {
+    // Locals, so that the state stays in registers between the detector calls.
+    PeakLocals L = state;
+    int32_t n = nEnd;
+    bool limit = clickLimitReached;
+    const int32_t thr = c.AdjustedDeadBand;
+    const int32_t from = i;
+    const int32_t entryLastAmp = L.LastAmp;
+    auto lastAmpBefore = [&](int32_t k) {
+        const int32_t at = detail::LastAboveBefore(above, from, k);
+        return at >= 0 ? vals[at] : entryLastAmp;
+    };
+    auto pass = [&](int32_t k) {
+        if (PassPkToSM(sink, L, c) && !limit && sink.ClicksThisMin() >= kMaxClicksPerMin) {
+            limit = true;
+            n = (k / 4 + 1) * 4;  // finish this position, then the minute ends
+        }
+    };
+    // A fall above the threshold while no peak is held.
+    auto holdStart = [&](int32_t v, int32_t k) {
+        L.PkOnHold = true;
+        L.PkNear4MHZtime = 2 * L.PkNear2MHZtime;
+        const int64_t diff = static_cast<int64_t>(v) - L.PrePkAmp;
+        if ((diff < 0 ? -diff : diff) > L.PkAmp / 64) {
+            L.PkNear4MHZtime += (L.PrePkAmp > v) ? -1 : 1;
+        }
+        if (v < L.PkConfirmationLevel) pass(k);
+    };
+    while (i < n) {
+        int32_t v;
+        if (L.PkOnHold) {
+            const int64_t level = L.PkConfirmationLevel;
+            const auto width = static_cast<uint64_t>(L.PkAmp - level);
+            while (i < n && static_cast<uint64_t>(vals[i] - level) <= width) ++i;
+            if (i >= n) break;
+            v = vals[i];
+            if (v < level) {
+                pass(i);
+                if (v <= thr) {
+                    ++i;
+                    continue;
+                }
+            }
+            // A rise above the held peak, or above the threshold after the hand-over.
+        } else {
+            i = detail::NextAbove(above, i, n);
+            if (i >= n) break;
+            v = vals[i];
+            if (v <= L.PkAmp) {
+                if (v < L.PkAmp) holdStart(v, i);
+                ++i;
+                continue;
+            }
+        }
+        // A rise at i, and the rises right after it (all above the threshold).
+        L.PrePkAmp = lastAmpBefore(i);
+        L.PkAmp = v;
+        L.PkNear2MHZtime = t0 + i + 1;
+        L.PkOnHold = false;
+        ++i;
+        while (i < n && vals[i] > L.PkAmp) {
+            L.PrePkAmp = L.PkAmp;
+            L.PkAmp = vals[i];
+            L.PkNear2MHZtime = t0 + i + 1;
+            ++i;
+        }
+        L.PkConfirmationLevel = L.PkAmp / 2;
+        // Most often the next value falls, above the threshold.
+        if (i < n && vals[i] > thr && vals[i] < L.PkAmp) {
+            holdStart(vals[i], i);
+            ++i;
+        }
+    }
+    L.LastAmp = lastAmpBefore(n);
+    state = L;
+    nEnd = n;
+    clickLimitReached = limit;
+    return i;
+}
+
 // The peak logic over the band-pass values of nPos positions (4 values each, in time order,
 // at vals[first ...], their threshold bits in above at the same indexes) starting at time
 // SampleTimeNear2MHz. Stops after the position in which the minute's click count reaches the
@@ -201,30 +329,19 @@ int32_t SampleProcessor::ScanChunk(Sink& sink, const int32_t* vals, const uint64
     int32_t n = first + 4 * nPos;
     int32_t i = first;
     clickLimitReached = false;
-    while (i < n) {
-        if (!kGraph || !GraphRequired) {
-            // Skip the values that change no state: those at or below the threshold, unless a
-            // held peak waits for a value below its confirmation level.
-            if (!L.PkOnHold) {
-                i = detail::NextAbove(above, i, n);
-            } else {
-                while (i < n && vals[i] >= L.PkConfirmationLevel && vals[i] <= c.AdjustedDeadBand) {
-                    ++i;
-                }
+    if constexpr (kGraph) {
+        // Every value goes to the graph while it collects.
+        for (; i < n && GraphRequired; ++i) {
+            const int32_t v = vals[i];
+            if (StepValue(sink, L, c, v, t0 + i + 1) && !clickLimitReached &&
+                sink.ClicksThisMin() >= kMaxClicksPerMin) {
+                clickLimitReached = true;
+                n = (i / 4 + 1) * 4;  // finish this position, then the minute ends
             }
-            if (i >= n) break;
-        }
-        const int32_t v = vals[i];
-        if (StepValue(sink, L, c, v, t0 + i + 1) && !clickLimitReached &&
-            sink.ClicksThisMin() >= kMaxClicksPerMin) {
-            clickLimitReached = true;
-            n = (i / 4 + 1) * 4;  // finish this position, then the minute ends
-        }
-        if constexpr (kGraph) {
             if (GraphRequired) PrepareHiResGraph(v);
         }
-        ++i;
     }
+    ScanValues(sink, L, c, vals, above, i, n, t0, clickLimitReached);
     StorePeakState(L);
     const int32_t done = (n - first) / 4;
     SampleTimeNear2MHz += 4 * done;
