@@ -379,6 +379,19 @@ void TCv::BuildControlPanel() {
     step3->addWidget(Label5);
     step3->addWidget(UseFileNameDateTimes);
     step3->addStretch(1);
+    // Names of other recorders: the pattern their dates follow; empty, the built-in form.
+    NameDatePatternEdit = new QLineEdit(cp);
+    NameDatePatternEdit->setPlaceholderText(QStringLiteral("name pattern, e.g. %Y%m%d_%H%M%S"));
+    NameDatePatternEdit->setToolTip(QStringLiteral(
+        "Dates and locations from names of other recorders, matched against the name without "
+        "its extension: %Y (4 digits), %y (2 digits, 2000-2099), %m %d %H %M %S (2 digits), "
+        "{location} (the location), * (any text). Without {location} the folder's name is the "
+        "location. Example: {location}_%Y%m%d_%H%M%S* for PAM_20210610_033655_123.wav. Empty: "
+        "Location.yyyymmddhhmmss.wav"));
+    session_->Controls.NameDatePatternEdit.clear();
+    connect(NameDatePatternEdit, &QLineEdit::textChanged, this,
+            [this](const QString& t) { session_->Controls.NameDatePatternEdit = ToEngine(t); });
+    row(stepWidth)->addWidget(NameDatePatternEdit, 1);
 
     Label10 = new QLabel(QStringLiteral("4."), cp);
     Label10->setFixedWidth(stepWidth);

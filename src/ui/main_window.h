@@ -115,6 +115,7 @@ public:
     QLineEdit* LoggerNumberEdit = nullptr;
     ClickableLabel* Label5 = nullptr;
     QCheckBox* UseFileNameDateTimes = nullptr;
+    QLineEdit* NameDatePatternEdit = nullptr;  // step 3: the date pattern of other names
     QLabel* Label10 = nullptr;
     QPushButton* SelectBatchBtn = nullptr;
     QCheckBox* SearchDirectories = nullptr;

@@ -278,6 +278,8 @@ TEST_F(MainWindowTest, MainControlsModelFollowsTheWidgets) {
     EXPECT_EQ(c.AddedSiteNameEdit, "Bay");
     Cv->LoggerNumberEdit->setText("1234");
     EXPECT_EQ(c.LoggerNumberEdit, "1234");
+    Cv->NameDatePatternEdit->setText("{location}_%Y%m%d_%H%M%S*");
+    EXPECT_EQ(c.NameDatePatternEdit, "{location}_%Y%m%d_%H%M%S*");
     Cv->UseFileNameDateTimes->setChecked(false);
     Cv->SearchDirectories->setChecked(true);
     Cv->ShowGraphs->setChecked(false);
