@@ -748,10 +748,14 @@ void TCv::StopBtnClick() {
 void TCv::SelectBatchBtnClick() {
     if (session_->Busy) return;
     session_->SelectBatchBtnClick();
-    // The format check may have taken the headers' rate.
+    ShowRateOfSession();
+    UpdateBusyState();
+}
+
+void TCv::ShowRateOfSession() {
+    // The format check after a selection may have taken the headers' rate.
     const QString rate = QString::fromStdString(session_->Controls.KsamplesPerSecEdit);
     if (KsamplesPerSecEdit->text() != rate) KsamplesPerSecEdit->setText(rate);
-    UpdateBusyState();
 }
 
 void TCv::ConvertBatchBtnClick() {
@@ -827,7 +831,15 @@ void TCv::DropPaths(const QStringList& paths) {
     std::vector<std::string> engine;
     engine.reserve(static_cast<size_t>(paths.size()));
     for (const QString& p : paths) engine.push_back(ToEngine(p));
+    // As the select button does: a pattern that cannot give dates is refused first, and the
+    // format check follows the listing.
+    if (const auto refusal = session_->CheckNameDatePattern()) {
+        ShowMessage(*refusal);
+        return;
+    }
     session_->SelectPaths(engine);
+    if (!session_->Busy && session_->NofWAVfilesFound > 0) session_->ReportFormatFindings();
+    ShowRateOfSession();
     UpdateBusyState();
 }
 

@@ -167,6 +167,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Puts the session's rate text into the rate edit where they differ.
+    void ShowRateOfSession();
     void BuildMenu();
     void BuildControlPanel();
     void BuildResultsPanel();
