@@ -239,6 +239,10 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
     }
     CombinedProgress combined(std::move(planned), session.ProgressClock);
     host.CombineProgress(&combined);
+    // A conversion filters ahead on a second thread only where every batch that runs at the
+    // same time can have two processors, so that the threads never outnumber the processors.
+    const size_t running = std::min(groups.size(), static_cast<size_t>(*c.jobs));
+    const bool filterAhead = static_cast<size_t>(AvailableProcessors()) >= 2 * running;
     std::vector<int> status(groups.size(), kExitDone);
     RunLocationBatches(groups.size(), *c.jobs, [&](size_t g) {
         if (g_stopSignal == 0) {
@@ -252,6 +256,7 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
                 batch.SetFm = session.SetFm;
                 batch.Controls = session.Controls;
                 batch.SelectRecords(std::move(groups[g].Recs));
+                batch.Processor.UseThreads(filterAhead);
                 PressConversionButton(batch, verb);
                 status[g] = StatusOf(batch.LastOutcome);
             } catch (const std::exception& e) {

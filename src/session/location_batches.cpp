@@ -1,10 +1,19 @@
 #include "session/location_batches.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <thread>
 
 namespace wtk {
+
+int AvailableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(CPU_COUNT(&set), 1);
+    return static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
+}
 
 void RunLocationBatches(size_t groups, int jobs, const std::function<void(size_t group)>& batch) {
     const size_t threads = std::min(groups, static_cast<size_t>(std::max(jobs, 1)));

@@ -15,6 +15,9 @@
 
 namespace wtk {
 
+// Processors this process may run on (at least 1).
+int AvailableProcessors();
+
 // Runs batch(g) for g = 0 ... groups - 1 on up to `jobs` threads, starting the batches in
 // order of g, and returns when all have returned. batch must not throw; whatever a stop should
 // skip it decides itself. With one job (or one group) everything runs on the caller's thread.
