@@ -75,7 +75,11 @@ public:
     void ShowMessage(const std::string& text) override { Message(text); }
     void SetText(Label which, const std::string& text) override;
     void AppendMemo(Memo which, const std::string& line) override;
-    void AppendNote(Memo, const std::string& line) override { Message(line); }
+    // Notes beside the file list (inputs skipped) are warnings; the note where a stop took
+    // effect is a report, shown as it stands.
+    void AppendNote(Memo which, const std::string& line) override {
+        Message(which == Memo::FilesMemo ? "wavtokeb-cli: " + line : line);
+    }
     void ProcessMessages() override;
     void ShowProgress(const BatchProgress& progress) override;
     std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override;

@@ -316,6 +316,9 @@ public:
         if (c_.quiet && c_.progressMinutes) {
             throw UsageError{"-q (--quiet) and --progress exclude each other", c_.verb};
         }
+        if (c_.csv && c_.locations) {
+            throw UsageError{"--csv and --locations exclude each other", c_.verb};
+        }
         return c_;
     }
 
@@ -471,6 +474,15 @@ const char* VerbName(Verb verb) {
 }
 
 std::string Nearest(std::string_view word, const std::vector<std::string>& candidates) {
+    auto lower = [](std::string_view s) {
+        std::string l(s);
+        for (char& ch : l) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        return l;
+    };
+    const std::string folded = lower(word);
+    for (const std::string& c : candidates) {
+        if (lower(c) == folded) return c;  // typed in the wrong case
+    }
     std::string best;
     size_t bestDistance = 3;
     for (const std::string& c : candidates) {
@@ -479,6 +491,25 @@ std::string Nearest(std::string_view word, const std::vector<std::string>& candi
             best = c;
             bestDistance = d;
         }
+    }
+    if (!best.empty()) return best;
+    // A shortened name ("--prog", "scrap"): every name it begins, when there are few.
+    const size_t letters = word.size() - std::min(word.find_first_not_of('-'), word.size());
+    std::vector<std::string> begun;
+    for (const std::string& c : candidates) {
+        if (letters >= 2 && c.size() > word.size() && c.starts_with(word)) begun.push_back(c);
+    }
+    if (!begun.empty() && begun.size() <= 3) {
+        std::string text = begun[0];
+        for (size_t i = 1; i < begun.size(); ++i) {
+            text += (i + 1 == begun.size() ? " or " : ", ") + begun[i];
+        }
+        return text;
+    }
+    // A name with something added ("--output", "--outdir"): the longest name it begins with.
+    for (const std::string& c : candidates) {
+        const size_t cLetters = c.size() - std::min(c.find_first_not_of('-'), c.size());
+        if (cLetters >= 3 && word.starts_with(c) && c.size() > best.size()) best = c;
     }
     return best;
 }

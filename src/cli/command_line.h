@@ -84,8 +84,9 @@ const char* VerbName(Verb verb);
 // The help of a verb, or the general help for kNoVerb.
 std::string HelpText(Verb verb);
 
-// The candidate nearest to word (edit distance at most 2, and less than the word's length);
-// "" when none is that near.
+// The candidate meant by word: one that differs only in case, else the nearest (edit distance
+// at most 2, and less than the word's length), else the few that word begins ("a or b"), else
+// the longest that begins word; "" when there is none.
 std::string Nearest(std::string_view word, const std::vector<std::string>& candidates);
 
 // The usage line "wavtokeb-cli: TEXT (see wavtokeb-cli [VERB] --help)".

@@ -221,7 +221,19 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
          "unknown option --bogus for convert" + seeConvert},
         {{"convert", "--ouy", fresh, wavs},
          "unknown option --ouy for convert, did you mean --out?" + seeConvert},
+        {{"scrap", wavs}, "unknown command \"scrap\", did you mean scrapbook?" + see},
+        {{"convert", "--prog", "-o", fresh, wavs},
+         "unknown option --prog for convert, did you mean --progress?" + seeConvert},
+        {{"convert", "--ipi", "-o", fresh, wavs},
+         "unknown option --ipi for convert, did you mean --ipi-export or --ipi-limit?" +
+             seeConvert},
+        {{"convert", "--output", fresh, wavs},
+         "unknown option --output for convert, did you mean --out?" + seeConvert},
+        {{"list", "--RATE", "2", wavs},
+         "unknown option --RATE for list, did you mean --rate?" + seeList},
         {{"list", "-v", wavs}, "unknown option -v for list, did you mean -V?" + seeList},
+        {{"list", "--csv", "--locations", wavs},
+         "--csv and --locations exclude each other" + seeList},
         {{"list", "--out", fresh, wavs}, "list takes no option --out" + seeList},
         {{"list", "-o", fresh, wavs}, "list takes no option -o" + seeList},
         {{"list", "--minutes", dir / "m.txt", wavs}, "list takes no option --minutes" + seeList},
@@ -247,6 +259,8 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
         {{"convert", "-o", fresh, "--set", "MinNcycEdit=4", wavs},
          "unknown settings control \"MinNcycEdit\" in --set, did you mean MinNcycFedit?" +
              seeConvert},
+        {{"convert", "-o", fresh, "--set", "Strong1=40", wavs},
+         "unknown settings control \"Strong1\" in --set, did you mean Strong1Edit?" + seeConvert},
         {{"convert", "-o", fresh, "--set", "MinNcycFedit", wavs},
          "--set takes CONTROL=TEXT, not \"MinNcycFedit\"" + seeConvert},
         {{"convert", "-o", fresh, "--set", "MinNcycFedit=-1", wavs},
@@ -752,7 +766,7 @@ TEST_F(CliTest, ADirectoryThatCannotBeSearchedIsNamedAndTheRestConverted) {
     fs::permissions(wavs + "/locked", fs::perms::owner_all);
     if (r.status == 127) GTEST_SKIP() << "the tool cannot be run as the user nobody here";
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, wavs + "/locked not searched: Permission denied\n");
+    EXPECT_EQ(r.err, "wavtokeb-cli: " + wavs + "/locked not searched: Permission denied\n");
     EXPECT_TRUE(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").wellFormed);
     EXPECT_EQ(list.status, 1);
     EXPECT_EQ(list.err, r.err);
