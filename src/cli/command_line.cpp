@@ -295,6 +295,14 @@ public:
             return c_;
         }
         if (first.starts_with("-")) {
+            // A mistyped --help or --version, else an option given before the command.
+            const std::string near = first.starts_with("--")
+                                         ? Nearest(first, {"--help", "--version"})
+                                     : first == "-v" ? "-V"
+                                                     : "";
+            if (!near.empty()) {
+                throw UsageError{"unknown option " + first + ", did you mean " + near + "?"};
+            }
             throw UsageError{"the command comes first: wavtokeb-cli COMMAND [options], not " +
                              first};
         }

@@ -215,6 +215,8 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
         {{}, "a command is required: convert, scrapbook, list, dump or settings" + see},
         {{"conver", wavs}, "unknown command \"conver\", did you mean convert?" + see},
         {{"lis", wavs}, "unknown command \"lis\", did you mean list?" + see},
+        {{"--verison"}, "unknown option --verison, did you mean --version?" + see},
+        {{"-v"}, "unknown option -v, did you mean -V?" + see},
         {{"--rate", "2", "list", wavs},
          "the command comes first: wavtokeb-cli COMMAND [options], not --rate" + see},
         {{"convert", "--bogus", "--out", fresh, wavs},
