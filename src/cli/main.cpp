@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -395,6 +396,12 @@ int Run(int argc, char** argv) {
 // The options' fuzz harness runs the tool through Run, without this entry point.
 #ifndef WTK_CLI_WITHOUT_MAIN
 int main(int argc, char** argv) {
-    return wtk::cli::Run(argc, argv);
+    try {
+        return wtk::cli::Run(argc, argv);
+    } catch (const std::exception& e) {
+        // What no command foresaw ends the tool with a line of its own, not the runtime's.
+        std::fprintf(stderr, "wavtokeb-cli: %s\n", e.what());
+        return 1;
+    }
 }
 #endif
