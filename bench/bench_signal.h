@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "synth/synth.h"
+
 namespace wtk::bench {
 
 inline constexpr int32_t kSamplesPerSec = 576000;
@@ -59,12 +61,15 @@ inline std::vector<int16_t> MakeSamples(Noise& noise, double noiseStd, int64_t f
     return s;
 }
 
-// Writes a recording of the given length (100 header bytes, then the samples); false when the
-// file cannot be written.
+// Writes a recording of the given length; false when the file cannot be written. A 16-bit mono
+// header (or the tool refuses the file) and silence up to byte 100, where the samples begin.
 inline bool WriteRecording(const std::string& path, double noiseStd, int64_t samples) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
     std::vector<uint8_t> bytes(100, 0);
+    const auto header =
+        synth::WavHeader(kSamplesPerSec, (100 - synth::kWavHeaderBytes) / 2 + samples);
+    std::copy(header.begin(), header.end(), bytes.begin());
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     Noise noise(0x9E3779B97F4A7C15ull);
     const int64_t piece = kSamplesPerSec;  // one second at a time

@@ -2,7 +2,8 @@
 // samples/s recordings of noise at several levels plus 130 kHz click trains, one minute each and
 // one of ten minutes. For every recording, in one run: CPU time (user + sys) and wall time per
 // minute of audio, peak resident memory, and the ratio to `cat` of the same file; then the
-// time each stage of the conversion takes, measured inside the engine.
+// time each stage of the conversion takes, measured inside the engine. Last, two locations of
+// five minutes each, converted as one batch and with --jobs 2.
 //
 //   convert_bench [--before CLI] [--repeat N] [--dir DIR]
 //
@@ -145,6 +146,44 @@ struct Recording {
     int minutes;
 };
 
+// Converts the inputs (a file or a folder) with the given builds in turns, repeat times, with
+// cat of the same files; returns the medians: cat, then one per build.
+std::vector<Usage> InTurns(const std::vector<std::string>& catArgs,
+                           const std::vector<std::vector<std::string>>& conversions,
+                           const fs::path& out, int repeat) {
+    std::vector<std::string> cat = {"cat"};
+    cat.insert(cat.end(), catArgs.begin(), catArgs.end());
+    Run(cat);  // into the page cache
+    std::vector<std::vector<Usage>> runs(conversions.size() + 1);
+    for (int k = 0; k < repeat; ++k) {
+        runs[0].push_back(Run(cat));
+        for (size_t b = 0; b < conversions.size(); ++b) {
+            fs::remove_all(out);
+            fs::create_directories(out);
+            runs[b + 1].push_back(Run(conversions[b]));
+        }
+    }
+    std::vector<Usage> medians;
+    for (const auto& r : runs) medians.push_back(Median(r));
+    return medians;
+}
+
+// A row of the table: figures per minute of audio and against cat.
+bool PrintRow(const std::string& label, const char* build, int minutes, const Usage& u,
+              const Usage& cat) {
+    const double perMin = 1.0 / minutes;
+    std::printf("| %s | %s | %.0f | %.0f | %.0fx | %.0f | %.1f | %.1f |\n", label.c_str(), build,
+                u.cpuMs * perMin, u.wallMs * perMin, 60e3 * minutes / u.wallMs, u.rssMb,
+                u.cpuMs / std::max(cat.cpuMs, 0.001), u.wallMs / std::max(cat.wallMs, 0.001));
+    return u.ok;
+}
+
+void PrintCatRow(const std::string& label, int minutes, const Usage& c) {
+    std::printf("| %s | cat | %.0f | %.0f | | %.0f | 1.0 | 1.0 |\n", label.c_str(),
+                c.cpuMs / minutes, c.wallMs / minutes, c.rssMb);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -182,6 +221,15 @@ int main(int argc, char** argv) {
         "| CPU / cat | Wall / cat |\n");
     std::printf("|---|---|---|---|---|---|---|---|\n");
 
+    std::vector<std::string> builds;
+    std::vector<const char*> buildNames;
+    if (!before.empty()) {
+        builds.push_back(before);
+        buildNames.push_back("before");
+    }
+    builds.push_back(after);
+    buildNames.push_back("after");
+
     const Recording recordings[] = {{"noise 3 + clicks, 1 min", 3, 1},
                                     {"noise 8 + clicks, 1 min", 8, 1},
                                     {"noise 10 + clicks, 1 min", 10, 1},
@@ -196,33 +244,17 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot write %s\n", wav.c_str());
             return 1;
         }
-        Run({"cat", wav});  // into the page cache
-        std::vector<Usage> cat, old, now;
-        for (int k = 0; k < repeat; ++k) {
-            cat.push_back(Run({"cat", wav}));
-            for (const std::string& cli : {before, after}) {
-                if (cli.empty()) continue;
-                const fs::path out = dir / ("out" + std::to_string(k));
-                fs::remove_all(out);
-                fs::create_directories(out);
-                (cli == after ? now : old)
-                    .push_back(Run({cli, "convert", "--rate", "576", "--no-linkage", "--out",
-                                    out.string(), wav}));
-            }
+        const fs::path out = dir / "out";
+        std::vector<std::vector<std::string>> conversions;
+        for (const std::string& cli : builds) {
+            conversions.push_back(
+                {cli, "convert", "--rate", "576", "--no-linkage", "--out", out.string(), wav});
         }
-        const Usage c = Median(cat);
-        auto row = [&](const char* build, const Usage& u) {
-            const double perMin = 1.0 / r.minutes;
-            std::printf("| %s | %s | %.0f | %.0f | %.0fx | %.0f | %.1f | %.1f |\n", r.label, build,
-                        u.cpuMs * perMin, u.wallMs * perMin, 60e3 * r.minutes / u.wallMs, u.rssMb,
-                        u.cpuMs / std::max(c.cpuMs, 0.001), u.wallMs / std::max(c.wallMs, 0.001));
-            allOk = allOk && u.ok;
-        };
-        if (!before.empty()) row("before", Median(old));
-        row("after", Median(now));
-        std::printf("| %s | cat | %.0f | %.0f | | %.0f | 1.0 | 1.0 |\n", r.label,
-                    c.cpuMs / r.minutes, c.wallMs / r.minutes, c.rssMb);
-        std::fflush(stdout);
+        const std::vector<Usage> m = InTurns({wav}, conversions, out, repeat);
+        for (size_t b = 0; b < builds.size(); ++b) {
+            allOk = PrintRow(r.label, buildNames[b], r.minutes, m[b + 1], m[0]) && allOk;
+        }
+        PrintCatRow(r.label, r.minutes, m[0]);
 
         // Stages: medians over the runs, per minute of audio.
         std::vector<wtk::StageTimes> st;
@@ -238,6 +270,44 @@ int main(int argc, char** argv) {
                       med(&wtk::StageTimes::ReadNs), med(&wtk::StageTimes::HighPassNs),
                       med(&wtk::StageTimes::BandPassNs), med(&wtk::StageTimes::PeaksNs));
         stageRows += line;
+    }
+
+    // Two locations: one batch converts them one after the other; --jobs 2 side by side.
+    {
+        const fs::path two = dir / "two";
+        fs::create_directories(two);
+        std::vector<std::string> files;
+        for (const char* location : {"HARBOUR", "REEF"}) {
+            files.push_back((two / (std::string(location) + ".20230517140000.wav")).string());
+            if (!wtk::bench::WriteRecording(files.back(), 8,
+                                            int64_t{wtk::bench::kSamplesPerSec} * 60 * 5)) {
+                std::fprintf(stderr, "cannot write %s\n", files.back().c_str());
+                return 1;
+            }
+        }
+        const fs::path out = dir / "out";
+        std::vector<std::vector<std::string>> conversions;
+        for (const std::string& cli : builds) {
+            for (const bool jobs : {false, true}) {
+                std::vector<std::string> args = {cli,     "convert", "--rate",      "576",
+                                                 "--out", out,       "--no-linkage"};
+                if (jobs) args.insert(args.end(), {"--jobs", "2"});
+                args.push_back(two.string());
+                conversions.push_back(args);
+            }
+        }
+        const std::vector<Usage> m = InTurns(files, conversions, out, repeat);
+        const std::string label = "noise 8 + clicks, 2 locations x 5 min";
+        for (size_t b = 0; b < builds.size(); ++b) {
+            allOk = PrintRow(label + ", one batch", buildNames[b], 10, m[1 + 2 * b], m[0]) && allOk;
+            allOk = PrintRow(label + ", --jobs 2", buildNames[b], 10, m[2 + 2 * b], m[0]) && allOk;
+        }
+        PrintCatRow(label, 10, m[0]);
+        std::printf("\n--jobs 2 against one batch on the two locations (throughput, wall):");
+        for (size_t b = 0; b < builds.size(); ++b) {
+            std::printf(" %s %.2fx%s", buildNames[b], m[1 + 2 * b].wallMs / m[2 + 2 * b].wallMs,
+                        b + 1 < builds.size() ? "," : "\n");
+        }
     }
 
     std::printf("\nStages (CPU ms per minute of the thread doing each; %s):\n\n",
