@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -821,14 +823,48 @@ TEST_F(CliTest, AStopDuringTheBatchFinishesTheFileAndTheTK1File) {
     }
 }
 
-// Runs a conversion whose --minutes file is the named pipe fifo and interrupts it: the tool
-// opens the pipe when the batch begins, after its first stdout line, and waits there until the
-// pipe has a reader; the first SIGINT is sent while it waits, so it is seen at the first minute
-// end. With abortWhileWriting, stderr is a full pipe, so the tool cannot get past the line that
-// says where the stop took effect, and the second SIGINT comes once a file has appeared in out.
+// The thread of process pid that is in system call `call` with first argument arg0: its id, 0
+// while there is none, -1 when the system calls of pid's threads cannot be seen.
+pid_t ThreadInSystemCall(pid_t pid, long call, long arg0) {
+    bool seen = false;
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream file(task.path() / "syscall");
+        std::string number, first;
+        if (!(file >> number)) continue;
+        seen = true;  // "running", or the call and its arguments
+        if (number == std::to_string(call) && file >> first &&
+            std::strtol(first.c_str(), nullptr, 16) == arg0) {
+            return static_cast<pid_t>(std::stol(task.path().filename().string()));
+        }
+    }
+    return seen ? 0 : -1;
+}
+
+// Where the SIGINT that stops a conversion comes.
+enum class Interruption {
+    // At the first minute end: the --minutes file is the named pipe fifo, which the tool opens
+    // when the batch begins, after its first stdout line, and waits there until the pipe has a
+    // reader; the SIGINT is sent while it waits.
+    AtTheFirstMinuteEnd,
+    // As above, and then a second SIGINT: stderr is a full pipe, so the tool cannot get past the
+    // line that says where the stop took effect, and the second one comes once a file has
+    // appeared in out.
+    ThenAbortWhileWriting,
+    // With --jobs and --progress, no --minutes: stderr is a full pipe, so the first batch to
+    // report the start of its file waits there, and every other one waits for it before it
+    // reports its own; the SIGINT goes to the waiting thread, which takes it before its write
+    // returns, and so before any batch gets to a minute end.
+    AtTheFirstFileStart,
+};
+
+// Runs a conversion and interrupts it as `when` says.
 Result RunInterrupted(std::vector<std::string> args, const std::string& fifo,
-                      const std::string& out, bool abortWhileWriting) {
-    EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+                      const std::string& out, Interruption when) {
+    const bool toMinutes = when != Interruption::AtTheFirstFileStart;
+    if (toMinutes) {
+        EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    }
     args.insert(args.begin(), WTK_CLI_PATH);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -836,7 +872,8 @@ Result RunInterrupted(std::vector<std::string> args, const std::string& fifo,
     int outPipe[2], errPipe[2];
     EXPECT_EQ(::pipe(outPipe), 0);
     EXPECT_EQ(::pipe(errPipe), 0);
-    if (abortWhileWriting) {
+    const bool errFull = when != Interruption::AtTheFirstMinuteEnd;
+    if (errFull) {
         const int flags = ::fcntl(errPipe[1], F_GETFL);
         ::fcntl(errPipe[1], F_SETFL, flags | O_NONBLOCK);
         const std::string filler(4096, 'x');
@@ -858,27 +895,41 @@ Result RunInterrupted(std::vector<std::string> args, const std::string& fifo,
     Result r;
     char buf[4096];
     ssize_t n = 0;
-    while (r.out.find("\r\n") == std::string::npos && (n = ::read(outPipe[0], buf, sizeof buf)) > 0)
-        r.out.append(buf, static_cast<size_t>(n));
-    ::kill(pid, SIGINT);
-    const int minutes = ::open(fifo.c_str(), O_RDONLY);
     int wstatus = 0;
     bool ended = false;
-    if (abortWhileWriting) {
-        while (fs::is_empty(out) && !(ended = ::waitpid(pid, &wstatus, WNOHANG) == pid))
-            ::usleep(1000);
+    int minutes = -1;
+    if (toMinutes) {
+        while (r.out.find("\r\n") == std::string::npos &&
+               (n = ::read(outPipe[0], buf, sizeof buf)) > 0)
+            r.out.append(buf, static_cast<size_t>(n));
         ::kill(pid, SIGINT);
+        minutes = ::open(fifo.c_str(), O_RDONLY);
+        if (when == Interruption::ThenAbortWhileWriting) {
+            while (fs::is_empty(out) && !(ended = ::waitpid(pid, &wstatus, WNOHANG) == pid))
+                ::usleep(1000);
+            ::kill(pid, SIGINT);
+        }
+    } else {
+        pid_t waiting = 0;
+        while ((waiting = ThreadInSystemCall(pid, SYS_write, STDERR_FILENO)) == 0 &&
+               !(ended = ::waitpid(pid, &wstatus, WNOHANG) == pid))
+            ::usleep(1000);
+        // Where the threads cannot be seen, the tool is killed (status 128 + SIGKILL).
+        if (waiting < 0) ::kill(pid, SIGKILL);
+        if (waiting > 0) ::syscall(SYS_tgkill, pid, waiting, SIGINT);
     }
     while ((n = ::read(errPipe[0], buf, sizeof buf)) > 0) r.err.append(buf, static_cast<size_t>(n));
     while ((n = ::read(outPipe[0], buf, sizeof buf)) > 0) r.out.append(buf, static_cast<size_t>(n));
-    while (::read(minutes, buf, sizeof buf) > 0) {
+    if (minutes >= 0) {
+        while (::read(minutes, buf, sizeof buf) > 0) {
+        }
+        ::close(minutes);
     }
-    ::close(minutes);
     ::close(outPipe[0]);
     ::close(errPipe[0]);
     if (!ended) ::waitpid(pid, &wstatus, 0);
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    if (abortWhileWriting) r.err.erase(0, r.err.find_first_not_of('x'));
+    if (errFull) r.err.erase(0, r.err.find_first_not_of('x'));
     return r;
 }
 
@@ -886,7 +937,7 @@ TEST_F(CliTest, SigintTakesEffectAtTheNextMinuteEndAndASecondOneAborts) {
     const std::string ten = Silent("A.20230517140000.wav", 600);
     const std::vector<std::string> args = {"convert",   "--rate",        "2", "--out", out,
                                            "--minutes", dir / "minutes", wavs};
-    const Result r = RunInterrupted(args, dir / "minutes", out, false);
+    const Result r = RunInterrupted(args, dir / "minutes", out, Interruption::AtTheFirstMinuteEnd);
     EXPECT_EQ(r.status, 128 + SIGINT);
     EXPECT_EQ(r.err,
               "Stop took effect at the end of minute 0 (17/5/2023 14:00) of NewFileNameA 2023 05 "
@@ -904,7 +955,8 @@ TEST_F(CliTest, SigintTakesEffectAtTheNextMinuteEndAndASecondOneAborts) {
     fs::remove_all(out);
     fs::create_directories(out);
     fs::remove(dir / "minutes");
-    const Result aborted = RunInterrupted(args, dir / "minutes", out, true);
+    const Result aborted =
+        RunInterrupted(args, dir / "minutes", out, Interruption::ThenAbortWhileWriting);
     EXPECT_EQ(aborted.status, 128 + SIGINT);
     EXPECT_NE(aborted.err.find("wavtokeb-cli: aborted, unfinished files removed"),
               std::string::npos)
@@ -914,17 +966,27 @@ TEST_F(CliTest, SigintTakesEffectAtTheNextMinuteEndAndASecondOneAborts) {
     // With --jobs each batch that runs stops at its next minute end, and none starts after.
     fs::remove_all(out);
     fs::create_directories(out);
-    fs::remove(dir / "minutes");
-    Silent("B.20230517140000.wav", 600);
-    std::vector<std::string> jobs = args;
-    jobs.insert(jobs.begin() + 1, {"--jobs", "2"});
-    const Result both = RunInterrupted(jobs, dir / "minutes", out, false);
+    const std::string other = Silent("B.20230517140000.wav", 600);
+    const Result both = RunInterrupted(
+        {"convert", "--jobs", "2", "--progress=1", "--rate", "2", "--out", out, wavs}, "", out,
+        Interruption::AtTheFirstFileStart);
+    if (both.status == 128 + SIGKILL)
+        GTEST_SKIP() << "the system calls of the tool's threads are hidden here";
     EXPECT_EQ(both.status, 128 + SIGINT);
-    EXPECT_EQ(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").Kinds(), "LMME");
-    // B's batch either started before the stop or never did.
-    if (fs::exists(out + "/NewFileNameB 2023 05 17.TK1")) {
-        EXPECT_EQ(ReadTk1(out + "/NewFileNameB 2023 05 17.TK1").Kinds(), "LMME");
+    // The batch whose thread took the stop began; the other one began before it or never.
+    std::vector<std::string> stops;
+    for (const auto& [name, wav] : {std::pair{"A", ten}, std::pair{"B", other}}) {
+        const std::string tk1 = std::string("NewFileName") + name + " 2023 05 17.TK1";
+        if (!fs::exists(out + "/" + tk1)) continue;
+        EXPECT_EQ(ReadTk1(out + "/" + tk1).Kinds(), "LMME") << name;
+        stops.push_back("Stop took effect at the end of minute 0 (17/5/2023 14:00) of " + tk1 +
+                        ", in file 1: " + wav);
     }
+    ASSERT_FALSE(stops.empty());
+    std::vector<std::string> said;
+    for (const std::string& line : Lines(both.err, "\n"))
+        if (!line.starts_with("file ") && !line.starts_with("done: ")) said.push_back(line);
+    EXPECT_EQ(said, stops) << both.err;
 }
 
 TEST_F(CliTest, AStopDuringTheListingConvertsNothing) {
