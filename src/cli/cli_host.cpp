@@ -1,6 +1,7 @@
 #include "cli/cli_host.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,7 +60,32 @@ CliHost::CliHost(Verb verb, std::string outDir, std::string minutesPath)
       lastDrawn_(std::chrono::steady_clock::now()) {}
 
 CliHost::~CliHost() {
-    if (minutes_ != nullptr) std::fclose(minutes_);
+    if (minutes_ != nullptr && !minutesFile_.IsOpen()) std::fclose(minutes_);
+}
+
+void CliHost::ShowMessage(const std::string& text) {
+    Message(text);
+    if (session_ == nullptr) return;
+    // The texts the converter has always shown for these failures; the file is named after.
+    static constexpr std::string_view kTK1Failures[] = {"TK1 open failed",
+                                                        "TK1 open = error",
+                                                        "Failed to close TK1file",
+                                                        "Failed to write TK1 header",
+                                                        "BlockWrite failed in FinaliseTK1File",
+                                                        "Failed to write to TK1 header",
+                                                        "Failed to finalise TK1File"};
+    std::string file;
+    for (std::string_view failure : kTK1Failures) {
+        if (text.starts_with(failure)) file = session_->Writer.FileName;
+    }
+    if (text == "Failed to create source linkage file") {
+        file = session_->Writer.IndexFile.FileName();
+    } else if (text.starts_with("Failed to open wav file ")) {
+        file = wavFile_;
+    }
+    // Once for the messages about one file.
+    if (!file.empty() && file != namedFile_) Message("wavtokeb-cli: file concerned: " + file);
+    namedFile_ = file;
 }
 
 void CliHost::Message(const std::string& text) {
@@ -113,12 +139,21 @@ void CliHost::Put(size_t output, std::string_view bytes) {
         case kMinutes:
             if (minutesPath_.empty() || minutesFailed_) break;
             if (minutes_ == nullptr) {
+                // A pipe or a device is written as it is; a file is replaced whole at the end.
+                struct stat st {};
                 errno = 0;
-                minutes_ = std::fopen(minutesPath_.c_str(), "wb");
+                int err = 0;
+                if (::stat(minutesPath_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+                    !S_ISDIR(st.st_mode)) {
+                    minutes_ = std::fopen(minutesPath_.c_str(), "wb");
+                    err = errno;
+                } else if ((err = minutesFile_.Open(minutesPath_)) == 0) {
+                    minutes_ = minutesFile_.Stream();
+                }
                 if (minutes_ == nullptr) {
                     minutesFailed_ = true;
                     Message("wavtokeb-cli: Failed to create minutes file " + minutesPath_ + ": " +
-                            std::strerror(errno));
+                            ReplacingFileErrorText(err));
                     break;
                 }
             }
@@ -133,6 +168,9 @@ void CliHost::SetText(Label which, const std::string& text) {
     switch (which) {
         case Label::BigLbl:
             bigLbl_ = text;
+            break;
+        case Label::Caption:
+            wavFile_ = text;  // a WAV file begins
             break;
         case Label::ProgressLbl:
             if (text.starts_with(kDateFailure) && !quiet_) Message(text);
@@ -186,6 +224,10 @@ void CliHost::ShowProgress(const BatchProgress& progress) {
     DrawProgress(progress.Finished);
 }
 
+std::string CliHost::DestinationName(const std::string& outDir, const std::string& suggested) {
+    return outDir.back() == '/' ? outDir + suggested : outDir + "/" + suggested;
+}
+
 std::optional<std::string> CliHost::SaveTK1Dialog(const std::string& suggestedName) {
     if (outDir_.empty()) return std::nullopt;
     // The folder is made only now, when every refusal has passed and the batch begins.
@@ -195,7 +237,7 @@ std::optional<std::string> CliHost::SaveTK1Dialog(const std::string& suggestedNa
         Message("wavtokeb-cli: cannot create --out " + outDir_ + ": " + ec.message());
         return std::nullopt;
     }
-    return outDir_.back() == '/' ? outDir_ + suggestedName : outDir_ + "/" + suggestedName;
+    return DestinationName(outDir_, suggestedName);
 }
 
 void CliHost::ClearProgress() {
@@ -230,8 +272,13 @@ bool CliHost::Finish() {
     }
     bool ok = !minutesFailed_;
     if (minutes_ != nullptr) {
-        const bool written = std::ferror(minutes_) == 0;
-        const bool closed = std::fclose(minutes_) == 0;
+        bool written = true, closed = true;
+        if (minutesFile_.IsOpen()) {
+            written = minutesFile_.Commit() == 0;
+        } else {
+            written = std::ferror(minutes_) == 0;
+            closed = std::fclose(minutes_) == 0;
+        }
         minutes_ = nullptr;
         if (!written || !closed) {
             Message("wavtokeb-cli: Failed to write minutes file " + minutesPath_);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/host.h"
+#include "output/replacing_file.h"
 
 namespace wtk {
 class CombinedProgress;
@@ -71,8 +72,12 @@ public:
 
     const std::string& BigLblText() const { return bigLbl_; }
 
+    // The name the save dialog answers for a suggested file name: the suggested name in outDir.
+    static std::string DestinationName(const std::string& outDir, const std::string& suggested);
+
     // Host.
-    void ShowMessage(const std::string& text) override { Message(text); }
+    // A message; after the fixed failure texts that name no file, a line naming it.
+    void ShowMessage(const std::string& text) override;
     void SetText(Label which, const std::string& text) override;
     void AppendMemo(Memo which, const std::string& line) override;
     // Notes beside the file list (inputs skipped) are warnings; the note where a stop took
@@ -92,7 +97,10 @@ private:
     Verb verb_;
     std::string outDir_;
     std::string minutesPath_;
-    std::FILE* minutes_ = nullptr;
+    std::FILE* minutes_ = nullptr;  // minutesFile_'s stream, or a pipe or device written as it is
+    ReplacingFile minutesFile_;     // put in place by Finish
+    std::string wavFile_;           // the WAV file being converted
+    std::string namedFile_;         // the file the last message named
     bool minutesFailed_ = false;
     Session* session_ = nullptr;
     std::string bigLbl_;

@@ -95,6 +95,21 @@ const OptionDef kOptions[] = {
      "convert files whose header says they are no 16-bit PCM mono recordings (their samples "
      "are read as 16-bit mono)",
      [](CommandLine& c, const std::string&) { c.ignoreHeaders = true; }},
+    {"overwrite", 0, nullptr, false, kConversions,
+     "replace the files of the names the conversion writes (TK1, source linkage, IPI export, "
+     "--minutes); without it nothing is converted when any of them is there already. Each file "
+     "is replaced whole when it is complete",
+     [](CommandLine& c, const std::string&) { c.overwrite = true; }},
+    {"max-gap-days", 0, "N", false, kConversions,
+     "the longest time without recordings, in days, that a TK1 file holds as empty minutes "
+     "between two of its files; a longer gap refuses the conversion [31]",
+     [](CommandLine& c, const std::string& v) {
+         const std::optional<int> n = v == "0" ? 0 : PositiveNumber(v);
+         if (!n) {
+             throw UsageError{"--max-gap-days takes a whole number of days, not \"" + v + "\""};
+         }
+         c.maxGapDays = *n;
+     }},
     {"no-dates", 0, nullptr, false, kConversions | kList,
      "do not take locations and dates from file names",
      [](CommandLine& c, const std::string&) { c.noDates = true; }},
@@ -133,7 +148,9 @@ const OptionDef kOptions[] = {
      [](CommandLine& c, const std::string& v) {
          c.controls.push_back({"IPIFileLineLimitEdit", v, "--ipi-limit"});
      }},
-    {"minutes", 0, "FILE", false, kConversions, "write the per-minute lines to FILE",
+    {"minutes", 0, "FILE", false, kConversions,
+     "write the per-minute lines to FILE; refused for one of the recordings, a WAV file or a "
+     "name ending in .wav",
      [](CommandLine& c, const std::string& v) { c.minutes = v; }},
     {"jobs", 'j', "N", false, kConversions,
      "convert the locations as separate batches, N at a time. Each TK1 file then depends only "

@@ -53,6 +53,8 @@ struct CommandLine {
     std::vector<ControlValue> controls;  // in command-line order
     std::string nameDate;                // --name-date PATTERN ("": the built-in forms)
     bool ignoreHeaders = false;  // convert files whose header says they are no 16-bit PCM mono
+    bool overwrite = false;      // replace files of the names a conversion writes
+    int maxGapDays = 31;         // longest gap between recordings written as empty minutes
     bool noDates = false;
     bool noLinkage = false;
     bool graphs = false;

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -183,6 +184,99 @@ int RunSettings(const CommandLine& c) {
     return kExitDone;
 }
 
+bool SameFile(const struct stat& a, const std::string& path) {
+    struct stat b {};
+    return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Why --minutes FILE must not be written: it is one of the recordings, a WAV file, or named as
+// one (the file name forgotten, the first recording would have taken its place).
+std::optional<std::string> MinutesRefusal(const std::string& path, const Session& session,
+                                          const CommandLine& c) {
+    std::string suffix = path.substr(path.size() - std::min<size_t>(4, path.size()));
+    std::transform(suffix.begin(), suffix.end(), suffix.begin(),
+                   [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+    if (suffix == ".wav") return "a name ending in .wav is taken for a recording";
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    for (const std::string& operand : c.operands) {
+        if (SameFile(st, operand)) return "it is one of the recordings to convert";
+    }
+    for (const WavFileRec& rec : session.WavFileRecs) {
+        if (!rec.NameWithPath.empty() && SameFile(st, rec.NameWithPath)) {
+            return "it is one of the recordings to convert";
+        }
+    }
+    if (S_ISREG(st.st_mode)) {
+        char magic[4] = {};
+        if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+            const size_t got = std::fread(magic, 1, sizeof magic, f);
+            std::fclose(f);
+            if (got == sizeof magic && std::string_view(magic, 4) == "RIFF") {
+                return "it is a WAV file (it begins with RIFF)";
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// The lines naming the first kFilesNamed of some texts, then "... and N more".
+void MessageNamed(CliHost& host, const std::vector<std::string>& lines) {
+    for (size_t i = 0; i < lines.size() && i < kFilesNamed; ++i) {
+        host.Message("wavtokeb-cli: " + lines[i]);
+    }
+    if (lines.size() > kFilesNamed) {
+        host.Message("wavtokeb-cli: ... and " + std::to_string(lines.size() - kFilesNamed) +
+                     " more");
+    }
+}
+
+// What a conversion would write, refused before it writes anything: a --minutes file that is
+// a recording, a TK1 file whose minutes its header cannot count, gaps longer than
+// --max-gap-days, and files that are there already (unless --overwrite). With every check
+// passed the session asks no more.
+bool CheckOutputs(const CommandLine& c, Session& session, CliHost& host) {
+    if (!c.minutes.empty()) {
+        if (const std::optional<std::string> why = MinutesRefusal(c.minutes, session, c)) {
+            host.Message("wavtokeb-cli: --minutes " + c.minutes + ": " + *why +
+                         "; nothing converted");
+            return false;
+        }
+    }
+    session.MaxGapDays = c.maxGapDays;
+    const Session::BatchPlan plan =
+        session.PlanBatch(CliHost::DestinationName(c.out, session.SuggestedTK1Name()),
+                          c.verb == kScrapbook, c.jobs.has_value());
+    if (!plan.Unfit.empty()) {
+        MessageNamed(host, plan.Unfit);
+        host.Message("wavtokeb-cli: nothing converted");
+        return false;
+    }
+    if (!plan.LongGaps.empty()) {
+        std::vector<std::string> lines;
+        for (const Session::PlannedGap& gap : plan.LongGaps) lines.push_back(GapLine(gap));
+        MessageNamed(host, lines);
+        host.Message("wavtokeb-cli: " + std::to_string(lines.size()) +
+                     (lines.size() == 1 ? " gap is" : " gaps are") + " longer than " +
+                     std::to_string(c.maxGapDays) +
+                     " days: nothing converted (--max-gap-days N allows gaps of up to N days)");
+        return false;
+    }
+    std::vector<std::string> existing = ExistingFiles(plan.Outputs);
+    struct stat st {};
+    if (!c.minutes.empty() && ::stat(c.minutes.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        existing.push_back(c.minutes);
+    }
+    if (!existing.empty() && !c.overwrite) {
+        MessageNamed(host, existing);
+        host.Message("wavtokeb-cli: " + FilesAre(existing.size()) +
+                     " there already: nothing converted (--overwrite replaces them)");
+        return false;
+    }
+    session.AskBeforeWriting = false;
+    return true;
+}
+
 int RunDump(const CommandLine& c) {
     const std::string& file = c.operands.front();
     if (!c.linkage.empty() && !c.csv) {
@@ -256,6 +350,8 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
                 batch.Start();
                 batch.SetFm = session.SetFm;
                 batch.Controls = session.Controls;
+                batch.MaxGapDays = session.MaxGapDays;
+                batch.AskBeforeWriting = session.AskBeforeWriting;
                 batch.SelectRecords(std::move(groups[g].Recs));
                 batch.Processor.UseThreads(filterAhead);
                 PressConversionButton(batch, verb);
@@ -340,6 +436,10 @@ int RunBatch(const CommandLine& c) {
 
     session.SelectPaths(c.operands, c.location ? &*c.location : nullptr);
     if (!ReportFormats(session, host, c)) return kExitRefused;
+    if (conversion && session.NofWAVfilesFound > 0 && g_stopSignal == 0 &&
+        !CheckOutputs(c, session, host)) {
+        return kExitRefused;
+    }
     int status = kExitDone;
     if (verb == CliHost::Verb::List) {
         host.StdoutLine(host.BigLblText());

@@ -1,6 +1,8 @@
 #include "cli/tk1_dump.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -58,6 +60,15 @@ std::string MinuteText(int64_t minute) {
 
 // What a file whose header is no TK1 header holds, as far as its first bytes tell; nothing for
 // a TK1 header (or too few bytes to tell).
+// What a file that is not a regular file is, for the refusal.
+const char* KindOfFile(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a pipe";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "no regular file";
+}
+
 std::optional<std::string> NotTK1(const uint8_t* h, size_t got) {
     auto starts = [&](std::string_view magic, size_t at = 0) {
         return got >= at + magic.size() && std::memcmp(h + at, magic.data(), magic.size()) == 0;
@@ -374,24 +385,39 @@ std::string KiloHertz(uint8_t ipi) {
 int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outFile,
             std::FILE* err) {
     const bool csv = options.Csv;
+    // Only a regular file is read, and only as far as its size when opened: a pipe or a
+    // device (one that never ends, one that blocks) is refused without reading it.
     errno = 0;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        Problem(err, path, std::strerror(errno));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        Problem(err, path, std::strerror(errno != 0 ? errno : EIO));
+        if (fd >= 0) ::close(fd);
         return 1;
     }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        std::fprintf(err, "wavtokeb-cli: %s is not a TK1 file: it is %s\n",
+                     PrintableName(path).c_str(), KindOfFile(st.st_mode));
+        return kDumpRefused;
+    }
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (f == nullptr) {
+        Problem(err, path, std::strerror(errno));
+        ::close(fd);
+        return 1;
+    }
+    const int64_t fileBytes = st.st_size;
     std::vector<uint8_t> header(kHeaderBytes);
     errno = 0;
-    const size_t got = std::fread(header.data(), 1, header.size(), f);
-    if (std::ferror(f) != 0) {  // a directory, a device that cannot be read
+    const size_t got = std::fread(
+        header.data(), 1, static_cast<size_t>(std::min<int64_t>(kHeaderBytes, fileBytes)), f);
+    if (std::ferror(f) != 0) {
         const int readErrno = errno;
         std::fclose(f);
         Problem(err, path, std::strerror(readErrno != 0 ? readErrno : EIO));
         return 1;
     }
-    std::fseek(f, 0, SEEK_END);
-    const int64_t fileBytes = std::ftell(f);
-    std::fseek(f, kHeaderBytes, SEEK_SET);
     if (const std::optional<std::string> found = NotTK1(header.data(), got)) {
         std::fclose(f);
         std::fprintf(err, "wavtokeb-cli: %s is not a TK1 file: %s\n", PrintableName(path).c_str(),
@@ -455,7 +481,12 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
     };
     std::array<uint8_t, kRecordBytes> r{};
     size_t n = 0;
-    while ((n = std::fread(r.data(), 1, r.size(), f)) == r.size()) {
+    // Whole records up to the size the file had when opened; what follows is its tail.
+    int64_t records = (fileBytes - kHeaderBytes) / kRecordBytes;
+    const auto tail = static_cast<size_t>((fileBytes - kHeaderBytes) % kRecordBytes);
+    while (records > 0 && (n = std::fread(r.data(), 1, r.size(), f)) == r.size()) {
+        --records;
+        n = 0;
         if (endSeen) {
             dataAfterEnd = true;
         } else if (!leadSeen) {
@@ -491,7 +522,9 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         offset += kRecordBytes;
     }
     if (!held.empty()) putHeld();
-    const bool readError = std::ferror(f) != 0;
+    if (records == 0 && tail > 0) n = std::fread(r.data(), 1, tail, f);
+    const bool readError =
+        std::ferror(f) != 0 || (records > 0 && n != kRecordBytes) || (records == 0 && n != tail);
     std::fclose(f);
     if (!csv) {
         out.Line("Summary\t" + Num(countedMinutes) + " minute records\t" + Num(clicks) +
@@ -509,6 +542,23 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
     if (!endSeen) problem("has no end record (the file was not finalised)");
     if (dataAfterEnd) problem("holds data after its end record");
     if (badClickTime) problem("holds click times beyond the end of their minute");
+    if (endSeen) {
+        // The counts the header was finalised with against the records the file holds.
+        const uint32_t stored = BigEndian(header.data() + hdrMinuteCount, 3);
+        if (stored != countedMinutes) {
+            problem("its header counts " + Num(stored) + " minute records, the file holds " +
+                    Num(countedMinutes));
+        }
+        const uint32_t last =
+            BigEndian(header.data() + hdrStartMin, 4) + static_cast<uint32_t>(countedMinutes);
+        for (const size_t at : {size_t{hdrLastLoggingMin}, size_t{hdrLastLoggingMin2}}) {
+            const uint32_t held = BigEndian(header.data() + at, 4);
+            if (held != last) {
+                problem("its header's last logging minute at offset " + Num(at) + " is " +
+                        Num(held) + ", its start minute and minute records give " + Num(last));
+            }
+        }
+    }
     return status;
 }
 

@@ -114,6 +114,10 @@ void TK1Writer::WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift,
     assert(NofMins >= 0);
     assert(MinuteScalerX2560 >= 0 && MinuteScalerX2560 <= 255);
     if (NofMins <= 0) return;
+    if (NofMins > kMaxMinuteRecords - MinsWritten) {
+        throw TK1WriteError("TK1 file " + FileName + " cannot count more than " +
+                            std::to_string(kMaxMinuteRecords) + " minutes");
+    }
     TK1min += NofMins;
     MinsWritten += NofMins;
     TK1Record rec{};  // bytes 1..12 and 15 are 0

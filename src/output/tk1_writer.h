@@ -63,6 +63,8 @@ public:
     static constexpr int32_t constTK1HdrBytes = 1024;
     static constexpr int32_t constOutBufBytes = 65536;
     static constexpr int32_t constHiOutBuf = 65535;
+    // The most minute records the header's 3-byte count can hold.
+    static constexpr int32_t kMaxMinuteRecords = 0xFFFFFF;
 
     explicit TK1Writer(Host& host);
     ~TK1Writer();
@@ -82,7 +84,8 @@ public:
     void CreateTK1file(const std::string& name, const TK1HeaderInputs& in);
 
     // Append NofMins minute records carrying the threshold uplift and the scaler byte that
-    // govern the minute each record opens; advances TK1min and MinsWritten.
+    // govern the minute each record opens; advances TK1min and MinsWritten. Throws
+    // TK1WriteError rather than count more minutes than the header can hold.
     void WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift, int32_t MinuteScalerX2560);
 
     // Append one record by the flush rule. Throws TK1WriteError when the full buffer cannot be

@@ -38,24 +38,15 @@ void Session::ConvertBatch() {
     const auto N = static_cast<int32_t>(
         std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size()));
 
-    // Destination. The suggested name comes from the first file that was listed with its path
-    // (records of files that could not be opened at selection are blank).
-    const WavFileRec* named = N > 0 ? &WavFileRecs[0] : &BlankWavFileRec;
-    for (int32_t i = 0; i < N; ++i) {
-        if (!WavFileRecs[static_cast<size_t>(i)].NameWithPath.empty()) {
-            named = &WavFileRecs[static_cast<size_t>(i)];
-            break;
-        }
-    }
-    const std::string suggested =
-        Controls.AddedSiteNameEdit + " " + named->IdentityName + " " + named->DateString + ".TK1";
-    const std::optional<std::string> chosen = host_.SaveTK1Dialog(suggested);
+    // Destination.
+    const std::optional<std::string> chosen = host_.SaveTK1Dialog(SuggestedTK1Name());
     if (!chosen || chosen->empty()) {
         host_.ShowMessage("No destination directory identified for TK1 files. Process aborted.");
         LastOutcome = Outcome::Refused;
         Busy = false;
         return;
     }
+    if (!ConfirmPlan(*chosen)) return;
     FPfilePath = std::string(DirectoryPart(*chosen));
     // What a killed run left in the folder.
     RemoveStaleTemporaries(FPfilePath);
@@ -98,6 +89,28 @@ void Session::ConvertBatch() {
     const bool exportClosed = CloseIpiExport();
     CleanupConvertBatch();
     LastOutcome = writerHost_.TK1Damaged || !exportClosed ? Outcome::Failed : Outcome::Done;
+}
+
+bool Session::ConfirmPlan(const std::string& chosen) {
+    const BatchPlan plan = PlanBatch(chosen, Scrapbook, false);
+    bool go = true;
+    if (!plan.Unfit.empty()) {
+        std::string text;
+        for (const std::string& line : plan.Unfit) text += (text.empty() ? "" : "\n") + line;
+        host_.ShowMessage(text);
+        go = false;
+    } else if (AskBeforeWriting) {
+        go = plan.LongGaps.empty() || host_.AskYesNo(LongGapQuestion(plan.LongGaps));
+        if (go) {
+            const std::vector<std::string> existing = ExistingFiles(plan.Outputs);
+            go = existing.empty() || host_.AskYesNo(ReplaceQuestion(existing));
+        }
+    }
+    if (!go) {
+        LastOutcome = Outcome::Refused;
+        Busy = false;
+    }
+    return go;
 }
 
 Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
@@ -206,8 +219,7 @@ void Session::StartNameGroup(const WavFileRec& rec) {
     if (Writer.TK1Open) Writer.FinaliseTK1File();
     Writer.TK1min = rec.Start.Mn != 0 ? rec.Start.Mn : kUndatedStartMin;
     Writer.TK1StartMin = Writer.TK1min;
-    Writer.TK1BriefName =
-        Controls.AddedSiteNameEdit + rec.IdentityName + " " + rec.DateString + ".TK1";
+    Writer.TK1BriefName = TK1BriefNameFor(rec);
 
     TK1HeaderInputs in;
     in.Settings = &Settings;

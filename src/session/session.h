@@ -150,6 +150,34 @@ public:
     // setting variables hold the applied values.
     std::optional<std::string> CheckConversionSettings(bool ipiExport);
 
+    // What a batch of the listed files would write, worked out before anything is written.
+    struct PlannedGap {
+        std::string Before, After;  // the recordings on either side (paths)
+        int64_t Minutes = 0;        // from the end of Before to the start of After
+    };
+    struct BatchPlan {
+        std::vector<std::string> Outputs;  // every file the batch writes (TK1, linkage, export)
+        std::vector<PlannedGap> LongGaps;  // gaps within a TK1 file longer than MaxGapDays
+        std::vector<std::string> Unfit;    // TK1 files whose minutes the header cannot count
+    };
+    // The name the destination dialog suggests: site, location and date of the first listed
+    // file.
+    std::string SuggestedTK1Name() const;
+    // The plan with the destination dialog's answer chosen, with the files on the scrapbook's
+    // minutes when scrapbook is set. exportPerGroup: each location has an IPI export file of its
+    // own, named after its first file (the location batches of the command line).
+    BatchPlan PlanBatch(const std::string& chosen, bool scrapbook, bool exportPerGroup) const;
+    // The window's questions before a batch writes long gaps or replaces files.
+    std::string LongGapQuestion(const std::vector<PlannedGap>& gaps) const;
+    static std::string ReplaceQuestion(const std::vector<std::string>& existing);
+
+    // Gaps longer than this between the recordings of one TK1 file are asked about first.
+    int32_t MaxGapDays = 31;
+    // A conversion asks (Yes/No) before it writes a gap longer than MaxGapDays or replaces a
+    // file. A front end that has settled both from its options (the command line) clears it;
+    // TK1 files whose minutes the header cannot count are refused either way.
+    bool AskBeforeWriting = true;
+
     // Where the running (or last) batch stands; reported to the host at the start and end of
     // the batch and of each file and at each minute end. The clock gives seconds on a steady
     // clock (tests may replace it).
@@ -214,6 +242,12 @@ private:
     void ConvertBatch();
     LoopEnd ConvertFiles(int32_t& wavN);
     void StartNameGroup(const WavFileRec& rec);
+    // "<site> <location> <date>.TK1" and the TK1 file's name "<site><location> <date>.TK1".
+    std::string SuggestedNameFor(const WavFileRec& rec) const;
+    std::string TK1BriefNameFor(const WavFileRec& rec) const;
+    // The plan's refusal and questions, asked after the destination is known. False: the
+    // batch does not start (Busy cleared, LastOutcome Refused).
+    bool ConfirmPlan(const std::string& chosen);
     // The line saying in which file and minute a stop took effect.
     std::string StopNote(int32_t wavN, const WavFileRec& rec) const;
     // Opens the file; size receives its size, range the bytes that are its samples.
@@ -229,5 +263,12 @@ private:
 
     std::FILE* WavFile = nullptr;
 };
+
+// The files of names that exist (any kind of file), in the order given.
+std::vector<std::string> ExistingFiles(const std::vector<std::string>& names);
+// "40.2 days (57888 minutes) from BEFORE to AFTER"
+std::string GapLine(const Session::PlannedGap& gap);
+// Minutes as days with one decimal.
+std::string DaysText(int64_t minutes);
 
 }  // namespace wtk

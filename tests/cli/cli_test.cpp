@@ -2,8 +2,10 @@
 // refusals before anything is written, CR LF outputs, list, dump and dump --csv.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -43,6 +45,10 @@ struct Launch {
     // cannot write the summary line of its first TK1 file: stdout is a pipe kept nearly full
     // until then, so the stop is taken in the first name group or, at the latest, the second.
     bool terminateAtBatchStart = false;
+    // With terminateAtBatchStart: SIGKILL instead, once a temporary TK1 file has appeared in this
+    // folder as well (the tool then waits at the summary line of that file, before it is renamed
+    // into place).
+    std::string killWhileWritingIn = {};
     bool unprivileged = false;  // run by root: as the user nobody, whom permissions restrain
     long fileSizeLimit = -1;    // bytes a file may grow to (writes beyond fail as on a full disk)
 };
@@ -115,15 +121,23 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
         if (launch.terminateAtBatchStart) {
             // Wait (without reading, which would make room) until the header line is in.
             int queued = 0;
-            while (::ioctl(pipeEnds[0], FIONREAD, &queued) == 0 &&
-                   static_cast<size_t>(queued) < filler + kHeaderLineBytes) {
+            const std::string& folder = launch.killWhileWritingIn;
+            auto writing = [&] {
+                for (const auto& e : fs::directory_iterator(folder)) {
+                    if (e.path().string().ends_with(".TK1.wtk-part")) return true;
+                }
+                return false;
+            };
+            while ((::ioctl(pipeEnds[0], FIONREAD, &queued) == 0 &&
+                    static_cast<size_t>(queued) < filler + kHeaderLineBytes) ||
+                   (!folder.empty() && !writing())) {
                 if (::waitpid(pid, &wstatus, WNOHANG) == pid) {
                     exited = true;
                     break;
                 }
                 ::usleep(1000);
             }
-            ::kill(pid, SIGTERM);
+            ::kill(pid, folder.empty() ? SIGTERM : SIGKILL);
             char buf[4096];
             ssize_t n = 0;
             while ((n = ::read(pipeEnds[0], buf, sizeof buf)) > 0)
@@ -192,19 +206,46 @@ protected:
 };
 
 // Every file under root, apart from the tool's captured stdout and stderr.
+// The files under root with their sizes and modification times, so that a file written again
+// shows even with its size unchanged.
 std::vector<std::string> FilesUnder(const std::string& root) {
     std::vector<std::string> files;
     for (const auto& e : fs::recursive_directory_iterator(root)) {
         const std::string name = e.path().filename().string();
-        if (name != "stdout.txt" && name != "stderr.txt") files.push_back(e.path().string());
+        if (name == "stdout.txt" || name == "stderr.txt") continue;
+        struct stat st {};
+        ::lstat(e.path().c_str(), &st);
+        files.push_back(e.path().string() + " " + std::to_string(st.st_size) + " " +
+                        std::to_string(st.st_mtim.tv_sec) + "." +
+                        std::to_string(st.st_mtim.tv_nsec));
     }
     std::sort(files.begin(), files.end());
     return files;
 }
 
-TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
+TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
     Silent("A.20230517140000.wav", 1);
     const std::string file = wavs + "/A.20230517140000.wav";
+    // What a conversion must not write over or must not write at all: the output of an earlier
+    // run, a minutes file, a recording not named .wav, a WAV file under another name, two
+    // recordings 61 days apart and two 99 years apart; and files dump must not read.
+    const std::string done = dir / "done", minutes = dir / "m.txt",
+                      recording = dir / "B.20230517140000.rec";
+    const std::string take = dir / "take.bin", gap = dir / "gap", century = dir / "century";
+    const std::string pipe = dir / "pipe.TK1";
+    ASSERT_EQ(RunCli(dir, {"convert", "-r", "2", "-o", done, wavs}).status, 0);
+    const std::string doneTK1 = done + "/NewFileNameA 2023 05 17.TK1";
+    WriteFileBytes(minutes, {'x'});
+    fs::copy_file(file, recording);
+    fs::copy_file(file, take);
+    fs::create_directories(gap);
+    fs::copy_file(file, gap + "/A.20230517140000.wav");
+    fs::copy_file(file, gap + "/A.20230717140000.wav");
+    fs::create_directories(century);
+    fs::copy_file(file, century + "/A.20000517140000.wav");
+    fs::copy_file(file, century + "/A.20990517140000.wav");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string nothing = "nothing converted";
     const std::string fresh = out + "/new/deeper";  // created only when a conversion starts
     const std::string see = " (see wavtokeb-cli --help)";
     const std::string seeConvert = " (see wavtokeb-cli convert --help)";
@@ -324,6 +365,35 @@ TEST_F(CliTest, UsageErrorsAreRefusedWithStatus2AndOneLine) {
          "\"1000\" (see wavtokeb-cli settings --help)"},
         {{"dump", file, file},
          "dump takes one FILE.TK1, not 2: " + file + " (see wavtokeb-cli dump --help)"},
+        {{"convert", "--max-gap-days", "-1", "-o", fresh, wavs},
+         "--max-gap-days takes a whole number of days, not \"-1\"" + seeConvert},
+        // Refusals of what would be written, after the files are listed.
+        {{"convert", "-r", "2", "-o", done, wavs},
+         doneTK1 + "\nwavtokeb-cli: " + done + "/NewFileNameA 2023 05 17.txt\nwavtokeb-cli: " +
+             "2 files are there already: " + nothing + " (--overwrite replaces them)"},
+        {{"scrapbook", "-r", "2", "-o", fresh, "--minutes", minutes, wavs},
+         minutes + "\nwavtokeb-cli: 1 file is there already: " + nothing +
+             " (--overwrite replaces them)"},
+        {{"convert", "-r", "2", "-o", fresh, "--overwrite", "--minutes", file, wavs},
+         "--minutes " + file + ": a name ending in .wav is taken for a recording; " + nothing},
+        {{"convert", "-r", "2", "-o", fresh, "--minutes", dir / "M.WAV", wavs},
+         "--minutes " + dir / "M.WAV" + ": a name ending in .wav is taken for a recording; " +
+             nothing},
+        {{"convert", "-r", "2", "-o", fresh, "--minutes", recording, recording},
+         "--minutes " + recording + ": it is one of the recordings to convert; " + nothing},
+        {{"convert", "-r", "2", "-o", fresh, "--overwrite", "--minutes", take, wavs},
+         "--minutes " + take + ": it is a WAV file (it begins with RIFF); " + nothing},
+        {{"convert", "-r", "2", "-o", fresh, gap},
+         "61.0 days (87839 minutes) from " + gap + "/A.20230517140000.wav to " + gap +
+             "/A.20230717140000.wav\nwavtokeb-cli: 1 gap is longer than 31 days: " + nothing +
+             " (--max-gap-days N allows gaps of up to N days)"},
+        {{"convert", "-r", "2", "-o", done, "--overwrite", "--max-gap-days", "40000", century},
+         "NewFileNameA 2000 05 17.TK1 would hold more minutes than a TK1 file can count "
+         "(16777215, 11650.8 days): from " +
+             century + "/A.20000517140000.wav to the end of " + century +
+             "/A.20990517140000.wav\nwavtokeb-cli: " + nothing},
+        {{"dump", pipe}, pipe + " is not a TK1 file: it is a pipe"},
+        {{"dump", "/dev/zero"}, "/dev/zero is not a TK1 file: it is a device"},
     };
     const std::vector<std::string> before = FilesUnder(dir.path());
     for (const Case& c : cases) {
@@ -509,19 +579,22 @@ TEST_F(CliTest, BatchErrorsEndWithStatus1) {
     const Result header =
         RunCli(dir, {"convert", "--rate", "2", "--out", out, wavs}, {.fileSizeLimit = 1000});
     EXPECT_EQ(header.status, 1);
-    EXPECT_EQ(
-        Lines(header.err, "\n"),
-        (std::vector<std::string>{"Failed to write TK1 header" + std::to_string(EFBIG),
-                                  "BlockWrite failed in FinaliseTK1File",
-                                  "Failed to write to TK1 header", "Failed to finalise TK1File"}));
+    EXPECT_EQ(Lines(header.err, "\n"),
+              (std::vector<std::string>{
+                  "Failed to write TK1 header" + std::to_string(EFBIG),
+                  "wavtokeb-cli: file concerned: " + out + "/NewFileNameA 2023 05 17.TK1",
+                  "BlockWrite failed in FinaliseTK1File", "Failed to write to TK1 header",
+                  "Failed to finalise TK1File"}));
     EXPECT_TRUE(fs::is_empty(out));
 
     // A source linkage file that cannot be created is reported, but the TK1 file is complete.
     fs::remove_all(out);
     fs::create_directories(out + "/NewFileNameA 2023 05 17.txt");
-    const Result linkage = RunCli(dir, {"convert", "--rate", "2", "--out", out, wavs});
+    const Result linkage =
+        RunCli(dir, {"convert", "--rate", "2", "--overwrite", "--out", out, wavs});
     EXPECT_EQ(linkage.status, 0);
-    EXPECT_EQ(linkage.err, "Failed to create source linkage file\n");
+    EXPECT_EQ(linkage.err, "Failed to create source linkage file\nwavtokeb-cli: file concerned: " +
+                               out + "/NewFileNameA 2023 05 17.txt\n");
     EXPECT_TRUE(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").wellFormed);
     EXPECT_EQ(Lines(linkage.out).size(), 2u);
 }
@@ -671,7 +744,8 @@ TEST_F(CliTest, JobsGiveWhatOneRunPerLocationGives) {
                                              "--ipi-limit", "500", wavs};
     auto run = [&](const std::string& verb, std::vector<std::string> extra,
                    const std::string& folder, const std::string& minutes) {
-        std::vector<std::string> args = {verb, "--out", folder, "--minutes", minutes};
+        std::vector<std::string> args = {verb,        "--out", folder,
+                                         "--minutes", minutes, "--overwrite"};
         args.insert(args.end(), extra.begin(), extra.end());
         args.insert(args.end(), common.begin(), common.end());
         return RunCli(dir, args);
@@ -718,7 +792,8 @@ TEST_F(CliTest, JobsGoOnPastALocationThatFails) {
          {"A.20230517140000.wav", "B.20230517140000.wav", "C.20230517140000.wav"})
         Silent(name, 1);
     fs::create_directories(out + "/NewFileNameB 2023 05 17.TK1");  // B's TK1 file cannot be made
-    const Result r = RunCli(dir, {"convert", "--rate", "2", "--jobs", "2", "--out", out, wavs});
+    const Result r =
+        RunCli(dir, {"convert", "--rate", "2", "--jobs", "2", "--overwrite", "--out", out, wavs});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("TK1 open failed"), std::string::npos) << r.err;
     const auto lines = Lines(r.out);
@@ -989,6 +1064,76 @@ TEST_F(CliTest, SigintTakesEffectAtTheNextMinuteEndAndASecondOneAborts) {
     EXPECT_EQ(said, stops) << both.err;
 }
 
+// The names in a folder, hidden ones included.
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(CliTest, AKilledOrFailedConversionLeavesTheEarlierFilesAsTheyWere) {
+    Silent("A.20230517140000.wav", 1);
+    Silent("A.20230517140500.wav", 1);
+    const std::vector<std::string> made = {"NewFileNameA 2023 05 17.TK1",
+                                           "NewFileNameA 2023 05 17.txt"};
+    auto convert = [&](const std::string& folder, std::vector<std::string> more) {
+        std::vector<std::string> args = {"convert", "-r", "2", "-o", folder};
+        args.insert(args.end(), more.begin(), more.end());
+        args.push_back(wavs);
+        return args;
+    };
+    ASSERT_EQ(RunCli(dir, convert(out, {})).status, 0);
+    const std::string tk1 = out + "/" + made[0], linkage = out + "/" + made[1];
+    const auto earlier = ReadFileBytes(tk1), earlierLinkage = ReadFileBytes(linkage);
+
+    // Killed while it writes a longer file of the same name: the earlier files keep their
+    // bytes, and what was written lies under hidden names only.
+    Silent("A.20230517141000.wav", 1);
+    const Result killed = RunCli(dir, convert(out, {"--overwrite"}),
+                                 {.terminateAtBatchStart = true, .killWhileWritingIn = out});
+    ASSERT_EQ(killed.status, 128 + SIGKILL);
+    EXPECT_EQ(ReadFileBytes(tk1), earlier);
+    EXPECT_EQ(ReadFileBytes(linkage), earlierLinkage);
+    for (const std::string& name : Names(out)) {
+        EXPECT_TRUE(name == made[0] || name == made[1] || name.starts_with(".")) << name;
+    }
+    // A rerun refuses to replace them and changes nothing; with --overwrite it replaces them
+    // whole and removes what the killed run left.
+    EXPECT_EQ(RunCli(dir, convert(out, {})).status, 2);
+    EXPECT_EQ(ReadFileBytes(tk1), earlier);
+    const Result again = RunCli(dir, convert(out, {"--overwrite"}));
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ReadTk1(tk1).Kinds(), "LMMMMMMMMMMME");  // 14:00 to 14:10
+    EXPECT_EQ(Names(out), made);
+
+    // A full disk: the longer file cannot be written; the earlier files keep their bytes and
+    // nothing else is left. The disk is a small file system in a mount namespace of this test's
+    // own, where that may be made.
+    const std::string small = dir / "small";
+    fs::create_directories(small);
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "no small file system can be mounted here: " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{small};
+    fs::remove(wavs + "/A.20230517141000.wav");
+    ASSERT_EQ(RunCli(dir, convert(small, {})).status, 0);
+    const auto small1 = ReadFileBytes(small + "/" + made[0]);
+    const auto small2 = ReadFileBytes(small + "/" + made[1]);
+    Silent("A.20230521033000.wav", 1);  // 5000 minutes on: more than the disk holds
+    const Result full = RunCli(dir, convert(small, {"--overwrite"}));
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find(std::strerror(ENOSPC)), std::string::npos) << full.err;
+    EXPECT_EQ(ReadFileBytes(small + "/" + made[0]), small1);
+    EXPECT_EQ(ReadFileBytes(small + "/" + made[1]), small2);
+    EXPECT_EQ(Names(small), made);
+}
+
 TEST_F(CliTest, AStopDuringTheListingConvertsNothing) {
     Silent("A.20230517140000.wav", 5);
     const Result r =
@@ -1086,13 +1231,20 @@ TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
     EXPECT_NE(cut.err.find("partial record"), std::string::npos) << cut.err;
 
     const Result folder = RunCli(dir, {"dump", wavs});
-    EXPECT_EQ(folder.status, 1);
-    EXPECT_EQ(folder.err, "wavtokeb-cli: " + wavs + ": Is a directory\n");
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_EQ(folder.err, "wavtokeb-cli: " + wavs + " is not a TK1 file: it is a directory\n");
 
     // A damaged header's start minute: the minutes after it count on past the 32-bit range.
+    // (Its counts agree with the two minute records: 2, and the start minute plus 2.)
     bytes = ReadFileBytes(tk1);
     for (size_t k = 256; k < 260; ++k) bytes[k] = k == 256 ? 0x7F : 0xFF;
     bytes.insert(bytes.begin() + 1040, bytes.begin() + 1024, bytes.begin() + 1040);
+    bytes[342] = 2;
+    for (const size_t at : {260u, 276u}) {
+        bytes[at] = 0x80;
+        bytes[at + 1] = bytes[at + 2] = 0;
+        bytes[at + 3] = 1;
+    }
     WriteFileBytes(dir / "damaged.TK1", bytes);
     const Result damaged = RunCli(dir, {"dump", dir / "damaged.TK1"});
     EXPECT_EQ(damaged.status, 0) << damaged.err;

@@ -262,6 +262,7 @@ TEST_F(BatchTest, NoisyAndQuietRunsAreCountedPerTK1File) {
     s.SelectPaths({Silent("A.20230517140000.wav", 130), Silent("B.20230517140000.wav", 70)});
     s.SetFm.Set("NoisyMinsEdit", "1");
     s.SetFm.Set("QuietMinsEdit", "1");
+    host.yesNoAnswer = true;  // the second case replaces the first one's files
     for (const Case& c : cases) {
         s.SetFm.Set("TooQuietCountEdit", c.noisy ? "20" : "0");
         host.onProcessMessages = [&](int) {
@@ -509,6 +510,7 @@ TEST_F(BatchTest, IpiExportKeepsItsLineLimitAcrossGroups) {
     EXPECT_EQ(lines[0], "IPI\tAmp\tt 250ns");
     EXPECT_FALSE(s.IpiExport.IPIExportFileOpen);
     // The next batch's export file has its heading and its limit again.
+    host.yesNoAnswer = true;  // replacing the first batch's files
     s.ConvertBatchBtnClick();
     EXPECT_EQ(Lines(ReadFileText(Out("chosen IPIs.txt"))), lines);
 
@@ -602,6 +604,7 @@ TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
 
     // The scrapbook's name stands in for the file name in the message.
     host.messages.clear();
+    host.yesNoAnswer = true;  // the export file of the batch before is replaced
     fs::remove(a1);
     s.SelectPaths({Silent("x y.wav", 1), Silent("x z.wav", 1)});
     fs::remove(dir / "x y.wav");
@@ -619,6 +622,7 @@ TEST_F(BatchTest, TK1FileThatCannotBeCreatedStopsTheBatch) {
     const std::string c = Silent("C.20230517140000.wav", 5);
     fs::create_directory(Out("NewFileNameB 2023 05 17.TK1"));  // a directory in its place
     s.SelectPaths({a, b, c});
+    host.yesNoAnswer = true;  // as good as replaced
     s.ConvertBatchBtnClick();
     EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
     ASSERT_EQ(host.messages.size(), 1u);
