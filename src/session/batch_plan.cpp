@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "base/utf8.h"
 #include "input/format_check.h"
@@ -12,18 +11,31 @@
 namespace wtk {
 namespace {
 
-// Minutes a file's samples can close at most: its listed length, rounded up, and one more for
-// the minute it starts in.
-int64_t MinutesSpanned(const WavFileRec& rec) {
-    return std::max<int64_t>(rec.DurationMs, 0) / 60000 + 2;
+// The minute ends a file's samples reach as the engine closes minutes: each block of up to a
+// minute of samples counts ticks afresh (the file's first block from its start tick) and closes
+// its minute when the count passes the minute's length, so a block closes at most one minute.
+// Minutes closed early by their click count cannot be foreseen.
+int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
+    const int64_t perMin = rate.SamplesPerMin;
+    const int64_t ticks = rate.SampleTimeNear2MHzPerMin;
+    if (perMin <= 0) return 0;
+    const SampleByteRange range = SampleBytes(rec.Header);
+    const int64_t samples = std::max<int64_t>(range.End - range.Begin, 0) / 2;
+    auto closes = [&](int64_t blockSamples, int64_t t0) {
+        return blockSamples >= (t0 <= ticks ? (ticks - t0) / 4 + 1 : 1);
+    };
+    const int64_t first = std::min(samples, perMin);
+    const int64_t rest = samples - first;
+    return int64_t{closes(first, rec.Start.TimeInMinuteNear2MHz)} + rest / perMin +
+           int64_t{closes(rest % perMin, 0)};
 }
 
 }  // namespace
 
 std::string DaysText(int64_t minutes) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(minutes) / 1440.0);
-    return buf;
+    // Tenths of a day, rounded, without the locale's decimal sign.
+    const int64_t tenths = (std::max<int64_t>(minutes, 0) * 10 + 720) / 1440;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
 std::string Session::SuggestedNameFor(const WavFileRec& rec) const {
@@ -54,13 +66,12 @@ Session::BatchPlan Session::PlanBatch(const std::string& chosen, bool scrapbook,
     const int64_t limit = int64_t{MaxGapDays} * 1440;
     const auto N = std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size());
 
-    // The driver's placement, run on the listed lengths: TK1min, the minute the file has
-    // reached, is taken as far as each file can bring it, so the minute count is never less
-    // than the one written. The gap before a file is measured from where its predecessor
-    // ends.
+    // The driver's placement, run on the listed files: tk1min is the minute the TK1 file has
+    // reached. A gap is the minutes left empty between the minute a file ends in and the
+    // minute the next one starts in.
     const WavFileRec* first = nullptr;  // of the current group
     const WavFileRec* previous = nullptr;
-    int64_t startMin = 0, tk1min = 0, previousEnd = 0;
+    int64_t startMin = 0, tk1min = 0;
     auto closeGroup = [&] {
         if (first == nullptr) return;
         if (tk1min - startMin + 1 > TK1Writer::kMaxMinuteRecords || tk1min + 1 > INT32_MAX) {
@@ -90,13 +101,10 @@ Session::BatchPlan Session::PlanBatch(const std::string& chosen, bool scrapbook,
                 plan.Outputs.push_back(
                     folder + std::string(Utf8DropRight(SuggestedNameFor(rec), 4)) + " IPIs.txt");
             }
-        } else if (start > tk1min && start - previousEnd > limit) {
-            plan.LongGaps.push_back(
-                {previous->NameWithPath, rec.NameWithPath, start - previousEnd});
+        } else if (start - tk1min - 1 > limit) {
+            plan.LongGaps.push_back({previous->NameWithPath, rec.NameWithPath, start - tk1min - 1});
         }
-        const int64_t placed = std::max(start, tk1min);
-        tk1min = placed + MinutesSpanned(rec);
-        previousEnd = placed + (std::max<int64_t>(rec.DurationMs, 0) + 59999) / 60000;
+        tk1min = std::max(start, tk1min) + MinuteEnds(rec, Rate);
         previous = &rec;
     }
     closeGroup();
@@ -137,8 +145,9 @@ std::string Session::LongGapQuestion(const std::vector<PlannedGap>& gaps) const 
 }
 
 std::string GapLine(const Session::PlannedGap& gap) {
-    return DaysText(gap.Minutes) + " days (" + std::to_string(gap.Minutes) + " minutes) from " +
-           PrintableName(gap.Before) + " to " + PrintableName(gap.After);
+    return DaysText(gap.Minutes) + " days (" + std::to_string(gap.Minutes) +
+           (gap.Minutes == 1 ? " minute) from " : " minutes) from ") + PrintableName(gap.Before) +
+           " to " + PrintableName(gap.After);
 }
 
 }  // namespace wtk

@@ -153,7 +153,7 @@ public:
     // What a batch of the listed files would write, worked out before anything is written.
     struct PlannedGap {
         std::string Before, After;  // the recordings on either side (paths)
-        int64_t Minutes = 0;        // from the end of Before to the start of After
+        int64_t Minutes = 0;        // empty minutes between the one Before ends in and After's
     };
     struct BatchPlan {
         std::vector<std::string> Outputs;  // every file the batch writes (TK1, linkage, export)

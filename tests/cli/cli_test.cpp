@@ -241,6 +241,12 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
     fs::create_directories(gap);
     fs::copy_file(file, gap + "/A.20230517140000.wav");
     fs::copy_file(file, gap + "/A.20230717140000.wav");
+    const std::string run = dir / "run";  // two back to back, then a minute without recording
+    fs::create_directories(run);
+    for (const char* name : {"A.20230517140000.wav", "A.20230517140100.wav"}) {
+        WriteSamplesFile(run + "/" + name, std::vector<int16_t>(120000), 2000);
+    }
+    fs::copy_file(file, run + "/A.20230517140400.wav");
     fs::create_directories(century);
     fs::copy_file(file, century + "/A.20000517140000.wav");
     fs::copy_file(file, century + "/A.20990517140000.wav");
@@ -386,6 +392,10 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
         {{"convert", "-r", "2", "-o", fresh, gap},
          "61.0 days (87839 minutes) from " + gap + "/A.20230517140000.wav to " + gap +
              "/A.20230717140000.wav\nwavtokeb-cli: 1 gap is longer than 31 days: " + nothing +
+             " (--max-gap-days N allows gaps of up to N days)"},
+        {{"convert", "-r", "2", "-o", fresh, "--max-gap-days", "0", run},
+         "0.0 days (1 minute) from " + run + "/A.20230517140100.wav to " + run +
+             "/A.20230517140400.wav\nwavtokeb-cli: 1 gap is longer than 0 days: " + nothing +
              " (--max-gap-days N allows gaps of up to N days)"},
         {{"convert", "-r", "2", "-o", done, "--overwrite", "--max-gap-days", "40000", century},
          "NewFileNameA 2000 05 17.TK1 would hold more minutes than a TK1 file can count "
@@ -1252,6 +1262,19 @@ TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
     const Result damagedCsv = RunCli(dir, {"dump", "--csv", dir / "damaged.TK1"});
     EXPECT_EQ(damagedCsv.status, 0) << damagedCsv.err;
     EXPECT_NE(damagedCsv.out.find(",2147483648,"), std::string::npos);
+
+    // Header counts that disagree with the records (a count that wrapped, a patch that failed).
+    bytes = ReadFileBytes(tk1);
+    bytes[341] = 1;  // 257 minute records
+    bytes[279] ^= 1;
+    WriteFileBytes(dir / "miscounted.TK1", bytes);
+    const Result miscounted = RunCli(dir, {"dump", dir / "miscounted.TK1"});
+    EXPECT_EQ(miscounted.status, 1);
+    const std::string name = "wavtokeb-cli: " + dir / "miscounted.TK1" + ": ";
+    EXPECT_EQ(miscounted.err,
+              name + "its header counts 257 minute records, the file holds 1\n" + name +
+                  "its header's last logging minute at offset 276 is 64891560, its start minute "
+                  "and minute records give 64891561\n");
 }
 
 // The TK1 bytes apart from the finalisation minute (the wall clock).

@@ -573,6 +573,53 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
     EXPECT_EQ(s.LastOutcome, Session::Outcome::Refused);
     EXPECT_FALSE(s.Busy);
     EXPECT_TRUE(fs::is_empty(out));
+
+    // What the plan of the batch refuses or asks about, once the destination is known: minutes
+    // beyond the header's count (a message), a gap longer than 31 days and files that would be
+    // replaced (Yes/No, No writes nothing).
+    host.saveAnswer = out + "/chosen.TK1";
+    const std::string late = Silent("A.20990517140000.wav", 1);
+    s.SelectPaths({a, late});
+    host.questions.clear();
+    host.messages.clear();
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Refused);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_TRUE(host.messages[0].starts_with(
+        "NewFileNameA 2023 05 17.TK1 would hold more minutes than a TK1 file can count"))
+        << host.messages[0];
+    EXPECT_TRUE(fs::is_empty(out));
+    EXPECT_EQ(host.questions.size(), 1u);  // the destination only
+    const std::string later = Silent("A.20230717140000.wav", 1);
+    s.SelectPaths({a, later});
+    host.questions.clear();
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Refused);
+    EXPECT_TRUE(fs::is_empty(out));
+    ASSERT_EQ(host.questions.size(), 2u);
+    EXPECT_EQ(host.questions[1],
+              "Recordings of one TK1 file lie more than 31 days apart; the days between them "
+              "would be written as empty minutes:\n61.0 days (87839 minutes) from " +
+                  a + " to " + later + "\n\nWrite them?");
+    host.yesNoAnswer = true;
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done);
+    const std::string tk1 = Out("NewFileNameA 2023 05 17.TK1");
+    const std::vector<uint8_t> written = ReadFileBytes(tk1);
+    host.yesNoAnswer = false;
+    host.questions.clear();
+    s.SelectPaths({a});
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Refused);
+    EXPECT_EQ(ReadFileBytes(tk1), written);
+    ASSERT_EQ(host.questions.size(), 2u);
+    EXPECT_EQ(host.questions[1],
+              "2 files are already there and would be replaced by this conversion:\n" + tk1 + "\n" +
+                  Out("NewFileNameA 2023 05 17.txt") + "\n\nReplace them?");
+    host.yesNoAnswer = true;
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+    EXPECT_EQ(ReadTk1(tk1).Kinds(), "LME");
 }
 
 TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
