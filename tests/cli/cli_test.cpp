@@ -377,6 +377,9 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
         {{"convert", "-r", "2", "-o", done, wavs},
          doneTK1 + "\nwavtokeb-cli: " + done + "/NewFileNameA 2023 05 17.txt\nwavtokeb-cli: " +
              "2 files are there already: " + nothing + " (--overwrite replaces them)"},
+        {{"convert", "-r", "2", "-o", done, "--jobs", "2", wavs},
+         doneTK1 + "\nwavtokeb-cli: " + done + "/NewFileNameA 2023 05 17.txt\nwavtokeb-cli: " +
+             "2 files are there already: " + nothing + " (--overwrite replaces them)"},
         {{"scrapbook", "-r", "2", "-o", fresh, "--minutes", minutes, wavs},
          minutes + "\nwavtokeb-cli: 1 file is there already: " + nothing +
              " (--overwrite replaces them)"},
@@ -806,6 +809,9 @@ TEST_F(CliTest, JobsGoOnPastALocationThatFails) {
         RunCli(dir, {"convert", "--rate", "2", "--jobs", "2", "--overwrite", "--out", out, wavs});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("TK1 open failed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("wavtokeb-cli: file concerned: " + out + "/NewFileNameB 2023 05 17.TK1"),
+              std::string::npos)
+        << r.err;
     const auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 5u);  // each location's header, and no line for B's file
     EXPECT_EQ(lines[1].substr(0, 28), "NewFileNameA 2023 05 17.TK1\t");
