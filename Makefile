@@ -63,9 +63,11 @@ plot: build
 	@./scripts/plot-example $(BUILD)
 
 # Conversion against cat and per stage; BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its
-# figures from the same run. Then each filter kernel variant.
+# figures from the same run, BENCH_REPEAT=N takes medians of N runs (3). Then each filter kernel
+# variant.
 bench: build
-	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE))
+	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE)) \
+	  $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
 	@[ ! -x $(BUILD)/bench/kernel_bench ] || $(BUILD)/bench/kernel_bench
 
 format:

@@ -3,7 +3,9 @@
 // one of ten minutes. For every recording, in one run: CPU time (user + sys) and wall time per
 // minute of audio, peak resident memory, and the ratio to `cat` of the same file; then the
 // time each stage of the conversion takes, measured inside the engine. Last, two locations of
-// five minutes each, converted as one batch and with --jobs 2.
+// five minutes each, converted as one batch and with --jobs 2, with the sensitivity fixed: one
+// batch would carry its gain from the first location into the second, which would then do other
+// work than a batch of its own.
 //
 //   convert_bench [--before CLI] [--repeat N] [--dir DIR]
 //
@@ -289,15 +291,16 @@ int main(int argc, char** argv) {
         std::vector<std::vector<std::string>> conversions;
         for (const std::string& cli : builds) {
             for (const bool jobs : {false, true}) {
-                std::vector<std::string> args = {cli,     "convert", "--rate",      "576",
-                                                 "--out", out,       "--no-linkage"};
+                std::vector<std::string> args = {
+                    cli,     "convert",           "--rate", "576", "--out", out, "--no-linkage",
+                    "--set", "GainControlGroup=2"};
                 if (jobs) args.insert(args.end(), {"--jobs", "2"});
                 args.push_back(two.string());
                 conversions.push_back(args);
             }
         }
         const std::vector<Usage> m = InTurns(files, conversions, out, repeat);
-        const std::string label = "noise 8 + clicks, 2 locations x 5 min";
+        const std::string label = "noise 8 + clicks, 2 locations x 5 min, fixed sensitivity";
         for (size_t b = 0; b < builds.size(); ++b) {
             allOk = PrintRow(label + ", one batch", buildNames[b], 10, m[1 + 2 * b], m[0]) && allOk;
             allOk = PrintRow(label + ", --jobs 2", buildNames[b], 10, m[2 + 2 * b], m[0]) && allOk;
