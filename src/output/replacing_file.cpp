@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -94,6 +95,20 @@ void SyncFolderOf(const std::string& name) {
     ::close(fd);
 }
 
+// Renames temp onto finalName. A name that was free when writing began must still be free: a
+// file another run put there meanwhile is kept, and the rename fails with EEXIST. File systems
+// that cannot rename without replacing get a plain rename.
+int RenameIntoPlace(const std::string& temp, const std::string& finalName, bool mustBeFree) {
+    if (mustBeFree) {
+        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, finalName.c_str(), RENAME_NOREPLACE) ==
+            0) {
+            return 0;
+        }
+        if (errno != EINVAL && errno != ENOSYS) return errno;
+    }
+    return std::rename(temp.c_str(), finalName.c_str()) == 0 ? 0 : errno;
+}
+
 }  // namespace
 
 std::string TemporaryNameOf(const std::string& finalName) {
@@ -106,6 +121,7 @@ std::string LockNameOf(const std::string& finalName) {
 
 std::string ReplacingFileErrorText(int err) {
     if (err == ReplacingFile::kNameInUse) return "another conversion is writing this file now";
+    if (err == EEXIST) return "another conversion wrote this file meanwhile";
     return std::strerror(err != 0 ? err : EIO);
 }
 
@@ -117,6 +133,7 @@ int ReplacingFile::Open(const std::string& finalName) {
     // A directory cannot be replaced by a file.
     struct stat st {};
     if (::stat(finalName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
+    nameWasFree_ = ::lstat(finalName.c_str(), &st) != 0 && errno == ENOENT;
 
     // Registered before they exist, so that an abort of this process cannot come between. The
     // lock file is registered even before it is known to be ours; the temporary file only once
@@ -164,7 +181,7 @@ int ReplacingFile::Commit() {
     if (err == 0 && ::fsync(::fileno(file_)) != 0) err = errno;
     if (std::fclose(file_) != 0 && err == 0) err = errno != 0 ? errno : EIO;
     file_ = nullptr;
-    if (err == 0 && std::rename(temp_.c_str(), final_.c_str()) != 0) err = errno;
+    if (err == 0) err = RenameIntoPlace(temp_, final_, nameWasFree_);
     if (err != 0) {
         ::unlink(temp_.c_str());
     } else {

@@ -39,8 +39,9 @@ public:
     const std::string& FinalName() const { return final_; }
     const std::string& TemporaryName() const { return temp_; }
 
-    // Flushes and syncs the file, closes it and renames it onto the final name. Returns 0, or
-    // the error number of the step that failed (also of an earlier write that failed on the
+    // Flushes and syncs the file, closes it and renames it onto the final name. A final name that
+    // was free at Open is not taken from a file another run put there meanwhile (EEXIST). Returns
+    // 0, or the error number of the step that failed (also of an earlier write that failed on the
     // stream); the temporary file is then removed and the final name left as it was. Nothing
     // open: 0.
     int Commit();
@@ -53,7 +54,8 @@ private:
 
     std::FILE* file_ = nullptr;
     int lockFd_ = -1;
-    bool registered_ = false;  // as unfinished files (base/unfinished_files.h)
+    bool registered_ = false;   // as unfinished files (base/unfinished_files.h)
+    bool nameWasFree_ = false;  // nothing had the final name at Open
     std::string final_, temp_, lock_;
 };
 

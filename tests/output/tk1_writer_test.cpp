@@ -268,6 +268,17 @@ TEST_F(WriterFixture, ASecondWriterOfTheNameIsRefusedAndAKilledRunsLeftoversAreR
     w.FinaliseTK1File();
     EXPECT_EQ(fs::file_size(longName), 1072u);
     EXPECT_EQ(host.messages.size(), 1u);
+
+    // A name that was free when writing began is not taken from a file another run put there
+    // meanwhile: the finalisation fails and leaves that file and no hidden one.
+    const std::string late = dir / "T.TK1";
+    Create(late);
+    test::WriteFileBytes(late, {7});
+    w.FinaliseTK1File();
+    EXPECT_EQ(ReadFileBytes(late), std::vector<uint8_t>{7});
+    EXPECT_EQ(host.messages.back(), "Failed to finalise TK1File");
+    EXPECT_FALSE(fs::exists(TemporaryNameOf(late)));
+    EXPECT_FALSE(fs::exists(LockNameOf(late)));
 }
 
 TEST_F(WriterFixture, SecondCreationWithoutFinalisingGivesUpTheFirstFile) {
