@@ -45,6 +45,17 @@ std::vector<uint8_t> Tk1Of(const uint8_t* clicks, size_t size, size_t& clickCoun
         ++clickCount;
     }
     record(255);
+    // The header's counts as finalisation writes them: minute records after the lead one, and
+    // the last logging minute (start plus that count) with its copy.
+    const uint32_t minutes =
+        static_cast<uint32_t>((f.size() - 1024) / 16) - 2 - static_cast<uint32_t>(clickCount);
+    auto put = [&](int32_t at, uint32_t v, int bytes) {
+        for (int k = 0; k < bytes; ++k)
+            f[at + k] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - k)));
+    };
+    put(wtk::tk1::hdrMinuteCount, minutes, 3);
+    put(wtk::tk1::hdrLastLoggingMin, 100 + minutes, 4);
+    put(wtk::tk1::hdrLastLoggingMin2, 100 + minutes, 4);
     return f;
 }
 
