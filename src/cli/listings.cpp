@@ -12,6 +12,7 @@
 #include "base/calendar.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
+#include "cli/tk1_dump.h"
 #include "input/wav_header.h"
 #include "session/progress.h"
 
@@ -39,21 +40,11 @@ const char* KindText(ControlKind kind) {
     return "";
 }
 
-// "2023-05-17T14:30:00" of a minute number.
+// "2023-05-17T14:30:00" of a minute number: the dump's date and time, in ISO 8601's form.
 std::string IsoMinute(int32_t minute) {
-    const FloorDivision day = FloorDivide(minute, 1440);
-    const CivilDate date = CivilFromDayNumber(day.Quotient);
-    std::string s;
-    AppendZeroPadded(s, date.Year, 4);
-    s += '-';
-    AppendZeroPadded(s, date.Month, 2);
-    s += '-';
-    AppendZeroPadded(s, date.Day, 2);
-    s += 'T';
-    AppendZeroPadded(s, day.Remainder / 60, 2);
-    s += ':';
-    AppendZeroPadded(s, day.Remainder % 60, 2);
-    s += ":00";
+    std::string s = IsoDateTime(minute, 0);  // "2023-05-17 14:30:00.000000"
+    s[10] = 'T';
+    s.resize(19);
     return s;
 }
 
