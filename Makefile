@@ -76,9 +76,11 @@ bench: build
 
 # The Debian packages wavtokeb-cli (the command-line tool, no Qt) and wavtokeb (the window) from
 # the build, into BUILD/*.deb.
-package: build
+# (The package target builds what is not built yet, so an earlier make build or make test is
+# reused as it stands.)
+package: deps $(BUILD)/CMakeCache.txt
 	@./scripts/ensure-packages $(PACKAGE_PACKAGES)
-	cmake --build $(BUILD) --target package
+	cmake --build $(BUILD) -j $(JOBS) --target package
 
 # Installs the packages (as root), checks the installed tool, manual page and completion, runs
 # lintian, and removes them again.

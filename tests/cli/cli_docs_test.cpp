@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,13 +22,17 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// The long options in the option column of a command's help ("  -r, --rate K   ...").
+// The long options in the option column of a command's help ("  -r, --rate K   ...",
+// "      --site TEXT  ...").
 std::set<std::string> HelpOptions(Verb verb) {
     std::set<std::string> names;
-    static const std::regex row(R"(^  (?:-., |    )--([a-z][a-z0-9-]*))");
     for (const std::string& line : Lines(HelpText(verb))) {
-        std::smatch m;
-        if (std::regex_search(line, m, row)) names.insert(m[1]);
+        size_t at = std::string::npos;
+        if (line.starts_with("      --")) at = 8;
+        if (line.size() > 8 && line.starts_with("  -") && line.compare(4, 4, ", --") == 0) at = 8;
+        if (at == std::string::npos) continue;
+        const size_t end = line.find_first_of(" [=", at);
+        names.insert(line.substr(at, end - at));
     }
     return names;
 }
