@@ -56,6 +56,22 @@ WavHeader ReadWavHeader(std::span<const uint8_t> file);
 // The header of an open file descriptor (read with pread: the file position does not move).
 WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize);
 
+// One chunk header met by WalkRiffChunks.
+struct RiffChunkHeader {
+    std::array<char, 4> Id{};
+    uint32_t Size = 0;       // as declared
+    int64_t BodyOffset = 0;  // the first byte after the 8-byte chunk header
+    int64_t NextOffset = 0;  // where the next chunk header is looked for (after any pad byte)
+    bool Complete = false;   // the body ends within the file
+};
+
+// Visits the chunks of a RIFF/WAVE file in file order, as the header reader walks them (the
+// same limits and pad-byte rule), until visit returns false, a chunk runs past the file's end
+// (it is visited, then the walk ends) or a data chunk without a valid size (it holds the rest
+// of the file) was visited. False when the file is no RIFF/WAVE file.
+bool WalkRiffChunks(const ReadAtFunction& readAt, int64_t fileSize,
+                    const std::function<bool(const RiffChunkHeader&)>& visit);
+
 // How a file suits the converter, which reads 16-bit little-endian samples of one channel.
 enum class WavFit {
     Fit,      // RIFF/WAVE, PCM (plain or extensible), 16 bits, 1 channel
