@@ -349,7 +349,7 @@ CollectedChunks CollectChunks(const ReadAtFunction& readAt, int64_t fileSize) {
         } else if (IsStartTimeChunk(c.Id) && c.Size <= kMaxStartChunkBytes &&
                    found.Bodies.size() < kMaxCollectedChunks) {
             std::vector<uint8_t> body(c.Size);
-            if (readAt(c.BodyOffset, body.data(), body.size()) == body.size()) {
+            if (body.empty() || readAt(c.BodyOffset, body.data(), body.size()) == body.size()) {
                 found.Ids.push_back(c.Id);
                 found.Bodies.push_back(std::move(body));
             }
@@ -596,13 +596,7 @@ std::optional<RecordingStart> ReadWavStart(const ReadAtFunction& readAt, int64_t
 }
 
 std::optional<RecordingStart> ReadWavStart(std::span<const uint8_t> file) {
-    const ReadAtFunction readAt = [file](int64_t offset, uint8_t* buf, size_t n) -> size_t {
-        if (offset < 0 || static_cast<uint64_t>(offset) >= file.size()) return 0;
-        const size_t got = std::min(n, file.size() - static_cast<size_t>(offset));
-        std::memcpy(buf, file.data() + offset, got);
-        return got;
-    };
-    return ReadWavStart(readAt, static_cast<int64_t>(file.size()));
+    return ReadWavStart(ReadAtMemory(file), static_cast<int64_t>(file.size()));
 }
 
 std::string SoundTrapLogPath(std::string_view wavPath) {

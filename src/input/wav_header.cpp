@@ -162,14 +162,17 @@ bool WalkRiffChunks(const ReadAtFunction& readAt, int64_t fileSize,
     return true;
 }
 
-WavHeader ReadWavHeader(std::span<const uint8_t> file) {
-    const ReadAtFunction readAt = [file](int64_t offset, uint8_t* buf, size_t n) -> size_t {
-        if (offset < 0 || static_cast<uint64_t>(offset) >= file.size()) return 0;
+ReadAtFunction ReadAtMemory(std::span<const uint8_t> file) {
+    return [file](int64_t offset, uint8_t* buf, size_t n) -> size_t {
+        if (offset < 0 || static_cast<uint64_t>(offset) >= file.size() || n == 0) return 0;
         const size_t got = std::min(n, file.size() - static_cast<size_t>(offset));
         std::memcpy(buf, file.data() + offset, got);
         return got;
     };
-    return ReadWavHeader(readAt, static_cast<int64_t>(file.size()));
+}
+
+WavHeader ReadWavHeader(std::span<const uint8_t> file) {
+    return ReadWavHeader(ReadAtMemory(file), static_cast<int64_t>(file.size()));
 }
 
 WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize) {

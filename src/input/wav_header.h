@@ -49,6 +49,9 @@ struct WavHeader {
 // Reads up to n bytes at offset into buf; returns how many it got (fewer at the file's end).
 using ReadAtFunction = std::function<size_t(int64_t offset, uint8_t* buf, size_t n)>;
 
+// Reads from bytes held in memory (the span must outlive the function).
+ReadAtFunction ReadAtMemory(std::span<const uint8_t> file);
+
 // The header of a file of fileSize bytes, read through readAt.
 WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize);
 // The header of a file held whole in memory.
