@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -305,17 +304,7 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     int64_t Size() const { return size_; }
 
-    size_t ReadAt(int64_t offset, uint8_t* buf, size_t n) const {
-        size_t got = 0;
-        while (got < n) {
-            const ssize_t k = ::pread(fd_, buf + got, n - got,
-                                      static_cast<off_t>(offset) + static_cast<off_t>(got));
-            if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) break;
-            got += static_cast<size_t>(k);
-        }
-        return got;
-    }
+    ReadAtFunction Reader() const { return ReadAtFd(fd_); }
 
 private:
     void Close() {
@@ -614,7 +603,7 @@ std::optional<RecordingStart> ReadSoundTrapLog(const std::string& wavPath) {
     const OpenFile file(path);
     if (!file.IsOpen() || file.Size() > kMaxSoundTrapLogBytes) return std::nullopt;
     std::string text(static_cast<size_t>(file.Size()), '\0');
-    text.resize(file.ReadAt(0, reinterpret_cast<uint8_t*>(text.data()), text.size()));
+    text.resize(file.Reader()(0, reinterpret_cast<uint8_t*>(text.data()), text.size()));
     return ParseSoundTrapLog(text);
 }
 
@@ -623,9 +612,7 @@ std::optional<RecordingStart> ReadRecordingStart(const std::string& wavPath) {
     {
         const OpenFile file(wavPath);
         if (!file.IsOpen()) return std::nullopt;
-        found = CollectChunks(
-            [&file](int64_t offset, uint8_t* buf, size_t n) { return file.ReadAt(offset, buf, n); },
-            file.Size());
+        found = CollectChunks(file.Reader(), file.Size());
     }
     const std::vector<RiffChunk> chunks = ChunksOf(found);
     if (auto start = StartBeforeSidecar(chunks, found.SampleRate)) return start;

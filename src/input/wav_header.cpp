@@ -175,8 +175,8 @@ WavHeader ReadWavHeader(std::span<const uint8_t> file) {
     return ReadWavHeader(ReadAtMemory(file), static_cast<int64_t>(file.size()));
 }
 
-WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize) {
-    const ReadAtFunction readAt = [fd](int64_t offset, uint8_t* buf, size_t n) -> size_t {
+ReadAtFunction ReadAtFd(int fd) {
+    return [fd](int64_t offset, uint8_t* buf, size_t n) -> size_t {
         size_t got = 0;
         while (got < n) {
             const ssize_t k = ::pread(fd, buf + got, n - got,
@@ -187,7 +187,10 @@ WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize) {
         }
         return got;
     };
-    return ReadWavHeader(readAt, fileSize);
+}
+
+WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize) {
+    return ReadWavHeader(ReadAtFd(fd), fileSize);
 }
 
 WavFit ClassifyWav(const WavHeader& h) {

@@ -51,6 +51,8 @@ using ReadAtFunction = std::function<size_t(int64_t offset, uint8_t* buf, size_t
 
 // Reads from bytes held in memory (the span must outlive the function).
 ReadAtFunction ReadAtMemory(std::span<const uint8_t> file);
+// Reads from an open file descriptor with pread (the file position does not move).
+ReadAtFunction ReadAtFd(int fd);
 
 // The header of a file of fileSize bytes, read through readAt.
 WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize);
