@@ -10,52 +10,38 @@
 
 #include "cli/tk1_dump.h"
 #include "fuzz_support.h"
-#include "output/tk1_header_offsets.h"
+#include "output/tk1_codec.h"
 
 namespace {
 
 using wtk::fuzz::Expect;
 
 std::vector<uint8_t> Tk1Of(const uint8_t* clicks, size_t size, size_t& clickCount) {
-    std::vector<uint8_t> f(1024, 0);
-    f[wtk::tk1::hdrConst1] = 1;
-    f[wtk::tk1::hdrConst245] = 245;
-    f[wtk::tk1::hdrConst11] = 11;
-    f[wtk::tk1::hdrConst15] = 15;
-    f[wtk::tk1::hdrStartMin + 3] = 100;  // start minute 100
-    auto record = [&](uint8_t first) {
-        std::array<uint8_t, 16> r{};
-        r[0] = first;
-        f.insert(f.end(), r.begin(), r.end());
-    };
-    record(254);  // lead
-    record(254);  // the first minute
+    namespace tk1 = wtk::tk1;
+    constexpr uint32_t kStart = 100;
+    std::vector<uint8_t> f(tk1::kHeaderBytes, 0);
+    tk1::Header header;
+    header.StartMin = kStart;
+    tk1::PutCreationFields(f, header);
+    auto record = [&](const tk1::Record& r) { f.insert(f.end(), r.begin(), r.end()); };
+    record(tk1::LeadRecord());
+    record(tk1::EncodeMinute({}));  // the first minute
+    uint32_t minutes = 1;
     clickCount = 0;
     for (size_t at = 0; at + 4 <= size && clickCount < 2000; at += 4) {
-        for (int m = 0; m < (clicks[at] & 3); ++m) record(254);
-        const uint32_t time =
+        for (int m = 0; m < (clicks[at] & 3); ++m, ++minutes) record(tk1::EncodeMinute({}));
+        tk1::Click c;
+        c.ClkTime5MuSecs = static_cast<int32_t>(
             ((uint32_t{clicks[at + 1]} << 16) | (uint32_t{clicks[at + 2]} << 8) | clicks[at + 3]) %
-            12'000'000;
-        std::array<uint8_t, 16> r{};
-        r[0] = static_cast<uint8_t>(time >> 16);
-        r[1] = static_cast<uint8_t>(time >> 8);
-        r[2] = static_cast<uint8_t>(time);
-        r[3] = 5;
-        f.insert(f.end(), r.begin(), r.end());
+            tk1::kTimeUnitsPerMinute);
+        c.Ncyc = 5;
+        record(tk1::EncodeClick(c));
         ++clickCount;
     }
-    record(255);
-    // The header's counts as finalisation writes them: minute records after the lead one, and
-    // the last logging minute (start plus that count) with its copy.
-    const uint32_t minutes =
-        static_cast<uint32_t>((f.size() - 1024) / 16) - 2 - static_cast<uint32_t>(clickCount);
-    auto put = [&](int32_t at, uint32_t v, int bytes) {
-        for (int k = 0; k < bytes; ++k)
-            f[at + k] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - k)));
-    };
-    put(wtk::tk1::hdrMinuteCount, minutes, 3);
-    put(wtk::tk1::hdrLastLoggingMin, 100 + minutes, 4);
-    put(wtk::tk1::hdrLastLoggingMin2, 100 + minutes, 4);
+    record(tk1::EndRecord());
+    // The header's counts as finalisation writes them.
+    tk1::PutFinalisationFields(f, static_cast<int32_t>(kStart + minutes), 0,
+                               static_cast<int32_t>(minutes));
     return f;
 }
 

@@ -9,6 +9,7 @@
 
 #include "cli/tk1_dump.h"
 #include "fuzz_support.h"
+#include "output/tk1_codec.h"
 
 namespace {
 
@@ -64,11 +65,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (textStatus == 0) {
-        Expect(size >= 1024 + 2 * 16 && (size - 1024) % 16 == 0);
-        Expect(data[1024] == 254);
-        // Records are told apart by their first byte: 255 ends the file.
-        for (size_t at = 1024 + 16; at + 16 < size; at += 16) Expect(data[at] != 255);
-        Expect(data[size - 16] == 255);
+        using namespace wtk::tk1;
+        Expect(size >= kHeaderBytes + 2 * kRecordBytes &&
+               (size - kHeaderBytes) % kRecordBytes == 0);
+        Expect(data[kHeaderBytes] == kMinuteMarker);
+        // Records are told apart by their first byte: the end marker ends the file.
+        for (size_t at = kHeaderBytes + kRecordBytes; at + kRecordBytes < size;
+             at += kRecordBytes) {
+            Expect(data[at] != kEndMarker);
+        }
+        Expect(data[size - kRecordBytes] == kEndMarker);
     }
     return 0;
 }

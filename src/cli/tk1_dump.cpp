@@ -18,22 +18,15 @@
 #include "base/utf8.h"
 #include "cli/csv.h"
 #include "input/wav_header.h"
-#include "output/tk1_header_offsets.h"
+#include "output/tk1_codec.h"
 #include "output/tk1_writer.h"
 
 namespace wtk::cli {
-using namespace ::wtk::tk1;
 
 namespace {
 
-constexpr int32_t kHeaderBytes = TK1Writer::constTK1HdrBytes;
-constexpr int32_t kRecordBytes = 16;
-
-uint32_t BigEndian(const uint8_t* p, int bytes) {
-    uint32_t v = 0;
-    for (int k = 0; k < bytes; ++k) v = (v << 8) | p[k];
-    return v;
-}
+using tk1::kHeaderBytes;
+using tk1::kRecordBytes;
 
 std::string Num(int64_t v) {
     return std::to_string(v);
@@ -83,13 +76,11 @@ std::optional<std::string> NotTK1(const uint8_t* h, size_t got) {
     for (const auto& [magic, what] : kKnown) {
         if (starts(magic)) return std::string("it is ") + what;
     }
-    const size_t marks[] = {hdrConst1, hdrConst245, hdrConst11, hdrConst15};
-    if (got <= hdrConst15) return std::nullopt;
-    if (h[hdrConst1] == 1 && h[hdrConst245] == 245 && h[hdrConst11] == 11 && h[hdrConst15] == 15)
+    const std::span<const uint8_t> header(h, got);
+    if (got <= static_cast<size_t>(tk1::kConstantOffsets.back()) || tk1::HasTK1Constants(header)) {
         return std::nullopt;
-    std::string found;
-    for (size_t at : marks) found += (found.empty() ? "" : ", ") + Num(h[at]);
-    return "bytes 12, 31, 66 and 78 hold " + found + " where a TK1 header holds 1, 245, 11 and 15";
+    }
+    return tk1::ConstantsMismatchText(header);
 }
 
 // The linkage file's entries; lines that are no linkage lines are reported (unless quiet) and
@@ -141,7 +132,7 @@ void Problem(std::FILE* err, const std::string& path, const std::string& what) {
     std::fprintf(err, "wavtokeb-cli: %s: %s\n", PrintableName(path).c_str(), what.c_str());
 }
 
-void DumpHeader(const std::string& path, int64_t fileBytes, const uint8_t* h, Output& out) {
+void DumpHeader(const std::string& path, int64_t fileBytes, const tk1::Header& h, Output& out) {
     auto field = [&](const char* name, int64_t v) { out.Line(std::string(name) + "\t" + Num(v)); };
     auto minuteField = [&](const char* name, uint32_t v) {
         out.Line(std::string(name) + "\t" + Num(v) + "\t" +
@@ -149,69 +140,42 @@ void DumpHeader(const std::string& path, int64_t fileBytes, const uint8_t* h, Ou
     };
     out.Line("File\t" + PrintableName(path));
     field("FileBytes", fileBytes);
-    field("LoggerNumber", BigEndian(h + hdrLogger, 4));
-    field("HighPassFilterIndex", h[hdrFilter]);
-    out.Line("Constants\t" + Num(h[hdrConst1]) + " " + Num(h[hdrConst245]) + " " +
-             Num(h[hdrConst11]) + " " + Num(h[hdrConst15]));
-    field("DeadBandSetting", h[hdrDeadBand]);
-    field("MinAnyIPI", h[hdrMinAnyIPI]);
-    field("MaxStartIPI", h[hdrMaxStartIPI]);
-    field("FixedCycLimit", h[hdrFixedCycLimit]);
-    field("MaxSPLforReversalTest", h[hdrMaxSPLforReversal]);
-    field("BwAddon", h[hdrBwAddon]);
-    field("WorkingStrongLimit1", h[hdrStrongLimit1]);
-    field("WorkingStrongLimit2", h[hdrStrongLimit1 + 1]);
-    field("WorkingStrongLimit3", h[hdrStrongLimit1 + 2]);
-    field("WorkingStrongLimit4", h[hdrStrongLimit1 + 3]);
-    field("UsingToughAmpDrop", h[hdrFlags] & 1);
-    field("UserMaxSPLforBWtestLow4", (h[hdrFlags] >> 3) & 15);
-    field("MaxSPLforAmpDropTest", h[hdrMaxSPLforAmpDrop]);
-    field("NoisyLevel", h[hdrNoisyLevel]);
-    field("QuietLevel", h[hdrQuietLevel]);
-    field("NofNoisyMinsForAction", h[hdrNofNoisyMins]);
-    field("NofQuietMinsForAction", h[hdrNofQuietMins]);
-    field("AmpStep", h[hdrAmpStep]);
-    minuteField("TK1StartMin", BigEndian(h + hdrStartMin, 4));
-    minuteField("LastLoggingMin", BigEndian(h + hdrLastLoggingMin, 4));
-    minuteField("FinalisedAtMin", BigEndian(h + hdrFinalisedAtMin, 4));
-    out.Line("TK1StartMinCopies\t" + Num(BigEndian(h + hdrStartMin2, 4)) + "\t" +
-             Num(BigEndian(h + hdrStartMin3, 4)));
-    field("LastLoggingMinCopy", BigEndian(h + hdrLastLoggingMin2, 4));
-    field("MinuteRecords", BigEndian(h + hdrMinuteCount, 3));
+    field("LoggerNumber", h.LoggerNumber);
+    field("HighPassFilterIndex", h.HighPassFilterIndex);
+    out.Line("Constants\t" + Num(h.Constants[0]) + " " + Num(h.Constants[1]) + " " +
+             Num(h.Constants[2]) + " " + Num(h.Constants[3]));
+    field("DeadBandSetting", h.DeadBandSetting);
+    field("MinAnyIPI", h.MinAnyIPI);
+    field("MaxStartIPI", h.MaxStartIPI);
+    field("FixedCycLimit", h.FixedCycLimit);
+    field("MaxSPLforReversalTest", h.MaxSPLforReversalTest);
+    field("BwAddon", h.BwAddon);
+    field("WorkingStrongLimit1", h.WorkingStrongLimit[0]);
+    field("WorkingStrongLimit2", h.WorkingStrongLimit[1]);
+    field("WorkingStrongLimit3", h.WorkingStrongLimit[2]);
+    field("WorkingStrongLimit4", h.WorkingStrongLimit[3]);
+    field("UsingToughAmpDrop", h.UsingToughAmpDrop ? 1 : 0);
+    field("UserMaxSPLforBWtestLow4", h.UserMaxSPLforBWtestLow4);
+    field("MaxSPLforAmpDropTest", h.MaxSPLforAmpDropTest);
+    field("NoisyLevel", h.NoisyLevel);
+    field("QuietLevel", h.QuietLevel);
+    field("NofNoisyMinsForAction", h.NofNoisyMinsForAction);
+    field("NofQuietMinsForAction", h.NofQuietMinsForAction);
+    field("AmpStep", h.AmpStep);
+    minuteField("TK1StartMin", h.StartMin);
+    minuteField("LastLoggingMin", h.LastLoggingMin);
+    minuteField("FinalisedAtMin", h.FinalisedAtMin);
+    out.Line("TK1StartMinCopies\t" + Num(h.StartMin2) + "\t" + Num(h.StartMin3));
+    field("LastLoggingMinCopy", h.LastLoggingMin2);
+    field("MinuteRecords", h.MinuteCount);
 }
 
-// The decoded fields of a click record.
-struct Click {
-    int32_t ClkTime5MuSecs;
-    uint8_t Ncyc, PkAtPosn, IPIrangeCode, IPIpreMax, IPIPostMax, IPIPost1, IPIPost2;
-    uint8_t PkMinus1, Pmax, PkPlus1, IPIbefore, DurationHigh, AmpReversalCount, DurationLow;
-    uint8_t PreLastIPI;
-};
+using Click = tk1::Click;
 
-Click DecodeClick(const uint8_t* r) {
-    Click c{};
-    c.ClkTime5MuSecs = static_cast<int32_t>(BigEndian(r, 3));
-    c.Ncyc = r[3];
-    c.PkAtPosn = r[4] >> 4;
-    c.IPIrangeCode = r[4] & 15;
-    c.IPIpreMax = r[5];
-    c.IPIPostMax = r[6];
-    c.IPIPost1 = r[7];
-    c.IPIPost2 = r[8];
-    c.PkMinus1 = r[9];
-    c.Pmax = r[10];
-    c.PkPlus1 = r[11];
-    c.IPIbefore = r[12];
-    c.DurationHigh = r[13] >> 4;
-    c.AmpReversalCount = r[13] & 15;
-    c.DurationLow = r[14];
-    c.PreLastIPI = r[15];
-    return c;
-}
-
-// Durationto16Cyc when the record holds it whole (its high part below the saturation at 15).
-std::string Duration(const Click& c) {
-    return c.DurationHigh < 15 ? Num(c.DurationHigh * 256 + c.DurationLow) : std::string();
+// Durationto16Cyc when the record holds it whole.
+std::string DurationText(const Click& c) {
+    const std::optional<int32_t> d = tk1::Duration(c);
+    return d ? Num(*d) : std::string();
 }
 
 constexpr const char* kCsvHeader =
@@ -261,7 +225,7 @@ std::string CsvRow(int64_t minute, const Click& c, const SourceFinder::Source* s
             s += KiloHertz(static_cast<uint8_t>(f.Value));
         } else if (f.Extra == CsvExtra::Duration) {
             s += ',';
-            s += Duration(c);
+            s += DurationText(c);
         }
     }
     if (source != nullptr) {
@@ -457,18 +421,15 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
     }
 
     Output out(outFile);
+    const tk1::Header h =
+        tk1::DecodeHeader(std::span<const uint8_t, kHeaderBytes>(header.data(), kHeaderBytes));
     if (csv) {
         out.Line(std::string(kCsvHeader) + (sources ? ",source_wav,offset_s" : ""));
     } else {
-        DumpHeader(path, fileBytes, header.data(), out);
+        DumpHeader(path, fileBytes, h, out);
     }
 
-    const int32_t startMin = static_cast<int32_t>(BigEndian(header.data() + 256, 4) & 0x7FFFFFFF);
-    int64_t countedMinutes = 0;  // counted minute records seen; the first one opens startMin
-    int64_t clicks = 0;
-    bool leadSeen = false, leadBad = false, endSeen = false, dataAfterEnd = false;
-    bool badClickTime = false;
-    int64_t offset = kHeaderBytes;
+    tk1::BodyWalk walk(h.StartMin);
     // With sources, the rows of one minute are held until the minute is complete.
     int64_t heldMinute = 0;
     std::vector<Click> held;
@@ -479,7 +440,7 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         for (size_t i = 0; i < held.size(); ++i) out.Line(CsvRow(heldMinute, held[i], &found[i]));
         held.clear();
     };
-    std::array<uint8_t, kRecordBytes> r{};
+    tk1::Record r{};
     size_t n = 0;
     // Whole records up to the size the file had when opened; what follows is its tail.
     int64_t records = (fileBytes - kHeaderBytes) / kRecordBytes;
@@ -487,47 +448,47 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
     while (records > 0 && (n = std::fread(r.data(), 1, r.size(), f)) == r.size()) {
         --records;
         n = 0;
-        if (endSeen) {
-            dataAfterEnd = true;
-        } else if (!leadSeen) {
-            leadSeen = true;
-            leadBad = r[0] != 254;
-            if (!csv) out.Line(Num(offset) + "\tLEAD");
-        } else if (r[0] == 255) {
-            endSeen = true;
-            if (!csv) out.Line(Num(offset) + "\tEND");
-        } else if (r[0] == 254) {
-            ++countedMinutes;
-            const int64_t minute = int64_t{startMin} + countedMinutes - 1;
-            if (!csv) {
-                out.Line(Num(offset) + "\tMINUTE\t" + Num(minute) + "\t" + MinuteText(minute) +
-                         "\tDeadBandPlusUplift=" + Num(r[13]) +
-                         "\tMinuteScalerX2560=" + Num(r[14]));
-            }
-        } else {
-            ++clicks;
-            const Click c = DecodeClick(r.data());
-            if (c.ClkTime5MuSecs >= 12'000'000) badClickTime = true;
-            const int64_t minute = int64_t{startMin} + countedMinutes - 1;
-            if (!csv) {
-                out.Line(ClickLine(offset, minute, c));
-            } else if (!sources) {
-                out.Line(CsvRow(minute, c, nullptr));
-            } else {
-                if (!held.empty() && minute != heldMinute) putHeld();
-                heldMinute = minute;
-                held.push_back(c);
+        const tk1::RecordView v = walk.Next(r.data());
+        if (v.AfterEnd) continue;
+        switch (v.Kind) {
+            case tk1::RecordKind::Lead:
+                if (!csv) out.Line(Num(v.Offset) + "\tLEAD");
+                break;
+            case tk1::RecordKind::End:
+                if (!csv) out.Line(Num(v.Offset) + "\tEND");
+                break;
+            case tk1::RecordKind::Minute:
+                if (!csv) {
+                    const tk1::Minute m = tk1::DecodeMinute(v.Bytes);
+                    out.Line(Num(v.Offset) + "\tMINUTE\t" + Num(v.Minute) + "\t" +
+                             MinuteText(v.Minute) +
+                             "\tDeadBandPlusUplift=" + Num(m.DeadBandPlusUplift) +
+                             "\tMinuteScalerX2560=" + Num(m.MinuteScalerX2560));
+                }
+                break;
+            case tk1::RecordKind::Click: {
+                const Click c = tk1::DecodeClick(v.Bytes);
+                if (!csv) {
+                    out.Line(ClickLine(v.Offset, v.Minute, c));
+                } else if (!sources) {
+                    out.Line(CsvRow(v.Minute, c, nullptr));
+                } else {
+                    if (!held.empty() && v.Minute != heldMinute) putHeld();
+                    heldMinute = v.Minute;
+                    held.push_back(c);
+                }
+                break;
             }
         }
-        offset += kRecordBytes;
     }
     if (!held.empty()) putHeld();
     if (records == 0 && tail > 0) n = std::fread(r.data(), 1, tail, f);
     const bool readError =
         std::ferror(f) != 0 || (records > 0 && n != kRecordBytes) || (records == 0 && n != tail);
     std::fclose(f);
+    const int64_t countedMinutes = walk.CountedMinutes();
     if (!csv) {
-        out.Line("Summary\t" + Num(countedMinutes) + " minute records\t" + Num(clicks) +
+        out.Line("Summary\t" + Num(countedMinutes) + " minute records\t" + Num(walk.Clicks()) +
                  " click records");
     }
 
@@ -537,22 +498,24 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         status = 1;
     };
     if (readError) problem("read error");
-    if (leadBad) problem("has no lead minute record at offset 1024");
+    if (walk.LeadBad()) {
+        problem("has no lead minute record at offset " + Num(tk1::kHeaderBytes));
+    }
     if (n != 0) problem("ends in a partial record of " + Num(static_cast<int64_t>(n)) + " bytes");
-    if (!endSeen) problem("has no end record (the file was not finalised)");
-    if (dataAfterEnd) problem("holds data after its end record");
-    if (badClickTime) problem("holds click times beyond the end of their minute");
-    if (endSeen) {
+    if (!walk.EndSeen()) problem("has no end record (the file was not finalised)");
+    if (walk.DataAfterEnd()) problem("holds data after its end record");
+    if (walk.BadClickTime()) problem("holds click times beyond the end of their minute");
+    if (walk.EndSeen()) {
         // The counts the header was finalised with against the records the file holds.
-        const uint32_t stored = BigEndian(header.data() + hdrMinuteCount, 3);
-        if (stored != countedMinutes) {
-            problem("its header counts " + Num(stored) + " minute records, the file holds " +
+        if (h.MinuteCount != countedMinutes) {
+            problem("its header counts " + Num(h.MinuteCount) + " minute records, the file holds " +
                     Num(countedMinutes));
         }
-        const uint32_t last =
-            BigEndian(header.data() + hdrStartMin, 4) + static_cast<uint32_t>(countedMinutes);
-        for (const size_t at : {size_t{hdrLastLoggingMin}, size_t{hdrLastLoggingMin2}}) {
-            const uint32_t held = BigEndian(header.data() + at, 4);
+        const uint32_t last = h.StartMin + static_cast<uint32_t>(countedMinutes);
+        const std::pair<int32_t, uint32_t> copies[] = {
+            {tk1::hdrLastLoggingMin, h.LastLoggingMin},
+            {tk1::hdrLastLoggingMin2, h.LastLoggingMin2}};
+        for (const auto& [at, held] : copies) {
             if (held != last) {
                 problem("its header's last logging minute at offset " + Num(at) + " is " +
                         Num(held) + ", its start minute and minute records give " + Num(last));
