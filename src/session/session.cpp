@@ -86,7 +86,8 @@ SelectionContext Session::MakeSelectionContext() {
                             WavFileRecs,
                             NofWAVfilesFound,
                             nullptr,
-                            &NofInputsSkipped};
+                            &NofInputsSkipped,
+                            &Corrections};
 }
 
 void Session::SelectBatchBtnClick() {

@@ -23,6 +23,7 @@
 #include "base/sample_rate.h"
 #include "detector/click_detector.h"
 #include "engine/sample_processor.h"
+#include "input/start_times.h"
 #include "input/wav_file_rec.h"
 #include "input/wav_header.h"
 #include "output/side_files.h"
@@ -206,6 +207,9 @@ public:
     IpiExportFile IpiExport;
     ClickDetector Detector;
     SampleProcessor Processor;
+
+    // Corrections of the recorders' clocks, added to every start time a selection reads.
+    TimeCorrections Corrections;
 
     // Selection.
     WavFileRecTable WavFileRecs;

@@ -627,6 +627,10 @@ void TCv::SetText(Label which, const std::string& text) {
             ProgressLbl->setText(ProgressLbl->text() + QStringLiteral("  in  ") + t);
             if (ProgressLbl->isVisible()) ProgressLbl->repaint();
             break;
+        case Label::StartTimeWarning:
+            // Beside the file list, which the listing writes just then.
+            FilesMemo->appendPlainText(t);
+            break;
     }
 }
 

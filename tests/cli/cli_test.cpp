@@ -376,10 +376,12 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
         // Refusals of what would be written, after the files are listed.
         {{"convert", "-r", "2", "-o", done, wavs},
          doneTK1 + "\nwavtokeb-cli: " + done + "/NewFileNameA 2023 05 17.txt\nwavtokeb-cli: " +
-             "2 files are there already: " + nothing + " (--overwrite replaces them)"},
+             done + "/NewFileNameA 2023 05 17.recordings.csv\nwavtokeb-cli: " +
+             "3 files are there already: " + nothing + " (--overwrite replaces them)"},
         {{"convert", "-r", "2", "-o", done, "--jobs", "2", wavs},
          doneTK1 + "\nwavtokeb-cli: " + done + "/NewFileNameA 2023 05 17.txt\nwavtokeb-cli: " +
-             "2 files are there already: " + nothing + " (--overwrite replaces them)"},
+             done + "/NewFileNameA 2023 05 17.recordings.csv\nwavtokeb-cli: " +
+             "3 files are there already: " + nothing + " (--overwrite replaces them)"},
         {{"scrapbook", "-r", "2", "-o", fresh, "--minutes", minutes, wavs},
          minutes + "\nwavtokeb-cli: 1 file is there already: " + nothing +
              " (--overwrite replaces them)"},
@@ -501,16 +503,18 @@ TEST_F(CliTest, ListPrintsTheFileListAndStatusWithMessagesOnStderr) {
     const auto err = Lines(r.err, "\n");
     ASSERT_EQ(err.size(), 3u) << r.err;
     EXPECT_EQ(err[0], "Date/time conversion failed (D2) 2023  13  17  14  30  0");
-    EXPECT_EQ(err[1], "wavtokeb-cli: no date from the name of " + bad);
+    EXPECT_EQ(err[1], "wavtokeb-cli: no date from the name of " + bad +
+                          " (try --name-date, e.g. '%Y%m%d_%H%M%S*', or --time-source file)");
     EXPECT_EQ(err[2], dir / "dangling.wav" + " not opened");
 
     // The same list as CSV: one row per file opened, the status line on stderr.
     const Result csv = RunCli(dir, {"list", "--csv", "-qr2", wavs, dir / "dangling.wav"});
     EXPECT_EQ(csv.status, 1);
     EXPECT_EQ(Lines(csv.out),
-              (std::vector<std::string>{
-                  "start,duration_s,location,group,path", "2023-01-01T00:00:00,1.000,LOC1,1," + a1,
-                  "2023-01-02T00:00:00,1.000,LOC1,1," + a2, ",1.000,LOC2,2," + bad}));
+              (std::vector<std::string>{"start,time_source,duration_s,location,group,path",
+                                        "2023-01-01T00:00:00.000000,name,1.000,LOC1,1," + a1,
+                                        "2023-01-02T00:00:00.000000,name,1.000,LOC1,1," + a2,
+                                        ",,1.000,LOC2,2," + bad}));
     EXPECT_EQ(Lines(csv.err, "\n"),
               (std::vector<std::string>{err[2], "4 WAV files in 2 name groups"}));
 
@@ -667,8 +671,8 @@ TEST_F(CliTest, OptionsReachTheSettingsTheNamesAndTheSideFiles) {
 
     fs::remove_all(out);
     fs::create_directories(out);
-    const Result undated =
-        RunCli(dir, {"convert", "--no-dates", "--no-linkage", "--site", "S", "--out", out, wavs});
+    const Result undated = RunCli(dir, {"convert", "--no-dates", "--no-linkage", "--no-recordings",
+                                        "--site", "S", "--out", out, wavs});
     EXPECT_EQ(undated.status, 0) << undated.err;
     const auto summary = Lines(undated.out);
     ASSERT_EQ(summary.size(), 2u);
@@ -792,7 +796,7 @@ TEST_F(CliTest, JobsGiveWhatOneRunPerLocationGives) {
         EXPECT_EQ(r.out, once[k.verb].out);
         EXPECT_EQ(ReadFileText(dir / "minutes"), once[k.verb].err);
         const auto expected = OutputFiles(each);
-        EXPECT_EQ(expected.size(), 9u);  // per location: TK1, linkage and IPI export
+        EXPECT_EQ(expected.size(), 12u);  // per location: TK1, linkage, recordings, IPI export
         EXPECT_TRUE(OutputFiles(jobs) == expected);
     }
     // Without --jobs one batch carries the sensitivity from location to location.
@@ -1094,7 +1098,8 @@ TEST_F(CliTest, AKilledOrFailedConversionLeavesTheEarlierFilesAsTheyWere) {
     const std::vector<std::string> made = {"NewFileNameA 2023 05 17.TK1",
                                            "NewFileNameA 2023 05 17.txt"};
     auto convert = [&](const std::string& folder, std::vector<std::string> more) {
-        std::vector<std::string> args = {"convert", "-r", "2", "-o", folder};
+        // The recordings table is written as the linkage file is; left out here.
+        std::vector<std::string> args = {"convert", "-r", "2", "--no-recordings", "-o", folder};
         args.insert(args.end(), more.begin(), more.end());
         args.push_back(wavs);
         return args;
@@ -1303,21 +1308,26 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
     const std::string fit = wavs + "/A.20230517140000.wav";
     synth::WriteWav(fit, spec);
 
-    // Another rate than the header's: converted, with one warning naming both.
-    Result r = RunCli(dir, {"convert", "--out", out + "/576", wavs});
+    // Another rate given than the header's: converted, with one warning naming both.
+    Result r = RunCli(dir, {"convert", "--rate", "576", "--out", out + "/576", wavs});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "wavtokeb-cli: " + fit +
                          ": its header says 384000 samples/s, not the 576 k samples/s of --rate\n");
-    // --rate header is --rate 384.
+    // Without --rate, and with --rate header, the header's rate is taken: --rate 384.
     r = RunCli(dir, {"convert", "--rate", "384", "--out", out + "/384", wavs});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
-    r = RunCli(dir, {"convert", "--rate", "header", "--out", out + "/header", wavs});
-    EXPECT_EQ(r.status, 0) << r.err;
     const std::string tk1 = "/NewFileNameA 2023 05 17.TK1";
     ASSERT_GT(ReadTk1(out + "/384" + tk1).Clicks().size(), 3u);
-    EXPECT_EQ(Tk1BytesWithoutClock(out + "/header" + tk1),
-              Tk1BytesWithoutClock(out + "/384" + tk1));
+    for (const std::string rate : {"header", ""}) {
+        std::vector<std::string> args = {"convert", "--out", out + "/h" + rate, wavs};
+        if (!rate.empty()) args.insert(args.begin() + 1, {"--rate", rate});
+        r = RunCli(dir, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        EXPECT_EQ(Tk1BytesWithoutClock(out + "/h" + rate + tk1),
+                  Tk1BytesWithoutClock(out + "/384" + tk1));
+    }
 
     // Float, 24-bit, 8-bit, stereo and FLAC named .wav: refused, naming each, nothing written.
     const std::vector<uint8_t> plain = ReadFileBytes(fit);
@@ -1371,11 +1381,26 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
               "wavtokeb-cli: --rate header: the headers give different rates: 384000 "
               "samples/s in " +
                   fit + ", 576000 samples/s in " + wavs + "/B.20230517140000.wav\n");
+    // Without --rate too, naming a file of each rate; a listing goes on at 576.
+    r = RunCli(dir, {"convert", "--ignore-headers", "--out", out + "/none", wavs});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wavtokeb-cli: the headers give different rates: 384000 samples/s in " + fit +
+                         ", 576000 samples/s in " + wavs +
+                         "/B.20230517140000.wav: nothing converted (--rate K converts every file "
+                         "at K k samples/s)\n");
+    EXPECT_FALSE(fs::exists(out + "/none"));
+    r = RunCli(dir, {"list", "--csv", fit, wavs + "/B.20230517140000.wav"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out)[1].substr(0, 42),
+              "2023-05-17T14:00:00.000000,name,0.200,A,1,");  // 0.3 s at 576 k
     r = RunCli(dir, {"list", "--rate", "header", unfit[0]});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err,
               "wavtokeb-cli: --rate header: no file has a 16-bit PCM mono header to take "
               "the rate from\n");
+    // Without --rate, files without a readable rate are read at 576.
+    r = RunCli(dir, {"list", "--csv", unfit[0]});
+    EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST_F(CliTest, NameDatePatternsDateOtherRecordersNames) {
@@ -1388,7 +1413,9 @@ TEST_F(CliTest, NameDatePatternsDateOtherRecordersNames) {
     EXPECT_EQ(r.err,
               "Date/time conversion failed (D2)           0\n"
               "wavtokeb-cli: no date from the name of " +
-                  wavs + "/20190527_190000.wav\n");
+                  wavs +
+                  "/20190527_190000.wav (try --name-date, e.g. '%Y%m%d_%H%M%S*', or "
+                  "--time-source file)\n");
     const std::string pam = out + "/NewFileNamePAM 2021 06 10.TK1";
     ASSERT_TRUE(fs::exists(pam));
     EXPECT_EQ(Field(Lines(RunCli(dir, {"dump", pam}).out), "TK1StartMin"),
@@ -1460,37 +1487,59 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     const auto rows = Lines(csv.out);
     ASSERT_GT(rows.size(), 1u);
     const auto head = Split(rows[0], ',');
-    ASSERT_GE(head.size(), 2u);
-    EXPECT_EQ(head[head.size() - 2], "source_wav");
-    EXPECT_EQ(head.back(), "offset_s");
+    ASSERT_GE(head.size(), 3u);
+    EXPECT_EQ(head[head.size() - 3], "source_wav");
+    EXPECT_EQ(head[head.size() - 2], "offset_s");
+    EXPECT_EQ(head.back(), "recording_time");  // from the recordings table beside it
     // Every loud click (only the loud trains reach the top of the amplitude scale) is given
-    // its file and its second in that file to within 2 ms.
+    // its file and its second in that file to within 2 ms, and its time: the start its name
+    // gives, seconds included, plus that second.
     const size_t pmax =
         static_cast<size_t>(std::find(head.begin(), head.end(), "Pmax") - head.begin());
     std::vector<int> loudRows(paths.size());
     for (size_t i = 1; i < rows.size(); ++i) {
         const auto cells = Split(rows[i], ',');
         ASSERT_EQ(cells.size(), head.size());
-        const auto file = std::find(paths.begin(), paths.end(), cells[cells.size() - 2]);
+        const auto file = std::find(paths.begin(), paths.end(), cells[cells.size() - 3]);
         ASSERT_NE(file, paths.end()) << rows[i];
         if (std::stoi(cells.at(pmax)) < 245) continue;
         const auto k = static_cast<size_t>(file - paths.begin());
         ++loudRows[k];
-        const double offset = std::stod(cells.back());
+        const double offset = std::stod(cells[cells.size() - 2]);
         EXPECT_TRUE(std::any_of(truth[k].begin(), truth[k].end(), [&](const synth::ClickTruth& c) {
             return c.PeakAmplitude >= 10000 &&
                    std::abs(synth::ConverterSeconds(c, kRate) - offset) < 0.002;
         })) << rows[i];
+        // "2024-06-11 08:03:30.100..." for the file named ...080330 and the offset 0.1.
+        const std::string stamp = files[k].Name.substr(13, 6);
+        const double start = std::stoi(stamp.substr(0, 2)) * 3600 +
+                             std::stoi(stamp.substr(2, 2)) * 60 + std::stoi(stamp.substr(4, 2));
+        const std::string& time = cells.back();
+        ASSERT_EQ(time.substr(0, 11), "2024-06-11 ") << rows[i];
+        const double seconds = std::stoi(time.substr(11, 2)) * 3600 +
+                               std::stoi(time.substr(14, 2)) * 60 + std::stod(time.substr(17));
+        EXPECT_NEAR(seconds, start + offset, 1e-6) << rows[i];
     }
     // The detector may miss a loud click where one file's samples follow another's in a minute.
     for (size_t k = 0; k < paths.size(); ++k) EXPECT_GE(loudRows[k], 9) << files[k].Name;
 
-    // A linkage file named instead; without one there are no source columns.
+    // A linkage file named instead; without one the recordings table tells the sources.
     fs::rename(out + "/NewFileNameREEF 2024 06 11.txt", dir / "linkage.txt");
     const Result named = RunCli(dir, {"dump", "--csv", "--linkage", dir / "linkage.txt", tk1});
     EXPECT_EQ(named.out, csv.out);
+    const Result tableOnly = RunCli(dir, {"dump", "--csv", tk1});
+    EXPECT_EQ(tableOnly.out, csv.out);
+    // A table named instead; without both there are no source columns.
+    fs::rename(out + "/NewFileNameREEF 2024 06 11.recordings.csv", dir / "table.csv");
+    const Result table = RunCli(dir, {"dump", "--csv", "--recordings", dir / "table.csv", tk1});
+    EXPECT_EQ(table.out, csv.out);
     const Result none = RunCli(dir, {"dump", "--csv", tk1});
-    EXPECT_EQ(Lines(none.out)[0] + ",source_wav,offset_s", rows[0]);
+    EXPECT_EQ(Lines(none.out)[0] + ",source_wav,offset_s,recording_time", rows[0]);
+    const Result noTable = RunCli(dir, {"dump", "--csv", "--recordings", dir / "linkage.txt", tk1});
+    EXPECT_EQ(noTable.status, 2);
+    EXPECT_EQ(noTable.err, "wavtokeb-cli: --recordings " + dir / "linkage.txt" +
+                               ": its first line is no recordings table heading (path, start, "
+                               "..., placed_minute)\n");
     const Result missing = RunCli(dir, {"dump", "--csv", "--linkage", dir / "no.txt", tk1});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.err,
