@@ -65,6 +65,11 @@ std::optional<int64_t> EncodeMicroseconds(int32_t year, int32_t month, int32_t d
                                           int32_t minute, int32_t second, int32_t microsecond = 0,
                                           int32_t zoneMinutes = 0);
 
+// An ISO 8601 date and time as the sources write it: YYYY-MM-DD, 'T' or a blank,
+// hh:mm:ss[.f...] (up to 9 digits, cut to microseconds), then "Z", +hh:mm, -hh:mm, +hhmm or +hh
+// (Zoned) or nothing; blanks around it are ignored. Source None.
+std::optional<RecordingStart> ParseIso8601(std::string_view text);
+
 // The readers of each source's bytes; empty when the bytes hold no valid start.
 std::optional<RecordingStart> ParseSoundTrapLog(std::string_view xml);
 std::optional<RecordingStart> ParseGuanoChunk(std::span<const uint8_t> body);
