@@ -175,8 +175,8 @@ std::string StartTimeText(const RecordingStart& start) {
     return IsoMicroseconds(start.Microseconds) + (start.Zoned ? "Z" : "");
 }
 
-bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate) {
-    const FloorDivision m = FloorDivide(rec.StartTime.Microseconds, kMicrosecondsPerMinute);
+bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate, int64_t atUs) {
+    const FloorDivision m = FloorDivide(atUs, kMicrosecondsPerMinute);
     if (m.Quotient <= 0 || m.Quotient > INT32_MAX) {
         rec.Start = {};
         rec.DateFound = false;
@@ -214,12 +214,21 @@ void ResolveStartTime(WavFileRec& rec, const std::optional<RecordingStart>& own,
                          (takeOwn ? std::string(TimeSourceText(own->Source)) : "name") +
                          "'s time is taken");
     }
-    RecordingStart taken = takeOwn ? *own : name;
-    if (taken.Source == TimeSource::None) return;
-    rec.CorrectionUs = corrections.CorrectionFor(taken.Microseconds);
-    taken.Microseconds += rec.CorrectionUs;
-    rec.StartTime = taken;
-    PlaceAtStartTime(rec, exactStart, Rate);
+    if (!own && !hasName) return;
+    // The correction of the time that places the file.
+    const RecordingStart& placing = takeOwn || !hasName ? *own : name;
+    rec.CorrectionUs = corrections.CorrectionFor(placing.Microseconds);
+    const int64_t placeUs = placing.Microseconds + rec.CorrectionUs;
+    // The name places the file where it gives a time; the recording's own time, where it falls
+    // in the minute the name gives, is the finer start (the recorder's own clock, often to the
+    // millisecond, where a name keeps whole seconds or names another stream's start).
+    const bool refine =
+        !takeOwn && own && hasName && choice == TimeSourceChoice::Auto &&
+        FloorDivide(own->Microseconds + rec.CorrectionUs, kMicrosecondsPerMinute).Quotient ==
+            FloorDivide(placeUs, kMicrosecondsPerMinute).Quotient;
+    rec.StartTime = refine ? *own : placing;
+    rec.StartTime.Microseconds += rec.CorrectionUs;
+    PlaceAtStartTime(rec, exactStart, Rate, exactStart ? rec.StartTime.Microseconds : placeUs);
 }
 
 int64_t SamplesOf(const WavFileRec& rec) {

@@ -52,17 +52,20 @@ std::variant<int64_t, std::string> ParseTimeShift(std::string_view text);
 std::variant<ClockErrorPoint, std::string> ParseClockError(std::string_view text);
 
 // The recording's start from the time its name gave (rec.StartTime, Source None for none) and
-// its own time (own): the one the choice takes, corrected, and the file placed at it. A
-// warning (Label::StartTimeWarning) names both times where they are a minute or more apart.
-// Without either time the record is left as the name left it.
+// its own time (own), as the choice takes them, corrected, and the file placed. With auto, a
+// name that gives a time places the file by that time (as names always have), and the own
+// time, where it falls in the minute the name gives, is taken as the exact start (the file
+// lies at its start second only when files are placed exactly). A warning
+// (Label::StartTimeWarning) names both times where they are a minute or more apart. Without
+// either time the record is left as the name left it.
 void ResolveStartTime(WavFileRec& rec, const std::optional<RecordingStart>& own,
                       TimeSourceChoice choice, const TimeCorrections& corrections, bool exactStart,
                       const SampleRate& Rate, Host& host);
 
-// Places the file by rec.StartTime: its minute, and with exactStart its second and the tick of
-// that second (else the first tick of the minute). A time outside the minute axis leaves the
-// file without a date. False when it has none.
-bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate);
+// Places the file at atUs: its minute, and with exactStart its second and the tick of that
+// second (else the first tick of the minute). A time outside the minute axis leaves the file
+// without a date. False when it has none.
+bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate, int64_t atUs);
 
 // Samples the converter reads from a listed file.
 int64_t SamplesOf(const WavFileRec& rec);

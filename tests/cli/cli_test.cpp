@@ -15,13 +15,16 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/calendar.h"
 #include "settings/settings_form.h"
 #include "synth/synth.h"
 #include "temp_dir.h"
@@ -1545,6 +1548,305 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     EXPECT_EQ(missing.err,
               "wavtokeb-cli: --linkage " + dir / "no.txt" + ": No such file or directory\n");
     EXPECT_TRUE(missing.out.empty());
+}
+
+// Seconds since 1899-12-30 00:00 of "2021-06-10T03:36:54.250000" (or a blank for the T; a
+// trailing Z is ignored).
+double IsoSeconds(const std::string& text) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    double sec = 0;
+    EXPECT_EQ(std::sscanf(text.c_str(), "%d-%d-%d%*c%d:%d:%lf", &y, &mo, &d, &h, &mi, &sec), 6)
+        << text;
+    return static_cast<double>(DayNumberFromCivil(y, mo, d)) * 86400 + h * 3600 + mi * 60 + sec;
+}
+
+// Start times from the recordings themselves, in every output: files as five recorders write
+// them and a built-in name with seconds, listed and converted with the defaults and with each
+// option. Each row's clicks must come back in dump --csv with a recording_time within 1 ms of
+// where they were put (moved by the row's expected error: a name's time taken, a correction).
+TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
+    using synth::RecorderStyle;
+    constexpr double kNoTruth = 1e9;  // the name's own time is taken: only consistency checked
+    struct Row {
+        const char* what;
+        std::optional<RecorderStyle> style;  // none: LOC.20210610033637.wav, a plain header
+        int zoneMinutes;
+        bool zoneWritten;
+        const char* start;  // UTC of the first sample
+        std::vector<std::string> args;
+        const char* listed;  // list --csv start and time_source
+        double errorS;       // recording_time less the true time
+        const char* warning;
+    };
+    const std::vector<Row> rows = {
+        // The name is the click-snippet stream's start, a second late; the log's time counts.
+        {"soundtrap",
+         RecorderStyle::SoundTrap,
+         0,
+         true,
+         "2021-06-10T03:36:54",
+         {},
+         "2021-06-10T03:36:54.000000Z,log.xml",
+         0,
+         ""},
+        {"audiomoth",
+         RecorderStyle::AudioMoth,
+         0,
+         true,
+         "2021-06-10T03:36:54",
+         {},
+         "2021-06-10T03:36:54.000000Z,icmt",
+         0,
+         ""},
+        {"sm4",
+         RecorderStyle::Sm4,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {},
+         "2021-06-10T03:36:54.250000Z,wamd",
+         0,
+         ""},
+        {"guano",
+         RecorderStyle::Guano,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {},
+         "2021-06-10T03:36:54.250000Z,guan",
+         0,
+         ""},
+        {"bext",
+         RecorderStyle::Bext,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {},
+         "2021-06-10T03:36:54.250000,bext",
+         0,
+         ""},
+        {"named",
+         std::nullopt,
+         0,
+         true,
+         "2021-06-10T03:36:37",
+         {},
+         "2021-06-10T03:36:37.000000,name",
+         0,
+         ""},
+        // A recorder set to local time: the name's time stands, with a warning naming both.
+        {"zone",
+         RecorderStyle::SoundTrap,
+         120,
+         true,
+         "2021-06-10T03:36:54",
+         {},
+         "2021-06-10T05:36:55.000000,name",
+         kNoTruth,
+         "5987.210610053655.wav: its name says 2021-06-10T05:36:55.000000, its log.xml "
+         "2021-06-10T03:36:54.000000Z (7201.000 s apart: a clock or time-zone mistake?); the "
+         "name's time is taken"},
+        {"file",
+         RecorderStyle::SoundTrap,
+         120,
+         true,
+         "2021-06-10T03:36:54",
+         {"--time-source", "file"},
+         "2021-06-10T03:36:54.000000Z,log.xml",
+         0,
+         "the log.xml's time is taken"},
+        {"shift",
+         RecorderStyle::Guano,
+         120,
+         false,
+         "2021-06-10T03:36:54.25",
+         {"--time-shift", "-02:00"},
+         "2021-06-10T03:36:54.250000,guan",
+         0,
+         ""},
+        // The clock ran 10 s fast at midnight and 20 s at the next: 11.506279 s at 03:36:54.
+        {"clock",
+         RecorderStyle::Bext,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {"--clock-error", "2021-06-10T00:00=+10", "--clock-error", "2021-06-11 00:00:00=20"},
+         "2021-06-10T03:36:42.743721,bext",
+         -11.506279,
+         ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string folder = wavs + "/" + row.what;
+        fs::create_directories(folder);
+        synth::RecordingSpec spec;
+        spec.SampleRate = row.style == RecorderStyle::AudioMoth ? 384000 : 576000;
+        spec.Seconds = 3;
+        spec.NoiseRms = 5;
+        for (const double at : {0.4, 1.6}) {
+            synth::ClickTrain t;
+            t.StartSec = at;
+            t.Clicks = 10;
+            t.PeakAmplitude = 3000;
+            spec.Trains.push_back(t);
+        }
+        const double trueStart = IsoSeconds(row.start);
+        synth::WriteResult written;
+        if (row.style) {
+            synth::RecorderStamp stamp;
+            stamp.Style = *row.style;
+            stamp.StartUtcMicroseconds = std::llround(trueStart * 1e6);
+            stamp.ZoneMinutes = row.zoneMinutes;
+            stamp.ZoneWritten = row.zoneWritten;
+            written = synth::WriteRecorderRecording(folder, spec, stamp);
+        } else {
+            written = synth::WriteWav(folder + "/LOC.20210610033637.wav", spec);
+        }
+
+        std::vector<std::string> args = {"list", "--csv"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        args.push_back(folder);
+        const Result list = RunCli(dir, args);
+        ASSERT_EQ(list.status, 0) << list.err;
+        const auto listed = Lines(list.out);
+        ASSERT_EQ(listed.size(), 2u);
+        EXPECT_EQ(listed[1].substr(0, std::string(row.listed).size()), row.listed);
+        if (row.warning[0] != '\0') {
+            EXPECT_NE(list.err.find(row.warning), std::string::npos) << list.err;
+        } else {
+            EXPECT_EQ(list.err.find("apart"), std::string::npos) << list.err;
+        }
+
+        args[0] = "convert";
+        args[1] = "--out=" + out + "/" + row.what;
+        const Result converted = RunCli(dir, args);
+        ASSERT_EQ(converted.status, 0) << converted.err;
+        std::string tk1;
+        for (const auto& e : fs::directory_iterator(out + "/" + row.what)) {
+            if (e.path().extension() == ".TK1") tk1 = e.path().string();
+        }
+        // Dated by the start it lists, at its minute.
+        const std::string start = Split(listed[1], ',')[0];
+        EXPECT_EQ(ReadTk1(tk1).StartMin(),
+                  static_cast<int64_t>(std::floor(IsoSeconds(start) / 60)));
+        const auto table = Lines(ReadFileText(tk1.substr(0, tk1.size() - 4) + ".recordings.csv"));
+        ASSERT_EQ(table.size(), 2u);
+        EXPECT_EQ(Split(table[1], ',')[1], start);
+
+        const Result dump = RunCli(dir, {"dump", "--csv", tk1});
+        ASSERT_EQ(dump.status, 0) << dump.err;
+        const auto clicks = Lines(dump.out);
+        int loud = 0;
+        for (size_t i = 1; i < clicks.size(); ++i) {
+            const auto cells = Split(clicks[i], ',');
+            ++loud;
+            const double offset = std::stod(cells[cells.size() - 2]);
+            const double time = IsoSeconds(cells.back());
+            EXPECT_NEAR(time, IsoSeconds(start) + offset, 2e-6) << clicks[i];
+            if (row.errorS == kNoTruth) continue;
+            EXPECT_TRUE(std::any_of(written.Truth.begin(), written.Truth.end(), [&](const auto& c) {
+                return std::abs(trueStart + c.CentreSample / spec.SampleRate + row.errorS - time) <
+                       0.001;
+            })) << clicks[i];
+        }
+        EXPECT_GE(loud, 15);
+    }
+}
+
+// The clicks of a dump --csv whose recording_time lies within 1 ms of a truth click's time
+// (start: the recording's first sample, seconds since 1899-12-30), and how many truth clicks of
+// at least minPeak counts were found so.
+struct Matched {
+    size_t clicks = 0, found = 0, placed = 0;
+};
+Matched MatchClicks(const std::string& dumpCsv, const std::vector<synth::ClickTruth>& truth,
+                    double start, int32_t rate, double minPeak) {
+    std::vector<double> times;
+    const auto rows = Lines(dumpCsv);
+    for (size_t i = 1; i < rows.size(); ++i)
+        times.push_back(IsoSeconds(Split(rows[i], ',').back()));
+    Matched m;
+    m.clicks = times.size();
+    for (const synth::ClickTruth& c : truth) {
+        if (c.PeakAmplitude < minPeak) continue;
+        ++m.placed;
+        const double at = start + c.CentreSample / rate;
+        m.found += std::any_of(times.begin(), times.end(),
+                               [&](double t) { return std::abs(t - at) < 0.001; });
+    }
+    return m;
+}
+
+// An AudioMoth folder with the defaults: the rate of its headers, the date of its names and its
+// comments' times give back its clicks where they were put; at the old default rate almost none.
+TEST_F(CliTest, AnAudioMothFolderConvertsWithTheDefaults) {
+    const std::string folder = wavs + "/MOTH";
+    fs::create_directories(folder);
+    synth::RecordingSpec spec;
+    spec.SampleRate = 384000;
+    spec.Seconds = 30;
+    synth::TrainPlan plan;
+    plan.Seconds = spec.Seconds;
+    plan.MinPeak = 100;
+    spec.Trains = synth::PlanTrains(plan);
+    synth::RecorderStamp stamp;
+    stamp.Style = synth::RecorderStyle::AudioMoth;
+    stamp.StartUtcMicroseconds = std::llround(IsoSeconds("2022-06-07T02:32:00") * 1e6);
+    const auto written = synth::WriteRecorderRecording(folder, spec, stamp);
+    for (const std::string rate : {"", "576"}) {
+        SCOPED_TRACE("--rate " + rate);
+        std::vector<std::string> args = {"convert", "-q", "--out", out + "/r" + rate, folder};
+        if (!rate.empty()) args.insert(args.begin() + 1, {"--rate", rate});
+        ASSERT_EQ(RunCli(dir, args).status, 0);
+        const std::string tk1 = out + "/r" + rate + "/NewFileNameMOTH 2022 06 07.TK1";
+        const Matched m = MatchClicks(RunCli(dir, {"dump", "--csv", tk1}).out, written.Truth,
+                                      IsoSeconds("2022-06-07T02:32:00"), 384000, 100);
+        ASSERT_GT(m.placed, 100u);
+        std::printf("AudioMoth folder, --rate %s: %zu of %zu placed clicks found\n",
+                    rate.empty() ? "(headers)" : rate.c_str(), m.found, m.placed);
+        if (rate.empty()) {
+            EXPECT_GE(m.found * 100, m.placed * 95) << m.found << " of " << m.placed;
+        } else {
+            EXPECT_LT(m.found * 2, m.placed) << m.found << " of " << m.placed;
+        }
+    }
+}
+
+// --exact-start: a file starting at second 37 keeps every click's true time in the TK1 file,
+// and a file starting where it ends continues the same timeline, within the same minutes.
+TEST_F(CliTest, ExactStartKeepsTheTrueTimeOfEveryClick) {
+    synth::RecordingSpec spec;
+    spec.Seconds = 40;
+    synth::TrainPlan plan;
+    plan.Seconds = spec.Seconds;
+    spec.Trains = synth::PlanTrains(plan);
+    const auto first = synth::WriteWav(wavs + "/LOC.20210610033637.wav", spec);
+    spec.Seconds = 30;  // 03:36:37 + 40 s
+    plan.Seconds = spec.Seconds;
+    plan.Seed = 2;
+    spec.Trains = synth::PlanTrains(plan);
+    const auto second = synth::WriteWav(wavs + "/LOC.20210610033717.wav", spec);
+    ASSERT_EQ(RunCli(dir, {"convert", "-q", "--exact-start", "--out", out, wavs}).status, 0);
+    const std::string tk1 = out + "/NewFileNameLOC 2021 06 10.TK1";
+    EXPECT_EQ(ReadTk1(tk1).Kinds().substr(0, 2), "LM");
+    EXPECT_EQ(ReadTk1(tk1).MinuteCount(), 2);  // 03:36 and 03:37: one timeline
+    const std::string csv = RunCli(dir, {"dump", "--csv", tk1}).out;
+    const auto rows = Lines(csv);
+    ASSERT_GT(rows.size(), 100u);
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const auto cells = Split(rows[i], ',');
+        ASSERT_EQ(cells[0], cells.back()) << rows[i];  // DateTime is recording_time
+    }
+    const double start = IsoSeconds("2021-06-10T03:36:37");
+    const Matched a = MatchClicks(csv, first.Truth, start, 576000, 300);
+    const Matched b = MatchClicks(csv, second.Truth, start + 40, 576000, 300);
+    EXPECT_GE(a.found * 100, a.placed * 95) << a.found << " of " << a.placed;
+    EXPECT_GE(b.found * 100, b.placed * 95) << b.found << " of " << b.placed;
+    // The table says where each file lies: at its start second.
+    const auto table = Lines(ReadFileText(out + "/NewFileNameLOC 2021 06 10.recordings.csv"));
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(Split(table[2], ',')[7], "2021-06-10T03:37:17");
+    EXPECT_EQ(Split(table[2], ',')[8], "0.000000");
 }
 
 // settings lists the settings model itself: every control, in the model's order, with its
