@@ -409,15 +409,7 @@ std::optional<std::pair<int64_t, bool>> ParseIsoMicroseconds(std::string_view te
         zoned = true;
         text.remove_suffix(1);
     }
-    auto digits = [&](size_t pos, size_t n) -> int32_t {
-        if (pos + n > text.size()) return -1;
-        int32_t v = 0;
-        for (size_t k = pos; k < pos + n; ++k) {
-            if (text[k] < '0' || text[k] > '9') return -1;
-            v = v * 10 + (text[k] - '0');
-        }
-        return v;
-    };
+    auto digits = [&](size_t pos, size_t n) { return DigitsAt(text, pos, n); };
     if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
         text[13] != ':' || text[16] != ':') {
         return std::nullopt;

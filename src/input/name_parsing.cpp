@@ -16,20 +16,6 @@ struct NameFields {
     std::string YearStr, MonthStr, DayStr, HrStr, MinStr;
 };
 
-bool IsDigits(std::string_view s, size_t from, size_t n) {
-    if (from + n > s.size()) return false;
-    for (size_t k = from; k < from + n; ++k) {
-        if (s[k] < '0' || s[k] > '9') return false;
-    }
-    return true;
-}
-
-int32_t Digits(std::string_view s, size_t from, size_t n) {
-    int32_t v = 0;
-    for (size_t k = from; k < from + n; ++k) v = v * 10 + (s[k] - '0');
-    return v;
-}
-
 // The built-in form: true with Start, DateString, DateFound and StartTime filled; false with
 // the texts taken so far in f (the start is then left to be blanked).
 bool BuiltInForm(WavFileRec& rec, bool Scrapbook, const SampleRate& Rate, NameFields& f) {
@@ -74,8 +60,8 @@ bool BuiltInForm(WavFileRec& rec, bool Scrapbook, const SampleRate& Rate, NameFi
     rec.DateFound = true;
     // The seconds digits, where they are two digits of a second, give the exact start.
     const std::string_view SecStr = Utf8Left(Utf8Right(S, 6), 2);
-    const int32_t secs =
-        IsDigits(SecStr, 0, 2) && SecStr.size() == 2 && SecStr[0] < '6' ? Digits(SecStr, 0, 2) : 0;
+    const int32_t Sec = SecStr.size() == 2 ? DigitsAt(SecStr, 0, 2) : -1;
+    const int32_t secs = Sec >= 0 && Sec < 60 ? Sec : 0;
     rec.StartTime = {int64_t{*Mn} * kMicrosecondsPerMinute + secs * kMicrosecondsPerSecond, false,
                      TimeSource::Name};
     return true;
@@ -83,15 +69,15 @@ bool BuiltInForm(WavFileRec& rec, bool Scrapbook, const SampleRate& Rate, NameFi
 
 // "YYYYMMDD_HHMMSS" at pos, followed by the end or "_": its start in microseconds.
 std::optional<int64_t> StampAt(std::string_view stem, size_t pos) {
-    if (stem.size() < pos + 15 || !IsDigits(stem, pos, 8) || stem[pos + 8] != '_' ||
-        !IsDigits(stem, pos + 9, 6)) {
+    if (stem.size() < pos + 15 || DigitsAt(stem, pos, 8) < 0 || stem[pos + 8] != '_' ||
+        DigitsAt(stem, pos + 9, 6) < 0) {
         return std::nullopt;
     }
     if (stem.size() > pos + 15 && stem[pos + 15] != '_') return std::nullopt;
-    const int32_t second = Digits(stem, pos + 13, 2);
-    const auto mn =
-        EncodeMinuteNumber(Digits(stem, pos, 4), Digits(stem, pos + 4, 2), Digits(stem, pos + 6, 2),
-                           Digits(stem, pos + 9, 2), Digits(stem, pos + 11, 2));
+    const int32_t second = DigitsAt(stem, pos + 13, 2);
+    const auto mn = EncodeMinuteNumber(DigitsAt(stem, pos, 4), DigitsAt(stem, pos + 4, 2),
+                                       DigitsAt(stem, pos + 6, 2), DigitsAt(stem, pos + 9, 2),
+                                       DigitsAt(stem, pos + 11, 2));
     // A minute number of 0 or less reads as "no date".
     if (!mn || *mn <= 0 || second > 59) return std::nullopt;
     return int64_t{*mn} * kMicrosecondsPerMinute + int64_t{second} * kMicrosecondsPerSecond;

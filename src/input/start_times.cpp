@@ -24,17 +24,6 @@ std::string SecondsText(int64_t us) {
     return std::string(buf, r.ptr);
 }
 
-// n digits at pos of text, or -1.
-int32_t DigitsAt(std::string_view text, size_t pos, size_t n) {
-    if (pos + n > text.size()) return -1;
-    int32_t v = 0;
-    for (size_t k = pos; k < pos + n; ++k) {
-        if (text[k] < '0' || text[k] > '9') return -1;
-        v = v * 10 + (text[k] - '0');
-    }
-    return v;
-}
-
 // Seconds with an optional sign and decimals, to the microsecond, within +-10^8 s.
 std::optional<int64_t> SecondsToUs(std::string_view text) {
     if (text.starts_with('+')) text.remove_prefix(1);

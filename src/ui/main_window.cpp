@@ -395,16 +395,19 @@ void TCv::BuildControlPanel() {
     row(stepWidth)->addWidget(NameDatePatternEdit, 1);
     // Which start time counts: the name's or the recording's own.
     TimeSourceCombo = new QComboBox(cp);
-    TimeSourceCombo->addItems({QStringLiteral("times: name, else the file's own"),
-                               QStringLiteral("times: the name's only"),
-                               QStringLiteral("times: the file's own, else the name's")});
+    TimeSourceCombo->addItems({QStringLiteral("name, else file"), QStringLiteral("name only"),
+                               QStringLiteral("file, else name")});
+    TimeSourceCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    TimeSourceCombo->setMinimumContentsLength(10);
     TimeSourceCombo->setToolTip(QStringLiteral(
         "Where each recording's start time comes from: its name, or the time the recorder "
-        "wrote into it (a GUANO, wamd, ICMT or bext chunk) or beside it (NAME.log.xml)."));
+        "wrote into it (a GUANO, wamd, ICMT or bext chunk) or beside it (NAME.log.xml). "
+        "\"name, else file\": a name's time places the file, its own time within that minute "
+        "gives the exact start."));
     session_->Controls.TimeSourceCombo = 0;
     connect(TimeSourceCombo, &QComboBox::currentIndexChanged, this,
             [this](int index) { session_->Controls.TimeSourceCombo = index; });
-    ExactStart = new QCheckBox(QStringLiteral("exact start second"), cp);
+    ExactStart = new QCheckBox(QStringLiteral("exact second"), cp);
     ExactStart->setToolTip(QStringLiteral(
         "Each recording starts at its start second in the TK1 file, so clicks keep their true "
         "time; unticked, at the start of its minute."));

@@ -42,7 +42,7 @@ public:
     static constexpr int kDesignClientWidth = 1347;
     static constexpr int kDesignClientHeight = 669;
     static constexpr int kControlPanelWidth = 263;
-    static constexpr int kControlPanelHeight = 562;
+    static constexpr int kControlPanelHeight = 590;
     static constexpr int kResultsPanelHeight = 150;
     static constexpr int kGraphBoxLeft = 18;
 
