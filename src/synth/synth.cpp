@@ -419,7 +419,8 @@ WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
         }
         if (std::fwrite(bytes.data(), 1, 2 * n, f) != 2 * n) fail("cannot write");
     }
-    if (std::fwrite(after.data(), 1, after.size(), f) != after.size()) fail("cannot write");
+    if (!after.empty() && std::fwrite(after.data(), 1, after.size(), f) != after.size())
+        fail("cannot write");
     if (std::fclose(f) != 0) {
         const std::string msg = "cannot write " + path + ": " + std::strerror(errno);
         std::remove(path.c_str());
