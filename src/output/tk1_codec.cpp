@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "base/calendar.h"
+#include "base/csv.h"
 #include "base/numbers.h"
 
 namespace wtk::tk1 {
@@ -208,6 +210,205 @@ LinkageText DecodeLinkage(std::string_view text) {
         out.Lines.push_back({*minute, std::string(line.substr(tab + 1))});
     }
     return out;
+}
+
+namespace {
+
+// "-1.500000" seconds as microseconds.
+std::optional<int64_t> ParseSeconds(std::string_view text) {
+    const bool negative = text.starts_with('-');
+    if (negative) text.remove_prefix(1);
+    const size_t dot = text.find('.');
+    const std::string_view whole = text.substr(0, dot);
+    const std::string_view fraction =
+        dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+    if (whole.empty() || whole.size() > 12 || fraction.size() > 6 ||
+        (dot != std::string_view::npos && fraction.empty())) {
+        return std::nullopt;
+    }
+    const int32_t high = whole.size() > 6 ? DigitsAt(whole, 0, whole.size() - 6) : 0;
+    const int32_t low =
+        DigitsAt(whole, whole.size() > 6 ? whole.size() - 6 : 0, std::min<size_t>(6, whole.size()));
+    int64_t us = fraction.empty() ? 0 : DigitsAt(fraction, 0, fraction.size());
+    if (high < 0 || low < 0 || us < 0) return std::nullopt;
+    for (size_t k = fraction.size(); k < 6; ++k) us *= 10;
+    us += (int64_t{high} * 1'000'000 + low) * kMicrosecondsPerSecond;
+    return negative ? -us : us;
+}
+
+std::optional<int64_t> ParseCount(std::string_view text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    int64_t v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+// The cells of one CSV line (no line breaks inside cells).
+std::vector<std::string> CsvCells(std::string_view line) {
+    std::vector<std::string> cells(1);
+    bool quoted = false;
+    for (size_t k = 0; k < line.size(); ++k) {
+        const char ch = line[k];
+        if (quoted) {
+            if (ch != '"') {
+                cells.back() += ch;
+            } else if (k + 1 < line.size() && line[k + 1] == '"') {
+                cells.back() += '"';
+                ++k;
+            } else {
+                quoted = false;
+            }
+        } else if (ch == '"') {
+            quoted = true;
+        } else if (ch == ',') {
+            cells.emplace_back();
+        } else {
+            cells.back() += ch;
+        }
+    }
+    return cells;
+}
+
+}  // namespace
+
+std::string SecondsText(int64_t us) {
+    const FloorDivision d = FloorDivide(us, kMicrosecondsPerSecond);
+    const bool negative = d.Quotient < 0 && d.Remainder != 0;
+    const int64_t whole = negative ? d.Quotient + 1 : d.Quotient;
+    const int64_t frac = negative ? kMicrosecondsPerSecond - d.Remainder : d.Remainder;
+    std::string s = negative && whole == 0 ? "-" : "";
+    s += std::to_string(whole) + ".";
+    AppendZeroPadded(s, frac, 6);
+    return s;
+}
+
+std::optional<std::pair<int64_t, bool>> ParseIsoMicroseconds(std::string_view text) {
+    bool zoned = false;
+    if (text.ends_with('Z')) {
+        zoned = true;
+        text.remove_suffix(1);
+    }
+    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':') {
+        return std::nullopt;
+    }
+    auto digits = [&](size_t pos, size_t n) { return DigitsAt(text, pos, n); };
+    const int32_t year = digits(0, 4), month = digits(5, 2), day = digits(8, 2);
+    const int32_t hour = digits(11, 2), minute = digits(14, 2), second = digits(17, 2);
+    if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
+        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
+        return std::nullopt;
+    }
+    int64_t us = 0;
+    if (text.size() > 19) {
+        const size_t n = text.size() - 20;
+        if (text[19] != '.' || n < 1 || n > 6) return std::nullopt;
+        const int32_t fraction = digits(20, n);
+        if (fraction < 0) return std::nullopt;
+        us = fraction;
+        for (size_t k = n; k < 6; ++k) us *= 10;
+    }
+    return std::pair{
+        MinuteNumberFromCivil(year, month, day, hour, minute) * kMicrosecondsPerMinute +
+            int64_t{second} * kMicrosecondsPerSecond + us,
+        zoned};
+}
+
+std::string EncodeRecordingRow(const RecordingRow& row) {
+    const bool dated = row.StartUs.has_value();
+    std::string placed = IsoMicroseconds(row.PlacedUs);
+    placed.resize(19);  // whole seconds
+    const std::string cells[] = {
+        row.Path,
+        dated ? IsoMicroseconds(*row.StartUs) + (row.Zoned ? "Z" : "") : std::string(),
+        row.TimeSource,
+        dated ? SecondsText(row.CorrectionUs) : std::string(),
+        std::to_string(row.RateHz),
+        std::to_string(row.Samples),
+        row.RateHz > 0 ? SecondsText(row.Samples * kMicrosecondsPerSecond / row.RateHz)
+                       : std::string(),
+        placed,
+        dated ? SecondsText(*row.StartUs - row.PlacedUs) : std::string()};
+    std::string line;
+    for (const std::string& cell : cells) {
+        if (!line.empty() || &cell != &cells[0]) line += ',';
+        line += CsvField(cell);
+    }
+    return line;
+}
+
+std::variant<std::vector<RecordingRow>, std::string> DecodeRecordingsTable(std::string_view text) {
+    std::vector<RecordingRow> rows;
+    constexpr size_t kMissing = SIZE_MAX;
+    size_t pathAt = 0, startAt = 0, sourceAt = 0, correctionAt = 0, rateAt = 0, samplesAt = 0,
+           placedAt = 0, needed = 0;
+    size_t pos = 0;
+    for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        const std::vector<std::string> cells = CsvCells(line);
+        if (lineNo == 1) {
+            auto column = [&](std::string_view name) {
+                const auto at = std::find(cells.begin(), cells.end(), name);
+                return at == cells.end() ? kMissing : static_cast<size_t>(at - cells.begin());
+            };
+            pathAt = column("path");
+            startAt = column("start");
+            placedAt = column("placed_minute");
+            sourceAt = column("time_source");
+            correctionAt = column("correction_s");
+            rateAt = column("rate_hz");
+            samplesAt = column("samples");
+            if (pathAt == kMissing || startAt == kMissing || placedAt == kMissing) {
+                return std::string(
+                    "its first line is no recordings table heading (path, start, ..., "
+                    "placed_minute)");
+            }
+            needed = 1 + std::max({pathAt, startAt, placedAt});
+            for (const size_t at : {sourceAt, correctionAt, rateAt, samplesAt}) {
+                if (at != kMissing) needed = std::max(needed, at + 1);
+            }
+            continue;
+        }
+        if (line.empty() && pos >= text.size()) break;
+        const std::string bad = "line " + std::to_string(lineNo) + " is no recordings table row";
+        if (cells.size() < needed) return bad;
+        RecordingRow row;
+        row.Path = cells[pathAt];
+        const auto placed = ParseIsoMicroseconds(cells[placedAt]);
+        if (!placed) return bad;
+        row.PlacedUs = placed->first;
+        if (!cells[startAt].empty()) {
+            const auto start = ParseIsoMicroseconds(cells[startAt]);
+            if (!start) return bad;
+            row.StartUs = start->first;
+            row.Zoned = start->second;
+        }
+        if (sourceAt != kMissing) row.TimeSource = cells[sourceAt];
+        if (correctionAt != kMissing && !cells[correctionAt].empty()) {
+            const auto us = ParseSeconds(cells[correctionAt]);
+            if (!us) return bad;
+            row.CorrectionUs = *us;
+        }
+        if (rateAt != kMissing) {
+            const auto rate = ParseCount(cells[rateAt]);
+            if (!rate || *rate > INT32_MAX) return bad;
+            row.RateHz = static_cast<int32_t>(*rate);
+        }
+        if (samplesAt != kMissing) {
+            const auto samples = ParseCount(cells[samplesAt]);
+            if (!samples) return bad;
+            row.Samples = *samples;
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
 }
 
 }  // namespace wtk::tk1

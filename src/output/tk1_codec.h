@@ -1,7 +1,7 @@
 // The TK1 file layout, encoded and decoded in this one place: the 1024-byte header and its
 // fields, the 16-byte body records (minute, click and end records, told apart by their first
-// byte), the walk through the body that gives each record its minute, and the text lines of
-// the source-linkage file that accompanies a TK1 file.
+// byte), the walk through the body that gives each record its minute, and the two text files
+// that accompany a TK1 file: the source-linkage file and the recordings table.
 //
 // A TK1 file is the header, then from offset 1024 a lead minute record, the first counted
 // minute record, the click and minute records in the order they occur (each minute record
@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace wtk::tk1 {
@@ -353,5 +354,48 @@ struct LinkageText {
 // The lines of a linkage file's text (CR LF or LF line ends); a line needs a minute number of
 // at least 0, a tab and a path.
 LinkageText DecodeLinkage(std::string_view text);
+
+// ---- the recordings table ----
+
+// NAME.recordings.csv beside a TK1 file: one row per recording behind it, in the order of the
+// linkage file, with its exact start and where the TK1 file placed its first sample. CSV as
+// RFC 4180 writes it, CR LF line ends.
+inline constexpr std::string_view kRecordingsHeading =
+    "path,start,time_source,correction_s,rate_hz,samples,duration_s,placed_minute,"
+    "placed_offset_s";
+
+struct RecordingRow {
+    std::string Path;  // absolute
+    // The start of the recording in microseconds since 1899-12-30 00:00; none for a recording
+    // without a start time.
+    std::optional<int64_t> StartUs;
+    bool Zoned = false;        // the start is UTC (its zone was known)
+    std::string TimeSource;    // where the start came from
+    int64_t CorrectionUs = 0;  // added to the start read (with a start only)
+    int32_t RateHz = 0;        // samples per second of the conversion
+    int64_t Samples = 0;       // samples converted
+    // Where its first sample lies in the TK1 file: the start of the minute the file reached,
+    // plus its start second when files are placed at their exact start.
+    int64_t PlacedUs = 0;
+
+    // Seconds of the samples converted.
+    double DurationSeconds() const {
+        return RateHz > 0 ? static_cast<double>(Samples) / RateHz : 0.0;
+    }
+};
+
+// One row as a CSV line (no line end): the cells of the heading in its order.
+std::string EncodeRecordingRow(const RecordingRow& row);
+// The rows of a table's text, or why it is none (a heading without path, start and
+// placed_minute, a row without its cells or with a time or number that does not read). Cells
+// are told by the heading's names, so columns added later are ignored; rate_hz and samples
+// may be missing (then 0).
+std::variant<std::vector<RecordingRow>, std::string> DecodeRecordingsTable(std::string_view text);
+
+// ISO 8601 as the table writes times, "2021-06-10T03:36:54.250000Z" (a fraction of 1 to 6
+// digits and the Z optional): microseconds since 1899-12-30 00:00 and whether it ended in Z.
+std::optional<std::pair<int64_t, bool>> ParseIsoMicroseconds(std::string_view text);
+// Microseconds as seconds with six decimals: "-0.250000", "61.000000".
+std::string SecondsText(int64_t microseconds);
 
 }  // namespace wtk::tk1
