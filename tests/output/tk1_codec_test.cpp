@@ -152,5 +152,66 @@ TEST(Tk1Codec, LinkageLinesReadBackAndOtherLinesAreNamed) {
     EXPECT_EQ(read.BadLines, (std::vector<int64_t>{2, 3, 4}));
 }
 
+TEST(Tk1Codec, RecordingsTableRowsReadBackAsWritten) {
+    RecordingRow dated;
+    dated.Path = "/rec/A,b \"x\".wav";
+    dated.StartUs = ParseIsoMicroseconds("2021-06-10T03:36:54.25Z")->first;
+    dated.Zoned = true;
+    dated.TimeSource = "guan";
+    dated.CorrectionUs = -1'500'000;
+    dated.RateHz = 384000;
+    dated.Samples = 384000 * 90 - 28;
+    dated.PlacedUs = *dated.StartUs - 54'250'000;
+    RecordingRow undated;
+    undated.Path = "/rec/B.wav";
+    undated.TimeSource = "";
+    undated.RateHz = 384000;
+    undated.Samples = 10;
+    undated.PlacedUs = dated.PlacedUs + 120'000'000;
+    const std::string first = EncodeRecordingRow(dated);
+    EXPECT_EQ(first,
+              "\"/rec/A,b \"\"x\"\".wav\",2021-06-10T03:36:54.250000Z,guan,-1.500000,384000,"
+              "34559972,89.999927,2021-06-10T03:36:00,54.250000");
+    EXPECT_EQ(EncodeRecordingRow(undated), "/rec/B.wav,,,,384000,10,0.000026,2021-06-10T03:38:00,");
+
+    const std::string text = std::string(kRecordingsHeading) + "\r\n" + first + "\r\n" +
+                             EncodeRecordingRow(undated) + "\r\n";
+    const auto decoded = DecodeRecordingsTable(text);
+    const auto* rows = std::get_if<std::vector<RecordingRow>>(&decoded);
+    ASSERT_NE(rows, nullptr) << std::get<std::string>(decoded);
+    ASSERT_EQ(rows->size(), 2u);
+    for (const auto& [in, out] : {std::pair{&dated, &(*rows)[0]}, {&undated, &(*rows)[1]}}) {
+        EXPECT_EQ(out->Path, in->Path);
+        EXPECT_EQ(out->StartUs, in->StartUs);
+        EXPECT_EQ(out->Zoned, in->Zoned);
+        EXPECT_EQ(out->TimeSource, in->TimeSource);
+        EXPECT_EQ(out->CorrectionUs, in->CorrectionUs);
+        EXPECT_EQ(out->Samples, in->Samples);
+        EXPECT_EQ(out->PlacedUs, in->PlacedUs);
+    }
+    EXPECT_NEAR((*rows)[0].DurationSeconds(), 89.999927, 1e-6);
+
+    // Cells are found by the heading's names; a table of an older form without rate_hz and
+    // samples reads with them 0.
+    const auto reordered =
+        DecodeRecordingsTable("start,placed_minute,extra,path\n,2021-06-10T03:36:00,x,/r.wav\n");
+    ASSERT_TRUE(std::holds_alternative<std::vector<RecordingRow>>(reordered));
+    const RecordingRow& r = std::get<std::vector<RecordingRow>>(reordered).at(0);
+    EXPECT_EQ(r.Path, "/r.wav");
+    EXPECT_EQ(r.RateHz, 0);
+    EXPECT_FALSE(r.StartUs.has_value());
+    // What is no table, and rows that do not read.
+    EXPECT_EQ(std::get<std::string>(DecodeRecordingsTable("path,start\n")),
+              "its first line is no recordings table heading (path, start, ..., placed_minute)");
+    for (const std::string bad :
+         {"/a.wav,2021-02-30T00:00:00,,,1,1,,2021-06-10T03:36:00,", "/a.wav",
+          "/a.wav,,,,-5,1,,2021-06-10T03:36:00,", "/a.wav,,,1.5x,1,1,,2021-06-10T03:36:00,"}) {
+        EXPECT_EQ(std::get<std::string>(
+                      DecodeRecordingsTable(std::string(kRecordingsHeading) + "\n" + bad)),
+                  "line 2 is no recordings table row")
+            << bad;
+    }
+}
+
 }  // namespace
 }  // namespace wtk::tk1
