@@ -50,7 +50,7 @@ void BeginSelection(SelectionContext& c) {
 // The start time of a listed file from its name and its own time, as the time-source choice
 // takes them. A name that gives no date is reported only where the file has no time of its own.
 void ReadStartTime(SelectionContext& c, WavFileRec& rec,
-                   const std::optional<NameDatePattern>& pattern) {
+                   const std::optional<NameDatePattern>& pattern, StringList& warnings) {
     const auto choice = static_cast<TimeSourceChoice>(c.Controls.TimeSourceCombo);
     std::optional<RecordingStart> own;
     if (!c.Scrapbook && choice != TimeSourceChoice::Name)
@@ -65,8 +65,11 @@ void ReadStartTime(SelectionContext& c, WavFileRec& rec,
     }
     if (c.Scrapbook) return;
     static const TimeCorrections kNone;
-    ResolveStartTime(rec, own, choice, c.Corrections != nullptr ? *c.Corrections : kNone,
-                     c.Controls.ExactStart, c.Rate, c.host);
+    if (auto warning =
+            ResolveStartTime(rec, own, choice, c.Corrections != nullptr ? *c.Corrections : kNone,
+                             c.Controls.ExactStart, c.Rate)) {
+        warnings.push_back(std::move(*warning));
+    }
 }
 
 void NoFilesSelected(SelectionContext& c) {
@@ -185,6 +188,7 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
         auto parsed = NameDatePattern::Parse(c.Controls.NameDatePatternEdit);
         if (auto* p = std::get_if<NameDatePattern>(&parsed)) pattern = std::move(*p);
     }
+    StringList warnings;  // about start times, shown after the list
     for (int32_t I = 0; I < N; ++I) {
         if (I % 20 == 0) host.SetText(Label::SelectBatchBtn, std::to_string(I));
         const std::string& path = ListOfLongNames[static_cast<size_t>(I)];
@@ -197,7 +201,7 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
             rec.DurationMs = DurationMsFromSize(header->FileSize, c.Rate.SamplesPerSec);
             rec.NameWithPath = path;
             rec.Header = *header;
-            if (c.Controls.UseFileNameDateTimes) ReadStartTime(c, rec, pattern);
+            if (c.Controls.UseFileNameDateTimes) ReadStartTime(c, rec, pattern, warnings);
         }
         host.ProcessMessages();
         if (c.STOP) {
@@ -231,10 +235,11 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
     for (const std::string& line : lines) host.AppendMemo(Memo::FilesMemo, line);
     for (const std::string& text : skipped) host.AppendNote(Memo::FilesMemo, PrintableName(text));
     if (c.Controls.UseFileNameDateTimes && !c.Scrapbook) {
-        for (const std::string& text : OverlapWarnings(c.WavFileRecs, c.Rate.SamplesPerSec)) {
-            host.SetText(Label::StartTimeWarning, text);
+        for (std::string& text : OverlapWarnings(c.WavFileRecs, c.Rate.SamplesPerSec)) {
+            warnings.push_back(std::move(text));
         }
     }
+    for (const std::string& text : warnings) host.SetText(Label::StartTimeWarning, text);
     if (c.NofInputsSkipped != nullptr) *c.NofInputsSkipped += static_cast<int32_t>(skipped.size());
     c.Busy = false;
     c.STOP = false;

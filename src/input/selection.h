@@ -72,8 +72,8 @@ StringList ExpandSelectionPaths(const std::vector<std::string>& paths,
 // the name and the file's own, as the time-source choice takes them, corrected), STOP
 // after each file, the sorts, the location kept (OnlyLocation), the BigLbl result and the memo
 // lines, then a note beside the file list for each text of skipped (what the search could not
-// read) and a start-time warning for recordings of a location that overlap; clears Busy and
-// STOP.
+// read) and the start-time warnings (a name's and a file's own time far apart, recordings of a
+// location that overlap); clears Busy and STOP.
 void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
                   const StringList& skipped = {});
 

@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "base/calendar.h"
-#include "base/host.h"
 #include "base/numbers.h"
 #include "base/sample_rate.h"
 #include "base/utf8.h"
@@ -170,23 +169,25 @@ bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate, 
     return true;
 }
 
-void ResolveStartTime(WavFileRec& rec, const std::optional<RecordingStart>& own,
-                      TimeSourceChoice choice, const TimeCorrections& corrections, bool exactStart,
-                      const SampleRate& Rate, Host& host) {
+std::optional<std::string> ResolveStartTime(WavFileRec& rec,
+                                            const std::optional<RecordingStart>& own,
+                                            TimeSourceChoice choice,
+                                            const TimeCorrections& corrections, bool exactStart,
+                                            const SampleRate& Rate) {
     const RecordingStart name = rec.StartTime;
     const bool hasName = name.Source != TimeSource::None;
     const bool takeOwn = own && (choice == TimeSourceChoice::File || !hasName);
+    std::optional<std::string> warning;
     if (own && hasName &&
         std::llabs(own->Microseconds - name.Microseconds) >= kMicrosecondsPerMinute) {
-        host.SetText(Label::StartTimeWarning,
-                     rec.NameWithPath + ": its name says " + StartTimeText(name) + ", its " +
-                         std::string(TimeSourceText(own->Source)) + " " + StartTimeText(*own) +
-                         " (" + SecondsText(std::llabs(own->Microseconds - name.Microseconds)) +
-                         " s apart: a clock or time-zone mistake?); the " +
-                         (takeOwn ? std::string(TimeSourceText(own->Source)) : "name") +
-                         "'s time is taken");
+        warning = rec.NameWithPath + ": its name says " + StartTimeText(name) + ", its " +
+                  std::string(TimeSourceText(own->Source)) + " " + StartTimeText(*own) + " (" +
+                  SecondsText(std::llabs(own->Microseconds - name.Microseconds)) +
+                  " s apart: a clock or time-zone mistake?); the " +
+                  (takeOwn ? std::string(TimeSourceText(own->Source)) : "name") +
+                  "'s time is taken";
     }
-    if (!own && !hasName) return;
+    if (!own && !hasName) return warning;
     // The correction of the time that places the file.
     const RecordingStart& placing = takeOwn || !hasName ? *own : name;
     rec.CorrectionUs = corrections.CorrectionFor(placing.Microseconds);
@@ -201,6 +202,7 @@ void ResolveStartTime(WavFileRec& rec, const std::optional<RecordingStart>& own,
     rec.StartTime = refine ? *own : placing;
     rec.StartTime.Microseconds += rec.CorrectionUs;
     PlaceAtStartTime(rec, exactStart, Rate, exactStart ? rec.StartTime.Microseconds : placeUs);
+    return warning;
 }
 
 int64_t SamplesOf(const WavFileRec& rec) {

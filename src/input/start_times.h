@@ -16,7 +16,6 @@
 
 namespace wtk {
 
-class Host;
 struct SampleRate;
 
 // Which time a recording starts at: the name's where it gives one, else the file's own (auto);
@@ -56,12 +55,14 @@ std::variant<ClockErrorPoint, std::string> ParseClockError(std::string_view text
 // its own time (own), as the choice takes them, corrected, and the file placed. With auto, a
 // name that gives a time places the file by that time (as names always have), and the own
 // time, where it falls in the minute the name gives, is taken as the exact start (the file
-// lies at its start second only when files are placed exactly). A warning
-// (Label::StartTimeWarning) names both times where they are a minute or more apart. Without
+// lies at its start second only when files are placed exactly). Returns a warning that names
+// both times where they are a minute or more apart (a clock or time-zone mistake). Without
 // either time the record is left as the name left it.
-void ResolveStartTime(WavFileRec& rec, const std::optional<RecordingStart>& own,
-                      TimeSourceChoice choice, const TimeCorrections& corrections, bool exactStart,
-                      const SampleRate& Rate, Host& host);
+std::optional<std::string> ResolveStartTime(WavFileRec& rec,
+                                            const std::optional<RecordingStart>& own,
+                                            TimeSourceChoice choice,
+                                            const TimeCorrections& corrections, bool exactStart,
+                                            const SampleRate& Rate);
 
 // Places the file at atUs: its minute, and with exactStart its second and the tick of that
 // second (else the first tick of the minute). A time outside the minute axis leaves the file

@@ -44,6 +44,7 @@ offers "wavtokeb-cli dump --" --help --version --quiet --csv --linkage --recordi
 offers "wavtokeb-cli settings --pre" --preset
 offers "wavtokeb-cli convert --preset " normal severe minimal
 offers "wavtokeb-cli convert --preset s" severe
+offers "wavtokeb-cli list --time-source " auto name file
 offers "wavtokeb-cli convert -o " out "sub dir"
 offers "wavtokeb-cli convert --out = " out "sub dir"
 offers "wavtokeb-cli convert --progress = "

@@ -108,8 +108,7 @@ TEST_F(StartTimes, TheChoiceTakesTheNamesOrTheFilesOwnTime) {
     for (const ChoiceCase& c : cases) {
         SCOPED_TRACE(std::string(c.path) + " " + std::to_string(static_cast<int>(c.choice)));
         WavFileRec rec = Named(c.path);
-        host.texts.clear();
-        ResolveStartTime(rec, c.own, c.choice, none, c.exact, Rate, host);
+        const auto warning = ResolveStartTime(rec, c.own, c.choice, none, c.exact, Rate);
         EXPECT_EQ(rec.StartTime.Source != TimeSource::None ? StartTimeText(rec.StartTime) : "",
                   c.start);
         EXPECT_EQ(rec.StartTime.Source, c.source);
@@ -121,7 +120,7 @@ TEST_F(StartTimes, TheChoiceTakesTheNamesOrTheFilesOwnTime) {
                                                                    : 0);
         EXPECT_EQ(rec.Start.TimeInMinuteNear2MHz + rec.Start.NofNear2MHzToEndOfMinute,
                   c.minute != 0 ? 138239996 : 0);
-        EXPECT_EQ(host.texts.count(Label::StartTimeWarning) == 1, c.warned);
+        EXPECT_EQ(warning.has_value(), c.warned);
     }
 }
 
@@ -129,7 +128,7 @@ TEST_F(StartTimes, CorrectionsMoveTheStartAndItsPlacement) {
     TimeCorrections c;
     c.ShiftUs = -2 * 3600 * kMicrosecondsPerSecond;
     WavFileRec rec = Named("/d/L.20210611013655.wav");
-    ResolveStartTime(rec, std::nullopt, TimeSourceChoice::Auto, c, false, Rate, host);
+    ResolveStartTime(rec, std::nullopt, TimeSourceChoice::Auto, c, false, Rate);
     EXPECT_EQ(StartTimeText(rec.StartTime), "2021-06-10T23:36:55.000000");
     EXPECT_EQ(rec.DateString, "2021 06 10");
     EXPECT_EQ(rec.Start.Mn, *EncodeMinuteNumber(2021, 6, 10, 23, 36));
@@ -137,7 +136,7 @@ TEST_F(StartTimes, CorrectionsMoveTheStartAndItsPlacement) {
     // A start before the minute numbers begin gives no date.
     c.ShiftUs = -200LL * 365 * 86400 * kMicrosecondsPerSecond;
     rec = Named("/d/L.20210611013655.wav");
-    ResolveStartTime(rec, std::nullopt, TimeSourceChoice::Auto, c, false, Rate, host);
+    ResolveStartTime(rec, std::nullopt, TimeSourceChoice::Auto, c, false, Rate);
     EXPECT_FALSE(rec.DateFound);
     EXPECT_EQ(rec.Start.Mn, 0);
 }
