@@ -25,6 +25,21 @@ void Int32toBuffer(uint8_t* Buf, size_t BufSize, int32_t First, int32_t NofBytes
 
 namespace {
 
+// Calls line(number from 1, text without its line end) for each line of a text with CR LF or
+// LF line ends, until it returns false; the last line may lack its line end.
+template <class Line>
+void ForEachLine(std::string_view text, Line line) {
+    size_t pos = 0;
+    for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view l = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (l.ends_with('\r')) l.remove_suffix(1);
+        if (!line(lineNo, l, pos >= text.size())) return;
+    }
+}
+
 // The low bytes of v, most significant first, at header[at ..].
 void PutBigEndian(std::span<uint8_t> header, int32_t at, int bytes, uint32_t v) {
     if (at < 0 || static_cast<size_t>(at) + static_cast<size_t>(bytes) > header.size()) {
@@ -193,22 +208,17 @@ std::string EncodeLinkageLine(int32_t minute, std::string_view path) {
 
 LinkageText DecodeLinkage(std::string_view text) {
     LinkageText out;
-    size_t pos = 0;
-    for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (line.ends_with('\r')) line.remove_suffix(1);
+    ForEachLine(text, [&](int64_t lineNo, std::string_view line, bool) {
         const size_t tab = line.find('\t');
         const std::optional<int32_t> minute =
             tab == std::string_view::npos ? std::nullopt : ParseInt32(line.substr(0, tab));
         if (!minute || *minute < 0 || tab + 1 == line.size()) {
             out.BadLines.push_back(lineNo);
-            continue;
+        } else {
+            out.Lines.push_back({*minute, std::string(line.substr(tab + 1))});
         }
-        out.Lines.push_back({*minute, std::string(line.substr(tab + 1))});
-    }
+        return true;
+    });
     return out;
 }
 
@@ -340,74 +350,98 @@ std::string EncodeRecordingRow(const RecordingRow& row) {
     return line;
 }
 
+namespace {
+
+// Where the cells of a recordings table's rows are, by the names of its heading.
+struct TableColumns {
+    static constexpr size_t kMissing = SIZE_MAX;
+    size_t Path = kMissing, Start = kMissing, Placed = kMissing, Source = kMissing,
+           Correction = kMissing, Rate = kMissing, Samples = kMissing;
+    size_t Needed = 0;  // cells a row must have
+};
+
+std::optional<TableColumns> ColumnsOf(const std::vector<std::string>& heading) {
+    auto column = [&](std::string_view name) {
+        const auto at = std::find(heading.begin(), heading.end(), name);
+        return at == heading.end() ? TableColumns::kMissing
+                                   : static_cast<size_t>(at - heading.begin());
+    };
+    TableColumns c;
+    c.Path = column("path");
+    c.Start = column("start");
+    c.Placed = column("placed_minute");
+    c.Source = column("time_source");
+    c.Correction = column("correction_s");
+    c.Rate = column("rate_hz");
+    c.Samples = column("samples");
+    for (const size_t at : {c.Path, c.Start, c.Placed}) {
+        if (at == TableColumns::kMissing) return std::nullopt;
+    }
+    for (const size_t at : {c.Path, c.Start, c.Placed, c.Source, c.Correction, c.Rate, c.Samples}) {
+        if (at != TableColumns::kMissing) c.Needed = std::max(c.Needed, at + 1);
+    }
+    return c;
+}
+
+std::optional<RecordingRow> RowOf(const std::vector<std::string>& cells, const TableColumns& c) {
+    if (cells.size() < c.Needed) return std::nullopt;
+    RecordingRow row;
+    row.Path = cells[c.Path];
+    const auto placed = ParseIsoMicroseconds(cells[c.Placed]);
+    if (!placed) return std::nullopt;
+    row.PlacedUs = placed->first;
+    if (!cells[c.Start].empty()) {
+        const auto start = ParseIsoMicroseconds(cells[c.Start]);
+        if (!start) return std::nullopt;
+        row.StartUs = start->first;
+        row.Zoned = start->second;
+    }
+    if (c.Source != TableColumns::kMissing) row.TimeSource = cells[c.Source];
+    if (c.Correction != TableColumns::kMissing && !cells[c.Correction].empty()) {
+        const auto us = ParseSeconds(cells[c.Correction]);
+        if (!us) return std::nullopt;
+        row.CorrectionUs = *us;
+    }
+    if (c.Rate != TableColumns::kMissing) {
+        const auto rate = ParseCount(cells[c.Rate]);
+        if (!rate || *rate > INT32_MAX) return std::nullopt;
+        row.RateHz = static_cast<int32_t>(*rate);
+    }
+    if (c.Samples != TableColumns::kMissing) {
+        const auto samples = ParseCount(cells[c.Samples]);
+        if (!samples) return std::nullopt;
+        row.Samples = *samples;
+    }
+    return row;
+}
+
+}  // namespace
+
 std::variant<std::vector<RecordingRow>, std::string> DecodeRecordingsTable(std::string_view text) {
     std::vector<RecordingRow> rows;
-    constexpr size_t kMissing = SIZE_MAX;
-    size_t pathAt = 0, startAt = 0, sourceAt = 0, correctionAt = 0, rateAt = 0, samplesAt = 0,
-           placedAt = 0, needed = 0;
-    size_t pos = 0;
-    for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (line.ends_with('\r')) line.remove_suffix(1);
+    std::optional<TableColumns> columns;
+    std::string error;
+    ForEachLine(text, [&](int64_t lineNo, std::string_view line, bool last) {
         const std::vector<std::string> cells = CsvCells(line);
         if (lineNo == 1) {
-            auto column = [&](std::string_view name) {
-                const auto at = std::find(cells.begin(), cells.end(), name);
-                return at == cells.end() ? kMissing : static_cast<size_t>(at - cells.begin());
-            };
-            pathAt = column("path");
-            startAt = column("start");
-            placedAt = column("placed_minute");
-            sourceAt = column("time_source");
-            correctionAt = column("correction_s");
-            rateAt = column("rate_hz");
-            samplesAt = column("samples");
-            if (pathAt == kMissing || startAt == kMissing || placedAt == kMissing) {
-                return std::string(
+            columns = ColumnsOf(cells);
+            if (!columns) {
+                error =
                     "its first line is no recordings table heading (path, start, ..., "
-                    "placed_minute)");
+                    "placed_minute)";
             }
-            needed = 1 + std::max({pathAt, startAt, placedAt});
-            for (const size_t at : {sourceAt, correctionAt, rateAt, samplesAt}) {
-                if (at != kMissing) needed = std::max(needed, at + 1);
-            }
-            continue;
+            return columns.has_value();
         }
-        if (line.empty() && pos >= text.size()) break;
-        const std::string bad = "line " + std::to_string(lineNo) + " is no recordings table row";
-        if (cells.size() < needed) return bad;
-        RecordingRow row;
-        row.Path = cells[pathAt];
-        const auto placed = ParseIsoMicroseconds(cells[placedAt]);
-        if (!placed) return bad;
-        row.PlacedUs = placed->first;
-        if (!cells[startAt].empty()) {
-            const auto start = ParseIsoMicroseconds(cells[startAt]);
-            if (!start) return bad;
-            row.StartUs = start->first;
-            row.Zoned = start->second;
+        if (line.empty() && last) return false;
+        std::optional<RecordingRow> row = RowOf(cells, *columns);
+        if (!row) {
+            error = "line " + std::to_string(lineNo) + " is no recordings table row";
+            return false;
         }
-        if (sourceAt != kMissing) row.TimeSource = cells[sourceAt];
-        if (correctionAt != kMissing && !cells[correctionAt].empty()) {
-            const auto us = ParseSeconds(cells[correctionAt]);
-            if (!us) return bad;
-            row.CorrectionUs = *us;
-        }
-        if (rateAt != kMissing) {
-            const auto rate = ParseCount(cells[rateAt]);
-            if (!rate || *rate > INT32_MAX) return bad;
-            row.RateHz = static_cast<int32_t>(*rate);
-        }
-        if (samplesAt != kMissing) {
-            const auto samples = ParseCount(cells[samplesAt]);
-            if (!samples) return bad;
-            row.Samples = *samples;
-        }
-        rows.push_back(std::move(row));
-    }
+        rows.push_back(std::move(*row));
+        return true;
+    });
+    if (!error.empty()) return error;
     return rows;
 }
 
