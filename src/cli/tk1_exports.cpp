@@ -165,7 +165,8 @@ public:
     // A line of the file of recording i.
     void Put(size_t i, const std::string& line) {
         Reach(i);
-        if (open_ && file_.IsOpen()) {
+        // (A recording whose file is complete already gets no more lines.)
+        if (open_ && file_.IsOpen() && i + 1 == next_) {
             Line(file_.Stream(), line);
             ++lines_;
         }
