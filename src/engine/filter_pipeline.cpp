@@ -59,7 +59,7 @@ void FilterPipeline::Configure(int32_t pieceSamples, bool threaded) {
     for (FilteredPiece& s : slots_) {
         s.Hp.assign(positions + 4, 0);
         if (threaded) {
-            s.Values.assign(4 * positions, 0);
+            s.Values.assign(4 * positions + 4, 0);  // + the peak finder's padding
             s.Above.assign((4 * positions + 63) / 64, 0);
         }
     }
