@@ -69,6 +69,9 @@ public:
     // bytes written are the same either way. Take effect at the next AllocateBuffers.
     void SetPieceSamples(int32_t n) { pieceSamples_ = n; }
     void UseThreads(bool on) { threads_ = on; }
+    // For tests: with threads, pieces are filtered ahead as far as the queue allows before the
+    // peak finder takes one (see FilterPipeline::SetFillAhead).
+    void FillAheadForTests(bool on) { pipeline_.SetFillAhead(on); }
     static bool SeveralProcessors();
 
     // When set, the CPU time of each stage is added to it (for benchmarks).
