@@ -251,21 +251,39 @@ inline int32_t FirstOutside(const int32_t* v, int32_t i, int32_t n, int32_t lo, 
 #endif
 }
 
-// The first k in [i, n) that does not rise above both v[k - 1] and thr, or n (reads v[i - 1]).
-inline int32_t RiseEnd(const int32_t* v, int32_t i, int32_t n, int32_t thr) {
+// A stretch of values that never fall and stay above thr, from a rise at k: end is the first
+// index after k that falls below its predecessor or lies at or below thr (or n), top the last
+// index before end that rose above its predecessor (or k). Reads v[k].
+struct RiseStretch {
+    int32_t end;
+    int32_t top;
+};
+inline RiseStretch RiseEnd(const int32_t* v, int32_t k, int32_t n, int32_t thr) {
+    int32_t top = k;
+    int32_t i = k + 1;
 #if defined(__SSE2__)
     const __m128i t = _mm_set1_epi32(thr);
     for (; i < n; i += 4) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
         const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i - 1));
-        const __m128i rise = _mm_and_si128(_mm_cmpgt_epi32(x, prev), _mm_cmpgt_epi32(x, t));
-        const uint32_t stop = ~static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(rise))) & 15u;
-        if (stop != 0) return std::min(i + std::countr_zero(stop), n);
+        const __m128i above = _mm_cmpgt_epi32(x, t);
+        const auto bits = [](__m128i m) {
+            return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(m)));
+        };
+        const uint32_t falls = bits(_mm_cmpgt_epi32(prev, x));
+        const uint32_t rises = bits(_mm_and_si128(_mm_cmpgt_epi32(x, prev), above));
+        const uint32_t inRange = n - i >= 4 ? 15u : (1u << (n - i)) - 1;
+        const uint32_t stop = (falls | ~bits(above)) & inRange;
+        const uint32_t before = stop != 0 ? (1u << std::countr_zero(stop)) - 1 : inRange;
+        if ((rises & before) != 0) top = i + 31 - std::countl_zero(rises & before);
+        if (stop != 0) return {i + std::countr_zero(stop), top};
     }
-    return n;
+    return {n, top};
 #else
-    while (i < n && v[i] > v[i - 1] && v[i] > thr) ++i;
-    return i;
+    for (; i < n && v[i] >= v[i - 1] && v[i] > thr; ++i) {
+        if (v[i] > v[i - 1]) top = i;
+    }
+    return {i, top};
 #endif
 }
 
@@ -358,9 +376,9 @@ inline int32_t SampleProcessor::FindPeaks(PeakLocals& state, const PassContext& 
                 continue;
             }
         }
-        // A rise at k, and the rises right after it (all above the threshold).
-        const int32_t end = detail::RiseEnd(vals, k + 1, n, thr);
-        const int32_t top = end - 1;
+        // A rise at k, and the rises after it while no value falls or leaves the threshold
+        // (a value equal to the peak changes nothing).
+        const auto [end, top] = detail::RiseEnd(vals, k, n, thr);
         L.PrePkAmp = top > k ? vals[top - 1] : lastAmpBefore(k);
         L.PkAmp = vals[top];
         L.PkNear2MHZtime = t0 + top + 1;
