@@ -24,6 +24,7 @@ void FilterPipeline::Configure(int32_t pieceSamples, bool threaded) {
             s.Above.assign((4 * positions + 63) / 64, 0);
         }
     }
+    if (threaded) own_.Hp.assign(positions + 4, 0);
     taken_ = claimed_ = 0;
     blockActive_ = false;
 }
@@ -31,6 +32,7 @@ void FilterPipeline::Configure(int32_t pieceSamples, bool threaded) {
 void FilterPipeline::Release() {
     StopThread();
     slots_ = {};
+    own_ = {};
     reader_.Release();
 }
 
@@ -71,7 +73,10 @@ void FilterPipeline::StopThread() {
     stop_ = false;
     taken_ = claimed_ = 0;
     blockActive_ = false;
-    for (Slot& s : slots_) s.state = Slot::State::Free;
+    for (Slot& s : slots_) {
+        s.state = Slot::State::Free;
+        s.Dropped = false;
+    }
 }
 
 void FilterPipeline::Abandon() {
@@ -98,7 +103,8 @@ void FilterPipeline::BeginBlock(const BlockRequest& req, std::vector<int32_t>* g
 }
 
 bool FilterPipeline::CanClaim() const {
-    return blockActive_ && !reader_.Done() && claimed_ - taken_ < slots_.size();
+    return blockActive_ && !reader_.Done() && claimed_ - taken_ < slots_.size() &&
+           slots_[claimed_ % slots_.size()].state == Slot::State::Free;
 }
 
 FilterPipeline::Slot& FilterPipeline::ClaimAndRead() {
@@ -113,6 +119,7 @@ FilterPipeline::Slot& FilterPipeline::ClaimAndRead() {
     s.BlockEnd = r.BlockEnd;
     s.BlockBytes = r.BlockBytes;
     s.ReadError = r.ReadError;
+    s.ByHelper = false;
     const BlockPreview& pv = reader_.Preview();
     const int64_t span = static_cast<int64_t>(pv.MaxSample) - pv.MinSample;
     s.GraphSpan = reader_.Request().Graphs ? (span < 0 ? -span : span) : -1;
@@ -151,11 +158,17 @@ void FilterPipeline::HelperLoop() {
         helperWaits_ = false;
         if (stop_) return;
         Slot& s = ClaimAndRead();
+        s.ByHelper = true;
         lk.unlock();
         StageTimes t;
         Filter(s, true, t);
         lk.lock();
-        Filtered(s, t);
+        if (s.Dropped) {
+            s.Dropped = false;
+            s.state = Slot::State::Free;
+        } else {
+            Filtered(s, t);
+        }
         if (consumerWaits_) consumerCv_.notify_one();
     }
 }
@@ -181,13 +194,18 @@ FilteredPiece& FilterPipeline::NextPiece() {
         if (taken_ == claimed_) {
             // No one has taken it yet: read and high-pass it here; its band-pass values are
             // made in small chunks as the peak finder reaches them.
+            const auto w0 = std::chrono::steady_clock::now();
             Slot& s = ClaimAndRead();
             lk.unlock();
             Filter(s, false, t);
+            ownPieceNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now() - w0)
+                              .count();
             lk.lock();
             Filtered(s, t);
             return s;
         }
+        if (takeOverAtOnce_ && next.ByHelper) return TakeOver(next, lk);
         if (next.state == Slot::State::Ready) return next;
         // The other thread is filtering it: filter a later piece meanwhile, or wait.
         if (CanClaim()) {
@@ -198,18 +216,47 @@ FilteredPiece& FilterPipeline::NextPiece() {
             Filtered(s, t);
             continue;
         }
+        // Wait about as long as filtering it here would take.
+        const auto budget = std::chrono::nanoseconds(std::max<int64_t>(3 * ownPieceNs_, 200000));
         consumerWaits_ = true;
-        consumerCv_.wait(lk, [&] { return next.state == Slot::State::Ready; });
+        const bool ready =
+            consumerCv_.wait_for(lk, budget, [&] { return next.state == Slot::State::Ready; });
         consumerWaits_ = false;
-        return next;
+        return ready ? next : TakeOver(next, lk);
     }
+}
+
+// High-passes a piece the other thread took from its bytes (which no one changes until the
+// peak finder is done with the piece); the other thread's result, if it is still at it, is
+// dropped.
+FilteredPiece& FilterPipeline::TakeOver(Slot& s, std::unique_lock<std::mutex>& lk) {
+    s.Dropped = s.state == Slot::State::Busy;
+    own_.FilterGen = 0;  // band-passed in chunks as the peak finder reaches them
+    own_.PFirst = s.PFirst;
+    own_.Count = s.Count;
+    own_.BlockEnd = s.BlockEnd;
+    own_.BlockBytes = s.BlockBytes;
+    own_.ReadError = s.ReadError;
+    StageTimes t;
+    lk.unlock();
+    if (s.Count > 0) {
+        const int64_t t0 = Clock();
+        HighPassFromBytes(s.Bytes.data() + 2 * static_cast<size_t>(s.PFirst - s.First), s.Count + 4,
+                          own_.Hp.data());
+        t.HighPassNs += Clock() - t0;
+    }
+    lk.lock();
+    times_ += t;
+    return own_;
 }
 
 void FilterPipeline::DonePiece() {
     bool wake;
     {
         std::lock_guard lk(mutex_);
-        slots_[taken_ % slots_.size()].state = Slot::State::Free;
+        // A piece taken over while the other thread was at it is freed by that thread.
+        Slot& s = slots_[taken_ % slots_.size()];
+        if (!s.Dropped) s.state = Slot::State::Free;
         ++taken_;
         // The other thread, waiting for room, is woken once half the queue is free.
         wake = helperWaits_ && (fillAhead_ || 2 * (claimed_ - taken_) <= slots_.size());

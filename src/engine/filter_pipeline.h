@@ -9,11 +9,15 @@
 // yet (its band-pass is then made in small chunks right before the peak finder reads them), and
 // filters a later piece while the one it needs is still being filtered. So both processors
 // filter when the peak finder has time to spare, and the second one works ahead when the peak
-// finder has none. A piece band-passed at a gain or threshold that a minute end has since
-// changed is band-passed again by the peak finder's side. The queue of pieces is bounded (a few
-// pieces), and the threads meet once per piece, never per sample.
+// finder has none. The peak finder never waits for a piece much longer than it takes to filter
+// one itself (the other thread may have lost its processor to another program): then it
+// high-passes the piece from its bytes itself, and the other thread's result is dropped. A piece
+// band-passed at a gain or threshold that a minute end has since changed is band-passed again by
+// the peak finder's side. The queue of pieces is bounded (a few pieces), and the threads meet once
+// per piece, never per sample.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -80,6 +84,8 @@ public:
     // filtered every piece the queue holds (or the block's last one), so that pieces past each
     // minute end have been band-passed ahead at the gain before it.
     void SetFillAhead(bool on) { fillAhead_ = on; }
+    // For tests: the peak finder takes over every piece the other thread took, done or not.
+    void SetTakeOverAtOnce(bool on) { takeOverAtOnce_ = on; }
 
 private:
     struct Slot : FilteredPiece {
@@ -87,6 +93,8 @@ private:
         std::vector<uint8_t> Bytes;  // the piece's samples, from sample First of the block
         int32_t First = 1;
         int64_t GraphSpan = -1;  // with graphs on, the block's raw span (a quiet block is skipped)
+        bool ByHelper = false;   // claimed by the other thread
+        bool Dropped = false;    // taken over by the peak finder's thread while still in the works
     };
     void HelperLoop();
     bool CanClaim() const;
@@ -95,7 +103,8 @@ private:
     // High-pass, and with bandPass the band-pass at the gain and threshold in force.
     void Filter(Slot& s, bool bandPass, StageTimes& t);
     void Filtered(Slot& s, const StageTimes& t);  // mutex_ held
-    bool QueueFilled() const;                     // mutex_ held
+    FilteredPiece& TakeOver(Slot& s, std::unique_lock<std::mutex>& lk);
+    bool QueueFilled() const;  // mutex_ held
     void StopThread();
     int64_t Clock() const { return timed_ ? ThreadCpuNs() : 0; }
 
@@ -103,6 +112,7 @@ private:
     bool threaded_ = false;
     bool timed_ = false;
     bool fillAhead_ = false;
+    bool takeOverAtOnce_ = false;
     BlockReader reader_;  // used with mutex_ held
     StageTimes times_;
 
@@ -125,6 +135,9 @@ private:
     bool helperWaits_ = false;
     bool consumerWaits_ = false;
     std::thread thread_;
+    // The piece the peak finder filtered itself while the other thread was still at it.
+    FilteredPiece own_;
+    int64_t ownPieceNs_ = 0;  // wall time the peak finder's thread took for its last piece
 };
 
 }  // namespace wtk

@@ -72,6 +72,9 @@ public:
     // For tests: with threads, pieces are filtered ahead as far as the queue allows before the
     // peak finder takes one (see FilterPipeline::SetFillAhead).
     void FillAheadForTests(bool on) { pipeline_.SetFillAhead(on); }
+    // For tests: with threads, the peak finder filters every piece itself that the other
+    // thread took, done or not (see FilterPipeline::SetTakeOverAtOnce).
+    void TakeOverAtOnceForTests(bool on) { pipeline_.SetTakeOverAtOnce(on); }
     static bool SeveralProcessors();
 
     // When set, the CPU time of each stage is added to it (for benchmarks).

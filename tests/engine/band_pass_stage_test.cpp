@@ -24,6 +24,7 @@ struct Variant {
     bool threads;            // band-pass filtered ahead on a second thread
     bool fillAhead = false;  // the queue filled before each piece is taken (pieces past every
                              // minute end band-passed ahead at the gain before it)
+    bool takeOver = false;   // every piece the second thread took is filtered again, done or not
 };
 
 class ChunkedEqualsReference : public ::testing::TestWithParam<Variant> {
@@ -58,6 +59,7 @@ size_t ExpectSameAsReference(const std::vector<int16_t>& samples, WavFileRec rec
     fx.proc.SetPieceSamples(v.pieceSamples);
     fx.proc.UseThreads(v.threads);
     fx.proc.FillAheadForTests(v.fillAhead);
+    fx.proc.TakeOverAtOnceForTests(v.takeOver);
     fx.proc.AllocateBuffers(fx.host.hiResLength);
     ReferenceConverter ref{fx.rate, fx.settings, fx.sens, {}, {}, 700, {}};
     RecordingSink sink;
@@ -150,7 +152,8 @@ TEST_P(ChunkedEqualsReference, QuietFileWithToneBursts) {
 // on two threads with a kernel other than AVX-512 (which many processors lack), some also with
 // AVX-512. The last rows fill the queue of the second thread before each piece is taken, so
 // that pieces past every minute end are band-passed at the gain and threshold the minute end
-// changes, and must be band-passed again.
+// changes, and must be band-passed again; the very last ones have the peak finder's thread
+// filter every piece again that the second thread took (as when that thread is held up).
 INSTANTIATE_TEST_SUITE_P(
     Variants, ChunkedEqualsReference,
     ::testing::Values(
@@ -173,7 +176,9 @@ INSTANTIATE_TEST_SUITE_P(
         Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 213, true, true},
         Variant{FilterKernelKind::Portable, false, tGainType::tgThreshold, 37, true, true},
         Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 65536, true, true},
-        Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold, 4096, true, true}),
+        Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold, 4096, true, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 37, true, false, true},
+        Variant{FilterKernelKind::Portable, true, tGainType::tgGain, 213, true, false, true}),
     [](const auto& info) {
         const Variant& v = info.param;
         std::string name = test::KernelName(v.kernel);
@@ -184,6 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
         name += "Pieces" + std::to_string(v.pieceSamples);
         name += v.threads ? "TwoThreads" : "OneThread";
         if (v.fillAhead) name += "FilledAhead";
+        if (v.takeOver) name += "TakenOver";
         return name;
     });
 
