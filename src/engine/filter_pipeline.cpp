@@ -111,19 +111,13 @@ FilterPipeline::Slot& FilterPipeline::ClaimAndRead() {
     Slot& s = slots_[claimed_ % slots_.size()];
     ++claimed_;
     s.state = Slot::State::Busy;
-    const PieceRead r = reader_.ReadPiece(s.Bytes.data());
-    s.First = r.First;
-    s.PFirst = r.PFirst;
-    s.Count = r.Count;
+    static_cast<PieceRead&>(s) = reader_.ReadPiece(s.Bytes.data());
     s.FilterGen = 0;
-    s.BlockEnd = r.BlockEnd;
-    s.BlockBytes = r.BlockBytes;
-    s.ReadError = r.ReadError;
     s.ByHelper = false;
     const BlockPreview& pv = reader_.Preview();
     const int64_t span = static_cast<int64_t>(pv.MaxSample) - pv.MinSample;
     s.GraphSpan = reader_.Request().Graphs ? (span < 0 ? -span : span) : -1;
-    if (r.BlockEnd) blockActive_ = false;
+    if (s.BlockEnd) blockActive_ = false;
     return s;
 }
 
@@ -231,12 +225,8 @@ FilteredPiece& FilterPipeline::NextPiece() {
 // dropped.
 FilteredPiece& FilterPipeline::TakeOver(Slot& s, std::unique_lock<std::mutex>& lk) {
     s.Dropped = s.state == Slot::State::Busy;
+    static_cast<PieceRead&>(own_) = s;
     own_.FilterGen = 0;  // band-passed in chunks as the peak finder reaches them
-    own_.PFirst = s.PFirst;
-    own_.Count = s.Count;
-    own_.BlockEnd = s.BlockEnd;
-    own_.BlockBytes = s.BlockBytes;
-    own_.ReadError = s.ReadError;
     StageTimes t;
     lk.unlock();
     if (s.Count > 0) {

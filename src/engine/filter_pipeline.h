@@ -29,18 +29,13 @@
 
 namespace wtk {
 
-// Consecutive positions of a block with their high-pass values and, when filtered ahead,
-// their band-pass values.
-struct FilteredPiece {
-    int32_t PFirst = 2;  // positions PFirst ... PFirst + Count - 1
-    int32_t Count = 0;
+// Consecutive positions of a block as read, with their high-pass values and, when filtered
+// ahead, their band-pass values.
+struct FilteredPiece : PieceRead {
     std::vector<int32_t> Hp;      // hp[PFirst - 2 ... PFirst + Count + 1]
     std::vector<int32_t> Values;  // 4 band-pass values per position (FilterGen != 0)
     std::vector<uint64_t> Above;  // bit i: Values[i] > the threshold they were made with
     uint64_t FilterGen = 0;       // gain and threshold they were made with; 0: not made
-    bool BlockEnd = false;        // the block's last piece (it may hold no positions)
-    int64_t BlockBytes = 0;       // with BlockEnd: bytes the block's reads returned
-    int ReadError = 0;            // with BlockEnd: errno of a read that failed
 };
 
 class FilterPipeline {
@@ -91,7 +86,6 @@ private:
     struct Slot : FilteredPiece {
         enum class State { Free, Busy, Ready } state = State::Free;
         std::vector<uint8_t> Bytes;  // the piece's samples, from sample First of the block
-        int32_t First = 1;
         int64_t GraphSpan = -1;  // with graphs on, the block's raw span (a quiet block is skipped)
         bool ByHelper = false;   // claimed by the other thread
         bool Dropped = false;    // taken over by the peak finder's thread while still in the works
