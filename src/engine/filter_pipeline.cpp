@@ -71,7 +71,7 @@ void FilterPipeline::StopThread() {
         thread_.join();
     }
     stop_ = false;
-    taken_ = claimed_ = 0;
+    taken_ = claimed_ = takenOver_ = 0;
     blockActive_ = false;
     for (Slot& s : slots_) {
         s.state = Slot::State::Free;
@@ -90,6 +90,13 @@ void FilterPipeline::Abandon() {
 
 void FilterPipeline::BeginBlock(const BlockRequest& req, std::vector<int32_t>* graphHead) {
     assert(Configured());
+    // A second thread that kept the peak finder waiting (it took over more than one piece in
+    // kGiveWay of the block before) does not pay: the rest of the batch runs on one thread.
+    if (threaded_ && takenOver_ > 0 && takenOver_ * kGiveWay > taken_) {
+        StopThread();
+        threaded_ = false;
+    }
+    takenOver_ = 0;
     if (threaded_ && !thread_.joinable()) thread_ = std::thread([this] { HelperLoop(); });
     {
         std::lock_guard lk(mutex_);
@@ -225,6 +232,7 @@ FilteredPiece& FilterPipeline::NextPiece() {
 // dropped.
 FilteredPiece& FilterPipeline::TakeOver(Slot& s, std::unique_lock<std::mutex>& lk) {
     s.Dropped = s.state == Slot::State::Busy;
+    ++takenOver_;
     static_cast<PieceRead&>(own_) = s;
     own_.FilterGen = 0;  // band-passed in chunks as the peak finder reaches them
     StageTimes t;

@@ -11,7 +11,9 @@
 // filter when the peak finder has time to spare, and the second one works ahead when the peak
 // finder has none. The peak finder never waits for a piece much longer than it takes to filter
 // one itself (the other thread may have lost its processor to another program): then it
-// high-passes the piece from its bytes itself, and the other thread's result is dropped. A piece
+// high-passes the piece from its bytes itself, and the other thread's result is dropped. Where
+// that happens to more than one piece in kGiveWay of a block, the second thread does not pay,
+// and the rest of the batch runs on one thread. A piece
 // band-passed at a gain or threshold that a minute end has since changed is band-passed again by
 // the peak finder's side. The queue of pieces is bounded (a few pieces), and the threads meet once
 // per piece, never per sample.
@@ -43,6 +45,7 @@ public:
     static constexpr int32_t kDefaultPieceSamples = 65536;
     // Pieces in the queue with threads (the one the peak finder works on included).
     static constexpr uint64_t kSlots = 4;
+    static constexpr uint64_t kGiveWay = 16;
 
     FilterPipeline() = default;
     ~FilterPipeline();
@@ -73,6 +76,7 @@ public:
     void SetTimed(bool timed);
     StageTimes ProducerTimes();
     void ResetTimes();
+    // Whether a second thread filters ahead (until the batch gives it up, see above).
     bool Threaded() const { return threaded_; }
 
     // For tests, with threads: the peak finder takes a piece only once the other thread has
@@ -132,6 +136,7 @@ private:
     // The piece the peak finder filtered itself while the other thread was still at it.
     FilteredPiece own_;
     int64_t ownPieceNs_ = 0;  // wall time the peak finder's thread took for its last piece
+    uint64_t takenOver_ = 0;  // pieces of the block taken over from the other thread
 };
 
 }  // namespace wtk

@@ -69,6 +69,9 @@ public:
     // bytes written are the same either way. Take effect at the next AllocateBuffers.
     void SetPieceSamples(int32_t n) { pieceSamples_ = n; }
     void UseThreads(bool on) { threads_ = on; }
+    // Whether a second thread filters ahead now: a batch gives it up where it does not pay
+    // (see engine/filter_pipeline.h).
+    bool FiltersAhead() const { return pipeline_.Threaded(); }
     // For tests: with threads, pieces are filtered ahead as far as the queue allows before the
     // peak finder takes one (see FilterPipeline::SetFillAhead).
     void FillAheadForTests(bool on) { pipeline_.SetFillAhead(on); }

@@ -178,7 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
         Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 65536, true, true},
         Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold, 4096, true, true},
         Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 37, true, false, true},
-        Variant{FilterKernelKind::Portable, true, tGainType::tgGain, 213, true, false, true}),
+        Variant{FilterKernelKind::Portable, true, tGainType::tgGain, 213, true, false, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgThreshold, 213, true, true, true}),
     [](const auto& info) {
         const Variant& v = info.param;
         std::string name = test::KernelName(v.kernel);
@@ -192,6 +193,31 @@ INSTANTIATE_TEST_SUITE_P(
         if (v.takeOver) name += "TakenOver";
         return name;
     });
+
+TEST(ChunkedConversionTest, ASecondThreadThatKeepsThePeakFinderWaitingIsGivenUp) {
+    // Every piece the second thread filters is taken over (as when another program holds its
+    // processor): the next block runs on one thread, and so does the next file of the batch.
+    EngineFixture fx("2");
+    fx.proc.SetPieceSamples(213);
+    fx.proc.UseThreads(true);
+    fx.proc.FillAheadForTests(true);
+    fx.proc.TakeOverAtOnceForTests(true);
+    fx.proc.AllocateBuffers(fx.host.hiResLength);
+    EXPECT_TRUE(fx.proc.FiltersAhead());
+    test::TempDir dir;
+    test::WriteSamplesFile(dir / "a.wav", test::NoisyBursts(250000, 900.0, 8000.0, 3.3, 5));
+    RecordingSink sink;
+    for (int file = 0; file < 2; ++file) {
+        std::FILE* f = std::fopen((dir / "a.wav").c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        fx.proc.ConvertOneWavFileWith(sink, f, file, WavFileRec{});
+        std::fclose(f);
+        EXPECT_FALSE(fx.proc.FiltersAhead()) << file;
+    }
+    // A new batch tries two threads again.
+    fx.proc.AllocateBuffers(fx.host.hiResLength);
+    EXPECT_TRUE(fx.proc.FiltersAhead());
+}
 
 // A block already in the band-pass stage, without the file around it: hp[q] is the high-pass
 // value q of the block.
