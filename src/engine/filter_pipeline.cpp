@@ -162,8 +162,11 @@ void FilterPipeline::HelperLoop() {
         s.ByHelper = true;
         lk.unlock();
         StageTimes t;
+        const int64_t c0 = ThreadCpuNs();
         Filter(s, true, t);
+        const int64_t cpu = ThreadCpuNs() - c0;
         lk.lock();
+        helperPieceNs_ = cpu;
         if (s.Dropped) {
             s.Dropped = false;
             s.state = Slot::State::Free;
@@ -217,8 +220,10 @@ FilteredPiece& FilterPipeline::NextPiece() {
             Filtered(s, t);
             continue;
         }
-        // Wait about as long as filtering it here would take.
-        const auto budget = std::chrono::nanoseconds(std::max<int64_t>(3 * ownPieceNs_, 200000));
+        // Wait about as long as filtering it here would take, or the other thread (on a free
+        // processor) takes for a piece.
+        const auto budget = std::chrono::nanoseconds(
+            std::max<int64_t>({3 * ownPieceNs_, 3 * helperPieceNs_, 200000}));
         consumerWaits_ = true;
         const bool ready =
             consumerCv_.wait_for(lk, budget, [&] { return next.state == Slot::State::Ready; });

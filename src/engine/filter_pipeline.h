@@ -9,8 +9,8 @@
 // yet (its band-pass is then made in small chunks right before the peak finder reads them), and
 // filters a later piece while the one it needs is still being filtered. So both processors
 // filter when the peak finder has time to spare, and the second one works ahead when the peak
-// finder has none. The peak finder never waits for a piece much longer than it takes to filter
-// one itself (the other thread may have lost its processor to another program): then it
+// finder has none. The peak finder never waits for a piece much longer than filtering a piece
+// takes (the other thread may have lost its processor to another program): then it
 // high-passes the piece from its bytes itself, and the other thread's result is dropped. Where
 // that happens to more than one piece in kGiveWay of a block, the second thread does not pay,
 // and the rest of the batch runs on one thread. A piece
@@ -135,8 +135,9 @@ private:
     std::thread thread_;
     // The piece the peak finder filtered itself while the other thread was still at it.
     FilteredPiece own_;
-    int64_t ownPieceNs_ = 0;  // wall time the peak finder's thread took for its last piece
-    uint64_t takenOver_ = 0;  // pieces of the block taken over from the other thread
+    int64_t ownPieceNs_ = 0;     // wall time the peak finder's thread took for its last piece
+    int64_t helperPieceNs_ = 0;  // CPU time the other thread took for its last piece
+    uint64_t takenOver_ = 0;     // pieces of the block taken over from the other thread
 };
 
 }  // namespace wtk
