@@ -23,6 +23,8 @@ enum class Label {
     MakeScrapbookBtn,  // caption of the scrapbook button
     DateFailureFile,   // the file whose name gave the date/time failure text just put in
                        // ProgressLbl (its full path)
+    StartTimeWarning,  // a listed recording's start time is doubtful: its name and its own
+                       // time disagree, or it overlaps the next recording of its location
 };
 
 enum class Memo {

@@ -176,7 +176,13 @@ void CliHost::SetText(Label which, const std::string& text) {
             if (text.starts_with(kDateFailure) && !quiet_) Message(text);
             break;
         case Label::DateFailureFile:
-            if (!quiet_) Message("wavtokeb-cli: no date from the name of " + text);
+            if (!quiet_) {
+                Message("wavtokeb-cli: no date from the name of " + text +
+                        " (try --name-date, e.g. '%Y%m%d_%H%M%S*', or --time-source file)");
+            }
+            break;
+        case Label::StartTimeWarning:
+            if (!quiet_) Message("wavtokeb-cli: " + text);
             break;
         default:
             break;

@@ -131,6 +131,7 @@ bool TK1Writer::CloseUnfinished() {
     // Nothing of an unfinished file reaches its final name, nor its source-linkage file.
     out_.Discard();
     IndexFile.Discard();
+    Recordings.Discard();
     TK1Open = false;
     OutBufPtr = 0;
     return true;
@@ -197,6 +198,11 @@ void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in
         IndexFile.CreateIndexFile(name, host_);
     } else {
         IndexFile.Close();
+    }
+    if (in.MakeRecordingsTable) {
+        Recordings.Create(name, host_);
+    } else {
+        Recordings.Close();
     }
 
     // Header block: header and lead minute record.
@@ -278,8 +284,10 @@ void TK1Writer::FinaliseTK1File() {
     }
     if (closed) {
         closed = IndexFile.Close();
+        closed = Recordings.Close() && closed;
     } else {
         IndexFile.Discard();
+        Recordings.Discard();
     }
     if (!closed) host_.ShowMessage("Failed to finalise TK1File");
     TK1Open = false;
