@@ -1623,6 +1623,14 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     EXPECT_EQ(RunCli(dir, {"dump", "--audacity", dir / "labels", tk1}).status, 2);
     EXPECT_EQ(RunCli(dir, {"dump", "--audacity", dir / "labels", "--overwrite", tk1}).out,
               labels.out);
+    // Recordings of one name in two folders: the second one's file is told apart.
+    std::string same = ReadFileText(out + "/NewFileNameREEF 2024 06 11.recordings.csv");
+    same.replace(same.find(paths[1]), paths[1].size(), dir / ("other/" + files[0].Name));
+    WriteFileBytes(dir / "same.csv", std::vector<uint8_t>(same.begin(), same.end()));
+    const Result twice =
+        RunCli(dir, {"dump", "--audacity", dir / "same", "--recordings", dir / "same.csv", tk1});
+    EXPECT_EQ(Split(Lines(twice.out).at(1), '\t').at(0),
+              dir / ("same/" + files[0].Name.substr(0, files[0].Name.size() - 4) + " (2).txt"));
 
     // The minute table: a row for every minute of the TK1 file, gaps included, whose seconds
     // of recording add up to the recordings' and whose clicks to the file's.
