@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/byte_order.h"
+
 namespace wtk {
 namespace {
 
@@ -17,14 +19,8 @@ constexpr size_t kPrefixBytes = 512;
 // the channel mask and the sub-format GUID.
 constexpr size_t kFmtBytesRead = 40;
 
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+constexpr auto Le16 = ReadLittleEndian16;
+constexpr auto Le32 = ReadLittleEndian32;
 
 bool IsId(const uint8_t* p, const char (&id)[5]) {
     return std::memcmp(p, id, 4) == 0;

@@ -16,11 +16,7 @@ void Int32toBuffer(uint8_t* Buf, size_t BufSize, int32_t First, int32_t NofBytes
                                 std::to_string(First + NofBytes - 1) + " outside a buffer of " +
                                 std::to_string(BufSize));
     }
-    const uint32_t v = i < 0 ? 0u : static_cast<uint32_t>(i);
-    for (int32_t k = 0; k < NofBytes; ++k) {
-        const int shift = 8 * (NofBytes - 1 - k);
-        Buf[First + k] = static_cast<uint8_t>((v >> shift) & 0xFFu);
-    }
+    wtk::PutBigEndian(Buf + First, NofBytes, i < 0 ? 0u : static_cast<uint32_t>(i));
 }
 
 namespace {
@@ -41,14 +37,12 @@ void ForEachLine(std::string_view text, Line line) {
 }
 
 // The low bytes of v, most significant first, at header[at ..].
-void PutBigEndian(std::span<uint8_t> header, int32_t at, int bytes, uint32_t v) {
+void PutHeaderField(std::span<uint8_t> header, int32_t at, int bytes, uint32_t v) {
     if (at < 0 || static_cast<size_t>(at) + static_cast<size_t>(bytes) > header.size()) {
         throw std::out_of_range("TK1 header field at " + std::to_string(at) +
                                 " outside a buffer of " + std::to_string(header.size()));
     }
-    for (int k = 0; k < bytes; ++k) {
-        header[static_cast<size_t>(at + k)] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - k)));
-    }
+    wtk::PutBigEndian(header.data() + at, bytes, v);
 }
 
 }  // namespace
@@ -61,7 +55,7 @@ void PutCreationFields(std::span<uint8_t> header, const Header& h) {
         assert(v >= 0 && v <= 255);
         Int32toBuffer(b, n, at, 1, v);
     };
-    PutBigEndian(header, hdrLogger, 4, h.LoggerNumber);
+    PutHeaderField(header, hdrLogger, 4, h.LoggerNumber);
     for (size_t k = 0; k < kConstants.size(); ++k) putByte(kConstantOffsets[k], kConstants[k]);
     putByte(hdrFilter, h.HighPassFilterIndex);
     putByte(hdrDeadBand, h.DeadBandSetting);
@@ -80,7 +74,7 @@ void PutCreationFields(std::span<uint8_t> header, const Header& h) {
     putByte(hdrNofQuietMins, h.NofQuietMinsForAction);
     putByte(hdrAmpStep, h.AmpStep);
     for (const int32_t at : {hdrStartMin, hdrStartMin2, hdrStartMin3}) {
-        PutBigEndian(header, at, 4, h.StartMin);
+        PutHeaderField(header, at, 4, h.StartMin);
     }
 }
 

@@ -22,6 +22,9 @@
 #include <variant>
 #include <vector>
 
+#include "base/byte_order.h"
+#include "base/calendar.h"
+
 namespace wtk::tk1 {
 
 // ---- layout ----
@@ -79,9 +82,7 @@ void Int32toBuffer(uint8_t* Buf, size_t BufSize, int32_t First, int32_t NofBytes
 
 // The unsigned big-endian number in bytes p[0 .. bytes).
 constexpr uint32_t BigEndian(const uint8_t* p, int bytes) {
-    uint32_t v = 0;
-    for (int k = 0; k < bytes; ++k) v = (v << 8) | p[k];
-    return v;
+    return ReadBigEndian(p, bytes);
 }
 
 // ---- header ----
@@ -205,9 +206,7 @@ constexpr void PutClick(uint8_t* r, const Click& c) {
     // The other two nibbles come from IPIrangeCode() and DurationHigh().
     assert(c.PkAtPosn <= 15 && c.AmpReversalCount <= 15);
     const uint32_t t = c.ClkTime5MuSecs < 0 ? 0u : static_cast<uint32_t>(c.ClkTime5MuSecs);
-    r[0] = static_cast<uint8_t>(t >> 16);
-    r[1] = static_cast<uint8_t>(t >> 8);
-    r[2] = static_cast<uint8_t>(t);
+    PutBigEndian(r, 3, t);
     r[3] = c.Ncyc;
     r[4] = static_cast<uint8_t>(c.PkAtPosn << 4 | c.IPIrangeCode);
     r[5] = c.IPIpreMax;
