@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace wtk {
 
@@ -45,8 +48,25 @@ CivilDate CivilFromDayNumber(int64_t dayNumber);
 int64_t MinuteNumberFromCivil(int64_t year, int64_t month, int64_t day, int64_t hour,
                               int64_t minute);
 
+// Minute number (minutes since 1899-12-30 00:00, proleptic Gregorian calendar) of a calendar
+// date and time; empty when the date or time is not valid (month 1-12, day of the month incl.
+// leap years, hour 0-23, minute 0-59, year 1-9999).
+std::optional<int32_t> EncodeMinuteNumber(int32_t year, int32_t month, int32_t day, int32_t hour,
+                                          int32_t minute);
+
 // ISO 8601 text of a time in microseconds since 1899-12-30 00:00, to the microsecond:
 // "2021-06-10T03:36:54.250000" (separator: the character between date and time).
 std::string IsoMicroseconds(int64_t microseconds, char separator = 'T');
+// ISO 8601 as the recordings table writes times, "2021-06-10T03:36:54.250000Z" (a fraction of 1
+// to 6 digits and the Z optional): microseconds since 1899-12-30 00:00 and whether it ended in Z.
+std::optional<std::pair<int64_t, bool>> ParseIsoMicroseconds(std::string_view text);
+
+// "d/m/yyyy hh:mm" of a minute number (day and month without leading zeros).
+std::string MinToDateStr(int32_t m);
+// "yyyy mm dd" of the day a minute number falls in (the date in TK1 file names).
+std::string DateStringOf(int32_t minute);
+
+// The local wall-clock date and time as a minute number, rounded to the nearest minute.
+int32_t LocalNowMinute();
 
 }  // namespace wtk

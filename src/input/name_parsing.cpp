@@ -85,27 +85,6 @@ std::optional<int64_t> StampAt(std::string_view stem, size_t pos) {
 
 }  // namespace
 
-std::optional<int32_t> EncodeMinuteNumber(int32_t year, int32_t month, int32_t day, int32_t hour,
-                                          int32_t minute) {
-    if (year < 1 || year > 9999 || month < 1 || month > 12) return std::nullopt;
-    if (day < 1 || day > DaysInMonth(year, month)) return std::nullopt;
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return std::nullopt;
-    const int64_t mn = MinuteNumberFromCivil(year, month, day, hour, minute);
-    if (mn < INT32_MIN || mn > INT32_MAX) return std::nullopt;
-    return static_cast<int32_t>(mn);
-}
-
-std::string DateStringOf(int32_t minute) {
-    const CivilDate d = CivilFromDayNumber(FloorDivide(minute, kMinutesPerDay).Quotient);
-    std::string s;
-    AppendZeroPadded(s, d.Year, 4);
-    s += ' ';
-    AppendZeroPadded(s, d.Month, 2);
-    s += ' ';
-    AppendZeroPadded(s, d.Day, 2);
-    return s;
-}
-
 void SetBlankRecord(WavFileRec& rec, bool Scrapbook, Host& host, const std::string& YearStr,
                     const std::string& MonthStr, const std::string& DayStr,
                     const std::string& HrStr, const std::string& MinStr) {

@@ -12,21 +12,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/calendar.h"
 #include "input/wav_file_rec.h"
 
 namespace wtk {
 
 class Host;
 struct SampleRate;
-
-// Minute number (minutes since 1899-12-30 00:00, proleptic Gregorian calendar) of a calendar
-// date and time; empty when the date or time is not valid (month 1-12, day of the month incl.
-// leap years, hour 0-23, minute 0-59, year 1-9999).
-std::optional<int32_t> EncodeMinuteNumber(int32_t year, int32_t month, int32_t day, int32_t hour,
-                                          int32_t minute);
-
-// "yyyy mm dd" of a minute number's date.
-std::string DateStringOf(int32_t minute);
 
 // Fills Start, DateString and DateFound of rec from the file name in rec.NameWithPath. A name
 // that is too short, has a field that is not a non-negative integer, or names an impossible date

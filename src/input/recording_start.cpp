@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "base/calendar.h"
 
 namespace wtk {
@@ -16,14 +16,8 @@ namespace {
 
 constexpr int32_t kMaxZoneMinutes = 23 * 60 + 59;
 
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+constexpr auto Le16 = ReadLittleEndian16;
+constexpr auto Le32 = ReadLittleEndian32;
 
 std::string_view AsText(std::span<const uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
@@ -411,18 +405,7 @@ std::string_view TimeSourceText(TimeSource source) {
 }
 
 std::string FormatRecordingStart(const RecordingStart& start) {
-    const FloorDivision days =
-        FloorDivide(start.Microseconds, kSecondsPerDay * kMicrosecondsPerSecond);
-    const CivilDate date = CivilFromDayNumber(days.Quotient);
-    const int64_t seconds = days.Remainder / kMicrosecondsPerSecond;
-    char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02lld:%02lld:%02lld.%06lld%s",
-                  static_cast<long long>(date.Year), date.Month, date.Day,
-                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
-                  static_cast<long long>(seconds % 60),
-                  static_cast<long long>(days.Remainder % kMicrosecondsPerSecond),
-                  start.Zoned ? "Z" : "");
-    return text;
+    return IsoMicroseconds(start.Microseconds) + (start.Zoned ? "Z" : "");
 }
 
 std::optional<int64_t> EncodeMicroseconds(int32_t year, int32_t month, int32_t day, int32_t hour,

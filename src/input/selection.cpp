@@ -8,6 +8,7 @@
 #include <cassert>
 #include <optional>
 
+#include "base/calendar.h"
 #include "base/host.h"
 #include "base/main_controls.h"
 #include "base/sample_rate.h"
@@ -16,7 +17,6 @@
 #include "input/name_parsing.h"
 #include "input/name_pattern.h"
 #include "input/start_times.h"
-#include "output/tk1_writer.h"
 
 namespace wtk {
 namespace {

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 
 #include "base/calendar.h"
 #include "base/numbers.h"
@@ -124,26 +123,8 @@ std::variant<ClockErrorPoint, std::string> ParseClockError(std::string_view text
         *error};
 }
 
-tk1::RecordingRow RecordingsTableRow(const WavFileRec& rec, int64_t placedUs, int64_t samples,
-                                     int32_t samplesPerSec) {
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(rec.NameWithPath, ec);
-    tk1::RecordingRow row;
-    row.Path = PrintableName(ec ? rec.NameWithPath : absolute.string());
-    if (rec.StartTime.Source != TimeSource::None) {
-        row.StartUs = rec.StartTime.Microseconds;
-        row.Zoned = rec.StartTime.Zoned;
-        row.CorrectionUs = rec.CorrectionUs;
-    }
-    row.TimeSource = std::string(TimeSourceText(rec.StartTime.Source));
-    row.RateHz = samplesPerSec;
-    row.Samples = samples;
-    row.PlacedUs = placedUs;
-    return row;
-}
-
 std::string StartTimeText(const RecordingStart& start) {
-    return IsoMicroseconds(start.Microseconds) + (start.Zoned ? "Z" : "");
+    return FormatRecordingStart(start);
 }
 
 bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate, int64_t atUs) {

@@ -12,7 +12,6 @@
 
 #include "input/recording_start.h"
 #include "input/wav_file_rec.h"
-#include "output/tk1_codec.h"
 
 namespace wtk {
 
@@ -75,12 +74,6 @@ int64_t SamplesOf(const WavFileRec& rec);
 // One warning for each recording that ends more than a second after the next recording of its
 // location begins (table order, files with start times), naming both and the overlap.
 std::vector<std::string> OverlapWarnings(const WavFileRecTable& recs, int32_t samplesPerSec);
-
-// A recording's row in the recordings table: its absolute path, start, time source,
-// correction, rate and samples converted, and where its first sample lies in the TK1 file
-// (placedUs: its minute, or its second when files are placed at their exact start).
-tk1::RecordingRow RecordingsTableRow(const WavFileRec& rec, int64_t placedUs, int64_t samples,
-                                     int32_t samplesPerSec);
 
 // The start time's text: ISO 8601 to the microsecond, "Z" where the zone was known.
 std::string StartTimeText(const RecordingStart& start);

@@ -289,38 +289,6 @@ std::string SecondsText(int64_t us) {
     return s;
 }
 
-std::optional<std::pair<int64_t, bool>> ParseIsoMicroseconds(std::string_view text) {
-    bool zoned = false;
-    if (text.ends_with('Z')) {
-        zoned = true;
-        text.remove_suffix(1);
-    }
-    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':') {
-        return std::nullopt;
-    }
-    auto digits = [&](size_t pos, size_t n) { return DigitsAt(text, pos, n); };
-    const int32_t year = digits(0, 4), month = digits(5, 2), day = digits(8, 2);
-    const int32_t hour = digits(11, 2), minute = digits(14, 2), second = digits(17, 2);
-    if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
-        return std::nullopt;
-    }
-    int64_t us = 0;
-    if (text.size() > 19) {
-        const size_t n = text.size() - 20;
-        if (text[19] != '.' || n < 1 || n > 6) return std::nullopt;
-        const int32_t fraction = digits(20, n);
-        if (fraction < 0) return std::nullopt;
-        us = fraction;
-        for (size_t k = n; k < 6; ++k) us *= 10;
-    }
-    return std::pair{
-        MinuteNumberFromCivil(year, month, day, hour, minute) * kMicrosecondsPerMinute +
-            int64_t{second} * kMicrosecondsPerSecond + us,
-        zoned};
-}
-
 std::string EncodeRecordingRow(const RecordingRow& row) {
     const bool dated = row.StartUs.has_value();
     std::string placed = IsoMicroseconds(row.PlacedUs);

@@ -391,9 +391,6 @@ std::string EncodeRecordingRow(const RecordingRow& row);
 // may be missing (then 0).
 std::variant<std::vector<RecordingRow>, std::string> DecodeRecordingsTable(std::string_view text);
 
-// ISO 8601 as the table writes times, "2021-06-10T03:36:54.250000Z" (a fraction of 1 to 6
-// digits and the Z optional): microseconds since 1899-12-30 00:00 and whether it ended in Z.
-std::optional<std::pair<int64_t, bool>> ParseIsoMicroseconds(std::string_view text);
 // Microseconds as seconds with six decimals: "-0.250000", "61.000000".
 std::string SecondsText(int64_t microseconds);
 

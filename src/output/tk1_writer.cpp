@@ -26,33 +26,6 @@ bool WriteAll(std::FILE* f, const uint8_t* data, size_t n) {
 
 }  // namespace
 
-std::string MinToDateStr(int32_t m) {
-    const FloorDivision day = FloorDivide(m, kMinutesPerDay);
-    const CivilDate date = CivilFromDayNumber(day.Quotient);
-    std::string s;
-    s.reserve(20);
-    AppendZeroPadded(s, date.Day, 1);
-    s += '/';
-    AppendZeroPadded(s, date.Month, 1);
-    s += '/';
-    AppendZeroPadded(s, date.Year, 4);
-    s += ' ';
-    AppendZeroPadded(s, day.Remainder / 60, 2);
-    s += ':';
-    AppendZeroPadded(s, day.Remainder % 60, 2);
-    return s;
-}
-
-int32_t LocalNowMinute() {
-    const std::time_t t = std::time(nullptr);
-    std::tm lt{};
-    if (localtime_r(&t, &lt) == nullptr) return 0;
-    const int64_t days = DayNumberFromCivil(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday);
-    const int64_t secs = days * kSecondsPerDay + lt.tm_hour * 3600 + lt.tm_min * 60 + lt.tm_sec;
-    const int64_t mins = RoundHalfEven(static_cast<double>(secs) / 60.0);
-    return static_cast<int32_t>(std::clamp<int64_t>(mins, 0, std::numeric_limits<int32_t>::max()));
-}
-
 int64_t CompressionFigure(int64_t BytesInWavNameGroup, int64_t TK1FileBytes) {
     if (TK1FileBytes <= 0) return 0;
     return BytesInWavNameGroup / (16 * TK1FileBytes);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/calendar.h"
 #include "output/recordings_table.h"
 #include "output/replacing_file.h"
 #include "output/side_files.h"
@@ -34,12 +35,6 @@ public:
 };
 
 using tk1::Int32toBuffer;
-
-// "d/m/yyyy hh:mm" of a minute number (minutes since 1899-12-30 00:00).
-std::string MinToDateStr(int32_t m);
-
-// The local wall-clock date and time as a minute number, rounded to the nearest minute.
-int32_t LocalNowMinute();
 
 // The summary line's compression figure: WAV bytes div (16 x TK1 file bytes); 0 for an empty
 // file.

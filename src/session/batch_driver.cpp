@@ -12,6 +12,7 @@
 
 #include "base/numbers.h"
 #include "base/utf8.h"
+#include "session/recordings_row.h"
 #include "session/session.h"
 
 namespace wtk {
