@@ -80,6 +80,14 @@ std::string FormatScaler(float value) {
     return std::string(buf, r.ptr);
 }
 
+std::string FixedText(double v, int decimals) {
+    char buf[400];  // room for DBL_MAX with its decimals
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    std::string s(buf, r.ptr);
+    if (s.starts_with('-') && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
+    return s;
+}
+
 void AppendZeroPadded(std::string& text, int64_t v, int minDigits) {
     char buf[24];
     // The magnitude in unsigned arithmetic, which holds that of the most negative value too.

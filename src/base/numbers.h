@@ -11,6 +11,13 @@ namespace wtk {
 
 // Round to the nearest integer, ties to even (the rounding used everywhere in the engine).
 int64_t RoundHalfEven(double x);
+// The same for |x| <= 2^51, as a double, in two additions (the engine's inner loops): adding and
+// removing 1.5 x 2^52 leaves no fraction bits, and the rounding mode, to nearest with ties to
+// even unless a program changes it, decides the tie.
+inline double RoundHalfEvenSmall(double x) {
+    constexpr double kMagic = 6755399441055744.0;
+    return (x + kMagic) - kMagic;
+}
 
 // Integer text: optional sign and decimal digits only, within the 32-bit signed range.
 std::optional<int32_t> ParseInt32(std::string_view text);
@@ -26,6 +33,14 @@ std::string FormatScaler(float value);
 // Appends the decimal digits of v, with leading zeros to at least minDigits digits, after a "-"
 // for a negative value: (7, 2) -> "07", (-7, 3) -> "-007".
 void AppendZeroPadded(std::string& text, int64_t v, int minDigits);
+// Appends the decimal text of v: 42 -> "42", -7 -> "-7".
+inline void AppendInt(std::string& text, int64_t v) {
+    AppendZeroPadded(text, v, 1);
+}
+
+// v with exactly decimals decimals, rounded correctly from its binary value, whatever the
+// locale; a value that rounds to zero has no sign: (-0.0004, 3) -> "0.000".
+std::string FixedText(double v, int decimals);
 
 // The value of the n decimal digits at pos of text (n at most 9), or -1 where text is shorter
 // or holds another character there.

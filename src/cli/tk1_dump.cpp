@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -252,10 +251,7 @@ std::string CsvRow(int64_t minute, const Click& c, const SourceFinder::Source* s
         const auto [entry, offset] = *source;
         s += ',';
         if (entry != nullptr) {
-            char buf[40];
-            const auto r =
-                std::to_chars(buf, buf + sizeof buf, offset, std::chars_format::fixed, 6);
-            s += CsvField(PrintableName(entry->Path)) + "," + std::string(buf, r.ptr);
+            s += CsvField(PrintableName(entry->Path)) + "," + FixedText(offset, 6);
         } else {
             s += ',';
         }

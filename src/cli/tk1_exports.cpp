@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -34,13 +33,7 @@ namespace {
 
 constexpr double kSecondsPer250ns = 250e-9;
 
-std::string Fixed(double v, int decimals) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    std::string s(buf, r.ptr);
-    if (s.starts_with('-') && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
-    return s;
-}
+constexpr auto Fixed = FixedText;
 
 void Line(std::FILE* f, const std::string& s) {
     std::fwrite(s.data(), 1, s.size(), f);

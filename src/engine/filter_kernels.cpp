@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/numbers.h"
+
 // Every sum must be formed in double precision itself: with a wider evaluation format (the x87
 // unit of 32-bit x86) the rounded values would depend on where the compiler spills registers.
 static_assert(FLT_EVAL_METHOD == 0, "the filters need double arithmetic without excess precision");
@@ -22,17 +24,10 @@ namespace wtk {
 
 namespace {
 
-// Round to nearest, ties to even, for |x| <= 2^51: adding and removing 1.5 x 2^52 leaves no
-// fraction bits, and the rounding mode decides the tie.
-inline double RoundNearestEven(double x) {
-    constexpr double kMagic = 6755399441055744.0;
-    return (x + kMagic) - kMagic;
-}
-
 // Clamping before rounding gives the same integer as rounding and then saturating.
 inline int32_t SaturatingRound(double x) {
     x = std::min(std::max(x, -2147483648.0), 2147483647.0);
-    return static_cast<int32_t>(RoundNearestEven(x));
+    return static_cast<int32_t>(RoundHalfEvenSmall(x));
 }
 
 inline int32_t SampleAt(const uint8_t* b, int32_t j) {
@@ -55,7 +50,8 @@ void WidenPortableRange(const uint8_t* b, int32_t i, int32_t n, int32_t* out) {
 
 // Outputs i ... count - 1 of the high-pass, one at a time.
 void HighPassPortableRange(const uint8_t* b, int32_t i, int32_t count, int32_t* out) {
-    for (; i < count; ++i) out[i] = static_cast<int32_t>(RoundNearestEven(HighPassSum(b, i + 18)));
+    for (; i < count; ++i)
+        out[i] = static_cast<int32_t>(RoundHalfEvenSmall(HighPassSum(b, i + 18)));
 }
 
 void BandPassPortableRange(const int32_t* s, int32_t pFirst, int32_t from, int32_t count,

@@ -13,7 +13,6 @@
 #include <bit>
 #include <cassert>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <limits>
 #include <span>
@@ -56,18 +55,6 @@ struct SampleProcessor::PassContext {
 namespace detail {
 
 inline constexpr int32_t kNoPeakConfirmation = -2147483647;
-
-// Round to nearest, ties to even, for |x| <= 2^51 (times and the like).
-inline double RoundNearestEvenSmall(double x) {
-    constexpr double kMagic = 6755399441055744.0;
-    return (x + kMagic) - kMagic;
-}
-
-inline void AppendInt(std::string& out, int64_t v) {
-    char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
-}
 
 // CompressedAmplitude, from a table below 2048.
 inline constexpr auto kCompressedAmplitudes = [] {
@@ -133,8 +120,7 @@ inline bool SampleProcessor::PassPkToSM(Sink& sink, PeakLocals& L, const PassCon
     bool handed = false;
     if (NewIPI > c.RescaledMinAnyIPI) {
         assert(NewIPI > 0 && NewIPI <= c.IPI255Equivalent);
-        const double t =
-            detail::RoundNearestEvenSmall(static_cast<double>(L.PkNear2MHZtime) * c.IPIscaler);
+        const double t = RoundHalfEvenSmall(static_cast<double>(L.PkNear2MHZtime) * c.IPIscaler);
         sink.ClickSelSM(c.RescaleTo250ns[NewIPI], detail::CompressedAmplitudeFast(L.PkAmp),
                         static_cast<int32_t>(t), false);
         handed = true;
@@ -417,8 +403,7 @@ int32_t SampleProcessor::ScanValues(Sink& sink, PeakLocals& L, const PassContext
                       found);
         for (int32_t k = 0; k < found; ++k) {
             const PendingPeak& p = pending[static_cast<size_t>(k)];
-            const double t =
-                detail::RoundNearestEvenSmall(static_cast<double>(p.Time) * c.IPIscaler);
+            const double t = RoundHalfEvenSmall(static_cast<double>(p.Time) * c.IPIscaler);
             sink.ClickSelSM(c.RescaleTo250ns[p.Interval], detail::CompressedAmplitudeFast(p.Amp),
                             static_cast<int32_t>(t), false);
         }
@@ -555,21 +540,21 @@ void SampleProcessor::DoMinEndWith(Sink& sink) {
 
     const std::string scaler = FormatScaler(sens_.CurrentAmpScaler);
     std::string progress = "File ";
-    detail::AppendInt(progress, static_cast<int64_t>(FileNo) + 1);
+    AppendInt(progress, static_cast<int64_t>(FileNo) + 1);
     progress += "   Min ";
-    detail::AppendInt(progress, sens_.MinsInThisTK1File);
+    AppendInt(progress, sens_.MinsInThisTK1File);
     progress += "  Clx ";
-    detail::AppendInt(progress, clicks);
+    AppendInt(progress, clicks);
     progress += "  DB/Scaler ";
-    detail::AppendInt(progress, sens_.AdjustedDeadBand);
+    AppendInt(progress, sens_.AdjustedDeadBand);
     progress += " / ";
     progress += scaler;
     std::string line;
-    detail::AppendInt(line, sens_.MinsInThisTK1File);
+    AppendInt(line, sens_.MinsInThisTK1File);
     line += '\t';
-    detail::AppendInt(line, clicks);
+    AppendInt(line, clicks);
     line += '\t';
-    detail::AppendInt(line, sens_.AdjustedDeadBand);
+    AppendInt(line, sens_.AdjustedDeadBand);
     line += '\t';
     line += scaler;
     host_.SetText(Label::ProgressLbl, progress);  // the label is redrawn when set

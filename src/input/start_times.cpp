@@ -16,10 +16,7 @@ namespace {
 
 // Microseconds as seconds with three decimals: "3600.000".
 std::string SecondsText(int64_t us) {
-    char buf[40];
-    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(us) / 1e6,
-                                 std::chars_format::fixed, 3);
-    return std::string(buf, r.ptr);
+    return FixedText(static_cast<double>(us) / 1e6, 3);
 }
 
 // Seconds with an optional sign and decimals, to the microsecond, within +-10^8 s.

@@ -1,6 +1,7 @@
 #include "output/side_files.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <stdexcept>
 
@@ -18,20 +19,6 @@ std::string SystemErrorText(int err) {
 [[noreturn]] void ThrowWriteError(const char* what, const std::string& name, int err) {
     throw std::runtime_error(std::string("Failed to write ") + what + " " + name + ": " +
                              SystemErrorText(err));
-}
-
-// Appends the decimal text of v (at most 20 characters) at p; returns the new end.
-char* PutInt(char* p, int64_t v) {
-    char digits[20];
-    int n = 0;
-    uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-    do {
-        digits[n++] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u != 0 && n < 20);
-    if (v < 0) *p++ = '-';
-    while (n > 0) *p++ = digits[--n];
-    return p;
 }
 
 }  // namespace
@@ -115,12 +102,13 @@ void IpiExportFile::WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz) {
         headingWritten_ = true;
     }
     if (IPIFileLineCount >= IPIFileLineLimit) return;
-    char line[80];
-    char* p = PutInt(line, IPI);
+    // At most 3 + 1 + 3 + 1 + 20 + 2 characters.
+    char line[32];
+    char* p = std::to_chars(line, line + 3, int{IPI}).ptr;
     *p++ = '\t';
-    p = PutInt(p, Amp);
+    p = std::to_chars(p, p + 3, int{Amp}).ptr;
     *p++ = '\t';
-    p = PutInt(p, 2 * int64_t{TimeTrue2Mhz});  // 500 ns units to 250 ns units
+    p = std::to_chars(p, p + 20, 2 * int64_t{TimeTrue2Mhz}).ptr;  // 500 ns units to 250 ns units
     *p++ = '\r';
     *p++ = '\n';
     const auto len = static_cast<size_t>(p - line);

@@ -3,17 +3,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
+
+#include "base/numbers.h"
 
 namespace wtk {
 namespace {
 
-std::string Fixed(double v, int decimals) {
-    char buf[48];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    return std::string(buf, r.ptr);
-}
+constexpr auto Fixed = FixedText;
 
 // "42 s", "2 min 10 s", "3 h 05 min".
 std::string Duration(double seconds) {
