@@ -27,6 +27,17 @@ bool SampleRate::KsamplesPerSecEditChange(std::string_view text) {
     return true;
 }
 
+int32_t SampleRate::TickOfSecond(int32_t s) const {
+    if (IPIscaler <= 0) return 0;
+    return static_cast<int32_t>(RoundHalfEven(s * 2'000'000.0 / static_cast<double>(IPIscaler)));
+}
+
+int64_t SampleRate::FirstBlockSamples(int32_t startSecond) const {
+    const int64_t perMin = SamplesPerMin;
+    const int64_t samples = (60 - int64_t{startSecond}) * perMin / 60;
+    return std::min(samples > 0 ? samples : perMin / 120, perMin);
+}
+
 int32_t SampleRate::TicksPerMinute() const {
     return static_cast<int32_t>(RoundHalfEven(120000000.0 / static_cast<double>(IPIscaler)));
 }

@@ -30,6 +30,23 @@ struct SampleRate {
 
     // Ticks in a whole minute, Round(120000000 / IPIscaler): the length used for file starts.
     int32_t TicksPerMinute() const;
+    // The tick at which second s (0..59) of a minute starts, Round(s x 2000000 / IPIscaler);
+    // 0 without a rate.
+    int32_t TickOfSecond(int32_t s) const;
+
+    // How the engine cuts a file into blocks and closes minutes, for those who foresee it.
+    // A file is read in blocks of samples: the first from its start second s (0..59) to the end
+    // of its minute, (60 - s) / 60 of a minute's samples but at least half a second's, then
+    // whole minutes.
+    int64_t FirstBlockSamples(int32_t startSecond) const;
+    // A block's ticks count from startTick (the first block's: the tick of its start second,
+    // else 0), 4 for each position; its minute closes after the position that brings the count
+    // past SampleTimeNear2MHzPerMin, or after the first one when the count is past it already.
+    // The positions up to that close.
+    int64_t PositionsToMinuteEnd(int64_t startTick) const {
+        const int64_t ticks = SampleTimeNear2MHzPerMin;
+        return startTick <= ticks ? (ticks - startTick) / 4 + 1 : 1;
+    }
 };
 
 }  // namespace wtk

@@ -391,12 +391,10 @@ private:
     PerRecordingFiles files_;
 };
 
-// The seconds of recording in each minute of the TK1 file. The engine reads a recording in
-// blocks: the first from its start second to the end of its minute, then whole minutes. A
-// block's ticks count from its start tick, and its minute closes when they reach the
-// minute's tick count, so that the last 500 ticks of a whole block open the next minute; a
-// block that ends before (the end of a recording) leaves its minute open for the next
-// recording, whose first block begins in it.
+// The seconds of recording in each minute of the TK1 file, as the engine cuts a recording into
+// blocks and closes minutes (base/sample_rate.h): the last 500 ticks of a whole block open the
+// next minute; a block that ends before its minute closes (the end of a recording) leaves the
+// minute open for the next recording, whose first block begins in it.
 std::map<int64_t, double> RecordedSeconds(const std::vector<tk1::RecordingRow>& rows) {
     std::map<int64_t, double> seconds;
     for (const tk1::RecordingRow& row : rows) {
@@ -406,20 +404,14 @@ std::map<int64_t, double> RecordedSeconds(const std::vector<tk1::RecordingRow>& 
         const FloorDivision placed = FloorDivide(row.PlacedUs, kMicrosecondsPerMinute);
         const int64_t startSecond = placed.Remainder / kMicrosecondsPerSecond;
         const int64_t perMin = rate.SamplesPerMin;
-        const int64_t startTick = std::llround(startSecond * 2'000'000.0 / rate.IPIscaler);
         int64_t minute = placed.Quotient;
         int64_t left = row.Samples;
         for (bool first = true; left > 0; first = false) {
-            int64_t block = perMin;
-            if (first) {
-                block = (60 - startSecond) * perMin / 60;
-                if (block <= 0) block = perMin / 120;
-                block = std::min(block, perMin);
-            }
+            const int64_t block =
+                first ? rate.FirstBlockSamples(static_cast<int32_t>(startSecond)) : perMin;
             const int64_t n = std::min(block, left);
-            const int64_t tick = first ? startTick : 0;
-            const int64_t beforeClose =
-                std::max<int64_t>(0, (rate.SampleTimeNear2MHzPerMin - tick + 3) / 4);
+            const int64_t tick = first ? rate.TickOfSecond(static_cast<int32_t>(startSecond)) : 0;
+            const int64_t beforeClose = rate.PositionsToMinuteEnd(tick);
             if (n >= beforeClose) {
                 seconds[minute] += static_cast<double>(beforeClose) / row.RateHz;
                 ++minute;

@@ -43,6 +43,13 @@ void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out);
 void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
                     int32_t threshold, int32_t* out, uint64_t* aboveMask);
 
+// A quiet block: its raw samples span (maximum less minimum, known only for a block scanned
+// for the graphs) no more than 4 x the threshold. Its band-pass values are neither made nor
+// searched for peaks; its time runs on.
+constexpr bool IsQuietBlock(int64_t rawSpan, int32_t threshold) {
+    return rawSpan <= 4 * int64_t{threshold};
+}
+
 // The variant in use (the widest the processor supports, unless a test selects another).
 FilterKernelKind ActiveFilterKernel();
 // Select a variant; returns false (and changes nothing) when the processor lacks it.

@@ -141,7 +141,7 @@ void FilterPipeline::Filter(Slot& s, bool bandPass, StageTimes& t, bool heldUp) 
     if (heldUp) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     // At the gain and threshold in force; a quiet block with graphs on needs none.
     std::lock_guard lk(filterMutex_);
-    if (filterGen_ != 0 && !(s.GraphSpan >= 0 && s.GraphSpan <= 4 * int64_t{threshold_})) {
+    if (filterGen_ != 0 && !(s.GraphSpan >= 0 && IsQuietBlock(s.GraphSpan, threshold_))) {
         BandPassValues(s.Hp.data(), 2, s.Count, filter_, threshold_, s.Values.data(),
                        s.Above.data());
         s.FilterGen = filterGen_;

@@ -474,19 +474,14 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t pFirs
     int64_t filtering = 0;
     int32_t r = 0;  // positions of the stage done
     while (r < count) {
-        // Positions until the tick count passes the minute's end (after each position the time
-        // has grown by 4).
-        const int64_t perMin = rate_.SampleTimeNear2MHzPerMin;
-        const int64_t t0 = SampleTimeNear2MHz;
-        const int64_t toMinuteEnd = t0 <= perMin ? (perMin - t0) / 4 + 1 : 1;
+        const int64_t toMinuteEnd = rate_.PositionsToMinuteEnd(SampleTimeNear2MHz);
         int64_t n64 = std::min<int64_t>({count - r, kChunkPositions, toMinuteEnd});
         // A click count already at the limit ends the minute after one position.
         if (sink.ClicksThisMin() >= kMaxClicksPerMin) n64 = 1;
         bool minuteEnds = n64 == toMinuteEnd || sink.ClicksThisMin() >= kMaxClicksPerMin;
         const int64_t span = static_cast<int64_t>(MaxSampleThisMinute) - MinSampleThisMinute;
         const auto n = static_cast<int32_t>(n64);
-        if ((span < 0 ? -span : span) <= 4 * static_cast<int64_t>(sens_.AdjustedDeadBand)) {
-            // A quiet block (only detectable while graphs are on): no values, time runs on.
+        if (IsQuietBlock(span < 0 ? -span : span, sens_.AdjustedDeadBand)) {
             SampleTimeNear2MHz += 4 * n;
             r += n;
         } else {
@@ -584,9 +579,7 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int3
     detail::AdviseSequential(fd, position);
 
     const int64_t perMin = rate_.SamplesPerMin;
-    int64_t NofSamplesToRead = (60 - static_cast<int64_t>(rec.Start.Second)) * perMin / 60;
-    if (NofSamplesToRead <= 0) NofSamplesToRead = perMin / 120;
-    NofSamplesToRead = std::min(NofSamplesToRead, perMin);
+    const int64_t NofSamplesToRead = rate_.FirstBlockSamples(rec.Start.Second);
     pipeline_.SetTimed(Timing != nullptr);
     RefreshFilter();
     // A failure in the detector or the writer leaves the block unfinished.

@@ -135,12 +135,7 @@ bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate, 
     const int32_t ticksPerMinute = Rate.IPIscaler > 0 ? Rate.TicksPerMinute() : 0;
     rec.Start.Mn = static_cast<int32_t>(m.Quotient);
     rec.Start.Second = exactStart ? static_cast<int32_t>(m.Remainder / kMicrosecondsPerSecond) : 0;
-    // Secs x 2,000,000 / IPIscaler ticks, rounded half to even.
-    rec.Start.TimeInMinuteNear2MHz =
-        Rate.IPIscaler > 0
-            ? static_cast<int32_t>(std::nearbyint(rec.Start.Second * 2'000'000.0 /
-                                                  static_cast<double>(Rate.IPIscaler)))
-            : 0;
+    rec.Start.TimeInMinuteNear2MHz = Rate.TickOfSecond(rec.Start.Second);
     rec.Start.NofNear2MHzToEndOfMinute = ticksPerMinute - rec.Start.TimeInMinuteNear2MHz;
     rec.DateString = DateStringOf(rec.Start.Mn);
     rec.DateFound = true;

@@ -11,20 +11,17 @@
 namespace wtk {
 namespace {
 
-// The minute ends a file's samples reach as the engine closes minutes: each block of up to a
-// minute of samples counts ticks afresh (the file's first block from its start tick) and closes
-// its minute when the count passes the minute's length, so a block closes at most one minute.
-// Minutes closed early by their click count cannot be foreseen.
+// The minute ends a file's samples reach as the engine closes minutes (base/sample_rate.h): a
+// block closes at most one minute. Minutes closed early by their click count cannot be foreseen.
 int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
     const int64_t perMin = rate.SamplesPerMin;
-    const int64_t ticks = rate.SampleTimeNear2MHzPerMin;
     if (perMin <= 0) return 0;
     const SampleByteRange range = SampleBytes(rec.Header);
     const int64_t samples = std::max<int64_t>(range.End - range.Begin, 0) / 2;
     auto closes = [&](int64_t blockSamples, int64_t t0) {
-        return blockSamples >= (t0 <= ticks ? (ticks - t0) / 4 + 1 : 1);
+        return blockSamples >= rate.PositionsToMinuteEnd(t0);
     };
-    const int64_t first = std::min(samples, perMin);
+    const int64_t first = std::min(samples, rate.FirstBlockSamples(rec.Start.Second));
     const int64_t rest = samples - first;
     return int64_t{closes(first, rec.Start.TimeInMinuteNear2MHz)} + rest / perMin +
            int64_t{closes(rest % perMin, 0)};

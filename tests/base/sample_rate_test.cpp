@@ -66,5 +66,32 @@ TEST(SampleRate, HighRatesGetATableCoveringTheCap) {
     EXPECT_EQ(r.SamplesPerMin, 120000000);
 }
 
+// The blocks a file is read in and the positions after which their minutes close, which the
+// batch plan and the minute table foresee by the same rules as the engine follows.
+TEST(SampleRate, BlocksAndMinuteEnds) {
+    SampleRate r;
+    EXPECT_EQ(r.TickOfSecond(30), 0);  // no rate yet
+    ASSERT_TRUE(r.KsamplesPerSecEditChange("576"));
+    EXPECT_EQ(r.FirstBlockSamples(0), 34560000);
+    EXPECT_EQ(r.FirstBlockSamples(30), 17280000);
+    EXPECT_EQ(r.FirstBlockSamples(59), 576000);
+    EXPECT_EQ(r.FirstBlockSamples(60), 288000);  // at least half a second
+    EXPECT_EQ(r.TickOfSecond(0), 0);
+    EXPECT_EQ(r.TickOfSecond(1), 2304000);
+    EXPECT_EQ(r.TickOfSecond(30), 69119998);
+    // 138239496 ticks: a count from 0 passes them after position 34559875 (not 34559874,
+    // where it only reaches them).
+    EXPECT_EQ(r.PositionsToMinuteEnd(0), 34559875);
+    EXPECT_EQ(r.PositionsToMinuteEnd(1), 34559874);
+    EXPECT_EQ(r.PositionsToMinuteEnd(4), 34559874);
+    EXPECT_EQ(r.PositionsToMinuteEnd(138239496), 1);
+    EXPECT_EQ(r.PositionsToMinuteEnd(138239500), 1);  // past the minute already
+    // A first block from second 30 closes its minute, with 125 positions to spare.
+    EXPECT_EQ(r.FirstBlockSamples(30) - r.PositionsToMinuteEnd(r.TickOfSecond(30)), 125);
+    // The band-pass stage of a 2 k samples/s block closes its minute after 119876 positions.
+    ASSERT_TRUE(r.KsamplesPerSecEditChange("2"));
+    EXPECT_EQ(r.PositionsToMinuteEnd(0), 119876);
+}
+
 }  // namespace
 }  // namespace wtk

@@ -623,6 +623,33 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
     EXPECT_EQ(ReadTk1(tk1).Kinds(), "LME");
 }
 
+// A file placed at its start second is read from there to the end of its minute first: the plan
+// counts the minutes it closes as the engine does, so a gap after it is as long as written.
+TEST_F(BatchTest, TheGapAfterAFileStartingInsideItsMinuteIsCountedAsWritten) {
+    SetRate("2");
+    s.Controls.ExactStart = true;
+    const std::string a = Silent("A.20230517140030.wav", 90);
+    s.SelectPaths({a});
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done);
+    const std::string tk1 = Out("NewFileNameA 2023 05 17.TK1");
+    // The lead record, 14:00, and 14:01 and 14:02: 14:00 closes after 30 s, 14:01 60 s later.
+    EXPECT_EQ(ReadTk1(tk1).Kinds(), "LMMME");
+
+    const std::string b = Silent("A.20230619140000.wav", 1);  // 33 days later
+    s.SelectPaths({a, b});
+    host.questions.clear();
+    host.yesNoAnswer = true;
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done);
+    ASSERT_EQ(host.questions.size(), 3u);  // the destination, the gap, the files replaced
+    // Empty minutes from 14:03 (a's last samples fall in 14:02) up to b's minute.
+    EXPECT_NE(host.questions[1].find("(" + std::to_string(33 * 1440 - 3) + " minutes)"),
+              std::string::npos)
+        << host.questions[1];
+    EXPECT_EQ(ReadTk1(tk1).MinuteCount(), 33 * 1440 + 1);
+}
+
 TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     SetRate("2");
     s.Controls.AddedSiteNameEdit = "";
