@@ -3,12 +3,9 @@
 // sensitivity gain, positive-peak tracking with half-tick refinement, hand-off of each confirmed
 // peak to the click detector, and the minute end with the automatic sensitivity step.
 //
-// The per-block work is a template over a "sink" that receives the peaks and the minute record:
-//   void ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz, bool Init);
-//   int32_t& ClicksThisMin();                 // clicks stored in the current minute
-//   void WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift, int32_t ScalerX2560);
-// The production path uses DetectorSink (the real click detector and TK1 writer, no virtual
-// call per peak); tests use recording doubles. The template bodies are in
+// The per-block work is a template over a sink that receives the peaks and the minute records
+// (PeakSink, engine/peak_finder.h). The production path uses DetectorSink (the real click
+// detector and TK1 writer); tests use recording doubles. The template bodies are in
 // engine/sample_processor_core.h.
 #pragma once
 
@@ -19,6 +16,7 @@
 #include <vector>
 
 #include "engine/filter_pipeline.h"
+#include "engine/peak_finder.h"
 #include "input/wav_header.h"
 
 namespace wtk {
@@ -31,9 +29,6 @@ struct MainControls;
 struct SampleRate;
 struct Sensitivity;
 struct WavFileRec;
-
-// One byte code for a peak amplitude (0..127 linear, then coarser bands up to 255).
-uint8_t CompressedAmplitude(int32_t inputvalue);
 
 // The production sink: peaks to the click detector, minute records to the TK1 writer.
 struct DetectorSink {
@@ -51,9 +46,8 @@ public:
     static constexpr int32_t kChunkPositions = 2048;  // a multiple of 16
     // Readable entries past the last value of a values buffer (the peak finder's searches
     // look at a few values at once).
-    static constexpr int32_t kValuesPadding = 4;
-    // A minute ends early once this many clicks have been stored in it.
-    static constexpr int32_t kMaxClicksPerMin = 65536;
+    static constexpr int32_t kValuesPadding = peaks::kValuesPadding;
+    static constexpr int32_t kMaxClicksPerMin = peaks::kMaxClicksPerMin;
 
     SampleProcessor(const SampleRate& rate, const DetectorSettings& settings, Sensitivity& sens,
                     ClickDetector& detector, TK1Writer& writer, const MainControls& controls,
@@ -94,21 +88,21 @@ public:
     void DoMinEnd();
 
     // --- The same work over any sink (definitions in engine/sample_processor_core.h). ---
-    template <class Sink>
+    template <PeakSink Sink>
     void ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int32_t FileNo,
                                const WavFileRec& rec,
                                std::optional<SampleByteRange> range = std::nullopt);
-    template <class Sink>
+    template <PeakSink Sink>
     void DoMinEndWith(Sink& sink);
-    // Band-pass stage of positions pFirst ... pFirst + count - 1 of a block, whose high-pass
-    // values hp[pFirst - 2 ...] are at hp[0 ...], with the minute-end tests after each position.
-    // ahead: the same positions' band-pass values when they were made ahead (or null).
-    template <class Sink>
-    void BandPassStage(Sink& sink, const int32_t* hp, int32_t pFirst, int32_t count,
+    // Band-pass stage of count consecutive positions of a block, whose high-pass values from two
+    // positions before the first are at hp[0 ...], with the minute-end tests after each
+    // position. ahead: the same positions' band-pass values when they were made ahead (or null).
+    template <PeakSink Sink>
+    void BandPassStage(Sink& sink, const int32_t* hp, int32_t count,
                        const FilteredPiece* ahead = nullptr);
     // One band-pass output value through the peak logic, as the band-pass stage does it:
     // SampleTimeNear2MHz += 1, hand-off of a confirmed peak, TestNewAmpVal, graph collection.
-    template <class Sink>
+    template <PeakSink Sink>
     void OfferBandPassValue(Sink& sink, int32_t NewAmpValue);
 
     // Collect one band-pass value for the third trace; draws it when the buffer is full.
@@ -142,31 +136,12 @@ public:
     std::vector<int32_t> HiResSamples;
 
 private:
-    struct PeakLocals;
-    struct PassContext;
-    struct PendingPeak;
-    // Peaks the peak finder collects before handing them to the detector.
-    static constexpr int32_t kPendingPeaks = 256;
+    using PeakLocals = peaks::PeakLocals;
+    using PassContext = peaks::PassContext;
     PeakLocals LoadPeakState() const;
     void StorePeakState(const PeakLocals& L);
     PassContext MakePassContext() const;
-    template <class Sink>
-    static bool PassPkToSM(Sink& sink, PeakLocals& L, const PassContext& c);
-    template <class Sink>
-    static bool TestNewAmpVal(Sink& sink, PeakLocals& L, const PassContext& c, int32_t NewAmpValue,
-                              int32_t time);
-    template <class Sink>
-    static bool StepValue(Sink& sink, PeakLocals& L, const PassContext& c, int32_t NewAmpValue,
-                          int32_t time);
-    static int32_t FindPeaks(PeakLocals& state, const PassContext& c, const int32_t* vals,
-                             const uint64_t* above, int32_t i, int32_t& nEnd, int32_t t0,
-                             int32_t from, int32_t entryLastAmp, PendingPeak* out, int32_t room,
-                             int32_t& found);
-    template <class Sink>
-    int32_t ScanValues(Sink& sink, PeakLocals& L, const PassContext& c, const int32_t* vals,
-                       const uint64_t* above, int32_t i, int32_t& n, int32_t t0,
-                       bool& clickLimitReached);
-    template <class Sink, bool kGraph>
+    template <PeakSink Sink, bool kGraph>
     int32_t ScanChunk(Sink& sink, const int32_t* vals, const uint64_t* above, int32_t first,
                       int32_t nPos, bool& clickLimitReached);
     // Tells the pipeline the gain and threshold in force when they have changed.

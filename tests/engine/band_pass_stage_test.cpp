@@ -231,7 +231,7 @@ struct Stage : EngineFixture {
         proc.MinSampleThisMinute = 2147483647;
     }
     // Positions 2 ... n - 86 of a block of n samples.
-    void BandPassStage(int32_t n) { proc.BandPassStage(sink, hp.data(), 2, n - 87); }
+    void BandPassStage(int32_t n) { proc.BandPassStage(sink, hp.data(), n - 87); }
 };
 
 TEST(BandPassStageTest, AFullBlockClosesItsMinuteInsideTheBlock) {

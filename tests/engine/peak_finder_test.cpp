@@ -183,7 +183,7 @@ TEST(PeakFinderTest, TheChunkedScanAgreesWithOneValueAtATimeFromAnyState) {
             p->MaxSampleThisMinute = 0;  // no quiet-block skip
             p->MinSampleThisMinute = 2147483647;
         }
-        chunked.proc.BandPassStage(a, hp.data(), 2, count);
+        chunked.proc.BandPassStage(a, hp.data(), count);
         for (int32_t i = 0; i < 4 * count; ++i) single.proc.OfferBandPassValue(b, values[i]);
         ASSERT_EQ(a.events, b.events) << "trial " << trial;
         const SampleProcessor &x = chunked.proc, &y = single.proc;
