@@ -80,14 +80,13 @@ void TK1Writer::WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift,
     for (int32_t k = 0; k < NofMins; ++k) StoreRecord(rec);
 }
 
-bool TK1Writer::CloseUnfinished() {
+void TK1Writer::CloseUnfinished() {
     // Nothing of an unfinished file reaches its final name, nor its source-linkage file.
     out_.Discard();
     IndexFile.Discard();
     Recordings.Discard();
     TK1Open = false;
     OutBufPtr = 0;
-    return true;
 }
 
 void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
@@ -124,7 +123,7 @@ void TK1Writer::PutUserTextIntoTK1Header() {}
 void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in) {
     if (TK1Open) {
         host_.ShowMessage("TK1 open = error");
-        if (!CloseUnfinished()) host_.ShowMessage("Failed to close TK1file");
+        CloseUnfinished();
     }
     if (OutBuf.size() != static_cast<size_t>(constOutBufBytes)) AllocateOutBuf();
     OutBufPtr = 0;

@@ -102,8 +102,9 @@ public:
 
     // Give up the open file (after a failed write): it and its side files are removed
     // and whatever had their names before stays as it was; buffered records are discarded.
-    // Returns false when closing the TK1 file failed.
-    bool CloseUnfinished();
+    // Nothing of this can fail in a way that loses data: a temporary file that cannot be
+    // removed is removed by the next run.
+    void CloseUnfinished();
 
     // Patch LastLoggingMin, FinalisedAtMin and the minute count into the header (called by
     // FinaliseTK1File).

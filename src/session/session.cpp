@@ -291,7 +291,7 @@ void Session::FormDestroy() {
     }
     Processor.ReleaseBuffers();
     Writer.ReleaseOutBuf();
-    if (Writer.TK1Open) Writer.CloseUnfinished();  // errors while closing are ignored
+    if (Writer.TK1Open) Writer.CloseUnfinished();
     CloseWavFile();
     Detector.SetIpiExport(nullptr);
     IpiExport.Discard();
