@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/main_controls.h"
+
 namespace wtk::cli {
 
 // The verbs as bits, so that an option row can name several.
@@ -48,8 +50,8 @@ struct CommandLine {
     // k samples/s, or "header": the rate the fit files' headers give; "" (not given): the
     // headers' rate where any gives one, else 576
     std::string rate;
-    std::string site = "NewFileName";
-    std::string logger = "Logger ID number";
+    std::string site = MainControls{}.AddedSiteNameEdit;
+    std::string logger = MainControls{}.LoggerNumberEdit;
     std::string out;
     std::string minutes;
     std::string linkage;

@@ -327,9 +327,10 @@ void TCv::BuildControlPanel() {
     top->addWidget(StopBtn, 0, Qt::AlignTop);
     v->addSpacing(2);
 
+    const MainControls defaults;
     Label9 = new QLabel(QStringLiteral("1.    Sample rate k/s :"), cp);
     Label9->setToolTip(QStringLiteral("  All files must have this sample rate"));
-    KsamplesPerSecEdit = new QLineEdit(QStringLiteral("576"), cp);
+    KsamplesPerSecEdit = new QLineEdit(FromEngine(defaults.KsamplesPerSecEdit), cp);
     KsamplesPerSecEdit->setToolTip(
         QStringLiteral(" sample rate as thousands of samples per second"));
     KsamplesPerSecEdit->setMaxLength(kRateMaxLength);
@@ -338,7 +339,7 @@ void TCv::BuildControlPanel() {
     KsamplesPerSecEdit->setFixedWidth(
         std::max(50, QFontMetrics(font()).horizontalAdvance(QStringLiteral("00000")) + 12));
     KsamplesPerSecEdit->setAcceptDrops(false);
-    session_->Controls.KsamplesPerSecEdit = "576";
+    session_->Controls.KsamplesPerSecEdit = defaults.KsamplesPerSecEdit;
     connect(KsamplesPerSecEdit, &QLineEdit::textChanged, this, &TCv::KsamplesPerSecEditChange);
     QHBoxLayout* step1 = row();
     step1->addWidget(Label9);
@@ -349,14 +350,14 @@ void TCv::BuildControlPanel() {
     Label8->setToolTip(
         QStringLiteral("This prefix applies to the vTkeb file that will be created"));
     row()->addWidget(Label8);
-    AddedSiteNameEdit = new QLineEdit(QStringLiteral("NewFileName"), cp);
-    session_->Controls.AddedSiteNameEdit = "NewFileName";
+    AddedSiteNameEdit = new QLineEdit(FromEngine(defaults.AddedSiteNameEdit), cp);
+    session_->Controls.AddedSiteNameEdit = defaults.AddedSiteNameEdit;
     connect(AddedSiteNameEdit, &QLineEdit::textChanged, this,
             [this](const QString& t) { session_->Controls.AddedSiteNameEdit = ToEngine(t); });
-    LoggerNumberEdit = new QLineEdit(QStringLiteral("Logger ID number"), cp);
+    LoggerNumberEdit = new QLineEdit(FromEngine(defaults.LoggerNumberEdit), cp);
     LoggerNumberEdit->setToolTip(
         QStringLiteral("  This is the instrument number.  Max value is 4,294,967,296!"));
-    session_->Controls.LoggerNumberEdit = "Logger ID number";
+    session_->Controls.LoggerNumberEdit = defaults.LoggerNumberEdit;
     connect(LoggerNumberEdit, &QLineEdit::textChanged, this,
             [this](const QString& t) { session_->Controls.LoggerNumberEdit = t.toStdString(); });
     for (QLineEdit* edit : {AddedSiteNameEdit, LoggerNumberEdit}) {
