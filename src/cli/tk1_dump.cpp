@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "base/calendar.h"
@@ -500,12 +501,17 @@ bool PrepareFolder(const std::string& option, const std::string& folder,
     return true;
 }
 
-}  // namespace
+// A TK1 file opened for the dump, with its size when opened and its header.
+struct OpenedTK1 {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> File{nullptr, std::fclose};
+    int64_t Bytes = 0;
+    tk1::Header Header;
+};
 
-int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outFile,
-            std::FILE* err) {
-    // Only a regular file is read, and only as far as its size when opened: a pipe or a
-    // device (one that never ends, one that blocks) is refused without reading it.
+// Opens path and reads its header. Only a regular file is read, and only as far as its size
+// when opened: a pipe or a device (one that never ends, one that blocks) is refused without
+// reading it. Where there is no TK1 header, the dump's exit status (the reason is on err).
+std::variant<OpenedTK1, int> OpenTK1(const std::string& path, std::FILE* err) {
     errno = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
@@ -520,92 +526,86 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
                      PrintableName(path).c_str(), KindOfFile(st.st_mode));
         return kDumpRefused;
     }
-    std::FILE* f = ::fdopen(fd, "rb");
-    if (f == nullptr) {
+    OpenedTK1 t;
+    t.File.reset(::fdopen(fd, "rb"));
+    if (!t.File) {
         Problem(err, path, std::strerror(errno));
         ::close(fd);
         return 1;
     }
-    const int64_t fileBytes = st.st_size;
+    t.Bytes = st.st_size;
     std::vector<uint8_t> header(kHeaderBytes);
     errno = 0;
-    const size_t got = std::fread(
-        header.data(), 1, static_cast<size_t>(std::min<int64_t>(kHeaderBytes, fileBytes)), f);
-    if (std::ferror(f) != 0) {
-        const int readErrno = errno;
-        std::fclose(f);
-        Problem(err, path, std::strerror(readErrno != 0 ? readErrno : EIO));
+    const size_t got =
+        std::fread(header.data(), 1, static_cast<size_t>(std::min<int64_t>(kHeaderBytes, t.Bytes)),
+                   t.File.get());
+    if (std::ferror(t.File.get()) != 0) {
+        Problem(err, path, std::strerror(errno != 0 ? errno : EIO));
         return 1;
     }
     if (const std::optional<std::string> found = NotTK1(header.data(), got)) {
-        std::fclose(f);
         std::fprintf(err, "wavtokeb-cli: %s is not a TK1 file: %s\n", PrintableName(path).c_str(),
                      found->c_str());
         return kDumpRefused;
     }
     if (got < static_cast<size_t>(kHeaderBytes)) {
-        std::fclose(f);
-        Problem(err, path, "too short for a TK1 file (" + Num(fileBytes) + " bytes)");
+        Problem(err, path, "too short for a TK1 file (" + Num(t.Bytes) + " bytes)");
         return 1;
     }
-    const tk1::Header h =
+    t.Header =
         tk1::DecodeHeader(std::span<const uint8_t, kHeaderBytes>(header.data(), kHeaderBytes));
+    return t;
+}
 
-    // Every output but the text dump follows the clicks to their recordings where it can.
-    const bool text =
-        !options.Csv && !options.Raven && options.AudacityDir.empty() && !options.MinutesCsv;
-    Sources sources;
-    if (!text) {
-        std::optional<Sources> loaded = LoadSources(path, options, err);
-        if (!loaded) {
-            std::fclose(f);
-            return kDumpRefused;
-        }
-        sources = std::move(*loaded);
-    }
-    SourceFinder* finder = sources.Finder ? &*sources.Finder : nullptr;
-
-    ExportContext context{path,
-                          h,
-                          finder != nullptr ? &finder->Entries() : nullptr,
-                          sources.Rows ? &*sources.Rows : nullptr,
-                          &options,
-                          outFile,
-                          err};
+// What the records go to: the export the options ask for (its folder made ready first), the CSV
+// dump or the text dump (after the header it writes here). Nothing where an export cannot be
+// written (the refusal is on err).
+std::unique_ptr<RecordConsumer> MakeConsumer(const ExportContext& context, const OpenedTK1& t,
+                                             bool withTimes) {
+    const DumpOptions& options = *context.Options;
     const bool perFile =
         !options.AudacityDir.empty() || (options.Raven && !options.PerFileDir.empty());
     if (perFile) {
         const std::string option = options.AudacityDir.empty() ? "--per-file" : "--audacity";
         const std::string& folder =
             options.AudacityDir.empty() ? options.PerFileDir : options.AudacityDir;
-        if (finder == nullptr) {
-            std::fclose(f);
-            std::fprintf(err,
+        if (context.Entries == nullptr) {
+            std::fprintf(context.Err,
                          "wavtokeb-cli: %s: the recordings of %s are not known: no source linkage "
                          "file or recordings table beside it (--linkage FILE, --recordings FILE)\n",
-                         option.c_str(), PrintableName(path).c_str());
-            return kDumpRefused;
+                         option.c_str(), PrintableName(context.Path).c_str());
+            return nullptr;
         }
-        if (!PrepareFolder(option, folder, ExportFiles(context), options.Overwrite, err)) {
-            std::fclose(f);
-            return kDumpRefused;
+        if (!PrepareFolder(option, folder, ExportFiles(context), options.Overwrite, context.Err)) {
+            return nullptr;
         }
     }
-
-    std::unique_ptr<RecordConsumer> consumer = MakeExport(context);
-    if (!consumer && options.Csv) {
-        Output(outFile).Line(std::string(kCsvHeader) + (finder ? ",source_wav,offset_s" : "") +
-                             (sources.Rows ? ",recording_time" : ""));
-        consumer = std::make_unique<CsvDump>(outFile, sources.Rows.has_value());
+    if (std::unique_ptr<RecordConsumer> e = MakeExport(context)) return e;
+    if (options.Csv) {
+        Output(context.Out)
+            .Line(std::string(kCsvHeader) +
+                  (context.Entries != nullptr ? ",source_wav,offset_s" : "") +
+                  (withTimes ? ",recording_time" : ""));
+        return std::make_unique<CsvDump>(context.Out, withTimes);
     }
-    if (!consumer) {
-        Output out(outFile);
-        DumpHeader(path, fileBytes, h, out);
-        consumer = std::make_unique<TextDump>(outFile);
-    }
+    Output out(context.Out);
+    DumpHeader(context.Path, t.Bytes, t.Header, out);
+    return std::make_unique<TextDump>(context.Out);
+}
 
-    tk1::BodyWalk walk(h.StartMin);
-    // With sources, the clicks of one minute are held until the minute is complete.
+// What reading the body found besides the records.
+struct BodyRead {
+    tk1::BodyWalk Walk;
+    size_t Partial = 0;  // bytes of a partial record at the end
+    bool ReadError = false;
+};
+
+// Feeds the body's records, up to the file's size when opened, in file order to consumer; with
+// a finder, the clicks of one minute once the minute is complete, with their sources.
+BodyRead ReadBody(OpenedTK1& t, SourceFinder* finder, RecordConsumer& consumer) {
+    std::FILE* f = t.File.get();
+    BodyRead body{tk1::BodyWalk(t.Header.StartMin)};
+    tk1::BodyWalk& walk = body.Walk;
     std::vector<ClickAt> held;
     std::vector<SourceFinder::Source> found;
     auto putHeld = [&] {
@@ -615,15 +615,15 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         found = finder->Minute(held.front().Minute, times);
         for (size_t i = 0; i < held.size(); ++i) {
             held[i].Source = &found[i];
-            consumer->Click(held[i]);
+            consumer.Click(held[i]);
         }
         held.clear();
     };
     tk1::Record r{};
     size_t n = 0;
     // Whole records up to the size the file had when opened; what follows is its tail.
-    int64_t records = (fileBytes - kHeaderBytes) / kRecordBytes;
-    const auto tail = static_cast<size_t>((fileBytes - kHeaderBytes) % kRecordBytes);
+    int64_t records = (t.Bytes - kHeaderBytes) / kRecordBytes;
+    const auto tail = static_cast<size_t>((t.Bytes - kHeaderBytes) % kRecordBytes);
     while (records > 0 && (n = std::fread(r.data(), 1, r.size(), f)) == r.size()) {
         --records;
         n = 0;
@@ -631,20 +631,20 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         if (v.AfterEnd) continue;
         switch (v.Kind) {
             case tk1::RecordKind::Lead:
-                consumer->Lead(v.Offset);
+                consumer.Lead(v.Offset);
                 break;
             case tk1::RecordKind::End:
                 putHeld();
-                consumer->End(v.Offset);
+                consumer.End(v.Offset);
                 break;
             case tk1::RecordKind::Minute:
                 putHeld();
-                consumer->Minute(v.Offset, v.Minute, tk1::DecodeMinute(v.Bytes));
+                consumer.Minute(v.Offset, v.Minute, tk1::DecodeMinute(v.Bytes));
                 break;
             case tk1::RecordKind::Click: {
                 ClickAt c{v.Offset, v.Minute, tk1::DecodeClick(v.Bytes), nullptr};
                 if (finder == nullptr) {
-                    consumer->Click(c);
+                    consumer.Click(c);
                 } else {
                     held.push_back(c);
                 }
@@ -653,27 +653,33 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         }
     }
     putHeld();
-    const bool written = consumer->Finish();
     if (records == 0 && tail > 0) n = std::fread(r.data(), 1, tail, f);
-    const bool readError =
+    body.ReadError =
         std::ferror(f) != 0 || (records > 0 && n != kRecordBytes) || (records == 0 && n != tail);
-    std::fclose(f);
-    const int64_t countedMinutes = walk.CountedMinutes();
-    if (text) {
-        Output(outFile).Line("Summary\t" + Num(countedMinutes) + " minute records\t" +
-                             Num(walk.Clicks()) + " click records");
-    }
+    body.Partial = n;
+    return body;
+}
 
-    int status = written ? 0 : 1;
+// The faults of a file's shape on err, and whether it has none: a read error, a missing lead or
+// end record, a partial record, data after the end record, click times beyond their minute, and
+// header counts that disagree with the records.
+bool SoundBody(const std::string& path, const tk1::Header& h, const BodyRead& body,
+               std::FILE* err) {
+    const tk1::BodyWalk& walk = body.Walk;
+    const int64_t countedMinutes = walk.CountedMinutes();
+    bool sound = true;
     auto problem = [&](const std::string& what) {
         Problem(err, path, what);
-        status = 1;
+        sound = false;
     };
-    if (readError) problem("read error");
+    if (body.ReadError) problem("read error");
     if (walk.LeadBad()) {
         problem("has no lead minute record at offset " + Num(tk1::kHeaderBytes));
     }
-    if (n != 0) problem("ends in a partial record of " + Num(static_cast<int64_t>(n)) + " bytes");
+    if (body.Partial != 0) {
+        problem("ends in a partial record of " + Num(static_cast<int64_t>(body.Partial)) +
+                " bytes");
+    }
     if (!walk.EndSeen()) problem("has no end record (the file was not finalised)");
     if (walk.DataAfterEnd()) problem("holds data after its end record");
     if (walk.BadClickTime()) problem("holds click times beyond the end of their minute");
@@ -694,7 +700,47 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
             }
         }
     }
-    return status;
+    return sound;
+}
+
+}  // namespace
+
+int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outFile,
+            std::FILE* err) {
+    auto opened = OpenTK1(path, err);
+    if (const int* status = std::get_if<int>(&opened)) return *status;
+    OpenedTK1& t = std::get<OpenedTK1>(opened);
+
+    // Every output but the text dump follows the clicks to their recordings where it can.
+    const bool text =
+        !options.Csv && !options.Raven && options.AudacityDir.empty() && !options.MinutesCsv;
+    Sources sources;
+    if (!text) {
+        std::optional<Sources> loaded = LoadSources(path, options, err);
+        if (!loaded) return kDumpRefused;
+        sources = std::move(*loaded);
+    }
+    SourceFinder* finder = sources.Finder ? &*sources.Finder : nullptr;
+    const ExportContext context{path,
+                                t.Header,
+                                finder != nullptr ? &finder->Entries() : nullptr,
+                                sources.Rows ? &*sources.Rows : nullptr,
+                                &options,
+                                outFile,
+                                err};
+    const std::unique_ptr<RecordConsumer> consumer =
+        MakeConsumer(context, t, sources.Rows.has_value());
+    if (!consumer) return kDumpRefused;
+
+    const BodyRead body = ReadBody(t, finder, *consumer);
+    const bool written = consumer->Finish();
+    t.File.reset();
+    if (text) {
+        Output(outFile).Line("Summary\t" + Num(body.Walk.CountedMinutes()) + " minute records\t" +
+                             Num(body.Walk.Clicks()) + " click records");
+    }
+    const bool sound = SoundBody(path, t.Header, body, err);
+    return written && sound ? 0 : 1;
 }
 
 }  // namespace wtk::cli
