@@ -148,7 +148,8 @@ std::optional<std::variant<int32_t, std::string>> RateOfHeaders(
 std::optional<std::string> BatchRate(const CommandLine& c, CliHost& host) {
     if (!c.rate.empty() && c.rate != "header") return c.rate;
     const auto rate = RateOfHeaders(c.operands);
-    if (!rate && c.rate.empty()) return std::string("576");
+    const std::string defaultRate = MainControls{}.KsamplesPerSecEdit;
+    if (!rate && c.rate.empty()) return defaultRate;
     const std::string* refusal = rate ? std::get_if<std::string>(&*rate) : nullptr;
     if (rate && refusal == nullptr) return std::to_string(std::get<int32_t>(*rate));
     const std::string why =
@@ -161,8 +162,10 @@ std::optional<std::string> BatchRate(const CommandLine& c, CliHost& host) {
     }
     // Without --rate: a listing goes on at the rate of old, a conversion is refused.
     if ((c.verb & kConversions) == 0) {
-        if (!c.quiet) host.Message("wavtokeb-cli: " + why + "; durations at 576 k samples/s");
-        return std::string("576");
+        if (!c.quiet) {
+            host.Message("wavtokeb-cli: " + why + "; durations at " + defaultRate + " k samples/s");
+        }
+        return defaultRate;
     }
     host.Message("wavtokeb-cli: " + why +
                  ": nothing converted (--rate K converts every file at K k samples/s)");

@@ -23,6 +23,8 @@ struct BandPassCoeffs {
     // kernels must saturate.
     bool mayOverflow = false;
 };
+// From the sensitivity's 20 coefficients (the gain in them), with mayOverflow set where the sum
+// of a phase's magnitudes times 2^17 reaches the int32 range.
 BandPassCoeffs MakeBandPassCoeffs(const std::array<float, 20>& Coeff);
 
 enum class FilterKernelKind { Portable, Avx2, Avx512 };

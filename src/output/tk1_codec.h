@@ -276,6 +276,7 @@ public:
     // startMin: the header's start minute (the first counted minute record opens it).
     explicit BodyWalk(uint32_t startMin) : startMin_(startMin & 0x7FFFFFFFu) {}
 
+    // The next record, kRecordBytes at r (kept by the caller while the view is used).
     RecordView Next(const uint8_t* r);
 
     int64_t CountedMinutes() const { return countedMinutes_; }
