@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::string again(wtk::tk1::kRecordingsHeading);
             for (const wtk::tk1::RecordingRow& row : *rows) {
                 const auto back =
-                    wtk::tk1::ParseIsoMicroseconds(wtk::IsoMicroseconds(row.PlacedUs));
+                    wtk::ParseIsoMicroseconds(wtk::IsoMicroseconds(row.PlacedUs));
                 Expect(back && back->first == row.PlacedUs);
                 again += "\r\n" + wtk::tk1::EncodeRecordingRow(row);
             }
