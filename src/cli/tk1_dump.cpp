@@ -518,7 +518,7 @@ std::variant<OpenedTK1, int> OpenTK1(const std::string& path, std::FILE* err) {
     if (fd < 0 || ::fstat(fd, &st) != 0) {
         Problem(err, path, std::strerror(errno != 0 ? errno : EIO));
         if (fd >= 0) ::close(fd);
-        return 1;
+        return kDumpProblems;
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -531,7 +531,7 @@ std::variant<OpenedTK1, int> OpenTK1(const std::string& path, std::FILE* err) {
     if (!t.File) {
         Problem(err, path, std::strerror(errno));
         ::close(fd);
-        return 1;
+        return kDumpProblems;
     }
     t.Bytes = st.st_size;
     std::vector<uint8_t> header(kHeaderBytes);
@@ -541,7 +541,7 @@ std::variant<OpenedTK1, int> OpenTK1(const std::string& path, std::FILE* err) {
                    t.File.get());
     if (std::ferror(t.File.get()) != 0) {
         Problem(err, path, std::strerror(errno != 0 ? errno : EIO));
-        return 1;
+        return kDumpProblems;
     }
     if (const std::optional<std::string> found = NotTK1(header.data(), got)) {
         std::fprintf(err, "wavtokeb-cli: %s is not a TK1 file: %s\n", PrintableName(path).c_str(),
@@ -550,7 +550,7 @@ std::variant<OpenedTK1, int> OpenTK1(const std::string& path, std::FILE* err) {
     }
     if (got < static_cast<size_t>(kHeaderBytes)) {
         Problem(err, path, "too short for a TK1 file (" + Num(t.Bytes) + " bytes)");
-        return 1;
+        return kDumpProblems;
     }
     t.Header =
         tk1::DecodeHeader(std::span<const uint8_t, kHeaderBytes>(header.data(), kHeaderBytes));
@@ -740,7 +740,7 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
                              Num(body.Walk.Clicks()) + " click records");
     }
     const bool sound = SoundBody(path, t.Header, body, err);
-    return written && sound ? 0 : 1;
+    return written && sound ? kDumpSound : kDumpProblems;
 }
 
 }  // namespace wtk::cli
