@@ -160,6 +160,12 @@ std::string DateStringOf(int32_t minute) {
     return s;
 }
 
+std::string DaysText(int64_t minutes) {
+    const int64_t tenths =
+        (std::max<int64_t>(minutes, 0) * 10 + kMinutesPerDay / 2) / kMinutesPerDay;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
 int32_t LocalNowMinute() {
     const std::time_t t = std::time(nullptr);
     std::tm lt{};

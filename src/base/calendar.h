@@ -66,6 +66,10 @@ std::string MinToDateStr(int32_t m);
 // "yyyy mm dd" of the day a minute number falls in (the date in TK1 file names).
 std::string DateStringOf(int32_t minute);
 
+// Minutes as days with one decimal, rounded half up, without the locale's decimal sign:
+// 87839 -> "61.0"; a negative count is 0.
+std::string DaysText(int64_t minutes);
+
 // The local wall-clock date and time as a minute number, rounded to the nearest minute.
 int32_t LocalNowMinute();
 

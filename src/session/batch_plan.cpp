@@ -29,12 +29,6 @@ int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
 
 }  // namespace
 
-std::string DaysText(int64_t minutes) {
-    // Tenths of a day, rounded, without the locale's decimal sign.
-    const int64_t tenths = (std::max<int64_t>(minutes, 0) * 10 + 720) / 1440;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
-
 std::string Session::SuggestedNameFor(const WavFileRec& rec) const {
     return Controls.AddedSiteNameEdit + " " + rec.IdentityName + " " + rec.DateString + ".TK1";
 }

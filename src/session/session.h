@@ -290,7 +290,5 @@ private:
 std::vector<std::string> ExistingFiles(const std::vector<std::string>& names);
 // "40.2 days (57888 minutes) from BEFORE to AFTER"
 std::string GapLine(const Session::PlannedGap& gap);
-// Minutes as days with one decimal.
-std::string DaysText(int64_t minutes);
 
 }  // namespace wtk

@@ -59,5 +59,11 @@ TEST(Calendar, MinuteNumbersAndFloorDivision) {
     EXPECT_EQ(FloorDivide(1441, 1440).Remainder, 1);
 }
 
+TEST(Calendar, DaysWithOneDecimal) {
+    const std::pair<int64_t, const char*> cases[] = {{0, "0.0"},      {71, "0.0"},     {72, "0.1"},
+                                                     {14400, "10.0"}, {87839, "61.0"}, {-5, "0.0"}};
+    for (const auto& [minutes, text] : cases) EXPECT_EQ(DaysText(minutes), text) << minutes;
+}
+
 }  // namespace
 }  // namespace wtk
