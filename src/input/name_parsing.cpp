@@ -9,6 +9,13 @@
 #include "base/utf8.h"
 
 namespace wtk {
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
 
 std::optional<int32_t> EncodeMinuteNumber(int32_t year, int32_t month, int32_t day, int32_t hour,
                                           int32_t minute) {
@@ -29,10 +36,10 @@ void SetBlankRecord(WavFileRec& rec, bool Scrapbook, Host& host, const std::stri
     rec.Start.Second = 0;
     rec.DateFound = false;
     if (Scrapbook) return;
-    host.SetText(Label::ProgressLbl, "Date/time conversion failed (D2) " + YearStr + "  " +
-                                         MonthStr + "  " + DayStr + "  " + HrStr + "  " + MinStr +
-                                         "  " + std::to_string(Secs));
-    host.SetText(Label::DateFailureFile, rec.NameWithPath);
+    host.Report(Event(EventKind::DateNotFound, "Date/time conversion failed (D2) " + YearStr +
+                                                   "  " + MonthStr + "  " + DayStr + "  " + HrStr +
+                                                   "  " + MinStr + "  " + std::to_string(Secs))
+                    .About(rec.NameWithPath));
 }
 
 void PutFileStartTimeInWavFileRec(WavFileRec& rec, bool Scrapbook, const SampleRate& Rate,
@@ -82,6 +89,15 @@ void PutFileStartTimeInWavFileRec(WavFileRec& rec, bool Scrapbook, const SampleR
     }
     rec.DateString = YearStr + " " + MonthStr + " " + DayStr;
     rec.Start.Mn = *Mn;
+    // The name form reads two digits of the year: a name with other century digits before them
+    // is dated in 2000 ... 2099 all the same, which the user is told.
+    if (const std::string_view century = Utf8Left(Utf8Right(Fname, 18), 2);
+        century.size() == 2 && IsDigit(century[0]) && IsDigit(century[1]) && century != "20") {
+        host.Report(Event(EventKind::CenturyIgnored, PrintableName(rec.NameWithPath) + ": year " +
+                                                         std::string(century) + YearStr.substr(2) +
+                                                         " of the name is read as " + YearStr)
+                        .About(rec.NameWithPath, true));
+    }
     // Secs x 2,000,000 / IPIscaler ticks: 0, as no seconds are read.
     rec.Start.TimeInMinuteNear2MHz = 0;
     // The whole minute in ticks; 0 while no sample rate has been set.

@@ -108,14 +108,18 @@ WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize) {
     h.RiffWave = true;
 
     int64_t pos = 12;
-    for (int chunks = 0; chunks < kMaxChunks && pos <= h.FileSize - 8; ++chunks) {
+    int chunks = 0;
+    for (; chunks < kMaxChunks && pos <= h.FileSize - 8; ++chunks) {
         uint8_t ch[8];
         if (!r.Read(pos, ch, sizeof ch)) break;
         const uint32_t size = Le32(ch + 4);
         const int64_t body = pos + 8;
         if (IsId(ch, "fmt ") && !h.FmtFound) {
             ReadFmt(r, body, size, h);
-        } else if (IsId(ch, "data") && !h.DataFound) {
+        } else if (IsId(ch, "data") && h.DataFound) {
+            h.SecondDataChunk = true;
+            break;
+        } else if (IsId(ch, "data")) {
             h.DataFound = true;
             h.DataOffset = body;
             h.DataSize = size;
@@ -123,11 +127,13 @@ WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize) {
             // Otherwise the samples run to the file's end: nothing follows them.
             if (!h.DataSizeValid) break;
             h.ChunksAfterData = NextChunk(r, body, size) <= h.FileSize - 8;
-            if (h.FmtFound) break;
+            // The chunks after the samples are walked only for a second data chunk.
         }
         if (size > h.FileSize - body) break;  // a chunk cut off by the file's end
         pos = NextChunk(r, body, size);
     }
+    // Bytes that may hold the samples lie beyond the chunks walked: nothing says where they are.
+    h.TooManyChunks = chunks == kMaxChunks && !h.DataFound;
     return h;
 }
 
@@ -158,6 +164,7 @@ WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize) {
 
 WavFit ClassifyWav(const WavHeader& h) {
     if (!h.RiffWave) return h.FileSize >= 44 ? WavFit::Unfit : WavFit::Unknown;
+    if (h.TooManyChunks) return WavFit::Unfit;
     if (!h.FmtFound) return WavFit::Unknown;
     const bool pcm = h.FormatTag == kWavFormatPcm ||
                      (h.FormatTag == kWavFormatExtensible && h.SubFormat == kWavFormatPcm);
@@ -183,6 +190,10 @@ std::string DescribeWavHeader(const WavHeader& h) {
             text += ")";
         }
         return text;
+    }
+    if (h.TooManyChunks) {
+        return "RIFF/WAVE file with more than " + std::to_string(kMaxChunks) +
+               " chunks before its data chunk";
     }
     if (!h.FmtFound) return "RIFF/WAVE file without a complete fmt chunk";
     auto code = [](uint16_t c) -> std::string {

@@ -54,12 +54,54 @@ std::string Stem(const std::string& finalName) {
     return stem;
 }
 
+// "DIR/" of "DIR/NAME", "." for a bare name.
+std::string FolderOf(const std::string& name) {
+    const size_t slash = name.rfind('/');
+    return slash == std::string::npos ? "." : name.substr(0, slash + 1);
+}
+
+// A lock on a folder: shared while a run makes and locks a lock file in it, exclusive while the
+// clean-up looks for stale files. Where the folder cannot be locked (a file system without
+// locks) nothing is held.
+class FolderLock {
+public:
+    FolderLock(const std::string& folder, int operation) {
+        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) return;
+        while (::flock(fd_, operation) != 0) {
+            if (errno == EINTR) continue;
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// The lock file opened for locking: read and write where the permissions allow, else read
+// only (which a local lock needs no more than), so another user's lock file can be taken over.
+int OpenLockFile(const std::string& lock) {
+    constexpr int kFlags = O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+    const int fd = ::open(lock.c_str(), O_RDWR | kFlags, 0666);
+    if (fd >= 0 || errno != EACCES) return fd;
+    return ::open(lock.c_str(), O_RDONLY | kFlags, 0666);
+}
+
 // The descriptor of the locked lock file, or -1 with errno (EWOULDBLOCK: another process holds
 // it). The lock file is removed by whoever holds it when done; a run that opened it just before
-// that finds another file (or none) under the name after locking, and tries again.
+// that finds another file (or none) under the name after locking, and tries again. Called with
+// the folder's lock held (shared by runs, exclusive by the clean-up), so that no lock file is
+// ever seen unlocked between its creation and its locking.
 int LockName(const std::string& lock) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        const int fd = OpenLockFile(lock);
         if (fd < 0) return -1;
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
@@ -87,26 +129,23 @@ void UnlockName(const std::string& lock, int fd) {
 
 // Makes a rename in the folder of name durable; file systems that cannot do it are left be.
 void SyncFolderOf(const std::string& name) {
-    const size_t slash = name.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(FolderOf(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
 }
 
-// Renames temp onto finalName. A name that was free when writing began must still be free: a
-// file another run put there meanwhile is kept, and the rename fails with EEXIST. File systems
-// that cannot rename without replacing get a plain rename.
-int RenameIntoPlace(const std::string& temp, const std::string& finalName, bool mustBeFree) {
-    if (mustBeFree) {
-        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, finalName.c_str(), RENAME_NOREPLACE) ==
-            0) {
-            return 0;
-        }
-        if (errno != EINVAL && errno != ENOSYS) return errno;
+// Puts temp under finalName only where nothing has that name: 0, EEXIST when something has, or
+// another error number. A file system that cannot rename without replacing gets a hard link
+// and the temporary name's removal; one that can do neither refuses (the error of the link).
+int PlaceWithoutReplacing(const std::string& temp, const std::string& finalName) {
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, finalName.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
     }
-    return std::rename(temp.c_str(), finalName.c_str()) == 0 ? 0 : errno;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    if (::link(temp.c_str(), finalName.c_str()) != 0) return errno;
+    ::unlink(temp.c_str());
+    return 0;
 }
 
 }  // namespace
@@ -121,8 +160,16 @@ std::string LockNameOf(const std::string& finalName) {
 
 std::string ReplacingFileErrorText(int err) {
     if (err == ReplacingFile::kNameInUse) return "another conversion is writing this file now";
-    if (err == EEXIST) return "another conversion wrote this file meanwhile";
-    return std::strerror(err != 0 ? err : EIO);
+    if (err == ReplacingFile::kNameTaken) {
+        return "another conversion wrote this file meanwhile, and its file was kept";
+    }
+    return std::strerror(err > 0 ? err : EIO);
+}
+
+int ReplacingFileErrno(int err) {
+    if (err == ReplacingFile::kNameInUse) return EWOULDBLOCK;
+    if (err == ReplacingFile::kNameTaken) return EEXIST;
+    return std::max(err, 0);
 }
 
 int ReplacingFile::Open(const std::string& finalName) {
@@ -133,27 +180,28 @@ int ReplacingFile::Open(const std::string& finalName) {
     // A directory cannot be replaced by a file.
     struct stat st {};
     if (::stat(finalName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
-    nameWasFree_ = ::lstat(finalName.c_str(), &st) != 0 && errno == ENOENT;
 
-    // Registered before they exist, so that an abort of this process cannot come between. The
-    // lock file is registered even before it is known to be ours; the temporary file only once
-    // the lock is held, so that an abort never removes another conversion's work.
-    registered_ = true;
-    RegisterUnfinishedFile(lock_);
+    // No clean-up runs in the folder between the lock file's creation and its locking.
+    const FolderLock folder(FolderOf(finalName), LOCK_SH);
+    // The lock file is registered as an unfinished file (for an abort to remove) before this
+    // run makes it, but one that is there already only once this run holds it: an abort never
+    // removes another conversion's lock file.
+    struct stat there {};
+    const bool existed = ::lstat(lock_.c_str(), &there) == 0;
+    if (!existed) RegisterUnfinishedFile(lock_);
     lockFd_ = LockName(lock_);
     if (lockFd_ < 0) {
         const int err = errno;
-        ForgetUnfinishedFile(lock_);
-        if (err == EWOULDBLOCK) {
-            registered_ = false;
-            return kNameInUse;
-        }
-        // A file system without file locks still gets its files, without the guard.
-        if (err != ENOLCK && err != EOPNOTSUPP && err != EINVAL) {
-            registered_ = false;
-            return err;
-        }
+        if (!existed) ForgetUnfinishedFile(lock_);
+        if (err == EWOULDBLOCK) return kNameInUse;
+        // A file system without file locks still gets its files, without the guard (and
+        // without a lock file that would guard nothing).
+        if (err != ENOLCK && err != EOPNOTSUPP && err != EINVAL) return err;
+        if (!existed) ::unlink(lock_.c_str());
+    } else if (existed) {
+        RegisterUnfinishedFile(lock_);
     }
+    registered_ = true;
     RegisterUnfinishedFile(temp_);
     ::unlink(temp_.c_str());  // left by a run that was killed
     const int fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -173,7 +221,7 @@ int ReplacingFile::Open(const std::string& finalName) {
     return 0;
 }
 
-int ReplacingFile::Commit() {
+int ReplacingFile::Commit(PendingReplacements* replacements) {
     if (file_ == nullptr) return 0;
     errno = 0;
     int err = 0;
@@ -181,7 +229,15 @@ int ReplacingFile::Commit() {
     if (err == 0 && ::fsync(::fileno(file_)) != 0) err = errno;
     if (std::fclose(file_) != 0 && err == 0) err = errno != 0 ? errno : EIO;
     file_ = nullptr;
-    if (err == 0) err = RenameIntoPlace(temp_, final_, nameWasFree_);
+    if (err == 0) err = PlaceWithoutReplacing(temp_, final_);
+    if (err == EEXIST && replacements != nullptr) {
+        // Complete, and held with its lock and its registration until the batch has ended.
+        replacements->Add({final_, temp_, lock_, lockFd_});
+        lockFd_ = -1;
+        registered_ = false;
+        return kReplacesLater;
+    }
+    if (err == EEXIST) err = kNameTaken;
     if (err != 0) {
         ::unlink(temp_.c_str());
     } else {
@@ -210,6 +266,49 @@ void ReplacingFile::Release() {
     lockFd_ = -1;
 }
 
+void PendingReplacements::Add(Held held) {
+    std::lock_guard lock(mutex_);
+    held_.push_back(std::move(held));
+}
+
+bool PendingReplacements::Empty() {
+    std::lock_guard lock(mutex_);
+    return held_.empty();
+}
+
+std::vector<std::pair<std::string, int>> PendingReplacements::Replace() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::pair<std::string, int>> done;
+    for (const Held& h : held_) {
+        int err = std::rename(h.Temp.c_str(), h.Final.c_str()) == 0 ? 0 : errno;
+        if (err != 0) {
+            ::unlink(h.Temp.c_str());
+        } else {
+            SyncFolderOf(h.Final);
+        }
+        ForgetUnfinishedFile(h.Temp);
+        ForgetUnfinishedFile(h.Lock);
+        UnlockName(h.Lock, h.LockFd);
+        done.emplace_back(h.Final, err);
+    }
+    held_.clear();
+    return done;
+}
+
+std::vector<std::string> PendingReplacements::Keep() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> kept;
+    for (const Held& h : held_) {
+        ::unlink(h.Temp.c_str());
+        ForgetUnfinishedFile(h.Temp);
+        ForgetUnfinishedFile(h.Lock);
+        UnlockName(h.Lock, h.LockFd);
+        kept.push_back(h.Final);
+    }
+    held_.clear();
+    return kept;
+}
+
 int RemoveStaleTemporaries(const std::string& dir) {
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
     if (d == nullptr) return 0;
@@ -225,6 +324,10 @@ int RemoveStaleTemporaries(const std::string& dir) {
     ::closedir(d);
     std::sort(stems.begin(), stems.end());
     stems.erase(std::unique(stems.begin(), stems.end()), stems.end());
+    if (stems.empty()) return 0;
+    // Every lock file in the folder is now either held or stale: no run is between making one
+    // and locking it.
+    const FolderLock folder(dir.empty() ? "." : dir, LOCK_EX);
     int removed = 0;
     for (const std::string& stem : stems) {
         const std::string lock = stem + std::string(kLockSuffix);
@@ -234,6 +337,21 @@ int RemoveStaleTemporaries(const std::string& dir) {
         UnlockName(lock, fd);
     }
     return removed;
+}
+
+long LongestNameIn(const std::string& dir) {
+    std::string folder = dir.empty() ? "." : dir;
+    for (int up = 0; up < 4096; ++up) {
+        errno = 0;
+        const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+        if (longest > 0) return longest;
+        if (errno != ENOENT || folder == "." || folder == "/") break;
+        // A folder not made yet: the one above it.
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        const size_t slash = folder.rfind('/');
+        folder = slash == std::string::npos ? "." : folder.substr(0, slash + 1);
+    }
+    return static_cast<long>(kNameMax);
 }
 
 }  // namespace wtk

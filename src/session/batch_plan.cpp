@@ -108,6 +108,15 @@ Session::BatchPlan Session::PlanBatch(const std::string& chosen, bool scrapbook,
         previous = &rec;
     }
     closeGroup();
+    // A name the folder's file system cannot hold would fail only when the file is finished.
+    const auto longest = static_cast<size_t>(LongestNameIn(folder));
+    for (const std::string& output : plan.Outputs) {
+        const size_t bytes = FileNamePart(output).size();
+        if (bytes <= longest) continue;
+        plan.Unfit.push_back(std::string(FileNamePart(output)) +
+                             " is too long a file name for the folder (" + std::to_string(bytes) +
+                             " bytes, at most " + std::to_string(longest) + ")");
+    }
     return plan;
 }
 

@@ -600,16 +600,42 @@ TEST_F(CliTest, BatchErrorsEndWithStatus1) {
                   "Failed to finalise TK1File"}));
     EXPECT_TRUE(fs::is_empty(out));
 
-    // A source linkage file that cannot be created is reported, but the TK1 file is complete.
-    fs::remove_all(out);
-    fs::create_directories(out + "/NewFileNameA 2023 05 17.txt");
-    const Result linkage =
-        RunCli(dir, {"convert", "--rate", "2", "--overwrite", "--out", out, wavs});
-    EXPECT_EQ(linkage.status, 0);
-    EXPECT_EQ(linkage.err, "Failed to create source linkage file\nwavtokeb-cli: file concerned: " +
-                               out + "/NewFileNameA 2023 05 17.txt\n");
-    EXPECT_TRUE(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").wellFormed);
-    EXPECT_EQ(Lines(linkage.out).size(), 2u);
+    // A source linkage file or an IPI export file that cannot be created is reported, named
+    // with the reason, and the batch is no success; the TK1 file is complete all the same.
+    const std::string tk1 = out + "/NewFileNameA 2023 05 17.TK1";
+    const std::string linkageName = out + "/NewFileNameA 2023 05 17.txt";
+    struct Case {
+        std::string blocked;  // a directory in the way of this file
+        std::vector<std::string> more;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {linkageName,
+         {},
+         "Failed to create source linkage file\nwavtokeb-cli: file concerned: " + linkageName +
+             ": " + std::strerror(EISDIR) + "\n"},
+        // Its hidden file is in the way: the error is the system's, not another conversion.
+        {out + "/.NewFileNameA 2023 05 17.txt.wtk-part",
+         {},
+         "Failed to create source linkage file\nwavtokeb-cli: file concerned: " + linkageName +
+             ": " + std::strerror(EEXIST) + "\n"},
+        {out + "/NewFileName A 2023 05 17 IPIs.txt",
+         {"--ipi-export"},
+         "Failed to create IPI export file " + out +
+             "/NewFileName A 2023 05 17 IPIs.txt: " + std::strerror(EISDIR) + "\n"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(out);
+        fs::create_directories(c.blocked);
+        std::vector<std::string> args = {"convert", "--rate", "2", "--overwrite", "--out", out};
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        args.push_back(wavs);
+        const Result r = RunCli(dir, args);
+        EXPECT_EQ(r.status, 1) << c.blocked;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_TRUE(ReadTk1(tk1).wellFormed) << c.blocked;
+        EXPECT_EQ(Lines(r.out).size(), 2u);
+    }
 }
 
 // The text after "NAME\t" of the first dump line naming that header field.

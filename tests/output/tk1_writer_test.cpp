@@ -135,6 +135,7 @@ TEST_F(WriterFixture, LoggerNumberFilterIndexAndFlagsEdgeValues) {
         settings.UsingToughAmpDrop = false;
         settings.UserMaxSPLforBWtest = 255;
         const std::string name = dir / "L.TK1";
+        fs::remove(name);  // a taken name is replaced only by a batch's end
         Create(name);
         w.FinaliseTK1File();
         const auto b = ReadFileBytes(name);
@@ -216,26 +217,52 @@ std::vector<std::string> Listing(const TempDir& dir) {
     return names;
 }
 
-TEST_F(WriterFixture, FilesReplaceTheirNamesOnlyWhenFinalised) {
+TEST_F(WriterFixture, FilesReplaceTheirNamesOnlyWhenFinalisedAndTheBatchSucceeded) {
     const std::string name = dir / "R.TK1";
     test::WriteFileBytes(name, {1, 2, 3});
     test::WriteFileBytes(dir / "R.txt", {4});
     in.MakeSourceLinkageFile = true;
-    Create(name);
-    w.IndexFile.WriteLine(kStart2015, "/rec/R.wav");
-    for (int k = 0; k < 5000; ++k) w.StoreRecord(Click(1));  // one full buffer written
+    PendingReplacements pending;
+    w.Replacements = &pending;
+    auto write = [&] {
+        Create(name);
+        w.IndexFile.WriteLine(kStart2015, "/rec/R.wav");
+        for (int k = 0; k < 5000; ++k) w.StoreRecord(Click(1));  // one full buffer written
+    };
+    write();
     // Meanwhile the earlier files are untouched, and the new ones lie under hidden names.
     EXPECT_EQ(ReadFileBytes(name), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(ReadFileBytes(dir / "R.txt"), std::vector<uint8_t>{4});
-    EXPECT_EQ(Listing(dir),
-              (std::vector<std::string>{".R.TK1.wtk-lock", ".R.TK1.wtk-part", ".R.txt.wtk-lock",
-                                        ".R.txt.wtk-part", "R.TK1", "R.txt"}));
+    const std::vector<std::string> writing = {".R.TK1.wtk-lock", ".R.TK1.wtk-part",
+                                              ".R.txt.wtk-lock", ".R.txt.wtk-part",
+                                              "R.TK1",           "R.txt"};
+    EXPECT_EQ(Listing(dir), writing);
     EXPECT_GE(fs::file_size(TemporaryNameOf(name)), 1040u + 65536u);
+    // Finished, they wait for the batch's end, complete and still held.
     w.FinaliseTK1File();
     EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(ReadFileBytes(name), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(Listing(dir), writing);
+    // A batch that failed keeps the earlier files; one that succeeded replaces them.
+    EXPECT_EQ(pending.Keep(), (std::vector<std::string>{name, dir / "R.txt"}));
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"R.TK1", "R.txt"}));
+    EXPECT_EQ(ReadFileBytes(name), (std::vector<uint8_t>{1, 2, 3}));
+    write();
+    w.FinaliseTK1File();
+    const auto replaced = pending.Replace();
+    ASSERT_EQ(replaced.size(), 2u);
+    EXPECT_EQ(replaced[0], (std::pair<std::string, int>{name, 0}));
     EXPECT_EQ(Listing(dir), (std::vector<std::string>{"R.TK1", "R.txt"}));
     EXPECT_EQ(fs::file_size(name), 1040u + 5001u * 16 + 16);
     EXPECT_EQ(test::ReadFileText(dir / "R.txt"), "60487200\t/rec/R.wav\r\n");
+
+    // Without a place to wait, a finished file leaves the file that has its name as it is.
+    w.Replacements = nullptr;
+    write();
+    w.FinaliseTK1File();
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Failed to finalise TK1File"});
+    EXPECT_EQ(fs::file_size(name), 1040u + 5001u * 16 + 16);
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"R.TK1", "R.txt"}));
 }
 
 TEST_F(WriterFixture, ASecondWriterOfTheNameIsRefusedAndAKilledRunsLeftoversAreRemoved) {
