@@ -8,9 +8,11 @@
 // stdout carries the memo texts with CR LF line ends; stderr carries the message-box texts and
 // the date/time failure texts, one line each (a progress line is added on a terminal), and the
 // tool's own refusals and warnings, each starting "wavtokeb-cli: ". Exit status: 0 done, 1 the
-// batch ended on an error message or an input was skipped, 2 usage or settings refused, 128 + the
-// signal number when SIGINT, SIGTERM or SIGHUP stopped the batch at a minute end (or the listing
-// before anything was converted), or when a second one aborted it.
+// conversion did not do all it was asked (an error message, an output not written, a recording
+// that changed, an input skipped: the kinds of the core's reports say which), 2 usage,
+// settings or outputs refused, 128 + the signal number when SIGINT, SIGTERM or SIGHUP stopped
+// the batch at a minute end (or the listing before anything was converted), or when a second
+// one aborted it.
 #include <sys/resource.h>
 #include <sys/stat.h>
 

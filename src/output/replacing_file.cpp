@@ -163,12 +163,14 @@ std::string ReplacingFileErrorText(int err) {
     if (err == ReplacingFile::kNameTaken) {
         return "another conversion wrote this file meanwhile, and its file was kept";
     }
+    if (err == ReplacingFile::kWriteFailed) return "a write to it failed before";
     return std::strerror(err > 0 ? err : EIO);
 }
 
 int ReplacingFileErrno(int err) {
     if (err == ReplacingFile::kNameInUse) return EWOULDBLOCK;
     if (err == ReplacingFile::kNameTaken) return EEXIST;
+    if (err == ReplacingFile::kWriteFailed) return EIO;
     return std::max(err, 0);
 }
 
@@ -224,8 +226,8 @@ int ReplacingFile::Open(const std::string& finalName) {
 int ReplacingFile::Commit(PendingReplacements* replacements) {
     if (file_ == nullptr) return 0;
     errno = 0;
-    int err = 0;
-    if (std::fflush(file_) != 0 || std::ferror(file_) != 0) err = errno != 0 ? errno : EIO;
+    int err = std::ferror(file_) != 0 ? kWriteFailed : 0;
+    if (err == 0 && std::fflush(file_) != 0) err = errno != 0 ? errno : EIO;
     if (err == 0 && ::fsync(::fileno(file_)) != 0) err = errno;
     if (std::fclose(file_) != 0 && err == 0) err = errno != 0 ? errno : EIO;
     file_ = nullptr;

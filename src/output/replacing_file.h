@@ -42,6 +42,8 @@ public:
     static constexpr int kNameTaken = -2;
     // Commit's result when the complete file went to PendingReplacements.
     static constexpr int kReplacesLater = -3;
+    // Commit's error when an earlier write to the stream failed (the file is incomplete).
+    static constexpr int kWriteFailed = -4;
 
     ReplacingFile() = default;
     ~ReplacingFile() { Discard(); }
@@ -61,9 +63,9 @@ public:
 
     // Flushes and syncs the file, closes it and puts it under its final name when that is free.
     // A taken name goes to `replacements` when given (kReplacesLater), else the file is removed
-    // (kNameTaken). Returns 0, one of those, or the error number of the step that failed (also
-    // of an earlier write that failed on the stream); on an error the temporary file is removed
-    // and the final name left as it was. Nothing open: 0.
+    // (kNameTaken). Returns 0, one of those, kWriteFailed, or the error number of the step that
+    // failed; on an error the temporary file is removed and the final name left as it was.
+    // Nothing open: 0.
     int Commit(PendingReplacements* replacements = nullptr);
 
     // Closes and removes the temporary file; the final name is left as it was.

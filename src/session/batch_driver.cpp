@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <new>
 
 #include "base/numbers.h"
@@ -94,7 +95,13 @@ void Session::ConvertBatch() {
 void Session::SettleReplacements() {
     Writer.Replacements = nullptr;
     if (host_.Failed) {
-        for (const std::string& name : replacements_.Keep()) {
+        // Every earlier file stays: those whose new files were finished and those whose were
+        // given up or never begun.
+        std::vector<std::string> kept = std::move(earlierFiles_);
+        for (std::string& name : replacements_.Keep()) {
+            if (std::find(kept.begin(), kept.end(), name) == kept.end()) kept.push_back(name);
+        }
+        for (const std::string& name : kept) {
             host_.Report(Event(EventKind::EarlierFileKept,
                                "Earlier file kept, not replaced by this failed conversion: " +
                                    PrintableName(name))
@@ -102,6 +109,7 @@ void Session::SettleReplacements() {
         }
         return;
     }
+    earlierFiles_.clear();
     for (const auto& [name, err] : replacements_.Replace()) {
         if (err == 0) continue;
         host_.Report(Event(EventKind::ReplaceFailed,
@@ -115,6 +123,7 @@ bool Session::ConfirmPlan(const std::string& chosen) {
     const BatchPlan plan = PlanBatch(chosen, Scrapbook, false);
     bool go = true;
     bool replace = ReplaceExisting;
+    earlierFiles_.clear();
     if (!plan.Unfit.empty()) {
         std::string text;
         for (const std::string& line : plan.Unfit) text += (text.empty() ? "" : "\n") + line;
@@ -134,6 +143,12 @@ bool Session::ConfirmPlan(const std::string& chosen) {
         Busy = false;
     }
     Writer.Replacements = replace ? &replacements_ : nullptr;
+    if (go && replace) {
+        // The files a failed batch keeps (a directory in an output's place is no such file).
+        for (std::string& name : ExistingFiles(plan.Outputs)) {
+            if (!std::filesystem::is_directory(name)) earlierFiles_.push_back(std::move(name));
+        }
+    }
     return go;
 }
 

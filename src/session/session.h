@@ -277,7 +277,8 @@ private:
 
     std::FILE* WavFile = nullptr;
     PendingReplacements replacements_;
-    bool recordingChanged_ = false;  // the current file's change has been reported
+    std::vector<std::string> earlierFiles_;  // outputs there already that the batch may replace
+    bool recordingChanged_ = false;          // the current file's change has been reported
 };
 
 // The files of names that exist (any kind of file), in the order given.

@@ -1,12 +1,20 @@
 #include "output/tk1_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <optional>
+#include <thread>
 
 #include "recording_host.h"
 #include "settings/detector_settings.h"
@@ -306,6 +314,51 @@ TEST_F(WriterFixture, ASecondWriterOfTheNameIsRefusedAndAKilledRunsLeftoversAreR
     EXPECT_EQ(host.messages.back(), "Failed to finalise TK1File");
     EXPECT_FALSE(fs::exists(TemporaryNameOf(late)));
     EXPECT_FALSE(fs::exists(LockNameOf(late)));
+}
+
+// Whether thread tid of this process is in system call `call`; empty where that cannot be seen.
+std::optional<bool> InSystemCall(pid_t tid, long call) {
+    std::ifstream file("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    std::string number;
+    if (!(file >> number)) return std::nullopt;
+    return number == std::to_string(call);
+}
+
+TEST(StaleFiles, TheCleanUpNeverTakesALockFileMadeButNotYetLocked) {
+    // A run in the middle of making its files: it has made its lock file and not locked it yet
+    // (and holds the folder, as a run does there). A clean-up that begins now must not take
+    // that lock file for a killed run's and remove the run's files.
+    TempDir dir;
+    const std::string name = dir / "V.TK1";
+    const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(folder, LOCK_SH), 0);
+    const int lock = ::open(LockNameOf(name).c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(lock, 0);
+    test::WriteFileBytes(TemporaryNameOf(name), {1});
+    std::atomic<pid_t> tid{0};
+    std::atomic<bool> done{false};
+    std::thread cleaner([&] {
+        tid = static_cast<pid_t>(::syscall(SYS_gettid));
+        RemoveStaleTemporaries(dir.path().string() + "/");
+        done = true;
+    });
+    // The clean-up either finishes or waits for the folder.
+    bool seen = true;
+    while (!done) {
+        if (tid == 0) continue;
+        const std::optional<bool> waiting = InSystemCall(tid, SYS_flock);
+        if (!waiting) seen = false;
+        if (!waiting || *waiting) break;
+        ::usleep(1000);
+    }
+    // The run locks its lock file and goes on.
+    EXPECT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    ::close(folder);
+    cleaner.join();
+    if (!seen) GTEST_SKIP() << "the threads' system calls cannot be seen here";
+    EXPECT_TRUE(fs::exists(TemporaryNameOf(name)));
+    EXPECT_TRUE(fs::exists(LockNameOf(name)));
+    ::close(lock);
 }
 
 TEST_F(WriterFixture, SecondCreationWithoutFinalisingGivesUpTheFirstFile) {

@@ -651,6 +651,10 @@ TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     EXPECT_EQ(host.messages,
               std::vector<std::string>{
                   "Failed to open wav file A.20230517140200No such file or directory"});
+    ASSERT_FALSE(host.events.empty());
+    EXPECT_EQ(host.events.back().Kind, EventKind::WavNotOpened);
+    EXPECT_EQ(host.events.back().File, a2);
+    EXPECT_EQ(host.events.back().Errno, ENOENT);
     // The open TK1 file is finalised with what it holds; nothing of group B is made.
     const Tk1File f = ReadTk1(Out("A 2023 05 17.TK1"));
     EXPECT_TRUE(f.wellFormed);
@@ -674,6 +678,49 @@ TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0],
               "Failed to open wav file x  TK1 scrapbookNo such file or directory");
+    // The export file it would have replaced is kept, and the window's data memo says so.
+    EXPECT_EQ(
+        host.notes[Memo::DataMemo].back(),
+        "Earlier file kept, not replaced by this failed conversion: " + Out("chosen IPIs.txt"));
+}
+
+TEST_F(BatchTest, ReportsCarryTheirKindAndFileAndTheKindsGiveTheOutcome) {
+    SetRate("2");
+    const std::string a = Silent("A.20230517140000.wav", 70);
+    const std::string old = Silent("G.19990101000000.wav", 1);
+    const std::string undated = Silent("x.wav", 1);
+    s.SelectPaths({a, old, undated});
+    // Listing: the century read as 20, a name without a date; neither fails anything.
+    std::vector<EventKind> kinds = host.Kinds();
+    ASSERT_EQ(kinds, (std::vector<EventKind>{EventKind::CenturyIgnored, EventKind::DateNotFound}));
+    EXPECT_EQ(host.events[0].File, old);
+    EXPECT_EQ(host.notes[Memo::FilesMemo],
+              std::vector<std::string>{old + ": year 1999 of the name is read as 2099"});
+    EXPECT_EQ(host.events[1].File, undated);
+    EXPECT_EQ(host.Text(Label::DateFailureFile), undated);
+
+    // A recording cut short after it was listed: converted as far as it goes, reported beside
+    // the data memo, and the batch is no success.
+    host.events.clear();
+    fs::resize_file(a, 100 + 2 * 2000 * 30);
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
+    ASSERT_EQ(host.Kinds(), std::vector<EventKind>{EventKind::RecordingChanged});
+    EXPECT_EQ(host.events[0].File, a);
+    EXPECT_EQ(host.notes[Memo::DataMemo].back(),
+              "Recording changed size since it was listed (280100 bytes, now 120100), "
+              "converted as far as it went: " +
+                  a);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).wellFormed);
+
+    // Listed again, it converts as it is now.
+    host.events.clear();
+    s.SelectPaths({a});
+    host.yesNoAnswer = true;
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+    EXPECT_TRUE(host.events.empty());
 }
 
 TEST_F(BatchTest, TK1FileThatCannotBeCreatedStopsTheBatch) {
