@@ -11,8 +11,12 @@ PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-de
 SCREENSHOT_PACKAGES := xvfb xauth
 PLOT_PACKAGES := python3-pandas python3-matplotlib
 FUZZ_PACKAGES := clang libclang-rt-dev
+PACKAGE_PACKAGES := dpkg-dev file
+PACKAGE_CHECK_PACKAGES := man-db bash-completion lintian
+CLUSTER_PACKAGES := slurmctld slurmd slurm-client munge parallel
 
-.PHONY: all deps build test run sanitize-test fuzz bench example screenshot plot format clean
+.PHONY: all deps build test run sanitize-test fuzz bench example screenshot plot format clean \
+        package package-check test-cluster
 
 all: build
 
@@ -69,6 +73,25 @@ bench: build
 	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE)) \
 	  $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
 	@[ ! -x $(BUILD)/bench/kernel_bench ] || $(BUILD)/bench/kernel_bench
+
+# The Debian packages wavtokeb-cli (the command-line tool, no Qt) and wavtokeb (the window) from
+# the build, into BUILD/*.deb.
+# (The package target builds what is not built yet, so an earlier make build or make test is
+# reused as it stands.)
+package: deps $(BUILD)/CMakeCache.txt
+	@./scripts/ensure-packages $(PACKAGE_PACKAGES)
+	cmake --build $(BUILD) -j $(JOBS) --target package
+
+# Installs the packages (as root), checks the installed tool, manual page and completion, runs
+# lintian, and removes them again.
+package-check: package
+	@./scripts/ensure-packages $(PACKAGE_CHECK_PACKAGES)
+	@./scripts/check-packages $(BUILD)
+
+# The README's Slurm and GNU parallel recipes on a single-node Slurm started here (as root),
+# compared with --jobs.
+test-cluster: build
+	@./scripts/test-cluster $(BUILD) $(CLUSTER_PACKAGES)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -575,6 +575,22 @@ std::string HelpText(Verb verb) {
     return text;
 }
 
+std::vector<VerbDoc> VerbDocs() {
+    std::vector<VerbDoc> docs;
+    for (const VerbDef& v : kVerbs)
+        docs.push_back({v.verb, v.Name, v.Operands, v.Summary, v.Notes});
+    return docs;
+}
+
+std::vector<OptionDoc> OptionDocs() {
+    std::vector<OptionDoc> docs;
+    for (const OptionDef& o : kOptions) {
+        docs.push_back({o.Long, o.Short, o.ValueName != nullptr ? o.ValueName : "", o.ValueOptional,
+                        o.Verbs, o.Help});
+    }
+    return docs;
+}
+
 std::string UsageLine(const UsageError& error) {
     std::string see = "wavtokeb-cli ";
     if (error.verb != kNoVerb) see += std::string(VerbName(error.verb)) + " ";

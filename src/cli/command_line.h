@@ -94,4 +94,24 @@ std::string Nearest(std::string_view word, const std::vector<std::string>& candi
 // The usage line "wavtokeb-cli: TEXT (see wavtokeb-cli [VERB] --help)".
 std::string UsageLine(const UsageError& error);
 
+// The verbs and options as the help shows them, for documents made from the same table (the
+// manual page and the shell completion).
+struct VerbDoc {
+    Verb verb;
+    std::string Name;
+    std::string Operands;  // "PATH...", "FILE.TK1", ""
+    std::string Summary;
+    std::string Notes;  // "" when the help has none
+};
+struct OptionDoc {
+    std::string Long;       // without the leading "--"
+    char Short;             // 0: none
+    std::string ValueName;  // "": a flag
+    bool ValueOptional;     // the value only as "--name=VALUE"
+    unsigned Verbs;
+    std::string Help;
+};
+std::vector<VerbDoc> VerbDocs();
+std::vector<OptionDoc> OptionDocs();  // in the order of the help, rows sharing a name apart
+
 }  // namespace wtk::cli

@@ -94,6 +94,34 @@ void ReadFmt(const Reader& r, int64_t body, uint32_t size, WavHeader& h) {
     }
 }
 
+// Visits the chunks after "RIFF", size, "WAVE" in file order until visit returns false, a
+// chunk runs past the file's end (it is visited, then the walk ends) or kMaxChunks were seen.
+// Returns false when it gave up after kMaxChunks chunks with more of the file to walk.
+template <typename Visit>
+bool Walk(const Reader& r, Visit visit) {
+    int64_t pos = 12;
+    for (int chunks = 0; pos <= r.Size() - 8; ++chunks) {
+        if (chunks == kMaxChunks) return false;
+        uint8_t ch[8];
+        if (!r.Read(pos, ch, sizeof ch)) break;
+        RiffChunkHeader c;
+        std::memcpy(c.Id.data(), ch, 4);
+        c.Size = Le32(ch + 4);
+        c.BodyOffset = pos + 8;
+        c.Complete = c.Size <= r.Size() - c.BodyOffset;
+        c.NextOffset = NextChunk(r, c.BodyOffset, c.Size);
+        if (!visit(c) || !c.Complete) break;
+        pos = c.NextOffset;
+    }
+    return true;
+}
+
+bool IsRiffWave(const Reader& r) {
+    const uint8_t* p = r.Prefix();
+    return r.PrefixLength() >= 12 && (IsId(p, "RIFF") || IsId(p, "RF64") || IsId(p, "BW64")) &&
+           IsId(p + 8, "WAVE");
+}
+
 }  // namespace
 
 WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize) {
@@ -102,53 +130,61 @@ WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize) {
     const Reader r(readAt, h.FileSize);
     h.MagicLength = static_cast<uint8_t>(std::min<size_t>(r.PrefixLength(), h.Magic.size()));
     std::copy_n(r.Prefix(), h.MagicLength, h.Magic.begin());
-    if (r.PrefixLength() < 12) return h;
-    const uint8_t* p = r.Prefix();
-    if (!(IsId(p, "RIFF") || IsId(p, "RF64") || IsId(p, "BW64")) || !IsId(p + 8, "WAVE")) return h;
+    if (!IsRiffWave(r)) return h;
     h.RiffWave = true;
 
-    int64_t pos = 12;
-    int chunks = 0;
-    for (; chunks < kMaxChunks && pos <= h.FileSize - 8; ++chunks) {
-        uint8_t ch[8];
-        if (!r.Read(pos, ch, sizeof ch)) break;
-        const uint32_t size = Le32(ch + 4);
-        const int64_t body = pos + 8;
-        if (IsId(ch, "fmt ") && !h.FmtFound) {
-            ReadFmt(r, body, size, h);
-        } else if (IsId(ch, "data") && h.DataFound) {
+    const bool walked = Walk(r, [&](const RiffChunkHeader& c) {
+        const uint8_t* id = reinterpret_cast<const uint8_t*>(c.Id.data());
+        if (IsId(id, "fmt ") && !h.FmtFound) {
+            ReadFmt(r, c.BodyOffset, c.Size, h);
+        } else if (IsId(id, "data") && h.DataFound) {
             h.SecondDataChunk = true;
-            break;
-        } else if (IsId(ch, "data")) {
+            return false;
+        } else if (IsId(id, "data")) {
             h.DataFound = true;
-            h.DataOffset = body;
-            h.DataSize = size;
-            h.DataSizeValid = size != 0 && size != 0xFFFFFFFFu && size <= h.FileSize - body;
+            h.DataOffset = c.BodyOffset;
+            h.DataSize = c.Size;
+            h.DataSizeValid = c.Size != 0 && c.Size != 0xFFFFFFFFu && c.Complete;
             // Otherwise the samples run to the file's end: nothing follows them.
-            if (!h.DataSizeValid) break;
-            h.ChunksAfterData = NextChunk(r, body, size) <= h.FileSize - 8;
+            if (!h.DataSizeValid) return false;
+            h.ChunksAfterData = c.NextOffset <= h.FileSize - 8;
             // The chunks after the samples are walked only for a second data chunk.
         }
-        if (size > h.FileSize - body) break;  // a chunk cut off by the file's end
-        pos = NextChunk(r, body, size);
-    }
+        return true;
+    });
     // Bytes that may hold the samples lie beyond the chunks walked: nothing says where they are.
-    h.TooManyChunks = chunks == kMaxChunks && !h.DataFound;
+    h.TooManyChunks = !walked && !h.DataFound;
     return h;
 }
 
-WavHeader ReadWavHeader(std::span<const uint8_t> file) {
-    const ReadAtFunction readAt = [file](int64_t offset, uint8_t* buf, size_t n) -> size_t {
-        if (offset < 0 || static_cast<uint64_t>(offset) >= file.size()) return 0;
+bool WalkRiffChunks(const ReadAtFunction& readAt, int64_t fileSize,
+                    const std::function<bool(const RiffChunkHeader&)>& visit) {
+    const Reader r(readAt, std::max<int64_t>(fileSize, 0));
+    if (!IsRiffWave(r)) return false;
+    Walk(r, [&](const RiffChunkHeader& c) {
+        // A data chunk without a valid size holds the rest of the file.
+        const bool openData = IsId(reinterpret_cast<const uint8_t*>(c.Id.data()), "data") &&
+                              (c.Size == 0 || c.Size == 0xFFFFFFFFu || !c.Complete);
+        return visit(c) && !openData;
+    });
+    return true;
+}
+
+ReadAtFunction ReadAtMemory(std::span<const uint8_t> file) {
+    return [file](int64_t offset, uint8_t* buf, size_t n) -> size_t {
+        if (offset < 0 || static_cast<uint64_t>(offset) >= file.size() || n == 0) return 0;
         const size_t got = std::min(n, file.size() - static_cast<size_t>(offset));
         std::memcpy(buf, file.data() + offset, got);
         return got;
     };
-    return ReadWavHeader(readAt, static_cast<int64_t>(file.size()));
 }
 
-WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize) {
-    const ReadAtFunction readAt = [fd](int64_t offset, uint8_t* buf, size_t n) -> size_t {
+WavHeader ReadWavHeader(std::span<const uint8_t> file) {
+    return ReadWavHeader(ReadAtMemory(file), static_cast<int64_t>(file.size()));
+}
+
+ReadAtFunction ReadAtFd(int fd) {
+    return [fd](int64_t offset, uint8_t* buf, size_t n) -> size_t {
         size_t got = 0;
         while (got < n) {
             const ssize_t k = ::pread(fd, buf + got, n - got,
@@ -159,7 +195,10 @@ WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize) {
         }
         return got;
     };
-    return ReadWavHeader(readAt, fileSize);
+}
+
+WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize) {
+    return ReadWavHeader(ReadAtFd(fd), fileSize);
 }
 
 WavFit ClassifyWav(const WavHeader& h) {

@@ -51,12 +51,33 @@ struct WavHeader {
 // Reads up to n bytes at offset into buf; returns how many it got (fewer at the file's end).
 using ReadAtFunction = std::function<size_t(int64_t offset, uint8_t* buf, size_t n)>;
 
+// Reads from bytes held in memory (the span must outlive the function).
+ReadAtFunction ReadAtMemory(std::span<const uint8_t> file);
+// Reads from an open file descriptor with pread (the file position does not move).
+ReadAtFunction ReadAtFd(int fd);
+
 // The header of a file of fileSize bytes, read through readAt.
 WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize);
 // The header of a file held whole in memory.
 WavHeader ReadWavHeader(std::span<const uint8_t> file);
 // The header of an open file descriptor (read with pread: the file position does not move).
 WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize);
+
+// One chunk header met by WalkRiffChunks.
+struct RiffChunkHeader {
+    std::array<char, 4> Id{};
+    uint32_t Size = 0;       // as declared
+    int64_t BodyOffset = 0;  // the first byte after the 8-byte chunk header
+    int64_t NextOffset = 0;  // where the next chunk header is looked for (after any pad byte)
+    bool Complete = false;   // the body ends within the file
+};
+
+// Visits the chunks of a RIFF/WAVE file in file order, as the header reader walks them (the
+// same limits and pad-byte rule), until visit returns false, a chunk runs past the file's end
+// (it is visited, then the walk ends) or a data chunk without a valid size (it holds the rest
+// of the file) was visited. False when the file is no RIFF/WAVE file.
+bool WalkRiffChunks(const ReadAtFunction& readAt, int64_t fileSize,
+                    const std::function<bool(const RiffChunkHeader&)>& visit);
 
 // How a file suits the converter, which reads 16-bit little-endian samples of one channel.
 enum class WavFit {

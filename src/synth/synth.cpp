@@ -210,10 +210,25 @@ std::string ExampleStamp(int64_t minutesAfterStart) {
     return s + "00";
 }
 
+// The chunks one after the other, each with its header and the pad byte of an odd body.
+std::vector<uint8_t> ChunkBytes(const std::vector<MetadataChunk>& chunks) {
+    std::vector<uint8_t> out;
+    for (const MetadataChunk& c : chunks) {
+        if (c.Body.size() > UINT32_MAX - 1) Refuse("metadata chunk too large");
+        uint8_t header[8];
+        std::memcpy(header, c.Id.data(), 4);
+        PutU32(header + 4, static_cast<uint32_t>(c.Body.size()));
+        out.insert(out.end(), header, header + 8);
+        out.insert(out.end(), c.Body.begin(), c.Body.end());
+        if (c.Body.size() % 2 == 1) out.push_back(0);
+    }
+    return out;
+}
+
 }  // namespace
 
-double ConverterSeconds(const ClickTruth& c, int32_t sampleRate) {
-    return ConverterSample(c) / sampleRate;
+double ConverterSeconds(const ClickTruth& c, int32_t sampleRate, int32_t skipSamples) {
+    return ConverterSample(c, skipSamples) / sampleRate;
 }
 
 double DbFsToCounts(double dbfs) {
@@ -365,8 +380,23 @@ std::array<uint8_t, kWavHeaderBytes> WavHeader(int32_t sampleRate, int64_t sampl
     return h;
 }
 
-WriteResult WriteWav(const std::string& path, const RecordingSpec& spec) {
+WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
+                     const std::vector<MetadataChunk>& chunksBeforeData,
+                     const std::vector<MetadataChunk>& chunksAfterData) {
     Generator g(spec);
+    const auto plain = WavHeader(spec.SampleRate, g.TotalSamples());
+    std::vector<uint8_t> head(plain.begin(), plain.end());
+    const std::vector<uint8_t> after = ChunkBytes(chunksAfterData);
+    if (!chunksBeforeData.empty() || !after.empty()) {
+        // fmt as in the plain header, the chunks before the data, then the data chunk's header.
+        const std::vector<uint8_t> before = ChunkBytes(chunksBeforeData);
+        head.resize(kWavHeaderBytes - 8);
+        head.insert(head.end(), before.begin(), before.end());
+        head.insert(head.end(), plain.end() - 8, plain.end());
+        const int64_t riffSize = static_cast<int64_t>(head.size()) - 8 + 2 * g.TotalSamples() +
+                                 static_cast<int64_t>(after.size());
+        PutU32(&head[4], SaturatedU32(riffSize));
+    }
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
     auto fail = [&](const char* what) {
@@ -375,8 +405,7 @@ WriteResult WriteWav(const std::string& path, const RecordingSpec& spec) {
         std::remove(path.c_str());  // no truncated recording left behind
         throw std::runtime_error(msg);
     };
-    const auto header = WavHeader(spec.SampleRate, g.TotalSamples());
-    if (std::fwrite(header.data(), 1, header.size(), f) != header.size()) fail("cannot write");
+    if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) fail("cannot write");
     constexpr size_t kChunk = 65536;
     std::vector<int16_t> samples(kChunk);
     std::vector<uint8_t> bytes(2 * kChunk);
@@ -390,12 +419,18 @@ WriteResult WriteWav(const std::string& path, const RecordingSpec& spec) {
         }
         if (std::fwrite(bytes.data(), 1, 2 * n, f) != 2 * n) fail("cannot write");
     }
+    if (!after.empty() && std::fwrite(after.data(), 1, after.size(), f) != after.size())
+        fail("cannot write");
     if (std::fclose(f) != 0) {
         const std::string msg = "cannot write " + path + ": " + std::strerror(errno);
         std::remove(path.c_str());
         throw std::runtime_error(msg);
     }
-    return {g.Truth(), g.TotalSamples(), g.ClippedSamples()};
+    WriteResult result{g.Truth(), g.TotalSamples(), g.ClippedSamples()};
+    result.DataOffset = static_cast<int64_t>(head.size());
+    result.ConverterSkipSamples =
+        static_cast<int32_t>(std::max<int64_t>(0, kConverterSkipBytes - result.DataOffset) / 2);
+    return result;
 }
 
 std::string TruthCsvHeader() {
@@ -404,13 +439,14 @@ std::string TruthCsvHeader() {
 }
 
 std::string TruthCsvRows(const std::vector<ClickTruth>& truth, int32_t sampleRate,
-                         const std::string& fileName) {
+                         const std::string& fileName, int32_t skipSamples) {
     std::string out;
     for (const ClickTruth& c : truth) {
         out += fileName + ',' + Num(int64_t{c.Train}) + ',' + Num(int64_t{c.Index}) + ',' +
                Num(c.CentreSec) + ',' + Num(c.CentreSample) + ',' +
-               Num(ConverterSeconds(c, sampleRate)) + ',' + Num(ConverterSample(c)) + ',' +
-               Num(c.PeakAmplitude) + ',' + Num(c.FrequencyHz) + ',' + Num(c.DurationSec) + "\r\n";
+               Num(ConverterSeconds(c, sampleRate, skipSamples)) + ',' +
+               Num(ConverterSample(c, skipSamples)) + ',' + Num(c.PeakAmplitude) + ',' +
+               Num(c.FrequencyHz) + ',' + Num(c.DurationSec) + "\r\n";
     }
     return out;
 }
@@ -490,6 +526,274 @@ std::vector<ExampleFile> ExampleArchive(const ExampleOptions& options) {
     for (int32_t i = 0; i < options.ReefFiles; ++i)
         add("REEF", i, i * minutesPerFile, 2000, 4, 100, 132000);
     return files;
+}
+
+// ---- Recordings in recorders' styles ----------------------------------------------------
+
+namespace {
+
+constexpr int64_t kMicrosPerSecond = 1'000'000;
+constexpr int64_t kMicrosPerDay = kSecondsPerDay * kMicrosPerSecond;
+constexpr int32_t kMaxZoneMinutes = 23 * 60 + 59;
+
+// A moment as the recorder's clock shows it.
+struct ClockTime {
+    CivilDate Date;
+    int64_t Hour = 0, Minute = 0, Second = 0, Microsecond = 0;
+    int64_t MicrosecondOfDay = 0;
+};
+
+ClockTime ClockAt(int64_t utcMicroseconds, int32_t zoneMinutes) {
+    const FloorDivision day =
+        FloorDivide(utcMicroseconds + zoneMinutes * 60 * kMicrosPerSecond, kMicrosPerDay);
+    ClockTime t;
+    t.Date = CivilFromDayNumber(day.Quotient);
+    t.MicrosecondOfDay = day.Remainder;
+    const int64_t second = day.Remainder / kMicrosPerSecond;
+    t.Hour = second / 3600;
+    t.Minute = second / 60 % 60;
+    t.Second = second % 60;
+    t.Microsecond = day.Remainder % kMicrosPerSecond;
+    return t;
+}
+
+// Fields zero-padded to their widths, each after its separator: Fields({{"", v, 4}, {"-", ...}}).
+struct Field {
+    const char* Before;
+    int64_t Value;
+    int Digits;
+};
+std::string Fields(std::initializer_list<Field> fields) {
+    std::string text;
+    for (const Field& f : fields) {
+        text += f.Before;
+        AppendZeroPadded(text, f.Value, f.Digits);
+    }
+    return text;
+}
+
+std::string IsoDate(const ClockTime& t) {
+    return Fields({{"", t.Date.Year, 4}, {"-", t.Date.Month, 2}, {"-", t.Date.Day, 2}});
+}
+std::string IsoTime(const ClockTime& t) {
+    return Fields({{"", t.Hour, 2}, {":", t.Minute, 2}, {":", t.Second, 2}});
+}
+// YYYYMMDD_HHMMSS
+std::string NameStamp(const ClockTime& t) {
+    return Fields({{"", t.Date.Year, 4},
+                   {"", t.Date.Month, 2},
+                   {"", t.Date.Day, 2},
+                   {"_", t.Hour, 2},
+                   {"", t.Minute, 2},
+                   {"", t.Second, 2}});
+}
+// +hh:mm
+std::string ZoneText(int32_t zoneMinutes) {
+    const int32_t a = std::abs(zoneMinutes);
+    return (zoneMinutes < 0 ? "-" : "+") + Fields({{"", a / 60, 2}, {":", a % 60, 2}});
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+MetadataChunk Chunk(const char (&id)[5], std::vector<uint8_t> body) {
+    return {{id[0], id[1], id[2], id[3]}, std::move(body)};
+}
+
+std::string SoundTrapLog(int64_t wavStartUtc, const RecordingSpec& spec, int64_t samples,
+                         int32_t zoneMinutes) {
+    const int64_t micros = samples * kMicrosPerSecond / spec.SampleRate;
+    auto iso = [](const ClockTime& t) { return IsoDate(t) + "T" + IsoTime(t); };
+    auto event = [](const char* id, const std::string& attribute, const std::string& value) {
+        return std::string("<PROC_EVENT ID=\"") + id + "\">\r\n<WavFileHandler " + attribute +
+               "=\"" + value + "\"/>\r\n</PROC_EVENT>\r\n";
+    };
+    auto stream = [&](const char* id, int64_t start) {
+        return event(id, "SamplingStartTimeUTC", iso(ClockAt(start, 0))) +
+               event(id, "SamplingStartTimeLocal", iso(ClockAt(start, zoneMinutes))) +
+               event(id, "SamplingStopTimeUTC", iso(ClockAt(wavStartUtc + micros, 0))) +
+               event(id, "SamplingTimePeriod", Num(wavStartUtc + micros - start) + " us") +
+               event(id, "SampleCount", Num(samples));
+    };
+    const std::string rate = Num(int64_t{spec.SampleRate});
+    return "<ST>\r\n<EVENT>\n<HARDWARE_ID> ST300 </HARDWARE_ID>\n</EVENT>\n"
+           "<CFG ID=\"1\">\n<PROC> AUDIO </PROC>\n<NCHS> 1 </NCHS>\n<FS UNIT=\"Hz\"> " +
+           rate +
+           " </FS>\n<NBITS> 16 </NBITS>\n</CFG>\n"
+           "<CFG ID=\"4\" FTYPE=\"wav\" CODEC=\"3\">\n<SRC ID=\"1\" />\n<FS> " +
+           rate +
+           " </FS>\n<NBITS> 16 </NBITS>\n<NCHS> 1 </NCHS>\n<SUFFIX> wav </SUFFIX>\n</CFG>\n"
+           "<CFG ID=\"12\" FTYPE=\"wav\" CODEC=\"11\">\n<SRC ID=\"1\" />\n<FS> " +
+           rate +
+           " </FS>\n<SUFFIX> dwv </SUFFIX>\n</CFG>\n"
+           "<EVENT>\n<END STATE=\"REOPEN\"> schedule </END>\n</EVENT>\n" +
+           stream("12", wavStartUtc + kMicrosPerSecond) + stream("4", wavStartUtc) + "</ST>\r\n";
+}
+
+std::vector<uint8_t> AudioMothInfo(const ClockTime& t, int32_t zoneMinutes) {
+    std::string zone;
+    if (zoneMinutes != 0) {
+        const int32_t a = std::abs(zoneMinutes);
+        zone = (zoneMinutes < 0 ? "-" : "+") + Num(int64_t{a / 60});
+        if (a % 60 != 0) zone += Fields({{":", a % 60, 2}});
+    }
+    std::string comment =
+        "Recorded at " + IsoTime(t) +
+        Fields({{" ", t.Date.Day, 2}, {"/", t.Date.Month, 2}, {"/", t.Date.Year, 4}}) + " (UTC" +
+        zone +
+        ") by AudioMoth 24A04F085FDF2793 at medium gain while battery was 4.1V and "
+        "temperature was 20.3C.";
+    comment.resize(std::max<size_t>(comment.size() + 1, 256), '\0');  // a fixed, NUL-padded field
+    const std::string artist("AudioMoth 24A04F085FDF2793\0", 27);
+    std::vector<uint8_t> info = Bytes("INFO");
+    const std::vector<uint8_t> items =
+        ChunkBytes({Chunk("ICMT", Bytes(comment)), Chunk("IART", Bytes(artist))});
+    info.insert(info.end(), items.begin(), items.end());
+    return info;
+}
+
+std::vector<uint8_t> WamdBody(const ClockTime& t, const RecorderStamp& stamp,
+                              const std::string& prefix) {
+    std::string time = IsoDate(t) + " " + IsoTime(t);
+    if (t.Microsecond >= 1000) time += Fields({{".", t.Microsecond / 1000, 3}});
+    if (stamp.ZoneWritten) time += ZoneText(stamp.ZoneMinutes);
+    std::vector<uint8_t> body;
+    auto field = [&](uint16_t id, const std::vector<uint8_t>& bytes) {
+        uint8_t header[6];
+        PutU16(header, id);
+        PutU32(header + 2, static_cast<uint32_t>(bytes.size()));
+        body.insert(body.end(), header, header + 6);
+        body.insert(body.end(), bytes.begin(), bytes.end());
+    };
+    field(0, {1, 0});  // version
+    field(1, Bytes("SM4"));
+    field(2, Bytes("S4A12345"));
+    field(3, Bytes("R3.1.0"));
+    field(4, Bytes(prefix));
+    field(5, Bytes(time));
+    return body;
+}
+
+std::vector<uint8_t> GuanoBody(const ClockTime& t, const RecorderStamp& stamp,
+                               const RecordingSpec& spec) {
+    std::string time = IsoDate(t) + "T" + IsoTime(t);
+    if (t.Microsecond != 0) time += Fields({{".", t.Microsecond, 6}});
+    if (stamp.ZoneWritten) time += stamp.ZoneMinutes == 0 ? "Z" : ZoneText(stamp.ZoneMinutes);
+    return Bytes("GUANO|Version: 1.0\nMake: Synthetic\nModel: Click generator\nSamplerate: " +
+                 Num(int64_t{spec.SampleRate}) + "\nLength: " + Num(spec.Seconds) +
+                 "\nTimestamp: " + time + "\n");
+}
+
+std::vector<uint8_t> BextBody(const ClockTime& t, int32_t sampleRate) {
+    std::vector<uint8_t> body(602, 0);
+    auto put = [&](size_t at, const std::string& text) {
+        std::copy(text.begin(), text.end(), body.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    put(0, "Synthetic click recording");  // Description
+    put(256, "wavtokeb-synth");           // Originator
+    put(320, IsoDate(t));                 // OriginationDate
+    put(330, IsoTime(t));                 // OriginationTime
+    // TimeReference: samples since the clock's midnight, to the nearest sample.
+    const int64_t reference =
+        (t.MicrosecondOfDay * sampleRate + kMicrosPerSecond / 2) / kMicrosPerSecond;
+    PutU32(&body[338], static_cast<uint32_t>(reference));
+    PutU32(&body[342], static_cast<uint32_t>(reference >> 32));
+    PutU16(&body[346], 1);  // Version
+    return body;
+}
+
+}  // namespace
+
+int64_t StartMicroseconds(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
+                          int32_t second, int32_t microsecond) {
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+        day > DaysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59 || microsecond < 0 || microsecond >= kMicrosPerSecond)
+        Refuse("no such date and time");
+    return (DayNumberFromCivil(year, month, day) * kSecondsPerDay + hour * 3600 + minute * 60 +
+            second) *
+               kMicrosPerSecond +
+           microsecond;
+}
+
+RecorderFiles StampRecording(const RecorderStamp& stamp, const RecordingSpec& spec) {
+    CheckSpec(spec);
+    if (stamp.ZoneMinutes < -kMaxZoneMinutes || stamp.ZoneMinutes > kMaxZoneMinutes)
+        Refuse("recorder zone must be -23:59 ... +23:59");
+    for (const char c : stamp.Prefix) {
+        const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                        (c >= 'a' && c <= 'z') || c == '-' || c == '_';
+        if (!ok) Refuse("recorder prefix may hold letters, digits, '-' and '_' only");
+    }
+    const int64_t samples = SampleCount(spec);
+    // Every time shown, local or UTC, from the start to a second after it, within 0001 ... 9999.
+    const int64_t latest = stamp.StartUtcMicroseconds + kMicrosPerSecond;
+    for (const int64_t t : {stamp.StartUtcMicroseconds, latest}) {
+        for (const int32_t zone : {0, stamp.ZoneMinutes}) {
+            const int64_t year = ClockAt(t, zone).Date.Year;
+            if (year < 1 || year > 9999) Refuse("recorder start must lie in the years 1 ... 9999");
+        }
+    }
+    const ClockTime local = ClockAt(stamp.StartUtcMicroseconds, stamp.ZoneMinutes);
+    auto prefix = [&](const char* fallback) {
+        return stamp.Prefix.empty() ? std::string(fallback) : stamp.Prefix;
+    };
+    RecorderFiles files;
+    switch (stamp.Style) {
+        case RecorderStyle::SoundTrap: {
+            // The recording starts on a whole second of the log; the snippet stream and the
+            // name a second later.
+            const int64_t wavStart =
+                FloorDivide(stamp.StartUtcMicroseconds, kMicrosPerSecond).Quotient *
+                kMicrosPerSecond;
+            const std::string stem =
+                prefix("5987") + "." +
+                NameStamp(ClockAt(wavStart + kMicrosPerSecond, stamp.ZoneMinutes))
+                    .erase(8, 1)
+                    .substr(2);
+            files.Name = stem + ".wav";
+            files.SidecarName = stem + ".log.xml";
+            files.SidecarText = SoundTrapLog(wavStart, spec, samples, stamp.ZoneMinutes);
+            break;
+        }
+        case RecorderStyle::AudioMoth:
+            files.Name = NameStamp(local) + ".WAV";
+            files.ChunksBeforeData.push_back(
+                Chunk("LIST", AudioMothInfo(local, stamp.ZoneMinutes)));
+            break;
+        case RecorderStyle::Sm4:
+            files.Name = prefix("SM4") + "_" + NameStamp(local) + ".wav";
+            files.ChunksAfterData.push_back(Chunk("wamd", WamdBody(local, stamp, prefix("SM4"))));
+            break;
+        case RecorderStyle::Guano:
+            files.Name = prefix("rec1") + ".wav";
+            files.ChunksAfterData.push_back(Chunk("guan", GuanoBody(local, stamp, spec)));
+            break;
+        case RecorderStyle::Bext:
+            files.Name = prefix("bext1") + ".wav";
+            files.ChunksBeforeData.push_back(Chunk("bext", BextBody(local, spec.SampleRate)));
+            break;
+    }
+    return files;
+}
+
+RecorderWriteResult WriteRecorderRecording(const std::string& folder, const RecordingSpec& spec,
+                                           const RecorderStamp& stamp) {
+    const RecorderFiles files = StampRecording(stamp, spec);
+    RecorderWriteResult result;
+    result.Path = folder + "/" + files.Name;
+    static_cast<WriteResult&>(result) =
+        WriteWav(result.Path, spec, files.ChunksBeforeData, files.ChunksAfterData);
+    if (!files.SidecarName.empty()) {
+        result.SidecarPath = folder + "/" + files.SidecarName;
+        std::FILE* f = std::fopen(result.SidecarPath.c_str(), "wb");
+        bool ok = f && std::fwrite(files.SidecarText.data(), 1, files.SidecarText.size(), f) ==
+                           files.SidecarText.size();
+        if (f) ok = std::fclose(f) == 0 && ok;
+        if (!ok) throw std::runtime_error("cannot write " + result.SidecarPath);
+    }
+    return result;
 }
 
 }  // namespace wtk::synth

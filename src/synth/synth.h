@@ -76,10 +76,14 @@ struct ClickTruth {
 };
 
 // Where the converter sees the click centre: its sample index and seconds from its first sample.
-inline double ConverterSample(const ClickTruth& c) {
-    return c.CentreSample - kConverterSkipSamples;
+// skipSamples: the data samples the converter does not read, kConverterSkipSamples behind the
+// 44-byte header, 0 where chunks before the data put it at byte 100 or later
+// (WriteResult::ConverterSkipSamples).
+inline double ConverterSample(const ClickTruth& c, int32_t skipSamples = kConverterSkipSamples) {
+    return c.CentreSample - skipSamples;
 }
-double ConverterSeconds(const ClickTruth& c, int32_t sampleRate);
+double ConverterSeconds(const ClickTruth& c, int32_t sampleRate,
+                        int32_t skipSamples = kConverterSkipSamples);
 
 double DbFsToCounts(double dbfs);              // 0 dB re full scale = 32767 counts
 double SigmaFromDuration(double durationSec);  // envelope sigma of a -20 dB width
@@ -148,17 +152,28 @@ struct WriteResult {
     std::vector<ClickTruth> Truth;
     int64_t Samples = 0;
     int64_t ClippedSamples = 0;
+    int64_t DataOffset = kWavHeaderBytes;  // the first data sample's byte
+    int32_t ConverterSkipSamples = kConverterSkipSamples;
 };
 
-// Writes the recording to path, generating it in pieces. Throws std::invalid_argument for a bad
-// spec and std::runtime_error when the file cannot be written.
-WriteResult WriteWav(const std::string& path, const RecordingSpec& spec);
+// A chunk of the RIFF file besides fmt and data: its id and body (a pad byte follows an odd one).
+struct MetadataChunk {
+    std::array<char, 4> Id{};
+    std::vector<uint8_t> Body;
+};
+
+// Writes the recording to path, generating it in pieces: the 44-byte header, or with chunks, the
+// fmt chunk, the chunks before the data, the data and the chunks after it. Throws
+// std::invalid_argument for a bad spec and std::runtime_error when the file cannot be written.
+WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
+                     const std::vector<MetadataChunk>& chunksBeforeData = {},
+                     const std::vector<MetadataChunk>& chunksAfterData = {});
 
 // The truth as CSV text, CR LF line ends, numbers independent of the locale: the header line,
 // then one row per click, each starting with the file name.
 std::string TruthCsvHeader();
 std::string TruthCsvRows(const std::vector<ClickTruth>& truth, int32_t sampleRate,
-                         const std::string& fileName);
+                         const std::string& fileName, int32_t skipSamples = kConverterSkipSamples);
 
 // A varied set of click trains across a recording, drawn deterministically from a seed: trains
 // one after another with quiet gaps, ICIs 30 ... 100 ms, frequency within +-3 kHz of
@@ -187,5 +202,63 @@ struct ExampleFile {
     RecordingSpec Spec;
 };
 std::vector<ExampleFile> ExampleArchive(const ExampleOptions& options = {});
+
+// Recordings as field recorders write them: a file name of the recorder's form and the start
+// time of the first data sample in the file's chunks or in a file beside it. Names and texts
+// show the recorder's local time (UTC + ZoneMinutes); each source keeps the precision its
+// recorder writes (the rest is cut off): the log and the comment whole seconds, wamd
+// milliseconds, guan microseconds, bext's TimeReference whole samples.
+enum class RecorderStyle {
+    // SERIAL.yymmddHHMMSS.wav and SERIAL.yymmddHHMMSS.log.xml: the log describes the recording's
+    // stream (wav) and a click-snippet stream (dwv) that starts a second later, at the name's
+    // time; their events (the dwv stream's first) give both starts in UTC.
+    SoundTrap,
+    // YYYYMMDD_HHMMSS.WAV with a LIST/INFO chunk before the data whose ICMT comment reads
+    // "Recorded at hh:mm:ss DD/MM/YYYY (UTC+h) by AudioMoth ...".
+    AudioMoth,
+    // PREFIX_YYYYMMDD_HHMMSS.wav with a wamd chunk after the data (model, serial, prefix, and
+    // the start "YYYY-MM-DD hh:mm:ss[.mmm][+hh:mm]").
+    Sm4,
+    // PREFIX.wav with only a guan chunk, after the data ("Timestamp: YYYY-MM-DDThh:mm:ss...").
+    Guano,
+    // PREFIX.wav with only a bext chunk, before the data: OriginationDate and OriginationTime
+    // in local time without a zone, TimeReference the samples since that midnight.
+    Bext,
+};
+
+struct RecorderStamp {
+    RecorderStyle Style = RecorderStyle::SoundTrap;
+    // The first data sample: microseconds since 1899-12-30 00:00 UTC (StartMicroseconds).
+    int64_t StartUtcMicroseconds = 0;
+    int32_t ZoneMinutes = 0;  // the recorder's zone east of UTC, -23:59 ... +23:59
+    bool ZoneWritten = true;  // guan and wamd: the zone after the time (else local time alone)
+    // SoundTrap serial ("5987"), SM4 prefix ("SM4"), guan ("rec1") and bext ("bext1") names;
+    // "" takes these. Letters, digits, '-' and '_' only.
+    std::string Prefix;
+};
+
+// The microseconds of a UTC date and time since 1899-12-30 00:00; throws std::invalid_argument
+// for a date or time that does not exist or a year outside 1 ... 9999.
+int64_t StartMicroseconds(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
+                          int32_t second, int32_t microsecond = 0);
+
+struct RecorderFiles {
+    std::string Name;  // the recording's file name
+    std::vector<MetadataChunk> ChunksBeforeData;
+    std::vector<MetadataChunk> ChunksAfterData;
+    std::string SidecarName;  // "" when the style writes none
+    std::string SidecarText;
+};
+// What a recorder writes for a recording of spec (its rate and length) starting at the stamp's
+// time. Throws std::invalid_argument for a stamp out of range.
+RecorderFiles StampRecording(const RecorderStamp& stamp, const RecordingSpec& spec);
+
+struct RecorderWriteResult : WriteResult {
+    std::string Path;         // the recording
+    std::string SidecarPath;  // "" when none
+};
+// Writes the recording and its sidecar into folder (which must exist).
+RecorderWriteResult WriteRecorderRecording(const std::string& folder, const RecordingSpec& spec,
+                                           const RecorderStamp& stamp);
 
 }  // namespace wtk::synth

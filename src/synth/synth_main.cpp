@@ -2,6 +2,7 @@
 // file) for trying out and testing the converter.
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -35,6 +36,19 @@ constexpr const char* kUsage =
     "      noise RMS counts (5), low-frequency flow noise RMS counts (0), click trains at\n"
     "      about KHZ kHz (130) with loudest clicks up to COUNTS (4000); --no-clicks gives the\n"
     "      same noise without clicks.\n"
+    "  wavtokeb-synth recorder DIR --style STYLE --start TIME [--zone +HH:MM] [--zone-unwritten]\n"
+    "                             [--prefix TEXT] [the options of one]\n"
+    "      Writes one recording into DIR (created if missing) as a recorder writes it, with its\n"
+    "      start TIME (UTC, YYYY-MM-DDThh:mm:ss[.ffffff]) in the recorder's form, the recorder's\n"
+    "      clock in zone +HH:MM (+00:00) for names and texts:\n"
+    "        soundtrap  SERIAL.yymmddHHMMSS.wav and its .log.xml (wav and dwv streams, the\n"
+    "                   name at the dwv stream's start, a second after the recording's)\n"
+    "        audiomoth  YYYYMMDD_HHMMSS.WAV, an ICMT comment before the data; 384 k unless --rate\n"
+    "        sm4        PREFIX_YYYYMMDD_HHMMSS.wav, a wamd chunk after the data\n"
+    "        guano      PREFIX.wav (rec1), a guan chunk after the data\n"
+    "        bext       PREFIX.wav (bext1), a bext chunk before the data (local time, no zone)\n"
+    "      --prefix sets SERIAL (5987) or PREFIX (SM4); --zone-unwritten leaves the zone out of\n"
+    "      the sm4 and guano times. The log and comment keep whole seconds, wamd milliseconds.\n"
     "  --truth writes every click (file, train, click, centre time and sample, the time and\n"
     "  sample the converter sees after its 100-byte skip, amplitude, frequency, -20 dB\n"
     "  duration) as CSV.\n"
@@ -180,51 +194,168 @@ int RunExample(int argc, char** argv) {
     return 0;
 }
 
+// What one and recorder share: the recording and its clicks.
+struct OneOptions {
+    synth::RecordingSpec Spec;
+    synth::TrainPlan Plan;
+    bool Clicks = true;
+    bool RateGiven = false;
+    std::string TruthPath;
+
+    OneOptions() { Spec.NoiseRms = 5; }
+
+    // Takes an option of one; false when it is none of them.
+    bool Take(const std::string& name, const std::string& value) {
+        if (name == "--rate") {
+            Spec.SampleRate = RateFromKilo(value);
+            RateGiven = true;
+        } else if (name == "--seconds") {
+            Spec.Seconds = ParseNumber(name, value);
+        } else if (name == "--seed") {
+            Spec.Seed = ParseWhole<uint64_t>(name, value);
+        } else if (name == "--noise") {
+            Spec.NoiseRms = ParseNumber(name, value);
+        } else if (name == "--flow") {
+            Spec.FlowRms = ParseNumber(name, value);
+        } else if (name == "--freq") {
+            Plan.FrequencyHz = 1000 * ParseNumber(name, value);
+        } else if (name == "--max-peak") {
+            Plan.MaxPeak = ParseNumber(name, value);
+        } else if (name == "--no-clicks") {
+            Clicks = false;
+        } else if (name == "--truth") {
+            TruthPath = value;
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    // The spec with its trains; refuses a bad one before any file is created.
+    synth::RecordingSpec Planned() {
+        Plan.Seed = Spec.Seed * 7919u;
+        Plan.Seconds = Spec.Seconds;
+        Plan.MinPeak = std::min(Plan.MinPeak, Plan.MaxPeak);
+        try {
+            if (Clicks) Spec.Trains = synth::PlanTrains(Plan);
+            synth::GroundTruth(Spec);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
+        }
+        return Spec;
+    }
+
+    void Finish(const std::string& path, const synth::RecordingSpec& spec,
+                const synth::WriteResult& r) const {
+        const std::string name = std::filesystem::path(path).filename().string();
+        Report(name, spec, r);
+        if (!TruthPath.empty())
+            WriteText(TruthPath,
+                      synth::TruthCsvHeader() + synth::TruthCsvRows(r.Truth, spec.SampleRate, name,
+                                                                    r.ConverterSkipSamples));
+    }
+};
+
 int RunOne(int argc, char** argv) {
     const Args a = Split(argc, argv, {"--no-clicks"});
-    synth::RecordingSpec spec;
-    spec.NoiseRms = 5;
-    synth::TrainPlan plan;
-    bool clicks = true;
-    std::string truthPath;
+    OneOptions one;
     for (const auto& [name, value] : a.Options) {
-        if (name == "--rate")
-            spec.SampleRate = RateFromKilo(value);
-        else if (name == "--seconds")
-            spec.Seconds = ParseNumber(name, value);
-        else if (name == "--seed")
-            spec.Seed = ParseWhole<uint64_t>(name, value);
-        else if (name == "--noise")
-            spec.NoiseRms = ParseNumber(name, value);
-        else if (name == "--flow")
-            spec.FlowRms = ParseNumber(name, value);
-        else if (name == "--freq")
-            plan.FrequencyHz = 1000 * ParseNumber(name, value);
-        else if (name == "--max-peak")
-            plan.MaxPeak = ParseNumber(name, value);
-        else if (name == "--no-clicks")
-            clicks = false;
-        else if (name == "--truth")
-            truthPath = value;
-        else
-            throw UsageError("unknown option " + name);
+        if (!one.Take(name, value)) throw UsageError("unknown option " + name);
     }
-    plan.Seed = spec.Seed * 7919u;
-    plan.Seconds = spec.Seconds;
-    plan.MinPeak = std::min(plan.MinPeak, plan.MaxPeak);
-    synth::WriteResult r;
+    const synth::RecordingSpec spec = one.Planned();
+    one.Finish(a.Positional, spec, synth::WriteWav(a.Positional, spec));
+    return 0;
+}
+
+// YYYY-MM-DDThh:mm:ss[.ffffff] as microseconds since 1899-12-30 00:00.
+int64_t ParseStart(const std::string& text) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+    const bool fields = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day,
+                                    &hour, &minute, &second, &used) == 6 &&
+                        used == 19;
+    int32_t micro = 0;
+    bool ok = fields;
+    if (ok && text.size() > 19) {
+        const std::string fraction = text.substr(20);
+        ok = text[19] == '.' && !fraction.empty() && fraction.size() <= 6 &&
+             fraction.find_first_not_of("0123456789") == std::string::npos;
+        if (ok) micro = ParseWhole<int32_t>("--start", (fraction + "00000").substr(0, 6));
+    }
+    if (!ok) throw UsageError("--start needs YYYY-MM-DDThh:mm:ss[.ffffff], not \"" + text + "\"");
     try {
-        if (clicks) spec.Trains = synth::PlanTrains(plan);
-        synth::GroundTruth(spec);  // refuses a bad spec before the file is created
+        return synth::StartMicroseconds(year, month, day, hour, minute, second, micro);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError("--start: " + std::string(e.what()) + ": " + text);
+    }
+}
+
+// +HH:MM or -HH:MM as minutes east of UTC.
+int32_t ParseZone(const std::string& text) {
+    const bool ok = text.size() == 6 && (text[0] == '+' || text[0] == '-') && text[3] == ':' &&
+                    std::isdigit(static_cast<unsigned char>(text[1])) &&
+                    std::isdigit(static_cast<unsigned char>(text[2])) &&
+                    std::isdigit(static_cast<unsigned char>(text[4])) &&
+                    std::isdigit(static_cast<unsigned char>(text[5]));
+    const int32_t hours = ok ? (text[1] - '0') * 10 + (text[2] - '0') : 99;
+    const int32_t minutes = ok ? (text[4] - '0') * 10 + (text[5] - '0') : 99;
+    if (hours > 23 || minutes > 59)
+        throw UsageError("--zone needs +HH:MM or -HH:MM, not \"" + text + "\"");
+    return (text[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
+}
+
+int RunRecorder(int argc, char** argv) {
+    const Args a = Split(argc, argv, {"--no-clicks", "--zone-unwritten"});
+    OneOptions one;
+    synth::RecorderStamp stamp;
+    bool styleGiven = false, startGiven = false;
+    for (const auto& [name, value] : a.Options) {
+        if (one.Take(name, value)) continue;
+        if (name == "--style") {
+            static const std::pair<const char*, synth::RecorderStyle> kStyles[] = {
+                {"soundtrap", synth::RecorderStyle::SoundTrap},
+                {"audiomoth", synth::RecorderStyle::AudioMoth},
+                {"sm4", synth::RecorderStyle::Sm4},
+                {"guano", synth::RecorderStyle::Guano},
+                {"bext", synth::RecorderStyle::Bext}};
+            styleGiven = false;
+            for (const auto& [text, style] : kStyles) {
+                if (value == text) {
+                    stamp.Style = style;
+                    styleGiven = true;
+                }
+            }
+            if (!styleGiven)
+                throw UsageError("--style must be soundtrap, audiomoth, sm4, guano or bext");
+        } else if (name == "--start") {
+            stamp.StartUtcMicroseconds = ParseStart(value);
+            startGiven = true;
+        } else if (name == "--zone") {
+            stamp.ZoneMinutes = ParseZone(value);
+        } else if (name == "--zone-unwritten") {
+            stamp.ZoneWritten = false;
+        } else if (name == "--prefix") {
+            stamp.Prefix = value;
+        } else {
+            throw UsageError("unknown option " + name);
+        }
+    }
+    if (!styleGiven) throw UsageError("recorder needs --style");
+    if (!startGiven) throw UsageError("recorder needs --start");
+    if (stamp.Style == synth::RecorderStyle::AudioMoth && !one.RateGiven)
+        one.Spec.SampleRate = 384000;
+    const synth::RecordingSpec spec = one.Planned();
+    try {
+        synth::StampRecording(stamp, spec);
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     }
-    r = synth::WriteWav(a.Positional, spec);
-    const std::string name = std::filesystem::path(a.Positional).filename().string();
-    Report(name, spec, r);
-    if (!truthPath.empty())
-        WriteText(truthPath,
-                  synth::TruthCsvHeader() + synth::TruthCsvRows(r.Truth, spec.SampleRate, name));
+    std::error_code ec;
+    std::filesystem::create_directories(a.Positional, ec);
+    if (ec) throw std::runtime_error("cannot create " + a.Positional + ": " + ec.message());
+    const synth::RecorderWriteResult r = synth::WriteRecorderRecording(a.Positional, spec, stamp);
+    one.Finish(r.Path, spec, r);
+    if (!r.SidecarPath.empty())
+        std::printf("%s\n", std::filesystem::path(r.SidecarPath).filename().string().c_str());
     return 0;
 }
 
@@ -239,6 +370,7 @@ int main(int argc, char** argv) {
     try {
         if (cmd == "example") return RunExample(argc, argv);
         if (cmd == "one") return RunOne(argc, argv);
+        if (cmd == "recorder") return RunRecorder(argc, argv);
         throw UsageError(cmd.empty() ? "missing command" : "unknown command " + std::string(cmd));
     } catch (const UsageError& e) {
         if (cmd.empty())

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -43,8 +44,6 @@ const char* const TCv::kViewSettingsInitial = "5.    Click to view advanced sett
 
 namespace {
 
-// Where the README and more information are published (the notice's fifth line names it too).
-const char* const kProjectAddress = "www.example.org/wavtokeb";
 const QColor kSkyBlue(166, 202, 240);
 constexpr int kRateMaxLength = 4;   // the rate accepts 1 ... 2000 k samples/s
 constexpr int kRedrawWidth = 4096;  // pixels of trace kept for a redraw, at least
@@ -55,8 +54,6 @@ const char* const kStartupNotice[] = {
     "It does not produce what an T-KEB would have produced - T-KEBs sample at 1MHz.",
     "The VESKA-T classifier results from virtual TKEB  .TK1 files may be very bad!!",
     "The value is in showing where click trains may exist in your .wav files",
-    "More information will be placed on www.example.org/wavtokeb",
-    "",
 };
 
 QString Q(const char* s) {
@@ -249,6 +246,10 @@ TCv::TCv(std::unique_ptr<Dialogs> dialogs)
 #endif
 
     for (const char* line : kStartupNotice) AppendMemo(Memo::FilesMemo, line);
+    AppendMemo(Memo::FilesMemo,
+               "More information will be placed on " +
+                   ToEngine(DocumentationAddress(QCoreApplication::applicationDirPath())));
+    AppendMemo(Memo::FilesMemo, "");
     UpdateBusyState();
 }
 
@@ -882,6 +883,13 @@ QString TCv::UsageText() {
     return section.join(QLatin1Char('\n'));
 }
 
+QString TCv::DocumentationAddress(const QString& programDir) {
+    const QString installed =
+        QDir::cleanPath(programDir + QStringLiteral("/" WTK_DOC_DIR_FROM_PROGRAM));
+    if (QFileInfo(installed + QStringLiteral("/README.md")).isFile()) return installed;
+    return QStringLiteral(WTK_SOURCE_README);
+}
+
 QString TCv::AboutText() {
     QString licence = QStringLiteral("not declared yet (this copy has no LICENSE file)");
     QFile file(QStringLiteral(":/wavtokeb/LICENSE"));
@@ -894,8 +902,9 @@ QString TCv::AboutText() {
                "Turns 16-bit PCM `.wav` recordings of underwater sound into TK1 "
                "click-data files.\n\n"
                "**Licence:** %2\n\n"
-               "**README:** %3 (its usage section: Help > Usage)\n")
-        .arg(QStringLiteral(WTK_VERSION), licence, Q(kProjectAddress));
+               "**Documentation:** %3 (the README's usage section: Help > Usage)\n")
+        .arg(QStringLiteral(WTK_VERSION), licence,
+             DocumentationAddress(QCoreApplication::applicationDirPath()));
 }
 
 void TCv::WMQueryEndSession(QSessionManager& manager) {

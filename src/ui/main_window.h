@@ -95,6 +95,9 @@ public:
     // The texts of the Help menu's two boxes (Markdown).
     static QString UsageText();
     static QString AboutText();
+    // Where the documentation is: the installed documentation folder beside a program installed
+    // in programDir, else the README of the sources it was built from.
+    static QString DocumentationAddress(const QString& programDir);
 
     // Menu and client area.
     QMenuBar* MenuBar = nullptr;

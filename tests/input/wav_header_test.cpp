@@ -8,41 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "riff_bytes.h"
 #include "temp_dir.h"
 
 namespace wtk {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void Put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-
-struct Chunk {
-    Chunk(std::string i, Bytes b, std::optional<uint32_t> d = {}, bool p = true)
-        : id(std::move(i)), body(std::move(b)), declared(d), pad(p) {}
-    std::string id;
-    Bytes body;
-    std::optional<uint32_t> declared;  // the size field, when it lies
-    bool pad;                          // a pad byte after an odd body
-};
-
-Bytes Fmt(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
-    Bytes b;
-    Put16(b, tag);
-    Put16(b, channels);
-    Put32(b, rate);
-    Put32(b, rate * channels * bits / 8);
-    Put16(b, static_cast<uint16_t>(channels * bits / 8));
-    Put16(b, bits);
-    return b;
-}
+using test::Bytes;
+using test::Chunk;
+using test::Fmt;
+using test::Put16;
+using test::Put32;
+using test::Riff;
 
 // The 40-byte extensible fmt chunk; guidTail false spoils the standard GUID.
 Bytes FmtExtensible(uint16_t sub, uint16_t bits, bool guidTail = true) {
@@ -54,19 +31,6 @@ Bytes FmtExtensible(uint16_t sub, uint16_t bits, bool guidTail = true) {
     const Bytes tail = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, guidTail ? uint8_t{0x71} : uint8_t{0}};
     b.insert(b.end(), tail.begin(), tail.end());
-    return b;
-}
-
-Bytes Riff(const std::vector<Chunk>& chunks, const char* magic = "RIFF") {
-    Bytes b(magic, magic + 4);
-    Put32(b, 0);
-    b.insert(b.end(), {'W', 'A', 'V', 'E'});
-    for (const Chunk& c : chunks) {
-        b.insert(b.end(), c.id.begin(), c.id.end());
-        Put32(b, c.declared.value_or(static_cast<uint32_t>(c.body.size())));
-        b.insert(b.end(), c.body.begin(), c.body.end());
-        if (c.pad && c.body.size() % 2 == 1) b.push_back(0);
-    }
     return b;
 }
 

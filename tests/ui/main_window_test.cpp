@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +21,7 @@
 
 #include "session/progress.h"
 #include "settings/settings_form.h"
+#include "temp_dir.h"
 #include "ui/clickable_label.h"
 #include "ui/settings_window.h"
 #include "ui_test_support.h"
@@ -55,7 +58,8 @@ TEST_F(MainWindowTest, StartsWithTheNoticeAndTheDefaults) {
     EXPECT_EQ(notice[2],
               "The VESKA-T classifier results from virtual TKEB  .TK1 files may be very bad!!");
     EXPECT_EQ(notice[3], "The value is in showing where click trains may exist in your .wav files");
-    EXPECT_EQ(notice[4], "More information will be placed on www.example.org/wavtokeb");
+    // Built, not installed: the README of the sources.
+    EXPECT_EQ(notice[4], "More information will be placed on " WTK_SOURCE_README);
     EXPECT_EQ(notice[5], "");
     EXPECT_TRUE(Cv->UseFileNameDateTimes->isChecked());
     EXPECT_FALSE(Cv->SearchDirectories->isChecked());
@@ -375,8 +379,25 @@ TEST_F(MainWindowTest, HelpMenuShowsTheUsageSectionAndTheAboutBox) {
     EXPECT_EQ(log.documents[2], "About WAVtoKEB");
     const QString& about = log.documents[3];
     EXPECT_TRUE(about.contains("WAVtoKEB " WTK_VERSION)) << about.toStdString();
-    EXPECT_TRUE(about.contains("**Licence:**"));
-    EXPECT_TRUE(about.contains("www.example.org/wavtokeb"));
+    EXPECT_TRUE(about.contains("**Licence:** MIT License")) << about.toStdString();
+    EXPECT_TRUE(about.contains(WTK_SOURCE_README)) << about.toStdString();
+}
+
+// An installed window names the documentation folder its package installs beside it (however
+// the program's folder is spelt); a window run where it was built names the sources' README.
+TEST_F(MainWindowTest, DocumentationAddressIsTheInstalledFolderOrTheReadme) {
+    wtk::test::TempDir prefix;
+    const QString root = QString::fromStdString(prefix.path().string());
+    QDir().mkpath(root + "/bin");
+    EXPECT_EQ(TCv::DocumentationAddress(root + "/bin"), WTK_SOURCE_README);
+    QDir().mkpath(root + "/share/doc/wavtokeb");
+    EXPECT_EQ(TCv::DocumentationAddress(root + "/bin"), WTK_SOURCE_README);  // no README there
+    QFile readme(root + "/share/doc/wavtokeb/README.md");
+    ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
+    readme.close();
+    EXPECT_EQ(TCv::DocumentationAddress(root + "/bin"), root + "/share/doc/wavtokeb");
+    EXPECT_EQ(TCv::DocumentationAddress(root + "/bin/"), root + "/share/doc/wavtokeb");
+    EXPECT_EQ(TCv::DocumentationAddress(root + "/share/../bin"), root + "/share/doc/wavtokeb");
 }
 
 // Ctrl+O selects, Ctrl+L and Ctrl+B start the two conversions, Esc is STOP (also from an edit);
