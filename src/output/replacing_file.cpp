@@ -54,36 +54,11 @@ std::string Stem(const std::string& finalName) {
     return stem;
 }
 
-// "DIR/" of "DIR/NAME", "." for a bare name.
-std::string FolderOf(const std::string& name) {
+// "DIR/" of "DIR/NAME", "" for a bare name.
+std::string FolderPrefixOf(const std::string& name) {
     const size_t slash = name.rfind('/');
-    return slash == std::string::npos ? "." : name.substr(0, slash + 1);
+    return slash == std::string::npos ? "" : name.substr(0, slash + 1);
 }
-
-// A lock on a folder: shared while a run makes and locks a lock file in it, exclusive while the
-// clean-up looks for stale files. Where the folder cannot be locked (a file system without
-// locks) nothing is held.
-class FolderLock {
-public:
-    FolderLock(const std::string& folder, int operation) {
-        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) return;
-        while (::flock(fd_, operation) != 0) {
-            if (errno == EINTR) continue;
-            ::close(fd_);
-            fd_ = -1;
-            return;
-        }
-    }
-    ~FolderLock() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-private:
-    int fd_ = -1;
-};
 
 // The lock file opened for locking: read and write where the permissions allow, else read
 // only (which a local lock needs no more than), so another user's lock file can be taken over.
@@ -93,6 +68,56 @@ int OpenLockFile(const std::string& lock) {
     if (fd >= 0 || errno != EACCES) return fd;
     return ::open(lock.c_str(), O_RDONLY | kFlags, 0666);
 }
+
+// A lock on a folder, held on the hidden file ".wtk-folder-lock" in it: shared while a run makes
+// and locks a lock file there, exclusive while the clean-up looks for stale files. Whoever
+// releases it last removes the file, so that none is left when no run is at work (a run that
+// opened the file just before finds it gone once it holds it, and tries again, as with the
+// lock files of names). Where no lock can be had (a file system without locks) nothing is held.
+class FolderLock {
+public:
+    // dir: "" or a folder ending in a separator.
+    FolderLock(const std::string& dir, int operation)
+        : name_(dir + ".wtk-folder-lock"), handle_(RegisterSharedLock(name_)) {
+        for (int attempt = 0; attempt < 64 && fd_ < 0; ++attempt) {
+            const int fd = OpenLockFile(name_);
+            if (fd < 0) break;
+            int locked = 0;
+            while ((locked = ::flock(fd, operation)) != 0 && errno == EINTR) {
+            }
+            if (locked != 0) {
+                ::close(fd);
+                break;
+            }
+            struct stat held {
+            }, named{};
+            if (::fstat(fd, &held) == 0 && ::stat(name_.c_str(), &named) == 0 &&
+                held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+                fd_ = fd;
+                SetSharedLockDescriptor(handle_, fd_);
+            } else {
+                ::close(fd);
+            }
+        }
+        if (fd_ < 0) ForgetSharedLock(handle_);
+    }
+    ~FolderLock() {
+        if (fd_ < 0) return;
+        // Let go, then take it alone if no other run holds it: then it is removed while held.
+        // Of runs that let go at once, the last one to try gets it.
+        ::flock(fd_, LOCK_UN);
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) ::unlink(name_.c_str());
+        ForgetSharedLock(handle_);
+        ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    std::string name_;
+    int handle_;  // in the registry of files an abort removes
+    int fd_ = -1;
+};
 
 // The descriptor of the locked lock file, or -1 with errno (EWOULDBLOCK: another process holds
 // it). The lock file is removed by whoever holds it when done; a run that opened it just before
@@ -127,9 +152,18 @@ void UnlockName(const std::string& lock, int fd) {
     ::close(fd);
 }
 
+// The lock of a name this run wrote, and its registration for an abort.
+void ReleaseName(const std::string& lock, int fd, int handle) {
+    if (fd >= 0) ::unlink(lock.c_str());  // while still held, so nobody else holds this file
+    ForgetSharedLock(handle);             // before the descriptor can be given to another file
+    if (fd >= 0) ::close(fd);
+}
+
 // Makes a rename in the folder of name durable; file systems that cannot do it are left be.
 void SyncFolderOf(const std::string& name) {
-    const int fd = ::open(FolderOf(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string prefix = FolderPrefixOf(name);
+    const int fd =
+        ::open(prefix.empty() ? "." : prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
@@ -184,24 +218,22 @@ int ReplacingFile::Open(const std::string& finalName) {
     if (::stat(finalName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
 
     // No clean-up runs in the folder between the lock file's creation and its locking.
-    const FolderLock folder(FolderOf(finalName), LOCK_SH);
-    // The lock file is registered as an unfinished file (for an abort to remove) before this
-    // run makes it, but one that is there already only once this run holds it: an abort never
-    // removes another conversion's lock file.
+    const FolderLock folder(FolderPrefixOf(finalName), LOCK_SH);
     struct stat there {};
     const bool existed = ::lstat(lock_.c_str(), &there) == 0;
-    if (!existed) RegisterUnfinishedFile(lock_);
+    lockHandle_ = RegisterSharedLock(lock_);
     lockFd_ = LockName(lock_);
     if (lockFd_ < 0) {
         const int err = errno;
-        if (!existed) ForgetUnfinishedFile(lock_);
+        ForgetSharedLock(lockHandle_);
+        lockHandle_ = -1;
         if (err == EWOULDBLOCK) return kNameInUse;
         // A file system without file locks still gets its files, without the guard (and
         // without a lock file that would guard nothing).
         if (err != ENOLCK && err != EOPNOTSUPP && err != EINVAL) return err;
         if (!existed) ::unlink(lock_.c_str());
-    } else if (existed) {
-        RegisterUnfinishedFile(lock_);
+    } else {
+        SetSharedLockDescriptor(lockHandle_, lockFd_);
     }
     registered_ = true;
     RegisterUnfinishedFile(temp_);
@@ -234,8 +266,8 @@ int ReplacingFile::Commit(PendingReplacements* replacements) {
     if (err == 0) err = PlaceWithoutReplacing(temp_, final_);
     if (err == EEXIST && replacements != nullptr) {
         // Complete, and held with its lock and its registration until the batch has ended.
-        replacements->Add({final_, temp_, lock_, lockFd_});
-        lockFd_ = -1;
+        replacements->Add({final_, temp_, lock_, lockFd_, lockHandle_});
+        lockFd_ = lockHandle_ = -1;
         registered_ = false;
         return kReplacesLater;
     }
@@ -261,11 +293,10 @@ void ReplacingFile::Discard() {
 void ReplacingFile::Release() {
     if (registered_) {
         ForgetUnfinishedFile(temp_);
-        ForgetUnfinishedFile(lock_);
         registered_ = false;
     }
-    UnlockName(lock_, lockFd_);
-    lockFd_ = -1;
+    ReleaseName(lock_, lockFd_, lockHandle_);
+    lockFd_ = lockHandle_ = -1;
 }
 
 void PendingReplacements::Add(Held held) {
@@ -289,8 +320,7 @@ std::vector<std::pair<std::string, int>> PendingReplacements::Replace() {
             SyncFolderOf(h.Final);
         }
         ForgetUnfinishedFile(h.Temp);
-        ForgetUnfinishedFile(h.Lock);
-        UnlockName(h.Lock, h.LockFd);
+        ReleaseName(h.Lock, h.LockFd, h.LockHandle);
         done.emplace_back(h.Final, err);
     }
     held_.clear();
@@ -303,8 +333,7 @@ std::vector<std::string> PendingReplacements::Keep() {
     for (const Held& h : held_) {
         ::unlink(h.Temp.c_str());
         ForgetUnfinishedFile(h.Temp);
-        ForgetUnfinishedFile(h.Lock);
-        UnlockName(h.Lock, h.LockFd);
+        ReleaseName(h.Lock, h.LockFd, h.LockHandle);
         kept.push_back(h.Final);
     }
     held_.clear();
@@ -329,7 +358,7 @@ int RemoveStaleTemporaries(const std::string& dir) {
     if (stems.empty()) return 0;
     // Every lock file in the folder is now either held or stale: no run is between making one
     // and locking it.
-    const FolderLock folder(dir.empty() ? "." : dir, LOCK_EX);
+    const FolderLock folder(dir, LOCK_EX);
     int removed = 0;
     for (const std::string& stem : stems) {
         const std::string lock = stem + std::string(kLockSuffix);

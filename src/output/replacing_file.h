@@ -76,7 +76,8 @@ private:
 
     std::FILE* file_ = nullptr;
     int lockFd_ = -1;
-    bool registered_ = false;  // as unfinished files (base/unfinished_files.h)
+    int lockHandle_ = -1;      // the lock file's registration for an abort
+    bool registered_ = false;  // the temporary file's (base/unfinished_files.h)
     std::string final_, temp_, lock_;
 };
 
@@ -104,6 +105,7 @@ private:
     struct Held {
         std::string Final, Temp, Lock;
         int LockFd = -1;
+        int LockHandle = -1;
     };
     void Add(Held held);
 
