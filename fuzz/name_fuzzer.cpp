@@ -39,6 +39,9 @@ void CheckRecord(const wtk::WavFileRec& rec, const wtk::SampleRate& rate, bool p
         Expect(rec.Start.Mn > 0);
         if (!pattern) Expect(rec.Start.Mn >= kMinute2000 && rec.Start.Mn < kMinute2100);
         Expect(rec.Start.TimeInMinuteNear2MHz == 0 && rec.Start.Second == 0);
+        // The exact start lies in the minute the file is placed at.
+        Expect(rec.StartTime.Source != wtk::TimeSource::None);
+        Expect(rec.StartTime.Microseconds / wtk::kMicrosecondsPerMinute == rec.Start.Mn);
         Expect(rec.Start.NofNear2MHzToEndOfMinute == rate.TicksPerMinute());
         Expect(rec.DateString.size() == 10 && rec.DateString[4] == ' ' && rec.DateString[7] == ' ');
         const std::string_view date = rec.DateString;
@@ -46,6 +49,7 @@ void CheckRecord(const wtk::WavFileRec& rec, const wtk::SampleRate& rate, bool p
                Digits(date.substr(8, 2), !pattern));
     } else {
         Expect(rec.Start.Mn == 0 && rec.Start.TimeInMinuteNear2MHz == 0);
+        Expect(rec.StartTime.Source == wtk::TimeSource::None);
     }
     // The file list's line: six cells, one line, valid UTF-8 without control characters.
     const std::string line = wtk::FilesMemoLine(rec);
@@ -78,6 +82,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Expect(shortName.starts_with(rec.IdentityName) || rec.IdentityName == "Site " ||
            rec.IdentityName == "No Name ");
     CheckRecord(rec, rate, false);
+
+    // The recorders' forms where the built-in form gives no date.
+    wtk::WavFileRec recorder = wtk::BlankWavFileRec;
+    recorder.NameWithPath = rec.NameWithPath;
+    wtk::DateAndIdentityFromName(recorder, false, false, rate, host, "Site");
+    if (rec.DateFound) Expect(recorder.Start.Mn == rec.Start.Mn);
+    if (recorder.DateFound && !rec.DateFound) {
+        Expect(recorder.Start.Mn > 0 && recorder.Start.TimeInMinuteNear2MHz == 0);
+        Expect(recorder.StartTime.Microseconds / wtk::kMicrosecondsPerMinute == recorder.Start.Mn);
+        Expect(recorder.DateString == wtk::DateStringOf(recorder.Start.Mn));
+    }
 
     if (nul != std::string_view::npos) {
         auto parsed = wtk::NameDatePattern::Parse(input.substr(0, nul));

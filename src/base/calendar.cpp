@@ -2,6 +2,8 @@
 
 #include <cassert>
 
+#include "base/numbers.h"
+
 namespace wtk {
 
 FloorDivision FloorDivide(int64_t value, int64_t divisor) {
@@ -60,6 +62,29 @@ CivilDate CivilFromDayNumber(int64_t dayNumber) {
 int64_t MinuteNumberFromCivil(int64_t year, int64_t month, int64_t day, int64_t hour,
                               int64_t minute) {
     return DayNumberFromCivil(year, month, day) * kMinutesPerDay + hour * 60 + minute;
+}
+
+std::string IsoMicroseconds(int64_t microseconds, char separator) {
+    const FloorDivision second = FloorDivide(microseconds, 1'000'000);
+    const FloorDivision day = FloorDivide(second.Quotient, kSecondsPerDay);
+    const CivilDate date = CivilFromDayNumber(day.Quotient);
+    const int64_t secOfDay = day.Remainder;
+    std::string s;
+    s.reserve(26);
+    AppendZeroPadded(s, date.Year, 4);
+    s += '-';
+    AppendZeroPadded(s, date.Month, 2);
+    s += '-';
+    AppendZeroPadded(s, date.Day, 2);
+    s += separator;
+    AppendZeroPadded(s, secOfDay / 3600, 2);
+    s += ':';
+    AppendZeroPadded(s, secOfDay / 60 % 60, 2);
+    s += ':';
+    AppendZeroPadded(s, secOfDay % 60, 2);
+    s += '.';
+    AppendZeroPadded(s, second.Remainder, 6);
+    return s;
 }
 
 }  // namespace wtk

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace wtk {
 
@@ -41,5 +42,9 @@ CivilDate CivilFromDayNumber(int64_t dayNumber);
 // Minute number of a date and time, unchecked (hour and minute as given).
 int64_t MinuteNumberFromCivil(int64_t year, int64_t month, int64_t day, int64_t hour,
                               int64_t minute);
+
+// ISO 8601 text of a time in microseconds since 1899-12-30 00:00, to the microsecond:
+// "2021-06-10T03:36:54.250000" (separator: the character between date and time).
+std::string IsoMicroseconds(int64_t microseconds, char separator = 'T');
 
 }  // namespace wtk

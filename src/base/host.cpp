@@ -12,6 +12,7 @@ bool FailsConversion(EventKind kind) {
         case EventKind::TK1Failure:
         case EventKind::LinkageFailure:
         case EventKind::IpiExportFailure:
+        case EventKind::RecordingsTableFailure:
         case EventKind::ReplaceFailed:
         case EventKind::InternalError:
             return true;

@@ -24,6 +24,8 @@ enum class Label {
     MakeScrapbookBtn,  // caption of the scrapbook button
     DateFailureFile,   // the file whose name gave the date/time failure text just put in
                        // ProgressLbl (its full path)
+    StartTimeWarning,  // a listed recording's start time is doubtful: its name and its own
+                       // time disagree, or it overlaps the next recording of its location
 };
 
 enum class Memo {
@@ -41,16 +43,17 @@ enum class EventKind {
     OutputsRefused,        // outputs the plan refuses (minutes a header cannot count, a name
                            // too long for the folder)
     // Failures: the conversion did not do all it was asked.
-    NoFilesListed,     // a conversion with nothing listed
-    OutOfMemory,       // the batch's buffers could not be had
-    WavNotOpened,      // a recording could not be opened when its turn came
-    WavReadFailed,     // reading a recording failed part of the way
-    RecordingChanged,  // a recording's size is not what it was when it was listed
-    TK1Failure,        // a TK1 file could not be created, written or put in place
-    LinkageFailure,    // the same for a source-linkage file
-    IpiExportFailure,  // the same for the IPI export file
-    ReplaceFailed,     // a complete file could not replace the earlier one at the batch's end
-    InternalError,     // something the conversion did not foresee ended the batch
+    NoFilesListed,           // a conversion with nothing listed
+    OutOfMemory,             // the batch's buffers could not be had
+    WavNotOpened,            // a recording could not be opened when its turn came
+    WavReadFailed,           // reading a recording failed part of the way
+    RecordingChanged,        // a recording's size is not what it was when it was listed
+    TK1Failure,              // a TK1 file could not be created, written or put in place
+    LinkageFailure,          // the same for a source-linkage file
+    IpiExportFailure,        // the same for the IPI export file
+    RecordingsTableFailure,  // the same for the recordings table beside a TK1 file
+    ReplaceFailed,           // a complete file could not replace the earlier one at the batch's end
+    InternalError,           // something the conversion did not foresee ended the batch
     // Reports with no bearing on the outcome.
     EarlierFileKept,    // a failed batch left an earlier file as it was instead of replacing it
     NoFilesSelected,    // the selection dialog was cancelled

@@ -13,9 +13,14 @@ struct MainControls {
     bool UseFileNameDateTimes = true;   // "Get Date/time from file name"
     std::string NameDatePatternEdit;    // how other recorders' names hold the date; "": the
                                         // built-in forms
+    int TimeSourceCombo = 0;            // start times from: 0 auto (the name's, else the
+                                        // file's own), 1 the name only, 2 the file's own first
+    bool ExactStart = false;            // each file starts at its start second, not at the
+                                        // first tick of its minute
     bool SearchDirectories = false;     // "Search directories"
     bool ShowGraphs = true;             // " show graphs" (also enables the quiet-block skip)
     bool MakeSourceLinkageFile = true;  // "Make source linkage file"
+    bool MakeRecordingsTable = true;    // NAME.recordings.csv beside each TK1 file
 };
 
 }  // namespace wtk

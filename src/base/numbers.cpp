@@ -90,4 +90,14 @@ void AppendZeroPadded(std::string& text, int64_t v, int minDigits) {
     text.append(buf, r.ptr);
 }
 
+int32_t DigitsAt(std::string_view text, size_t pos, size_t n) {
+    if (pos > text.size() || n > text.size() - pos) return -1;
+    int32_t v = 0;
+    for (size_t k = pos; k < pos + n; ++k) {
+        if (text[k] < '0' || text[k] > '9') return -1;
+        v = v * 10 + (text[k] - '0');
+    }
+    return v;
+}
+
 }  // namespace wtk

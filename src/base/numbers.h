@@ -27,4 +27,8 @@ std::string FormatScaler(float value);
 // for a negative value: (7, 2) -> "07", (-7, 3) -> "-007".
 void AppendZeroPadded(std::string& text, int64_t v, int minDigits);
 
+// The value of the n decimal digits at pos of text (n at most 9), or -1 where text is shorter
+// or holds another character there.
+int32_t DigitsAt(std::string_view text, size_t pos, size_t n);
+
 }  // namespace wtk

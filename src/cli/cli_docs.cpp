@@ -14,6 +14,7 @@ namespace {
 std::string ValueCompletion(const OptionDoc& o) {
     static const std::map<std::string, std::string> kWords = {
         {"preset", "normal severe minimal"},
+        {"time-source", "auto name file"},
     };
     if (o.ValueName == "DIR") return "dirs";
     if (o.ValueName == "FILE" || o.ValueName == "PATH") return "files";

@@ -12,8 +12,8 @@ namespace wtk::cli {
 std::string ManPage(std::string_view version, std::string_view docDir);
 
 // A bash completion script for wavtokeb-cli: the commands, each command's options, the values
-// of the options that take a folder, a file, a preset, a rate or a settings control, and the
-// operands (files and folders; TK1 files for dump).
+// of the options that take a folder, a file, a preset, a time source, a rate or a settings
+// control, and the operands (files and folders; TK1 files for dump).
 std::string BashCompletion();
 
 // text as roff body text: backslashes and minus signs escaped, and a line that would begin

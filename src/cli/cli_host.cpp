@@ -66,7 +66,8 @@ void CliHost::Report(const Event& event) {
         case EventKind::DateNotFound:
             if (quiet_) return;
             Message(event.Text);
-            Message("wavtokeb-cli: no date from the name of " + event.File);
+            Message("wavtokeb-cli: no date from the name of " + event.File +
+                    " (try --name-date, e.g. '%Y%m%d_%H%M%S*', or --time-source file)");
             return;
         case EventKind::CenturyIgnored:
             if (!quiet_) Message("wavtokeb-cli: " + event.Text);
@@ -173,6 +174,9 @@ void CliHost::SetText(Label which, const std::string& text) {
     switch (which) {
         case Label::BigLbl:
             bigLbl_ = text;
+            break;
+        case Label::StartTimeWarning:
+            if (!quiet_) Message("wavtokeb-cli: " + text);
             break;
         default:
             break;

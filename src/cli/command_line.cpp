@@ -4,6 +4,9 @@
 #include <cctype>
 #include <charconv>
 #include <string_view>
+#include <variant>
+
+#include "input/start_times.h"
 
 namespace wtk::cli {
 namespace {
@@ -80,7 +83,8 @@ const OptionDef kOptions[] = {
      [](CommandLine& c, const std::string&) { c.quiet = true; }},
     {"rate", 'r', "K", false, kConversions | kList,
      "sample rate in k samples/s (1 ... 2000), or \"header\": the rate that the headers of "
-     "the 16-bit PCM mono files give, all the same [576]",
+     "the 16-bit PCM mono files give, all the same. Without it the headers' rate is taken "
+     "(headers that disagree refuse the conversion); 576 where no header gives one",
      [](CommandLine& c, const std::string& v) { c.rate = v; }},
     {"site", 0, "TEXT", false, kConversions,
      "site name: starts the TK1 file names; may be empty [NewFileName]",
@@ -93,6 +97,46 @@ const OptionDef kOptions[] = {
     {"name-date", 0, "PATTERN", false, kConversions | kList,
      "take dates and locations from names of this form (see the examples below)",
      [](CommandLine& c, const std::string& v) { c.nameDate = v; }},
+    {"time-source", 0, "WHICH", false, kConvert | kList,
+     "start times from: auto (the name's where it gives one, else the recording's own: "
+     "log.xml, guan, wamd, icmt, bext), name (the name's only) or file (the recording's own "
+     "where it has one, else the name's) [auto]",
+     [](CommandLine& c, const std::string& v) {
+         const std::optional<TimeSourceChoice> choice = ParseTimeSourceChoice(v);
+         if (!choice) {
+             std::string text = "--time-source takes auto, name or file, not \"" + v + "\"";
+             const std::string near = Nearest(v, {"auto", "name", "file"});
+             if (!near.empty()) text += ", did you mean " + near + "?";
+             throw UsageError{text};
+         }
+         c.timeSource = static_cast<int>(*choice);
+     }},
+    {"time-shift", 0, "[+-]HH:MM[:SS]", false, kConvert | kList,
+     "added to every start time, e.g. -02:00 for a recorder set to UTC+2",
+     [](CommandLine& c, const std::string& v) {
+         const auto shift = ParseTimeShift(v);
+         if (const auto* refusal = std::get_if<std::string>(&shift)) throw UsageError{*refusal};
+         c.timeShiftUs = std::get<int64_t>(shift);
+     }},
+    {"clock-error", 0, "TIME=[+-]SECONDS", false, kConvert | kList,
+     "the recorder clock's error (ahead: +) measured at TIME (YYYY-MM-DDThh:mm[:ss]), e.g. at "
+     "deployment and at recovery; repeatable. Interpolated linearly between the points, held "
+     "beyond them, and subtracted from every start time (after --time-shift)",
+     [](CommandLine& c, const std::string& v) {
+         const auto point = ParseClockError(v);
+         if (const auto* refusal = std::get_if<std::string>(&point)) throw UsageError{*refusal};
+         c.clockErrors.emplace_back(std::get<ClockErrorPoint>(point).AtUs,
+                                    std::get<ClockErrorPoint>(point).ErrorUs);
+     }},
+    {"exact-start", 0, nullptr, false, kConvert,
+     "each recording starts at its start second in the TK1 file (clicks keep their true time), "
+     "not at the first tick of its minute; recordings that follow each other within a minute "
+     "continue one timeline",
+     [](CommandLine& c, const std::string&) { c.exactStart = true; }},
+    {"no-recordings", 0, nullptr, false, kConversions,
+     "no recordings table (NAME.recordings.csv beside each TK1 file: each recording's path, "
+     "exact start, time source, correction, rate, samples, duration and placement)",
+     [](CommandLine& c, const std::string&) { c.noRecordings = true; }},
     {"ignore-headers", 0, nullptr, false, kConversions,
      "convert files whose header says they are no 16-bit PCM mono recordings (their samples "
      "are read as 16-bit mono)",
@@ -188,9 +232,14 @@ const OptionDef kOptions[] = {
     {"linkage", 0, "FILE", false, kDump,
      "the source linkage file for --csv [the TK1 file's name with .txt, beside it]",
      [](CommandLine& c, const std::string& v) { c.linkage = v; }},
+    {"recordings", 0, "FILE", false, kDump,
+     "the recordings table for --csv, which adds each click's recording_time (its recording's "
+     "start plus offset_s) [the TK1 file's name with .recordings.csv, beside it]",
+     [](CommandLine& c, const std::string& v) { c.recordings = v; }},
     {"csv", 0, nullptr, false, kList,
-     "one CSV row per file: start (ISO 8601), duration_s, location, group (its TK1 file, 1, "
-     "2, ...) and path; the status line goes to stderr",
+     "one CSV row per file: start (ISO 8601 to the microsecond, Z where the zone is known), "
+     "time_source, duration_s, location, group (its TK1 file, 1, 2, ...) and path; the status "
+     "line goes to stderr",
      [](CommandLine& c, const std::string&) { c.csv = true; }},
     {"csv", 0, nullptr, false, kSettings, "a CSV table instead of aligned columns",
      [](CommandLine& c, const std::string&) { c.csv = true; }},
@@ -485,8 +534,11 @@ constexpr const char* kGeneralHelp =
     "aborts at once and removes the unfinished files.\n";
 
 constexpr const char* kNameDateHelp =
-    "\nFile names: Location.yyyymmddhhmmss.wav gives the location and the start minute. Names of\n"
-    "other recorders: --name-date PATTERN, matched against the name without its extension,\n"
+    "\nFile names: Location.yyyymmddhhmmss.wav gives the location and the start minute; where it\n"
+    "gives none, LOCATION_YYYYMMDD_HHMMSS[_...] and YYYYMMDD_HHMMSS[_...] (the folder's name as\n"
+    "the location) do. Where the name gives no date, the recording's own start is taken: a\n"
+    "NAME.log.xml beside it, or its guan, wamd, LIST/INFO ICMT or bext chunk (--time-source).\n"
+    "Other names: --name-date PATTERN, matched against the name without its extension,\n"
     "with %Y (4 digits), %y (2 digits, 2000-2099), %m %d %H %M %S (2 digits), {location} (the\n"
     "location), * (any text); without {location} the folder's name is the location:\n"
     "  PAM_20210610_033655_123.wav       --name-date '{location}_%Y%m%d_%H%M%S*'\n"

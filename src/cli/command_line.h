@@ -11,9 +11,11 @@
 // field in CommandLine that its Take function fills.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace wtk::cli {
@@ -43,7 +45,9 @@ struct CommandLine {
     bool help = false;     // print the help of the verb (or the general help) and end
     bool version = false;  // print the version and end
 
-    std::string rate = "576";  // or "header": the rate the fit files' headers give
+    // k samples/s, or "header": the rate the fit files' headers give; "" (not given): the
+    // headers' rate where any gives one, else 576
+    std::string rate;
     std::string site = "NewFileName";
     std::string logger = "Logger ID number";
     std::string out;
@@ -52,6 +56,12 @@ struct CommandLine {
     std::string preset = "normal";
     std::vector<ControlValue> controls;  // in command-line order
     std::string nameDate;                // --name-date PATTERN ("": the built-in forms)
+    int timeSource = 0;                  // --time-source: 0 auto, 1 name, 2 file
+    int64_t timeShiftUs = 0;             // --time-shift
+    std::vector<std::pair<int64_t, int64_t>> clockErrors;  // --clock-error: (at, error) in us
+    bool exactStart = false;                               // --exact-start
+    bool noRecordings = false;                             // --no-recordings
+    std::string recordings;                                // dump --recordings FILE
     bool ignoreHeaders = false;  // convert files whose header says they are no 16-bit PCM mono
     bool overwrite = false;      // replace files of the names a conversion writes
     int maxGapDays = 31;         // longest gap between recordings written as empty minutes

@@ -13,6 +13,7 @@
 #include "base/numbers.h"
 #include "base/utf8.h"
 #include "cli/tk1_dump.h"
+#include "input/start_times.h"
 #include "input/wav_header.h"
 #include "session/progress.h"
 
@@ -38,14 +39,6 @@ const char* KindText(ControlKind kind) {
             return "drop-down list";
     }
     return "";
-}
-
-// "2023-05-17T14:30:00" of a minute number: the dump's date and time, in ISO 8601's form.
-std::string IsoMinute(int32_t minute) {
-    std::string s = IsoDateTime(minute, 0);  // "2023-05-17 14:30:00.000000"
-    s[10] = 'T';
-    s.resize(19);
-    return s;
 }
 
 // Seconds of the samples the converter reads from the file, to the millisecond; "" when the
@@ -131,7 +124,7 @@ void WriteSettings(const SettingsForm& form, bool csv, std::FILE* out) {
 
 void WriteFileListCsv(const WavFileRecTable& recs, int32_t count, int32_t samplesPerSec,
                       std::FILE* out) {
-    PutLine(out, "start,duration_s,location,group,path");
+    PutLine(out, "start,time_source,duration_s,location,group,path");
     const size_t n = std::min(recs.size(), static_cast<size_t>(std::max(count, 0)));
     int32_t group = 0;
     const WavFileRec* previous = nullptr;
@@ -143,7 +136,9 @@ void WriteFileListCsv(const WavFileRecTable& recs, int32_t count, int32_t sample
             ++group;
         }
         previous = &rec;
-        PutLine(out, (rec.Start.Mn != 0 ? IsoMinute(rec.Start.Mn) : std::string()) + "," +
+        const bool dated = rec.Start.Mn != 0 && rec.StartTime.Source != TimeSource::None;
+        PutLine(out, (dated ? StartTimeText(rec.StartTime) : std::string()) + "," +
+                         std::string(TimeSourceText(rec.StartTime.Source)) + "," +
                          DurationSeconds(rec.NameWithPath, samplesPerSec) + "," +
                          CsvField(PrintableName(rec.IdentityName)) + "," + std::to_string(group) +
                          "," + CsvField(PrintableName(rec.NameWithPath)));

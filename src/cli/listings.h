@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/csv.h"
+#include "base/csv.h"
 #include "input/wav_file_rec.h"
 #include "settings/settings_form.h"
 
@@ -24,8 +24,9 @@ std::string AcceptedText(const ControlDef& def);
 // its value in form; aligned columns with a heading, or CSV.
 void WriteSettings(const SettingsForm& form, bool csv, std::FILE* out);
 
-// The file list as CSV: one row per listed file with its start time (ISO 8601, empty for a
-// file without a date), its duration in seconds at the given rate (the samples the converter
+// The file list as CSV: one row per listed file with its start time (ISO 8601 to the
+// microsecond, "Z" where the zone is known; empty for a file without a date) and where it came
+// from, its duration in seconds at the given rate (the samples the converter
 // reads), its location (identity name), the number of the TK1 file it goes into (1, 2, ... in
 // table order) and its path.
 void WriteFileListCsv(const WavFileRecTable& recs, int32_t count, int32_t samplesPerSec,

@@ -128,17 +128,48 @@ std::string RateRefusal(const std::string& refusal, const std::string& rate) {
     return text;
 }
 
-// The batch rate from the headers of the files the operands stand for.
-std::variant<int32_t, std::string> RateOfHeaders(const std::vector<std::string>& operands) {
+// The batch rate from the headers of the files the operands stand for; empty when no file has
+// a 16-bit PCM mono header to take it from.
+std::optional<std::variant<int32_t, std::string>> RateOfHeaders(
+    const std::vector<std::string>& operands) {
     std::vector<WavHeader> headers;
     std::vector<std::string> names;
+    bool anyFit = false;
     for (const std::string& path : ExpandSelectionPaths(operands)) {
         if (std::optional<WavHeader> h = OpenedFileHeader(path)) {
+            anyFit = anyFit || ClassifyWav(*h) == WavFit::Fit;
             headers.push_back(*h);
             names.push_back(path);
         }
     }
+    if (!anyFit) return std::nullopt;
     return RateFromHeaders(headers, names);
+}
+
+// The rate text the batch is converted (or listed) at: --rate as given, else the headers' rate
+// (576 where no header gives one). Empty after a refusal, which is reported.
+std::optional<std::string> BatchRate(const CommandLine& c, CliHost& host) {
+    if (!c.rate.empty() && c.rate != "header") return c.rate;
+    const auto rate = RateOfHeaders(c.operands);
+    if (!rate && c.rate.empty()) return std::string("576");
+    const std::string* refusal = rate ? std::get_if<std::string>(&*rate) : nullptr;
+    if (rate && refusal == nullptr) return std::to_string(std::get<int32_t>(*rate));
+    const std::string why =
+        refusal != nullptr
+            ? *refusal
+            : std::string("no file has a 16-bit PCM mono header to take the rate from");
+    if (c.rate == "header") {
+        host.Message("wavtokeb-cli: --rate header: " + why);
+        return std::nullopt;
+    }
+    // Without --rate: a listing goes on at the rate of old, a conversion is refused.
+    if ((c.verb & kConversions) == 0) {
+        if (!c.quiet) host.Message("wavtokeb-cli: " + why + "; durations at 576 k samples/s");
+        return std::string("576");
+    }
+    host.Message("wavtokeb-cli: " + why +
+                 ": nothing converted (--rate K converts every file at K k samples/s)");
+    return std::nullopt;
 }
 
 // The format check of the listed files: the files that are no 16-bit PCM mono recordings (a
@@ -161,9 +192,10 @@ bool ReportFormats(const Session& session, CliHost& host, const CommandLine& c) 
     }
     if (!c.quiet) {
         for (const WavFileRec* rec : f.OtherRate) {
-            host.Message("wavtokeb-cli: " + OtherRateLine(*rec) + ", not the " +
-                         std::to_string(session.Rate.SamplesPerSec / 1000) +
-                         " k samples/s of --rate");
+            host.Message(
+                "wavtokeb-cli: " + OtherRateLine(*rec) + ", not the " +
+                std::to_string(session.Rate.SamplesPerSec / 1000) +
+                (c.rate.empty() ? " k samples/s the files are read at" : " k samples/s of --rate"));
         }
         for (const WavFileRec* rec : f.SecondData)
             host.Message("wavtokeb-cli: " + SecondDataLine(*rec));
@@ -311,17 +343,21 @@ void KeepFilesOpen() {
 
 int RunDump(const CommandLine& c) {
     const std::string& file = c.operands.front();
-    if (!c.linkage.empty() && !c.csv) {
-        std::fprintf(stderr, "%s\n",
-                     UsageLine({"--linkage is used with --csv only", kDump}).c_str());
-        return kExitRefused;
+    for (const auto& [given, option] :
+         {std::pair{&c.linkage, "--linkage"}, std::pair{&c.recordings, "--recordings"}}) {
+        if (!given->empty() && !c.csv) {
+            std::fprintf(
+                stderr, "%s\n",
+                UsageLine({std::string(option) + " is used with --csv only", kDump}).c_str());
+            return kExitRefused;
+        }
     }
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0) {
         std::fprintf(stderr, "wavtokeb-cli: %s does not exist\n", file.c_str());
         return kExitRefused;
     }
-    const int status = DumpTK1(file, {c.csv, c.linkage, c.quiet}, stdout, stderr);
+    const int status = DumpTK1(file, {c.csv, c.linkage, c.quiet, c.recordings}, stdout, stderr);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output\n");
         return kExitFailed;
@@ -429,7 +465,6 @@ int RunBatch(const CommandLine& c) {
         host.Message(UsageLine(e));
         return kExitRefused;
     }
-    session.Controls.KsamplesPerSecEdit = c.rate;
     session.Controls.AddedSiteNameEdit = c.site;
     session.Controls.LoggerNumberEdit = c.logger;
     session.Controls.UseFileNameDateTimes = !c.noDates;
@@ -437,20 +472,20 @@ int RunBatch(const CommandLine& c) {
     session.Controls.SearchDirectories = false;
     session.Controls.ShowGraphs = c.graphs;
     session.Controls.MakeSourceLinkageFile = !c.noLinkage;
+    session.Controls.MakeRecordingsTable = !c.noRecordings;
+    session.Controls.TimeSourceCombo = c.timeSource;
+    session.Controls.ExactStart = c.exactStart;
+    session.Corrections.ShiftUs = c.timeShiftUs;
+    for (const auto& [at, error] : c.clockErrors) session.Corrections.AddClockError({at, error});
 
     // Refusals before anything is written.
     if (const std::optional<std::string> refusal = session.CheckNameDatePattern()) {
         host.Message("wavtokeb-cli: --name-date: " + *refusal);
         return kExitRefused;
     }
-    if (c.rate == "header") {
-        const std::variant<int32_t, std::string> rate = RateOfHeaders(c.operands);
-        if (const auto* refusal = std::get_if<std::string>(&rate)) {
-            host.Message("wavtokeb-cli: --rate header: " + *refusal);
-            return kExitRefused;
-        }
-        session.Controls.KsamplesPerSecEdit = std::to_string(std::get<int32_t>(rate));
-    }
+    const std::optional<std::string> rate = BatchRate(c, host);
+    if (!rate) return kExitRefused;
+    session.Controls.KsamplesPerSecEdit = *rate;
     if (const std::optional<std::string> refusal = session.CheckSampleRate()) {
         host.Message(RateRefusal(*refusal, c.rate));
         return kExitRefused;

@@ -8,15 +8,17 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "base/calendar.h"
+#include "base/csv.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
-#include "cli/csv.h"
+#include "input/name_parsing.h"
 #include "input/wav_header.h"
 #include "output/tk1_header_offsets.h"
 #include "output/tk1_writer.h"
@@ -92,10 +94,8 @@ std::optional<std::string> NotTK1(const uint8_t* h, size_t got) {
     return "bytes 12, 31, 66 and 78 hold " + found + " where a TK1 header holds 1, 245, 11 and 15";
 }
 
-// The linkage file's entries; lines that are no linkage lines are reported (unless quiet) and
-// left out. Nothing when the file cannot be read (error: why).
-std::optional<std::vector<LinkageEntry>> ReadLinkage(const std::string& path, bool quiet,
-                                                     std::FILE* err, std::string& error) {
+// A side file's text; nothing when it cannot be read (error: why).
+std::optional<std::string> ReadSmallFile(const std::string& path, std::string& error) {
     errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) {
@@ -112,6 +112,32 @@ std::optional<std::vector<LinkageEntry>> ReadLinkage(const std::string& path, bo
         error = std::strerror(EIO);
         return std::nullopt;
     }
+    return text;
+}
+
+// The entries a linkage file would have given, from a recordings table: each file's minute,
+// or the next one for a file that continues the minute its predecessor ran into (an undated
+// one, or one that starts in an earlier minute than where it is placed).
+std::vector<LinkageEntry> LinkageFromTable(const std::vector<RecordingsRow>& rows) {
+    std::vector<LinkageEntry> entries;
+    for (const RecordingsRow& row : rows) {
+        const int64_t placed = FloorDivide(row.PlacedUs, 60'000'000).Quotient;
+        const bool continues =
+            !entries.empty() &&
+            (!row.StartUs || FloorDivide(*row.StartUs, 60'000'000).Quotient < placed);
+        entries.push_back(
+            {static_cast<int32_t>(placed + (continues ? 1 : 0)), row.Path, 0, std::nullopt, false});
+    }
+    return entries;
+}
+
+// The linkage file's entries; lines that are no linkage lines are reported (unless quiet) and
+// left out. Nothing when the file cannot be read (error: why).
+std::optional<std::vector<LinkageEntry>> ReadLinkage(const std::string& path, bool quiet,
+                                                     std::FILE* err, std::string& error) {
+    const std::optional<std::string> read = ReadSmallFile(path, error);
+    if (!read) return std::nullopt;
+    const std::string& text = *read;
     std::vector<LinkageEntry> entries;
     size_t pos = 0;
     for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
@@ -132,7 +158,7 @@ std::optional<std::vector<LinkageEntry>> ReadLinkage(const std::string& path, bo
             }
             continue;
         }
-        entries.push_back({*minute, std::string(line.substr(tab + 1))});
+        entries.push_back({*minute, std::string(line.substr(tab + 1)), 0, std::nullopt, false});
     }
     return entries;
 }
@@ -251,7 +277,8 @@ std::array<ClickField, 16> ClickFields(const Click& c) {
 }
 
 // A CSV row; with a source (from the linkage file) its two columns at the end.
-std::string CsvRow(int64_t minute, const Click& c, const SourceFinder::Source* source) {
+std::string CsvRow(int64_t minute, const Click& c, const SourceFinder::Source* source,
+                   bool withTimes) {
     std::string s = IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5) + "," + Num(minute);
     for (const ClickField& f : ClickFields(c)) {
         s += ',';
@@ -275,6 +302,13 @@ std::string CsvRow(int64_t minute, const Click& c, const SourceFinder::Source* s
         } else {
             s += ',';
         }
+        if (withTimes) {
+            s += ',';
+            if (entry != nullptr && entry->StartUs) {
+                s += IsoMicroseconds(*entry->StartUs + std::llround(offset * 1e6), ' ') +
+                     (entry->Zoned ? "Z" : "");
+            }
+        }
     }
     return s;
 }
@@ -294,26 +328,7 @@ std::string ClickLine(int64_t offset, int64_t minute, const Click& c) {
 }  // namespace
 
 std::string IsoDateTime(int64_t minute, int64_t microseconds) {
-    const FloorDivision second = FloorDivide(minute * 60'000'000 + microseconds, 1'000'000);
-    const FloorDivision day = FloorDivide(second.Quotient, kSecondsPerDay);
-    const CivilDate date = CivilFromDayNumber(day.Quotient);
-    const int64_t secOfDay = day.Remainder;
-    std::string s;
-    s.reserve(26);
-    AppendZeroPadded(s, date.Year, 4);
-    s += '-';
-    AppendZeroPadded(s, date.Month, 2);
-    s += '-';
-    AppendZeroPadded(s, date.Day, 2);
-    s += ' ';
-    AppendZeroPadded(s, secOfDay / 3600, 2);
-    s += ':';
-    AppendZeroPadded(s, secOfDay / 60 % 60, 2);
-    s += ':';
-    AppendZeroPadded(s, secOfDay % 60, 2);
-    s += '.';
-    AppendZeroPadded(s, second.Remainder, 6);
-    return s;
+    return IsoMicroseconds(minute * 60'000'000 + microseconds, ' ');
 }
 
 std::vector<SourceFinder::Source> SourceFinder::Minute(int64_t minute,
@@ -345,16 +360,22 @@ std::vector<SourceFinder::Source> SourceFinder::Minute(int64_t minute,
     if (reached && hadEntry && previous != current_ && !steps.empty() && !NextMayBeginIn(minute)) {
         own = steps.front();
         steps.erase(steps.begin());
+    } else if (reached && hadEntry && previous != current_ && entries_[current_].BeginUs > 0) {
+        // Without a step, a file placed at its start second begins there.
+        while (own < times.size() && int64_t{times[own]} * 5 < entries_[current_].BeginUs) ++own;
+        while (!steps.empty() && steps.front() <= own) steps.erase(steps.begin());
     }
     std::vector<Source> sources;
     sources.reserve(times.size());
-    auto offset = [&](int64_t origin, int32_t time) {
-        return static_cast<double>(minute - origin) * 60 + time * 5e-6;
+    auto offsetOf = [&](const LinkageEntry& entry, int64_t origin, int32_t time) {
+        return static_cast<double>(minute - origin) * 60 + time * 5e-6 -
+               static_cast<double>(entry.BeginUs) * 1e-6;
     };
     size_t step = 0;
     for (size_t i = 0; i < times.size(); ++i) {
         if (i < own) {
-            sources.emplace_back(&entries_[previous], offset(previousOrigin, times[i]));
+            sources.emplace_back(&entries_[previous],
+                                 offsetOf(entries_[previous], previousOrigin, times[i]));
             continue;
         }
         if (step < steps.size() && steps[step] == i) {
@@ -367,10 +388,119 @@ std::vector<SourceFinder::Source> SourceFinder::Minute(int64_t minute,
         if (next_ == 0) {
             sources.emplace_back(nullptr, 0.0);
         } else {
-            sources.emplace_back(&entries_[current_], offset(origin_, times[i]));
+            sources.emplace_back(&entries_[current_],
+                                 offsetOf(entries_[current_], origin_, times[i]));
         }
     }
     return sources;
+}
+
+void SourceFinder::Annotate(const std::vector<RecordingsRow>& rows) {
+    for (size_t i = 0; i < entries_.size() && i < rows.size(); ++i) {
+        entries_[i].BeginUs = FloorDivide(rows[i].PlacedUs, 60'000'000).Remainder;
+        entries_[i].StartUs = rows[i].StartUs;
+        entries_[i].Zoned = rows[i].Zoned;
+    }
+}
+
+std::optional<std::pair<int64_t, bool>> ParseIsoMicroseconds(std::string_view text) {
+    bool zoned = false;
+    if (text.ends_with('Z')) {
+        zoned = true;
+        text.remove_suffix(1);
+    }
+    auto digits = [&](size_t pos, size_t n) { return DigitsAt(text, pos, n); };
+    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':') {
+        return std::nullopt;
+    }
+    const int32_t second = digits(17, 2);
+    const std::optional<int32_t> minute =
+        EncodeMinuteNumber(digits(0, 4), digits(5, 2), digits(8, 2), digits(11, 2), digits(14, 2));
+    if (!minute || second < 0 || second > 59) return std::nullopt;
+    int64_t us = 0;
+    if (text.size() > 19) {
+        const size_t n = text.size() - 20;
+        if (text[19] != '.' || n < 1 || n > 6) return std::nullopt;
+        const int32_t fraction = digits(20, n);
+        if (fraction < 0) return std::nullopt;
+        us = fraction;
+        for (size_t k = n; k < 6; ++k) us *= 10;
+    }
+    return std::pair{int64_t{*minute} * 60'000'000 + int64_t{second} * 1'000'000 + us, zoned};
+}
+
+std::variant<std::vector<RecordingsRow>, std::string> ParseRecordingsTable(std::string_view text) {
+    // RFC 4180 cells of one line (no line breaks inside them).
+    auto cellsOf = [](std::string_view line) {
+        std::vector<std::string> cells(1);
+        bool quoted = false;
+        for (size_t k = 0; k < line.size(); ++k) {
+            const char ch = line[k];
+            if (quoted) {
+                if (ch != '"') {
+                    cells.back() += ch;
+                } else if (k + 1 < line.size() && line[k + 1] == '"') {
+                    cells.back() += '"';
+                    ++k;
+                } else {
+                    quoted = false;
+                }
+            } else if (ch == '"') {
+                quoted = true;
+            } else if (ch == ',') {
+                cells.emplace_back();
+            } else {
+                cells.back() += ch;
+            }
+        }
+        return cells;
+    };
+    std::vector<RecordingsRow> rows;
+    size_t pathAt = 0, startAt = 0, placedAt = 0, needed = 0;
+    size_t pos = 0;
+    for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        const std::vector<std::string> cells = cellsOf(line);
+        if (lineNo == 1) {
+            auto column = [&](std::string_view name) {
+                return static_cast<size_t>(std::find(cells.begin(), cells.end(), name) -
+                                           cells.begin());
+            };
+            pathAt = column("path");
+            startAt = column("start");
+            placedAt = column("placed_minute");
+            needed = std::max({pathAt, startAt, placedAt}) + 1;
+            if (needed > cells.size()) {
+                return std::string(
+                    "its first line is no recordings table heading (path, start, "
+                    "..., placed_minute)");
+            }
+            continue;
+        }
+        if (line.empty() && pos >= text.size()) break;
+        const auto placed =
+            cells.size() >= needed ? ParseIsoMicroseconds(cells[placedAt]) : std::nullopt;
+        const auto start = cells.size() >= needed && !cells[startAt].empty()
+                               ? ParseIsoMicroseconds(cells[startAt])
+                               : std::nullopt;
+        if (!placed || (cells.size() >= needed && !cells[startAt].empty() && !start)) {
+            return "line " + Num(lineNo) + " is no recordings table row";
+        }
+        RecordingsRow row;
+        row.Path = cells[pathAt];
+        if (start) {
+            row.StartUs = start->first;
+            row.Zoned = start->second;
+        }
+        row.PlacedUs = placed->first;
+        rows.push_back(std::move(row));
+    }
+    return rows;
 }
 
 std::string KiloHertz(uint8_t ipi) {
@@ -456,9 +586,56 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         }
     }
 
+    // The recordings table: the start of each file, and where its first sample lies.
+    bool withTimes = false;
+    if (csv) {
+        const bool named = !options.Recordings.empty();
+        const std::string table =
+            named ? options.Recordings : std::string(Utf8DropRight(path, 4)) + ".recordings.csv";
+        struct stat st {};
+        if (named || (::stat(table.c_str(), &st) == 0 && S_ISREG(st.st_mode))) {
+            std::string error;
+            std::optional<std::vector<RecordingsRow>> rows;
+            if (const std::optional<std::string> text = ReadSmallFile(table, error)) {
+                auto parsed = ParseRecordingsTable(*text);
+                if (auto* r = std::get_if<std::vector<RecordingsRow>>(&parsed)) {
+                    rows = std::move(*r);
+                } else {
+                    error = std::get<std::string>(parsed);
+                }
+            }
+            if (rows && sources && sources->Size() != rows->size()) {
+                error = "it has " + Num(static_cast<int64_t>(rows->size())) + " rows for the " +
+                        Num(static_cast<int64_t>(sources->Size())) +
+                        " files of the source linkage file";
+                rows.reset();
+            }
+            if (!rows && named) {
+                std::fclose(f);
+                std::fprintf(err, "wavtokeb-cli: --recordings %s: %s\n",
+                             PrintableName(table).c_str(), error.c_str());
+                return kDumpRefused;
+            }
+            if (!rows) {
+                if (!options.Quiet) {
+                    std::fprintf(err, "wavtokeb-cli: %s: %s; no recording_time column\n",
+                                 PrintableName(table).c_str(), error.c_str());
+                }
+            } else {
+                // Without a linkage file, the table tells where each file lies.
+                if (!sources) {
+                    sources.emplace(LinkageFromTable(*rows));
+                }
+                sources->Annotate(*rows);
+                withTimes = true;
+            }
+        }
+    }
+
     Output out(outFile);
     if (csv) {
-        out.Line(std::string(kCsvHeader) + (sources ? ",source_wav,offset_s" : ""));
+        out.Line(std::string(kCsvHeader) + (sources ? ",source_wav,offset_s" : "") +
+                 (withTimes ? ",recording_time" : ""));
     } else {
         DumpHeader(path, fileBytes, header.data(), out);
     }
@@ -476,7 +653,8 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         std::vector<int32_t> times;
         for (const Click& c : held) times.push_back(c.ClkTime5MuSecs);
         const std::vector<SourceFinder::Source> found = sources->Minute(heldMinute, times);
-        for (size_t i = 0; i < held.size(); ++i) out.Line(CsvRow(heldMinute, held[i], &found[i]));
+        for (size_t i = 0; i < held.size(); ++i)
+            out.Line(CsvRow(heldMinute, held[i], &found[i], withTimes));
         held.clear();
     };
     std::array<uint8_t, kRecordBytes> r{};
@@ -512,7 +690,7 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
             if (!csv) {
                 out.Line(ClickLine(offset, minute, c));
             } else if (!sources) {
-                out.Line(CsvRow(minute, c, nullptr));
+                out.Line(CsvRow(minute, c, nullptr, false));
             } else {
                 if (!held.empty() && minute != heldMinute) putHeld();
                 heldMinute = minute;

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace wtk::cli {
@@ -20,10 +23,30 @@ std::string IsoDateTime(int64_t minute, int64_t microseconds);
 std::string KiloHertz(uint8_t ipi);
 
 // One line of a source linkage file: the minute the batch driver gave the WAV file, its path.
+// With the recordings table beside it: where within its minute the file's first sample lies
+// (files placed at their exact start), and the file's start time.
 struct LinkageEntry {
     int32_t Minute = 0;
     std::string Path;
+    int64_t BeginUs = 0;
+    std::optional<int64_t> StartUs;
+    bool Zoned = false;
 };
+
+// One row of a recordings table as the dump reads it.
+struct RecordingsRow {
+    std::string Path;
+    std::optional<int64_t> StartUs;  // empty for a recording without a start time
+    bool Zoned = false;
+    int64_t PlacedUs = 0;  // where its first sample lies in the TK1 file
+};
+// The rows of a recordings table's text, or why it is none (a heading that is not the table's,
+// a row without its cells or with a time that does not read). Rows are told by their cells'
+// names, so columns added after them are ignored.
+std::variant<std::vector<RecordingsRow>, std::string> ParseRecordingsTable(std::string_view text);
+// "2021-06-10T03:36:54.250000Z" (fraction of 1 to 6 digits optional, "Z" optional) in
+// microseconds since 1899-12-30 00:00, with whether it carried the Z.
+std::optional<std::pair<int64_t, bool>> ParseIsoMicroseconds(std::string_view text);
 
 // Where the clicks of a TK1 file came from, given the file's linkage entries, minute by minute
 // in file order: for each click the entry and the seconds from the start of that WAV file's
@@ -31,7 +54,9 @@ struct LinkageEntry {
 // file click times only grow inside a minute, so a time that goes back (by more than 250 ms)
 // shows where another file's samples begin in the same minute: a file that continues the
 // minute its predecessor ran into (the linkage gives it that minute when its name did, or the
-// next one when its name gave an earlier minute).
+// next one when its name gave an earlier minute). A file whose first sample lies later in its
+// minute (BeginUs) and that no step shows begins there: the clicks before are its
+// predecessor's, and its offsets count from its first sample.
 class SourceFinder {
 public:
     using Source = std::pair<const LinkageEntry*, double>;  // nullptr: before the first entry
@@ -40,6 +65,9 @@ public:
     // The sources of the clicks of one minute, given their times in 5 us units in file order.
     // Minutes come in increasing order.
     std::vector<Source> Minute(int64_t minute, const std::vector<int32_t>& times);
+    // Each entry's first sample and start from the recordings table's row of the same place.
+    void Annotate(const std::vector<RecordingsRow>& rows);
+    size_t Size() const { return entries_.size(); }
 
 private:
     // The entry after the current one may begin in this minute (as its linkage minute or as a
@@ -58,6 +86,9 @@ struct DumpOptions {
     bool Csv = false;
     std::string Linkage;  // for Csv: the source linkage file ("": the TK1 name with .txt)
     bool Quiet = false;   // no warnings
+    // For Csv: the recordings table ("": the TK1 name with .recordings.csv), for the clicks'
+    // recording_time.
+    std::string Recordings;
 };
 
 // What DumpTK1 returns.

@@ -156,7 +156,8 @@ std::optional<NameDatePattern::Match> NameDatePattern::MatchName(
 }
 
 void ApplyNameDatePattern(WavFileRec& rec, const NameDatePattern& pattern, bool Scrapbook,
-                          const SampleRate& Rate, Host& host, std::string_view AddedSiteNameEdit) {
+                          const SampleRate& Rate, Host& host, std::string_view AddedSiteNameEdit,
+                          bool quiet) {
     rec.Start.Mn = 0;
     rec.Start.TimeInMinuteNear2MHz = 0;
     const std::string_view Fname = FileNamePart(rec.NameWithPath);
@@ -169,14 +170,12 @@ void ApplyNameDatePattern(WavFileRec& rec, const NameDatePattern& pattern, bool 
     if (pattern.HasLocation()) {
         if (m) rec.IdentityName = *m->Location;
     } else {
-        std::string_view dir = DirectoryPart(rec.NameWithPath);
-        while (!dir.empty() && dir.back() == '/') dir.remove_suffix(1);
-        const std::string_view folder = FileNamePart(dir);
-        if (!folder.empty() && folder != "." && folder != "..") rec.IdentityName = folder;
+        const std::string_view folder = FolderName(rec.NameWithPath);
+        if (!folder.empty()) rec.IdentityName = folder;
     }
 
     if (!m || Scrapbook) {
-        SetBlankRecord(rec, Scrapbook, host, "", "", "", "", "");
+        SetBlankRecord(rec, Scrapbook || quiet, host, "", "", "", "", "");
         return;
     }
     const auto Year = ParseInt32(m->Year);
@@ -190,7 +189,8 @@ void ApplyNameDatePattern(WavFileRec& rec, const NameDatePattern& pattern, bool 
     // A minute number of 0 or less would read as "no date" (or a minute the TK1 header cannot
     // hold): a %Y before the minute numbers begin gives no date.
     if (!Mn || *Mn <= 0) {
-        SetBlankRecord(rec, Scrapbook, host, m->Year, m->Month, m->Day, m->Hour, m->Minute);
+        SetBlankRecord(rec, Scrapbook || quiet, host, m->Year, m->Month, m->Day, m->Hour,
+                       m->Minute);
         return;
     }
     rec.DateString = m->Year + " " + m->Month + " " + m->Day;
@@ -198,6 +198,11 @@ void ApplyNameDatePattern(WavFileRec& rec, const NameDatePattern& pattern, bool 
     rec.Start.TimeInMinuteNear2MHz = 0;
     rec.Start.NofNear2MHzToEndOfMinute = Rate.IPIscaler > 0 ? Rate.TicksPerMinute() : 0;
     rec.DateFound = true;
+    // The seconds, where the pattern has them and they are a second, give the exact start.
+    const auto Sec = m->Second.empty() ? std::optional<int32_t>(0) : ParseInt32(m->Second);
+    const int64_t secs = Sec && *Sec >= 0 && *Sec < 60 ? *Sec : 0;
+    rec.StartTime = {int64_t{*Mn} * kMicrosecondsPerMinute + secs * kMicrosecondsPerSecond, false,
+                     TimeSource::Pattern};
 }
 
 }  // namespace wtk

@@ -5,9 +5,9 @@
 // last "." on). Fields: %Y four digits, %y two digits (2000 ... 2099), %m %d %H %M %S two digits
 // each, {location} one or more characters of any kind (the location or identity name), * any
 // text, %% a "%"; every other character stands for itself. Year, month, day, hour and minute
-// must each appear once; the seconds are parsed but not used, as with the built-in forms (a
-// file starts at the first tick of its minute). Where text fields could split a name in more
-// than one way, each takes as little as it can.
+// must each appear once; the seconds give the exact start time but, as with the built-in forms,
+// do not place the file (it starts at the first tick of its minute). Where text fields could split
+// a name in more than one way, each takes as little as it can.
 #pragma once
 
 #include <cstdint>
@@ -58,7 +58,9 @@ private:
 // progress text "Date/time conversion failed (D2) ..." as with the built-in forms (while
 // Scrapbook is set, silently). The identity is the {location} text; for a pattern without it,
 // the name of the folder holding the file; where neither gives one, the built-in identity rule.
+// quiet: no failure text (the file has a time of its own).
 void ApplyNameDatePattern(WavFileRec& rec, const NameDatePattern& pattern, bool Scrapbook,
-                          const SampleRate& Rate, Host& host, std::string_view AddedSiteNameEdit);
+                          const SampleRate& Rate, Host& host, std::string_view AddedSiteNameEdit,
+                          bool quiet = false);
 
 }  // namespace wtk

@@ -15,6 +15,7 @@
 #include "input/location_groups.h"
 #include "input/name_parsing.h"
 #include "input/name_pattern.h"
+#include "input/start_times.h"
 #include "output/tk1_writer.h"
 
 namespace wtk {
@@ -44,6 +45,31 @@ void BeginSelection(SelectionContext& c) {
     c.ExportIPIandAmpsToText = c.MakeIPIexportFileChecked;
     if (c.NofInputsSkipped != nullptr) *c.NofInputsSkipped = 0;
     c.host.AppendMemo(Memo::FilesMemo, FilesMemoHeader());
+}
+
+// The start time of a listed file from its name and its own time, as the time-source choice
+// takes them. A name that gives no date is reported only where the file has no time of its own.
+void ReadStartTime(SelectionContext& c, WavFileRec& rec,
+                   const std::optional<NameDatePattern>& pattern, StringList& warnings) {
+    const auto choice = static_cast<TimeSourceChoice>(c.Controls.TimeSourceCombo);
+    std::optional<RecordingStart> own;
+    if (!c.Scrapbook && choice != TimeSourceChoice::Name)
+        own = ReadRecordingStart(rec.NameWithPath);
+    const bool quiet = own.has_value();
+    if (pattern) {
+        ApplyNameDatePattern(rec, *pattern, c.Scrapbook, c.Rate, c.host,
+                             c.Controls.AddedSiteNameEdit, quiet);
+    } else {
+        DateAndIdentityFromName(rec, c.Scrapbook, quiet, c.Rate, c.host,
+                                c.Controls.AddedSiteNameEdit);
+    }
+    if (c.Scrapbook) return;
+    static const TimeCorrections kNone;
+    if (auto warning =
+            ResolveStartTime(rec, own, choice, c.Corrections != nullptr ? *c.Corrections : kNone,
+                             c.Controls.ExactStart, c.Rate)) {
+        warnings.push_back(std::move(*warning));
+    }
 }
 
 void NoFilesSelected(SelectionContext& c) {
@@ -165,6 +191,7 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
         auto parsed = NameDatePattern::Parse(c.Controls.NameDatePatternEdit);
         if (auto* p = std::get_if<NameDatePattern>(&parsed)) pattern = std::move(*p);
     }
+    StringList warnings;  // about start times, shown after the list
     for (int32_t I = 0; I < N; ++I) {
         if (I % 20 == 0) host.SetText(Label::SelectBatchBtn, std::to_string(I));
         const std::string& path = ListOfLongNames[static_cast<size_t>(I)];
@@ -177,13 +204,7 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
             rec.DurationMs = DurationMsFromSize(header->FileSize, c.Rate.SamplesPerSec);
             rec.NameWithPath = path;
             rec.Header = *header;
-            if (c.Controls.UseFileNameDateTimes && pattern) {
-                ApplyNameDatePattern(rec, *pattern, c.Scrapbook, c.Rate, host,
-                                     c.Controls.AddedSiteNameEdit);
-            } else if (c.Controls.UseFileNameDateTimes) {
-                PutFileStartTimeInWavFileRec(rec, c.Scrapbook, c.Rate, host);
-                ApplyIdentityRule(rec, c.Controls.AddedSiteNameEdit);
-            }
+            if (c.Controls.UseFileNameDateTimes) ReadStartTime(c, rec, pattern, warnings);
         }
         host.ProcessMessages();
         if (c.STOP) {
@@ -217,6 +238,12 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
     for (const WavFileRec& rec : c.WavFileRecs) lines.push_back(FilesMemoLine(rec));
     for (const std::string& line : lines) host.AppendMemo(Memo::FilesMemo, line);
     for (const std::string& text : skipped) host.AppendNote(Memo::FilesMemo, PrintableName(text));
+    if (c.Controls.UseFileNameDateTimes && !c.Scrapbook) {
+        for (std::string& text : OverlapWarnings(c.WavFileRecs, c.Rate.SamplesPerSec)) {
+            warnings.push_back(std::move(text));
+        }
+    }
+    for (const std::string& text : warnings) host.SetText(Label::StartTimeWarning, text);
     if (c.NofInputsSkipped != nullptr) *c.NofInputsSkipped += static_cast<int32_t>(skipped.size());
     c.Busy = false;
     c.STOP = false;

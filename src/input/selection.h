@@ -15,6 +15,7 @@ namespace wtk {
 class Host;
 struct MainControls;
 struct SampleRate;
+struct TimeCorrections;
 
 // What a selection reads and changes. The references point at the front end's own state, so
 // a STOP pressed inside Host::ProcessMessages reaches the listing.
@@ -36,6 +37,8 @@ struct SelectionContext {
     // that could not be opened, directories that could not be searched, entries that could not
     // be examined.
     int32_t* NofInputsSkipped = nullptr;
+    // Corrections of the recorders' clocks, added to every start time (none when null).
+    const TimeCorrections* Corrections = nullptr;
 };
 
 // Texts of the selection.
@@ -65,10 +68,12 @@ StringList ExpandSelectionPaths(const std::vector<std::string>& paths,
                                 StringList* skipped = nullptr);
 
 // From a list of full paths to the sorted, counted and listed table: the select-button counter,
-// one record per path (size, duration, and name parsing while the date box is ticked), STOP
+// one record per path (size, duration, and while the date box is ticked the start time from
+// the name and the file's own, as the time-source choice takes them, corrected), STOP
 // after each file, the sorts, the location kept (OnlyLocation), the BigLbl result and the memo
 // lines, then a note beside the file list for each text of skipped (what the search could not
-// read); clears Busy and STOP.
+// read) and the start-time warnings (a name's and a file's own time far apart, recordings of a
+// location that overlap); clears Busy and STOP.
 void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
                   const StringList& skipped = {});
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "input/recording_start.h"
 #include "input/wav_header.h"
 
 namespace wtk {
@@ -13,7 +14,7 @@ namespace wtk {
 // position inside it in near-2 MHz ticks (a quarter of a sample period).
 struct tSampleTime {
     int32_t Mn = 0;
-    int32_t Second = 0;  // always 0: names carry no second that is read
+    int32_t Second = 0;  // the start's second when files are placed at it, else 0
     int32_t TimeInMinuteNear2MHz = 0;
     int32_t NofNear2MHzToEndOfMinute = 0;
 };
@@ -27,6 +28,11 @@ struct WavFileRec {
     int32_t DurationMs = 0;
     bool DateFound = false;
     WavHeader Header;  // what the file's header said when it was listed
+    // The start to the microsecond, with its corrections, and where it came from (Source None:
+    // no start known). Start.Mn is its minute; the seconds place the file only when files are
+    // placed at their exact start.
+    RecordingStart StartTime;
+    int64_t CorrectionUs = 0;  // --time-shift less the clock error, added to StartTime
 };
 
 // The blank record: every string empty, every number 0, DateFound false.

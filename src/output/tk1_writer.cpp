@@ -132,6 +132,7 @@ bool TK1Writer::CloseUnfinished() {
     // Nothing of an unfinished file reaches its final name, nor its source-linkage file.
     out_.Discard();
     IndexFile.Discard();
+    Recordings.Discard();
     TK1Open = false;
     OutBufPtr = 0;
     return true;
@@ -202,6 +203,11 @@ void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in
         IndexFile.CreateIndexFile(name, host_);
     } else {
         IndexFile.Close();
+    }
+    if (in.MakeRecordingsTable) {
+        Recordings.Create(name, host_);
+    } else {
+        Recordings.Close();
     }
 
     // Header block: header and lead minute record.
@@ -274,21 +280,28 @@ void TK1Writer::FinaliseTK1File() {
                      PrintableName(TK1BriefName) + "\t" + std::to_string(NofWavFilesInNameGroup) +
                          "\t" + std::to_string(CompressionFigure(BytesInWavNameGroup, fileBytes)));
 
-    // Only a complete file takes its name, and its source-linkage file with it; a taken name
-    // only through Replacements.
-    int err = 0;
+    // Only a complete file takes its name, and its side files with it; a taken name only
+    // through Replacements.
     if (writeFailed_) {
         out_.Discard();
         IndexFile.Discard();
+        Recordings.Discard();
         Failure("Failed to finalise TK1File");
-    } else if (err = out_.Commit(Replacements); err != 0 && err != ReplacingFile::kReplacesLater) {
-        IndexFile.Discard();
-        Failure("Failed to finalise TK1File", ReplacingFileErrno(err), ReplacingFileErrorText(err));
-    } else if (err = IndexFile.Close(Replacements);
+    } else if (const int err = out_.Commit(Replacements);
                err != 0 && err != ReplacingFile::kReplacesLater) {
-        host_.Report(Event(EventKind::LinkageFailure, "Failed to finalise TK1File")
-                         .About(IndexFile.FileName())
-                         .Because(ReplacingFileErrno(err), ReplacingFileErrorText(err)));
+        IndexFile.Discard();
+        Recordings.Discard();
+        Failure("Failed to finalise TK1File", ReplacingFileErrno(err), ReplacingFileErrorText(err));
+    } else {
+        auto placed = [&](int e, EventKind kind, const std::string& name) {
+            if (e == 0 || e == ReplacingFile::kReplacesLater) return;
+            host_.Report(Event(kind, "Failed to finalise TK1File")
+                             .About(name)
+                             .Because(ReplacingFileErrno(e), ReplacingFileErrorText(e)));
+        };
+        placed(IndexFile.Close(Replacements), EventKind::LinkageFailure, IndexFile.FileName());
+        placed(Recordings.Close(Replacements), EventKind::RecordingsTableFailure,
+               Recordings.FileName());
     }
     TK1Open = false;
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "output/recordings_table.h"
 #include "output/replacing_file.h"
 #include "output/side_files.h"
 
@@ -55,6 +56,7 @@ struct TK1HeaderInputs {
     std::string LoggerNumberText;  // "Logger ID number" field; text that does not convert: 9999
     int HighPassFilterIndex = 0;   // item index of the high-pass filter list; negative gives 0
     bool MakeSourceLinkageFile = false;
+    bool MakeRecordingsTable = false;
     // What the first counted minute record carries (the sensitivity state at creation).
     uint8_t DeadBandPlusUplift = 0;
     int32_t MinuteScalerX2560 = 0;  // 0..255
@@ -101,13 +103,13 @@ public:
     }
 
     // Write the rest of the buffer and the end record, patch the header, add the summary line
-    // to the data memo, and put the file (and its source-linkage file) in place under its final
-    // name. A file of which any write failed is removed instead, leaving what had the name
-    // before; so is a file whose name is taken when no Replacements are given. Nothing when no
-    // file is open.
+    // to the data memo, and put the file (and its source-linkage file and recordings table) in
+    // place under its final name. A file of which any write failed is removed instead, leaving
+    // what had the name before; so is a file whose name is taken when no Replacements are
+    // given. Nothing when no file is open.
     void FinaliseTK1File();
 
-    // Give up the open file (after a failed write): it and its source-linkage file are removed
+    // Give up the open file (after a failed write): it and its side files are removed
     // and whatever had their names before stays as it was; buffered records are discarded.
     // Returns false when closing the TK1 file failed.
     bool CloseUnfinished();
@@ -128,6 +130,7 @@ public:
     int32_t NofWavFilesInNameGroup = 0;
     int64_t BytesInWavNameGroup = 0;
     SourceLinkageFile IndexFile;  // created with the TK1 file when requested
+    RecordingsTable Recordings;   // likewise
     std::string FileName;         // full name of the open file
     // Where finished files whose names are taken wait for the batch's end; none: such a file
     // is given up and the other one kept.

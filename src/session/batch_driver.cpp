@@ -210,6 +210,14 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             if (Writer.IndexFile.IndexFileOpen) {
                 Writer.IndexFile.WriteLine(rec.Start.Mn, rec.NameWithPath);
             }
+            if (Writer.Recordings.TableOpen) {
+                // The file's first sample lies in the minute the writer has reached, at the
+                // tick of its start second (the first tick unless files are placed exactly).
+                const int64_t placedUs = int64_t{Writer.TK1min} * kMicrosecondsPerMinute +
+                                         int64_t{rec.Start.Second} * kMicrosecondsPerSecond;
+                Writer.Recordings.WriteRow(RecordingsTableRow(
+                    rec, placedUs, (range.End - range.Begin) / 2, Rate.SamplesPerSec));
+            }
             ReadAhead(WavFileRecs, wavN + 1, N);
             Processor.ConvertOneWavFile(WavFile, wavN, rec, range);
             // A recording cut short or grown while it was read is converted as far as it was.
@@ -277,6 +285,7 @@ void Session::StartNameGroup(const WavFileRec& rec) {
     in.LoggerNumberText = Controls.LoggerNumberEdit;
     in.HighPassFilterIndex = ParseInt32(SetFm.Get("HighPassFilterCombo")).value_or(-1);
     in.MakeSourceLinkageFile = Controls.MakeSourceLinkageFile;
+    in.MakeRecordingsTable = Controls.MakeRecordingsTable;
     in.DeadBandPlusUplift = Sens.DeadBandPlusUplift;
     in.MinuteScalerX2560 = Sens.MinuteScalerX2560;
     Writer.CreateTK1file(FPfilePath + Writer.TK1BriefName, in);

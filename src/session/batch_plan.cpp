@@ -97,6 +97,7 @@ Session::BatchPlan Session::PlanBatch(const std::string& chosen, bool scrapbook,
             if (Controls.MakeSourceLinkageFile) {
                 plan.Outputs.push_back(std::string(Utf8DropRight(tk1, 4)) + ".txt");
             }
+            if (Controls.MakeRecordingsTable) plan.Outputs.push_back(RecordingsTable::NameFor(tk1));
             if (ExportIPIandAmpsToText && exportPerGroup) {
                 plan.Outputs.push_back(
                     folder + std::string(Utf8DropRight(SuggestedNameFor(rec), 4)) + " IPIs.txt");

@@ -91,7 +91,8 @@ SelectionContext Session::MakeSelectionContext() {
                             WavFileRecs,
                             NofWAVfilesFound,
                             nullptr,
-                            &NofInputsSkipped};
+                            &NofInputsSkipped,
+                            &Corrections};
 }
 
 void Session::SelectBatchBtnClick() {
@@ -101,8 +102,34 @@ void Session::SelectBatchBtnClick() {
         return;
     }
     SelectionContext c = MakeSelectionContext();
+    listedWith_ = ListingInputsNow();
     ::wtk::SelectBatchBtnClick(c);
     if (!Busy && NofWAVfilesFound > 0) ReportFormatFindings();
+}
+
+Session::ListingInputs Session::ListingInputsNow() const {
+    return {Controls.NameDatePatternEdit, Controls.KsamplesPerSecEdit,
+            Controls.AddedSiteNameEdit,   Controls.TimeSourceCombo,
+            Controls.ExactStart,          Controls.UseFileNameDateTimes};
+}
+
+bool Session::SelectionOutdated() const {
+    return NofWAVfilesFound > 0 && !(listedWith_ == ListingInputsNow());
+}
+
+void Session::RereadSelection() {
+    if (Busy || CheckNameDatePattern()) return;
+    if (!Rate.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit)) return;
+    StringList paths;
+    const auto n = std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (!WavFileRecs[i].NameWithPath.empty()) paths.push_back(WavFileRecs[i].NameWithPath);
+    }
+    listedWith_ = ListingInputsNow();
+    SelectionContext c = MakeSelectionContext();
+    Busy = true;
+    host_.AppendMemo(Memo::FilesMemo, FilesMemoHeader());
+    ListWavFiles(c, paths);
 }
 
 std::optional<std::string> Session::CheckNameDatePattern() const {
@@ -146,6 +173,8 @@ void Session::ReportFormatFindings() {
                        " k samples/s from the headers as the sample rate?")) {
         Controls.KsamplesPerSecEdit = k;
         KsamplesPerSecEditChange();
+        // The list's durations and start ticks follow the rate taken.
+        RereadSelection();
     }
 }
 
@@ -162,11 +191,13 @@ void Session::SelectPaths(const std::vector<std::string>& paths, const std::stri
     if (Busy) return;
     SelectionContext c = MakeSelectionContext();
     c.OnlyLocation = onlyLocation;
+    listedWith_ = ListingInputsNow();
     ::wtk::SelectPaths(c, paths);
 }
 
 void Session::SelectRecords(WavFileRecTable recs) {
     if (Busy) return;
+    listedWith_ = ListingInputsNow();
     WavFileRecs = std::move(recs);
     NofWAVfilesFound = static_cast<int32_t>(WavFileRecs.size());
     ExportIPIandAmpsToText = SetFm.Get("MakeIPIexportFile") == "1";
@@ -211,6 +242,7 @@ void Session::ConvertBatchBtnClick() {
         LastOutcome = ReportedOutcome();
         return;
     }
+    if (SelectionOutdated()) RereadSelection();
     Busy = true;
     RunBatch(false);
 }
@@ -223,6 +255,7 @@ void Session::MakeScrapbookBtnClick() {
         LastOutcome = ReportedOutcome();
         return;
     }
+    if (SelectionOutdated()) RereadSelection();
     Busy = true;
     Scrapbook = true;
     RunBatch(true);

@@ -23,6 +23,7 @@
 #include "base/sample_rate.h"
 #include "detector/click_detector.h"
 #include "engine/sample_processor.h"
+#include "input/start_times.h"
 #include "input/wav_file_rec.h"
 #include "input/wav_header.h"
 #include "output/side_files.h"
@@ -127,6 +128,14 @@ public:
     // is, with the IPI-export box latched as a listing latches it. Nothing is shown.
     void SelectRecords(WavFileRecTable recs);
 
+    // The listed files read again, with the controls as they are now (name pattern, time
+    // source, exact start, rate, site name, date box): a new listing of the same files. The
+    // conversions do it first where these controls changed after the listing, so that what is
+    // in force when a conversion starts is what it uses. Nothing while Busy, nor for a rate
+    // text that is no rate (the conversion refuses it) or a pattern that does not parse.
+    void RereadSelection();
+    bool SelectionOutdated() const;
+
     // The name-date pattern of Controls.NameDatePatternEdit: the refusal message when it does
     // not parse (an empty pattern, the built-in forms, is fine).
     std::optional<std::string> CheckNameDatePattern() const;
@@ -214,6 +223,9 @@ public:
     ClickDetector Detector;
     SampleProcessor Processor;
 
+    // Corrections of the recorders' clocks, added to every start time a selection reads.
+    TimeCorrections Corrections;
+
     // Selection.
     WavFileRecTable WavFileRecs;
     int32_t NofWAVfilesFound = 0;
@@ -279,6 +291,16 @@ private:
     PendingReplacements replacements_;
     std::vector<std::string> earlierFiles_;  // outputs there already that the batch may replace
     bool recordingChanged_ = false;          // the current file's change has been reported
+
+    // The controls the last listing read (see RereadSelection).
+    struct ListingInputs {
+        std::string Pattern, Rate, Site;
+        int TimeSource = 0;
+        bool ExactStart = false, Dates = true;
+        bool operator==(const ListingInputs&) const = default;
+    };
+    ListingInputs ListingInputsNow() const;
+    ListingInputs listedWith_;
 };
 
 // The files of names that exist (any kind of file), in the order given.

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -393,6 +394,30 @@ void TCv::BuildControlPanel() {
     connect(NameDatePatternEdit, &QLineEdit::textChanged, this,
             [this](const QString& t) { session_->Controls.NameDatePatternEdit = ToEngine(t); });
     row(stepWidth)->addWidget(NameDatePatternEdit, 1);
+    // Which start time counts: the name's or the recording's own.
+    TimeSourceCombo = new QComboBox(cp);
+    TimeSourceCombo->addItems({QStringLiteral("name, else file"), QStringLiteral("name only"),
+                               QStringLiteral("file, else name")});
+    TimeSourceCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    TimeSourceCombo->setMinimumContentsLength(10);
+    TimeSourceCombo->setToolTip(QStringLiteral(
+        "Where each recording's start time comes from: its name, or the time the recorder "
+        "wrote into it (a GUANO, wamd, ICMT or bext chunk) or beside it (NAME.log.xml). "
+        "\"name, else file\": a name's time places the file, its own time within that minute "
+        "gives the exact start."));
+    session_->Controls.TimeSourceCombo = 0;
+    connect(TimeSourceCombo, &QComboBox::currentIndexChanged, this,
+            [this](int index) { session_->Controls.TimeSourceCombo = index; });
+    ExactStart = new QCheckBox(QStringLiteral("exact second"), cp);
+    ExactStart->setToolTip(QStringLiteral(
+        "Each recording starts at its start second in the TK1 file, so clicks keep their true "
+        "time; unticked, at the start of its minute."));
+    session_->Controls.ExactStart = false;
+    connect(ExactStart, &QCheckBox::toggled, this,
+            [this](bool on) { session_->Controls.ExactStart = on; });
+    QHBoxLayout* times = row(stepWidth);
+    times->addWidget(TimeSourceCombo, 1);
+    times->addWidget(ExactStart);
 
     Label10 = new QLabel(QStringLiteral("4."), cp);
     Label10->setFixedWidth(stepWidth);
@@ -628,6 +653,10 @@ void TCv::SetText(Label which, const std::string& text) {
             ProgressLbl->setText(ProgressLbl->text() + QStringLiteral("  in  ") + t);
             if (ProgressLbl->isVisible()) ProgressLbl->repaint();
             break;
+        case Label::StartTimeWarning:
+            // Beside the file list, which the listing writes just then.
+            FilesMemo->appendPlainText(t);
+            break;
     }
 }
 
@@ -759,16 +788,28 @@ void TCv::ShowRateOfSession() {
     if (KsamplesPerSecEdit->text() != rate) KsamplesPerSecEdit->setText(rate);
 }
 
+bool TCv::ReadyToConvert() {
+    // The pattern, time source and rate in force now are the ones the conversion uses: a
+    // pattern changed since the listing must parse.
+    if (session_->SelectionOutdated()) {
+        if (const auto refusal = session_->CheckNameDatePattern()) {
+            ShowMessage(*refusal);
+            return false;
+        }
+    }
+    return session_->NofWAVfilesFound < 1 || session_->ConfirmUnfitFiles();
+}
+
 void TCv::ConvertBatchBtnClick() {
     if (session_->Busy) return;
-    if (session_->NofWAVfilesFound > 0 && !session_->ConfirmUnfitFiles()) return;
+    if (!ReadyToConvert()) return;
     session_->ConvertBatchBtnClick();
     UpdateBusyState();
 }
 
 void TCv::MakeScrapbookBtnClick() {
     if (session_->Busy) return;
-    if (session_->NofWAVfilesFound > 0 && !session_->ConfirmUnfitFiles()) return;
+    if (!ReadyToConvert()) return;
     session_->MakeScrapbookBtnClick();
     UpdateBusyState();
 }

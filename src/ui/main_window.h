@@ -19,6 +19,7 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -41,7 +42,7 @@ public:
     static constexpr int kDesignClientWidth = 1347;
     static constexpr int kDesignClientHeight = 669;
     static constexpr int kControlPanelWidth = 263;
-    static constexpr int kControlPanelHeight = 562;
+    static constexpr int kControlPanelHeight = 590;
     static constexpr int kResultsPanelHeight = 150;
     static constexpr int kGraphBoxLeft = 18;
 
@@ -119,6 +120,8 @@ public:
     ClickableLabel* Label5 = nullptr;
     QCheckBox* UseFileNameDateTimes = nullptr;
     QLineEdit* NameDatePatternEdit = nullptr;  // step 3: the date pattern of other names
+    QComboBox* TimeSourceCombo = nullptr;      // step 3: start times from auto, name or file
+    QCheckBox* ExactStart = nullptr;           // step 3: files placed at their start second
     QLabel* Label10 = nullptr;
     QPushButton* SelectBatchBtn = nullptr;
     QCheckBox* SearchDirectories = nullptr;
@@ -172,6 +175,9 @@ protected:
 private:
     // Puts the session's rate text into the rate edit where they differ.
     void ShowRateOfSession();
+    // Before a conversion: a pattern changed since the listing parses, and unfit files are
+    // confirmed.
+    bool ReadyToConvert();
     void BuildMenu();
     void BuildControlPanel();
     void BuildResultsPanel();

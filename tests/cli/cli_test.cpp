@@ -15,14 +15,17 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/calendar.h"
 #include "settings/settings_form.h"
 #include "synth/synth.h"
 #include "temp_dir.h"
@@ -390,10 +393,12 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
         // Refusals of what would be written, after the files are listed.
         {{"convert", "-r", "2", "-o", done, wavs},
          doneTK1 + "\nwavtokeb-cli: " + done + "/NewFileNameA 2023 05 17.txt\nwavtokeb-cli: " +
-             "2 files are there already: " + nothing + " (--overwrite replaces them)"},
+             done + "/NewFileNameA 2023 05 17.recordings.csv\nwavtokeb-cli: " +
+             "3 files are there already: " + nothing + " (--overwrite replaces them)"},
         {{"convert", "-r", "2", "-o", done, "--jobs", "2", wavs},
          doneTK1 + "\nwavtokeb-cli: " + done + "/NewFileNameA 2023 05 17.txt\nwavtokeb-cli: " +
-             "2 files are there already: " + nothing + " (--overwrite replaces them)"},
+             done + "/NewFileNameA 2023 05 17.recordings.csv\nwavtokeb-cli: " +
+             "3 files are there already: " + nothing + " (--overwrite replaces them)"},
         {{"scrapbook", "-r", "2", "-o", fresh, "--minutes", minutes, wavs},
          minutes + "\nwavtokeb-cli: 1 file is there already: " + nothing +
              " (--overwrite replaces them)"},
@@ -429,7 +434,10 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
              "255)\nwavtokeb-cli: NewFileName" +
              longLocation +
              " 2023 05 17.txt is too long a file name for the folder (262 bytes, at most "
-             "255)\nwavtokeb-cli: " +
+             "255)\nwavtokeb-cli: NewFileName" +
+             longLocation +
+             " 2023 05 17.recordings.csv is too long a file name for the folder (273 bytes, at "
+             "most 255)\nwavtokeb-cli: " +
              nothing},
         {{"convert", "-r", "2", "-o", fresh, gap},
          "61.0 days (87839 minutes) from " + gap + "/A.20230517140000.wav to " + gap +
@@ -543,16 +551,18 @@ TEST_F(CliTest, ListPrintsTheFileListAndStatusWithMessagesOnStderr) {
     const auto err = Lines(r.err, "\n");
     ASSERT_EQ(err.size(), 3u) << r.err;
     EXPECT_EQ(err[0], "Date/time conversion failed (D2) 2023  13  17  14  30  0");
-    EXPECT_EQ(err[1], "wavtokeb-cli: no date from the name of " + bad);
+    EXPECT_EQ(err[1], "wavtokeb-cli: no date from the name of " + bad +
+                          " (try --name-date, e.g. '%Y%m%d_%H%M%S*', or --time-source file)");
     EXPECT_EQ(err[2], dir / "dangling.wav" + " not opened");
 
     // The same list as CSV: one row per file opened, the status line on stderr.
     const Result csv = RunCli(dir, {"list", "--csv", "-qr2", wavs, dir / "dangling.wav"});
     EXPECT_EQ(csv.status, 1);
     EXPECT_EQ(Lines(csv.out),
-              (std::vector<std::string>{
-                  "start,duration_s,location,group,path", "2023-01-01T00:00:00,1.000,LOC1,1," + a1,
-                  "2023-01-02T00:00:00,1.000,LOC1,1," + a2, ",1.000,LOC2,2," + bad}));
+              (std::vector<std::string>{"start,time_source,duration_s,location,group,path",
+                                        "2023-01-01T00:00:00.000000,name,1.000,LOC1,1," + a1,
+                                        "2023-01-02T00:00:00.000000,name,1.000,LOC1,1," + a2,
+                                        ",,1.000,LOC2,2," + bad}));
     EXPECT_EQ(Lines(csv.err, "\n"),
               (std::vector<std::string>{err[2], "4 WAV files in 2 name groups"}));
 
@@ -680,6 +690,10 @@ TEST_F(CliTest, BatchErrorsEndWithStatus1) {
          {},
          "Failed to create source linkage file\nwavtokeb-cli: file concerned: " + linkageName +
              ": " + std::strerror(EEXIST) + "\n"},
+        {out + "/NewFileNameA 2023 05 17.recordings.csv",
+         {},
+         "Failed to create recordings table " + out +
+             "/NewFileNameA 2023 05 17.recordings.csv: " + std::strerror(EISDIR) + "\n"},
         {out + "/NewFileName A 2023 05 17 IPIs.txt",
          {"--ipi-export"},
          "Failed to create IPI export file " + out +
@@ -754,8 +768,8 @@ TEST_F(CliTest, OptionsReachTheSettingsTheNamesAndTheSideFiles) {
 
     fs::remove_all(out);
     fs::create_directories(out);
-    const Result undated =
-        RunCli(dir, {"convert", "--no-dates", "--no-linkage", "--site", "S", "--out", out, wavs});
+    const Result undated = RunCli(dir, {"convert", "--no-dates", "--no-linkage", "--no-recordings",
+                                        "--site", "S", "--out", out, wavs});
     EXPECT_EQ(undated.status, 0) << undated.err;
     const auto summary = Lines(undated.out);
     ASSERT_EQ(summary.size(), 2u);
@@ -879,7 +893,7 @@ TEST_F(CliTest, JobsGiveWhatOneRunPerLocationGives) {
         EXPECT_EQ(r.out, once[k.verb].out);
         EXPECT_EQ(ReadFileText(dir / "minutes"), once[k.verb].err);
         const auto expected = OutputFiles(each);
-        EXPECT_EQ(expected.size(), 9u);  // per location: TK1, linkage and IPI export
+        EXPECT_EQ(expected.size(), 12u);  // per location: TK1, linkage, recordings, IPI export
         EXPECT_TRUE(OutputFiles(jobs) == expected);
     }
     // Without --jobs one batch carries the sensitivity from location to location.
@@ -984,7 +998,7 @@ TEST_F(CliTest, RunsSharingAnOutputFolderNeverGetInEachOthersWay) {
     const std::string alone = dir / "alone";
     for (size_t g = 0; g < groups.size(); ++g) ASSERT_EQ(RunCli(dir, args(g, alone)).status, 0);
     const auto expected = OutputFiles(alone);
-    ASSERT_EQ(expected.size(), 68u);
+    ASSERT_EQ(expected.size(), 102u);  // TK1 file, linkage file and recordings table each
 
     const char* repeat = std::getenv("WTK_STRESS_REPEAT");
     const int rounds = repeat != nullptr ? std::max(1, std::atoi(repeat)) : 10;
@@ -1300,7 +1314,8 @@ TEST_F(CliTest, AKilledOrFailedConversionLeavesTheEarlierFilesAsTheyWere) {
     const std::vector<std::string> made = {"NewFileNameA 2023 05 17.TK1",
                                            "NewFileNameA 2023 05 17.txt"};
     auto convert = [&](const std::string& folder, std::vector<std::string> more) {
-        std::vector<std::string> args = {"convert", "-r", "2", "-o", folder};
+        // The recordings table is written as the linkage file is; left out here.
+        std::vector<std::string> args = {"convert", "-r", "2", "--no-recordings", "-o", folder};
         args.insert(args.end(), more.begin(), more.end());
         args.push_back(wavs);
         return args;
@@ -1389,7 +1404,8 @@ TEST_F(CliTest, AFailedRunReplacesNoEarlierFile) {
     ASSERT_EQ(RunCli(dir, convert({})).status, 0);
     fs::copy(out, earlier);
     const std::map<std::string, std::string> before = OutputFiles(earlier);
-    ASSERT_EQ(before.size(), 6u);  // two TK1 files, their linkage files, the export, the minutes
+    // Two TK1 files with their linkage files and recordings tables, the export, the minutes.
+    ASSERT_EQ(before.size(), 8u);
     // The next run writes other files: A has a file more, 5000 minutes on (a full buffer).
     noise("A.20230521033000.wav", 1);
     auto fresh = [&](bool withEarlierFiles) {
@@ -1701,21 +1717,26 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
     const std::string fit = wavs + "/A.20230517140000.wav";
     synth::WriteWav(fit, spec);
 
-    // Another rate than the header's: converted, with one warning naming both.
-    Result r = RunCli(dir, {"convert", "--out", out + "/576", wavs});
+    // Another rate given than the header's: converted, with one warning naming both.
+    Result r = RunCli(dir, {"convert", "--rate", "576", "--out", out + "/576", wavs});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "wavtokeb-cli: " + fit +
                          ": its header says 384000 samples/s, not the 576 k samples/s of --rate\n");
-    // --rate header is --rate 384.
+    // Without --rate, and with --rate header, the header's rate is taken: --rate 384.
     r = RunCli(dir, {"convert", "--rate", "384", "--out", out + "/384", wavs});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
-    r = RunCli(dir, {"convert", "--rate", "header", "--out", out + "/header", wavs});
-    EXPECT_EQ(r.status, 0) << r.err;
     const std::string tk1 = "/NewFileNameA 2023 05 17.TK1";
     ASSERT_GT(ReadTk1(out + "/384" + tk1).Clicks().size(), 3u);
-    EXPECT_EQ(Tk1BytesWithoutClock(out + "/header" + tk1),
-              Tk1BytesWithoutClock(out + "/384" + tk1));
+    for (const std::string rate : {"header", ""}) {
+        std::vector<std::string> args = {"convert", "--out", out + "/h" + rate, wavs};
+        if (!rate.empty()) args.insert(args.begin() + 1, {"--rate", rate});
+        r = RunCli(dir, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        EXPECT_EQ(Tk1BytesWithoutClock(out + "/h" + rate + tk1),
+                  Tk1BytesWithoutClock(out + "/384" + tk1));
+    }
 
     // Float, 24-bit, 8-bit, stereo and FLAC named .wav: refused, naming each, nothing written.
     const std::vector<uint8_t> plain = ReadFileBytes(fit);
@@ -1769,11 +1790,26 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
               "wavtokeb-cli: --rate header: the headers give different rates: 384000 "
               "samples/s in " +
                   fit + ", 576000 samples/s in " + wavs + "/B.20230517140000.wav\n");
+    // Without --rate too, naming a file of each rate; a listing goes on at 576.
+    r = RunCli(dir, {"convert", "--ignore-headers", "--out", out + "/none", wavs});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "wavtokeb-cli: the headers give different rates: 384000 samples/s in " + fit +
+                         ", 576000 samples/s in " + wavs +
+                         "/B.20230517140000.wav: nothing converted (--rate K converts every file "
+                         "at K k samples/s)\n");
+    EXPECT_FALSE(fs::exists(out + "/none"));
+    r = RunCli(dir, {"list", "--csv", fit, wavs + "/B.20230517140000.wav"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out)[1].substr(0, 42),
+              "2023-05-17T14:00:00.000000,name,0.200,A,1,");  // 0.3 s at 576 k
     r = RunCli(dir, {"list", "--rate", "header", unfit[0]});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err,
               "wavtokeb-cli: --rate header: no file has a 16-bit PCM mono header to take "
               "the rate from\n");
+    // Without --rate, files without a readable rate are read at 576.
+    r = RunCli(dir, {"list", "--csv", unfit[0]});
+    EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST_F(CliTest, NameDatePatternsDateOtherRecordersNames) {
@@ -1786,7 +1822,9 @@ TEST_F(CliTest, NameDatePatternsDateOtherRecordersNames) {
     EXPECT_EQ(r.err,
               "Date/time conversion failed (D2)           0\n"
               "wavtokeb-cli: no date from the name of " +
-                  wavs + "/20190527_190000.wav\n");
+                  wavs +
+                  "/20190527_190000.wav (try --name-date, e.g. '%Y%m%d_%H%M%S*', or "
+                  "--time-source file)\n");
     const std::string pam = out + "/NewFileNamePAM 2021 06 10.TK1";
     ASSERT_TRUE(fs::exists(pam));
     EXPECT_EQ(Field(Lines(RunCli(dir, {"dump", pam}).out), "TK1StartMin"),
@@ -1858,42 +1896,363 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     const auto rows = Lines(csv.out);
     ASSERT_GT(rows.size(), 1u);
     const auto head = Split(rows[0], ',');
-    ASSERT_GE(head.size(), 2u);
-    EXPECT_EQ(head[head.size() - 2], "source_wav");
-    EXPECT_EQ(head.back(), "offset_s");
+    ASSERT_GE(head.size(), 3u);
+    EXPECT_EQ(head[head.size() - 3], "source_wav");
+    EXPECT_EQ(head[head.size() - 2], "offset_s");
+    EXPECT_EQ(head.back(), "recording_time");  // from the recordings table beside it
     // Every loud click (only the loud trains reach the top of the amplitude scale) is given
-    // its file and its second in that file to within 2 ms.
+    // its file and its second in that file to within 2 ms, and its time: the start its name
+    // gives, seconds included, plus that second.
     const size_t pmax =
         static_cast<size_t>(std::find(head.begin(), head.end(), "Pmax") - head.begin());
     std::vector<int> loudRows(paths.size());
     for (size_t i = 1; i < rows.size(); ++i) {
         const auto cells = Split(rows[i], ',');
         ASSERT_EQ(cells.size(), head.size());
-        const auto file = std::find(paths.begin(), paths.end(), cells[cells.size() - 2]);
+        const auto file = std::find(paths.begin(), paths.end(), cells[cells.size() - 3]);
         ASSERT_NE(file, paths.end()) << rows[i];
         if (std::stoi(cells.at(pmax)) < 245) continue;
         const auto k = static_cast<size_t>(file - paths.begin());
         ++loudRows[k];
-        const double offset = std::stod(cells.back());
+        const double offset = std::stod(cells[cells.size() - 2]);
         EXPECT_TRUE(std::any_of(truth[k].begin(), truth[k].end(), [&](const synth::ClickTruth& c) {
             return c.PeakAmplitude >= 10000 &&
                    std::abs(synth::ConverterSeconds(c, kRate) - offset) < 0.002;
         })) << rows[i];
+        // "2024-06-11 08:03:30.100..." for the file named ...080330 and the offset 0.1.
+        const std::string stamp = files[k].Name.substr(13, 6);
+        const double start = std::stoi(stamp.substr(0, 2)) * 3600 +
+                             std::stoi(stamp.substr(2, 2)) * 60 + std::stoi(stamp.substr(4, 2));
+        const std::string& time = cells.back();
+        ASSERT_EQ(time.substr(0, 11), "2024-06-11 ") << rows[i];
+        const double seconds = std::stoi(time.substr(11, 2)) * 3600 +
+                               std::stoi(time.substr(14, 2)) * 60 + std::stod(time.substr(17));
+        EXPECT_NEAR(seconds, start + offset, 1e-6) << rows[i];
     }
     // The detector may miss a loud click where one file's samples follow another's in a minute.
     for (size_t k = 0; k < paths.size(); ++k) EXPECT_GE(loudRows[k], 9) << files[k].Name;
 
-    // A linkage file named instead; without one there are no source columns.
+    // A linkage file named instead; without one the recordings table tells the sources.
     fs::rename(out + "/NewFileNameREEF 2024 06 11.txt", dir / "linkage.txt");
     const Result named = RunCli(dir, {"dump", "--csv", "--linkage", dir / "linkage.txt", tk1});
     EXPECT_EQ(named.out, csv.out);
+    const Result tableOnly = RunCli(dir, {"dump", "--csv", tk1});
+    EXPECT_EQ(tableOnly.out, csv.out);
+    // A table named instead; without both there are no source columns.
+    fs::rename(out + "/NewFileNameREEF 2024 06 11.recordings.csv", dir / "table.csv");
+    const Result table = RunCli(dir, {"dump", "--csv", "--recordings", dir / "table.csv", tk1});
+    EXPECT_EQ(table.out, csv.out);
     const Result none = RunCli(dir, {"dump", "--csv", tk1});
-    EXPECT_EQ(Lines(none.out)[0] + ",source_wav,offset_s", rows[0]);
+    EXPECT_EQ(Lines(none.out)[0] + ",source_wav,offset_s,recording_time", rows[0]);
+    const Result noTable = RunCli(dir, {"dump", "--csv", "--recordings", dir / "linkage.txt", tk1});
+    EXPECT_EQ(noTable.status, 2);
+    EXPECT_EQ(noTable.err, "wavtokeb-cli: --recordings " + dir / "linkage.txt" +
+                               ": its first line is no recordings table heading (path, start, "
+                               "..., placed_minute)\n");
     const Result missing = RunCli(dir, {"dump", "--csv", "--linkage", dir / "no.txt", tk1});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.err,
               "wavtokeb-cli: --linkage " + dir / "no.txt" + ": No such file or directory\n");
     EXPECT_TRUE(missing.out.empty());
+}
+
+// Seconds since 1899-12-30 00:00 of "2021-06-10T03:36:54.250000" (or a blank for the T; a
+// trailing Z is ignored).
+double IsoSeconds(const std::string& text) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    double sec = 0;
+    EXPECT_EQ(std::sscanf(text.c_str(), "%d-%d-%d%*c%d:%d:%lf", &y, &mo, &d, &h, &mi, &sec), 6)
+        << text;
+    return static_cast<double>(DayNumberFromCivil(y, mo, d)) * 86400 + h * 3600 + mi * 60 + sec;
+}
+
+// Start times from the recordings themselves, in every output: files as five recorders write
+// them and a built-in name with seconds, listed and converted with the defaults and with each
+// option. Each row's clicks must come back in dump --csv with a recording_time within 1 ms of
+// where they were put (moved by the row's expected error: a name's time taken, a correction).
+TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
+    using synth::RecorderStyle;
+    constexpr double kNoTruth = 1e9;  // the name's own time is taken: only consistency checked
+    struct Row {
+        const char* what;
+        std::optional<RecorderStyle> style;  // none: LOC.20210610033637.wav, a plain header
+        int zoneMinutes;
+        bool zoneWritten;
+        const char* start;  // UTC of the first sample
+        std::vector<std::string> args;
+        const char* listed;  // list --csv start and time_source
+        double errorS;       // recording_time less the true time
+        const char* warning;
+    };
+    const std::vector<Row> rows = {
+        // The name is the click-snippet stream's start, a second late; the log's time counts.
+        {"soundtrap",
+         RecorderStyle::SoundTrap,
+         0,
+         true,
+         "2021-06-10T03:36:54",
+         {},
+         "2021-06-10T03:36:54.000000Z,log.xml",
+         0,
+         ""},
+        {"audiomoth",
+         RecorderStyle::AudioMoth,
+         0,
+         true,
+         "2021-06-10T03:36:54",
+         {},
+         "2021-06-10T03:36:54.000000Z,icmt",
+         0,
+         ""},
+        {"sm4",
+         RecorderStyle::Sm4,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {},
+         "2021-06-10T03:36:54.250000Z,wamd",
+         0,
+         ""},
+        {"guano",
+         RecorderStyle::Guano,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {},
+         "2021-06-10T03:36:54.250000Z,guan",
+         0,
+         ""},
+        {"bext",
+         RecorderStyle::Bext,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {},
+         "2021-06-10T03:36:54.250000,bext",
+         0,
+         ""},
+        {"named",
+         std::nullopt,
+         0,
+         true,
+         "2021-06-10T03:36:37",
+         {},
+         "2021-06-10T03:36:37.000000,name",
+         0,
+         ""},
+        // A recorder set to local time: the name's time stands, with a warning naming both.
+        {"zone",
+         RecorderStyle::SoundTrap,
+         120,
+         true,
+         "2021-06-10T03:36:54",
+         {},
+         "2021-06-10T05:36:55.000000,name",
+         kNoTruth,
+         "5987.210610053655.wav: its name says 2021-06-10T05:36:55.000000, its log.xml "
+         "2021-06-10T03:36:54.000000Z (7201.000 s apart: a clock or time-zone mistake?); the "
+         "name's time is taken"},
+        {"file",
+         RecorderStyle::SoundTrap,
+         120,
+         true,
+         "2021-06-10T03:36:54",
+         {"--time-source", "file"},
+         "2021-06-10T03:36:54.000000Z,log.xml",
+         0,
+         "the log.xml's time is taken"},
+        {"shift",
+         RecorderStyle::Guano,
+         120,
+         false,
+         "2021-06-10T03:36:54.25",
+         {"--time-shift", "-02:00"},
+         "2021-06-10T03:36:54.250000,guan",
+         0,
+         ""},
+        // The clock ran 10 s fast at midnight and 20 s at the next: 11.506279 s at 03:36:54.
+        {"clock",
+         RecorderStyle::Bext,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {"--clock-error", "2021-06-10T00:00=+10", "--clock-error", "2021-06-11 00:00:00=20"},
+         "2021-06-10T03:36:42.743721,bext",
+         -11.506279,
+         ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string folder = wavs + "/" + row.what;
+        fs::create_directories(folder);
+        synth::RecordingSpec spec;
+        spec.SampleRate = row.style == RecorderStyle::AudioMoth ? 384000 : 576000;
+        spec.Seconds = 3;
+        spec.NoiseRms = 5;
+        for (const double at : {0.4, 1.6}) {
+            synth::ClickTrain t;
+            t.StartSec = at;
+            t.Clicks = 10;
+            t.PeakAmplitude = 3000;
+            spec.Trains.push_back(t);
+        }
+        const double trueStart = IsoSeconds(row.start);
+        synth::WriteResult written;
+        if (row.style) {
+            synth::RecorderStamp stamp;
+            stamp.Style = *row.style;
+            stamp.StartUtcMicroseconds = std::llround(trueStart * 1e6);
+            stamp.ZoneMinutes = row.zoneMinutes;
+            stamp.ZoneWritten = row.zoneWritten;
+            written = synth::WriteRecorderRecording(folder, spec, stamp);
+        } else {
+            written = synth::WriteWav(folder + "/LOC.20210610033637.wav", spec);
+        }
+
+        std::vector<std::string> args = {"list", "--csv"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        args.push_back(folder);
+        const Result list = RunCli(dir, args);
+        ASSERT_EQ(list.status, 0) << list.err;
+        const auto listed = Lines(list.out);
+        ASSERT_EQ(listed.size(), 2u);
+        EXPECT_EQ(listed[1].substr(0, std::string(row.listed).size()), row.listed);
+        if (row.warning[0] != '\0') {
+            EXPECT_NE(list.err.find(row.warning), std::string::npos) << list.err;
+        } else {
+            EXPECT_EQ(list.err.find("apart"), std::string::npos) << list.err;
+        }
+
+        args[0] = "convert";
+        args[1] = "--out=" + out + "/" + row.what;
+        const Result converted = RunCli(dir, args);
+        ASSERT_EQ(converted.status, 0) << converted.err;
+        std::string tk1;
+        for (const auto& e : fs::directory_iterator(out + "/" + row.what)) {
+            if (e.path().extension() == ".TK1") tk1 = e.path().string();
+        }
+        // Dated by the start it lists, at its minute.
+        const std::string start = Split(listed[1], ',')[0];
+        EXPECT_EQ(ReadTk1(tk1).StartMin(),
+                  static_cast<int64_t>(std::floor(IsoSeconds(start) / 60)));
+        const auto table = Lines(ReadFileText(tk1.substr(0, tk1.size() - 4) + ".recordings.csv"));
+        ASSERT_EQ(table.size(), 2u);
+        EXPECT_EQ(Split(table[1], ',')[1], start);
+
+        const Result dump = RunCli(dir, {"dump", "--csv", tk1});
+        ASSERT_EQ(dump.status, 0) << dump.err;
+        const auto clicks = Lines(dump.out);
+        int loud = 0;
+        for (size_t i = 1; i < clicks.size(); ++i) {
+            const auto cells = Split(clicks[i], ',');
+            ++loud;
+            const double offset = std::stod(cells[cells.size() - 2]);
+            const double time = IsoSeconds(cells.back());
+            EXPECT_NEAR(time, IsoSeconds(start) + offset, 2e-6) << clicks[i];
+            if (row.errorS == kNoTruth) continue;
+            EXPECT_TRUE(std::any_of(written.Truth.begin(), written.Truth.end(), [&](const auto& c) {
+                return std::abs(trueStart + c.CentreSample / spec.SampleRate + row.errorS - time) <
+                       0.001;
+            })) << clicks[i];
+        }
+        EXPECT_GE(loud, 15);
+    }
+}
+
+// The clicks of a dump --csv whose recording_time lies within 1 ms of a truth click's time
+// (start: the recording's first sample, seconds since 1899-12-30), and how many truth clicks of
+// at least minPeak counts were found so.
+struct Matched {
+    size_t clicks = 0, found = 0, placed = 0;
+};
+Matched MatchClicks(const std::string& dumpCsv, const std::vector<synth::ClickTruth>& truth,
+                    double start, int32_t rate, double minPeak) {
+    std::vector<double> times;
+    const auto rows = Lines(dumpCsv);
+    for (size_t i = 1; i < rows.size(); ++i)
+        times.push_back(IsoSeconds(Split(rows[i], ',').back()));
+    Matched m;
+    m.clicks = times.size();
+    for (const synth::ClickTruth& c : truth) {
+        if (c.PeakAmplitude < minPeak) continue;
+        ++m.placed;
+        const double at = start + c.CentreSample / rate;
+        m.found += std::any_of(times.begin(), times.end(),
+                               [&](double t) { return std::abs(t - at) < 0.001; });
+    }
+    return m;
+}
+
+// An AudioMoth folder with the defaults: the rate of its headers, the date of its names and its
+// comments' times give back its clicks where they were put; at the old default rate almost none.
+TEST_F(CliTest, AnAudioMothFolderConvertsWithTheDefaults) {
+    const std::string folder = wavs + "/MOTH";
+    fs::create_directories(folder);
+    synth::RecordingSpec spec;
+    spec.SampleRate = 384000;
+    spec.Seconds = 30;
+    synth::TrainPlan plan;
+    plan.Seconds = spec.Seconds;
+    plan.MinPeak = 100;
+    spec.Trains = synth::PlanTrains(plan);
+    synth::RecorderStamp stamp;
+    stamp.Style = synth::RecorderStyle::AudioMoth;
+    stamp.StartUtcMicroseconds = std::llround(IsoSeconds("2022-06-07T02:32:00") * 1e6);
+    const auto written = synth::WriteRecorderRecording(folder, spec, stamp);
+    for (const std::string rate : {"", "576"}) {
+        SCOPED_TRACE("--rate " + rate);
+        std::vector<std::string> args = {"convert", "-q", "--out", out + "/r" + rate, folder};
+        if (!rate.empty()) args.insert(args.begin() + 1, {"--rate", rate});
+        ASSERT_EQ(RunCli(dir, args).status, 0);
+        const std::string tk1 = out + "/r" + rate + "/NewFileNameMOTH 2022 06 07.TK1";
+        const Matched m = MatchClicks(RunCli(dir, {"dump", "--csv", tk1}).out, written.Truth,
+                                      IsoSeconds("2022-06-07T02:32:00"), 384000, 100);
+        ASSERT_GT(m.placed, 100u);
+        std::printf("AudioMoth folder, --rate %s: %zu of %zu placed clicks found\n",
+                    rate.empty() ? "(headers)" : rate.c_str(), m.found, m.placed);
+        if (rate.empty()) {
+            EXPECT_GE(m.found * 100, m.placed * 95) << m.found << " of " << m.placed;
+        } else {
+            EXPECT_LT(m.found * 2, m.placed) << m.found << " of " << m.placed;
+        }
+    }
+}
+
+// --exact-start: a file starting at second 37 keeps every click's true time in the TK1 file,
+// and a file starting where it ends continues the same timeline, within the same minutes.
+TEST_F(CliTest, ExactStartKeepsTheTrueTimeOfEveryClick) {
+    synth::RecordingSpec spec;
+    spec.Seconds = 40;
+    synth::TrainPlan plan;
+    plan.Seconds = spec.Seconds;
+    spec.Trains = synth::PlanTrains(plan);
+    const auto first = synth::WriteWav(wavs + "/LOC.20210610033637.wav", spec);
+    spec.Seconds = 30;  // 03:36:37 + 40 s
+    plan.Seconds = spec.Seconds;
+    plan.Seed = 2;
+    spec.Trains = synth::PlanTrains(plan);
+    const auto second = synth::WriteWav(wavs + "/LOC.20210610033717.wav", spec);
+    ASSERT_EQ(RunCli(dir, {"convert", "-q", "--exact-start", "--out", out, wavs}).status, 0);
+    const std::string tk1 = out + "/NewFileNameLOC 2021 06 10.TK1";
+    EXPECT_EQ(ReadTk1(tk1).Kinds().substr(0, 2), "LM");
+    EXPECT_EQ(ReadTk1(tk1).MinuteCount(), 2);  // 03:36 and 03:37: one timeline
+    const std::string csv = RunCli(dir, {"dump", "--csv", tk1}).out;
+    const auto rows = Lines(csv);
+    ASSERT_GT(rows.size(), 100u);
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const auto cells = Split(rows[i], ',');
+        ASSERT_EQ(cells[0], cells.back()) << rows[i];  // DateTime is recording_time
+    }
+    const double start = IsoSeconds("2021-06-10T03:36:37");
+    const Matched a = MatchClicks(csv, first.Truth, start, 576000, 300);
+    const Matched b = MatchClicks(csv, second.Truth, start + 40, 576000, 300);
+    EXPECT_GE(a.found * 100, a.placed * 95) << a.found << " of " << a.placed;
+    EXPECT_GE(b.found * 100, b.placed * 95) << b.found << " of " << b.placed;
+    // The table says where each file lies: at its start second.
+    const auto table = Lines(ReadFileText(out + "/NewFileNameLOC 2021 06 10.recordings.csv"));
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(Split(table[2], ',')[7], "2021-06-10T03:37:17");
+    EXPECT_EQ(Split(table[2], ',')[8], "0.000000");
 }
 
 // settings lists the settings model itself: every control, in the model's order, with its

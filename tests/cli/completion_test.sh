@@ -39,10 +39,11 @@ offers "wavtokeb-cli sc" scrapbook
 offers "wavtokeb-cli help d" dump
 offers "wavtokeb-cli convert --jo" --jobs
 offers "wavtokeb-cli list --loc" --location --locations
-offers "wavtokeb-cli dump --" --help --version --quiet --csv --linkage
+offers "wavtokeb-cli dump --" --help --version --quiet --csv --linkage --recordings
 offers "wavtokeb-cli settings --pre" --preset
 offers "wavtokeb-cli convert --preset " normal severe minimal
 offers "wavtokeb-cli convert --preset s" severe
+offers "wavtokeb-cli list --time-source " auto name file
 offers "wavtokeb-cli convert -o " out "sub dir"
 offers "wavtokeb-cli convert --out = " out "sub dir"
 offers "wavtokeb-cli convert --progress = "

@@ -93,6 +93,9 @@ std::map<std::string, std::string> Digests(const std::string& dir) {
     std::map<std::string, std::string> d;
     d["stdout"] = Sha256Hex(ReadFileText(dir + "/stdout"));
     for (const auto& e : fs::directory_iterator(dir + "/out")) {
+        // The recordings tables name the recordings by their absolute paths, which differ from
+        // run to run; their contents are checked by the CLI tests.
+        if (e.path().filename().string().ends_with(".recordings.csv")) continue;
         std::string bytes = ReadFileText(e.path().string());
         // The minute at which the file was finalised is the wall clock's.
         if (e.path().extension() == ".TK1" && bytes.size() >= 268) {
@@ -177,12 +180,13 @@ TEST(GoldenOutputs, TwoLocationsWithAGapAt576GainStepsAndIpiExport) {
 
 TEST(GoldenOutputs, GraphsOnAt500WithAQuietBlockAndFilesSharingAMinute) {
     // A noisy file; a nearly silent one, whose block the graphs' quiet test skips; a busy one
-    // starting in the minute the silent one left open.
+    // starting in the minute the silent one left open. The rate is the headers', as without
+    // --rate.
     ExpectGolden({"500",
                   {{"BAY.20230517150000.wav", 5, 10, 201},
                    {"BAY.20230517150100.wav", 3, 1, 202, 0},
                    {"BAY.20230517150130.wav", 4, 30, 203, 125, 0.5, 8000}},
-                  {"convert", "--rate", "500", "--graphs", "--no-linkage"}},
+                  {"convert", "--graphs", "--no-linkage"}},
                  500000);
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/calendar.h"
 #include "base/sample_rate.h"
 #include "input/name_pattern.h"
 #include "recording_host.h"
@@ -177,6 +178,51 @@ TEST_F(NameParsing, CountsCharactersNotBytes) {
 }  // namespace wtk
 
 namespace wtk {
+struct FormCase {
+    const char* path;
+    const char* start;  // "" for no date
+    const char* identity;
+};
+
+// Where the built-in form gives no date, the names many recorders write do; the built-in form
+// keeps every date it gives (its seconds now give the exact start, not the placement).
+TEST_F(NameParsing, RecordersNameFormsWhereTheBuiltInFormGivesNoDate) {
+    const FormCase cases[] = {
+        {"/d/LOC1.20230517143059.wav", "2023-05-17T14:30:59.000000", "LOC1"},
+        {"/d/LOC1.202305171430xx.wav", "2023-05-17T14:30:00.000000", "LOC1"},
+        {"/d/5987.210610033655.wav", "2021-06-10T03:36:55.000000", "5987"},
+        {"/d/SM4_20210610_034730.wav", "2021-06-10T03:47:30.000000", "SM4"},
+        {"/d/NRS_11_20200101_120000_x.wav", "2020-01-01T12:00:00.000000", "NRS_11"},
+        {"/d/glider_20200101_120000_20200101_120500.wav", "2020-01-01T12:00:00.000000", "glider"},
+        {"/data/moth7/20220607_023200.WAV", "2022-06-07T02:32:00.000000", "moth7"},
+        {"/data/moth7/20220607_023200_part2.wav", "2022-06-07T02:32:00.000000", "moth7"},
+        // Without a folder in the path, the built-in identity rule.
+        {"20220607_023200.WAV", "2022-06-07T02:32:00.000000", "202206"},
+        // Not the forms: no date, the built-in identity rule.
+        {"/d/SM4_20210610_034760.wav", "", "SM4_202106"},
+        {"/d/SM4_20210610_0347301.wav", "", "SM4_2021061"},
+        {"/d/SM4_2021061_034730.wav", "", "SM4_20210"},
+        {"/d/_20210610_034730.wav", "", "_202106"},
+        {"/d/SM4_18991230_000000.wav", "", "SM4_189912"},
+    };
+    for (const FormCase& c : cases) {
+        SCOPED_TRACE(c.path);
+        WavFileRec rec;
+        rec.NameWithPath = c.path;
+        host.texts.clear();
+        DateAndIdentityFromName(rec, false, false, Rate, host, "NewFileName");
+        EXPECT_EQ(rec.IdentityName, c.identity);
+        EXPECT_EQ(rec.DateFound, c.start[0] != '\0');
+        EXPECT_EQ(rec.DateFound ? IsoMicroseconds(rec.StartTime.Microseconds) : "", c.start);
+        EXPECT_EQ(rec.Start.TimeInMinuteNear2MHz, 0);  // placed at the start of its minute
+        EXPECT_EQ(host.Text(Label::DateFailureFile), rec.DateFound ? "" : c.path);
+        // Quiet: the failure is not shown (the file has a time of its own).
+        host.texts.clear();
+        DateAndIdentityFromName(rec, false, true, Rate, host, "NewFileName");
+        EXPECT_EQ(host.Text(Label::DateFailureFile), "");
+    }
+}
+
 namespace {
 
 struct PatternCase {

@@ -10,6 +10,7 @@
 #include "base/sample_rate.h"
 #include "base/utf8.h"
 #include "input/location_groups.h"
+#include "input/start_times.h"
 #include "recording_host.h"
 #include "temp_dir.h"
 
@@ -407,20 +408,26 @@ TEST_F(Selection, PathsAreTakenInOrderDirectoriesSearchedFilesTakenAsGiven) {
     EXPECT_EQ(host.Text(Label::BigLbl), "0 WAV files, all in one name group");
 }
 
-TEST_F(Selection, RealRecordingsListUndated) {
+TEST_F(Selection, RealRecordingsListWithTheirRecordersNames) {
     const std::string corpus = WTK_CORPUS_DIR;
     if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
     Rate.KsamplesPerSecEditChange("500");
     SelectionContext c = Ctx();
     SelectPaths(c, {corpus});
     ASSERT_EQ(Recs.size(), 3u);
+    // LOCATION_YYYYMMDD_HHMMSS_...: the prefix is the location, the stamp the start.
     EXPECT_EQ(Identities(),
-              (std::vector<std::string>{"Detection_CalCURSeas_Dalls - Copy",
-                                        "Detection_CalCURSeas_Dalls_NoDecimation", "stand"}));
-    for (const auto& r : Recs) EXPECT_FALSE(r.DateFound);
+              (std::vector<std::string>{"Detection_CalCURSeas_Dalls - Copy.OE2.400000003CH1",
+                                        "Detection_CalCURSeas_Dalls_NoDecimation.OE1.389000004CH1",
+                                        "stand"}));
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(StartTimeText(Recs[i].StartTime), "2014-08-11T16:00:18.000000");
+        EXPECT_EQ(Recs[i].StartTime.Source, TimeSource::Name);
+    }
+    EXPECT_FALSE(Recs[2].DateFound);
     EXPECT_EQ(Recs[0].DurationMs, 56);  // 28000 samples at 500 k samples/s
     EXPECT_EQ(host.Text(Label::BigLbl), "3 WAV files in 3 name groups");
-    EXPECT_EQ(Memo()[1].substr(0, 22), "30/12/1899 00:00\t0\t0.0");
+    EXPECT_EQ(Memo()[1].substr(0, 21), "11/8/2014 16:00\t0\t0.0");
     EXPECT_NE(host.Text(Label::ProgressLbl).find("Date/time conversion failed (D2) "),
               std::string::npos);
 }

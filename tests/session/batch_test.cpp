@@ -629,8 +629,9 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
     EXPECT_EQ(ReadFileBytes(tk1), written);
     ASSERT_EQ(host.questions.size(), 2u);
     EXPECT_EQ(host.questions[1],
-              "2 files are already there and would be replaced by this conversion:\n" + tk1 + "\n" +
-                  Out("NewFileNameA 2023 05 17.txt") + "\n\nReplace them?");
+              "3 files are already there and would be replaced by this conversion:\n" + tk1 + "\n" +
+                  Out("NewFileNameA 2023 05 17.txt") + "\n" +
+                  Out("NewFileNameA 2023 05 17.recordings.csv") + "\n\nReplace them?");
     host.yesNoAnswer = true;
     s.ConvertBatchBtnClick();
     EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);

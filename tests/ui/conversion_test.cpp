@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -112,6 +113,38 @@ TEST_F(ConversionTest, PerLocationConversionRunsInTheWindow) {
     EXPECT_GT(CountColour(qRgb(255, 0, 0)), 0);
     EXPECT_GT(CountColour(qRgb(255, 255, 255)), 0);
     EXPECT_TRUE(Cv->AmpScaleBarShape->isVisibleTo(Cv.get()));
+}
+
+// What is in force when a conversion starts is what it uses: a pattern typed after the files
+// were selected dates the output, and a rate taken from the headers gives the list's durations
+// at once.
+TEST_F(ConversionTest, APatternTypedAfterSelectingDatesTheOutput) {
+    synth::RecordingSpec spec;
+    spec.SampleRate = 384000;
+    spec.Seconds = 2;
+    const std::string path = (in.path() / "rec_2021-06-10_03-36-55.wav").string();
+    synth::WriteWav(path, spec);
+    script.openAnswer = QStringList{QString::fromStdString(path)};
+    Cv->KsamplesPerSecEdit->setText("576");
+    script.yesNoAnswer = true;  // take 384 k from the header
+    Cv->SelectBatchBtn->click();
+    EXPECT_EQ(Cv->KsamplesPerSecEdit->text(), "384");
+    EXPECT_TRUE(Cv->FilesMemo->toPlainText().split('\n').last().contains("\t2.00\t"))
+        << Cv->FilesMemo->toPlainText().toStdString();
+    EXPECT_FALSE(Cv->session().WavFileRecs[0].DateFound);
+
+    Cv->NameDatePatternEdit->setText("rec_%Y-%m-%d_%H-%M-%S");
+    Cv->TimeSourceCombo->setCurrentIndex(1);  // the name's time
+    Cv->ExactStart->setChecked(true);
+    Cv->ConvertBatchBtn->click();
+    EXPECT_EQ(Cv->session().LastOutcome, Session::Outcome::Done);
+    const auto tk1 = Outputs(".TK1");
+    ASSERT_EQ(tk1.size(), 1u);
+    EXPECT_TRUE(tk1[0].filename().string().ends_with(" 2021 06 10.TK1")) << tk1[0];
+    const WavFileRec& rec = Cv->session().WavFileRecs[0];
+    EXPECT_EQ(rec.StartTime.Source, TimeSource::Pattern);
+    EXPECT_EQ(rec.Start.Second, 55);        // placed at its start second
+    ASSERT_EQ(Outputs(".csv").size(), 1u);  // the recordings table
 }
 
 // The bundled example converted through the window: the progress bar climbs file by file,

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace wtk::cli {
+namespace wtk {
 
 inline std::string CsvField(std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
@@ -17,4 +17,4 @@ inline std::string CsvField(std::string_view text) {
     return quoted + "\"";
 }
 
-}  // namespace wtk::cli
+}  // namespace wtk
