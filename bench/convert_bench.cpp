@@ -1,11 +1,12 @@
 // make bench: whole conversions by wavtokeb-cli (default settings, graphs off) of 576 k
 // samples/s recordings of noise at several levels plus 130 kHz click trains, one minute each and
 // one of ten minutes. For every recording, in one run: CPU time (user + sys) and wall time per
-// minute of audio, peak resident memory, and the ratio to `cat` of the same file; then the
-// time each stage of the conversion takes, measured inside the engine. Last, two locations of
-// five minutes each, converted as one batch and with --jobs 2, with the sensitivity fixed: one
-// batch would carry its gain from the first location into the second, which would then do other
-// work than a batch of its own.
+// minute of audio, peak resident memory, and the ratio to `cat` of the same file, each on one
+// processor (taskset -c 0: the tool then works on one thread) and on all of them (two threads
+// where there are two); then the time each stage of the conversion takes, measured inside the
+// engine. Last, two locations of five minutes each, converted as one batch (on one processor
+// and on all) and with --jobs 2, with the sensitivity fixed: one batch would carry its gain from
+// the first location into the second, which would then do other work than a batch of its own.
 //
 //   convert_bench [--before CLI] [--repeat N] [--dir DIR]
 //
@@ -170,20 +171,41 @@ std::vector<Usage> InTurns(const std::vector<std::string>& catArgs,
     return medians;
 }
 
+constexpr const char* kOne = "one processor";
+constexpr const char* kAll = "all processors";
+
+// The command on processor 0 only (one) or as it is.
+std::vector<std::string> OnProcessors(bool one, std::vector<std::string> args) {
+    if (one) args.insert(args.begin(), {"taskset", "-c", "0"});
+    return args;
+}
+
 // A row of the table: figures per minute of audio and against cat.
-bool PrintRow(const std::string& label, const char* build, int minutes, const Usage& u,
-              const Usage& cat) {
+bool PrintRow(const std::string& label, const char* build, const char* processors, int minutes,
+              const Usage& u, const Usage& cat) {
     const double perMin = 1.0 / minutes;
-    std::printf("| %s | %s | %.0f | %.0f | %.0fx | %.0f | %.1f | %.1f |\n", label.c_str(), build,
-                u.cpuMs * perMin, u.wallMs * perMin, 60e3 * minutes / u.wallMs, u.rssMb,
-                u.cpuMs / std::max(cat.cpuMs, 0.001), u.wallMs / std::max(cat.wallMs, 0.001));
+    std::printf("| %s | %s | %s | %.0f | %.0f | %.0fx | %.0f | %.1f | %.1f |\n", label.c_str(),
+                build, processors, u.cpuMs * perMin, u.wallMs * perMin, 60e3 * minutes / u.wallMs,
+                u.rssMb, u.cpuMs / std::max(cat.cpuMs, 0.001),
+                u.wallMs / std::max(cat.wallMs, 0.001));
     return u.ok;
 }
 
 void PrintCatRow(const std::string& label, int minutes, const Usage& c) {
-    std::printf("| %s | cat | %.0f | %.0f | | %.0f | 1.0 | 1.0 |\n", label.c_str(),
+    std::printf("| %s | cat | | %.0f | %.0f | | %.0f | 1.0 | 1.0 |\n", label.c_str(),
                 c.cpuMs / minutes, c.wallMs / minutes, c.rssMb);
     std::fflush(stdout);
+}
+
+// A row of the summary: all processors against one.
+std::string ThreadRow(const std::string& label, const char* build, int minutes, const Usage& one,
+                      const Usage& all) {
+    char line[320];
+    std::snprintf(line, sizeof line, "| %s | %s | %.0f → %.0f | %.0f → %.0f | %.2f | %.2f |\n",
+                  label.c_str(), build, one.wallMs / minutes, all.wallMs / minutes,
+                  one.cpuMs / minutes, all.cpuMs / minutes, all.wallMs / one.wallMs,
+                  all.cpuMs / one.cpuMs);
+    return line;
 }
 
 }  // namespace
@@ -219,9 +241,9 @@ int main(int argc, char** argv) {
         "per minute of audio\n\n",
         repeat);
     std::printf(
-        "| Recording | Build | CPU ms/min | Wall ms/min | x real time (wall) | Peak RSS MB "
-        "| CPU / cat | Wall / cat |\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
+        "| Recording | Build | Processors | CPU ms/min | Wall ms/min | x real time (wall) | "
+        "Peak RSS MB | CPU / cat | Wall / cat |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|\n");
 
     std::vector<std::string> builds;
     std::vector<const char*> buildNames;
@@ -238,6 +260,7 @@ int main(int argc, char** argv) {
                                     {"noise 30 + clicks, 1 min", 30, 1},
                                     {"noise 8 + clicks, 10 min", 8, 10}};
     std::string stageRows;
+    std::string threadRows;
     bool allOk = true;
     for (const Recording& r : recordings) {
         const std::string wav = (dir / "BENCH.20230517140000.wav").string();
@@ -249,12 +272,19 @@ int main(int argc, char** argv) {
         const fs::path out = dir / "out";
         std::vector<std::vector<std::string>> conversions;
         for (const std::string& cli : builds) {
-            conversions.push_back(
-                {cli, "convert", "--rate", "576", "--no-linkage", "--out", out.string(), wav});
+            for (const bool one : {true, false}) {
+                conversions.push_back(OnProcessors(
+                    one,
+                    {cli, "convert", "--rate", "576", "--no-linkage", "--out", out.string(), wav}));
+            }
         }
         const std::vector<Usage> m = InTurns({wav}, conversions, out, repeat);
         for (size_t b = 0; b < builds.size(); ++b) {
-            allOk = PrintRow(r.label, buildNames[b], r.minutes, m[b + 1], m[0]) && allOk;
+            const Usage& one = m[1 + 2 * b];
+            const Usage& all = m[2 + 2 * b];
+            allOk = PrintRow(r.label, buildNames[b], kOne, r.minutes, one, m[0]) && allOk;
+            allOk = PrintRow(r.label, buildNames[b], kAll, r.minutes, all, m[0]) && allOk;
+            threadRows += ThreadRow(r.label, buildNames[b], r.minutes, one, all);
         }
         PrintCatRow(r.label, r.minutes, m[0]);
 
@@ -288,35 +318,45 @@ int main(int argc, char** argv) {
             }
         }
         const fs::path out = dir / "out";
+        // Per build: one batch on one processor, one batch on all, --jobs 2.
         std::vector<std::vector<std::string>> conversions;
         for (const std::string& cli : builds) {
-            for (const bool jobs : {false, true}) {
+            for (const int run : {0, 1, 2}) {
                 std::vector<std::string> args = {
                     cli,     "convert",           "--rate", "576", "--out", out, "--no-linkage",
                     "--set", "GainControlGroup=2"};
-                if (jobs) args.insert(args.end(), {"--jobs", "2"});
+                if (run == 2) args.insert(args.end(), {"--jobs", "2"});
                 args.push_back(two.string());
-                conversions.push_back(args);
+                conversions.push_back(OnProcessors(run == 0, args));
             }
         }
         const std::vector<Usage> m = InTurns(files, conversions, out, repeat);
         const std::string label = "noise 8 + clicks, 2 locations x 5 min, fixed sensitivity";
         for (size_t b = 0; b < builds.size(); ++b) {
-            allOk = PrintRow(label + ", one batch", buildNames[b], 10, m[1 + 2 * b], m[0]) && allOk;
-            allOk = PrintRow(label + ", --jobs 2", buildNames[b], 10, m[2 + 2 * b], m[0]) && allOk;
+            const Usage* u = &m[1 + 3 * b];
+            allOk = PrintRow(label + ", one batch", buildNames[b], kOne, 10, u[0], m[0]) && allOk;
+            allOk = PrintRow(label + ", one batch", buildNames[b], kAll, 10, u[1], m[0]) && allOk;
+            allOk = PrintRow(label + ", --jobs 2", buildNames[b], kAll, 10, u[2], m[0]) && allOk;
+            threadRows += ThreadRow(label + ", one batch", buildNames[b], 10, u[0], u[1]);
         }
         PrintCatRow(label, 10, m[0]);
-        std::printf("\n--jobs 2 against one batch on the two locations (throughput, wall):");
+        std::printf("\n--jobs 2 on the two locations against one batch (throughput, wall):");
         for (size_t b = 0; b < builds.size(); ++b) {
-            std::printf(" %s %.2fx%s", buildNames[b], m[1 + 2 * b].wallMs / m[2 + 2 * b].wallMs,
-                        b + 1 < builds.size() ? "," : "\n");
+            const Usage* u = &m[1 + 3 * b];
+            std::printf(" %s %.2fx (one batch on one processor), %.2fx (on all)%s", buildNames[b],
+                        u[0].wallMs / u[2].wallMs, u[1].wallMs / u[2].wallMs,
+                        b + 1 < builds.size() ? ";" : "\n");
         }
     }
 
-    std::printf("\nStages (CPU ms per minute of the thread doing each; %s):\n\n",
-                wtk::SampleProcessor::SeveralProcessors()
-                    ? "read, high-pass and band-pass on the second thread"
-                    : "one thread");
+    std::printf("\nAll processors against one (ms per minute of audio; ratio: all / one):\n\n");
+    std::printf(
+        "| Recording | Build | Wall one → all | CPU one → all | Wall ratio | CPU ratio |\n");
+    std::printf("|---|---|---|---|---|---|\n%s", threadRows.c_str());
+
+    std::printf("\nStages (CPU ms per minute, on %s):\n\n",
+                wtk::SampleProcessor::SeveralProcessors() ? "both threads, each stage where it ran"
+                                                          : "one thread");
     std::printf("| Recording | read | high-pass | band-pass | peaks + detector |\n");
     std::printf("|---|---|---|---|---|\n%s", stageRows.c_str());
 

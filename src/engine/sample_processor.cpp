@@ -73,7 +73,7 @@ bool SampleProcessor::SeveralProcessors() {
 void SampleProcessor::AllocateBuffers(int32_t hiResSamplesLength) {
     GraphHead.assign(kGraphHead, 0);
     HiResSamples.assign(static_cast<size_t>(std::max(hiResSamplesLength, 0)), 0);
-    bandPassVals_.assign(4u * kChunkPositions, 0);
+    bandPassVals_.assign(4u * kChunkPositions + kValuesPadding, 0);
     aboveMask_.assign(kChunkPositions / 16, 0);
     pipeline_.Configure(pieceSamples_, threads_);
     filterGen_ = 0;  // the pipeline is told the gain again

@@ -49,6 +49,9 @@ public:
     // Band-pass values of one chunk of positions are computed ahead of the peak logic into a
     // buffer of this many positions.
     static constexpr int32_t kChunkPositions = 2048;  // a multiple of 16
+    // Readable entries past the last value of a values buffer (the peak finder's searches
+    // look at a few values at once).
+    static constexpr int32_t kValuesPadding = 4;
     // A minute ends early once this many clicks have been stored in it.
     static constexpr int32_t kMaxClicksPerMin = 65536;
 
@@ -66,6 +69,15 @@ public:
     // bytes written are the same either way. Take effect at the next AllocateBuffers.
     void SetPieceSamples(int32_t n) { pieceSamples_ = n; }
     void UseThreads(bool on) { threads_ = on; }
+    // Whether a second thread filters ahead now: a batch gives it up where it does not pay
+    // (see engine/filter_pipeline.h).
+    bool FiltersAhead() const { return pipeline_.Threaded(); }
+    // For tests: with threads, pieces are filtered ahead as far as the queue allows before the
+    // peak finder takes one (see FilterPipeline::SetFillAhead).
+    void FillAheadForTests(bool on) { pipeline_.SetFillAhead(on); }
+    // For tests: with threads, the peak finder filters every piece itself that the other
+    // thread took, done or not (see FilterPipeline::SetTakeOverAtOnce).
+    void TakeOverAtOnceForTests(bool on) { pipeline_.SetTakeOverAtOnce(on); }
     static bool SeveralProcessors();
 
     // When set, the CPU time of each stage is added to it (for benchmarks).
@@ -132,6 +144,9 @@ public:
 private:
     struct PeakLocals;
     struct PassContext;
+    struct PendingPeak;
+    // Peaks the peak finder collects before handing them to the detector.
+    static constexpr int32_t kPendingPeaks = 256;
     PeakLocals LoadPeakState() const;
     void StorePeakState(const PeakLocals& L);
     PassContext MakePassContext() const;
@@ -143,6 +158,10 @@ private:
     template <class Sink>
     static bool StepValue(Sink& sink, PeakLocals& L, const PassContext& c, int32_t NewAmpValue,
                           int32_t time);
+    static int32_t FindPeaks(PeakLocals& state, const PassContext& c, const int32_t* vals,
+                             const uint64_t* above, int32_t i, int32_t& nEnd, int32_t t0,
+                             int32_t from, int32_t entryLastAmp, PendingPeak* out, int32_t room,
+                             int32_t& found);
     template <class Sink>
     int32_t ScanValues(Sink& sink, PeakLocals& L, const PassContext& c, const int32_t* vals,
                        const uint64_t* above, int32_t i, int32_t& n, int32_t t0,

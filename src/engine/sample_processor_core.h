@@ -4,6 +4,10 @@
 
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -220,97 +224,212 @@ inline int32_t LastAboveBefore(const uint64_t* mask, int32_t from, int32_t i) {
 }
 }  // namespace detail
 
+namespace detail {
+
+// Searches over a few values at once (the values arrays carry kValuesPadding readable entries
+// past their end, so that a search may read past the last value it considers).
+#if defined(__SSE2__)
+inline uint32_t OutsideBits(const int32_t* v, __m128i lo, __m128i hi) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+    const __m128i out = _mm_or_si128(_mm_cmplt_epi32(x, lo), _mm_cmpgt_epi32(x, hi));
+    return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(out)));
+}
+#endif
+
+// The first k in [i, n) with v[k] < lo or v[k] > hi, or n.
+inline int32_t FirstOutside(const int32_t* v, int32_t i, int32_t n, int32_t lo, int32_t hi) {
+#if defined(__SSE2__)
+    const __m128i l = _mm_set1_epi32(lo), h = _mm_set1_epi32(hi);
+    for (; i < n; i += 4) {
+        const uint32_t bits = OutsideBits(v + i, l, h);
+        if (bits != 0) return std::min(i + std::countr_zero(bits), n);
+    }
+    return n;
+#else
+    while (i < n && v[i] >= lo && v[i] <= hi) ++i;
+    return i;
+#endif
+}
+
+// A stretch of values that never fall and stay above thr, from a rise at k: end is the first
+// index after k that falls below its predecessor or lies at or below thr (or n), top the last
+// index before end that rose above its predecessor (or k). Reads v[k].
+struct RiseStretch {
+    int32_t end;
+    int32_t top;
+};
+inline RiseStretch RiseEnd(const int32_t* v, int32_t k, int32_t n, int32_t thr) {
+    int32_t top = k;
+    int32_t i = k + 1;
+#if defined(__SSE2__)
+    const __m128i t = _mm_set1_epi32(thr);
+    for (; i < n; i += 4) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+        const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i - 1));
+        const __m128i above = _mm_cmpgt_epi32(x, t);
+        const auto bits = [](__m128i m) {
+            return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(m)));
+        };
+        const uint32_t falls = bits(_mm_cmpgt_epi32(prev, x));
+        const uint32_t rises = bits(_mm_and_si128(_mm_cmpgt_epi32(x, prev), above));
+        const uint32_t inRange = n - i >= 4 ? 15u : (1u << (n - i)) - 1;
+        const uint32_t stop = (falls | ~bits(above)) & inRange;
+        const uint32_t before = stop != 0 ? (1u << std::countr_zero(stop)) - 1 : inRange;
+        if ((rises & before) != 0) top = i + 31 - std::countl_zero(rises & before);
+        if (stop != 0) return {i + std::countr_zero(stop), top};
+    }
+    return {n, top};
+#else
+    for (; i < n && v[i] >= v[i - 1] && v[i] > thr; ++i) {
+        if (v[i] > v[i - 1]) top = i;
+    }
+    return {i, top};
+#endif
+}
+
+}  // namespace detail
+
+// A confirmed peak with an interval long enough to be handed to the detector.
+struct SampleProcessor::PendingPeak {
+    int32_t Interval;  // half ticks since the previous confirmed peak, capped
+    int32_t Amp;
+    int32_t Time;  // PkNear2MHZtime
+};
+
 // The peak logic over values i ... n - 1 (time of value k: t0 + k + 1) when no graph collects
 // them, written around what changes state, with the same result as StepValue on every value:
 // - not on hold, only values above the threshold count (their bits in above): a rise and the
 //   rises right after it, or a fall, which puts the peak on hold (an equal value changes
 //   nothing);
-// - on hold, values from the confirmation level up to the peak change nothing; a value below
-//   the level hands the peak over (and starts the next one when it lies above the threshold),
-//   one above the peak is a rise.
+// - on hold, values from the confirmation level up to the larger of the peak and the threshold
+//   change nothing; a value below the level hands the peak over (and starts the next one when
+//   it lies above the threshold), one above both is a rise.
 // LastAmp, the last value above the threshold, is only read by a rise: it is taken from the
-// threshold bits when needed. Ends early (n lowered to the end of its position) when a
-// hand-over brings the minute's clicks to the limit. Returns where it stopped.
-template <class Sink>
-int32_t SampleProcessor::ScanValues(Sink& sink, PeakLocals& state, const PassContext& c,
-                                    const int32_t* vals, const uint64_t* above, int32_t i,
-                                    int32_t& nEnd, int32_t t0, bool& clickLimitReached) {
-    // Locals, so that the state stays in registers between the detector calls.
+// threshold bits when needed. The peaks confirmed are collected in out (no detector call
+// here, so the state stays in registers); once room of them are collected the scan ends with
+// the position of the last one (n lowered to its end). Returns where it stopped.
+inline int32_t SampleProcessor::FindPeaks(PeakLocals& state, const PassContext& c,
+                                          const int32_t* vals, const uint64_t* above, int32_t i,
+                                          int32_t& nEnd, int32_t t0, int32_t from,
+                                          int32_t entryLastAmp, PendingPeak* out, int32_t room,
+                                          int32_t& found) {
     PeakLocals L = state;
     int32_t n = nEnd;
-    bool limit = clickLimitReached;
+    int32_t np = 0;
     const int32_t thr = c.AdjustedDeadBand;
-    const int32_t from = i;
-    const int32_t entryLastAmp = L.LastAmp;
     auto lastAmpBefore = [&](int32_t k) {
         const int32_t at = detail::LastAboveBefore(above, from, k);
         return at >= 0 ? vals[at] : entryLastAmp;
     };
+    // The hand-over without the detector call: the peak is kept when its interval is long
+    // enough, and becomes the reference for the next interval either way.
     auto pass = [&](int32_t k) {
-        if (PassPkToSM(sink, L, c) && !limit && sink.ClicksThisMin() >= kMaxClicksPerMin) {
-            limit = true;
-            n = (k / 4 + 1) * 4;  // finish this position, then the minute ends
+        const int32_t interval =
+            std::min(L.PkNear4MHZtime - L.LastPkNear4MHZtime, c.IPI255Equivalent);
+        out[np] = {interval, L.PkAmp, L.PkNear2MHZtime};
+        np += interval > c.RescaledMinAnyIPI ? 1 : 0;
+        L.LastPkNear4MHZtime = L.PkNear4MHZtime;
+        L.PkAmp = thr;
+        L.PkConfirmationLevel = detail::kNoPeakConfirmation;
+        L.PkOnHold = false;
+        if (np >= room) [[unlikely]] {
+            n = std::min(n, (k / 4 + 1) * 4);  // the rest of this position, then stop
         }
     };
     // A fall above the threshold while no peak is held.
     auto holdStart = [&](int32_t v, int32_t k) {
         L.PkOnHold = true;
-        L.PkNear4MHZtime = 2 * L.PkNear2MHZtime;
         const int64_t diff = static_cast<int64_t>(v) - L.PrePkAmp;
-        if ((diff < 0 ? -diff : diff) > L.PkAmp / 64) {
-            L.PkNear4MHZtime += (L.PrePkAmp > v) ? -1 : 1;
-        }
+        const int32_t toward = L.PrePkAmp > v ? -1 : 1;
+        L.PkNear4MHZtime =
+            2 * L.PkNear2MHZtime + ((diff < 0 ? -diff : diff) > L.PkAmp / 64 ? toward : 0);
         if (v < L.PkConfirmationLevel) pass(k);
     };
     while (i < n) {
+        int32_t k;
         int32_t v;
         if (L.PkOnHold) {
-            const int64_t level = L.PkConfirmationLevel;
-            const auto width = static_cast<uint64_t>(L.PkAmp - level);
-            while (i < n && static_cast<uint64_t>(vals[i] - level) <= width) ++i;
-            if (i >= n) break;
-            v = vals[i];
-            if (v < level) {
-                pass(i);
+            k = detail::FirstOutside(vals, i, n, L.PkConfirmationLevel, std::max(L.PkAmp, thr));
+            if (k >= n) {
+                i = n;
+                break;
+            }
+            v = vals[k];
+            if (v < L.PkConfirmationLevel) {
+                pass(k);
                 if (v <= thr) {
-                    ++i;
+                    i = k + 1;
                     continue;
                 }
             }
             // A rise above the held peak, or above the threshold after the hand-over.
         } else {
-            i = detail::NextAbove(above, i, n);
-            if (i >= n) break;
-            v = vals[i];
+            k = detail::NextAbove(above, i, n);
+            if (k >= n) {
+                i = n;
+                break;
+            }
+            v = vals[k];
             if (v <= L.PkAmp) {
-                if (v < L.PkAmp) holdStart(v, i);
-                ++i;
+                if (v < L.PkAmp) holdStart(v, k);
+                i = k + 1;
                 continue;
             }
         }
-        // A rise at i, and the rises right after it (all above the threshold).
-        L.PrePkAmp = lastAmpBefore(i);
-        L.PkAmp = v;
-        L.PkNear2MHZtime = t0 + i + 1;
-        L.PkOnHold = false;
-        ++i;
-        while (i < n && vals[i] > L.PkAmp) {
-            L.PrePkAmp = L.PkAmp;
-            L.PkAmp = vals[i];
-            L.PkNear2MHZtime = t0 + i + 1;
-            ++i;
-        }
+        // A rise at k, and the rises after it while no value falls or leaves the threshold
+        // (a value equal to the peak changes nothing).
+        const auto [end, top] = detail::RiseEnd(vals, k, n, thr);
+        L.PrePkAmp = top > k ? vals[top - 1] : lastAmpBefore(k);
+        L.PkAmp = vals[top];
+        L.PkNear2MHZtime = t0 + top + 1;
         L.PkConfirmationLevel = L.PkAmp / 2;
+        L.PkOnHold = false;
+        i = end;
         // Most often the next value falls, above the threshold.
         if (i < n && vals[i] > thr && vals[i] < L.PkAmp) {
             holdStart(vals[i], i);
             ++i;
         }
     }
-    L.LastAmp = lastAmpBefore(n);
     state = L;
     nEnd = n;
-    clickLimitReached = limit;
+    found = np;
+    return i;
+}
+
+// FindPeaks over values i ... n - 1, handing the peaks it collects to the detector after each
+// stretch. Ends early (n lowered to the end of its position) when a hand-over brings the
+// minute's clicks to the limit: a peak adds at most one click, so a stretch that collects no
+// more peaks than the clicks left before the limit can reach it only with its last one.
+template <class Sink>
+int32_t SampleProcessor::ScanValues(Sink& sink, PeakLocals& L, const PassContext& c,
+                                    const int32_t* vals, const uint64_t* above, int32_t i,
+                                    int32_t& nEnd, int32_t t0, bool& clickLimitReached) {
+    const int32_t from = i;
+    const int32_t entryLastAmp = L.LastAmp;
+    std::array<PendingPeak, kPendingPeaks + 4> pending;  // + the rest of the last position
+    int32_t n = nEnd;
+    while (i < n) {
+        const int32_t room = std::clamp(kMaxClicksPerMin - sink.ClicksThisMin(), 1, kPendingPeaks);
+        int32_t stop = n;
+        int32_t found = 0;
+        i = FindPeaks(L, c, vals, above, i, stop, t0, from, entryLastAmp, pending.data(), room,
+                      found);
+        for (int32_t k = 0; k < found; ++k) {
+            const PendingPeak& p = pending[static_cast<size_t>(k)];
+            const double t =
+                detail::RoundNearestEvenSmall(static_cast<double>(p.Time) * c.IPIscaler);
+            sink.ClickSelSM(c.RescaleTo250ns[p.Interval], detail::CompressedAmplitudeFast(p.Amp),
+                            static_cast<int32_t>(t), false);
+        }
+        if (!clickLimitReached && found > 0 && sink.ClicksThisMin() >= kMaxClicksPerMin) {
+            clickLimitReached = true;
+            n = stop;  // finish this position, then the minute ends
+        }
+    }
+    const int32_t lastAt = detail::LastAboveBefore(above, from, n);
+    L.LastAmp = lastAt >= 0 ? vals[lastAt] : entryLastAmp;
+    nEnd = n;
     return i;
 }
 
@@ -362,8 +481,8 @@ inline void SampleProcessor::RefreshFilter() {
 template <class Sink>
 void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t pFirst, int32_t count,
                                     const FilteredPiece* ahead) {
-    if (bandPassVals_.size() < 4u * kChunkPositions) {
-        bandPassVals_.assign(4u * kChunkPositions, 0);
+    if (bandPassVals_.size() < 4u * kChunkPositions + kValuesPadding) {
+        bandPassVals_.assign(4u * kChunkPositions + kValuesPadding, 0);
         aboveMask_.assign(kChunkPositions / 16, 0);
     }
     const int64_t start = Timing != nullptr ? ThreadCpuNs() : 0;

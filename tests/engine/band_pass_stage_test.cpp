@@ -20,8 +20,11 @@ struct Variant {
     FilterKernelKind kernel;
     bool graphs;
     tGainType gainType;
-    int32_t pieceSamples;  // new samples per piece read
-    bool threads;          // band-pass filtered ahead on a second thread
+    int32_t pieceSamples;    // new samples per piece read
+    bool threads;            // band-pass filtered ahead on a second thread
+    bool fillAhead = false;  // the queue filled before each piece is taken (pieces past every
+                             // minute end band-passed ahead at the gain before it)
+    bool takeOver = false;   // every piece the second thread took is filtered again, done or not
 };
 
 class ChunkedEqualsReference : public ::testing::TestWithParam<Variant> {
@@ -55,6 +58,8 @@ size_t ExpectSameAsReference(const std::vector<int16_t>& samples, WavFileRec rec
     fx.host.hiResLength = 700;
     fx.proc.SetPieceSamples(v.pieceSamples);
     fx.proc.UseThreads(v.threads);
+    fx.proc.FillAheadForTests(v.fillAhead);
+    fx.proc.TakeOverAtOnceForTests(v.takeOver);
     fx.proc.AllocateBuffers(fx.host.hiResLength);
     ReferenceConverter ref{fx.rate, fx.settings, fx.sens, {}, {}, 700, {}};
     RecordingSink sink;
@@ -145,7 +150,10 @@ TEST_P(ChunkedEqualsReference, QuietFileWithToneBursts) {
 // noisy file; 119962, whose first piece ends at the minute end of the quiet file; 37 and 50,
 // pieces shorter than the filters' overlap; 120000, a whole block. Each size runs on one and
 // on two threads with a kernel other than AVX-512 (which many processors lack), some also with
-// AVX-512.
+// AVX-512. The last rows fill the queue of the second thread before each piece is taken, so
+// that pieces past every minute end are band-passed at the gain and threshold the minute end
+// changes, and must be band-passed again; the very last ones have the peak finder's thread
+// filter every piece again that the second thread took (as when that thread is held up).
 INSTANTIATE_TEST_SUITE_P(
     Variants, ChunkedEqualsReference,
     ::testing::Values(
@@ -164,7 +172,14 @@ INSTANTIATE_TEST_SUITE_P(
         Variant{FilterKernelKind::Portable, false, tGainType::tgThreshold, 119962, false},
         Variant{FilterKernelKind::Portable, false, tGainType::tgGain, 120000, false},
         Variant{FilterKernelKind::Avx2, true, tGainType::tgGain, 37, true},
-        Variant{FilterKernelKind::Avx2, true, tGainType::tgNone, 120000, true}),
+        Variant{FilterKernelKind::Avx2, true, tGainType::tgNone, 120000, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 213, true, true},
+        Variant{FilterKernelKind::Portable, false, tGainType::tgThreshold, 37, true, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 65536, true, true},
+        Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold, 4096, true, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 37, true, false, true},
+        Variant{FilterKernelKind::Portable, true, tGainType::tgGain, 213, true, false, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgThreshold, 213, true, true, true}),
     [](const auto& info) {
         const Variant& v = info.param;
         std::string name = test::KernelName(v.kernel);
@@ -174,8 +189,35 @@ INSTANTIATE_TEST_SUITE_P(
                                                        : "None";
         name += "Pieces" + std::to_string(v.pieceSamples);
         name += v.threads ? "TwoThreads" : "OneThread";
+        if (v.fillAhead) name += "FilledAhead";
+        if (v.takeOver) name += "TakenOver";
         return name;
     });
+
+TEST(ChunkedConversionTest, ASecondThreadThatKeepsThePeakFinderWaitingIsGivenUp) {
+    // Every piece the second thread filters is taken over (as when another program holds its
+    // processor): the next block runs on one thread, and so does the next file of the batch.
+    EngineFixture fx("2");
+    fx.proc.SetPieceSamples(213);
+    fx.proc.UseThreads(true);
+    fx.proc.FillAheadForTests(true);
+    fx.proc.TakeOverAtOnceForTests(true);
+    fx.proc.AllocateBuffers(fx.host.hiResLength);
+    EXPECT_TRUE(fx.proc.FiltersAhead());
+    test::TempDir dir;
+    test::WriteSamplesFile(dir / "a.wav", test::NoisyBursts(250000, 900.0, 8000.0, 3.3, 5));
+    RecordingSink sink;
+    for (int file = 0; file < 2; ++file) {
+        std::FILE* f = std::fopen((dir / "a.wav").c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        fx.proc.ConvertOneWavFileWith(sink, f, file, WavFileRec{});
+        std::fclose(f);
+        EXPECT_FALSE(fx.proc.FiltersAhead()) << file;
+    }
+    // A new batch tries two threads again.
+    fx.proc.AllocateBuffers(fx.host.hiResLength);
+    EXPECT_TRUE(fx.proc.FiltersAhead());
+}
 
 // A block already in the band-pass stage, without the file around it: hp[q] is the high-pass
 // value q of the block.

@@ -106,6 +106,26 @@ TEST(ConvertFileTest, AFileEndingExactlyAtABlockBoundaryReadsNoEmptyBlock) {
     EXPECT_EQ(d.proc.SampleTimeNear2MHz, 0) << "a one-byte tail is a block without samples";
 }
 
+TEST(ConvertFileTest, AReadThatFailsEndsTheFileWithItsMessageOnOneThreadOrTwo) {
+    // A directory opens as a stream whose reads fail (EISDIR); the file's range is its size.
+    for (const bool threads : {false, true}) {
+        Converter c;
+        c.proc.UseThreads(threads);
+        c.proc.SetPieceSamples(37);
+        c.proc.AllocateBuffers(c.host.hiResLength);
+        std::FILE* f = std::fopen(c.dir.path().c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        WavFileRec rec;
+        rec.NameWithPath = "d.wav";
+        c.proc.ConvertOneWavFileWith(c.sink, f, 0, rec, SampleByteRange{100, 100000});
+        std::fclose(f);
+        ASSERT_EQ(c.host.messages.size(), 1u) << threads;
+        EXPECT_EQ(c.host.messages[0], "Failed to read wav file d.wav: Is a directory");
+        EXPECT_TRUE(c.sink.events.empty());
+        EXPECT_EQ(c.proc.SampleTimeNear2MHz, 0) << "a block without samples";
+    }
+}
+
 TEST(ConvertFileTest, RawMinimumAndMaximumFollowTheirRuleOnlyWhileGraphsAreOn) {
     Converter c;
     c.controls.ShowGraphs = true;

@@ -1,7 +1,10 @@
 // The peak finder fed one band-pass value at a time.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <initializer_list>
+#include <random>
+#include <tuple>
 
 #include "engine_test_util.h"
 
@@ -135,6 +138,61 @@ TEST(PeakFinderTest, FlankPeaksShortenTheIntervalOfASteadyTone) {
         EXPECT_EQ(
             f.sink.events[i].c,
             static_cast<int32_t>(std::nearbyint((12 * (i + 1) + 3) * double{f.rate.IPIscaler})));
+    }
+}
+
+// The chunked scan of the band-pass stage against the same values offered one at a time, from
+// many peak states: held or not, a held peak below a threshold raised since it was found
+// (a minute end may raise it), no confirmation level, values around the threshold.
+TEST(PeakFinderTest, TheChunkedScanAgreesWithOneValueAtATimeFromAnyState) {
+    std::mt19937 rng(7);
+    auto uniform = [&](int32_t lo, int32_t hi) {
+        return std::uniform_int_distribution<int32_t>(lo, hi)(rng);
+    };
+    for (int trial = 0; trial < 400; ++trial) {
+        EngineFixture chunked("576"), single("576", false);
+        RecordingSink a, b;
+        const int32_t thr = std::array<int32_t, 4>{0, 3, 10, 25}[trial % 4];
+        chunked.sens.AdjustedDeadBand = single.sens.AdjustedDeadBand = thr;
+        // High-pass values: a few tones of random amplitude and period plus noise.
+        const int32_t count = uniform(1, 3000);
+        std::vector<int32_t> hp(static_cast<size_t>(count) + 4);
+        const double amp = uniform(0, 4 * thr + 20), period = uniform(3, 40);
+        for (size_t i = 0; i < hp.size(); ++i) {
+            hp[i] = static_cast<int32_t>(std::lround(amp * std::sin(6.283 * i / period))) +
+                    uniform(-thr / 2 - 1, thr / 2 + 1);
+        }
+        std::vector<int32_t> values(4 * hp.size());
+        std::vector<uint64_t> above(values.size() / 64 + 1);
+        BandPassValues(hp.data(), 2, count, MakeBandPassCoeffs(chunked.sens.Coeff), thr,
+                       values.data(), above.data());
+        for (SampleProcessor* p : {&chunked.proc, &single.proc}) {
+            std::mt19937 same(trial);
+            auto pick = [&](int32_t lo, int32_t hi) {
+                return std::uniform_int_distribution<int32_t>(lo, hi)(same);
+            };
+            p->SampleTimeNear2MHz = 1000;
+            p->PkAmp = pick(0, 3 * thr + 30);
+            p->PkOnHold = pick(0, 1) == 1;
+            p->PkConfirmationLevel = pick(0, 2) == 0 ? -2147483647 : p->PkAmp / 2;
+            p->PrePkAmp = pick(-20, 60);
+            p->LastAmp = pick(-20, 60);
+            p->PkNear2MHZtime = pick(0, 999);
+            p->PkNear4MHZtime = pick(0, 1999);
+            p->LastPkNear4MHZtime = pick(0, 1999);
+            p->MaxSampleThisMinute = 0;  // no quiet-block skip
+            p->MinSampleThisMinute = 2147483647;
+        }
+        chunked.proc.BandPassStage(a, hp.data(), 2, count);
+        for (int32_t i = 0; i < 4 * count; ++i) single.proc.OfferBandPassValue(b, values[i]);
+        ASSERT_EQ(a.events, b.events) << "trial " << trial;
+        const SampleProcessor &x = chunked.proc, &y = single.proc;
+        ASSERT_EQ(
+            std::tie(x.SampleTimeNear2MHz, x.PkAmp, x.PrePkAmp, x.LastAmp, x.PkNear2MHZtime,
+                     x.PkNear4MHZtime, x.LastPkNear4MHZtime, x.PkConfirmationLevel, x.PkOnHold),
+            std::tie(y.SampleTimeNear2MHz, y.PkAmp, y.PrePkAmp, y.LastAmp, y.PkNear2MHZtime,
+                     y.PkNear4MHZtime, y.LastPkNear4MHZtime, y.PkConfirmationLevel, y.PkOnHold))
+            << "trial " << trial;
     }
 }
 
