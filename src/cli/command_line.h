@@ -62,6 +62,10 @@ struct CommandLine {
     bool exactStart = false;                               // --exact-start
     bool noRecordings = false;                             // --no-recordings
     std::string recordings;                                // dump --recordings FILE
+    bool raven = false;                                    // dump --raven
+    std::string perFile;                                   // dump --per-file DIR
+    std::string audacity;                                  // dump --audacity DIR
+    bool minutesCsv = false;                               // dump --minutes-csv
     bool ignoreHeaders = false;  // convert files whose header says they are no 16-bit PCM mono
     bool overwrite = false;      // replace files of the names a conversion writes
     int maxGapDays = 31;         // longest gap between recordings written as empty minutes
