@@ -2031,6 +2031,24 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     EXPECT_EQ(RunCli(dir, {"dump", "--audacity", dir / "labels", tk1}).status, 2);
     EXPECT_EQ(RunCli(dir, {"dump", "--audacity", dir / "labels", "--overwrite", tk1}).out,
               labels.out);
+    // An export that fails on one file replaces none of the earlier files, and names them.
+    const std::string first = Split(written.front(), '\t').at(0);
+    const std::string last = Split(written.back(), '\t').at(0);
+    WriteFileBytes(first, {'e', 'a', 'r', 'l', 'i', 'e', 'r'});
+    fs::remove(last);
+    fs::create_directories(last);
+    const Result failed = RunCli(dir, {"dump", "--audacity", dir / "labels", "--overwrite", tk1});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("wavtokeb-cli: cannot write " + last + ": " + std::strerror(EISDIR)),
+              std::string::npos)
+        << failed.err;
+    EXPECT_NE(failed.err.find("wavtokeb-cli: earlier file kept: " + first + "\n"),
+              std::string::npos)
+        << failed.err;
+    EXPECT_EQ(ReadFileText(first), "earlier");
+    EXPECT_EQ(failed.out, "");
+    EXPECT_EQ(Names(dir / "labels").size(), written.size());
+    fs::remove(last);
     // Recordings of one name in two folders: the second one's file is told apart.
     std::string same = ReadFileText(out + "/NewFileNameREEF 2024 06 11.recordings.csv");
     same.replace(same.find(paths[1]), paths[1].size(), dir / ("other/" + files[0].Name));
