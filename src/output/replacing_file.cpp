@@ -69,23 +69,66 @@ int OpenLockFile(const std::string& lock) {
     return ::open(lock.c_str(), O_RDONLY | kFlags, 0666);
 }
 
-// A lock on a folder, held on the hidden file ".wtk-folder-lock" in it: shared while a run makes
-// and locks a lock file there, exclusive while the clean-up looks for stale files. Whoever
-// releases it last removes the file, so that none is left when no run is at work (a run that
-// opened the file just before finds it gone once it holds it, and tries again, as with the
-// lock files of names). Where no lock can be had (a file system without locks) nothing is held.
+// A lock on a folder: shared while a run makes and locks a lock file there, exclusive while the
+// clean-up looks for stale files. It is held on the folder itself, which never goes away, so a
+// run or a clean-up that waits for it always gets it in the end.
+//
+// A file system that cannot lock a folder (a network file system may lock only what is open for
+// writing) gets the lock on the hidden file ".wtk-folder-lock" in it instead. Whoever releases
+// that file's lock last removes the file, so that none is left when no run is at work; a run
+// that opened the file just before finds it gone once it holds it, and tries again (until it
+// holds the file that has the name: going on without the lock could let a clean-up take a lock
+// file that a run has made but not locked yet). Whether the folder can be locked is asked the
+// same way by every run, so that all of them lock the same thing. Where no lock can be had at
+// all, nothing is held.
 class FolderLock {
 public:
     // dir: "" or a folder ending in a separator.
-    FolderLock(const std::string& dir, int operation)
-        : name_(dir + ".wtk-folder-lock"), handle_(RegisterSharedLock(name_)) {
-        for (int attempt = 0; attempt < 64 && fd_ < 0; ++attempt) {
+    FolderLock(const std::string& dir, int operation) {
+        dirFd_ = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd_ >= 0) {
+            // Asked without waiting, exclusively: it answers whether the folder can be locked
+            // at all (held, or held by another) whatever the others hold.
+            if (::flock(dirFd_, LOCK_EX | LOCK_NB) == 0) {
+                if (operation == LOCK_SH) Lock(dirFd_, LOCK_SH);
+                return;
+            }
+            if (errno == EWOULDBLOCK || errno == EINTR) {
+                if (Lock(dirFd_, operation)) return;
+            }
+            ::close(dirFd_);
+            dirFd_ = -1;
+        }
+        LockFile(dir + ".wtk-folder-lock", operation);
+    }
+    ~FolderLock() {
+        if (dirFd_ >= 0) ::close(dirFd_);  // which lets the lock go
+        if (fd_ < 0) return;
+        // Let go, then take it alone if no other run holds it: then it is removed while held.
+        // Of runs that let go at once, the last one to try gets it.
+        ::flock(fd_, LOCK_UN);
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) ::unlink(name_.c_str());
+        ForgetSharedLock(handle_);
+        ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    static bool Lock(int fd, int operation) {
+        int locked = 0;
+        while ((locked = ::flock(fd, operation)) != 0 && errno == EINTR) {
+        }
+        return locked == 0;
+    }
+
+    void LockFile(const std::string& name, int operation) {
+        name_ = name;
+        handle_ = RegisterSharedLock(name_);
+        while (fd_ < 0) {
             const int fd = OpenLockFile(name_);
             if (fd < 0) break;
-            int locked = 0;
-            while ((locked = ::flock(fd, operation)) != 0 && errno == EINTR) {
-            }
-            if (locked != 0) {
+            if (!Lock(fd, operation)) {
                 ::close(fd);
                 break;
             }
@@ -101,22 +144,11 @@ public:
         }
         if (fd_ < 0) ForgetSharedLock(handle_);
     }
-    ~FolderLock() {
-        if (fd_ < 0) return;
-        // Let go, then take it alone if no other run holds it: then it is removed while held.
-        // Of runs that let go at once, the last one to try gets it.
-        ::flock(fd_, LOCK_UN);
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) ::unlink(name_.c_str());
-        ForgetSharedLock(handle_);
-        ::close(fd_);
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
 
-private:
+    int dirFd_ = -1;  // the folder, where it can be locked
     std::string name_;
-    int handle_;  // in the registry of files an abort removes
-    int fd_ = -1;
+    int handle_ = -1;  // the lock file's, in the registry of files an abort removes
+    int fd_ = -1;      // the lock file, where the folder cannot be locked
 };
 
 // The descriptor of the locked lock file, or -1 with errno (EWOULDBLOCK: another process holds
