@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -85,13 +86,19 @@ void UnlockName(const std::string& lock, int fd) {
     ::close(fd);
 }
 
+std::atomic<SyncCall> syncCall{&::fsync};
+
+int Sync(int fd) {
+    return syncCall.load(std::memory_order_relaxed)(fd);
+}
+
 // Makes a rename in the folder of name durable; file systems that cannot do it are left be.
 void SyncFolderOf(const std::string& name) {
     const size_t slash = name.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    ::fsync(fd);
+    Sync(fd);
     ::close(fd);
 }
 
@@ -117,6 +124,10 @@ std::string TemporaryNameOf(const std::string& finalName) {
 
 std::string LockNameOf(const std::string& finalName) {
     return Stem(finalName) + std::string(kLockSuffix);
+}
+
+SyncCall ReplaceSyncCall(SyncCall call) {
+    return syncCall.exchange(call);
 }
 
 std::string ReplacingFileErrorText(int err) {
@@ -178,7 +189,7 @@ int ReplacingFile::Commit() {
     errno = 0;
     int err = 0;
     if (std::fflush(file_) != 0 || std::ferror(file_) != 0) err = errno != 0 ? errno : EIO;
-    if (err == 0 && ::fsync(::fileno(file_)) != 0) err = errno;
+    if (err == 0 && Sync(::fileno(file_)) != 0) err = errno;
     if (std::fclose(file_) != 0 && err == 0) err = errno != 0 ? errno : EIO;
     file_ = nullptr;
     if (err == 0) err = RenameIntoPlace(temp_, final_, nameWasFree_);
