@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -191,13 +192,19 @@ void ReleaseName(const std::string& lock, int fd, int handle) {
     if (fd >= 0) ::close(fd);
 }
 
+std::atomic<SyncCall> syncCall{&::fsync};
+
+int Sync(int fd) {
+    return syncCall.load(std::memory_order_relaxed)(fd);
+}
+
 // Makes a rename in the folder of name durable; file systems that cannot do it are left be.
 void SyncFolderOf(const std::string& name) {
     const std::string prefix = FolderPrefixOf(name);
     const int fd =
         ::open(prefix.empty() ? "." : prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    ::fsync(fd);
+    Sync(fd);
     ::close(fd);
 }
 
@@ -222,6 +229,10 @@ std::string TemporaryNameOf(const std::string& finalName) {
 
 std::string LockNameOf(const std::string& finalName) {
     return Stem(finalName) + std::string(kLockSuffix);
+}
+
+SyncCall ReplaceSyncCall(SyncCall call) {
+    return syncCall.exchange(call);
 }
 
 std::string ReplacingFileErrorText(int err) {
@@ -292,7 +303,7 @@ int ReplacingFile::Commit(PendingReplacements* replacements) {
     errno = 0;
     int err = std::ferror(file_) != 0 ? kWriteFailed : 0;
     if (err == 0 && std::fflush(file_) != 0) err = errno != 0 ? errno : EIO;
-    if (err == 0 && ::fsync(::fileno(file_)) != 0) err = errno;
+    if (err == 0 && Sync(::fileno(file_)) != 0) err = errno;
     if (std::fclose(file_) != 0 && err == 0) err = errno != 0 ? errno : EIO;
     file_ = nullptr;
     if (err == 0) err = PlaceWithoutReplacing(temp_, final_);

@@ -122,6 +122,11 @@ int ReplacingFileErrno(int err);
 std::string TemporaryNameOf(const std::string& finalName);
 std::string LockNameOf(const std::string& finalName);
 
+// The call that makes a file's bytes, or the names in a folder, durable (fsync unless replaced).
+// Returns the call it replaces; tests put a counting one in place around a commit.
+using SyncCall = int (*)(int fd);
+SyncCall ReplaceSyncCall(SyncCall call);
+
 // Removes the temporary and lock files in dir ("" or ending in a separator) that no running
 // conversion holds: what a killed run left behind. Returns the number of temporary files
 // removed.

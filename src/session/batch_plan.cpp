@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/utf8.h"
+#include "engine/block_reader.h"
 #include "input/format_check.h"
 #include "session/session.h"
 
@@ -12,9 +13,10 @@ namespace wtk {
 namespace {
 
 // The minute ends a file's samples reach as the engine closes minutes: each block of up to a
-// minute of samples counts ticks afresh (the file's first block from its start tick) and closes
-// its minute when the count passes the minute's length, so a block closes at most one minute.
-// Minutes closed early by their click count cannot be foreseen.
+// minute of samples counts ticks afresh (the file's first block from its start tick), four for
+// each of its positions, and closes its minute when the count passes the minute's length, so a
+// block closes at most one minute. A block's last samples are no positions of their own (the
+// filters read them ahead). Minutes closed early by their click count cannot be foreseen.
 int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
     const int64_t perMin = rate.SamplesPerMin;
     const int64_t ticks = rate.SampleTimeNear2MHzPerMin;
@@ -22,7 +24,8 @@ int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
     const SampleByteRange range = SampleBytes(rec.Header);
     const int64_t samples = std::max<int64_t>(range.End - range.Begin, 0) / 2;
     auto closes = [&](int64_t blockSamples, int64_t t0) {
-        return blockSamples >= (t0 <= ticks ? (ticks - t0) / 4 + 1 : 1);
+        const int64_t positions = blockSamples - (BlockReader::kOverlapSamples + 1);
+        return positions >= (t0 <= ticks ? (ticks - t0) / 4 + 1 : 1);
     };
     const int64_t first = std::min(samples, perMin);
     const int64_t rest = samples - first;

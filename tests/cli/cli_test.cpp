@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -1715,6 +1716,107 @@ TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
               name + "its header counts 257 minute records, the file holds 1\n" + name +
                   "its header's last logging minute at offset 276 is 64891560, its start minute "
                   "and minute records give 64891561\n");
+}
+
+// TK1 files of crafted records behind a header the tool wrote: each damage is reported alone,
+// with exit status 1, and the clicks are given their recordings across the steps back in time
+// that block ends make within one recording.
+TEST_F(CliTest, DumpTablesOfCraftedRecords) {
+    Silent("Q.20230517140000.wav", 1);
+    ASSERT_EQ(RunCli(dir, {"convert", "-q", "--rate", "2", "--out", out, wavs}).status, 0);
+    const std::vector<uint8_t> written = ReadFileBytes(out + "/NewFileNameQ 2023 05 17.TK1");
+    ASSERT_EQ(written.size(), 1072u);
+    constexpr uint32_t kStart = 64891560;  // 2023-05-17 14:00
+    using Record = std::array<uint8_t, 16>;
+    const Record minute = {254}, end = {255, 255, 255, 255, 255, 255, 255, 255,
+                                        255, 255, 255, 255, 255, 255, 255, 255};
+    auto click = [](uint32_t time, uint8_t durationHigh = 0) {
+        Record r{};
+        r[0] = static_cast<uint8_t>(time >> 16);
+        r[1] = static_cast<uint8_t>(time >> 8);
+        r[2] = static_cast<uint8_t>(time);
+        r[3] = 9;
+        r[13] = static_cast<uint8_t>(durationHigh << 4);
+        r[14] = 3;
+        return r;
+    };
+    // The header with counts that agree with the records.
+    auto file = [&](const std::vector<Record>& records) {
+        std::vector<uint8_t> b(written.begin(), written.begin() + 1024);
+        uint32_t minutes = 0;
+        for (const Record& r : records) {
+            minutes += r[0] == 254;
+            b.insert(b.end(), r.begin(), r.end());
+        }
+        minutes -= 1;  // the lead record
+        for (const size_t at : {260u, 276u}) {
+            for (int k = 0; k < 4; ++k)
+                b[at + k] = static_cast<uint8_t>((kStart + minutes) >> (24 - 8 * k));
+        }
+        for (int k = 0; k < 3; ++k) b[340 + k] = static_cast<uint8_t>(minutes >> (16 - 8 * k));
+        return b;
+    };
+
+    struct Damage {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        std::string problem;  // "": none
+    };
+    std::vector<uint8_t> oneByteMore = file({minute, minute, click(100), end});
+    oneByteMore.push_back(0);
+    const Damage damages[] = {
+        {"sound", file({minute, minute, click(100), end}), ""},
+        {"a partial record of one byte", oneByteMore, "ends in a partial record of 1 bytes"},
+        {"a click time at its minute's end", file({minute, minute, click(12'000'000), end}),
+         "holds click times beyond the end of their minute"},
+        {"the last click time of a minute", file({minute, minute, click(11'999'999), end}), ""},
+        {"a record after the end", file({minute, minute, end, click(100)}),
+         "holds data after its end record"},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        const std::string path = dir / "crafted.TK1";
+        WriteFileBytes(path, d.bytes);
+        const Result r = RunCli(dir, {"dump", "--csv", path});
+        EXPECT_EQ(r.status, d.problem.empty() ? 0 : 1);
+        EXPECT_EQ(r.err,
+                  d.problem.empty() ? "" : "wavtokeb-cli: " + path + ": " + d.problem + "\n");
+    }
+
+    // A duration that saturated its high part is no number.
+    WriteFileBytes(dir / "durations.TK1",
+                   file({minute, minute, click(100, 14), click(200, 15), end}));
+    Result r = RunCli(dir, {"dump", "--csv", dir / "durations.TK1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> rows = Lines(r.out);
+    ASSERT_EQ(rows.size(), 3u);
+    std::vector<std::string> head = Split(rows[0], ',');
+    const size_t duration =
+        static_cast<size_t>(std::find(head.begin(), head.end(), "Durationto16Cyc") - head.begin());
+    ASSERT_LT(duration, head.size());
+    EXPECT_EQ(Split(rows[1], ',').at(duration), std::to_string(14 * 256 + 3));
+    EXPECT_EQ(Split(rows[2], ',').at(duration), "");
+
+    // At 1 k samples/s the last samples of a block (up to 125 ms) open the next minute, and
+    // the recording's next block starts that minute's times again: a step back of 110 ms is
+    // no new recording, even where the next recording may begin in that minute.
+    const std::string linked = dir / "linked.TK1";
+    WriteFileBytes(linked, file({minute, minute, click(6'000'000), minute, click(22'000),
+                                 click(200), click(6'000'000), minute, click(300), end}));
+    WriteFileBytes(
+        dir / "linked.txt",
+        std::vector<uint8_t>{'6', '4', '8', '9', '1', '5', '6', '0', '\t', 'A', '\r', '\n',
+                             '6', '4', '8', '9', '1', '5', '6', '2', '\t', 'B', '\r', '\n'});
+    r = RunCli(dir, {"dump", "--csv", linked});
+    ASSERT_EQ(r.status, 0) << r.err;
+    rows = Lines(r.out);
+    ASSERT_EQ(rows.size(), 6u);
+    std::string sources;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const std::vector<std::string> cells = Split(rows[i], ',');
+        sources += cells.at(cells.size() - 2);
+    }
+    EXPECT_EQ(sources, "AAAAB");
 }
 
 // The TK1 bytes apart from the finalisation minute (the wall clock).

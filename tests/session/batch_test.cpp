@@ -638,6 +638,113 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
     EXPECT_EQ(ReadTk1(tk1).Kinds(), "LME");
 }
 
+// The plan works out, before anything is written, the minutes that the driver will write:
+// for recordings that end just before or just after their last block closes a minute, and for
+// overlapping ones, the empty minutes it foresees before a later recording are those between
+// the minute records the driver writes for the earlier ones and that recording's minute.
+TEST_F(BatchTest, ThePlanForeseesTheMinutesTheDriverWrites) {
+    SetRate("2");
+    const int64_t perMin = s.Rate.SamplesPerMin;
+    auto samples = [&](const std::string& name, int64_t n) {
+        const std::string path = dir / name;
+        WriteSamplesFile(path, std::vector<int16_t>(static_cast<size_t>(n)), s.Rate.SamplesPerSec);
+        return path;
+    };
+    // The minute records the driver writes for one recording of n samples.
+    host.yesNoAnswer = true;
+    auto written = [&](int64_t n) {
+        s.SelectPaths({samples("T.20230517140000.wav", n)});
+        s.ConvertBatchBtnClick();
+        EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+        return ReadTk1(Out("NewFileNameT 2023 05 17.TK1")).MinuteCount();
+    };
+    // The shortest recording in (lo, hi] whose last block closes its minute: a block closes it
+    // somewhat before the minute's samples are all there (the tick count runs a little fast).
+    auto firstClosing = [&](int64_t lo, int64_t hi) {
+        const int32_t more = written(hi);
+        EXPECT_EQ(written(lo) + 1, more);
+        while (hi - lo > 1) {
+            const int64_t mid = (lo + hi) / 2;
+            (written(mid) == more ? hi : lo) = mid;
+        }
+        return hi;
+    };
+    const int64_t closesFirst = firstClosing(perMin - perMin / 100, perMin);
+    const int64_t closesSecond = firstClosing(2 * perMin - perMin / 100, 2 * perMin);
+    fs::remove(Out("NewFileNameT 2023 05 17.TK1"));
+    fs::remove(Out("NewFileNameT 2023 05 17.txt"));
+
+    std::vector<std::vector<std::string>> groups;
+    const std::string ids = "ABCDEFGHIJKL";
+    for (const int64_t length : {closesFirst - 1, closesFirst, closesSecond - 1, closesSecond}) {
+        const std::string id(1, ids[groups.size()]);
+        groups.push_back({samples(id + ".20230517140000.wav", length)});
+    }
+    // A recording that starts before the one before it has ended.
+    groups.push_back(
+        {samples("M.20230517140000.wav", 150 * 2000), samples("M.20230517140100.wav", 2000)});
+    std::vector<std::string> early;
+    for (const auto& g : groups) early.insert(early.end(), g.begin(), g.end());
+    s.SelectPaths(early);
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done) << ::testing::PrintToString(host.messages);
+
+    // The same groups with a recording at 15:00 each: the gaps before it, every one asked about.
+    std::vector<std::string> all;
+    std::vector<Session::PlannedGap> expected;
+    for (const auto& g : groups) {
+        const std::string id = fs::path(g[0]).filename().string().substr(0, 1);
+        const Tk1File f = ReadTk1(Out("NewFileName" + id + " 2023 05 17.TK1"));
+        ASSERT_TRUE(f.wellFormed) << id;
+        all.insert(all.end(), g.begin(), g.end());
+        all.push_back(samples(id + ".20230517150000.wav", 2000));
+        expected.push_back({g.back(), all.back(), 60 - f.MinuteCount()});
+    }
+    s.SelectPaths(all);
+    s.MaxGapDays = 0;
+    const Session::BatchPlan plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    ASSERT_EQ(plan.LongGaps.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].Before);
+        EXPECT_EQ(plan.LongGaps[i].Before, expected[i].Before);
+        EXPECT_EQ(plan.LongGaps[i].After, expected[i].After);
+        EXPECT_EQ(plan.LongGaps[i].Minutes, expected[i].Minutes);
+    }
+    EXPECT_TRUE(plan.Unfit.empty());
+}
+
+// A gap is asked about when it is longer than the limit, and a TK1 file is refused when it
+// would hold more minutes than its header counts; at the limits, neither.
+TEST_F(BatchTest, ThePlanAsksAndRefusesOnlyBeyondItsLimits) {
+    SetRate("2");
+    const std::string a = Silent("A.20230517140000.wav", 1);
+    const std::string next = Silent("A.20230517140100.wav", 1);      // no minute between
+    const std::string in31 = Silent("A.20230617140200.wav", 1);      // 31 days between
+    const std::string in31More = Silent("A.20230718140400.wav", 1);  // and a minute more
+    s.SelectPaths({a, next, in31, in31More});
+    Session::BatchPlan plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    ASSERT_EQ(plan.LongGaps.size(), 1u);
+    EXPECT_EQ(plan.LongGaps[0].Before, in31);
+    EXPECT_EQ(plan.LongGaps[0].Minutes, 31 * 1440 + 1);
+    s.MaxGapDays = 0;
+    plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    EXPECT_EQ(plan.LongGaps.size(), 2u);  // not the gap of no minute
+
+    // From 2000-01-01 00:00 to 2031-11-24 20:14 are 16777214 minutes: with the last one's
+    // minute record, as many minute records as the header can count.
+    const std::string first = Silent("B.20000101000000.wav", 1);
+    const std::string last = Silent("B.20311124201400.wav", 1);
+    const std::string later = Silent("C.20000101000000.wav", 1);
+    const std::string tooLate = Silent("C.20311124201500.wav", 1);
+    s.SelectPaths({first, last, later, tooLate});
+    plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    ASSERT_EQ(plan.Unfit.size(), 1u);
+    EXPECT_EQ(plan.Unfit[0],
+              "NewFileNameC 2000 01 01.TK1 would hold more minutes than a TK1 file can count "
+              "(16777215, 11650.8 days): from " +
+                  later + " to the end of " + tooLate);
+}
+
 TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     SetRate("2");
     s.Controls.AddedSiteNameEdit = "";
