@@ -292,8 +292,11 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int3
         // A failed read, or one that returns nothing before the end (a file cut short while
         // it is read), ends the file instead of looping.
         if (readError != 0) {
-            host_.ShowMessage("Failed to read wav file " + rec.NameWithPath + ": " +
-                              std::strerror(readError));
+            host_.Report(Event(EventKind::WavReadFailed, "Failed to read wav file " +
+                                                             rec.NameWithPath + ": " +
+                                                             std::strerror(readError))
+                             .About(rec.NameWithPath, true)
+                             .Because(readError));
             break;
         }
         if (blockBytes == 0) break;

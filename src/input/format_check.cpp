@@ -9,6 +9,7 @@ FormatFindings CheckFormats(const WavFileRecTable& recs, int32_t SamplesPerSec) 
     bool agree = true;
     for (const WavFileRec& rec : recs) {
         if (rec.NameWithPath.empty()) continue;  // not opened when it was listed
+        if (rec.Header.SecondDataChunk) f.SecondData.push_back(&rec);
         switch (ClassifyWav(rec.Header)) {
             case WavFit::Unfit:
                 f.Unfit.push_back(&rec);
@@ -38,6 +39,10 @@ std::string UnfitLine(const WavFileRec& rec) {
 std::string OtherRateLine(const WavFileRec& rec) {
     return rec.NameWithPath + ": its header says " + std::to_string(rec.Header.SampleRate) +
            " samples/s";
+}
+
+std::string SecondDataLine(const WavFileRec& rec) {
+    return rec.NameWithPath + ": a second data chunk follows the samples and is not read";
 }
 
 std::vector<std::string> NamedLines(const std::vector<const WavFileRec*>& recs,

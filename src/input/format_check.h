@@ -15,8 +15,9 @@
 namespace wtk {
 
 struct FormatFindings {
-    std::vector<const WavFileRec*> Unfit;      // in table order
-    std::vector<const WavFileRec*> OtherRate;  // fit files whose header rate is not the batch's
+    std::vector<const WavFileRec*> Unfit;       // in table order
+    std::vector<const WavFileRec*> OtherRate;   // fit files whose header rate is not the batch's
+    std::vector<const WavFileRec*> SecondData;  // files with a data chunk after the one read
     int32_t FitFiles = 0;
     uint32_t CommonRate = 0;  // the rate of every fit file's header where they agree, else 0
 };
@@ -32,6 +33,8 @@ inline constexpr size_t kFilesNamed = 20;
 std::string UnfitLine(const WavFileRec& rec);
 // "PATH: its header says 384000 samples/s"
 std::string OtherRateLine(const WavFileRec& rec);
+// "PATH: a second data chunk follows the samples and is not read"
+std::string SecondDataLine(const WavFileRec& rec);
 // The lines of the first kFilesNamed records, then "... and N more" for the rest.
 std::vector<std::string> NamedLines(const std::vector<const WavFileRec*>& recs,
                                     std::string (*line)(const WavFileRec&));

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/utf8.h"
+#include "engine/block_reader.h"
 #include "input/format_check.h"
 #include "session/session.h"
 
@@ -12,14 +13,16 @@ namespace wtk {
 namespace {
 
 // The minute ends a file's samples reach as the engine closes minutes (base/sample_rate.h): a
-// block closes at most one minute. Minutes closed early by their click count cannot be foreseen.
+// block closes at most one minute. A block's last samples are no positions of their own (the
+// filters read them ahead). Minutes closed early by their click count cannot be foreseen.
 int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
     const int64_t perMin = rate.SamplesPerMin;
     if (perMin <= 0) return 0;
     const SampleByteRange range = SampleBytes(rec.Header);
     const int64_t samples = std::max<int64_t>(range.End - range.Begin, 0) / 2;
     auto closes = [&](int64_t blockSamples, int64_t t0) {
-        return blockSamples >= rate.PositionsToMinuteEnd(t0);
+        const int64_t positions = blockSamples - (BlockReader::kOverlapSamples + 1);
+        return positions >= rate.PositionsToMinuteEnd(t0);
     };
     const int64_t first = std::min(samples, rate.FirstBlockSamples(rec.Start.Second));
     const int64_t rest = samples - first;
@@ -100,6 +103,15 @@ Session::BatchPlan Session::PlanBatch(const std::string& chosen, bool scrapbook,
         previous = &rec;
     }
     closeGroup();
+    // A name the folder's file system cannot hold would fail only when the file is finished.
+    const auto longest = static_cast<size_t>(LongestNameIn(folder));
+    for (const std::string& output : plan.Outputs) {
+        const size_t bytes = FileNamePart(output).size();
+        if (bytes <= longest) continue;
+        plan.Unfit.push_back(std::string(FileNamePart(output)) +
+                             " is too long a file name for the folder (" + std::to_string(bytes) +
+                             " bytes, at most " + std::to_string(longest) + ")");
+    }
     return plan;
 }
 

@@ -82,11 +82,12 @@ void ProgressTracker::MinuteEnded(double now) {
     SetCurrent();
 }
 
-void ProgressTracker::FileEnded(double now) {
+void ProgressTracker::FileEnded(double now, bool whole) {
     if (!running_ || !inFile_) return;
     p_.ElapsedSeconds = now - start_;
-    bytesBefore_ += fileBytes_;
-    audioBefore_ += AudioSeconds(samples_.End - samples_.Begin, samplesPerSec_);
+    bytesBefore_ += whole ? fileBytes_ : CurrentBytes();
+    audioBefore_ +=
+        whole ? AudioSeconds(samples_.End - samples_.Begin, samplesPerSec_) : CurrentAudio();
     inFile_ = false;
     SetCurrent();
 }
@@ -98,18 +99,22 @@ void ProgressTracker::Ended(double now) {
     running_ = false;
 }
 
+// A minute ends about one block of a minute of samples into the file.
+int64_t ProgressTracker::CurrentBytes() const {
+    if (minutesInFile_ <= 0) return 0;
+    const int64_t blockBytes = int64_t{120} * samplesPerSec_;
+    return std::min(fileBytes_, samples_.Begin + minutesInFile_ * blockBytes);
+}
+
+double ProgressTracker::CurrentAudio() const {
+    if (minutesInFile_ <= 0) return 0;
+    return std::min(AudioSeconds(samples_.End - samples_.Begin, samplesPerSec_),
+                    60.0 * minutesInFile_);
+}
+
 void ProgressTracker::SetCurrent() {
-    int64_t bytes = 0;
-    double audio = 0;
-    if (inFile_ && minutesInFile_ > 0) {
-        // A minute ends about one block of a minute of samples into the file.
-        const int64_t blockBytes = int64_t{120} * samplesPerSec_;
-        bytes = std::min(fileBytes_, samples_.Begin + minutesInFile_ * blockBytes);
-        audio = std::min(AudioSeconds(samples_.End - samples_.Begin, samplesPerSec_),
-                         60.0 * minutesInFile_);
-    }
-    p_.BytesDone = bytesBefore_ + bytes;
-    p_.AudioSecondsDone = audioBefore_ + audio;
+    p_.BytesDone = bytesBefore_ + (inFile_ ? CurrentBytes() : 0);
+    p_.AudioSecondsDone = audioBefore_ + (inFile_ ? CurrentAudio() : 0);
 }
 
 std::string ProgressText(const BatchProgress& p) {

@@ -25,7 +25,9 @@ public:
     void FileStarted(int32_t fileNo, int64_t bytes, const SampleByteRange& samples, double now);
     // A minute of the file in progress has ended (about one minute of its samples converted).
     void MinuteEnded(double now);
-    void FileEnded(double now);
+    // The file in progress has ended: read to its end (whole), or stopped at a minute end, so
+    // that only the minutes converted count as done.
+    void FileEnded(double now, bool whole = true);
     void Ended(double now);
 
     bool Running() const { return running_; }
@@ -33,6 +35,9 @@ public:
 
 private:
     void SetCurrent();
+    // Bytes and audio of the file in progress converted by its minute ends so far.
+    int64_t CurrentBytes() const;
+    double CurrentAudio() const;
 
     BatchProgress p_;
     bool running_ = false;
