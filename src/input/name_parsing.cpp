@@ -11,6 +11,18 @@
 namespace wtk {
 namespace {
 
+// The file name as the built-in form and the identity rule read it, by its last characters: a
+// FLAC file's ".flac" counts as the four-character ".wav" of a WAV file's name.
+std::string RulesName(std::string_view path) {
+    std::string name(FileNamePart(path));
+    if (name.size() > 5) {
+        std::string extension = name.substr(name.size() - 5);
+        for (char& ch : extension) ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + 32) : ch;
+        if (extension == ".flac") name.replace(name.size() - 5, 5, ".wav");
+    }
+    return name;
+}
+
 // The texts the built-in form takes from a name, for the failure text.
 struct NameFields {
     std::string YearStr, MonthStr, DayStr, HrStr, MinStr;
@@ -21,7 +33,8 @@ struct NameFields {
 bool BuiltInForm(WavFileRec& rec, bool Scrapbook, const SampleRate& Rate, NameFields& f) {
     rec.Start.Mn = 0;
     rec.Start.TimeInMinuteNear2MHz = 0;
-    const std::string_view Fname = FileNamePart(rec.NameWithPath);
+    const std::string name = RulesName(rec.NameWithPath);
+    const std::string_view Fname = name;
     const size_t FnameLength = Utf8Length(Fname);
     if (FnameLength < 15 || Scrapbook) return false;
 
@@ -177,7 +190,8 @@ void DateAndIdentityFromName(WavFileRec& rec, bool Scrapbook, bool quiet, const 
 }
 
 void ApplyIdentityRule(WavFileRec& rec, std::string_view AddedSiteNameEdit) {
-    const std::string_view Fname = FileNamePart(rec.NameWithPath);
+    const std::string name = RulesName(rec.NameWithPath);
+    const std::string_view Fname = name;
     rec.OriginalShortNameMinusSuffix = Utf8DropRight(Fname, 4);
     const std::string& Short = rec.OriginalShortNameMinusSuffix;
     if (const auto dot = Short.find('.'); dot != std::string::npos) {

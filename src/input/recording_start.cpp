@@ -406,6 +406,8 @@ std::string_view TimeSourceText(TimeSource source) {
             return "icmt";
         case TimeSource::Bext:
             return "bext";
+        case TimeSource::Harp:
+            return "harp";
     }
     return "";
 }
@@ -589,12 +591,16 @@ std::optional<RecordingStart> ReadWavStart(std::span<const uint8_t> file) {
 }
 
 std::string SoundTrapLogPath(std::string_view wavPath) {
-    if (wavPath.size() < 4) return {};
-    std::string suffix(wavPath.substr(wavPath.size() - 4));
-    std::transform(suffix.begin(), suffix.end(), suffix.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    if (suffix != ".wav") return {};
-    return std::string(wavPath.substr(0, wavPath.size() - 4)) + ".log.xml";
+    for (const std::string_view extension : {".wav", ".flac"}) {
+        if (wavPath.size() < extension.size()) continue;
+        std::string suffix(wavPath.substr(wavPath.size() - extension.size()));
+        std::transform(suffix.begin(), suffix.end(), suffix.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+        if (suffix == extension) {
+            return std::string(wavPath.substr(0, wavPath.size() - extension.size())) + ".log.xml";
+        }
+    }
+    return {};
 }
 
 std::optional<RecordingStart> ReadSoundTrapLog(const std::string& wavPath) {
