@@ -62,7 +62,9 @@ struct CommandLine {
     bool exactStart = false;                               // --exact-start
     bool noRecordings = false;                             // --no-recordings
     std::string recordings;                                // dump --recordings FILE
-    bool ignoreHeaders = false;  // convert files whose header says they are no 16-bit PCM mono
+    bool toSixteenBit = false;                             // --to-16-bit
+    int channel = 0;                                       // --channel N (0: not given)
+    bool ignoreHeaders = false;  // convert files whose header says they hold no readable samples
     bool overwrite = false;      // replace files of the names a conversion writes
     int maxGapDays = 31;         // longest gap between recordings written as empty minutes
     bool noDates = false;

@@ -46,10 +46,6 @@ int64_t StreamSize(std::FILE* f) {
     return static_cast<int64_t>(st.st_size);
 }
 
-void AdviseSequential(int fd, int64_t offset) {
-    ::posix_fadvise(fd, static_cast<off_t>(offset), 0, POSIX_FADV_SEQUENTIAL);
-}
-
 }  // namespace detail
 
 SampleProcessor::SampleProcessor(const SampleRate& rate, const DetectorSettings& settings,
@@ -91,6 +87,17 @@ void SampleProcessor::ConvertOneWavFile(std::FILE* WavFile, int32_t fileNo, cons
                                         std::optional<SampleByteRange> range) {
     DetectorSink sink{detector_, writer_};
     ConvertOneWavFileWith(sink, WavFile, fileNo, rec, range);
+}
+
+void SampleProcessor::ConvertOneWavFile(RecordingSource& source, int32_t fileNo,
+                                        const WavFileRec& rec) {
+    DetectorSink sink{detector_, writer_};
+    ConvertOneWavFileWith(sink, source, fileNo, rec);
+}
+
+void SampleProcessor::ReportReadFailure(const WavFileRec& rec, const ReadFailure& failure) {
+    ReadFailed = true;
+    host_.ShowMessage(ReadFailureText(rec.NameWithPath, failure));
 }
 
 void SampleProcessor::DoMinEnd() {

@@ -12,6 +12,7 @@
 
 #include "base/numbers.h"
 #include "base/utf8.h"
+#include "input/recording_source.h"
 #include "session/session.h"
 
 namespace wtk {
@@ -21,7 +22,7 @@ namespace {
 // Asks the kernel to start reading the start of a file that is converted next.
 void ReadAhead(const std::vector<WavFileRec>& recs, int32_t from, int32_t n) {
     for (int32_t i = from; i < n; ++i) {
-        const std::string& path = recs[static_cast<size_t>(i)].NameWithPath;
+        const std::string& path = recs[static_cast<size_t>(i)].Path();
         if (path.empty()) continue;
         const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
@@ -77,6 +78,7 @@ void Session::ConvertBatch() {
     Progress.Begin(WavFileRecs, N, Rate.SamplesPerSec, ProgressClock());
     ReportProgress();
     int32_t wavN = 0;
+    NofRecordingsCutShort = 0;
     if (ConvertFiles(wavN) == LoopEnd::Abandoned) {
         LastOutcome = Outcome::Failed;
         return;
@@ -88,7 +90,9 @@ void Session::ConvertBatch() {
     host_.SetText(Label::ProgressLbl, std::to_string(wavN) + " .wav files converted");
     const bool exportClosed = CloseIpiExport();
     CleanupConvertBatch();
-    LastOutcome = writerHost_.TK1Damaged || !exportClosed ? Outcome::Failed : Outcome::Done;
+    LastOutcome = writerHost_.TK1Damaged || !exportClosed || NofRecordingsCutShort > 0
+                      ? Outcome::Failed
+                      : Outcome::Done;
 }
 
 bool Session::ConfirmPlan(const std::string& chosen) {
@@ -144,14 +148,16 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             }
 
             int64_t size = 0;
-            SampleByteRange range;
-            if (!OpenWavFile(rec, size, range)) {
+            RecordingLayout layout;
+            if (!OpenWavFile(rec, size, layout)) {
                 AbandonBatch(false);
                 return LoopEnd::Abandoned;
             }
-            Writer.BytesInWavNameGroup += size;
+            // A raw file of an XWAV file counts its own bytes.
+            const int64_t bytes = rec.Raw.Number > 0 ? rec.Raw.ByteLength : size;
+            Writer.BytesInWavNameGroup += bytes;
             Writer.NofWavFilesInNameGroup += 1;
-            Progress.FileStarted(wavN, size, range, ProgressClock());
+            Progress.FileStarted(wavN, bytes, ProgressSpanOf(layout, size), ProgressClock());
             ReportProgress();
 
             // Placement on the minute axis.
@@ -174,11 +180,12 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
                 // tick of its start second (the first tick unless files are placed exactly).
                 const int64_t placedUs = int64_t{Writer.TK1min} * kMicrosecondsPerMinute +
                                          int64_t{rec.Start.Second} * kMicrosecondsPerSecond;
-                Writer.Recordings.WriteRow(RecordingsTableRow(
-                    rec, placedUs, (range.End - range.Begin) / 2, Rate.SamplesPerSec));
+                Writer.Recordings.WriteRow(
+                    RecordingsTableRow(rec, placedUs, layout.Samples(), Rate.SamplesPerSec));
             }
             ReadAhead(WavFileRecs, wavN + 1, N);
-            Processor.ConvertOneWavFile(WavFile, wavN, rec, range);
+            Processor.ConvertOneWavFile(*Source, wavN, rec);
+            if (Processor.ReadFailed) ++NofRecordingsCutShort;
             Progress.FileEnded(ProgressClock());
             ReportProgress();
         } catch (const TK1WriteError& e) {
@@ -249,10 +256,10 @@ void Session::StartNameGroup(const WavFileRec& rec) {
     Sens.CurrentNofQuietMinsInSeq = 0;
 }
 
-bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, SampleByteRange& range) {
+bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, RecordingLayout& layout) {
     int err = 0;
     // Non-blocking, so that a named pipe put in the file's place cannot hang the batch.
-    const int fd = ::open(rec.NameWithPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(rec.Path().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         err = errno;
     } else {
@@ -267,10 +274,13 @@ bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, SampleByteRange&
             const int flags = ::fcntl(fd, F_GETFL);
             if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
             size = static_cast<int64_t>(st.st_size);
-            // Where the samples lie, from the header as the file is now.
-            range = SampleBytes(ReadWavHeaderOfFd(fd, size));
+            // Where the samples lie and how they are read, from the header as the file is now
+            // and the choices in force.
+            layout = LayoutOf(ReadWavHeaderOfFd(fd, size), rec.Raw,
+                              {Controls.ToSixteenBit, Controls.Channel});
             WavFile = ::fdopen(fd, "rb");
             if (WavFile != nullptr) {
+                Source = OpenRecordingSource(fd, size, layout);
                 WavFileOpen = true;
                 return true;
             }
@@ -285,6 +295,7 @@ bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, SampleByteRange&
 }
 
 void Session::CloseWavFile() {
+    Source.reset();
     if (WavFile != nullptr) std::fclose(WavFile);
     WavFile = nullptr;
     WavFileOpen = false;

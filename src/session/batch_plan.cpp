@@ -19,8 +19,7 @@ int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
     const int64_t perMin = rate.SamplesPerMin;
     const int64_t ticks = rate.SampleTimeNear2MHzPerMin;
     if (perMin <= 0) return 0;
-    const SampleByteRange range = SampleBytes(rec.Header);
-    const int64_t samples = std::max<int64_t>(range.End - range.Begin, 0) / 2;
+    const int64_t samples = SamplesOf(rec);
     auto closes = [&](int64_t blockSamples, int64_t t0) {
         return blockSamples >= (t0 <= ticks ? (ticks - t0) / 4 + 1 : 1);
     };
