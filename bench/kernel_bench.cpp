@@ -18,6 +18,7 @@
 #include "engine/filter_kernels.h"
 #include "engine/sample_processor.h"
 #include "input/wav_file_rec.h"
+#include "output/tk1_codec.h"
 #include "output/tk1_writer.h"
 #include "settings/detector_settings.h"
 #include "settings/sensitivity.h"
@@ -102,7 +103,8 @@ void BM_ConvertOneMinute(benchmark::State& state) {
         state.PauseTiming();
         std::fclose(f);
         writer.FinaliseTK1File();
-        records = static_cast<double>(std::filesystem::file_size(tk1) - 1024) / 16;
+        records = static_cast<double>(std::filesystem::file_size(tk1) - wtk::tk1::kHeaderBytes) /
+                  wtk::tk1::kRecordBytes;
         state.ResumeTiming();
     }
     const double n = static_cast<double>(state.iterations());

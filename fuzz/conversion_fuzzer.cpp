@@ -10,7 +10,7 @@
 
 #include "cli/tk1_dump.h"
 #include "fuzz_support.h"
-#include "output/tk1_header_offsets.h"
+#include "output/tk1_codec.h"
 #include "session/session.h"
 
 namespace {
@@ -37,12 +37,6 @@ struct Outputs {
     std::vector<uint8_t> tk1, linkage;
     std::map<wtk::Memo, std::vector<std::string>> memos;
 };
-
-uint32_t BigEndian(const std::vector<uint8_t>& b, size_t at, int bytes) {
-    uint32_t v = 0;
-    for (int k = 0; k < bytes; ++k) v = (v << 8) | b[at + static_cast<size_t>(k)];
-    return v;
-}
 
 Outputs Convert(const std::filesystem::path& wav, const std::filesystem::path& out,
                 uint8_t choice) {
@@ -90,7 +84,9 @@ Outputs Convert(const std::filesystem::path& wav, const std::filesystem::path& o
 
 // The TK1 file as the dump reads it, and its minute count against its minute records.
 void CheckTk1(const std::filesystem::path& folder, const std::vector<uint8_t>& tk1) {
-    Expect(tk1.size() >= 1024 + 3 * 16 && (tk1.size() - 1024) % 16 == 0);
+    namespace codec = wtk::tk1;
+    Expect(tk1.size() >= static_cast<size_t>(codec::kEmptyFileBytes) &&
+           (tk1.size() - codec::kHeaderBytes) % codec::kRecordBytes == 0);
     const std::filesystem::path copy = folder / "check.TK1";
     wtk::fuzz::WriteBytes(copy, tk1.data(), tk1.size());
     std::FILE* sink = std::fopen("/dev/null", "wb");
@@ -98,11 +94,13 @@ void CheckTk1(const std::filesystem::path& folder, const std::vector<uint8_t>& t
     Expect(wtk::cli::DumpTK1(copy.string(), {.Csv = true}, sink, sink) == 0);
     std::fclose(sink);
     uint32_t minuteRecords = 0;
-    for (size_t at = 1024 + 16; at + 16 < tk1.size(); at += 16) minuteRecords += tk1[at] == 254;
-    const uint32_t counted = BigEndian(tk1, wtk::tk1::hdrMinuteCount, 3);
-    Expect(counted == std::max<uint32_t>(minuteRecords, 1));
-    const uint32_t start = BigEndian(tk1, wtk::tk1::hdrStartMin, 4);
-    Expect(BigEndian(tk1, wtk::tk1::hdrLastLoggingMin, 4) == start + minuteRecords);
+    for (const codec::RecordView& r : codec::Records(tk1)) {
+        minuteRecords += r.Kind == codec::RecordKind::Minute;
+    }
+    const codec::Header h = codec::DecodeHeader(
+        std::span<const uint8_t, codec::kHeaderBytes>(tk1.data(), codec::kHeaderBytes));
+    Expect(h.MinuteCount == std::max<uint32_t>(minuteRecords, 1));
+    Expect(h.LastLoggingMin == h.StartMin + minuteRecords);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The command line of wavtokeb-cli on any arguments: the input split at its NUL bytes. Every
-// command line is parsed; one whose paths all stay inside a sandbox folder (one short recording
-// and an empty folder) is also run there, as the tool runs it. A run that is refused (exit
+// command line is parsed; one whose paths all stay inside a sandbox folder (one short recording,
+// a TK1 file of it with its linkage file, and an empty folder) is also run there, as the tool
+// runs it. A run that is refused (exit
 // status 2) must leave the sandbox exactly as it was: a refusal writes nothing. Conversions at
 // the full sample rates are only parsed, to keep the runs short. Set WTK_FUZZ_VERBOSE to see
 // the tool's output.
@@ -17,6 +18,7 @@
 #include "base/numbers.h"
 #include "cli/command_line.h"
 #include "fuzz_support.h"
+#include "output/tk1_codec.h"
 
 namespace {
 
@@ -41,11 +43,28 @@ void MakeSandbox(const fs::path& sandbox) {
     const uint32_t riff = static_cast<uint32_t>(wav.size() - 8);
     for (int k = 0; k < 4; ++k) wav[4 + k] = static_cast<uint8_t>(riff >> (8 * k));
     wtk::fuzz::WriteBytes(sandbox / "A.20230517140000.wav", wav.data(), wav.size());
-    // A finished TK1 file with no minutes but its first: for dump.
-    std::vector<uint8_t> tk1(1024 + 48, 0);
-    tk1[1024] = tk1[1040] = 254;
-    std::fill(tk1.end() - 16, tk1.end(), uint8_t{255});
-    wtk::fuzz::WriteBytes(sandbox / "t.TK1", tk1.data(), tk1.size());
+    // A finished TK1 file of the recording with one click in its one minute, and its linkage
+    // file: for dump.
+    namespace tk1 = wtk::tk1;
+    constexpr int32_t kStart = 64891560;  // 2023-05-17 14:00
+    std::vector<uint8_t> file(tk1::kHeaderBytes, 0);
+    tk1::Header header;
+    header.StartMin = kStart;
+    tk1::PutCreationFields(file, header);
+    tk1::PutFinalisationFields(file, kStart + 1, kStart, 1);
+    tk1::Click click;
+    click.ClkTime5MuSecs = 40000;  // 0.2 s
+    click.Ncyc = 8;
+    click.IPIpreMax = click.IPIPostMax = 30;
+    click.Pmax = 200;
+    for (const tk1::Record& r :
+         {tk1::LeadRecord(), tk1::EncodeMinute({}), tk1::EncodeClick(click), tk1::EndRecord()}) {
+        file.insert(file.end(), r.begin(), r.end());
+    }
+    wtk::fuzz::WriteBytes(sandbox / "t.TK1", file.data(), file.size());
+    const std::string linkage = tk1::EncodeLinkageLine(kStart, "A.20230517140000.wav");
+    wtk::fuzz::WriteBytes(sandbox / "t.txt", reinterpret_cast<const uint8_t*>(linkage.data()),
+                          linkage.size());
 }
 
 Snapshot Take(const fs::path& sandbox) {
@@ -67,7 +86,8 @@ bool InSandbox(const std::string& path) {
 }
 
 bool RunInSandbox(const wtk::cli::CommandLine& c) {
-    for (const std::string* p : {&c.out, &c.minutes, &c.linkage}) {
+    for (const std::string* p :
+         {&c.out, &c.minutes, &c.linkage, &c.recordings, &c.perFile, &c.audacity}) {
         if (!p->empty() && !InSandbox(*p)) return false;
     }
     for (const std::string& p : c.operands) {

@@ -1,7 +1,9 @@
-// The TK1 reader behind `dump` on any bytes, as text and as CSV. Every line it writes must end in
-// CR LF; every CSV row must have the header's columns; and a file it calls sound must have the
-// shape of a finished TK1 file: a header, a lead minute record, whole records and one end record
-// (a record whose first byte is 255) last.
+// The TK1 reader behind `dump` on any bytes, as text, as CSV, as a Raven selection table and as
+// the minute table. Every line it writes must end in CR LF; every row of a table must have the
+// heading's columns; every output must call the file sound or not alike, and the minute table
+// must have a row per minute record; and a file it calls sound must have the shape of a
+// finished TK1 file: a header, a lead minute record, whole records and one end record (a record
+// whose first byte is the end marker) last.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,19 +11,20 @@
 
 #include "cli/tk1_dump.h"
 #include "fuzz_support.h"
+#include "output/tk1_codec.h"
 
 namespace {
 
 using wtk::fuzz::Expect;
 
 // Runs the dump into memory; returns its status and its output.
-int Dump(const std::string& path, bool csv, std::string& out) {
+int Dump(const std::string& path, const wtk::cli::DumpOptions& options, std::string& out) {
     char* buf = nullptr;
     size_t len = 0;
     std::FILE* mem = open_memstream(&buf, &len);
     Expect(mem != nullptr);
     std::FILE* sink = std::fopen("/dev/null", "wb");
-    const int status = wtk::cli::DumpTK1(path, {.Csv = csv}, mem, sink);
+    const int status = wtk::cli::DumpTK1(path, options, mem, sink);
     std::fclose(sink);
     std::fclose(mem);
     out.assign(buf, len);
@@ -49,26 +52,45 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::filesystem::path file = wtk::fuzz::ScratchFolder("tk1_dump") / "in.TK1";
     wtk::fuzz::WriteBytes(file, data, size);
 
-    std::string text, csv;
-    const int textStatus = Dump(file.string(), false, text);
-    const int csvStatus = Dump(file.string(), true, csv);
-    Expect(textStatus == csvStatus && textStatus >= 0 && textStatus <= 2);
+    std::string text, csv, raven, minutes;
+    const int textStatus = Dump(file.string(), {}, text);
+    const int csvStatus = Dump(file.string(), {.Csv = true}, csv);
+    const int ravenStatus = Dump(file.string(), {.Raven = true}, raven);
+    const int minutesStatus = Dump(file.string(), {.MinutesCsv = true}, minutes);
+    Expect(textStatus >= 0 && textStatus <= 2);
+    Expect(textStatus == csvStatus && textStatus == ravenStatus && textStatus == minutesStatus);
     // A file refused as no TK1 file gives nothing.
-    if (textStatus == 2) Expect(text.empty() && csv.empty());
-    Lines(text);
-    const std::vector<std::string> rows = Lines(csv);
-    if (!rows.empty()) {
-        const auto columns = std::count(rows[0].begin(), rows[0].end(), ',');
-        for (const std::string& row : rows) {
-            Expect(std::count(row.begin(), row.end(), ',') == columns);
+    if (textStatus == 2) Expect(text.empty() && csv.empty() && raven.empty() && minutes.empty());
+    const std::vector<std::string> lines = Lines(text);
+    // Tables whose rows have the heading's columns; the number of rows.
+    auto table = [](const std::string& output, char separator) {
+        const std::vector<std::string> rows = Lines(output);
+        if (!rows.empty()) {
+            const auto columns = std::count(rows[0].begin(), rows[0].end(), separator);
+            for (const std::string& row : rows) {
+                Expect(std::count(row.begin(), row.end(), separator) == columns);
+            }
         }
-    }
+        return rows.size();
+    };
+    const size_t clickRows = table(csv, ',');
+    Expect(table(raven, '\t') == clickRows);
+    const size_t minuteLines =
+        static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.find("\tMINUTE\t") != std::string::npos;
+        }));
+    Expect(table(minutes, ',') == (minutes.empty() ? 0 : minuteLines + 1));
     if (textStatus == 0) {
-        Expect(size >= 1024 + 2 * 16 && (size - 1024) % 16 == 0);
-        Expect(data[1024] == 254);
-        // Records are told apart by their first byte: 255 ends the file.
-        for (size_t at = 1024 + 16; at + 16 < size; at += 16) Expect(data[at] != 255);
-        Expect(data[size - 16] == 255);
+        using namespace wtk::tk1;
+        Expect(size >= kHeaderBytes + 2 * kRecordBytes &&
+               (size - kHeaderBytes) % kRecordBytes == 0);
+        Expect(data[kHeaderBytes] == kMinuteMarker);
+        // Records are told apart by their first byte: the end marker ends the file.
+        for (size_t at = kHeaderBytes + kRecordBytes; at + kRecordBytes < size;
+             at += kRecordBytes) {
+            Expect(data[at] != kEndMarker);
+        }
+        Expect(data[size - kRecordBytes] == kEndMarker);
     }
     return 0;
 }

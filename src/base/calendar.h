@@ -9,6 +9,8 @@ namespace wtk {
 
 inline constexpr int64_t kMinutesPerDay = 1440;
 inline constexpr int64_t kSecondsPerDay = 86400;
+inline constexpr int64_t kMicrosecondsPerSecond = 1'000'000;
+inline constexpr int64_t kMicrosecondsPerMinute = 60 * kMicrosecondsPerSecond;
 // Days from 1899-12-30 (day 0 of the minute numbers) to 1970-01-01.
 inline constexpr int64_t kEpochTo1970Days = 25569;
 

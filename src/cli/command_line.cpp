@@ -52,7 +52,8 @@ const VerbDef kVerbs[] = {
     {kList, "list", "PATH...", 1, -1,
      "The file list: header and one line per file on stdout, then the status line."},
     {kDump, "dump", "FILE.TK1", 1, 1,
-     "Decodes a TK1 file: header fields and one line per record, or one CSV row per click."},
+     "Decodes a TK1 file: header fields and one line per record, one CSV row per click, a "
+     "Raven selection table, Audacity label files, or the table of its minutes."},
     {kSettings, "settings", "", 0, 0,
      "Every settings control that --set accepts, one per line: its name, the field it stands "
      "for, its kind, what it accepts and its value after start-up (the \"normal operation\" "
@@ -241,12 +242,38 @@ const OptionDef kOptions[] = {
      "one CSV row per click with its date and time, and with its source_wav and offset_s "
      "(seconds from the start of that file's samples) where a source linkage file is found",
      [](CommandLine& c, const std::string&) { c.csv = true; }},
+    {"raven", 0, nullptr, false, kDump,
+     "a Raven selection table (tab-separated, for a .txt file): one selection per click with "
+     "its file, its second there and its fields; Begin Time (s) counts over the TK1 file's "
+     "recordings played one after another",
+     [](CommandLine& c, const std::string&) { c.raven = true; }},
+    {"per-file", 0, "DIR", false, kDump,
+     "with --raven: one table per recording instead, NAME.Table.1.selections.txt in DIR "
+     "(created when missing), Begin Time (s) counting from the start of the recording; one "
+     "line per table written on stdout",
+     [](CommandLine& c, const std::string& v) { c.perFile = v; }},
+    {"audacity", 0, "DIR", false, kDump,
+     "one Audacity label file per recording, NAME.txt in DIR (created when missing): start, "
+     "end and \"Pmax kHz\" of each click in seconds from the start of the recording; one line "
+     "per file written on stdout",
+     [](CommandLine& c, const std::string& v) { c.audacity = v; }},
+    {"minutes-csv", 0, nullptr, false, kDump,
+     "one CSV row per minute of the TK1 file: minute, recorded_s (seconds of recording in it, "
+     "0 in a gap; from the recordings table), clicks, and its minute record's scaler and "
+     "threshold",
+     [](CommandLine& c, const std::string&) { c.minutesCsv = true; }},
+    {"overwrite", 0, nullptr, false, kDump,
+     "replace the files of the names --per-file and --audacity write; without it nothing is "
+     "written when any of them is there already",
+     [](CommandLine& c, const std::string&) { c.overwrite = true; }},
     {"linkage", 0, "FILE", false, kDump,
-     "the source linkage file for --csv [the TK1 file's name with .txt, beside it]",
+     "the source linkage file for every output but the text dump [the TK1 file's name with "
+     ".txt, beside it]",
      [](CommandLine& c, const std::string& v) { c.linkage = v; }},
     {"recordings", 0, "FILE", false, kDump,
-     "the recordings table for --csv, which adds each click's recording_time (its recording's "
-     "start plus offset_s) [the TK1 file's name with .recordings.csv, beside it]",
+     "the recordings table for every output but the text dump: --csv adds each click's "
+     "recording_time (its recording's start plus offset_s) [the TK1 file's name with "
+     ".recordings.csv, beside it]",
      [](CommandLine& c, const std::string& v) { c.recordings = v; }},
     {"csv", 0, nullptr, false, kList,
      "one CSV row per file: start (ISO 8601 to the microsecond, Z where the zone is known), "

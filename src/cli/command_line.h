@@ -62,6 +62,10 @@ struct CommandLine {
     bool exactStart = false;                               // --exact-start
     bool noRecordings = false;                             // --no-recordings
     std::string recordings;                                // dump --recordings FILE
+    bool raven = false;                                    // dump --raven
+    std::string perFile;                                   // dump --per-file DIR
+    std::string audacity;                                  // dump --audacity DIR
+    bool minutesCsv = false;                               // dump --minutes-csv
     bool toSixteenBit = false;                             // --to-16-bit
     int channel = 0;                                       // --channel N (0: not given)
     bool ignoreHeaders = false;  // convert files whose header says they hold no readable samples

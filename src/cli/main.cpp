@@ -361,13 +361,23 @@ bool CheckOutputs(const CommandLine& c, Session& session, CliHost& host) {
 
 int RunDump(const CommandLine& c) {
     const std::string& file = c.operands.front();
+    auto refuse = [](const std::string& what) {
+        std::fprintf(stderr, "%s\n", UsageLine({what, kDump}).c_str());
+        return kExitRefused;
+    };
+    const int outputs =
+        (c.csv ? 1 : 0) + (c.raven ? 1 : 0) + (c.audacity.empty() ? 0 : 1) + (c.minutesCsv ? 1 : 0);
+    if (outputs > 1)
+        return refuse("--csv, --raven, --audacity and --minutes-csv exclude each other");
+    if (!c.perFile.empty() && !c.raven) return refuse("--per-file is used with --raven only");
+    if (c.overwrite && c.perFile.empty() && c.audacity.empty()) {
+        return refuse("--overwrite is used with --per-file and --audacity only");
+    }
     for (const auto& [given, option] :
          {std::pair{&c.linkage, "--linkage"}, std::pair{&c.recordings, "--recordings"}}) {
-        if (!given->empty() && !c.csv) {
-            std::fprintf(
-                stderr, "%s\n",
-                UsageLine({std::string(option) + " is used with --csv only", kDump}).c_str());
-            return kExitRefused;
+        if (!given->empty() && outputs == 0) {
+            return refuse(std::string(option) +
+                          " is used with --csv, --raven, --audacity or --minutes-csv only");
         }
     }
     struct stat st {};
@@ -375,7 +385,16 @@ int RunDump(const CommandLine& c) {
         std::fprintf(stderr, "wavtokeb-cli: %s does not exist\n", file.c_str());
         return kExitRefused;
     }
-    const int status = DumpTK1(file, {c.csv, c.linkage, c.quiet, c.recordings}, stdout, stderr);
+    const DumpOptions options{.Csv = c.csv,
+                              .Linkage = c.linkage,
+                              .Quiet = c.quiet,
+                              .Recordings = c.recordings,
+                              .Raven = c.raven,
+                              .PerFileDir = c.perFile,
+                              .AudacityDir = c.audacity,
+                              .MinutesCsv = c.minutesCsv,
+                              .Overwrite = c.overwrite};
+    const int status = DumpTK1(file, options, stdout, stderr);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output\n");
         return kExitFailed;

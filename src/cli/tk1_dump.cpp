@@ -10,6 +10,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -18,24 +20,18 @@
 #include "base/csv.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
-#include "input/name_parsing.h"
+#include "cli/tk1_exports.h"
+#include "input/format_check.h"
 #include "input/wav_header.h"
-#include "output/tk1_header_offsets.h"
+#include "output/tk1_codec.h"
 #include "output/tk1_writer.h"
 
 namespace wtk::cli {
-using namespace ::wtk::tk1;
 
 namespace {
 
-constexpr int32_t kHeaderBytes = TK1Writer::constTK1HdrBytes;
-constexpr int32_t kRecordBytes = 16;
-
-uint32_t BigEndian(const uint8_t* p, int bytes) {
-    uint32_t v = 0;
-    for (int k = 0; k < bytes; ++k) v = (v << 8) | p[k];
-    return v;
-}
+using tk1::kHeaderBytes;
+using tk1::kRecordBytes;
 
 std::string Num(int64_t v) {
     return std::to_string(v);
@@ -85,13 +81,11 @@ std::optional<std::string> NotTK1(const uint8_t* h, size_t got) {
     for (const auto& [magic, what] : kKnown) {
         if (starts(magic)) return std::string("it is ") + what;
     }
-    const size_t marks[] = {hdrConst1, hdrConst245, hdrConst11, hdrConst15};
-    if (got <= hdrConst15) return std::nullopt;
-    if (h[hdrConst1] == 1 && h[hdrConst245] == 245 && h[hdrConst11] == 11 && h[hdrConst15] == 15)
+    const std::span<const uint8_t> header(h, got);
+    if (got <= static_cast<size_t>(tk1::kConstantOffsets.back()) || tk1::HasTK1Constants(header)) {
         return std::nullopt;
-    std::string found;
-    for (size_t at : marks) found += (found.empty() ? "" : ", ") + Num(h[at]);
-    return "bytes 12, 31, 66 and 78 hold " + found + " where a TK1 header holds 1, 245, 11 and 15";
+    }
+    return tk1::ConstantsMismatchText(header);
 }
 
 // A side file's text; nothing when it cannot be read (error: why).
@@ -118,13 +112,13 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::string& e
 // The entries a linkage file would have given, from a recordings table: each file's minute,
 // or the next one for a file that continues the minute its predecessor ran into (an undated
 // one, or one that starts in an earlier minute than where it is placed).
-std::vector<LinkageEntry> LinkageFromTable(const std::vector<RecordingsRow>& rows) {
+std::vector<LinkageEntry> LinkageFromTable(const std::vector<tk1::RecordingRow>& rows) {
     std::vector<LinkageEntry> entries;
-    for (const RecordingsRow& row : rows) {
-        const int64_t placed = FloorDivide(row.PlacedUs, 60'000'000).Quotient;
+    for (const tk1::RecordingRow& row : rows) {
+        const int64_t placed = FloorDivide(row.PlacedUs, kMicrosecondsPerMinute).Quotient;
         const bool continues =
             !entries.empty() &&
-            (!row.StartUs || FloorDivide(*row.StartUs, 60'000'000).Quotient < placed);
+            (!row.StartUs || FloorDivide(*row.StartUs, kMicrosecondsPerMinute).Quotient < placed);
         entries.push_back(
             {static_cast<int32_t>(placed + (continues ? 1 : 0)), row.Path, 0, std::nullopt, false});
     }
@@ -137,28 +131,18 @@ std::optional<std::vector<LinkageEntry>> ReadLinkage(const std::string& path, bo
                                                      std::FILE* err, std::string& error) {
     const std::optional<std::string> read = ReadSmallFile(path, error);
     if (!read) return std::nullopt;
-    const std::string& text = *read;
-    std::vector<LinkageEntry> entries;
-    size_t pos = 0;
-    for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string_view line(text.data() + pos, end - pos);
-        pos = end + 1;
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        const size_t tab = line.find('\t');
-        const std::optional<int32_t> minute =
-            tab == std::string_view::npos ? std::nullopt : ParseInt32(line.substr(0, tab));
-        if (!minute || *minute < 0 || tab + 1 == line.size()) {
-            if (!quiet) {
-                std::fprintf(err,
-                             "wavtokeb-cli: %s: line %lld is no source linkage line (minute, tab, "
-                             "path) and is left out\n",
-                             PrintableName(path).c_str(), static_cast<long long>(lineNo));
-            }
-            continue;
+    const tk1::LinkageText text = tk1::DecodeLinkage(*read);
+    if (!quiet) {
+        for (const int64_t lineNo : text.BadLines) {
+            std::fprintf(err,
+                         "wavtokeb-cli: %s: line %lld is no source linkage line (minute, tab, "
+                         "path) and is left out\n",
+                         PrintableName(path).c_str(), static_cast<long long>(lineNo));
         }
-        entries.push_back({*minute, std::string(line.substr(tab + 1)), 0, std::nullopt, false});
+    }
+    std::vector<LinkageEntry> entries;
+    for (const tk1::LinkageLine& line : text.Lines) {
+        entries.push_back({line.Minute, line.Path, 0, std::nullopt, false});
     }
     return entries;
 }
@@ -167,7 +151,7 @@ void Problem(std::FILE* err, const std::string& path, const std::string& what) {
     std::fprintf(err, "wavtokeb-cli: %s: %s\n", PrintableName(path).c_str(), what.c_str());
 }
 
-void DumpHeader(const std::string& path, int64_t fileBytes, const uint8_t* h, Output& out) {
+void DumpHeader(const std::string& path, int64_t fileBytes, const tk1::Header& h, Output& out) {
     auto field = [&](const char* name, int64_t v) { out.Line(std::string(name) + "\t" + Num(v)); };
     auto minuteField = [&](const char* name, uint32_t v) {
         out.Line(std::string(name) + "\t" + Num(v) + "\t" +
@@ -175,69 +159,42 @@ void DumpHeader(const std::string& path, int64_t fileBytes, const uint8_t* h, Ou
     };
     out.Line("File\t" + PrintableName(path));
     field("FileBytes", fileBytes);
-    field("LoggerNumber", BigEndian(h + hdrLogger, 4));
-    field("HighPassFilterIndex", h[hdrFilter]);
-    out.Line("Constants\t" + Num(h[hdrConst1]) + " " + Num(h[hdrConst245]) + " " +
-             Num(h[hdrConst11]) + " " + Num(h[hdrConst15]));
-    field("DeadBandSetting", h[hdrDeadBand]);
-    field("MinAnyIPI", h[hdrMinAnyIPI]);
-    field("MaxStartIPI", h[hdrMaxStartIPI]);
-    field("FixedCycLimit", h[hdrFixedCycLimit]);
-    field("MaxSPLforReversalTest", h[hdrMaxSPLforReversal]);
-    field("BwAddon", h[hdrBwAddon]);
-    field("WorkingStrongLimit1", h[hdrStrongLimit1]);
-    field("WorkingStrongLimit2", h[hdrStrongLimit1 + 1]);
-    field("WorkingStrongLimit3", h[hdrStrongLimit1 + 2]);
-    field("WorkingStrongLimit4", h[hdrStrongLimit1 + 3]);
-    field("UsingToughAmpDrop", h[hdrFlags] & 1);
-    field("UserMaxSPLforBWtestLow4", (h[hdrFlags] >> 3) & 15);
-    field("MaxSPLforAmpDropTest", h[hdrMaxSPLforAmpDrop]);
-    field("NoisyLevel", h[hdrNoisyLevel]);
-    field("QuietLevel", h[hdrQuietLevel]);
-    field("NofNoisyMinsForAction", h[hdrNofNoisyMins]);
-    field("NofQuietMinsForAction", h[hdrNofQuietMins]);
-    field("AmpStep", h[hdrAmpStep]);
-    minuteField("TK1StartMin", BigEndian(h + hdrStartMin, 4));
-    minuteField("LastLoggingMin", BigEndian(h + hdrLastLoggingMin, 4));
-    minuteField("FinalisedAtMin", BigEndian(h + hdrFinalisedAtMin, 4));
-    out.Line("TK1StartMinCopies\t" + Num(BigEndian(h + hdrStartMin2, 4)) + "\t" +
-             Num(BigEndian(h + hdrStartMin3, 4)));
-    field("LastLoggingMinCopy", BigEndian(h + hdrLastLoggingMin2, 4));
-    field("MinuteRecords", BigEndian(h + hdrMinuteCount, 3));
+    field("LoggerNumber", h.LoggerNumber);
+    field("HighPassFilterIndex", h.HighPassFilterIndex);
+    out.Line("Constants\t" + Num(h.Constants[0]) + " " + Num(h.Constants[1]) + " " +
+             Num(h.Constants[2]) + " " + Num(h.Constants[3]));
+    field("DeadBandSetting", h.DeadBandSetting);
+    field("MinAnyIPI", h.MinAnyIPI);
+    field("MaxStartIPI", h.MaxStartIPI);
+    field("FixedCycLimit", h.FixedCycLimit);
+    field("MaxSPLforReversalTest", h.MaxSPLforReversalTest);
+    field("BwAddon", h.BwAddon);
+    field("WorkingStrongLimit1", h.WorkingStrongLimit[0]);
+    field("WorkingStrongLimit2", h.WorkingStrongLimit[1]);
+    field("WorkingStrongLimit3", h.WorkingStrongLimit[2]);
+    field("WorkingStrongLimit4", h.WorkingStrongLimit[3]);
+    field("UsingToughAmpDrop", h.UsingToughAmpDrop ? 1 : 0);
+    field("UserMaxSPLforBWtestLow4", h.UserMaxSPLforBWtestLow4);
+    field("MaxSPLforAmpDropTest", h.MaxSPLforAmpDropTest);
+    field("NoisyLevel", h.NoisyLevel);
+    field("QuietLevel", h.QuietLevel);
+    field("NofNoisyMinsForAction", h.NofNoisyMinsForAction);
+    field("NofQuietMinsForAction", h.NofQuietMinsForAction);
+    field("AmpStep", h.AmpStep);
+    minuteField("TK1StartMin", h.StartMin);
+    minuteField("LastLoggingMin", h.LastLoggingMin);
+    minuteField("FinalisedAtMin", h.FinalisedAtMin);
+    out.Line("TK1StartMinCopies\t" + Num(h.StartMin2) + "\t" + Num(h.StartMin3));
+    field("LastLoggingMinCopy", h.LastLoggingMin2);
+    field("MinuteRecords", h.MinuteCount);
 }
 
-// The decoded fields of a click record.
-struct Click {
-    int32_t ClkTime5MuSecs;
-    uint8_t Ncyc, PkAtPosn, IPIrangeCode, IPIpreMax, IPIPostMax, IPIPost1, IPIPost2;
-    uint8_t PkMinus1, Pmax, PkPlus1, IPIbefore, DurationHigh, AmpReversalCount, DurationLow;
-    uint8_t PreLastIPI;
-};
+using Click = tk1::Click;
 
-Click DecodeClick(const uint8_t* r) {
-    Click c{};
-    c.ClkTime5MuSecs = static_cast<int32_t>(BigEndian(r, 3));
-    c.Ncyc = r[3];
-    c.PkAtPosn = r[4] >> 4;
-    c.IPIrangeCode = r[4] & 15;
-    c.IPIpreMax = r[5];
-    c.IPIPostMax = r[6];
-    c.IPIPost1 = r[7];
-    c.IPIPost2 = r[8];
-    c.PkMinus1 = r[9];
-    c.Pmax = r[10];
-    c.PkPlus1 = r[11];
-    c.IPIbefore = r[12];
-    c.DurationHigh = r[13] >> 4;
-    c.AmpReversalCount = r[13] & 15;
-    c.DurationLow = r[14];
-    c.PreLastIPI = r[15];
-    return c;
-}
-
-// Durationto16Cyc when the record holds it whole (its high part below the saturation at 15).
-std::string Duration(const Click& c) {
-    return c.DurationHigh < 15 ? Num(c.DurationHigh * 256 + c.DurationLow) : std::string();
+// Durationto16Cyc when the record holds it whole.
+std::string DurationText(const Click& c) {
+    const std::optional<int32_t> d = tk1::Duration(c);
+    return d ? Num(*d) : std::string();
 }
 
 constexpr const char* kCsvHeader =
@@ -288,7 +245,7 @@ std::string CsvRow(int64_t minute, const Click& c, const SourceFinder::Source* s
             s += KiloHertz(static_cast<uint8_t>(f.Value));
         } else if (f.Extra == CsvExtra::Duration) {
             s += ',';
-            s += Duration(c);
+            s += DurationText(c);
         }
     }
     if (source != nullptr) {
@@ -395,112 +352,12 @@ std::vector<SourceFinder::Source> SourceFinder::Minute(int64_t minute,
     return sources;
 }
 
-void SourceFinder::Annotate(const std::vector<RecordingsRow>& rows) {
+void SourceFinder::Annotate(const std::vector<tk1::RecordingRow>& rows) {
     for (size_t i = 0; i < entries_.size() && i < rows.size(); ++i) {
-        entries_[i].BeginUs = FloorDivide(rows[i].PlacedUs, 60'000'000).Remainder;
+        entries_[i].BeginUs = FloorDivide(rows[i].PlacedUs, kMicrosecondsPerMinute).Remainder;
         entries_[i].StartUs = rows[i].StartUs;
         entries_[i].Zoned = rows[i].Zoned;
     }
-}
-
-std::optional<std::pair<int64_t, bool>> ParseIsoMicroseconds(std::string_view text) {
-    bool zoned = false;
-    if (text.ends_with('Z')) {
-        zoned = true;
-        text.remove_suffix(1);
-    }
-    auto digits = [&](size_t pos, size_t n) { return DigitsAt(text, pos, n); };
-    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':') {
-        return std::nullopt;
-    }
-    const int32_t second = digits(17, 2);
-    const std::optional<int32_t> minute =
-        EncodeMinuteNumber(digits(0, 4), digits(5, 2), digits(8, 2), digits(11, 2), digits(14, 2));
-    if (!minute || second < 0 || second > 59) return std::nullopt;
-    int64_t us = 0;
-    if (text.size() > 19) {
-        const size_t n = text.size() - 20;
-        if (text[19] != '.' || n < 1 || n > 6) return std::nullopt;
-        const int32_t fraction = digits(20, n);
-        if (fraction < 0) return std::nullopt;
-        us = fraction;
-        for (size_t k = n; k < 6; ++k) us *= 10;
-    }
-    return std::pair{int64_t{*minute} * 60'000'000 + int64_t{second} * 1'000'000 + us, zoned};
-}
-
-std::variant<std::vector<RecordingsRow>, std::string> ParseRecordingsTable(std::string_view text) {
-    // RFC 4180 cells of one line (no line breaks inside them).
-    auto cellsOf = [](std::string_view line) {
-        std::vector<std::string> cells(1);
-        bool quoted = false;
-        for (size_t k = 0; k < line.size(); ++k) {
-            const char ch = line[k];
-            if (quoted) {
-                if (ch != '"') {
-                    cells.back() += ch;
-                } else if (k + 1 < line.size() && line[k + 1] == '"') {
-                    cells.back() += '"';
-                    ++k;
-                } else {
-                    quoted = false;
-                }
-            } else if (ch == '"') {
-                quoted = true;
-            } else if (ch == ',') {
-                cells.emplace_back();
-            } else {
-                cells.back() += ch;
-            }
-        }
-        return cells;
-    };
-    std::vector<RecordingsRow> rows;
-    size_t pathAt = 0, startAt = 0, placedAt = 0, needed = 0;
-    size_t pos = 0;
-    for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        const std::vector<std::string> cells = cellsOf(line);
-        if (lineNo == 1) {
-            auto column = [&](std::string_view name) {
-                return static_cast<size_t>(std::find(cells.begin(), cells.end(), name) -
-                                           cells.begin());
-            };
-            pathAt = column("path");
-            startAt = column("start");
-            placedAt = column("placed_minute");
-            needed = std::max({pathAt, startAt, placedAt}) + 1;
-            if (needed > cells.size()) {
-                return std::string(
-                    "its first line is no recordings table heading (path, start, "
-                    "..., placed_minute)");
-            }
-            continue;
-        }
-        if (line.empty() && pos >= text.size()) break;
-        const auto placed =
-            cells.size() >= needed ? ParseIsoMicroseconds(cells[placedAt]) : std::nullopt;
-        const auto start = cells.size() >= needed && !cells[startAt].empty()
-                               ? ParseIsoMicroseconds(cells[startAt])
-                               : std::nullopt;
-        if (!placed || (cells.size() >= needed && !cells[startAt].empty() && !start)) {
-            return "line " + Num(lineNo) + " is no recordings table row";
-        }
-        RecordingsRow row;
-        row.Path = cells[pathAt];
-        if (start) {
-            row.StartUs = start->first;
-            row.Zoned = start->second;
-        }
-        row.PlacedUs = placed->first;
-        rows.push_back(std::move(row));
-    }
-    return rows;
 }
 
 std::string KiloHertz(uint8_t ipi) {
@@ -512,9 +369,145 @@ std::string KiloHertz(uint8_t ipi) {
     return s;
 }
 
+namespace {
+
+// The text dump: the header's fields, one line per record, and a summary line.
+class TextDump : public RecordConsumer {
+public:
+    explicit TextDump(std::FILE* f) : out_(f) {}
+    void Lead(int64_t offset) override { out_.Line(Num(offset) + "\tLEAD"); }
+    void Minute(int64_t offset, int64_t minute, const tk1::Minute& m) override {
+        out_.Line(Num(offset) + "\tMINUTE\t" + Num(minute) + "\t" + MinuteText(minute) +
+                  "\tDeadBandPlusUplift=" + Num(m.DeadBandPlusUplift) +
+                  "\tMinuteScalerX2560=" + Num(m.MinuteScalerX2560));
+    }
+    void Click(const ClickAt& c) override { out_.Line(ClickLine(c.Offset, c.Minute, c.Fields)); }
+    void End(int64_t offset) override { out_.Line(Num(offset) + "\tEND"); }
+
+private:
+    Output out_;
+};
+
+// One CSV row per click.
+class CsvDump : public RecordConsumer {
+public:
+    CsvDump(std::FILE* f, bool withTimes) : out_(f), withTimes_(withTimes) {}
+    void Click(const ClickAt& c) override {
+        out_.Line(CsvRow(c.Minute, c.Fields, c.Source, withTimes_));
+    }
+
+private:
+    Output out_;
+    bool withTimes_;
+};
+
+// Where the clicks came from: the linkage file (named, or beside the TK1 file) and the
+// recordings table (likewise), as far as they are there and readable.
+struct Sources {
+    std::optional<SourceFinder> Finder;
+    std::optional<std::vector<tk1::RecordingRow>> Rows;
+};
+
+// Nothing when a file named by an option cannot be used (the refusal is on err).
+std::optional<Sources> LoadSources(const std::string& path, const DumpOptions& options,
+                                   std::FILE* err) {
+    Sources s;
+    const bool named = !options.Linkage.empty();
+    const std::string linkage =
+        named ? options.Linkage : std::string(Utf8DropRight(path, 4)) + ".txt";
+    struct stat st {};
+    if (named || (::stat(linkage.c_str(), &st) == 0 && S_ISREG(st.st_mode))) {
+        std::string error;
+        auto entries = ReadLinkage(linkage, options.Quiet, err, error);
+        if (!entries && named) {
+            std::fprintf(err, "wavtokeb-cli: --linkage %s: %s\n", PrintableName(linkage).c_str(),
+                         error.c_str());
+            return std::nullopt;
+        }
+        if (entries) {
+            s.Finder.emplace(std::move(*entries));
+        } else if (!options.Quiet) {
+            std::fprintf(err, "wavtokeb-cli: %s: %s; no source columns\n",
+                         PrintableName(linkage).c_str(), error.c_str());
+        }
+    }
+
+    // The recordings table: the start of each file, and where its first sample lies.
+    const bool tableNamed = !options.Recordings.empty();
+    const std::string table =
+        tableNamed ? options.Recordings : std::string(Utf8DropRight(path, 4)) + ".recordings.csv";
+    if (tableNamed || (::stat(table.c_str(), &st) == 0 && S_ISREG(st.st_mode))) {
+        std::string error;
+        if (const std::optional<std::string> text = ReadSmallFile(table, error)) {
+            auto parsed = tk1::DecodeRecordingsTable(*text);
+            if (auto* r = std::get_if<std::vector<tk1::RecordingRow>>(&parsed)) {
+                s.Rows = std::move(*r);
+            } else {
+                error = std::get<std::string>(parsed);
+            }
+        }
+        if (s.Rows && s.Finder && s.Finder->Size() != s.Rows->size()) {
+            error = "it has " + Num(static_cast<int64_t>(s.Rows->size())) + " rows for the " +
+                    Num(static_cast<int64_t>(s.Finder->Size())) +
+                    " files of the source linkage file";
+            s.Rows.reset();
+        }
+        if (!s.Rows && tableNamed) {
+            std::fprintf(err, "wavtokeb-cli: --recordings %s: %s\n", PrintableName(table).c_str(),
+                         error.c_str());
+            return std::nullopt;
+        }
+        if (!s.Rows) {
+            if (!options.Quiet) {
+                std::fprintf(err, "wavtokeb-cli: %s: %s; no recording_time column\n",
+                             PrintableName(table).c_str(), error.c_str());
+            }
+        } else {
+            // Without a linkage file, the table tells where each file lies.
+            if (!s.Finder) s.Finder.emplace(LinkageFromTable(*s.Rows));
+            s.Finder->Annotate(*s.Rows);
+        }
+    }
+    return s;
+}
+
+// The folder of a per-recording export, before anything is written: refused (false, on err)
+// when it cannot be made or when files of the names the export writes are there already
+// (unless overwrite).
+bool PrepareFolder(const std::string& option, const std::string& folder,
+                   const std::vector<std::string>& files, bool overwrite, std::FILE* err) {
+    std::vector<std::string> existing;
+    for (const std::string& f : files) {
+        struct stat st {};
+        if (::lstat(f.c_str(), &st) == 0) existing.push_back(PrintableName(f));
+    }
+    if (!existing.empty() && !overwrite) {
+        for (size_t i = 0; i < existing.size() && i < kFilesNamed; ++i) {
+            std::fprintf(err, "wavtokeb-cli: %s\n", existing[i].c_str());
+        }
+        if (existing.size() > kFilesNamed) {
+            std::fprintf(err, "wavtokeb-cli: ... and %zu more\n", existing.size() - kFilesNamed);
+        }
+        std::fprintf(err,
+                     "wavtokeb-cli: %s there already: nothing written (--overwrite replaces "
+                     "them)\n",
+                     FilesAre(existing.size()).c_str());
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder)) {
+        std::fprintf(err, "wavtokeb-cli: %s %s: %s\n", option.c_str(),
+                     PrintableName(folder).c_str(), ec ? ec.message().c_str() : "not a directory");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outFile,
             std::FILE* err) {
-    const bool csv = options.Csv;
     // Only a regular file is read, and only as far as its size when opened: a pipe or a
     // device (one that never ends, one that blocks) is refused without reading it.
     errno = 0;
@@ -559,105 +552,78 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         Problem(err, path, "too short for a TK1 file (" + Num(fileBytes) + " bytes)");
         return 1;
     }
+    const tk1::Header h =
+        tk1::DecodeHeader(std::span<const uint8_t, kHeaderBytes>(header.data(), kHeaderBytes));
 
-    // The clicks' sources: the linkage file named, or the one beside the TK1 file if any.
-    std::optional<SourceFinder> sources;
-    if (csv) {
-        const bool named = !options.Linkage.empty();
-        const std::string linkage =
-            named ? options.Linkage
-                  : path.substr(0, path.size() - std::min<size_t>(4, path.size())) + ".txt";
-        struct stat st {};
-        if (named || (::stat(linkage.c_str(), &st) == 0 && S_ISREG(st.st_mode))) {
-            std::string error;
-            auto entries = ReadLinkage(linkage, options.Quiet, err, error);
-            if (!entries && named) {
-                std::fclose(f);
-                std::fprintf(err, "wavtokeb-cli: --linkage %s: %s\n",
-                             PrintableName(linkage).c_str(), error.c_str());
-                return kDumpRefused;
-            }
-            if (entries) {
-                sources.emplace(std::move(*entries));
-            } else if (!options.Quiet) {
-                std::fprintf(err, "wavtokeb-cli: %s: %s; no source columns\n",
-                             PrintableName(linkage).c_str(), error.c_str());
-            }
+    // Every output but the text dump follows the clicks to their recordings where it can.
+    const bool text =
+        !options.Csv && !options.Raven && options.AudacityDir.empty() && !options.MinutesCsv;
+    Sources sources;
+    if (!text) {
+        std::optional<Sources> loaded = LoadSources(path, options, err);
+        if (!loaded) {
+            std::fclose(f);
+            return kDumpRefused;
+        }
+        sources = std::move(*loaded);
+    }
+    SourceFinder* finder = sources.Finder ? &*sources.Finder : nullptr;
+
+    ExportContext context{path,
+                          h,
+                          finder != nullptr ? &finder->Entries() : nullptr,
+                          sources.Rows ? &*sources.Rows : nullptr,
+                          &options,
+                          outFile,
+                          err};
+    const bool perFile =
+        !options.AudacityDir.empty() || (options.Raven && !options.PerFileDir.empty());
+    if (perFile) {
+        const std::string option = options.AudacityDir.empty() ? "--per-file" : "--audacity";
+        const std::string& folder =
+            options.AudacityDir.empty() ? options.PerFileDir : options.AudacityDir;
+        if (finder == nullptr) {
+            std::fclose(f);
+            std::fprintf(err,
+                         "wavtokeb-cli: %s: the recordings of %s are not known: no source linkage "
+                         "file or recordings table beside it (--linkage FILE, --recordings FILE)\n",
+                         option.c_str(), PrintableName(path).c_str());
+            return kDumpRefused;
+        }
+        if (!PrepareFolder(option, folder, ExportFiles(context), options.Overwrite, err)) {
+            std::fclose(f);
+            return kDumpRefused;
         }
     }
 
-    // The recordings table: the start of each file, and where its first sample lies.
-    bool withTimes = false;
-    if (csv) {
-        const bool named = !options.Recordings.empty();
-        const std::string table =
-            named ? options.Recordings : std::string(Utf8DropRight(path, 4)) + ".recordings.csv";
-        struct stat st {};
-        if (named || (::stat(table.c_str(), &st) == 0 && S_ISREG(st.st_mode))) {
-            std::string error;
-            std::optional<std::vector<RecordingsRow>> rows;
-            if (const std::optional<std::string> text = ReadSmallFile(table, error)) {
-                auto parsed = ParseRecordingsTable(*text);
-                if (auto* r = std::get_if<std::vector<RecordingsRow>>(&parsed)) {
-                    rows = std::move(*r);
-                } else {
-                    error = std::get<std::string>(parsed);
-                }
-            }
-            if (rows && sources && sources->Size() != rows->size()) {
-                error = "it has " + Num(static_cast<int64_t>(rows->size())) + " rows for the " +
-                        Num(static_cast<int64_t>(sources->Size())) +
-                        " files of the source linkage file";
-                rows.reset();
-            }
-            if (!rows && named) {
-                std::fclose(f);
-                std::fprintf(err, "wavtokeb-cli: --recordings %s: %s\n",
-                             PrintableName(table).c_str(), error.c_str());
-                return kDumpRefused;
-            }
-            if (!rows) {
-                if (!options.Quiet) {
-                    std::fprintf(err, "wavtokeb-cli: %s: %s; no recording_time column\n",
-                                 PrintableName(table).c_str(), error.c_str());
-                }
-            } else {
-                // Without a linkage file, the table tells where each file lies.
-                if (!sources) {
-                    sources.emplace(LinkageFromTable(*rows));
-                }
-                sources->Annotate(*rows);
-                withTimes = true;
-            }
-        }
+    std::unique_ptr<RecordConsumer> consumer = MakeExport(context);
+    if (!consumer && options.Csv) {
+        Output(outFile).Line(std::string(kCsvHeader) + (finder ? ",source_wav,offset_s" : "") +
+                             (sources.Rows ? ",recording_time" : ""));
+        consumer = std::make_unique<CsvDump>(outFile, sources.Rows.has_value());
+    }
+    if (!consumer) {
+        Output out(outFile);
+        DumpHeader(path, fileBytes, h, out);
+        consumer = std::make_unique<TextDump>(outFile);
     }
 
-    Output out(outFile);
-    if (csv) {
-        out.Line(std::string(kCsvHeader) + (sources ? ",source_wav,offset_s" : "") +
-                 (withTimes ? ",recording_time" : ""));
-    } else {
-        DumpHeader(path, fileBytes, header.data(), out);
-    }
-
-    const int32_t startMin = static_cast<int32_t>(BigEndian(header.data() + 256, 4) & 0x7FFFFFFF);
-    int64_t countedMinutes = 0;  // counted minute records seen; the first one opens startMin
-    int64_t clicks = 0;
-    bool leadSeen = false, leadBad = false, endSeen = false, dataAfterEnd = false;
-    bool badClickTime = false;
-    int64_t offset = kHeaderBytes;
-    // With sources, the rows of one minute are held until the minute is complete.
-    int64_t heldMinute = 0;
-    std::vector<Click> held;
+    tk1::BodyWalk walk(h.StartMin);
+    // With sources, the clicks of one minute are held until the minute is complete.
+    std::vector<ClickAt> held;
+    std::vector<SourceFinder::Source> found;
     auto putHeld = [&] {
+        if (held.empty()) return;
         std::vector<int32_t> times;
-        for (const Click& c : held) times.push_back(c.ClkTime5MuSecs);
-        const std::vector<SourceFinder::Source> found = sources->Minute(heldMinute, times);
-        for (size_t i = 0; i < held.size(); ++i)
-            out.Line(CsvRow(heldMinute, held[i], &found[i], withTimes));
+        for (const ClickAt& c : held) times.push_back(c.Fields.ClkTime5MuSecs);
+        found = finder->Minute(held.front().Minute, times);
+        for (size_t i = 0; i < held.size(); ++i) {
+            held[i].Source = &found[i];
+            consumer->Click(held[i]);
+        }
         held.clear();
     };
-    std::array<uint8_t, kRecordBytes> r{};
+    tk1::Record r{};
     size_t n = 0;
     // Whole records up to the size the file had when opened; what follows is its tail.
     int64_t records = (fileBytes - kHeaderBytes) / kRecordBytes;
@@ -665,72 +631,67 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
     while (records > 0 && (n = std::fread(r.data(), 1, r.size(), f)) == r.size()) {
         --records;
         n = 0;
-        if (endSeen) {
-            dataAfterEnd = true;
-        } else if (!leadSeen) {
-            leadSeen = true;
-            leadBad = r[0] != 254;
-            if (!csv) out.Line(Num(offset) + "\tLEAD");
-        } else if (r[0] == 255) {
-            endSeen = true;
-            if (!csv) out.Line(Num(offset) + "\tEND");
-        } else if (r[0] == 254) {
-            ++countedMinutes;
-            const int64_t minute = int64_t{startMin} + countedMinutes - 1;
-            if (!csv) {
-                out.Line(Num(offset) + "\tMINUTE\t" + Num(minute) + "\t" + MinuteText(minute) +
-                         "\tDeadBandPlusUplift=" + Num(r[13]) +
-                         "\tMinuteScalerX2560=" + Num(r[14]));
-            }
-        } else {
-            ++clicks;
-            const Click c = DecodeClick(r.data());
-            if (c.ClkTime5MuSecs >= 12'000'000) badClickTime = true;
-            const int64_t minute = int64_t{startMin} + countedMinutes - 1;
-            if (!csv) {
-                out.Line(ClickLine(offset, minute, c));
-            } else if (!sources) {
-                out.Line(CsvRow(minute, c, nullptr, false));
-            } else {
-                if (!held.empty() && minute != heldMinute) putHeld();
-                heldMinute = minute;
-                held.push_back(c);
+        const tk1::RecordView v = walk.Next(r.data());
+        if (v.AfterEnd) continue;
+        switch (v.Kind) {
+            case tk1::RecordKind::Lead:
+                consumer->Lead(v.Offset);
+                break;
+            case tk1::RecordKind::End:
+                putHeld();
+                consumer->End(v.Offset);
+                break;
+            case tk1::RecordKind::Minute:
+                putHeld();
+                consumer->Minute(v.Offset, v.Minute, tk1::DecodeMinute(v.Bytes));
+                break;
+            case tk1::RecordKind::Click: {
+                ClickAt c{v.Offset, v.Minute, tk1::DecodeClick(v.Bytes), nullptr};
+                if (finder == nullptr) {
+                    consumer->Click(c);
+                } else {
+                    held.push_back(c);
+                }
+                break;
             }
         }
-        offset += kRecordBytes;
     }
-    if (!held.empty()) putHeld();
+    putHeld();
+    const bool written = consumer->Finish();
     if (records == 0 && tail > 0) n = std::fread(r.data(), 1, tail, f);
     const bool readError =
         std::ferror(f) != 0 || (records > 0 && n != kRecordBytes) || (records == 0 && n != tail);
     std::fclose(f);
-    if (!csv) {
-        out.Line("Summary\t" + Num(countedMinutes) + " minute records\t" + Num(clicks) +
-                 " click records");
+    const int64_t countedMinutes = walk.CountedMinutes();
+    if (text) {
+        Output(outFile).Line("Summary\t" + Num(countedMinutes) + " minute records\t" +
+                             Num(walk.Clicks()) + " click records");
     }
 
-    int status = 0;
+    int status = written ? 0 : 1;
     auto problem = [&](const std::string& what) {
         Problem(err, path, what);
         status = 1;
     };
     if (readError) problem("read error");
-    if (leadBad) problem("has no lead minute record at offset 1024");
+    if (walk.LeadBad()) {
+        problem("has no lead minute record at offset " + Num(tk1::kHeaderBytes));
+    }
     if (n != 0) problem("ends in a partial record of " + Num(static_cast<int64_t>(n)) + " bytes");
-    if (!endSeen) problem("has no end record (the file was not finalised)");
-    if (dataAfterEnd) problem("holds data after its end record");
-    if (badClickTime) problem("holds click times beyond the end of their minute");
-    if (endSeen) {
+    if (!walk.EndSeen()) problem("has no end record (the file was not finalised)");
+    if (walk.DataAfterEnd()) problem("holds data after its end record");
+    if (walk.BadClickTime()) problem("holds click times beyond the end of their minute");
+    if (walk.EndSeen()) {
         // The counts the header was finalised with against the records the file holds.
-        const uint32_t stored = BigEndian(header.data() + hdrMinuteCount, 3);
-        if (stored != countedMinutes) {
-            problem("its header counts " + Num(stored) + " minute records, the file holds " +
+        if (h.MinuteCount != countedMinutes) {
+            problem("its header counts " + Num(h.MinuteCount) + " minute records, the file holds " +
                     Num(countedMinutes));
         }
-        const uint32_t last =
-            BigEndian(header.data() + hdrStartMin, 4) + static_cast<uint32_t>(countedMinutes);
-        for (const size_t at : {size_t{hdrLastLoggingMin}, size_t{hdrLastLoggingMin2}}) {
-            const uint32_t held = BigEndian(header.data() + at, 4);
+        const uint32_t last = h.StartMin + static_cast<uint32_t>(countedMinutes);
+        const std::pair<int32_t, uint32_t> copies[] = {
+            {tk1::hdrLastLoggingMin, h.LastLoggingMin},
+            {tk1::hdrLastLoggingMin2, h.LastLoggingMin2}};
+        for (const auto& [at, held] : copies) {
             if (held != last) {
                 problem("its header's last logging minute at offset " + Num(at) + " is " +
                         Num(held) + ", its start minute and minute records give " + Num(last));

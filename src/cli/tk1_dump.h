@@ -1,6 +1,7 @@
 // Decoding a TK1 file for people and for analysis tools: the header fields and one line per
 // record, or one CSV row per click with its absolute date and time and, where the source
-// linkage file is at hand, the WAV file it came from and the second in that file.
+// linkage file is at hand, the WAV file it came from and the second in that file; and the
+// exports of cli/tk1_exports.h.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,8 @@
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "output/tk1_codec.h"
 
 namespace wtk::cli {
 
@@ -33,21 +36,6 @@ struct LinkageEntry {
     bool Zoned = false;
 };
 
-// One row of a recordings table as the dump reads it.
-struct RecordingsRow {
-    std::string Path;
-    std::optional<int64_t> StartUs;  // empty for a recording without a start time
-    bool Zoned = false;
-    int64_t PlacedUs = 0;  // where its first sample lies in the TK1 file
-};
-// The rows of a recordings table's text, or why it is none (a heading that is not the table's,
-// a row without its cells or with a time that does not read). Rows are told by their cells'
-// names, so columns added after them are ignored.
-std::variant<std::vector<RecordingsRow>, std::string> ParseRecordingsTable(std::string_view text);
-// "2021-06-10T03:36:54.250000Z" (fraction of 1 to 6 digits optional, "Z" optional) in
-// microseconds since 1899-12-30 00:00, with whether it carried the Z.
-std::optional<std::pair<int64_t, bool>> ParseIsoMicroseconds(std::string_view text);
-
 // Where the clicks of a TK1 file came from, given the file's linkage entries, minute by minute
 // in file order: for each click the entry and the seconds from the start of that WAV file's
 // samples. A file's samples begin at the start of the minute the linkage gives it. Within one
@@ -66,8 +54,9 @@ public:
     // Minutes come in increasing order.
     std::vector<Source> Minute(int64_t minute, const std::vector<int32_t>& times);
     // Each entry's first sample and start from the recordings table's row of the same place.
-    void Annotate(const std::vector<RecordingsRow>& rows);
+    void Annotate(const std::vector<tk1::RecordingRow>& rows);
     size_t Size() const { return entries_.size(); }
+    const std::vector<LinkageEntry>& Entries() const { return entries_; }
 
 private:
     // The entry after the current one may begin in this minute (as its linkage minute or as a
@@ -82,23 +71,34 @@ private:
     int64_t origin_ = 0;  // the minute in which the current entry's samples begin
 };
 
+// What dump writes: the text dump, or one of the CSV, the Raven selection table(s), the
+// Audacity label files and the minute table.
 struct DumpOptions {
     bool Csv = false;
-    std::string Linkage;  // for Csv: the source linkage file ("": the TK1 name with .txt)
-    bool Quiet = false;   // no warnings
-    // For Csv: the recordings table ("": the TK1 name with .recordings.csv), for the clicks'
-    // recording_time.
+    // For every output but the text dump: the source linkage file ("": the TK1 name with .txt)
+    std::string Linkage;
+    bool Quiet = false;  // no warnings
+    // Likewise, the recordings table ("": the TK1 name with .recordings.csv), for the clicks'
+    // exact times.
     std::string Recordings;
+    bool Raven = false;       // a Raven selection table on the output
+    std::string PerFileDir;   // with Raven: one table per recording into this folder instead
+    std::string AudacityDir;  // one Audacity label file per recording into this folder
+    bool MinutesCsv = false;  // one row per minute of the TK1 file
+    bool Overwrite = false;   // the per-recording files may replace files of their names
 };
 
 // What DumpTK1 returns.
 inline constexpr int kDumpSound = 0;
 inline constexpr int kDumpProblems = 1;  // decoded as far as it goes, problems reported
-inline constexpr int kDumpRefused = 2;   // not a TK1 file, or the named linkage file unreadable
+inline constexpr int kDumpRefused = 2;   // not a TK1 file, a named side file unreadable, ...
 
-// Writes the decoding of the file at path to out (CR LF line ends). Problems with the file's
-// structure (too short, a partial record, no end record, data after it) are reported on err,
-// one line each, as are lines of the linkage file that are no linkage lines.
+// Writes the decoding of the file at path to out (CR LF line ends), or the per-recording files
+// with one line per file written on out. Problems with the file's structure (too short, a
+// partial record, no end record, data after it) are reported on err, one line each, as are
+// lines of the linkage file that are no linkage lines. A per-recording export is refused
+// before anything is written when the recordings are not known or its files are there
+// already (unless Overwrite).
 int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* out, std::FILE* err);
 
 }  // namespace wtk::cli

@@ -342,58 +342,40 @@ void ClickDetector::TestSonarFilter() {
     }
 }
 
-// The click is accepted: pack its bytes and store the record.
+// The click is accepted: store its record.
 void ClickDetector::WriteClick() {
     ++ClicksThisMin;
     Durationto16Cyc -= PreLastIPI;
     ClkIPIrange = ToByte(std::abs(int{ClkMaxIPI} - int{ClkMinIPI}));
-
-    int spread;  // period spread code, 0..15
-    if (ClkIPIrange < 8) {
-        spread = ClkIPIrange;
-    } else if (ClkIPIrange < 64) {
-        spread = 8 + ClkIPIrange / 8;
-    } else {
-        spread = 15;
-    }
-    assert(PkAtPosn <= 15);
-    byte4 = ToByte(PkAtPosn * 16 + spread);
-
-    // Duration nibble from the sum read as unsigned: a negative sum gives 15.
-    const uint32_t durHigh = static_cast<uint32_t>(Durationto16Cyc) / 256;
-    assert(AmpReversalCount <= 15);
-    byte13 = ToByte(static_cast<int>(std::min<uint32_t>(15, durHigh)) * 16 + AmpReversalCount);
-    byte14 = static_cast<uint8_t>(static_cast<uint32_t>(Durationto16Cyc) & 0xFFu);
-
     StoreClick();
     NextState = sStartNewClick;
 }
 
-void ClickDetector::StoreClick() {
+// Kept out of line: the machine runs once per peak, this once per click.
+[[gnu::noinline]] void ClickDetector::StoreClick() {
     if (Pmax == 0 && IPIPostMax == 0 && Ncyc == 0) {
         host_.ShowMessage("(Pmax or IPIpostMax or Ncyc) = 0 ");
     }
-    // Click time: low three bytes, big-endian; a negative time is stored as 0.
-    const uint32_t t = ClkTime5MuSecs < 0 ? 0u : static_cast<uint32_t>(ClkTime5MuSecs);
-    const TK1Record rec = {
-        static_cast<uint8_t>((t >> 16) & 0xFFu),
-        static_cast<uint8_t>((t >> 8) & 0xFFu),
-        static_cast<uint8_t>(t & 0xFFu),
-        Ncyc,
-        byte4,
-        IPIpreMax,
-        IPIPostMax,
-        IPIPost1,
-        IPIPost2,
-        PkMinus1,
-        Pmax,
-        PkPlus1,
-        IPIbefore,
-        byte13,
-        byte14,
-        static_cast<uint8_t>(PreLastIPI & 0xFEu),
-    };
-    writer_.StoreRecord(rec);  // writes the buffer out first when it is full
+    // The slot first: nothing then has to be kept across the write of a full buffer.
+    uint8_t* const slot = writer_.AppendRecord();  // writes the buffer out first when it is full
+    tk1::Click c;
+    c.ClkTime5MuSecs = ClkTime5MuSecs;
+    c.Ncyc = Ncyc;
+    c.PkAtPosn = PkAtPosn;
+    c.IPIrangeCode = tk1::IPIrangeCode(ClkIPIrange);
+    c.IPIpreMax = IPIpreMax;
+    c.IPIPostMax = IPIPostMax;
+    c.IPIPost1 = IPIPost1;
+    c.IPIPost2 = IPIPost2;
+    c.PkMinus1 = PkMinus1;
+    c.Pmax = Pmax;
+    c.PkPlus1 = PkPlus1;
+    c.IPIbefore = IPIbefore;
+    c.DurationHigh = tk1::DurationHigh(Durationto16Cyc);
+    c.AmpReversalCount = AmpReversalCount;
+    c.DurationLow = static_cast<uint8_t>(Durationto16Cyc);
+    c.PreLastIPI = PreLastIPI;
+    tk1::PutClick(slot, c);
 }
 
 }  // namespace wtk

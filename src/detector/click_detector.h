@@ -73,7 +73,6 @@ public:
     uint8_t CycLimit = 0;
     int32_t ClkTime5MuSecs = 0;
     uint8_t ClkIPIrange = 0;
-    uint8_t byte4 = 0, byte13 = 0, byte14 = 0;
     // echo filter (survives clicks and minutes)
     int32_t ReverbFilterAmp = 0;
     int32_t LastAmpSeqFilterTime = 0;

@@ -34,6 +34,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/calendar.h"
 #include "input/wav_header.h"
 
 namespace wtk {
@@ -43,9 +44,6 @@ enum class TimeSource { None, Name, Pattern, LogXml, Guan, Wamd, Icmt, Bext, Har
 
 // "name", "pattern", "log.xml", "guan", "wamd", "icmt", "bext", "harp" ("" for None).
 std::string_view TimeSourceText(TimeSource source);
-
-inline constexpr int64_t kMicrosecondsPerSecond = 1'000'000;
-inline constexpr int64_t kMicrosecondsPerMinute = 60 * kMicrosecondsPerSecond;
 
 struct RecordingStart {
     // Microseconds since 1899-12-30 00:00 (day 0 of the minute numbers, proleptic Gregorian):

@@ -124,39 +124,22 @@ std::variant<ClockErrorPoint, std::string> ParseClockError(std::string_view text
         *error};
 }
 
-namespace {
-
-// Microseconds as seconds with six decimals.
-std::string MicrosecondsText(int64_t us) {
-    const FloorDivision d = FloorDivide(us, kMicrosecondsPerSecond);
-    const bool negative = d.Quotient < 0 && d.Remainder != 0;
-    const int64_t whole = negative ? d.Quotient + 1 : d.Quotient;
-    const int64_t frac = negative ? kMicrosecondsPerSecond - d.Remainder : d.Remainder;
-    std::string s = negative && whole == 0 ? "-" : "";
-    s += std::to_string(whole) + ".";
-    AppendZeroPadded(s, frac, 6);
-    return s;
-}
-
-}  // namespace
-
-std::vector<std::string> RecordingsTableRow(const WavFileRec& rec, int64_t placedUs,
-                                            int64_t samples, int32_t samplesPerSec) {
+tk1::RecordingRow RecordingsTableRow(const WavFileRec& rec, int64_t placedUs, int64_t samples,
+                                     int32_t samplesPerSec) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(rec.NameWithPath, ec);
-    const bool dated = rec.StartTime.Source != TimeSource::None;
-    std::string placed = IsoMicroseconds(placedUs);
-    placed.resize(19);  // whole seconds
-    return {PrintableName(ec ? rec.NameWithPath : absolute.string()),
-            dated ? StartTimeText(rec.StartTime) : std::string(),
-            std::string(TimeSourceText(rec.StartTime.Source)),
-            dated ? MicrosecondsText(rec.CorrectionUs) : std::string(),
-            std::to_string(samplesPerSec),
-            std::to_string(samples),
-            samplesPerSec > 0 ? MicrosecondsText(samples * kMicrosecondsPerSecond / samplesPerSec)
-                              : std::string(),
-            placed,
-            dated ? MicrosecondsText(rec.StartTime.Microseconds - placedUs) : std::string()};
+    tk1::RecordingRow row;
+    row.Path = PrintableName(ec ? rec.NameWithPath : absolute.string());
+    if (rec.StartTime.Source != TimeSource::None) {
+        row.StartUs = rec.StartTime.Microseconds;
+        row.Zoned = rec.StartTime.Zoned;
+        row.CorrectionUs = rec.CorrectionUs;
+    }
+    row.TimeSource = std::string(TimeSourceText(rec.StartTime.Source));
+    row.RateHz = samplesPerSec;
+    row.Samples = samples;
+    row.PlacedUs = placedUs;
+    return row;
 }
 
 std::string StartTimeText(const RecordingStart& start) {

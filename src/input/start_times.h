@@ -12,6 +12,7 @@
 
 #include "input/recording_start.h"
 #include "input/wav_file_rec.h"
+#include "output/tk1_codec.h"
 
 namespace wtk {
 
@@ -75,13 +76,11 @@ int64_t SamplesOf(const WavFileRec& rec);
 // location begins (table order, files with start times), naming both and the overlap.
 std::vector<std::string> OverlapWarnings(const WavFileRecTable& recs, int32_t samplesPerSec);
 
-// The cells of a recording's row in the recordings table (output/recordings_table.h): its
-// absolute path, start, time source, correction, rate, samples, duration, where its first
-// sample lies in the TK1 file (placedUs: its minute, or its second when files are placed at
-// their exact start) and its start less that. The start cells are empty for a file without a
-// start time.
-std::vector<std::string> RecordingsTableRow(const WavFileRec& rec, int64_t placedUs,
-                                            int64_t samples, int32_t samplesPerSec);
+// A recording's row in the recordings table: its absolute path, start, time source,
+// correction, rate and samples converted, and where its first sample lies in the TK1 file
+// (placedUs: its minute, or its second when files are placed at their exact start).
+tk1::RecordingRow RecordingsTableRow(const WavFileRec& rec, int64_t placedUs, int64_t samples,
+                                     int32_t samplesPerSec);
 
 // The start time's text: ISO 8601 to the microsecond, "Z" where the zone was known.
 std::string StartTimeText(const RecordingStart& start);

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "base/csv.h"
 #include "base/host.h"
 #include "base/utf8.h"
 
@@ -28,7 +27,7 @@ void RecordingsTable::Create(const std::string& tk1Name, Host& host) {
         return;
     }
     TableOpen = true;
-    Put(kHeading);
+    Put(std::string(tk1::kRecordingsHeading));
 }
 
 void RecordingsTable::Put(const std::string& line) {
@@ -46,13 +45,8 @@ void RecordingsTable::Put(const std::string& line) {
     }
 }
 
-void RecordingsTable::WriteRow(const std::vector<std::string>& cells) {
-    std::string line;
-    for (size_t i = 0; i < cells.size(); ++i) {
-        if (i > 0) line += ',';
-        line += CsvField(cells[i]);
-    }
-    Put(line);
+void RecordingsTable::WriteRow(const tk1::RecordingRow& row) {
+    Put(tk1::EncodeRecordingRow(row));
 }
 
 bool RecordingsTable::Close() {

@@ -1,6 +1,6 @@
 // The recordings table beside a TK1 file, NAME.recordings.csv: one row per recording behind
-// the file, with its exact start and where the file placed it. CSV as RFC 4180 writes it,
-// UTF-8 with CR LF line ends. Like the other side files it replaces an existing file of its
+// the file, with its exact start and where the file placed it, as output/tk1_codec.h encodes
+// it (UTF-8). Like the other side files it replaces an existing file of its
 // name only when it is closed complete (see output/replacing_file.h).
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "output/replacing_file.h"
+#include "output/tk1_codec.h"
 
 namespace wtk {
 
@@ -15,10 +16,6 @@ class Host;
 
 class RecordingsTable {
 public:
-    static constexpr const char* kHeading =
-        "path,start,time_source,correction_s,rate_hz,samples,duration_s,placed_minute,"
-        "placed_offset_s";
-
     ~RecordingsTable();
     bool TableOpen = false;
 
@@ -28,9 +25,9 @@ public:
     // Creates the table with its heading; on failure the message "Failed to create recordings
     // table ..." and the table stays closed.
     void Create(const std::string& tk1Name, Host& host);
-    // One row of cells, in the heading's order (quoted where they need it). Throws
-    // std::runtime_error when the write fails or the table is not open.
-    void WriteRow(const std::vector<std::string>& cells);
+    // One recording's row. Throws std::runtime_error when the write fails or the table is not
+    // open.
+    void WriteRow(const tk1::RecordingRow& row);
     // Puts the table in place under its name. Returns false when that (or an earlier buffered
     // write) failed; the table is then removed and what had its name before stays.
     bool Close();

@@ -6,6 +6,7 @@
 
 #include "base/host.h"
 #include "base/utf8.h"
+#include "output/tk1_codec.h"
 
 namespace wtk {
 namespace {
@@ -59,12 +60,8 @@ void SourceLinkageFile::WriteLine(int32_t startMinute, const std::string& wavPat
         throw std::runtime_error("Failed to write source linkage file " + name_ +
                                  ": the file is not open");
     }
-    char num[24];
-    char* e = PutInt(num, startMinute);
-    std::string line(num, e);
-    line += '\t';
-    line += PrintableName(wavPath);  // a name can break neither the line nor the UTF-8
-    line += "\r\n";
+    // A name can break neither the line nor the UTF-8.
+    const std::string line = tk1::EncodeLinkageLine(startMinute, PrintableName(wavPath));
     errno = 0;
     // One line per WAV file: pushed out at once, so that a failure shows here.
     if (std::fwrite(line.data(), 1, line.size(), file) != line.size() || std::fflush(file) != 0) {

@@ -9,14 +9,10 @@
 #include "base/host.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
-#include "output/tk1_header_offsets.h"
 #include "settings/detector_settings.h"
 
 namespace wtk {
-using namespace tk1;
 namespace {
-
-constexpr int32_t kHeaderBlockBytes = TK1Writer::constTK1HdrBytes + 16;  // header + lead record
 
 std::string SystemErrorText(int err) {
     return std::strerror(err);
@@ -29,20 +25,6 @@ bool WriteAll(std::FILE* f, const uint8_t* data, size_t n) {
 }
 
 }  // namespace
-
-void Int32toBuffer(uint8_t* Buf, size_t BufSize, int32_t First, int32_t NofBytes, int32_t i) {
-    if (NofBytes < 1 || NofBytes > 4) return;
-    if (First < 0 || static_cast<size_t>(First) + static_cast<size_t>(NofBytes) > BufSize) {
-        throw std::out_of_range("Int32toBuffer: bytes " + std::to_string(First) + ".." +
-                                std::to_string(First + NofBytes - 1) + " outside a buffer of " +
-                                std::to_string(BufSize));
-    }
-    const uint32_t v = i < 0 ? 0u : static_cast<uint32_t>(i);
-    for (int32_t k = 0; k < NofBytes; ++k) {
-        const int shift = 8 * (NofBytes - 1 - k);
-        Buf[First + k] = static_cast<uint8_t>((v >> shift) & 0xFFu);
-    }
-}
 
 std::string MinToDateStr(int32_t m) {
     const FloorDivision day = FloorDivide(m, kMinutesPerDay);
@@ -120,10 +102,8 @@ void TK1Writer::WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift,
     }
     TK1min += NofMins;
     MinsWritten += NofMins;
-    TK1Record rec{};  // bytes 1..12 and 15 are 0
-    rec[0] = 254;
-    rec[13] = DeadBandPlusUplift;
-    rec[14] = static_cast<uint8_t>(std::clamp<int32_t>(MinuteScalerX2560, 0, 255));
+    const TK1Record rec = tk1::EncodeMinute(
+        {DeadBandPlusUplift, static_cast<uint8_t>(std::clamp<int32_t>(MinuteScalerX2560, 0, 255))});
     for (int32_t k = 0; k < NofMins; ++k) StoreRecord(rec);
 }
 
@@ -138,41 +118,31 @@ bool TK1Writer::CloseUnfinished() {
 }
 
 void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
-    uint8_t* h = OutBuf.data();
-    const size_t n = OutBuf.size();
-    // A stored byte: low 8 bits of a non-negative value, 0 for a negative one.
-    auto putByte = [&](int32_t at, int32_t v) {
-        assert(v >= 0 && v <= 255);
-        Int32toBuffer(h, n, at, 1, v);
-    };
-    const int32_t logger = ParseInt32(in.LoggerNumberText).value_or(9999);
-    Int32toBuffer(h, n, hdrLogger, 4, logger);
-    putByte(hdrConst1, 1);
-    putByte(hdrConst245, 245);
-    putByte(hdrFilter, std::max(in.HighPassFilterIndex, 0));
-    putByte(hdrConst11, 11);
-    putByte(hdrConst15, 15);
-    const DetectorSettings* s = in.Settings;
-    assert(s != nullptr);
-    if (s == nullptr) return;
-    putByte(hdrDeadBand, s->DeadBandSetting);
-    putByte(hdrMinAnyIPI, s->MinAnyIPI);
-    putByte(hdrMaxStartIPI, s->MaxStartIPI);
-    putByte(hdrFixedCycLimit, s->FixedCycLimit);
-    putByte(hdrMaxSPLforReversal, s->MaxSPLforReversalTest);
-    putByte(hdrBwAddon, s->BwAddon);
-    putByte(hdrStrongLimit1 + 0, s->WorkingStrongLimit1);
-    putByte(hdrStrongLimit1 + 1, s->WorkingStrongLimit2);
-    putByte(hdrStrongLimit1 + 2, s->WorkingStrongLimit3);
-    putByte(hdrStrongLimit1 + 3, s->WorkingStrongLimit4);
-    // bit 0: tough amplitude drop; bits 3..6: low four bits of the bandwidth-test level
-    putByte(hdrFlags, (s->UsingToughAmpDrop ? 1 : 0) + (s->UserMaxSPLforBWtest & 15) * 8);
-    putByte(hdrMaxSPLforAmpDrop, s->MaxSPLforAmpDropTest);
-    putByte(hdrNoisyLevel, s->NoisyLevelClkCount / 256);
-    putByte(hdrQuietLevel, s->QuietLevelClkCount / 256);
-    putByte(hdrNofNoisyMins, s->NofNoisyMinsForAction);
-    putByte(hdrNofQuietMins, s->NofQuietMinsForAction);
-    putByte(hdrAmpStep, s->AmpStep);
+    tk1::Header h;
+    h.LoggerNumber =
+        static_cast<uint32_t>(std::max(ParseInt32(in.LoggerNumberText).value_or(9999), 0));
+    h.HighPassFilterIndex = std::max(in.HighPassFilterIndex, 0);
+    h.StartMin = static_cast<uint32_t>(std::max(TK1StartMin, 0));
+    if (const DetectorSettings* s = in.Settings) {
+        h.DeadBandSetting = s->DeadBandSetting;
+        h.MinAnyIPI = s->MinAnyIPI;
+        h.MaxStartIPI = s->MaxStartIPI;
+        h.FixedCycLimit = s->FixedCycLimit;
+        h.MaxSPLforReversalTest = s->MaxSPLforReversalTest;
+        h.BwAddon = s->BwAddon;
+        h.WorkingStrongLimit = {s->WorkingStrongLimit1, s->WorkingStrongLimit2,
+                                s->WorkingStrongLimit3, s->WorkingStrongLimit4};
+        h.UsingToughAmpDrop = s->UsingToughAmpDrop;
+        h.UserMaxSPLforBWtestLow4 = s->UserMaxSPLforBWtest & 15;
+        h.MaxSPLforAmpDropTest = s->MaxSPLforAmpDropTest;
+        h.NoisyLevel = s->NoisyLevelClkCount / 256;
+        h.QuietLevel = s->QuietLevelClkCount / 256;
+        h.NofNoisyMinsForAction = s->NofNoisyMinsForAction;
+        h.NofQuietMinsForAction = s->NofQuietMinsForAction;
+        h.AmpStep = s->AmpStep;
+    }
+    assert(in.Settings != nullptr);
+    tk1::PutCreationFields({OutBuf.data(), OutBuf.size()}, h);
 }
 
 // The header carries no user text.
@@ -205,17 +175,15 @@ void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in
         Recordings.Close();
     }
 
-    // Header block: header and lead minute record.
-    std::fill(OutBuf.begin(), OutBuf.begin() + kHeaderBlockBytes, uint8_t{0});
-    OutBuf[constTK1HdrBytes] = 254;
+    // Header block: header (with the start minute) and lead minute record.
+    std::fill(OutBuf.begin(), OutBuf.begin() + tk1::kHeaderBlockBytes, uint8_t{0});
     PutSettingsIntoTK1Header(in);
     PutUserTextIntoTK1Header();
-    Int32toBuffer(OutBuf.data(), OutBuf.size(), hdrStartMin, 4, TK1StartMin);
-    Int32toBuffer(OutBuf.data(), OutBuf.size(), hdrStartMin2, 4, TK1StartMin);
-    Int32toBuffer(OutBuf.data(), OutBuf.size(), hdrStartMin3, 4, TK1StartMin);
+    const TK1Record lead = tk1::LeadRecord();
+    std::copy(lead.begin(), lead.end(), OutBuf.begin() + tk1::kHeaderBytes);
 
     errno = 0;
-    if (!WriteAll(out_.Stream(), OutBuf.data(), kHeaderBlockBytes)) {
+    if (!WriteAll(out_.Stream(), OutBuf.data(), tk1::kHeaderBlockBytes)) {
         const int err = errno;
         writeFailed_ = true;
         host_.ShowMessage("Failed to write TK1 header" + std::to_string(err));
@@ -235,18 +203,15 @@ void TK1Writer::WriteLastLoggingMinToTK1file() {
     if (std::fseek(file, 0, SEEK_SET) == 0) {
         got = std::fread(OutBuf.data(), 1, constTK1HdrBytes, file);
     }
-    uint8_t* h = OutBuf.data();
-    const size_t n = OutBuf.size();
     const int64_t last = std::clamp<int64_t>(int64_t{TK1StartMin} + MinsWritten, TK1StartMin,
                                              std::numeric_limits<int32_t>::max());
-    Int32toBuffer(h, n, hdrLastLoggingMin, 4, static_cast<int32_t>(last));
-    Int32toBuffer(h, n, hdrLastLoggingMin2, 4, static_cast<int32_t>(last));
-    Int32toBuffer(h, n, hdrFinalisedAtMin, 4, NowMinute ? NowMinute() : LocalNowMinute());
-    Int32toBuffer(h, n, hdrMinuteCount, 3, std::max(MinsWritten, 1));
+    tk1::PutFinalisationFields({OutBuf.data(), OutBuf.size()}, static_cast<int32_t>(last),
+                               NowMinute ? NowMinute() : LocalNowMinute(),
+                               std::max(MinsWritten, 1));
     // A header that cannot be read back whole cannot be patched either.
     bool ok = got == static_cast<size_t>(constTK1HdrBytes);
     ok = std::fseek(file, 0, SEEK_SET) == 0 && ok;
-    ok = WriteAll(file, h, got) && ok;
+    ok = WriteAll(file, OutBuf.data(), got) && ok;
     if (!ok) {
         writeFailed_ = true;
         host_.ShowMessage("Failed to write to TK1 header");
@@ -260,8 +225,8 @@ void TK1Writer::FinaliseTK1File() {
     std::FILE* file = out_.Stream();
     bool ok = WriteAll(file, OutBuf.data(), static_cast<size_t>(OutBufPtr));
     OutBufPtr = 0;
-    std::fill(OutBuf.begin(), OutBuf.begin() + 16, uint8_t{255});  // the end record
-    ok = WriteAll(file, OutBuf.data(), 16) && ok;
+    const TK1Record end = tk1::EndRecord();
+    ok = WriteAll(file, end.data(), end.size()) && ok;
     if (!ok) {
         writeFailed_ = true;
         host_.ShowMessage("BlockWrite failed in FinaliseTK1File");

@@ -1,9 +1,7 @@
 // The TK1 writer: header block, 16-byte body records collected in one 64 KiB output buffer
 // that is written out only when a record needs room, minute records, and finalisation.
 //
-// File layout: 1024-byte header; lead minute record at 1024; first counted minute record at
-// 1040; then click records and minute records in the order they occur; an end record of 16
-// bytes 0xFF. All multi-byte integers are big-endian.
+// The layout of what it writes is output/tk1_codec.h's.
 #pragma once
 
 #include <array>
@@ -19,13 +17,14 @@
 #include "output/recordings_table.h"
 #include "output/replacing_file.h"
 #include "output/side_files.h"
+#include "output/tk1_codec.h"
 
 namespace wtk {
 
 class Host;
 struct DetectorSettings;
 
-using TK1Record = std::array<uint8_t, 16>;
+using TK1Record = tk1::Record;
 
 // A full-buffer write failed. what() names the file and the system's error text. The TK1 file
 // cannot be completed; the caller closes it unfinished (CloseUnfinished) and ends the batch.
@@ -34,9 +33,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Low NofBytes (1..4) bytes of i, most significant first; a negative i is stored as 0; any
-// other NofBytes writes nothing.
-void Int32toBuffer(uint8_t* Buf, size_t BufSize, int32_t First, int32_t NofBytes, int32_t i);
+using tk1::Int32toBuffer;
 
 // "d/m/yyyy hh:mm" of a minute number (minutes since 1899-12-30 00:00).
 std::string MinToDateStr(int32_t m);
@@ -62,11 +59,10 @@ struct TK1HeaderInputs {
 
 class TK1Writer {
 public:
-    static constexpr int32_t constTK1HdrBytes = 1024;
+    static constexpr int32_t constTK1HdrBytes = tk1::kHeaderBytes;
     static constexpr int32_t constOutBufBytes = 65536;
     static constexpr int32_t constHiOutBuf = 65535;
-    // The most minute records the header's 3-byte count can hold.
-    static constexpr int32_t kMaxMinuteRecords = 0xFFFFFF;
+    static constexpr int32_t kMaxMinuteRecords = tk1::kMaxMinuteRecords;
 
     explicit TK1Writer(Host& host);
     ~TK1Writer();
@@ -90,15 +86,18 @@ public:
     // TK1WriteError rather than count more minutes than the header can hold.
     void WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift, int32_t MinuteScalerX2560);
 
-    // Append one record by the flush rule. Throws TK1WriteError when the full buffer cannot be
-    // written.
-    void StoreRecord(const TK1Record& rec) {
+    // Room for one record by the flush rule, for the caller to fill at once: the full buffer
+    // is written out first. Throws TK1WriteError when that write fails.
+    uint8_t* AppendRecord() {
         // Also true when no buffer is allocated: FlushFullBuffer then refuses.
         if (OutBufPtr >= static_cast<int32_t>(OutBuf.size())) FlushFullBuffer();
-        assert(OutBufPtr >= 0 && OutBufPtr + 16 <= constOutBufBytes);
-        std::memcpy(OutBuf.data() + OutBufPtr, rec.data(), rec.size());
-        OutBufPtr += 16;
+        assert(OutBufPtr >= 0 && OutBufPtr + tk1::kRecordBytes <= constOutBufBytes);
+        uint8_t* slot = OutBuf.data() + OutBufPtr;
+        OutBufPtr += tk1::kRecordBytes;
+        return slot;
     }
+    // Append one record by the flush rule (see AppendRecord).
+    void StoreRecord(const TK1Record& rec) { std::memcpy(AppendRecord(), rec.data(), rec.size()); }
 
     // Write the rest of the buffer and the end record, patch the header, add the summary line
     // to the data memo, and put the file (and its source-linkage file and recordings table) in
@@ -117,7 +116,7 @@ public:
 
     // State.
     std::vector<uint8_t> OutBuf;  // constOutBufBytes while a batch runs
-    int32_t OutBufPtr = 0;        // next free index, a multiple of 16
+    int32_t OutBufPtr = 0;        // next free index, a multiple of the record size
     bool TK1Open = false;
     int32_t TK1StartMin = 0;   // minute number of the file's first minute
     int32_t TK1min = 0;        // minute number the writer has reached

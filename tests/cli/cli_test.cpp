@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -231,13 +232,17 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
     const std::string file = wavs + "/A.20230517140000.wav";
     // What a conversion must not write over or must not write at all: the output of an earlier
     // run, a minutes file, a recording not named .wav, a WAV file under another name, two
-    // recordings 61 days apart and two 99 years apart; and files dump must not read.
+    // recordings 61 days apart and two 99 years apart; and files dump must not read or write.
     const std::string done = dir / "done", minutes = dir / "m.txt",
                       recording = dir / "B.20230517140000.rec";
     const std::string take = dir / "take.bin", gap = dir / "gap", century = dir / "century";
     const std::string pipe = dir / "pipe.TK1";
     ASSERT_EQ(RunCli(dir, {"convert", "-r", "2", "-o", done, wavs}).status, 0);
     const std::string doneTK1 = done + "/NewFileNameA 2023 05 17.TK1";
+    // An earlier Raven table of the recording; a TK1 file without its side files.
+    WriteFileBytes(done + "/A.20230517140000.Table.1.selections.txt", {'x'});
+    const std::string alone = dir / "alone.TK1";
+    fs::copy_file(doneTK1, alone);
     WriteFileBytes(minutes, {'x'});
     fs::copy_file(file, recording);
     fs::copy_file(file, take);
@@ -365,7 +370,20 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
         {{"dump", file},
          file + " is not a TK1 file: it is a WAV file (PCM, 16 bits, 1 channel, 2000 samples/s)"},
         {{"dump", "--linkage", file, file},
-         "--linkage is used with --csv only (see wavtokeb-cli dump --help)"},
+         "--linkage is used with --csv, --raven, --audacity or --minutes-csv only (see "
+         "wavtokeb-cli dump --help)"},
+        {{"dump", "--raven", "--minutes-csv", doneTK1},
+         "--csv, --raven, --audacity and --minutes-csv exclude each other (see wavtokeb-cli "
+         "dump --help)"},
+        {{"dump", "--per-file", fresh, doneTK1},
+         "--per-file is used with --raven only (see wavtokeb-cli dump --help)"},
+        {{"dump", "--raven", "--per-file", done, doneTK1},
+         done + "/A.20230517140000.Table.1.selections.txt\nwavtokeb-cli: 1 file is there "
+                "already: nothing written (--overwrite replaces them)"},
+        {{"dump", "--audacity", fresh, alone},
+         "--audacity: the recordings of " + alone +
+             " are not known: no source linkage file or recordings table beside it (--linkage "
+             "FILE, --recordings FILE)"},
         {{"settings", "-r", "2"}, "settings takes no option -r (see wavtokeb-cli settings --help)"},
         {{"settings", file},
          "settings takes no operand, not 1: " + file + " (see wavtokeb-cli settings --help)"},
@@ -1525,6 +1543,119 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     }
     // The detector may miss a loud click where one file's samples follow another's in a minute.
     for (size_t k = 0; k < paths.size(); ++k) EXPECT_GE(loudRows[k], 9) << files[k].Name;
+
+    // The same clicks for Raven and Audacity, in seconds from a file's first sample (where a
+    // player puts it): every loud click within 1 ms of where it was put. The tables over the
+    // whole sequence count from the first file, the recordings played one after another.
+    auto putThere = [&](size_t k, double at) {
+        return std::any_of(truth[k].begin(), truth[k].end(), [&](const synth::ClickTruth& c) {
+            return c.PeakAmplitude >= 10000 && std::abs(c.CentreSec - at) < 0.001;
+        });
+    };
+    std::vector<double> sequenceStart = {0};
+    for (const synth::ExampleFile& f : files) {
+        sequenceStart.push_back(sequenceStart.back() + f.Spec.Seconds);
+    }
+    const std::string ravenHeading =
+        "Selection\tView\tChannel\tBegin Time (s)\tEnd Time (s)\tLow Freq (Hz)\tHigh Freq "
+        "(Hz)\tBegin File\tBegin Path\tFile Offset (s)\tNcyc\tPmax\tkHz\tPkAtPosn\t"
+        "ClkIPIrangeCode\tIPIpreMax\tIPIPostMax\tIPIPost1\tIPIPost2\tPkMinus1\tPkPlus1\t"
+        "IPIbefore\tAmpReversalCount\tDurationto16Cyc\tPreLastIPI\tRecording Time";
+    // Raven rows of the file at k (sequence: of every file), checked; the loud ones counted.
+    auto checkRaven = [&](const std::vector<std::string>& table, bool sequence) -> int {
+        EXPECT_EQ(table.at(0), ravenHeading);
+        int loud = 0;
+        for (size_t i = 1; i < table.size(); ++i) {
+            const auto cells = Split(table[i], '\t');
+            const auto k = static_cast<size_t>(std::find(paths.begin(), paths.end(), cells.at(8)) -
+                                               paths.begin());
+            if (cells.size() != 26 || k == paths.size()) {
+                ADD_FAILURE() << table[i];
+                continue;
+            }
+            EXPECT_EQ(cells[0] + cells[1] + cells[2], std::to_string(i) + "Spectrogram 11");
+            EXPECT_EQ(cells[7], files[k].Name);
+            const double begin = std::stod(cells[3]), offset = std::stod(cells[9]);
+            EXPECT_NEAR(begin - offset, sequence ? sequenceStart[k] : 0.0, 1e-6) << table[i];
+            EXPECT_GT(std::stod(cells[4]), begin);
+            EXPECT_LT(std::stod(cells[5]), std::stod(cells[6]));
+            if (std::stoi(cells[11]) < 245) continue;
+            ++loud;
+            EXPECT_TRUE(putThere(k, offset)) << table[i];
+        }
+        return loud;
+    };
+    const Result raven = RunCli(dir, {"dump", "--raven", tk1});
+    ASSERT_EQ(raven.status, 0) << raven.err;
+    const auto ravenRows = Lines(raven.out);
+    ASSERT_EQ(ravenRows.size(), rows.size());
+    EXPECT_EQ(checkRaven(ravenRows, true), std::accumulate(loudRows.begin(), loudRows.end(), 0));
+    // Its Recording Time is dump --csv's recording_time.
+    EXPECT_EQ(Split(ravenRows[1], '\t').back(), Split(rows[1], ',').back());
+    const Result perFile = RunCli(dir, {"dump", "--raven", "--per-file", dir / "raven", tk1});
+    ASSERT_EQ(perFile.status, 0) << perFile.err;
+    const Result labels = RunCli(dir, {"dump", "--audacity", dir / "labels", tk1});
+    ASSERT_EQ(labels.status, 0) << labels.err;
+    const auto written = Lines(labels.out);
+    ASSERT_EQ(written.size(), paths.size());
+    for (size_t k = 0; k < paths.size(); ++k) {
+        const std::string stem = files[k].Name.substr(0, files[k].Name.size() - 4);
+        const std::string table = dir / ("raven/" + stem + ".Table.1.selections.txt");
+        EXPECT_EQ(Lines(perFile.out).at(k),
+                  table + "\t" + std::to_string(Lines(ReadFileText(table)).size() - 1));
+        EXPECT_EQ(checkRaven(Lines(ReadFileText(table)), false), loudRows[k]) << table;
+        const std::string labelFile = dir / ("labels/" + stem + ".txt");
+        const auto lines = Lines(ReadFileText(labelFile));
+        EXPECT_EQ(written[k], labelFile + "\t" + std::to_string(lines.size()));
+        int loud = 0;
+        for (const std::string& line : lines) {
+            const auto cells = Split(line, '\t');
+            ASSERT_EQ(cells.size(), 3u) << line;
+            const auto label = Split(cells[2], ' ');
+            ASSERT_EQ(label.size(), 2u) << line;  // "Pmax kHz"
+            EXPECT_LT(std::stod(cells[0]), std::stod(cells[1]));
+            if (std::stoi(label[0]) < 245) continue;
+            ++loud;
+            EXPECT_TRUE(putThere(k, std::stod(cells[0]))) << line;
+        }
+        EXPECT_EQ(loud, loudRows[k]) << labelFile;
+    }
+    EXPECT_EQ(RunCli(dir, {"dump", "--audacity", dir / "labels", tk1}).status, 2);
+    EXPECT_EQ(RunCli(dir, {"dump", "--audacity", dir / "labels", "--overwrite", tk1}).out,
+              labels.out);
+    // Recordings of one name in two folders: the second one's file is told apart.
+    std::string same = ReadFileText(out + "/NewFileNameREEF 2024 06 11.recordings.csv");
+    same.replace(same.find(paths[1]), paths[1].size(), dir / ("other/" + files[0].Name));
+    WriteFileBytes(dir / "same.csv", std::vector<uint8_t>(same.begin(), same.end()));
+    const Result twice =
+        RunCli(dir, {"dump", "--audacity", dir / "same", "--recordings", dir / "same.csv", tk1});
+    EXPECT_EQ(Split(Lines(twice.out).at(1), '\t').at(0),
+              dir / ("same/" + files[0].Name.substr(0, files[0].Name.size() - 4) + " (2).txt"));
+
+    // The minute table: a row for every minute of the TK1 file, gaps included, whose seconds
+    // of recording add up to the recordings' and whose clicks to the file's.
+    const Result minutes = RunCli(dir, {"dump", "--minutes-csv", tk1});
+    ASSERT_EQ(minutes.status, 0) << minutes.err;
+    const auto minuteRows = Lines(minutes.out);
+    EXPECT_EQ(minuteRows.at(0),
+              "minute,recorded_s,clicks,MinuteScalerX2560,scaler,DeadBandPlusUplift,threshold");
+    EXPECT_EQ(std::to_string(minuteRows.size() - 1),
+              Field(Lines(RunCli(dir, {"dump", tk1}).out), "MinuteRecords"));
+    EXPECT_EQ(minuteRows[1].substr(0, 20), "2024-06-11T08:00:00,");
+    double recorded = 0, duration = 0;
+    size_t clicks = 0;
+    for (size_t i = 1; i < minuteRows.size(); ++i) {
+        const auto cells = Split(minuteRows[i], ',');
+        ASSERT_EQ(cells.size(), 7u) << minuteRows[i];
+        recorded += std::stod(cells[1]);
+        clicks += std::stoul(cells[2]);
+    }
+    const auto recordings = Lines(ReadFileText(out + "/NewFileNameREEF 2024 06 11.recordings.csv"));
+    for (size_t i = 1; i < recordings.size(); ++i) {
+        duration += std::stod(Split(recordings[i], ',').at(6));
+    }
+    EXPECT_NEAR(recorded, duration, 1e-5);
+    EXPECT_EQ(clicks, rows.size() - 1);
 
     // A linkage file named instead; without one the recordings table tells the sources.
     fs::rename(out + "/NewFileNameREEF 2024 06 11.txt", dir / "linkage.txt");

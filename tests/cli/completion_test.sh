@@ -39,7 +39,8 @@ offers "wavtokeb-cli sc" scrapbook
 offers "wavtokeb-cli help d" dump
 offers "wavtokeb-cli convert --jo" --jobs
 offers "wavtokeb-cli list --loc" --location --locations
-offers "wavtokeb-cli dump --" --help --version --quiet --csv --linkage --recordings
+offers "wavtokeb-cli dump --" --help --version --quiet --csv --linkage --recordings --raven \
+    --per-file --audacity --minutes-csv --overwrite
 offers "wavtokeb-cli settings --pre" --preset
 offers "wavtokeb-cli convert --preset " normal severe minimal
 offers "wavtokeb-cli convert --preset s" severe
@@ -53,6 +54,7 @@ offers "wavtokeb-cli convert --minutes no" notes.txt
 offers "wavtokeb-cli list a" "a b.wav"
 offers "wavtokeb-cli convert -q -- --" 
 offers "wavtokeb-cli dump " REEF.TK1 other.tk1 out "sub dir"
+offers "wavtokeb-cli dump --audacity " out "sub dir"
 offers "wavtokeb-cli settings "
 offers "wavtokeb-cli nonsense --"
 

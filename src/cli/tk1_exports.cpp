@@ -1,0 +1,513 @@
+#include "cli/tk1_exports.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "base/calendar.h"
+#include "base/numbers.h"
+#include "base/sample_rate.h"
+#include "base/utf8.h"
+#include "input/format_check.h"
+#include "input/wav_header.h"
+#include "output/replacing_file.h"
+
+namespace wtk::cli {
+
+const char* const kRavenHeading =
+    "Selection\tView\tChannel\tBegin Time (s)\tEnd Time (s)\tLow Freq (Hz)\tHigh Freq (Hz)\t"
+    "Begin File\tBegin Path\tFile Offset (s)\tNcyc\tPmax\tkHz\tPkAtPosn\tClkIPIrangeCode\t"
+    "IPIpreMax\tIPIPostMax\tIPIPost1\tIPIPost2\tPkMinus1\tPkPlus1\tIPIbefore\t"
+    "AmpReversalCount\tDurationto16Cyc\tPreLastIPI\tRecording Time";
+
+const char* const kMinutesHeading =
+    "minute,recorded_s,clicks,MinuteScalerX2560,scaler,DeadBandPlusUplift,threshold";
+
+namespace {
+
+constexpr double kSecondsPer250ns = 250e-9;
+
+std::string Fixed(double v, int decimals) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    std::string s(buf, r.ptr);
+    if (s.starts_with('-') && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
+    return s;
+}
+
+void Line(std::FILE* f, const std::string& s) {
+    std::fwrite(s.data(), 1, s.size(), f);
+    std::fwrite("\r\n", 1, 2, f);
+}
+
+// The file name of a path without its extension, as a name of a file we write: without
+// control characters.
+std::string StemOf(std::string_view path) {
+    std::string_view name = FileNamePart(path);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string_view::npos && dot > 0) name = name.substr(0, dot);
+    return name.empty() ? std::string("recording") : PrintableName(name);
+}
+
+// Where a recording's clicks lie in it as a player shows the file: the converter counts from
+// the first sample it read, at the rate of the conversion; a player from the data's first
+// sample at the header's rate.
+struct Timeline {
+    double ConverterRate = 0;  // 0: not known
+    double PlayerRate = 0;
+    int64_t LeadSamples = 0;        // data samples before the first one converted
+    std::optional<double> Seconds;  // the file's length in a player
+    bool Read = false;              // its header was read here
+
+    double FileSeconds(double offset) const {
+        if (ConverterRate <= 0 || PlayerRate <= 0) return offset;
+        return (offset * ConverterRate + static_cast<double>(LeadSamples)) / PlayerRate;
+    }
+};
+
+Timeline TimelineOf(const std::string& path, const tk1::RecordingRow* row) {
+    Timeline t;
+    if (row != nullptr && row->RateHz > 0) {
+        t.ConverterRate = t.PlayerRate = row->RateHz;
+        t.Seconds = row->DurationSeconds();
+    }
+    // Only a regular file is read (a name may stand for a pipe or a device by now).
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return t;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const WavHeader h = ReadWavHeaderOfFd(fd, st.st_size);
+        if (h.FmtFound && h.SampleRate > 0) {
+            const SampleByteRange range = SampleBytes(h);
+            const int64_t first = h.DataFound ? h.DataOffset : range.Begin;
+            t.PlayerRate = h.SampleRate;
+            if (t.ConverterRate <= 0) t.ConverterRate = t.PlayerRate;
+            t.LeadSamples = (range.Begin - first) / 2;
+            t.Seconds = static_cast<double>((range.End - first) / 2) / t.PlayerRate;
+            t.Read = true;
+        }
+    }
+    ::close(fd);
+    return t;
+}
+
+// The span of a click around its time in the record (at 0), in seconds. That time is the one
+// of its largest peak among its first six cycles (PkAtPosn is the cycle of its largest peak
+// overall); it lasts Ncyc cycles, the first 17 of them measured by its duration sum.
+struct Span {
+    double Before = 0, After = 0;
+};
+Span SpanOf(const tk1::Click& c) {
+    const uint8_t period = c.IPIpreMax > 0 && c.IPIpreMax < 255 ? c.IPIpreMax
+                           : c.IPIPostMax < 255                 ? c.IPIPostMax
+                                                                : 0;
+    const double cycle = std::max<int>(period, 20) * kSecondsPer250ns;  // 5 us at least
+    const double before = std::min<int>(c.PkAtPosn, 5) * period * kSecondsPer250ns;
+    const std::optional<int32_t> sum = tk1::Duration(c);
+    const double length = sum && *sum > 0 && c.Ncyc <= 17 ? *sum * kSecondsPer250ns
+                                                          : std::max<int>(c.Ncyc, 1) * cycle;
+    return {before, std::max(length - before, cycle)};
+}
+
+// The band of a click's intervals, in Hz: each interval n (250 ns units) stands for the
+// periods between n - 1/2 and n + 1/2; 255 for 255 or more.
+std::pair<double, double> BandOf(const tk1::Click& c) {
+    int lo = 255, hi = 0;
+    for (const uint8_t ipi : {c.IPIpreMax, c.IPIPostMax, c.IPIPost1, c.IPIPost2}) {
+        if (ipi == 0) continue;
+        lo = std::min<int>(lo, ipi);
+        hi = std::max<int>(hi, ipi);
+    }
+    if (hi == 0) return {0.0, 0.0};
+    const double low = hi >= 255 ? 0.0 : 4e6 / (hi + 0.5);
+    return {low, 4e6 / (lo - 0.5)};
+}
+
+// The exact time of a click: its recording's start plus its second there; without a start,
+// its time in the TK1 file.
+std::string RecordingTime(const ClickAt& click) {
+    if (click.Source != nullptr && click.Source->first != nullptr && click.Source->first->StartUs) {
+        const LinkageEntry& e = *click.Source->first;
+        return IsoMicroseconds(*e.StartUs + std::llround(click.Source->second * 1e6), ' ') +
+               (e.Zoned ? "Z" : "");
+    }
+    return IsoDateTime(click.Minute,
+                       int64_t{click.Fields.ClkTime5MuSecs} * tk1::kMicrosecondsPerTimeUnit);
+}
+
+// The seconds of a click in the TK1 file, from the start of its first minute.
+double Tk1Seconds(const ClickAt& click, uint32_t startMin) {
+    return static_cast<double>(click.Minute - static_cast<int64_t>(startMin & 0x7FFFFFFFu)) * 60 +
+           click.Fields.ClkTime5MuSecs * (tk1::kMicrosecondsPerTimeUnit * 1e-6);
+}
+
+// The recording a click came from (nullptr: none known).
+const LinkageEntry* EntryOf(const ClickAt& click) {
+    return click.Source != nullptr ? click.Source->first : nullptr;
+}
+
+// The per-recording files, written one after another in the order of the recordings (a
+// click's recording never lies before the one of the click before it). Every recording gets
+// its file, one without clicks one with the heading alone. Each file replaces one of its name
+// only when complete (output/replacing_file.h).
+class PerRecordingFiles {
+public:
+    PerRecordingFiles(std::vector<std::string> names, std::string heading, const ExportContext& c)
+        : names_(std::move(names)), heading_(std::move(heading)), c_(c) {}
+
+    // A line of the file of recording i.
+    void Put(size_t i, const std::string& line) {
+        Reach(i);
+        // (A recording whose file is complete already gets no more lines.)
+        if (open_ && file_.IsOpen() && i + 1 == next_) {
+            Line(file_.Stream(), line);
+            ++lines_;
+        }
+    }
+    bool Finish() {
+        Reach(names_.size());
+        return ok_;
+    }
+
+private:
+    // Completes the files before recording i and begins its file.
+    void Reach(size_t i) {
+        while (next_ <= i && next_ <= names_.size()) {
+            if (open_) Close();
+            if (next_ == names_.size()) break;
+            const std::string& name = names_[next_++];
+            open_ = true;
+            lines_ = 0;
+            if (const int e = file_.Open(name); e != 0) {
+                Failed(name, ReplacingFileErrorText(e));
+                continue;
+            }
+            if (!heading_.empty()) Line(file_.Stream(), heading_);
+        }
+    }
+    void Close() {
+        open_ = false;
+        if (!file_.IsOpen()) return;
+        const std::string name = file_.FinalName();
+        if (const int e = file_.Commit(); e != 0) {
+            Failed(name, ReplacingFileErrorText(e));
+            return;
+        }
+        Line(c_.Out, PrintableName(name) + "\t" + std::to_string(lines_));
+    }
+    void Failed(const std::string& name, const std::string& why) {
+        std::fprintf(c_.Err, "wavtokeb-cli: cannot write %s: %s\n", PrintableName(name).c_str(),
+                     why.c_str());
+        ok_ = false;
+    }
+
+    std::vector<std::string> names_;
+    std::string heading_;
+    const ExportContext& c_;
+    ReplacingFile file_;
+    size_t next_ = 0;
+    bool open_ = false;
+    int64_t lines_ = 0;
+    bool ok_ = true;
+};
+
+const tk1::RecordingRow* RowOf(const ExportContext& c, size_t i) {
+    return c.Rows != nullptr && i < c.Rows->size() ? &(*c.Rows)[i] : nullptr;
+}
+
+size_t IndexOf(const ExportContext& c, const LinkageEntry* e) {
+    return static_cast<size_t>(e - c.Entries->data());
+}
+
+// The path of recording i: absolute as the recordings table gives it, else as the linkage
+// file gives it (as typed for the conversion).
+const std::string& PathOf(const ExportContext& c, size_t i) {
+    const tk1::RecordingRow* row = RowOf(c, i);
+    return row != nullptr && !row->Path.empty() ? row->Path : (*c.Entries)[i].Path;
+}
+
+std::vector<Timeline> TimelinesOf(const ExportContext& c) {
+    std::vector<Timeline> t;
+    if (c.Entries == nullptr) return t;
+    for (size_t i = 0; i < c.Entries->size(); ++i) {
+        t.push_back(TimelineOf(PathOf(c, i), RowOf(c, i)));
+    }
+    return t;
+}
+
+// One file name per recording: NAME plus suffix in the folder; names that two recordings share
+// are told apart by " (2)", " (3)", ...
+std::vector<std::string> NamesIn(const std::string& folder, const ExportContext& c,
+                                 const std::string& suffix) {
+    std::vector<std::string> names;
+    std::set<std::string> taken;
+    const std::string dir = folder.ends_with('/') ? folder : folder + "/";
+    for (size_t i = 0; i < c.Entries->size(); ++i) {
+        const std::string stem = StemOf(PathOf(c, i));
+        std::string name = stem + suffix;
+        for (int k = 2; taken.count(name) != 0; ++k)
+            name = stem + " (" + std::to_string(k) + ")" + suffix;
+        taken.insert(name);
+        names.push_back(dir + name);
+    }
+    return names;
+}
+
+// Raven selection tables: one over the whole sequence of the TK1 file's recordings on stdout,
+// or one per recording. Begin Time counts from the start of the table's sound: the recording,
+// or the recordings played one after another.
+class RavenExport : public RecordConsumer {
+public:
+    explicit RavenExport(const ExportContext& c) : c_(c), timelines_(TimelinesOf(c)) {
+        const bool perFile = !c.Options->PerFileDir.empty();
+        if (perFile) {
+            files_.emplace(NamesIn(c.Options->PerFileDir, c, ".Table.1.selections.txt"),
+                           kRavenHeading, c);
+            selection_.assign(c.Entries->size(), 0);
+        } else {
+            Line(c.Out, kRavenHeading);
+            selection_.assign(1, 0);
+            // Each recording's start in the sequence.
+            double at = 0;
+            for (const Timeline& t : timelines_) {
+                sequenceStart_.push_back(at);
+                if (!t.Seconds) {
+                    sequenceStart_.clear();
+                    break;
+                }
+                at += *t.Seconds;
+            }
+            if (sequenceStart_.empty() && c.Entries != nullptr && !c.Entries->empty() &&
+                !c.Options->Quiet) {
+                std::fprintf(c.Err,
+                             "wavtokeb-cli: %s: the lengths of its recordings are not known (no "
+                             "recordings table, and they cannot be read here): Begin Time (s) "
+                             "counts from the TK1 file's first minute\n",
+                             PrintableName(c.Path).c_str());
+            }
+        }
+        WarnUnread(c, timelines_);
+    }
+
+    void Click(const ClickAt& click) override {
+        const LinkageEntry* e = EntryOf(click);
+        if (files_ && e == nullptr) return;  // before the first recording: no file of its own
+        const tk1::Click& f = click.Fields;
+        const Span span = SpanOf(f);
+        const auto [low, high] = BandOf(f);
+        double fileBegin = 0, begin = 0;
+        if (e != nullptr) {
+            const size_t i = IndexOf(c_, e);
+            fileBegin =
+                std::max(0.0, timelines_[i].FileSeconds(click.Source->second) - span.Before);
+            begin = files_ || sequenceStart_.empty() ? fileBegin : sequenceStart_[i] + fileBegin;
+            if (!files_ && sequenceStart_.empty()) {
+                begin = std::max(0.0, Tk1Seconds(click, c_.Header.StartMin) - span.Before);
+            }
+        } else {
+            begin = fileBegin = std::max(0.0, Tk1Seconds(click, c_.Header.StartMin) - span.Before);
+        }
+        const size_t table = files_ ? IndexOf(c_, e) : 0;
+        std::string row = std::to_string(++selection_[table]) + "\tSpectrogram 1\t1\t" +
+                          Fixed(begin, 6) + "\t" + Fixed(begin + span.Before + span.After, 6) +
+                          "\t" + Fixed(low, 1) + "\t" + Fixed(high, 1) + "\t";
+        if (e != nullptr) {
+            const std::string& p = PathOf(c_, IndexOf(c_, e));
+            // Cells that no name can split.
+            row += PrintableName(FileNamePart(p)) + "\t" + PrintableName(p);
+        } else {
+            row += "\t";
+        }
+        row += "\t" + Fixed(fileBegin, 6);
+        for (const int32_t v : {int32_t{f.Ncyc}, int32_t{f.Pmax}}) row += "\t" + std::to_string(v);
+        row += "\t" + KiloHertz(f.IPIpreMax);
+        const std::optional<int32_t> duration = tk1::Duration(f);
+        for (const int32_t v :
+             {f.PkAtPosn, f.IPIrangeCode, f.IPIpreMax, f.IPIPostMax, f.IPIPost1, f.IPIPost2,
+              f.PkMinus1, f.PkPlus1, f.IPIbefore, f.AmpReversalCount}) {
+            row += "\t" + std::to_string(v);
+        }
+        row += "\t" + (duration ? std::to_string(*duration) : std::string());
+        row += "\t" + std::to_string(f.PreLastIPI) + "\t" + RecordingTime(click);
+        if (files_) {
+            files_->Put(table, row);
+        } else {
+            Line(c_.Out, row);
+        }
+    }
+
+    bool Finish() override { return !files_ || files_->Finish(); }
+
+    // A note on the recordings whose headers could not be read: their times count from their
+    // first converted sample.
+    static void WarnUnread(const ExportContext& c, const std::vector<Timeline>& timelines) {
+        const auto unread = std::count_if(timelines.begin(), timelines.end(),
+                                          [](const Timeline& t) { return !t.Read; });
+        if (unread == 0 || c.Options->Quiet) return;
+        std::fprintf(c.Err,
+                     "wavtokeb-cli: %s: %lld of its %zu recordings cannot be read here: their "
+                     "times count from the first sample the conversion read (byte 100 of a file "
+                     "with a plain 44-byte header, 28 samples into its data)\n",
+                     PrintableName(c.Path).c_str(), static_cast<long long>(unread),
+                     timelines.size());
+    }
+
+private:
+    const ExportContext& c_;
+    std::vector<Timeline> timelines_;
+    std::optional<PerRecordingFiles> files_;
+    std::vector<double> sequenceStart_;  // empty: the lengths are not known
+    std::vector<int64_t> selection_;     // the last selection number of each table
+};
+
+// Audacity label files, one per recording: start, end and "Pmax kHz" of every click, in
+// seconds from the start of the recording.
+class AudacityExport : public RecordConsumer {
+public:
+    explicit AudacityExport(const ExportContext& c)
+        : c_(c),
+          timelines_(TimelinesOf(c)),
+          files_(NamesIn(c.Options->AudacityDir, c, ".txt"), "", c) {
+        RavenExport::WarnUnread(c, timelines_);
+    }
+
+    void Click(const ClickAt& click) override {
+        const LinkageEntry* e = EntryOf(click);
+        if (e == nullptr) return;
+        const size_t i = IndexOf(c_, e);
+        const tk1::Click& f = click.Fields;
+        const Span span = SpanOf(f);
+        const double begin =
+            std::max(0.0, timelines_[i].FileSeconds(click.Source->second) - span.Before);
+        const std::string kHz = KiloHertz(f.IPIpreMax);
+        files_.Put(i, Fixed(begin, 6) + "\t" + Fixed(begin + span.Before + span.After, 6) + "\t" +
+                          std::to_string(f.Pmax) + (kHz.empty() ? "" : " " + kHz));
+    }
+    bool Finish() override { return files_.Finish(); }
+
+private:
+    const ExportContext& c_;
+    std::vector<Timeline> timelines_;
+    PerRecordingFiles files_;
+};
+
+// The seconds of recording in each minute of the TK1 file. The engine reads a recording in
+// blocks: the first from its start second to the end of its minute, then whole minutes. A
+// block's ticks count from its start tick, and its minute closes when they reach the
+// minute's tick count, so that the last 500 ticks of a whole block open the next minute; a
+// block that ends before (the end of a recording) leaves its minute open for the next
+// recording, whose first block begins in it.
+std::map<int64_t, double> RecordedSeconds(const std::vector<tk1::RecordingRow>& rows) {
+    std::map<int64_t, double> seconds;
+    for (const tk1::RecordingRow& row : rows) {
+        if (row.RateHz <= 0 || row.RateHz % 1000 != 0) continue;
+        SampleRate rate;
+        if (!rate.KsamplesPerSecEditChange(std::to_string(row.RateHz / 1000))) continue;
+        const FloorDivision placed = FloorDivide(row.PlacedUs, kMicrosecondsPerMinute);
+        const int64_t startSecond = placed.Remainder / kMicrosecondsPerSecond;
+        const int64_t perMin = rate.SamplesPerMin;
+        const int64_t startTick = std::llround(startSecond * 2'000'000.0 / rate.IPIscaler);
+        int64_t minute = placed.Quotient;
+        int64_t left = row.Samples;
+        for (bool first = true; left > 0; first = false) {
+            int64_t block = perMin;
+            if (first) {
+                block = (60 - startSecond) * perMin / 60;
+                if (block <= 0) block = perMin / 120;
+                block = std::min(block, perMin);
+            }
+            const int64_t n = std::min(block, left);
+            const int64_t tick = first ? startTick : 0;
+            const int64_t beforeClose =
+                std::max<int64_t>(0, (rate.SampleTimeNear2MHzPerMin - tick + 3) / 4);
+            if (n >= beforeClose) {
+                seconds[minute] += static_cast<double>(beforeClose) / row.RateHz;
+                ++minute;
+                seconds[minute] += static_cast<double>(n - beforeClose) / row.RateHz;
+            } else {
+                seconds[minute] += static_cast<double>(n) / row.RateHz;
+            }
+            left -= n;
+        }
+    }
+    return seconds;
+}
+
+// The minute table: one row per minute of the TK1 file, its seconds of recording, its clicks
+// and what its minute record says governed it.
+class MinutesExport : public RecordConsumer {
+public:
+    explicit MinutesExport(const ExportContext& c) : c_(c) {
+        if (c.Rows != nullptr) {
+            recorded_ = RecordedSeconds(*c.Rows);
+        } else if (!c.Options->Quiet) {
+            std::fprintf(c.Err, "wavtokeb-cli: %s: no recordings table: recorded_s is left empty\n",
+                         PrintableName(c.Path).c_str());
+        }
+        Line(c.Out, kMinutesHeading);
+    }
+
+    void Minute(int64_t, int64_t minute, const tk1::Minute& m) override {
+        Put();
+        open_ = true;
+        minute_ = minute;
+        fields_ = m;
+        clicks_ = 0;
+    }
+    void Click(const ClickAt&) override { ++clicks_; }
+    bool Finish() override {
+        Put();
+        return true;
+    }
+
+private:
+    void Put() {
+        if (!open_) return;
+        std::string iso = IsoMicroseconds(minute_ * kMicrosecondsPerMinute);
+        iso.resize(19);
+        std::string recorded;
+        if (c_.Rows != nullptr) {
+            const auto at = recorded_.find(minute_);
+            recorded = Fixed(at == recorded_.end() ? 0.0 : at->second, 6);
+        }
+        Line(c_.Out, iso + "," + recorded + "," + std::to_string(clicks_) + "," +
+                         std::to_string(fields_.MinuteScalerX2560) + "," +
+                         Fixed(fields_.MinuteScalerX2560 / 2560.0, 6) + "," +
+                         std::to_string(fields_.DeadBandPlusUplift) + "," +
+                         std::to_string(c_.Header.DeadBandSetting + fields_.DeadBandPlusUplift));
+    }
+
+    const ExportContext& c_;
+    std::map<int64_t, double> recorded_;
+    bool open_ = false;
+    int64_t minute_ = 0;
+    tk1::Minute fields_;
+    int64_t clicks_ = 0;
+};
+
+}  // namespace
+
+std::vector<std::string> ExportFiles(const ExportContext& c) {
+    if (c.Entries == nullptr) return {};
+    if (c.Options->Raven && !c.Options->PerFileDir.empty()) {
+        return NamesIn(c.Options->PerFileDir, c, ".Table.1.selections.txt");
+    }
+    if (!c.Options->AudacityDir.empty()) return NamesIn(c.Options->AudacityDir, c, ".txt");
+    return {};
+}
+
+std::unique_ptr<RecordConsumer> MakeExport(const ExportContext& c) {
+    if (c.Options->Raven) return std::make_unique<RavenExport>(c);
+    if (!c.Options->AudacityDir.empty()) return std::make_unique<AudacityExport>(c);
+    if (c.Options->MinutesCsv) return std::make_unique<MinutesExport>(c);
+    return nullptr;
+}
+
+}  // namespace wtk::cli
