@@ -78,7 +78,9 @@ RecordingLayout LayoutOf(const WavHeader& h, const RawFile& raw, const ReadOptio
     const std::optional<SampleFormat> f = SampleFormatOf(h);
     if (f) L.Format = *f;
     const int64_t frameBytes = std::max<int64_t>(int64_t{L.Format.Channels} * L.Format.Bytes, 1);
-    if (h.Flac) {
+    // A FLAC stream without a STREAMINFO (read only with --ignore-headers) is bytes as any
+    // file whose header tells nothing.
+    if (h.Flac && f) {
         L.Read = RecordingLayout::Reading::Flac;
         L.Channel = o.Channel >= 1 && o.Channel <= L.Format.Channels
                         ? static_cast<uint16_t>(o.Channel - 1)

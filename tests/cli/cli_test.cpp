@@ -1379,7 +1379,7 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
     EXPECT_EQ(err[3], "wavtokeb-cli: " + unfit[3] +
                           ": not 16-bit PCM mono: PCM, 16 bits, 2 channels, 384000 samples/s");
     EXPECT_EQ(err[4], "wavtokeb-cli: " + unfit[4] +
-                          ": not 16-bit PCM mono: not a RIFF/WAVE file (it starts with \"fLaC\")");
+                          ": not 16-bit PCM mono: FLAC stream without a STREAMINFO");
     EXPECT_EQ(err[5],
               "wavtokeb-cli: 5 files are not 16-bit PCM mono WAV: nothing converted "
               "(--ignore-headers converts them anyway)");

@@ -105,7 +105,7 @@ TEST(WavHeader, CraftedHeaders) {
          468},
         {"A-law", Riff({{"fmt ", Fmt(6, 1, 8000, 8)}, {"data", kSamples}}), WavFit::Unfit,
          "format 0x0006, 8 bits, 1 channel, 8000 samples/s", 100, 444},
-        {"FLAC named .wav", flac, WavFit::Unfit, "not a RIFF/WAVE file (it starts with \"fLaC\")",
+        {"FLAC without a STREAMINFO", flac, WavFit::Unfit, "FLAC stream without a STREAMINFO",
          100, 100},
         {"raw samples named .wav", Bytes(600, 0), WavFit::Unfit,
          "not a RIFF/WAVE file (it starts with 00 00 00 00)", 100, 600},
