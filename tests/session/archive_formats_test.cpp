@@ -28,6 +28,7 @@ struct Choices {
     int Channel = 0;
     bool Threads = true;
     int32_t PieceSamples = 0;  // 0: the default
+    bool Graphs = false;       // each block read twice
 };
 
 struct Converted {
@@ -44,7 +45,7 @@ Converted Convert(const TempDir& dir, const std::string& path, const Choices& ru
     RecordingHost host;
     Session s(host);
     s.Start();
-    s.Controls.ShowGraphs = false;
+    s.Controls.ShowGraphs = run.Graphs;
     s.Controls.KsamplesPerSecEdit = "384";
     s.Controls.ToSixteenBit = run.ToSixteenBit;
     s.Controls.Channel = run.Channel;
@@ -127,6 +128,9 @@ TEST(ArchiveFormats, EveryStoredFormGivesTheBytesOfThe16BitMonoWav) {
         {"FLAC in pieces of 4099 samples on two threads",
          flac("p4099", wav, false, 8),
          {false, 0, true, 4099}},
+        {"FLAC with graphs (each block read twice)",
+         flac("graphs", wav, false),
+         {false, 0, true, 0, true}},
         {"24-bit, low byte zero", stored("pcm24", {SampleStore::Pcm24}), {true}},
         {"24-bit extensible",
          stored("ext24", {SampleStore::Pcm24, 1, 1, true}),
@@ -179,6 +183,12 @@ TEST(ArchiveFormats, XwavRawFilesLandAtTheirOwnMinutesWithEmptyMinutesBetween) {
     for (const int32_t m : {0, 10, 20}) EXPECT_GE(clicksIn[m], 25) << m;
     for (const auto& [m, n] : clicksIn) EXPECT_LE(m % 10, 1) << m << ": " << n << " clicks";
     EXPECT_EQ(f.MinuteCount(), 22);
+    // The same file as a FLAC stream that keeps its chunks: the decoder seeks to each raw file.
+    const std::string flac = dir / "H.20230517140000.x.flac";
+    synth::WavToFlac(path, flac, true);
+    const Converted fromFlac = Convert(dir, flac, {});
+    EXPECT_EQ(fromFlac.Outcome, Session::Outcome::Done);
+    EXPECT_TRUE(fromFlac.Tk1 == c.Tk1);
 }
 
 TEST(ArchiveFormats, ADamagedFlacStreamStopsAtItsLastGoodSampleAndTheBatchGoesOn) {
