@@ -15,6 +15,12 @@ FormatFindings CheckFormats(const WavFileRecTable& recs, int32_t SamplesPerSec,
     for (const WavFileRec& rec : recs) {
         if (rec.NameWithPath.empty()) continue;  // not opened when it was listed
         if (rec.Raw.Number > 1) continue;        // its file counts once
+        // A channel chosen must be one that every file has, or the files without it are
+        // refused.
+        if (const std::optional<SampleFormat> format = SampleFormatOf(rec.Header)) {
+            f.FewestChannels = f.FewestChannels == 0 ? format->Channels
+                                                     : std::min(f.FewestChannels, format->Channels);
+        }
         switch (ClassifyRecording(rec.Header, options)) {
             case FormatFit::Unfit:
                 f.Unfit.push_back(&rec);
@@ -23,12 +29,7 @@ FormatFindings CheckFormats(const WavFileRecTable& recs, int32_t SamplesPerSec,
                 f.NeedsChoice.push_back(&rec);
                 const FormatNeeds needs = NeedsOf(*SampleFormatOf(rec.Header));
                 f.NeedSixteenBit = f.NeedSixteenBit || (needs.SixteenBit && !options.ToSixteenBit);
-                if (needs.Channel && options.Channel == 0) {
-                    f.NeedChannel = true;
-                    f.FewestChannels = f.FewestChannels == 0
-                                           ? rec.Header.Channels
-                                           : std::min(f.FewestChannels, rec.Header.Channels);
-                }
+                if (needs.Channel && options.Channel == 0) f.NeedChannel = true;
                 break;
             }
             case FormatFit::FewerChannels:

@@ -23,7 +23,8 @@ struct FormatFindings {
     std::vector<const WavFileRec*> OtherRate;      // fit files whose header rate is not the batch's
     int32_t FitFiles = 0;
     uint32_t CommonRate = 0;  // the rate of every fit file's header where they agree, else 0
-    // What the files of NeedsChoice need, and the fewest channels among those of several.
+    // What the files of NeedsChoice need, and the fewest channels of any file whose samples
+    // the converter can read (the channels every file has).
     bool NeedSixteenBit = false;
     bool NeedChannel = false;
     uint16_t FewestChannels = 0;
