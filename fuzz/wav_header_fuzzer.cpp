@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int64_t claimed = static_cast<int64_t>(size) + 4096;
     const wtk::ReadAtFunction shortReads = [bytes](int64_t offset, uint8_t* buf,
                                                    size_t n) -> size_t {
-        if (offset < 0 || static_cast<uint64_t>(offset) >= bytes.size()) return 0;
+        if (n == 0 || offset < 0 || static_cast<uint64_t>(offset) >= bytes.size()) return 0;
         const size_t got = std::min(n, bytes.size() - static_cast<size_t>(offset));
         std::memcpy(buf, bytes.data() + offset, got);
         return got;

@@ -78,7 +78,7 @@ std::variant<std::vector<RawFile>, std::string> ReadRawFiles(const ReadAtFunctio
         }
     }
     std::vector<uint8_t> body(h.HarpSize);
-    if (readAt(h.HarpOffset, body.data(), body.size()) != body.size()) {
+    if (!body.empty() && readAt(h.HarpOffset, body.data(), body.size()) != body.size()) {
         return std::string("its harp chunk cannot be read");
     }
     return ParseHarpChunk(body, h.DataOffset, dataEnd);
