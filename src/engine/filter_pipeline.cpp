@@ -128,7 +128,7 @@ FilterPipeline::Slot& FilterPipeline::ClaimAndRead() {
     return s;
 }
 
-void FilterPipeline::Filter(Slot& s, bool bandPass, StageTimes& t) {
+void FilterPipeline::Filter(Slot& s, bool bandPass, StageTimes& t, bool heldUp) {
     if (s.Count <= 0) return;
     const int64_t t0 = Clock();
     HighPassFromBytes(s.Bytes.data() + 2 * static_cast<size_t>(s.PFirst - s.First), s.Count + 4,
@@ -136,6 +136,9 @@ void FilterPipeline::Filter(Slot& s, bool bandPass, StageTimes& t) {
     const int64_t t1 = Clock();
     t.HighPassNs += t1 - t0;
     if (!bandPass) return;
+    // Held up, as by another program on its processor: the peak finder's thread takes the
+    // piece over and runs on past it meanwhile.
+    if (heldUp) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     // At the gain and threshold in force; a quiet block with graphs on needs none.
     std::lock_guard lk(filterMutex_);
     if (filterGen_ != 0 && !(s.GraphSpan >= 0 && s.GraphSpan <= 4 * int64_t{threshold_})) {
@@ -163,7 +166,7 @@ void FilterPipeline::HelperLoop() {
         lk.unlock();
         StageTimes t;
         const int64_t c0 = ThreadCpuNs();
-        Filter(s, true, t);
+        Filter(s, true, t, takeOverAtOnce_);
         const int64_t cpu = ThreadCpuNs() - c0;
         lk.lock();
         helperPieceNs_ = cpu;
@@ -197,7 +200,17 @@ FilteredPiece& FilterPipeline::NextPiece() {
         StageTimes t;
         if (taken_ == claimed_) {
             // No one has taken it yet: read and high-pass it here; its band-pass values are
-            // made in small chunks as the peak finder reaches them.
+            // made in small chunks as the peak finder reaches them. Its slot may still be held
+            // by the other thread, filtering an earlier piece that was taken over from it
+            // (which writes the slot's values when it gets its processor back): wait until it
+            // lets go (it may then take this piece itself).
+            if (next.state != Slot::State::Free) {
+                consumerWaits_ = true;
+                consumerCv_.wait(
+                    lk, [&] { return next.state == Slot::State::Free || taken_ != claimed_; });
+                consumerWaits_ = false;
+                continue;
+            }
             const auto w0 = std::chrono::steady_clock::now();
             Slot& s = ClaimAndRead();
             lk.unlock();

@@ -83,7 +83,8 @@ public:
     // filtered every piece the queue holds (or the block's last one), so that pieces past each
     // minute end have been band-passed ahead at the gain before it.
     void SetFillAhead(bool on) { fillAhead_ = on; }
-    // For tests: the peak finder takes over every piece the other thread took, done or not.
+    // For tests: the peak finder takes over every piece the other thread took, done or not,
+    // and the other thread is held up for a millisecond in the middle of each piece.
     void SetTakeOverAtOnce(bool on) { takeOverAtOnce_ = on; }
 
 private:
@@ -99,7 +100,7 @@ private:
     // Claims the next piece of the block and reads it (mutex_ held); its slot.
     Slot& ClaimAndRead();
     // High-pass, and with bandPass the band-pass at the gain and threshold in force.
-    void Filter(Slot& s, bool bandPass, StageTimes& t);
+    void Filter(Slot& s, bool bandPass, StageTimes& t, bool heldUp = false);
     void Filtered(Slot& s, const StageTimes& t);  // mutex_ held
     FilteredPiece& TakeOver(Slot& s, std::unique_lock<std::mutex>& lk);
     bool QueueFilled() const;  // mutex_ held
