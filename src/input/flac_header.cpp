@@ -5,6 +5,8 @@
 #include <cstring>
 #include <optional>
 
+#include "input/little_endian.h"
+
 namespace wtk {
 namespace {
 
@@ -13,11 +15,6 @@ constexpr int kMaxBlocks = 1024;
 constexpr uint8_t kStreamInfo = 0;
 constexpr uint8_t kApplication = 2;
 constexpr uint32_t kStreamInfoBytes = 34;
-
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Exactly n bytes at offset of a file of size bytes, or false.
 bool ReadExact(const ReadAtFunction& readAt, int64_t size, int64_t offset, uint8_t* buf, size_t n) {

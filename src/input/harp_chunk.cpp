@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "input/little_endian.h"
 #include "input/recording_start.h"
 
 namespace wtk {
@@ -10,15 +11,6 @@ namespace {
 constexpr size_t kFieldBytes = 56;
 constexpr size_t kCountAt = 36;
 constexpr size_t kEntryBytes = 32;
-
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 }  // namespace
 

@@ -10,20 +10,12 @@
 #include <vector>
 
 #include "base/calendar.h"
+#include "input/little_endian.h"
 
 namespace wtk {
 namespace {
 
 constexpr int32_t kMaxZoneMinutes = 23 * 60 + 59;
-
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 std::string_view AsText(std::span<const uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};

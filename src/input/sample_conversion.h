@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "input/little_endian.h"
 #include "input/recording_layout.h"
 
 namespace wtk {
@@ -25,11 +26,6 @@ inline int16_t FloatTo16(double v) {
 inline int16_t IntTo16(int32_t v, int bits) {
     if (bits >= 16) return static_cast<int16_t>(v >> (bits - 16));
     return static_cast<int16_t>(static_cast<uint32_t>(v) << (16 - bits));
-}
-
-inline uint32_t LittleEndian32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 inline void PutSample16(uint8_t* out, int16_t v) {
@@ -60,12 +56,12 @@ inline void ConvertFrames(const uint8_t* frames, int64_t n, const SampleFormat& 
             return;
         case SampleCoding::Float:
             for (int64_t i = 0; i < n; ++i, p += step, out += 2) {
-                const uint64_t low = LittleEndian32(p);
+                const uint64_t low = Le32(p);
                 if (f.Bytes == 4) {
                     PutSample16(out, FloatTo16(std::bit_cast<float>(static_cast<uint32_t>(low))));
                 } else {
-                    PutSample16(out, FloatTo16(std::bit_cast<double>(
-                                         low | uint64_t{LittleEndian32(p + 4)} << 32)));
+                    PutSample16(
+                        out, FloatTo16(std::bit_cast<double>(low | uint64_t{Le32(p + 4)} << 32)));
                 }
             }
             return;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "input/flac_header.h"
+#include "input/little_endian.h"
 
 namespace wtk {
 namespace {
@@ -18,15 +19,6 @@ constexpr size_t kPrefixBytes = 512;
 // The fmt chunk's fields that are read: the 16 basic bytes, the extension size, the valid bits,
 // the channel mask and the sub-format GUID.
 constexpr size_t kFmtBytesRead = 40;
-
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool IsId(const uint8_t* p, const char (&id)[5]) {
     return std::memcmp(p, id, 4) == 0;
