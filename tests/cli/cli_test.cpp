@@ -1491,8 +1491,10 @@ TEST_F(CliTest, ArchiveFormsAreFoundListedAndConvertedWithTheirChoices) {
     EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_NE(r.out.find("NewFileNameX 2023 05 17.TK1\t2\t"), std::string::npos) << r.out;
     // The XWAV file's raw files are named by their number in the side files.
-    const std::string table = ReadFileText(out + "/NewFileNameX 2023 05 17.recordings.csv");
-    EXPECT_NE(table.find("X.20230517150000.x.wav#2"), std::string::npos) << table;
+    for (const char* side : {".recordings.csv", ".txt"}) {
+        const std::string text = ReadFileText(out + "/NewFileNameX 2023 05 17" + side);
+        EXPECT_NE(text.find("X.20230517150000.x.wav#2"), std::string::npos) << text;
+    }
 
     // A FLAC file gives the TK1 and side-file bytes of the WAV file it was made from, apart
     // from the file names.
