@@ -15,6 +15,7 @@
 #include "input/harp_chunk.h"
 #include "input/recording_layout.h"
 #include "input/recording_source.h"
+#include "input/recording_start.h"
 #include "input/sample_conversion.h"
 #include "riff_bytes.h"
 #include "synth/archive_formats.h"
@@ -243,6 +244,28 @@ TEST(FlacHeader, TheHarpChunkOfAnXwavKeptInAStreamGivesItsRawFiles) {
             EXPECT_EQ(first, 20000 * i) << i;
         }
     }
+}
+
+TEST(FlacHeader, TheKeptChunksGiveTheRecordersStartTime) {
+    test::TempDir dir;
+    synth::RecordingSpec spec;
+    spec.SampleRate = 48000;
+    spec.Seconds = 0.2;
+    const std::string guano = "GUANO|Version: 1.0\nTimestamp: 2021-06-10T03:36:55.250Z\n";
+    synth::MetadataChunk guan{{'g', 'u', 'a', 'n'}, Bytes(guano.begin(), guano.end())};
+    const std::string wav = dir / "a.wav", kept = dir / "kept.flac", plain = dir / "plain.flac";
+    synth::WriteWav(wav, spec, {synth::MetadataChunk{{'J', 'U', 'N', 'K'}, Bytes(77, 0)}}, {guan});
+    synth::WavToFlac(wav, kept, true);
+    synth::WavToFlac(wav, plain, false);
+    const auto fromWav = ReadWavStart(test::ReadFileBytes(wav));
+    const auto fromFlac = ReadWavStart(test::ReadFileBytes(kept));
+    ASSERT_TRUE(fromWav && fromFlac);
+    EXPECT_EQ(fromFlac->Microseconds, fromWav->Microseconds);
+    EXPECT_EQ(fromFlac->Source, TimeSource::Guan);
+    EXPECT_FALSE(ReadWavStart(test::ReadFileBytes(plain)));
+    // The samples begin where the WAV file's did, after its JUNK chunk.
+    EXPECT_EQ(HeaderOf(kept).DataOffset, HeaderOf(wav).DataOffset);
+    EXPECT_EQ(HeaderOf(kept).DataOffset, 12 + 24 + 8 + 78 + 8);  // JUNK padded to 78 bytes
 }
 
 // All samples of a source read n at a time.
