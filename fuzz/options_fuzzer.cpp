@@ -3,8 +3,9 @@
 // a TK1 file of it with its linkage file, and an empty folder) is also run there, as the tool
 // runs it. A run that is refused (exit
 // status 2) must leave the sandbox exactly as it was: a refusal writes nothing. Conversions at
-// the full sample rates are only parsed, to keep the runs short. Set WTK_FUZZ_VERBOSE to see
-// the tool's output.
+// the full sample rates are only parsed, to keep the runs short. A run that fails (exit status 1)
+// may add files but must leave every file that was there as it was, and no run leaves a
+// temporary or lock file. Set WTK_FUZZ_VERBOSE to see the tool's output.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -152,6 +153,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Expect(status >= 0 && status <= 2);
     const Snapshot after = Take(sandbox);
     if (status == 2) Expect(after == initial);
+    // A run that failed may have added files, but changed or removed none that was there.
+    if (status == 1) {
+        for (const auto& [name, bytes] : initial) {
+            const auto now = after.find(name);
+            Expect(now != after.end() && now->second == bytes);
+        }
+    }
+    // No run leaves a temporary or lock file behind.
+    for (const auto& [name, bytes] : after) {
+        Expect(!name.ends_with(".wtk-part") && !name.ends_with(".wtk-lock"));
+    }
     if (after != initial) MakeSandbox(sandbox);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/batch_progress.h"
@@ -33,12 +34,76 @@ enum class Memo {
     DATA2Memo,  // one line per converted minute
 };
 
+// What a report is about. Front ends act on the kind (the exit status, the file they name, the
+// line saying where a stop took effect) and show the text as the core made it.
+enum class EventKind {
+    // Refusals before anything is written.
+    SettingsRefused,       // the rate, a setting, the logger number, the site name, a pattern
+    DestinationCancelled,  // no destination folder was chosen
+    OutputsRefused,        // outputs the plan refuses (minutes a header cannot count, a name
+                           // too long for the folder)
+    // Failures: the conversion did not do all it was asked.
+    NoFilesListed,           // a conversion with nothing listed
+    OutOfMemory,             // the batch's buffers could not be had
+    WavNotOpened,            // a recording could not be opened when its turn came
+    WavReadFailed,           // reading a recording failed part of the way
+    RecordingChanged,        // a recording's size is not what it was when it was listed
+    TK1Failure,              // a TK1 file could not be created, written or put in place
+    LinkageFailure,          // the same for a source-linkage file
+    IpiExportFailure,        // the same for the IPI export file
+    RecordingsTableFailure,  // the same for the recordings table beside a TK1 file
+    ReplaceFailed,           // a complete file could not replace the earlier one at the batch's end
+    InternalError,           // something the conversion did not foresee ended the batch
+    // Reports with no bearing on the outcome.
+    EarlierFileKept,    // a failed batch left an earlier file as it was instead of replacing it
+    NoFilesSelected,    // the selection dialog was cancelled
+    InputNotOpened,     // a file of the selection could not be opened, so it is not listed
+    DateNotFound,       // a name gave no start time
+    CenturyIgnored,     // a name's century digits are not those the name form assumes
+    ListingStopped,     // STOP ended a selection listing
+    ConversionStopped,  // STOP took effect in a conversion
+};
+
+// One report: the text the window shows for it, and what a front end needs to act on it.
+struct Event {
+    Event() = default;
+    Event(EventKind kind, std::string text) : Kind(kind), Text(std::move(text)) {}
+    // The file concerned; nameInText: Text names it itself.
+    Event& About(std::string file, bool nameInText = false) {
+        File = std::move(file);
+        NameInText = nameInText;
+        return *this;
+    }
+    // The system's error number behind it, and why in words where Text does not say it.
+    Event& Because(int err, std::string reason = {}) {
+        Errno = err;
+        Reason = std::move(reason);
+        return *this;
+    }
+
+    EventKind Kind = EventKind::InternalError;
+    std::string Text;         // the message as it stands
+    std::string File;         // the file concerned (full path), "" where none is
+    bool NameInText = false;  // Text names File itself
+    int Errno = 0;            // the system's error number behind it, 0 where none is
+    std::string Reason;       // why, where Text does not say it ("" where it does or none is known)
+};
+
+// A conversion that reported an event of this kind did not do everything it was asked.
+bool FailsConversion(EventKind kind);
+// A conversion that reported an event of this kind was refused before it wrote anything.
+bool RefusesConversion(EventKind kind);
+
 class Host {
 public:
     virtual ~Host() = default;
 
     // A modal message box; returns when the user has acknowledged it.
     virtual void ShowMessage(const std::string& text) = 0;
+    // A report of the core. By default its text goes where the window shows such a report: a
+    // message box, the status line (a stop), the progress label (a date failure, followed by
+    // Label::DateFailureFile) or a note beside a memo.
+    virtual void Report(const Event& event);
     virtual void SetText(Label which, const std::string& text) = 0;
     virtual void AppendMemo(Memo which, const std::string& line) = 0;
     // A line about the run that belongs beside a memo's lines without being one of them (an

@@ -32,8 +32,6 @@ extern "C" void OnStopSignal(int sig) {
     g_stopSignal = sig;
 }
 
-constexpr std::string_view kDateFailure = "Date/time conversion failed (D2) ";
-
 }  // namespace
 
 void InstallStopSignalHandlers() {
@@ -63,29 +61,37 @@ CliHost::~CliHost() {
     if (minutes_ != nullptr && !minutesFile_.IsOpen()) std::fclose(minutes_);
 }
 
-void CliHost::ShowMessage(const std::string& text) {
-    Message(text);
-    if (session_ == nullptr) return;
-    // The texts the converter has always shown for these failures; the file is named after.
-    static constexpr std::string_view kTK1Failures[] = {"TK1 open failed",
-                                                        "TK1 open = error",
-                                                        "Failed to close TK1file",
-                                                        "Failed to write TK1 header",
-                                                        "BlockWrite failed in FinaliseTK1File",
-                                                        "Failed to write to TK1 header",
-                                                        "Failed to finalise TK1File"};
-    std::string file;
-    for (std::string_view failure : kTK1Failures) {
-        if (text.starts_with(failure)) file = session_->Writer.FileName;
+void CliHost::Report(const Event& event) {
+    switch (event.Kind) {
+        case EventKind::DateNotFound:
+            if (quiet_) return;
+            Message(event.Text);
+            Message("wavtokeb-cli: no date from the name of " + event.File +
+                    " (try --name-date, e.g. '%Y%m%d_%H%M%S*', or --time-source file)");
+            return;
+        case EventKind::CenturyIgnored:
+            if (!quiet_) Message("wavtokeb-cli: " + event.Text);
+            return;
+        case EventKind::RecordingChanged:
+        case EventKind::EarlierFileKept:
+            Message("wavtokeb-cli: " + event.Text);
+            return;
+        case EventKind::ListingStopped:
+        case EventKind::ConversionStopped:
+            bigLbl_ = stopText_ = event.Text;
+            return;
+        default:
+            break;
     }
-    if (text == "Failed to create source linkage file") {
-        file = session_->Writer.IndexFile.FileName();
-    } else if (text.starts_with("Failed to open wav file ")) {
-        file = wavFile_;
+    Message(event.Text);
+    // The file named once for the messages about it, and again with a reason.
+    const bool name = !event.File.empty() && (!event.NameInText || !event.Reason.empty()) &&
+                      (event.File != namedFile_ || !event.Reason.empty());
+    if (name) {
+        Message("wavtokeb-cli: file concerned: " + event.File +
+                (event.Reason.empty() ? "" : ": " + event.Reason));
     }
-    // Once for the messages about one file.
-    if (!file.empty() && file != namedFile_) Message("wavtokeb-cli: file concerned: " + file);
-    namedFile_ = file;
+    namedFile_ = event.File;
 }
 
 void CliHost::Message(const std::string& text) {
@@ -169,18 +175,6 @@ void CliHost::SetText(Label which, const std::string& text) {
         case Label::BigLbl:
             bigLbl_ = text;
             break;
-        case Label::Caption:
-            wavFile_ = text;  // a WAV file begins
-            break;
-        case Label::ProgressLbl:
-            if (text.starts_with(kDateFailure) && !quiet_) Message(text);
-            break;
-        case Label::DateFailureFile:
-            if (!quiet_) {
-                Message("wavtokeb-cli: no date from the name of " + text +
-                        " (try --name-date, e.g. '%Y%m%d_%H%M%S*', or --time-source file)");
-            }
-            break;
         case Label::StartTimeWarning:
             if (!quiet_) Message("wavtokeb-cli: " + text);
             break;
@@ -234,15 +228,17 @@ std::string CliHost::DestinationName(const std::string& outDir, const std::strin
     return outDir.back() == '/' ? outDir + suggested : outDir + "/" + suggested;
 }
 
-std::optional<std::string> CliHost::SaveTK1Dialog(const std::string& suggestedName) {
-    if (outDir_.empty()) return std::nullopt;
-    // The folder is made only now, when every refusal has passed and the batch begins.
+bool CliHost::MakeOutDir() {
     std::error_code ec;
     std::filesystem::create_directories(outDir_, ec);
-    if (ec) {
-        Message("wavtokeb-cli: cannot create --out " + outDir_ + ": " + ec.message());
-        return std::nullopt;
-    }
+    if (!ec) return true;
+    Message("wavtokeb-cli: cannot create --out " + outDir_ + ": " + ec.message());
+    return false;
+}
+
+std::optional<std::string> CliHost::SaveTK1Dialog(const std::string& suggestedName) {
+    // The folder is made only now, when every refusal has passed and the batch begins.
+    if (outDir_.empty() || !MakeOutDir()) return std::nullopt;
     return DestinationName(outDir_, suggestedName);
 }
 
@@ -267,27 +263,42 @@ void CliHost::DrawProgress(bool force) {
     progressShown_ = true;
 }
 
-bool CliHost::Finish() {
+bool CliHost::Finish(bool succeeded) {
     if (merged_ != nullptr) return true;  // the host that owns the outputs finishes them
     ClearProgress();
     // On a terminal say where a stop took effect (not a message box, so not otherwise shown).
-    if (terminal_ && !quiet_ &&
-        (bigLbl_.starts_with("File conversion stopped") ||
-         bigLbl_.starts_with("File listing stopped"))) {
-        std::fprintf(stderr, "%s\n", bigLbl_.c_str());
+    if (terminal_ && !quiet_ && !stopText_.empty()) {
+        std::fprintf(stderr, "%s\n", stopText_.c_str());
     }
     bool ok = !minutesFailed_;
     if (minutes_ != nullptr) {
-        bool written = true, closed = true;
+        int err = 0;
         if (minutesFile_.IsOpen()) {
-            written = minutesFile_.Commit() == 0;
-        } else {
-            written = std::ferror(minutes_) == 0;
-            closed = std::fclose(minutes_) == 0;
+            // An earlier minutes file is replaced by a run that succeeded only.
+            PendingReplacements earlier;
+            err = minutesFile_.Commit(overwrite_ ? &earlier : nullptr);
+            if (err == ReplacingFile::kReplacesLater) {
+                err = 0;
+                if (succeeded) {
+                    for (const auto& [name, e] : earlier.Replace()) err = e;
+                } else {
+                    earlier.Keep();
+                    Message(
+                        "wavtokeb-cli: Earlier file kept, not replaced by this failed "
+                        "conversion: " +
+                        minutesPath_);
+                }
+            }
+        } else if (std::ferror(minutes_) != 0) {
+            err = EIO;
+            std::fclose(minutes_);
+        } else if (std::fclose(minutes_) != 0) {
+            err = errno != 0 ? errno : EIO;
         }
         minutes_ = nullptr;
-        if (!written || !closed) {
-            Message("wavtokeb-cli: Failed to write minutes file " + minutesPath_);
+        if (err != 0) {
+            Message("wavtokeb-cli: Failed to write minutes file " + minutesPath_ + ": " +
+                    ReplacingFileErrorText(err));
             ok = false;
         }
     }

@@ -44,6 +44,8 @@ public:
     void SetSession(Session* session) { session_ = session; }
     // Quiet: no progress line and no warnings (the date/time failure texts).
     void SetQuiet(bool quiet) { quiet_ = quiet; }
+    // An earlier minutes file may be replaced (--overwrite), by a run that succeeds.
+    void SetOverwrite(bool overwrite) { overwrite_ = overwrite; }
     // Progress lines on stderr, terminal or not: one as each file begins, one each time
     // another everyMinutes minutes of audio are done, one at the end.
     void SetProgressLines(int everyMinutes) { progressEvery_ = everyMinutes; }
@@ -52,9 +54,14 @@ public:
     void Message(const std::string& text);
     // A line on stdout with CR LF.
     void StdoutLine(const std::string& line);
-    // Ends the progress line; reports failed writes of stdout and the minutes file. Returns
-    // false when an output could not be written completely.
-    bool Finish();
+    // Ends the progress line and puts the minutes file in place: an earlier one is replaced
+    // only after a run that succeeded (else it is kept, and named). Reports failed writes of
+    // stdout and the minutes file. Returns false when an output could not be written
+    // completely.
+    bool Finish(bool succeeded);
+    // The folder of the outputs, made with its parents when missing. False (with a message)
+    // when it cannot be made.
+    bool MakeOutDir();
 
     // The outputs as OrderedOutput numbers them.
     enum Output : size_t { kStdout, kStderr, kMinutes, kOutputs };
@@ -76,8 +83,11 @@ public:
     static std::string DestinationName(const std::string& outDir, const std::string& suggested);
 
     // Host.
-    // A message; after the fixed failure texts that name no file, a line naming it.
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const std::string& text) override { Message(text); }
+    // The text, then what the kind calls for: the file concerned where the text does not name
+    // it (with the reason where the text does not give it), the warnings of listing and
+    // conversion, the stop.
+    void Report(const Event& event) override;
     void SetText(Label which, const std::string& text) override;
     void AppendMemo(Memo which, const std::string& line) override;
     // Notes beside the file list (inputs skipped) are warnings; the note where a stop took
@@ -99,8 +109,9 @@ private:
     std::string minutesPath_;
     std::FILE* minutes_ = nullptr;  // minutesFile_'s stream, or a pipe or device written as it is
     ReplacingFile minutesFile_;     // put in place by Finish
-    std::string wavFile_;           // the WAV file being converted
     std::string namedFile_;         // the file the last message named
+    bool overwrite_ = false;
+    std::string stopText_;  // where a stop took effect; "" none did
     bool minutesFailed_ = false;
     Session* session_ = nullptr;
     std::string bigLbl_;

@@ -35,8 +35,10 @@ struct VerbDef {
 constexpr const char* kConversionNotes =
     "The preset is pressed first, wherever it stands; then --set, --ipi-export and --ipi-limit "
     "set their controls in the order given, so the last value given for a control counts. "
-    "Exit status: 0 done, 1 ended on an error message or an input (a file not opened, a "
-    "directory not searched) was skipped, 2 usage or settings refused, 128 + the "
+    "Exit status: 0 done, 1 ended on an error message, an output (TK1, linkage, IPI export, "
+    "--minutes) could not be written or a recording changed after it was listed, or an input (a "
+    "file not opened, a directory not searched) was skipped, 2 usage, settings or outputs "
+    "refused, 128 + the "
     "signal number when SIGINT, SIGTERM or SIGHUP stopped the conversion at the next minute "
     "end (the minute closed, the TK1 file finished) or a second one aborted it at once, "
     "removing the unfinished files.";
@@ -157,8 +159,9 @@ const OptionDef kOptions[] = {
      [](CommandLine& c, const std::string&) { c.ignoreHeaders = true; }},
     {"overwrite", 0, nullptr, false, kConversions,
      "replace the files of the names the conversion writes (TK1, source linkage, IPI export, "
-     "--minutes); without it nothing is converted when any of them is there already. Each file "
-     "is replaced whole when it is complete",
+     "--minutes); without it nothing is converted when any of them is there already, and no file "
+     "another run writes meanwhile is replaced. Each file is replaced whole when it is complete "
+     "and its batch has succeeded: a batch that fails keeps every earlier file",
      [](CommandLine& c, const std::string&) { c.overwrite = true; }},
     {"max-gap-days", 0, "N", false, kConversions,
      "the longest time without recordings, in days, that a TK1 file holds as empty minutes "
@@ -565,8 +568,9 @@ constexpr const char* kGeneralHelp =
     "--location NAME keeps one location's files: one run per location, say on the\n"
     "machines of a cluster, gives the same files as --jobs.\n"
     "stdout: the TK1 file summary (convert, scrapbook) with CR LF line ends. stderr: the\n"
-    "messages, one line each. Exit status: 0 done, 1 ended on an error message or an input\n"
-    "was skipped (a file not opened, a directory not searched), 2 usage or settings refused.\n"
+    "messages, one line each. Exit status: 0 done, 1 ended on an error message, an output\n"
+    "could not be written, a recording changed after it was listed, or an input was skipped\n"
+    "(a file not opened, a directory not searched), 2 usage, settings or outputs refused.\n"
     "SIGINT, SIGTERM or SIGHUP stops a conversion at the next minute end, with the minute\n"
     "closed and the TK1 file finished (exit status 128 + the signal number); a second one\n"
     "aborts at once and removes the unfinished files.\n";

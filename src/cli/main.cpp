@@ -8,9 +8,12 @@
 // stdout carries the memo texts with CR LF line ends; stderr carries the message-box texts and
 // the date/time failure texts, one line each (a progress line is added on a terminal), and the
 // tool's own refusals and warnings, each starting "wavtokeb-cli: ". Exit status: 0 done, 1 the
-// batch ended on an error message or an input was skipped, 2 usage or settings refused, 128 + the
-// signal number when SIGINT, SIGTERM or SIGHUP stopped the batch at a minute end (or the listing
-// before anything was converted), or when a second one aborted it.
+// conversion did not do all it was asked (an error message, an output not written, a recording
+// that changed, an input skipped: the kinds of the core's reports say which), 2 usage,
+// settings or outputs refused, 128 + the signal number when SIGINT, SIGTERM or SIGHUP stopped
+// the batch at a minute end (or the listing before anything was converted), or when a second
+// one aborted it.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -235,6 +238,8 @@ bool ReportFormats(const Session& session, CliHost& host, const CommandLine& c) 
                 std::to_string(session.Rate.SamplesPerSec / 1000) +
                 (c.rate.empty() ? " k samples/s the files are read at" : " k samples/s of --rate"));
         }
+        for (const WavFileRec* rec : f.SecondData)
+            host.Message("wavtokeb-cli: " + SecondDataLine(*rec));
     }
     return true;
 }
@@ -262,10 +267,23 @@ bool SameFile(const struct stat& a, const std::string& path) {
     return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Two names of one file, or of one file to be: the same path once links are followed, or
+// links of one file.
+bool SameOutput(const std::string& a, const std::string& b) {
+    std::error_code ea, eb;
+    const std::filesystem::path pa = std::filesystem::weakly_canonical(a, ea);
+    const std::filesystem::path pb = std::filesystem::weakly_canonical(b, eb);
+    if (!ea && !eb && pa == pb) return true;
+    struct stat st {};
+    return ::stat(a.c_str(), &st) == 0 && SameFile(st, b);
+}
+
 // Why --minutes FILE must not be written: it is one of the recordings, a WAV file, or named as
-// one (the file name forgotten, the first recording would have taken its place).
+// one (the file name forgotten, the first recording would have taken its place), or a file the
+// conversion writes itself.
 std::optional<std::string> MinutesRefusal(const std::string& path, const Session& session,
-                                          const CommandLine& c) {
+                                          const CommandLine& c,
+                                          const std::vector<std::string>& outputs) {
     std::string suffix = path.substr(path.size() - std::min<size_t>(4, path.size()));
     std::transform(suffix.begin(), suffix.end(), suffix.begin(),
                    [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
@@ -275,6 +293,9 @@ std::optional<std::string> MinutesRefusal(const std::string& path, const Session
         std::transform(longer.begin(), longer.end(), longer.begin(),
                        [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
         if (longer == ".flac") return "a name ending in .flac is taken for a recording";
+    }
+    for (const std::string& output : outputs) {
+        if (SameOutput(path, output)) return "it is one of the files the conversion writes";
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
@@ -318,17 +339,18 @@ void MessageNamed(CliHost& host, const std::vector<std::string>& lines) {
 // --max-gap-days, and files that are there already (unless --overwrite). With every check
 // passed the session asks no more.
 bool CheckOutputs(const CommandLine& c, Session& session, CliHost& host) {
+    session.MaxGapDays = c.maxGapDays;
+    const Session::BatchPlan plan =
+        session.PlanBatch(CliHost::DestinationName(c.out, session.SuggestedTK1Name()),
+                          c.verb == kScrapbook, c.jobs.has_value());
     if (!c.minutes.empty()) {
-        if (const std::optional<std::string> why = MinutesRefusal(c.minutes, session, c)) {
+        if (const std::optional<std::string> why =
+                MinutesRefusal(c.minutes, session, c, plan.Outputs)) {
             host.Message("wavtokeb-cli: --minutes " + c.minutes + ": " + *why +
                          "; nothing converted");
             return false;
         }
     }
-    session.MaxGapDays = c.maxGapDays;
-    const Session::BatchPlan plan =
-        session.PlanBatch(CliHost::DestinationName(c.out, session.SuggestedTK1Name()),
-                          c.verb == kScrapbook, c.jobs.has_value());
     if (!plan.Unfit.empty()) {
         MessageNamed(host, plan.Unfit);
         host.Message("wavtokeb-cli: nothing converted");
@@ -356,7 +378,17 @@ bool CheckOutputs(const CommandLine& c, Session& session, CliHost& host) {
         return false;
     }
     session.AskBeforeWriting = false;
+    session.ReplaceExisting = c.overwrite;
     return true;
+}
+
+// A finished file that waits to replace an earlier one at its batch's end keeps its lock open:
+// as many files as the system allows this process.
+void KeepFilesOpen() {
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= files.rlim_max) return;
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
 }
 
 int RunDump(const CommandLine& c) {
@@ -457,6 +489,7 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
                 batch.Controls = session.Controls;
                 batch.MaxGapDays = session.MaxGapDays;
                 batch.AskBeforeWriting = session.AskBeforeWriting;
+                batch.ReplaceExisting = session.ReplaceExisting;
                 batch.SelectRecords(std::move(groups[g].Recs));
                 batch.Processor.UseThreads(filterAhead);
                 PressConversionButton(batch, verb);
@@ -488,6 +521,7 @@ int RunBatch(const CommandLine& c) {
                                                       : CliHost::Verb::List;
     CliHost host(verb, c.out, c.minutes);
     host.SetQuiet(c.quiet);
+    host.SetOverwrite(c.overwrite);
     if (c.progressMinutes) host.SetProgressLines(*c.progressMinutes);
     Session session(host);
     host.SetSession(&session);
@@ -542,9 +576,13 @@ int RunBatch(const CommandLine& c) {
 
     session.SelectPaths(c.operands, c.location ? &*c.location : nullptr);
     if (!ReportFormats(session, host, c)) return kExitRefused;
-    if (conversion && session.NofWAVfilesFound > 0 && g_stopSignal == 0 &&
-        !CheckOutputs(c, session, host)) {
-        return kExitRefused;
+    if (conversion && session.NofWAVfilesFound > 0 && g_stopSignal == 0) {
+        if (!CheckOutputs(c, session, host)) return kExitRefused;
+        // Nothing refuses the conversion: its folder is made now, before the minutes file that
+        // may lie in it (a folder that cannot be made is reported when the batch begins).
+        std::error_code ec;
+        std::filesystem::create_directories(c.out, ec);
+        KeepFilesOpen();
     }
     int status = kExitDone;
     if (verb == CliHost::Verb::List) {
@@ -569,7 +607,7 @@ int RunBatch(const CommandLine& c) {
     // A file that could not be opened or a directory that could not be searched was reported
     // where it was met; the rest was converted, but not all that was asked for.
     if (status == kExitDone && session.NofInputsSkipped > 0) status = kExitFailed;
-    if (!host.Finish() && status == kExitDone) status = kExitFailed;
+    if (!host.Finish(status == kExitDone) && status == kExitDone) status = kExitFailed;
     if (status == kExitDone && g_stopSignal != 0) status = 128 + g_stopSignal;
     return status;
 }

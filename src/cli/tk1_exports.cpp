@@ -171,8 +171,25 @@ public:
             ++lines_;
         }
     }
+    // Completes the last file. Files that replace earlier ones (--overwrite) are put in place
+    // only when every file was written; otherwise the earlier files stay as they were.
     bool Finish() {
         Reach(names_.size());
+        if (ok_) {
+            for (const auto& [name, e] : earlier_.Replace()) {
+                if (e != 0) Failed(name, ReplacingFileErrorText(e));
+            }
+        } else {
+            for (const std::string& name : earlier_.Keep()) {
+                std::fprintf(c_.Err, "wavtokeb-cli: earlier file kept: %s\n",
+                             PrintableName(name).c_str());
+            }
+        }
+        for (const auto& [name, lines] : written_) {
+            if (ok_ || !replacing_.contains(name)) {
+                Line(c_.Out, PrintableName(name) + "\t" + std::to_string(lines));
+            }
+        }
         return ok_;
     }
 
@@ -196,11 +213,15 @@ private:
         open_ = false;
         if (!file_.IsOpen()) return;
         const std::string name = file_.FinalName();
-        if (const int e = file_.Commit(); e != 0) {
+        const bool overwrite = c_.Options != nullptr && c_.Options->Overwrite;
+        const int e = file_.Commit(overwrite ? &earlier_ : nullptr);
+        if (e == ReplacingFile::kReplacesLater) {
+            replacing_.insert(name);
+        } else if (e != 0) {
             Failed(name, ReplacingFileErrorText(e));
             return;
         }
-        Line(c_.Out, PrintableName(name) + "\t" + std::to_string(lines_));
+        written_.emplace_back(name, lines_);
     }
     void Failed(const std::string& name, const std::string& why) {
         std::fprintf(c_.Err, "wavtokeb-cli: cannot write %s: %s\n", PrintableName(name).c_str(),
@@ -212,6 +233,9 @@ private:
     std::string heading_;
     const ExportContext& c_;
     ReplacingFile file_;
+    PendingReplacements earlier_;  // complete files whose names were taken
+    std::set<std::string> replacing_;
+    std::vector<std::pair<std::string, int64_t>> written_;  // complete files and their lines
     size_t next_ = 0;
     bool open_ = false;
     int64_t lines_ = 0;

@@ -89,6 +89,9 @@ void ClickDetector::ResetAfterBreak() {
     ClickSelSM(255, 0, 0, true);
     ReverbFilterAmp = 0;
     LastAmpSeqFilterTime = 0;
+    // The minute that was open ends here without a minute end of its own: its clicks are not
+    // counted into the next one, whose sensitivity decision they would sway.
+    ClicksThisMin = 0;
 }
 
 // Minute end: an open click is dropped unjudged; peak history and echo filter carry on.

@@ -49,7 +49,8 @@ public:
     // after minutes in which nothing was recorded): the minute-end reset, which drops a click
     // in progress, and the echo filter back to its start-up values, so that it passes every
     // click until one has set it. Its times count from the start of a minute, so a click from
-    // before the break would make the first clicks after it look like its echoes.
+    // before the break would make the first clicks after it look like its echoes. The click
+    // count of the minute starts again from 0.
     void ResetAfterBreak();
 
     int32_t ClicksThisMin = 0;  // accepted clicks of the current minute

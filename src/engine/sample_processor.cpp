@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <thread>
 
 #include "detector/click_detector.h"
@@ -96,8 +97,9 @@ void SampleProcessor::ConvertOneWavFile(RecordingSource& source, int32_t fileNo,
 }
 
 void SampleProcessor::ReportReadFailure(const WavFileRec& rec, const ReadFailure& failure) {
-    ReadFailed = true;
-    host_.ShowMessage(ReadFailureText(rec.NameWithPath, failure));
+    host_.Report(Event(EventKind::WavReadFailed, ReadFailureText(rec.NameWithPath, failure))
+                     .About(rec.Path(), true)
+                     .Because(failure.What.empty() && failure.Errno == 0 ? EIO : failure.Errno));
 }
 
 void SampleProcessor::DoMinEnd() {

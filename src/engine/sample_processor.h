@@ -86,16 +86,13 @@ public:
     StageTimes* Timing = nullptr;
 
     // Convert the recording of record FileNo, read from source, to its end (or to where it
-    // cannot be read further: then ReadFailed is set and the failure shown). A failed
+    // cannot be read further: then the failure is reported as a failed read). A failed
     // full-buffer write of the TK1 writer propagates as TK1WriteError.
     void ConvertOneWavFile(RecordingSource& source, int32_t FileNo, const WavFileRec& rec);
     // The same for the 16-bit samples of one channel in the bytes of range of an open file
     // (without one, from byte 100 to the file's end).
     void ConvertOneWavFile(std::FILE* WavFile, int32_t FileNo, const WavFileRec& rec,
                            std::optional<SampleByteRange> range = std::nullopt);
-    // Whether the last recording converted ended early, because it could not be read or
-    // decoded further (its message has been shown).
-    bool ReadFailed = false;
 
     // The minute end: detector reset, time base restart, sensitivity step, progress label,
     // minute log line, the minute record that opens the next minute, pending events.
@@ -182,7 +179,7 @@ private:
                       int32_t nPos, bool& clickLimitReached);
     // Tells the pipeline the gain and threshold in force when they have changed.
     void RefreshFilter();
-    // The message of a recording that ends early; sets ReadFailed.
+    // The report of a recording that ends early because it cannot be read or decoded further.
     void ReportReadFailure(const WavFileRec& rec, const ReadFailure& failure);
 
     const SampleRate& rate_;

@@ -600,7 +600,6 @@ template <class Sink>
 void SampleProcessor::ConvertOneWavFileWith(Sink& sink, RecordingSource& source, int32_t fileNo,
                                             const WavFileRec& rec) {
     FileNo = fileNo;
-    ReadFailed = false;
     if (!pipeline_.Configured() || GraphHead.size() < static_cast<size_t>(kGraphHead)) {
         AllocateBuffers(static_cast<int32_t>(HiResSamples.size()));
     }

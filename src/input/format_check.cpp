@@ -15,6 +15,7 @@ FormatFindings CheckFormats(const WavFileRecTable& recs, int32_t SamplesPerSec,
     for (const WavFileRec& rec : recs) {
         if (rec.NameWithPath.empty()) continue;  // not opened when it was listed
         if (rec.Raw.Number > 1) continue;        // its file counts once
+        if (rec.Header.SecondDataChunk) f.SecondData.push_back(&rec);
         // A channel chosen must be one that every file has, or the files without it are
         // refused.
         if (const std::optional<SampleFormat> format = SampleFormatOf(rec.Header)) {
@@ -63,6 +64,10 @@ std::string FormatLine(const WavFileRec& rec) {
 
 std::string OtherRateLine(const WavFileRec& rec) {
     return rec.Path() + ": its header says " + std::to_string(rec.Header.SampleRate) + " samples/s";
+}
+
+std::string SecondDataLine(const WavFileRec& rec) {
+    return rec.Path() + ": a second data chunk follows the samples and is not read";
 }
 
 std::vector<std::string> NamedLines(const std::vector<const WavFileRec*>& recs,

@@ -21,6 +21,7 @@ struct FormatFindings {
     std::vector<const WavFileRec*> NeedsChoice;    // need to 16 bits or a channel, not chosen
     std::vector<const WavFileRec*> FewerChannels;  // fewer channels than the one chosen
     std::vector<const WavFileRec*> OtherRate;      // fit files whose header rate is not the batch's
+    std::vector<const WavFileRec*> SecondData;     // files with a data chunk after the one read
     int32_t FitFiles = 0;
     uint32_t CommonRate = 0;  // the rate of every fit file's header where they agree, else 0
     // What the files of NeedsChoice need, and the fewest channels of any file whose samples
@@ -45,6 +46,8 @@ std::string UnfitLine(const WavFileRec& rec);
 std::string FormatLine(const WavFileRec& rec);
 // "PATH: its header says 384000 samples/s"
 std::string OtherRateLine(const WavFileRec& rec);
+// "PATH: a second data chunk follows the samples and is not read"
+std::string SecondDataLine(const WavFileRec& rec);
 // The lines of the first kFilesNamed records, then "... and N more" for the rest.
 std::vector<std::string> NamedLines(const std::vector<const WavFileRec*>& recs,
                                     std::string (*line)(const WavFileRec&));

@@ -129,16 +129,30 @@ void SetBlankRecord(WavFileRec& rec, bool Scrapbook, Host& host, const std::stri
     rec.DateFound = false;
     rec.StartTime = {};
     if (Scrapbook) return;
-    host.SetText(Label::ProgressLbl, "Date/time conversion failed (D2) " + YearStr + "  " +
-                                         MonthStr + "  " + DayStr + "  " + HrStr + "  " + MinStr +
-                                         "  " + std::to_string(Secs));
-    host.SetText(Label::DateFailureFile, rec.NameWithPath);
+    host.Report(Event(EventKind::DateNotFound, "Date/time conversion failed (D2) " + YearStr +
+                                                   "  " + MonthStr + "  " + DayStr + "  " + HrStr +
+                                                   "  " + MinStr + "  " + std::to_string(Secs))
+                    .About(rec.NameWithPath));
+}
+
+// The built-in form reads two digits of the year: a name with other century digits before them
+// is dated in 2000 ... 2099 all the same, which the user is told.
+void ReportCentury(const WavFileRec& rec, const NameFields& f, Host& host) {
+    const std::string name = RulesName(rec.NameWithPath);
+    const std::string_view century = Utf8Left(Utf8Right(name, 18), 2);
+    if (century.size() != 2 || DigitsAt(century, 0, 2) < 0 || century == "20") return;
+    host.Report(Event(EventKind::CenturyIgnored, PrintableName(rec.NameWithPath) + ": year " +
+                                                     std::string(century) + f.YearStr.substr(2) +
+                                                     " of the name is read as " + f.YearStr)
+                    .About(rec.NameWithPath, true));
 }
 
 void PutFileStartTimeInWavFileRec(WavFileRec& rec, bool Scrapbook, const SampleRate& Rate,
                                   Host& host) {
     NameFields f;
-    if (!BuiltInForm(rec, Scrapbook, Rate, f)) {
+    if (BuiltInForm(rec, Scrapbook, Rate, f)) {
+        ReportCentury(rec, f, host);
+    } else {
         SetBlankRecord(rec, Scrapbook, host, f.YearStr, f.MonthStr, f.DayStr, f.HrStr, f.MinStr);
     }
 }
@@ -180,6 +194,7 @@ void DateAndIdentityFromName(WavFileRec& rec, bool Scrapbook, bool quiet, const 
                              Host& host, std::string_view AddedSiteNameEdit) {
     NameFields f;
     if (BuiltInForm(rec, Scrapbook, Rate, f)) {
+        ReportCentury(rec, f, host);
         ApplyIdentityRule(rec, AddedSiteNameEdit);
         return;
     }

@@ -53,6 +53,7 @@ FormatNeeds NeedsOf(const SampleFormat& f) {
 FormatFit ClassifyRecording(const WavHeader& h, const ReadOptions& o) {
     const WavFit plain = ClassifyWav(h);
     if (plain == WavFit::Unknown) return FormatFit::Unknown;
+    if (h.TooManyChunks) return FormatFit::Unfit;  // where the samples are is not known
     const std::optional<SampleFormat> f = SampleFormatOf(h);
     if (!f) return FormatFit::Unfit;
     if (o.Channel > f->Channels) return FormatFit::FewerChannels;

@@ -87,7 +87,7 @@ void ReadStartTime(SelectionContext& c, WavFileRec& rec,
 }
 
 void NoFilesSelected(SelectionContext& c) {
-    c.host.ShowMessage("No Files selected");
+    c.host.Report(Event(EventKind::NoFilesSelected, "No Files selected"));
     c.host.SetText(Label::BigLbl, "No Files selected");
     c.Busy = false;
 }
@@ -211,7 +211,10 @@ int32_t CountNameGroups(const WavFileRecTable& recs) {
     int32_t nOfBriefNames = 0;
     std::string_view previous;
     for (const WavFileRec& r : recs) {
-        if (CompareUtf16(r.IdentityName, previous) != 0) {
+        // Blank records (files not opened, or not reached by a stopped listing) are converted
+        // into no TK1 file; the first record with a file starts a group, whatever its name.
+        if (r.NameWithPath.empty()) continue;
+        if (nOfBriefNames == 0 || CompareUtf16(r.IdentityName, previous) != 0) {
             previous = r.IdentityName;
             ++nOfBriefNames;
         }
@@ -245,7 +248,7 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
         const std::string& path = ListOfLongNames[static_cast<size_t>(I)];
         std::optional<ListedFile> listed = OpenedListedFile(path);
         if (!listed) {
-            host.ShowMessage(path + " not opened");
+            host.Report(Event(EventKind::InputNotOpened, path + " not opened").About(path, true));
             if (c.NofInputsSkipped != nullptr) *c.NofInputsSkipped += 1;
             recs.push_back(BlankWavFileRec);
         } else {
@@ -274,7 +277,8 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
         }
         host.ProcessMessages();
         if (c.STOP) {
-            host.SetText(Label::BigLbl, "File listing stopped at file " + std::to_string(I + 1));
+            host.Report(Event(EventKind::ListingStopped,
+                              "File listing stopped at file " + std::to_string(I + 1)));
             break;
         }
     }

@@ -109,8 +109,9 @@ std::string FilesMemoLine(const WavFileRec& rec);
 void SortWavFileRecsByName(WavFileRecTable& recs);
 void SortWavFileRecsByTime(WavFileRecTable& recs);
 
-// Number of name groups: changes of IdentityName in table order, starting from the empty name,
-// so a leading run of empty names is not counted.
+// Number of name groups, each a TK1 file: the first record's group and every change of
+// IdentityName in table order after it, among the records that have a file (a group of empty
+// names counts like any other; blank records count in none).
 int32_t CountNameGroups(const WavFileRecTable& recs);
 
 }  // namespace wtk

@@ -91,10 +91,12 @@ void ReadFmt(const Reader& r, int64_t body, uint32_t size, WavHeader& h) {
 
 // Visits the chunks after "RIFF", size, "WAVE" in file order until visit returns false, a
 // chunk runs past the file's end (it is visited, then the walk ends) or kMaxChunks were seen.
+// Returns false when it gave up after kMaxChunks chunks with more of the file to walk.
 template <typename Visit>
-void Walk(const Reader& r, Visit visit) {
+bool Walk(const Reader& r, Visit visit) {
     int64_t pos = 12;
-    for (int chunks = 0; chunks < kMaxChunks && pos <= r.Size() - 8; ++chunks) {
+    for (int chunks = 0; pos <= r.Size() - 8; ++chunks) {
+        if (chunks == kMaxChunks) return false;
         uint8_t ch[8];
         if (!r.Read(pos, ch, sizeof ch)) break;
         RiffChunkHeader c;
@@ -106,6 +108,7 @@ void Walk(const Reader& r, Visit visit) {
         if (!visit(c) || !c.Complete) break;
         pos = c.NextOffset;
     }
+    return true;
 }
 
 bool IsRiffWave(const Reader& r) {
@@ -128,7 +131,7 @@ WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize) {
     }
     h.RiffWave = true;
 
-    Walk(r, [&](const RiffChunkHeader& c) {
+    const bool walked = Walk(r, [&](const RiffChunkHeader& c) {
         const uint8_t* id = reinterpret_cast<const uint8_t*>(c.Id.data());
         if (IsId(id, "fmt ") && !h.FmtFound) {
             ReadFmt(r, c.BodyOffset, c.Size, h);
@@ -137,7 +140,10 @@ WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize) {
             h.HarpFound = true;
             h.HarpOffset = c.BodyOffset;
             h.HarpSize = c.Size;
-        } else if (IsId(id, "data") && !h.DataFound) {
+        } else if (IsId(id, "data") && h.DataFound) {
+            h.SecondDataChunk = true;
+            return false;
+        } else if (IsId(id, "data")) {
             h.DataFound = true;
             h.DataOffset = c.BodyOffset;
             h.DataSize = c.Size;
@@ -145,10 +151,12 @@ WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize) {
             // Otherwise the samples run to the file's end: nothing follows them.
             if (!h.DataSizeValid) return false;
             h.ChunksAfterData = c.NextOffset <= h.FileSize - 8;
-            if (h.FmtFound) return false;
+            // The chunks after the samples are walked only for a second data chunk.
         }
         return true;
     });
+    // Bytes that may hold the samples lie beyond the chunks walked: nothing says where they are.
+    h.TooManyChunks = !walked && !h.DataFound;
     return h;
 }
 
@@ -200,6 +208,7 @@ WavFit ClassifyWav(const WavHeader& h) {
     if (h.Flac)
         return h.FmtFound && h.BitsPerSample == 16 && h.Channels == 1 ? WavFit::Fit : WavFit::Unfit;
     if (!h.RiffWave) return h.FileSize >= 44 ? WavFit::Unfit : WavFit::Unknown;
+    if (h.TooManyChunks) return WavFit::Unfit;
     if (!h.FmtFound) return WavFit::Unknown;
     const bool pcm = h.FormatTag == kWavFormatPcm ||
                      (h.FormatTag == kWavFormatExtensible && h.SubFormat == kWavFormatPcm);
@@ -236,6 +245,10 @@ std::string DescribeWavHeader(const WavHeader& h) {
             text += ")";
         }
         return text;
+    }
+    if (h.TooManyChunks) {
+        return "RIFF/WAVE file with more than " + std::to_string(kMaxChunks) +
+               " chunks before its data chunk";
     }
     if (!h.FmtFound) return "RIFF/WAVE file without a complete fmt chunk";
     auto code = [](uint16_t c) -> std::string {

@@ -46,6 +46,8 @@ struct WavHeader {
     uint32_t DataSize = 0;         // the size the chunk declares
     bool DataSizeValid = false;    // neither 0 nor 0xFFFFFFFF, and the chunk ends within the file
     bool ChunksAfterData = false;  // a chunk header's worth of bytes follows the data chunk
+    bool SecondDataChunk = false;  // another data chunk follows the first (it is not read)
+    bool TooManyChunks = false;    // the walk gave up before it found the data chunk
 
     // An XWAV file's harp chunk (the raw files it holds, input/harp_chunk.h): its body.
     bool HarpFound = false;
@@ -96,7 +98,8 @@ bool WalkRiffChunks(const ReadAtFunction& readAt, int64_t fileSize,
 // How a file suits the converter, which reads 16-bit little-endian samples of one channel.
 enum class WavFit {
     Fit,      // RIFF/WAVE, PCM (plain or extensible), 16 bits, 1 channel
-    Unfit,    // a readable header that says otherwise, or 44 bytes or more that are no RIFF/WAVE
+    Unfit,    // a readable header that says otherwise, one whose samples cannot be found for
+              // its many chunks, or 44 bytes or more that are no RIFF/WAVE
     Unknown,  // too short or too damaged to tell
 };
 WavFit ClassifyWav(const WavHeader& h);

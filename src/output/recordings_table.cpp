@@ -6,6 +6,7 @@
 
 #include "base/host.h"
 #include "base/utf8.h"
+#include "output/side_files.h"
 
 namespace wtk {
 
@@ -21,8 +22,11 @@ void RecordingsTable::Create(const std::string& tk1Name, Host& host) {
     if (TableOpen || file_.IsOpen()) Close();
     name_ = NameFor(tk1Name);
     if (const int err = file_.Open(name_); err != 0) {
-        host.ShowMessage("Failed to create recordings table " + PrintableName(name_) + ": " +
-                         ReplacingFileErrorText(err));
+        host.Report(Event(EventKind::RecordingsTableFailure, "Failed to create recordings table " +
+                                                                 PrintableName(name_) + ": " +
+                                                                 ReplacingFileErrorText(err))
+                        .About(name_, true)
+                        .Because(ReplacingFileErrno(err)));
         TableOpen = false;
         return;
     }
@@ -33,15 +37,17 @@ void RecordingsTable::Create(const std::string& tk1Name, Host& host) {
 void RecordingsTable::Put(const std::string& line) {
     std::FILE* file = file_.Stream();
     if (file == nullptr) {
-        throw std::runtime_error("Failed to write recordings table " + name_ +
-                                 ": the file is not open");
+        throw SideFileWriteError(
+            "Failed to write recordings table " + name_ + ": the file is not open",
+            EventKind::RecordingsTableFailure, name_, 0);
     }
     const std::string text = line + "\r\n";
     errno = 0;
     if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0) {
         const int err = errno;
-        throw std::runtime_error("Failed to write recordings table " + name_ + ": " +
-                                 (err != 0 ? std::strerror(err) : "write error"));
+        throw SideFileWriteError("Failed to write recordings table " + name_ + ": " +
+                                     (err != 0 ? std::strerror(err) : "write error"),
+                                 EventKind::RecordingsTableFailure, name_, err);
     }
 }
 
@@ -49,9 +55,9 @@ void RecordingsTable::WriteRow(const tk1::RecordingRow& row) {
     Put(tk1::EncodeRecordingRow(row));
 }
 
-bool RecordingsTable::Close() {
+int RecordingsTable::Close(PendingReplacements* replacements) {
     TableOpen = false;
-    return file_.Commit() == 0;
+    return file_.Commit(replacements);
 }
 
 void RecordingsTable::Discard() {

@@ -23,14 +23,15 @@ public:
     static std::string NameFor(const std::string& tk1Name);
 
     // Creates the table with its heading; on failure the message "Failed to create recordings
-    // table ..." and the table stays closed.
+    // table ..." (a recordings table failure) and the table stays closed.
     void Create(const std::string& tk1Name, Host& host);
-    // One recording's row. Throws std::runtime_error when the write fails or the table is not
+    // One recording's row. Throws SideFileWriteError when the write fails or the table is not
     // open.
     void WriteRow(const tk1::RecordingRow& row);
-    // Puts the table in place under its name. Returns false when that (or an earlier buffered
-    // write) failed; the table is then removed and what had its name before stays.
-    bool Close();
+    // Puts the table in place under its name (ReplacingFile::Commit): 0, kReplacesLater, or the
+    // error of that step (or of an earlier buffered write); the table is then removed and what
+    // had its name before stays.
+    int Close(PendingReplacements* replacements = nullptr);
     // Removes the table written so far; what had its name before stays.
     void Discard();
     const std::string& FileName() const { return name_; }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -54,12 +55,111 @@ std::string Stem(const std::string& finalName) {
     return stem;
 }
 
+// "DIR/" of "DIR/NAME", "" for a bare name.
+std::string FolderPrefixOf(const std::string& name) {
+    const size_t slash = name.rfind('/');
+    return slash == std::string::npos ? "" : name.substr(0, slash + 1);
+}
+
+// The lock file opened for locking: read and write where the permissions allow, else read
+// only (which a local lock needs no more than), so another user's lock file can be taken over.
+int OpenLockFile(const std::string& lock) {
+    constexpr int kFlags = O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+    const int fd = ::open(lock.c_str(), O_RDWR | kFlags, 0666);
+    if (fd >= 0 || errno != EACCES) return fd;
+    return ::open(lock.c_str(), O_RDONLY | kFlags, 0666);
+}
+
+// A lock on a folder: shared while a run makes and locks a lock file there, exclusive while the
+// clean-up looks for stale files. It is held on the folder itself, which never goes away, so a
+// run or a clean-up that waits for it always gets it in the end.
+//
+// A file system that cannot lock a folder (a network file system may lock only what is open for
+// writing) gets the lock on the hidden file ".wtk-folder-lock" in it instead. Whoever releases
+// that file's lock last removes the file, so that none is left when no run is at work; a run
+// that opened the file just before finds it gone once it holds it, and tries again (until it
+// holds the file that has the name: going on without the lock could let a clean-up take a lock
+// file that a run has made but not locked yet). Whether the folder can be locked is asked the
+// same way by every run, so that all of them lock the same thing. Where no lock can be had at
+// all, nothing is held.
+class FolderLock {
+public:
+    // dir: "" or a folder ending in a separator.
+    FolderLock(const std::string& dir, int operation) {
+        dirFd_ = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd_ >= 0) {
+            // Asked without waiting, exclusively: it answers whether the folder can be locked
+            // at all (held, or held by another) whatever the others hold.
+            if (::flock(dirFd_, LOCK_EX | LOCK_NB) == 0) {
+                if (operation == LOCK_SH) Lock(dirFd_, LOCK_SH);
+                return;
+            }
+            if (errno == EWOULDBLOCK || errno == EINTR) {
+                if (Lock(dirFd_, operation)) return;
+            }
+            ::close(dirFd_);
+            dirFd_ = -1;
+        }
+        LockFile(dir + ".wtk-folder-lock", operation);
+    }
+    ~FolderLock() {
+        if (dirFd_ >= 0) ::close(dirFd_);  // which lets the lock go
+        if (fd_ < 0) return;
+        // Let go, then take it alone if no other run holds it: then it is removed while held.
+        // Of runs that let go at once, the last one to try gets it.
+        ::flock(fd_, LOCK_UN);
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) ::unlink(name_.c_str());
+        ForgetSharedLock(handle_);
+        ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    static bool Lock(int fd, int operation) {
+        int locked = 0;
+        while ((locked = ::flock(fd, operation)) != 0 && errno == EINTR) {
+        }
+        return locked == 0;
+    }
+
+    void LockFile(const std::string& name, int operation) {
+        name_ = name;
+        handle_ = RegisterSharedLock(name_);
+        while (fd_ < 0) {
+            const int fd = OpenLockFile(name_);
+            if (fd < 0) break;
+            if (!Lock(fd, operation)) {
+                ::close(fd);
+                break;
+            }
+            struct stat held {
+            }, named{};
+            if (::fstat(fd, &held) == 0 && ::stat(name_.c_str(), &named) == 0 &&
+                held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+                fd_ = fd;
+                SetSharedLockDescriptor(handle_, fd_);
+            } else {
+                ::close(fd);
+            }
+        }
+        if (fd_ < 0) ForgetSharedLock(handle_);
+    }
+
+    int dirFd_ = -1;  // the folder, where it can be locked
+    std::string name_;
+    int handle_ = -1;  // the lock file's, in the registry of files an abort removes
+    int fd_ = -1;      // the lock file, where the folder cannot be locked
+};
+
 // The descriptor of the locked lock file, or -1 with errno (EWOULDBLOCK: another process holds
 // it). The lock file is removed by whoever holds it when done; a run that opened it just before
-// that finds another file (or none) under the name after locking, and tries again.
+// that finds another file (or none) under the name after locking, and tries again. Called with
+// the folder's lock held (shared by runs, exclusive by the clean-up), so that no lock file is
+// ever seen unlocked between its creation and its locking.
 int LockName(const std::string& lock) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        const int fd = OpenLockFile(lock);
         if (fd < 0) return -1;
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
@@ -85,28 +185,40 @@ void UnlockName(const std::string& lock, int fd) {
     ::close(fd);
 }
 
+// The lock of a name this run wrote, and its registration for an abort.
+void ReleaseName(const std::string& lock, int fd, int handle) {
+    if (fd >= 0) ::unlink(lock.c_str());  // while still held, so nobody else holds this file
+    ForgetSharedLock(handle);             // before the descriptor can be given to another file
+    if (fd >= 0) ::close(fd);
+}
+
+std::atomic<SyncCall> syncCall{&::fsync};
+
+int Sync(int fd) {
+    return syncCall.load(std::memory_order_relaxed)(fd);
+}
+
 // Makes a rename in the folder of name durable; file systems that cannot do it are left be.
 void SyncFolderOf(const std::string& name) {
-    const size_t slash = name.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string prefix = FolderPrefixOf(name);
+    const int fd =
+        ::open(prefix.empty() ? "." : prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    ::fsync(fd);
+    Sync(fd);
     ::close(fd);
 }
 
-// Renames temp onto finalName. A name that was free when writing began must still be free: a
-// file another run put there meanwhile is kept, and the rename fails with EEXIST. File systems
-// that cannot rename without replacing get a plain rename.
-int RenameIntoPlace(const std::string& temp, const std::string& finalName, bool mustBeFree) {
-    if (mustBeFree) {
-        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, finalName.c_str(), RENAME_NOREPLACE) ==
-            0) {
-            return 0;
-        }
-        if (errno != EINVAL && errno != ENOSYS) return errno;
+// Puts temp under finalName only where nothing has that name: 0, EEXIST when something has, or
+// another error number. A file system that cannot rename without replacing gets a hard link
+// and the temporary name's removal; one that can do neither refuses (the error of the link).
+int PlaceWithoutReplacing(const std::string& temp, const std::string& finalName) {
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, finalName.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
     }
-    return std::rename(temp.c_str(), finalName.c_str()) == 0 ? 0 : errno;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    if (::link(temp.c_str(), finalName.c_str()) != 0) return errno;
+    ::unlink(temp.c_str());
+    return 0;
 }
 
 }  // namespace
@@ -119,10 +231,24 @@ std::string LockNameOf(const std::string& finalName) {
     return Stem(finalName) + std::string(kLockSuffix);
 }
 
+SyncCall ReplaceSyncCall(SyncCall call) {
+    return syncCall.exchange(call);
+}
+
 std::string ReplacingFileErrorText(int err) {
     if (err == ReplacingFile::kNameInUse) return "another conversion is writing this file now";
-    if (err == EEXIST) return "another conversion wrote this file meanwhile";
-    return std::strerror(err != 0 ? err : EIO);
+    if (err == ReplacingFile::kNameTaken) {
+        return "another conversion wrote this file meanwhile, and its file was kept";
+    }
+    if (err == ReplacingFile::kWriteFailed) return "a write to it failed before";
+    return std::strerror(err > 0 ? err : EIO);
+}
+
+int ReplacingFileErrno(int err) {
+    if (err == ReplacingFile::kNameInUse) return EWOULDBLOCK;
+    if (err == ReplacingFile::kNameTaken) return EEXIST;
+    if (err == ReplacingFile::kWriteFailed) return EIO;
+    return std::max(err, 0);
 }
 
 int ReplacingFile::Open(const std::string& finalName) {
@@ -133,27 +259,26 @@ int ReplacingFile::Open(const std::string& finalName) {
     // A directory cannot be replaced by a file.
     struct stat st {};
     if (::stat(finalName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
-    nameWasFree_ = ::lstat(finalName.c_str(), &st) != 0 && errno == ENOENT;
 
-    // Registered before they exist, so that an abort of this process cannot come between. The
-    // lock file is registered even before it is known to be ours; the temporary file only once
-    // the lock is held, so that an abort never removes another conversion's work.
-    registered_ = true;
-    RegisterUnfinishedFile(lock_);
+    // No clean-up runs in the folder between the lock file's creation and its locking.
+    const FolderLock folder(FolderPrefixOf(finalName), LOCK_SH);
+    struct stat there {};
+    const bool existed = ::lstat(lock_.c_str(), &there) == 0;
+    lockHandle_ = RegisterSharedLock(lock_);
     lockFd_ = LockName(lock_);
     if (lockFd_ < 0) {
         const int err = errno;
-        ForgetUnfinishedFile(lock_);
-        if (err == EWOULDBLOCK) {
-            registered_ = false;
-            return kNameInUse;
-        }
-        // A file system without file locks still gets its files, without the guard.
-        if (err != ENOLCK && err != EOPNOTSUPP && err != EINVAL) {
-            registered_ = false;
-            return err;
-        }
+        ForgetSharedLock(lockHandle_);
+        lockHandle_ = -1;
+        if (err == EWOULDBLOCK) return kNameInUse;
+        // A file system without file locks still gets its files, without the guard (and
+        // without a lock file that would guard nothing).
+        if (err != ENOLCK && err != EOPNOTSUPP && err != EINVAL) return err;
+        if (!existed) ::unlink(lock_.c_str());
+    } else {
+        SetSharedLockDescriptor(lockHandle_, lockFd_);
     }
+    registered_ = true;
     RegisterUnfinishedFile(temp_);
     ::unlink(temp_.c_str());  // left by a run that was killed
     const int fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -173,15 +298,23 @@ int ReplacingFile::Open(const std::string& finalName) {
     return 0;
 }
 
-int ReplacingFile::Commit() {
+int ReplacingFile::Commit(PendingReplacements* replacements) {
     if (file_ == nullptr) return 0;
     errno = 0;
-    int err = 0;
-    if (std::fflush(file_) != 0 || std::ferror(file_) != 0) err = errno != 0 ? errno : EIO;
-    if (err == 0 && ::fsync(::fileno(file_)) != 0) err = errno;
+    int err = std::ferror(file_) != 0 ? kWriteFailed : 0;
+    if (err == 0 && std::fflush(file_) != 0) err = errno != 0 ? errno : EIO;
+    if (err == 0 && Sync(::fileno(file_)) != 0) err = errno;
     if (std::fclose(file_) != 0 && err == 0) err = errno != 0 ? errno : EIO;
     file_ = nullptr;
-    if (err == 0) err = RenameIntoPlace(temp_, final_, nameWasFree_);
+    if (err == 0) err = PlaceWithoutReplacing(temp_, final_);
+    if (err == EEXIST && replacements != nullptr) {
+        // Complete, and held with its lock and its registration until the batch has ended.
+        replacements->Add({final_, temp_, lock_, lockFd_, lockHandle_});
+        lockFd_ = lockHandle_ = -1;
+        registered_ = false;
+        return kReplacesLater;
+    }
+    if (err == EEXIST) err = kNameTaken;
     if (err != 0) {
         ::unlink(temp_.c_str());
     } else {
@@ -203,11 +336,51 @@ void ReplacingFile::Discard() {
 void ReplacingFile::Release() {
     if (registered_) {
         ForgetUnfinishedFile(temp_);
-        ForgetUnfinishedFile(lock_);
         registered_ = false;
     }
-    UnlockName(lock_, lockFd_);
-    lockFd_ = -1;
+    ReleaseName(lock_, lockFd_, lockHandle_);
+    lockFd_ = lockHandle_ = -1;
+}
+
+void PendingReplacements::Add(Held held) {
+    std::lock_guard lock(mutex_);
+    held_.push_back(std::move(held));
+}
+
+bool PendingReplacements::Empty() {
+    std::lock_guard lock(mutex_);
+    return held_.empty();
+}
+
+std::vector<std::pair<std::string, int>> PendingReplacements::Replace() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::pair<std::string, int>> done;
+    for (const Held& h : held_) {
+        int err = std::rename(h.Temp.c_str(), h.Final.c_str()) == 0 ? 0 : errno;
+        if (err != 0) {
+            ::unlink(h.Temp.c_str());
+        } else {
+            SyncFolderOf(h.Final);
+        }
+        ForgetUnfinishedFile(h.Temp);
+        ReleaseName(h.Lock, h.LockFd, h.LockHandle);
+        done.emplace_back(h.Final, err);
+    }
+    held_.clear();
+    return done;
+}
+
+std::vector<std::string> PendingReplacements::Keep() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> kept;
+    for (const Held& h : held_) {
+        ::unlink(h.Temp.c_str());
+        ForgetUnfinishedFile(h.Temp);
+        ReleaseName(h.Lock, h.LockFd, h.LockHandle);
+        kept.push_back(h.Final);
+    }
+    held_.clear();
+    return kept;
 }
 
 int RemoveStaleTemporaries(const std::string& dir) {
@@ -225,6 +398,10 @@ int RemoveStaleTemporaries(const std::string& dir) {
     ::closedir(d);
     std::sort(stems.begin(), stems.end());
     stems.erase(std::unique(stems.begin(), stems.end()), stems.end());
+    if (stems.empty()) return 0;
+    // Every lock file in the folder is now either held or stale: no run is between making one
+    // and locking it.
+    const FolderLock folder(dir, LOCK_EX);
     int removed = 0;
     for (const std::string& stem : stems) {
         const std::string lock = stem + std::string(kLockSuffix);
@@ -234,6 +411,21 @@ int RemoveStaleTemporaries(const std::string& dir) {
         UnlockName(lock, fd);
     }
     return removed;
+}
+
+long LongestNameIn(const std::string& dir) {
+    std::string folder = dir.empty() ? "." : dir;
+    for (int up = 0; up < 4096; ++up) {
+        errno = 0;
+        const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+        if (longest > 0) return longest;
+        if (errno != ENOENT || folder == "." || folder == "/") break;
+        // A folder not made yet: the one above it.
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        const size_t slash = folder.rfind('/');
+        folder = slash == std::string::npos ? "." : folder.substr(0, slash + 1);
+    }
+    return static_cast<long>(kNameMax);
 }
 
 }  // namespace wtk

@@ -15,9 +15,11 @@ std::string SystemErrorText(int err) {
     return err != 0 ? std::string(std::strerror(err)) : std::string("write error");
 }
 
-[[noreturn]] void ThrowWriteError(const char* what, const std::string& name, int err) {
-    throw std::runtime_error(std::string("Failed to write ") + what + " " + name + ": " +
-                             SystemErrorText(err));
+[[noreturn]] void ThrowWriteError(const char* what, EventKind kind, const std::string& name,
+                                  int err) {
+    throw SideFileWriteError(
+        std::string("Failed to write ") + what + " " + name + ": " + SystemErrorText(err), kind,
+        name, err);
 }
 
 // Appends the decimal text of v (at most 20 characters) at p; returns the new end.
@@ -46,8 +48,10 @@ void SourceLinkageFile::CreateIndexFile(const std::string& tk1Name, Host& host) 
     if (IndexFileOpen || file_.IsOpen()) Close();
     name_ = std::string(Utf8DropRight(tk1Name, 4)) + ".txt";
     // Binary: the CR LF line ends are written here.
-    if (file_.Open(name_) != 0) {
-        host.ShowMessage("Failed to create source linkage file");
+    if (const int err = file_.Open(name_); err != 0) {
+        host.Report(Event(EventKind::LinkageFailure, "Failed to create source linkage file")
+                        .About(name_)
+                        .Because(ReplacingFileErrno(err), ReplacingFileErrorText(err)));
         IndexFileOpen = false;
         return;
     }
@@ -57,21 +61,22 @@ void SourceLinkageFile::CreateIndexFile(const std::string& tk1Name, Host& host) 
 void SourceLinkageFile::WriteLine(int32_t startMinute, const std::string& wavPath) {
     std::FILE* file = file_.Stream();
     if (file == nullptr) {
-        throw std::runtime_error("Failed to write source linkage file " + name_ +
-                                 ": the file is not open");
+        throw SideFileWriteError(
+            "Failed to write source linkage file " + name_ + ": the file is not open",
+            EventKind::LinkageFailure, name_, 0);
     }
     // A name can break neither the line nor the UTF-8.
     const std::string line = tk1::EncodeLinkageLine(startMinute, PrintableName(wavPath));
     errno = 0;
     // One line per WAV file: pushed out at once, so that a failure shows here.
     if (std::fwrite(line.data(), 1, line.size(), file) != line.size() || std::fflush(file) != 0) {
-        ThrowWriteError("source linkage file", name_, errno);
+        ThrowWriteError("source linkage file", EventKind::LinkageFailure, name_, errno);
     }
 }
 
-bool SourceLinkageFile::Close() {
+int SourceLinkageFile::Close(PendingReplacements* replacements) {
     IndexFileOpen = false;
-    return file_.Commit() == 0;
+    return file_.Commit(replacements);
 }
 
 void SourceLinkageFile::Discard() {
@@ -91,8 +96,10 @@ void IpiExportFile::CreateIPIexportFile(const std::string& chosenName, int32_t l
     name_ = std::string(Utf8DropRight(chosenName, 4)) + " IPIs.txt";
     // Binary: the CR LF line ends are written here.
     if (const int err = file_.Open(name_); err != 0) {
-        host.ShowMessage("Failed to create IPI export file " + name_ + ": " +
-                         ReplacingFileErrorText(err));
+        host.Report(Event(EventKind::IpiExportFailure, "Failed to create IPI export file " + name_ +
+                                                           ": " + ReplacingFileErrorText(err))
+                        .About(name_, true)
+                        .Because(ReplacingFileErrno(err)));
         IPIExportFileOpen = false;
     } else {
         IPIExportFileOpen = true;
@@ -110,7 +117,7 @@ void IpiExportFile::WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz) {
         constexpr size_t len = sizeof kHeading - 1;
         errno = 0;
         if (std::fwrite(kHeading, 1, len, file_.Stream()) != len) {
-            ThrowWriteError("IPI export file", name_, errno);
+            ThrowWriteError("IPI export file", EventKind::IpiExportFailure, name_, errno);
         }
         headingWritten_ = true;
     }
@@ -126,14 +133,14 @@ void IpiExportFile::WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz) {
     const auto len = static_cast<size_t>(p - line);
     errno = 0;
     if (std::fwrite(line, 1, len, file_.Stream()) != len) {
-        ThrowWriteError("IPI export file", name_, errno);
+        ThrowWriteError("IPI export file", EventKind::IpiExportFailure, name_, errno);
     }
     ++IPIFileLineCount;
 }
 
-bool IpiExportFile::Close() {
+int IpiExportFile::Close(PendingReplacements* replacements) {
     IPIExportFileOpen = false;
-    return file_.Commit() == 0;
+    return file_.Commit(replacements);
 }
 
 void IpiExportFile::Discard() {

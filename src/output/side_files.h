@@ -6,13 +6,23 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
+#include "base/host.h"
 #include "output/replacing_file.h"
 
 namespace wtk {
 
-class Host;
+// A line of a side file could not be written. what() names the file and the system's text.
+class SideFileWriteError : public std::runtime_error {
+public:
+    SideFileWriteError(const std::string& what, EventKind kind, std::string file, int err)
+        : std::runtime_error(what), Kind(kind), File(std::move(file)), Errno(err) {}
+    EventKind Kind;  // LinkageFailure or IpiExportFailure
+    std::string File;
+    int Errno;  // 0 where no system error is behind it
+};
 
 class SourceLinkageFile {
 public:
@@ -20,14 +30,15 @@ public:
     bool IndexFileOpen = false;
 
     // Create "<TK1 name less its last four characters>.txt"; on failure the message
-    // "Failed to create source linkage file" and the file stays closed.
+    // "Failed to create source linkage file" (a linkage failure) and the file stays closed.
     void CreateIndexFile(const std::string& tk1Name, Host& host);
-    // "<start minute>\t<path>" CR LF. Throws std::runtime_error when the write fails or the
+    // "<start minute>\t<path>" CR LF. Throws SideFileWriteError when the write fails or the
     // file is not open.
     void WriteLine(int32_t startMinute, const std::string& wavPath);
-    // Puts the file in place under its name. Returns false when that (or an earlier buffered
-    // write) failed; the file is then removed and what had its name before stays.
-    bool Close();
+    // Puts the file in place under its name (ReplacingFile::Commit): 0, kReplacesLater, or the
+    // error of that step (or of an earlier buffered write); the file is then removed and what
+    // had its name before stays.
+    int Close(PendingReplacements* replacements = nullptr);
     // Removes the file written so far; what had its name before stays.
     void Discard();
     const std::string& FileName() const { return name_; }
@@ -44,16 +55,15 @@ public:
     int32_t IPIFileLineCount = 0;
     int32_t IPIFileLineLimit = 0;
 
-    // Create "<chosen name less its last four characters> IPIs.txt"; on failure a message and
-    // the export stays closed (lines are then dropped).
+    // Create "<chosen name less its last four characters> IPIs.txt"; on failure a message (an
+    // IPI export failure) and the export stays closed (lines are then dropped).
     void CreateIPIexportFile(const std::string& chosenName, int32_t lineLimit, Host& host);
     // One peak: the heading "IPI\tAmp\tt 250ns" with the first peak, then the line
     // "<IPI>\t<Amp>\t<time in 250 ns units>" while below the limit; nothing when the file is not
-    // open. Throws std::runtime_error when the write fails.
+    // open. Throws SideFileWriteError when the write fails.
     void WritePeak(uint8_t IPI, uint8_t Amp, int32_t TimeTrue2Mhz);
-    // Puts the file in place under its name. Returns false when that (or an earlier buffered
-    // write) failed; the file is then removed and what had its name before stays.
-    bool Close();
+    // Puts the file in place under its name, as SourceLinkageFile::Close does.
+    int Close(PendingReplacements* replacements = nullptr);
     // Removes the file written so far; what had its name before stays.
     void Discard();
     const std::string& FileName() const { return name_; }

@@ -86,7 +86,8 @@ void TK1Writer::FlushFullBuffer() {
     if (!WriteAll(out_.Stream(), OutBuf.data(), constOutBufBytes)) {
         const int err = errno;
         throw TK1WriteError("Failed to write TK1 file " + FileName + ": " +
-                            (err != 0 ? SystemErrorText(err) : std::string("write error")));
+                                (err != 0 ? SystemErrorText(err) : std::string("write error")),
+                            err);
     }
     OutBufPtr = 0;
 }
@@ -148,10 +149,14 @@ void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
 // The header carries no user text.
 void TK1Writer::PutUserTextIntoTK1Header() {}
 
+void TK1Writer::Failure(const std::string& text, int err, const std::string& reason) {
+    host_.Report(Event(EventKind::TK1Failure, text).About(FileName).Because(err, reason));
+}
+
 void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in) {
     if (TK1Open) {
-        host_.ShowMessage("TK1 open = error");
-        if (!CloseUnfinished()) host_.ShowMessage("Failed to close TK1file");
+        Failure("TK1 open = error");
+        if (!CloseUnfinished()) Failure("Failed to close TK1file");
     }
     if (OutBuf.size() != static_cast<size_t>(constOutBufBytes)) AllocateOutBuf();
     OutBufPtr = 0;
@@ -159,7 +164,7 @@ void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in
 
     writeFailed_ = false;
     if (const int err = out_.Open(name); err != 0) {
-        host_.ShowMessage("TK1 open failed " + ReplacingFileErrorText(err));
+        Failure("TK1 open failed " + ReplacingFileErrorText(err), ReplacingFileErrno(err));
         TK1Open = false;
         return;
     }
@@ -186,7 +191,7 @@ void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in
     if (!WriteAll(out_.Stream(), OutBuf.data(), tk1::kHeaderBlockBytes)) {
         const int err = errno;
         writeFailed_ = true;
-        host_.ShowMessage("Failed to write TK1 header" + std::to_string(err));
+        Failure("Failed to write TK1 header" + std::to_string(err), err);
     }
 
     OutBufPtr = 0;
@@ -214,7 +219,7 @@ void TK1Writer::WriteLastLoggingMinToTK1file() {
     ok = WriteAll(file, OutBuf.data(), got) && ok;
     if (!ok) {
         writeFailed_ = true;
-        host_.ShowMessage("Failed to write to TK1 header");
+        Failure("Failed to write to TK1 header");
     }
 }
 
@@ -229,7 +234,7 @@ void TK1Writer::FinaliseTK1File() {
     ok = WriteAll(file, end.data(), end.size()) && ok;
     if (!ok) {
         writeFailed_ = true;
-        host_.ShowMessage("BlockWrite failed in FinaliseTK1File");
+        Failure("BlockWrite failed in FinaliseTK1File");
     }
 
     WriteLastLoggingMinToTK1file();
@@ -240,21 +245,29 @@ void TK1Writer::FinaliseTK1File() {
                      PrintableName(TK1BriefName) + "\t" + std::to_string(NofWavFilesInNameGroup) +
                          "\t" + std::to_string(CompressionFigure(BytesInWavNameGroup, fileBytes)));
 
-    // Only a complete file replaces what has its name, and its source-linkage file with it.
-    bool closed = false;
+    // Only a complete file takes its name, and its side files with it; a taken name only
+    // through Replacements.
     if (writeFailed_) {
         out_.Discard();
-    } else {
-        closed = out_.Commit() == 0;
-    }
-    if (closed) {
-        closed = IndexFile.Close();
-        closed = Recordings.Close() && closed;
-    } else {
         IndexFile.Discard();
         Recordings.Discard();
+        Failure("Failed to finalise TK1File");
+    } else if (const int err = out_.Commit(Replacements);
+               err != 0 && err != ReplacingFile::kReplacesLater) {
+        IndexFile.Discard();
+        Recordings.Discard();
+        Failure("Failed to finalise TK1File", ReplacingFileErrno(err), ReplacingFileErrorText(err));
+    } else {
+        auto placed = [&](int e, EventKind kind, const std::string& name) {
+            if (e == 0 || e == ReplacingFile::kReplacesLater) return;
+            host_.Report(Event(kind, "Failed to finalise TK1File")
+                             .About(name)
+                             .Because(ReplacingFileErrno(e), ReplacingFileErrorText(e)));
+        };
+        placed(IndexFile.Close(Replacements), EventKind::LinkageFailure, IndexFile.FileName());
+        placed(Recordings.Close(Replacements), EventKind::RecordingsTableFailure,
+               Recordings.FileName());
     }
-    if (!closed) host_.ShowMessage("Failed to finalise TK1File");
     TK1Open = false;
 }
 

@@ -30,7 +30,9 @@ using TK1Record = tk1::Record;
 // cannot be completed; the caller closes it unfinished (CloseUnfinished) and ends the batch.
 class TK1WriteError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit TK1WriteError(const std::string& what, int err = 0)
+        : std::runtime_error(what), Errno(err) {}
+    int Errno;  // the system's error number, 0 where none is behind it
 };
 
 using tk1::Int32toBuffer;
@@ -74,11 +76,11 @@ public:
     void ReleaseOutBuf();
 
     // Create the file, write the header block and buffer the first counted minute record. The
-    // file is written under a temporary name beside name and replaces whatever has that name
-    // only when it is finalised. TK1StartMin and TK1min must be set before; the buffer is
-    // allocated here if the batch has not done so. A file still open is first closed
-    // unfinished ("TK1 open = error"). On failure the message "TK1 open failed ..." and TK1Open
-    // stays false.
+    // file is written under a temporary name beside name and takes that name when it is
+    // finalised: at once when the name is free, else through Replacements. TK1StartMin and TK1min
+    // must be set before; the buffer is allocated here if the batch has not done so. A file still
+    // open is first closed unfinished ("TK1 open = error"). On failure the message "TK1 open failed
+    // ..." and TK1Open stays false.
     void CreateTK1file(const std::string& name, const TK1HeaderInputs& in);
 
     // Append NofMins minute records carrying the threshold uplift and the scaler byte that
@@ -102,7 +104,8 @@ public:
     // Write the rest of the buffer and the end record, patch the header, add the summary line
     // to the data memo, and put the file (and its source-linkage file and recordings table) in
     // place under its final name. A file of which any write failed is removed instead, leaving
-    // what had the name before. Nothing when no file is open.
+    // what had the name before; so is a file whose name is taken when no Replacements are
+    // given. Nothing when no file is open.
     void FinaliseTK1File();
 
     // Give up the open file (after a failed write): it and its side files are removed
@@ -128,12 +131,17 @@ public:
     SourceLinkageFile IndexFile;  // created with the TK1 file when requested
     RecordingsTable Recordings;   // likewise
     std::string FileName;         // full name of the open file
+    // Where finished files whose names are taken wait for the batch's end; none: such a file
+    // is given up and the other one kept.
+    PendingReplacements* Replacements = nullptr;
 
     // Local wall-clock time as a minute number; replaceable in tests.
     std::function<int32_t()> NowMinute;
 
 private:
     void FlushFullBuffer();
+    // A failure of the open file, reported as a TK1 failure naming it.
+    void Failure(const std::string& text, int err = 0, const std::string& reason = {});
     void PutSettingsIntoTK1Header(const TK1HeaderInputs& in);
     void PutUserTextIntoTK1Header();
     Host& host_;

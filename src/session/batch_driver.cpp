@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <new>
 
 #include "base/numbers.h"
@@ -42,8 +43,10 @@ void Session::ConvertBatch() {
     // Destination.
     const std::optional<std::string> chosen = host_.SaveTK1Dialog(SuggestedTK1Name());
     if (!chosen || chosen->empty()) {
-        host_.ShowMessage("No destination directory identified for TK1 files. Process aborted.");
-        LastOutcome = Outcome::Refused;
+        host_.Report(Event(EventKind::DestinationCancelled,
+                           "No destination directory identified for TK1 files. Process "
+                           "aborted."));
+        LastOutcome = ReportedOutcome();
         Busy = false;
         return;
     }
@@ -53,15 +56,15 @@ void Session::ConvertBatch() {
     RemoveStaleTemporaries(FPfilePath);
 
     // Buffers for the whole batch, sized from the rate at its start.
-    writerHost_.TK1Damaged = false;
     try {
         Processor.AllocateBuffers(host_.HiResSamplesLength());
         Writer.AllocateOutBuf();
     } catch (const std::bad_alloc&) {
-        host_.ShowMessage("Not enough memory for the sample buffers of " +
-                          std::to_string(Rate.SamplesPerSec / 1000) + " k samples/s");
+        host_.Report(Event(EventKind::OutOfMemory, "Not enough memory for the sample buffers of " +
+                                                       std::to_string(Rate.SamplesPerSec / 1000) +
+                                                       " k samples/s"));
         CleanupConvertBatch();
-        LastOutcome = Outcome::Failed;
+        LastOutcome = ReportedOutcome();
         return;
     }
     Detector.SetIpiExport(nullptr);
@@ -78,41 +81,74 @@ void Session::ConvertBatch() {
     Progress.Begin(WavFileRecs, N, Rate.SamplesPerSec, ProgressClock());
     ReportProgress();
     int32_t wavN = 0;
-    NofRecordingsCutShort = 0;
-    if (ConvertFiles(wavN) == LoopEnd::Abandoned) {
-        LastOutcome = Outcome::Failed;
+    if (ConvertFiles(wavN) != LoopEnd::Abandoned) {
+        if (Writer.TK1Open) Writer.FinaliseTK1File();
+        host_.SetText(Label::ConvertBatchBtn, "Create vTKEB files for each location");
+        host_.SetText(Label::MakeScrapbookBtn, "Create a single 'TKEB scrapbook' file");
+        host_.SetText(Label::ProgressLbl, std::to_string(wavN) + " .wav files converted");
+        CloseIpiExport();
+        CleanupConvertBatch();
+    }
+    SettleReplacements();
+    LastOutcome = ReportedOutcome();
+}
+
+void Session::SettleReplacements() {
+    Writer.Replacements = nullptr;
+    if (host_.Failed) {
+        // Every earlier file stays: those whose new files were finished and those whose were
+        // given up or never begun.
+        std::vector<std::string> kept = std::move(earlierFiles_);
+        for (std::string& name : replacements_.Keep()) {
+            if (std::find(kept.begin(), kept.end(), name) == kept.end()) kept.push_back(name);
+        }
+        for (const std::string& name : kept) {
+            host_.Report(Event(EventKind::EarlierFileKept,
+                               "Earlier file kept, not replaced by this failed conversion: " +
+                                   PrintableName(name))
+                             .About(name, true));
+        }
         return;
     }
-
-    if (Writer.TK1Open) Writer.FinaliseTK1File();
-    host_.SetText(Label::ConvertBatchBtn, "Create vTKEB files for each location");
-    host_.SetText(Label::MakeScrapbookBtn, "Create a single 'TKEB scrapbook' file");
-    host_.SetText(Label::ProgressLbl, std::to_string(wavN) + " .wav files converted");
-    const bool exportClosed = CloseIpiExport();
-    CleanupConvertBatch();
-    LastOutcome = writerHost_.TK1Damaged || !exportClosed || NofRecordingsCutShort > 0
-                      ? Outcome::Failed
-                      : Outcome::Done;
+    earlierFiles_.clear();
+    for (const auto& [name, err] : replacements_.Replace()) {
+        if (err == 0) continue;
+        host_.Report(Event(EventKind::ReplaceFailed,
+                           "Failed to replace " + PrintableName(name) + ": " + std::strerror(err))
+                         .About(name, true)
+                         .Because(err));
+    }
 }
 
 bool Session::ConfirmPlan(const std::string& chosen) {
     const BatchPlan plan = PlanBatch(chosen, Scrapbook, false);
     bool go = true;
+    bool replace = ReplaceExisting;
+    earlierFiles_.clear();
     if (!plan.Unfit.empty()) {
         std::string text;
         for (const std::string& line : plan.Unfit) text += (text.empty() ? "" : "\n") + line;
-        host_.ShowMessage(text);
+        host_.Report(Event(EventKind::OutputsRefused, text));
         go = false;
     } else if (AskBeforeWriting) {
         go = plan.LongGaps.empty() || host_.AskYesNo(LongGapQuestion(plan.LongGaps));
         if (go) {
             const std::vector<std::string> existing = ExistingFiles(plan.Outputs);
             go = existing.empty() || host_.AskYesNo(ReplaceQuestion(existing));
+            // Names that were free are not taken from a file another run puts there meanwhile.
+            replace = !existing.empty();
         }
     }
     if (!go) {
         LastOutcome = Outcome::Refused;
         Busy = false;
+    }
+    Writer.Replacements = replace ? &replacements_ : nullptr;
+    if (go && replace) {
+        // The files a failed batch keeps (a directory in an output's place is no such file).
+        for (std::string& name : ExistingFiles(plan.Outputs)) {
+            if (!std::filesystem::is_directory(name)) earlierFiles_.push_back(std::move(name));
+        }
     }
     return go;
 }
@@ -155,6 +191,8 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             }
             // A raw file of an XWAV file counts its own bytes.
             const int64_t bytes = rec.Raw.Number > 0 ? rec.Raw.ByteLength : size;
+            recordingChanged_ = false;
+            CheckRecordingSize(rec, size);
             Writer.BytesInWavNameGroup += bytes;
             Writer.NofWavFilesInNameGroup += 1;
             Progress.FileStarted(wavN, bytes, ProgressSpanOf(layout, size), ProgressClock());
@@ -185,25 +223,34 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             }
             ReadAhead(WavFileRecs, wavN + 1, N);
             Processor.ConvertOneWavFile(*Source, wavN, rec);
-            if (Processor.ReadFailed) ++NofRecordingsCutShort;
-            Progress.FileEnded(ProgressClock());
+            // A recording cut short or grown while it was read is converted as far as it was.
+            struct stat st {};
+            if (::fstat(::fileno(WavFile), &st) == 0) CheckRecordingSize(rec, st.st_size);
+            Progress.FileEnded(ProgressClock(), !Processor.StoppedAtMinuteEnd);
             ReportProgress();
         } catch (const TK1WriteError& e) {
             // The TK1 file cannot be completed.
-            host_.ShowMessage(e.what());
+            host_.Report(Event(EventKind::TK1Failure, e.what())
+                             .About(Writer.FileName, true)
+                             .Because(e.Errno));
             AbandonBatch(true);
             return LoopEnd::Abandoned;
-        } catch (const std::exception& e) {
+        } catch (const SideFileWriteError& e) {
             // A side file could not be written: keep what the TK1 file holds.
-            host_.ShowMessage(e.what());
+            host_.Report(Event(e.Kind, e.what()).About(e.File, true).Because(e.Errno));
+            AbandonBatch(false);
+            return LoopEnd::Abandoned;
+        } catch (const std::exception& e) {
+            host_.Report(Event(EventKind::InternalError, e.what()));
             AbandonBatch(false);
             return LoopEnd::Abandoned;
         }
         CloseWavFile();
         host_.ProcessMessages();
         if (STOP) {
-            host_.SetText(Label::BigLbl,
-                          "File conversion stopped at file " + std::to_string(wavN + 1));
+            host_.Report(Event(EventKind::ConversionStopped,
+                               "File conversion stopped at file " + std::to_string(wavN + 1))
+                             .About(rec.NameWithPath));
             host_.AppendNote(Memo::DATA2Memo, StopNote(wavN, rec));
             STOP = false;
             return LoopEnd::Stopped;
@@ -288,10 +335,26 @@ bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, RecordingLayout&
         }
         ::close(fd);
     }
-    host_.ShowMessage("Failed to open wav file " + rec.OriginalShortNameMinusSuffix +
-                      std::strerror(err != 0 ? err : EIO));
+    if (err == 0) err = EIO;
+    host_.Report(
+        Event(EventKind::WavNotOpened,
+              "Failed to open wav file " + rec.OriginalShortNameMinusSuffix + std::strerror(err))
+            .About(rec.Path())
+            .Because(err));
     WavFileOpen = false;
     return false;
+}
+
+void Session::CheckRecordingSize(const WavFileRec& rec, int64_t size) {
+    // Records that were never listed from a file carry no size to compare.
+    const int64_t listed = rec.Header.FileSize;
+    if (recordingChanged_ || listed <= 0 || size == listed) return;
+    recordingChanged_ = true;
+    host_.Report(Event(EventKind::RecordingChanged,
+                       "Recording changed size since it was listed (" + std::to_string(listed) +
+                           " bytes, now " + std::to_string(size) +
+                           "), converted as far as it went: " + PrintableName(rec.NameWithPath))
+                     .About(rec.Path(), true));
 }
 
 void Session::CloseWavFile() {
@@ -301,12 +364,15 @@ void Session::CloseWavFile() {
     WavFileOpen = false;
 }
 
-bool Session::CloseIpiExport() {
+void Session::CloseIpiExport() {
     Detector.SetIpiExport(nullptr);
-    if (!IpiExport.IPIExportFileOpen) return true;
-    if (IpiExport.Close()) return true;
-    host_.ShowMessage("Failed to close IPI export file " + IpiExport.FileName());
-    return false;
+    if (!IpiExport.IPIExportFileOpen) return;
+    const int err = IpiExport.Close(Writer.Replacements);
+    if (err == 0 || err == ReplacingFile::kReplacesLater) return;
+    host_.Report(Event(EventKind::IpiExportFailure,
+                       "Failed to close IPI export file " + IpiExport.FileName())
+                     .About(IpiExport.FileName(), true)
+                     .Because(ReplacingFileErrno(err), ReplacingFileErrorText(err)));
 }
 
 void Session::AbandonBatch(bool closeTK1Unfinished) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/utf8.h"
+#include "engine/block_reader.h"
 #include "input/format_check.h"
 #include "session/session.h"
 
@@ -12,16 +13,18 @@ namespace wtk {
 namespace {
 
 // The minute ends a file's samples reach as the engine closes minutes: each block of up to a
-// minute of samples counts ticks afresh (the file's first block from its start tick) and closes
-// its minute when the count passes the minute's length, so a block closes at most one minute.
-// Minutes closed early by their click count cannot be foreseen.
+// minute of samples counts ticks afresh (the file's first block from its start tick), four for
+// each of its positions, and closes its minute when the count passes the minute's length, so a
+// block closes at most one minute. A block's last samples are no positions of their own (the
+// filters read them ahead). Minutes closed early by their click count cannot be foreseen.
 int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
     const int64_t perMin = rate.SamplesPerMin;
     const int64_t ticks = rate.SampleTimeNear2MHzPerMin;
     if (perMin <= 0) return 0;
     const int64_t samples = SamplesOf(rec);
     auto closes = [&](int64_t blockSamples, int64_t t0) {
-        return blockSamples >= (t0 <= ticks ? (ticks - t0) / 4 + 1 : 1);
+        const int64_t positions = blockSamples - (BlockReader::kOverlapSamples + 1);
+        return positions >= (t0 <= ticks ? (ticks - t0) / 4 + 1 : 1);
     };
     const int64_t first = std::min(samples, perMin);
     const int64_t rest = samples - first;
@@ -108,6 +111,15 @@ Session::BatchPlan Session::PlanBatch(const std::string& chosen, bool scrapbook,
         previous = &rec;
     }
     closeGroup();
+    // A name the folder's file system cannot hold would fail only when the file is finished.
+    const auto longest = static_cast<size_t>(LongestNameIn(folder));
+    for (const std::string& output : plan.Outputs) {
+        const size_t bytes = FileNamePart(output).size();
+        if (bytes <= longest) continue;
+        plan.Unfit.push_back(std::string(FileNamePart(output)) +
+                             " is too long a file name for the folder (" + std::to_string(bytes) +
+                             " bytes, at most " + std::to_string(longest) + ")");
+    }
     return plan;
 }
 

@@ -100,11 +100,11 @@ void ProgressTracker::MinuteEnded(double now) {
     SetCurrent();
 }
 
-void ProgressTracker::FileEnded(double now) {
+void ProgressTracker::FileEnded(double now, bool whole) {
     if (!running_ || !inFile_) return;
     p_.ElapsedSeconds = now - start_;
-    bytesBefore_ += fileBytes_;
-    audioBefore_ += SpanSeconds(span_);
+    bytesBefore_ += whole ? fileBytes_ : CurrentBytes();
+    audioBefore_ += whole ? SpanSeconds(span_) : CurrentAudio();
     inFile_ = false;
     SetCurrent();
 }
@@ -122,23 +122,27 @@ void ProgressTracker::Ended(double now) {
     running_ = false;
 }
 
+// A minute ends about one block of a minute of samples into the file, which lie in its bytes
+// evenly.
+int64_t ProgressTracker::CurrentBytes() const {
+    if (minutesInFile_ <= 0) return 0;
+    const int64_t blockSamples = int64_t{60} * samplesPerSec_;
+    const double bytesPerSample =
+        span_.Samples > 0 ? static_cast<double>(span_.ByteEnd - span_.ByteBegin) / span_.Samples
+                          : 2.0;
+    return std::min(fileBytes_,
+                    span_.ByteBegin + static_cast<int64_t>(std::llround(
+                                          bytesPerSample * blockSamples * minutesInFile_)));
+}
+
+double ProgressTracker::CurrentAudio() const {
+    if (minutesInFile_ <= 0) return 0;
+    return std::min(SpanSeconds(span_), 60.0 * minutesInFile_);
+}
+
 void ProgressTracker::SetCurrent() {
-    int64_t bytes = 0;
-    double audio = 0;
-    if (inFile_ && minutesInFile_ > 0) {
-        // A minute ends about one block of a minute of samples into the file, which lie in
-        // its bytes evenly.
-        const int64_t blockSamples = int64_t{60} * samplesPerSec_;
-        const double bytesPerSample =
-            span_.Samples > 0 ? static_cast<double>(span_.ByteEnd - span_.ByteBegin) / span_.Samples
-                              : 2.0;
-        bytes = std::min(fileBytes_,
-                         span_.ByteBegin + static_cast<int64_t>(std::llround(
-                                               bytesPerSample * blockSamples * minutesInFile_)));
-        audio = std::min(SpanSeconds(span_), 60.0 * minutesInFile_);
-    }
-    p_.BytesDone = bytesBefore_ + bytes;
-    p_.AudioSecondsDone = audioBefore_ + audio;
+    p_.BytesDone = bytesBefore_ + (inFile_ ? CurrentBytes() : 0);
+    p_.AudioSecondsDone = audioBefore_ + (inFile_ ? CurrentAudio() : 0);
 }
 
 std::string ProgressText(const BatchProgress& p) {

@@ -42,7 +42,9 @@ public:
     }
     // A minute of the file in progress has ended (about one minute of its samples converted).
     void MinuteEnded(double now);
-    void FileEnded(double now);
+    // The file in progress has ended: read to its end (whole), or stopped at a minute end, so
+    // that only the minutes converted count as done.
+    void FileEnded(double now, bool whole = true);
     void Ended(double now);
 
     bool Running() const { return running_; }
@@ -51,6 +53,9 @@ public:
 private:
     void SetCurrent();
     double SpanSeconds(const ProgressSpan& span) const;
+    // Bytes and audio of the file in progress converted by its minute ends so far.
+    int64_t CurrentBytes() const;
+    double CurrentAudio() const;
 
     BatchProgress p_;
     bool running_ = false;

@@ -11,8 +11,6 @@
 namespace wtk {
 namespace {
 
-constexpr const char* kLinkageCreateFailed = "Failed to create source linkage file";
-
 // Characters of a scrapbook's name prefix: the position of the first space (counting from 1),
 // at most 12; 0 when the name has no space.
 size_t ScrapbookPrefixLength(std::string_view name) {
@@ -24,9 +22,15 @@ size_t ScrapbookPrefixLength(std::string_view name) {
 
 }  // namespace
 
-void Session::WriterHost::ShowMessage(const std::string& text) {
-    if (text != kLinkageCreateFailed) TK1Damaged = true;
-    host_.ShowMessage(text);
+void Session::OutcomeHost::Report(const Event& event) {
+    if (FailsConversion(event.Kind)) Failed = true;
+    if (RefusesConversion(event.Kind)) Refused = true;
+    host_.Report(event);
+}
+
+Session::Outcome Session::ReportedOutcome() const {
+    if (host_.Refused) return Outcome::Refused;
+    return host_.Failed ? Outcome::Failed : Outcome::Done;
 }
 
 void Session::EngineHost::ProcessMessages() {
@@ -37,14 +41,13 @@ void Session::EngineHost::ProcessMessages() {
 
 Session::Session(Host& host)
     : host_(host),
-      writerHost_(host),
-      engineHost_(host, *this),
+      engineHost_(host_, *this),
       ProgressClock([] {
           return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
               .count();
       }),
-      Writer(writerHost_),
-      Detector(Settings, Sens, Writer, host),
+      Writer(host_),
+      Detector(Settings, Sens, Writer, host_),
       Processor(Rate, Settings, Sens, Detector, Writer, Controls, engineHost_) {
     Processor.StopRequest = &STOP;
 }
@@ -64,7 +67,9 @@ void Session::Start() {
     // Without a valid rate there is no IPIscaler to apply the settings with; a conversion
     // refuses the rate before it applies them again.
     if (!Rate.Valid) return;
-    if (const auto error = ApplySettings(SetFm, Rate, Settings, Sens)) host_.ShowMessage(*error);
+    if (const auto error = ApplySettings(SetFm, Rate, Settings, Sens)) {
+        host_.Report(Event(EventKind::SettingsRefused, *error));
+    }
 }
 
 void Session::KsamplesPerSecEditChange() {
@@ -93,7 +98,7 @@ SelectionContext Session::MakeSelectionContext() {
 void Session::SelectBatchBtnClick() {
     if (Busy) return;
     if (const auto refusal = CheckNameDatePattern()) {
-        host_.ShowMessage(*refusal);
+        host_.Report(Event(EventKind::SettingsRefused, *refusal));
         return;
     }
     SelectionContext c = MakeSelectionContext();
@@ -221,6 +226,11 @@ void Session::ReportFormatFindings() {
                 std::to_string(Rate.SamplesPerSec / 1000) + " k samples/s:\n";
         for (const std::string& line : NamedLines(f.OtherRate, OtherRateLine)) text += line + "\n";
     }
+    if (!f.SecondData.empty()) {
+        if (!text.empty()) text += "\n";
+        for (const std::string& line : NamedLines(f.SecondData, SecondDataLine))
+            text += line + "\n";
+    }
     if (text.empty()) return;
     const bool offer = f.CommonRate != 0 && f.CommonRate % 1000 == 0 &&
                        f.CommonRate / 1000 >= static_cast<uint32_t>(SampleRate::kMinKsps) &&
@@ -302,11 +312,12 @@ std::optional<std::string> Session::CheckConversionSettings(bool ipiExport) {
 
 void Session::ConvertBatchBtnClick() {
     if (Busy) return;
+    host_.Clear();
     Scrapbook = false;
     host_.HideSettingsWindow();
     if (NofWAVfilesFound < 1) {
-        host_.ShowMessage("No WAV files listed");
-        LastOutcome = Outcome::Failed;
+        host_.Report(Event(EventKind::NoFilesListed, "No WAV files listed"));
+        LastOutcome = ReportedOutcome();
         return;
     }
     if (SelectionOutdated()) RereadSelection();
@@ -316,9 +327,10 @@ void Session::ConvertBatchBtnClick() {
 
 void Session::MakeScrapbookBtnClick() {
     if (Busy) return;
+    host_.Clear();
     if (NofWAVfilesFound < 1) {
-        host_.ShowMessage("No WAV files found");
-        LastOutcome = Outcome::Failed;
+        host_.Report(Event(EventKind::NoFilesListed, "No WAV files found"));
+        LastOutcome = ReportedOutcome();
         return;
     }
     if (SelectionOutdated()) RereadSelection();
@@ -346,8 +358,8 @@ void Session::LayOutScrapbook() {
 
 void Session::RunBatch(bool scrapbook) {
     if (const auto refusal = CheckConversionSettings(ExportIPIandAmpsToText)) {
-        host_.ShowMessage(*refusal);
-        LastOutcome = Outcome::Refused;
+        host_.Report(Event(EventKind::SettingsRefused, *refusal));
+        LastOutcome = ReportedOutcome();
         Busy = false;
         return;
     }

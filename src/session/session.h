@@ -46,6 +46,7 @@ private:
     public:
         explicit ForwardingHost(Host& host) : host_(host) {}
         void ShowMessage(const std::string& text) override { host_.ShowMessage(text); }
+        void Report(const Event& event) override { host_.Report(event); }
         void SetText(Label which, const std::string& text) override { host_.SetText(which, text); }
         void AppendMemo(Memo which, const std::string& line) override {
             host_.AppendMemo(which, line);
@@ -81,14 +82,15 @@ private:
         Host& host_;
     };
 
-    // Given to the TK1 writer, it notes the writer's messages: each of them (apart from a
-    // missing source-linkage file) means that a TK1 file could not be created or written
-    // completely.
-    class WriterHost : public ForwardingHost {
+    // Everything the session and its engine report passes here on its way to the front end's
+    // host, which notes what the reports mean for the command that runs.
+    class OutcomeHost : public ForwardingHost {
     public:
         using ForwardingHost::ForwardingHost;
-        bool TK1Damaged = false;
-        void ShowMessage(const std::string& text) override;
+        void Report(const Event& event) override;
+        bool Failed = false;   // a report of a failure came since Clear
+        bool Refused = false;  // a report of a refusal came since Clear
+        void Clear() { Failed = Refused = false; }
     };
 
     // Given to the engine, whose one point of processing messages is the minute end: there it
@@ -102,9 +104,8 @@ private:
         Session& session_;
     };
 
-    Host& host_;
-    WriterHost writerHost_;  // declared before Writer, which keeps a reference to it
-    EngineHost engineHost_;  // and this before Processor
+    OutcomeHost host_;       // declared before the engine's objects, which keep references
+    EngineHost engineHost_;  // to these two
 
 public:
     explicit Session(Host& host);
@@ -199,6 +200,11 @@ public:
     // file. A front end that has settled both from its options (the command line) clears it;
     // TK1 files whose minutes the header cannot count are refused either way.
     bool AskBeforeWriting = true;
+    // Where the conversion asks nothing: files that have the names of its outputs may be
+    // replaced (the command line's --overwrite). Where it asks, only a Yes to the question
+    // allows it. A name that another run takes while the batch runs is replaced only where
+    // this allows it, and no earlier file is replaced by a batch that failed.
+    bool ReplaceExisting = false;
 
     // Where the running (or last) batch stands; reported to the host at the start and end of
     // the batch and of each file and at each minute end. The clock gives seconds on a steady
@@ -211,14 +217,11 @@ public:
         Done,     // converted (possibly stopped by the user)
         Refused,  // refused before anything was written (rate, settings, logger number, line
                   // limit, destination dialog cancelled)
-        Failed,   // ended on an error message: no files listed, a WAV file could not be
-                  // opened, a TK1 file could not be created or written completely, a
-                  // recording could not be read or decoded to its end
+        Failed,   // did not do all it was asked: no files listed, a WAV file could not be
+                  // opened, or read or decoded to its end, or changed since it was listed, an
+                  // output could not be created, written completely or put under its name
     };
     Outcome LastOutcome = Outcome::Done;
-    // Recordings of the last conversion that ended early because they could not be read or
-    // decoded further (each converted up to there, with its message; the batch went on).
-    int32_t NofRecordingsCutShort = 0;
 
     // Window models.
     MainControls Controls;
@@ -283,7 +286,14 @@ private:
     // of its samples are read and how.
     bool OpenWavFile(const WavFileRec& rec, int64_t& size, RecordingLayout& layout);
     void CloseWavFile();
-    bool CloseIpiExport();  // false (with a message) when closing failed
+    // A recording whose size is not the one it was listed with is reported, once.
+    void CheckRecordingSize(const WavFileRec& rec, int64_t size);
+    void CloseIpiExport();  // a failure is reported
+    // The finished files that wait for their earlier files to be replaced: put in place after a
+    // batch that succeeded, removed (each named) after one that failed.
+    void SettleReplacements();
+    // The outcome the reports since the command began give.
+    Outcome ReportedOutcome() const;
     // Abandons the batch: closes the WAV file, finalises or (Unfinished) closes the TK1 file,
     // closes the IPI export, releases the buffers.
     void AbandonBatch(bool closeTK1Unfinished);
@@ -293,6 +303,9 @@ private:
 
     std::FILE* WavFile = nullptr;
     std::unique_ptr<RecordingSource> Source;  // the samples of WavFile being converted
+    PendingReplacements replacements_;
+    std::vector<std::string> earlierFiles_;  // outputs there already that the batch may replace
+    bool recordingChanged_ = false;          // the current file's change has been reported
 
     // The controls the last listing read (see RereadSelection).
     struct ListingInputs {

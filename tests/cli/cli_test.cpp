@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <numeric>
 #include <optional>
@@ -54,8 +56,12 @@ struct Launch {
     // folder as well (the tool then waits at the summary line of that file, before it is renamed
     // into place).
     std::string killWhileWritingIn = {};
+    // With terminateAtBatchStart and killWhileWritingIn: done at that point instead of the kill,
+    // after which the tool goes on (what another run or a user does meanwhile).
+    std::function<void()> meanwhile = {};
     bool unprivileged = false;  // run by root: as the user nobody, whom permissions restrain
     long fileSizeLimit = -1;    // bytes a file may grow to (writes beyond fail as on a full disk)
+    mode_t umask = 022;
 };
 
 // Room left in the nearly full stdout pipe: the header line fits, a summary line does not.
@@ -105,6 +111,7 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
         ::dup2(e, 2);
         ::dup2(in, 0);
         std::signal(SIGPIPE, SIG_DFL);  // as from a shell, whatever the test runner does
+        ::umask(launch.umask);
         if (launch.unprivileged && ::geteuid() == 0 &&
             (::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(127);
@@ -142,7 +149,11 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
                 }
                 ::usleep(1000);
             }
-            ::kill(pid, folder.empty() ? SIGTERM : SIGKILL);
+            if (launch.meanwhile && !exited) {
+                launch.meanwhile();
+            } else {
+                ::kill(pid, folder.empty() ? SIGTERM : SIGKILL);
+            }
             char buf[4096];
             ssize_t n = 0;
             while ((n = ::read(pipeEnds[0], buf, sizeof buf)) > 0)
@@ -259,6 +270,10 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
     fs::create_directories(century);
     fs::copy_file(file, century + "/A.20000517140000.wav");
     fs::copy_file(file, century + "/A.20990517140000.wav");
+    // A name of 255 bytes: the TK1 and linkage names made of it are longer.
+    const std::string longNames = dir / "long", longLocation(236, 'L');
+    fs::create_directories(longNames);
+    fs::copy_file(file, longNames + "/" + longLocation + ".20230517140000.wav");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const std::string nothing = "nothing converted";
     const std::string fresh = out + "/new/deeper";  // created only when a conversion starts
@@ -416,6 +431,34 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
          "--minutes " + recording + ": it is one of the recordings to convert; " + nothing},
         {{"convert", "-r", "2", "-o", fresh, "--overwrite", "--minutes", take, wavs},
          "--minutes " + take + ": it is a WAV file (it begins with RIFF); " + nothing},
+        // --minutes naming a file the conversion writes itself, there or not yet, with or
+        // without --overwrite.
+        {{"convert", "-r", "2", "-o", done, "--overwrite", "--minutes", doneTK1, wavs},
+         "--minutes " + doneTK1 + ": it is one of the files the conversion writes; " + nothing},
+        {{"convert", "-r", "2", "-o", fresh, "--minutes", fresh + "/NewFileNameA 2023 05 17.txt",
+          wavs},
+         "--minutes " + fresh +
+             "/NewFileNameA 2023 05 17.txt: it is one of the files the "
+             "conversion writes; " +
+             nothing},
+        {{"convert", "-r", "2", "-o", fresh + "/", "--jobs", "2", "--ipi-export", "--minutes",
+          out + "/new/./deeper/NewFileName A 2023 05 17 IPIs.txt", wavs},
+         "--minutes " + out +
+             "/new/./deeper/NewFileName A 2023 05 17 IPIs.txt: it is one of "
+             "the files the conversion writes; " +
+             nothing},
+        // Names the folder's file system cannot hold are refused before hours of work.
+        {{"convert", "-r", "2", "-o", fresh, longNames},
+         "NewFileName" + longLocation +
+             " 2023 05 17.TK1 is too long a file name for the folder (262 bytes, at most "
+             "255)\nwavtokeb-cli: NewFileName" +
+             longLocation +
+             " 2023 05 17.txt is too long a file name for the folder (262 bytes, at most "
+             "255)\nwavtokeb-cli: NewFileName" +
+             longLocation +
+             " 2023 05 17.recordings.csv is too long a file name for the folder (273 bytes, at "
+             "most 255)\nwavtokeb-cli: " +
+             nothing},
         {{"convert", "-r", "2", "-o", fresh, gap},
          "61.0 days (87839 minutes) from " + gap + "/A.20230517140000.wav to " + gap +
              "/A.20230717140000.wav\nwavtokeb-cli: 1 gap is longer than 31 days: " + nothing +
@@ -447,10 +490,13 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
     EXPECT_EQ(limit.status, 2);
     EXPECT_NE(limit.err.find("File line limit"), std::string::npos) << limit.err;
 
-    // The same folder is made when nothing refuses the conversion.
-    const Result made = RunCli(dir, {"convert", "-qr2", "-o", fresh, "--", wavs});
+    // The same folder is made when nothing refuses the conversion, before the minutes file
+    // that goes into it.
+    const Result made =
+        RunCli(dir, {"convert", "-qr2", "-o", fresh, "--minutes", fresh + "/m.txt", "--", wavs});
     EXPECT_EQ(made.status, 0) << made.err;
     EXPECT_TRUE(fs::exists(fresh + "/NewFileNameA 2023 05 17.TK1"));
+    EXPECT_TRUE(fs::exists(fresh + "/m.txt"));
 }
 
 TEST_F(CliTest, SettingsRefusalsComeInOrderBeforeAnythingIsWritten) {
@@ -546,6 +592,25 @@ TEST_F(CliTest, ListPrintsTheFileListAndStatusWithMessagesOnStderr) {
     const Result one = RunCli(dir, {"list", "--rate", "2", "--location", "LOC1", wavs});
     EXPECT_EQ(Lines(one.out).size(), 4u);
     EXPECT_EQ(Lines(one.out).back(), "2 WAV files, all in one name group");
+
+    // Names and headers that are read otherwise than they say: a year of another century (read
+    // as 20yy), a second data chunk (not read); an empty location is a group like any other.
+    const std::string odd = dir / "odd";
+    fs::create_directories(odd);
+    const std::string empty = odd + "/.20230517140000.wav", old = odd + "/G.19990101000000.wav";
+    const std::string twice = odd + "/T.20230517140000.wav";
+    for (const std::string& f : {empty, old, twice}) fs::copy_file(a1, f);
+    std::vector<uint8_t> bytes = ReadFileBytes(twice);
+    const std::vector<uint8_t> second = {'d', 'a', 't', 'a', 2, 0, 0, 0, 1, 2};
+    bytes.insert(bytes.end(), second.begin(), second.end());
+    WriteFileBytes(twice, bytes);
+    const Result oddList = RunCli(dir, {"list", "--rate", "2", odd});
+    EXPECT_EQ(oddList.status, 0);
+    EXPECT_EQ(Lines(oddList.out).back(), "3 WAV files in 3 name groups");
+    EXPECT_EQ(oddList.err, "wavtokeb-cli: " + old + ": year 1999 of the name is read as 2099\n" +
+                               "wavtokeb-cli: " + twice +
+                               ": a second data chunk follows the samples and is not read\n");
+    EXPECT_TRUE(RunCli(dir, {"list", "-q", "--rate", "2", odd}).err.empty());
 }
 
 TEST_F(CliTest, ConvertWritesSummaryMinutesAndFiles) {
@@ -626,16 +691,46 @@ TEST_F(CliTest, BatchErrorsEndWithStatus1) {
                   "Failed to finalise TK1File"}));
     EXPECT_TRUE(fs::is_empty(out));
 
-    // A source linkage file that cannot be created is reported, but the TK1 file is complete.
-    fs::remove_all(out);
-    fs::create_directories(out + "/NewFileNameA 2023 05 17.txt");
-    const Result linkage =
-        RunCli(dir, {"convert", "--rate", "2", "--overwrite", "--out", out, wavs});
-    EXPECT_EQ(linkage.status, 0);
-    EXPECT_EQ(linkage.err, "Failed to create source linkage file\nwavtokeb-cli: file concerned: " +
-                               out + "/NewFileNameA 2023 05 17.txt\n");
-    EXPECT_TRUE(ReadTk1(out + "/NewFileNameA 2023 05 17.TK1").wellFormed);
-    EXPECT_EQ(Lines(linkage.out).size(), 2u);
+    // A source linkage file or an IPI export file that cannot be created is reported, named
+    // with the reason, and the batch is no success; the TK1 file is complete all the same.
+    const std::string tk1 = out + "/NewFileNameA 2023 05 17.TK1";
+    const std::string linkageName = out + "/NewFileNameA 2023 05 17.txt";
+    struct Case {
+        std::string blocked;  // a directory in the way of this file
+        std::vector<std::string> more;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {linkageName,
+         {},
+         "Failed to create source linkage file\nwavtokeb-cli: file concerned: " + linkageName +
+             ": " + std::strerror(EISDIR) + "\n"},
+        // Its hidden file is in the way: the error is the system's, not another conversion.
+        {out + "/.NewFileNameA 2023 05 17.txt.wtk-part",
+         {},
+         "Failed to create source linkage file\nwavtokeb-cli: file concerned: " + linkageName +
+             ": " + std::strerror(EEXIST) + "\n"},
+        {out + "/NewFileNameA 2023 05 17.recordings.csv",
+         {},
+         "Failed to create recordings table " + out +
+             "/NewFileNameA 2023 05 17.recordings.csv: " + std::strerror(EISDIR) + "\n"},
+        {out + "/NewFileName A 2023 05 17 IPIs.txt",
+         {"--ipi-export"},
+         "Failed to create IPI export file " + out +
+             "/NewFileName A 2023 05 17 IPIs.txt: " + std::strerror(EISDIR) + "\n"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(out);
+        fs::create_directories(c.blocked);
+        std::vector<std::string> args = {"convert", "--rate", "2", "--overwrite", "--out", out};
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        args.push_back(wavs);
+        const Result r = RunCli(dir, args);
+        EXPECT_EQ(r.status, 1) << c.blocked;
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_TRUE(ReadTk1(tk1).wellFormed) << c.blocked;
+        EXPECT_EQ(Lines(r.out).size(), 2u);
+    }
 }
 
 // The text after "NAME\t" of the first dump line naming that header field.
@@ -843,6 +938,113 @@ TEST_F(CliTest, JobsGoOnPastALocationThatFails) {
     EXPECT_EQ(lines[1].substr(0, 28), "NewFileNameA 2023 05 17.TK1\t");
     EXPECT_EQ(lines[4].substr(0, 28), "NewFileNameC 2023 05 17.TK1\t");
     EXPECT_TRUE(ReadTk1(out + "/NewFileNameC 2023 05 17.TK1").wellFormed);
+}
+
+TEST_F(CliTest, ALocationsMinuteLinesInABatchAreThoseOfTheLocationAlone) {
+    // The bundled example: REEF follows HARBOUR in one batch. The clicks of HARBOUR's last
+    // minute, which is never closed, stay out of REEF's first minute line.
+    for (const synth::ExampleFile& f : synth::ExampleArchive()) {
+        synth::WriteWav(wavs + "/" + f.Name, f.Spec);
+    }
+    auto minutes = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = {
+            "convert",   "-o",          dir / "o", "--overwrite",
+            "--minutes", dir / "m.txt", "--set",   "GainControlGroup=2"};
+        args.insert(args.end(), more.begin(), more.end());
+        args.push_back(wavs);
+        EXPECT_EQ(RunCli(dir, args).status, 0);
+        return Lines(ReadFileText(dir / "m.txt"));
+    };
+    const std::vector<std::string> batch = minutes({});
+    const std::vector<std::string> reef = minutes({"--location", "REEF"});
+    ASSERT_GE(reef.size(), 2u);
+    ASSERT_GT(batch.size(), reef.size());
+    EXPECT_EQ(
+        std::vector<std::string>(batch.end() - static_cast<long>(reef.size() - 1), batch.end()),
+        std::vector<std::string>(reef.begin() + 1, reef.end()));
+    // Its first line counts the clicks of its first minute in the TK1 file.
+    const std::string kinds = ReadTk1(dir / "o/NewFileNameREEF 2024 06 11.TK1").Kinds();
+    const size_t first = kinds.find('M'), second = kinds.find('M', first + 1);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_EQ(Split(reef[1], '\t').at(1), std::to_string(second - first - 1));
+}
+
+// Starts the tool with stdout and stderr in the files given; returns its process id.
+pid_t StartCli(std::vector<std::string> args, const std::string& outPath,
+               const std::string& errPath) {
+    args.insert(args.begin(), WTK_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int WaitCli(pid_t pid) {
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+TEST_F(CliTest, RunsSharingAnOutputFolderNeverGetInEachOthersWay) {
+    // Two runs of one location each and a --jobs 8 run of 32 more, all at once into one
+    // folder, as cluster tasks do: every batch cleans the folder of stale files as it begins
+    // while the others make their lock files. No run may see a conflict, and every file must
+    // be what the same run alone writes. WTK_STRESS_REPEAT sets the number of rounds.
+    const std::vector<std::string> groups = {dir / "x", dir / "y", dir / "z"};
+    for (size_t g = 0; g < groups.size(); ++g) {
+        fs::create_directories(groups[g]);
+        const int locations = g < 2 ? 1 : 32;
+        for (int l = 0; l < locations; ++l) {
+            const std::string name = "L" + std::to_string(g) + "-" + std::to_string(l);
+            WriteSamplesFile(groups[g] + "/" + name + ".20230517140000.wav",
+                             std::vector<int16_t>(500, static_cast<int16_t>(l)), 2000);
+        }
+    }
+    auto args = [&](size_t g, const std::string& folder) {
+        std::vector<std::string> a = {"convert", "-r", "2", "-o", folder};
+        if (g == 2) a.insert(a.end(), {"--jobs", "8"});
+        a.push_back(groups[g]);
+        return a;
+    };
+    const std::string alone = dir / "alone";
+    for (size_t g = 0; g < groups.size(); ++g) ASSERT_EQ(RunCli(dir, args(g, alone)).status, 0);
+    const auto expected = OutputFiles(alone);
+    ASSERT_EQ(expected.size(), 102u);  // TK1 file, linkage file and recordings table each
+
+    const char* repeat = std::getenv("WTK_STRESS_REPEAT");
+    const int rounds = repeat != nullptr ? std::max(1, std::atoi(repeat)) : 10;
+    int failedRounds = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const std::string shared = dir / ("shared" + std::to_string(round));
+        fs::create_directories(shared);
+        std::vector<pid_t> pids;
+        for (size_t g = 0; g < groups.size(); ++g) {
+            const std::string log = dir / ("log" + std::to_string(g));
+            pids.push_back(StartCli(args(g, shared), log + ".out", log + ".err"));
+        }
+        bool ok = true;
+        for (size_t g = 0; g < groups.size(); ++g) {
+            const int status = WaitCli(pids[g]);
+            const std::string err = ReadFileText(dir / ("log" + std::to_string(g) + ".err"));
+            EXPECT_EQ(status, 0) << "round " << round << ", run " << g << ": " << err;
+            EXPECT_EQ(err, "") << "round " << round << ", run " << g;
+            ok = ok && status == 0 && err.empty();
+        }
+        const bool same = OutputFiles(shared) == expected;
+        EXPECT_TRUE(same) << "round " << round;
+        failedRounds += !(ok && same);
+        fs::remove_all(shared);
+    }
+    EXPECT_EQ(failedRounds, 0) << "of " << rounds << " rounds";
 }
 
 TEST_F(CliTest, NamesAreShownWithEscapesInEveryTextOutput) {
@@ -1068,6 +1270,18 @@ TEST_F(CliTest, SigintTakesEffectAtTheNextMinuteEndAndASecondOneAborts) {
     ASSERT_TRUE(f.wellFormed);
     EXPECT_EQ(f.Kinds(), "LMME");
 
+    // The progress lines count the minute converted, not the file's ten.
+    fs::remove_all(out);
+    fs::remove(dir / "minutes");
+    std::vector<std::string> withProgress = args;
+    withProgress.insert(withProgress.begin() + 1, "--progress=1");
+    const Result progress =
+        RunInterrupted(withProgress, dir / "minutes", out, Interruption::AtTheFirstMinuteEnd);
+    EXPECT_EQ(progress.status, 128 + SIGINT);
+    const auto progressLines = Lines(progress.err, "\n");
+    ASSERT_FALSE(progressLines.empty());
+    EXPECT_TRUE(progressLines.back().starts_with("done: 1.0 min of audio in ")) << progress.err;
+
     // The second SIGINT comes before the TK1 file is finished: nothing unfinished is left.
     fs::remove_all(out);
     fs::create_directories(out);
@@ -1078,7 +1292,9 @@ TEST_F(CliTest, SigintTakesEffectAtTheNextMinuteEndAndASecondOneAborts) {
     EXPECT_NE(aborted.err.find("wavtokeb-cli: aborted, unfinished files removed"),
               std::string::npos)
         << aborted.err;
-    EXPECT_TRUE(fs::is_empty(out));
+    std::string left;
+    for (const auto& e : fs::directory_iterator(out)) left += e.path().filename().string() + " ";
+    EXPECT_EQ(left, "");
 
     // With --jobs each batch that runs stops at its next minute end, and none starts after.
     fs::remove_all(out);
@@ -1175,6 +1391,199 @@ TEST_F(CliTest, AKilledOrFailedConversionLeavesTheEarlierFilesAsTheyWere) {
     EXPECT_EQ(ReadFileBytes(small + "/" + made[0]), small1);
     EXPECT_EQ(ReadFileBytes(small + "/" + made[1]), small2);
     EXPECT_EQ(Names(small), made);
+}
+
+// The hidden files (temporary and lock files) in a folder.
+std::vector<std::string> HiddenFiles(const std::string& folder) {
+    std::vector<std::string> hidden;
+    for (const std::string& name : Names(folder))
+        if (name.starts_with(".")) hidden.push_back(name);
+    return hidden;
+}
+
+TEST_F(CliTest, AFailedRunReplacesNoEarlierFile) {
+    // Two locations of noise (so the IPI export fills), B with two files.
+    auto noise = [&](const std::string& name, double seconds) {
+        synth::RecordingSpec spec;
+        spec.SampleRate = 2000;
+        spec.Seconds = seconds;
+        spec.NoiseRms = 3000;
+        spec.Seed = name.size() + static_cast<uint64_t>(seconds * 10);
+        synth::WriteWav(wavs + "/" + name, spec);
+        return wavs + "/" + name;
+    };
+    noise("A.20230517140000.wav", 2);
+    const std::string b1 = noise("B.20230517140000.wav", 3);
+    const std::string b2 = noise("B.20230517140500.wav", 2);
+    const std::string earlier = dir / "earlier";
+    auto convert = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = {"convert", "-r",           "2",         "-o",
+                                         out,       "--ipi-export", "--minutes", out + "/m.txt"};
+        args.insert(args.end(), more.begin(), more.end());
+        args.push_back(wavs);
+        return args;
+    };
+    ASSERT_EQ(RunCli(dir, convert({})).status, 0);
+    fs::copy(out, earlier);
+    const std::map<std::string, std::string> before = OutputFiles(earlier);
+    // Two TK1 files with their linkage files and recordings tables, the export, the minutes.
+    ASSERT_EQ(before.size(), 8u);
+    // The next run writes other files: A has a file more, 5000 minutes on (a full buffer).
+    noise("A.20230521033000.wav", 1);
+    auto fresh = [&](bool withEarlierFiles) {
+        fs::remove_all(out);
+        if (withEarlierFiles) {
+            fs::copy(earlier, out);
+        } else {
+            fs::create_directories(out);
+        }
+    };
+    auto expectEarlierFiles = [&](const std::string& what) {
+        EXPECT_TRUE(OutputFiles(out) == before) << what;
+        EXPECT_EQ(HiddenFiles(out), std::vector<std::string>{}) << what;
+    };
+
+    // A full disk at several fill levels: whenever the run fails, every earlier file is as it
+    // was, and it says so; when it succeeds, they are all replaced.
+    int failed = 0;
+    for (const long limit :
+         {0L, 500L, 1100L, 3000L, 10000L, 30000L, 70000L, 100000L, 200000L, 2000000L}) {
+        const std::string what = "file size limit " + std::to_string(limit);
+        fresh(true);
+        const Result r = RunCli(dir, convert({"--overwrite"}), {.fileSizeLimit = limit});
+        if (r.status != 0) {
+            ++failed;
+            EXPECT_EQ(r.status, 1) << what << r.err;
+            expectEarlierFiles(what);
+            // Each is named (where stderr itself had room).
+            for (const auto& [name, bytes] : before) {
+                if (limit < 10000) break;
+                EXPECT_NE(r.err.find("wavtokeb-cli: Earlier file kept, not replaced by this "
+                                     "failed conversion: " +
+                                     out + "/" + name + "\n"),
+                          std::string::npos)
+                    << what << r.err;
+            }
+        } else {
+            EXPECT_GE(limit, 100000L) << r.err;
+            EXPECT_NE(OutputFiles(out).at("NewFileNameA 2023 05 17.TK1"),
+                      before.at("NewFileNameA 2023 05 17.TK1"));
+        }
+        // Without earlier files, what was finished keeps its name and is sound.
+        fresh(false);
+        const Result lone = RunCli(dir, convert({}), {.fileSizeLimit = limit});
+        EXPECT_EQ(lone.status, r.status) << what << lone.err;
+        EXPECT_EQ(HiddenFiles(out), std::vector<std::string>{}) << what;
+        for (const auto& [name, bytes] : OutputFiles(out)) {
+            if (name.ends_with(".TK1")) {
+                EXPECT_TRUE(ReadTk1(out + "/" + name).wellFormed) << name;
+            }
+        }
+    }
+    EXPECT_GE(failed, 7);
+
+    // A recording taken away or cut short while an --overwrite run converts another location:
+    // the run fails, and no earlier file is replaced.
+    const std::vector<uint8_t> b1Bytes = ReadFileBytes(b1), b2Bytes = ReadFileBytes(b2);
+    struct Case {
+        std::string what;
+        std::function<void()> meanwhile;
+        std::string message;  // the line that says what went wrong
+    };
+    const std::vector<Case> cases = {
+        {"moved away", [&] { fs::rename(b2, dir / "moved.wav"); },
+         std::string("Failed to open wav file B.20230517140500") + std::strerror(ENOENT)},
+        {"cut short", [&] { fs::resize_file(b1, 3000); },
+         "wavtokeb-cli: Recording changed size since it was listed (12044 bytes, now 3000), "
+         "converted as far as it went: " +
+             b1},
+    };
+    for (const Case& c : cases) {
+        fresh(true);
+        const Result r = RunCli(
+            dir, convert({"--overwrite"}),
+            {.terminateAtBatchStart = true, .killWhileWritingIn = out, .meanwhile = c.meanwhile});
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_NE(r.err.find(c.message + "\n"), std::string::npos) << c.what << r.err;
+        expectEarlierFiles(c.what);
+        if (fs::exists(dir / "moved.wav")) fs::rename(dir / "moved.wav", b2);
+        WriteFileBytes(b1, b1Bytes);
+        ASSERT_EQ(ReadFileBytes(b2), b2Bytes);
+    }
+    // Cut short without earlier files: converted as far as it went, and said so.
+    fresh(false);
+    const Result cut =
+        RunCli(dir, convert({}),
+               {.terminateAtBatchStart = true, .killWhileWritingIn = out, .meanwhile = [&] {
+                    fs::resize_file(b1, 3000);
+                }});
+    EXPECT_EQ(cut.status, 1) << cut.err;
+    EXPECT_TRUE(ReadTk1(out + "/NewFileNameB 2023 05 17.TK1").wellFormed);
+    WriteFileBytes(b1, b1Bytes);
+}
+
+TEST_F(CliTest, ANameTakenMeanwhileIsNeverReplaced) {
+    // Another run finishes a file of this run's names after this one planned it: before this
+    // one creates it (B's), or while it writes it (A's). This run fails and names the file;
+    // the other run's file stays.
+    Silent("A.20230517140000.wav", 1);
+    Silent("B.20230517140000.wav", 1);
+    const std::string a = out + "/NewFileNameA 2023 05 17.TK1";
+    const std::string b = out + "/NewFileNameB 2023 05 17.TK1";
+    for (const std::string& taken : {b, a}) {
+        SCOPED_TRACE(taken);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        const Result r =
+            RunCli(dir, {"convert", "-r", "2", "-o", out, wavs},
+                   {.terminateAtBatchStart = true, .killWhileWritingIn = out, .meanwhile = [&] {
+                        WriteFileBytes(taken, {'o', 't', 'h', 'e', 'r'});
+                    }});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "Failed to finalise TK1File\nwavtokeb-cli: file concerned: " + taken +
+                             ": another conversion wrote this file meanwhile, and its file was "
+                             "kept\n");
+        EXPECT_EQ(ReadFileText(taken), "other");
+        EXPECT_TRUE(ReadTk1(taken == a ? b : a).wellFormed);
+        EXPECT_EQ(HiddenFiles(out), std::vector<std::string>{});
+        // Its linkage file went with it: nothing of this run under that name.
+        EXPECT_FALSE(fs::exists(taken.substr(0, taken.size() - 4) + ".txt"));
+    }
+}
+
+TEST_F(CliTest, AKilledRunLocksNoOtherUserOutOfASharedFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as a second user";
+    Silent("A.20230517140000.wav", 1);
+    Silent("A.20230517140500.wav", 1);
+    // A folder shared by a group (set-group-ID, group-writable), written with umask 002.
+    const std::string shared = dir / "shared";
+    fs::create_directories(shared);
+    ASSERT_EQ(::chown(shared.c_str(), 0, 65534), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 02775), 0);
+    fs::permissions(dir.path(), fs::perms::all);
+    const std::vector<std::string> args = {"convert", "-r", "2", "-o", shared, wavs};
+    auto mode = [&](const std::string& name) {
+        struct stat st {};
+        return ::stat((shared + "/" + name).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+    };
+    // Killed while it writes: its lock and temporary files stay, with the outputs' permissions.
+    const Result killed = RunCli(
+        dir, args, {.terminateAtBatchStart = true, .killWhileWritingIn = shared, .umask = 002});
+    ASSERT_EQ(killed.status, 128 + SIGKILL);
+    const std::vector<std::string> left = HiddenFiles(shared);
+    for (const char* name :
+         {".NewFileNameA 2023 05 17.TK1.wtk-lock", ".NewFileNameA 2023 05 17.TK1.wtk-part"}) {
+        EXPECT_NE(std::find(left.begin(), left.end(), name), left.end()) << name;
+    }
+    for (const std::string& hidden : HiddenFiles(shared)) EXPECT_EQ(mode(hidden), 0664u) << hidden;
+    // Another user of the group converts there: what the killed run left is taken over and
+    // removed.
+    const Result other = RunCli(dir, args, {.unprivileged = true, .umask = 002});
+    if (other.status == 127) GTEST_SKIP() << "the tool cannot be run as the user nobody here";
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_TRUE(ReadTk1(shared + "/NewFileNameA 2023 05 17.TK1").wellFormed);
+    EXPECT_EQ(mode("NewFileNameA 2023 05 17.TK1"), 0664u);
+    EXPECT_EQ(HiddenFiles(shared), std::vector<std::string>{});
 }
 
 TEST_F(CliTest, AStopDuringTheListingConvertsNothing) {
@@ -1308,6 +1717,107 @@ TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
               name + "its header counts 257 minute records, the file holds 1\n" + name +
                   "its header's last logging minute at offset 276 is 64891560, its start minute "
                   "and minute records give 64891561\n");
+}
+
+// TK1 files of crafted records behind a header the tool wrote: each damage is reported alone,
+// with exit status 1, and the clicks are given their recordings across the steps back in time
+// that block ends make within one recording.
+TEST_F(CliTest, DumpTablesOfCraftedRecords) {
+    Silent("Q.20230517140000.wav", 1);
+    ASSERT_EQ(RunCli(dir, {"convert", "-q", "--rate", "2", "--out", out, wavs}).status, 0);
+    const std::vector<uint8_t> written = ReadFileBytes(out + "/NewFileNameQ 2023 05 17.TK1");
+    ASSERT_EQ(written.size(), 1072u);
+    constexpr uint32_t kStart = 64891560;  // 2023-05-17 14:00
+    using Record = std::array<uint8_t, 16>;
+    const Record minute = {254}, end = {255, 255, 255, 255, 255, 255, 255, 255,
+                                        255, 255, 255, 255, 255, 255, 255, 255};
+    auto click = [](uint32_t time, uint8_t durationHigh = 0) {
+        Record r{};
+        r[0] = static_cast<uint8_t>(time >> 16);
+        r[1] = static_cast<uint8_t>(time >> 8);
+        r[2] = static_cast<uint8_t>(time);
+        r[3] = 9;
+        r[13] = static_cast<uint8_t>(durationHigh << 4);
+        r[14] = 3;
+        return r;
+    };
+    // The header with counts that agree with the records.
+    auto file = [&](const std::vector<Record>& records) {
+        std::vector<uint8_t> b(written.begin(), written.begin() + 1024);
+        uint32_t minutes = 0;
+        for (const Record& r : records) {
+            minutes += r[0] == 254;
+            b.insert(b.end(), r.begin(), r.end());
+        }
+        minutes -= 1;  // the lead record
+        for (const size_t at : {260u, 276u}) {
+            for (int k = 0; k < 4; ++k)
+                b[at + k] = static_cast<uint8_t>((kStart + minutes) >> (24 - 8 * k));
+        }
+        for (int k = 0; k < 3; ++k) b[340 + k] = static_cast<uint8_t>(minutes >> (16 - 8 * k));
+        return b;
+    };
+
+    struct Damage {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        std::string problem;  // "": none
+    };
+    std::vector<uint8_t> oneByteMore = file({minute, minute, click(100), end});
+    oneByteMore.push_back(0);
+    const Damage damages[] = {
+        {"sound", file({minute, minute, click(100), end}), ""},
+        {"a partial record of one byte", oneByteMore, "ends in a partial record of 1 bytes"},
+        {"a click time at its minute's end", file({minute, minute, click(12'000'000), end}),
+         "holds click times beyond the end of their minute"},
+        {"the last click time of a minute", file({minute, minute, click(11'999'999), end}), ""},
+        {"a record after the end", file({minute, minute, end, click(100)}),
+         "holds data after its end record"},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        const std::string path = dir / "crafted.TK1";
+        WriteFileBytes(path, d.bytes);
+        const Result r = RunCli(dir, {"dump", "--csv", path});
+        EXPECT_EQ(r.status, d.problem.empty() ? 0 : 1);
+        EXPECT_EQ(r.err,
+                  d.problem.empty() ? "" : "wavtokeb-cli: " + path + ": " + d.problem + "\n");
+    }
+
+    // A duration that saturated its high part is no number.
+    WriteFileBytes(dir / "durations.TK1",
+                   file({minute, minute, click(100, 14), click(200, 15), end}));
+    Result r = RunCli(dir, {"dump", "--csv", dir / "durations.TK1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> rows = Lines(r.out);
+    ASSERT_EQ(rows.size(), 3u);
+    std::vector<std::string> head = Split(rows[0], ',');
+    const size_t duration =
+        static_cast<size_t>(std::find(head.begin(), head.end(), "Durationto16Cyc") - head.begin());
+    ASSERT_LT(duration, head.size());
+    EXPECT_EQ(Split(rows[1], ',').at(duration), std::to_string(14 * 256 + 3));
+    EXPECT_EQ(Split(rows[2], ',').at(duration), "");
+
+    // At 1 k samples/s the last samples of a block (up to 125 ms) open the next minute, and
+    // the recording's next block starts that minute's times again: a step back of 110 ms is
+    // no new recording, even where the next recording may begin in that minute.
+    const std::string linked = dir / "linked.TK1";
+    WriteFileBytes(linked, file({minute, minute, click(6'000'000), minute, click(22'000),
+                                 click(200), click(6'000'000), minute, click(300), end}));
+    WriteFileBytes(
+        dir / "linked.txt",
+        std::vector<uint8_t>{'6', '4', '8', '9', '1', '5', '6', '0', '\t', 'A', '\r', '\n',
+                             '6', '4', '8', '9', '1', '5', '6', '2', '\t', 'B', '\r', '\n'});
+    r = RunCli(dir, {"dump", "--csv", linked});
+    ASSERT_EQ(r.status, 0) << r.err;
+    rows = Lines(r.out);
+    ASSERT_EQ(rows.size(), 6u);
+    std::string sources;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const std::vector<std::string> cells = Split(rows[i], ',');
+        sources += cells.at(cells.size() - 2);
+    }
+    EXPECT_EQ(sources, "AAAAB");
 }
 
 // The TK1 bytes apart from the finalisation minute (the wall clock).
@@ -1729,6 +2239,24 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     EXPECT_EQ(RunCli(dir, {"dump", "--audacity", dir / "labels", tk1}).status, 2);
     EXPECT_EQ(RunCli(dir, {"dump", "--audacity", dir / "labels", "--overwrite", tk1}).out,
               labels.out);
+    // An export that fails on one file replaces none of the earlier files, and names them.
+    const std::string first = Split(written.front(), '\t').at(0);
+    const std::string last = Split(written.back(), '\t').at(0);
+    WriteFileBytes(first, {'e', 'a', 'r', 'l', 'i', 'e', 'r'});
+    fs::remove(last);
+    fs::create_directories(last);
+    const Result failed = RunCli(dir, {"dump", "--audacity", dir / "labels", "--overwrite", tk1});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("wavtokeb-cli: cannot write " + last + ": " + std::strerror(EISDIR)),
+              std::string::npos)
+        << failed.err;
+    EXPECT_NE(failed.err.find("wavtokeb-cli: earlier file kept: " + first + "\n"),
+              std::string::npos)
+        << failed.err;
+    EXPECT_EQ(ReadFileText(first), "earlier");
+    EXPECT_EQ(failed.out, "");
+    EXPECT_EQ(Names(dir / "labels").size(), written.size());
+    fs::remove(last);
     // Recordings of one name in two folders: the second one's file is told apart.
     std::string same = ReadFileText(out + "/NewFileNameREEF 2024 06 11.recordings.csv");
     same.replace(same.find(paths[1]), paths[1].size(), dir / ("other/" + files[0].Name));

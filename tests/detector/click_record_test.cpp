@@ -180,7 +180,7 @@ TEST_F(ClickRecords, ResetChangesOnlyResetVariablesAndExportsNothing) {
                               0,    35,   60,  45, 40,   0x01, 42, 42};
     EXPECT_EQ(Record(0), expected);
     EXPECT_EQ(det.ClicksThisMin, 6);
-    ASSERT_TRUE(exportFile.Close());
+    ASSERT_EQ(exportFile.Close(), 0);
     EXPECT_EQ(ReadFileText(exportFile.FileName()),
               "IPI\tAmp\tt 250ns\r\n255\t30\t2000\r\n40\t35\t2040\r\n41\t60\t2082\r\n"
               "42\t50\t2122\r\n43\t45\t2164\r\n42\t40\t2206\r\n10\t0\t2248\r\n");
@@ -200,7 +200,7 @@ TEST_F(ClickRecords, ExportHeadingComesWithTheFirstPeak) {
     exportFile.CreateIPIexportFile(dir / "none.TK1", 100, host);
     det.SetIpiExport(&exportFile);
     det.ClickSelSM(255, 0, 0, true);
-    ASSERT_TRUE(exportFile.Close());
+    ASSERT_EQ(exportFile.Close(), 0);
     EXPECT_EQ(ReadFileText(exportFile.FileName()), "");
 }
 

@@ -189,6 +189,8 @@ TEST(RecordingStart, BroadcastExtension) {
          "2021-06-10T03:00:00.500000 bext"},
         {"TimeReference rounded to the nearest microsecond",
          bext(Bext("2021-06-10", "", 1), 3000000), "2021-06-10T00:00:00.000000 bext"},
+        {"TimeReference rounded up to the nearest microsecond",
+         bext(Bext("2021-06-10", "", 2), 3000000), "2021-06-10T00:00:00.000001 bext"},
         {"TimeReference without a rate", bext(Bext("2021-06-10", "03:47:30", 12345), 0),
          "2021-06-10T03:47:30.000000 bext"},
         {"TimeReference beyond the day",

@@ -95,6 +95,9 @@ TEST_F(StartTimes, TheChoiceTakesTheNamesOrTheFilesOwnTime) {
          TimeSource::LogXml, m0336, 0, false},
         {"/d/L.20210610033655.wav", log, Auto, true, "2021-06-10T03:36:54.250000Z",
          TimeSource::LogXml, m0336, 54, false},
+        // The name's time when it is chosen, however close the own time lies.
+        {"/d/L.20210610033655.wav", log, Name, false, "2021-06-10T03:36:55.000000",
+         TimeSource::Name, m0336, 0, false},
         {"/d/L.20210610033655.wav", nextMinute, Auto, false, "2021-06-10T03:36:55.000000",
          TimeSource::Name, m0336, 0, false},
         {"/d/L.20210610033655.wav", far, Auto, true, "2021-06-10T03:36:55.000000", TimeSource::Name,

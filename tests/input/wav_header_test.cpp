@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "input/recording_layout.h"
 #include "riff_bytes.h"
 #include "temp_dir.h"
 
@@ -45,7 +46,16 @@ struct Case {
     const char* description;
     int64_t begin, end;  // the bytes read as samples
     bool chunksAfterData = false;
+    bool secondData = false;
 };
+
+// n empty chunks, then the data chunk.
+std::vector<Chunk> ManyChunksBeforeData(int n) {
+    std::vector<Chunk> chunks = {{"fmt ", kPcm}};
+    for (int i = 0; i < n; ++i) chunks.push_back({"JUNK", {}});
+    chunks.push_back({"data", kSamples});
+    return chunks;
+}
 
 TEST(WavHeader, CraftedHeaders) {
     Bytes flac = {'f', 'L', 'a', 'C'};
@@ -65,6 +75,9 @@ TEST(WavHeader, CraftedHeaders) {
         {"odd chunk with its pad byte",
          Riff({{"fmt ", kPcm}, {"note", Bytes(5, 'n')}, {"data", kSamples}}), WavFit::Fit,
          "PCM, 16 bits, 1 channel, 576000 samples/s", 100, 458},
+        {"odd chunk with its pad byte, data past the skipped bytes and before a chunk",
+         Riff({{"fmt ", kPcm}, {"note", Bytes(101, 'n')}, {"data", kSamples}, {"LIST", kInfo}}),
+         WavFit::Fit, "PCM, 16 bits, 1 channel, 576000 samples/s", 154, 554, true},
         {"odd chunk without a pad byte",
          Riff({{"fmt ", kPcm}, {"note", Bytes(5, 'n'), {}, false}, {"data", kSamples}}),
          WavFit::Fit, "PCM, 16 bits, 1 channel, 576000 samples/s", 100, 457},
@@ -82,6 +95,9 @@ TEST(WavHeader, CraftedHeaders) {
          "PCM, 16 bits, 1 channel, 576000 samples/s", 100, 100, true},
         {"RF64 container", Riff({{"fmt ", kPcm}, {"data", kSamples, ~0u}}, "RF64"), WavFit::Fit,
          "PCM, 16 bits, 1 channel, 576000 samples/s", 100, 444},
+        {"a second fmt chunk does not override the first",
+         Riff({{"fmt ", kPcm}, {"fmt ", Fmt(kWavFormatFloat, 2, 44100, 32)}, {"data", kSamples}}),
+         WavFit::Fit, "PCM, 16 bits, 1 channel, 576000 samples/s", 100, 468},
         {"fmt after data", Riff({{"data", kSamples}, {"fmt ", kPcm}}), WavFit::Fit,
          "PCM, 16 bits, 1 channel, 576000 samples/s", 100, 420, true},
         {"extensible PCM", Riff({{"fmt ", FmtExtensible(kWavFormatPcm, 16)}, {"data", kSamples}}),
@@ -127,6 +143,14 @@ TEST(WavHeader, CraftedHeaders) {
         {"a chunk size past the end hides data",
          Riff({{"fmt ", kPcm}, {"JUNK", kInfo, 0xFFFFFFF0u}, {"data", kSamples}}), WavFit::Fit,
          "PCM, 16 bits, 1 channel, 576000 samples/s", 100, 552},
+        {"a second data chunk after the samples",
+         Riff({{"fmt ", kPcm}, {"data", kSamples}, {"LIST", kInfo}, {"data", kSamples}}),
+         WavFit::Fit, "PCM, 16 bits, 1 channel, 576000 samples/s", 100, 444, true, true},
+        // The walk gives up after 1,024 chunks: samples it cannot find are not read as sound.
+        {"1,000 chunks before the data", Riff(ManyChunksBeforeData(1000)), WavFit::Fit,
+         "PCM, 16 bits, 1 channel, 576000 samples/s", 8044, 8444},
+        {"1,100 chunks before the data", Riff(ManyChunksBeforeData(1100)), WavFit::Unfit,
+         "RIFF/WAVE file with more than 1024 chunks before its data chunk", 100, 9244},
         {"data header cut off", [] {
              Bytes b = Riff({{"fmt ", kPcm}, {"LIST", kInfo}});
              b.insert(b.end(), {'d', 'a', 't', 'a', 1});
@@ -143,7 +167,11 @@ TEST(WavHeader, CraftedHeaders) {
         EXPECT_EQ(r.Begin, c.begin);
         EXPECT_EQ(r.End, c.end);
         EXPECT_EQ(h.ChunksAfterData, c.chunksAfterData);
+        EXPECT_EQ(h.SecondDataChunk, c.secondData);
     }
+    // Samples the walk cannot find are not converted, whatever the choices.
+    EXPECT_EQ(ClassifyRecording(ReadWavHeader(Riff(ManyChunksBeforeData(1100))), {true, 1}),
+              FormatFit::Unfit);
 }
 
 // Through a file descriptor: the same answers, and the file position does not move.

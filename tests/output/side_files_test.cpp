@@ -36,7 +36,7 @@ TEST(SourceLinkageFile, NamedAfterTheTK1FileWithOneLinePerWavFile) {
     f.WriteLine(62809200, "C:\\rec\\A.20190601120000.wav");
     f.WriteLine(62809260, "/rec/A.20190601120100.wav");
     f.WriteLine(62809321, "/rec/\xC3\xA9t\xC3\xA9.wav");
-    EXPECT_TRUE(f.Close());
+    EXPECT_EQ(f.Close(), 0);
     EXPECT_FALSE(f.IndexFileOpen);
     EXPECT_EQ(ReadFileText(dir / "SiteA 2019 06 01.txt"),
               "62809200\tC:\\rec\\A.20190601120000.wav\r\n"
@@ -79,7 +79,7 @@ TEST(SourceLinkageFile, FailuresAreReportedNotSwallowed) {
         }
     }
     // A file with a failed write never takes the name.
-    EXPECT_FALSE(f.Close());
+    EXPECT_NE(f.Close(), 0);
     EXPECT_EQ(test::ReadFileBytes(dir / "Full.txt"), (std::vector<uint8_t>{1, 2}));
     EXPECT_FALSE(fs::exists(TemporaryNameOf(dir / "Full.txt")));
 }
@@ -95,7 +95,7 @@ TEST(IpiExportFile, HeadingWithFirstPeakThenLinesUpToTheLimit) {
     f.WritePeak(255, 0, 0);
     for (int k = 0; k < 12000; ++k) f.WritePeak(20, 7, k);
     EXPECT_EQ(f.IPIFileLineCount, 10000);
-    EXPECT_TRUE(f.Close());
+    EXPECT_EQ(f.Close(), 0);
     EXPECT_FALSE(f.IPIExportFileOpen);
 
     const std::string text = ReadFileText(dir / "SiteA 2019 06 01 IPIs.txt");
@@ -114,7 +114,7 @@ TEST(IpiExportFile, LimitZeroNoPeaksAndNamesWithoutExtension) {
         f.CreateIPIexportFile(dir / "abcdefgh", 0, host);
         EXPECT_EQ(f.FileName(), dir / "abcd IPIs.txt");
         for (int k = 0; k < 5; ++k) f.WritePeak(20, 7, k);
-        EXPECT_TRUE(f.Close());
+        EXPECT_EQ(f.Close(), 0);
         EXPECT_EQ(ReadFileText(dir / "abcd IPIs.txt"), "IPI\tAmp\tt 250ns\r\n");
     }
     {
@@ -124,7 +124,7 @@ TEST(IpiExportFile, LimitZeroNoPeaksAndNamesWithoutExtension) {
                                   "ab",
                               10000, host);
         EXPECT_EQ(f.FileName(), dir / "xyz IPIs.txt");
-        EXPECT_TRUE(f.Close());
+        EXPECT_EQ(f.Close(), 0);
         EXPECT_EQ(fs::file_size(dir / "xyz IPIs.txt"), 0u);
     }
     EXPECT_TRUE(host.messages.empty());
@@ -155,7 +155,7 @@ TEST(IpiExportFile, CreationFailureDropsLinesAndWriteFailureRaises) {
         }
     }
     EXPECT_TRUE(raised) << "lines written to a full disk were taken for success";
-    EXPECT_FALSE(f.Close());
+    EXPECT_NE(f.Close(), 0);
     EXPECT_FALSE(fs::exists(dir / "B IPIs.txt"));
 }
 

@@ -205,7 +205,8 @@ TEST(Tk1Codec, RecordingsTableRowsReadBackAsWritten) {
               "its first line is no recordings table heading (path, start, ..., placed_minute)");
     for (const std::string bad :
          {"/a.wav,2021-02-30T00:00:00,,,1,1,,2021-06-10T03:36:00,", "/a.wav",
-          "/a.wav,,,,-5,1,,2021-06-10T03:36:00,", "/a.wav,,,1.5x,1,1,,2021-06-10T03:36:00,"}) {
+          "/a.wav,,,,-5,1,,2021-06-10T03:36:00,", "/a.wav,,,1.5x,1,1,,2021-06-10T03:36:00,",
+          "/a.wav,,,0.1234567,1,1,,2021-06-10T03:36:00,"}) {
         EXPECT_EQ(std::get<std::string>(
                       DecodeRecordingsTable(std::string(kRecordingsHeading) + "\n" + bad)),
                   "line 2 is no recordings table row")

@@ -1,12 +1,20 @@
 #include "output/tk1_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <optional>
+#include <thread>
 
 #include "recording_host.h"
 #include "settings/detector_settings.h"
@@ -135,6 +143,7 @@ TEST_F(WriterFixture, LoggerNumberFilterIndexAndFlagsEdgeValues) {
         settings.UsingToughAmpDrop = false;
         settings.UserMaxSPLforBWtest = 255;
         const std::string name = dir / "L.TK1";
+        fs::remove(name);  // a taken name is replaced only by a batch's end
         Create(name);
         w.FinaliseTK1File();
         const auto b = ReadFileBytes(name);
@@ -216,26 +225,52 @@ std::vector<std::string> Listing(const TempDir& dir) {
     return names;
 }
 
-TEST_F(WriterFixture, FilesReplaceTheirNamesOnlyWhenFinalised) {
+TEST_F(WriterFixture, FilesReplaceTheirNamesOnlyWhenFinalisedAndTheBatchSucceeded) {
     const std::string name = dir / "R.TK1";
     test::WriteFileBytes(name, {1, 2, 3});
     test::WriteFileBytes(dir / "R.txt", {4});
     in.MakeSourceLinkageFile = true;
-    Create(name);
-    w.IndexFile.WriteLine(kStart2015, "/rec/R.wav");
-    for (int k = 0; k < 5000; ++k) w.StoreRecord(Click(1));  // one full buffer written
+    PendingReplacements pending;
+    w.Replacements = &pending;
+    auto write = [&] {
+        Create(name);
+        w.IndexFile.WriteLine(kStart2015, "/rec/R.wav");
+        for (int k = 0; k < 5000; ++k) w.StoreRecord(Click(1));  // one full buffer written
+    };
+    write();
     // Meanwhile the earlier files are untouched, and the new ones lie under hidden names.
     EXPECT_EQ(ReadFileBytes(name), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(ReadFileBytes(dir / "R.txt"), std::vector<uint8_t>{4});
-    EXPECT_EQ(Listing(dir),
-              (std::vector<std::string>{".R.TK1.wtk-lock", ".R.TK1.wtk-part", ".R.txt.wtk-lock",
-                                        ".R.txt.wtk-part", "R.TK1", "R.txt"}));
+    const std::vector<std::string> writing = {".R.TK1.wtk-lock", ".R.TK1.wtk-part",
+                                              ".R.txt.wtk-lock", ".R.txt.wtk-part",
+                                              "R.TK1",           "R.txt"};
+    EXPECT_EQ(Listing(dir), writing);
     EXPECT_GE(fs::file_size(TemporaryNameOf(name)), 1040u + 65536u);
+    // Finished, they wait for the batch's end, complete and still held.
     w.FinaliseTK1File();
     EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(ReadFileBytes(name), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(Listing(dir), writing);
+    // A batch that failed keeps the earlier files; one that succeeded replaces them.
+    EXPECT_EQ(pending.Keep(), (std::vector<std::string>{name, dir / "R.txt"}));
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"R.TK1", "R.txt"}));
+    EXPECT_EQ(ReadFileBytes(name), (std::vector<uint8_t>{1, 2, 3}));
+    write();
+    w.FinaliseTK1File();
+    const auto replaced = pending.Replace();
+    ASSERT_EQ(replaced.size(), 2u);
+    EXPECT_EQ(replaced[0], (std::pair<std::string, int>{name, 0}));
     EXPECT_EQ(Listing(dir), (std::vector<std::string>{"R.TK1", "R.txt"}));
     EXPECT_EQ(fs::file_size(name), 1040u + 5001u * 16 + 16);
     EXPECT_EQ(test::ReadFileText(dir / "R.txt"), "60487200\t/rec/R.wav\r\n");
+
+    // Without a place to wait, a finished file leaves the file that has its name as it is.
+    w.Replacements = nullptr;
+    write();
+    w.FinaliseTK1File();
+    EXPECT_EQ(host.messages, std::vector<std::string>{"Failed to finalise TK1File"});
+    EXPECT_EQ(fs::file_size(name), 1040u + 5001u * 16 + 16);
+    EXPECT_EQ(Listing(dir), (std::vector<std::string>{"R.TK1", "R.txt"}));
 }
 
 TEST_F(WriterFixture, ASecondWriterOfTheNameIsRefusedAndAKilledRunsLeftoversAreRemoved) {
@@ -279,6 +314,53 @@ TEST_F(WriterFixture, ASecondWriterOfTheNameIsRefusedAndAKilledRunsLeftoversAreR
     EXPECT_EQ(host.messages.back(), "Failed to finalise TK1File");
     EXPECT_FALSE(fs::exists(TemporaryNameOf(late)));
     EXPECT_FALSE(fs::exists(LockNameOf(late)));
+}
+
+// Whether thread tid of this process is in system call `call`; empty where that cannot be seen.
+std::optional<bool> InSystemCall(pid_t tid, long call) {
+    std::ifstream file("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    std::string number;
+    if (!(file >> number)) return std::nullopt;
+    return number == std::to_string(call);
+}
+
+TEST(StaleFiles, TheCleanUpNeverTakesALockFileMadeButNotYetLocked) {
+    // A run in the middle of making its files: it has made its lock file and not locked it yet
+    // (and holds the folder, as a run does there). A clean-up that begins now must not take
+    // that lock file for a killed run's and remove the run's files.
+    TempDir dir;
+    const std::string name = dir / "V.TK1";
+    const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(folder, LOCK_SH), 0);
+    const int lock = ::open(LockNameOf(name).c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(lock, 0);
+    test::WriteFileBytes(TemporaryNameOf(name), {1});
+    std::atomic<pid_t> tid{0};
+    std::atomic<bool> done{false};
+    std::thread cleaner([&] {
+        tid = static_cast<pid_t>(::syscall(SYS_gettid));
+        RemoveStaleTemporaries(dir.path().string() + "/");
+        done = true;
+    });
+    // The clean-up either finishes or waits for the folder.
+    bool seen = true;
+    while (!done) {
+        if (tid == 0) continue;
+        const std::optional<bool> waiting = InSystemCall(tid, SYS_flock);
+        if (!waiting) seen = false;
+        if (!waiting || *waiting) break;
+        ::usleep(1000);
+    }
+    // The run locks its lock file and goes on.
+    EXPECT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    ::close(folder);
+    cleaner.join();
+    if (!seen) GTEST_SKIP() << "the threads' system calls cannot be seen here";
+    EXPECT_TRUE(fs::exists(TemporaryNameOf(name)));
+    EXPECT_TRUE(fs::exists(LockNameOf(name)));
+    ::close(lock);
+    // The folder's lock is held on the folder: no file is made for it.
+    EXPECT_FALSE(fs::exists(dir / ".wtk-folder-lock"));
 }
 
 TEST_F(WriterFixture, SecondCreationWithoutFinalisingGivesUpTheFirstFile) {

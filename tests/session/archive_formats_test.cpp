@@ -34,6 +34,7 @@ struct Choices {
 struct Converted {
     Session::Outcome Outcome = Session::Outcome::Done;
     std::vector<std::string> Messages;
+    std::vector<Event> Events;
     std::vector<uint8_t> Tk1;  // the one TK1 file, its clock bytes zeroed
     Tk1File File;
 };
@@ -55,7 +56,7 @@ Converted Convert(const TempDir& dir, const std::string& path, const Choices& ru
     host.saveAnswer = out + "/chosen.TK1";
     s.SelectPaths({path});
     s.ConvertBatchBtnClick();
-    Converted c{s.LastOutcome, host.messages, {}, {}};
+    Converted c{s.LastOutcome, host.messages, host.events, {}, {}};
     for (const auto& e : fs::directory_iterator(out)) {
         if (e.path().extension() != ".TK1") continue;
         EXPECT_TRUE(c.Tk1.empty()) << "one TK1 file";
@@ -210,6 +211,10 @@ TEST(ArchiveFormats, ADamagedFlacStreamStopsAtItsLastGoodSampleAndTheBatchGoesOn
     const std::string& m = c.Messages.front();
     EXPECT_EQ(m.rfind("Failed to decode " + damaged + " at ", 0), 0u) << m;
     EXPECT_NE(m.find("; converted up to there"), std::string::npos) << m;
+    // A failed read, of the file concerned, is what makes the batch fail.
+    ASSERT_EQ(c.Events.size(), 1u);
+    EXPECT_EQ(c.Events[0].Kind, EventKind::WavReadFailed);
+    EXPECT_EQ(c.Events[0].File, damaged);
     // What was converted is the WAV file's conversion up to there: the TK1 file holds clicks
     // of the first half, each one the WAV file gives too.
     const Tk1File& f = c.File;

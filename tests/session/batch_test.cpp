@@ -265,8 +265,13 @@ TEST_F(BatchTest, NoisyAndQuietRunsAreCountedPerTK1File) {
     host.yesNoAnswer = true;  // the second case replaces the first one's files
     for (const Case& c : cases) {
         s.SetFm.Set("TooQuietCountEdit", c.noisy ? "20" : "0");
+        // Noisy from the end of A's first minute on, and again from the start of B (a new TK1
+        // file counts its open minute's clicks from 0).
         host.onProcessMessages = [&](int) {
             if (c.noisy) s.Detector.ClicksThisMin = 7000;
+        };
+        host.onProgress = [&](const BatchProgress& p) {
+            if (c.noisy && p.FileNumber == 2) s.Detector.ClicksThisMin = 7000;
         };
         host.memos.clear();
         s.ConvertBatchBtnClick();
@@ -276,9 +281,9 @@ TEST_F(BatchTest, NoisyAndQuietRunsAreCountedPerTK1File) {
     }
 }
 
-TEST_F(BatchTest, ClicksOfTheOpenMinuteCountInTheNextFilesFirstMinute) {
-    // The tail minute of group A is not closed; its clicks are counted on in group B's first
-    // minute, whose minute line is the first of the batch.
+TEST_F(BatchTest, ClicksOfAMinuteLeftOpenCountNowhereElse) {
+    // The tail minute of group A is not closed, nor the minute of A's first file before its
+    // gap: their clicks stay in their TK1 minute and count in no later minute line.
     SetRate("384");
     synth::RecordingSpec clicks = ClickSpec(1);
     clicks.SampleRate = 384000;
@@ -289,13 +294,22 @@ TEST_F(BatchTest, ClicksOfTheOpenMinuteCountInTheNextFilesFirstMinute) {
     s.ConvertBatchBtnClick();
     ASSERT_EQ(s.LastOutcome, Session::Outcome::Done) << ::testing::PrintToString(host.messages);
     const Tk1File fa = ReadTk1(Out("NewFileNameA 2023 05 17.TK1"));
-    const Tk1File fb = ReadTk1(Out("NewFileNameB 2023 05 17.TK1"));
-    ASSERT_TRUE(fa.wellFormed && fb.wellFormed);
+    ASSERT_TRUE(fa.wellFormed);
     EXPECT_GT(fa.CountKind('C'), 10);
-    const auto minutes = Memo(Memo::DATA2Memo);
+    auto minutes = Memo(Memo::DATA2Memo);
     ASSERT_EQ(minutes.size(), 2u);
-    EXPECT_EQ(minutes[1].substr(0, minutes[1].find('\t', 2)),
-              "0\t" + std::to_string(fa.CountKind('C') + fb.CountKind('C')));
+    EXPECT_EQ(minutes[1].substr(0, minutes[1].find('\t', 2)), "0\t0");
+
+    host.memos.clear();
+    fs::remove_all(dir / "out");
+    fs::create_directories(dir / "out");
+    const std::string later = Silent("A.20230517140500.wav", 61);
+    s.SelectPaths({a, later});
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done) << ::testing::PrintToString(host.messages);
+    minutes = Memo(Memo::DATA2Memo);
+    ASSERT_EQ(minutes.size(), 2u);
+    EXPECT_EQ(minutes[1].substr(0, minutes[1].find('\t', 2)), "0\t0");
 }
 
 TEST_F(BatchTest, ASecondBatchStartsWithoutTheClicksOfTheFirstOnesOpenMinute) {
@@ -514,11 +528,12 @@ TEST_F(BatchTest, IpiExportKeepsItsLineLimitAcrossGroups) {
     s.ConvertBatchBtnClick();
     EXPECT_EQ(Lines(ReadFileText(Out("chosen IPIs.txt"))), lines);
 
-    // An export file that cannot be created: the message, and the batch goes on without it.
+    // An export file that cannot be created: the message, and the batch goes on without it,
+    // but it is no success.
     fs::remove(Out("chosen IPIs.txt"));
     fs::create_directory(Out("chosen IPIs.txt"));
     s.ConvertBatchBtnClick();
-    EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].find("chosen IPIs.txt"), std::string::npos);
     EXPECT_TRUE(ReadTk1(Out("NewFileNameB 2023 05 17.TK1")).wellFormed);
@@ -623,6 +638,113 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
     EXPECT_EQ(ReadTk1(tk1).Kinds(), "LME");
 }
 
+// The plan works out, before anything is written, the minutes that the driver will write:
+// for recordings that end just before or just after their last block closes a minute, and for
+// overlapping ones, the empty minutes it foresees before a later recording are those between
+// the minute records the driver writes for the earlier ones and that recording's minute.
+TEST_F(BatchTest, ThePlanForeseesTheMinutesTheDriverWrites) {
+    SetRate("2");
+    const int64_t perMin = s.Rate.SamplesPerMin;
+    auto samples = [&](const std::string& name, int64_t n) {
+        const std::string path = dir / name;
+        WriteSamplesFile(path, std::vector<int16_t>(static_cast<size_t>(n)), s.Rate.SamplesPerSec);
+        return path;
+    };
+    // The minute records the driver writes for one recording of n samples.
+    host.yesNoAnswer = true;
+    auto written = [&](int64_t n) {
+        s.SelectPaths({samples("T.20230517140000.wav", n)});
+        s.ConvertBatchBtnClick();
+        EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+        return ReadTk1(Out("NewFileNameT 2023 05 17.TK1")).MinuteCount();
+    };
+    // The shortest recording in (lo, hi] whose last block closes its minute: a block closes it
+    // somewhat before the minute's samples are all there (the tick count runs a little fast).
+    auto firstClosing = [&](int64_t lo, int64_t hi) {
+        const int32_t more = written(hi);
+        EXPECT_EQ(written(lo) + 1, more);
+        while (hi - lo > 1) {
+            const int64_t mid = (lo + hi) / 2;
+            (written(mid) == more ? hi : lo) = mid;
+        }
+        return hi;
+    };
+    const int64_t closesFirst = firstClosing(perMin - perMin / 100, perMin);
+    const int64_t closesSecond = firstClosing(2 * perMin - perMin / 100, 2 * perMin);
+    fs::remove(Out("NewFileNameT 2023 05 17.TK1"));
+    fs::remove(Out("NewFileNameT 2023 05 17.txt"));
+
+    std::vector<std::vector<std::string>> groups;
+    const std::string ids = "ABCDEFGHIJKL";
+    for (const int64_t length : {closesFirst - 1, closesFirst, closesSecond - 1, closesSecond}) {
+        const std::string id(1, ids[groups.size()]);
+        groups.push_back({samples(id + ".20230517140000.wav", length)});
+    }
+    // A recording that starts before the one before it has ended.
+    groups.push_back(
+        {samples("M.20230517140000.wav", 150 * 2000), samples("M.20230517140100.wav", 2000)});
+    std::vector<std::string> early;
+    for (const auto& g : groups) early.insert(early.end(), g.begin(), g.end());
+    s.SelectPaths(early);
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done) << ::testing::PrintToString(host.messages);
+
+    // The same groups with a recording at 15:00 each: the gaps before it, every one asked about.
+    std::vector<std::string> all;
+    std::vector<Session::PlannedGap> expected;
+    for (const auto& g : groups) {
+        const std::string id = fs::path(g[0]).filename().string().substr(0, 1);
+        const Tk1File f = ReadTk1(Out("NewFileName" + id + " 2023 05 17.TK1"));
+        ASSERT_TRUE(f.wellFormed) << id;
+        all.insert(all.end(), g.begin(), g.end());
+        all.push_back(samples(id + ".20230517150000.wav", 2000));
+        expected.push_back({g.back(), all.back(), 60 - f.MinuteCount()});
+    }
+    s.SelectPaths(all);
+    s.MaxGapDays = 0;
+    const Session::BatchPlan plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    ASSERT_EQ(plan.LongGaps.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].Before);
+        EXPECT_EQ(plan.LongGaps[i].Before, expected[i].Before);
+        EXPECT_EQ(plan.LongGaps[i].After, expected[i].After);
+        EXPECT_EQ(plan.LongGaps[i].Minutes, expected[i].Minutes);
+    }
+    EXPECT_TRUE(plan.Unfit.empty());
+}
+
+// A gap is asked about when it is longer than the limit, and a TK1 file is refused when it
+// would hold more minutes than its header counts; at the limits, neither.
+TEST_F(BatchTest, ThePlanAsksAndRefusesOnlyBeyondItsLimits) {
+    SetRate("2");
+    const std::string a = Silent("A.20230517140000.wav", 1);
+    const std::string next = Silent("A.20230517140100.wav", 1);      // no minute between
+    const std::string in31 = Silent("A.20230617140200.wav", 1);      // 31 days between
+    const std::string in31More = Silent("A.20230718140400.wav", 1);  // and a minute more
+    s.SelectPaths({a, next, in31, in31More});
+    Session::BatchPlan plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    ASSERT_EQ(plan.LongGaps.size(), 1u);
+    EXPECT_EQ(plan.LongGaps[0].Before, in31);
+    EXPECT_EQ(plan.LongGaps[0].Minutes, 31 * 1440 + 1);
+    s.MaxGapDays = 0;
+    plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    EXPECT_EQ(plan.LongGaps.size(), 2u);  // not the gap of no minute
+
+    // From 2000-01-01 00:00 to 2031-11-24 20:14 are 16777214 minutes: with the last one's
+    // minute record, as many minute records as the header can count.
+    const std::string first = Silent("B.20000101000000.wav", 1);
+    const std::string last = Silent("B.20311124201400.wav", 1);
+    const std::string later = Silent("C.20000101000000.wav", 1);
+    const std::string tooLate = Silent("C.20311124201500.wav", 1);
+    s.SelectPaths({first, last, later, tooLate});
+    plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    ASSERT_EQ(plan.Unfit.size(), 1u);
+    EXPECT_EQ(plan.Unfit[0],
+              "NewFileNameC 2000 01 01.TK1 would hold more minutes than a TK1 file can count "
+              "(16777215, 11650.8 days): from " +
+                  later + " to the end of " + tooLate);
+}
+
 TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     SetRate("2");
     s.Controls.AddedSiteNameEdit = "";
@@ -637,6 +759,10 @@ TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     EXPECT_EQ(host.messages,
               std::vector<std::string>{
                   "Failed to open wav file A.20230517140200No such file or directory"});
+    ASSERT_FALSE(host.events.empty());
+    EXPECT_EQ(host.events.back().Kind, EventKind::WavNotOpened);
+    EXPECT_EQ(host.events.back().File, a2);
+    EXPECT_EQ(host.events.back().Errno, ENOENT);
     // The open TK1 file is finalised with what it holds; nothing of group B is made.
     const Tk1File f = ReadTk1(Out("A 2023 05 17.TK1"));
     EXPECT_TRUE(f.wellFormed);
@@ -660,6 +786,49 @@ TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0],
               "Failed to open wav file x  TK1 scrapbookNo such file or directory");
+    // The export file it would have replaced is kept, and the window's data memo says so.
+    EXPECT_EQ(
+        host.notes[Memo::DataMemo].back(),
+        "Earlier file kept, not replaced by this failed conversion: " + Out("chosen IPIs.txt"));
+}
+
+TEST_F(BatchTest, ReportsCarryTheirKindAndFileAndTheKindsGiveTheOutcome) {
+    SetRate("2");
+    const std::string a = Silent("A.20230517140000.wav", 70);
+    const std::string old = Silent("G.19990101000000.wav", 1);
+    const std::string undated = Silent("x.wav", 1);
+    s.SelectPaths({a, old, undated});
+    // Listing: the century read as 20, a name without a date; neither fails anything.
+    std::vector<EventKind> kinds = host.Kinds();
+    ASSERT_EQ(kinds, (std::vector<EventKind>{EventKind::CenturyIgnored, EventKind::DateNotFound}));
+    EXPECT_EQ(host.events[0].File, old);
+    EXPECT_EQ(host.notes[Memo::FilesMemo],
+              std::vector<std::string>{old + ": year 1999 of the name is read as 2099"});
+    EXPECT_EQ(host.events[1].File, undated);
+    EXPECT_EQ(host.Text(Label::DateFailureFile), undated);
+
+    // A recording cut short after it was listed: converted as far as it goes, reported beside
+    // the data memo, and the batch is no success.
+    host.events.clear();
+    fs::resize_file(a, 100 + 2 * 2000 * 30);
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
+    ASSERT_EQ(host.Kinds(), std::vector<EventKind>{EventKind::RecordingChanged});
+    EXPECT_EQ(host.events[0].File, a);
+    EXPECT_EQ(host.notes[Memo::DataMemo].back(),
+              "Recording changed size since it was listed (280100 bytes, now 120100), "
+              "converted as far as it went: " +
+                  a);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).wellFormed);
+
+    // Listed again, it converts as it is now.
+    host.events.clear();
+    s.SelectPaths({a});
+    host.yesNoAnswer = true;
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
+    EXPECT_TRUE(host.events.empty());
 }
 
 TEST_F(BatchTest, TK1FileThatCannotBeCreatedStopsTheBatch) {

@@ -74,6 +74,17 @@ TEST(ProgressTest, TrackerCountsBytesAndAudioAtFileAndMinutePoints) {
     t.MinuteEnded(20);
     EXPECT_DOUBLE_EQ(t.Progress().ElapsedSeconds, 6);
     EXPECT_FALSE(t.Running());
+
+    // A file stopped at its first minute end counts that minute done, not the whole file.
+    ProgressTracker stopped;
+    stopped.Begin(recs, 3, 2000, 0);
+    stopped.FileStarted(0, 600100, SampleByteRange{100, 600100}, 1);
+    stopped.MinuteEnded(2);
+    stopped.FileEnded(2, false);
+    stopped.Ended(3);
+    EXPECT_EQ(stopped.Progress().BytesDone, 240100);
+    EXPECT_DOUBLE_EQ(stopped.Progress().AudioSecondsDone, 60);
+    EXPECT_EQ(ProgressText(stopped.Progress()).substr(0, 26), "done: 1.0 min of audio in ");
 }
 
 TEST(ProgressTest, SpeedTimeLeftAndLine) {

@@ -31,13 +31,15 @@ public:
     int hideSettingsCalls = 0;
 
     // Scripted answers.
-    std::optional<std::string> saveAnswer;               // SaveTK1Dialog
-    bool yesNoAnswer = false;                            // AskYesNo
-    std::optional<int> choiceAnswer;                     // AskChoice (nullopt: cancelled)
-    std::optional<std::vector<std::string>> openAnswer;  // OpenFilesDialog
-    std::optional<std::string> directoryAnswer;          // ChooseDirectory
-    std::vector<std::string> questions;                  // texts asked
-    std::function<void(int call)> onProcessMessages;     // e.g. press STOP at call n
+    std::optional<std::string> saveAnswer;                 // SaveTK1Dialog
+    bool yesNoAnswer = false;                              // AskYesNo
+    std::optional<int> choiceAnswer;                       // AskChoice (nullopt: cancelled)
+    std::optional<std::vector<std::string>> openAnswer;    // OpenFilesDialog
+    std::optional<std::string> directoryAnswer;            // ChooseDirectory
+    std::vector<std::string> questions;                    // texts asked
+    std::function<void(int call)> onProcessMessages;       // e.g. press STOP at call n
+    std::function<void(const BatchProgress&)> onProgress;  // at every ShowProgress
+    std::vector<Event> events;                             // every Report, in order
     int32_t hiResLength = 500;
 
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
@@ -51,7 +53,20 @@ public:
         ++processMessagesCalls;
         if (onProcessMessages) onProcessMessages(processMessagesCalls);
     }
-    void ShowProgress(const BatchProgress& p) override { progress.push_back(p); }
+    void ShowProgress(const BatchProgress& p) override {
+        progress.push_back(p);
+        if (onProgress) onProgress(p);
+    }
+    void Report(const Event& e) override {
+        events.push_back(e);
+        Host::Report(e);
+    }
+    // The kinds reported, in order.
+    std::vector<EventKind> Kinds() const {
+        std::vector<EventKind> kinds;
+        for (const Event& e : events) kinds.push_back(e.Kind);
+        return kinds;
+    }
     void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc, bool ClearFirst) override {
         graphs.push_back({GraphID, Xinc, ClearFirst, std::vector<int32_t>(Buf.begin(), Buf.end())});
     }
