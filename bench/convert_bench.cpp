@@ -4,9 +4,10 @@
 // minute of audio, peak resident memory, and the ratio to `cat` of the same file, each on one
 // processor (taskset -c 0: the tool then works on one thread) and on all of them (two threads
 // where there are two); then the time each stage of the conversion takes, measured inside the
-// engine. Last, two locations of five minutes each, converted as one batch (on one processor
-// and on all) and with --jobs 2, with the sensitivity fixed: one batch would carry its gain from
-// the first location into the second, which would then do other work than a batch of its own.
+// engine; the same minute as a FLAC file, decoded. Last, two locations of five minutes each,
+// converted as one batch (on one processor and on all) and with --jobs 2, with the sensitivity
+// fixed: one batch would carry its gain from the first location into the second, which would then
+// do other work than a batch of its own.
 //
 //   convert_bench [--before CLI] [--repeat N] [--dir DIR]
 //
@@ -37,6 +38,7 @@
 #include "settings/detector_settings.h"
 #include "settings/sensitivity.h"
 #include "settings/settings_form.h"
+#include "synth/archive_formats.h"
 
 namespace {
 
@@ -302,6 +304,43 @@ int main(int argc, char** argv) {
                       med(&wtk::StageTimes::ReadNs), med(&wtk::StageTimes::HighPassNs),
                       med(&wtk::StageTimes::BandPassNs), med(&wtk::StageTimes::PeaksNs));
         stageRows += line;
+    }
+
+    // The same samples as a FLAC file (this build only): decoding against reading the WAV file.
+    {
+        const fs::path flacDir = dir / "flac";
+        fs::create_directories(flacDir);
+        const std::string wav = (dir / "BENCH.20230517140000.wav").string();
+        const std::string flac = (flacDir / "BENCH.20230517140000.flac").string();
+        if (!wtk::bench::WriteRecording(wav, 8, int64_t{wtk::bench::kSamplesPerSec} * 60)) {
+            std::fprintf(stderr, "cannot write %s\n", wav.c_str());
+            return 1;
+        }
+        wtk::synth::WavToFlac(wav, flac, false);
+        const fs::path out = dir / "out";
+        std::vector<std::vector<std::string>> conversions;
+        for (const std::string& input : {wav, flac}) {
+            for (const bool one : {true, false}) {
+                conversions.push_back(
+                    OnProcessors(one, {after, "convert", "--rate", "576", "--no-linkage", "--out",
+                                       out.string(), input}));
+            }
+        }
+        const std::vector<Usage> m = InTurns({flac}, conversions, out, repeat);
+        std::printf(
+            "\nThe same minute (noise 8 + clicks) as WAV and as FLAC (%.1f MB against "
+            "%.1f MB), this build; cat is of the FLAC file:\n\n",
+            static_cast<double>(fs::file_size(flac)) / 1e6,
+            static_cast<double>(fs::file_size(wav)) / 1e6);
+        std::printf(
+            "| Recording | Build | Processors | CPU ms/min | Wall ms/min | x real time (wall) | "
+            "peak RSS MB | CPU / cat | wall / cat |\n");
+        std::printf("|---|---|---|---|---|---|---|---|---|\n");
+        allOk = PrintRow("noise 8 + clicks, WAV", "after", kOne, 1, m[1], m[0]) && allOk;
+        allOk = PrintRow("noise 8 + clicks, WAV", "after", kAll, 1, m[2], m[0]) && allOk;
+        allOk = PrintRow("noise 8 + clicks, FLAC", "after", kOne, 1, m[3], m[0]) && allOk;
+        allOk = PrintRow("noise 8 + clicks, FLAC", "after", kAll, 1, m[4], m[0]) && allOk;
+        PrintCatRow("noise 8 + clicks, FLAC", 1, m[0]);
     }
 
     // Two locations: one batch converts them one after the other; --jobs 2 side by side.

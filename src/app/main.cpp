@@ -25,10 +25,15 @@ public:
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     }
     bool AskYesNo(QWidget*, const QString&) override { return true; }
+    std::optional<int> AskChoice(QWidget*, const QString&, const QStringList&) override {
+        return 0;
+    }
     std::optional<QStringList> OpenFiles(QWidget*, const QString&, const QString&) override {
         QStringList files;
-        QDirIterator it(sourceDir_, {QStringLiteral("*.wav"), QStringLiteral("*.WAV")}, QDir::Files,
-                        QDirIterator::Subdirectories);
+        QDirIterator it(sourceDir_,
+                        {QStringLiteral("*.wav"), QStringLiteral("*.WAV"), QStringLiteral("*.flac"),
+                         QStringLiteral("*.FLAC")},
+                        QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) files << it.next();
         files.sort();
         if (files.isEmpty()) return std::nullopt;

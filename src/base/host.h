@@ -125,6 +125,12 @@ public:
     // Dialogs. An empty result means the user cancelled.
     virtual std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) = 0;
     virtual bool AskYesNo(const std::string& question) = 0;
+    // A modal choice of one of the texts of choices, under a question: the index of the one
+    // chosen, or none when cancelled (a host that cannot ask cancels).
+    virtual std::optional<int> AskChoice(const std::string& /*question*/,
+                                         const std::vector<std::string>& /*choices*/) {
+        return std::nullopt;
+    }
     virtual std::optional<std::vector<std::string>> OpenFilesDialog(const std::string& title,
                                                                     const std::string& filter) = 0;
     virtual std::optional<std::string> ChooseDirectory(const std::string& caption) = 0;

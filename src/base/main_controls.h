@@ -17,6 +17,9 @@ struct MainControls {
                                         // file's own), 1 the name only, 2 the file's own first
     bool ExactStart = false;            // each file starts at its start second, not at the
                                         // first tick of its minute
+    bool ToSixteenBit = false;          // samples of other formats turned into 16-bit ones
+    int Channel = 0;                    // the channel read of recordings with several (from 1;
+                                        // 0: none chosen)
     bool SearchDirectories = false;     // "Search directories"
     bool ShowGraphs = true;             // " show graphs" (also enables the quiet-block skip)
     bool MakeSourceLinkageFile = true;  // "Make source linkage file"

@@ -138,9 +138,24 @@ const OptionDef kOptions[] = {
      "no recordings table (NAME.recordings.csv beside each TK1 file: each recording's path, "
      "exact start, time source, correction, rate, samples, duration and placement)",
      [](CommandLine& c, const std::string&) { c.noRecordings = true; }},
+    {"to-16-bit", 0, nullptr, false, kConversions | kList,
+     "turn 24- and 32-bit integer, 32-bit float and 8-bit samples (WAV, FLAC) into the 16-bit "
+     "samples a 16-bit recorder of the same full scale would have written: integers keep their "
+     "top 16 bits, floats x 32768 rounded and clipped, 8-bit (x - 128) x 256",
+     [](CommandLine& c, const std::string&) { c.toSixteenBit = true; }},
+    {"channel", 0, "N", false, kConversions | kList,
+     "convert channel N (from 1) of recordings with several channels; files with fewer than N "
+     "channels are refused",
+     [](CommandLine& c, const std::string& v) {
+         const std::optional<int> n = PositiveNumber(v);
+         if (!n || *n > 65535) {
+             throw UsageError{"--channel takes a channel number from 1, not \"" + v + "\""};
+         }
+         c.channel = *n;
+     }},
     {"ignore-headers", 0, nullptr, false, kConversions,
-     "convert files whose header says they are no 16-bit PCM mono recordings (their samples "
-     "are read as 16-bit mono)",
+     "convert files whose header says they hold no samples the converter can read (their bytes "
+     "are read as 16-bit mono samples)",
      [](CommandLine& c, const std::string&) { c.ignoreHeaders = true; }},
     {"overwrite", 0, nullptr, false, kConversions,
      "replace the files of the names the conversion writes (TK1, source linkage, IPI export, "
@@ -533,7 +548,7 @@ private:
 
 constexpr const char* kGeneralHelp =
     "Usage: wavtokeb-cli COMMAND [options] OPERAND...\n"
-    "Converts 16-bit PCM .wav recordings of underwater sound into TK1 click-data files.\n\n"
+    "Converts recordings of underwater sound (.wav, .flac) into TK1 click-data files.\n\n"
     "  wavtokeb-cli convert   [options] PATH...   one TK1 file per location, placed by the\n"
     "                                             start times in the file names\n"
     "  wavtokeb-cli scrapbook [options] PATH...   every file in a new minute from 2000-01-01\n"
@@ -546,7 +561,7 @@ constexpr const char* kGeneralHelp =
     "wavtokeb-cli COMMAND --help lists the options of a command; -h, --help and -V, --version\n"
     "work everywhere.\n\n"
     "PATH: a file is taken as it is; a directory is searched with all its sub-directories for\n"
-    "names ending in .wav (any case) of more than 1000 bytes.\n"
+    "names ending in .wav or .flac (any case) of more than 1000 bytes.\n"
     "Many locations: convert and scrapbook --jobs N convert each location as a batch of its\n"
     "own, N at a time, so that each TK1 file depends only on its own location's recordings\n"
     "(one batch carries gain and threshold from one location's file to the next).\n"
@@ -571,9 +586,11 @@ constexpr const char* kNameDateHelp =
     "  PAM_20210610_033655_123.wav       --name-date '{location}_%Y%m%d_%H%M%S*'\n"
     "  channelA_2021-10-11_13-11-09.wav  --name-date '{location}_%Y-%m-%d_%H-%M-%S'\n"
     "  20190527_190000.wav               --name-date '%Y%m%d_%H%M%S'\n"
-    "The header of every file is read: a file that is no 16-bit PCM mono recording is refused\n"
-    "(convert, scrapbook) unless --ignore-headers is given; a header rate other than --rate\n"
-    "gives a warning.\n";
+    "An XWAV file is one recording per raw file of its harp chunk (PATH#N, at its own start).\n"
+    "The header of every file (WAV or FLAC) is read: other samples than 16-bit ones are\n"
+    "converted with --to-16-bit, one channel of several with --channel N, and refused without\n"
+    "them (convert, scrapbook); a file that holds no samples the converter can read is refused\n"
+    "unless --ignore-headers is given; a header rate other than --rate gives a warning.\n";
 
 }  // namespace
 

@@ -68,7 +68,9 @@ struct CommandLine {
     std::string perFile;                                   // dump --per-file DIR
     std::string audacity;                                  // dump --audacity DIR
     bool minutesCsv = false;                               // dump --minutes-csv
-    bool ignoreHeaders = false;  // convert files whose header says they are no 16-bit PCM mono
+    bool toSixteenBit = false;                             // --to-16-bit
+    int channel = 0;                                       // --channel N (0: not given)
+    bool ignoreHeaders = false;  // convert files whose header says they hold no readable samples
     bool overwrite = false;      // replace files of the names a conversion writes
     int maxGapDays = 31;         // longest gap between recordings written as empty minutes
     bool noDates = false;

@@ -41,23 +41,13 @@ const char* KindText(ControlKind kind) {
     return "";
 }
 
-// Seconds of the samples the converter reads from the file, to the millisecond; "" when the
-// file cannot be read.
-std::string DurationSeconds(const std::string& path, int32_t samplesPerSec) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {};
-    struct stat st {};
-    std::string text;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        const SampleByteRange r = SampleBytes(ReadWavHeaderOfFd(fd, st.st_size));
-        char buf[40];
-        const auto res =
-            std::to_chars(buf, buf + sizeof buf, AudioSeconds(r.End - r.Begin, samplesPerSec),
-                          std::chars_format::fixed, 3);
-        text.assign(buf, res.ptr);
-    }
-    ::close(fd);
-    return text;
+// Seconds of the samples the converter reads from a listed recording, to the millisecond.
+std::string DurationSeconds(const WavFileRec& rec, int32_t samplesPerSec) {
+    char buf[40];
+    const auto res =
+        std::to_chars(buf, buf + sizeof buf, AudioSeconds(2 * SamplesOf(rec), samplesPerSec),
+                      std::chars_format::fixed, 3);
+    return std::string(buf, res.ptr);
 }
 
 }  // namespace
@@ -139,7 +129,7 @@ void WriteFileListCsv(const WavFileRecTable& recs, int32_t count, int32_t sample
         const bool dated = rec.Start.Mn != 0 && rec.StartTime.Source != TimeSource::None;
         PutLine(out, (dated ? StartTimeText(rec.StartTime) : std::string()) + "," +
                          std::string(TimeSourceText(rec.StartTime.Source)) + "," +
-                         DurationSeconds(rec.NameWithPath, samplesPerSec) + "," +
+                         DurationSeconds(rec, samplesPerSec) + "," +
                          CsvField(PrintableName(rec.IdentityName)) + "," + std::to_string(group) +
                          "," + CsvField(PrintableName(rec.NameWithPath)));
     }

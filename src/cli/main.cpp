@@ -128,37 +128,37 @@ std::string RateRefusal(const std::string& refusal, const std::string& rate) {
     return text;
 }
 
-// The batch rate from the headers of the files the operands stand for; empty when no file has
-// a 16-bit PCM mono header to take it from.
-std::optional<std::variant<int32_t, std::string>> RateOfHeaders(
-    const std::vector<std::string>& operands) {
+ReadOptions ReadOptionsOf(const CommandLine& c) {
+    return {c.toSixteenBit, c.channel};
+}
+
+// The batch rate from the headers of the files the operands stand for (those read with the
+// choices given); empty when no file has such a header to take it from.
+std::optional<std::variant<int32_t, std::string>> RateOfHeaders(const CommandLine& c) {
     std::vector<WavHeader> headers;
     std::vector<std::string> names;
     bool anyFit = false;
-    for (const std::string& path : ExpandSelectionPaths(operands)) {
+    for (const std::string& path : ExpandSelectionPaths(c.operands)) {
         if (std::optional<WavHeader> h = OpenedFileHeader(path)) {
-            anyFit = anyFit || ClassifyWav(*h) == WavFit::Fit;
+            anyFit = anyFit || ClassifyRecording(*h, ReadOptionsOf(c)) == FormatFit::Fit;
             headers.push_back(*h);
             names.push_back(path);
         }
     }
     if (!anyFit) return std::nullopt;
-    return RateFromHeaders(headers, names);
+    return RateFromHeaders(headers, names, ReadOptionsOf(c));
 }
 
 // The rate text the batch is converted (or listed) at: --rate as given, else the headers' rate
 // (576 where no header gives one). Empty after a refusal, which is reported.
 std::optional<std::string> BatchRate(const CommandLine& c, CliHost& host) {
     if (!c.rate.empty() && c.rate != "header") return c.rate;
-    const auto rate = RateOfHeaders(c.operands);
+    const auto rate = RateOfHeaders(c);
     const std::string defaultRate = MainControls{}.KsamplesPerSecEdit;
     if (!rate && c.rate.empty()) return defaultRate;
     const std::string* refusal = rate ? std::get_if<std::string>(&*rate) : nullptr;
     if (rate && refusal == nullptr) return std::to_string(std::get<int32_t>(*rate));
-    const std::string why =
-        refusal != nullptr
-            ? *refusal
-            : std::string("no file has a 16-bit PCM mono header to take the rate from");
+    const std::string why = refusal != nullptr ? *refusal : std::string(kNoRateHeader);
     if (c.rate == "header") {
         host.Message("wavtokeb-cli: --rate header: " + why);
         return std::nullopt;
@@ -175,24 +175,65 @@ std::optional<std::string> BatchRate(const CommandLine& c, CliHost& host) {
     return std::nullopt;
 }
 
-// The format check of the listed files: the files that are no 16-bit PCM mono recordings (a
-// conversion is refused for them unless --ignore-headers is given) and one warning for each
-// file whose header gives another rate. False when the conversion is refused.
+// What files that need a choice need: "--to-16-bit", "--channel N" or both.
+std::string ChoicesNeeded(bool sixteenBit, bool channel) {
+    if (sixteenBit && channel) return "--to-16-bit and --channel N";
+    return sixteenBit ? "--to-16-bit" : "--channel N";
+}
+
+// The format check of the listed files: a conversion is refused for files that need
+// --to-16-bit or --channel N without it, for files with fewer channels than --channel, and for
+// files that hold no samples the converter can read unless --ignore-headers is given; one
+// warning for each file whose header gives another rate. False when the conversion is refused.
 bool ReportFormats(const Session& session, CliHost& host, const CommandLine& c) {
-    const FormatFindings f = CheckFormats(session.WavFileRecs, session.Rate.SamplesPerSec);
+    const FormatFindings f =
+        CheckFormats(session.WavFileRecs, session.Rate.SamplesPerSec, ReadOptionsOf(c));
     const bool conversion = (c.verb & kConversions) != 0;
-    const bool refuse = conversion && !c.ignoreHeaders && !f.Unfit.empty();
-    if (refuse || (!conversion && !c.quiet)) {
-        for (const std::string& line : NamedLines(f.Unfit, UnfitLine)) {
-            host.Message("wavtokeb-cli: " + line);
+    const bool refuseUnfit = conversion && !c.ignoreHeaders && !f.Unfit.empty();
+    const bool refuse = refuseUnfit || (conversion && !f.NeedsChoice.empty()) ||
+                        (conversion && !f.FewerChannels.empty());
+    auto lines = [&](const std::vector<const WavFileRec*>& recs,
+                     std::string (*line)(const WavFileRec&), auto after) {
+        const std::vector<std::string> texts = NamedLines(recs, line);
+        for (size_t i = 0; i < texts.size(); ++i) {
+            host.Message("wavtokeb-cli: " + texts[i] + (i < recs.size() ? after(*recs[i]) : ""));
         }
+    };
+    const bool show = refuse || (!conversion && !c.quiet);
+    if (show && (refuseUnfit || !conversion)) {
+        lines(f.Unfit, UnfitLine, [](const WavFileRec&) { return std::string(); });
     }
-    if (refuse) {
+    if (refuseUnfit) {
         host.Message("wavtokeb-cli: " + FilesAre(f.Unfit.size()) +
                      " not 16-bit PCM mono WAV: nothing converted (--ignore-headers converts "
                      "them anyway)");
-        return false;
     }
+    if (show) {
+        lines(f.NeedsChoice, FormatLine, [&](const WavFileRec& rec) {
+            const FormatNeeds needs = NeedsOf(*SampleFormatOf(rec.Header));
+            return ": needs " + ChoicesNeeded(needs.SixteenBit && !c.toSixteenBit,
+                                              needs.Channel && c.channel == 0);
+        });
+    }
+    if (conversion && !f.NeedsChoice.empty()) {
+        std::string how;
+        if (f.NeedSixteenBit) how = "--to-16-bit converts their samples to 16 bits";
+        if (f.NeedChannel) {
+            how += (how.empty() ? "" : ", ") + std::string("--channel N reads channel N");
+        }
+        host.Message("wavtokeb-cli: " + FilesAre(f.NeedsChoice.size()) +
+                     " not 16-bit PCM of one channel: nothing converted (" + how + ")");
+    }
+    if (show) {
+        lines(f.FewerChannels, FormatLine, [&](const WavFileRec&) {
+            return ": it has no channel " + std::to_string(c.channel);
+        });
+    }
+    if (conversion && !f.FewerChannels.empty()) {
+        host.Message("wavtokeb-cli: " + FilesHave(f.FewerChannels.size()) + " fewer than " +
+                     std::to_string(c.channel) + " channels: nothing converted");
+    }
+    if (refuse) return false;
     if (!c.quiet) {
         for (const WavFileRec* rec : f.OtherRate) {
             host.Message(
@@ -250,6 +291,12 @@ std::optional<std::string> MinutesRefusal(const std::string& path, const Session
     std::transform(suffix.begin(), suffix.end(), suffix.begin(),
                    [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
     if (suffix == ".wav") return "a name ending in .wav is taken for a recording";
+    if (path.size() >= 5) {
+        std::string longer = path.substr(path.size() - 5);
+        std::transform(longer.begin(), longer.end(), longer.begin(),
+                       [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+        if (longer == ".flac") return "a name ending in .flac is taken for a recording";
+    }
     for (const std::string& output : outputs) {
         if (SameOutput(path, output)) return "it is one of the files the conversion writes";
     }
@@ -259,7 +306,7 @@ std::optional<std::string> MinutesRefusal(const std::string& path, const Session
         if (SameFile(st, operand)) return "it is one of the recordings to convert";
     }
     for (const WavFileRec& rec : session.WavFileRecs) {
-        if (!rec.NameWithPath.empty() && SameFile(st, rec.NameWithPath)) {
+        if (!rec.NameWithPath.empty() && SameFile(st, rec.Path())) {
             return "it is one of the recordings to convert";
         }
     }
@@ -270,6 +317,9 @@ std::optional<std::string> MinutesRefusal(const std::string& path, const Session
             std::fclose(f);
             if (got == sizeof magic && std::string_view(magic, 4) == "RIFF") {
                 return "it is a WAV file (it begins with RIFF)";
+            }
+            if (got == sizeof magic && std::string_view(magic, 4) == "fLaC") {
+                return "it is a FLAC file (it begins with fLaC)";
             }
         }
     }
@@ -497,6 +547,8 @@ int RunBatch(const CommandLine& c) {
     session.Controls.MakeRecordingsTable = !c.noRecordings;
     session.Controls.TimeSourceCombo = c.timeSource;
     session.Controls.ExactStart = c.exactStart;
+    session.Controls.ToSixteenBit = c.toSixteenBit;
+    session.Controls.Channel = c.channel;
     session.Corrections.ShiftUs = c.timeShiftUs;
     for (const auto& [at, error] : c.clockErrors) session.Corrections.AddClockError({at, error});
 

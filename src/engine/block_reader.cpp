@@ -1,14 +1,12 @@
 #include "engine/block_reader.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cassert>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #include "engine/filter_kernels.h"
+#include "input/recording_source.h"
 
 namespace wtk {
 
@@ -18,22 +16,6 @@ constexpr int32_t kHeadRawSamples = kGraphHead + 40;
 
 int32_t SampleAt(const uint8_t* b, int64_t j) {
     return static_cast<int16_t>(b[2 * j] | (b[2 * j + 1] << 8));
-}
-
-// Reads up to n bytes at offset; the count read (short only at the end of the file), -1 with
-// errno on failure.
-int64_t ReadAt(int fd, uint8_t* buf, int64_t n, int64_t offset) {
-    int64_t got = 0;
-    while (got < n) {
-        const ssize_t r = ::pread(fd, buf + got, static_cast<size_t>(n - got), offset + got);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return got > 0 ? got : -1;
-        }
-        if (r == 0) break;
-        got += r;
-    }
-    return got;
 }
 
 }  // namespace
@@ -71,10 +53,8 @@ StageTimes BlockReader::TakeTimes() {
 void BlockReader::Begin(const BlockRequest& req, std::vector<int32_t>* graphHead) {
     req_ = req;
     graphHead_ = graphHead;
-    samplesRead_ = bytesRead_ = headHave_ = 0;
-    readAt_ = req.Offset;
+    samplesRead_ = headHave_ = 0;
     eof_ = headDone_ = done_ = false;
-    readError_ = 0;
     nextP_ = 2;
 }
 
@@ -83,8 +63,6 @@ PieceRead BlockReader::ReadPiece(uint8_t* bytes) {
     r.PFirst = nextP_;
     if (done_) {
         r.BlockEnd = true;
-        r.BlockBytes = bytesRead_;
-        r.ReadError = readError_;
         return r;
     }
     const int64_t t0 = Clock();
@@ -95,18 +73,10 @@ PieceRead BlockReader::ReadPiece(uint8_t* bytes) {
     assert(carried <= kOverlapSamples + 2);
     std::memcpy(bytes, carry_.data(), static_cast<size_t>(2 * carried));
     r.First = static_cast<int32_t>(first);
-    const int64_t wantSamples = std::min<int64_t>(pieceSamples_, req_.MaxSamples - samplesRead_);
-    const int64_t want =
-        std::max<int64_t>(0, std::min<int64_t>(2 * wantSamples, req_.EndOffset - readAt_));
+    const int64_t want = std::min<int64_t>(pieceSamples_, req_.MaxSamples - samplesRead_);
     uint8_t* fresh = bytes + 2 * carried;
-    int64_t got = want > 0 ? ReadAt(req_.Fd, fresh, want, readAt_) : 0;
-    if (got < 0) {
-        readError_ = errno != 0 ? errno : EIO;
-        got = 0;
-    }
-    readAt_ += got;
-    bytesRead_ += got;
-    const int64_t newSamples = got / 2;  // an odd last byte of the file is not a sample
+    RecordingSource& source = *req_.Source;
+    const int64_t newSamples = want > 0 && !source.AtEnd() ? source.Read(fresh, want) : 0;
     // The start of the block for the graph heads.
     if (headHave_ < kHeadRawSamples && newSamples > 0) {
         const int64_t n = std::min(newSamples, kHeadRawSamples - headHave_);
@@ -114,10 +84,7 @@ PieceRead BlockReader::ReadPiece(uint8_t* bytes) {
         headHave_ += n;
     }
     samplesRead_ += newSamples;
-    if (got < want || readError_ != 0 || samplesRead_ >= req_.MaxSamples ||
-        readAt_ >= req_.EndOffset) {
-        eof_ = true;
-    }
+    if (newSamples < want || samplesRead_ >= req_.MaxSamples || source.AtEnd()) eof_ = true;
     const int64_t pHi = samplesRead_ - kOverlapSamples;
     if (pHi >= nextP_) {
         r.Count = static_cast<int32_t>(pHi - nextP_ + 1);
@@ -133,8 +100,6 @@ PieceRead BlockReader::ReadPiece(uint8_t* bytes) {
     }
     if (eof_) {
         r.BlockEnd = true;
-        r.BlockBytes = bytesRead_;
-        r.ReadError = readError_;
         done_ = true;
     }
     return r;
@@ -160,21 +125,19 @@ void BlockReader::UpdateGraphHead(bool snapshot) {
     times_.HighPassNs += Clock() - t0;
 }
 
-// The first read of a block with graphs on: its raw extremes and the graph heads.
+// The first read of a block with graphs on: its raw extremes and the graph heads. The source
+// is then put back where the block begins.
 void BlockReader::PrePass() {
     const int64_t t0 = Clock();
     int32_t mx = 0, mn = 2147483647;
-    int64_t at = req_.Offset, samples = 0;
+    int64_t samples = 0;
+    RecordingSource& source = *req_.Source;
+    const int64_t start = source.Tell();
     std::vector<uint8_t>& buf = scratch_;
     buf.resize(2 * static_cast<size_t>(pieceSamples_));
     for (;;) {
-        const int64_t wantSamples = std::min<int64_t>(pieceSamples_, req_.MaxSamples - samples);
-        const int64_t want =
-            std::max<int64_t>(0, std::min<int64_t>(2 * wantSamples, req_.EndOffset - at));
-        int64_t got = want > 0 ? ReadAt(req_.Fd, buf.data(), want, at) : 0;
-        if (got < 0) got = 0;
-        at += got;
-        const int64_t n = got / 2;
+        const int64_t want = std::min<int64_t>(pieceSamples_, req_.MaxSamples - samples);
+        const int64_t n = want > 0 && !source.AtEnd() ? source.Read(buf.data(), want) : 0;
         const uint8_t* b = buf.data();
         for (int64_t i = 0; i < n; ++i) {
             const int32_t v = SampleAt(b, i);
@@ -190,8 +153,9 @@ void BlockReader::PrePass() {
             headHave_ += k;
         }
         samples += n;
-        if (got < want || want == 0 || samples >= req_.MaxSamples) break;
+        if (n < want || want == 0 || samples >= req_.MaxSamples || source.AtEnd()) break;
     }
+    source.Seek(start);
     preview_.MaxSample = mx;
     preview_.MinSample = mn;
     times_.ReadNs += Clock() - t0;

@@ -15,6 +15,8 @@
 
 namespace wtk {
 
+class RecordingSource;
+
 // CPU time (of the thread doing the work) spent in each stage, in nanoseconds; the graph
 // heads, pre-reads and the rest count with the stage they serve.
 struct StageTimes {
@@ -40,11 +42,9 @@ int64_t ThreadCpuNs();
 // keeps the value an earlier block left.
 inline constexpr int32_t kGraphHead = 32768;
 
-// One block to read: bytes [Offset, EndOffset) of the file, at most MaxSamples samples.
+// One block to read: at most MaxSamples samples of the source from where it stands.
 struct BlockRequest {
-    int Fd = -1;
-    int64_t Offset = 0;
-    int64_t EndOffset = 0;
+    RecordingSource* Source = nullptr;
     int64_t MaxSamples = 0;
     bool Graphs = false;  // read the block twice: first for its raw extremes and graph heads
 };
@@ -63,9 +63,7 @@ struct PieceRead {
     int32_t First = 1;
     int32_t PFirst = 2;
     int32_t Count = 0;
-    bool BlockEnd = false;   // the block's last piece (it may hold no positions)
-    int64_t BlockBytes = 0;  // with BlockEnd: bytes the block's reads returned
-    int ReadError = 0;       // with BlockEnd: errno of a read that failed
+    bool BlockEnd = false;  // the block's last piece (it may hold no positions)
 };
 
 class BlockReader {
@@ -107,15 +105,12 @@ private:
     std::vector<int32_t>* graphHead_ = nullptr;
     std::vector<uint8_t> carry_;  // samples r[nextP_ ... samplesRead_] (fewer than the overlap)
     int64_t samplesRead_ = 0;     // R: samples of the block read so far
-    int64_t bytesRead_ = 0;
-    int64_t readAt_ = 0;  // next byte offset
     bool eof_ = false;
     bool done_ = true;
-    int readError_ = 0;
     int32_t nextP_ = 2;
     bool headDone_ = false;
     std::vector<uint8_t> headBytes_;  // samples 1 ... kGraphHead + 40 of the block
-    std::vector<uint8_t> scratch_;    // the pre-pass's reads
+    std::vector<uint8_t> scratch_;    // the pre-pass's reads (a piece)
     int64_t headHave_ = 0;
     BlockPreview preview_;
     StageTimes times_;

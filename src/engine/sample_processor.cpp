@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <thread>
 
 #include "detector/click_detector.h"
@@ -44,10 +45,6 @@ int64_t StreamSize(std::FILE* f) {
     struct stat st {};
     if (fstat(fileno(f), &st) != 0) return 0;
     return static_cast<int64_t>(st.st_size);
-}
-
-void AdviseSequential(int fd, int64_t offset) {
-    ::posix_fadvise(fd, static_cast<off_t>(offset), 0, POSIX_FADV_SEQUENTIAL);
 }
 
 }  // namespace detail
@@ -91,6 +88,18 @@ void SampleProcessor::ConvertOneWavFile(std::FILE* WavFile, int32_t fileNo, cons
                                         std::optional<SampleByteRange> range) {
     DetectorSink sink{detector_, writer_};
     ConvertOneWavFileWith(sink, WavFile, fileNo, rec, range);
+}
+
+void SampleProcessor::ConvertOneWavFile(RecordingSource& source, int32_t fileNo,
+                                        const WavFileRec& rec) {
+    DetectorSink sink{detector_, writer_};
+    ConvertOneWavFileWith(sink, source, fileNo, rec);
+}
+
+void SampleProcessor::ReportReadFailure(const WavFileRec& rec, const ReadFailure& failure) {
+    host_.Report(Event(EventKind::WavReadFailed, ReadFailureText(rec.NameWithPath, failure))
+                     .About(rec.Path(), true)
+                     .Because(failure.What.empty() && failure.Errno == 0 ? EIO : failure.Errno));
 }
 
 void SampleProcessor::DoMinEnd() {

@@ -23,6 +23,8 @@ namespace wtk {
 
 class Host;
 class ClickDetector;
+class RecordingSource;
+struct ReadFailure;
 class TK1Writer;
 struct DetectorSettings;
 struct MainControls;
@@ -77,9 +79,12 @@ public:
     // When set, the CPU time of each stage is added to it (for benchmarks).
     StageTimes* Timing = nullptr;
 
-    // Convert the open file of record FileNo: the samples in range (without one, from byte 100
-    // to the file's end). Returns when the range's end has been reached. A failed full-buffer
-    // write of the TK1 writer propagates as TK1WriteError.
+    // Convert the recording of record FileNo, read from source, to its end (or to where it
+    // cannot be read further: then the failure is reported as a failed read). A failed
+    // full-buffer write of the TK1 writer propagates as TK1WriteError.
+    void ConvertOneWavFile(RecordingSource& source, int32_t FileNo, const WavFileRec& rec);
+    // The same for the 16-bit samples of one channel in the bytes of range of an open file
+    // (without one, from byte 100 to the file's end).
     void ConvertOneWavFile(std::FILE* WavFile, int32_t FileNo, const WavFileRec& rec,
                            std::optional<SampleByteRange> range = std::nullopt);
 
@@ -88,6 +93,9 @@ public:
     void DoMinEnd();
 
     // --- The same work over any sink (definitions in engine/sample_processor_core.h). ---
+    template <PeakSink Sink>
+    void ConvertOneWavFileWith(Sink& sink, RecordingSource& source, int32_t FileNo,
+                               const WavFileRec& rec);
     template <PeakSink Sink>
     void ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int32_t FileNo,
                                const WavFileRec& rec,
@@ -146,6 +154,8 @@ private:
                       int32_t nPos, bool& clickLimitReached);
     // Tells the pipeline the gain and threshold in force when they have changed.
     void RefreshFilter();
+    // The report of a recording that ends early because it cannot be read or decoded further.
+    void ReportReadFailure(const WavFileRec& rec, const ReadFailure& failure);
 
     const SampleRate& rate_;
     const DetectorSettings& s_;

@@ -17,6 +17,7 @@
 #include "engine/filter_kernels.h"
 #include "engine/peak_finder.h"
 #include "engine/sample_processor.h"
+#include "input/recording_source.h"
 #include "input/wav_file_rec.h"
 #include "settings/detector_settings.h"
 #include "settings/sensitivity.h"
@@ -28,7 +29,6 @@ namespace detail {
 // Size of the open file in bytes (the reading loop ends when its position reaches it).
 int64_t StreamSize(std::FILE* f);
 // Tells the kernel that the file is read from offset on to its end, once.
-void AdviseSequential(int fd, int64_t offset);
 
 }  // namespace detail
 
@@ -219,18 +219,24 @@ template <PeakSink Sink>
 void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int32_t fileNo,
                                             const WavFileRec& rec,
                                             std::optional<SampleByteRange> range) {
+    // Only the bytes of the range are samples: the first 100 bytes are never read, nor any
+    // chunk before or after the data chunk.
+    if (!range) range = SampleByteRange{kSkippedHeaderBytes, detail::StreamSize(WavFile)};
+    RecordingLayout layout;
+    layout.Begin = range->Begin;
+    layout.End = std::max(range->End, range->Begin);
+    const std::unique_ptr<RecordingSource> source =
+        OpenRecordingSource(fileno(WavFile), detail::StreamSize(WavFile), layout);
+    ConvertOneWavFileWith(sink, *source, fileNo, rec);
+}
+
+template <PeakSink Sink>
+void SampleProcessor::ConvertOneWavFileWith(Sink& sink, RecordingSource& source, int32_t fileNo,
+                                            const WavFileRec& rec) {
     FileNo = fileNo;
     if (!pipeline_.Configured() || GraphHead.size() < static_cast<size_t>(kGraphHead)) {
         AllocateBuffers(static_cast<int32_t>(HiResSamples.size()));
     }
-    // Only the bytes of the range are samples: the first 100 bytes are never read, nor any
-    // chunk before or after the data chunk.
-    if (!range) range = SampleByteRange{kSkippedHeaderBytes, detail::StreamSize(WavFile)};
-    int64_t position = range->Begin;
-    const int64_t size = std::max(range->End, position);
-    const int fd = fileno(WavFile);
-    if (::lseek(fd, static_cast<off_t>(position), SEEK_SET) < 0) position = size;
-    detail::AdviseSequential(fd, position);
 
     const int64_t perMin = rate_.SamplesPerMin;
     const int64_t NofSamplesToRead = rate_.FirstBlockSamples(rec.Start.Second);
@@ -249,11 +255,10 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int3
     do {
         GraphRequired = controls_.ShowGraphs;
         BlockRequest req;
-        req.Fd = fd;
-        req.Offset = position;
-        req.EndOffset = size;
+        req.Source = &source;
         req.MaxSamples = FirstMinuteInFile ? NofSamplesToRead : perMin;
         req.Graphs = GraphRequired;
+        const int64_t blockStart = source.Tell();
         pipeline_.BeginBlock(req, &GraphHead);
         MaxSampleThisMinute = 0;
         MinSampleThisMinute = 2147483647;
@@ -269,8 +274,6 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int3
         HiResGraphPtr = 0;
         LastPkNear4MHZtime = 2 * SampleTimeNear2MHz;
         PkOnHold = false;
-        int64_t blockBytes = 0;
-        int readError = 0;
         for (;;) {
             FilteredPiece& piece = pipeline_.NextPiece();
             if (piece.Count > 0) {
@@ -279,8 +282,6 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int3
                 if (StoppedAtMinuteEnd) break;
             }
             const bool end = piece.BlockEnd;
-            blockBytes = piece.BlockBytes;
-            readError = piece.ReadError;
             pipeline_.DonePiece();
             if (end) break;
         }
@@ -288,19 +289,14 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, std::FILE* WavFile, int3
             pipeline_.Abandon();  // the rest of the block is not read
             break;
         }
-        position += blockBytes;
-        // A failed read, or one that returns nothing before the end (a file cut short while
-        // it is read), ends the file instead of looping.
-        if (readError != 0) {
-            host_.Report(Event(EventKind::WavReadFailed, "Failed to read wav file " +
-                                                             rec.NameWithPath + ": " +
-                                                             std::strerror(readError))
-                             .About(rec.NameWithPath, true)
-                             .Because(readError));
+        // A failed read or decoding ends the file where it failed, and one that gives nothing
+        // before the end (a file cut short while it is read) ends it too instead of looping.
+        if (const ReadFailure* failure = source.Failure()) {
+            ReportReadFailure(rec, *failure);
             break;
         }
-        if (blockBytes == 0) break;
-    } while (position < size);
+        if (source.Tell() == blockStart) break;
+    } while (!source.AtEnd());
     guard.done = true;
     if (Timing != nullptr) {
         const StageTimes t = pipeline_.ProducerTimes();

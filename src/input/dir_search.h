@@ -19,8 +19,10 @@ namespace wtk {
 
 using StringList = std::vector<std::string>;
 
-// The file-type entry of directory mode: names ending ".wav" in any case, over 1000 bytes.
+// The file-type entries of directory mode: names ending ".wav" or ".flac" in any case, over
+// 1000 bytes.
 inline constexpr std::string_view kWavFileType = ".WAV";
+inline constexpr std::string_view kFlacFileType = ".FLAC";
 
 // What follows the path in the texts of skipped inputs, before the system's error text.
 inline constexpr const char* kNotSearched = " not searched: ";

@@ -1,20 +1,42 @@
 #include "input/format_check.h"
 
+#include <algorithm>
+
 #include "base/sample_rate.h"
 
 namespace wtk {
 
-FormatFindings CheckFormats(const WavFileRecTable& recs, int32_t SamplesPerSec) {
+const char* const kNoRateHeader = "no file has a 16-bit PCM mono header to take the rate from";
+
+FormatFindings CheckFormats(const WavFileRecTable& recs, int32_t SamplesPerSec,
+                            const ReadOptions& options) {
     FormatFindings f;
     bool agree = true;
     for (const WavFileRec& rec : recs) {
         if (rec.NameWithPath.empty()) continue;  // not opened when it was listed
+        if (rec.Raw.Number > 1) continue;        // its file counts once
         if (rec.Header.SecondDataChunk) f.SecondData.push_back(&rec);
-        switch (ClassifyWav(rec.Header)) {
-            case WavFit::Unfit:
+        // A channel chosen must be one that every file has, or the files without it are
+        // refused.
+        if (const std::optional<SampleFormat> format = SampleFormatOf(rec.Header)) {
+            f.FewestChannels = f.FewestChannels == 0 ? format->Channels
+                                                     : std::min(f.FewestChannels, format->Channels);
+        }
+        switch (ClassifyRecording(rec.Header, options)) {
+            case FormatFit::Unfit:
                 f.Unfit.push_back(&rec);
                 break;
-            case WavFit::Fit:
+            case FormatFit::NeedsChoice: {
+                f.NeedsChoice.push_back(&rec);
+                const FormatNeeds needs = NeedsOf(*SampleFormatOf(rec.Header));
+                f.NeedSixteenBit = f.NeedSixteenBit || (needs.SixteenBit && !options.ToSixteenBit);
+                if (needs.Channel && options.Channel == 0) f.NeedChannel = true;
+                break;
+            }
+            case FormatFit::FewerChannels:
+                f.FewerChannels.push_back(&rec);
+                break;
+            case FormatFit::Fit:
                 if (f.FitFiles++ == 0) {
                     f.CommonRate = rec.Header.SampleRate;
                 } else if (rec.Header.SampleRate != f.CommonRate) {
@@ -24,7 +46,7 @@ FormatFindings CheckFormats(const WavFileRecTable& recs, int32_t SamplesPerSec) 
                     f.OtherRate.push_back(&rec);
                 }
                 break;
-            case WavFit::Unknown:
+            case FormatFit::Unknown:
                 break;
         }
     }
@@ -33,16 +55,19 @@ FormatFindings CheckFormats(const WavFileRecTable& recs, int32_t SamplesPerSec) 
 }
 
 std::string UnfitLine(const WavFileRec& rec) {
-    return rec.NameWithPath + ": not 16-bit PCM mono: " + DescribeWavHeader(rec.Header);
+    return rec.Path() + ": not 16-bit PCM mono: " + DescribeWavHeader(rec.Header);
+}
+
+std::string FormatLine(const WavFileRec& rec) {
+    return rec.Path() + ": " + DescribeWavHeader(rec.Header);
 }
 
 std::string OtherRateLine(const WavFileRec& rec) {
-    return rec.NameWithPath + ": its header says " + std::to_string(rec.Header.SampleRate) +
-           " samples/s";
+    return rec.Path() + ": its header says " + std::to_string(rec.Header.SampleRate) + " samples/s";
 }
 
 std::string SecondDataLine(const WavFileRec& rec) {
-    return rec.NameWithPath + ": a second data chunk follows the samples and is not read";
+    return rec.Path() + ": a second data chunk follows the samples and is not read";
 }
 
 std::vector<std::string> NamedLines(const std::vector<const WavFileRec*>& recs,
@@ -59,11 +84,16 @@ std::string FilesAre(size_t n) {
     return std::to_string(n) + (n == 1 ? " file is" : " files are");
 }
 
+std::string FilesHave(size_t n) {
+    return std::to_string(n) + (n == 1 ? " file has" : " files have");
+}
+
 std::variant<int32_t, std::string> RateFromHeaders(const std::vector<WavHeader>& headers,
-                                                   const std::vector<std::string>& names) {
+                                                   const std::vector<std::string>& names,
+                                                   const ReadOptions& options) {
     size_t first = headers.size();
     for (size_t i = 0; i < headers.size(); ++i) {
-        if (ClassifyWav(headers[i]) != WavFit::Fit) continue;
+        if (ClassifyRecording(headers[i], options) != FormatFit::Fit) continue;
         if (first == headers.size()) {
             first = i;
         } else if (headers[i].SampleRate != headers[first].SampleRate) {
@@ -72,9 +102,7 @@ std::variant<int32_t, std::string> RateFromHeaders(const std::vector<WavHeader>&
                    ", " + std::to_string(headers[i].SampleRate) + " samples/s in " + names[i];
         }
     }
-    if (first == headers.size()) {
-        return std::string("no file has a 16-bit PCM mono header to take the rate from");
-    }
+    if (first == headers.size()) return std::string(kNoRateHeader);
     const uint32_t rate = headers[first].SampleRate;
     if (rate % 1000 != 0 || rate / 1000 < static_cast<uint32_t>(SampleRate::kMinKsps) ||
         rate / 1000 > static_cast<uint32_t>(SampleRate::kMaxKsps)) {

@@ -11,6 +11,18 @@
 namespace wtk {
 namespace {
 
+// The file name as the built-in form and the identity rule read it, by its last characters: a
+// FLAC file's ".flac" counts as the four-character ".wav" of a WAV file's name.
+std::string RulesName(std::string_view path) {
+    std::string name(FileNamePart(path));
+    if (name.size() > 5) {
+        std::string extension = name.substr(name.size() - 5);
+        for (char& ch : extension) ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + 32) : ch;
+        if (extension == ".flac") name.replace(name.size() - 5, 5, ".wav");
+    }
+    return name;
+}
+
 // The texts the built-in form takes from a name, for the failure text.
 struct NameFields {
     std::string YearStr, MonthStr, DayStr, HrStr, MinStr;
@@ -21,7 +33,8 @@ struct NameFields {
 bool BuiltInForm(WavFileRec& rec, bool Scrapbook, const SampleRate& Rate, NameFields& f) {
     rec.Start.Mn = 0;
     rec.Start.TimeInMinuteNear2MHz = 0;
-    const std::string_view Fname = FileNamePart(rec.NameWithPath);
+    const std::string name = RulesName(rec.NameWithPath);
+    const std::string_view Fname = name;
     const size_t FnameLength = Utf8Length(Fname);
     if (FnameLength < 15 || Scrapbook) return false;
 
@@ -104,7 +117,8 @@ void SetBlankRecord(WavFileRec& rec, bool Scrapbook, Host& host, const std::stri
 // The built-in form reads two digits of the year: a name with other century digits before them
 // is dated in 2000 ... 2099 all the same, which the user is told.
 void ReportCentury(const WavFileRec& rec, const NameFields& f, Host& host) {
-    const std::string_view century = Utf8Left(Utf8Right(FileNamePart(rec.NameWithPath), 18), 2);
+    const std::string name = RulesName(rec.NameWithPath);
+    const std::string_view century = Utf8Left(Utf8Right(name, 18), 2);
     if (century.size() != 2 || DigitsAt(century, 0, 2) < 0 || century == "20") return;
     host.Report(Event(EventKind::CenturyIgnored, PrintableName(rec.NameWithPath) + ": year " +
                                                      std::string(century) + f.YearStr.substr(2) +
@@ -170,7 +184,8 @@ void DateAndIdentityFromName(WavFileRec& rec, bool Scrapbook, bool quiet, const 
 }
 
 void ApplyIdentityRule(WavFileRec& rec, std::string_view AddedSiteNameEdit) {
-    const std::string_view Fname = FileNamePart(rec.NameWithPath);
+    const std::string name = RulesName(rec.NameWithPath);
+    const std::string_view Fname = name;
     rec.OriginalShortNameMinusSuffix = Utf8DropRight(Fname, 4);
     const std::string& Short = rec.OriginalShortNameMinusSuffix;
     if (const auto dot = Short.find('.'); dot != std::string::npos) {

@@ -2,7 +2,8 @@
 //
 // Expected name: LocationOrInstrumentNumber.yyyymmddhhmmss.wav. The parser works from the end
 // of the name by character positions (Unicode code points) and relies on the four-character
-// extension; the century digits are never read (the years 2000 ... 2099). Every parsed file is
+// extension (a FLAC file's ".flac" counts as one); the century digits are never read (the
+// years 2000 ... 2099). Every parsed file is
 // placed at the first tick of its named minute; the seconds digits, where they are a second,
 // give only its exact start time.
 #pragma once
@@ -51,9 +52,9 @@ void DateAndIdentityFromName(WavFileRec& rec, bool Scrapbook, bool quiet, const 
 // The folder holding a file, as an identity: "" for none ("." and ".." give none).
 std::string_view FolderName(std::string_view path);
 
-// Sets OriginalShortNameMinusSuffix and IdentityName from the file name: the text before the
-// first "." of the short name; else all but its last 9 characters; else the site name and a
-// space; else "No Name ".
+// Sets OriginalShortNameMinusSuffix (the name less its extension: its last four characters, or
+// ".flac") and IdentityName from the file name: the text before the first "." of the short
+// name; else all but its last 9 characters; else the site name and a space; else "No Name ".
 void ApplyIdentityRule(WavFileRec& rec, std::string_view AddedSiteNameEdit);
 
 }  // namespace wtk

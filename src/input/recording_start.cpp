@@ -10,14 +10,12 @@
 
 #include "base/byte_order.h"
 #include "base/calendar.h"
+#include "input/little_endian.h"
 
 namespace wtk {
 namespace {
 
 constexpr int32_t kMaxZoneMinutes = 23 * 60 + 59;
-
-constexpr auto Le16 = ReadLittleEndian16;
-constexpr auto Le32 = ReadLittleEndian32;
 
 std::string_view AsText(std::span<const uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
@@ -400,6 +398,8 @@ std::string_view TimeSourceText(TimeSource source) {
             return "icmt";
         case TimeSource::Bext:
             return "bext";
+        case TimeSource::Harp:
+            return "harp";
     }
     return "";
 }
@@ -572,12 +572,16 @@ std::optional<RecordingStart> ReadWavStart(std::span<const uint8_t> file) {
 }
 
 std::string SoundTrapLogPath(std::string_view wavPath) {
-    if (wavPath.size() < 4) return {};
-    std::string suffix(wavPath.substr(wavPath.size() - 4));
-    std::transform(suffix.begin(), suffix.end(), suffix.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    if (suffix != ".wav") return {};
-    return std::string(wavPath.substr(0, wavPath.size() - 4)) + ".log.xml";
+    for (const std::string_view extension : {".wav", ".flac"}) {
+        if (wavPath.size() < extension.size()) continue;
+        std::string suffix(wavPath.substr(wavPath.size() - extension.size()));
+        std::transform(suffix.begin(), suffix.end(), suffix.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+        if (suffix == extension) {
+            return std::string(wavPath.substr(0, wavPath.size() - extension.size())) + ".log.xml";
+        }
+    }
+    return {};
 }
 
 std::optional<RecordingStart> ReadSoundTrapLog(const std::string& wavPath) {

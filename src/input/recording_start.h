@@ -39,9 +39,10 @@
 
 namespace wtk {
 
-enum class TimeSource { None, Name, Pattern, LogXml, Guan, Wamd, Icmt, Bext };
+// Harp: the start an XWAV file's harp chunk gives a raw file (input/harp_chunk.h).
+enum class TimeSource { None, Name, Pattern, LogXml, Guan, Wamd, Icmt, Bext, Harp };
 
-// "name", "pattern", "log.xml", "guan", "wamd", "icmt", "bext" ("" for None).
+// "name", "pattern", "log.xml", "guan", "wamd", "icmt", "bext", "harp" ("" for None).
 std::string_view TimeSourceText(TimeSource source);
 
 struct RecordingStart {
@@ -98,12 +99,13 @@ std::optional<RecordingStart> StartFromChunks(std::span<const RiffChunk> chunks,
 
 // The start from a RIFF/WAVE file's own chunks: a bounded walk of every chunk, before and after
 // the data chunk, reading only the chunks of interest up to kMaxStartChunkBytes each and the
-// fmt chunk's sample rate.
+// fmt chunk's sample rate. Of a FLAC stream, the chunks it keeps of the WAV file it was made
+// from.
 std::optional<RecordingStart> ReadWavStart(const ReadAtFunction& readAt, int64_t fileSize);
 std::optional<RecordingStart> ReadWavStart(std::span<const uint8_t> file);
 
-// The sidecar's path: NAME.log.xml for NAME.wav (any case of ".wav"); "" when the path does not
-// end in ".wav".
+// The sidecar's path: NAME.log.xml for NAME.wav or NAME.flac (any case of the extension); ""
+// when the path ends in neither.
 std::string SoundTrapLogPath(std::string_view wavPath);
 // The largest sidecar read; a larger one is ignored.
 inline constexpr int64_t kMaxSoundTrapLogBytes = 1024 * 1024;

@@ -13,6 +13,7 @@
 #include "base/main_controls.h"
 #include "base/sample_rate.h"
 #include "base/utf8.h"
+#include "input/harp_chunk.h"
 #include "input/location_groups.h"
 #include "input/name_parsing.h"
 #include "input/name_pattern.h"
@@ -49,12 +50,19 @@ void BeginSelection(SelectionContext& c) {
 
 // The start time of a listed file from its name and its own time, as the time-source choice
 // takes them. A name that gives no date is reported only where the file has no time of its own.
+// A raw file of an XWAV file has the time its harp chunk gives it as its own, and the name's
+// time, which is that of the first raw file, moved by as much as it starts after the first. The
+// name is read from the file's path; the record takes the raw file's name before its start is
+// chosen.
 void ReadStartTime(SelectionContext& c, WavFileRec& rec,
                    const std::optional<NameDatePattern>& pattern, StringList& warnings) {
     const auto choice = static_cast<TimeSourceChoice>(c.Controls.TimeSourceCombo);
+    const bool raw = rec.Raw.Number > 0;
     std::optional<RecordingStart> own;
-    if (!c.Scrapbook && choice != TimeSourceChoice::Name)
-        own = ReadRecordingStart(rec.NameWithPath);
+    if (!c.Scrapbook && choice != TimeSourceChoice::Name) {
+        own = raw ? std::optional(RecordingStart{rec.Raw.StartUs, false, TimeSource::Harp})
+                  : ReadRecordingStart(rec.NameWithPath);
+    }
     const bool quiet = own.has_value();
     if (pattern) {
         ApplyNameDatePattern(rec, *pattern, c.Scrapbook, c.Rate, c.host,
@@ -62,6 +70,12 @@ void ReadStartTime(SelectionContext& c, WavFileRec& rec,
     } else {
         DateAndIdentityFromName(rec, c.Scrapbook, quiet, c.Rate, c.host,
                                 c.Controls.AddedSiteNameEdit);
+    }
+    if (raw) {
+        rec.NameWithPath = RawFileName(rec.FilePath, rec.Raw);
+        if (rec.StartTime.Source != TimeSource::None) {
+            rec.StartTime.Microseconds += rec.Raw.StartUs - rec.Raw.FirstStartUs;
+        }
     }
     if (c.Scrapbook) return;
     static const TimeCorrections kNone;
@@ -94,9 +108,30 @@ std::optional<WavHeader> OpenedFileHeader(const std::string& path) {
     return header;
 }
 
-int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec) {
+std::optional<ListedFile> OpenedListedFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    std::optional<ListedFile> listed;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        listed.emplace();
+        listed->Header = ReadWavHeaderOfFd(fd, static_cast<int64_t>(st.st_size));
+        auto raws = ReadRawFiles(ReadAtFd(fd), listed->Header);
+        if (auto* list = std::get_if<std::vector<RawFile>>(&raws)) {
+            listed->Raws = std::move(*list);
+        } else {
+            listed->HarpProblem = std::get<std::string>(raws);
+        }
+    }
+    ::close(fd);
+    return listed;
+}
+
+namespace {
+
+// samples x 1000 / SamplesPerSec, rounded half to even, within the int32 range.
+int32_t DurationMsFromSamples(int64_t samples, int32_t SamplesPerSec) {
     if (SamplesPerSec <= 0) return 0;
-    const int64_t samples = SizeBytes / 2 - 44;
     if (samples > INT64_MAX / 1000) return INT32_MAX;  // far beyond the int32 range anyway
     const int64_t num = samples * 1000;
     const int64_t den = SamplesPerSec;
@@ -108,6 +143,20 @@ int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec) {
     }
     if (2 * r > den || (2 * r == den && (q & 1) != 0)) q += 1;
     return static_cast<int32_t>(std::clamp<int64_t>(q, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
+int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec) {
+    return DurationMsFromSamples(SizeBytes / 2 - 44, SamplesPerSec);
+}
+
+int32_t DurationMsOf(const WavFileRec& rec, int32_t SamplesPerSec) {
+    const RecordingLayout layout = rec.Layout();
+    if (rec.Raw.Number == 0 && layout.Read == RecordingLayout::Reading::Bytes16) {
+        return DurationMsFromSize(rec.Header.FileSize, SamplesPerSec);
+    }
+    return DurationMsFromSamples(layout.Samples(), SamplesPerSec);
 }
 
 std::string DurationCell(int32_t DurationMs) {
@@ -179,11 +228,9 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
     Host& host = c.host;
     assert(ListOfLongNames.size() <= static_cast<size_t>(INT32_MAX));
     const auto N = static_cast<int32_t>(ListOfLongNames.size());
-    c.NofWAVfilesFound = N;
     host.SetText(Label::BigLbl, "Ordering list of " + std::to_string(N) + " WAV files");
     host.SetText(Label::SelectBatchBtn, "Select WAV files");
 
-    c.WavFileRecs.assign(static_cast<size_t>(N), BlankWavFileRec);
     // The front ends refuse a pattern that does not parse before they select; such a pattern
     // leaves the built-in forms.
     std::optional<NameDatePattern> pattern;
@@ -191,20 +238,42 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
         auto parsed = NameDatePattern::Parse(c.Controls.NameDatePatternEdit);
         if (auto* p = std::get_if<NameDatePattern>(&parsed)) pattern = std::move(*p);
     }
-    StringList warnings;  // about start times, shown after the list
-    for (int32_t I = 0; I < N; ++I) {
+    const ReadOptions options{c.Controls.ToSixteenBit, c.Controls.Channel};
+    WavFileRecTable recs;
+    recs.reserve(static_cast<size_t>(N));
+    StringList warnings;  // about start times and raw files, shown after the list
+    int32_t I = 0;
+    for (; I < N; ++I) {
         if (I % 20 == 0) host.SetText(Label::SelectBatchBtn, std::to_string(I));
         const std::string& path = ListOfLongNames[static_cast<size_t>(I)];
-        std::optional<WavHeader> header = OpenedFileHeader(path);
-        if (!header) {
+        std::optional<ListedFile> listed = OpenedListedFile(path);
+        if (!listed) {
             host.Report(Event(EventKind::InputNotOpened, path + " not opened").About(path, true));
             if (c.NofInputsSkipped != nullptr) *c.NofInputsSkipped += 1;
+            recs.push_back(BlankWavFileRec);
         } else {
-            WavFileRec& rec = c.WavFileRecs[static_cast<size_t>(I)];
-            rec.DurationMs = DurationMsFromSize(header->FileSize, c.Rate.SamplesPerSec);
-            rec.NameWithPath = path;
-            rec.Header = *header;
-            if (c.Controls.UseFileNameDateTimes) ReadStartTime(c, rec, pattern, warnings);
+            if (!listed->HarpProblem.empty()) {
+                warnings.push_back(path + ": " + listed->HarpProblem +
+                                   "; its samples are read as one recording");
+            }
+            // One record for the file, or one for each of its raw files.
+            const size_t n = std::max<size_t>(listed->Raws.size(), 1);
+            for (size_t k = 0; k < n; ++k) {
+                WavFileRec& rec = recs.emplace_back(BlankWavFileRec);
+                rec.NameWithPath = path;
+                rec.Header = listed->Header;
+                rec.Read = options;
+                if (!listed->Raws.empty()) {
+                    rec.FilePath = path;
+                    rec.Raw = listed->Raws[k];
+                }
+                rec.DurationMs = DurationMsOf(rec, c.Rate.SamplesPerSec);
+                if (c.Controls.UseFileNameDateTimes) {
+                    ReadStartTime(c, rec, pattern, warnings);
+                } else {
+                    rec.NameWithPath = RawFileName(path, rec.Raw);
+                }
+            }
         }
         host.ProcessMessages();
         if (c.STOP) {
@@ -213,6 +282,10 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
             break;
         }
     }
+    // A stopped listing leaves a blank record for each file it did not reach.
+    if (I < N) recs.resize(recs.size() + static_cast<size_t>(N - I - 1), BlankWavFileRec);
+    c.WavFileRecs = std::move(recs);
+    c.NofWAVfilesFound = static_cast<int32_t>(c.WavFileRecs.size());
 
     if (c.WavFileRecs.size() > 1) {
         host.SetText(Label::BigLbl, "Sorting WAV file names");
@@ -259,7 +332,7 @@ void SelectBatchBtnClick(SelectionContext& c) {
 
     StringList ListOfLongNames, skipped;
     if (ProcessingDirectories) {
-        const StringList FileTypeList{std::string(kWavFileType)};
+        const StringList FileTypeList{std::string(kWavFileType), std::string(kFlacFileType)};
         const std::optional<std::string> dir = c.host.ChooseDirectory(kDirectoryDialogTitle);
         if (!dir || dir->empty()) {
             NoFilesSelected(c);
@@ -282,7 +355,7 @@ void SelectBatchBtnClick(SelectionContext& c) {
 }
 
 StringList ExpandSelectionPaths(const std::vector<std::string>& paths, StringList* skipped) {
-    const StringList FileTypeList{std::string(kWavFileType)};
+    const StringList FileTypeList{std::string(kWavFileType), std::string(kFlacFileType)};
     StringList result;
     for (const std::string& p : paths) {
         struct stat st {};

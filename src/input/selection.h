@@ -42,7 +42,8 @@ struct SelectionContext {
 };
 
 // Texts of the selection.
-inline constexpr const char* kOpenDialogFilter = "WAV files|*.wav|All files|*.*";
+inline constexpr const char* kOpenDialogFilter =
+    "Recordings|*.wav *.flac|WAV files|*.wav|FLAC files|*.flac|All files|*.*";
 inline constexpr const char* kOpenDialogTitle = "Select one or more files";
 inline constexpr const char* kDirectoryDialogTitle =
     "Find WAV files in a directory and its subdirectories";
@@ -62,24 +63,39 @@ void SelectPaths(SelectionContext& c, const std::vector<std::string>& paths);
 // anything else (missing, unreadable, a directory, a pipe or device, a dangling link).
 std::optional<WavHeader> OpenedFileHeader(const std::string& path);
 
+// A file as a listing reads it: its header, and the raw files of an XWAV file (none for any
+// other) or why its harp chunk cannot be taken.
+struct ListedFile {
+    WavHeader Header;
+    std::vector<RawFile> Raws;
+    std::string HarpProblem;
+};
+std::optional<ListedFile> OpenedListedFile(const std::string& path);
+
 // The paths a list of arguments stands for (the expansion SelectPaths makes); what the
 // directory searches could not read is added to skipped.
 StringList ExpandSelectionPaths(const std::vector<std::string>& paths,
                                 StringList* skipped = nullptr);
 
 // From a list of full paths to the sorted, counted and listed table: the select-button counter,
-// one record per path (size, duration, and while the date box is ticked the start time from
-// the name and the file's own, as the time-source choice takes them, corrected), STOP
-// after each file, the sorts, the location kept (OnlyLocation), the BigLbl result and the memo
-// lines, then a note beside the file list for each text of skipped (what the search could not
-// read) and the start-time warnings (a name's and a file's own time far apart, recordings of a
-// location that overlap); clears Busy and STOP.
+// one record per path, or per raw file of an XWAV file ("PATH#N", starting at its own time:
+// the harp chunk's, or the name's time moved by as much as the raw file starts after the
+// first), with its size, duration, the choices of Controls (to 16 bits, a channel), and while
+// the date box is ticked the start time from the name and the file's own, as the time-source
+// choice takes them, corrected; STOP after each file, the sorts, the location kept
+// (OnlyLocation), the BigLbl result and the memo lines, then a note beside the file list for
+// each text of skipped (what the search could not read) and the warnings (a name's and a
+// file's own time far apart, recordings of a location that overlap, a harp chunk that cannot be
+// taken); clears Busy and STOP.
 void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
                   const StringList& skipped = {});
 
 // Playing time in ms of a file of SizeBytes at SamplesPerSec: ((size div 2) - 44) x 1000 /
 // SamplesPerSec, rounded half to even (0 while no rate is set; limited to the int32 range).
 int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec);
+// The duration a listed record shows: a 16-bit file of one channel's from its size, as
+// always; the samples read of any other (a raw file, converted samples, a FLAC stream), in ms.
+int32_t DurationMsOf(const WavFileRec& rec, int32_t SamplesPerSec);
 
 // DurationMs / 1000 with two decimals, rounded half away from zero: 2605 -> "2.61".
 std::string DurationCell(int32_t DurationMs);

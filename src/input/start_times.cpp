@@ -179,8 +179,7 @@ std::optional<std::string> ResolveStartTime(WavFileRec& rec,
 }
 
 int64_t SamplesOf(const WavFileRec& rec) {
-    const SampleByteRange range = SampleBytes(rec.Header);
-    return std::max<int64_t>(range.End - range.Begin, 0) / 2;
+    return rec.Layout().Samples();
 }
 
 std::vector<std::string> OverlapWarnings(const WavFileRecTable& recs, int32_t samplesPerSec) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "input/harp_chunk.h"
+#include "input/recording_layout.h"
 #include "input/recording_start.h"
 #include "input/wav_header.h"
 
@@ -20,7 +22,8 @@ struct tSampleTime {
 };
 
 struct WavFileRec {
-    std::string NameWithPath;                  // full path as selected, kept byte for byte
+    std::string NameWithPath;  // full path as selected, kept byte for byte; of a raw file of an
+                               // XWAV file, "PATH#N" (its name everywhere it is shown)
     std::string OriginalShortNameMinusSuffix;  // file name less its last four characters
     std::string IdentityName;                  // location or instrument: the grouping key
     std::string DateString;                    // "yyyy mm dd" from the name's digits
@@ -33,6 +36,15 @@ struct WavFileRec {
     // placed at their exact start.
     RecordingStart StartTime;
     int64_t CorrectionUs = 0;  // --time-shift less the clock error, added to StartTime
+    // The file of a raw file of an XWAV file ("": NameWithPath is the file), and the raw file.
+    std::string FilePath;
+    RawFile Raw;
+    ReadOptions Read;  // the choices it was listed with (to 16 bits, a channel)
+
+    // The file to open.
+    const std::string& Path() const { return FilePath.empty() ? NameWithPath : FilePath; }
+    // Which of its samples are read, and how.
+    RecordingLayout Layout() const { return LayoutOf(Header, Raw, Read); }
 };
 
 // The blank record: every string empty, every number 0, DateFound false.

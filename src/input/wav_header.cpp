@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "input/flac_header.h"
+#include "input/little_endian.h"
 
 namespace wtk {
 namespace {
@@ -18,9 +20,6 @@ constexpr size_t kPrefixBytes = 512;
 // The fmt chunk's fields that are read: the 16 basic bytes, the extension size, the valid bits,
 // the channel mask and the sub-format GUID.
 constexpr size_t kFmtBytesRead = 40;
-
-constexpr auto Le16 = ReadLittleEndian16;
-constexpr auto Le32 = ReadLittleEndian32;
 
 bool IsId(const uint8_t* p, const char (&id)[5]) {
     return std::memcmp(p, id, 4) == 0;
@@ -79,6 +78,7 @@ void ReadFmt(const Reader& r, int64_t body, uint32_t size, WavHeader& h) {
     h.FormatTag = Le16(f);
     h.Channels = Le16(f + 2);
     h.SampleRate = Le32(f + 4);
+    h.BlockAlign = Le16(f + 12);
     h.BitsPerSample = Le16(f + 14);
     h.SubFormat = 0;
     if (h.FormatTag == kWavFormatExtensible && n >= kFmtBytesRead && Le16(f + 16) >= 22) {
@@ -126,13 +126,21 @@ WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize) {
     const Reader r(readAt, h.FileSize);
     h.MagicLength = static_cast<uint8_t>(std::min<size_t>(r.PrefixLength(), h.Magic.size()));
     std::copy_n(r.Prefix(), h.MagicLength, h.Magic.begin());
-    if (!IsRiffWave(r)) return h;
+    if (!IsRiffWave(r)) {
+        ReadFlacHeader(readAt, h);
+        return h;
+    }
     h.RiffWave = true;
 
     const bool walked = Walk(r, [&](const RiffChunkHeader& c) {
         const uint8_t* id = reinterpret_cast<const uint8_t*>(c.Id.data());
         if (IsId(id, "fmt ") && !h.FmtFound) {
             ReadFmt(r, c.BodyOffset, c.Size, h);
+        } else if (IsId(id, "harp") && !h.HarpFound && c.Complete && !h.DataFound) {
+            // Before the data chunk, where XWAV files have it.
+            h.HarpFound = true;
+            h.HarpOffset = c.BodyOffset;
+            h.HarpSize = c.Size;
         } else if (IsId(id, "data") && h.DataFound) {
             h.SecondDataChunk = true;
             return false;
@@ -156,7 +164,7 @@ WavHeader ReadWavHeader(const ReadAtFunction& readAt, int64_t fileSize) {
 bool WalkRiffChunks(const ReadAtFunction& readAt, int64_t fileSize,
                     const std::function<bool(const RiffChunkHeader&)>& visit) {
     const Reader r(readAt, std::max<int64_t>(fileSize, 0));
-    if (!IsRiffWave(r)) return false;
+    if (!IsRiffWave(r)) return WalkFlacRiffChunks(readAt, std::max<int64_t>(fileSize, 0), visit);
     Walk(r, [&](const RiffChunkHeader& c) {
         // A data chunk without a valid size holds the rest of the file.
         const bool openData = IsId(reinterpret_cast<const uint8_t*>(c.Id.data()), "data") &&
@@ -198,6 +206,8 @@ WavHeader ReadWavHeaderOfFd(int fd, int64_t fileSize) {
 }
 
 WavFit ClassifyWav(const WavHeader& h) {
+    if (h.Flac)
+        return h.FmtFound && h.BitsPerSample == 16 && h.Channels == 1 ? WavFit::Fit : WavFit::Unfit;
     if (!h.RiffWave) return h.FileSize >= 44 ? WavFit::Unfit : WavFit::Unknown;
     if (h.TooManyChunks) return WavFit::Unfit;
     if (!h.FmtFound) return WavFit::Unknown;
@@ -206,7 +216,18 @@ WavFit ClassifyWav(const WavHeader& h) {
     return pcm && h.BitsPerSample == 16 && h.Channels == 1 ? WavFit::Fit : WavFit::Unfit;
 }
 
+namespace {
+
+std::string FormatText(const WavHeader& h) {
+    return std::to_string(h.BitsPerSample) + " bits, " + std::to_string(h.Channels) +
+           (h.Channels == 1 ? " channel, " : " channels, ") + std::to_string(h.SampleRate) +
+           " samples/s";
+}
+
+}  // namespace
+
 std::string DescribeWavHeader(const WavHeader& h) {
+    if (h.Flac) return h.FmtFound ? "FLAC, " + FormatText(h) : "FLAC stream without a STREAMINFO";
     if (!h.RiffWave) {
         std::string text = "not a RIFF/WAVE file";
         if (h.MagicLength == 0) return text + " (it is empty)";
@@ -251,16 +272,13 @@ std::string DescribeWavHeader(const WavHeader& h) {
     } else {
         text = code(h.FormatTag);
     }
-    text += ", " + std::to_string(h.BitsPerSample) + " bits, " + std::to_string(h.Channels) +
-            (h.Channels == 1 ? " channel, " : " channels, ") + std::to_string(h.SampleRate) +
-            " samples/s";
-    return text;
+    return text + ", " + FormatText(h);
 }
 
 SampleByteRange SampleBytes(const WavHeader& h) {
     SampleByteRange range;
     range.End = h.FileSize;
-    if (h.DataFound) {
+    if (h.DataFound && h.RiffWave) {
         range.Begin = std::max(kSkippedHeaderBytes, h.DataOffset);
         if (h.DataSizeValid) range.End = h.DataOffset + h.DataSize;
     }

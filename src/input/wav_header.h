@@ -1,5 +1,6 @@
-// What a WAV file's header says: the RIFF/WAVE container, the fmt chunk and where the data
-// chunk's samples lie, read from the file's first bytes and its size.
+// What a recording's header says: the RIFF/WAVE container, the fmt chunk and where the data
+// chunk's samples lie, read from the file's first bytes and its size; or, for a FLAC stream, its
+// STREAMINFO and the RIFF chunks of the WAV file it was made from (input/flac_header.h).
 //
 // The reader trusts no header value: every chunk it steps over is checked against the file
 // size before the next header is read, nothing is allocated by a header value, and the walk
@@ -37,6 +38,7 @@ struct WavHeader {
     uint16_t SubFormat = 0;  // extensible: code of a standard sub-format GUID, else 0
     uint16_t Channels = 0;
     uint32_t SampleRate = 0;  // samples per second
+    uint16_t BlockAlign = 0;  // bytes of one frame: a sample of every channel
     uint16_t BitsPerSample = 0;
 
     bool DataFound = false;
@@ -46,6 +48,18 @@ struct WavHeader {
     bool ChunksAfterData = false;  // a chunk header's worth of bytes follows the data chunk
     bool SecondDataChunk = false;  // another data chunk follows the first (it is not read)
     bool TooManyChunks = false;    // the walk gave up before it found the data chunk
+
+    // An XWAV file's harp chunk (the raw files it holds, input/harp_chunk.h): its body.
+    bool HarpFound = false;
+    int64_t HarpOffset = 0;
+    uint32_t HarpSize = 0;
+
+    // A FLAC stream. Its STREAMINFO sets FmtFound, FormatTag (PCM), Channels, SampleRate,
+    // BitsPerSample and BlockAlign (the bytes a frame takes in a WAV file). DataOffset is where
+    // the samples began in the WAV file the stream was made from, as its RIFF chunks kept in the
+    // stream say (DataFound, DataSize), else 44, where a plain WAV header puts them.
+    bool Flac = false;
+    int64_t FlacSamples = 0;  // samples of each channel, from STREAMINFO; 0: not known
 };
 
 // Reads up to n bytes at offset into buf; returns how many it got (fewer at the file's end).
@@ -75,7 +89,9 @@ struct RiffChunkHeader {
 // Visits the chunks of a RIFF/WAVE file in file order, as the header reader walks them (the
 // same limits and pad-byte rule), until visit returns false, a chunk runs past the file's end
 // (it is visited, then the walk ends) or a data chunk without a valid size (it holds the rest
-// of the file) was visited. False when the file is no RIFF/WAVE file.
+// of the file) was visited. Of a FLAC stream, the chunks of the WAV file it was made from that
+// it keeps (all but the RIFF header and the data chunk; offsets are those of the FLAC file). False
+// when the file is neither.
 bool WalkRiffChunks(const ReadAtFunction& readAt, int64_t fileSize,
                     const std::function<bool(const RiffChunkHeader&)>& visit);
 
@@ -88,12 +104,13 @@ enum class WavFit {
 };
 WavFit ClassifyWav(const WavHeader& h);
 
-// What the header says, for messages: "PCM, 24 bits, 2 channels, 576000 samples/s", or
-// "not a RIFF/WAVE file (it starts with "fLaC")".
+// What the header says, for messages: "PCM, 24 bits, 2 channels, 576000 samples/s", "FLAC,
+// 16 bits, 1 channel, 96000 samples/s", or "not a RIFF/WAVE file (it starts with "ID3")".
 std::string DescribeWavHeader(const WavHeader& h);
 
-// The bytes read as samples: from max(100, the data chunk's first sample byte) to the end of
-// the data chunk when its size is valid, else to the end of the file. End >= Begin.
+// The bytes of a file read as 16-bit samples: from max(100, the data chunk's first sample byte)
+// to the end of the data chunk when its size is valid, else to the end of the file (of a FLAC
+// stream, from byte 100 to its end). End >= Begin.
 struct SampleByteRange {
     int64_t Begin = kSkippedHeaderBytes;
     int64_t End = 0;

@@ -13,6 +13,7 @@
 
 #include "base/numbers.h"
 #include "base/utf8.h"
+#include "input/recording_source.h"
 #include "session/recordings_row.h"
 #include "session/session.h"
 
@@ -23,7 +24,7 @@ namespace {
 // Asks the kernel to start reading the start of a file that is converted next.
 void ReadAhead(const std::vector<WavFileRec>& recs, int32_t from, int32_t n) {
     for (int32_t i = from; i < n; ++i) {
-        const std::string& path = recs[static_cast<size_t>(i)].NameWithPath;
+        const std::string& path = recs[static_cast<size_t>(i)].Path();
         if (path.empty()) continue;
         const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
@@ -184,16 +185,18 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             }
 
             int64_t size = 0;
-            SampleByteRange range;
-            if (!OpenWavFile(rec, size, range)) {
+            RecordingLayout layout;
+            if (!OpenWavFile(rec, size, layout)) {
                 AbandonBatch(false);
                 return LoopEnd::Abandoned;
             }
+            // A raw file of an XWAV file counts its own bytes.
+            const int64_t bytes = rec.Raw.Number > 0 ? rec.Raw.ByteLength : size;
             recordingChanged_ = false;
             CheckRecordingSize(rec, size);
-            Writer.BytesInWavNameGroup += size;
+            Writer.BytesInWavNameGroup += bytes;
             Writer.NofWavFilesInNameGroup += 1;
-            Progress.FileStarted(wavN, size, range, ProgressClock());
+            Progress.FileStarted(wavN, bytes, ProgressSpanOf(layout, size), ProgressClock());
             ReportProgress();
 
             // Placement on the minute axis.
@@ -216,11 +219,11 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
                 // tick of its start second (the first tick unless files are placed exactly).
                 const int64_t placedUs = int64_t{Writer.TK1min} * kMicrosecondsPerMinute +
                                          int64_t{rec.Start.Second} * kMicrosecondsPerSecond;
-                Writer.Recordings.WriteRow(RecordingsTableRow(
-                    rec, placedUs, (range.End - range.Begin) / 2, Rate.SamplesPerSec));
+                Writer.Recordings.WriteRow(
+                    RecordingsTableRow(rec, placedUs, layout.Samples(), Rate.SamplesPerSec));
             }
             ReadAhead(WavFileRecs, wavN + 1, N);
-            Processor.ConvertOneWavFile(WavFile, wavN, rec, range);
+            Processor.ConvertOneWavFile(*Source, wavN, rec);
             // A recording cut short or grown while it was read is converted as far as it was.
             struct stat st {};
             if (::fstat(::fileno(WavFile), &st) == 0) CheckRecordingSize(rec, st.st_size);
@@ -301,10 +304,10 @@ void Session::StartNameGroup(const WavFileRec& rec) {
     Sens.CurrentNofQuietMinsInSeq = 0;
 }
 
-bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, SampleByteRange& range) {
+bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, RecordingLayout& layout) {
     int err = 0;
     // Non-blocking, so that a named pipe put in the file's place cannot hang the batch.
-    const int fd = ::open(rec.NameWithPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(rec.Path().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         err = errno;
     } else {
@@ -319,10 +322,13 @@ bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, SampleByteRange&
             const int flags = ::fcntl(fd, F_GETFL);
             if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
             size = static_cast<int64_t>(st.st_size);
-            // Where the samples lie, from the header as the file is now.
-            range = SampleBytes(ReadWavHeaderOfFd(fd, size));
+            // Where the samples lie and how they are read, from the header as the file is now
+            // and the choices in force.
+            layout = LayoutOf(ReadWavHeaderOfFd(fd, size), rec.Raw,
+                              {Controls.ToSixteenBit, Controls.Channel});
             WavFile = ::fdopen(fd, "rb");
             if (WavFile != nullptr) {
+                Source = OpenRecordingSource(fd, size, layout);
                 WavFileOpen = true;
                 return true;
             }
@@ -334,7 +340,7 @@ bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, SampleByteRange&
     host_.Report(
         Event(EventKind::WavNotOpened,
               "Failed to open wav file " + rec.OriginalShortNameMinusSuffix + std::strerror(err))
-            .About(rec.NameWithPath)
+            .About(rec.Path())
             .Because(err));
     WavFileOpen = false;
     return false;
@@ -349,10 +355,11 @@ void Session::CheckRecordingSize(const WavFileRec& rec, int64_t size) {
                        "Recording changed size since it was listed (" + std::to_string(listed) +
                            " bytes, now " + std::to_string(size) +
                            "), converted as far as it went: " + PrintableName(rec.NameWithPath))
-                     .About(rec.NameWithPath, true));
+                     .About(rec.Path(), true));
 }
 
 void Session::CloseWavFile() {
+    Source.reset();
     if (WavFile != nullptr) std::fclose(WavFile);
     WavFile = nullptr;
     WavFileOpen = false;

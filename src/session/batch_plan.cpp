@@ -18,8 +18,7 @@ namespace {
 int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
     const int64_t perMin = rate.SamplesPerMin;
     if (perMin <= 0) return 0;
-    const SampleByteRange range = SampleBytes(rec.Header);
-    const int64_t samples = std::max<int64_t>(range.End - range.Begin, 0) / 2;
+    const int64_t samples = SamplesOf(rec);
     auto closes = [&](int64_t blockSamples, int64_t t0) {
         const int64_t positions = blockSamples - (BlockReader::kOverlapSamples + 1);
         return positions >= rate.PositionsToMinuteEnd(t0);

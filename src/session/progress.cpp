@@ -28,6 +28,15 @@ double AudioSeconds(int64_t sampleBytes, int32_t samplesPerSec) {
     return static_cast<double>(sampleBytes / 2) / samplesPerSec;
 }
 
+ProgressSpan ProgressSpanOf(const SampleByteRange& range) {
+    return {range.Begin, range.End, std::max<int64_t>(range.End - range.Begin, 0) / 2};
+}
+
+ProgressSpan ProgressSpanOf(const RecordingLayout& layout, int64_t fileBytes) {
+    if (layout.Read == RecordingLayout::Reading::Flac) return {0, fileBytes, layout.Samples()};
+    return {layout.Begin, std::max(layout.End, layout.Begin), layout.Samples()};
+}
+
 void ProgressTracker::Begin(const WavFileRecTable& recs, int32_t count, int32_t samplesPerSec,
                             double now) {
     p_ = BatchProgress{};
@@ -42,18 +51,24 @@ void ProgressTracker::Begin(const WavFileRecTable& recs, int32_t count, int32_t 
     plannedBytes_.assign(n, 0);
     plannedAudio_.assign(n, 0);
     for (size_t i = 0; i < n; ++i) {
+        const WavFileRec& rec = recs[i];
         struct stat st {};
-        if (recs[i].NameWithPath.empty() || ::stat(recs[i].NameWithPath.c_str(), &st) != 0)
-            continue;
+        if (rec.NameWithPath.empty() || ::stat(rec.Path().c_str(), &st) != 0) continue;
         plannedBytes_[i] = static_cast<int64_t>(st.st_size);
         plannedAudio_[i] = AudioSeconds(plannedBytes_[i] - kSkippedHeaderBytes, samplesPerSec);
+        const RecordingLayout layout = rec.Layout();
+        if (rec.Raw.Number > 0) plannedBytes_[i] = rec.Raw.ByteLength;
+        if (rec.Raw.Number > 0 || layout.Read != RecordingLayout::Reading::Bytes16) {
+            plannedAudio_[i] =
+                samplesPerSec > 0 ? static_cast<double>(layout.Samples()) / samplesPerSec : 0;
+        }
         p_.BytesTotal += plannedBytes_[i];
         p_.AudioSecondsTotal += plannedAudio_[i];
     }
     p_.FileCount = count;
 }
 
-void ProgressTracker::FileStarted(int32_t fileNo, int64_t bytes, const SampleByteRange& samples,
+void ProgressTracker::FileStarted(int32_t fileNo, int64_t bytes, const ProgressSpan& span,
                                   double now) {
     if (!running_) return;
     p_.ElapsedSeconds = now - start_;
@@ -62,14 +77,14 @@ void ProgressTracker::FileStarted(int32_t fileNo, int64_t bytes, const SampleByt
     // changed since the batch began.
     if (fileNo >= 0 && static_cast<size_t>(fileNo) < plannedBytes_.size()) {
         const auto i = static_cast<size_t>(fileNo);
-        const double audio = AudioSeconds(samples.End - samples.Begin, samplesPerSec_);
+        const double audio = SpanSeconds(span);
         p_.BytesTotal += bytes - plannedBytes_[i];
         p_.AudioSecondsTotal += audio - plannedAudio_[i];
         plannedBytes_[i] = bytes;
         plannedAudio_[i] = audio;
     }
     fileBytes_ = bytes;
-    samples_ = samples;
+    span_ = span;
     minutesInFile_ = 0;
     inFile_ = true;
     SetCurrent();
@@ -86,10 +101,15 @@ void ProgressTracker::FileEnded(double now, bool whole) {
     if (!running_ || !inFile_) return;
     p_.ElapsedSeconds = now - start_;
     bytesBefore_ += whole ? fileBytes_ : CurrentBytes();
-    audioBefore_ +=
-        whole ? AudioSeconds(samples_.End - samples_.Begin, samplesPerSec_) : CurrentAudio();
+    audioBefore_ += whole ? SpanSeconds(span_) : CurrentAudio();
     inFile_ = false;
     SetCurrent();
+}
+
+double ProgressTracker::SpanSeconds(const ProgressSpan& span) const {
+    return samplesPerSec_ > 0 && span.Samples > 0
+               ? static_cast<double>(span.Samples) / samplesPerSec_
+               : 0.0;
 }
 
 void ProgressTracker::Ended(double now) {
@@ -99,17 +119,22 @@ void ProgressTracker::Ended(double now) {
     running_ = false;
 }
 
-// A minute ends about one block of a minute of samples into the file.
+// A minute ends about one block of a minute of samples into the file, which lie in its bytes
+// evenly.
 int64_t ProgressTracker::CurrentBytes() const {
     if (minutesInFile_ <= 0) return 0;
-    const int64_t blockBytes = int64_t{120} * samplesPerSec_;
-    return std::min(fileBytes_, samples_.Begin + minutesInFile_ * blockBytes);
+    const int64_t blockSamples = int64_t{60} * samplesPerSec_;
+    const double bytesPerSample =
+        span_.Samples > 0 ? static_cast<double>(span_.ByteEnd - span_.ByteBegin) / span_.Samples
+                          : 2.0;
+    return std::min(fileBytes_,
+                    span_.ByteBegin + static_cast<int64_t>(std::llround(
+                                          bytesPerSample * blockSamples * minutesInFile_)));
 }
 
 double ProgressTracker::CurrentAudio() const {
     if (minutesInFile_ <= 0) return 0;
-    return std::min(AudioSeconds(samples_.End - samples_.Begin, samplesPerSec_),
-                    60.0 * minutesInFile_);
+    return std::min(SpanSeconds(span_), 60.0 * minutesInFile_);
 }
 
 void ProgressTracker::SetCurrent() {

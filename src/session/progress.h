@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/batch_progress.h"
+#include "input/recording_layout.h"
 #include "input/wav_file_rec.h"
 #include "input/wav_header.h"
 
@@ -15,14 +16,30 @@ namespace wtk {
 // Seconds of audio in sampleBytes bytes of 16-bit samples at the batch's rate.
 double AudioSeconds(int64_t sampleBytes, int32_t samplesPerSec);
 
+// What of a file is read: its samples, and the bytes of the file they come from.
+struct ProgressSpan {
+    int64_t ByteBegin = 0;
+    int64_t ByteEnd = 0;
+    int64_t Samples = 0;
+};
+// The span of 16-bit samples in a byte range.
+ProgressSpan ProgressSpanOf(const SampleByteRange& range);
+// The span of a recording's layout: its bytes (a FLAC stream: the whole file of fileBytes).
+ProgressSpan ProgressSpanOf(const RecordingLayout& layout, int64_t fileBytes);
+
 class ProgressTracker {
 public:
     // A batch of the records recs[0 .. count) (blank records have no file); the file sizes are
-    // taken from the file system now, and their audio estimated from them until each file is
-    // opened. Times are seconds on any steady clock.
+    // taken from the file system now, and their audio estimated from them (where the header
+    // says other than 16-bit samples of one channel, from the samples it gives) until each file
+    // is opened. Times are seconds on any steady clock.
     void Begin(const WavFileRecTable& recs, int32_t count, int32_t samplesPerSec, double now);
-    // Record fileNo (0-based) has been opened: its size, and the bytes read as samples.
-    void FileStarted(int32_t fileNo, int64_t bytes, const SampleByteRange& samples, double now);
+    // Record fileNo (0-based) has been opened: its size (of a raw file, its bytes), and what of
+    // it is read.
+    void FileStarted(int32_t fileNo, int64_t bytes, const ProgressSpan& span, double now);
+    void FileStarted(int32_t fileNo, int64_t bytes, const SampleByteRange& samples, double now) {
+        FileStarted(fileNo, bytes, ProgressSpanOf(samples), now);
+    }
     // A minute of the file in progress has ended (about one minute of its samples converted).
     void MinuteEnded(double now);
     // The file in progress has ended: read to its end (whole), or stopped at a minute end, so
@@ -35,6 +52,7 @@ public:
 
 private:
     void SetCurrent();
+    double SpanSeconds(const ProgressSpan& span) const;
     // Bytes and audio of the file in progress converted by its minute ends so far.
     int64_t CurrentBytes() const;
     double CurrentAudio() const;
@@ -46,7 +64,7 @@ private:
     std::vector<int64_t> plannedBytes_;  // per record, as found at the start
     std::vector<double> plannedAudio_;
     int64_t fileBytes_ = 0;  // the file in progress
-    SampleByteRange samples_;
+    ProgressSpan span_;
     int64_t bytesBefore_ = 0;  // of the files finished
     double audioBefore_ = 0;
     int32_t minutesInFile_ = 0;

@@ -108,9 +108,13 @@ void Session::SelectBatchBtnClick() {
 }
 
 Session::ListingInputs Session::ListingInputsNow() const {
-    return {Controls.NameDatePatternEdit, Controls.KsamplesPerSecEdit,
-            Controls.AddedSiteNameEdit,   Controls.TimeSourceCombo,
-            Controls.ExactStart,          Controls.UseFileNameDateTimes};
+    return {Controls.NameDatePatternEdit,
+            Controls.KsamplesPerSecEdit,
+            Controls.AddedSiteNameEdit,
+            Controls.TimeSourceCombo,
+            Controls.ExactStart,
+            Controls.UseFileNameDateTimes,
+            {Controls.ToSixteenBit, Controls.Channel}};
 }
 
 bool Session::SelectionOutdated() const {
@@ -123,7 +127,9 @@ void Session::RereadSelection() {
     StringList paths;
     const auto n = std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size());
     for (size_t i = 0; i < n; ++i) {
-        if (!WavFileRecs[i].NameWithPath.empty()) paths.push_back(WavFileRecs[i].NameWithPath);
+        // A file of several raw files once.
+        const WavFileRec& rec = WavFileRecs[i];
+        if (!rec.NameWithPath.empty() && rec.Raw.Number <= 1) paths.push_back(rec.Path());
     }
     listedWith_ = ListingInputsNow();
     SelectionContext c = MakeSelectionContext();
@@ -139,14 +145,80 @@ std::optional<std::string> Session::CheckNameDatePattern() const {
     return std::nullopt;
 }
 
+namespace {
+
+// "N files are not 16-bit PCM mono WAV and would give wrong clicks:" and their lines.
+std::string UnfitText(const FormatFindings& f) {
+    std::string text =
+        FilesAre(f.Unfit.size()) + " not 16-bit PCM mono WAV and would give wrong clicks:\n";
+    for (const std::string& line : NamedLines(f.Unfit, UnfitLine)) text += line + "\n";
+    return text;
+}
+
+std::string FewerChannelsText(const FormatFindings& f, int channel) {
+    std::string text = FilesHave(f.FewerChannels.size()) + " fewer channels than channel " +
+                       std::to_string(channel) + " and cannot be converted:\n";
+    for (const std::string& line : NamedLines(f.FewerChannels, FormatLine)) text += line + "\n";
+    return text;
+}
+
+}  // namespace
+
+bool Session::AskFormatChoices() {
+    const ReadOptions chosen{Controls.ToSixteenBit, Controls.Channel};
+    const FormatFindings f = CheckFormats(WavFileRecs, Rate.SamplesPerSec, chosen);
+    std::vector<const WavFileRec*> sixteen, channels;
+    for (const WavFileRec* rec : f.NeedsChoice) {
+        const FormatNeeds needs = NeedsOf(*SampleFormatOf(rec->Header));
+        if (needs.SixteenBit && !chosen.ToSixteenBit) sixteen.push_back(rec);
+        if (needs.Channel && chosen.Channel == 0) channels.push_back(rec);
+    }
+    bool declined = false;
+    if (!sixteen.empty()) {
+        std::string text = FilesHave(sixteen.size()) + " samples of other than 16 bits:\n";
+        for (const std::string& line : NamedLines(sixteen, FormatLine)) text += line + "\n";
+        if (host_.AskYesNo(text + "\nConvert their samples to 16 bits, as a 16-bit recorder of "
+                                  "the same full scale would have written them?")) {
+            Controls.ToSixteenBit = true;
+        } else {
+            declined = true;
+        }
+    }
+    if (!channels.empty()) {
+        std::string text = FilesHave(channels.size()) + " several channels:\n";
+        for (const std::string& line : NamedLines(channels, FormatLine)) text += line + "\n";
+        std::vector<std::string> choices;
+        for (int k = 1; k <= f.FewestChannels; ++k)
+            choices.push_back("Channel " + std::to_string(k));
+        const std::optional<int> k =
+            host_.AskChoice(text + "\nWhich channel should be converted?", choices);
+        if (k && *k >= 0 && *k < static_cast<int>(choices.size())) {
+            Controls.Channel = *k + 1;
+        } else {
+            declined = true;
+        }
+    }
+    // The durations and layouts follow the choices.
+    if (!(ReadOptions{Controls.ToSixteenBit, Controls.Channel} == chosen)) RereadSelection();
+    return !declined;
+}
+
 void Session::ReportFormatFindings() {
-    const FormatFindings f = CheckFormats(WavFileRecs, Rate.SamplesPerSec);
-    if (f.Unfit.empty() && f.OtherRate.empty() && f.SecondData.empty()) return;
+    AskFormatChoices();
+    const FormatFindings f =
+        CheckFormats(WavFileRecs, Rate.SamplesPerSec, {Controls.ToSixteenBit, Controls.Channel});
     std::string text;
-    if (!f.Unfit.empty()) {
-        text +=
-            FilesAre(f.Unfit.size()) + " not 16-bit PCM mono WAV and would give wrong clicks:\n";
-        for (const std::string& line : NamedLines(f.Unfit, UnfitLine)) text += line + "\n";
+    if (!f.Unfit.empty()) text += UnfitText(f);
+    if (!f.NeedsChoice.empty()) {
+        if (!text.empty()) text += "\n";
+        text += FilesAre(f.NeedsChoice.size()) +
+                " not converted unless their samples are turned into 16-bit ones or a channel "
+                "is chosen (the conversion asks again):\n";
+        for (const std::string& line : NamedLines(f.NeedsChoice, FormatLine)) text += line + "\n";
+    }
+    if (!f.FewerChannels.empty()) {
+        if (!text.empty()) text += "\n";
+        text += FewerChannelsText(f, Controls.Channel);
     }
     if (!f.OtherRate.empty()) {
         if (!text.empty()) text += "\n";
@@ -159,6 +231,7 @@ void Session::ReportFormatFindings() {
         for (const std::string& line : NamedLines(f.SecondData, SecondDataLine))
             text += line + "\n";
     }
+    if (text.empty()) return;
     const bool offer = f.CommonRate != 0 && f.CommonRate % 1000 == 0 &&
                        f.CommonRate / 1000 >= static_cast<uint32_t>(SampleRate::kMinKsps) &&
                        f.CommonRate / 1000 <= static_cast<uint32_t>(SampleRate::kMaxKsps) &&
@@ -179,12 +252,17 @@ void Session::ReportFormatFindings() {
 }
 
 bool Session::ConfirmUnfitFiles() {
-    const FormatFindings f = CheckFormats(WavFileRecs, Rate.SamplesPerSec);
+    if (!AskFormatChoices()) return false;
+    const FormatFindings f =
+        CheckFormats(WavFileRecs, Rate.SamplesPerSec, {Controls.ToSixteenBit, Controls.Channel});
+    if (!f.FewerChannels.empty()) {
+        std::string text = FewerChannelsText(f, Controls.Channel);
+        text.pop_back();
+        host_.ShowMessage(text);
+        return false;
+    }
     if (f.Unfit.empty()) return true;
-    std::string text =
-        FilesAre(f.Unfit.size()) + " not 16-bit PCM mono WAV and would give wrong clicks:\n";
-    for (const std::string& line : NamedLines(f.Unfit, UnfitLine)) text += line + "\n";
-    return host_.AskYesNo(text + "\nConvert them anyway?");
+    return host_.AskYesNo(UnfitText(f) + "\nConvert them anyway?");
 }
 
 void Session::SelectPaths(const std::vector<std::string>& paths, const std::string* onlyLocation) {

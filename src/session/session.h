@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -23,6 +24,7 @@
 #include "base/sample_rate.h"
 #include "detector/click_detector.h"
 #include "engine/sample_processor.h"
+#include "input/recording_source.h"
 #include "input/start_times.h"
 #include "input/wav_file_rec.h"
 #include "input/wav_header.h"
@@ -63,6 +65,10 @@ private:
             return host_.SaveTK1Dialog(suggestedName);
         }
         bool AskYesNo(const std::string& question) override { return host_.AskYesNo(question); }
+        std::optional<int> AskChoice(const std::string& question,
+                                     const std::vector<std::string>& choices) override {
+            return host_.AskChoice(question, choices);
+        }
         std::optional<std::vector<std::string>> OpenFilesDialog(
             const std::string& title, const std::string& filter) override {
             return host_.OpenFilesDialog(title, filter);
@@ -140,12 +146,19 @@ public:
     // not parse (an empty pattern, the built-in forms, is fine).
     std::optional<std::string> CheckNameDatePattern() const;
 
-    // The format check of the listed files, for the window. ReportFormatFindings: after a
-    // selection, one message box naming the files that are no 16-bit PCM mono recordings and
-    // those whose header gives another rate than the typed one; where every fit file gives the
-    // same valid rate, the box asks whether to take it (Yes sets Controls.KsamplesPerSecEdit
-    // and the rate tables). ConfirmUnfitFiles: before a conversion, true when no such file is
-    // listed or the user answers Yes to converting them anyway.
+    // The format check of the listed files, for the window. AskFormatChoices: where files need
+    // their samples turned into 16-bit ones or a channel chosen, the questions whether to turn
+    // them (Yes sets Controls.ToSixteenBit) and which channel to read (Controls.Channel), then
+    // the files listed again with the choices made; false when one was declined.
+    // ReportFormatFindings: after a selection, the questions, then one message box naming the
+    // files that hold no samples the converter can read, those that still need a choice, those
+    // with fewer channels than the one chosen and those whose header gives another rate than
+    // the typed one; where every fit file gives the same valid rate, the box asks whether to
+    // take it (Yes sets Controls.KsamplesPerSecEdit and the rate tables). ConfirmUnfitFiles:
+    // before a conversion, the questions again; true when they were answered, no file has
+    // fewer channels than the one chosen, and no unreadable file is listed or the user answers
+    // Yes to converting them anyway.
+    bool AskFormatChoices();
     void ReportFormatFindings();
     bool ConfirmUnfitFiles();
 
@@ -205,8 +218,8 @@ public:
         Refused,  // refused before anything was written (rate, settings, logger number, line
                   // limit, destination dialog cancelled)
         Failed,   // did not do all it was asked: no files listed, a WAV file could not be
-                  // opened or read, or changed since it was listed, an output could not be
-                  // created, written completely or put under its name
+                  // opened, or read or decoded to its end, or changed since it was listed, an
+                  // output could not be created, written completely or put under its name
     };
     Outcome LastOutcome = Outcome::Done;
 
@@ -269,8 +282,9 @@ private:
     bool ConfirmPlan(const std::string& chosen);
     // The line saying in which file and minute a stop took effect.
     std::string StopNote(int32_t wavN, const WavFileRec& rec) const;
-    // Opens the file; size receives its size, range the bytes that are its samples.
-    bool OpenWavFile(const WavFileRec& rec, int64_t& size, SampleByteRange& range);
+    // Opens the recording's file and its source; size receives the file's size, layout which
+    // of its samples are read and how.
+    bool OpenWavFile(const WavFileRec& rec, int64_t& size, RecordingLayout& layout);
     void CloseWavFile();
     // A recording whose size is not the one it was listed with is reported, once.
     void CheckRecordingSize(const WavFileRec& rec, int64_t size);
@@ -288,6 +302,7 @@ private:
     void ReportProgress();
 
     std::FILE* WavFile = nullptr;
+    std::unique_ptr<RecordingSource> Source;  // the samples of WavFile being converted
     PendingReplacements replacements_;
     std::vector<std::string> earlierFiles_;  // outputs there already that the batch may replace
     bool recordingChanged_ = false;          // the current file's change has been reported
@@ -297,6 +312,7 @@ private:
         std::string Pattern, Rate, Site;
         int TimeSource = 0;
         bool ExactStart = false, Dates = true;
+        ReadOptions Read;
         bool operator==(const ListingInputs&) const = default;
     };
     ListingInputs ListingInputsNow() const;

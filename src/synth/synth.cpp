@@ -1,6 +1,7 @@
 #include "synth/synth.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cerrno>
 #include <charconv>
@@ -380,23 +381,98 @@ std::array<uint8_t, kWavHeaderBytes> WavHeader(int32_t sampleRate, int64_t sampl
     return h;
 }
 
+int16_t ReadBackSample(int16_t k, SampleStore store) {
+    return store == SampleStore::Pcm8 ? static_cast<int16_t>((k >> 8) * 256) : k;
+}
+
+namespace {
+
+int32_t StoreBytes(SampleStore store) {
+    switch (store) {
+        case SampleStore::Pcm8:
+            return 1;
+        case SampleStore::Pcm24:
+            return 3;
+        case SampleStore::Pcm32:
+        case SampleStore::Float32:
+            return 4;
+        case SampleStore::Pcm16:
+            break;
+    }
+    return 2;
+}
+
+// The fmt chunk's body of the format at the rate.
+std::vector<uint8_t> FmtBody(const StoreFormat& f, int32_t sampleRate) {
+    const auto bytes = static_cast<uint32_t>(StoreBytes(f.Store));
+    const uint16_t code = f.Store == SampleStore::Float32 ? 3 : 1;
+    std::vector<uint8_t> b(f.Extensible ? 40 : 16, 0);
+    PutU16(&b[0], f.Extensible ? 0xFFFE : code);
+    PutU16(&b[2], static_cast<uint16_t>(f.Channels));
+    PutU32(&b[4], static_cast<uint32_t>(sampleRate));
+    PutU32(&b[8], static_cast<uint32_t>(sampleRate) * bytes * static_cast<uint32_t>(f.Channels));
+    PutU16(&b[12], static_cast<uint16_t>(bytes * static_cast<uint32_t>(f.Channels)));
+    PutU16(&b[14], static_cast<uint16_t>(8 * bytes));
+    if (f.Extensible) {
+        static constexpr uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                  0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        PutU16(&b[16], 22);
+        PutU16(&b[18], static_cast<uint16_t>(8 * bytes));  // valid bits
+        PutU32(&b[20], 0);                                 // no speaker positions
+        PutU16(&b[24], code);
+        std::memcpy(&b[26], kGuidTail, sizeof kGuidTail);
+    }
+    return b;
+}
+
+// Sample k of the recording as the format stores it, appended.
+void PutStored(std::vector<uint8_t>& out, int16_t k, SampleStore store) {
+    uint8_t b[4];
+    switch (store) {
+        case SampleStore::Pcm16:
+            PutU16(b, static_cast<uint16_t>(k));
+            break;
+        case SampleStore::Pcm24:
+            PutU32(b, static_cast<uint32_t>(k) << 8);
+            break;
+        case SampleStore::Pcm32:
+            PutU32(b, static_cast<uint32_t>(k) << 16);
+            break;
+        case SampleStore::Float32:
+            PutU32(b, std::bit_cast<uint32_t>(static_cast<float>(k) / 32768.0f));
+            break;
+        case SampleStore::Pcm8:
+            b[0] = static_cast<uint8_t>((k >> 8) + 128);
+            break;
+    }
+    out.insert(out.end(), b, b + StoreBytes(store));
+}
+
+}  // namespace
+
 WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
                      const std::vector<MetadataChunk>& chunksBeforeData,
-                     const std::vector<MetadataChunk>& chunksAfterData) {
+                     const std::vector<MetadataChunk>& chunksAfterData, const StoreFormat& format) {
+    if (format.Channels < 1 || format.Channels > 8 || format.Channel < 1 ||
+        format.Channel > format.Channels)
+        throw std::invalid_argument("channel " + std::to_string(format.Channel) + " of " +
+                                    std::to_string(format.Channels) + " channels");
     Generator g(spec);
-    const auto plain = WavHeader(spec.SampleRate, g.TotalSamples());
-    std::vector<uint8_t> head(plain.begin(), plain.end());
+    const int64_t frameBytes = int64_t{StoreBytes(format.Store)} * format.Channels;
+    const int64_t dataBytes = frameBytes * g.TotalSamples();
+    // RIFF header, fmt chunk, the chunks before the data, the data chunk's header.
+    std::vector<uint8_t> head = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    const std::vector<uint8_t> fmt =
+        ChunkBytes({{{'f', 'm', 't', ' '}, FmtBody(format, spec.SampleRate)}});
+    const std::vector<uint8_t> before = ChunkBytes(chunksBeforeData);
     const std::vector<uint8_t> after = ChunkBytes(chunksAfterData);
-    if (!chunksBeforeData.empty() || !after.empty()) {
-        // fmt as in the plain header, the chunks before the data, then the data chunk's header.
-        const std::vector<uint8_t> before = ChunkBytes(chunksBeforeData);
-        head.resize(kWavHeaderBytes - 8);
-        head.insert(head.end(), before.begin(), before.end());
-        head.insert(head.end(), plain.end() - 8, plain.end());
-        const int64_t riffSize = static_cast<int64_t>(head.size()) - 8 + 2 * g.TotalSamples() +
-                                 static_cast<int64_t>(after.size());
-        PutU32(&head[4], SaturatedU32(riffSize));
-    }
+    head.insert(head.end(), fmt.begin(), fmt.end());
+    head.insert(head.end(), before.begin(), before.end());
+    const uint8_t data[8] = {'d', 'a', 't', 'a', 0, 0, 0, 0};
+    head.insert(head.end(), data, data + 8);
+    PutU32(&head[head.size() - 4], SaturatedU32(dataBytes));
+    PutU32(&head[4], SaturatedU32(static_cast<int64_t>(head.size()) - 8 + dataBytes +
+                                  static_cast<int64_t>(after.size())));
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
     auto fail = [&](const char* what) {
@@ -408,16 +484,20 @@ WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
     if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) fail("cannot write");
     constexpr size_t kChunk = 65536;
     std::vector<int16_t> samples(kChunk);
-    std::vector<uint8_t> bytes(2 * kChunk);
+    std::vector<uint8_t> bytes;
+    bytes.reserve(kChunk * static_cast<size_t>(frameBytes));
     for (;;) {
         const size_t n = g.Next(samples);
         if (n == 0) break;
+        bytes.clear();
         for (size_t i = 0; i < n; ++i) {
-            const auto u = static_cast<uint16_t>(samples[i]);
-            bytes[2 * i] = static_cast<uint8_t>(u);
-            bytes[2 * i + 1] = static_cast<uint8_t>(u >> 8);
+            for (int32_t c = 1; c <= format.Channels; ++c) {
+                const int16_t k = samples[i];
+                PutStored(bytes, c == format.Channel ? k : static_cast<int16_t>(-(k / 2)),
+                          format.Store);
+            }
         }
-        if (std::fwrite(bytes.data(), 1, 2 * n, f) != 2 * n) fail("cannot write");
+        if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) fail("cannot write");
     }
     if (!after.empty() && std::fwrite(after.data(), 1, after.size(), f) != after.size())
         fail("cannot write");

@@ -162,12 +162,27 @@ struct MetadataChunk {
     std::vector<uint8_t> Body;
 };
 
-// Writes the recording to path, generating it in pieces: the 44-byte header, or with chunks, the
-// fmt chunk, the chunks before the data, the data and the chunks after it. Throws
-// std::invalid_argument for a bad spec and std::runtime_error when the file cannot be written.
+// How the generated 16-bit samples k are stored: as they are, or as the samples of another
+// format that a converter turning them into 16-bit ones gives back (Pcm24 k x 256, Pcm32
+// k x 65536, Float32 k / 32768: k itself; Pcm8 the top byte (k >> 8) + 128: (k >> 8) x 256).
+enum class SampleStore { Pcm16, Pcm24, Pcm32, Float32, Pcm8 };
+struct StoreFormat {
+    SampleStore Store = SampleStore::Pcm16;
+    int32_t Channels = 1;     // 1 ... 8
+    int32_t Channel = 1;      // the channel holding the recording; the others hold -k / 2
+    bool Extensible = false;  // a WAVE_FORMAT_EXTENSIBLE fmt chunk (40 bytes instead of 16)
+};
+// The 16-bit sample a converter turning a stored sample into 16 bits gives for k.
+int16_t ReadBackSample(int16_t k, SampleStore store);
+
+// Writes the recording to path, generating it in pieces: the 44-byte header (a 16-byte fmt
+// chunk; 68 bytes with an extensible one), or with chunks, the fmt chunk, the chunks before the
+// data, the data and the chunks after it. Throws std::invalid_argument for a bad spec or format
+// and std::runtime_error when the file cannot be written.
 WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
                      const std::vector<MetadataChunk>& chunksBeforeData = {},
-                     const std::vector<MetadataChunk>& chunksAfterData = {});
+                     const std::vector<MetadataChunk>& chunksAfterData = {},
+                     const StoreFormat& format = {});
 
 // The truth as CSV text, CR LF line ends, numbers independent of the locale: the header line,
 // then one row per click, each starting with the file name.

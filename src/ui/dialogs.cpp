@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QShowEvent>
 #include <QTextBrowser>
@@ -42,6 +43,16 @@ bool QtDialogs::AskYesNo(QWidget* parent, const QString& question) {
     CentredMessageBox box(QMessageBox::Question, QApplication::applicationName(), question,
                           QMessageBox::Yes | QMessageBox::No, parent);
     return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<int> QtDialogs::AskChoice(QWidget* parent, const QString& question,
+                                        const QStringList& choices) {
+    bool ok = false;
+    const QString chosen = QInputDialog::getItem(parent, QApplication::applicationName(), question,
+                                                 choices, 0, false, &ok);
+    const auto index = static_cast<int>(choices.indexOf(chosen));
+    if (!ok || index < 0) return std::nullopt;
+    return index;
 }
 
 std::optional<QStringList> QtDialogs::OpenFiles(QWidget* parent, const QString& title,

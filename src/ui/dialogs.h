@@ -19,6 +19,9 @@ public:
     virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
     // A modal question with Yes and No, centred on the parent window. True for Yes.
     virtual bool AskYesNo(QWidget* parent, const QString& question) = 0;
+    // A modal choice of one of the choices under a question: its index, nullopt: cancelled.
+    virtual std::optional<int> AskChoice(QWidget* parent, const QString& question,
+                                         const QStringList& choices) = 0;
     // Multi-select open dialog; filter in the "Name (*.a);;Name (*)" form. nullopt: cancelled.
     virtual std::optional<QStringList> OpenFiles(QWidget* parent, const QString& title,
                                                  const QString& filter) = 0;
@@ -40,6 +43,8 @@ class QtDialogs : public Dialogs {
 public:
     void ShowMessage(QWidget* parent, const QString& text) override;
     bool AskYesNo(QWidget* parent, const QString& question) override;
+    std::optional<int> AskChoice(QWidget* parent, const QString& question,
+                                 const QStringList& choices) override;
     std::optional<QStringList> OpenFiles(QWidget* parent, const QString& title,
                                          const QString& filter) override;
     std::optional<QString> ChooseDirectory(QWidget* parent, const QString& caption) override;

@@ -151,7 +151,7 @@ private:
     QRect rect_;
 };
 
-// The local WAV files and folders among dragged items, in their order.
+// The local WAV and FLAC files and folders among dragged items, in their order.
 QStringList DroppableWavPaths(const QMimeData* mime) {
     QStringList paths;
     if (mime == nullptr || !mime->hasUrls()) return paths;
@@ -160,7 +160,8 @@ QStringList DroppableWavPaths(const QMimeData* mime) {
         const QString path = url.toLocalFile();
         const QFileInfo info(path);
         if (info.isDir() ||
-            (info.isFile() && path.endsWith(QStringLiteral(".wav"), Qt::CaseInsensitive)))
+            (info.isFile() && (path.endsWith(QStringLiteral(".wav"), Qt::CaseInsensitive) ||
+                               path.endsWith(QStringLiteral(".flac"), Qt::CaseInsensitive))))
             paths << path;
     }
     return paths;
@@ -740,6 +741,13 @@ bool TCv::AskYesNo(const std::string& question) {
     return dialogs_->AskYesNo(this, FromEngine(question));
 }
 
+std::optional<int> TCv::AskChoice(const std::string& question,
+                                  const std::vector<std::string>& choices) {
+    QStringList items;
+    for (const std::string& choice : choices) items << FromEngine(choice);
+    return dialogs_->AskChoice(this, FromEngine(question), items);
+}
+
 std::optional<std::vector<std::string>> TCv::OpenFilesDialog(const std::string& title,
                                                              const std::string& filter) {
     auto chosen = dialogs_->OpenFiles(this, FromEngine(title), ToQtFilter(FromEngine(filter)));
@@ -778,9 +786,16 @@ void TCv::StopBtnClick() {
 
 void TCv::SelectBatchBtnClick() {
     if (session_->Busy) return;
+    ForgetFormatChoices();
     session_->SelectBatchBtnClick();
     ShowRateOfSession();
     UpdateBusyState();
+}
+
+void TCv::ForgetFormatChoices() {
+    // The questions about samples and channels are asked again of each new selection.
+    session_->Controls.ToSixteenBit = false;
+    session_->Controls.Channel = 0;
 }
 
 void TCv::ShowRateOfSession() {
@@ -880,6 +895,7 @@ void TCv::DropPaths(const QStringList& paths) {
         ShowMessage(*refusal);
         return;
     }
+    ForgetFormatChoices();
     session_->SelectPaths(engine);
     if (!session_->Busy && session_->NofWAVfilesFound > 0) session_->ReportFormatFindings();
     ShowRateOfSession();

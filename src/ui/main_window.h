@@ -78,6 +78,8 @@ public:
     int32_t HiResSamplesLength() override;
     std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override;
     bool AskYesNo(const std::string& question) override;
+    std::optional<int> AskChoice(const std::string& question,
+                                 const std::vector<std::string>& choices) override;
     std::optional<std::vector<std::string>> OpenFilesDialog(const std::string& title,
                                                             const std::string& filter) override;
     std::optional<std::string> ChooseDirectory(const std::string& caption) override;
@@ -175,6 +177,8 @@ protected:
 private:
     // Puts the session's rate text into the rate edit where they differ.
     void ShowRateOfSession();
+    // Clears the choices of to 16 bits and a channel before a new selection.
+    void ForgetFormatChoices();
     // Before a conversion: a pattern changed since the listing parses, and unfit files are
     // confirmed.
     bool ReadyToConvert();

@@ -29,6 +29,7 @@
 
 #include "base/calendar.h"
 #include "settings/settings_form.h"
+#include "synth/archive_formats.h"
 #include "synth/synth.h"
 #include "temp_dir.h"
 #include "tk1_reader.h"
@@ -1889,7 +1890,7 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
     EXPECT_EQ(err[3], "wavtokeb-cli: " + unfit[3] +
                           ": not 16-bit PCM mono: PCM, 16 bits, 2 channels, 384000 samples/s");
     EXPECT_EQ(err[4], "wavtokeb-cli: " + unfit[4] +
-                          ": not 16-bit PCM mono: not a RIFF/WAVE file (it starts with \"fLaC\")");
+                          ": not 16-bit PCM mono: FLAC stream without a STREAMINFO");
     EXPECT_EQ(err[5],
               "wavtokeb-cli: 5 files are not 16-bit PCM mono WAV: nothing converted "
               "(--ignore-headers converts them anyway)");
@@ -1932,6 +1933,111 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
     // Without --rate, files without a readable rate are read at 576.
     r = RunCli(dir, {"list", "--csv", unfit[0]});
     EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(CliTest, ArchiveFormsAreFoundListedAndConvertedWithTheirChoices) {
+    synth::RecordingSpec spec;
+    spec.SampleRate = 384000;
+    spec.Seconds = 0.6;
+    spec.NoiseRms = 5;
+    synth::ClickTrain t;
+    t.StartSec = 0.1;
+    t.Clicks = 10;
+    t.PeakAmplitude = 3000;
+    spec.Trains = {t};
+    const std::string plain = wavs + "/A.20230517140000.wav";
+    synth::WriteWav(plain, spec);
+    const std::string flac = wavs + "/B.20230517140000.flac";
+    synth::WavToFlac(plain, flac, true);
+    const std::string wide = wavs + "/F.20230517140000.wav";
+    synth::WriteWav(wide, spec, {}, {}, {synth::SampleStore::Float32});
+    const std::string stereo = wavs + "/S.20230517140000.wav";
+    synth::WriteWav(stereo, spec, {}, {}, {synth::SampleStore::Pcm24, 2, 2});
+    const int64_t start = (int64_t{45063} * 86400 + 15 * 3600) * 1000000;  // 2023-05-17 15:00
+    synth::WriteXwav(wavs + "/X.20230517150000.x.wav",
+                     {{spec, start}, {spec, start + 300 * int64_t{1000000}}});
+
+    // The search finds the FLAC file; list shows a row per raw file of the XWAV file, at its
+    // own start, and what the files that need a choice need.
+    Result r = RunCli(dir, {"list", "--csv", "--rate", "384", wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> rows = Lines(r.out);
+    ASSERT_EQ(rows.size(), 7u) << r.out;
+    EXPECT_EQ(rows[2], "2023-05-17T14:00:00.000000,name,0.600,B,2," + flac);
+    EXPECT_EQ(rows[5],
+              "2023-05-17T15:00:00.000000,harp,0.600,X,5," + wavs + "/X.20230517150000.x.wav#1");
+    EXPECT_EQ(rows[6],
+              "2023-05-17T15:05:00.000000,harp,0.600,X,5," + wavs + "/X.20230517150000.x.wav#2");
+    const std::string needs16 = "wavtokeb-cli: " + wide +
+                                ": IEEE float, 32 bits, 1 channel, 384000 samples/s: needs "
+                                "--to-16-bit\n";
+    const std::string needsBoth = "wavtokeb-cli: " + stereo +
+                                  ": PCM, 24 bits, 2 channels, 384000 samples/s: needs "
+                                  "--to-16-bit and --channel N\n";
+    EXPECT_EQ(r.err, needs16 + needsBoth + "6 WAV files in 5 name groups\n");
+
+    // Without the choices: refused, naming what each file needs, never --ignore-headers.
+    r = RunCli(dir, {"convert", "--rate", "384", "--ignore-headers", "--out", out, wavs});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, needs16 + needsBoth +
+                         "wavtokeb-cli: 2 files are not 16-bit PCM of one channel: nothing "
+                         "converted (--to-16-bit converts their samples to 16 bits, --channel "
+                         "N reads channel N)\n");
+    EXPECT_TRUE(fs::is_empty(out));
+    // Channel 2 of files of one channel is refused, naming each file once.
+    r = RunCli(dir,
+               {"convert", "--rate", "384", "--to-16-bit", "--channel", "2", "--out", out, wavs});
+    EXPECT_EQ(r.status, 2);
+    const std::vector<std::string> err = Lines(r.err, "\n");
+    ASSERT_EQ(err.size(), 5u) << r.err;
+    EXPECT_EQ(err[1], "wavtokeb-cli: " + flac +
+                          ": FLAC, 16 bits, 1 channel, 384000 samples/s: it has no channel 2");
+    EXPECT_EQ(err[4], "wavtokeb-cli: 4 files have fewer than 2 channels: nothing converted");
+    EXPECT_TRUE(fs::is_empty(out));
+
+    r = RunCli(dir,
+               {"convert", "--rate", "384", "--to-16-bit", "--channel", "1", "--out", out, wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_NE(r.out.find("NewFileNameX 2023 05 17.TK1\t2\t"), std::string::npos) << r.out;
+    // The XWAV file's raw files are named by their number in the side files.
+    for (const char* side : {".recordings.csv", ".txt"}) {
+        const std::string text = ReadFileText(out + "/NewFileNameX 2023 05 17" + side);
+        EXPECT_NE(text.find("X.20230517150000.x.wav#2"), std::string::npos) << text;
+    }
+
+    // A FLAC file gives the TK1 and side-file bytes of the WAV file it was made from, apart
+    // from the file names.
+    const std::string flacs = dir / "flacs", flacOut = dir / "flacOut", wavOut = dir / "wavOut";
+    fs::create_directories(flacs);
+    synth::WavToFlac(plain, flacs + "/A.20230517140000.flac", false);
+    ASSERT_EQ(RunCli(dir, {"convert", "-r", "384", "-o", wavOut, plain}).status, 0);
+    r = RunCli(dir, {"convert", "-r", "384", "-o", flacOut, flacs});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string name = "/NewFileNameA 2023 05 17";
+    EXPECT_EQ(Tk1BytesWithoutClock(flacOut + name + ".TK1"),
+              Tk1BytesWithoutClock(wavOut + name + ".TK1"));
+    for (const char* side : {".txt", ".recordings.csv"}) {
+        std::string text = ReadFileText(flacOut + name + side);
+        for (size_t at; (at = text.find(flacs + "/A.20230517140000.flac")) != std::string::npos;)
+            text.replace(at, flacs.size() + 22, plain);
+        EXPECT_EQ(text, ReadFileText(wavOut + name + side)) << side;
+    }
+
+    // A damaged FLAC file is converted up to its last good sample with a message naming it and
+    // the time in it; the next location is converted all the same, and the exit status is 1.
+    std::vector<uint8_t> bytes = ReadFileBytes(flacs + "/A.20230517140000.flac");
+    std::fill(bytes.end() - 3000, bytes.end() - 1000, 0xA5);
+    WriteFileBytes(flacs + "/A.20230517140000.flac", bytes);
+    fs::copy_file(plain, flacs + "/Z.20230517140000.wav");
+    const std::string damagedOut = dir / "damaged";
+    r = RunCli(dir, {"convert", "-r", "384", "-o", damagedOut, flacs});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Failed to decode " + flacs + "/A.20230517140000.flac at 0.", 0), 0u)
+        << r.err;
+    EXPECT_TRUE(fs::exists(damagedOut + "/NewFileNameZ 2023 05 17.TK1"));
+    EXPECT_LE(ReadTk1(damagedOut + name + ".TK1").Clicks().size(),
+              ReadTk1(wavOut + name + ".TK1").Clicks().size());
 }
 
 TEST_F(CliTest, NameDatePatternsDateOtherRecordersNames) {

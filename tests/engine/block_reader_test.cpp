@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine_test_util.h"
+#include "input/recording_source.h"
 #include "temp_dir.h"
 
 namespace wtk {
@@ -32,9 +33,12 @@ TEST(BlockReaderTest, PiecesCarryTheOverlapAndCoverEveryPositionOfTheBlock) {
         for (const int32_t pieceSamples : {1, 37, 86, 87, 213, 65536}) {
             BlockReader reader;
             reader.Configure(pieceSamples);
-            BlockRequest req{fd, b.offset, static_cast<int64_t>(file.size()), b.maxSamples, false};
-            reader.Begin(req, nullptr);
-            const int64_t n = std::min<int64_t>(b.maxSamples, (req.EndOffset - b.offset) / 2);
+            RecordingLayout layout;
+            layout.Begin = b.offset;
+            layout.End = static_cast<int64_t>(file.size());
+            const auto source = OpenRecordingSource(fd, layout.End, layout);
+            reader.Begin(BlockRequest{source.get(), b.maxSamples, false}, nullptr);
+            const int64_t n = std::min<int64_t>(b.maxSamples, (layout.End - b.offset) / 2);
             std::vector<uint8_t> bytes(BlockReader::PieceBytes(pieceSamples));
             int32_t nextP = 2;
             PieceRead r;
@@ -52,8 +56,9 @@ TEST(BlockReaderTest, PiecesCarryTheOverlapAndCoverEveryPositionOfTheBlock) {
                 nextP += r.Count;
             } while (!r.BlockEnd);
             EXPECT_EQ(nextP - 2, std::max<int64_t>(n - 87, 0)) << "positions 2 ... N - 86";
-            EXPECT_EQ(r.BlockBytes, std::min<int64_t>(2 * b.maxSamples, file.size() - b.offset));
-            EXPECT_EQ(r.ReadError, 0);
+            EXPECT_EQ(source->Tell() - b.offset,
+                      std::min<int64_t>(2 * b.maxSamples, file.size() - b.offset));
+            EXPECT_EQ(source->Failure(), nullptr);
             EXPECT_TRUE(reader.Done());
         }
     }

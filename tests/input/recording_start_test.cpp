@@ -393,7 +393,8 @@ TEST(RecordingStart, SidecarBesideTheFile) {
         {"a folder for a file", start(dir.path().string()), ""},
     });
     EXPECT_EQ(SoundTrapLogPath("/x/5987.210610033655.Wav"), "/x/5987.210610033655.log.xml");
-    EXPECT_EQ(SoundTrapLogPath("/x/name.flac"), "");
+    EXPECT_EQ(SoundTrapLogPath("/x/name.flac"), "/x/name.log.xml");
+    EXPECT_EQ(SoundTrapLogPath("/x/name.mp3"), "");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "input/recording_layout.h"
 #include "riff_bytes.h"
 #include "temp_dir.h"
 
@@ -120,7 +121,7 @@ TEST(WavHeader, CraftedHeaders) {
          468},
         {"A-law", Riff({{"fmt ", Fmt(6, 1, 8000, 8)}, {"data", kSamples}}), WavFit::Unfit,
          "format 0x0006, 8 bits, 1 channel, 8000 samples/s", 100, 444},
-        {"FLAC named .wav", flac, WavFit::Unfit, "not a RIFF/WAVE file (it starts with \"fLaC\")",
+        {"FLAC without a STREAMINFO", flac, WavFit::Unfit, "FLAC stream without a STREAMINFO",
          100, 100},
         {"raw samples named .wav", Bytes(600, 0), WavFit::Unfit,
          "not a RIFF/WAVE file (it starts with 00 00 00 00)", 100, 600},
@@ -168,6 +169,9 @@ TEST(WavHeader, CraftedHeaders) {
         EXPECT_EQ(h.ChunksAfterData, c.chunksAfterData);
         EXPECT_EQ(h.SecondDataChunk, c.secondData);
     }
+    // Samples the walk cannot find are not converted, whatever the choices.
+    EXPECT_EQ(ClassifyRecording(ReadWavHeader(Riff(ManyChunksBeforeData(1100))), {true, 1}),
+              FormatFit::Unfit);
 }
 
 // Through a file descriptor: the same answers, and the file position does not move.

@@ -927,6 +927,65 @@ TEST_F(BatchTest, FailedWriteClosesTheFileUnfinishedAndIsNeverSuccess) {
     EXPECT_EQ(Memo(Memo::DataMemo).size(), 1u);  // no summary line for the file
 }
 
+TEST_F(BatchTest, WindowAsksForTheChoicesThatFilesOfOtherFormatsNeed) {
+    SetRate("384");
+    synth::RecordingSpec spec;
+    spec.SampleRate = 384000;
+    spec.Seconds = 0.3;
+    const std::string a = dir / "A.20230517140000.wav", b = dir / "B.20230517140000.wav",
+                      c = dir / "C.20230517140000.wav";
+    synth::WriteWav(a, spec, {}, {}, {synth::SampleStore::Pcm24, 3, 1});
+    synth::WriteWav(b, spec, {}, {}, {synth::SampleStore::Pcm16, 2, 1});
+    synth::WriteWav(c, spec, {}, {}, {synth::SampleStore::Float32, 2, 2});
+    host.openAnswer = std::vector<std::string>{a, b, c};
+    host.yesNoAnswer = true;
+    host.choiceAnswer = 1;
+    s.SelectBatchBtnClick();
+    // The open dialog, whether to turn samples into 16 bits, which channel of those every file
+    // has; all fit then, so no box follows.
+    ASSERT_EQ(host.questions.size(), 3u);
+    const std::string lineA = a + ": PCM, 24 bits, 3 channels, 384000 samples/s\n";
+    const std::string lineC = c + ": IEEE float, 32 bits, 2 channels, 384000 samples/s\n";
+    EXPECT_EQ(host.questions[1],
+              "2 files have samples of other than 16 bits:\n" + lineA + lineC +
+                  "\nConvert their samples to 16 bits, as a 16-bit recorder of the same full "
+                  "scale would have written them?");
+    EXPECT_EQ(host.questions[2], "3 files have several channels:\n" + lineA + b +
+                                     ": PCM, 16 bits, 2 channels, 384000 samples/s\n" + lineC +
+                                     "\nWhich channel should be converted?|Channel 1|Channel 2");
+    EXPECT_TRUE(s.Controls.ToSixteenBit);
+    EXPECT_EQ(s.Controls.Channel, 2);
+    // The file list follows the choices: 0.3 s each.
+    for (int32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(s.WavFileRecs[static_cast<size_t>(i)].DurationMs, 300);
+    EXPECT_TRUE(s.ConfirmUnfitFiles());
+    EXPECT_EQ(host.questions.size(), 3u) << "nothing more to ask";
+
+    // Declined: the conversion does not start, and the box names what still needs a choice.
+    s.Controls.ToSixteenBit = false;
+    s.Controls.Channel = 0;
+    host.questions.clear();
+    host.yesNoAnswer = false;
+    host.choiceAnswer.reset();
+    EXPECT_FALSE(s.ConfirmUnfitFiles());
+    s.ReportFormatFindings();
+    ASSERT_FALSE(host.questions.empty());
+    EXPECT_EQ(host.messages.back().substr(0, 34), "3 files are not converted unless t")
+        << host.messages.back();
+
+    // With a file of one channel listed, channel 1 is the only one offered.
+    const std::string mono = dir / "D.20230517140000.wav";
+    synth::WriteWav(mono, spec);
+    host.questions.clear();
+    host.openAnswer = std::vector<std::string>{b, mono};
+    host.choiceAnswer = 0;
+    s.SelectBatchBtnClick();
+    ASSERT_EQ(host.questions.size(), 2u);
+    EXPECT_EQ(host.questions[1].substr(host.questions[1].find('|')), "|Channel 1");
+    EXPECT_EQ(s.Controls.Channel, 1);
+    EXPECT_TRUE(s.ConfirmUnfitFiles());
+}
+
 }  // namespace
 }  // namespace wtk::test
 

@@ -33,6 +33,7 @@ public:
     // Scripted answers.
     std::optional<std::string> saveAnswer;                 // SaveTK1Dialog
     bool yesNoAnswer = false;                              // AskYesNo
+    std::optional<int> choiceAnswer;                       // AskChoice (nullopt: cancelled)
     std::optional<std::vector<std::string>> openAnswer;    // OpenFilesDialog
     std::optional<std::string> directoryAnswer;            // ChooseDirectory
     std::vector<std::string> questions;                    // texts asked
@@ -77,6 +78,13 @@ public:
     bool AskYesNo(const std::string& q) override {
         questions.push_back(q);
         return yesNoAnswer;
+    }
+    std::optional<int> AskChoice(const std::string& q,
+                                 const std::vector<std::string>& choices) override {
+        std::string text = q;
+        for (const std::string& c : choices) text += "|" + c;
+        questions.push_back(text);
+        return choiceAnswer;
     }
     std::optional<std::vector<std::string>> OpenFilesDialog(const std::string& title,
                                                             const std::string&) override {

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "synth/archive_formats.h"
 #include "synth/synth.h"
 #include "temp_dir.h"
 #include "ui/clickable_label.h"
@@ -242,6 +243,66 @@ TEST_F(ConversionTest, DroppedFoldersAndFilesAreSelected) {
     Cv->session().Busy = false;
     EXPECT_EQ(Cv->session().NofWAVfilesFound, 2);
     EXPECT_TRUE(log.messages.isEmpty()) << log.messages.join("|").toStdString();
+}
+
+// Archive forms in the window: a dropped folder's FLAC file is found, the files that need a
+// choice are asked about (samples to 16 bits, which channel), and each converts to the bytes
+// of the 16-bit mono WAV file holding the samples of its channel; a new selection asks again.
+TEST_F(ConversionTest, FlacFilesAndFilesNeedingChoicesConvertAfterTheQuestions) {
+    const fs::path archive = in.path() / "archive";
+    fs::create_directories(archive);
+    synth::RecordingSpec spec;
+    spec.SampleRate = 384000;
+    spec.Seconds = 1.5;
+    spec.NoiseRms = 5;
+    synth::ClickTrain t;
+    t.StartSec = 0.2;
+    t.Clicks = 15;
+    t.PeakAmplitude = 4000;
+    spec.Trains = {t};
+    const std::string wav = (in.path() / "A.20230517140000.wav").string();
+    synth::WriteWav(wav, spec);
+    const std::string stereo = (archive / "C.20230517140000.wav").string();
+    synth::WriteWav(stereo, spec, {}, {}, {synth::SampleStore::Pcm24, 2, 2});
+    synth::WavToFlac(stereo, (archive / "B.20230517140000.flac").string(), true);
+    Cv->ShowGraphs->setChecked(false);
+    Cv->UseFileNameDateTimes->setChecked(true);
+    script.yesNoAnswer = true;
+    script.choiceAnswer = 1;  // channel 2
+    Cv->DropPaths({QString::fromStdString(archive.string())});
+    ASSERT_EQ(Cv->session().NofWAVfilesFound, 2);
+    ASSERT_EQ(log.questions.size(), 2);
+    EXPECT_TRUE(
+        log.questions[0].endsWith("as a 16-bit recorder of the same full scale would have "
+                                  "written them?"))
+        << log.questions[0].toStdString();
+    EXPECT_TRUE(
+        log.questions[1].endsWith("Which channel should be converted?\nChannel 1|Channel 2"))
+        << log.questions[1].toStdString();
+    EXPECT_TRUE(Cv->FilesMemo->toPlainText().contains("B.20230517140000.flac"));
+    Cv->ConvertBatchBtn->click();
+    ASSERT_EQ(Cv->session().LastOutcome, Session::Outcome::Done)
+        << log.messages.join("|").toStdString();
+    EXPECT_EQ(log.questions.size(), 2) << "nothing more asked before converting";
+
+    // The WAV file converted alone gives the same TK1 bytes, apart from the clock.
+    const auto tk1 = Outputs(".TK1");
+    ASSERT_EQ(tk1.size(), 2u);
+    const fs::path reference = out.path() / "reference";
+    fs::create_directories(reference);
+    script.saveDirectory = QString::fromStdString(reference.string());
+    Cv->DropPaths({QString::fromStdString(wav)});
+    EXPECT_FALSE(Cv->session().Controls.ToSixteenBit) << "the choices are asked of each selection";
+    Cv->ConvertBatchBtn->click();
+    ASSERT_EQ(Cv->session().LastOutcome, Session::Outcome::Done);
+    auto bytes = [](const fs::path& p) {
+        std::vector<uint8_t> b = wtk::test::ReadFileBytes(p.string());
+        if (b.size() >= 268) std::fill(b.begin() + 264, b.begin() + 268, 0);
+        return b;
+    };
+    const std::vector<uint8_t> expected = bytes(reference / "NewFileNameA 2023 05 17.TK1");
+    EXPECT_TRUE(bytes(out.path() / "NewFileNameB 2023 05 17.TK1") == expected);
+    EXPECT_TRUE(bytes(out.path() / "NewFileNameC 2023 05 17.TK1") == expected);
 }
 
 TEST_F(ConversionTest, StopAndMemoButtonsWorkWhileNestedCommandsAreRefused) {

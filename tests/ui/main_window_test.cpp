@@ -223,7 +223,8 @@ TEST_F(MainWindowTest, SettingsLinkAndLabel5ShowAndHideTheSettingsWindow) {
     EXPECT_EQ(log.messages, QStringList{"No Files selected"});
     EXPECT_EQ(Cv->BigLbl->text(), "No Files selected");
     EXPECT_EQ(log.titles, QStringList{"Select one or more files"});
-    EXPECT_EQ(log.filters, QStringList{"WAV files (*.wav);;All files (*)"});
+    EXPECT_EQ(log.filters, QStringList{"Recordings (*.wav *.flac);;WAV files (*.wav);;FLAC files "
+                                       "(*.flac);;All files (*)"});
 }
 
 TEST_F(MainWindowTest, PresetButtonsFillTheControlsOnly) {

@@ -26,6 +26,12 @@ bool FakeDialogs::AskYesNo(QWidget*, const QString& question) {
     return script_.yesNoAnswer;
 }
 
+std::optional<int> FakeDialogs::AskChoice(QWidget*, const QString& question,
+                                          const QStringList& choices) {
+    log_.questions << question + "\n" + choices.join(QStringLiteral("|"));
+    return script_.choiceAnswer;
+}
+
 std::optional<QStringList> FakeDialogs::OpenFiles(QWidget*, const QString& title,
                                                   const QString& filter) {
     log_.titles << title;

@@ -20,7 +20,7 @@ class FakeDialogs : public Dialogs {
 public:
     struct Log {
         QStringList messages;   // message boxes, in order
-        QStringList questions;  // Yes/No questions
+        QStringList questions;  // Yes/No questions and choices
         QStringList titles;     // titles and captions of the file dialogs
         QStringList filters;
         QStringList suggestedNames;  // of the TK1 folder dialog
@@ -32,6 +32,7 @@ public:
         std::optional<QString> directoryAnswer;
         std::optional<QString> saveDirectory;  // the folder dialog returns this + suggested name
         bool yesNoAnswer = false;
+        std::optional<int> choiceAnswer;  // index of the choice taken; nullopt: cancelled
         std::function<void(const QString&)> onMessage;
     };
 
@@ -39,6 +40,8 @@ public:
 
     void ShowMessage(QWidget*, const QString& text) override;
     bool AskYesNo(QWidget*, const QString& question) override;
+    std::optional<int> AskChoice(QWidget*, const QString& question,
+                                 const QStringList& choices) override;
     std::optional<QStringList> OpenFiles(QWidget*, const QString& title,
                                          const QString& filter) override;
     std::optional<QString> ChooseDirectory(QWidget*, const QString& caption) override;

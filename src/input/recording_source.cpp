@@ -1,0 +1,390 @@
+#include "input/recording_source.h"
+
+#include <FLAC/stream_decoder.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "input/sample_conversion.h"
+
+namespace wtk {
+namespace {
+
+// Reads up to n bytes at offset; the count read (short only at the end of the file), -1 with
+// errno when the first read fails (a later failure shows at the next call).
+int64_t ReadAt(int fd, uint8_t* buf, int64_t n, int64_t offset) {
+    int64_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::pread(fd, buf + got, static_cast<size_t>(n - got), offset + got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return got > 0 ? got : -1;
+        }
+        if (r == 0) break;
+        got += r;
+    }
+    return got;
+}
+
+// Bytes of a WAV file: as they stand (16-bit samples of one channel), or frames whose channel
+// is converted.
+class WavSource final : public RecordingSource {
+public:
+    WavSource(int fd, const RecordingLayout& layout)
+        : fd_(fd), layout_(layout), pos_(layout.Begin), end_(std::max(layout.End, layout.Begin)) {
+        if (layout_.Read == RecordingLayout::Reading::Frames) {
+            frameBytes_ = int64_t{layout_.Format.Channels} * layout_.Format.Bytes;
+            scratch_.resize(static_cast<size_t>(std::max<int64_t>(kScratchBytes, frameBytes_)));
+        }
+    }
+
+    int64_t Read(uint8_t* out, int64_t n) override {
+        if (layout_.Read == RecordingLayout::Reading::Bytes16) {
+            const int64_t want = std::max<int64_t>(0, std::min(2 * n, end_ - pos_));
+            int64_t got = want > 0 ? ReadAt(fd_, out, want, pos_) : 0;
+            if (got < 0) {
+                Fail();
+                got = 0;
+            }
+            pos_ += got;
+            return got / 2;  // an odd last byte is no sample
+        }
+        int64_t samples = 0;
+        const int64_t perChunk = static_cast<int64_t>(scratch_.size()) / frameBytes_;
+        while (samples < n && pos_ < end_) {
+            const int64_t frames = std::min({n - samples, perChunk, (end_ - pos_) / frameBytes_});
+            if (frames <= 0) break;
+            const int64_t got = ReadAt(fd_, scratch_.data(), frames * frameBytes_, pos_);
+            if (got < 0) {
+                Fail();
+                break;
+            }
+            const int64_t whole = got / frameBytes_;
+            ConvertFrames(scratch_.data(), whole, layout_.Format, layout_.Channel,
+                          out + 2 * samples);
+            samples += whole;
+            pos_ += got;
+            if (got < frames * frameBytes_) break;  // the file is shorter than it was
+        }
+        return samples;
+    }
+
+    bool AtEnd() const override { return pos_ >= end_ || failure_.has_value(); }
+    int64_t Tell() const override { return pos_; }
+    void Seek(int64_t place) override {
+        pos_ = place;
+        failure_.reset();  // read again, as a first read would be
+    }
+    const ReadFailure* Failure() const override { return failure_ ? &*failure_ : nullptr; }
+
+private:
+    static constexpr int64_t kScratchBytes = 64 * 1024;
+
+    void Fail() {
+        failure_ = ReadFailure{};
+        failure_->Errno = errno != 0 ? errno : EIO;
+    }
+
+    int fd_;
+    RecordingLayout layout_;
+    int64_t pos_;
+    int64_t end_;
+    int64_t frameBytes_ = 2;
+    std::vector<uint8_t> scratch_;
+    std::optional<ReadFailure> failure_;
+};
+
+// A FLAC stream decoded frame by frame: the samples [Begin, End) of the chosen channel.
+class FlacSource final : public RecordingSource {
+public:
+    FlacSource(int fd, int64_t fileSize, const RecordingLayout& layout)
+        : fd_(fd), size_(fileSize), layout_(layout), bufStart_(layout.Begin) {}
+    ~FlacSource() override {
+        if (decoder_ != nullptr) FLAC__stream_decoder_delete(decoder_);
+    }
+    FlacSource(const FlacSource&) = delete;
+    FlacSource& operator=(const FlacSource&) = delete;
+
+    int64_t Read(uint8_t* out, int64_t n) override {
+        int64_t got = 0;
+        while (got < n) {
+            const int64_t have = std::min<int64_t>(bufLen_ - bufPos_, Limit() - Tell());
+            if (have > 0) {
+                const int64_t k = std::min(n - got, have);
+                std::memcpy(out + 2 * got, buf_.data() + 2 * bufPos_, static_cast<size_t>(2 * k));
+                bufPos_ += k;
+                got += k;
+                continue;
+            }
+            if (Ended()) break;
+            DecodeFrame();
+        }
+        return got;
+    }
+
+    bool AtEnd() const override {
+        return Ended() && Tell() >= std::min(bufStart_ + bufLen_, Limit());
+    }
+    int64_t Tell() const override { return bufStart_ + bufPos_; }
+
+    void Seek(int64_t place) override {
+        if (place >= bufStart_ && place <= bufStart_ + bufLen_) {
+            bufPos_ = place - bufStart_;
+            return;
+        }
+        bufStart_ = place;
+        bufPos_ = bufLen_ = 0;
+        ended_ = layout_.End >= 0 && place >= layout_.End;
+        if (ended_) return;
+        if (decoder_ == nullptr) {
+            if (!started_) Start();  // positioned at the place
+            return;
+        }
+        SeekDecoder(place);
+    }
+
+    const ReadFailure* Failure() const override { return failure_ ? &*failure_ : nullptr; }
+
+private:
+    // The first sample not to give: the layout's end, or a failure's point.
+    int64_t Limit() const {
+        int64_t limit = layout_.End >= 0 ? layout_.End : INT64_MAX;
+        if (failure_) limit = std::min(limit, failure_->StreamSample);
+        return limit;
+    }
+    bool Ended() const { return ended_ || decoded_ >= Limit(); }
+
+    void Fail(std::string what, int64_t at, int err = 0) {
+        ended_ = true;
+        if (failure_ && failure_->StreamSample <= at) return;  // the first one counts
+        failure_ = ReadFailure{};
+        failure_->Errno = err;
+        failure_->What = std::move(what);
+        failure_->Stream = true;
+        failure_->StreamSample = at;
+        failure_->StreamRate = layout_.StreamRate;
+    }
+
+    // The decoder, at the next sample to give; false (with a failure) when it cannot start.
+    bool Start() {
+        started_ = true;
+        buf_.assign(2 * size_t{FLAC__MAX_BLOCK_SIZE}, 0);
+        decoder_ = FLAC__stream_decoder_new();
+        if (decoder_ == nullptr) {
+            Fail("no memory for a decoder", Wanted());
+            return false;
+        }
+        FLAC__stream_decoder_set_md5_checking(decoder_, false);
+        FLAC__stream_decoder_set_metadata_ignore_all(decoder_);
+        if (FLAC__stream_decoder_init_stream(decoder_, &ReadCallback, &SeekCallback, &TellCallback,
+                                             &LengthCallback, &EofCallback, &WriteCallback,
+                                             &MetadataCallback, &ErrorCallback,
+                                             this) != FLAC__STREAM_DECODER_INIT_STATUS_OK ||
+            !FLAC__stream_decoder_process_until_end_of_metadata(decoder_)) {
+            Fail(readErrno_ != 0 ? std::string() : "it is no FLAC stream that can be decoded", 0,
+                 readErrno_);
+            FLAC__stream_decoder_delete(decoder_);
+            decoder_ = nullptr;
+            return false;
+        }
+        // Far into the stream (a raw file of an XWAV file) the decoder seeks; near its start the
+        // samples before are decoded and left out.
+        decoded_ = 0;
+        return Wanted() <= int64_t{FLAC__MAX_BLOCK_SIZE} || SeekDecoder(Wanted());
+    }
+
+    // The decoder moved to a sample, whose frame it then gives; false (with a failure) when it
+    // cannot get there.
+    bool SeekDecoder(int64_t place) {
+        decoded_ = place;
+        seeking_ = true;
+        const bool ok = FLAC__stream_decoder_seek_absolute(decoder_, static_cast<uint64_t>(place));
+        seeking_ = false;
+        if (!ok) {
+            FLAC__stream_decoder_flush(decoder_);
+            Fail("it cannot be read from sample " + std::to_string(place), place);
+        }
+        return ok;
+    }
+
+    // The stream's sample that the next frame's samples are given from.
+    int64_t Wanted() const { return bufStart_ + bufLen_; }
+
+    void DecodeFrame() {
+        if (decoder_ == nullptr) {
+            if (started_ || !Start()) {
+                ended_ = true;
+                return;
+            }
+            if (bufPos_ < bufLen_) return;  // a decoder that starts with a seek gives its frame
+        }
+        const int64_t before = decoded_;
+        const int64_t bytesBefore = pos_;
+        if (!FLAC__stream_decoder_process_single(decoder_)) {
+            Fail(readErrno_ != 0 ? std::string() : "the decoder stopped", decoded_, readErrno_);
+            return;
+        }
+        if (FLAC__stream_decoder_get_state(decoder_) == FLAC__STREAM_DECODER_END_OF_STREAM) {
+            ended_ = true;
+            if (layout_.End >= 0 && decoded_ < layout_.End) {
+                Fail("the stream ends early, at sample " + std::to_string(decoded_) + " of " +
+                         std::to_string(layout_.End),
+                     decoded_);
+            }
+            return;
+        }
+        // A decoder that neither reads nor gives anything would never end.
+        stalls_ = decoded_ == before && pos_ == bytesBefore ? stalls_ + 1 : 0;
+        if (stalls_ > 16) Fail("the decoder makes no progress", decoded_);
+    }
+
+    FLAC__StreamDecoderWriteStatus Write(const FLAC__Frame* frame, const FLAC__int32* const* data) {
+        const int64_t start = frame->header.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER
+                                  ? static_cast<int64_t>(frame->header.number.sample_number)
+                                  : decoded_;
+        const int64_t blocksize = frame->header.blocksize;
+        if (start != decoded_) {
+            Fail("samples " + std::to_string(decoded_) + " ... " + std::to_string(start - 1) +
+                     " are missing",
+                 decoded_);
+        } else if (frame->header.channels != layout_.Format.Channels ||
+                   frame->header.bits_per_sample != layout_.Format.Bits) {
+            Fail("its format changes", decoded_);
+        }
+        if (ended_) return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+        // The part of the frame to give.
+        const int64_t from = std::max<int64_t>(Wanted() - start, 0);
+        const int64_t to = std::min<int64_t>(blocksize, Limit() - start);
+        bufStart_ = start + from;
+        bufPos_ = 0;
+        bufLen_ = std::max<int64_t>(to - from, 0);
+        const FLAC__int32* in = data[layout_.Channel] + from;
+        const int bits = layout_.Format.Bits;
+        uint8_t* out = buf_.data();
+        for (int64_t i = 0; i < bufLen_; ++i, out += 2) PutSample16(out, IntTo16(in[i], bits));
+        decoded_ = start + blocksize;
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    }
+
+    static std::string ErrorText(FLAC__StreamDecoderErrorStatus status) {
+        switch (status) {
+            case FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC:
+                return "it loses its frame sync (damaged or missing bytes)";
+            case FLAC__STREAM_DECODER_ERROR_STATUS_BAD_HEADER:
+                return "a frame header is damaged";
+            case FLAC__STREAM_DECODER_ERROR_STATUS_FRAME_CRC_MISMATCH:
+                return "a frame's checksum does not match its samples";
+            case FLAC__STREAM_DECODER_ERROR_STATUS_UNPARSEABLE_STREAM:
+                return "a frame is coded in a way this decoder cannot read";
+            default:
+                return "a metadata block is damaged";
+        }
+    }
+
+    static FlacSource& Self(void* p) { return *static_cast<FlacSource*>(p); }
+
+    static FLAC__StreamDecoderReadStatus ReadCallback(const FLAC__StreamDecoder*,
+                                                      FLAC__byte buffer[], size_t* bytes, void* p) {
+        FlacSource& s = Self(p);
+        if (*bytes == 0) return FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+        const int64_t got = ReadAt(s.fd_, buffer, static_cast<int64_t>(*bytes), s.pos_);
+        if (got < 0) {
+            s.readErrno_ = errno != 0 ? errno : EIO;
+            *bytes = 0;
+            return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
+        }
+        s.pos_ += got;
+        *bytes = static_cast<size_t>(got);
+        return got == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
+                        : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+    }
+    static FLAC__StreamDecoderSeekStatus SeekCallback(const FLAC__StreamDecoder*, FLAC__uint64 at,
+                                                      void* p) {
+        FlacSource& s = Self(p);
+        if (at > static_cast<uint64_t>(s.size_)) return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+        s.pos_ = static_cast<int64_t>(at);
+        return FLAC__STREAM_DECODER_SEEK_STATUS_OK;
+    }
+    static FLAC__StreamDecoderTellStatus TellCallback(const FLAC__StreamDecoder*, FLAC__uint64* at,
+                                                      void* p) {
+        *at = static_cast<uint64_t>(Self(p).pos_);
+        return FLAC__STREAM_DECODER_TELL_STATUS_OK;
+    }
+    static FLAC__StreamDecoderLengthStatus LengthCallback(const FLAC__StreamDecoder*,
+                                                          FLAC__uint64* length, void* p) {
+        *length = static_cast<uint64_t>(Self(p).size_);
+        return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
+    }
+    static FLAC__bool EofCallback(const FLAC__StreamDecoder*, void* p) {
+        return Self(p).pos_ >= Self(p).size_;
+    }
+    static FLAC__StreamDecoderWriteStatus WriteCallback(const FLAC__StreamDecoder*,
+                                                        const FLAC__Frame* frame,
+                                                        const FLAC__int32* const buffer[],
+                                                        void* p) {
+        return Self(p).Write(frame, buffer);
+    }
+    static void MetadataCallback(const FLAC__StreamDecoder*, const FLAC__StreamMetadata*, void*) {}
+    static void ErrorCallback(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status,
+                              void* p) {
+        FlacSource& s = Self(p);
+        // While seeking the decoder searches for frames and meets their edges on its way.
+        if (!s.seeking_) s.Fail(ErrorText(status), s.decoded_);
+    }
+
+    int fd_;
+    int64_t size_;
+    RecordingLayout layout_;
+    FLAC__StreamDecoder* decoder_ = nullptr;
+    bool started_ = false;
+    bool seeking_ = false;
+    bool ended_ = false;
+    int readErrno_ = 0;
+    int stalls_ = 0;
+    int64_t pos_ = 0;           // the decoder's next byte
+    int64_t decoded_ = 0;       // the stream's first sample not yet decoded
+    std::vector<uint8_t> buf_;  // the samples of the last frame decoded, from bufStart_
+    int64_t bufStart_ = 0;
+    int64_t bufLen_ = 0;
+    int64_t bufPos_ = 0;
+    std::optional<ReadFailure> failure_;
+};
+
+}  // namespace
+
+std::unique_ptr<RecordingSource> OpenRecordingSource(int fd, int64_t fileSize,
+                                                     const RecordingLayout& layout) {
+    // Read once from start to end.
+    const int64_t from = layout.Read == RecordingLayout::Reading::Flac ? 0 : layout.Begin;
+    ::posix_fadvise(fd, static_cast<off_t>(from), 0, POSIX_FADV_SEQUENTIAL);
+    if (layout.Read != RecordingLayout::Reading::Flac) {
+        return std::make_unique<WavSource>(fd, layout);
+    }
+    return std::make_unique<FlacSource>(fd, fileSize, layout);
+}
+
+std::string ReadFailureText(const std::string& name, const ReadFailure& failure) {
+    if (failure.What.empty()) {
+        return std::string(failure.Stream ? "Failed to read FLAC file "
+                                          : "Failed to read wav file ") +
+               name + ": " + std::strerror(failure.Errno != 0 ? failure.Errno : EIO);
+    }
+    std::string at = "sample " + std::to_string(failure.StreamSample);
+    if (failure.StreamRate > 0) {
+        char seconds[32];
+        const auto r = std::to_chars(seconds, seconds + sizeof seconds,
+                                     static_cast<double>(failure.StreamSample) / failure.StreamRate,
+                                     std::chars_format::fixed, 3);
+        at = std::string(seconds, r.ptr) + " s (" + at + ")";
+    }
+    return "Failed to decode " + name + " at " + at + ": " + failure.What +
+           "; converted up to there";
+}
+
+}  // namespace wtk

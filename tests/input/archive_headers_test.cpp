@@ -1,0 +1,330 @@
+// The readers of archive forms: samples of other formats as 16-bit ones, the harp chunk's raw
+// files, a FLAC stream's STREAMINFO and kept RIFF chunks, the layout of each recording, and a
+// FLAC source read in pieces and from anywhere.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "input/flac_header.h"
+#include "input/harp_chunk.h"
+#include "input/recording_layout.h"
+#include "input/recording_source.h"
+#include "input/recording_start.h"
+#include "input/sample_conversion.h"
+#include "riff_bytes.h"
+#include "synth/archive_formats.h"
+#include "synth/synth.h"
+#include "temp_dir.h"
+
+namespace wtk {
+namespace {
+
+using test::Bytes;
+using test::Put16;
+using test::Put32;
+
+int16_t Converted(const Bytes& frame, SampleCoding coding, uint8_t bytes, uint16_t channels = 1,
+                  int channel = 0) {
+    SampleFormat f;
+    f.Coding = coding;
+    f.Bytes = bytes;
+    f.Bits = static_cast<uint8_t>(8 * bytes);
+    f.Channels = channels;
+    uint8_t out[2];
+    ConvertFrames(frame.data(), 1, f, channel, out);
+    return static_cast<int16_t>(out[0] | (out[1] << 8));
+}
+
+Bytes FloatBytes(float v) {
+    Bytes b;
+    Put32(b, std::bit_cast<uint32_t>(v));
+    return b;
+}
+
+TEST(SampleConversion, EachFormatBecomesWhatA16BitRecorderWouldHaveWritten) {
+    // Integers keep their top 16 bits: an arithmetic shift, so negative values round down.
+    EXPECT_EQ(Converted({0x00, 0x34, 0x12}, SampleCoding::Int, 3), 0x1234);
+    EXPECT_EQ(Converted({0xFF, 0xFF, 0xFF}, SampleCoding::Int, 3), -1);
+    EXPECT_EQ(Converted({0xFF, 0x00, 0x80}, SampleCoding::Int, 3), -32768);
+    EXPECT_EQ(Converted({0xAA, 0xBB, 0xFF, 0x7F}, SampleCoding::Int, 4), 32767);
+    // 8-bit unsigned: (x - 128) x 256.
+    EXPECT_EQ(Converted({0x00}, SampleCoding::UnsignedInt8, 1), -32768);
+    EXPECT_EQ(Converted({0x80}, SampleCoding::UnsignedInt8, 1), 0);
+    EXPECT_EQ(Converted({0xFF}, SampleCoding::UnsignedInt8, 1), 127 * 256);
+    // Floats x 32768, rounded half to even and clipped; NaN is silence.
+    const struct {
+        float v;
+        int16_t k;
+    } floats[] = {{0.5f, 16384},
+                  {-1.0f, -32768},
+                  {1.0f, 32767},
+                  {2.5f / 32768, 2},
+                  {3.5f / 32768, 4},
+                  {-2.5f / 32768, -2},
+                  {-7.0f, -32768},
+                  {std::numeric_limits<float>::infinity(), 32767},
+                  {std::numeric_limits<float>::quiet_NaN(), 0}};
+    for (const auto& c : floats) {
+        EXPECT_EQ(Converted(FloatBytes(c.v), SampleCoding::Float, 4), c.k) << c.v;
+    }
+    Bytes d;
+    Put32(d, 0);
+    Put32(d, std::bit_cast<uint64_t>(-0.25) >> 32);
+    EXPECT_EQ(Converted(d, SampleCoding::Float, 8), -8192);
+    // The chosen channel of a frame.
+    EXPECT_EQ(Converted({1, 0, 2, 0, 3, 0}, SampleCoding::Int, 2, 3, 2), 3);
+    // Decoded FLAC values of fewer or more bits.
+    EXPECT_EQ(IntTo16(-3, 12), -48);
+    EXPECT_EQ(IntTo16(0x123456, 24), 0x1234);
+    EXPECT_EQ(IntTo16(-1, 20), -1);
+}
+
+// A harp chunk body: the count at byte 36, then 32 bytes per raw file.
+Bytes Harp(const std::vector<std::vector<uint32_t>>& raws, uint16_t count) {
+    Bytes b(56, 0);
+    b[36] = static_cast<uint8_t>(count);
+    b[37] = static_cast<uint8_t>(count >> 8);
+    for (const auto& r : raws) {  // {year - 2000, month, day, h, m, s, ms, offset, length}
+        for (int i = 0; i < 6; ++i) b.push_back(static_cast<uint8_t>(r[i]));
+        Put16(b, r[6]);
+        Put32(b, r[7]);
+        Put32(b, r[8]);
+        b.resize(b.size() + 16, 0);
+    }
+    return b;
+}
+
+TEST(HarpChunk, RawFilesAreTakenOnlyFromAWholeSoundChunk) {
+    const std::vector<uint32_t> first = {23, 5, 17, 14, 0, 0, 250, 100, 4000};
+    const std::vector<uint32_t> second = {23, 5, 17, 14, 10, 0, 0, 4100, 4000};
+    const auto ok = ParseHarpChunk(Harp({first, second}, 2), 100, 8100);
+    ASSERT_TRUE(std::holds_alternative<std::vector<RawFile>>(ok));
+    const auto& raws = std::get<std::vector<RawFile>>(ok);
+    ASSERT_EQ(raws.size(), 2u);
+    EXPECT_EQ(raws[1].Number, 2);
+    EXPECT_EQ(raws[1].Count, 2);
+    EXPECT_EQ(raws[1].StartUs - raws[0].StartUs, 600'000'000 - 250'000);
+    EXPECT_EQ(raws[1].FirstStartUs, raws[0].StartUs);
+    EXPECT_EQ(raws[1].ByteOffset, 4100);
+    EXPECT_EQ(RawFileName("/a/x.wav", raws[1]), "/a/x.wav#2");
+    EXPECT_EQ(RawFileName("/a/x.wav", RawFile{}), "/a/x.wav");
+
+    auto with = [&](std::vector<uint32_t> r, size_t field, uint32_t v) {
+        r[field] = v;
+        return r;
+    };
+    const struct {
+        Bytes body;
+        const char* why;
+    } bad[] = {
+        {Bytes(55, 0), "its harp chunk is too short (55 bytes)"},
+        {Harp({}, 0), "its harp chunk lists no raw files"},
+        {Harp({first, second}, 3), "its harp chunk lists 3 raw files but holds 2"},
+        {Harp({with(first, 1, 13), second}, 2),
+         "raw file 1 of its harp chunk has no valid start time"},
+        {Harp({first, with(second, 6, 1000)}, 2),
+         "raw file 2 of its harp chunk has no valid start time"},
+        {Harp({with(first, 7, 102), second}, 2),
+         "raw file 1 of its harp chunk does not begin where the samples do"},
+        {Harp({first, with(second, 7, 4098)}, 2),
+         "raw file 2 of its harp chunk begins inside the one before it"},
+        {Harp({first, with(second, 8, 4001)}, 2),
+         "raw file 2 of its harp chunk runs past the samples"},
+        {Harp({first, with(second, 8, 0xFFFFFFFFu)}, 2),
+         "raw file 2 of its harp chunk runs past the samples"},
+    };
+    for (const auto& c : bad) {
+        const auto got = ParseHarpChunk(c.body, 100, 8100);
+        ASSERT_TRUE(std::holds_alternative<std::string>(got)) << c.why;
+        EXPECT_EQ(std::get<std::string>(got), c.why);
+    }
+}
+
+std::string WriteRecording(const test::TempDir& dir, const std::string& name,
+                           const synth::RecordingSpec& spec, synth::StoreFormat format = {}) {
+    const std::string path = dir / name;
+    synth::WriteWav(path, spec, {}, {}, format);
+    return path;
+}
+
+WavHeader HeaderOf(const std::string& path) {
+    const Bytes b = test::ReadFileBytes(path);
+    return ReadWavHeader(b);
+}
+
+TEST(FlacHeader, StreamInfoAndTheKeptChunksPlaceTheSamplesAsInTheWavFile) {
+    test::TempDir dir;
+    synth::RecordingSpec spec;
+    spec.SampleRate = 96000;
+    spec.Seconds = 0.5;
+    const std::string wav = WriteRecording(dir, "a.wav", spec, {synth::SampleStore::Pcm24, 2, 1});
+    const std::string kept = dir / "kept.flac", plain = dir / "plain.flac";
+    synth::WavToFlac(wav, kept, true);
+    synth::WavToFlac(wav, plain, false);
+    for (const std::string& path : {kept, plain}) {
+        SCOPED_TRACE(path);
+        const WavHeader h = HeaderOf(path);
+        EXPECT_TRUE(h.Flac);
+        EXPECT_EQ(h.SampleRate, 96000u);
+        EXPECT_EQ(h.Channels, 2);
+        EXPECT_EQ(h.BitsPerSample, 24);
+        EXPECT_EQ(h.BlockAlign, 6);
+        EXPECT_EQ(h.FlacSamples, 48000);
+        EXPECT_EQ(DescribeWavHeader(h), "FLAC, 24 bits, 2 channels, 96000 samples/s");
+        EXPECT_EQ(ClassifyWav(h), WavFit::Unfit);
+        EXPECT_EQ(ClassifyRecording(h, {}), FormatFit::NeedsChoice);
+        EXPECT_EQ(ClassifyRecording(h, {true, 2}), FormatFit::Fit);
+        EXPECT_EQ(ClassifyRecording(h, {true, 3}), FormatFit::FewerChannels);
+        EXPECT_EQ(h.DataOffset, 44);  // where the WAV file had them, or a plain header would
+        const RecordingLayout L = LayoutOf(h, RawFile{}, {true, 2});
+        EXPECT_EQ(L.Read, RecordingLayout::Reading::Flac);
+        EXPECT_EQ(L.Channel, 1);
+        EXPECT_EQ(L.Begin, 28);  // the samples that would fill bytes 44 ... 99 of a 16-bit file
+        EXPECT_EQ(L.End, 48000);
+        EXPECT_EQ(L.Samples(), 48000 - 28);
+    }
+    EXPECT_TRUE(HeaderOf(kept).DataFound);
+    EXPECT_FALSE(HeaderOf(plain).DataFound);
+
+    // An ID3v2 tag before the stream is stepped over; a stream cut inside STREAMINFO, and
+    // "fLaC" with no blocks, are FLAC streams without a format.
+    Bytes tagged = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 20};
+    tagged.resize(30, 0);
+    const Bytes stream = test::ReadFileBytes(plain);
+    tagged.insert(tagged.end(), stream.begin(), stream.end());
+    EXPECT_EQ(ReadWavHeader(tagged).SampleRate, 96000u);
+    for (const size_t cut : {size_t{4}, size_t{20}, size_t{41}}) {
+        const WavHeader h = ReadWavHeader(std::span(stream).first(cut));
+        EXPECT_TRUE(h.Flac) << cut;
+        EXPECT_FALSE(h.FmtFound) << cut;
+        EXPECT_EQ(ClassifyRecording(h, {true, 1}), FormatFit::Unfit) << cut;
+    }
+}
+
+TEST(FlacHeader, TheHarpChunkOfAnXwavKeptInAStreamGivesItsRawFiles) {
+    test::TempDir dir;
+    synth::RecordingSpec spec;
+    spec.SampleRate = 20000;
+    spec.Seconds = 1;
+    const int64_t start = int64_t{45063} * 86400 * 1000000;
+    const std::string xwav = dir / "x.wav", flac = dir / "x.flac";
+    const synth::XwavResult written = synth::WriteXwav(
+        xwav, {{spec, start}, {spec, start + 75'000'000}, {spec, start + 150'000'000}});
+    synth::WavToFlac(xwav, flac, true);
+    for (const std::string& path : {xwav, flac}) {
+        SCOPED_TRACE(path);
+        const Bytes b = test::ReadFileBytes(path);
+        const WavHeader h = ReadWavHeader(b);
+        EXPECT_EQ(h.DataOffset, written.DataOffset);
+        const auto raws = ReadRawFiles(
+            [&](int64_t at, uint8_t* buf, size_t n) {
+                const size_t k = at < static_cast<int64_t>(b.size())
+                                     ? std::min(n, b.size() - static_cast<size_t>(at))
+                                     : 0;
+                std::copy_n(b.begin() + at, k, buf);
+                return k;
+            },
+            h);
+        ASSERT_TRUE(std::holds_alternative<std::vector<RawFile>>(raws));
+        const auto& r = std::get<std::vector<RawFile>>(raws);
+        ASSERT_EQ(r.size(), 3u);
+        EXPECT_EQ(r[2].StartUs - r[0].StartUs, 150'000'000);
+        // Each raw file's samples: the WAV file's bytes, the stream's samples.
+        ASSERT_GT(written.DataOffset, 100);
+        for (int i = 0; i < 3; ++i) {
+            const RecordingLayout L = LayoutOf(h, r[static_cast<size_t>(i)], {});
+            EXPECT_EQ(L.Samples(), 20000) << i;
+            const int64_t first = path == xwav ? (L.Begin - written.DataOffset) / 2 : L.Begin;
+            EXPECT_EQ(first, 20000 * i) << i;
+        }
+    }
+}
+
+TEST(FlacHeader, TheKeptChunksGiveTheRecordersStartTime) {
+    test::TempDir dir;
+    synth::RecordingSpec spec;
+    spec.SampleRate = 48000;
+    spec.Seconds = 0.2;
+    const std::string guano = "GUANO|Version: 1.0\nTimestamp: 2021-06-10T03:36:55.250Z\n";
+    synth::MetadataChunk guan{{'g', 'u', 'a', 'n'}, Bytes(guano.begin(), guano.end())};
+    const std::string wav = dir / "a.wav", kept = dir / "kept.flac", plain = dir / "plain.flac";
+    synth::WriteWav(wav, spec, {synth::MetadataChunk{{'J', 'U', 'N', 'K'}, Bytes(77, 0)}}, {guan});
+    synth::WavToFlac(wav, kept, true);
+    synth::WavToFlac(wav, plain, false);
+    const auto fromWav = ReadWavStart(test::ReadFileBytes(wav));
+    const auto fromFlac = ReadWavStart(test::ReadFileBytes(kept));
+    ASSERT_TRUE(fromWav && fromFlac);
+    EXPECT_EQ(fromFlac->Microseconds, fromWav->Microseconds);
+    EXPECT_EQ(fromFlac->Source, TimeSource::Guan);
+    EXPECT_FALSE(ReadWavStart(test::ReadFileBytes(plain)));
+    // The samples begin where the WAV file's did, after its JUNK chunk.
+    EXPECT_EQ(HeaderOf(kept).DataOffset, HeaderOf(wav).DataOffset);
+    EXPECT_EQ(HeaderOf(kept).DataOffset, 12 + 24 + 8 + 78 + 8);  // JUNK padded to 78 bytes
+}
+
+// All samples of a source read n at a time.
+std::vector<uint8_t> ReadAll(RecordingSource& s, int64_t n) {
+    std::vector<uint8_t> all, buf(static_cast<size_t>(2 * n));
+    while (!s.AtEnd()) {
+        const int64_t got = s.Read(buf.data(), n);
+        all.insert(all.end(), buf.begin(), buf.begin() + 2 * got);
+        if (got == 0) break;
+    }
+    return all;
+}
+
+TEST(RecordingSourceTest, AFlacStreamGivesTheWavFilesSamplesInAnyPiecesAndAfterASeek) {
+    test::TempDir dir;
+    synth::RecordingSpec spec;
+    spec.SampleRate = 48000;
+    spec.Seconds = 1.3;
+    spec.NoiseRms = 300;
+    const std::string wav = WriteRecording(dir, "a.wav", spec);
+    const std::string flac = dir / "a.flac";
+    synth::WavToFlac(wav, flac, false);
+    const Bytes wavBytes = test::ReadFileBytes(wav);
+    const std::vector<uint8_t> expected(wavBytes.begin() + 100, wavBytes.end());
+    const int fd = ::open(flac.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    const WavHeader h = HeaderOf(flac);
+    const RecordingLayout layout = LayoutOf(h, RawFile{}, {});
+    for (const int64_t piece : {1, 37, 4096, 100000}) {
+        const auto source = OpenRecordingSource(fd, h.FileSize, layout);
+        EXPECT_TRUE(ReadAll(*source, piece) == expected) << piece;
+        EXPECT_EQ(source->Failure(), nullptr);
+    }
+    // Back to where a block began, far behind the frame last decoded.
+    const auto source = OpenRecordingSource(fd, h.FileSize, layout);
+    std::vector<uint8_t> head(2 * 30000);
+    ASSERT_EQ(source->Read(head.data(), 10000), 10000);
+    const int64_t place = source->Tell();
+    ASSERT_EQ(source->Read(head.data(), 30000), 30000);
+    source->Seek(place);
+    const std::vector<uint8_t> rest = ReadAll(*source, 5000);
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), expected.begin() + 20000, expected.end()));
+    EXPECT_EQ(rest.size(), expected.size() - 20000);
+    ::close(fd);
+}
+
+TEST(RecordingSourceTest, FailuresNameTheFileAndTheTimeInIt) {
+    ReadFailure f;
+    f.Errno = EIO;
+    EXPECT_EQ(ReadFailureText("a.wav", f), "Failed to read wav file a.wav: Input/output error");
+    f.Stream = true;
+    EXPECT_EQ(ReadFailureText("a.flac", f), "Failed to read FLAC file a.flac: Input/output error");
+    f.What = "a frame header is damaged";
+    f.StreamSample = 48070656;
+    f.StreamRate = 576000;
+    EXPECT_EQ(ReadFailureText("a.flac", f),
+              "Failed to decode a.flac at 83.456 s (sample 48070656): a frame header is "
+              "damaged; converted up to there");
+}
+
+}  // namespace
+}  // namespace wtk
