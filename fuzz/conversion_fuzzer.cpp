@@ -30,6 +30,11 @@ public:
     }
     std::optional<std::string> SaveTK1Dialog(const std::string&) override { return chosen_; }
     bool AskYesNo(const std::string&) override { return true; }
+    void Report(const wtk::Event& event) override {
+        readFailures += event.Kind == wtk::EventKind::WavReadFailed ? 1 : 0;
+        wtk::NullHost::Report(event);
+    }
+    int readFailures = 0;  // recordings cut short or undecodable part of the way
 
 private:
     std::string chosen_;
@@ -75,7 +80,7 @@ Outputs Convert(const std::filesystem::path& wav, const std::filesystem::path& o
         s.ConvertBatchBtnClick();
     }
     Expect(s.LastOutcome == wtk::Session::Outcome::Done ||
-           (s.LastOutcome == wtk::Session::Outcome::Failed && s.NofRecordingsCutShort > 0));
+           (s.LastOutcome == wtk::Session::Outcome::Failed && host.readFailures > 0));
     Expect(!s.Busy && !s.Writer.TK1Open);
 
     Outputs o;
