@@ -78,7 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wtk::PutFileStartTimeInWavFileRec(rec, false, rate, host);
     wtk::ApplyIdentityRule(rec, "Site");
     const std::string_view shortName = rec.OriginalShortNameMinusSuffix;
-    Expect(shortName == wtk::Utf8DropRight(wtk::FileNamePart(rec.NameWithPath), 4));
+    // The name less ".flac" (any case) for a FLAC file's name, else less its last four characters.
+    std::string fileName(wtk::FileNamePart(rec.NameWithPath));
+    std::string lastFive = fileName.size() > 5 ? fileName.substr(fileName.size() - 5) : "";
+    for (char& ch : lastFive) ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + 32) : ch;
+    Expect(shortName == (lastFive == ".flac" ? fileName.substr(0, fileName.size() - 5)
+                                             : wtk::Utf8DropRight(fileName, 4)));
     Expect(shortName.starts_with(rec.IdentityName) || rec.IdentityName == "Site " ||
            rec.IdentityName == "No Name ");
     CheckRecord(rec, rate, false);
