@@ -231,7 +231,7 @@ struct OneOptions {
         return true;
     }
 
-    // The spec with its trains; refuses a bad one before any file is created.
+    // The recording to write, with its click trains; refuses a bad one before any file is created.
     synth::RecordingSpec Planned() {
         Plan.Seed = Spec.Seed * 7919u;
         Plan.Seconds = Spec.Seconds;
