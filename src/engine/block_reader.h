@@ -13,48 +13,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/graph_preview.h"
+#include "engine/stage_times.h"
+
 namespace wtk {
 
 class RecordingSource;
-
-// CPU time (of the thread doing the work) spent in each stage, in nanoseconds; the graph
-// heads, pre-reads and the rest count with the stage they serve.
-struct StageTimes {
-    int64_t ReadNs = 0;      // reading the file
-    int64_t HighPassNs = 0;  // high-pass (with the widening of the samples)
-    int64_t BandPassNs = 0;  // band-pass values and their threshold bits
-    int64_t PeaksNs = 0;     // peak finder, detector, minute ends, graph calls
-
-    StageTimes& operator+=(const StageTimes& o) {
-        ReadNs += o.ReadNs;
-        HighPassNs += o.HighPassNs;
-        BandPassNs += o.BandPassNs;
-        PeaksNs += o.PeaksNs;
-        return *this;
-    }
-};
-
-// The thread's CPU clock in nanoseconds.
-int64_t ThreadCpuNs();
-
-// Entries 0 ... kGraphHead - 1 of the block's sample buffer as the graphs draw it: the raw
-// samples at 1 ... N, then the high-pass values written over 0 ... N - 84; what no block wrote
-// keeps the value an earlier block left.
-inline constexpr int32_t kGraphHead = 32768;
 
 // One block to read: at most MaxSamples samples of the source from where it stands.
 struct BlockRequest {
     RecordingSource* Source = nullptr;
     int64_t MaxSamples = 0;
     bool Graphs = false;  // read the block twice: first for its raw extremes and graph heads
-};
-
-// What the first read of a block with graphs gives.
-struct BlockPreview {
-    int32_t MaxSample = 0;           // raw extremes by the graphs' rule: a sample above the
-    int32_t MinSample = 2147483647;  // maximum raises it, otherwise one below the minimum lowers it
-    std::vector<int32_t> RawHead;    // the graph head after reading, before filtering
-    std::vector<int32_t> FilteredHead;  // after the high-pass
 };
 
 // What one read gave: positions PFirst ... PFirst + Count - 1, whose samples r[PFirst ...
@@ -83,7 +53,8 @@ public:
     void Begin(const BlockRequest& req, std::vector<int32_t>* graphHead);
     // With Graphs, before the first piece: the raw extremes and the graph heads.
     void PrePass();
-    const BlockPreview& Preview() const { return preview_; }
+    const GraphPreview& Graphs() const { return graphs_; }
+    const BlockPreview& Preview() const { return graphs_.Preview(); }
     const BlockRequest& Request() const { return req_; }
     // Whether the block's last piece has been read.
     bool Done() const { return done_; }
@@ -96,7 +67,6 @@ public:
     StageTimes TakeTimes();
 
 private:
-    void UpdateGraphHead(bool snapshot);
     int64_t Clock() const;
 
     int32_t pieceSamples_ = 65536;
@@ -108,11 +78,7 @@ private:
     bool eof_ = false;
     bool done_ = true;
     int32_t nextP_ = 2;
-    bool headDone_ = false;
-    std::vector<uint8_t> headBytes_;  // samples 1 ... kGraphHead + 40 of the block
-    std::vector<uint8_t> scratch_;    // the pre-pass's reads (a piece)
-    int64_t headHave_ = 0;
-    BlockPreview preview_;
+    GraphPreview graphs_;
     StageTimes times_;
 };
 

@@ -73,7 +73,7 @@ void SampleProcessor::AllocateBuffers(int32_t hiResSamplesLength) {
     bandPassVals_.assign(4u * kChunkPositions + kValuesPadding, 0);
     aboveMask_.assign(kChunkPositions / 16, 0);
     pipeline_.Configure(pieceSamples_, threads_);
-    filterGen_ = 0;  // the pipeline is told the gain again
+    bandPass_ = nullptr;  // the pipeline is handed a filter again
 }
 
 void SampleProcessor::ReleaseBuffers() {
@@ -82,6 +82,7 @@ void SampleProcessor::ReleaseBuffers() {
     bandPassVals_ = {};
     aboveMask_ = {};
     pipeline_.Release();
+    bandPass_ = nullptr;
 }
 
 void SampleProcessor::ConvertOneWavFile(std::FILE* WavFile, int32_t fileNo, const WavFileRec& rec,

@@ -9,7 +9,6 @@
 // engine/sample_processor_core.h.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -152,8 +151,10 @@ private:
     template <PeakSink Sink, bool kGraph>
     int32_t ScanChunk(Sink& sink, const int32_t* vals, const uint64_t* above, int32_t first,
                       int32_t nPos, bool& clickLimitReached);
-    // Tells the pipeline the gain and threshold in force when they have changed.
-    void RefreshFilter();
+    // Makes the band-pass filter that the sensitivity asks for the one in force (a new value
+    // with the next generation, handed to the pipeline) unless it already is. The sensitivity
+    // changes only at minute ends and between files, where this is called.
+    void UpdateBandPass();
     // The report of a recording that ends early because it cannot be read or decoded further.
     void ReportReadFailure(const WavFileRec& rec, const ReadFailure& failure);
 
@@ -169,10 +170,8 @@ private:
     FilterPipeline pipeline_;
     int32_t pieceSamples_ = FilterPipeline::kDefaultPieceSamples;
     bool threads_ = SeveralProcessors();
-    // The gain and threshold the pipeline was last told, and their generation.
-    std::array<float, 20> filterCoeff_{};
-    int32_t filterThreshold_ = 0;
-    uint64_t filterGen_ = 0;
+    BandPassRef bandPass_;      // the filter in force (null: none made since the buffers)
+    uint64_t bandPassGen_ = 0;  // generation of the last filter made
 };
 
 }  // namespace wtk

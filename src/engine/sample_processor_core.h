@@ -107,15 +107,11 @@ int32_t SampleProcessor::ScanChunk(Sink& sink, const int32_t* vals, const uint64
     return done;
 }
 
-inline void SampleProcessor::RefreshFilter() {
-    if (filterGen_ != 0 && sens_.Coeff == filterCoeff_ &&
-        sens_.AdjustedDeadBand == filterThreshold_) {
-        return;
-    }
-    filterCoeff_ = sens_.Coeff;
-    filterThreshold_ = sens_.AdjustedDeadBand;
-    ++filterGen_;
-    pipeline_.SetFilter(MakeBandPassCoeffs(filterCoeff_), filterThreshold_, filterGen_);
+inline void SampleProcessor::UpdateBandPass() {
+    if (bandPass_ != nullptr && bandPass_->Matches(sens_.Coeff, sens_.AdjustedDeadBand)) return;
+    bandPass_ =
+        std::make_shared<const BandPass>(sens_.Coeff, sens_.AdjustedDeadBand, ++bandPassGen_);
+    pipeline_.SetFilter(bandPass_);
 }
 
 template <PeakSink Sink>
@@ -125,6 +121,7 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
         bandPassVals_.assign(4u * kChunkPositions + kValuesPadding, 0);
         aboveMask_.assign(kChunkPositions / 16, 0);
     }
+    if (bandPass_ == nullptr) UpdateBandPass();
     const int64_t start = Timing != nullptr ? ThreadCpuNs() : 0;
     int64_t filtering = 0;
     int32_t r = 0;  // positions of the stage done
@@ -136,22 +133,23 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
         bool minuteEnds = n64 == toMinuteEnd || sink.ClicksThisMin() >= kMaxClicksPerMin;
         const int64_t span = static_cast<int64_t>(MaxSampleThisMinute) - MinSampleThisMinute;
         const auto n = static_cast<int32_t>(n64);
-        if (IsQuietBlock(span < 0 ? -span : span, sens_.AdjustedDeadBand)) {
+        const BandPass& filter = *bandPass_;
+        if (IsQuietBlock(span < 0 ? -span : span, filter.Threshold())) {
             SampleTimeNear2MHz += 4 * n;
             r += n;
         } else {
             const int32_t* vals;
             const uint64_t* above;
             int32_t first;
-            if (ahead != nullptr && ahead->FilterGen == filterGen_ && filterGen_ != 0) {
+            if (ahead != nullptr && ahead->FilterGen == filter.Gen()) {
                 vals = ahead->Values.data();
                 above = ahead->Above.data();
                 first = 4 * r;
             } else {
-                // Not made ahead, or at a gain or threshold that a minute end has changed.
+                // Not made ahead, or with a filter that a minute end has since replaced.
                 const int64_t f0 = Timing != nullptr ? ThreadCpuNs() : 0;
-                BandPassValues(hp, r + 2, n, MakeBandPassCoeffs(sens_.Coeff),
-                               sens_.AdjustedDeadBand, bandPassVals_.data(), aboveMask_.data());
+                BandPassValues(hp, r + 2, n, filter.Coeffs(), filter.Threshold(),
+                               bandPassVals_.data(), aboveMask_.data());
                 if (Timing != nullptr) filtering += ThreadCpuNs() - f0;
                 vals = bandPassVals_.data();
                 above = aboveMask_.data();
@@ -166,7 +164,7 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
         }
         if (minuteEnds) {
             DoMinEndWith(sink);
-            RefreshFilter();
+            UpdateBandPass();
             if (StopRequest != nullptr && *StopRequest) {
                 StoppedAtMinuteEnd = true;
                 break;
@@ -241,7 +239,7 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, RecordingSource& source,
     const int64_t perMin = rate_.SamplesPerMin;
     const int64_t NofSamplesToRead = rate_.FirstBlockSamples(rec.Start.Second);
     pipeline_.SetTimed(Timing != nullptr);
-    RefreshFilter();
+    UpdateBandPass();
     // A failure in the detector or the writer leaves the block unfinished.
     struct AbandonOnThrow {
         FilterPipeline& p;
@@ -277,7 +275,6 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, RecordingSource& source,
         for (;;) {
             FilteredPiece& piece = pipeline_.NextPiece();
             if (piece.Count > 0) {
-                RefreshFilter();
                 BandPassStage(sink, piece.Hp.data(), piece.Count, &piece);
                 if (StoppedAtMinuteEnd) break;
             }

@@ -1,67 +1,59 @@
-#include "engine/filter_pipeline.h"
+#include "engine/piece_ring.h"
 
 #include <algorithm>
 #include <cassert>
+#include <chrono>
 
 namespace wtk {
 
-FilterPipeline::~FilterPipeline() {
+PieceRing::~PieceRing() {
     StopThread();
 }
 
-void FilterPipeline::Configure(int32_t pieceSamples, bool threaded) {
+void PieceRing::Configure(int32_t pieceSamples, bool threaded) {
     StopThread();
-    pieceSamples_ = std::max<int32_t>(pieceSamples, 1);
+    reader_.Configure(pieceSamples);
     threaded_ = threaded;
-    reader_.Configure(pieceSamples_);
-    const size_t positions = static_cast<size_t>(pieceSamples_) + BlockReader::kOverlapSamples;
     slots_.assign(threaded ? kSlots : 1, Slot{});
-    for (Slot& s : slots_) {
-        s.Bytes.assign(BlockReader::PieceBytes(pieceSamples_), 0);
-        s.Hp.assign(positions + 4, 0);
-        if (threaded) {
-            s.Values.assign(4 * positions + 4, 0);  // + the peak finder's padding
-            s.Above.assign((4 * positions + 63) / 64, 0);
-        }
-    }
-    if (threaded) own_.Hp.assign(positions + 4, 0);
+    for (Slot& s : slots_) reader_.Allocate(s, threaded);
+    if (threaded) reader_.Allocate(own_);
     taken_ = claimed_ = 0;
     blockActive_ = false;
 }
 
-void FilterPipeline::Release() {
+void PieceRing::Release() {
     StopThread();
     slots_ = {};
     own_ = {};
     reader_.Release();
+    std::lock_guard lk(mutex_);
+    filter_ = nullptr;
 }
 
-void FilterPipeline::SetFilter(const BandPassCoeffs& c, int32_t threshold, uint64_t gen) {
-    std::lock_guard lk(filterMutex_);
-    filter_ = c;
-    threshold_ = threshold;
-    filterGen_ = gen;
+void PieceRing::SetFilter(BandPassRef filter) {
+    std::lock_guard lk(mutex_);
+    filter_ = std::move(filter);
 }
 
-void FilterPipeline::SetTimed(bool timed) {
+void PieceRing::SetTimed(bool timed) {
     std::lock_guard lk(mutex_);
     timed_ = timed;
     reader_.SetTimed(timed);
 }
 
-StageTimes FilterPipeline::ProducerTimes() {
+StageTimes PieceRing::ProducerTimes() {
     std::lock_guard lk(mutex_);
     times_ += reader_.TakeTimes();
     return times_;
 }
 
-void FilterPipeline::ResetTimes() {
+void PieceRing::ResetTimes() {
     std::lock_guard lk(mutex_);
     reader_.TakeTimes();
     times_ = {};
 }
 
-void FilterPipeline::StopThread() {
+void PieceRing::StopThread() {
     if (thread_.joinable()) {
         {
             std::lock_guard lk(mutex_);
@@ -79,7 +71,7 @@ void FilterPipeline::StopThread() {
     }
 }
 
-void FilterPipeline::Abandon() {
+void PieceRing::Abandon() {
     if (threaded_) {
         StopThread();  // the other thread may be filtering a piece of the block
     } else {
@@ -88,7 +80,7 @@ void FilterPipeline::Abandon() {
     }
 }
 
-void FilterPipeline::BeginBlock(const BlockRequest& req, std::vector<int32_t>* graphHead) {
+void PieceRing::BeginBlock(const BlockRequest& req, std::vector<int32_t>* graphHead) {
     assert(Configured());
     // A second thread that kept the peak finder waiting (it took over more than one piece in
     // kGiveWay of the block before) does not pay: the rest of the batch runs on one thread.
@@ -103,58 +95,47 @@ void FilterPipeline::BeginBlock(const BlockRequest& req, std::vector<int32_t>* g
         assert(taken_ == claimed_);  // every piece of the block before was taken
         taken_ = claimed_ = 0;
         reader_.Begin(req, graphHead);
-        if (req.Graphs) reader_.PrePass();
         blockActive_ = true;
     }
     if (threaded_) helperCv_.notify_one();
 }
 
-bool FilterPipeline::CanClaim() const {
+bool PieceRing::CanClaim() const {
     return blockActive_ && !reader_.Done() && claimed_ - taken_ < slots_.size() &&
            slots_[claimed_ % slots_.size()].state == Slot::State::Free;
 }
 
-FilterPipeline::Slot& FilterPipeline::ClaimAndRead() {
+PieceRing::Slot& PieceRing::ClaimAndRead() {
     Slot& s = slots_[claimed_ % slots_.size()];
     ++claimed_;
     s.state = Slot::State::Busy;
-    static_cast<PieceRead&>(s) = reader_.ReadPiece(s.Bytes.data());
-    s.FilterGen = 0;
+    reader_.Read(s);
     s.ByHelper = false;
-    const BlockPreview& pv = reader_.Preview();
-    const int64_t span = static_cast<int64_t>(pv.MaxSample) - pv.MinSample;
-    s.GraphSpan = reader_.Request().Graphs ? (span < 0 ? -span : span) : -1;
     if (s.BlockEnd) blockActive_ = false;
     return s;
 }
 
-void FilterPipeline::Filter(Slot& s, bool bandPass, StageTimes& t, bool heldUp) {
+void PieceRing::Filter(Slot& s, bool bandPass, StageTimes& t, bool heldUp) {
     if (s.Count <= 0) return;
-    const int64_t t0 = Clock();
-    HighPassFromBytes(s.Bytes.data() + 2 * static_cast<size_t>(s.PFirst - s.First), s.Count + 4,
-                      s.Hp.data());
-    const int64_t t1 = Clock();
-    t.HighPassNs += t1 - t0;
+    HighPassPiece(s, s.Hp.data(), Times(t));
     if (!bandPass) return;
     // Held up, as by another program on its processor: the peak finder's thread takes the
     // piece over and runs on past it meanwhile.
     if (heldUp) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    // At the gain and threshold in force; a quiet block with graphs on needs none.
-    std::lock_guard lk(filterMutex_);
-    if (filterGen_ != 0 && !(s.GraphSpan >= 0 && IsQuietBlock(s.GraphSpan, threshold_))) {
-        BandPassValues(s.Hp.data(), 2, s.Count, filter_, threshold_, s.Values.data(),
-                       s.Above.data());
-        s.FilterGen = filterGen_;
+    BandPassRef filter;
+    {
+        std::lock_guard lk(mutex_);
+        filter = filter_;
     }
-    t.BandPassNs += Clock() - t1;
+    if (filter != nullptr) BandPassPiece(s, *filter, Times(t));
 }
 
-void FilterPipeline::Filtered(Slot& s, const StageTimes& t) {
+void PieceRing::Filtered(Slot& s, const StageTimes& t) {
     s.state = Slot::State::Ready;
     times_ += t;
 }
 
-void FilterPipeline::HelperLoop() {
+void PieceRing::HelperLoop() {
     std::unique_lock lk(mutex_);
     for (;;) {
         helperWaits_ = true;
@@ -180,7 +161,7 @@ void FilterPipeline::HelperLoop() {
     }
 }
 
-bool FilterPipeline::QueueFilled() const {
+bool PieceRing::QueueFilled() const {
     if (taken_ == claimed_ || (blockActive_ && claimed_ - taken_ < slots_.size())) return false;
     for (uint64_t k = taken_; k < claimed_; ++k) {
         if (slots_[k % slots_.size()].state != Slot::State::Ready) return false;
@@ -188,7 +169,7 @@ bool FilterPipeline::QueueFilled() const {
     return true;
 }
 
-FilteredPiece& FilterPipeline::NextPiece() {
+FilteredPiece& PieceRing::NextPiece() {
     std::unique_lock lk(mutex_);
     if (threaded_ && fillAhead_) {
         consumerWaits_ = true;
@@ -197,30 +178,16 @@ FilteredPiece& FilterPipeline::NextPiece() {
     }
     for (;;) {
         Slot& next = slots_[taken_ % slots_.size()];
-        StageTimes t;
         if (taken_ == claimed_) {
-            // No one has taken it yet: read and high-pass it here; its band-pass values are
-            // made in small chunks as the peak finder reaches them. Its slot may still be held
-            // by the other thread, filtering an earlier piece that was taken over from it
-            // (which writes the slot's values when it gets its processor back): wait until it
-            // lets go (it may then take this piece itself).
-            if (next.state != Slot::State::Free) {
-                consumerWaits_ = true;
-                consumerCv_.wait(
-                    lk, [&] { return next.state == Slot::State::Free || taken_ != claimed_; });
-                consumerWaits_ = false;
-                continue;
-            }
-            const auto w0 = std::chrono::steady_clock::now();
-            Slot& s = ClaimAndRead();
-            lk.unlock();
-            Filter(s, false, t);
-            ownPieceNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::chrono::steady_clock::now() - w0)
-                              .count();
-            lk.lock();
-            Filtered(s, t);
-            return s;
+            // Its slot may still be held by the other thread, filtering an earlier piece that
+            // was taken over from it (which writes the slot's values when it gets its processor
+            // back): wait until it lets go (it may then take this piece itself).
+            if (next.state == Slot::State::Free) return ReadHere(lk);
+            consumerWaits_ = true;
+            consumerCv_.wait(lk,
+                             [&] { return next.state == Slot::State::Free || taken_ != claimed_; });
+            consumerWaits_ = false;
+            continue;
         }
         if (takeOverAtOnce_ && next.ByHelper) return TakeOver(next, lk);
         if (next.state == Slot::State::Ready) return next;
@@ -228,6 +195,7 @@ FilteredPiece& FilterPipeline::NextPiece() {
         if (CanClaim()) {
             Slot& s = ClaimAndRead();
             lk.unlock();
+            StageTimes t;
             Filter(s, true, t);
             lk.lock();
             Filtered(s, t);
@@ -245,28 +213,38 @@ FilteredPiece& FilterPipeline::NextPiece() {
     }
 }
 
+// Its band-pass values are made in small chunks as the peak finder reaches them.
+FilteredPiece& PieceRing::ReadHere(std::unique_lock<std::mutex>& lk) {
+    const auto w0 = std::chrono::steady_clock::now();
+    Slot& s = ClaimAndRead();
+    lk.unlock();
+    StageTimes t;
+    Filter(s, false, t);
+    ownPieceNs_ =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - w0)
+            .count();
+    lk.lock();
+    Filtered(s, t);
+    return s;
+}
+
 // High-passes a piece the other thread took from its bytes (which no one changes until the
 // peak finder is done with the piece); the other thread's result, if it is still at it, is
 // dropped.
-FilteredPiece& FilterPipeline::TakeOver(Slot& s, std::unique_lock<std::mutex>& lk) {
+FilteredPiece& PieceRing::TakeOver(Slot& s, std::unique_lock<std::mutex>& lk) {
     s.Dropped = s.state == Slot::State::Busy;
     ++takenOver_;
     static_cast<PieceRead&>(own_) = s;
     own_.FilterGen = 0;  // band-passed in chunks as the peak finder reaches them
     StageTimes t;
     lk.unlock();
-    if (s.Count > 0) {
-        const int64_t t0 = Clock();
-        HighPassFromBytes(s.Bytes.data() + 2 * static_cast<size_t>(s.PFirst - s.First), s.Count + 4,
-                          own_.Hp.data());
-        t.HighPassNs += Clock() - t0;
-    }
+    HighPassPiece(s, own_.Hp.data(), Times(t));
     lk.lock();
     times_ += t;
     return own_;
 }
 
-void FilterPipeline::DonePiece() {
+void PieceRing::DonePiece() {
     bool wake;
     {
         std::lock_guard lk(mutex_);
