@@ -1,6 +1,5 @@
 #include "engine/sample_processor.h"
 
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
 

@@ -65,13 +65,13 @@ public:
     void SetPieceSamples(int32_t n) { pieceSamples_ = n; }
     void UseThreads(bool on) { threads_ = on; }
     // Whether a second thread filters ahead now: a batch gives it up where it does not pay
-    // (see engine/filter_pipeline.h).
+    // (see engine/piece_ring.h).
     bool FiltersAhead() const { return pipeline_.Threaded(); }
     // For tests: with threads, pieces are filtered ahead as far as the queue allows before the
-    // peak finder takes one (see FilterPipeline::SetFillAhead).
+    // peak finder takes one (see PieceRing::SetFillAhead).
     void FillAheadForTests(bool on) { pipeline_.SetFillAhead(on); }
     // For tests: with threads, the peak finder filters every piece itself that the other
-    // thread took, done or not (see FilterPipeline::SetTakeOverAtOnce).
+    // thread took, done or not (see PieceRing::SetTakeOverAtOnce).
     void TakeOverAtOnceForTests(bool on) { pipeline_.SetTakeOverAtOnce(on); }
     static bool SeveralProcessors();
 
@@ -138,7 +138,7 @@ public:
     bool StoppedAtMinuteEnd = false;
 
     // Buffers (one batch): the head of the sample buffer that the raw and high-pass traces
-    // draw (kGraphHead entries, see engine/filter_pipeline.h), the band-pass trace.
+    // draw (kGraphHead entries, see engine/graph_preview.h), the band-pass trace.
     std::vector<int32_t> GraphHead;
     std::vector<int32_t> HiResSamples;
 

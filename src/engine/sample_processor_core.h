@@ -2,12 +2,9 @@
 // Included by the production code and by tests that drive the processor with doubles.
 #pragma once
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cassert>
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
 #include <string>
 
 #include "base/host.h"
@@ -28,7 +25,6 @@ namespace detail {
 
 // Size of the open file in bytes (the reading loop ends when its position reaches it).
 int64_t StreamSize(std::FILE* f);
-// Tells the kernel that the file is read from offset on to its end, once.
 
 }  // namespace detail
 
