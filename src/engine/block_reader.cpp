@@ -40,7 +40,6 @@ StageTimes BlockReader::TakeTimes() {
 
 void BlockReader::Begin(const BlockRequest& req, std::vector<int32_t>* graphHead) {
     req_ = req;
-    graphHead_ = graphHead;
     graphs_.Begin(graphHead);
     samplesRead_ = 0;
     eof_ = done_ = false;

@@ -1,8 +1,8 @@
 // Reading one block of samples (a minute, or the rest of the start minute) in pieces. Each piece
 // is handed over as the 16-bit little-endian samples its positions need: the samples carried
 // over from the piece before it (the filters' overlap), then the new ones. The reader keeps no
-// more than that overlap between pieces and knows nothing of threads or filters; whoever reads
-// a piece filters it.
+// more than that overlap between pieces and knows nothing of threads; whoever reads a piece
+// filters it. What the graphs show of the block is gathered on the way (engine/graph_preview.h).
 //
 // Positions follow the sample buffer of a block: samples r[1 ... N]; the high-pass value hp[q]
 // (q = 0 ... N - 84) is centred on r[q + 20] and reads r[q + 2 ... q + 38]; band-pass position p
@@ -72,7 +72,6 @@ private:
     int32_t pieceSamples_ = 65536;
     bool timed_ = false;
     BlockRequest req_;
-    std::vector<int32_t>* graphHead_ = nullptr;
     std::vector<uint8_t> carry_;  // samples r[nextP_ ... samplesRead_] (fewer than the overlap)
     int64_t samplesRead_ = 0;     // R: samples of the block read so far
     bool eof_ = false;
