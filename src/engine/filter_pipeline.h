@@ -16,8 +16,6 @@ namespace wtk {
 class FilterPipeline {
 public:
     static constexpr int32_t kDefaultPieceSamples = 65536;
-    static constexpr uint64_t kSlots = PieceRing::kSlots;
-    static constexpr uint64_t kGiveWay = PieceRing::kGiveWay;
 
     // Buffers for pieces of up to pieceSamples new samples; threaded: a second thread filters
     // ahead. Stops a running block.
