@@ -781,7 +781,7 @@ void TCv::UpdateBusyState() {
 }
 
 void TCv::StopBtnClick() {
-    session_->StopBtnClick();
+    session_->RequestStop();
 }
 
 void TCv::SelectBatchBtnClick() {
@@ -977,7 +977,7 @@ void TCv::WMQueryEndSession(QSessionManager& manager) {
 void TCv::closeEvent(QCloseEvent* event) {
     // Closing while a command runs: the batch stops after the file in progress and finalises
     // its TK1 file; the program ends when the command has returned.
-    if (session_->Busy) session_->StopBtnClick();
+    if (session_->Busy) session_->RequestStop();
     if (setFm_ != nullptr) setFm_->hide();
     event->accept();
 }
