@@ -515,6 +515,25 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
     return worst;
 }
 
+// The main window's controls and the clock corrections from the options.
+void SetMainControls(Session& session, const CommandLine& c) {
+    MainControls& m = session.Controls;
+    m.AddedSiteNameEdit = c.site;
+    m.LoggerNumberEdit = c.logger;
+    m.UseFileNameDateTimes = !c.noDates;
+    m.NameDatePatternEdit = c.nameDate;
+    m.SearchDirectories = false;
+    m.ShowGraphs = c.graphs;
+    m.MakeSourceLinkageFile = !c.noLinkage;
+    m.MakeRecordingsTable = !c.noRecordings;
+    m.TimeSourceCombo = c.timeSource;
+    m.ExactStart = c.exactStart;
+    m.ToSixteenBit = c.toSixteenBit;
+    m.Channel = c.channel;
+    session.Corrections.ShiftUs = c.timeShiftUs;
+    for (const auto& [at, error] : c.clockErrors) session.Corrections.AddClockError({at, error});
+}
+
 // convert, scrapbook and list.
 int RunBatch(const CommandLine& c) {
     const bool conversion = (c.verb & kConversions) != 0;
@@ -538,20 +557,7 @@ int RunBatch(const CommandLine& c) {
         host.Message(UsageLine(e));
         return kExitRefused;
     }
-    session.Controls.AddedSiteNameEdit = c.site;
-    session.Controls.LoggerNumberEdit = c.logger;
-    session.Controls.UseFileNameDateTimes = !c.noDates;
-    session.Controls.NameDatePatternEdit = c.nameDate;
-    session.Controls.SearchDirectories = false;
-    session.Controls.ShowGraphs = c.graphs;
-    session.Controls.MakeSourceLinkageFile = !c.noLinkage;
-    session.Controls.MakeRecordingsTable = !c.noRecordings;
-    session.Controls.TimeSourceCombo = c.timeSource;
-    session.Controls.ExactStart = c.exactStart;
-    session.Controls.ToSixteenBit = c.toSixteenBit;
-    session.Controls.Channel = c.channel;
-    session.Corrections.ShiftUs = c.timeShiftUs;
-    for (const auto& [at, error] : c.clockErrors) session.Corrections.AddClockError({at, error});
+    SetMainControls(session, c);
 
     // Refusals before anything is written.
     if (const std::optional<std::string> refusal = session.CheckNameDatePattern()) {

@@ -1,6 +1,8 @@
 // The converter's whole state for one run of a front end (window, command-line tool or test):
-// the two windows' controls as models, the setting variables, the engine's objects and the
-// selected WAV file table, with the handlers of the main window's commands. Everything runs on
+// the two windows' controls as models, the selected WAV file table, and the engine behind them.
+// Front ends list files (SelectPaths, SelectBatchBtnClick), plan a batch of them (PlanBatch:
+// the refusals and the settings read once), run the plan (RunPlan) and may request a stop
+// (RequestStop); the main window's commands are thin adapters over these. Everything runs on
 // the caller's thread; long commands call Host::ProcessMessages at the fixed points (after each
 // listed file, after each converted file, at each minute end), where STOP can be pressed.
 //
