@@ -157,10 +157,10 @@ public:
     // file.
     std::string SuggestedTK1Name() const;
 
-    // Runs a Ready plan (any other does nothing): the scrapbook layout, the memo headers, the
-    // destination from the host's save dialog (DestinationCancelled), the refusal of unfit
-    // outputs (OutputsRefused) and, where the plan asks, the questions about long gaps and
-    // files to replace; then the batch. Busy while it runs; LastOutcome tells how it ended.
+    // Runs a Ready plan (any other does nothing): the scrapbook layout (the listed records take
+    // the scrapbook's minutes), the memo headers, the destination from the host's save dialog
+    // (DestinationCancelled), the refusal of unfit outputs (OutputsRefused) and, where the plan
+    // asks, the questions about long gaps and files to replace; then the batch. Busy while it runs; LastOutcome tells how it ended.
     // Calls Host::ProcessMessages after each file and at each minute end.
     void RunPlan(BatchPlan plan);
 
@@ -172,7 +172,8 @@ public:
     enum class Outcome {
         Done,     // converted (possibly stopped by the user)
         Refused,  // refused before anything was written (rate, settings, logger number, line
-                  // limit, destination dialog cancelled)
+                  // limit, destination dialog cancelled, outputs refused, a question answered
+                  // No)
         Failed,   // did not do all it was asked: no files listed, a WAV file could not be
                   // opened, or read or decoded to its end, or changed since it was listed, an
                   // output could not be created, written completely or put under its name
