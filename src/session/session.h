@@ -160,7 +160,8 @@ public:
     // Runs a Ready plan (any other does nothing): the scrapbook layout (the listed records take
     // the scrapbook's minutes), the memo headers, the destination from the host's save dialog
     // (DestinationCancelled), the refusal of unfit outputs (OutputsRefused) and, where the plan
-    // asks, the questions about long gaps and files to replace; then the batch. Busy while it runs; LastOutcome tells how it ended.
+    // asks, the questions about long gaps and files to replace; then the batch. Busy while it
+    // runs; LastOutcome tells how it ended.
     // Calls Host::ProcessMessages after each file and at each minute end.
     void RunPlan(BatchPlan plan);
 
