@@ -54,7 +54,9 @@ Outputs Convert(const std::filesystem::path& wav, const std::filesystem::path& o
     Host host((out / "chosen.TK1").string());
     wtk::Session s(host);
     s.Start();
-    s.Writer.NowMinute = [] { return 0; };  // the finalisation time: the same in both runs
+    wtk::Session::EngineOptions engine;
+    engine.NowMinute = [] { return 0; };  // the finalisation time: the same in both runs
+    s.Tune(engine);
     s.Controls.KsamplesPerSecEdit = kRates[choice & 3];
     s.Controls.ShowGraphs = (choice & 4) != 0;
     s.Controls.AddedSiteNameEdit = "F";
@@ -81,7 +83,7 @@ Outputs Convert(const std::filesystem::path& wav, const std::filesystem::path& o
     }
     Expect(s.LastOutcome == wtk::Session::Outcome::Done ||
            (s.LastOutcome == wtk::Session::Outcome::Failed && host.readFailures > 0));
-    Expect(!s.Busy && !s.Writer.TK1Open);
+    Expect(s.Idle());
 
     Outputs o;
     o.memos = host.memos;

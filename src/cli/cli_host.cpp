@@ -200,7 +200,7 @@ void CliHost::AppendMemo(Memo which, const std::string& line) {
 void CliHost::ProcessMessages() {
     if (g_stopSignal != 0 && !stopRequested_ && session_ != nullptr) {
         stopRequested_ = true;
-        session_->StopBtnClick();
+        session_->RequestStop();
         DrawProgress(true);
     }
     DrawProgress(false);

@@ -187,7 +187,7 @@ std::string ChoicesNeeded(bool sixteenBit, bool channel) {
 // warning for each file whose header gives another rate. False when the conversion is refused.
 bool ReportFormats(const Session& session, CliHost& host, const CommandLine& c) {
     const FormatFindings f =
-        CheckFormats(session.WavFileRecs, session.Rate.SamplesPerSec, ReadOptionsOf(c));
+        CheckFormats(session.WavFileRecs, session.Rate().SamplesPerSec, ReadOptionsOf(c));
     const bool conversion = (c.verb & kConversions) != 0;
     const bool refuseUnfit = conversion && !c.ignoreHeaders && !f.Unfit.empty();
     const bool refuse = refuseUnfit || (conversion && !f.NeedsChoice.empty()) ||
@@ -238,7 +238,7 @@ bool ReportFormats(const Session& session, CliHost& host, const CommandLine& c) 
         for (const WavFileRec* rec : f.OtherRate) {
             host.Message(
                 "wavtokeb-cli: " + OtherRateLine(*rec) + ", not the " +
-                std::to_string(session.Rate.SamplesPerSec / 1000) +
+                std::to_string(session.Rate().SamplesPerSec / 1000) +
                 (c.rate.empty() ? " k samples/s the files are read at" : " k samples/s of --rate"));
         }
         for (const WavFileRec* rec : f.SecondData)
@@ -337,15 +337,21 @@ void MessageNamed(CliHost& host, const std::vector<std::string>& lines) {
     }
 }
 
+// How a conversion of the command line treats what it would write: gaps up to --max-gap-days,
+// earlier files replaced with --overwrite only; nothing is asked.
+void SetWritingPolicy(BatchPlan& plan, const CommandLine& c) {
+    plan.MaxGapDays = c.maxGapDays;
+    plan.AskBeforeWriting = false;
+    plan.ReplaceExisting = c.overwrite;
+}
+
 // What a conversion would write, refused before it writes anything: a --minutes file that is
 // a recording, a TK1 file whose minutes its header cannot count, gaps longer than
-// --max-gap-days, and files that are there already (unless --overwrite). With every check
-// passed the session asks no more.
-bool CheckOutputs(const CommandLine& c, Session& session, CliHost& host) {
-    session.MaxGapDays = c.maxGapDays;
-    const Session::BatchPlan plan =
-        session.PlanBatch(CliHost::DestinationName(c.out, session.SuggestedTK1Name()),
-                          c.verb == kScrapbook, c.jobs.has_value());
+// --max-gap-days, and files that are there already (unless --overwrite).
+bool CheckOutputs(const CommandLine& c, const Session& session, const BatchPlan& batch,
+                  CliHost& host) {
+    const PlannedOutputs plan = session.PlanOutputs(
+        batch, CliHost::DestinationName(c.out, session.SuggestedTK1Name()), c.jobs.has_value());
     if (!c.minutes.empty()) {
         if (const std::optional<std::string> why =
                 MinutesRefusal(c.minutes, session, c, plan.Outputs)) {
@@ -361,7 +367,7 @@ bool CheckOutputs(const CommandLine& c, Session& session, CliHost& host) {
     }
     if (!plan.LongGaps.empty()) {
         std::vector<std::string> lines;
-        for (const Session::PlannedGap& gap : plan.LongGaps) lines.push_back(GapLine(gap));
+        for (const PlannedGap& gap : plan.LongGaps) lines.push_back(GapLine(gap));
         MessageNamed(host, lines);
         host.Message("wavtokeb-cli: " + std::to_string(lines.size()) +
                      (lines.size() == 1 ? " gap is" : " gaps are") + " longer than " +
@@ -380,8 +386,6 @@ bool CheckOutputs(const CommandLine& c, Session& session, CliHost& host) {
                      " there already: nothing converted (--overwrite replaces them)");
         return false;
     }
-    session.AskBeforeWriting = false;
-    session.ReplaceExisting = c.overwrite;
     return true;
 }
 
@@ -449,12 +453,8 @@ int StatusOf(Session::Outcome outcome) {
     return kExitFailed;
 }
 
-void PressConversionButton(Session& session, CliHost::Verb verb) {
-    if (verb == CliHost::Verb::Convert) {
-        session.ConvertBatchBtnClick();
-    } else {
-        session.MakeScrapbookBtnClick();
-    }
+BatchKind KindOf(CliHost::Verb verb) {
+    return verb == CliHost::Verb::Scrapbook ? BatchKind::Scrapbook : BatchKind::PerLocation;
 }
 
 // convert and scrapbook with --jobs: each location of the listing converted by a session of its
@@ -468,8 +468,8 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
     std::vector<BatchProgress> planned;
     for (const LocationGroup& group : groups) {
         ProgressTracker plan;
-        plan.Begin(group.Recs, static_cast<int32_t>(group.Recs.size()), session.Rate.SamplesPerSec,
-                   0);
+        plan.Begin(group.Recs, static_cast<int32_t>(group.Recs.size()),
+                   session.Rate().SamplesPerSec, 0);
         planned.push_back(plan.Progress());
     }
     CombinedProgress combined(std::move(planned), session.ProgressClock);
@@ -490,12 +490,13 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
                 batch.Start();
                 batch.SetFm = session.SetFm;
                 batch.Controls = session.Controls;
-                batch.MaxGapDays = session.MaxGapDays;
-                batch.AskBeforeWriting = session.AskBeforeWriting;
-                batch.ReplaceExisting = session.ReplaceExisting;
                 batch.SelectRecords(std::move(groups[g].Recs));
-                batch.Processor.UseThreads(filterAhead);
-                PressConversionButton(batch, verb);
+                Session::EngineOptions engine;
+                engine.Threads = filterAhead;
+                batch.Tune(engine);
+                BatchPlan plan = batch.PlanBatch(KindOf(verb));
+                SetWritingPolicy(plan, c);
+                batch.RunPlan(std::move(plan));
                 status[g] = StatusOf(batch.LastOutcome);
             } catch (const std::exception& e) {
                 merged.Write(g, CliHost::kStderr, "wavtokeb-cli: " + std::string(e.what()) + "\n");
@@ -512,6 +513,25 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
         worst = std::max(worst, kExitFailed);
     }
     return worst;
+}
+
+// The main window's controls and the clock corrections from the options.
+void SetMainControls(Session& session, const CommandLine& c) {
+    MainControls& m = session.Controls;
+    m.AddedSiteNameEdit = c.site;
+    m.LoggerNumberEdit = c.logger;
+    m.UseFileNameDateTimes = !c.noDates;
+    m.NameDatePatternEdit = c.nameDate;
+    m.SearchDirectories = false;
+    m.ShowGraphs = c.graphs;
+    m.MakeSourceLinkageFile = !c.noLinkage;
+    m.MakeRecordingsTable = !c.noRecordings;
+    m.TimeSourceCombo = c.timeSource;
+    m.ExactStart = c.exactStart;
+    m.ToSixteenBit = c.toSixteenBit;
+    m.Channel = c.channel;
+    session.Corrections.ShiftUs = c.timeShiftUs;
+    for (const auto& [at, error] : c.clockErrors) session.Corrections.AddClockError({at, error});
 }
 
 // convert, scrapbook and list.
@@ -537,20 +557,7 @@ int RunBatch(const CommandLine& c) {
         host.Message(UsageLine(e));
         return kExitRefused;
     }
-    session.Controls.AddedSiteNameEdit = c.site;
-    session.Controls.LoggerNumberEdit = c.logger;
-    session.Controls.UseFileNameDateTimes = !c.noDates;
-    session.Controls.NameDatePatternEdit = c.nameDate;
-    session.Controls.SearchDirectories = false;
-    session.Controls.ShowGraphs = c.graphs;
-    session.Controls.MakeSourceLinkageFile = !c.noLinkage;
-    session.Controls.MakeRecordingsTable = !c.noRecordings;
-    session.Controls.TimeSourceCombo = c.timeSource;
-    session.Controls.ExactStart = c.exactStart;
-    session.Controls.ToSixteenBit = c.toSixteenBit;
-    session.Controls.Channel = c.channel;
-    session.Corrections.ShiftUs = c.timeShiftUs;
-    for (const auto& [at, error] : c.clockErrors) session.Corrections.AddClockError({at, error});
+    SetMainControls(session, c);
 
     // Refusals before anything is written.
     if (const std::optional<std::string> refusal = session.CheckNameDatePattern()) {
@@ -565,9 +572,8 @@ int RunBatch(const CommandLine& c) {
         return kExitRefused;
     }
     if (conversion) {
-        const std::optional<std::string> refusal =
-            session.CheckConversionSettings(session.SetFm.Get("MakeIPIexportFile") == "1");
-        if (refusal) {
+        const auto settings = session.ReadBatchSettings();
+        if (const auto* refusal = std::get_if<std::string>(&settings)) {
             host.Message("wavtokeb-cli: " + *refusal);
             return kExitRefused;
         }
@@ -579,8 +585,11 @@ int RunBatch(const CommandLine& c) {
 
     session.SelectPaths(c.operands, c.location ? &*c.location : nullptr);
     if (!ReportFormats(session, host, c)) return kExitRefused;
+    std::optional<BatchPlan> plan;
     if (conversion && session.NofWAVfilesFound > 0 && g_stopSignal == 0) {
-        if (!CheckOutputs(c, session, host)) return kExitRefused;
+        plan = session.PlanBatch(KindOf(verb));
+        SetWritingPolicy(*plan, c);
+        if (!CheckOutputs(c, session, *plan, host)) return kExitRefused;
         // Nothing refuses the conversion: its folder is made now, before the minutes file that
         // may lie in it (a folder that cannot be made is reported when the batch begins).
         std::error_code ec;
@@ -591,8 +600,8 @@ int RunBatch(const CommandLine& c) {
     if (verb == CliHost::Verb::List) {
         host.StdoutLine(host.BigLblText());
     } else if (verb == CliHost::Verb::ListCsv) {
-        WriteFileListCsv(session.WavFileRecs, session.NofWAVfilesFound, session.Rate.SamplesPerSec,
-                         stdout);
+        WriteFileListCsv(session.WavFileRecs, session.NofWAVfilesFound,
+                         session.Rate().SamplesPerSec, stdout);
         host.Message(host.BigLblText());
     } else if (verb == CliHost::Verb::Locations) {
         for (const LocationGroup& g : SplitIntoLocations(session.WavFileRecs)) {
@@ -604,7 +613,8 @@ int RunBatch(const CommandLine& c) {
                c.jobs && !groups.empty()) {
         status = ConvertLocations(c, host, session, std::move(groups), verb);
     } else {
-        PressConversionButton(session, verb);
+        if (!plan) plan = session.PlanBatch(KindOf(verb));
+        session.RunPlan(std::move(*plan));
         status = StatusOf(session.LastOutcome);
     }
     // A file that could not be opened or a directory that could not be searched was reported

@@ -42,7 +42,8 @@ void Session::ConvertBatch() {
         std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size()));
 
     // Destination.
-    const std::optional<std::string> chosen = host_.SaveTK1Dialog(SuggestedTK1Name());
+    const std::optional<std::string> chosen =
+        host_.SaveTK1Dialog(SuggestedNameFor(plan_.Settings.Site, FirstListed()));
     if (!chosen || chosen->empty()) {
         host_.Report(Event(EventKind::DestinationCancelled,
                            "No destination directory identified for TK1 files. Process "
@@ -62,24 +63,22 @@ void Session::ConvertBatch() {
         Writer.AllocateOutBuf();
     } catch (const std::bad_alloc&) {
         host_.Report(Event(EventKind::OutOfMemory, "Not enough memory for the sample buffers of " +
-                                                       std::to_string(Rate.SamplesPerSec / 1000) +
+                                                       std::to_string(rate_.SamplesPerSec / 1000) +
                                                        " k samples/s"));
         CleanupConvertBatch();
         LastOutcome = ReportedOutcome();
         return;
     }
     Detector.SetIpiExport(nullptr);
-    if (ExportIPIandAmpsToText) {
-        // The limit text was checked before the batch started.
-        const int32_t limit = ParseInt32(SetFm.Get("IPIFileLineLimitEdit")).value_or(0);
-        IpiExport.CreateIPIexportFile(*chosen, limit, host_);
+    if (plan_.Settings.IpiExport) {
+        IpiExport.CreateIPIexportFile(*chosen, plan_.Settings.IpiLineLimit, host_);
         // When the file could not be created the batch goes on without export lines.
         if (IpiExport.IPIExportFileOpen) Detector.SetIpiExport(&IpiExport);
     }
 
     Writer.NofTK1files = 0;
     Sens.AdjustedDeadBand = Settings.DeadBandSetting;
-    Progress.Begin(WavFileRecs, N, Rate.SamplesPerSec, ProgressClock());
+    Progress.Begin(WavFileRecs, N, rate_.SamplesPerSec, ProgressClock());
     ReportProgress();
     int32_t wavN = 0;
     if (ConvertFiles(wavN) != LoopEnd::Abandoned) {
@@ -119,39 +118,6 @@ void Session::SettleReplacements() {
                          .About(name, true)
                          .Because(err));
     }
-}
-
-bool Session::ConfirmPlan(const std::string& chosen) {
-    const BatchPlan plan = PlanBatch(chosen, Scrapbook, false);
-    bool go = true;
-    bool replace = ReplaceExisting;
-    earlierFiles_.clear();
-    if (!plan.Unfit.empty()) {
-        std::string text;
-        for (const std::string& line : plan.Unfit) text += (text.empty() ? "" : "\n") + line;
-        host_.Report(Event(EventKind::OutputsRefused, text));
-        go = false;
-    } else if (AskBeforeWriting) {
-        go = plan.LongGaps.empty() || host_.AskYesNo(LongGapQuestion(plan.LongGaps));
-        if (go) {
-            const std::vector<std::string> existing = ExistingFiles(plan.Outputs);
-            go = existing.empty() || host_.AskYesNo(ReplaceQuestion(existing));
-            // Names that were free are not taken from a file another run puts there meanwhile.
-            replace = !existing.empty();
-        }
-    }
-    if (!go) {
-        LastOutcome = Outcome::Refused;
-        Busy = false;
-    }
-    Writer.Replacements = replace ? &replacements_ : nullptr;
-    if (go && replace) {
-        // The files a failed batch keeps (a directory in an output's place is no such file).
-        for (std::string& name : ExistingFiles(plan.Outputs)) {
-            if (!std::filesystem::is_directory(name)) earlierFiles_.push_back(std::move(name));
-        }
-    }
-    return go;
 }
 
 Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
@@ -220,7 +186,7 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
                 const int64_t placedUs = int64_t{Writer.TK1min} * kMicrosecondsPerMinute +
                                          int64_t{rec.Start.Second} * kMicrosecondsPerSecond;
                 Writer.Recordings.WriteRow(
-                    RecordingsTableRow(rec, placedUs, layout.Samples(), Rate.SamplesPerSec));
+                    RecordingsTableRow(rec, placedUs, layout.Samples(), rate_.SamplesPerSec));
             }
             ReadAhead(WavFileRecs, wavN + 1, N);
             Processor.ConvertOneWavFile(*Source, wavN, rec);
@@ -282,14 +248,14 @@ void Session::StartNameGroup(const WavFileRec& rec) {
     if (Writer.TK1Open) Writer.FinaliseTK1File();
     Writer.TK1min = rec.Start.Mn != 0 ? rec.Start.Mn : kUndatedStartMin;
     Writer.TK1StartMin = Writer.TK1min;
-    Writer.TK1BriefName = TK1BriefNameFor(rec);
+    Writer.TK1BriefName = TK1BriefNameFor(plan_.Settings.Site, rec);
 
     TK1HeaderInputs in;
     in.Settings = &Settings;
-    in.LoggerNumberText = Controls.LoggerNumberEdit;
-    in.HighPassFilterIndex = ParseInt32(SetFm.Get("HighPassFilterCombo")).value_or(-1);
-    in.MakeSourceLinkageFile = Controls.MakeSourceLinkageFile;
-    in.MakeRecordingsTable = Controls.MakeRecordingsTable;
+    in.LoggerNumberText = plan_.Settings.LoggerText;
+    in.HighPassFilterIndex = plan_.Settings.HighPassFilterIndex;
+    in.MakeSourceLinkageFile = plan_.Settings.SourceLinkage;
+    in.MakeRecordingsTable = plan_.Settings.RecordingsTable;
     in.DeadBandPlusUplift = Sens.DeadBandPlusUplift;
     in.MinuteScalerX2560 = Sens.MinuteScalerX2560;
     Writer.CreateTK1file(FPfilePath + Writer.TK1BriefName, in);
@@ -324,8 +290,7 @@ bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, RecordingLayout&
             size = static_cast<int64_t>(st.st_size);
             // Where the samples lie and how they are read, from the header as the file is now
             // and the choices in force.
-            layout = LayoutOf(ReadWavHeaderOfFd(fd, size), rec.Raw,
-                              {Controls.ToSixteenBit, Controls.Channel});
+            layout = LayoutOf(ReadWavHeaderOfFd(fd, size), rec.Raw, plan_.Settings.Read);
             WavFile = ::fdopen(fd, "rb");
             if (WavFile != nullptr) {
                 Source = OpenRecordingSource(fd, size, layout);

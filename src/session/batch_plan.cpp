@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "base/utf8.h"
 #include "engine/block_reader.h"
@@ -29,34 +30,64 @@ int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
            int64_t{closes(rest % perMin, 0)};
 }
 
+std::string ReplaceQuestion(const std::vector<std::string>& existing) {
+    std::string text =
+        FilesAre(existing.size()) + " already there and would be replaced by this conversion:\n";
+    for (size_t i = 0; i < existing.size() && i < kFilesNamed; ++i) {
+        text += PrintableName(existing[i]) + "\n";
+    }
+    if (existing.size() > kFilesNamed) {
+        text += "... and " + std::to_string(existing.size() - kFilesNamed) + " more\n";
+    }
+    return text + "\nReplace them?";
+}
+
+std::string LongGapQuestion(const std::vector<PlannedGap>& gaps, int32_t maxGapDays) {
+    std::string text = "Recordings of one TK1 file lie more than " + std::to_string(maxGapDays) +
+                       " days apart; the days between them would be written as empty minutes:\n";
+    for (size_t i = 0; i < gaps.size() && i < kFilesNamed; ++i) {
+        text += GapLine(gaps[i]) + "\n";
+    }
+    if (gaps.size() > kFilesNamed) {
+        text += "... and " + std::to_string(gaps.size() - kFilesNamed) + " more\n";
+    }
+    return text + "\nWrite them?";
+}
+
 }  // namespace
 
-std::string Session::SuggestedNameFor(const WavFileRec& rec) const {
-    return Controls.AddedSiteNameEdit + " " + rec.IdentityName + " " + rec.DateString + ".TK1";
+std::string Session::SuggestedNameFor(const std::string& site, const WavFileRec& rec) {
+    return site + " " + rec.IdentityName + " " + rec.DateString + ".TK1";
 }
 
-std::string Session::TK1BriefNameFor(const WavFileRec& rec) const {
-    return Controls.AddedSiteNameEdit + rec.IdentityName + " " + rec.DateString + ".TK1";
+std::string Session::TK1BriefNameFor(const std::string& site, const WavFileRec& rec) {
+    return site + rec.IdentityName + " " + rec.DateString + ".TK1";
 }
 
-std::string Session::SuggestedTK1Name() const {
+const WavFileRec& Session::FirstListed() const {
     // The first file that was listed with its path (records of files that could not be opened
     // at selection are blank).
     const auto N = std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size());
     for (size_t i = 0; i < N; ++i) {
-        if (!WavFileRecs[i].NameWithPath.empty()) return SuggestedNameFor(WavFileRecs[i]);
+        if (!WavFileRecs[i].NameWithPath.empty()) return WavFileRecs[i];
     }
-    return SuggestedNameFor(N > 0 ? WavFileRecs[0] : BlankWavFileRec);
+    return N > 0 ? WavFileRecs[0] : BlankWavFileRec;
 }
 
-Session::BatchPlan Session::PlanBatch(const std::string& chosen, bool scrapbook,
-                                      bool exportPerGroup) const {
-    BatchPlan plan;
+std::string Session::SuggestedTK1Name() const {
+    return SuggestedNameFor(Controls.AddedSiteNameEdit, FirstListed());
+}
+
+PlannedOutputs Session::PlanOutputs(const BatchPlan& batch, const std::string& chosen,
+                                    bool exportPerGroup) const {
+    PlannedOutputs plan;
+    const BatchSettings& settings = batch.Settings;
+    const bool scrapbook = batch.Kind == BatchKind::Scrapbook;
     const std::string folder(DirectoryPart(chosen));
-    if (ExportIPIandAmpsToText && !exportPerGroup) {
+    if (settings.IpiExport && !exportPerGroup) {
         plan.Outputs.push_back(std::string(Utf8DropRight(chosen, 4)) + " IPIs.txt");
     }
-    const int64_t limit = int64_t{MaxGapDays} * 1440;
+    const int64_t limit = int64_t{batch.MaxGapDays} * 1440;
     const auto N = std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size());
 
     // The driver's placement, run on the listed files: tk1min is the minute the TK1 file has
@@ -68,7 +99,7 @@ Session::BatchPlan Session::PlanBatch(const std::string& chosen, bool scrapbook,
     auto closeGroup = [&] {
         if (first == nullptr) return;
         if (tk1min - startMin + 1 > TK1Writer::kMaxMinuteRecords || tk1min + 1 > INT32_MAX) {
-            plan.Unfit.push_back(TK1BriefNameFor(*first) +
+            plan.Unfit.push_back(TK1BriefNameFor(settings.Site, *first) +
                                  " would hold more minutes than a TK1 file can count (" +
                                  std::to_string(TK1Writer::kMaxMinuteRecords) + ", " +
                                  DaysText(TK1Writer::kMaxMinuteRecords) + " days): from " +
@@ -85,20 +116,21 @@ Session::BatchPlan Session::PlanBatch(const std::string& chosen, bool scrapbook,
             first = &rec;
             startMin = tk1min = start != 0 ? start : kUndatedStartMin;
             start = tk1min;
-            const std::string tk1 = folder + TK1BriefNameFor(rec);
+            const std::string tk1 = folder + TK1BriefNameFor(settings.Site, rec);
             plan.Outputs.push_back(tk1);
-            if (Controls.MakeSourceLinkageFile) {
+            if (settings.SourceLinkage) {
                 plan.Outputs.push_back(std::string(Utf8DropRight(tk1, 4)) + ".txt");
             }
-            if (Controls.MakeRecordingsTable) plan.Outputs.push_back(RecordingsTable::NameFor(tk1));
-            if (ExportIPIandAmpsToText && exportPerGroup) {
+            if (settings.RecordingsTable) plan.Outputs.push_back(RecordingsTable::NameFor(tk1));
+            if (settings.IpiExport && exportPerGroup) {
                 plan.Outputs.push_back(
-                    folder + std::string(Utf8DropRight(SuggestedNameFor(rec), 4)) + " IPIs.txt");
+                    folder + std::string(Utf8DropRight(SuggestedNameFor(settings.Site, rec), 4)) +
+                    " IPIs.txt");
             }
         } else if (start - tk1min - 1 > limit) {
             plan.LongGaps.push_back({previous->NameWithPath, rec.NameWithPath, start - tk1min - 1});
         }
-        tk1min = std::max(start, tk1min) + MinuteEnds(rec, Rate);
+        tk1min = std::max(start, tk1min) + MinuteEnds(rec, rate_);
         previous = &rec;
     }
     closeGroup();
@@ -123,34 +155,44 @@ std::vector<std::string> ExistingFiles(const std::vector<std::string>& names) {
     return existing;
 }
 
-std::string Session::ReplaceQuestion(const std::vector<std::string>& existing) {
-    std::string text =
-        FilesAre(existing.size()) + " already there and would be replaced by this conversion:\n";
-    for (size_t i = 0; i < existing.size() && i < kFilesNamed; ++i) {
-        text += PrintableName(existing[i]) + "\n";
-    }
-    if (existing.size() > kFilesNamed) {
-        text += "... and " + std::to_string(existing.size() - kFilesNamed) + " more\n";
-    }
-    return text + "\nReplace them?";
-}
-
-std::string Session::LongGapQuestion(const std::vector<PlannedGap>& gaps) const {
-    std::string text = "Recordings of one TK1 file lie more than " + std::to_string(MaxGapDays) +
-                       " days apart; the days between them would be written as empty minutes:\n";
-    for (size_t i = 0; i < gaps.size() && i < kFilesNamed; ++i) {
-        text += GapLine(gaps[i]) + "\n";
-    }
-    if (gaps.size() > kFilesNamed) {
-        text += "... and " + std::to_string(gaps.size() - kFilesNamed) + " more\n";
-    }
-    return text + "\nWrite them?";
-}
-
-std::string GapLine(const Session::PlannedGap& gap) {
+std::string GapLine(const PlannedGap& gap) {
     return DaysText(gap.Minutes) + " days (" + std::to_string(gap.Minutes) +
            (gap.Minutes == 1 ? " minute) from " : " minutes) from ") + PrintableName(gap.Before) +
            " to " + PrintableName(gap.After);
+}
+
+bool Session::ConfirmPlan(const std::string& chosen) {
+    const PlannedOutputs plan = PlanOutputs(plan_, chosen);
+    bool go = true;
+    bool replace = plan_.ReplaceExisting;
+    earlierFiles_.clear();
+    if (!plan.Unfit.empty()) {
+        std::string text;
+        for (const std::string& line : plan.Unfit) text += (text.empty() ? "" : "\n") + line;
+        host_.Report(Event(EventKind::OutputsRefused, text));
+        go = false;
+    } else if (plan_.AskBeforeWriting) {
+        go = plan.LongGaps.empty() ||
+             host_.AskYesNo(LongGapQuestion(plan.LongGaps, plan_.MaxGapDays));
+        if (go) {
+            const std::vector<std::string> existing = ExistingFiles(plan.Outputs);
+            go = existing.empty() || host_.AskYesNo(ReplaceQuestion(existing));
+            // Names that were free are not taken from a file another run puts there meanwhile.
+            replace = !existing.empty();
+        }
+    }
+    if (!go) {
+        LastOutcome = Outcome::Refused;
+        Busy = false;
+    }
+    Writer.Replacements = replace ? &replacements_ : nullptr;
+    if (go && replace) {
+        // The files a failed batch keeps (a directory in an output's place is no such file).
+        for (std::string& name : ExistingFiles(plan.Outputs)) {
+            if (!std::filesystem::is_directory(name)) earlierFiles_.push_back(std::move(name));
+        }
+    }
+    return go;
 }
 
 }  // namespace wtk

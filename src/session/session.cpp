@@ -48,7 +48,7 @@ Session::Session(Host& host)
       }),
       Writer(host_),
       Detector(Settings, Sens, Writer, host_),
-      Processor(Rate, Settings, Sens, Detector, Writer, Controls, engineHost_) {
+      Processor(rate_, Settings, Sens, Detector, Writer, Controls, engineHost_) {
     Processor.StopRequest = &STOP;
 }
 
@@ -62,12 +62,12 @@ Session::~Session() {
 }
 
 void Session::Start() {
-    Rate.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit);
+    rate_.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit);
     SetFm.DefaultSettingsBtnClick();
     // Without a valid rate there is no IPIscaler to apply the settings with; a conversion
     // refuses the rate before it applies them again.
-    if (!Rate.Valid) return;
-    if (const auto error = ApplySettings(SetFm, Rate, Settings, Sens)) {
+    if (!rate_.Valid) return;
+    if (const auto error = ApplySettings(SetFm, rate_, Settings, Sens)) {
         host_.Report(Event(EventKind::SettingsRefused, *error));
     }
 }
@@ -76,15 +76,15 @@ void Session::KsamplesPerSecEditChange() {
     // A running batch keeps the tables (and buffer sizes) of its start; the text is read
     // again when the next conversion starts.
     if (Busy) return;
-    Rate.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit);
+    rate_.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit);
 }
 
 SelectionContext Session::MakeSelectionContext() {
     return SelectionContext{host_,
                             Controls,
-                            Rate,
+                            rate_,
                             Scrapbook,
-                            SetFm.Get("MakeIPIexportFile") == "1",
+                            SettingsNow().IpiExport,
                             Busy,
                             STOP,
                             ExportIPIandAmpsToText,
@@ -123,7 +123,7 @@ bool Session::SelectionOutdated() const {
 
 void Session::RereadSelection() {
     if (Busy || CheckNameDatePattern()) return;
-    if (!Rate.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit)) return;
+    if (!rate_.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit)) return;
     StringList paths;
     const auto n = std::min<size_t>(static_cast<size_t>(NofWAVfilesFound), WavFileRecs.size());
     for (size_t i = 0; i < n; ++i) {
@@ -166,7 +166,7 @@ std::string FewerChannelsText(const FormatFindings& f, int channel) {
 
 bool Session::AskFormatChoices() {
     const ReadOptions chosen{Controls.ToSixteenBit, Controls.Channel};
-    const FormatFindings f = CheckFormats(WavFileRecs, Rate.SamplesPerSec, chosen);
+    const FormatFindings f = CheckFormats(WavFileRecs, rate_.SamplesPerSec, chosen);
     std::vector<const WavFileRec*> sixteen, channels;
     for (const WavFileRec* rec : f.NeedsChoice) {
         const FormatNeeds needs = NeedsOf(*SampleFormatOf(rec->Header));
@@ -206,7 +206,7 @@ bool Session::AskFormatChoices() {
 void Session::ReportFormatFindings() {
     AskFormatChoices();
     const FormatFindings f =
-        CheckFormats(WavFileRecs, Rate.SamplesPerSec, {Controls.ToSixteenBit, Controls.Channel});
+        CheckFormats(WavFileRecs, rate_.SamplesPerSec, {Controls.ToSixteenBit, Controls.Channel});
     std::string text;
     if (!f.Unfit.empty()) text += UnfitText(f);
     if (!f.NeedsChoice.empty()) {
@@ -223,7 +223,7 @@ void Session::ReportFormatFindings() {
     if (!f.OtherRate.empty()) {
         if (!text.empty()) text += "\n";
         text += FilesAre(f.OtherRate.size()) + " not at the typed rate of " +
-                std::to_string(Rate.SamplesPerSec / 1000) + " k samples/s:\n";
+                std::to_string(rate_.SamplesPerSec / 1000) + " k samples/s:\n";
         for (const std::string& line : NamedLines(f.OtherRate, OtherRateLine)) text += line + "\n";
     }
     if (!f.SecondData.empty()) {
@@ -254,7 +254,7 @@ void Session::ReportFormatFindings() {
 bool Session::ConfirmUnfitFiles() {
     if (!AskFormatChoices()) return false;
     const FormatFindings f =
-        CheckFormats(WavFileRecs, Rate.SamplesPerSec, {Controls.ToSixteenBit, Controls.Channel});
+        CheckFormats(WavFileRecs, rate_.SamplesPerSec, {Controls.ToSixteenBit, Controls.Channel});
     if (!f.FewerChannels.empty()) {
         std::string text = FewerChannelsText(f, Controls.Channel);
         text.pop_back();
@@ -278,72 +278,100 @@ void Session::SelectRecords(WavFileRecTable recs) {
     listedWith_ = ListingInputsNow();
     WavFileRecs = std::move(recs);
     NofWAVfilesFound = static_cast<int32_t>(WavFileRecs.size());
-    ExportIPIandAmpsToText = SetFm.Get("MakeIPIexportFile") == "1";
+    ExportIPIandAmpsToText = SettingsNow().IpiExport;
 }
 
 std::optional<std::string> Session::CheckSampleRate() {
-    if (Rate.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit)) return std::nullopt;
+    if (rate_.KsamplesPerSecEditChange(Controls.KsamplesPerSecEdit)) return std::nullopt;
     return "Sample rate k/s must be a whole number in the range " +
            std::to_string(SampleRate::kMinKsps) + " ... " + std::to_string(SampleRate::kMaxKsps) +
            ", not \"" + Controls.KsamplesPerSecEdit + "\"";
 }
 
-std::optional<std::string> Session::CheckConversionSettings(bool ipiExport) {
-    if (auto error = CheckSampleRate()) return error;
-    if (auto error = ApplySettings(SetFm, Rate, Settings, Sens)) return error;
+BatchSettings Session::SettingsNow() const {
+    BatchSettings s;
+    s.Site = Controls.AddedSiteNameEdit;
+    s.LoggerText = Controls.LoggerNumberEdit;
+    s.IpiExport = SetFm.Get("MakeIPIexportFile") == "1";
+    s.IpiLineLimit = ParseInt32(SetFm.Get("IPIFileLineLimitEdit")).value_or(0);
+    s.HighPassFilterIndex = ParseInt32(SetFm.Get("HighPassFilterCombo")).value_or(-1);
+    s.SourceLinkage = Controls.MakeSourceLinkageFile;
+    s.RecordingsTable = Controls.MakeRecordingsTable;
+    s.Read = {Controls.ToSixteenBit, Controls.Channel};
+    return s;
+}
+
+std::variant<BatchSettings, std::string> Session::ReadBatchSettings() {
+    BatchSettings settings = SettingsNow();
+    if (NofWAVfilesFound > 0) settings.IpiExport = ExportIPIandAmpsToText;
+    if (auto error = CheckSampleRate()) return *error;
+    if (auto error = ApplySettings(SetFm, rate_, Settings, Sens)) return *error;
     // The header stores the logger number unsigned: a negative one cannot be stored. Text that
     // is no number at all is stored as 9999 by the writer.
-    if (const auto logger = ParseInt32(Controls.LoggerNumberEdit); logger && *logger < 0) {
-        return "Logger ID number must not be negative: " + Controls.LoggerNumberEdit;
+    if (const auto logger = ParseInt32(settings.LoggerText); logger && *logger < 0) {
+        return "Logger ID number must not be negative: " + settings.LoggerText;
     }
-    if (ipiExport && !ParseInt32(SetFm.Get("IPIFileLineLimitEdit"))) {
-        return "File line limit must be a whole number, not \"" +
-               SetFm.Get("IPIFileLineLimitEdit") + "\"";
+    const std::string& limit = SetFm.Get("IPIFileLineLimitEdit");
+    if (settings.IpiExport && !ParseInt32(limit)) {
+        return "File line limit must be a whole number, not \"" + limit + "\"";
     }
     // The site name starts every TK1 file name: a separator would put the file outside the
     // destination folder, a control character would make a name no text output can show.
-    const std::string& site = Controls.AddedSiteNameEdit;
+    const std::string& site = settings.Site;
     if (site.find_first_of("/\\") != std::string::npos || HasControlCharacter(site)) {
         return "Site name must not contain \"/\", \"\\\" or control characters: \"" +
                PrintableName(site) + "\"";
     }
-    return std::nullopt;
+    return settings;
 }
 
-void Session::ConvertBatchBtnClick() {
-    if (Busy) return;
+BatchPlan Session::PlanBatch(BatchKind kind) {
+    BatchPlan plan;
+    plan.Kind = kind;
+    if (Busy) return plan;
     host_.Clear();
-    Scrapbook = false;
-    host_.HideSettingsWindow();
+    const bool scrapbook = kind == BatchKind::Scrapbook;
+    if (!scrapbook) {
+        Scrapbook = false;
+        host_.HideSettingsWindow();
+    }
     if (NofWAVfilesFound < 1) {
-        host_.Report(Event(EventKind::NoFilesListed, "No WAV files listed"));
+        host_.Report(Event(EventKind::NoFilesListed,
+                           scrapbook ? "No WAV files found" : "No WAV files listed"));
         LastOutcome = ReportedOutcome();
-        return;
+        return plan;
     }
     if (SelectionOutdated()) RereadSelection();
-    Busy = true;
-    RunBatch(false);
+    if (scrapbook) Scrapbook = true;
+    auto settings = ReadBatchSettings();
+    if (const auto* refusal = std::get_if<std::string>(&settings)) {
+        host_.Report(Event(EventKind::SettingsRefused, *refusal));
+        LastOutcome = ReportedOutcome();
+        return plan;
+    }
+    plan.Settings = std::get<BatchSettings>(std::move(settings));
+    plan.Ready = true;
+    return plan;
 }
 
-void Session::MakeScrapbookBtnClick() {
-    if (Busy) return;
-    host_.Clear();
-    if (NofWAVfilesFound < 1) {
-        host_.Report(Event(EventKind::NoFilesListed, "No WAV files found"));
-        LastOutcome = ReportedOutcome();
-        return;
-    }
-    if (SelectionOutdated()) RereadSelection();
+void Session::RunPlan(BatchPlan plan) {
+    if (!plan.Ready || Busy) return;
     Busy = true;
-    Scrapbook = true;
-    RunBatch(true);
+    plan_ = std::move(plan);
+    if (plan_.Kind == BatchKind::Scrapbook) LayOutScrapbook();
+    host_.AppendMemo(Memo::DataMemo, "TK1BriefName\tNofWavFiles\tcompression");
+    host_.AppendMemo(Memo::DATA2Memo,
+                     "MinsInThisTK1File\tClicksThisMin\tAdjustedDeadBand\tCurrentAmpScaler");
+    Detector.ClicksThisMin = 0;
+    ConvertBatch();
+    Busy = false;
 }
 
 void Session::LayOutScrapbook() {
     // Every file starts a new minute of an artificial day, one after another, at the first
     // tick of its minute.
     std::string prefix;
-    if (Controls.AddedSiteNameEdit.empty() && !WavFileRecs.empty()) {
+    if (plan_.Settings.Site.empty() && !WavFileRecs.empty()) {
         const std::string& first = WavFileRecs[0].OriginalShortNameMinusSuffix;
         prefix = std::string(Utf8Left(first, ScrapbookPrefixLength(first)));
     }
@@ -356,20 +384,15 @@ void Session::LayOutScrapbook() {
     }
 }
 
-void Session::RunBatch(bool scrapbook) {
-    if (const auto refusal = CheckConversionSettings(ExportIPIandAmpsToText)) {
-        host_.Report(Event(EventKind::SettingsRefused, *refusal));
-        LastOutcome = ReportedOutcome();
-        Busy = false;
-        return;
-    }
-    if (scrapbook) LayOutScrapbook();
-    host_.AppendMemo(Memo::DataMemo, "TK1BriefName\tNofWavFiles\tcompression");
-    host_.AppendMemo(Memo::DATA2Memo,
-                     "MinsInThisTK1File\tClicksThisMin\tAdjustedDeadBand\tCurrentAmpScaler");
-    Detector.ClicksThisMin = 0;
-    ConvertBatch();
-    Busy = false;
+bool Session::Idle() const {
+    return !Busy && !Writer.TK1Open && !WavFileOpen && !IpiExport.IPIExportFileOpen &&
+           !Processor.BuffersAllocated() && Writer.OutBuf.empty();
+}
+
+void Session::Tune(const EngineOptions& options) {
+    if (options.Threads) Processor.UseThreads(*options.Threads);
+    if (options.PieceSamples > 0) Processor.SetPieceSamples(options.PieceSamples);
+    if (options.NowMinute) Writer.NowMinute = options.NowMinute;
 }
 
 void Session::FormDestroy() {

@@ -1,6 +1,8 @@
 // The converter's whole state for one run of a front end (window, command-line tool or test):
-// the two windows' controls as models, the setting variables, the engine's objects and the
-// selected WAV file table, with the handlers of the main window's commands. Everything runs on
+// the two windows' controls as models, the selected WAV file table, and the engine behind them.
+// Front ends list files (SelectPaths, SelectBatchBtnClick), plan a batch of them (PlanBatch:
+// the refusals and the settings read once), run the plan (RunPlan) and may request a stop
+// (RequestStop); the main window's commands are thin adapters over these. Everything runs on
 // the caller's thread; long commands call Host::ProcessMessages at the fixed points (after each
 // listed file, after each converted file, at each minute end), where STOP can be pressed.
 //
@@ -17,6 +19,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "base/host.h"
@@ -30,6 +33,8 @@
 #include "input/wav_header.h"
 #include "output/side_files.h"
 #include "output/tk1_writer.h"
+#include "session/batch_plan.h"
+#include "session/forwarding_host.h"
 #include "session/progress.h"
 #include "settings/detector_settings.h"
 #include "settings/sensitivity.h"
@@ -41,47 +46,6 @@ struct SelectionContext;
 
 class Session {
 private:
-    // Passes every call on to the front end's host.
-    class ForwardingHost : public Host {
-    public:
-        explicit ForwardingHost(Host& host) : host_(host) {}
-        void ShowMessage(const std::string& text) override { host_.ShowMessage(text); }
-        void Report(const Event& event) override { host_.Report(event); }
-        void SetText(Label which, const std::string& text) override { host_.SetText(which, text); }
-        void AppendMemo(Memo which, const std::string& line) override {
-            host_.AppendMemo(which, line);
-        }
-        void AppendNote(Memo which, const std::string& line) override {
-            host_.AppendNote(which, line);
-        }
-        void ProcessMessages() override { host_.ProcessMessages(); }
-        void ShowProgress(const BatchProgress& progress) override { host_.ShowProgress(progress); }
-        void Graphvals(std::span<const int32_t> Buf, int GraphID, int Xinc,
-                       bool ClearFirst) override {
-            host_.Graphvals(Buf, GraphID, Xinc, ClearFirst);
-        }
-        int32_t HiResSamplesLength() override { return host_.HiResSamplesLength(); }
-        std::optional<std::string> SaveTK1Dialog(const std::string& suggestedName) override {
-            return host_.SaveTK1Dialog(suggestedName);
-        }
-        bool AskYesNo(const std::string& question) override { return host_.AskYesNo(question); }
-        std::optional<int> AskChoice(const std::string& question,
-                                     const std::vector<std::string>& choices) override {
-            return host_.AskChoice(question, choices);
-        }
-        std::optional<std::vector<std::string>> OpenFilesDialog(
-            const std::string& title, const std::string& filter) override {
-            return host_.OpenFilesDialog(title, filter);
-        }
-        std::optional<std::string> ChooseDirectory(const std::string& caption) override {
-            return host_.ChooseDirectory(caption);
-        }
-        void HideSettingsWindow() override { host_.HideSettingsWindow(); }
-
-    protected:
-        Host& host_;
-    };
-
     // Everything the session and its engine report passes here on its way to the front end's
     // host, which notes what the reports mean for the command that runs.
     class OutcomeHost : public ForwardingHost {
@@ -116,14 +80,75 @@ public:
     // Start-up after the front end has set the controls: the sample-rate tables for the rate
     // text, then the settings window's creation ("normal operation" preset, ApplySettings).
     void Start();
+    // Closes whatever is open and releases the buffers; called while Busy (from inside a
+    // command) it only requests a stop.
+    void FormDestroy();
 
-    // Main window commands.
+    // ---- Conversion ----
+    //
+    // A batch is planned, then run: PlanBatch refuses what the buttons refuse before anything
+    // is written, RunPlan asks for the destination and converts. Between the two a front end
+    // may work out the batch's outputs (PlanOutputs) and settle what it asks about itself.
+
+    // The settings a batch would run with, from the two windows' models as they are now, and
+    // checked in this order: the sample-rate text (the rate tables are recomputed from it),
+    // ApplySettings (the setting variables then hold the applied values), a negative logger
+    // number, with the IPI export the line limit, and a site name that holds a slash, a
+    // backslash or a control character. Returns the settings or the first refusal's message;
+    // reports nothing. The IPI export is the box as the listing latched it (before any file
+    // is listed, the box as it is).
+    std::variant<BatchSettings, std::string> ReadBatchSettings();
+
+    // Plans a batch of the listed files. In this order: a per-location batch hides the
+    // settings window; no files listed is refused (NoFilesListed); a listing whose controls
+    // changed since is read again; the settings are read (ReadBatchSettings; SettingsRefused).
+    // A refusal is reported and gives LastOutcome; the plan is then not Ready. While Busy the
+    // plan is not Ready and nothing is reported. Nothing is written.
+    BatchPlan PlanBatch(BatchKind kind);
+
+    // What the plan would write with the destination dialog's answer `chosen` (its folder, and
+    // the IPI export file's name), the files placed as the driver will place them.
+    // exportPerGroup: each location has an IPI export file of its own, named after its first
+    // file (the location batches of the command line). Reads only.
+    PlannedOutputs PlanOutputs(const BatchPlan& plan, const std::string& chosen,
+                               bool exportPerGroup = false) const;
+
+    // The name the destination dialog suggests: site, location and date of the first listed
+    // file.
+    std::string SuggestedTK1Name() const;
+
+    // Runs a Ready plan (any other does nothing): the scrapbook layout (the listed records take
+    // the scrapbook's minutes), the memo headers, the destination from the host's save dialog
+    // (DestinationCancelled), the refusal of unfit outputs (OutputsRefused) and, where the plan
+    // asks, the questions about long gaps and files to replace; then the batch. Busy while it
+    // runs; LastOutcome tells how it ended.
+    // Calls Host::ProcessMessages after each file and at each minute end.
+    void RunPlan(BatchPlan plan);
+
+    // Asks the running batch to stop: it takes effect at the next minute end or file end,
+    // where the TK1 file is finalised. Safe to call from Host::ProcessMessages.
+    void RequestStop() { STOP = true; }
+
+    // How the last conversion command ended.
+    enum class Outcome {
+        Done,     // converted (possibly stopped by the user)
+        Refused,  // refused before anything was written (rate, settings, logger number, line
+                  // limit, destination dialog cancelled, outputs refused, a question answered
+                  // No)
+        Failed,   // did not do all it was asked: no files listed, a WAV file could not be
+                  // opened, or read or decoded to its end, or changed since it was listed, an
+                  // output could not be created, written completely or put under its name
+    };
+    Outcome LastOutcome = Outcome::Done;
+
+    // ---- Main window commands ----
     void KsamplesPerSecEditChange();  // reads Controls.KsamplesPerSecEdit; refused while Busy
     void SelectBatchBtnClick();       // the dialogs of the host
-    void ConvertBatchBtnClick();
-    void MakeScrapbookBtnClick();
-    void StopBtnClick() { STOP = true; }
-    void FormDestroy();
+    // The two conversions: PlanBatch, then RunPlan with the window's questions.
+    void ConvertBatchBtnClick() { RunPlan(PlanBatch(BatchKind::PerLocation)); }
+    void MakeScrapbookBtnClick() { RunPlan(PlanBatch(BatchKind::Scrapbook)); }
+
+    // ---- Selection ----
 
     // The selection with the dialogs replaced by paths (command-line tool): a directory is
     // searched like directory mode, any other path is taken as the file dialog takes it. With
@@ -133,32 +158,24 @@ public:
     // A selection made elsewhere (one location of another session's listing): the table as it
     // is, with the IPI-export box latched as a listing latches it. Nothing is shown.
     void SelectRecords(WavFileRecTable recs);
-
-    // The listed files read again, with the controls as they are now (name pattern, time
-    // source, exact start, rate, site name, date box): a new listing of the same files. The
-    // conversions do it first where these controls changed after the listing, so that what is
-    // in force when a conversion starts is what it uses. Nothing while Busy, nor for a rate
-    // text that is no rate (the conversion refuses it) or a pattern that does not parse.
-    void RereadSelection();
+    // The listing's controls (name pattern, time source, exact start, rate, site name, date
+    // box, read options) changed since it was made; a conversion lists the files again first.
     bool SelectionOutdated() const;
 
     // The name-date pattern of Controls.NameDatePatternEdit: the refusal message when it does
     // not parse (an empty pattern, the built-in forms, is fine).
     std::optional<std::string> CheckNameDatePattern() const;
 
-    // The format check of the listed files, for the window. AskFormatChoices: where files need
-    // their samples turned into 16-bit ones or a channel chosen, the questions whether to turn
-    // them (Yes sets Controls.ToSixteenBit) and which channel to read (Controls.Channel), then
-    // the files listed again with the choices made; false when one was declined.
-    // ReportFormatFindings: after a selection, the questions, then one message box naming the
-    // files that hold no samples the converter can read, those that still need a choice, those
-    // with fewer channels than the one chosen and those whose header gives another rate than
-    // the typed one; where every fit file gives the same valid rate, the box asks whether to
-    // take it (Yes sets Controls.KsamplesPerSecEdit and the rate tables). ConfirmUnfitFiles:
-    // before a conversion, the questions again; true when they were answered, no file has
-    // fewer channels than the one chosen, and no unreadable file is listed or the user answers
-    // Yes to converting them anyway.
-    bool AskFormatChoices();
+    // The format check of the listed files, for the window. ReportFormatFindings: after a
+    // selection, the questions whether to turn samples into 16-bit ones (Yes sets
+    // Controls.ToSixteenBit) and which channel to read (Controls.Channel), then one message box
+    // naming the files that hold no samples the converter can read, those that still need a
+    // choice, those with fewer channels than the one chosen and those whose header gives
+    // another rate than the typed one; where every fit file gives the same valid rate, the box
+    // asks whether to take it (Yes sets Controls.KsamplesPerSecEdit and the rate tables).
+    // ConfirmUnfitFiles: before a conversion, the questions again; true when they were
+    // answered, no file has fewer channels than the one chosen, and no unreadable file is
+    // listed or the user answers Yes to converting them anyway.
     void ReportFormatFindings();
     bool ConfirmUnfitFiles();
 
@@ -166,75 +183,31 @@ public:
     // returns the refusal message when it is not a whole number in the valid range.
     std::optional<std::string> CheckSampleRate();
 
-    // The checks a conversion makes before anything is written, in this order: the sample-rate
-    // text (recomputing the rate tables from Controls.KsamplesPerSecEdit), ApplySettings, a
-    // negative logger number, with ipiExport the line limit, and a site name that holds a slash,
-    // a backslash or a control character. Returns the first refusal's message; on success the
-    // setting variables hold the applied values.
-    std::optional<std::string> CheckConversionSettings(bool ipiExport);
+    // ---- State front ends read ----
 
-    // What a batch of the listed files would write, worked out before anything is written.
-    struct PlannedGap {
-        std::string Before, After;  // the recordings on either side (paths)
-        int64_t Minutes = 0;        // empty minutes between the one Before ends in and After's
+    // The rate tables of the rate text last read, and the setting variables last applied.
+    const SampleRate& Rate() const { return rate_; }
+    const DetectorSettings& AppliedSettings() const { return Settings; }
+    // No command runs, no file is open and no buffer is held.
+    bool Idle() const;
+
+    // How the engine runs, for tools and tests; applied at once. Threads: filter ahead on a
+    // second thread (default: where there are several processors). PieceSamples: samples of
+    // one piece of a block (0: the engine's own). NowMinute: the finalisation time of the TK1
+    // headers (empty: the wall clock).
+    struct EngineOptions {
+        std::optional<bool> Threads;
+        int32_t PieceSamples = 0;
+        std::function<int32_t()> NowMinute;
     };
-    struct BatchPlan {
-        std::vector<std::string> Outputs;  // every file the batch writes (TK1, linkage, export)
-        std::vector<PlannedGap> LongGaps;  // gaps within a TK1 file longer than MaxGapDays
-        std::vector<std::string> Unfit;    // TK1 files whose minutes the header cannot count
-    };
-    // The name the destination dialog suggests: site, location and date of the first listed
-    // file.
-    std::string SuggestedTK1Name() const;
-    // The plan with the destination dialog's answer chosen, with the files on the scrapbook's
-    // minutes when scrapbook is set. exportPerGroup: each location has an IPI export file of its
-    // own, named after its first file (the location batches of the command line).
-    BatchPlan PlanBatch(const std::string& chosen, bool scrapbook, bool exportPerGroup) const;
-    // The window's questions before a batch writes long gaps or replaces files.
-    std::string LongGapQuestion(const std::vector<PlannedGap>& gaps) const;
-    static std::string ReplaceQuestion(const std::vector<std::string>& existing);
+    void Tune(const EngineOptions& options);
 
-    // Gaps longer than this between the recordings of one TK1 file are asked about first.
-    int32_t MaxGapDays = 31;
-    // A conversion asks (Yes/No) before it writes a gap longer than MaxGapDays or replaces a
-    // file. A front end that has settled both from its options (the command line) clears it;
-    // TK1 files whose minutes the header cannot count are refused either way.
-    bool AskBeforeWriting = true;
-    // Where the conversion asks nothing: files that have the names of its outputs may be
-    // replaced (the command line's --overwrite). Where it asks, only a Yes to the question
-    // allows it. A name that another run takes while the batch runs is replaced only where
-    // this allows it, and no earlier file is replaced by a batch that failed.
-    bool ReplaceExisting = false;
-
-    // Where the running (or last) batch stands; reported to the host at the start and end of
-    // the batch and of each file and at each minute end. The clock gives seconds on a steady
-    // clock (tests may replace it).
-    ProgressTracker Progress;
+    // Seconds on a steady clock, for the progress of batches (tests may replace it).
     std::function<double()> ProgressClock;
-
-    // How the last conversion command ended.
-    enum class Outcome {
-        Done,     // converted (possibly stopped by the user)
-        Refused,  // refused before anything was written (rate, settings, logger number, line
-                  // limit, destination dialog cancelled)
-        Failed,   // did not do all it was asked: no files listed, a WAV file could not be
-                  // opened, or read or decoded to its end, or changed since it was listed, an
-                  // output could not be created, written completely or put under its name
-    };
-    Outcome LastOutcome = Outcome::Done;
 
     // Window models.
     MainControls Controls;
     SettingsForm SetFm;
-
-    // Engine state.
-    SampleRate Rate;
-    DetectorSettings Settings;
-    Sensitivity Sens;
-    TK1Writer Writer;
-    IpiExportFile IpiExport;
-    ClickDetector Detector;
-    SampleProcessor Processor;
 
     // Corrections of the recorders' clocks, added to every start time a selection reads.
     TimeCorrections Corrections;
@@ -246,28 +219,29 @@ public:
     // not opened, directories not searched): none of them is converted.
     int32_t NofInputsSkipped = 0;
 
-    // Flags.
+    // A selection or conversion runs; STOP: a stop was requested and has not taken effect.
     bool Busy = false;
     bool STOP = false;
-    bool Scrapbook = false;
-    bool ExportIPIandAmpsToText = false;
-    bool WavFileOpen = false;
-    std::string FPfilePath;
-
-    // The fixed minute numbers of the batch driver.
-    static constexpr int32_t kUndatedStartMin = 60487200;    // 2015-01-01 00:00
-    static constexpr int32_t kScrapbookStartMin = 52597440;  // 2000-01-01 00:00
 
 private:
+    friend struct SessionProbe;  // tests that stand in for what a recording would do
+
     // What ends the loop over the files.
     enum class LoopEnd { Completed, Stopped, Abandoned };
 
     // The selection's view of this session: its controls, rate, flags and file table.
     SelectionContext MakeSelectionContext();
+    // The listed files read again, with the controls as they are now: a new listing of the
+    // same files. Nothing while Busy, nor for a rate text that is no rate (the conversion
+    // refuses it) or a pattern that does not parse.
+    void RereadSelection();
+    // The questions of ReportFormatFindings and ConfirmUnfitFiles, then the files listed again
+    // with the choices made; false when one was declined.
+    bool AskFormatChoices();
 
-    // One button's common part after its file-count test: the refusals, the scrapbook layout,
-    // the memo headers, ClicksThisMin and the batch. Busy is set on entry and clear on return.
-    void RunBatch(bool scrapbook);
+    // The settings windows' values as they stand, unchecked: the one place that reads them
+    // for a batch.
+    BatchSettings SettingsNow() const;
     // The scrapbook layout: consecutive minutes from kScrapbookStartMin, tick 1, and the name
     // that the open-failure message shows.
     void LayOutScrapbook();
@@ -275,8 +249,10 @@ private:
     LoopEnd ConvertFiles(int32_t& wavN);
     void StartNameGroup(const WavFileRec& rec);
     // "<site> <location> <date>.TK1" and the TK1 file's name "<site><location> <date>.TK1".
-    std::string SuggestedNameFor(const WavFileRec& rec) const;
-    std::string TK1BriefNameFor(const WavFileRec& rec) const;
+    static std::string SuggestedNameFor(const std::string& site, const WavFileRec& rec);
+    static std::string TK1BriefNameFor(const std::string& site, const WavFileRec& rec);
+    // The first listed record with a file (a blank one when there is none).
+    const WavFileRec& FirstListed() const;
     // The plan's refusal and questions, asked after the destination is known. False: the
     // batch does not start (Busy cleared, LastOutcome Refused).
     bool ConfirmPlan(const std::string& chosen);
@@ -301,6 +277,24 @@ private:
     // Passes where the batch stands to the host.
     void ReportProgress();
 
+    // Engine state: the rate tables, the setting variables and the engine's objects.
+    SampleRate rate_;
+    DetectorSettings Settings;
+    Sensitivity Sens;
+    TK1Writer Writer;
+    IpiExportFile IpiExport;
+    ClickDetector Detector;
+    SampleProcessor Processor;
+
+    // The running (or last) batch: its plan, destination folder and progress, which is
+    // reported to the host at the start and end of the batch and of each file and at each
+    // minute end.
+    BatchPlan plan_;
+    std::string FPfilePath;
+    ProgressTracker Progress;
+    bool Scrapbook = false;  // the last conversion was a scrapbook: a listing blanks starts
+    bool ExportIPIandAmpsToText = false;  // the IPI-export box as the last listing latched it
+    bool WavFileOpen = false;
     std::FILE* WavFile = nullptr;
     std::unique_ptr<RecordingSource> Source;  // the samples of WavFile being converted
     PendingReplacements replacements_;
@@ -318,10 +312,5 @@ private:
     ListingInputs ListingInputsNow() const;
     ListingInputs listedWith_;
 };
-
-// The files of names that exist (any kind of file), in the order given.
-std::vector<std::string> ExistingFiles(const std::vector<std::string>& names);
-// "40.2 days (57888 minutes) from BEFORE to AFTER"
-std::string GapLine(const Session::PlannedGap& gap);
 
 }  // namespace wtk

@@ -292,25 +292,39 @@ void TCv::BuildShortcuts() {
     }
 }
 
+// The control panel, top to bottom: the status line with STOP, the six numbered steps, the
+// progress, and the memos with their buttons.
 void TCv::BuildControlPanel() {
     ControlPanel = new QWidget(ClientArea);
     Fill(ControlPanel, kSkyBlue);
-    QWidget* cp = ControlPanel;
-    auto* v = new QVBoxLayout(cp);
+    auto* v = new QVBoxLayout(ControlPanel);
     v->setContentsMargins(4, 6, 4, 4);
     v->setSpacing(5);
     // The step numbers' column: "3.    " is as wide as the number part of the step captions.
-    const int stepWidth = QFontMetrics(font()).horizontalAdvance(QStringLiteral("3.    "));
-    // Captions start 4 pixels right of the memos' edge.
-    auto row = [&](int indent = 0) {
-        auto* h = new QHBoxLayout;
-        h->setSpacing(4);
-        h->setContentsMargins(4 + indent, 0, 0, 0);
-        v->addLayout(h);
-        return h;
-    };
+    const PanelRows rows{v, QFontMetrics(font()).horizontalAdvance(QStringLiteral("3.    "))};
+    BuildStatusRow(rows);
+    v->addSpacing(2);
+    BuildRateAndSiteSteps(rows);
+    BuildDateSteps(rows);
+    BuildSelectStep(rows);
+    v->addSpacing(2);
+    BuildProceedSteps(rows);
+    BuildProgressRows(rows);
+    BuildMemos(v);
+}
 
-    BigLbl = new QLabel(QStringLiteral("No files selected"), cp);
+QHBoxLayout* TCv::PanelRows::Row(int indent) const {
+    auto* h = new QHBoxLayout;
+    h->setSpacing(4);
+    // Captions start 4 pixels right of the memos' edge.
+    h->setContentsMargins(4 + indent, 0, 0, 0);
+    Panel->addLayout(h);
+    return h;
+}
+
+// The status label (two lines) and STOP.
+void TCv::BuildStatusRow(const PanelRows& rows) {
+    BigLbl = new QLabel(QStringLiteral("No files selected"), ControlPanel);
     BigLbl->setWordWrap(true);
     QFont big = font();
     big.setBold(true);
@@ -318,20 +332,22 @@ void TCv::BuildControlPanel() {
     // Two lines of status, whatever their length; long texts wrap instead of widening the panel.
     BigLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     BigLbl->setFixedHeight(std::max(34, 2 * QFontMetrics(big).lineSpacing() + 4));
-    StopBtn = new QPushButton(QStringLiteral("STOP"), cp);
+    StopBtn = new QPushButton(QStringLiteral("STOP"), ControlPanel);
     StopBtn->setToolTip(QStringLiteral("processed data is retained."));
     StopBtn->setFont(big);
     AtLeast(StopBtn, 55, 28);
     connect(StopBtn, &QPushButton::clicked, this, &TCv::StopBtnClick);
-    QHBoxLayout* top = row();
+    QHBoxLayout* top = rows.Row();
     top->addWidget(BigLbl, 1);
     top->addWidget(StopBtn, 0, Qt::AlignTop);
-    v->addSpacing(2);
+}
 
+// Steps 1 and 2: the sample rate, the site name and the logger number.
+void TCv::BuildRateAndSiteSteps(const PanelRows& rows) {
     const MainControls defaults;
-    Label9 = new QLabel(QStringLiteral("1.    Sample rate k/s :"), cp);
+    Label9 = new QLabel(QStringLiteral("1.    Sample rate k/s :"), ControlPanel);
     Label9->setToolTip(QStringLiteral("  All files must have this sample rate"));
-    KsamplesPerSecEdit = new QLineEdit(FromEngine(defaults.KsamplesPerSecEdit), cp);
+    KsamplesPerSecEdit = new QLineEdit(FromEngine(defaults.KsamplesPerSecEdit), ControlPanel);
     KsamplesPerSecEdit->setToolTip(
         QStringLiteral(" sample rate as thousands of samples per second"));
     KsamplesPerSecEdit->setMaxLength(kRateMaxLength);
@@ -342,20 +358,21 @@ void TCv::BuildControlPanel() {
     KsamplesPerSecEdit->setAcceptDrops(false);
     session_->Controls.KsamplesPerSecEdit = defaults.KsamplesPerSecEdit;
     connect(KsamplesPerSecEdit, &QLineEdit::textChanged, this, &TCv::KsamplesPerSecEditChange);
-    QHBoxLayout* step1 = row();
+    QHBoxLayout* step1 = rows.Row();
     step1->addWidget(Label9);
     step1->addWidget(KsamplesPerSecEdit);
     step1->addStretch(1);
 
-    Label8 = new QLabel(QStringLiteral("2.    Site name / logger ID (for KEB file name) :"), cp);
+    Label8 = new QLabel(QStringLiteral("2.    Site name / logger ID (for KEB file name) :"),
+                        ControlPanel);
     Label8->setToolTip(
         QStringLiteral("This prefix applies to the vTkeb file that will be created"));
-    row()->addWidget(Label8);
-    AddedSiteNameEdit = new QLineEdit(FromEngine(defaults.AddedSiteNameEdit), cp);
+    rows.Row()->addWidget(Label8);
+    AddedSiteNameEdit = new QLineEdit(FromEngine(defaults.AddedSiteNameEdit), ControlPanel);
     session_->Controls.AddedSiteNameEdit = defaults.AddedSiteNameEdit;
     connect(AddedSiteNameEdit, &QLineEdit::textChanged, this,
             [this](const QString& t) { session_->Controls.AddedSiteNameEdit = ToEngine(t); });
-    LoggerNumberEdit = new QLineEdit(FromEngine(defaults.LoggerNumberEdit), cp);
+    LoggerNumberEdit = new QLineEdit(FromEngine(defaults.LoggerNumberEdit), ControlPanel);
     LoggerNumberEdit->setToolTip(
         QStringLiteral("  This is the instrument number.  Max value is 4,294,967,296!"));
     session_->Controls.LoggerNumberEdit = defaults.LoggerNumberEdit;
@@ -366,25 +383,30 @@ void TCv::BuildControlPanel() {
         edit->setMinimumWidth(
             QFontMetrics(font()).horizontalAdvance(QStringLiteral("Logger ID number")) + 12);
     }
-    QHBoxLayout* step2 = row(stepWidth - 6);
+    QHBoxLayout* step2 = rows.Row(rows.StepWidth - 6);
     step2->addWidget(AddedSiteNameEdit, 1);
     step2->addWidget(LoggerNumberEdit, 1);
+}
 
-    Label5 = new ClickableLabel(QStringLiteral("3.    "), cp);
-    Label5->setFixedWidth(stepWidth);
+// Step 3: dates from the names (and the pattern of other recorders' names), which start time
+// counts, and whether recordings start at their exact second.
+void TCv::BuildDateSteps(const PanelRows& rows) {
+    Label5 = new ClickableLabel(QStringLiteral("3.    "), ControlPanel);
+    Label5->setFixedWidth(rows.StepWidth);
     connect(Label5, &ClickableLabel::clicked, this, &TCv::ViewSettingsLblClick);
-    UseFileNameDateTimes = new QCheckBox(QStringLiteral("Get Date/time from file name"), cp);
+    UseFileNameDateTimes =
+        new QCheckBox(QStringLiteral("Get Date/time from file name"), ControlPanel);
     UseFileNameDateTimes->setChecked(true);
     session_->Controls.UseFileNameDateTimes = true;
     connect(UseFileNameDateTimes, &QCheckBox::toggled, this,
             [this](bool on) { session_->Controls.UseFileNameDateTimes = on; });
-    QHBoxLayout* step3 = row();
+    QHBoxLayout* step3 = rows.Row();
     step3->setSpacing(0);
     step3->addWidget(Label5);
     step3->addWidget(UseFileNameDateTimes);
     step3->addStretch(1);
     // Names of other recorders: the pattern their dates follow; empty, the built-in form.
-    NameDatePatternEdit = new QLineEdit(cp);
+    NameDatePatternEdit = new QLineEdit(ControlPanel);
     NameDatePatternEdit->setPlaceholderText(QStringLiteral("name pattern, e.g. %Y%m%d_%H%M%S"));
     NameDatePatternEdit->setToolTip(QStringLiteral(
         "Dates and locations from names of other recorders, matched against the name without "
@@ -395,9 +417,9 @@ void TCv::BuildControlPanel() {
     session_->Controls.NameDatePatternEdit.clear();
     connect(NameDatePatternEdit, &QLineEdit::textChanged, this,
             [this](const QString& t) { session_->Controls.NameDatePatternEdit = ToEngine(t); });
-    row(stepWidth)->addWidget(NameDatePatternEdit, 1);
+    rows.Row(rows.StepWidth)->addWidget(NameDatePatternEdit, 1);
     // Which start time counts: the name's or the recording's own.
-    TimeSourceCombo = new QComboBox(cp);
+    TimeSourceCombo = new QComboBox(ControlPanel);
     TimeSourceCombo->addItems({QStringLiteral("name, else file"), QStringLiteral("name only"),
                                QStringLiteral("file, else name")});
     TimeSourceCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -410,43 +432,48 @@ void TCv::BuildControlPanel() {
     session_->Controls.TimeSourceCombo = 0;
     connect(TimeSourceCombo, &QComboBox::currentIndexChanged, this,
             [this](int index) { session_->Controls.TimeSourceCombo = index; });
-    ExactStart = new QCheckBox(QStringLiteral("exact second"), cp);
+    ExactStart = new QCheckBox(QStringLiteral("exact second"), ControlPanel);
     ExactStart->setToolTip(QStringLiteral(
         "Each recording starts at its start second in the TK1 file, so clicks keep their true "
         "time; unticked, at the start of its minute."));
     session_->Controls.ExactStart = false;
     connect(ExactStart, &QCheckBox::toggled, this,
             [this](bool on) { session_->Controls.ExactStart = on; });
-    QHBoxLayout* times = row(stepWidth);
+    QHBoxLayout* times = rows.Row(rows.StepWidth);
     times->addWidget(TimeSourceCombo, 1);
     times->addWidget(ExactStart);
+}
 
-    Label10 = new QLabel(QStringLiteral("4."), cp);
-    Label10->setFixedWidth(stepWidth);
-    SelectBatchBtn = new QPushButton(QStringLiteral("Select WAV files"), cp);
+// Step 4: the selection and the directory search.
+void TCv::BuildSelectStep(const PanelRows& rows) {
+    Label10 = new QLabel(QStringLiteral("4."), ControlPanel);
+    Label10->setFixedWidth(rows.StepWidth);
+    SelectBatchBtn = new QPushButton(QStringLiteral("Select WAV files"), ControlPanel);
     SelectBatchBtn->setToolTip(
         QStringLiteral("This program works correctly with 16bit  .wav  files sampled at 384k with "
                        "filename format = LocationOrInstrumentNumber.yyyymmddhhmmss.wav.  The "
                        "scrapbook option handles other name formats"));
     AtLeast(SelectBatchBtn, 110, 27);  // keeps its width while the caption counts files
     connect(SelectBatchBtn, &QPushButton::clicked, this, &TCv::SelectBatchBtnClick);
-    SearchDirectories = new QCheckBox(QStringLiteral("Search directories"), cp);
+    SearchDirectories = new QCheckBox(QStringLiteral("Search directories"), ControlPanel);
     SearchDirectories->setToolTip(
         QStringLiteral("  this enables you to process all the *.wav files in a directory, and all "
                        "its subdirectories.  You only select the directory."));
     session_->Controls.SearchDirectories = false;
     connect(SearchDirectories, &QCheckBox::toggled, this,
             [this](bool on) { session_->Controls.SearchDirectories = on; });
-    QHBoxLayout* step4 = row();
+    QHBoxLayout* step4 = rows.Row();
     step4->setSpacing(0);
     step4->addWidget(Label10);
     step4->addWidget(SelectBatchBtn);
     step4->addSpacing(4);
     step4->addWidget(SearchDirectories);
     step4->addStretch(1);
-    v->addSpacing(2);
+}
 
-    ViewSettingsLbl = new ClickableLabel(Q(kViewSettingsInitial), cp);
+// Step 5 (the settings link) and step 6: the two conversions, graphs and the linkage file.
+void TCv::BuildProceedSteps(const PanelRows& rows) {
+    ViewSettingsLbl = new ClickableLabel(Q(kViewSettingsInitial), ControlPanel);
     QFont link = font();
     link.setUnderline(true);
     ViewSettingsLbl->setFont(link);
@@ -455,11 +482,12 @@ void TCv::BuildControlPanel() {
     ViewSettingsLbl->setPalette(linkPal);
     ViewSettingsLbl->setCursor(Qt::PointingHandCursor);
     connect(ViewSettingsLbl, &ClickableLabel::clicked, this, &TCv::ViewSettingsLblClick);
-    row()->addWidget(ViewSettingsLbl);
+    rows.Row()->addWidget(ViewSettingsLbl);
 
-    Label2 = new QLabel(QStringLiteral("6.    Proceed with one of these:"), cp);
-    row()->addWidget(Label2);
-    ConvertBatchBtn = new QPushButton(QStringLiteral("Create vTkeb files for each location"), cp);
+    Label2 = new QLabel(QStringLiteral("6.    Proceed with one of these:"), ControlPanel);
+    rows.Row()->addWidget(Label2);
+    ConvertBatchBtn =
+        new QPushButton(QStringLiteral("Create vTkeb files for each location"), ControlPanel);
     ConvertBatchBtn->setToolTip(
         QStringLiteral("Creates a single *.TK1 file from all the *.wav files selected. Separate "
                        "files are created for each location or intrument identifier in the file "
@@ -467,22 +495,22 @@ void TCv::BuildControlPanel() {
                        "viewed in RKEB.exe"));
     AtLeast(ConvertBatchBtn, 0, 27);
     connect(ConvertBatchBtn, &QPushButton::clicked, this, &TCv::ConvertBatchBtnClick);
-    row(stepWidth - 6)->addWidget(ConvertBatchBtn, 1);
+    rows.Row(rows.StepWidth - 6)->addWidget(ConvertBatchBtn, 1);
     MakeScrapbookBtn =
-        new QPushButton(QStringLiteral("Create a single 'vTkeb scrapbook' file"), cp);
+        new QPushButton(QStringLiteral("Create a single 'vTkeb scrapbook' file"), ControlPanel);
     MakeScrapbookBtn->setToolTip(
         QStringLiteral("Creates a single *.TK1 file from all the *.wav files selected, putting "
                        "each one in a new minute.  This file can be viewed in RKEB.exe"));
     AtLeast(MakeScrapbookBtn, 0, 27);
     connect(MakeScrapbookBtn, &QPushButton::clicked, this, &TCv::MakeScrapbookBtnClick);
-    row(stepWidth - 6)->addWidget(MakeScrapbookBtn, 1);
+    rows.Row(rows.StepWidth - 6)->addWidget(MakeScrapbookBtn, 1);
 
-    ShowGraphs = new QCheckBox(QStringLiteral(" show graphs"), cp);
+    ShowGraphs = new QCheckBox(QStringLiteral(" show graphs"), ControlPanel);
     ShowGraphs->setChecked(true);
     session_->Controls.ShowGraphs = true;
     connect(ShowGraphs, &QCheckBox::toggled, this,
             [this](bool on) { session_->Controls.ShowGraphs = on; });
-    MakeSourceLinkageFile = new QCheckBox(QStringLiteral("Make source linkage file"), cp);
+    MakeSourceLinkageFile = new QCheckBox(QStringLiteral("Make source linkage file"), ControlPanel);
     MakeSourceLinkageFile->setChecked(true);
     MakeSourceLinkageFile->setToolTip(
         QStringLiteral("This creates a text file listing all the wav files. It enables you, in "
@@ -491,36 +519,41 @@ void TCv::BuildControlPanel() {
     session_->Controls.MakeSourceLinkageFile = true;
     connect(MakeSourceLinkageFile, &QCheckBox::toggled, this,
             [this](bool on) { session_->Controls.MakeSourceLinkageFile = on; });
-    QHBoxLayout* options = row(stepWidth - 8);
+    QHBoxLayout* options = rows.Row(rows.StepWidth - 8);
     options->setSpacing(1);
     options->addWidget(ShowGraphs);
     options->addWidget(MakeSourceLinkageFile);
     options->addStretch(1);
+}
 
-    ProgressLbl = new QLabel(QStringLiteral("..."), cp);
+// The progress text and bar of the batch.
+void TCv::BuildProgressRows(const PanelRows& rows) {
+    ProgressLbl = new QLabel(QStringLiteral("..."), ControlPanel);
     QPalette red = ProgressLbl->palette();
     red.setColor(QPalette::WindowText, Qt::red);
     ProgressLbl->setPalette(red);
     // Long progress and name-failure texts are cut at the panel's edge rather than widening it.
     ProgressLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    row()->addWidget(ProgressLbl, 1);
-    BatchProgressBar = new QProgressBar(cp);
+    rows.Row()->addWidget(ProgressLbl, 1);
+    BatchProgressBar = new QProgressBar(ControlPanel);
     BatchProgressBar->setRange(0, kProgressSteps);
     BatchProgressBar->setValue(0);
     BatchProgressBar->setFormat(QString());  // no text before the first batch
     BatchProgressBar->setAlignment(Qt::AlignCenter);
     BatchProgressBar->setFixedHeight(QFontMetrics(font()).height() + 6);
     BatchProgressBar->setAcceptDrops(false);
-    row()->addWidget(BatchProgressBar, 1);
+    rows.Row()->addWidget(BatchProgressBar, 1);
+}
 
+void TCv::BuildMemos(QVBoxLayout* v) {
     // The memos share the height that is left, the per-minute one the larger part.
-    DataMemo = NewMemo(cp);
+    DataMemo = NewMemo(ControlPanel);
     DataMemo->setMinimumSize(60, 60);
-    DATA2Memo = NewMemo(cp);
+    DATA2Memo = NewMemo(ControlPanel);
     DATA2Memo->setMinimumSize(60, 80);
-    CopyDataToClip = new QPushButton(QStringLiteral("Copy To clipboard"), cp);
+    CopyDataToClip = new QPushButton(QStringLiteral("Copy To clipboard"), ControlPanel);
     connect(CopyDataToClip, &QPushButton::clicked, this, &TCv::CopyDataToClipClick);
-    ClearDataMemo = new QPushButton(QStringLiteral("Clear Memos"), cp);
+    ClearDataMemo = new QPushButton(QStringLiteral("Clear Memos"), ControlPanel);
     connect(ClearDataMemo, &QPushButton::clicked, this, &TCv::ClearDataMemoClick);
     for (QPushButton* b : {CopyDataToClip, ClearDataMemo}) AtLeast(b, 0, 25);
     auto* memos = new QVBoxLayout;
@@ -781,7 +814,7 @@ void TCv::UpdateBusyState() {
 }
 
 void TCv::StopBtnClick() {
-    session_->StopBtnClick();
+    session_->RequestStop();
 }
 
 void TCv::SelectBatchBtnClick() {
@@ -977,7 +1010,7 @@ void TCv::WMQueryEndSession(QSessionManager& manager) {
 void TCv::closeEvent(QCloseEvent* event) {
     // Closing while a command runs: the batch stops after the file in progress and finalises
     // its TK1 file; the program ends when the command has returned.
-    if (session_->Busy) session_->StopBtnClick();
+    if (session_->Busy) session_->RequestStop();
     if (setFm_ != nullptr) setFm_->hide();
     event->accept();
 }

@@ -20,6 +20,7 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -28,6 +29,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QSessionManager;
+class QVBoxLayout;
 
 namespace wtk::ui {
 
@@ -184,6 +186,20 @@ private:
     bool ReadyToConvert();
     void BuildMenu();
     void BuildControlPanel();
+    // The control panel's layout while it is built: its column, and the width (pixels) of the
+    // step numbers' column.
+    struct PanelRows {
+        QVBoxLayout* Panel;
+        int StepWidth;
+        QHBoxLayout* Row(int indent = 0) const;  // a new row, indented by indent pixels
+    };
+    void BuildStatusRow(const PanelRows& rows);
+    void BuildRateAndSiteSteps(const PanelRows& rows);
+    void BuildDateSteps(const PanelRows& rows);
+    void BuildSelectStep(const PanelRows& rows);
+    void BuildProceedSteps(const PanelRows& rows);
+    void BuildProgressRows(const PanelRows& rows);
+    void BuildMemos(QVBoxLayout* v);
     void BuildResultsPanel();
     void BuildShortcuts();
     void UpdateBusyState();  // refuses the commands that must not nest while Busy

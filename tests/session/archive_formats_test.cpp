@@ -51,8 +51,10 @@ Converted Convert(const TempDir& dir, const std::string& path, const Choices& ru
     s.Controls.ToSixteenBit = run.ToSixteenBit;
     s.Controls.Channel = run.Channel;
     s.KsamplesPerSecEditChange();
-    s.Processor.UseThreads(run.Threads);
-    if (run.PieceSamples > 0) s.Processor.SetPieceSamples(run.PieceSamples);
+    Session::EngineOptions engine;
+    engine.Threads = run.Threads;
+    engine.PieceSamples = run.PieceSamples;
+    s.Tune(engine);
     host.saveAnswer = out + "/chosen.TK1";
     s.SelectPaths({path});
     s.ConvertBatchBtnClick();

@@ -13,6 +13,7 @@
 
 #include "recording_host.h"
 #include "session/session.h"
+#include "session_probe.h"
 #include "synth/synth.h"
 #include "temp_dir.h"
 #include "tk1_reader.h"
@@ -56,13 +57,19 @@ protected:
     // A silent file of the given length at the current rate.
     std::string Silent(const std::string& name, double seconds) {
         const std::string path = dir / name;
-        WriteSamplesFile(
-            path,
-            std::vector<int16_t>(static_cast<size_t>(std::lround(seconds * s.Rate.SamplesPerSec))),
-            s.Rate.SamplesPerSec);
+        WriteSamplesFile(path,
+                         std::vector<int16_t>(
+                             static_cast<size_t>(std::lround(seconds * s.Rate().SamplesPerSec))),
+                         s.Rate().SamplesPerSec);
         return path;
     }
     std::string Out(const std::string& name) const { return out + "/" + name; }
+    // What a per-location batch of the listing would write into the output folder.
+    PlannedOutputs PlanInOut(int32_t maxGapDays = 31) {
+        BatchPlan plan = s.PlanBatch(BatchKind::PerLocation);
+        plan.MaxGapDays = maxGapDays;
+        return s.PlanOutputs(plan, out + "/chosen.TK1");
+    }
     std::vector<std::string> Memo(Memo m) { return host.MemoLines(m); }
 
     TempDir dir;
@@ -152,9 +159,7 @@ TEST_F(BatchTest, GroupsGetOneFileEachWithGapMinutesAndClicksInTheirMinutes) {
     EXPECT_EQ(host.Text(Label::ProgressLbl), "3 .wav files converted");
     EXPECT_EQ(host.Text(Label::ConvertBatchBtn), "Create vTKEB files for each location");
     EXPECT_EQ(host.Text(Label::MakeScrapbookBtn), "Create a single 'TKEB scrapbook' file");
-    EXPECT_FALSE(s.Busy);
-    EXPECT_FALSE(s.Processor.BuffersAllocated());
-    EXPECT_TRUE(s.Writer.OutBuf.empty());
+    EXPECT_TRUE(s.Idle());
 }
 
 TEST_F(BatchTest, UndatedGroupStartsIn2015AndLaterFilesMoveToTheNextMinute) {
@@ -167,10 +172,10 @@ TEST_F(BatchTest, UndatedGroupStartsIn2015AndLaterFilesMoveToTheNextMinute) {
     EXPECT_EQ(host.questions.at(0), "S S  .TK1");
     const Tk1File f = ReadTk1(Out("SS  .TK1"));
     ASSERT_TRUE(f.wellFormed);
-    EXPECT_EQ(f.StartMin(), Session::kUndatedStartMin);
+    EXPECT_EQ(f.StartMin(), kUndatedStartMin);
     EXPECT_EQ(f.Kinds(), "LME");  // the moved file continues the open minute
-    EXPECT_EQ(s.WavFileRecs[0].Start.Mn, Session::kUndatedStartMin);
-    EXPECT_EQ(s.WavFileRecs[1].Start.Mn, Session::kUndatedStartMin + 1);
+    EXPECT_EQ(s.WavFileRecs[0].Start.Mn, kUndatedStartMin);
+    EXPECT_EQ(s.WavFileRecs[1].Start.Mn, kUndatedStartMin + 1);
     EXPECT_EQ(Lines(ReadFileText(Out("SS  .txt"))),
               (std::vector<std::string>{"60487200\t" + x1, "60487201\t" + x2}));
 }
@@ -195,7 +200,7 @@ TEST_F(BatchTest, ScrapbookLaysFilesOnConsecutiveMinutesAndLongFilesPushTheNextO
     s.SelectPaths({r1, r2, r3});
     s.MakeScrapbookBtnClick();
     ASSERT_EQ(s.LastOutcome, Session::Outcome::Done) << ::testing::PrintToString(host.messages);
-    EXPECT_TRUE(s.Scrapbook);
+    EXPECT_TRUE(SessionProbe::Scrapbook(s));
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(s.WavFileRecs[i].Start.TimeInMinuteNear2MHz, 1);
         EXPECT_EQ(s.WavFileRecs[i].OriginalShortNameMinusSuffix, "rec  TK1 scrapbook");
@@ -217,7 +222,7 @@ TEST_F(BatchTest, ScrapbookLaysFilesOnConsecutiveMinutesAndLongFilesPushTheNextO
 
     // A per-location conversion afterwards keeps the scrapbook's minutes.
     s.ConvertBatchBtnClick();
-    EXPECT_FALSE(s.Scrapbook);
+    EXPECT_FALSE(SessionProbe::Scrapbook(s));
     EXPECT_EQ(ReadTk1(Out("No Name  .TK1")).StartMin(), 52597440);
 }
 
@@ -268,10 +273,10 @@ TEST_F(BatchTest, NoisyAndQuietRunsAreCountedPerTK1File) {
         // Noisy from the end of A's first minute on, and again from the start of B (a new TK1
         // file counts its open minute's clicks from 0).
         host.onProcessMessages = [&](int) {
-            if (c.noisy) s.Detector.ClicksThisMin = 7000;
+            if (c.noisy) SessionProbe::Detector(s).ClicksThisMin = 7000;
         };
         host.onProgress = [&](const BatchProgress& p) {
-            if (c.noisy && p.FileNumber == 2) s.Detector.ClicksThisMin = 7000;
+            if (c.noisy && p.FileNumber == 2) SessionProbe::Detector(s).ClicksThisMin = 7000;
         };
         host.memos.clear();
         s.ConvertBatchBtnClick();
@@ -383,7 +388,7 @@ TEST_F(BatchTest, StopDuringTheThirdOfFiveFilesFinishesItAndTheTK1File) {
         paths.push_back(Silent("A.2023051714" + std::to_string(10 + i) + "00.wav", 10));
     s.SelectPaths(paths);
     host.onProcessMessages = [&](int) {
-        if (host.Text(Label::Caption) == paths[2]) s.StopBtnClick();
+        if (host.Text(Label::Caption) == paths[2]) s.RequestStop();
     };
     s.ConvertBatchBtnClick();
     EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
@@ -421,7 +426,7 @@ TEST_F(BatchTest, StopTakesEffectAtTheNextMinuteEndWithTheMinuteClosed) {
     s.SelectPaths({ten, Silent("A.20230517141000.wav", 10)});
     // STOP pressed while the fourth minute end lets events through.
     host.onProcessMessages = [&](int) {
-        if (Memo(Memo::DATA2Memo).size() == 5) s.StopBtnClick();
+        if (Memo(Memo::DATA2Memo).size() == 5) s.RequestStop();
     };
     s.ConvertBatchBtnClick();
     EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
@@ -498,7 +503,7 @@ TEST_F(BatchTest, CommandsPressedDuringABatchAreRefused) {
     s.ConvertBatchBtnClick();
     EXPECT_EQ(s.LastOutcome, Session::Outcome::Done);
     EXPECT_EQ(Memo(Memo::DataMemo).size(), 2u);  // one header, one file
-    EXPECT_EQ(s.Rate.SamplesPerSec, 2000);
+    EXPECT_EQ(s.Rate().SamplesPerSec, 2000);
     EXPECT_EQ(s.NofWAVfilesFound, 2);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_TRUE(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).wellFormed);
@@ -522,7 +527,7 @@ TEST_F(BatchTest, IpiExportKeepsItsLineLimitAcrossGroups) {
     const auto lines = Lines(ReadFileText(Out("chosen IPIs.txt")));
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0], "IPI\tAmp\tt 250ns");
-    EXPECT_FALSE(s.IpiExport.IPIExportFileOpen);
+    EXPECT_TRUE(s.Idle());
     // The next batch's export file has its heading and its limit again.
     host.yesNoAnswer = true;  // replacing the first batch's files
     s.ConvertBatchBtnClick();
@@ -551,6 +556,13 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
         EXPECT_FALSE(s.Busy);
         EXPECT_TRUE(fs::is_empty(out));
         EXPECT_TRUE(Memo(Memo::DataMemo).empty());
+        // The scrapbook's plan is refused alike, and a plan that is not ready runs nothing.
+        const BatchPlan plan = s.PlanBatch(BatchKind::Scrapbook);
+        EXPECT_FALSE(plan.Ready);
+        EXPECT_EQ(host.messages.size(), 2u);
+        s.RunPlan(plan);
+        EXPECT_TRUE(fs::is_empty(out));
+        EXPECT_TRUE(Memo(Memo::DataMemo).empty());
     };
     s.ConvertBatchBtnClick();  // nothing selected yet
     EXPECT_EQ(host.messages, std::vector<std::string>{"No WAV files listed"});
@@ -570,7 +582,8 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
     s.Controls.LoggerNumberEdit = "-7";
     refused("Logger ID number");
     s.Controls.LoggerNumberEdit = "Logger ID number";
-    s.ExportIPIandAmpsToText = true;
+    s.SetFm.Set("MakeIPIexportFile", "1");
+    s.SelectPaths({a});  // the listing latches the box
     s.SetFm.Set("IPIFileLineLimitEdit", "");
     refused("File line limit");
     s.SetFm.Set("IPIFileLineLimitEdit", "10");
@@ -578,7 +591,14 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
     refused("Site name must not contain");
     s.Controls.AddedSiteNameEdit = "NewFileName";
 
-    s.ExportIPIandAmpsToText = false;
+    s.SetFm.Set("MakeIPIexportFile", "0");
+    s.SelectPaths({a});
+    // While a command runs, a plan is not ready and nothing is reported.
+    host.messages.clear();
+    s.Busy = true;
+    EXPECT_FALSE(s.PlanBatch(BatchKind::PerLocation).Ready);
+    s.Busy = false;
+    EXPECT_TRUE(host.messages.empty());
     host.saveAnswer.reset();
     host.messages.clear();
     s.ConvertBatchBtnClick();
@@ -671,10 +691,11 @@ TEST_F(BatchTest, TheGapAfterAFileStartingInsideItsMinuteIsCountedAsWritten) {
 // the minute records the driver writes for the earlier ones and that recording's minute.
 TEST_F(BatchTest, ThePlanForeseesTheMinutesTheDriverWrites) {
     SetRate("2");
-    const int64_t perMin = s.Rate.SamplesPerMin;
+    const int64_t perMin = s.Rate().SamplesPerMin;
     auto samples = [&](const std::string& name, int64_t n) {
         const std::string path = dir / name;
-        WriteSamplesFile(path, std::vector<int16_t>(static_cast<size_t>(n)), s.Rate.SamplesPerSec);
+        WriteSamplesFile(path, std::vector<int16_t>(static_cast<size_t>(n)),
+                         s.Rate().SamplesPerSec);
         return path;
     };
     // The minute records the driver writes for one recording of n samples.
@@ -718,7 +739,7 @@ TEST_F(BatchTest, ThePlanForeseesTheMinutesTheDriverWrites) {
 
     // The same groups with a recording at 15:00 each: the gaps before it, every one asked about.
     std::vector<std::string> all;
-    std::vector<Session::PlannedGap> expected;
+    std::vector<PlannedGap> expected;
     for (const auto& g : groups) {
         const std::string id = fs::path(g[0]).filename().string().substr(0, 1);
         const Tk1File f = ReadTk1(Out("NewFileName" + id + " 2023 05 17.TK1"));
@@ -728,8 +749,7 @@ TEST_F(BatchTest, ThePlanForeseesTheMinutesTheDriverWrites) {
         expected.push_back({g.back(), all.back(), 60 - f.MinuteCount()});
     }
     s.SelectPaths(all);
-    s.MaxGapDays = 0;
-    const Session::BatchPlan plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    const PlannedOutputs plan = PlanInOut(0);
     ASSERT_EQ(plan.LongGaps.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(expected[i].Before);
@@ -749,12 +769,11 @@ TEST_F(BatchTest, ThePlanAsksAndRefusesOnlyBeyondItsLimits) {
     const std::string in31 = Silent("A.20230617140200.wav", 1);      // 31 days between
     const std::string in31More = Silent("A.20230718140400.wav", 1);  // and a minute more
     s.SelectPaths({a, next, in31, in31More});
-    Session::BatchPlan plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    PlannedOutputs plan = PlanInOut();
     ASSERT_EQ(plan.LongGaps.size(), 1u);
     EXPECT_EQ(plan.LongGaps[0].Before, in31);
     EXPECT_EQ(plan.LongGaps[0].Minutes, 31 * 1440 + 1);
-    s.MaxGapDays = 0;
-    plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    plan = PlanInOut(0);
     EXPECT_EQ(plan.LongGaps.size(), 2u);  // not the gap of no minute
 
     // From 2000-01-01 00:00 to 2031-11-24 20:14 are 16777214 minutes: with the last one's
@@ -764,12 +783,39 @@ TEST_F(BatchTest, ThePlanAsksAndRefusesOnlyBeyondItsLimits) {
     const std::string later = Silent("C.20000101000000.wav", 1);
     const std::string tooLate = Silent("C.20311124201500.wav", 1);
     s.SelectPaths({first, last, later, tooLate});
-    plan = s.PlanBatch(out + "/chosen.TK1", false, false);
+    plan = PlanInOut();
     ASSERT_EQ(plan.Unfit.size(), 1u);
     EXPECT_EQ(plan.Unfit[0],
               "NewFileNameC 2000 01 01.TK1 would hold more minutes than a TK1 file can count "
               "(16777215, 11650.8 days): from " +
                   later + " to the end of " + tooLate);
+}
+
+// A batch runs with the settings it was planned with: the site, logger number and side-file
+// boxes changed while it runs count from the next batch on.
+TEST_F(BatchTest, ControlsChangedWhileABatchRunsCountFromTheNextBatch) {
+    SetRate("2");
+    s.SelectPaths({Silent("A.20230517140000.wav", 10), Silent("B.20230517140000.wav", 10)});
+    host.onProcessMessages = [&](int) {
+        s.Controls.AddedSiteNameEdit = "Late";
+        s.Controls.LoggerNumberEdit = "77";
+        s.Controls.MakeSourceLinkageFile = false;
+    };
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done) << ::testing::PrintToString(host.messages);
+    const Tk1File b = ReadTk1(Out("NewFileNameB 2023 05 17.TK1"));
+    ASSERT_TRUE(b.wellFormed);
+    EXPECT_EQ(b.U(2, 4), 9999u);  // the logger number as planned: none
+    EXPECT_TRUE(fs::exists(Out("NewFileNameB 2023 05 17.txt")));
+    EXPECT_FALSE(fs::exists(Out("LateB 2023 05 17.TK1")));
+
+    host.onProcessMessages = nullptr;
+    s.ConvertBatchBtnClick();
+    ASSERT_EQ(s.LastOutcome, Session::Outcome::Done) << ::testing::PrintToString(host.messages);
+    const Tk1File late = ReadTk1(Out("LateB 2023 05 17.TK1"));
+    ASSERT_TRUE(late.wellFormed);
+    EXPECT_EQ(late.U(2, 4), 77u);
+    EXPECT_FALSE(fs::exists(Out("LateB 2023 05 17.txt")));
 }
 
 TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
@@ -796,12 +842,7 @@ TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     EXPECT_EQ(f.Kinds(), "LME");
     EXPECT_EQ(Lines(ReadFileText(Out("A 2023 05 17.txt"))).size(), 1u);
     EXPECT_FALSE(fs::exists(Out("B 2023 05 17.TK1")));
-    EXPECT_FALSE(s.Writer.TK1Open);
-    EXPECT_FALSE(s.WavFileOpen);
-    EXPECT_FALSE(s.IpiExport.IPIExportFileOpen);
-    EXPECT_FALSE(s.Busy);
-    EXPECT_FALSE(s.Processor.BuffersAllocated());
-    EXPECT_TRUE(s.Writer.OutBuf.empty());
+    EXPECT_TRUE(s.Idle());
 
     // The scrapbook's name stands in for the file name in the message.
     host.messages.clear();
@@ -875,12 +916,7 @@ TEST_F(BatchTest, TK1FileThatCannotBeCreatedStopsTheBatch) {
     EXPECT_FALSE(fs::exists(Out("NewFileNameC 2023 05 17.TK1")));
     EXPECT_EQ(Memo(Memo::DataMemo).size(), 2u);  // the header and group A
     EXPECT_TRUE(fs::exists(Out("chosen IPIs.txt")));
-    EXPECT_FALSE(s.IpiExport.IPIExportFileOpen);
-    EXPECT_FALSE(s.Writer.TK1Open);
-    EXPECT_FALSE(s.WavFileOpen);
-    EXPECT_FALSE(s.Busy);
-    EXPECT_FALSE(s.Processor.BuffersAllocated());
-    EXPECT_TRUE(s.Writer.OutBuf.empty());
+    EXPECT_TRUE(s.Idle());
 }
 
 TEST_F(BatchTest, BlankRecordsAreSkipped) {
@@ -921,9 +957,7 @@ TEST_F(BatchTest, FailedWriteClosesTheFileUnfinishedAndIsNeverSuccess) {
     std::vector<std::string> left;
     for (const auto& e : fs::directory_iterator(out)) left.push_back(e.path().filename());
     EXPECT_EQ(left, std::vector<std::string>{"NewFileNameA 2023 05 17.TK1"});
-    EXPECT_FALSE(s.Writer.TK1Open);
-    EXPECT_FALSE(s.Busy);
-    EXPECT_TRUE(s.Writer.OutBuf.empty());
+    EXPECT_TRUE(s.Idle());
     EXPECT_EQ(Memo(Memo::DataMemo).size(), 1u);  // no summary line for the file
 }
 
@@ -1014,7 +1048,7 @@ TEST_F(BatchTest, WindowFormatCheckNamesFilesOffersTheHeaderRateAndAsksBeforeCon
                   ": its header says 384000 samples/s\n\n"
                   "Take 384 k samples/s from the headers as the sample rate?");
     EXPECT_EQ(s.Controls.KsamplesPerSecEdit, "384");
-    EXPECT_EQ(s.Rate.SamplesPerSec, 384000);
+    EXPECT_EQ(s.Rate().SamplesPerSec, 384000);
 
     // Before converting: No leaves everything as it was.
     host.yesNoAnswer = false;

@@ -210,8 +210,7 @@ TEST(EndToEnd, RealRecordingsConvertToSoundFiles) {
         EXPECT_TRUE(f.wellFormed);
         // The two cuts are dated by their names' stamps (2014-08-11 16:00), the reference
         // click is not.
-        EXPECT_TRUE(f.StartMin() == Session::kUndatedStartMin || f.StartMin() == 60282240)
-            << f.StartMin();
+        EXPECT_TRUE(f.StartMin() == kUndatedStartMin || f.StartMin() == 60282240) << f.StartMin();
         EXPECT_EQ(f.MinuteCount(), f.CountKind('M'));
         EXPECT_EQ(f.LastLoggingMin(), f.StartMin() + f.CountKind('M'));
     }

@@ -79,10 +79,10 @@ TEST_F(MainWindowTest, StartsWithTheNoticeAndTheDefaults) {
     EXPECT_EQ(Cv->SetFm()->windowTitle(), "Settings for virtual T-KEB");
     EXPECT_EQ(SetEdit("Strong1Edit")->text(), "25");
     EXPECT_EQ(SetEdit("MinNcycFedit")->text(), "5");
-    EXPECT_EQ(Cv->session().Settings.WorkingStrongLimit4, 100);
-    EXPECT_EQ(Cv->session().Settings.DeadBandSetting, 10);
-    EXPECT_TRUE(Cv->session().Rate.Valid);
-    EXPECT_EQ(Cv->session().Rate.SamplesPerSec, 576000);
+    EXPECT_EQ(Cv->session().AppliedSettings().WorkingStrongLimit4, 100);
+    EXPECT_EQ(Cv->session().AppliedSettings().DeadBandSetting, 10);
+    EXPECT_TRUE(Cv->session().Rate().Valid);
+    EXPECT_EQ(Cv->session().Rate().SamplesPerSec, 576000);
     EXPECT_TRUE(log.messages.isEmpty());
 
     // Notes box and fixed texts come from the settings model.
@@ -247,7 +247,7 @@ TEST_F(MainWindowTest, PresetButtonsFillTheControlsOnly) {
     EXPECT_EQ(qobject_cast<QComboBox*>(SetFm->Control("HighPassFilterCombo"))->currentIndex(), 1);
     EXPECT_EQ(onOff->currentIndex(), 2);  // "severe noise" leaves it
     EXPECT_EQ(Model("Strong1Edit"), "40");
-    EXPECT_EQ(Cv->session().Settings.WorkingStrongLimit1, 25);  // not applied yet
+    EXPECT_EQ(Cv->session().AppliedSettings().WorkingStrongLimit1, 25);  // not applied yet
 
     qobject_cast<QPushButton*>(SetFm->PresetButton(2))->click();  // minimal noise
     EXPECT_EQ(onOff->currentIndex(), 0);
@@ -296,12 +296,12 @@ TEST_F(MainWindowTest, MainControlsModelFollowsTheWidgets) {
 
     // The rate edit takes digits only, and every change recomputes the rate tables.
     Cv->KsamplesPerSecEdit->clear();
-    EXPECT_FALSE(Cv->session().Rate.Valid);
+    EXPECT_FALSE(Cv->session().Rate().Valid);
     QTest::keyClicks(Cv->KsamplesPerSecEdit, "3k84");
     EXPECT_EQ(Cv->KsamplesPerSecEdit->text(), "384");
     EXPECT_EQ(c.KsamplesPerSecEdit, "384");
-    EXPECT_TRUE(Cv->session().Rate.Valid);
-    EXPECT_EQ(Cv->session().Rate.SamplesPerSec, 384000);
+    EXPECT_TRUE(Cv->session().Rate().Valid);
+    EXPECT_EQ(Cv->session().Rate().SamplesPerSec, 384000);
 }
 
 TEST_F(MainWindowTest, MemoAndClipboardCommands) {
