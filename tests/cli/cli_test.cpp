@@ -1598,15 +1598,11 @@ TEST_F(CliTest, AStopDuringTheListingConvertsNothing) {
 
 TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {
     // Clicks at 576 k samples/s.
-    synth::RecordingSpec spec;
-    spec.SampleRate = 576000;
-    spec.Seconds = 1.5;
-    spec.NoiseRms = 5;
-    synth::ClickTrain t;
-    t.StartSec = 0.2;
-    t.Clicks = 15;
-    t.PeakAmplitude = 3000;
-    spec.Trains = {t};
+    const synth::RecordingSpec spec{
+        .SampleRate = 576000,
+        .Seconds = 1.5,
+        .NoiseRms = 5,
+        .Trains = {{.StartSec = 0.2, .Clicks = 15, .PeakAmplitude = 3000}}};
     synth::WriteWav(wavs + "/P.20230517140000.wav", spec);
     ASSERT_EQ(RunCli(dir, {"convert", "--out", out, wavs}).status, 0);
     const std::string tk1 = out + "/NewFileNameP 2023 05 17.TK1";
@@ -1828,15 +1824,10 @@ std::vector<uint8_t> Tk1BytesWithoutClock(const std::string& path) {
 }
 
 TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
-    synth::RecordingSpec spec;
-    spec.SampleRate = 384000;
-    spec.Seconds = 0.3;
-    spec.NoiseRms = 5;
-    synth::ClickTrain t;
-    t.StartSec = 0.05;
-    t.Clicks = 10;
-    t.PeakAmplitude = 3000;
-    spec.Trains = {t};
+    synth::RecordingSpec spec{.SampleRate = 384000,
+                              .Seconds = 0.3,
+                              .NoiseRms = 5,
+                              .Trains = {{.StartSec = 0.05, .Clicks = 10, .PeakAmplitude = 3000}}};
     const std::string fit = wavs + "/A.20230517140000.wav";
     synth::WriteWav(fit, spec);
 
@@ -1936,15 +1927,11 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
 }
 
 TEST_F(CliTest, ArchiveFormsAreFoundListedAndConvertedWithTheirChoices) {
-    synth::RecordingSpec spec;
-    spec.SampleRate = 384000;
-    spec.Seconds = 0.6;
-    spec.NoiseRms = 5;
-    synth::ClickTrain t;
-    t.StartSec = 0.1;
-    t.Clicks = 10;
-    t.PeakAmplitude = 3000;
-    spec.Trains = {t};
+    const synth::RecordingSpec spec{
+        .SampleRate = 384000,
+        .Seconds = 0.6,
+        .NoiseRms = 5,
+        .Trains = {{.StartSec = 0.1, .Clicks = 10, .PeakAmplitude = 3000}}};
     const std::string plain = wavs + "/A.20230517140000.wav";
     synth::WriteWav(plain, spec);
     const std::string flac = wavs + "/B.20230517140000.flac";

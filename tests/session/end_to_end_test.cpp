@@ -150,15 +150,11 @@ TEST(EndToEnd, ClickTrainsLandAtTheirTimesWithSteadyIntervals) {
 // Chunks that recorders write around the samples (a LIST or bext chunk before them, a LIST chunk
 // after them) are not read as sound: the records are those of the same samples without them.
 TEST(EndToEnd, ChunksAroundTheSamplesAreNotReadAsSound) {
-    synth::RecordingSpec spec;
-    spec.SampleRate = kRate;
-    spec.Seconds = 1;
-    spec.NoiseRms = 5;
-    synth::ClickTrain t;
-    t.StartSec = 0.1;
-    t.Clicks = 12;
-    t.PeakAmplitude = 2000;
-    spec.Trains = {t};
+    const synth::RecordingSpec spec{
+        .SampleRate = kRate,
+        .Seconds = 1,
+        .NoiseRms = 5,
+        .Trains = {{.StartSec = 0.1, .Clicks = 12, .PeakAmplitude = 2000}}};
     const std::vector<int16_t> samples = synth::Generate(spec);
     TempDir dir;
     const std::string plainPath = dir / "S.20230517140000.wav";

@@ -251,15 +251,11 @@ TEST_F(ConversionTest, DroppedFoldersAndFilesAreSelected) {
 TEST_F(ConversionTest, FlacFilesAndFilesNeedingChoicesConvertAfterTheQuestions) {
     const fs::path archive = in.path() / "archive";
     fs::create_directories(archive);
-    synth::RecordingSpec spec;
-    spec.SampleRate = 384000;
-    spec.Seconds = 1.5;
-    spec.NoiseRms = 5;
-    synth::ClickTrain t;
-    t.StartSec = 0.2;
-    t.Clicks = 15;
-    t.PeakAmplitude = 4000;
-    spec.Trains = {t};
+    const synth::RecordingSpec spec{
+        .SampleRate = 384000,
+        .Seconds = 1.5,
+        .NoiseRms = 5,
+        .Trains = {{.StartSec = 0.2, .Clicks = 15, .PeakAmplitude = 4000}}};
     const std::string wav = (in.path() / "A.20230517140000.wav").string();
     synth::WriteWav(wav, spec);
     const std::string stereo = (archive / "C.20230517140000.wav").string();
