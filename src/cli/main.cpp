@@ -328,13 +328,7 @@ std::optional<std::string> MinutesRefusal(const std::string& path, const Session
 
 // The lines naming the first kFilesNamed of some texts, then "... and N more".
 void MessageNamed(CliHost& host, const std::vector<std::string>& lines) {
-    for (size_t i = 0; i < lines.size() && i < kFilesNamed; ++i) {
-        host.Message("wavtokeb-cli: " + lines[i]);
-    }
-    if (lines.size() > kFilesNamed) {
-        host.Message("wavtokeb-cli: ... and " + std::to_string(lines.size() - kFilesNamed) +
-                     " more");
-    }
+    for (const std::string& line : NamedLines(lines)) host.Message("wavtokeb-cli: " + line);
 }
 
 // How a conversion of the command line treats what it would write: gaps up to --max-gap-days,

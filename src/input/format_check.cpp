@@ -1,6 +1,7 @@
 #include "input/format_check.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/sample_rate.h"
 
@@ -70,14 +71,20 @@ std::string SecondDataLine(const WavFileRec& rec) {
     return rec.Path() + ": a second data chunk follows the samples and is not read";
 }
 
+std::vector<std::string> NamedLines(std::vector<std::string> lines) {
+    if (lines.size() > kFilesNamed) {
+        const size_t more = lines.size() - kFilesNamed;
+        lines.resize(kFilesNamed);
+        lines.push_back("... and " + std::to_string(more) + " more");
+    }
+    return lines;
+}
+
 std::vector<std::string> NamedLines(const std::vector<const WavFileRec*>& recs,
                                     std::string (*line)(const WavFileRec&)) {
     std::vector<std::string> lines;
-    for (size_t i = 0; i < recs.size() && i < kFilesNamed; ++i) lines.push_back(line(*recs[i]));
-    if (recs.size() > kFilesNamed) {
-        lines.push_back("... and " + std::to_string(recs.size() - kFilesNamed) + " more");
-    }
-    return lines;
+    for (const WavFileRec* rec : recs) lines.push_back(line(*rec));
+    return NamedLines(std::move(lines));
 }
 
 std::string FilesAre(size_t n) {

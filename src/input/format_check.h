@@ -48,7 +48,9 @@ std::string FormatLine(const WavFileRec& rec);
 std::string OtherRateLine(const WavFileRec& rec);
 // "PATH: a second data chunk follows the samples and is not read"
 std::string SecondDataLine(const WavFileRec& rec);
-// The lines of the first kFilesNamed records, then "... and N more" for the rest.
+// The first kFilesNamed of the lines, then "... and N more" for the rest.
+std::vector<std::string> NamedLines(std::vector<std::string> lines);
+// The lines of the records, named as above.
 std::vector<std::string> NamedLines(const std::vector<const WavFileRec*>& recs,
                                     std::string (*line)(const WavFileRec&));
 // "1 file is", "3 files are"

@@ -33,24 +33,18 @@ int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
 std::string ReplaceQuestion(const std::vector<std::string>& existing) {
     std::string text =
         FilesAre(existing.size()) + " already there and would be replaced by this conversion:\n";
-    for (size_t i = 0; i < existing.size() && i < kFilesNamed; ++i) {
-        text += PrintableName(existing[i]) + "\n";
-    }
-    if (existing.size() > kFilesNamed) {
-        text += "... and " + std::to_string(existing.size() - kFilesNamed) + " more\n";
-    }
+    std::vector<std::string> names;
+    for (const std::string& name : existing) names.push_back(PrintableName(name));
+    for (const std::string& line : NamedLines(std::move(names))) text += line + "\n";
     return text + "\nReplace them?";
 }
 
 std::string LongGapQuestion(const std::vector<PlannedGap>& gaps, int32_t maxGapDays) {
     std::string text = "Recordings of one TK1 file lie more than " + std::to_string(maxGapDays) +
                        " days apart; the days between them would be written as empty minutes:\n";
-    for (size_t i = 0; i < gaps.size() && i < kFilesNamed; ++i) {
-        text += GapLine(gaps[i]) + "\n";
-    }
-    if (gaps.size() > kFilesNamed) {
-        text += "... and " + std::to_string(gaps.size() - kFilesNamed) + " more\n";
-    }
+    std::vector<std::string> lines;
+    for (const PlannedGap& gap : gaps) lines.push_back(GapLine(gap));
+    for (const std::string& line : NamedLines(std::move(lines))) text += line + "\n";
     return text + "\nWrite them?";
 }
 
