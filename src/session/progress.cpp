@@ -10,8 +10,6 @@
 namespace wtk {
 namespace {
 
-constexpr auto Fixed = FixedText;
-
 // "42 s", "2 min 10 s", "3 h 05 min".
 std::string Duration(double seconds) {
     const auto s = static_cast<int64_t>(std::llround(std::max(0.0, seconds)));
@@ -145,16 +143,16 @@ void ProgressTracker::SetCurrent() {
 std::string ProgressText(const BatchProgress& p) {
     const double speed = p.RealTimeFactor();
     if (p.Finished) {
-        std::string text = "done: " + Fixed(p.AudioSecondsDone / 60, 1) + " min of audio in " +
+        std::string text = "done: " + FixedText(p.AudioSecondsDone / 60, 1) + " min of audio in " +
                            Duration(p.ElapsedSeconds);
-        if (speed > 0) text += ", " + Fixed(speed, 0) + "x real time";
+        if (speed > 0) text += ", " + FixedText(speed, 0) + "x real time";
         return text;
     }
     std::string text = "file " + std::to_string(p.FileNumber) + " of " +
-                       std::to_string(p.FileCount) + ", " + Fixed(p.AudioSecondsDone / 60, 1) +
-                       " of " + Fixed(p.AudioSecondsTotal / 60, 1) + " min of audio (" +
-                       Fixed(std::floor(p.Fraction() * 100), 0) + " %)";
-    if (speed > 0) text += ", " + Fixed(speed, 0) + "x real time";
+                       std::to_string(p.FileCount) + ", " + FixedText(p.AudioSecondsDone / 60, 1) +
+                       " of " + FixedText(p.AudioSecondsTotal / 60, 1) + " min of audio (" +
+                       FixedText(std::floor(p.Fraction() * 100), 0) + " %)";
+    if (speed > 0) text += ", " + FixedText(speed, 0) + "x real time";
     if (const auto eta = p.EtaSeconds()) text += ", ETA " + Duration(*eta);
     return text;
 }
