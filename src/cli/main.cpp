@@ -34,6 +34,7 @@
 #include "cli/command_line.h"
 #include "cli/listings.h"
 #include "cli/tk1_dump.h"
+#include "input/dir_search.h"
 #include "input/format_check.h"
 #include "input/location_groups.h"
 #include "input/selection.h"
@@ -287,15 +288,11 @@ bool SameOutput(const std::string& a, const std::string& b) {
 std::optional<std::string> MinutesRefusal(const std::string& path, const Session& session,
                                           const CommandLine& c,
                                           const std::vector<std::string>& outputs) {
-    std::string suffix = path.substr(path.size() - std::min<size_t>(4, path.size()));
-    std::transform(suffix.begin(), suffix.end(), suffix.begin(),
-                   [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
-    if (suffix == ".wav") return "a name ending in .wav is taken for a recording";
-    if (path.size() >= 5) {
-        std::string longer = path.substr(path.size() - 5);
-        std::transform(longer.begin(), longer.end(), longer.begin(),
-                       [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
-        if (longer == ".flac") return "a name ending in .flac is taken for a recording";
+    if (EndsWithIgnoringCase(path, kWavFileType)) {
+        return "a name ending in .wav is taken for a recording";
+    }
+    if (EndsWithIgnoringCase(path, kFlacFileType)) {
+        return "a name ending in .flac is taken for a recording";
     }
     for (const std::string& output : outputs) {
         if (SameOutput(path, output)) return "it is one of the files the conversion writes";

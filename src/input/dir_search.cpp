@@ -43,6 +43,8 @@ unsigned char AsciiUpper(unsigned char c) {
     return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
+}  // namespace
+
 bool EndsWithIgnoringCase(std::string_view s, std::string_view tail) {
     if (tail.size() > s.size()) return false;
     const std::string_view end = s.substr(s.size() - tail.size());
@@ -54,8 +56,6 @@ bool EndsWithIgnoringCase(std::string_view s, std::string_view tail) {
     }
     return true;
 }
-
-}  // namespace
 
 bool IsFileTypeListEmpty(const StringList* acceptedFileTypeList) {
     return acceptedFileTypeList == nullptr || acceptedFileTypeList->empty() ||

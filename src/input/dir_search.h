@@ -28,6 +28,9 @@ inline constexpr std::string_view kFlacFileType = ".FLAC";
 inline constexpr const char* kNotSearched = " not searched: ";
 inline constexpr const char* kNotOpened = " not opened: ";
 
+// Whether s ends with tail, ASCII letters compared without their case.
+bool EndsWithIgnoringCase(std::string_view s, std::string_view tail);
+
 // True when the list is absent, has no entries, or its first entry is empty.
 bool IsFileTypeListEmpty(const StringList* acceptedFileTypeList);
 
