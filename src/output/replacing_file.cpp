@@ -129,7 +129,10 @@ private:
         while (fd_ < 0) {
             const int fd = OpenLockFile(name_);
             if (fd < 0) break;
+            // Known to an abort before it is locked (see LockName).
+            SetSharedLockDescriptor(handle_, fd);
             if (!Lock(fd, operation)) {
+                SetSharedLockDescriptor(handle_, -1);
                 ::close(fd);
                 break;
             }
@@ -138,8 +141,8 @@ private:
             if (::fstat(fd, &held) == 0 && ::stat(name_.c_str(), &named) == 0 &&
                 held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
                 fd_ = fd;
-                SetSharedLockDescriptor(handle_, fd_);
             } else {
+                SetSharedLockDescriptor(handle_, -1);
                 ::close(fd);
             }
         }
@@ -156,13 +159,17 @@ private:
 // it). The lock file is removed by whoever holds it when done; a run that opened it just before
 // that finds another file (or none) under the name after locking, and tries again. Called with
 // the folder's lock held (shared by runs, exclusive by the clean-up), so that no lock file is
-// ever seen unlocked between its creation and its locking.
-int LockName(const std::string& lock) {
+// ever seen unlocked between its creation and its locking. handle: the lock's registration for
+// an abort, which knows each descriptor before it is locked, so that an abort at any moment can
+// let this run's hold go and remove the file.
+int LockName(const std::string& lock, int handle = -1) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         const int fd = OpenLockFile(lock);
         if (fd < 0) return -1;
+        SetSharedLockDescriptor(handle, fd);
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
+            SetSharedLockDescriptor(handle, -1);
             ::close(fd);
             errno = err;
             return -1;
@@ -173,6 +180,7 @@ int LockName(const std::string& lock) {
             held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
             return fd;
         }
+        SetSharedLockDescriptor(handle, -1);
         ::close(fd);
     }
     errno = EWOULDBLOCK;
@@ -265,7 +273,7 @@ int ReplacingFile::Open(const std::string& finalName) {
     struct stat there {};
     const bool existed = ::lstat(lock_.c_str(), &there) == 0;
     lockHandle_ = RegisterSharedLock(lock_);
-    lockFd_ = LockName(lock_);
+    lockFd_ = LockName(lock_, lockHandle_);
     if (lockFd_ < 0) {
         const int err = errno;
         ForgetSharedLock(lockHandle_);
@@ -275,8 +283,6 @@ int ReplacingFile::Open(const std::string& finalName) {
         // without a lock file that would guard nothing).
         if (err != ENOLCK && err != EOPNOTSUPP && err != EINVAL) return err;
         if (!existed) ::unlink(lock_.c_str());
-    } else {
-        SetSharedLockDescriptor(lockHandle_, lockFd_);
     }
     registered_ = true;
     RegisterUnfinishedFile(temp_);
