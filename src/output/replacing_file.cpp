@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -70,6 +71,45 @@ int OpenLockFile(const std::string& lock) {
     return ::open(lock.c_str(), O_RDONLY | kFlags, 0666);
 }
 
+// flock, again where a signal interrupted it.
+bool Flock(int fd, int operation) {
+    int locked = 0;
+    while ((locked = ::flock(fd, operation)) != 0 && errno == EINTR) {
+    }
+    return locked == 0;
+}
+
+// The lock file `name` opened and locked with `operation` (of flock), once it is the file that
+// has the name: one that lost its name while this run waited (its holder removed it when done)
+// is let go, and the name's file tried again, up to `attempts` times. The descriptor, or -1 with
+// errno (EWOULDBLOCK after the attempts). handle: the file's registration for an abort, which
+// learns each descriptor before it is locked, so that an abort at any moment can let this run's
+// hold go and remove the file.
+int LockNamedFile(const std::string& name, int operation, int handle, int attempts) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const int fd = OpenLockFile(name);
+        if (fd < 0) return -1;
+        SetSharedLockDescriptor(handle, fd);
+        if (!Flock(fd, operation)) {
+            const int err = errno;
+            SetSharedLockDescriptor(handle, -1);
+            ::close(fd);
+            errno = err;
+            return -1;
+        }
+        struct stat held {
+        }, named{};
+        if (::fstat(fd, &held) == 0 && ::stat(name.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            return fd;
+        }
+        SetSharedLockDescriptor(handle, -1);
+        ::close(fd);
+    }
+    errno = EWOULDBLOCK;
+    return -1;
+}
+
 // A lock on a folder: shared while a run makes and locks a lock file there, exclusive while the
 // clean-up looks for stale files. It is held on the folder itself, which never goes away, so a
 // run or a clean-up that waits for it always gets it in the end.
@@ -91,11 +131,11 @@ public:
             // Asked without waiting, exclusively: it answers whether the folder can be locked
             // at all (held, or held by another) whatever the others hold.
             if (::flock(dirFd_, LOCK_EX | LOCK_NB) == 0) {
-                if (operation == LOCK_SH) Lock(dirFd_, LOCK_SH);
+                if (operation == LOCK_SH) Flock(dirFd_, LOCK_SH);
                 return;
             }
             if (errno == EWOULDBLOCK || errno == EINTR) {
-                if (Lock(dirFd_, operation)) return;
+                if (Flock(dirFd_, operation)) return;
             }
             ::close(dirFd_);
             dirFd_ = -1;
@@ -116,36 +156,10 @@ public:
     FolderLock& operator=(const FolderLock&) = delete;
 
 private:
-    static bool Lock(int fd, int operation) {
-        int locked = 0;
-        while ((locked = ::flock(fd, operation)) != 0 && errno == EINTR) {
-        }
-        return locked == 0;
-    }
-
     void LockFile(const std::string& name, int operation) {
         name_ = name;
         handle_ = RegisterSharedLock(name_);
-        while (fd_ < 0) {
-            const int fd = OpenLockFile(name_);
-            if (fd < 0) break;
-            // Known to an abort before it is locked (see LockName).
-            SetSharedLockDescriptor(handle_, fd);
-            if (!Lock(fd, operation)) {
-                SetSharedLockDescriptor(handle_, -1);
-                ::close(fd);
-                break;
-            }
-            struct stat held {
-            }, named{};
-            if (::fstat(fd, &held) == 0 && ::stat(name_.c_str(), &named) == 0 &&
-                held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-                fd_ = fd;
-            } else {
-                SetSharedLockDescriptor(handle_, -1);
-                ::close(fd);
-            }
-        }
+        fd_ = LockNamedFile(name_, operation, handle_, INT_MAX);
         if (fd_ < 0) ForgetSharedLock(handle_);
     }
 
@@ -159,32 +173,9 @@ private:
 // it). The lock file is removed by whoever holds it when done; a run that opened it just before
 // that finds another file (or none) under the name after locking, and tries again. Called with
 // the folder's lock held (shared by runs, exclusive by the clean-up), so that no lock file is
-// ever seen unlocked between its creation and its locking. handle: the lock's registration for
-// an abort, which knows each descriptor before it is locked, so that an abort at any moment can
-// let this run's hold go and remove the file.
+// ever seen unlocked between its creation and its locking.
 int LockName(const std::string& lock, int handle = -1) {
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const int fd = OpenLockFile(lock);
-        if (fd < 0) return -1;
-        SetSharedLockDescriptor(handle, fd);
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int err = errno;
-            SetSharedLockDescriptor(handle, -1);
-            ::close(fd);
-            errno = err;
-            return -1;
-        }
-        struct stat held {
-        }, named{};
-        if (::fstat(fd, &held) == 0 && ::stat(lock.c_str(), &named) == 0 &&
-            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-            return fd;
-        }
-        SetSharedLockDescriptor(handle, -1);
-        ::close(fd);
-    }
-    errno = EWOULDBLOCK;
-    return -1;
+    return LockNamedFile(lock, LOCK_EX | LOCK_NB, handle, 8);
 }
 
 void UnlockName(const std::string& lock, int fd) {
