@@ -33,8 +33,6 @@ namespace {
 
 constexpr double kSecondsPer250ns = 250e-9;
 
-constexpr auto Fixed = FixedText;
-
 void Line(std::FILE* f, const std::string& s) {
     std::fwrite(s.data(), 1, s.size(), f);
     std::fwrite("\r\n", 1, 2, f);
@@ -333,8 +331,9 @@ public:
         }
         const size_t table = files_ ? IndexOf(c_, e) : 0;
         std::string row = std::to_string(++selection_[table]) + "\tSpectrogram 1\t1\t" +
-                          Fixed(begin, 6) + "\t" + Fixed(begin + span.Before + span.After, 6) +
-                          "\t" + Fixed(low, 1) + "\t" + Fixed(high, 1) + "\t";
+                          FixedText(begin, 6) + "\t" +
+                          FixedText(begin + span.Before + span.After, 6) + "\t" +
+                          FixedText(low, 1) + "\t" + FixedText(high, 1) + "\t";
         if (e != nullptr) {
             const std::string& p = PathOf(c_, IndexOf(c_, e));
             // Cells that no name can split.
@@ -342,7 +341,7 @@ public:
         } else {
             row += "\t";
         }
-        row += "\t" + Fixed(fileBegin, 6);
+        row += "\t" + FixedText(fileBegin, 6);
         for (const int32_t v : {int32_t{f.Ncyc}, int32_t{f.Pmax}}) row += "\t" + std::to_string(v);
         row += "\t" + KiloHertz(f.IPIpreMax);
         const std::optional<int32_t> duration = tk1::Duration(f);
@@ -404,8 +403,8 @@ public:
         const double begin =
             std::max(0.0, timelines_[i].FileSeconds(click.Source->second) - span.Before);
         const std::string kHz = KiloHertz(f.IPIpreMax);
-        files_.Put(i, Fixed(begin, 6) + "\t" + Fixed(begin + span.Before + span.After, 6) + "\t" +
-                          std::to_string(f.Pmax) + (kHz.empty() ? "" : " " + kHz));
+        files_.Put(i, FixedText(begin, 6) + "\t" + FixedText(begin + span.Before + span.After, 6) +
+                          "\t" + std::to_string(f.Pmax) + (kHz.empty() ? "" : " " + kHz));
     }
     bool Finish() override { return files_.Finish(); }
 
@@ -484,11 +483,11 @@ private:
         std::string recorded;
         if (c_.Rows != nullptr) {
             const auto at = recorded_.find(minute_);
-            recorded = Fixed(at == recorded_.end() ? 0.0 : at->second, 6);
+            recorded = FixedText(at == recorded_.end() ? 0.0 : at->second, 6);
         }
         Line(c_.Out, iso + "," + recorded + "," + std::to_string(clicks_) + "," +
                          std::to_string(fields_.MinuteScalerX2560) + "," +
-                         Fixed(fields_.MinuteScalerX2560 / 2560.0, 6) + "," +
+                         FixedText(fields_.MinuteScalerX2560 / 2560.0, 6) + "," +
                          std::to_string(fields_.DeadBandPlusUplift) + "," +
                          std::to_string(c_.Header.DeadBandSetting + fields_.DeadBandPlusUplift));
     }
