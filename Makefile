@@ -79,12 +79,12 @@ bench: build
 	@[ ! -x $(BUILD)/bench/kernel_bench ] || $(BUILD)/bench/kernel_bench
 
 # The Debian packages wavtokeb-cli (the command-line tool, no Qt) and wavtokeb (the window) from
-# the build, into BUILD/*.deb.
-# (The package target builds what is not built yet, so an earlier make build or make test is
-# reused as it stands.)
+# the build, into BUILD/*.deb. Only what the packages hold is built (no test, no benchmark);
+# what an earlier make build or make test built is reused as it stands.
 package: deps $(BUILD)/CMakeCache.txt
 	@./scripts/ensure-packages $(PACKAGE_PACKAGES)
-	cmake --build $(BUILD) -j $(JOBS) --target package
+	cmake --build $(BUILD) -j $(JOBS) --target wtk_packaged
+	cd $(BUILD) && cpack --config CPackConfig.cmake
 
 # Installs the packages (as root), checks the installed tool, manual page and completion, runs
 # lintian, and removes them again.
