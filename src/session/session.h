@@ -55,6 +55,28 @@ private:
         bool Failed = false;   // a report of a failure came since Clear
         bool Refused = false;  // a report of a refusal came since Clear
         void Clear() { Failed = Refused = false; }
+
+        // While a listing is held, what it shows (the file list's lines and notes, the warnings
+        // beside it, the reports) waits, so that questions about the files come first and a
+        // listing read again with the answers is the only one shown. Show puts out what
+        // waits, Drop forgets it; either ends the hold.
+        void HoldListing() { holding_ = true; }
+        void ShowListing();
+        void DropListing();
+        void SetText(Label which, const std::string& text) override;
+        void AppendMemo(Memo which, const std::string& line) override;
+        void AppendNote(Memo which, const std::string& line) override;
+
+    private:
+        struct Held {
+            enum class What { Report, Text, Memo, Note } Kind;
+            Event Reported;
+            Label Which = Label::BigLbl;
+            Memo In = Memo::FilesMemo;
+            std::string Line;
+        };
+        bool holding_ = false;
+        std::vector<Held> held_;
     };
 
     // Given to the engine, whose one point of processing messages is the minute end: there it
@@ -177,6 +199,9 @@ public:
     // answered, no file has fewer channels than the one chosen, and no unreadable file is
     // listed or the user answers Yes to converting them anyway.
     void ReportFormatFindings();
+    // Files dropped on the window: listed as the select button lists them, then the format
+    // check; the list is shown once, after the questions.
+    void DropPaths(const std::vector<std::string>& paths);
     bool ConfirmUnfitFiles();
 
     // The sample-rate text of Controls.KsamplesPerSecEdit: recomputes the rate tables and
@@ -235,9 +260,11 @@ private:
     // same files. Nothing while Busy, nor for a rate text that is no rate (the conversion
     // refuses it) or a pattern that does not parse.
     void RereadSelection();
-    // The questions of ReportFormatFindings and ConfirmUnfitFiles, then the files listed again
-    // with the choices made; false when one was declined.
-    bool AskFormatChoices();
+    // The questions of ReportFormatFindings and ConfirmUnfitFiles, then (reread) the files
+    // listed again with the choices made; false when one was declined.
+    bool AskFormatChoices(bool reread = true);
+    // The questions and the message box of ReportFormatFindings.
+    void AskAndReportFormats();
 
     // The settings windows' values as they stand, unchecked: the one place that reads them
     // for a batch.

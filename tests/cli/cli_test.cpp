@@ -564,8 +564,9 @@ TEST_F(CliTest, ListPrintsTheFileListAndStatusWithMessagesOnStderr) {
     EXPECT_EQ(c1[2], "1.00");  // (4100 bytes div 2 - 44) samples at 2 k samples/s: 1003 ms
     EXPECT_EQ(c1[3], "LOC1");
     EXPECT_EQ(c1[4], a1);
-    EXPECT_EQ(c1[5], "LOC1.20230101000000.TK1");
+    EXPECT_EQ(c1[5], "NewFileNameLOC1 2023 01 01.TK1");  // the file it goes into
     EXPECT_EQ(Split(lines[3], '\t')[4], a2);
+    EXPECT_EQ(Split(lines[3], '\t')[5], "NewFileNameLOC1 2023 01 01.TK1");
     EXPECT_EQ(Split(lines[4], '\t')[4], bad);
     EXPECT_EQ(lines[5], "4 WAV files in 2 name groups");
     const auto err = Lines(r.err, "\n");
@@ -1058,7 +1059,7 @@ TEST_F(CliTest, NamesAreShownWithEscapesInEveryTextOutput) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(Split(lines[1], '\t'),
               (std::vector<std::string>{"17/5/2023 14:00", "0", "1.00", shown, wav,
-                                        shown + ".20230517140000.TK1"}));
+                                        "NewFileName" + shown + " 2023 05 17.TK1"}));
     EXPECT_EQ(RunCli(dir, {"list", "--locations", wavs}).out, shown + "\n");
     // --location takes the name as shown there.
     EXPECT_EQ(Lines(RunCli(dir, {"list", "-r2", "--location", shown, wavs}).out).size(), 3u);
