@@ -56,6 +56,8 @@ enum class EventKind {
     InternalError,           // something the conversion did not foresee ended the batch
     // Reports with no bearing on the outcome.
     EarlierFileKept,    // a failed batch left an earlier file as it was instead of replacing it
+    OutputRemoved,      // an output of a failed batch was removed unfinished, not written
+    StreamLongerThanHeader,  // a FLAC stream held more samples than its STREAMINFO says
     NoFilesSelected,    // the selection dialog was cancelled
     InputNotOpened,     // a file of the selection could not be opened, so it is not listed
     DateNotFound,       // a name gave no start time

@@ -18,8 +18,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -248,6 +250,22 @@ bool ReportFormats(const Session& session, CliHost& host, const CommandLine& c) 
     return true;
 }
 
+// Whether everything written to stdout reached it; if not, a message says so, with the reason
+// a failed flush gives, else writeErrno (what the failed write left in errno; 0: unknown).
+bool StdoutWritten(int writeErrno = 0) {
+    int err = 0;
+    if (std::fflush(stdout) != 0) {
+        err = errno;
+    } else if (std::ferror(stdout) != 0) {
+        err = writeErrno;
+    } else {
+        return true;
+    }
+    std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output: %s\n",
+                 std::strerror(err != 0 ? err : EIO));
+    return false;
+}
+
 // Every control of the settings model with its value after start-up, the preset and the
 // controls given.
 int RunSettings(const CommandLine& c) {
@@ -258,12 +276,9 @@ int RunSettings(const CommandLine& c) {
         std::fprintf(stderr, "%s\n", UsageLine(e).c_str());
         return kExitRefused;
     }
+    errno = 0;
     WriteSettings(form, c.csv, stdout);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output\n");
-        return kExitFailed;
-    }
-    return kExitDone;
+    return StdoutWritten(errno) ? kExitDone : kExitFailed;
 }
 
 bool SameFile(const struct stat& a, const std::string& path) {
@@ -425,10 +440,7 @@ int RunDump(const CommandLine& c) {
                               .MinutesCsv = c.minutesCsv,
                               .Overwrite = c.overwrite};
     const int status = DumpTK1(file, options, stdout, stderr);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output\n");
-        return kExitFailed;
-    }
+    if (!StdoutWritten()) return kExitFailed;
     return status == kDumpSound ? kExitDone : status == kDumpRefused ? kExitRefused : kExitFailed;
 }
 
@@ -626,13 +638,14 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", UsageLine(e).c_str());
         return kExitRefused;
     }
-    if (c.version) {
-        std::printf("wavtokeb-cli %s\n", WTK_VERSION);
-        return kExitDone;
-    }
-    if (c.help) {
-        std::fputs(HelpText(c.verb).c_str(), stdout);
-        return kExitDone;
+    if (c.version || c.help) {
+        errno = 0;
+        if (c.version) {
+            std::printf("wavtokeb-cli %s\n", WTK_VERSION);
+        } else {
+            std::fputs(HelpText(c.verb).c_str(), stdout);
+        }
+        return StdoutWritten(errno) ? kExitDone : kExitFailed;
     }
     if (c.verb == kDump) return RunDump(c);
     if (c.verb == kSettings) return RunSettings(c);

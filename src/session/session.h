@@ -12,6 +12,8 @@
 // session from inside Host::ProcessMessages; FormDestroy called there only requests a STOP.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -291,15 +293,23 @@ private:
     void CloseWavFile();
     // A recording whose size is not the one it was listed with is reported, once.
     void CheckRecordingSize(const WavFileRec& rec, int64_t size);
+    // A recording no longer at its path after it was read (read: the file that was read) is
+    // reported; so is (as a warning) a FLAC stream that held more samples than its STREAMINFO
+    // says, of which `converted` were converted.
+    void CheckRecordingPlace(const WavFileRec& rec, const struct stat& read);
+    void CheckStreamLength(const WavFileRec& rec, const RecordingLayout& layout, int64_t converted);
     void CloseIpiExport();  // a failure is reported
     // The finished files that wait for their earlier files to be replaced: put in place after a
     // batch that succeeded, removed (each named) after one that failed.
     void SettleReplacements();
     // The outcome the reports since the command began give.
     Outcome ReportedOutcome() const;
-    // Abandons the batch: closes the WAV file, finalises or (Unfinished) closes the TK1 file,
-    // closes the IPI export, releases the buffers.
-    void AbandonBatch(bool closeTK1Unfinished);
+    // Abandons the batch after a failure: closes the WAV file, gives up the open TK1 file with
+    // its side files and the IPI export (each removed, and named), releases the buffers. The
+    // files finished before stay.
+    void AbandonBatch();
+    // Removes the IPI export unfinished, and names it.
+    void GiveUpIpiExport();
     void CleanupConvertBatch();
     // Passes where the batch stands to the host.
     void ReportProgress();
