@@ -90,12 +90,12 @@ void TK1Writer::CloseUnfinished() {
     OutBufPtr = 0;
 }
 
-void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
+void PutCreationHeader(std::span<uint8_t> header, const TK1HeaderInputs& in, int32_t startMin) {
     tk1::Header h;
     h.LoggerNumber =
         static_cast<uint32_t>(std::max(ParseInt32(in.LoggerNumberText).value_or(9999), 0));
     h.HighPassFilterIndex = std::max(in.HighPassFilterIndex, 0);
-    h.StartMin = static_cast<uint32_t>(std::max(TK1StartMin, 0));
+    h.StartMin = static_cast<uint32_t>(std::max(startMin, 0));
     if (const DetectorSettings* s = in.Settings) {
         h.DeadBandSetting = s->DeadBandSetting;
         h.MinAnyIPI = s->MinAnyIPI;
@@ -115,7 +115,11 @@ void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
         h.AmpStep = s->AmpStep;
     }
     assert(in.Settings != nullptr);
-    tk1::PutCreationFields({OutBuf.data(), OutBuf.size()}, h);
+    tk1::PutCreationFields(header, h);
+}
+
+void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
+    PutCreationHeader({OutBuf.data(), OutBuf.size()}, in, TK1StartMin);
 }
 
 // The header carries no user text.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -56,6 +57,10 @@ struct TK1HeaderInputs {
     uint8_t DeadBandPlusUplift = 0;
     int32_t MinuteScalerX2560 = 0;  // 0..255
 };
+
+// What a file's creation stores in the header (header: at least tk1::kHeaderBytes zeroed
+// bytes), for a file that starts at startMin.
+void PutCreationHeader(std::span<uint8_t> header, const TK1HeaderInputs& in, int32_t startMin);
 
 class TK1Writer {
 public:

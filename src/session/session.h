@@ -36,6 +36,7 @@
 #include "output/side_files.h"
 #include "output/tk1_writer.h"
 #include "session/batch_plan.h"
+#include "session/earlier_outputs.h"
 #include "session/forwarding_host.h"
 #include "session/progress.h"
 #include "settings/detector_settings.h"
@@ -140,6 +141,18 @@ public:
     // The name the destination dialog suggests: site, location and date of the first listed
     // file.
     std::string SuggestedTK1Name() const;
+
+    // For a run that resumes an earlier one, location by location. recs: the listed records
+    // of one location (as SplitIntoLocations gives them), converted as a batch of their own
+    // into the folder of `chosen`. The names of the files such a batch writes; what an earlier
+    // run left of them (judged with the settings last applied); and the summary line of the
+    // data memo for its TK1 file as it is there.
+    static LocationOutputNames OutputNamesOf(const BatchPlan& plan, const std::string& chosen,
+                                             const WavFileRec& first);
+    EarlierOutputs JudgeEarlierOutputs(const BatchPlan& plan, const std::string& chosen,
+                                       std::span<const WavFileRec> recs) const;
+    std::string SummaryLineOf(const BatchPlan& plan, const std::string& chosen,
+                              std::span<const WavFileRec> recs) const;
 
     // Runs a Ready plan (any other does nothing): the scrapbook layout (the listed records take
     // the scrapbook's minutes), the memo headers, the destination from the host's save dialog
