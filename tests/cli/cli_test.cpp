@@ -71,6 +71,17 @@ struct Launch {
 constexpr size_t kHeaderLineBytes = 38;  // "TK1BriefName\tNofWavFiles\tcompression\r\n"
 constexpr size_t kPipeRoom = kHeaderLineBytes + 16;
 
+// What is left to read from a pipe, read to its end and closed, without the filler bytes put
+// into it first.
+std::string Drained(int fd, size_t filler) {
+    std::string text;
+    char buf[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    return text.erase(0, std::min(filler, text.size()));
+}
+
 // Runs the tool with stdout and stderr in files (so that neither is a terminal).
 Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch = {}) {
     const std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
@@ -160,13 +171,7 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
         }
         EXPECT_FALSE(exited) << "the tool wrote no message";
         if (!exited) launch.atFirstMessage();
-        std::string text;
-        char buf[4096];
-        ssize_t n = 0;
-        while ((n = ::read(errEnds[0], buf, sizeof buf)) > 0)
-            text.append(buf, static_cast<size_t>(n));
-        ::close(errEnds[0]);
-        text.erase(0, std::min(errFiller, text.size()));
+        const std::string text = Drained(errEnds[0], errFiller);
         WriteFileBytes(errPath, std::vector<uint8_t>(text.begin(), text.end()));
     }
     if (piped) {
@@ -196,12 +201,7 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
             } else {
                 ::kill(pid, folder.empty() ? SIGTERM : SIGKILL);
             }
-            char buf[4096];
-            ssize_t n = 0;
-            while ((n = ::read(pipeEnds[0], buf, sizeof buf)) > 0)
-                text.append(buf, static_cast<size_t>(n));
-            ::close(pipeEnds[0]);
-            text.erase(0, std::min(filler, text.size()));
+            text = Drained(pipeEnds[0], filler);
         }
         WriteFileBytes(outPath, std::vector<uint8_t>(text.begin(), text.end()));
     }

@@ -227,16 +227,23 @@ TEST(FlacHeader, StreamInfoAndTheKeptChunksPlaceTheSamplesAsInTheWavFile) {
     }
 }
 
-TEST(FlacHeader, TheHarpChunkOfAnXwavKeptInAStreamGivesItsRawFiles) {
-    test::TempDir dir;
+// An XWAV file of raw files of 1 s at 20 k samples/s, starting the given seconds after
+// 2023-05-17 00:00, as DIR/x.wav and as a stream that keeps its chunks, DIR/x.flac.
+synth::XwavResult WriteXwavAndFlac(const test::TempDir& dir, const std::vector<int64_t>& seconds) {
     synth::RecordingSpec spec;
     spec.SampleRate = 20000;
     spec.Seconds = 1;
-    const int64_t start = int64_t{45063} * 86400 * 1000000;
+    std::vector<synth::RawFileSpec> raws;
+    for (const int64_t s : seconds) raws.push_back({spec, (int64_t{45063} * 86400 + s) * 1000000});
+    const synth::XwavResult written = synth::WriteXwav(dir / "x.wav", raws);
+    synth::WavToFlac(dir / "x.wav", dir / "x.flac", true);
+    return written;
+}
+
+TEST(FlacHeader, TheHarpChunkOfAnXwavKeptInAStreamGivesItsRawFiles) {
+    test::TempDir dir;
     const std::string xwav = dir / "x.wav", flac = dir / "x.flac";
-    const synth::XwavResult written = synth::WriteXwav(
-        xwav, {{spec, start}, {spec, start + 75'000'000}, {spec, start + 150'000'000}});
-    synth::WavToFlac(xwav, flac, true);
+    const synth::XwavResult written = WriteXwavAndFlac(dir, {0, 75, 150});
     for (const std::string& path : {xwav, flac}) {
         SCOPED_TRACE(path);
         const Bytes b = test::ReadFileBytes(path);
@@ -263,14 +270,8 @@ TEST(FlacHeader, TheHarpChunkOfAnXwavKeptInAStreamGivesItsRawFiles) {
 // recording, however much of the chunk the next blocks would seem to hold.
 TEST(FlacHeader, AHarpChunkCutShortInItsBlockGivesNoRawFiles) {
     test::TempDir dir;
-    synth::RecordingSpec spec;
-    spec.SampleRate = 20000;
-    spec.Seconds = 1;
-    const int64_t start = int64_t{45063} * 86400 * 1000000;
-    const std::string xwav = dir / "x.wav", flac = dir / "x.flac";
-    synth::WriteXwav(xwav, {{spec, start}, {spec, start + 75'000'000}});
-    synth::WavToFlac(xwav, flac, true);
-    Bytes b = test::ReadFileBytes(flac);
+    WriteXwavAndFlac(dir, {0, 75});
+    Bytes b = test::ReadFileBytes(dir / "x.flac");
     const std::string id = "riffharp";
     const auto at = std::search(b.begin(), b.end(), id.begin(), id.end());
     ASSERT_NE(at, b.end());
