@@ -155,22 +155,26 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
     bool exited = false;
     if (launch.atFirstMessage) {
         ::close(errEnds[1]);
-        // Until the tool waits in a write to its stderr (or has ended).
+        // Until the tool waits in a write to its stderr (or has ended, or its system calls
+        // cannot be seen here: then the pipe is drained without waiting, and the test fails).
+        bool seen = true;
         auto writingErr = [&] {
             std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
+            seen = syscall.is_open();
             std::string number, fd;
             return static_cast<bool>(syscall >> number >> fd) &&
                    number == std::to_string(SYS_write) && fd == "0x2";
         };
-        while (!writingErr()) {
+        while (!writingErr() && seen) {
             if (::waitpid(pid, &wstatus, WNOHANG) == pid) {
                 exited = true;
                 break;
             }
             ::usleep(1000);
         }
+        EXPECT_TRUE(seen) << "the tool's system calls cannot be seen here";
         EXPECT_FALSE(exited) << "the tool wrote no message";
-        if (!exited) launch.atFirstMessage();
+        if (!exited && seen) launch.atFirstMessage();
         const std::string text = Drained(errEnds[0], errFiller);
         WriteFileBytes(errPath, std::vector<uint8_t>(text.begin(), text.end()));
     }
