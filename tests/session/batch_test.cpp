@@ -882,12 +882,12 @@ TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     EXPECT_EQ(host.events[0].Errno, ENOENT);
     // The open TK1 file lacks the rest of its recordings: it is removed with its side files
     // and the batch's export, each named beside the data memo; nothing of group B is made.
-    EXPECT_EQ(host.notes[Memo::DataMemo],
-              (std::vector<std::string>{
-                  "Removed, not written: " + Out("A 2023 05 17.TK1"),
-                  "Removed, not written: " + Out("A 2023 05 17.txt"),
-                  "Removed, not written: " + Out("A 2023 05 17.recordings.csv"),
-                  "Removed, not written: " + Out("chosen IPIs.txt")}));
+    EXPECT_EQ(
+        host.notes[Memo::DataMemo],
+        (std::vector<std::string>{"Removed, not written: " + Out("A 2023 05 17.TK1"),
+                                  "Removed, not written: " + Out("A 2023 05 17.txt"),
+                                  "Removed, not written: " + Out("A 2023 05 17.recordings.csv"),
+                                  "Removed, not written: " + Out("chosen IPIs.txt")}));
     EXPECT_TRUE(fs::is_empty(out));
     EXPECT_TRUE(s.Idle());
 
@@ -965,8 +965,7 @@ TEST_F(BatchTest, TK1FileThatCannotBeCreatedStopsTheBatch) {
     EXPECT_EQ(Memo(Memo::DataMemo).size(), 2u);  // the header and group A
     // The export holds group A's peaks only: it does not take its name.
     EXPECT_FALSE(fs::exists(Out("chosen IPIs.txt")));
-    EXPECT_EQ(host.notes[Memo::DataMemo].back(),
-              "Removed, not written: " + Out("chosen IPIs.txt"));
+    EXPECT_EQ(host.notes[Memo::DataMemo].back(), "Removed, not written: " + Out("chosen IPIs.txt"));
     EXPECT_TRUE(s.Idle());
 }
 
