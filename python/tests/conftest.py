@@ -60,7 +60,8 @@ class Scenes:
         self.written = {}
 
     def recordings(self, files, rate=384):
-        """files: (name, seconds, seed) of each recording; written once for each list."""
+        """files: (name, seconds, seed) of each recording; written once for each list, each
+        with the times of its clicks in NAME.truth.csv beside it."""
         key = (tuple(files), rate)
         if key in self.written:
             return self.written[key]
@@ -71,7 +72,7 @@ class Scenes:
         for name, seconds, seed in files:
             subprocess.run(
                 [self.synth, "one", folder / name, "--rate", str(rate), "--seconds", str(seconds),
-                 "--seed", str(seed), "--noise", "8"],
+                 "--seed", str(seed), "--noise", "8", "--truth", folder / f"{name}.truth.csv"],
                 check=True,
                 stdout=subprocess.DEVNULL,
             )

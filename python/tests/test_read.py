@@ -83,6 +83,33 @@ def test_recordings_sharing_minutes_equal_dump(cli, converted, tmp_path, case, s
         assert t.clicks.recording.isna().all() and t.clicks.offset_s.isna().all()
 
 
+@pytest.mark.parametrize("case", ["shared", "shared-exact", "same-minute-exact", "same-minute"])
+def test_clicks_go_to_the_recording_that_holds_them(scenes, converted, case):
+    # The clicks the recordings were written with: each click read lies at a click of its own
+    # recording, at its offset (noise adds a few clicks of other frequencies).
+    files = SHARED_MINUTES if case.startswith("shared") else SAME_MINUTE
+    folder = scenes.recordings(files)
+    truth = {p.name[: -len(".truth.csv")]: pd.read_csv(p) for p in folder.glob("*.truth.csv")}
+    t = wavtokeb.read_tk1(next(converted[case].glob("*.TK1")))
+    c = t.clicks
+    assert (c.offset_s >= 0).all()
+    names = c.recording.astype(str).str.rsplit("/", n=1).str[-1]
+    tonal = (c.IPIpreMax_kHz - 130).abs() < 15
+    for name, clicks in c[tonal].groupby(names[tonal]):
+        written = np.sort(truth[name].converter_s.to_numpy())
+        at = np.clip(np.searchsorted(written, clicks.offset_s), 1, len(written) - 1)
+        nearest = np.minimum(
+            np.abs(written[at] - clicks.offset_s), np.abs(written[at - 1] - clicks.offset_s)
+        )
+        assert (nearest < 0.002).mean() > 0.95, name
+    start = c.recording.astype(object).map(dict(zip(t.recordings.recording, t.recordings.start)))
+    assert (c.time == start + pd.to_timedelta(c.offset_s * 1e6, unit="us").round("us")).all()
+    if case.endswith("exact"):
+        # Placed at their start second: the TK1 file's clock is the true time.
+        tk1_clock = c.minute + pd.to_timedelta(c.ClkTime5MuSecs.astype(np.int64) * 5, unit="us")
+        assert (c.time == tk1_clock).all()
+
+
 def test_tables_have_their_types(converted):
     t = wavtokeb.read_tk1(next(converted["shared"].glob("*.TK1")))
     c = t.clicks

@@ -16,7 +16,7 @@ from ._sidecars import (
     read_recordings,
     side_file,
 )
-from ._sources import Entry, SourceFinder
+from ._sources import LinkageWalk, TableWalk
 from ._tk1 import MINUTE_MARKER, RECORD_DTYPE, Body
 
 _US_PER_MINUTE = 60_000_000
@@ -51,8 +51,10 @@ def _round6(x):
 
 
 class Sources:
-    """What the side files of a TK1 file tell of its recordings: the entries the attribution
-    walks, each recording's name and start, and the recordings table's rows."""
+    """What the side files of a TK1 file tell of its recordings: each recording's name (as the
+    linkage file gives it, else as the recordings table does), the recordings table's rows and
+    the walk that attributes the clicks (by the table's placement where it is there, else by
+    the linkage file's minutes)."""
 
     def __init__(self, tk1_path):
         self.tk1_path = tk1_path
@@ -67,30 +69,20 @@ class Sources:
                 f"it has {len(self.rows)} rows for the {len(lines)} recordings of the "
                 f"source-linkage file {os.fsdecode(linkage_path)}",
             )
+        for i, row in enumerate(self.rows or ()):
+            if row.start_us is not None and not _FIRST_US <= row.start_us <= _LAST_US:
+                raise TK1Error(table_path, f"line {i + 2}", "a start beyond the year 2262")
         if lines is not None:
-            self.entries = [Entry(line.minute) for line in lines]
             self.names = [line.path for line in lines]
-        elif self.rows is not None:
-            self.entries = _entries_from_table(self.rows)
-            self.names = [row.path for row in self.rows]
         else:
-            self.entries, self.names = [], []
-        # One more, for clicks of no recording (index -1).
-        n = len(self.entries)
-        self.start_us = np.zeros(n + 1, dtype=np.int64)
-        self.has_start = np.zeros(n + 1, dtype=bool)
-        if self.rows is not None:
-            for i, row in enumerate(self.rows):
-                self.entries[i].begin_us = row.placed_us % _US_PER_MINUTE
-                if row.start_us is not None:
-                    if not _FIRST_US <= row.start_us <= _LAST_US:
-                        raise TK1Error(table_path, f"line {i + 2}", "a start beyond the year 2262")
-                    self.start_us[i] = row.start_us
-                    self.has_start[i] = True
-        self.table_path = table_path
+            self.names = [row.path for row in self.rows or ()]
+        self._lines = lines
 
-    def finder(self):
-        return SourceFinder(self.entries)
+    def walk(self):
+        """A new walk over the clicks of the file."""
+        if self.rows is not None:
+            return TableWalk(self.rows)
+        return LinkageWalk([line.minute for line in self._lines or ()])
 
     def recordings(self):
         """The recordings table's columns, typed, with the name the click table gives each
@@ -105,20 +97,6 @@ class Sources:
             columns[name] = _recordings_column(name, cells, self.rows)
         columns["zoned"] = np.array([row.zoned for row in self.rows], dtype=bool)
         return columns
-
-
-def _entries_from_table(rows):
-    """The minutes a linkage file would have given: each recording's placed minute, or the next
-    one for a recording that continues the minute its predecessor ran into (an undated one, or
-    one that starts in an earlier minute than where it is placed)."""
-    entries = []
-    for row in rows:
-        placed = row.placed_us // _US_PER_MINUTE
-        continues = bool(entries) and (
-            row.start_us is None or row.start_us // _US_PER_MINUTE < placed
-        )
-        entries.append(Entry(placed + (1 if continues else 0)))
-    return entries
 
 
 def _times_of_us(us):
@@ -212,14 +190,11 @@ class _ClickTable:
         per_minute = body.clicks[first:last]
         minute_numbers = body.start_minute() - 1 + np.arange(first, last, dtype=np.int64)
         held = per_minute > 0
-        entry, base_us = self.finder.attribute(minute_numbers[held], per_minute[held], times)
+        entry, offset_us, time_us = self.finder.attribute(
+            minute_numbers[held], per_minute[held], times
+        )
         minute_us = np.repeat(minute_numbers * _US_PER_MINUTE, per_minute)
-        tk1_us = minute_us + times * 5
         known = entry >= 0
-        offset_us = tk1_us - base_us
-        # The time: its recording's start plus its offset, else its time in the TK1 file.
-        exact = sources.has_start[entry]
-        time_us = np.where(exact, sources.start_us[entry] + offset_us, tk1_us)
         if len(time_us) and (time_us.min() < _FIRST_US or time_us.max() > _LAST_US):
             raise TK1Error(sources.tk1_path, "byte 256", "times beyond the year 2262")
         out["time"][:] = (time_us - EPOCH_TO_1970_US) * 1000
@@ -327,7 +302,7 @@ def _small_pages():
 def _read_columns(path):
     body, sources = _open(path, mapped=True)
     with _small_pages():
-        clicks = _ClickTable(body, 0, body.counted_minutes + 1, sources.finder(), sources)
+        clicks = _ClickTable(body, 0, body.counted_minutes + 1, sources.walk(), sources)
     clicks = clicks.columns()
     minutes = _minute_columns(body, sources)
     return body.header, clicks, minutes, sources.recordings()
@@ -358,7 +333,7 @@ def iter_clicks(path, chunk=1_000_000):
     if chunk < 1:
         raise ValueError("chunk must be at least 1")
     body, sources = _open(path, mapped=True)
-    finder = sources.finder()
+    finder = sources.walk()
     for first, last, lo, hi in _minute_ranges(body, chunk):
         if hi > lo:
             yield _tables.frame(_ClickTable(body, first, last, finder, sources).columns())

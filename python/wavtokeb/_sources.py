@@ -1,46 +1,150 @@
-"""Which recording each click came from, and its second in that recording.
+"""Which recording each click came from, its offset from that recording's first sample and its
+exact time: the rule `wavtokeb-cli dump` follows, so that a click gets the same recording,
+offset and time here as in its CSV.
 
-The recordings of a TK1 file are known from its source-linkage file (the minute each recording
-was given, its path) and its recordings table (each recording's start and where its first
-sample lies in the TK1 file). The rule is the one `wavtokeb-cli dump` follows, so that a click
-gets the same recording, offset and time here as in its CSV.
+With the recordings table, each recording occupies the span of the TK1 file's time from its
+placed first sample for its length (its samples at its rate). The clicks are walked in file
+order with a current recording, the first one at the start. A click's time T is its minute's
+start plus its time in the minute (W). Where a recording's samples close a minute, its last
+500 ticks (125,000,000 / rate us) open the next minute and its next block starts that minute's
+times again; so a recording's clicks may lie up to that allowance A (+ 5 us) past its end where
+they lie within A of their minute's start, and its times step back only from a click within A
+of its minute's start that is not past its end. The current recording gives way to the next,
+as often as it applies, when T lies past its end, or when T steps back from the click before
+(where that one lay at least A into its minute, or at or past the current recording's end) and
+the next recording's span holds T. A recording of unknown length ends where the next one is
+placed. The offset is T less the placed first sample; the exact time is the recording's start
+plus the offset, and without a start, T.
+
+With the source-linkage file alone, each recording's samples begin at the start of the minute
+the file gives it. Within a minute, a step back of more than 250 ms shows where the next file's
+samples begin when the linkage gives it this minute or the next (a file that continues the
+minute its predecessor ran into); where it gives a file this minute and the file after it
+neither this minute nor the next, the clicks before the minute's first such step are still its
+predecessor's. Offsets count from the start of the minute where the file's samples begin; the
+exact time is T.
 """
 
 import numpy as np
 
-# Times within a minute only grow inside one recording, apart from the last samples of each
-# block (at most 125 ms), which open the next minute: a step back of more than 250 ms shows
-# where another recording's samples begin in the same minute.
+_US_PER_MINUTE = 60_000_000
+_NEVER = np.iinfo(np.int64).max
+# The ticks at the end of a block that open the next minute, in microseconds at 1 sample/s.
+_TAIL_US_HERTZ = 125_000_000
+# The allowance where the rate is not known: the widest, at 1 k samples/s.
+_UNKNOWN_ALLOWANCE_US = _TAIL_US_HERTZ // 1000 + 5
+# A step back in time of more than 250 ms within a minute (linkage file alone).
 _STEP_UNITS = 50_000
 
 
-class Entry:
-    """A recording as the attribution sees it: the minute the linkage file gave it, where its
-    first sample lies within that minute, and its start."""
-
-    __slots__ = ("minute", "begin_us")
-
-    def __init__(self, minute, begin_us=0):
-        self.minute = minute
-        self.begin_us = begin_us
+def _times(group_minutes, group_clicks, times):
+    """Each click's time T on the TK1 file's clock and its microseconds within its minute."""
+    within = times.astype(np.int64) * 5
+    return np.repeat(group_minutes * _US_PER_MINUTE, group_clicks) + within, within
 
 
-class SourceFinder:
-    """Walks the clicks of a TK1 file minute by minute, in file order, with the recording the
-    walk has reached. A recording's samples begin at the start of the minute the linkage gives
-    it; a recording placed later in its minute (begin_us) begins there. A recording given a
-    minute whose clicks step back in time continues the minute its predecessor ran into: the
-    clicks before the step are its predecessor's. The state carries over from one call of
-    attribute() to the next, so a file can be read in pieces that end at minute ends."""
+class TableWalk:
+    """The clicks of a TK1 file, in file order, attributed by the recordings table's
+    placement. The walk carries over from one call of attribute() to the next, so that a file
+    can be read in pieces of whole minutes."""
 
-    def __init__(self, entries):
-        self.entries = entries
-        self.minutes = np.array([e.minute for e in entries], dtype=np.int64)
-        self.begin_us = np.array([e.begin_us for e in entries], dtype=np.int64)
+    def __init__(self, rows):
+        self.placed = np.array([r.placed_us for r in rows], dtype=np.int64)
+        ends, allowances = [], []
+        for i, r in enumerate(rows):
+            if r.rate_hz > 0:
+                ends.append(min(r.placed_us + r.samples * 1_000_000 // r.rate_hz, _NEVER))
+                allowances.append(-(-_TAIL_US_HERTZ // r.rate_hz) + 5)
+            else:
+                ends.append(rows[i + 1].placed_us if i + 1 < len(rows) else _NEVER)
+                allowances.append(_UNKNOWN_ALLOWANCE_US)
+        self.end = np.array(ends, dtype=np.int64)
+        self.allowance = np.array(allowances, dtype=np.int64)
+        # One more, for clicks of no recording (index -1).
+        self.start = np.array([r.start_us or 0 for r in rows] + [0], dtype=np.int64)
+        self.has_start = np.array([r.start_us is not None for r in rows] + [False])
+        self.current = 0
+        self.previous = None  # the time and the time within its minute of the click before
+
+    def _past_end(self, i, t, within):
+        end, allowance = self.end[i], self.allowance[i]
+        return (t >= end) & ~((within < allowance) & (t - end < allowance))
+
+    def _moves_on(self, t, within, before, before_within, had, c):
+        """Where the current recording c gives way to the next one, for clicks with the times
+        of the clicks before them."""
+        following = c + 1
+        step_back = had & (t < before) & (
+            (before_within >= self.allowance[c]) | (before >= self.end[c])
+        )
+        return self._past_end(c, t, within) | (
+            step_back & (self.placed[following] <= t) & ~self._past_end(following, t, within)
+        )
+
+    def attribute(self, group_minutes, group_clicks, times):
+        """For clicks in file order, given as the minutes that hold clicks, the number of
+        clicks of each and their times in 5 us units: each click's recording (-1: none), its
+        offset from that recording's first sample and its time, in microseconds."""
+        t, within = _times(group_minutes, group_clicks, times)
+        n, count = len(t), len(self.placed)
+        recording = np.full(n, -1, dtype=np.int32)
+        if n == 0 or count == 0:
+            return recording, np.zeros(n, dtype=np.int64), t
+        before = np.empty(n, dtype=np.int64)
+        before_within = np.empty(n, dtype=np.int64)
+        before[1:], before_within[1:] = t[:-1], within[:-1]
+        had = np.ones(n, dtype=bool)
+        if self.previous is None:
+            had[0] = False
+            before[0] = before_within[0] = 0
+        else:
+            before[0], before_within[0] = self.previous
+        at = 0
+        while at < n:
+            c = self.current
+            if c + 1 >= count:
+                recording[at:] = c
+                break
+            # The first click from here on where c gives way, searched in growing windows.
+            size, found = 64, n
+            lo = at
+            while lo < n:
+                hi = min(lo + size, n)
+                moves = self._moves_on(
+                    t[lo:hi], within[lo:hi], before[lo:hi], before_within[lo:hi], had[lo:hi], c
+                )
+                hit = np.flatnonzero(moves)
+                if len(hit):
+                    found = lo + int(hit[0])
+                    break
+                lo, size = hi, size * 2
+            recording[at:found] = c
+            if found == n:
+                break
+            # The click that moves the walk on: as many recordings as apply.
+            k = found
+            while self.current + 1 < count and self._moves_on(
+                t[k], within[k], before[k], before_within[k], had[k], self.current
+            ):
+                self.current += 1
+            recording[k] = self.current
+            at = k + 1
+        self.previous = (int(t[-1]), int(within[-1]))
+        offset = t - self.placed[recording]
+        time = np.where(self.has_start[recording], self.start[recording] + offset, t)
+        return recording, offset, time
+
+
+class LinkageWalk:
+    """The clicks of a TK1 file, in file order, attributed by the minutes of the source-linkage
+    file alone. The walk carries over from one call of attribute() to the next."""
+
+    def __init__(self, minutes):
+        self.minutes = np.asarray(minutes, dtype=np.int64)
         self.sorted = bool(np.all(self.minutes[1:] >= self.minutes[:-1]))
-        self.next = 0  # the first entry not yet reached
+        self.next = 0  # the first line not yet reached
         self.current = 0  # valid once next > 0
-        self.origin = 0  # the minute in which the current entry's samples begin
+        self.origin = 0  # the minute in which the current line's samples begin
         self.last_minute = None  # the last minute with clicks that the walk saw
 
     def _reach(self):
@@ -49,36 +153,30 @@ class SourceFinder:
         self.origin = int(self.minutes[self.current])
 
     def _next_may_begin_in(self, minute):
-        return self.next < len(self.entries) and self.minutes[self.next] <= minute + 1
+        return self.next < len(self.minutes) and self.minutes[self.next] <= minute + 1
 
     def attribute(self, group_minutes, group_clicks, times):
-        """For clicks in file order, given as the minutes that hold clicks (increasing), the
-        number of clicks of each, and the clicks' times in 5 us units: the index of each
-        click's recording (-1 for none) and where that recording's first sample lies, in
-        microseconds since 1899-12-30 on the TK1 file's clock (its offset is its time on that
-        clock less this)."""
-        n = len(times)
-        entry = np.full(n, -1, dtype=np.int32)
-        base = np.zeros(n, dtype=np.int64)
-        if n == 0 or len(self.entries) == 0:
-            return entry, base
+        """As TableWalk.attribute()."""
+        t, _ = _times(group_minutes, group_clicks, times)
+        n = len(t)
+        recording = np.full(n, -1, dtype=np.int32)
+        base = np.zeros(n, dtype=np.int64)  # the start of the minute where its samples begin
+        if n == 0 or len(self.minutes) == 0:
+            return recording, base, t
         ends = np.cumsum(group_clicks)
         starts = ends - group_clicks
-        t = times.astype(np.int64)
-        # Steps back in time within a minute.
+        units = times.astype(np.int64)
         step = np.zeros(n, dtype=bool)
-        step[1:] = t[1:] + _STEP_UNITS < t[:-1]
+        step[1:] = units[1:] + _STEP_UNITS < units[:-1]
         step[starts] = False
         step_at = np.flatnonzero(step)
         step_group = np.searchsorted(ends, step_at, side="right")
         if self.sorted:
-            # A minute changes the walk's recording only where a recording was given that
-            # minute (or one since the last minute with clicks), or was given the next minute
-            # and the minute's times step back.
-            before = np.r_[
-                self.last_minute if self.last_minute is not None else np.iinfo(np.int64).min,
-                group_minutes[:-1],
-            ]
+            # A minute changes the walk's recording only where a line gives it (or a minute
+            # since the last minute with clicks), or gives the next minute and the minute's
+            # times step back.
+            first = self.last_minute if self.last_minute is not None else np.iinfo(np.int64).min
+            before = np.r_[first, group_minutes[:-1]]
             lo = np.searchsorted(self.minutes, before, side="right")
             mid = np.searchsorted(self.minutes, group_minutes, side="right")
             hi = np.searchsorted(self.minutes, group_minutes + 1, side="right")
@@ -87,54 +185,50 @@ class SourceFinder:
             changing = np.flatnonzero((mid > lo) | ((hi > mid) & has_step))
         else:
             changing = np.arange(len(group_minutes))
-        done = 0  # clicks attributed so far
+        done = 0
         for g in changing:
             s, e = int(starts[g]), int(ends[g])
-            self._fill(entry, base, done, s)
-            g_steps = step_at[np.searchsorted(step_group, g) : np.searchsorted(step_group, g, "right")]
-            self._minute(int(group_minutes[g]), t[s:e], list(g_steps - s), entry[s:e], base[s:e])
+            self._fill(recording, base, done, s)
+            in_group = step_at[np.searchsorted(step_group, g) : np.searchsorted(step_group, g, "right")]
+            self._minute(int(group_minutes[g]), list(in_group - s), recording[s:e], base[s:e])
             done = e
-        self._fill(entry, base, done, n)
+        self._fill(recording, base, done, n)
         self.last_minute = int(group_minutes[-1])
-        return entry, base
+        offset = np.where(recording >= 0, t - base, 0)
+        return recording, offset, t
 
-    def _fill(self, entry, base, begin, end, which=None, origin=None):
-        """Gives clicks [begin, end) to a recording (by default the current one) whose samples
-        begin in minute origin."""
+    def _fill(self, recording, base, begin, end, which=None, origin=None):
+        """Gives clicks [begin, end) to a line (the current one by default) whose samples begin
+        in minute origin."""
         if which is None:
             if self.next == 0:
-                return  # before the first recording
+                return  # before the first line
             which, origin = self.current, self.origin
-        if begin < end:
-            entry[begin:end] = which
-            base[begin:end] = origin * 60_000_000 + int(self.begin_us[which])
+        recording[begin:end] = which
+        base[begin:end] = origin * _US_PER_MINUTE
 
-    def _minute(self, minute, t, steps, entry, base):
-        n_entries = len(self.entries)
-        while self.next < n_entries and self.minutes[self.next] < minute:
+    def _minute(self, minute, steps, recording, base):
+        count = len(self.minutes)
+        while self.next < count and self.minutes[self.next] < minute:
             self._reach()
-        had_entry = self.next > 0
+        had_line = self.next > 0
         previous, previous_origin = self.current, self.origin
         reached = False
-        while self.next < n_entries and self.minutes[self.next] == minute:
+        while self.next < count and self.minutes[self.next] == minute:
             self._reach()
             reached = True
         own = 0
-        changed = reached and had_entry and previous != self.current
-        if changed and steps and not self._next_may_begin_in(minute):
-            own = int(steps.pop(0))
-        elif changed and self.begin_us[self.current] > 0:
-            # Without a step, a recording placed at its start second begins there.
-            later = np.flatnonzero(t * 5 >= self.begin_us[self.current])
-            own = int(later[0]) if len(later) else len(t)
-            steps = [s for s in steps if s > own]
-        if own:
-            self._fill(entry, base, 0, own, previous, previous_origin)
+        # A file given this minute whose samples start after a step continues the minute that
+        # its predecessor ran into: the clicks before the step are the predecessor's.
+        if reached and had_line and previous != self.current and steps:
+            if not self._next_may_begin_in(minute):
+                own = int(steps.pop(0))
+                self._fill(recording, base, 0, own, previous, previous_origin)
         at = own
-        for step in steps + [len(t)]:
-            self._fill(entry, base, at, step)
+        for step in steps + [len(recording)]:
+            self._fill(recording, base, at, step)
             at = step
-            if step < len(t) and self._next_may_begin_in(minute):
+            if step < len(recording) and self._next_may_begin_in(minute):
                 self.next += 1
                 self.current = self.next - 1
                 self.origin = minute
