@@ -190,10 +190,11 @@ class _ClickTable:
         per_minute = body.clicks[first:last]
         minute_numbers = body.start_minute() - 1 + np.arange(first, last, dtype=np.int64)
         held = per_minute > 0
-        entry, offset_us, time_us = self.finder.attribute(
-            minute_numbers[held], per_minute[held], times
-        )
         minute_us = np.repeat(minute_numbers * _US_PER_MINUTE, per_minute)
+        within = times * 5
+        entry, offset_us, time_us = self.finder.attribute(
+            minute_numbers[held], per_minute[held], minute_us + within, within
+        )
         known = entry >= 0
         if len(time_us) and (time_us.min() < _FIRST_US or time_us.max() > _LAST_US):
             raise TK1Error(sources.tk1_path, "byte 256", "times beyond the year 2262")

@@ -37,19 +37,12 @@ _UNKNOWN_ALLOWANCE_US = _TAIL_US_HERTZ // 1000 + 5
 _STEP_UNITS = 50_000
 
 
-def _times(group_minutes, group_clicks, times):
-    """Each click's time T on the TK1 file's clock and its microseconds within its minute."""
-    within = times.astype(np.int64) * 5
-    return np.repeat(group_minutes * _US_PER_MINUTE, group_clicks) + within, within
-
-
 class TableWalk:
     """The clicks of a TK1 file, in file order, attributed by the recordings table's
     placement. The walk carries over from one call of attribute() to the next, so that a file
     can be read in pieces of whole minutes."""
 
     def __init__(self, rows):
-        self.placed = np.array([r.placed_us for r in rows], dtype=np.int64)
         ends, allowances = [], []
         for i, r in enumerate(rows):
             if r.rate_hz > 0:
@@ -58,81 +51,121 @@ class TableWalk:
             else:
                 ends.append(rows[i + 1].placed_us if i + 1 < len(rows) else _NEVER)
                 allowances.append(_UNKNOWN_ALLOWANCE_US)
-        self.end = np.array(ends, dtype=np.int64)
-        self.allowance = np.array(allowances, dtype=np.int64)
-        # One more, for clicks of no recording (index -1).
-        self.start = np.array([r.start_us or 0 for r in rows] + [0], dtype=np.int64)
-        self.has_start = np.array([r.start_us is not None for r in rows] + [False])
+        self.end, self.allowance = ends, allowances
+        self.placed = [r.placed_us for r in rows]
+        # A click's time is its time on the TK1 file's clock moved by its recording's start
+        # less its placed first sample (not moved without a start); the last entry is for
+        # clicks of no recording (index -1).
+        self.placed_of = np.array(self.placed + [0], dtype=np.int64)
+        self.shift_of = np.array(
+            [r.start_us - r.placed_us if r.start_us is not None else 0 for r in rows] + [0],
+            dtype=np.int64,
+        )
         self.current = 0
         self.previous = None  # the time and the time within its minute of the click before
 
-    def _past_end(self, i, t, within):
-        end, allowance = self.end[i], self.allowance[i]
-        return (t >= end) & ~((within < allowance) & (t - end < allowance))
-
-    def _moves_on(self, t, within, before, before_within, had, c):
-        """Where the current recording c gives way to the next one, for clicks with the times
-        of the clicks before them."""
-        following = c + 1
-        step_back = had & (t < before) & (
-            (before_within >= self.allowance[c]) | (before >= self.end[c])
-        )
-        return self._past_end(c, t, within) | (
-            step_back & (self.placed[following] <= t) & ~self._past_end(following, t, within)
-        )
-
-    def attribute(self, group_minutes, group_clicks, times):
+    def attribute(self, group_minutes, group_clicks, t, within):
         """For clicks in file order, given as the minutes that hold clicks, the number of
-        clicks of each and their times in 5 us units: each click's recording (-1: none), its
-        offset from that recording's first sample and its time, in microseconds."""
-        t, within = _times(group_minutes, group_clicks, times)
+        clicks of each, their times T and their microseconds within their minute: each click's
+        recording (-1: none), its offset from that recording's first sample and its time, in
+        microseconds."""
         n, count = len(t), len(self.placed)
         recording = np.full(n, -1, dtype=np.int32)
         if n == 0 or count == 0:
             return recording, np.zeros(n, dtype=np.int64), t
-        before = np.empty(n, dtype=np.int64)
-        before_within = np.empty(n, dtype=np.int64)
-        before[1:], before_within[1:] = t[:-1], within[:-1]
-        had = np.ones(n, dtype=bool)
-        if self.previous is None:
-            had[0] = False
-            before[0] = before_within[0] = 0
-        else:
-            before[0], before_within[0] = self.previous
+        self.t, self.within = t, within
+        # The walk moves on past a recording's end, or where time steps back.
+        self.latest = np.maximum.accumulate(t)
+        self.steps = np.flatnonzero(t[1:] < t[:-1]) + 1
+        if self.previous is not None and t[0] < self.previous[0]:
+            self.steps = np.r_[0, self.steps]
         at = 0
         while at < n:
             c = self.current
             if c + 1 >= count:
                 recording[at:] = c
                 break
-            # The first click from here on where c gives way, searched in growing windows.
-            size, found = 64, n
-            lo = at
-            while lo < n:
-                hi = min(lo + size, n)
-                moves = self._moves_on(
-                    t[lo:hi], within[lo:hi], before[lo:hi], before_within[lo:hi], had[lo:hi], c
-                )
-                hit = np.flatnonzero(moves)
-                if len(hit):
-                    found = lo + int(hit[0])
-                    break
-                lo, size = hi, size * 2
-            recording[at:found] = c
-            if found == n:
+            k = self._first_move(c, at)
+            recording[at:k] = c
+            if k == n:
                 break
             # The click that moves the walk on: as many recordings as apply.
-            k = found
-            while self.current + 1 < count and self._moves_on(
-                t[k], within[k], before[k], before_within[k], had[k], self.current
-            ):
+            while self.current + 1 < count and self._moves_on(k, self.current):
                 self.current += 1
             recording[k] = self.current
             at = k + 1
         self.previous = (int(t[-1]), int(within[-1]))
-        offset = t - self.placed[recording]
-        time = np.where(self.has_start[recording], self.start[recording] + offset, t)
-        return recording, offset, time
+        del self.t, self.within, self.latest, self.steps
+        return recording, t - self.placed_of[recording], t + self.shift_of[recording]
+
+    def _before(self, k):
+        """The time and the time within its minute of the click before click k (None for the
+        first click of the file)."""
+        return (int(self.t[k - 1]), int(self.within[k - 1])) if k > 0 else self.previous
+
+    def _past_end(self, i, k):
+        """Whether click k lies past the end of recording i (beyond the allowance of its last
+        block's ticks in the next minute)."""
+        t, within = int(self.t[k]), int(self.within[k])
+        end, allowance = self.end[i], self.allowance[i]
+        return t >= end and not (within < allowance and t - end < allowance)
+
+    def _moves_on(self, k, c):
+        """Whether the current recording c gives way to the next one at click k."""
+        if self._past_end(c, k):
+            return True
+        t, before = int(self.t[k]), self._before(k)
+        # Times step back within a recording only where a block's last ticks opened a minute
+        # and its next block starts that minute again; not after its last block.
+        step_back = (
+            before is not None
+            and t < before[0]
+            and (before[1] >= self.allowance[c] or before[0] >= self.end[c])
+        )
+        return step_back and self.placed[c + 1] <= t and not self._past_end(c + 1, k)
+
+    def _first_move(self, c, at):
+        """The first click from at on where the current recording c gives way (n: none)."""
+        n = len(self.t)
+        end = self.end[c]
+        if at > 0 and self.latest[at - 1] >= end:
+            return self._search(c, at)  # clicks past its end before: look at each
+        # The first click past its end; before it only a step back can move the walk on.
+        k = int(np.searchsorted(self.latest, end, side="left"))
+        if k < n and not self._past_end(c, k):
+            k = self._search(c, k + 1)  # within the allowance after its end
+        for s in self.steps[np.searchsorted(self.steps, at) : np.searchsorted(self.steps, k)]:
+            if self._moves_on(int(s), c):
+                return int(s)
+        return k
+
+    def _search(self, c, at):
+        """The first click from at on where c gives way (n: none), looked at in growing
+        windows: past a recording's end where clicks of a later span came first (rare)."""
+        n, size = len(self.t), 64
+        end, allowance = self.end[c], self.allowance[c]
+        following = c + 1
+        while at < n:
+            hi = min(at + size, n)
+            t, within = self.t[at:hi], self.within[at:hi]
+            before = self._before(at)
+            had = np.ones(hi - at, dtype=bool)
+            if before is None:
+                had[0], before = False, (0, 0)
+            before_t = np.r_[before[0], self.t[at : hi - 1]]
+            before_within = np.r_[before[1], self.within[at : hi - 1]]
+
+            def past(i):
+                e, a = self.end[i], self.allowance[i]
+                return (t >= e) & ~((within < a) & (t - e < a))
+
+            step_back = had & (t < before_t) & ((before_within >= allowance) | (before_t >= end))
+            moves = past(c) | (step_back & (self.placed[following] <= t) & ~past(following))
+            hit = np.flatnonzero(moves)
+            if len(hit):
+                return at + int(hit[0])
+            at, size = hi, size * 2
+        return n
 
 
 class LinkageWalk:
@@ -155,9 +188,8 @@ class LinkageWalk:
     def _next_may_begin_in(self, minute):
         return self.next < len(self.minutes) and self.minutes[self.next] <= minute + 1
 
-    def attribute(self, group_minutes, group_clicks, times):
+    def attribute(self, group_minutes, group_clicks, t, within):
         """As TableWalk.attribute()."""
-        t, _ = _times(group_minutes, group_clicks, times)
         n = len(t)
         recording = np.full(n, -1, dtype=np.int32)
         base = np.zeros(n, dtype=np.int64)  # the start of the minute where its samples begin
@@ -165,9 +197,8 @@ class LinkageWalk:
             return recording, base, t
         ends = np.cumsum(group_clicks)
         starts = ends - group_clicks
-        units = times.astype(np.int64)
         step = np.zeros(n, dtype=bool)
-        step[1:] = units[1:] + _STEP_UNITS < units[:-1]
+        step[1:] = within[1:] + _STEP_UNITS * 5 < within[:-1]
         step[starts] = False
         step_at = np.flatnonzero(step)
         step_group = np.searchsorted(ends, step_at, side="right")
