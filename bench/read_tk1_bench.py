@@ -7,7 +7,7 @@ recordings table (one recording per hour); then reads it in a fresh process with
 and with iter_clicks(), and prints the wall and CPU time and the peak memory of each. Nothing
 here is timed against a limit: the figures are for people to read.
 
-    read_tk1_bench.py [--clicks N] [--minutes N] [--repeat N] [--keep DIR]
+    read_tk1_bench.py [--clicks N] [--minutes N] [--repeat N] [--chunk N] [--folder DIR]
 """
 
 import argparse
@@ -117,10 +117,12 @@ def main():
     p.add_argument("--minutes", type=int, default=525_600)
     p.add_argument("--repeat", type=int, default=3)
     p.add_argument("--chunk", type=int, default=1_000_000)
-    p.add_argument("--keep", help="write the year into this folder and keep it")
+    p.add_argument("--folder", help="where to write the year for the while (a temporary folder)")
     a = p.parse_args()
-    with tempfile.TemporaryDirectory(dir=a.keep) as tmp:
-        folder = pathlib.Path(a.keep or tmp)
+    if a.folder:
+        os.makedirs(a.folder, exist_ok=True)
+    with tempfile.TemporaryDirectory(dir=a.folder) as tmp:
+        folder = pathlib.Path(tmp)
         t0 = time.perf_counter()
         tk1, n = write_year(folder, a.clicks, a.minutes)
         size = os.path.getsize(tk1) / 1e6
