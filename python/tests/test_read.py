@@ -149,7 +149,7 @@ def test_iter_clicks_gives_the_table_in_whole_minutes(converted):
         next(wavtokeb.iter_clicks(tk1, chunk=0))
 
 
-def test_a_folder_with_two_locations_and_gaps(scenes):
+def test_a_folder_with_two_locations_and_gaps(scenes, tmp_path):
     out = scenes.convert(
         [
             ("HARBOUR.20230517140000.wav", 30, 31),
@@ -158,8 +158,13 @@ def test_a_folder_with_two_locations_and_gaps(scenes):
         ],
         site="GOLD",
     )
-    t = wavtokeb.read_folder(out, site="GOLD")
-    assert list(t.header.location) == ["HARBOUR", "REEF"]
+    # A sub-folder's files are read too.
+    (out / "reef").mkdir()
+    for f in out.glob("GOLDREEF*"):
+        f.rename(out / "reef" / f.name)
+    t = wavtokeb.read_folder(out)
+    assert list(t.header.location) == ["GOLDHARBOUR", "GOLDREEF"]
+    assert list(t.header.file) == ["GOLDHARBOUR 2023 05 17.TK1", "reef/GOLDREEF 2023 05 17.TK1"]
     # Each file's rows are its own tables, tagged with its location and name.
     for location, name in zip(t.header.location, t.header.file):
         alone = wavtokeb.read_tk1(out / name)
@@ -170,24 +175,24 @@ def test_a_folder_with_two_locations_and_gaps(scenes):
             if "recording" in part:
                 rows["recording"] = rows.recording.astype(str).astype(part.recording.dtype)
             pd.testing.assert_frame_equal(rows, part)
-    harbour = t.minutes[t.minutes.location == "HARBOUR"]
+    harbour = t.minutes[t.minutes.location == "GOLDHARBOUR"]
     # 14:00 recorded, 14:01 and 14:02 a gap, 14:03 recorded.
     assert list(harbour.recorded_s.round(3)) == [30.0, 0.0, 0.0, 10.0]
     assert list(harbour.clicks[1:3]) == [0, 0] and harbour.clicks.iloc[0] > 0
     assert t.clicks.groupby("location").size().to_dict() == {
-        "HARBOUR": harbour.clicks.sum(),
-        "REEF": t.minutes[t.minutes.location == "REEF"].clicks.sum(),
+        "GOLDHARBOUR": harbour.clicks.sum(),
+        "GOLDREEF": t.minutes[t.minutes.location == "GOLDREEF"].clicks.sum(),
     }
-    assert list(t.recordings.location) == ["HARBOUR", "HARBOUR", "REEF"]
+    assert list(t.recordings.location) == ["GOLDHARBOUR", "GOLDHARBOUR", "GOLDREEF"]
     with pytest.raises(ValueError, match="no TK1 file"):
-        wavtokeb.read_folder(scenes.root)
+        wavtokeb.read_folder(tmp_path)
 
 
 def test_location_of_names():
-    assert wavtokeb.location_of("NewFileNameREEF 2024 06 11.TK1") == "REEF"
-    assert wavtokeb.location_of("GOLDHARBOUR 2023 05 17.TK1", site="GOLD") == "HARBOUR"
-    assert wavtokeb.location_of("GOLDHARBOUR 2023 05 17.TK1") == "GOLDHARBOUR"
-    assert wavtokeb.location_of("NewFileNameunnamed  .TK1") == "unnamed"
+    # As the trains and presence tables name locations: the name less its date string.
+    assert wavtokeb.location_of("out/NewFileNameREEF 2024 06 11.TK1") == "NewFileNameREEF"
+    assert wavtokeb.location_of("GOLDHARBOUR 2023 05 17.tk1") == "GOLDHARBOUR"
+    assert wavtokeb.location_of("NewFileNameunnamed  .TK1") == "NewFileNameunnamed  "
 
 
 def test_without_pandas_the_tables_are_numpy_arrays(converted, monkeypatch):

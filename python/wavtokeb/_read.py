@@ -340,42 +340,47 @@ def iter_clicks(path, chunk=1_000_000):
             yield _tables.frame(_ClickTable(body, first, last, finder, sources).columns())
 
 
-_DATE_TAIL = re.compile(r"(.*?) ?[0-9]{4} [0-9]{2} [0-9]{2}")
-
-
-def location_of(tk1_name, site="NewFileName"):
-    """The location of a TK1 file from its name (SITE LOCATION yyyy mm dd.TK1): the name
-    without its extension, its date and the site it begins with."""
-    stem = tk1_name[:-4] if tk1_name.upper().endswith(".TK1") else tk1_name
-    m = _DATE_TAIL.fullmatch(stem)
-    stem = m.group(1) if m else stem.rstrip()
-    if site and stem.startswith(site) and len(stem) > len(site):
-        stem = stem[len(site) :]
-    return stem.strip() or stem
+def location_of(tk1_name):
+    """The location of a TK1 file, as the trains and presence tables name it: the file's name
+    less its folder, its extension and the date string " yyyy mm dd" before it ("SiteREEF 2024
+    06 11.TK1" is SiteREEF)."""
+    name = os.path.basename(os.fsdecode(tk1_name))
+    dot = name.rfind(".")
+    if dot > 0:
+        name = name[:dot]
+    n = len(name)
+    if n > 11 and name[n - 11] == " " and name[n - 6] == " " and name[n - 3] == " ":
+        name = name[: n - 11]
+    return name
 
 
 def tk1_files(folder):
-    """The TK1 files of a folder, by name."""
-    names = []
-    with os.scandir(folder) as it:
-        for e in it:
-            if e.name.startswith(".") or not e.name.upper().endswith(".TK1"):
-                continue
-            if e.is_file():
-                names.append(e.name)
-    return [os.path.join(folder, name) for name in sorted(names)]
+    """The TK1 files of a folder and its sub-folders (*.TK1 in any case), by location and,
+    within a location, by their start minutes."""
+    found = []
+    for top, folders, names in os.walk(folder):
+        folders[:] = sorted(f for f in folders if not f.startswith("."))
+        for name in names:
+            path = os.path.join(top, name)
+            if not name.startswith(".") and name.upper().endswith(".TK1") and os.path.isfile(path):
+                with open(path, "rb") as f:
+                    f.seek(256)
+                    start = int.from_bytes(f.read(4), "big")
+                found.append((location_of(name), start, path))
+    return [path for _, _, path in sorted(found)]
 
 
-def read_folder(path, site="NewFileName"):
-    """The tables of every TK1 file of an output folder, one after another, each row with its
-    location (from the file's name, less the site it begins with) and its file."""
+def read_folder(path):
+    """The tables of every TK1 file of an output folder (and its sub-folders), one after
+    another, each row with its location (the file's name less its date, as the trains and
+    presence tables give it) and its file (its path within the folder)."""
     files = tk1_files(path)
     if not files:
         raise ValueError(f"{os.fsdecode(path)}: no TK1 file in this folder")
     headers, clicks, minutes, recordings = [], [], [], []
     for f in files:
-        name = os.path.basename(f)
-        location = location_of(name, site)
+        name = os.path.relpath(f, path)
+        location = location_of(f)
         header, c, m, r = _read_columns(f)
         tags = {"location": location, "file": name}
         headers.append(dict(tags, **header))
