@@ -112,6 +112,10 @@ def main():
     if len(sys.argv) > 1 and sys.argv[1] == "--measure":
         measure(sys.argv[2], sys.argv[3], int(sys.argv[4]))
         return
+    if len(sys.argv) > 1 and sys.argv[1] == "--write":
+        tk1, n = write_year(pathlib.Path(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]))
+        print(tk1, n, sep="\n")
+        return
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--clicks", type=int, default=20_000_000)
     p.add_argument("--minutes", type=int, default=525_600)
@@ -124,7 +128,15 @@ def main():
     with tempfile.TemporaryDirectory(dir=a.folder) as tmp:
         folder = pathlib.Path(tmp)
         t0 = time.perf_counter()
-        tk1, n = write_year(folder, a.clicks, a.minutes)
+        # Written by a process of its own: a process started from this one would otherwise
+        # count the memory used for writing in its peak.
+        tk1, n = subprocess.run(
+            [sys.executable, __file__, "--write", str(folder), str(a.clicks), str(a.minutes)],
+            check=True,
+            capture_output=True,
+            text=True,
+        ).stdout.splitlines()
+        n = int(n)
         size = os.path.getsize(tk1) / 1e6
         print(
             f"Python reader: a year of one location, {a.minutes:,} minutes, {n:,} clicks "
