@@ -73,3 +73,60 @@ def test_random_layouts_equal_dump(cli, tmp_path, seed):
         joined = pd.concat(pieces, ignore_index=True)
         assert list(joined.time) == list(t.clicks.time)
         assert list(joined.recording.astype(object)) == list(t.clicks.recording.astype(object))
+
+
+# Recordings and clicks on the edges of the rule: (what, recordings as (placed s, length s,
+# rate), click times in seconds from 08:00).
+EDGES = [
+    ("a click right at a recording's end, inside its minute", [(0, 30, 576000), (30, 30, 576000)],
+     [29.99999, 30.0, 30.00001]),
+    ("the last block's ticks after a minute's end: 0.2 ms at 576 k", [(0, 60, 576000), (60, 30, 576000)],
+     [59.9, 60.000215, 60.00022, 60.000225, 61]),
+    ("a step back from a click as far into its minute as a block's last ticks reach",
+     [(0, 120, 1000), (60, 30, 1000)], [59.9, 60.125005, 60.1, 61]),
+    ("a step back from a click just short of it", [(0, 120, 1000), (60, 30, 1000)],
+     [59.9, 60.125, 60.1, 61]),
+    ("times that step back within one recording", [(0, 30, 576000), (0, 30, 576000)],
+     [10, 10, 9.99999, 20]),
+]
+
+
+@pytest.mark.parametrize("what,recordings,clicks", EDGES, ids=[e[0] for e in EDGES])
+def test_edges_of_the_rule_equal_dump(cli, tmp_path, what, recordings, clicks):
+    rows = [
+        {"path": f"/data/LOC.{i}.wav", "placed_us": US0 + int(p * 1e6), "rate_hz": rate,
+         "samples": int(length * rate), "start_us": US0 + int(p * 1e6) + 250_000, "zoned": True}
+        for i, (p, length, rate) in enumerate(recordings)
+    ]
+    minutes = [[] for _ in range(int(max(clicks) // 60) + 1)]
+    for c in clicks:
+        us = round(c * 1e6)
+        minutes[us // 60_000_000].append((us % 60_000_000) // 5)
+    tk1 = tmp_path / "NewFileNameLOC 2024 06 11.TK1"
+    write_tk1(tk1, MINUTE0, minutes)
+    write_table(tmp_path / "NewFileNameLOC 2024 06 11.recordings.csv", rows)
+    t = wavtokeb.read_tk1(tk1)
+    assert assert_clicks_equal_dump(cli, tk1, t) == len(clicks)
+
+
+# The linkage file alone: (what, lines as (minute from 08:00, path), click times in seconds).
+LINKAGE_EDGES = [
+    ("a file given the next minute continues this one after its times step back",
+     [(0, "A"), (1, "B"), (3, "C")], [10, 50, 20, 30, 70, 130, 190]),
+    ("a file given this minute whose successor comes later: the clicks before the step stay",
+     [(0, "A"), (1, "B"), (5, "C")], [10, 65, 70, 61, 62, 200, 301]),
+    ("clicks before the first file's minute have none", [(1, "A"), (3, "B")], [10, 65, 130, 190.5]),
+]
+
+
+@pytest.mark.parametrize("what,lines,clicks", LINKAGE_EDGES, ids=[e[0] for e in LINKAGE_EDGES])
+def test_linkage_edges_equal_dump(cli, tmp_path, what, lines, clicks):
+    minutes = [[] for _ in range(int(max(clicks) // 60) + 1)]
+    for c in clicks:
+        us = round(c * 1e6)
+        minutes[us // 60_000_000].append((us % 60_000_000) // 5)
+    tk1 = tmp_path / "NewFileNameLOC 2024 06 11.TK1"
+    write_tk1(tk1, MINUTE0, minutes)
+    write_linkage(tmp_path / "NewFileNameLOC 2024 06 11.txt", [(MINUTE0 + m, p) for m, p in lines])
+    t = wavtokeb.read_tk1(tk1)
+    assert assert_clicks_equal_dump(cli, tk1, t) == len(clicks)
