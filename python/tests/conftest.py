@@ -9,6 +9,8 @@ import sys
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
+# Real recordings and sidecars, beside the repository (never copied into it).
+CORPUS = ROOT.parent / "shared" / "corpus" / "real"
 # The package of this checkout, not an installed one.
 sys.path.insert(0, str(ROOT / "python"))
 

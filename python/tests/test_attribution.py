@@ -80,8 +80,8 @@ def test_random_layouts_equal_dump(cli, tmp_path, seed):
 EDGES = [
     ("a click right at a recording's end, inside its minute", [(0, 30, 576000), (30, 30, 576000)],
      [29.99999, 30.0, 30.00001]),
-    ("the last block's ticks after a minute's end: 0.2 ms at 576 k", [(0, 60, 576000), (60, 30, 576000)],
-     [59.9, 60.000215, 60.00022, 60.000225, 61]),
+    ("the last block's ticks after a minute's end: 0.2 ms at 576 k",
+     [(0, 60, 576000), (60, 30, 576000)], [59.9, 60.000215, 60.00022, 60.000225, 61]),
     ("a step back from a click as far into its minute as a block's last ticks reach",
      [(0, 120, 1000), (60, 30, 1000)], [59.9, 60.125005, 60.1, 61]),
     ("a step back from a click just short of it", [(0, 120, 1000), (60, 30, 1000)],

@@ -18,7 +18,8 @@ SOURCE = pathlib.Path(__file__).resolve().parents[1]
 def test_pip_installs_it_offline(tmp_path, scenes):
     pytest.importorskip("pip")
     copy = tmp_path / "python"
-    shutil.copytree(SOURCE, copy, ignore=shutil.ignore_patterns("tests", "__pycache__", "build", "*.egg-info"))
+    leave_out = shutil.ignore_patterns("tests", "__pycache__", "build", "*.egg-info")
+    shutil.copytree(SOURCE, copy, ignore=leave_out)
     target = tmp_path / "site"
     done = subprocess.run(
         [sys.executable, "-m", "pip", "install", "--no-build-isolation", "--no-index", "--no-deps",

@@ -1,6 +1,7 @@
 """The tables of TK1 files equal what `wavtokeb-cli dump` writes for them, to the microsecond."""
 
 import shutil
+import subprocess
 
 import numpy as np
 import pandas as pd
@@ -58,7 +59,7 @@ def _with_side_files(out, tmp_path, keep):
     copy = tmp_path / tk1.name
     shutil.copy(tk1, copy)
     for suffix in keep:
-        shutil.copy(tk1.with_suffix("").with_name(tk1.stem + suffix), tmp_path / (tk1.stem + suffix))
+        shutil.copy(tk1.with_name(tk1.stem + suffix), tmp_path / (tk1.stem + suffix))
     return copy
 
 
@@ -108,6 +109,36 @@ def test_clicks_go_to_the_recording_that_holds_them(scenes, converted, case):
         # Placed at their start second: the TK1 file's clock is the true time.
         tk1_clock = c.minute + pd.to_timedelta(c.ClkTime5MuSecs.astype(np.int64) * 5, unit="us")
         assert (c.time == tk1_clock).all()
+
+
+def test_recordings_dated_by_their_soundtrap_logs_equal_dump(scenes, cli, tmp_path):
+    # Three recordings of a recorder whose own logs (real ones) give their starts in UTC.
+    from conftest import CORPUS
+
+    logs = sorted((CORPUS / "soundtrap").glob("*.log.xml"))
+    if len(logs) < 3:
+        pytest.skip(f"the real SoundTrap logs are not in {CORPUS}")
+    folder = tmp_path / "in"
+    folder.mkdir()
+    for seed, log in enumerate(logs):
+        shutil.copy(log, folder / log.name)
+        wav = folder / log.name.replace(".log.xml", ".wav")
+        subprocess.run(
+            [scenes.synth, "one", wav, "--rate", "96", "--seconds", "6", "--freq", "40",
+             "--seed", str(seed + 70)],
+            check=True,
+            stdout=subprocess.DEVNULL,
+        )
+    out = wavtokeb.convert(folder, tmp_path / "out", cli=cli, quiet=True)
+    tk1 = next(out.glob("*.TK1"))
+    t = wavtokeb.read_tk1(tk1)
+    assert assert_clicks_equal_dump(cli, tk1, t) > 10
+    assert t.recordings.zoned.all() and (t.recordings.time_source == "log.xml").all()
+    # The first log starts the recording at 03:36:54 UTC, a second before its name says.
+    assert t.recordings.start[0] == pd.Timestamp("2021-06-10T03:36:54Z")
+    first = t.clicks[t.clicks.recording == t.recordings.recording[0]]
+    assert (first.time >= pd.Timestamp("2021-06-10T03:36:54Z")).all()
+    assert (first.time < pd.Timestamp("2021-06-10T03:37:00Z")).all()
 
 
 def test_tables_have_their_types(converted):
@@ -207,6 +238,7 @@ def test_without_pandas_the_tables_are_numpy_arrays(converted, monkeypatch):
     np.testing.assert_array_equal(
         t.clicks["time"], with_pandas.clicks.time.dt.tz_localize(None).to_numpy()
     )
-    np.testing.assert_array_equal(t.clicks["recording"], with_pandas.clicks.recording.astype(object))
+    recording = with_pandas.clicks.recording.astype(object)
+    np.testing.assert_array_equal(t.clicks["recording"], recording)
     assert t.clicks["Durationto16Cyc"].mask.sum() == with_pandas.clicks.Durationto16Cyc.isna().sum()
     np.testing.assert_array_equal(t.minutes["recorded_s"], with_pandas.minutes.recorded_s)

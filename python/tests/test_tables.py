@@ -57,11 +57,14 @@ def test_presence_without_effort_is_missing_never_zero(tmp_path):
 @pytest.mark.parametrize(
     "text,reader,match",
     [
-        (TRAINS.replace("khz_median", "khz"), wavtokeb.read_trains, "line 1: .* lacks the column khz_median"),
-        (TRAINS.replace(",42,", ",4x2,"), wavtokeb.read_trains, "line 2: clicks '4x2' does not read"),
+        (TRAINS.replace("khz_median", "khz"), wavtokeb.read_trains,
+         "line 1: .* lacks the column khz_median"),
+        (TRAINS.replace(",42,", ",4x2,"), wavtokeb.read_trains,
+         "line 2: clicks '4x2' does not read"),
         (TRAINS.replace("Z,100,", "Q,100,"), wavtokeb.read_trains, "line 3: end"),
         (TRAINS.replace(",high,", ",great,"), wavtokeb.read_trains, "line 2: quality 'great'"),
-        (TRAINS.replace(",0,\r\n", ",0\r\n"), wavtokeb.read_trains, "line 3: 14 cells where the heading has 15"),
+        (TRAINS.replace(",0,\r\n", ",0\r\n"), wavtokeb.read_trains,
+         "line 3: 14 cells where the heading has 15"),
         (PRESENCE.replace(",7,", ",7.5,"), wavtokeb.read_presence, "line 2: nbhf_dpm '7.5'"),
         (TRAINS, wavtokeb.read_presence, "no table of `wavtokeb-cli presence`"),
         ("", wavtokeb.read_presence, "line 1: the file is empty"),

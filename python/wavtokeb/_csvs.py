@@ -5,6 +5,7 @@ missing (a nullable integer), never as 0."""
 
 import csv
 import os
+import re
 
 import numpy as np
 
@@ -64,75 +65,79 @@ def _cells(path):
     return rows[0], rows[1:]
 
 
-def _bad(texts, name, bad):
-    """Raises _BadCell for the first of the cells marked bad."""
-    at = np.flatnonzero(bad)
-    if len(at):
-        raise _BadCell(int(at[0]), name, texts[int(at[0])])
+_INTEGER = re.compile(r"-?[0-9]{1,18}")
+_NUMBER = re.compile(r"-?[0-9]+(\.[0-9]*)?([eE][-+]?[0-9]+)?")
+_TIME = re.compile(
+    r"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{1,9})?(Z|[+-][0-9]{2}:[0-9]{2})"
+)
 
 
-def _numbers(texts, name):
-    """The cells as numbers (NaN for an empty cell); raises _BadCell for one that is no number."""
-    if _tables.have_pandas():
-        values = _tables.pd.to_numeric(
-            _tables.pd.Series(texts, dtype=object), errors="coerce"
-        ).to_numpy(dtype=np.float64)
-        empty = np.array([t == "" for t in texts], dtype=bool)
-        _bad(texts, name, np.isnan(values) & ~empty)
-        return values
-    values = np.full(len(texts), np.nan)
+def _first_bad(texts, name, shape):
+    """Raises _BadCell for the first cell that is neither empty nor of the shape."""
     for i, t in enumerate(texts):
-        if t:
-            try:
-                values[i] = float(t)
-            except ValueError:
-                raise _BadCell(i, name, t) from None
-    return values
+        if t and not shape.fullmatch(t):
+            raise _BadCell(i, name, t)
 
 
 def _parse_int(texts, name):
-    values = _numbers(texts, name)
-    missing = np.isnan(values)
-    _bad(texts, name, ~missing & (np.floor(values) != values))
-    return _tables.Nullable(np.where(missing, 0, values).astype(np.int64), missing)
+    cells = np.array(texts, dtype=str)
+    missing = cells == ""
+    try:
+        values = np.where(missing, "0", cells).astype(np.int64)
+    except (ValueError, OverflowError):
+        _first_bad(texts, name, _INTEGER)
+        raise
+    return _tables.Nullable(values, missing)
 
 
 def _parse_float(texts, name):
-    return _numbers(texts, name)
+    cells = np.array(texts, dtype=str)
+    missing = cells == ""
+    try:
+        values = np.where(missing, "nan", cells).astype(np.float64)
+    except ValueError:
+        _first_bad(texts, name, _NUMBER)
+        raise
+    values[missing] = np.nan
+    return values
 
 
 def _offset_minutes(suffix):
-    """The offset of a time's suffix (Z, +hh:mm, -hh:mm) in minutes; None for another one."""
+    """The offset of a time's suffix (Z, +hh:mm, -hh:mm) in minutes."""
     if suffix == "Z":
         return 0
-    if len(suffix) == 6 and suffix[0] in "+-" and suffix[3] == ":":
-        try:
-            m = int(suffix[1:3]) * 60 + int(suffix[4:])
-        except ValueError:
-            return None
-        return m if suffix[0] == "+" else -m
-    return None
+    m = int(suffix[1:3]) * 60 + int(suffix[4:])
+    return m if suffix[0] == "+" else -m
 
 
 def _parse_time(texts, name):
-    """ISO 8601 times that end in Z or an offset (+hh:mm): the instants, in the offset they
-    were all written with (UTC where they differ)."""
+    """ISO 8601 times that end in Z or an offset (+hh:mm): the instants, shown at the offset
+    they were all written with (UTC where they differ)."""
     ns = np.full(len(texts), _tables.NAT, dtype=np.int64)
-    offsets = set()
-    for i, t in enumerate(texts):
-        if not t:
-            continue
-        suffix = "Z" if t.endswith("Z") else t[-6:]
-        offset = _offset_minutes(suffix)
-        try:
-            if offset is None:
-                raise ValueError(t)
-            local = np.datetime64(t[: len(t) - len(suffix)], "ns")
-        except ValueError:
-            raise _BadCell(i, name, t) from None
-        ns[i] = (local - np.timedelta64(offset, "m")).astype(np.int64)
-        offsets.add(offset)
-    return _tables.Times(ns, offsets.pop() if len(offsets) == 1 else 0)
+    dated = [i for i, t in enumerate(texts) if t]
+    suffixes = [texts[i][-1:] if texts[i].endswith("Z") else texts[i][-6:] for i in dated]
+    offsets = {}
+    for i, suffix in zip(dated, suffixes):
+        if suffix not in offsets:
+            if not _TIME.fullmatch(texts[i]):
+                raise _BadCell(i, name, texts[i])
+            offsets[suffix] = _offset_minutes(suffix)
+    local = [texts[i][: -len(suffix)] for i, suffix in zip(dated, suffixes)]
+    try:
+        if any(len(t) < 19 or t[10] != "T" for t in local):
+            raise ValueError
+        times = np.array(local, dtype="datetime64[ns]").astype(np.int64)
+    except ValueError:
+        _first_bad(texts, name, _TIME)
+        for i in dated:  # a date that its month does not have
+            try:
+                np.datetime64(texts[i][: -len(suffixes[dated.index(i)])], "ns")
+            except ValueError:
+                raise _BadCell(i, name, texts[i]) from None
+        raise
+    shift = np.array([offsets[s] for s in suffixes], dtype=np.int64) * 60_000_000_000
+    ns[dated] = times - shift
+    return _tables.Times(ns, next(iter(offsets.values())) if len(offsets) == 1 else 0)
 
 
 def _parse_category(texts, name, allowed=None):
@@ -163,9 +168,10 @@ def _read_table(path, schema, verb):
                 f"has {len(heading)}"
             )
     columns = {}
+    cells = list(zip(*rows)) if rows else [()] * len(heading)
     try:
         for k, name in enumerate(heading):
-            texts = [row[k] for row in rows]
+            texts = cells[k]
             kind = schema.get(name, "text")
             if kind == "int":
                 columns[name] = _parse_int(texts, name)

@@ -34,7 +34,8 @@ def recorded_seconds(rows):
         return np.zeros(0, dtype=np.int64), np.zeros(0)
     rate_hz = np.array([r.rate_hz for r in valid], dtype=np.int64)
     samples = np.array([r.samples for r in valid], dtype=np.int64)
-    placed_minute, within = np.divmod(np.array([r.placed_us for r in valid], dtype=np.int64), 60_000_000)
+    placed = np.array([r.placed_us for r in valid], dtype=np.int64)
+    placed_minute, within = np.divmod(placed, 60_000_000)
     second = within // 1_000_000
     tables = {k: _rate_tables(k) for k in set((rate_hz // 1000).tolist())}
     per_minute = np.array([tables[k][0] for k in (rate_hz // 1000).tolist()], dtype=np.int64)

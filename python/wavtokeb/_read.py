@@ -11,6 +11,7 @@ from . import _tables
 from ._effort import recorded_seconds
 from ._sidecars import (
     EPOCH_TO_1970_US,
+    parse_seconds_us,
     TK1Error,
     read_linkage,
     read_recordings,
@@ -20,6 +21,7 @@ from ._sources import LinkageWalk, TableWalk
 from ._tk1 import MINUTE_MARKER, RECORD_DTYPE, Body
 
 _US_PER_MINUTE = 60_000_000
+_OUT_OF_RANGE = "a time outside the years 1678 to 2261, which datetime64[ns] holds"
 # The times a datetime64[ns] holds, in microseconds since 1899-12-30.
 _FIRST_US = -(2**63 - 1) // 1000 + EPOCH_TO_1970_US + 1
 _LAST_US = (2**63 - 1) // 1000 + EPOCH_TO_1970_US - 1
@@ -71,12 +73,13 @@ class Sources:
             )
         for i, row in enumerate(self.rows or ()):
             if row.start_us is not None and not _FIRST_US <= row.start_us <= _LAST_US:
-                raise TK1Error(table_path, f"line {i + 2}", "a start beyond the year 2262")
+                raise TK1Error(table_path, f"line {i + 2}", _OUT_OF_RANGE)
         if lines is not None:
             self.names = [line.path for line in lines]
         else:
             self.names = [row.path for row in self.rows or ()]
         self._lines = lines
+        self.table_path = table_path
 
     def walk(self):
         """A new walk over the clicks of the file."""
@@ -104,11 +107,16 @@ def _times_of_us(us):
     return _tables.Times((np.asarray(us, dtype=np.int64) - EPOCH_TO_1970_US) * 1000)
 
 
+def _seconds_or_nan(text):
+    us = parse_seconds_us(text)
+    return np.nan if us is None else us / 1e6
+
+
 def _recordings_column(name, cells, rows):
     if name == "start":
         return _tables.Times(
             [
-                (row.start_us - EPOCH_TO_1970_US) * 1000 if row.start_us is not None else _tables.NAT
+                _tables.NAT if row.start_us is None else (row.start_us - EPOCH_TO_1970_US) * 1000
                 for row in rows
             ]
         )
@@ -116,8 +124,13 @@ def _recordings_column(name, cells, rows):
         return _times_of_us([row.placed_us for row in rows])
     if name in ("rate_hz", "samples"):
         return np.array([getattr(row, name) for row in rows], dtype=np.int64)
-    if name in ("correction_s", "duration_s", "placed_offset_s"):
-        return np.array([float(c) if c else np.nan for c in cells], dtype=np.float64)
+    if name == "correction_s":
+        return np.array(
+            [row.correction_us / 1e6 if c else np.nan for row, c in zip(rows, cells)]
+        )
+    if name in ("duration_s", "placed_offset_s"):
+        # Written for people: where a cell does not read as seconds, it is missing.
+        return np.array([_seconds_or_nan(c) for c in cells], dtype=np.float64)
     if name == "path":
         return _tables.Categorical(np.arange(len(cells)), cells)
     return np.array(cells, dtype=object)
@@ -197,7 +210,12 @@ class _ClickTable:
         )
         known = entry >= 0
         if len(time_us) and (time_us.min() < _FIRST_US or time_us.max() > _LAST_US):
-            raise TK1Error(sources.tk1_path, "byte 256", "times beyond the year 2262")
+            # A recording's start far from where it was placed.
+            outside = (time_us < _FIRST_US) | (time_us > _LAST_US)
+            row = int(entry[np.argmax(outside)])
+            if row >= 0 and sources.table_path:
+                raise TK1Error(sources.table_path, f"line {row + 2}", _OUT_OF_RANGE)
+            raise TK1Error(sources.tk1_path, "byte 256", _OUT_OF_RANGE)
         out["time"][:] = (time_us - EPOCH_TO_1970_US) * 1000
         out["minute"][:] = (minute_us - EPOCH_TO_1970_US) * 1000
         out["ClkTime5MuSecs"][:] = times
@@ -256,7 +274,7 @@ def _open(path, mapped=False):
     sources = Sources(path)
     last = body.start_minute() + body.counted_minutes
     if not _FIRST_US <= last * _US_PER_MINUTE <= _LAST_US:
-        raise TK1Error(path, "byte 256", "a start minute beyond the year 2262")
+        raise TK1Error(path, "byte 256", _OUT_OF_RANGE)
     return body, sources
 
 

@@ -3,7 +3,6 @@ recording, the minute it was given, a tab, its path) and the recordings table
 (NAME.recordings.csv: each recording's exact start and where its first sample lies in the TK1
 file)."""
 
-import csv
 import os
 import re
 
@@ -55,7 +54,9 @@ def read_linkage(path):
     return out
 
 
-_ISO = re.compile(r"([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:\.([0-9]{1,6}))?(Z?)")
+_ISO = re.compile(
+    r"([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:\.([0-9]{1,6}))?(Z?)"
+)
 _ISO_SHAPE = re.compile(
     r"(?!0000)[0-9]{4}-[0-9]{2}-[0-9]{2}T([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9](\.[0-9]{1,6})?Z?"
 )
@@ -119,6 +120,34 @@ class RecordingRow:
 _NEEDED = ("path", "start", "placed_minute")
 
 
+def csv_cells(line):
+    """The cells of one line of a CSV table (no line breaks within cells): a quoted cell may
+    hold commas and doubled quotes; any other character, a carriage return too, is itself."""
+    if '"' not in line:
+        return line.split(",")
+    cells, cell, quoted, k = [], [], False, 0
+    while k < len(line):
+        ch = line[k]
+        if quoted:
+            if ch != '"':
+                cell.append(ch)
+            elif k + 1 < len(line) and line[k + 1] == '"':
+                cell.append('"')
+                k += 1
+            else:
+                quoted = False
+        elif ch == '"':
+            quoted = True
+        elif ch == ",":
+            cells.append("".join(cell))
+            cell = []
+        else:
+            cell.append(ch)
+        k += 1
+    cells.append("".join(cell))
+    return cells
+
+
 def _times_us(texts):
     """parse_iso_us() of many texts at once: (microseconds, zoned), or the index of the first
     text that is no time."""
@@ -137,7 +166,7 @@ def read_recordings(path):
     TK1Error naming the line. Cells are found by the heading's names, so columns added later
     are ignored; rate_hz and samples may be missing (then 0)."""
     lines = _lines(path, "the recordings table")
-    heading = next(csv.reader(lines[:1]), [])
+    heading = csv_cells(lines[0]) if lines else []
     if any(name not in heading for name in _NEEDED):
         raise TK1Error(
             path, "line 1", "no recordings table heading (path, start, ..., placed_minute)"
@@ -147,7 +176,7 @@ def read_recordings(path):
     needed = 1 + max(col[name] for name in read if name in col)
     if len(lines) > 1 and lines[-1] == "":
         lines = lines[:-1]  # a blank last line ends the table
-    table = [next(csv.reader([line])) if line else [] for line in lines[1:]]
+    table = [csv_cells(line) for line in lines[1:]]
 
     def bad(i):
         return TK1Error(path, f"line {i + 2}", "no recordings table row")

@@ -220,7 +220,7 @@ class LinkageWalk:
         for g in changing:
             s, e = int(starts[g]), int(ends[g])
             self._fill(recording, base, done, s)
-            in_group = step_at[np.searchsorted(step_group, g) : np.searchsorted(step_group, g, "right")]
+            in_group = step_at[np.searchsorted(step_group, g) : np.searchsorted(step_group, g + 1)]
             self._minute(int(group_minutes[g]), list(in_group - s), recording[s:e], base[s:e])
             done = e
         self._fill(recording, base, done, n)

@@ -16,7 +16,6 @@ HEADER_BYTES = 1024
 RECORD_BYTES = 16
 MINUTE_MARKER = 254
 END_MARKER = 255
-MICROSECONDS_PER_TIME_UNIT = 5
 TIME_UNITS_PER_MINUTE = 12_000_000
 CONSTANT_OFFSETS = (12, 31, 66, 78)
 CONSTANTS = (1, 245, 11, 15)
@@ -63,9 +62,6 @@ RECORD_DTYPE = np.dtype(
         "itemsize": RECORD_BYTES,
     }
 )
-
-# The interval fields, each with a kHz column beside it in the click table.
-IPI_FIELDS = ("IPIpreMax", "IPIPostMax", "IPIPost1", "IPIPost2", "IPIbefore", "PreLastIPI")
 
 
 class TK1Error(ValueError):
@@ -196,13 +192,17 @@ class Body:
                     f"the minute records give {last}",
                 )
         # Click times lie within their minute: below 12,000,000 units of 5 us (0xB71B00).
-        suspects = np.flatnonzero((body_first >= TIME_UNITS_PER_MINUTE >> 16) & (body_first < MINUTE_MARKER))
+        suspects = np.flatnonzero(
+            (body_first >= TIME_UNITS_PER_MINUTE >> 16) & (body_first < MINUTE_MARKER)
+        )
         if len(suspects):
             times = raw[1:end][suspects].view(RECORD_DTYPE)["TimeAndNcyc"].ravel() >> 8
             bad = suspects[times >= TIME_UNITS_PER_MINUTE]
             if len(bad):
                 raise _byte_error(
-                    path, self.offset_of(int(bad[0]) + 1), "a click time beyond the end of its minute"
+                    path,
+                    self.offset_of(int(bad[0]) + 1),
+                    "a click time beyond the end of its minute",
                 )
         self.counted_minutes = counted
 
