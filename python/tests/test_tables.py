@@ -1,5 +1,7 @@
 """The tables of the trains and presence commands, typed; convert() and its failures."""
 
+import subprocess
+
 import pandas as pd
 import pytest
 
@@ -111,3 +113,50 @@ def test_options_become_the_command_line():
         {"jobs": 2, "exact_start": True, "no_linkage": False, "site": None,
          "set": ["A=1", "B=2"], "time_shift": "-02:00"}
     ) == ["--jobs", "2", "--exact-start", "--set", "A=1", "--set", "B=2", "--time-shift", "-02:00"]
+
+
+def _has_command(cli, name):
+    listed = subprocess.run([cli, "--help"], capture_output=True, text=True).stdout
+    return any(line.split()[1:2] == [name] for line in listed.splitlines() if line.strip())
+
+
+def test_the_tools_own_trains_and_presence_tables(scenes, cli, tmp_path):
+    # What trains and presence write for two locations with a gap: typed, joined with the
+    # clicks by location, periods without effort missing.
+    if not (_has_command(cli, "trains") and _has_command(cli, "presence")):
+        pytest.skip("this wavtokeb-cli has no trains and presence commands")
+    out = scenes.convert(
+        [
+            ("HARBOUR.20230517140000.wav", 30, 81),
+            ("HARBOUR.20230517160000.wav", 20, 82),
+            ("REEF.20230517140100.wav", 25, 83),
+        ]
+    )
+    tables = {}
+    for name, args in {
+        "trains": ["trains", out],
+        "hours": ["presence", out, "--per", "hour"],
+        "days": ["presence", out, "--per", "day", "--utc-offset", "+02:00"],
+    }.items():
+        path = tmp_path / f"{name}.csv"
+        done = subprocess.run([cli, *args], capture_output=True)
+        assert done.returncode == 0, done.stderr.decode()
+        path.write_bytes(done.stdout)
+        tables[name] = path
+    clicks = wavtokeb.read_folder(out).clicks
+    trains = wavtokeb.read_trains(tables["trains"])
+    assert len(trains) > 0 and str(trains.start.dtype) == "datetime64[ns, UTC]"
+    assert set(trains.location.astype(str)) <= set(clicks.location.astype(str))
+    assert (trains.end >= trains.start).all() and (trains.clicks > 0).all()
+    # Each train lies among the clicks of its location.
+    for location, rows in trains.groupby(trains.location.astype(str)):
+        times = clicks.time[clicks.location == location]
+        assert (rows.start >= times.min()).all() and (rows.end <= times.max()).all()
+    hours = wavtokeb.read_presence(tables["hours"])
+    assert str(hours.nbhf_dpm.dtype) == "Int64"
+    without = hours[hours.recorded_minutes == 0]
+    assert len(without) > 0, "the hour 15:00 of HARBOUR has no recording"
+    assert without[["nbhf_dpm", "dolphin_dpm", "nbhf_trains"]].isna().all().all()
+    assert hours[hours.recorded_minutes > 0].nbhf_dpm.notna().all()
+    days = wavtokeb.read_presence(tables["days"])
+    assert (days.period_start.dt.hour == 0).all() and str(days.period_start.dt.tz) == "UTC+02:00"
