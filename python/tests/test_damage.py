@@ -118,6 +118,10 @@ def test_damaged_side_files_name_the_line(sound, tmp_path):
             "line 3", "no recordings table row",
         ),
         "cells": (table, lambda t: last_row_less(t, 3), "line 3", "no recordings table row"),
+        "placed": (
+            table, lambda t: t.replace("2024-01-01T00:00:00,", "0001-01-01T00:00:00,", 1),
+            "line 2", "which datetime64.ns. holds",
+        ),
         "rows": (
             table, lambda t: t.rstrip("\r\n").rsplit("\r\n", 1)[0] + "\r\n",
             "line 2", "1 rows for the 2 recordings",

@@ -3,7 +3,6 @@ minute, one row per recording."""
 
 import contextlib
 import os
-import re
 
 import numpy as np
 
@@ -72,8 +71,9 @@ class Sources:
                 f"source-linkage file {os.fsdecode(linkage_path)}",
             )
         for i, row in enumerate(self.rows or ()):
-            if row.start_us is not None and not _FIRST_US <= row.start_us <= _LAST_US:
-                raise TK1Error(table_path, f"line {i + 2}", _OUT_OF_RANGE)
+            for us in (row.placed_us, row.start_us):
+                if us is not None and not _FIRST_US <= us <= _LAST_US:
+                    raise TK1Error(table_path, f"line {i + 2}", _OUT_OF_RANGE)
         if lines is not None:
             self.names = [line.path for line in lines]
         else:
