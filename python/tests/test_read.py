@@ -242,3 +242,15 @@ def test_without_pandas_the_tables_are_numpy_arrays(converted, monkeypatch):
     np.testing.assert_array_equal(t.clicks["recording"], recording)
     assert t.clicks["Durationto16Cyc"].mask.sum() == with_pandas.clicks.Durationto16Cyc.isna().sum()
     np.testing.assert_array_equal(t.minutes["recorded_s"], with_pandas.minutes.recorded_s)
+
+
+def test_paths_with_commas_and_quotes(scenes, cli, tmp_path):
+    # The recordings table quotes such paths; they come back as they are.
+    folder = tmp_path / 'deployment "A", 2024'
+    shutil.copytree(scenes.recordings([("LOC.20240611080000.wav", 3, 91)]), folder)
+    out = wavtokeb.convert(folder, tmp_path / "out", cli=cli, quiet=True)
+    tk1 = next(out.glob("*.TK1"))
+    (out / (tk1.stem + ".txt")).unlink()  # the clicks named by the table's paths
+    t = wavtokeb.read_tk1(tk1)
+    assert list(t.recordings.path) == [str(folder / "LOC.20240611080000.wav")]
+    assert assert_clicks_equal_dump(cli, tk1, t) > 0
