@@ -1047,7 +1047,7 @@ TEST_F(CliTest, RunsSharingAnOutputFolderNeverGetInEachOthersWay) {
     EXPECT_EQ(failedRounds, 0) << "of " << rounds << " rounds";
 }
 
-TEST_F(CliTest, NamesAreShownWithEscapesInEveryTextOutput) {
+TEST_F(CliTest, NamesAreShownWithEscapesAndStoredByTheirBytes) {
     // A location name with a line feed, a tab and a byte that is not UTF-8.
     Silent("L\nx\ty\xFF.20230517140000.wav", 1);
     const std::string shown = "L\\nx\\ty\xEF\xBF\xBD";
@@ -1068,13 +1068,40 @@ TEST_F(CliTest, NamesAreShownWithEscapesInEveryTextOutput) {
     const auto summary = Lines(r.out);
     ASSERT_EQ(summary.size(), 2u);
     EXPECT_EQ(Split(summary[1], '\t').at(0), "NewFileName" + shown + " 2023 05 17.TK1");
-    // The files carry the real bytes in their names; the lines in them do not.
+    // The files carry the real bytes in their names, and the linkage file and the recordings
+    // table the recording's real path, quoted for its line end, so that dump finds it again.
     const std::string tk1 = out + "/NewFileNameL\nx\ty\xFF 2023 05 17.TK1";
     EXPECT_TRUE(ReadTk1(tk1).wellFormed);
-    EXPECT_EQ(Lines(ReadFileText(out + "/NewFileNameL\nx\ty\xFF 2023 05 17.txt")),
-              (std::vector<std::string>{"64891560\t" + wav}));
+    const std::string real = wavs + "/L\nx\ty\xFF.20230517140000.wav";
+    EXPECT_EQ(ReadFileText(out + "/NewFileNameL\nx\ty\xFF 2023 05 17.txt"),
+              "64891560\t\"" + real + "\"\r\n");
+    EXPECT_NE(ReadFileText(out + "/NewFileNameL\nx\ty\xFF 2023 05 17.recordings.csv")
+                  .find("\r\n\"" + real + "\",2023-05-17T14:00:00.000000,name,"),
+              std::string::npos);
     EXPECT_EQ(Lines(RunCli(dir, {"dump", tk1}).out).at(0),
               "File\t" + out + "/NewFileName" + shown + " 2023 05 17.TK1");
+    for (const std::string& table : {std::string("--linkage"), std::string("--recordings")}) {
+        SCOPED_TRACE(table);
+        const std::string side = table == "--linkage" ? ".txt" : ".recordings.csv";
+        const Result raven = RunCli(dir, {"dump", "--raven", table,
+                                          out + "/NewFileNameL\nx\ty\xFF 2023 05 17" + side, tk1});
+        EXPECT_EQ(raven.status, 0);
+        EXPECT_EQ(raven.err, "");  // no recording that cannot be read here
+    }
+}
+
+// The TK1 file and its side files take the date as the name writes it, though the month "+5"
+// places the recording in May.
+TEST_F(CliTest, OutputNamesTakeTheNamesDateAsItIsWritten) {
+    Silent("Plus.2023+517120000.wav", 1);
+    const Result r = RunCli(dir, {"convert", "-r", "2", "-o", out, wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(Lines(r.out).size(), 2u);
+    EXPECT_EQ(Split(Lines(r.out)[1], '\t').at(0), "NewFileNamePlus 2023 +5 17.TK1");
+    for (const char* side : {".txt", ".recordings.csv"}) {
+        EXPECT_TRUE(fs::exists(out + "/NewFileNamePlus 2023 +5 17" + side)) << side;
+    }
+    EXPECT_EQ(ReadTk1(out + "/NewFileNamePlus 2023 +5 17.TK1").StartMin(), 64891440);
 }
 
 TEST_F(CliTest, ADirectoryThatCannotBeSearchedIsNamedAndTheRestConverted) {
