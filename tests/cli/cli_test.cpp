@@ -1936,9 +1936,33 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "wavtokeb-cli: the headers give different rates: 384000 samples/s in " + fit +
                          ", 576000 samples/s in " + wavs +
-                         "/B.20230517140000.wav: nothing converted (--rate K converts every file "
-                         "at K k samples/s)\n");
+                         "/B.20230517140000.wav: nothing converted (the files of each location "
+                         "share one rate: convert each location in a run of its own with "
+                         "--location NAME, which reads it at its rate; list --locations names "
+                         "them)\n");
     EXPECT_FALSE(fs::exists(out + "/none"));
+    // Each location at its own rate, as a run with --rate gives it.
+    for (const std::string location : {"A", "B"}) {
+        r = RunCli(dir, {"convert", "--ignore-headers", "--location", location, "--out",
+                         out + "/alone", wavs});
+        EXPECT_EQ(r.status, 0) << r.err;
+        r = RunCli(dir, {"convert", "--ignore-headers", "--location", location, "--rate",
+                         location == "A" ? "384" : "576", "--out", out + "/rated", wavs});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string tk1 = "/NewFileName" + location + " 2023 05 17.TK1";
+        EXPECT_EQ(Tk1BytesWithoutClock(out + "/alone" + tk1),
+                  Tk1BytesWithoutClock(out + "/rated" + tk1));
+    }
+    // Where a location holds files of both rates, the files of each rate go apart.
+    spec.SampleRate = 576000;
+    synth::WriteWav(wavs + "/A.20230517150000.wav", spec);
+    r = RunCli(dir, {"convert", "--ignore-headers", "--out", out + "/none", wavs});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(": nothing converted (location A holds files of different rates: "
+                         "convert the files of each rate in a run of their own)\n"),
+              std::string::npos)
+        << r.err;
+    fs::remove(wavs + "/A.20230517150000.wav");
     r = RunCli(dir, {"list", "--csv", fit, wavs + "/B.20230517140000.wav"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(Lines(r.out)[1].substr(0, 42),
