@@ -154,7 +154,8 @@ int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec) {
 int32_t DurationMsOf(const WavFileRec& rec, int32_t SamplesPerSec) {
     const RecordingLayout layout = rec.Layout();
     if (rec.Raw.Number == 0 && layout.Read == RecordingLayout::Reading::Bytes16) {
-        return DurationMsFromSize(rec.Header.FileSize, SamplesPerSec);
+        // The size up to the end of the samples: chunks after the data chunk are no sound.
+        return DurationMsFromSize(std::min(layout.End, rec.Header.FileSize), SamplesPerSec);
     }
     return DurationMsFromSamples(layout.Samples(), SamplesPerSec);
 }

@@ -12,6 +12,8 @@
 #include "input/location_groups.h"
 #include "input/start_times.h"
 #include "recording_host.h"
+#include "riff_bytes.h"
+#include "synth/synth.h"
 #include "temp_dir.h"
 
 namespace wtk {
@@ -430,6 +432,18 @@ TEST_F(Selection, RealRecordingsListWithTheirRecordersNames) {
     EXPECT_EQ(Memo()[1].substr(0, 21), "11/8/2014 16:00\t0\t0.0");
     EXPECT_NE(host.Text(Label::ProgressLbl).find("Date/time conversion failed (D2) "),
               std::string::npos);
+}
+
+// A 16-bit file's duration runs to the end of its data chunk: chunks after it are no sound.
+TEST_F(Selection, DurationsEndWithTheDataChunk) {
+    const std::string path = tmp / "A.20230101000000.wav";
+    const test::Bytes samples(2 * 384000 * 2 + 88, 0);  // 2 s and 44 samples at 384 k
+    test::WriteFileBytes(path, test::Riff({{"fmt ", test::Fmt(1, 1, 384000, 16)},
+                                           {"data", samples},
+                                           {"guan", test::Bytes(8 << 20, ' ')}}));
+    SelectFiles({path});
+    ASSERT_EQ(Recs.size(), 1u);
+    EXPECT_EQ(Memo().back(), "1/1/2023 00:00\t0\t2.00\tA\t" + path + "\tA.20230101000000.TK1");
 }
 
 }  // namespace
