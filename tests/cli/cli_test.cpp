@@ -275,6 +275,15 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
     fs::create_directories(longNames);
     fs::copy_file(file, longNames + "/" + longLocation + ".20230517140000.wav");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // A recording whose own time a shift would move before the minutes begin.
+    const std::string early = dir / "early";
+    fs::create_directories(early);
+    synth::RecorderStamp stamp;
+    stamp.Style = synth::RecorderStyle::Guano;
+    stamp.StartUtcMicroseconds = synth::StartMicroseconds(1899, 12, 30, 1, 0, 0);
+    synth::RecordingSpec tiny;
+    tiny.SampleRate = 2000;
+    synth::WriteRecorderRecording(early, tiny, stamp);
     const std::string nothing = "nothing converted";
     const std::string fresh = out + "/new/deeper";  // created only when a conversion starts
     const std::string see = " (see wavtokeb-cli --help)";
@@ -472,6 +481,17 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
          "(16777215, 11650.8 days): from " +
              century + "/A.20000517140000.wav to the end of " + century +
              "/A.20990517140000.wav\nwavtokeb-cli: " + nothing},
+        // Corrections that place a recording nowhere, or that contradict each other.
+        {{"convert", "-q", "-o", fresh, "--time-shift", "-02:00", early},
+         early +
+             "/rec1.wav: its start 1899-12-29T23:00:00.000000Z (guan, with -7200.000 s of "
+             "--time-shift and --clock-error) lies before 1899-12-30 00:01, where the minutes of "
+             "TK1 files begin: it cannot be placed\nwavtokeb-cli: " +
+             nothing},
+        {{"convert", "-o", fresh, "--clock-error", "2021-06-10T03:36=+1", "--clock-error",
+          "2021-06-10 03:36:00=-2", wavs},
+         "--clock-error gives two errors at 2021-06-10T03:36:00: one error per instant" +
+             seeConvert},
         {{"dump", pipe}, pipe + " is not a TK1 file: it is a pipe"},
         {{"dump", "/dev/zero"}, "/dev/zero is not a TK1 file: it is a device"},
     };
@@ -2380,6 +2400,7 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         const char* listed;  // list --csv start and time_source
         double errorS;       // recording_time less the true time
         const char* warning;
+        const char* note = "";  // the listing's note on names in local time
     };
     const std::vector<Row> rows = {
         // The name is the click-snippet stream's start, a second late; the log's time counts.
@@ -2437,7 +2458,39 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          "2021-06-10T03:36:37.000000,name",
          0,
          ""},
-        // A recorder set to local time: the name's time stands, with a warning naming both.
+        // The log's time a second before the minute the name gives.
+        {"soundtrap59",
+         RecorderStyle::SoundTrap,
+         0,
+         true,
+         "2021-06-10T03:36:59",
+         {},
+         "2021-06-10T03:36:59.000000Z,log.xml",
+         0,
+         ""},
+        // Recorders set to local time, whose own times carry the zone: placed in UTC.
+        {"mothlocal",
+         RecorderStyle::AudioMoth,
+         120,
+         true,
+         "2021-06-10T03:36:54",
+         {},
+         "2021-06-10T03:36:54.000000Z,icmt",
+         0,
+         "",
+         "1 recording is named in its recorder's local time (UTC+02:00)"},
+        {"sm4local",
+         RecorderStyle::Sm4,
+         -210,
+         true,
+         "2021-06-10T03:36:54.25",
+         {},
+         "2021-06-10T03:36:54.250000Z,wamd",
+         0,
+         "",
+         "1 recording is named in its recorder's local time (UTC-03:30)"},
+        // A recorder set to local time whose own time is UTC: the name's time stands, with a
+        // warning naming both and the options that give the other.
         {"zone",
          RecorderStyle::SoundTrap,
          120,
@@ -2448,7 +2501,8 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          kNoTruth,
          "5987.210610053655.wav: its name says 2021-06-10T05:36:55.000000, its log.xml "
          "2021-06-10T03:36:54.000000Z (7201.000 s apart: a clock or time-zone mistake?); the "
-         "name's time is taken"},
+         "name's time is taken (--time-source file takes the log.xml's, --time-shift -02:00 "
+         "moves every start by the difference)"},
         {"file",
          RecorderStyle::SoundTrap,
          120,
@@ -2457,7 +2511,8 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          {"--time-source", "file"},
          "2021-06-10T03:36:54.000000Z,log.xml",
          0,
-         "the log.xml's time is taken"},
+         "the log.xml's time is taken (--time-source name takes the name's, --time-shift "
+         "+02:00 moves every start by the difference)"},
         {"shift",
          RecorderStyle::Guano,
          120,
@@ -2519,6 +2574,8 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         } else {
             EXPECT_EQ(list.err.find("apart"), std::string::npos) << list.err;
         }
+        EXPECT_EQ(list.err.find("local time") != std::string::npos, row.note[0] != '\0');
+        EXPECT_NE(list.err.find(row.note), std::string::npos) << list.err;
 
         args[0] = "convert";
         args[1] = "--out=" + out + "/" + row.what;
