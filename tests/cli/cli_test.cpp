@@ -1983,6 +1983,15 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
               std::string::npos)
         << r.err;
     fs::remove(wavs + "/A.20230517150000.wav");
+    // A rate that is no whole number of k samples/s, in every file: --rate is what is right.
+    fs::create_directories(dir / "cd");
+    WriteSamplesFile(dir / "cd/C.20230517140000.wav", std::vector<int16_t>(4410), 44100);
+    r = RunCli(dir, {"convert", "--out", out + "/none", dir / "cd"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("is no whole number of k samples/s in 1 ... 2000: nothing converted "
+                         "(--rate K converts every file at K k samples/s)\n"),
+              std::string::npos)
+        << r.err;
     r = RunCli(dir, {"list", "--csv", fit, wavs + "/B.20230517140000.wav"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(Lines(r.out)[1].substr(0, 42),
