@@ -438,7 +438,8 @@ TEST_F(Selection, RecordersOwnTimesGroupByFolderAndReadLocalNames) {
 
     EXPECT_EQ(Identities(), (std::vector<std::string>{"moths", "moths", "north", "south", "west"}));
     EXPECT_EQ(host.Text(Label::BigLbl), "5 WAV files in 4 name groups");
-    EXPECT_EQ(Memo()[3], "11/6/2024 06:00\t0\t0.30\tnorth\t" + north + "\trec1.TK1");
+    EXPECT_EQ(Memo()[3],
+              "11/6/2024 06:00\t0\t0.30\tnorth\t" + north + "\tNewFileNamenorth 2024 06 11.TK1");
     // The moths' names give 08:00 and 09:00 at UTC+2: placed at 06:00 and 07:00 UTC.
     EXPECT_EQ(StartTimeText(Recs[0].StartTime), "2024-06-11T06:00:00.000000Z");
     EXPECT_EQ(StartTimeText(Recs[1].StartTime), "2024-06-11T07:00:00.000000Z");
@@ -500,7 +501,8 @@ TEST_F(Selection, DurationsEndWithTheDataChunk) {
                                            {"guan", test::Bytes(8 << 20, ' ')}}));
     SelectFiles({path});
     ASSERT_EQ(Recs.size(), 1u);
-    EXPECT_EQ(Memo().back(), "1/1/2023 00:00\t0\t2.00\tA\t" + path + "\tA.20230101000000.TK1");
+    EXPECT_EQ(Memo().back(),
+              "1/1/2023 00:00\t0\t2.00\tA\t" + path + "\tNewFileNameA 2023 01 01.TK1");
 }
 
 }  // namespace
