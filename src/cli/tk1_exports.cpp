@@ -424,15 +424,13 @@ std::map<int64_t, double> RecordedSeconds(const std::vector<tk1::RecordingRow>& 
         SampleRate rate;
         if (!rate.KsamplesPerSecEditChange(std::to_string(row.RateHz / 1000))) continue;
         const FloorDivision placed = FloorDivide(row.PlacedUs, kMicrosecondsPerMinute);
-        const int64_t startSecond = placed.Remainder / kMicrosecondsPerSecond;
         const int64_t perMin = rate.SamplesPerMin;
         int64_t minute = placed.Quotient;
         int64_t left = row.Samples;
         for (bool first = true; left > 0; first = false) {
-            const int64_t block =
-                first ? rate.FirstBlockSamples(static_cast<int32_t>(startSecond)) : perMin;
+            const int64_t block = first ? rate.FirstBlockSamplesAt(placed.Remainder) : perMin;
             const int64_t n = std::min(block, left);
-            const int64_t tick = first ? rate.TickOfSecond(static_cast<int32_t>(startSecond)) : 0;
+            const int64_t tick = first ? rate.TickOfMicrosecond(placed.Remainder) : 0;
             const int64_t beforeClose = rate.PositionsToMinuteEnd(tick);
             if (n >= beforeClose) {
                 seconds[minute] += static_cast<double>(beforeClose) / row.RateHz;

@@ -2524,6 +2524,26 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          "2021-06-10T03:36:42.743721,bext",
          -11.506279,
          ""},
+        // Placed at their exact start, fractions of a second included: the TK1 file's own
+        // times are the true ones.
+        {"exact guano",
+         RecorderStyle::Guano,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {"--exact-start"},
+         "2021-06-10T03:36:54.250000Z,guan",
+         0,
+         ""},
+        {"exact sm4",
+         RecorderStyle::Sm4,
+         0,
+         true,
+         "2021-06-10T03:36:54.5",
+         {"--exact-start"},
+         "2021-06-10T03:36:54.500000Z,wamd",
+         0,
+         ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -2556,6 +2576,7 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         std::vector<std::string> args = {"list", "--csv"};
         args.insert(args.end(), row.args.begin(), row.args.end());
         args.push_back(folder);
+        const bool exact = std::erase(args, "--exact-start") > 0;  // a choice of placement
         const Result list = RunCli(dir, args);
         ASSERT_EQ(list.status, 0) << list.err;
         const auto listed = Lines(list.out);
@@ -2569,6 +2590,7 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
 
         args[0] = "convert";
         args[1] = "--out=" + out + "/" + row.what;
+        if (exact) args.insert(args.begin() + 1, "--exact-start");
         const Result converted = RunCli(dir, args);
         ASSERT_EQ(converted.status, 0) << converted.err;
         std::string tk1;
@@ -2582,6 +2604,9 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         const auto table = Lines(ReadFileText(tk1.substr(0, tk1.size() - 4) + ".recordings.csv"));
         ASSERT_EQ(table.size(), 2u);
         EXPECT_EQ(Split(table[1], ',')[1], start);
+        if (exact) {
+            EXPECT_EQ(Split(table[1], ',')[7] + "Z", start);  // placed_minute
+        }
 
         const Result dump = RunCli(dir, {"dump", "--csv", tk1});
         ASSERT_EQ(dump.status, 0) << dump.err;
@@ -2593,6 +2618,10 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
             const double offset = std::stod(cells[cells.size() - 2]);
             const double time = IsoSeconds(cells.back());
             EXPECT_NEAR(time, IsoSeconds(start) + offset, 2e-6) << clicks[i];
+            if (exact) {
+                // DateTime, the TK1 file's time, is recording_time to the 5 us of its records.
+                EXPECT_NEAR(IsoSeconds(cells[0]), time, 2e-6) << clicks[i];
+            }
             if (row.errorS == kNoTruth) continue;
             EXPECT_TRUE(std::any_of(written.Truth.begin(), written.Truth.end(), [&](const auto& c) {
                 return std::abs(trueStart + c.CentreSample / spec.SampleRate + row.errorS - time) <
