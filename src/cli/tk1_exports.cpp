@@ -176,9 +176,12 @@ Span SpanOf(const tk1::Click& c) {
     return {before, std::max(length - before, cycle)};
 }
 
-// The band of a click's intervals, in Hz: each interval n (250 ns units) stands for the
-// periods between n - 1/2 and n + 1/2; 255 for 255 or more.
-std::pair<double, double> BandOf(const tk1::Click& c) {
+// The band of a click's intervals, in Hz, for a conversion at rateHz (0: not known). The
+// detector times each peak to the half tick (a quarter of a sample period, halved) and counts
+// an interval in 250 ns units rounded, so an interval n stands for the periods within
+// n - 1/2 - h and n + 1/2 + h, h the half tick in 250 ns units (500,000 / rate; 1 where the
+// rate is not known); 255 stands for 255 or more. With the rate, the band ends at half of it.
+std::pair<double, double> BandOf(const tk1::Click& c, int32_t rateHz) {
     int lo = 255, hi = 0;
     for (const uint8_t ipi : {c.IPIpreMax, c.IPIPostMax, c.IPIPost1, c.IPIPost2}) {
         if (ipi == 0) continue;
@@ -186,8 +189,12 @@ std::pair<double, double> BandOf(const tk1::Click& c) {
         hi = std::max<int>(hi, ipi);
     }
     if (hi == 0) return {0.0, 0.0};
-    const double low = hi >= 255 ? 0.0 : 4e6 / (hi + 0.5);
-    return {low, 4e6 / (lo - 0.5)};
+    const double halfTick = rateHz > 0 ? 500'000.0 / rateHz : 1.0;
+    const double nyquist = rateHz > 0 ? rateHz / 2.0 : 4e6;
+    const double low = hi >= 255 ? 0.0 : std::min(4e6 / (hi + 0.5 + halfTick), nyquist);
+    const double shortest = lo - 0.5 - halfTick;
+    const double high = shortest > 4e6 / nyquist ? 4e6 / shortest : nyquist;
+    return {low, high};
 }
 
 // The exact time of a click: its recording's start plus its second there; without a start,
@@ -399,7 +406,8 @@ public:
         if (files_ && i == kNoRecording) return;  // before the first recording: no file of its own
         const tk1::Click& f = click.Fields;
         const Span span = SpanOf(f);
-        const auto [low, high] = BandOf(f);
+        const tk1::RecordingRow* recordingRow = i != kNoRecording ? RowOf(c_, i) : nullptr;
+        const auto [low, high] = BandOf(f, recordingRow != nullptr ? recordingRow->RateHz : 0);
         double fileBegin = 0, begin = 0;
         if (i != kNoRecording) {
             fileBegin = std::max(

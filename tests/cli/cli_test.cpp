@@ -1814,6 +1814,39 @@ TEST_F(CliTest, DumpTablesOfCraftedRecords) {
         sources += cells.at(cells.size() - 2);
     }
     EXPECT_EQ(sources, "AAAAB");
+
+    // Raven's boxes hold every period a click's intervals can stand for: the detector times
+    // peaks to the half tick (at 576 k samples/s 0.868 of a 250 ns unit) before an interval is
+    // rounded, and nothing lies above half the rate. A 130 kHz click (30.8 units) read as
+    // 26 ... 30 lies in its box.
+    auto tonal = [&](std::array<uint8_t, 4> ipis) {
+        Record r = click(100);
+        std::copy(ipis.begin(), ipis.end(), r.begin() + 5);
+        return r;
+    };
+    const std::string boxes = dir / "boxes.TK1";
+    WriteFileBytes(boxes, file({minute, minute, tonal({26, 27, 30, 30}), tonal({3, 3, 3, 3}),
+                                tonal({255, 40, 255, 255}), end}));
+    const std::string table =
+        "path,start,time_source,correction_s,rate_hz,samples,duration_s,placed_minute,"
+        "placed_offset_s\r\n/x.wav,,,,576000,576000,1.000000,2023-05-17T14:00:00,\r\n";
+    WriteFileBytes(dir / "boxes.recordings.csv", std::vector<uint8_t>(table.begin(), table.end()));
+    auto bands = [&] {
+        const Result raven = RunCli(dir, {"dump", "--raven", boxes});
+        EXPECT_EQ(raven.status, 0) << raven.err;
+        std::string text;
+        for (const std::string& row : Lines(raven.out)) {
+            const auto cells = Split(row, '\t');
+            text += cells.at(5) + "-" + cells.at(6) + " ";
+        }
+        return text;
+    };
+    EXPECT_EQ(bands(),
+              "Low Freq (Hz)-High Freq (Hz) 127518.3-162390.8 288000.0-288000.0 0.0-103541.3 ");
+    // Without the rate, a half tick of 250 ns.
+    fs::remove(dir / "boxes.recordings.csv");
+    EXPECT_EQ(bands(),
+              "Low Freq (Hz)-High Freq (Hz) 126984.1-163265.3 888888.9-2666666.7 0.0-103896.1 ");
 }
 
 // The TK1 bytes apart from the finalisation minute (the wall clock).
