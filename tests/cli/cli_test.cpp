@@ -2698,9 +2698,10 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         fs::create_directories(folder);
         synth::RecordingSpec spec;
         spec.SampleRate = row.style == RecorderStyle::AudioMoth ? 384000 : 576000;
-        spec.Seconds = 3;
+        // (The last train lies in the minute after a start at 03:36:54.)
+        spec.Seconds = 8;
         spec.NoiseRms = 5;
-        for (const double at : {0.4, 1.6}) {
+        for (const double at : {0.4, 1.6, 6.4}) {
             synth::ClickTrain t;
             t.StartSec = at;
             t.Clicks = 10;
