@@ -202,9 +202,9 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
                 Writer.IndexFile.WriteLine(rec.Start.Mn, rec.NameWithPath);
             }
             // The file's first sample lies in the minute the writer has reached, at the tick of
-            // its start second (the first tick unless files are placed exactly).
-            const int64_t placedUs = int64_t{Writer.TK1min} * kMicrosecondsPerMinute +
-                                     int64_t{rec.Start.Second} * kMicrosecondsPerSecond;
+            // its start (the first tick unless files are placed exactly).
+            const int64_t placedUs =
+                int64_t{Writer.TK1min} * kMicrosecondsPerMinute + rec.Start.MicrosecondInMinute();
             ReadAhead(WavFileRecs, wavN + 1, N);
             Processor.ConvertOneWavFile(*Source, wavN, rec);
             // The effort is what was converted: the samples the recording held, or as far as
