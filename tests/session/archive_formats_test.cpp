@@ -263,6 +263,7 @@ TEST(ArchiveFormats, TheEffortOfAFlacStreamIsTheSamplesConvertedWhateverItsStrea
         bool converted;  // whole: the bytes of the WAV file's conversion
     };
     const std::vector<Case> cases = {
+        {"its true count: no warning", stream, Session::Outcome::Done, {}, true},
         {"a count of 0, unknown", counting(0), Session::Outcome::Done, {}, true},
         {"a count of 2^36 - 1",
          counting((int64_t{1} << 36) - 1),

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -183,20 +184,36 @@ TEST_F(FailedOutputsTest, TheDataMemoListsTheFilesWrittenInTheirOrder) {
 }
 
 TEST_F(FailedOutputsTest, ARecordingTakenAwayWhileItIsReadIsNamedAndFailsTheBatch) {
-    const std::string a = Silent(dir / "A.20230517140000.wav", 70);  // a minute end on the way
-    s.SelectPaths({a});
-    int calls = 0;
-    host.onProcessMessages = [&](int) {
-        if (++calls == 1) fs::rename(a, dir / "moved.wav");
+    const std::string a = dir / "A.20230517140000.wav";
+    // Moved away; or another file put in its place, as a copy over it would leave it.
+    const std::vector<std::function<void()>> takeAway = {
+        [&] { fs::rename(a, dir / "moved.wav"); },
+        [&] {
+            fs::copy_file(a, dir / "copy.wav");
+            fs::rename(dir / "copy.wav", a);
+        },
     };
-    s.ConvertBatchBtnClick();
-    EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
-    ASSERT_EQ(host.Kinds(), std::vector<EventKind>{EventKind::RecordingChanged});
-    EXPECT_EQ(host.events[0].File, a);
-    EXPECT_EQ(host.events[0].Text,
-              "Recording moved or removed while it was converted, no longer at its path: " + a);
-    // What was read is whole: the file it was read from went on being read to its end.
-    EXPECT_TRUE(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).wellFormed);
+    for (size_t k = 0; k < takeAway.size(); ++k) {
+        SCOPED_TRACE(k);
+        fs::remove_all(out);  // no earlier files to keep
+        fs::create_directories(out);
+        Silent(a, 70);  // a minute end on the way
+        s.SelectPaths({a});
+        host.events.clear();
+        int calls = 0;
+        host.onProcessMessages = [&](int) {
+            if (++calls == 1) takeAway[k]();
+        };
+        s.ConvertBatchBtnClick();
+        host.onProcessMessages = nullptr;
+        EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
+        ASSERT_EQ(host.Kinds(), std::vector<EventKind>{EventKind::RecordingChanged});
+        EXPECT_EQ(host.events[0].File, a);
+        EXPECT_EQ(host.events[0].Text,
+                  "Recording moved or removed while it was converted, no longer at its path: " + a);
+        // What was read is whole: the file it was read from went on being read to its end.
+        EXPECT_TRUE(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).wellFormed);
+    }
 }
 
 }  // namespace
