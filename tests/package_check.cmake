@@ -12,6 +12,14 @@ if(NOT rule MATCHES "--target wtk_packaged" OR NOT rule MATCHES "cpack" OR rule 
   message(FATAL_ERROR "make package must build wtk_packaged and run cpack, not build the package target:${rule}")
 endif()
 
+# cpack installs first, and an install that depends on the target all would build everything.
+if(EXISTS ${BUILD}/Makefile)
+  file(STRINGS ${BUILD}/Makefile preinstall REGEX "^preinstall:")
+  if(preinstall MATCHES "^preinstall: all")
+    message(FATAL_ERROR "cpack would build every target first: ${preinstall}")
+  endif()
+endif()
+
 # The targets wtk_packaged depends on, through every level, from the Makefile generator's
 # dependency lines ("a.dir/all: b.dir/all").
 if(NOT EXISTS ${BUILD}/CMakeFiles/Makefile2)
