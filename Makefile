@@ -86,13 +86,14 @@ bench: build
 	@[ ! -x $(BUILD)/bench/kernel_bench ] || $(BUILD)/bench/kernel_bench
 	@$(PYTHON3) bench/read_tk1_bench.py --folder $(BUILD)/bench $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
 
-# The Debian packages wavtokeb-cli (the command-line tool, no Qt) and wavtokeb (the window) from
-# the build, into BUILD/*.deb.
-# (The package target builds what is not built yet, so an earlier make build or make test is
-# reused as it stands.)
+# The Debian packages wavtokeb-cli (the command-line tool, no Qt), wavtokeb (the window) and
+# python3-wavtokeb from the build, into BUILD/*.deb. Only what the packages hold is built (no
+# test, no benchmark);
+# what an earlier make build or make test built is reused as it stands.
 package: deps $(BUILD)/CMakeCache.txt
 	@./scripts/ensure-packages $(PACKAGE_PACKAGES)
-	cmake --build $(BUILD) -j $(JOBS) --target package
+	cmake --build $(BUILD) -j $(JOBS) --target wtk_packaged
+	cd $(BUILD) && cpack --config CPackConfig.cmake
 
 # Installs the packages (as root), checks the installed tool, manual page and completion, runs
 # lintian, and removes them again.
