@@ -22,9 +22,18 @@ struct BandPassCoeffs {
     // A sum can leave the int32 range for inputs below 2^17 (only with absurd gains), so the
     // kernels must saturate.
     bool mayOverflow = false;
+    // The kernel is symmetric (phase 3 is phase 0 reversed, phase 2 phase 1) and every sum and
+    // product below is exact in double, so a kernel may form phases 0 and 3 (1 and 2) as
+    // P + Q and P - Q from the pairs x0 + x4, x0 - x4, x1 + x3, x1 - x3 of the samples they
+    // read: P = h0 (x0 + x4) + h1 (x1 + x3) + h2 x2, Q = g0 (x0 - x4) + g1 (x1 - x3), with
+    // half sums h and half differences g of the coefficients. Exact sums are the same
+    // in any order, so this gives the very values of the plain sums with half the products.
+    bool folded = false;
+    // h0, h1, h2, g0, g1 of phases 0 and 3, then those of phases 1 and 2 (when folded).
+    std::array<std::array<double, 5>, 2> fold{};
 };
 // From the sensitivity's 20 coefficients (the gain in them), with mayOverflow set where the sum
-// of a phase's magnitudes times 2^17 reaches the int32 range.
+// of a phase's magnitudes times 2^17 reaches the int32 range, and folded where it may be.
 BandPassCoeffs MakeBandPassCoeffs(const std::array<float, 20>& Coeff);
 
 enum class FilterKernelKind { Portable, Avx2, Avx512 };

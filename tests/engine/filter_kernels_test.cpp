@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -74,7 +75,7 @@ TEST_P(EachKernel, HighPassOfAConstantBlockIsItsSmallDcResponse) {
 TEST_P(EachKernel, HighPassMatchesTheInPlaceReferenceOnRandomBlocks) {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int32_t> full(-32768, 32767);
-    for (int32_t n : {0, 50, 83, 84, 85, 86, 87, 88, 91, 200, 4099}) {
+    for (int32_t n : {0, 50, 83, 84, 85, 86, 87, 88, 91, 200, 1123, 4099, 4112}) {
         std::vector<int32_t> s(static_cast<size_t>(n) + 1);
         for (auto& v : s) v = full(rng);
         std::vector<int32_t> want = s;
@@ -127,6 +128,60 @@ TEST_P(EachKernel, BandPassValuesFollowThePhaseTable) {
             }
         }
     }
+}
+
+// The plain sums of each phase, in the order of the phase table.
+void ExpectPlainSums(const std::array<float, 20>& coeff, const std::vector<int32_t>& s,
+                     const char* row) {
+    static const int idx[4][5] = {
+        {3, 7, 11, 15, 19}, {2, 6, 10, 14, 18}, {1, 5, 9, 13, 17}, {0, 4, 8, 12, 16}};
+    const BandPassCoeffs c = MakeBandPassCoeffs(coeff);
+    const auto count = static_cast<int32_t>(s.size()) - 4;
+    std::vector<int32_t> out(4 * s.size());
+    std::vector<uint64_t> mask(s.size() / 16 + 1);
+    BandPassValues(s.data(), 2, count, c, 0, out.data(), mask.data());
+    for (int32_t i = 0; i < count; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            double sum = 0;
+            for (int j = 0; j < 5; ++j) sum += static_cast<double>(coeff[idx[k][j]]) * s[i + j];
+            ASSERT_EQ(out[4 * i + k], test::RefRound(sum)) << row << " position " << i;
+        }
+    }
+}
+
+TEST_P(EachKernel, BandPassFoldsOnlyASymmetricKernelWhoseSumsAreExact) {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int32_t> hp(-131071, 131071);
+    std::vector<int32_t> s(1003);
+    for (auto& v : s) v = hp(rng);
+    // The sensitivity's kernels, at the presets' least and greatest gains and beyond, up to
+    // where the sums may overflow.
+    for (float scaler : {0.001f, 0.00005f, 0.005f, 0.0123457f, 3e-7f, 17.9f}) {
+        Sensitivity sens;
+        sens.CurrentAmpScaler = scaler;
+        sens.ReviseFilterScale();
+        EXPECT_TRUE(MakeBandPassCoeffs(sens.Coeff).folded) << scaler;
+        ExpectPlainSums(sens.Coeff, s, "gain");
+    }
+    Sensitivity sens;
+    sens.CurrentAmpScaler = 0.001f;
+    sens.ReviseFilterScale();
+    // Not symmetric: one coefficient of phase 0 differs from its mirror in phase 3.
+    std::array<float, 20> lopsided = sens.Coeff;
+    lopsided[3] = std::nextafter(lopsided[3], 1.0f);
+    EXPECT_FALSE(MakeBandPassCoeffs(lopsided).folded);
+    ExpectPlainSums(lopsided, s, "lopsided");
+    // Symmetric, but bits 2^-70 and 2^0 in one sum: the plain order rounds, and so must every
+    // kernel.
+    std::array<float, 20> wide = sens.Coeff;
+    wide[0] = wide[19] = 1.0f;
+    wide[4] = wide[15] = std::ldexp(1.0f, -70);
+    EXPECT_FALSE(MakeBandPassCoeffs(wide).folded);
+    ExpectPlainSums(wide, s, "wide");
+    // Overflowing sums saturate and are not folded.
+    sens.CurrentAmpScaler = 3e38f;
+    sens.ReviseFilterScale();
+    EXPECT_FALSE(MakeBandPassCoeffs(sens.Coeff).folded);
 }
 
 TEST_P(EachKernel, BandPassSaturatesAbsurdGains) {
