@@ -59,13 +59,15 @@ void HighPassPiece(const PieceBuffer& p, int32_t* hp, StageTimes* t) {
     if (t != nullptr) t->HighPassNs += Clock(t) - t0;
 }
 
-void BandPassPiece(PieceBuffer& p, const BandPass& f, StageTimes* t) {
-    if (p.Count <= 0 || (p.GraphSpan >= 0 && IsQuietBlock(p.GraphSpan, f.Threshold()))) return;
+bool BandPassPiece(PieceBuffer& p, const BandPass& f, StageTimes* t) {
+    if (p.Count <= 0 || (p.GraphSpan >= 0 && IsQuietBlock(p.GraphSpan, f.Threshold()))) {
+        return false;
+    }
     const int64_t t0 = Clock(t);
     BandPassValues(p.Hp.data(), 2, p.Count, f.Coeffs(), f.Threshold(), p.Values.data(),
                    p.Above.data());
-    p.FilterGen = f.Gen();
     if (t != nullptr) t->BandPassNs += Clock(t) - t0;
+    return true;
 }
 
 }  // namespace wtk

@@ -61,7 +61,8 @@ private:
 // entries). With t, their CPU time is added to it.
 void HighPassPiece(const PieceBuffer& p, int32_t* hp, StageTimes* t);
 // The band-pass values and threshold bits of p's positions from its high-pass values, made with
-// f, whose generation p then records; none for a quiet block of graphs (FilterGen stays 0).
-void BandPassPiece(PieceBuffer& p, const BandPass& f, StageTimes* t);
+// f; false (and none made) for a quiet block of graphs. p.FilterGen is left to the caller, who
+// records f's generation there once the values may be read.
+bool BandPassPiece(PieceBuffer& p, const BandPass& f, StageTimes* t);
 
 }  // namespace wtk
