@@ -141,9 +141,6 @@ void PieceRing::HighPass(Slot& s, bool byHelper, std::unique_lock<std::mutex>& l
     lk.unlock();
     StageTimes t;
     if (s.Count > 0) HighPassPiece(s, s.Hp.data(), Times(t));
-    // Held up, as by another program on its processor: the peak finder's thread takes the
-    // piece over meanwhile.
-    if (byHelper && takeOverAtOnce_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     lk.lock();
     times_ += t;
     if (s.Dropped) {
@@ -204,8 +201,17 @@ void PieceRing::HelperLoop() {
     for (;;) {
         if (stop_) return;
         if (CanClaim()) {
-            ClaimAndRead(lk);
+            Slot& s = ClaimAndRead(lk);
             WakeConsumer();
+            if (HoldsUpHelper() && s.Index == taken_ && !holding_) {
+                // Held up on the piece the peak finder needs next, as by another program on
+                // its processor: the peak finder's thread takes the piece over meanwhile.
+                s.state = Slot::State::Filtering;
+                s.ByHelper = true;
+                helperCv_.wait(lk, [&] { return stop_ || s.Dropped; });
+                if (stop_) return;
+                HighPass(s, true, lk);
+            }
         } else if (Slot* r = FirstRead(taken_)) {
             const int64_t c0 = ThreadCpuNs();
             HighPass(*r, true, lk);
@@ -216,6 +222,7 @@ void PieceRing::HelperLoop() {
             WakeConsumer();
         } else {
             helperWaits_ = true;
+            WakeConsumer();
             helperCv_.wait(lk, [&] {
                 return stop_ || CanClaim() || FirstRead(taken_) != nullptr ||
                        BandPassCandidate() != nullptr;
@@ -257,16 +264,19 @@ FilteredPiece& PieceRing::NextPiece() {
         if (k == claimed_) {
             // No one has claimed it: read and high-pass it here. Its slot may still be held by
             // the other thread, at work on an earlier piece that was taken from it (whose
-            // results it drops when it gets its processor back): wait until it lets go.
-            if (CanClaim()) {
+            // results it drops when it gets its processor back): wait until it lets go. A
+            // thread held up for tests takes every piece: wait until it has claimed this one.
+            const bool own = !HoldsUpHelper();
+            if (own && CanClaim()) {
                 const int64_t w0 = WallNs();
                 ClaimAndRead(lk);
                 HighPass(s, false, lk);
                 ownPieceNs_ = WallNs() - w0;
                 return Take(s);
             }
+            if (!own) helperCv_.notify_one();
             consumerWaits_ = true;
-            consumerCv_.wait(lk, [&] { return CanClaim() || claimed_ != k; });
+            consumerCv_.wait(lk, [&] { return (own && CanClaim()) || claimed_ != k; });
             consumerWaits_ = false;
             continue;
         }
@@ -275,6 +285,14 @@ FilteredPiece& PieceRing::NextPiece() {
                 if (takeOverAtOnce_ && s.ByHelper) return TakeOver(s, lk);
                 return Take(s);
             case Slot::State::Read: {
+                if (HoldsUpHelper()) {
+                    // A thread held up for tests high-passes every piece.
+                    helperCv_.notify_one();
+                    consumerWaits_ = true;
+                    consumerCv_.wait(lk, [&] { return s.state != Slot::State::Read; });
+                    consumerWaits_ = false;
+                    continue;
+                }
                 const int64_t w0 = WallNs();
                 HighPass(s, false, lk);
                 ownPieceNs_ = WallNs() - w0;
@@ -323,6 +341,14 @@ FilteredPiece& PieceRing::TakeOver(Slot& s, std::unique_lock<std::mutex>& lk) {
     static_cast<PieceRead&>(own_) = s;
     own_.FilterGen = 0;  // band-passed in chunks as the peak finder reaches them
     holding_ = true;
+    if (takeOverAtOnce_) {
+        // The other thread lets go of the slot and runs ahead as far as the ring lets it before
+        // the piece's bytes are read here: they must still be the piece's.
+        helperCv_.notify_one();
+        consumerWaits_ = true;
+        consumerCv_.wait(lk, [&] { return !s.Dropped && helperWaits_; });
+        consumerWaits_ = false;
+    }
     StageTimes t;
     lk.unlock();
     HighPassPiece(s, own_.Hp.data(), Times(t));

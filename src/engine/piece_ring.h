@@ -77,7 +77,10 @@ public:
     // before it.
     void SetFillAhead(bool on) { fillAhead_ = on; }
     // For tests: the peak finder takes over every piece the other thread high-passes, done or
-    // not, and the other thread is held up for a millisecond in the middle of each piece.
+    // not. Unless the queue is filled ahead, the other thread reads and high-passes every piece
+    // and is held up on the one the peak finder needs next until the peak finder has taken it
+    // over; and the peak finder lets the other thread run as far ahead as the ring lets it
+    // before it high-passes a piece it took over from the slot's bytes.
     void SetTakeOverAtOnce(bool on) { takeOverAtOnce_ = on; }
 
 private:
@@ -109,6 +112,7 @@ private:
     FilteredPiece& Take(Slot& s);  // mutex_ held
     FilteredPiece& TakeOver(Slot& s, std::unique_lock<std::mutex>& lk);
     bool QueueFilled() const;  // mutex_ held
+    bool HoldsUpHelper() const { return threaded_ && takeOverAtOnce_ && !fillAhead_; }
     void WakeConsumer() {
         if (consumerWaits_) consumerCv_.notify_one();
     }
