@@ -480,7 +480,8 @@ bool FoldedSumsAreExact(const BandPassCoeffs& c, double largestSum) {
         }
     }
     if (q == INT32_MAX) return true;  // all zero
-    if (q - 1 < -1021) return false;  // halves could be subnormal
+    // Halving is exact: float coefficients have no bit below 2^-149, far above the subnormal
+    // doubles.
     return largestSum * 131072.0 <= std::ldexp(1.0, q - 1 + 53);
 }
 
