@@ -175,6 +175,7 @@ PieceRing::Slot* PieceRing::BandPassCandidate() {
 void PieceRing::BandPassAhead(Slot& s, std::unique_lock<std::mutex>& lk) {
     s.BandPassing = true;
     s.FilterGen = 0;  // its values are being replaced
+    const uint64_t piece = s.Index;
     const BandPassRef filter = filter_;
     lk.unlock();
     StageTimes t;
@@ -184,8 +185,9 @@ void PieceRing::BandPassAhead(Slot& s, std::unique_lock<std::mutex>& lk) {
     s.BandPassing = false;
     if (s.Dropped) {
         Release(s);
-    } else if (made && !(holding_ && s.Index == taken_)) {
-        // Values the peak finder did not start without.
+    } else if (made && s.Index == piece && s.state == Slot::State::Ready &&
+               !(holding_ && piece == taken_)) {
+        // Values of the piece still in the slot, which the peak finder did not start without.
         s.FilterGen = filter->Gen();
     }
 }
