@@ -90,12 +90,12 @@ void WidenPortable(const uint8_t* b, int32_t n, int32_t* out) {
     WidenPortableRange(b, 0, n, out);
 }
 
-void HighPassPortable(const uint8_t* b, int32_t count, int32_t* out) {
+void HighPassPortable(const uint8_t* b, int32_t count, int32_t* out, Stores) {
     HighPassPortableRange(b, 0, count, out);
 }
 
 void BandPassPortable(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                      int32_t threshold, int32_t* out, uint64_t* mask) {
+                      int32_t threshold, int32_t* out, uint64_t* mask, Stores) {
     ClearMask(mask, count);
     BandPassPortableRange(s, pFirst, 0, count, c, threshold, out, mask);
 }
@@ -105,6 +105,20 @@ void BandPassPortable(const int32_t* s, int32_t pFirst, int32_t count, const Ban
 // ---- AVX2: four outputs or positions per step ----
 
 #define WTK_AVX2 __attribute__((target("avx2")))
+
+// Eight values at p: through the caches, or past them (p 32-byte aligned).
+template <bool kStream>
+WTK_AVX2 inline void Store8(int32_t* p, __m256i v) {
+    if constexpr (kStream) {
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
+    } else {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+    }
+}
+
+bool Aligned32(const void* p) {
+    return (reinterpret_cast<uintptr_t>(p) & 31) == 0;
+}
 
 WTK_AVX2 inline __m256d LoadAsDouble4(const int32_t* p) {
     return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -142,7 +156,8 @@ WTK_AVX2 void WidenToDouble(const uint8_t* b, int32_t j, int32_t n, double* x) {
 
 // Sixteen outputs per step, as four independent sums, from the samples of a stretch widened to
 // double once (the pairs are then added in double, exactly, instead of converting every pair).
-WTK_AVX2 void HighPassAvx2(const uint8_t* b, int32_t count, int32_t* out) {
+template <bool kStream>
+WTK_AVX2 void HighPassAvx2T(const uint8_t* b, int32_t count, int32_t* out) {
     constexpr int32_t kStep = 16;
     constexpr int32_t kStretch = 1024;  // outputs per stretch; its samples fit the first cache
     alignas(32) double x[kStretch + 36];
@@ -168,22 +183,30 @@ WTK_AVX2 void HighPassAvx2(const uint8_t* b, int32_t count, int32_t* out) {
                 }
             }
             int32_t* to = out + i + o;
-            _mm256_storeu_si256(
-                reinterpret_cast<__m256i*>(to),
-                _mm256_set_m128i(_mm256_cvtpd_epi32(acc[1]), _mm256_cvtpd_epi32(acc[0])));
-            _mm256_storeu_si256(
-                reinterpret_cast<__m256i*>(to + 8),
-                _mm256_set_m128i(_mm256_cvtpd_epi32(acc[3]), _mm256_cvtpd_epi32(acc[2])));
+            Store8<kStream>(
+                to, _mm256_set_m128i(_mm256_cvtpd_epi32(acc[1]), _mm256_cvtpd_epi32(acc[0])));
+            Store8<kStream>(
+                to + 8, _mm256_set_m128i(_mm256_cvtpd_epi32(acc[3]), _mm256_cvtpd_epi32(acc[2])));
         }
         i += n;
     }
+    if constexpr (kStream) _mm_sfence();  // the stores are seen before whatever follows
     _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
     HighPassPortableRange(b, i, count, out);
+}
+
+void HighPassAvx2(const uint8_t* b, int32_t count, int32_t* out, Stores stores) {
+    if (stores == Stores::Streaming && Aligned32(out)) {
+        HighPassAvx2T<true>(b, count, out);
+    } else {
+        HighPassAvx2T<false>(b, count, out);
+    }
 }
 
 // The folded band-pass (BandPassCoeffs::folded): each value of s is converted once, the five
 // windows of four positions are shuffled from two converted vectors, and the rounded values are
 // taken from the low halves of value + 1.5 x 2^52 (exact below 2^31, as these are).
+template <bool kStream>
 WTK_AVX2 void BandPassAvx2Folded(const int32_t* s, int32_t pFirst, int32_t count,
                                  const BandPassCoeffs& c, int32_t threshold, int32_t* out,
                                  uint64_t* mask) {
@@ -226,8 +249,8 @@ WTK_AVX2 void BandPassAvx2Folded(const int32_t* s, int32_t pFirst, int32_t count
             const __m256i odd = _mm256_unpackhi_epi64(v01, v23);   // positions 1 and 3
             const __m256i lo = _mm256_permute2x128_si256(even, odd, 0x20);
             const __m256i hi = _mm256_permute2x128_si256(even, odd, 0x31);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), lo);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i + 8), hi);
+            Store8<kStream>(out + 4 * i, lo);
+            Store8<kStream>(out + 4 * i + 8, hi);
             const uint32_t bits =
                 static_cast<uint32_t>(
                     _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(lo, th)))) |
@@ -237,6 +260,7 @@ WTK_AVX2 void BandPassAvx2Folded(const int32_t* s, int32_t pFirst, int32_t count
             mask[(4 * i) >> 6] |= static_cast<uint64_t>(bits) << ((4 * i) & 63);
         }
     }
+    if constexpr (kStream) _mm_sfence();  // the stores are seen before whatever follows
     _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
     BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
 }
@@ -286,9 +310,11 @@ WTK_AVX2 void BandPassAvx2T(const int32_t* s, int32_t pFirst, int32_t count,
 }
 
 void BandPassAvx2(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                  int32_t threshold, int32_t* out, uint64_t* mask) {
-    if (c.folded) {
-        BandPassAvx2Folded(s, pFirst, count, c, threshold, out, mask);
+                  int32_t threshold, int32_t* out, uint64_t* mask, Stores stores) {
+    if (c.folded && stores == Stores::Streaming && Aligned32(out)) {
+        BandPassAvx2Folded<true>(s, pFirst, count, c, threshold, out, mask);
+    } else if (c.folded) {
+        BandPassAvx2Folded<false>(s, pFirst, count, c, threshold, out, mask);
     } else if (c.mayOverflow) {
         BandPassAvx2T<true>(s, pFirst, count, c, threshold, out, mask);
     } else {
@@ -316,7 +342,7 @@ WTK_AVX512 inline __m512i Load16Samples(const uint8_t* b, int32_t j) {
     return _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 2 * j)));
 }
 
-WTK_AVX512 void HighPassAvx512(const uint8_t* b, int32_t count, int32_t* out) {
+WTK_AVX512 void HighPassAvx512(const uint8_t* b, int32_t count, int32_t* out, Stores) {
     int32_t i = 0;
     __m512d h[11];
     for (int t = 0; t < 11; ++t) h[t] = _mm512_set1_pd(kHighPassTaps[t]);
@@ -396,7 +422,7 @@ WTK_AVX512 void BandPassAvx512T(const int32_t* s, int32_t pFirst, int32_t count,
 }
 
 void BandPassAvx512(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                    int32_t threshold, int32_t* out, uint64_t* mask) {
+                    int32_t threshold, int32_t* out, uint64_t* mask, Stores) {
     if (c.mayOverflow) {
         BandPassAvx512T<true>(s, pFirst, count, c, threshold, out, mask);
     } else {
@@ -429,9 +455,9 @@ bool CpuHas(FilterKernelKind kind) {
 #endif
 
 using WidenFn = void (*)(const uint8_t*, int32_t, int32_t*);
-using HighPassFn = void (*)(const uint8_t*, int32_t, int32_t*);
+using HighPassFn = void (*)(const uint8_t*, int32_t, int32_t*, Stores);
 using BandPassFn = void (*)(const int32_t*, int32_t, int32_t, const BandPassCoeffs&, int32_t,
-                            int32_t*, uint64_t*);
+                            int32_t*, uint64_t*, Stores);
 
 struct Kernels {
     FilterKernelKind kind;
@@ -518,14 +544,14 @@ void WidenSamples(const uint8_t* bytes, int32_t n, int32_t* out) {
     if (n > 0) Active().widen(bytes, n, out);
 }
 
-void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out) {
-    if (count > 0) Active().highPass(bytes, count, out);
+void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out, Stores stores) {
+    if (count > 0) Active().highPass(bytes, count, out, stores);
 }
 
 void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                    int32_t threshold, int32_t* out, uint64_t* aboveMask) {
+                    int32_t threshold, int32_t* out, uint64_t* aboveMask, Stores stores) {
     assert(pFirst >= 2 && count >= 0);
-    Active().bandPass(s, pFirst, count, c, threshold, out, aboveMask);
+    Active().bandPass(s, pFirst, count, c, threshold, out, aboveMask, stores);
 }
 
 FilterKernelKind ActiveFilterKernel() {

@@ -38,6 +38,12 @@ BandPassCoeffs MakeBandPassCoeffs(const std::array<float, 20>& Coeff);
 
 enum class FilterKernelKind { Portable, Avx2, Avx512 };
 
+// How a kernel stores its values: for the thread that made them (in the caches), or for another
+// thread (Streaming: past the caches where the processor can and the values are 32-byte
+// aligned, so that lines the other thread read last need not be taken back from it first, and
+// it reads them from memory rather than from this thread's cache).
+enum class Stores { Cached, Streaming };
+
 // Samples from the raw block: out[i] = the signed 16-bit little-endian value of
 // bytes[2 i], bytes[2 i + 1], for i = 0 ... n - 1.
 void WidenSamples(const uint8_t* bytes, int32_t n, int32_t* out);
@@ -45,14 +51,16 @@ void WidenSamples(const uint8_t* bytes, int32_t n, int32_t* out);
 // High-pass straight from the raw block: out[i] = Round(0.957 x[i + 18] + sum over d of
 // h(d) (x[i + 18 - d] + x[i + 18 + d])) for i = 0 ... count - 1, where x[j] is the signed 16-bit
 // little-endian sample at bytes[2 j], bytes[2 j + 1] (reads samples 0 ... count + 35).
-void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out);
+void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out,
+                       Stores stores = Stores::Cached);
 
 // Four band-pass values per position p = pFirst ... pFirst + count - 1, in time order, into
 // out[0 ... 4 count - 1]; reads s[pFirst - 2 ... pFirst + count + 1], which must lie below 2^17
 // in magnitude (high-pass outputs of 16-bit samples do). A rounded value outside the int32
 // range saturates. Bit i of aboveMask (ceil(4 count / 64) words) is set when out[i] > threshold.
 void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                    int32_t threshold, int32_t* out, uint64_t* aboveMask);
+                    int32_t threshold, int32_t* out, uint64_t* aboveMask,
+                    Stores stores = Stores::Cached);
 
 // A quiet block: its raw samples span (maximum less minimum, known only for a block scanned
 // for the graphs) no more than 4 x the threshold. Its band-pass values are neither made nor

@@ -132,6 +132,7 @@ PieceRing::Slot& PieceRing::ClaimAndRead(std::unique_lock<std::mutex>& lk) {
     reading_ = false;
     if (s.BlockEnd) blockActive_ = false;
     s.state = Slot::State::Read;
+    WakeHelper();
     return s;
 }
 
@@ -140,13 +141,17 @@ void PieceRing::HighPass(Slot& s, bool byHelper, std::unique_lock<std::mutex>& l
     s.ByHelper = byHelper;
     lk.unlock();
     StageTimes t;
-    if (s.Count > 0) HighPassPiece(s, s.Hp.data(), Times(t));
+    // Values for the peak finder's thread, when made on the other one.
+    if (s.Count > 0) {
+        HighPassPiece(s, s.Hp.data(), Times(t), byHelper ? Stores::Streaming : Stores::Cached);
+    }
     lk.lock();
     times_ += t;
     if (s.Dropped) {
         Release(s);
     } else {
         s.state = Slot::State::Ready;
+        if (!byHelper) WakeHelper();
     }
 }
 

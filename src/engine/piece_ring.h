@@ -116,6 +116,11 @@ private:
     void WakeConsumer() {
         if (consumerWaits_) consumerCv_.notify_one();
     }
+    // After the peak finder's thread read or high-passed a piece: the other thread may read
+    // the next one, or high-pass or band-pass this one (mutex_ held).
+    void WakeHelper() {
+        if (helperWaits_) helperCv_.notify_one();
+    }
     void StopThread();
     StageTimes* Times(StageTimes& t) const { return timed_ ? &t : nullptr; }
 

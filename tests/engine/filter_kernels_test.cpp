@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/piece_reader.h"
 #include "engine_test_util.h"
 #include "settings/sensitivity.h"
 
@@ -81,11 +82,17 @@ TEST_P(EachKernel, HighPassMatchesTheInPlaceReferenceOnRandomBlocks) {
         std::vector<int32_t> want = s;
         test::RefHighPass(want, n);  // want[q] (q = 0 ... n - 84) is centred on s[q + 20]
         const int32_t count = std::max(n - 83, 0);
-        std::vector<int32_t> out(static_cast<size_t>(count) + 1, 99);
         const std::vector<uint8_t> b = Bytes(s);
-        HighPassFromBytes(b.data() + 4, count, out.data());  // from s[2] on
-        ASSERT_TRUE(std::equal(out.begin(), out.begin() + count, want.begin())) << "n " << n;
-        EXPECT_EQ(out[count], 99) << "wrote past the count";
+        // Stored for this thread, and for another, into aligned and unaligned values.
+        for (const Stores stores : {Stores::Cached, Stores::Streaming}) {
+            for (const size_t at : {size_t{0}, size_t{1}}) {
+                CacheLineVector<int32_t> out(at + static_cast<size_t>(count) + 1, 99);
+                HighPassFromBytes(b.data() + 4, count, out.data() + at, stores);  // from s[2] on
+                ASSERT_TRUE(std::equal(out.begin() + at, out.begin() + at + count, want.begin()))
+                    << "n " << n << " at " << at;
+                EXPECT_EQ(out[at + count], 99) << "wrote past the count";
+            }
+        }
     }
 }
 
@@ -103,10 +110,14 @@ TEST_P(EachKernel, BandPassValuesFollowThePhaseTable) {
         const BandPassCoeffs c = MakeBandPassCoeffs(sens.Coeff);
         for (int32_t pFirst : {2, 3, 5}) {
             for (int32_t count : {0, 1, 3, 4, 5, 17, 2000}) {
-                std::vector<int32_t> out(4 * static_cast<size_t>(count) + 4, 12345);
+                // Stored for this thread, or for another into aligned values (pFirst 2) or not.
+                const Stores stores = count % 2 == 0 ? Stores::Streaming : Stores::Cached;
+                const size_t from = pFirst == 2 ? 0 : 1;
+                CacheLineVector<int32_t> values(from + 4 * static_cast<size_t>(count) + 4, 12345);
+                int32_t* out = values.data() + from;
                 std::vector<uint64_t> mask((4 * count + 63) / 64 + 1, ~uint64_t{0});
                 const int32_t threshold = 10 + pFirst;
-                BandPassValues(s.data(), pFirst, count, c, threshold, out.data(), mask.data());
+                BandPassValues(s.data(), pFirst, count, c, threshold, out, mask.data(), stores);
                 for (int32_t i = 0; i < count; ++i) {
                     for (int k = 0; k < 4; ++k) {
                         double sum = 0;
