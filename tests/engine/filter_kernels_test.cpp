@@ -83,9 +83,10 @@ TEST_P(EachKernel, HighPassMatchesTheInPlaceReferenceOnRandomBlocks) {
         test::RefHighPass(want, n);  // want[q] (q = 0 ... n - 84) is centred on s[q + 20]
         const int32_t count = std::max(n - 83, 0);
         const std::vector<uint8_t> b = Bytes(s);
-        // Stored for this thread, and for another, into aligned and unaligned values.
+        // Stored for this thread, and for another, into values aligned on a cache line, on 16
+        // bytes, or on 4.
         for (const Stores stores : {Stores::Cached, Stores::Streaming}) {
-            for (const size_t at : {size_t{0}, size_t{1}}) {
+            for (const size_t at : {size_t{0}, size_t{4}, size_t{1}}) {
                 CacheLineVector<int32_t> out(at + static_cast<size_t>(count) + 1, 99);
                 HighPassFromBytes(b.data() + 4, count, out.data() + at, stores);  // from s[2] on
                 ASSERT_TRUE(std::equal(out.begin() + at, out.begin() + at + count, want.begin()))
@@ -110,9 +111,10 @@ TEST_P(EachKernel, BandPassValuesFollowThePhaseTable) {
         const BandPassCoeffs c = MakeBandPassCoeffs(sens.Coeff);
         for (int32_t pFirst : {2, 3, 5}) {
             for (int32_t count : {0, 1, 3, 4, 5, 17, 2000}) {
-                // Stored for this thread, or for another into aligned values (pFirst 2) or not.
+                // Stored for this thread, or for another into values aligned on a cache line
+                // (pFirst 2), on 16 bytes (3) or on 4 (5).
                 const Stores stores = count % 2 == 0 ? Stores::Streaming : Stores::Cached;
-                const size_t from = pFirst == 2 ? 0 : 1;
+                const size_t from = pFirst == 2 ? 0 : pFirst == 3 ? 4 : 1;
                 CacheLineVector<int32_t> values(from + 4 * static_cast<size_t>(count) + 4, 12345);
                 int32_t* out = values.data() + from;
                 std::vector<uint64_t> mask((4 * count + 63) / 64 + 1, ~uint64_t{0});
