@@ -70,9 +70,10 @@ plot: build
 	@./scripts/ensure-packages $(PLOT_PACKAGES)
 	@./scripts/plot-example $(BUILD)
 
-# Conversion against cat, on one processor and on all, and per stage;
-# BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its figures from the same run, BENCH_REPEAT=N
-# takes medians of N runs (3). Then each filter kernel variant.
+# Conversion against cat of the same files and against one processor, on one processor and on
+# all, WAV against FLAC, and per stage; BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its
+# figures from the same run, BENCH_REPEAT=N takes medians of N runs (3). Then each filter kernel
+# variant.
 bench: build
 	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE)) \
 	  $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
