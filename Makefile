@@ -7,7 +7,13 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libflac-dev
+# The Python package (python/) and its tests: numpy, pandas, pytest, and pip with Debian's
+# setuptools for the offline install test.
+PYTHON_PACKAGES := python3-numpy python3-pandas python3-pytest python3-pip
+# Debian's interpreter, which has those packages, even where another python3 comes first.
+PYTHON3    := $(firstword $(wildcard /usr/bin/python3) python3)
+PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libflac-dev \
+              $(PYTHON_PACKAGES)
 SCREENSHOT_PACKAGES := xvfb xauth
 PLOT_PACKAGES := python3-pandas python3-matplotlib
 FUZZ_PACKAGES := clang libclang-rt-dev
@@ -73,11 +79,13 @@ plot: build
 # Conversion against cat of the same files and against one processor, on one processor and on
 # all, WAV against FLAC, and per stage; BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its
 # figures from the same run, BENCH_REPEAT=N takes medians of N runs (3). Then each filter kernel
-# variant.
+# variant, and the Python package reading a year of clicks of one location (a synthetic TK1 file
+# of 20 M clicks in BUILD).
 bench: build
 	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE)) \
 	  $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
 	@[ ! -x $(BUILD)/bench/kernel_bench ] || $(BUILD)/bench/kernel_bench
+	@$(PYTHON3) bench/read_tk1_bench.py --folder $(BUILD)/bench $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
 
 # The Debian packages wavtokeb-cli (the command-line tool, no Qt) and wavtokeb (the window) from
 # the build, into BUILD/*.deb.
