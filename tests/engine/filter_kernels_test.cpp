@@ -191,6 +191,16 @@ TEST_P(EachKernel, BandPassFoldsOnlyASymmetricKernelWhoseSumsAreExact) {
     wide[4] = wide[15] = std::ldexp(1.0f, -70);
     EXPECT_FALSE(MakeBandPassCoeffs(wide).folded);
     ExpectPlainSums(wide, s, "wide");
+    // At the edge: phase 0 is {0, 0, 0, 2^-e, 1} (and its mirrors). Its half sums have bits
+    // down to 2^-(e + 1) in values up to 2^17 (pairs of samples below 2^18), exact in double
+    // for e = 34 and not for e = 35.
+    for (const int e : {34, 35}) {
+        std::array<float, 20> edge{};
+        edge[0] = edge[19] = 1.0f;
+        edge[4] = edge[15] = std::ldexp(1.0f, -e);
+        EXPECT_EQ(MakeBandPassCoeffs(edge).folded, e == 34) << "2^-" << e;
+        ExpectPlainSums(edge, s, "edge");
+    }
     // Overflowing sums saturate and are not folded.
     sens.CurrentAmpScaler = 3e38f;
     sens.ReviseFilterScale();
