@@ -76,10 +76,11 @@ plot: build
 	@./scripts/ensure-packages $(PLOT_PACKAGES)
 	@./scripts/plot-example $(BUILD)
 
-# Conversion against cat, on one processor and on all, and per stage;
-# BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its figures from the same run, BENCH_REPEAT=N
-# takes medians of N runs (3). Then each filter kernel variant, and the Python package reading a
-# year of clicks of one location (a synthetic TK1 file of 20 M clicks in BUILD).
+# Conversion against cat of the same files and against one processor, on one processor and on
+# all, WAV against FLAC, and per stage; BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its
+# figures from the same run, BENCH_REPEAT=N takes medians of N runs (3). Then each filter kernel
+# variant, and the Python package reading a year of clicks of one location (a synthetic TK1 file
+# of 20 M clicks in BUILD).
 bench: build
 	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE)) \
 	  $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))

@@ -271,10 +271,7 @@ private:
         bufStart_ = start + from;
         bufPos_ = 0;
         bufLen_ = std::max<int64_t>(to - from, 0);
-        const FLAC__int32* in = data[layout_.Channel] + from;
-        const int bits = layout_.Format.Bits;
-        uint8_t* out = buf_.data();
-        for (int64_t i = 0; i < bufLen_; ++i, out += 2) PutSample16(out, IntTo16(in[i], bits));
+        IntsTo16(data[layout_.Channel] + from, bufLen_, layout_.Format.Bits, buf_.data());
         decoded_ = start + blocksize;
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     }
