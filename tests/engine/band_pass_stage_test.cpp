@@ -42,6 +42,7 @@ public:
     bool AtEnd() const override { return s_->AtEnd(); }
     int64_t Tell() const override { return s_->Tell(); }
     void Seek(int64_t place) override { s_->Seek(place); }
+    int64_t SamplesBefore(int64_t place) const override { return s_->SamplesBefore(place); }
     const ReadFailure* Failure() const override { return s_->Failure(); }
 
 private:
