@@ -1,0 +1,163 @@
+// Click trains: clicks grouped by the continuity of their intervals, frequency and amplitude,
+// each train given a class, a quality and its buzz clicks; NBHF trains close in time form
+// encounters.
+//
+// The detector takes the clicks of one location in time order, one at a time, and keeps only
+// the chains still open (a chain closes once no click has come for longer than it could wait),
+// so its memory does not grow with the length of the data. It gives the trains back in order of
+// their first click, numbered from 1.
+//
+// A chain continues with the click whose interval, frequency and amplitude follow on best from
+// the chain's last click: two animals clicking at once make two chains even where their clicks
+// alternate. An interval near twice the expected one continues a chain across one missed click.
+// Nothing joins a chain across the end of a recording or a gap in the recording: Break() closes
+// every chain, and so does a click of another recording.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "presence/timed_click.h"
+
+namespace wtk::presence {
+
+enum class TrainClass : uint8_t {
+    Nbhf,       // narrow-band high-frequency clicks: porpoises and other NBHF species
+    Dolphin,    // broadband or lower-frequency clicks in trains
+    Sonar,      // echosounder pings: fixed interval, level and frequency
+    Unclassed,  // train-like, but none of the above
+};
+inline constexpr int kTrainClasses = 4;
+
+enum class TrainQuality : uint8_t { Low, Moderate, High };
+
+// "nbhf", "dolphin", "sonar", "unclassed"; "low", "moderate", "high".
+std::string_view ClassName(TrainClass c);
+std::string_view QualityName(TrainQuality q);
+std::optional<TrainClass> ParseClass(std::string_view text);
+std::optional<TrainQuality> ParseQuality(std::string_view text);
+
+// The rules' thresholds. Every field can be set by name (TrainOptionDefs, SetTrainOption); the
+// README gives the reasons for the defaults.
+struct TrainOptions {
+    // ---- grouping clicks into chains ----
+    double MinIciMs = 1.0;        // shorter intervals are not taken as the next click
+    double MaxIciMs = 500;        // longest interval between two clicks of an animal's train
+    double MaxSonarIciMs = 2500;  // longest interval between regular pings
+    double MaxIciChange = 1.5;    // an interval at most this times, or 1 / this of, the one before
+    double MaxBuzzFall = 3.0;  // falling into a buzz, an interval may be 1 / this of the one before
+    double MaxKhzStep = 20;    // kHz from one click of a chain to the next
+    double MaxLevelStepDb = 12;  // amplitude change from one click of a chain to the next, dB
+    double MinClicks = 5;        // fewer clicks make no train
+
+    // ---- classes ----
+    double NbhfMinKhz = 100;  // median frequency of an NBHF train
+    double NbhfMaxKhz = 160;
+    double NbhfMinCycles = 5;      // median cycles of its clicks
+    double NbhfMaxSpread = 8;      // median IPI range code of its clicks (narrow band)
+    double DolphinMaxKhz = 100;    // median frequency under which a train is dolphin-like
+    double SonarIciTolerance = 1;  // successive intervals of pings equal within this many %
+    double SonarMinRegular = 70;   // % of a sonar train's intervals that are that regular
+    double SonarMaxLevelDb = 3;    // median change of level from ping to ping, dB
+    double SonarMinPings = 8;
+    double BuzzIciMs = 10;  // NBHF clicks after an interval shorter than this are buzz clicks
+
+    // ---- quality ----
+    // The median change of the interval from click to click, |ln(ICI / previous ICI)|: a scanning
+    // animal's interval drifts smoothly, intervals drawn at random jump.
+    double HighMaxIciJitter = 0.06;
+    double ModerateMaxIciJitter = 0.15;
+    double HighMinClicks = 15;
+    double ModerateMinClicks = 8;
+    double MaxKhzSpread = 10;  // median distance of a click's kHz from the train's median
+
+    // ---- encounters ----
+    double EncounterGapMinutes = 10;  // NBHF trains closer than this are one encounter
+};
+
+// One settable threshold: its name (the field's), what it is, and the values it takes.
+struct TrainOptionDef {
+    std::string_view Name;
+    double TrainOptions::*Field;
+    std::string_view Help;
+    double Min;
+    double Max;
+};
+std::span<const TrainOptionDef> TrainOptionDefs();
+// Sets options' field called name from text; false with why in error ("unknown train option
+// ...", "... takes a number from 1 to 10, not ...").
+bool SetTrainOption(TrainOptions& options, std::string_view name, std::string_view text,
+                    std::string& error);
+
+// A chain's key as Feed gives it for each click; trains carry the key of the chain they were.
+using ChainKey = uint64_t;
+inline constexpr ChainKey kNoChain = 0;
+
+struct Train {
+    int64_t Number = 0;  // from 1, in order of the first click
+    ChainKey Chain = kNoChain;
+    int32_t Recording = kNoRecording;  // the recording of its clicks
+    int64_t StartUs = 0;               // its first and last click (TimedClick::TimeUs)
+    int64_t EndUs = 0;
+    int32_t Clicks = 0;
+    double IciModalMs = 0;  // the most common interval (to 0.5 ms below 20 ms, else 5 %)
+    double IciMinMs = 0;
+    double IciMaxMs = 0;
+    double KhzMedian = 0;
+    double PmaxMedian = 0;  // on the detector's amplitude byte scale
+    TrainClass Class = TrainClass::Unclassed;
+    TrainQuality Quality = TrainQuality::Low;
+    int32_t BuzzClicks = 0;  // NBHF trains only
+    int64_t Encounter = 0;   // 0: none (not NBHF, or below the encounters' quality)
+    // The minutes (TimeUs div one minute) that hold its clicks, and those that hold its buzz
+    // clicks, in increasing order.
+    std::vector<int64_t> ClickMinutes;
+    std::vector<int64_t> BuzzMinutes;
+};
+
+class TrainDetector {
+public:
+    explicit TrainDetector(const TrainOptions& options = {});
+    ~TrainDetector();
+    TrainDetector(const TrainDetector&) = delete;
+    TrainDetector& operator=(const TrainDetector&) = delete;
+
+    // The next click: times do not decrease within a recording. Returns the key of the chain it
+    // joined or started; a chain that closes with too few clicks or too little of a train's shape
+    // becomes no train, and its clicks are then in none.
+    ChainKey Feed(const TimedClick& click);
+    // The recording ended or has a gap: every open chain closes.
+    void Break();
+    // No more clicks: every open chain closes and every train is ready.
+    void Finish();
+    // The next train in order of the first click, once no chain still open started before it.
+    bool NextTrain(Train& train);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Numbers the encounters of one location: NBHF trains of at least minQuality, fed in order of
+// their start, that begin less than EncounterGapMinutes after the end of the one before are one
+// encounter. Encounters are numbered from 1.
+class EncounterGrouper {
+public:
+    EncounterGrouper(const TrainOptions& options, TrainQuality minQuality);
+    // Sets train.Encounter (0 for a train that is in none).
+    void Assign(Train& train);
+    int64_t Encounters() const { return count_; }
+
+private:
+    int64_t gapUs_;
+    TrainQuality minQuality_;
+    int64_t count_ = 0;
+    std::optional<int64_t> lastEndUs_;
+};
+
+}  // namespace wtk::presence
