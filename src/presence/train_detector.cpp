@@ -102,7 +102,7 @@ struct TrainDetector::Impl {
         // Every chain that could take a click has chosen before the click is seeded, and the
         // two clicks after it that could seed a chain with it have come.
         SeedWait = std::max(Round(2 * static_cast<double>(MaxIci) * Change),
-                            Round(2 * static_cast<double>(MaxSonarIci) * Regular)) +
+                            Round(3 * static_cast<double>(MaxSonarIci) * Regular)) +
                    1;
     }
 
@@ -130,8 +130,7 @@ struct TrainDetector::Impl {
     // Pings at intervals longer than an animal's keep their frequency and level closely.
     double FeatureStep(const ChainClick& a, const ChainClick& b, bool ping) const {
         const double khzStep = ping ? O.MaxKhzStep / 2 : O.MaxKhzStep;
-        const double levelStep =
-            ping ? std::min(O.MaxLevelStepDb, O.SonarMaxLevelDb) : O.MaxLevelStepDb;
+        const double levelStep = ping ? O.MaxLevelStepDb / 2 : O.MaxLevelStepDb;
         double score = 0;
         if (a.Khz > 0 && b.Khz > 0) {
             const double step = std::fabs(a.Khz - b.Khz) / khzStep;
@@ -266,6 +265,23 @@ struct TrainDetector::Impl {
                 if (++thirds >= kMaxThirdClicks) break;
             }
             if (bestC == nullptr) continue;
+            // Pings further apart than an animal's clicks begin a chain only with a fourth at
+            // the same interval: among random clicks three such are found too often.
+            BufClick* fourth = nullptr;
+            if (ping) {
+                const int64_t e = bestC->C.TimeUs - b.C.TimeUs;
+                const int64_t at = bestC->C.TimeUs + e;
+                for (size_t k = FirstAt(at - Round(static_cast<double>(e) * (change - 1)));
+                     k < Buf.size() &&
+                     Buf[k].C.TimeUs <= at + Round(static_cast<double>(e) * (change - 1));
+                     ++k) {
+                    if (Buf[k].Chain == kNoChain && FeatureStep(bestC->C, Buf[k].C, true) >= 0) {
+                        fourth = &Buf[k];
+                        break;
+                    }
+                }
+                if (fourth == nullptr) continue;
+            }
             Chain chain;
             chain.Key = NextKey++;
             chain.Recording = Recording;
@@ -276,6 +292,14 @@ struct TrainDetector::Impl {
             a.Chain = chain.Key;
             Extend(chain, b, 1, -1);
             Extend(chain, *bestC, 1, Chance(bestDeviation, thirds));
+            if (fourth != nullptr) {
+                const double expected = static_cast<double>(chain.LastIci);
+                const double deviation =
+                    std::fabs(std::log(static_cast<double>(fourth->C.TimeUs - bestC->C.TimeUs) /
+                                       expected)) /
+                    std::log(change);
+                Extend(chain, *fourth, 1, Chance(deviation, 1));
+            }
             OpenStarts.emplace(chain.StartUs, chain.Key);
             auto [it, inserted] = Open.emplace(chain.Key, std::move(chain));
             Schedule(it->second);
