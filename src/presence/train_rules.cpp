@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "base/calendar.h"
@@ -152,14 +150,6 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     if (n < o.MinClicks || n < 3) return std::nullopt;
     const TrainMeasures m = Measure(clicks, o);
     const std::vector<double> ici = Intervals(clicks);
-    if (std::getenv("WTK_TRAIN_DEBUG") != nullptr) {
-        std::fprintf(stderr,
-                     "chain %.3f n=%d jit=%.3f reg=%.0f lj=%.1f ls=%.1f khz=%.1f ks=%.1f cyc=%.1f "
-                     "spr=%.1f ch=%.2f\n",
-                     static_cast<double>(clicks.front().TimeUs % 60000000) / 1e6, n, m.IciJitter,
-                     m.RegularShare, m.LevelJitterDb, m.LevelSpreadDb, m.KhzMedian, m.KhzSpread,
-                     m.MedianCycles, m.MedianSpread, m.Chance);
-    }
     if (m.IciJitter > o.MaxIciJitter || m.Chance > o.MaxChance) return std::nullopt;
 
     Train t;
