@@ -66,7 +66,7 @@ struct TrainOptions {
     double MaxChance = 0.3;
 
     // ---- classes ----
-    double NbhfMinKhz = 100;  // median frequency of an NBHF train
+    double NbhfMinKhz = 115;  // median frequency of an NBHF train
     double NbhfMaxKhz = 160;
     double NbhfMinCycles = 5;      // median cycles of its clicks: several
     double NbhfMaxCycles = 30;     // and not a long ping
