@@ -50,7 +50,8 @@ struct Site {
     double PhoneDepth = 10;   // m
     double SurfaceGain = -3;  // dB at a reflection
     double BottomGain = -12;
-    double MaxHz = 0;  // frequencies at and above are not recorded
+    double MaxHz = 0;              // frequencies at and above are not recorded
+    double ClipDb = kFieldClipDb;  // the level of full scale at the recorder's gain
 };
 
 // A source at depth and horizontal range r: the direct path, and the paths reflected once by
@@ -122,7 +123,7 @@ void Hear(std::mt19937_64& g, const Site& s, const Click& c, std::vector<Pulse>&
     auto level = [&](double angle, double path) {
         return c.SourceDb + Beam(angle, c.HalfBeam, c.BeamFloor) - Loss(path, c.Absorption);
     };
-    const double direct = CountsOfLevel(level(c.OffAxis, p.Direct));
+    const double direct = CountsOfLevel(level(c.OffAxis, p.Direct), s.ClipDb);
     out.push_back({c.T, direct, c.Hz, c.Duration, phase, c.What, SceneArrival::Direct});
     if (c.SecondGain > 0 && c.SecondHz < s.MaxHz) {
         out.push_back({c.T + c.SecondDelay, direct * c.SecondGain, c.SecondHz, c.Duration,
@@ -131,12 +132,12 @@ void Hear(std::mt19937_64& g, const Site& s, const Click& c, std::vector<Pulse>&
     // The surface turns the pressure over.
     const double surfaceAngle = std::sqrt(c.OffAxis * c.OffAxis + p.SurfaceAngle * p.SurfaceAngle);
     out.push_back({c.T + (p.Surface - p.Direct) / kSoundSpeed,
-                   CountsOfLevel(level(surfaceAngle, p.Surface) + s.SurfaceGain), c.Hz, c.Duration,
-                   phase + 0.5, c.What, SceneArrival::Echo});
+                   CountsOfLevel(level(surfaceAngle, p.Surface) + s.SurfaceGain, s.ClipDb), c.Hz,
+                   c.Duration, phase + 0.5, c.What, SceneArrival::Echo});
     const double bottomAngle = std::sqrt(c.OffAxis * c.OffAxis + p.BottomAngle * p.BottomAngle);
     out.push_back({c.T + (p.Bottom - p.Direct) / kSoundSpeed,
-                   CountsOfLevel(level(bottomAngle, p.Bottom) + s.BottomGain), c.Hz, c.Duration,
-                   phase, c.What, SceneArrival::Echo});
+                   CountsOfLevel(level(bottomAngle, p.Bottom) + s.BottomGain, s.ClipDb), c.Hz,
+                   c.Duration, phase, c.What, SceneArrival::Echo});
 }
 
 // An animal's scanning: the angle off its axis at which the hydrophone hears it, as its head
@@ -161,15 +162,22 @@ void AddPorpoises(std::mt19937_64& g, const Site& s, double start, double length
                   std::vector<Pulse>& out) {
     const double pick = Uniform01(g);
     const int animals = pick < 0.5 ? 1 : pick < 0.75 ? 2 : pick < 0.9 ? 3 : 4;
-    const double closest = LogUniform(g, 5, 400);
+    const double closest = LogUniform(g, 2, 400);
     const double atClosest = start + Uniform(g, 0.2, 0.8) * length;
     for (int a = 0; a < animals; ++a) {
-        const double myClosest = std::clamp(closest * pm::Exp(0.4 * Normal(g)), 3.0, 800.0);
-        const double speed = Uniform(g, 0.3, 2);
-        const double sourceDb = Uniform(g, 172, 196);
+        // Now and then an animal comes to look at the hydrophone: close, level with it and
+        // facing it, lingering, so its clicks reach it near the axis and may clip.
+        const bool curious = Uniform01(g) < 0.2;
+        const double myClosest = curious
+                                     ? LogUniform(g, 2, 10)
+                                     : std::clamp(closest * pm::Exp(0.4 * Normal(g)), 2.0, 800.0);
+        const double speed = curious ? Uniform(g, 0.05, 0.2) : Uniform(g, 0.3, 2);
+        const double sourceDb = Uniform(g, 175, 199);
         const double hz = Uniform(g, 120e3, 145e3);
         const double duration = Uniform(g, 50e-6, 180e-6);
-        const double depth = Uniform(g, 1, s.Depth - 1);
+        const double depth = curious
+                                 ? std::clamp(s.PhoneDepth + Uniform(g, -2, 2), 1.0, s.Depth - 1)
+                                 : Uniform(g, 1, s.Depth - 1);
         const double secondDelay = Uniform(g, 15e-6, 50e-6);
         double t = start + Uniform(g, 0, 0.3 * length);
         while (t < start + length) {
@@ -182,7 +190,7 @@ void AddPorpoises(std::mt19937_64& g, const Site& s, double start, double length
                               : static_cast<int>(std::lround(LogUniform(g, 10, 300)));
             double trend = Uniform(g, -0.015, 0.015);
             const double jitter = LogUniform(g, 0.004, 0.04);
-            const Scan scan = DrawScan(g, 35, 5, 30);
+            const Scan scan = DrawScan(g, curious ? 5 : 35, 5, 30);
             const double floor = Uniform(g, -26, -18);
             const double wobble = Uniform(g, 0.5, 2.5);
             auto click = [&](double when, double levelDb, SceneSource what) {
@@ -330,14 +338,13 @@ void AddVessel(std::mt19937_64& g, const Site& s, double start, double length, b
                                              : Uniform(g, 0.1e-3, 1e-3);
         const double absorption = hz < 100e3 ? kLowAbsorption : kHighAbsorption;
         const double atClosestCounts = LogUniform(g, 40, 30000);
-        const double sourceDb =
-            Db(atClosestCounts / 32767) + kFieldClipDb + Loss(closest, absorption);
+        const double sourceDb = Db(atClosestCounts / 32767) + s.ClipDb + Loss(closest, absorption);
         const double echoDelay = 2 * s.Depth / kSoundSpeed * Uniform(g, 0.8, 1.2);
         const double echoGain = FromDb(s.BottomGain + Uniform(g, -6, 3));
         for (double t = first; t < start + length; t += interval) {
             const double d = Distance(closest, speed, atClosest, t);
             const double level = sourceDb - Loss(d, absorption) + 1.5 * Normal(g);
-            const double amplitude = CountsOfLevel(level);
+            const double amplitude = CountsOfLevel(level, s.ClipDb);
             const double at = t + 2e-6 * Normal(g);  // the sounder's clock
             if (hz >= s.MaxHz) continue;
             out.push_back({at, amplitude, hz, duration, Uniform01(g), SceneSource::Sonar,
@@ -363,8 +370,8 @@ void Episodes(std::mt19937_64& g, double seconds, double perHour, double minMin,
 
 }  // namespace
 
-double CountsOfLevel(double dbPeak) {
-    return 32767 * FromDb(dbPeak - kFieldClipDb);
+double CountsOfLevel(double dbPeak, double clipDb) {
+    return 32767 * FromDb(dbPeak - clipDb);
 }
 
 Scene PlanFieldScene(const SceneOptions& o) {
@@ -383,6 +390,7 @@ Scene PlanFieldScene(const SceneOptions& o) {
     site.SurfaceGain = Uniform(g, -6, -1);
     site.BottomGain = Uniform(g, -20, -8);
     site.MaxHz = 0.45 * o.SampleRate;
+    site.ClipDb = Uniform(g, kFieldClipDb - 12, kFieldClipDb);
 
     std::vector<Pulse> pulses;
     std::vector<Passage> passages;
@@ -396,7 +404,7 @@ Scene PlanFieldScene(const SceneOptions& o) {
     };
     switch (o.Content) {
         case SceneContent::Mixed:
-            Episodes(g, seconds, 2, 1, 25, porpoises);
+            Episodes(g, seconds, 4, 1, 25, porpoises);
             Episodes(g, seconds, 0.4, 5, 25, dolphins);
             Episodes(g, seconds, 0.6, 10, 60, sounders);
             Episodes(g, seconds, 0.5, 5, 20, engines);

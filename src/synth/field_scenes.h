@@ -7,11 +7,13 @@
 // later by the difference of the paths (a fraction of a millisecond for a distant animal, some
 // milliseconds for a near one) and at the level its source sends that way.
 //
-// Levels are in dB re 1 uPa (peak); full scale (32767 counts) is kFieldClipDb, so the loudest
-// clicks clip. Spreading loss is 20 log10 r, absorption 0.04 dB/m at porpoise frequencies.
+// Levels are in dB re 1 uPa (peak); full scale (32767 counts) is 168-180 dB as the recorder's
+// gain is set (kFieldClipDb at the lowest gain), so the loudest clicks clip. Spreading loss is 20
+// log10 r, absorption 0.04 dB/m at porpoise frequencies.
 //
-// - Porpoises (NBHF): a group of 1-4 animals passes at 3-800 m at the closest, each with its
-//   own source level (172-196 dB peak), peak frequency (120-145 kHz), click length
+// - Porpoises (NBHF): a group of 1-4 animals passes at 2-800 m at the closest (a fifth come to
+//   look at the hydrophone, near and facing it), each with its
+//   own source level (175-199 dB peak), peak frequency (120-145 kHz), click length
 //   (50-180 us) and depth. An animal scans: its head swings to and fro, so the hydrophone
 //   hears each click at its own angle off the animal's axis (a beam of 16 degrees at -3 dB,
 //   20-26 dB down off it); clicks heard off the axis are weaker, lower in frequency and carry a
@@ -39,10 +41,10 @@
 
 namespace wtk::synth {
 
-// The received level (dB re 1 uPa, peak) of full scale: 32767 counts.
+// The received level (dB re 1 uPa, peak) of full scale, 32767 counts, at the lowest gain.
 inline constexpr double kFieldClipDb = 180;
-// Counts of a received level: 32767 x 10^((dB - kFieldClipDb) / 20).
-double CountsOfLevel(double dbPeak);
+// Counts of a received level where full scale is clipDb: 32767 x 10^((dB - clipDb) / 20).
+double CountsOfLevel(double dbPeak, double clipDb);
 
 // The truth of the field scenes: a porpoise click is audible when its amplitude is at least
 // kFieldAudibleOverNoise times the noise RMS at its time (the background and the vessels) and
