@@ -218,7 +218,7 @@ void WeighCompany(Train& t, std::span<const Train* const> around, const TrainOpt
     int32_t dolphins = 0, nbhf = t.Quality >= TrainQuality::Moderate ? 1 : 0;
     for (const Train* a : around) {
         if (a->Class == TrainClass::Sonar && a->IciModalMs > 0) {
-            for (const double k : {1.0, 2.0}) {
+            for (const double k : {1.0, 2.0, 3.0, 4.0}) {
                 if (std::fabs(t.IciModalMs / (k * a->IciModalMs) - 1) * 100 <=
                     o.SonarEchoTolerance) {
                     t.Class = TrainClass::Sonar;

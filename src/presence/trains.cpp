@@ -58,7 +58,7 @@ constexpr TrainOptionDef kDefs[] = {
      "trains of a recording this close to one another are weighed together, s", 0, 3600},
     {"SonarEchoTolerance", &O::SonarEchoTolerance,
      "a train whose modal interval is within this many % of a sonar train's around it (or "
-     "twice it) is sonar",
+     "2-4 times it) is sonar",
      0, 50},
     {"HighMaxIciJitter", &O::HighMaxIciJitter,
      "largest median |ln(interval / previous interval)| of a high-quality train", 0, 5},

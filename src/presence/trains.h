@@ -83,7 +83,7 @@ struct TrainOptions {
     // ---- the company a train keeps (the trains of its recording around it) ----
     double CompanySeconds = 30;  // trains this close to one another are weighed together
     // A train whose modal interval is within this many % of a sonar train's around it (or of
-    // twice it) is that sounder's: echoes of its pings from the bottom or the surface.
+    // two to four times it) is that sounder's: echoes or fragments of its pings.
     double SonarEchoTolerance = 2;
 
     // ---- quality ----

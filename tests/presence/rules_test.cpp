@@ -167,6 +167,8 @@ TEST(TrainRules, CompanyAroundATrain) {
         {"beside a sounder of another interval", porpoise, {&sounder}, C::Nbhf},
         {"echoes of the pings", train(C::Nbhf, Q::Moderate, 101.5), {&sounder}, C::Sonar},
         {"echoes of every other ping", train(C::Nbhf, Q::Moderate, 198), {&sounder}, C::Sonar},
+        {"fragments of every fourth ping", train(C::Nbhf, Q::Moderate, 403), {&sounder}, C::Sonar},
+        {"between multiples", train(C::Nbhf, Q::Moderate, 250), {&sounder}, C::Nbhf},
         {"just off the sounder's interval", train(C::Nbhf, Q::Moderate, 103), {&sounder}, C::Nbhf},
         {"dolphin clicks at the pings' interval",
          train(C::Dolphin, Q::Low, 99),
