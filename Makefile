@@ -21,8 +21,8 @@ PACKAGE_PACKAGES := dpkg-dev file
 PACKAGE_CHECK_PACKAGES := man-db bash-completion lintian
 CLUSTER_PACKAGES := slurmctld slurmd slurm-client munge parallel
 
-.PHONY: all deps build test run sanitize-test fuzz bench example screenshot plot format clean \
-        package package-check test-cluster
+.PHONY: all deps build test run sanitize-test fuzz bench bench-presence example screenshot plot \
+        format clean package package-check test-cluster
 
 all: build
 
@@ -79,13 +79,22 @@ plot: build
 # Conversion against cat of the same files and against one processor, on one processor and on
 # all, WAV against FLAC, and per stage; BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its
 # figures from the same run, BENCH_REPEAT=N takes medians of N runs (3). Then each filter kernel
-# variant, and the Python package reading a year of clicks of one location (a synthetic TK1 file
-# of 20 M clicks in BUILD).
+# variant, the Python package reading a year of clicks of one location (a synthetic TK1 file
+# of 20 M clicks in BUILD), and a year of clicks of one location through trains and presence on
+# one processor.
 bench: build
 	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE)) \
 	  $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
 	@[ ! -x $(BUILD)/bench/kernel_bench ] || $(BUILD)/bench/kernel_bench
 	@$(PYTHON3) bench/read_tk1_bench.py --folder $(BUILD)/bench $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
+	@$(BUILD)/bench/presence_bench year
+
+# How well click trains and presence are found: duty-cycled scenes (PRESENCE_HOURS of mixed
+# scenes, 10, and an hour of each kind of sound without porpoises) generated, converted and
+# deleted an hour at a time, against the truth of every recorded minute.
+bench-presence: build
+	@$(BUILD)/bench/presence_bench scenes --hours $(or $(PRESENCE_HOURS),10) \
+	  $(if $(PRESENCE_SEED),--seed $(PRESENCE_SEED))
 
 # The Debian packages wavtokeb-cli (the command-line tool, no Qt), wavtokeb (the window) and
 # python3-wavtokeb from the build, into BUILD/*.deb. Only what the packages hold is built (no

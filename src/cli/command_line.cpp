@@ -7,7 +7,10 @@
 #include <variant>
 
 #include "base/calendar.h"
+#include "base/numbers.h"
 #include "input/start_times.h"
+#include "presence/presence.h"
+#include "presence/trains.h"
 
 namespace wtk::cli {
 namespace {
@@ -44,6 +47,13 @@ constexpr const char* kConversionNotes =
     "end (the minute closed, the TK1 file finished) or a second one aborted it at once, "
     "removing the unfinished files.";
 
+constexpr const char* kPresenceNotes =
+    "Clicks are timed by the recordings table beside each TK1 file (its recording's start plus "
+    "its offset); without one by the TK1 minute clock, with a warning. A damaged TK1 file, "
+    "recordings table or linkage file is refused before anything is written, naming the file "
+    "and the place. Exit status: 0 done, 1 an input damaged or unreadable or the output not "
+    "written, 2 usage or the output refused.";
+
 // clang-format off
 const VerbDef kVerbs[] = {
     {kConvert, "convert", "PATH...", 1, -1,
@@ -61,6 +71,18 @@ const VerbDef kVerbs[] = {
      "Every settings control that --set accepts, one per line: its name, the field it stands "
      "for, its kind, what it accepts and its value after start-up (the \"normal operation\" "
      "preset), or after the preset and controls given."},
+    {kTrains, "trains", "PATH...", 1, -1,
+     "The click trains of TK1 files (PATH: a TK1 file, or a folder searched with its "
+     "sub-folders), every location: one CSV row per train with its times, intervals, "
+     "frequency, amplitude, class (nbhf, dolphin, sonar, unclassed), quality, buzz clicks and "
+     "encounter.",
+     kPresenceNotes},
+    {kPresence, "presence", "PATH...", 1, -1,
+     "Presence per minute, hour or day at every location of the TK1 files (PATH as for "
+     "trains): one CSV row per period and location with the recording effort and the NBHF "
+     "and dolphin detection-positive minutes, sonar and buzz minutes, NBHF trains and "
+     "encounters; a period without recording has empty counts.",
+     kPresenceNotes},
 };
 // clang-format on
 
@@ -303,6 +325,70 @@ const OptionDef kOptions[] = {
      [](CommandLine& c, const std::string&) { c.csv = true; }},
     {"csv", 0, nullptr, false, kSettings, "a CSV table instead of aligned columns",
      [](CommandLine& c, const std::string&) { c.csv = true; }},
+    {"trains", 0, nullptr, false, kDump,
+     "with --csv: each click's train (its number as trains gives it for the file) and class, "
+     "empty for a click in no train",
+     [](CommandLine& c, const std::string&) { c.trains = true; }},
+    {"out", 'o', "FILE", false, kTrains | kPresence,
+     "write the table to FILE, which takes its name only when it is complete; refused when "
+     "FILE is there already (unless --overwrite) [standard output]",
+     [](CommandLine& c, const std::string& v) { c.out = v; }},
+    {"overwrite", 0, nullptr, false, kTrains | kPresence,
+     "replace FILE of --out, once the table is complete",
+     [](CommandLine& c, const std::string&) { c.overwrite = true; }},
+    {"per", 0, "PERIOD", false, kPresence, "minute, hour or day [hour]",
+     [](CommandLine& c, const std::string& v) {
+         if (!presence::ParsePeriod(v)) {
+             throw UsageError{"--per takes minute, hour or day, not \"" + v + "\""};
+         }
+         c.per = v;
+     }},
+    {"utc-offset", 0, "+-HH:MM", false, kPresence,
+     "periods follow the clock of this offset from UTC: hours and days begin at its hh:00 and "
+     "00:00, and period_start is written with it, e.g. +02:00 [Z]",
+     [](CommandLine& c, const std::string& v) {
+         const std::optional<int32_t> offset = presence::ParseUtcOffset(v);
+         if (!offset) {
+             throw UsageError{"--utc-offset takes +HH:MM or -HH:MM (at most 14:00), not \"" + v +
+                              "\""};
+         }
+         c.utcOffsetMinutes = *offset;
+     }},
+    {"min-quality", 0, "QUALITY", false, kTrains | kPresence | kDump,
+     "the least quality (low, moderate or high) of the trains that count: in presence, and in "
+     "encounters [moderate]",
+     [](CommandLine& c, const std::string& v) {
+         if (!presence::ParseQuality(v)) {
+             std::string text = "--min-quality takes low, moderate or high, not \"" + v + "\"";
+             const std::string near = Nearest(v, {"low", "moderate", "high"});
+             if (!near.empty()) text += ", did you mean " + near + "?";
+             throw UsageError{text};
+         }
+         c.minQuality = v;
+     }},
+    {"set-train", 0, "NAME=VALUE", false, kTrains | kPresence | kDump,
+     "a threshold of the train rules by its name, e.g. MinClicks=8 (repeatable; the README and "
+     "wavtokeb-cli trains --help list them)",
+     [](CommandLine& c, const std::string& v) {
+         const size_t eq = v.find('=');
+         if (eq == std::string::npos) {
+             throw UsageError{"--set-train takes NAME=VALUE, not \"" + v + "\""};
+         }
+         presence::TrainOptions probe;
+         std::string error;
+         if (!presence::SetTrainOption(probe, v.substr(0, eq), v.substr(eq + 1), error)) {
+             std::vector<std::string> names;
+             for (const presence::TrainOptionDef& d : presence::TrainOptionDefs()) {
+                 names.emplace_back(d.Name);
+             }
+             const std::string near = Nearest(v.substr(0, eq), names);
+             if (!near.empty() && error.starts_with("unknown")) {
+                 error += ", did you mean " + near + "?";
+             }
+             throw UsageError{"--set-train: " + error};
+         }
+         c.trainSettings.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+     }},
 };
 // clang-format on
 
@@ -407,7 +493,9 @@ public:
 
     CommandLine Parse() {
         if (args_.empty()) {
-            throw UsageError{"a command is required: convert, scrapbook, list, dump or settings"};
+            throw UsageError{
+                "a command is required: convert, scrapbook, list, dump, settings, trains or "
+                "presence"};
         }
         const std::string& first = args_[0];
         if (first == "-h" || first == "--help") {
@@ -476,8 +564,10 @@ private:
         names.emplace_back("help");
         std::string text = "unknown command \"" + name + "\"";
         const std::string near = Nearest(name, names);
-        text += near.empty() ? ": the commands are convert, scrapbook, list, dump and settings"
-                             : ", did you mean " + near + "?";
+        text +=
+            near.empty()
+                ? ": the commands are convert, scrapbook, list, dump, settings, trains and presence"
+                : ", did you mean " + near + "?";
         throw UsageError{text};
     }
 
@@ -584,7 +674,11 @@ constexpr const char* kGeneralHelp =
     "                                             the location names, one per line\n"
     "  wavtokeb-cli dump      [options] FILE.TK1  decode a TK1 file: header fields and one line\n"
     "                                             per record; --csv: one row per click\n"
-    "  wavtokeb-cli settings  [options]           every settings control that --set accepts\n\n"
+    "  wavtokeb-cli settings  [options]           every settings control that --set accepts\n"
+    "  wavtokeb-cli trains    [options] PATH...   the click trains of TK1 files: one CSV row\n"
+    "                                             per train\n"
+    "  wavtokeb-cli presence  [options] PATH...   detection-positive minutes with the\n"
+    "                                             recording effort per minute, hour or day\n\n"
     "wavtokeb-cli COMMAND --help lists the options of a command; -h, --help and -V, --version\n"
     "work everywhere.\n\n"
     "PATH: a file is taken as it is; a directory is searched with all its sub-directories for\n"
@@ -618,6 +712,25 @@ constexpr const char* kNameDateHelp =
     "converted with --to-16-bit, one channel of several with --channel N, and refused without\n"
     "them (convert, scrapbook); a file that holds no samples the converter can read is refused\n"
     "unless --ignore-headers is given; a header rate other than --rate gives a warning.\n";
+
+// The thresholds --set-train takes, with their values by default.
+std::string TrainSettingsHelp() {
+    const presence::TrainOptions defaults;
+    std::string text = "\nTrain rules (--set-train NAME=VALUE) [default]:\n";
+    size_t width = 0;
+    for (const presence::TrainOptionDef& d : presence::TrainOptionDefs()) {
+        width = std::max(width, d.Name.size());
+    }
+    for (const presence::TrainOptionDef& d : presence::TrainOptionDefs()) {
+        std::string value = FixedText(defaults.*d.Field, 3);
+        while (value.ends_with('0')) value.pop_back();
+        if (value.ends_with('.')) value.pop_back();
+        const std::string help = std::string(d.Help) + " [" + value + "]";
+        text += "  " + std::string(d.Name) + std::string(width + 2 - d.Name.size(), ' ') +
+                Wrapped(help, width + 4, kHelpColumns) + "\n";
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -695,6 +808,7 @@ std::string HelpText(Verb verb) {
     }
     if (v.Notes[0] != '\0') text += std::string("\n") + Wrapped(v.Notes, 0, kHelpColumns) + "\n";
     if ((verb & (kConversions | kList)) != 0) text += kNameDateHelp;
+    if ((verb & (kTrains | kPresence)) != 0) text += TrainSettingsHelp();
     return text;
 }
 

@@ -30,9 +30,12 @@ enum Verb : unsigned {
     kList = 1u << 2,
     kDump = 1u << 3,
     kSettings = 1u << 4,
+    kTrains = 1u << 5,
+    kPresence = 1u << 6,
 };
 inline constexpr unsigned kConversions = kConvert | kScrapbook;
-inline constexpr unsigned kEveryVerb = kConvert | kScrapbook | kList | kDump | kSettings;
+inline constexpr unsigned kEveryVerb =
+    kConvert | kScrapbook | kList | kDump | kSettings | kTrains | kPresence;
 
 // A settings control set from the command line, with the option that set it (for messages).
 struct ControlValue {
@@ -84,6 +87,13 @@ struct CommandLine {
     std::optional<std::string> location;  // --location: only this location's files
     bool locations = false;               // list --locations: the location names only
     std::vector<std::string> operands;    // PATHs, or the TK1 file of dump
+
+    // trains, presence and dump --trains
+    bool trains = false;                                             // dump --trains
+    std::vector<std::pair<std::string, std::string>> trainSettings;  // --set-train, in order
+    std::string minQuality = "moderate";                             // --min-quality
+    std::string per = "hour";                                        // presence --per
+    int32_t utcOffsetMinutes = 0;                                    // presence --utc-offset
 };
 
 // A refusal of the command line: the text after "wavtokeb-cli: ", and the verb whose help
