@@ -22,6 +22,42 @@ std::optional<int> PositiveNumber(const std::string& text) {
     return n;
 }
 
+// Degrees from -limit to limit in decimal notation, for --lat and --lon.
+double Degrees(const char* option, const std::string& text, double limit) {
+    double v = 0;
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, v);
+    if (text.empty() || r.ec != std::errc() || r.ptr != end || !(v >= -limit && v <= limit)) {
+        throw UsageError{std::string(option) + " takes degrees from " +
+                         std::to_string(static_cast<int>(-limit)) + " to " +
+                         std::to_string(static_cast<int>(limit)) + ", not \"" + text + "\""};
+    }
+    return v;
+}
+
+// "+HH:MM", "-HH:MM", "+HH" or "Z" as minutes east of UTC, at most 14 hours either way.
+std::optional<int32_t> ReportUtcOffset(std::string_view text) {
+    if (text == "Z") return 0;
+    if (text.size() < 2 || (text[0] != '+' && text[0] != '-')) return std::nullopt;
+    auto digits = [&](size_t at) {
+        return at + 2 <= text.size() && std::isdigit(static_cast<unsigned char>(text[at])) &&
+                       std::isdigit(static_cast<unsigned char>(text[at + 1]))
+                   ? (text[at] - '0') * 10 + (text[at + 1] - '0')
+                   : -1;
+    };
+    const int hours = digits(1);
+    int minutes = 0;
+    if (hours < 0) return std::nullopt;
+    if (text.size() == 6 && text[3] == ':') {
+        minutes = digits(4);
+    } else if (text.size() != 3) {
+        return std::nullopt;
+    }
+    if (minutes < 0 || minutes > 59 || hours * 60 + minutes > 14 * 60) return std::nullopt;
+    const int32_t total = hours * 60 + minutes;
+    return text[0] == '-' ? -total : total;
+}
+
 struct VerbDef {
     Verb verb;
     const char* Name;
@@ -60,6 +96,15 @@ const VerbDef kVerbs[] = {
      "Every settings control that --set accepts, one per line: its name, the field it stands "
      "for, its kind, what it accepts and its value after start-up (the \"normal operation\" "
      "preset), or after the preset and controls given."},
+    {kReport, "report", "PATH...", 1, -1,
+     "A presence report of the TK1 files (or folders of them): one HTML file, for any browser "
+     "offline and for print, with each location's effort and NBHF detection-positive minutes "
+     "(DPM), an hour-of-day x date grid of DPM (night shaded with --lat and --lon), daily bars "
+     "of DPM with the hours recorded, histograms of the intervals and frequencies of NBHF "
+     "clicks and a click-train plot of each of the ten richest encounters.",
+     "Exit status: 0 written, 1 a TK1 file, recordings table or linkage file is damaged or "
+     "unreadable (the message names it and the place) or the report could not be written, 2 "
+     "usage refused or the report is there already (nothing is written then)."},
 };
 // clang-format on
 
@@ -285,6 +330,44 @@ const OptionDef kOptions[] = {
      [](CommandLine& c, const std::string&) { c.csv = true; }},
     {"csv", 0, nullptr, false, kSettings, "a CSV table instead of aligned columns",
      [](CommandLine& c, const std::string&) { c.csv = true; }},
+    {"out", 'o', "FILE", false, kReport, "the report's file, e.g. report.html",
+     [](CommandLine& c, const std::string& v) { c.out = v; }},
+    {"lat", 0, "DEGREES", false, kReport,
+     "latitude of the recordings in degrees, north positive (-90 ... 90); with --lon the night "
+     "is shaded in the hour-of-day x date grid",
+     [](CommandLine& c, const std::string& v) { c.latitude = Degrees("--lat", v, 90); }},
+    {"lon", 0, "DEGREES", false, kReport,
+     "longitude of the recordings in degrees, east positive (-180 ... 180); with --lat",
+     [](CommandLine& c, const std::string& v) { c.longitude = Degrees("--lon", v, 180); }},
+    {"utc-offset", 0, "[+-]HH:MM", false, kReport,
+     "hours and days of the report in the clock this far east of UTC, e.g. +02:00 or -03:30 "
+     "(at most 14:00 either way) [Z: UTC]",
+     [](CommandLine& c, const std::string& v) {
+         const std::optional<int32_t> offset = ReportUtcOffset(v);
+         if (!offset) {
+             throw UsageError{"--utc-offset takes +HH:MM or -HH:MM (at most 14:00), not \"" + v +
+                              "\""};
+         }
+         c.reportUtcOffset = *offset;
+     }},
+    {"min-quality", 0, "QUALITY", false, kReport,
+     "the NBHF trains that count: those of this quality or better, low, moderate or high "
+     "[moderate]",
+     [](CommandLine& c, const std::string& v) {
+         const std::vector<std::string> names = {"low", "moderate", "high"};
+         const auto at = std::find(names.begin(), names.end(), v);
+         if (at == names.end()) {
+             std::string text = "--min-quality takes low, moderate or high, not \"" + v + "\"";
+             const std::string near = Nearest(v, names);
+             if (!near.empty()) text += ", did you mean " + near + "?";
+             throw UsageError{text};
+         }
+         c.reportMinQuality = static_cast<int>(at - names.begin());
+     }},
+    {"overwrite", 0, nullptr, false, kReport,
+     "replace a file of the report's name (whole, once the new report is complete); without it "
+     "nothing is written when one is there",
+     [](CommandLine& c, const std::string&) { c.overwrite = true; }},
 };
 // clang-format on
 
@@ -389,7 +472,8 @@ public:
 
     CommandLine Parse() {
         if (args_.empty()) {
-            throw UsageError{"a command is required: convert, scrapbook, list, dump or settings"};
+            throw UsageError{
+                "a command is required: convert, scrapbook, list, dump, settings or report"};
         }
         const std::string& first = args_[0];
         if (first == "-h" || first == "--help") {
@@ -449,8 +533,9 @@ private:
         names.emplace_back("help");
         std::string text = "unknown command \"" + name + "\"";
         const std::string near = Nearest(name, names);
-        text += near.empty() ? ": the commands are convert, scrapbook, list, dump and settings"
-                             : ", did you mean " + near + "?";
+        text += near.empty()
+                    ? ": the commands are convert, scrapbook, list, dump, settings and report"
+                    : ", did you mean " + near + "?";
         throw UsageError{text};
     }
 
@@ -557,7 +642,9 @@ constexpr const char* kGeneralHelp =
     "                                             the location names, one per line\n"
     "  wavtokeb-cli dump      [options] FILE.TK1  decode a TK1 file: header fields and one line\n"
     "                                             per record; --csv: one row per click\n"
-    "  wavtokeb-cli settings  [options]           every settings control that --set accepts\n\n"
+    "  wavtokeb-cli settings  [options]           every settings control that --set accepts\n"
+    "  wavtokeb-cli report    [options] PATH...   a presence report of TK1 files: one HTML\n"
+    "                                             file of figures, -o FILE\n\n"
     "wavtokeb-cli COMMAND --help lists the options of a command; -h, --help and -V, --version\n"
     "work everywhere.\n\n"
     "PATH: a file is taken as it is; a directory is searched with all its sub-directories for\n"

@@ -30,9 +30,10 @@ enum Verb : unsigned {
     kList = 1u << 2,
     kDump = 1u << 3,
     kSettings = 1u << 4,
+    kReport = 1u << 8,
 };
 inline constexpr unsigned kConversions = kConvert | kScrapbook;
-inline constexpr unsigned kEveryVerb = kConvert | kScrapbook | kList | kDump | kSettings;
+inline constexpr unsigned kEveryVerb = kConvert | kScrapbook | kList | kDump | kSettings | kReport;
 
 // A settings control set from the command line, with the option that set it (for messages).
 struct ControlValue {
@@ -83,6 +84,12 @@ struct CommandLine {
     std::optional<std::string> location;  // --location: only this location's files
     bool locations = false;               // list --locations: the location names only
     std::vector<std::string> operands;    // PATHs, or the TK1 file of dump
+    // report: where the recordings were (degrees north and east), the clock of its hours and
+    // days (minutes east of UTC), the least quality of the NBHF trains that count (0 low,
+    // 1 moderate, 2 high)
+    std::optional<double> latitude, longitude;
+    int32_t reportUtcOffset = 0;
+    int reportMinQuality = 1;
 };
 
 // A refusal of the command line: the text after "wavtokeb-cli: ", and the verb whose help

@@ -4,6 +4,7 @@
 //   wavtokeb-cli scrapbook [options] PATH...   the scrapbook conversion
 //   wavtokeb-cli list      [options] PATH...   the file list of the selection only
 //   wavtokeb-cli dump      [options] FILE.TK1  decode a TK1 file
+//   wavtokeb-cli report    [options] PATH...   the presence report of TK1 files (HTML)
 //
 // stdout carries the memo texts with CR LF line ends; stderr carries the message-box texts and
 // the date/time failure texts, one line each (a progress line is added on a terminal), and the
@@ -33,6 +34,7 @@
 #include "cli/cli_host.h"
 #include "cli/command_line.h"
 #include "cli/listings.h"
+#include "cli/report_command.h"
 #include "cli/tk1_dump.h"
 #include "input/dir_search.h"
 #include "input/format_check.h"
@@ -636,6 +638,7 @@ int Run(int argc, char** argv) {
     }
     if (c.verb == kDump) return RunDump(c);
     if (c.verb == kSettings) return RunSettings(c);
+    if (c.verb == kReport) return RunReport(c);
     return RunBatch(c);
 }
 

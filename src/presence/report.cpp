@@ -206,6 +206,7 @@ h3{font-size:15px;margin:20px 0 6px}
 p.lead{margin:0 0 12px;color:#333}
 table{border-collapse:collapse;margin:8px 0 14px;font-variant-numeric:tabular-nums}
 th,td{padding:3px 10px;border-bottom:1px solid #ddd;text-align:right}
+td{white-space:nowrap}
 th{background:#f2f2f2;font-weight:600}
 th:first-child,td:first-child{text-align:left}
 figure{margin:10px 0 18px;break-inside:avoid;page-break-inside:avoid}
@@ -219,7 +220,7 @@ svg .axis-title,svg .legend-title{font-size:12px;font-weight:600}
 .none{fill:#bdbdbd}
 .gaps .cell{stroke:#fff;stroke-width:.5}
 .swatch{stroke:#777;stroke-width:.5}
-.night{fill:#0b1d51;fill-opacity:.3;pointer-events:none}
+.night{fill:#0b1d51;fill-opacity:.24;pointer-events:none}
 .dpm{fill:#d55e00}
 .effort{fill:#6f8fb3}
 .bar{fill:#d55e00;stroke:#fff;stroke-width:.3}

@@ -164,7 +164,7 @@ DayRange DaysOf(const LocationReport& location, int32_t offset) {
 }
 
 // The horizontal scale of the day figures: a column per day, at most 36 units wide, the whole
-// at most 820.
+// at most 760.
 struct DayScale {
     DayRange Days;
     double Left = 72;
@@ -178,7 +178,7 @@ DayScale DayScaleOf(const LocationReport& location, int32_t offset) {
     DayScale scale;
     scale.Days = DaysOf(location, offset);
     if (scale.Days.Count > 0) {
-        scale.ColumnWidth = std::min(36.0, 820.0 / static_cast<double>(scale.Days.Count));
+        scale.ColumnWidth = std::min(36.0, 760.0 / static_cast<double>(scale.Days.Count));
     }
     return scale;
 }
@@ -367,7 +367,7 @@ std::string GridFigure(const LocationReport& location, const ReportOptions& opti
     constexpr double kRowHeight = 11;
     constexpr double kPlotHeight = 24 * kRowHeight;
     const double legendX = scale.Left + scale.Width() + 22;
-    Svg svg(scale.ColumnWidth >= 5 ? "grid gaps" : "grid", std::max(legendX + 150, 520.0),
+    Svg svg(scale.ColumnWidth >= 5 ? "grid gaps" : "grid", std::max(legendX + 200, 560.0),
             kTop + kPlotHeight + 50,
             "NBHF detection-positive minutes per hour of day and date at " + location.Location);
 
@@ -430,8 +430,7 @@ std::string GridFigure(const LocationReport& location, const ReportOptions& opti
     legend.Gap();
     legend.Swatch("class=\"swatch none\"", "not recorded");
     if (KnowsPlace(options)) {
-        legend.Swatch("class=\"swatch\" fill=\"#ffffff\"", "night (sun below the horizon)",
-                      "class=\"night\"");
+        legend.Swatch("class=\"swatch\" fill=\"#ffffff\"", "night (sun down)", "class=\"night\"");
     }
     return svg.Done();
 }
@@ -445,7 +444,7 @@ std::string DailyFigure(const LocationReport& location, const ReportOptions& opt
     constexpr double kHoursTop = kTop + kDpmHeight + kGap;
     constexpr double kHoursHeight = 60;
     const double legendX = scale.Left + scale.Width() + 22;
-    Svg svg("daily", std::max(legendX + 150, 520.0), kHoursTop + kHoursHeight + 50,
+    Svg svg("daily", std::max(legendX + 200, 560.0), kHoursTop + kHoursHeight + 50,
             "NBHF detection-positive minutes and hours recorded per day at " + location.Location);
 
     std::vector<const PresenceRow*> days(static_cast<size_t>(scale.Days.Count), nullptr);

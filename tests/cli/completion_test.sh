@@ -34,7 +34,7 @@ offers() {
     fi
 }
 
-offers "wavtokeb-cli " convert scrapbook list dump settings help --help --version
+offers "wavtokeb-cli " convert scrapbook list dump settings report help --help --version
 offers "wavtokeb-cli sc" scrapbook
 offers "wavtokeb-cli help d" dump
 offers "wavtokeb-cli convert --jo" --jobs
@@ -56,6 +56,8 @@ offers "wavtokeb-cli convert -q -- --"
 offers "wavtokeb-cli dump " REEF.TK1 other.tk1 out "sub dir"
 offers "wavtokeb-cli dump --audacity " out "sub dir"
 offers "wavtokeb-cli settings "
+offers "wavtokeb-cli report --min-quality m" moderate
+offers "wavtokeb-cli report --l" --lat --lon
 offers "wavtokeb-cli nonsense --"
 
 if ((failures > 0)); then
