@@ -23,6 +23,7 @@
 #include "cli/tk1_exports.h"
 #include "input/format_check.h"
 #include "input/wav_header.h"
+#include "output/click_sources.h"
 #include "output/tk1_codec.h"
 #include "output/tk1_writer.h"
 
@@ -109,26 +110,10 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::string& e
     return text;
 }
 
-// The entries a linkage file would have given, from a recordings table: each file's minute,
-// or the next one for a file that continues the minute its predecessor ran into (an undated
-// one, or one that starts in an earlier minute than where it is placed).
-std::vector<LinkageEntry> LinkageFromTable(const std::vector<tk1::RecordingRow>& rows) {
-    std::vector<LinkageEntry> entries;
-    for (const tk1::RecordingRow& row : rows) {
-        const int64_t placed = FloorDivide(row.PlacedUs, kMicrosecondsPerMinute).Quotient;
-        const bool continues =
-            !entries.empty() &&
-            (!row.StartUs || FloorDivide(*row.StartUs, kMicrosecondsPerMinute).Quotient < placed);
-        entries.push_back(
-            {static_cast<int32_t>(placed + (continues ? 1 : 0)), row.Path, 0, std::nullopt, false});
-    }
-    return entries;
-}
-
 // The linkage file's entries; lines that are no linkage lines are reported (unless quiet) and
 // left out. Nothing when the file cannot be read (error: why).
-std::optional<std::vector<LinkageEntry>> ReadLinkage(const std::string& path, bool quiet,
-                                                     std::FILE* err, std::string& error) {
+std::optional<std::vector<tk1::LinkageLine>> ReadLinkage(const std::string& path, bool quiet,
+                                                         std::FILE* err, std::string& error) {
     const std::optional<std::string> read = ReadSmallFile(path, error);
     if (!read) return std::nullopt;
     const tk1::LinkageText text = tk1::DecodeLinkage(*read);
@@ -140,11 +125,7 @@ std::optional<std::vector<LinkageEntry>> ReadLinkage(const std::string& path, bo
                          PrintableName(path).c_str(), static_cast<long long>(lineNo));
         }
     }
-    std::vector<LinkageEntry> entries;
-    for (const tk1::LinkageLine& line : text.Lines) {
-        entries.push_back({line.Minute, line.Path, 0, std::nullopt, false});
-    }
-    return entries;
+    return text.Lines;
 }
 
 void Problem(std::FILE* err, const std::string& path, const std::string& what) {
@@ -233,9 +214,10 @@ std::array<ClickField, 16> ClickFields(const Click& c) {
              {"PreLastIPI", c.PreLastIPI, KiloHertz}}};
 }
 
-// A CSV row; with a source (from the linkage file) its two columns at the end.
-std::string CsvRow(int64_t minute, const Click& c, const SourceFinder::Source* source,
-                   bool withTimes) {
+// A CSV row; with a source its two columns at the end (and with the recordings table, the
+// exact time).
+std::string CsvRow(int64_t minute, const Click& c, const SourceRecording* recording,
+                   const tk1::ClickSource* source, bool withTimes) {
     std::string s = IsoDateTime(minute, int64_t{c.ClkTime5MuSecs} * 5) + "," + Num(minute);
     for (const ClickField& f : ClickFields(c)) {
         s += ',';
@@ -249,18 +231,17 @@ std::string CsvRow(int64_t minute, const Click& c, const SourceFinder::Source* s
         }
     }
     if (source != nullptr) {
-        const auto [entry, offset] = *source;
         s += ',';
-        if (entry != nullptr) {
-            s += CsvField(PrintableName(entry->Path)) + "," + FixedText(offset, 6);
+        if (recording != nullptr) {
+            s +=
+                CsvField(PrintableName(recording->Path)) + "," + tk1::SecondsText(source->OffsetUs);
         } else {
             s += ',';
         }
         if (withTimes) {
             s += ',';
-            if (entry != nullptr && entry->StartUs) {
-                s += IsoMicroseconds(*entry->StartUs + std::llround(offset * 1e6), ' ') +
-                     (entry->Zoned ? "Z" : "");
+            if (recording != nullptr && source->FromStart) {
+                s += IsoMicroseconds(source->TimeUs, ' ') + (recording->Zoned ? "Z" : "");
             }
         }
     }
@@ -283,78 +264,6 @@ std::string ClickLine(int64_t offset, int64_t minute, const Click& c) {
 
 std::string IsoDateTime(int64_t minute, int64_t microseconds) {
     return IsoMicroseconds(minute * 60'000'000 + microseconds, ' ');
-}
-
-std::vector<SourceFinder::Source> SourceFinder::Minute(int64_t minute,
-                                                       const std::vector<int32_t>& times) {
-    // Times within a minute only grow inside one file, apart from the last samples of each
-    // block (500 ticks, at most 125 ms at 1 k samples/s), which open the next minute.
-    constexpr int32_t kFileStartStep = 50'000;  // 250 ms
-    auto reach = [&] {
-        current_ = next_++;
-        origin_ = entries_[current_].Minute;
-    };
-    // Files whose minutes came without a click.
-    while (next_ < entries_.size() && entries_[next_].Minute < minute) reach();
-    const bool hadEntry = next_ > 0;
-    const size_t previous = current_;
-    const int64_t previousOrigin = origin_;
-    bool reached = false;
-    while (next_ < entries_.size() && entries_[next_].Minute == minute) {
-        reach();
-        reached = true;
-    }
-    std::vector<size_t> steps;
-    for (size_t i = 1; i < times.size(); ++i) {
-        if (times[i] + kFileStartStep < times[i - 1]) steps.push_back(i);
-    }
-    // A file given this minute whose samples start after a step continues the minute that its
-    // predecessor ran into: the clicks before the step are the predecessor's.
-    size_t own = 0;
-    if (reached && hadEntry && previous != current_ && !steps.empty() && !NextMayBeginIn(minute)) {
-        own = steps.front();
-        steps.erase(steps.begin());
-    } else if (reached && hadEntry && previous != current_ && entries_[current_].BeginUs > 0) {
-        // Without a step, a file placed at its start second begins there.
-        while (own < times.size() && int64_t{times[own]} * 5 < entries_[current_].BeginUs) ++own;
-        while (!steps.empty() && steps.front() <= own) steps.erase(steps.begin());
-    }
-    std::vector<Source> sources;
-    sources.reserve(times.size());
-    auto offsetOf = [&](const LinkageEntry& entry, int64_t origin, int32_t time) {
-        return static_cast<double>(minute - origin) * 60 + time * 5e-6 -
-               static_cast<double>(entry.BeginUs) * 1e-6;
-    };
-    size_t step = 0;
-    for (size_t i = 0; i < times.size(); ++i) {
-        if (i < own) {
-            sources.emplace_back(&entries_[previous],
-                                 offsetOf(entries_[previous], previousOrigin, times[i]));
-            continue;
-        }
-        if (step < steps.size() && steps[step] == i) {
-            ++step;
-            if (NextMayBeginIn(minute)) {
-                current_ = next_++;
-                origin_ = minute;
-            }
-        }
-        if (next_ == 0) {
-            sources.emplace_back(nullptr, 0.0);
-        } else {
-            sources.emplace_back(&entries_[current_],
-                                 offsetOf(entries_[current_], origin_, times[i]));
-        }
-    }
-    return sources;
-}
-
-void SourceFinder::Annotate(const std::vector<tk1::RecordingRow>& rows) {
-    for (size_t i = 0; i < entries_.size() && i < rows.size(); ++i) {
-        entries_[i].BeginUs = FloorDivide(rows[i].PlacedUs, kMicrosecondsPerMinute).Remainder;
-        entries_[i].StartUs = rows[i].StartUs;
-        entries_[i].Zoned = rows[i].Zoned;
-    }
 }
 
 std::string KiloHertz(uint8_t ipi) {
@@ -390,7 +299,7 @@ class CsvDump : public RecordConsumer {
 public:
     CsvDump(std::FILE* f, bool withTimes) : out_(f), withTimes_(withTimes) {}
     void Click(const ClickAt& c) override {
-        out_.Line(CsvRow(c.Minute, c.Fields, c.Source, withTimes_));
+        out_.Line(CsvRow(c.Minute, c.Fields, c.Recording, c.Source, withTimes_));
     }
 
 private:
@@ -401,8 +310,16 @@ private:
 // Where the clicks came from: the linkage file (named, or beside the TK1 file) and the
 // recordings table (likewise), as far as they are there and readable.
 struct Sources {
-    std::optional<SourceFinder> Finder;
+    std::optional<std::vector<tk1::LinkageLine>> Lines;
     std::optional<std::vector<tk1::RecordingRow>> Rows;
+    std::vector<SourceRecording> Recordings;  // with either of them
+
+    bool Known() const { return Lines || Rows; }
+    // The clicks are attributed by the table's placement where it is at hand, else by the
+    // linkage file's minutes.
+    tk1::ClickSources Attribution() const {
+        return Rows ? tk1::ClickSources(*Rows) : tk1::ClickSources(*Lines);
+    }
 };
 
 // Nothing when a file named by an option cannot be used (the refusal is on err).
@@ -415,15 +332,13 @@ std::optional<Sources> LoadSources(const std::string& path, const DumpOptions& o
     struct stat st {};
     if (named || (::stat(linkage.c_str(), &st) == 0 && S_ISREG(st.st_mode))) {
         std::string error;
-        auto entries = ReadLinkage(linkage, options.Quiet, err, error);
-        if (!entries && named) {
+        s.Lines = ReadLinkage(linkage, options.Quiet, err, error);
+        if (!s.Lines && named) {
             std::fprintf(err, "wavtokeb-cli: --linkage %s: %s\n", PrintableName(linkage).c_str(),
                          error.c_str());
             return std::nullopt;
         }
-        if (entries) {
-            s.Finder.emplace(std::move(*entries));
-        } else if (!options.Quiet) {
+        if (!s.Lines && !options.Quiet) {
             std::fprintf(err, "wavtokeb-cli: %s: %s; no source columns\n",
                          PrintableName(linkage).c_str(), error.c_str());
         }
@@ -443,9 +358,9 @@ std::optional<Sources> LoadSources(const std::string& path, const DumpOptions& o
                 error = std::get<std::string>(parsed);
             }
         }
-        if (s.Rows && s.Finder && s.Finder->Size() != s.Rows->size()) {
+        if (s.Rows && s.Lines && s.Lines->size() != s.Rows->size()) {
             error = "it has " + Num(static_cast<int64_t>(s.Rows->size())) + " rows for the " +
-                    Num(static_cast<int64_t>(s.Finder->Size())) +
+                    Num(static_cast<int64_t>(s.Lines->size())) +
                     " files of the source linkage file";
             s.Rows.reset();
         }
@@ -454,16 +369,17 @@ std::optional<Sources> LoadSources(const std::string& path, const DumpOptions& o
                          error.c_str());
             return std::nullopt;
         }
-        if (!s.Rows) {
-            if (!options.Quiet) {
-                std::fprintf(err, "wavtokeb-cli: %s: %s; no recording_time column\n",
-                             PrintableName(table).c_str(), error.c_str());
-            }
-        } else {
-            // Without a linkage file, the table tells where each file lies.
-            if (!s.Finder) s.Finder.emplace(LinkageFromTable(*s.Rows));
-            s.Finder->Annotate(*s.Rows);
+        if (!s.Rows && !options.Quiet) {
+            std::fprintf(err, "wavtokeb-cli: %s: %s; no recording_time column\n",
+                         PrintableName(table).c_str(), error.c_str());
         }
+    }
+    // The recordings by the names the linkage file gives them (as typed for the conversion),
+    // else by the table's.
+    const size_t count = s.Lines ? s.Lines->size() : s.Rows ? s.Rows->size() : 0;
+    for (size_t i = 0; i < count; ++i) {
+        s.Recordings.push_back(
+            {s.Lines ? (*s.Lines)[i].Path : (*s.Rows)[i].Path, s.Rows && (*s.Rows)[i].Zoned});
     }
     return s;
 }
@@ -569,7 +485,7 @@ std::unique_ptr<RecordConsumer> MakeConsumer(const ExportContext& context, const
         const std::string option = options.AudacityDir.empty() ? "--per-file" : "--audacity";
         const std::string& folder =
             options.AudacityDir.empty() ? options.PerFileDir : options.AudacityDir;
-        if (context.Entries == nullptr) {
+        if (context.Recordings == nullptr) {
             std::fprintf(context.Err,
                          "wavtokeb-cli: %s: the recordings of %s are not known: no source linkage "
                          "file or recordings table beside it (--linkage FILE, --recordings FILE)\n",
@@ -584,7 +500,7 @@ std::unique_ptr<RecordConsumer> MakeConsumer(const ExportContext& context, const
     if (options.Csv) {
         Output(context.Out)
             .Line(std::string(kCsvHeader) +
-                  (context.Entries != nullptr ? ",source_wav,offset_s" : "") +
+                  (context.Recordings != nullptr ? ",source_wav,offset_s" : "") +
                   (withTimes ? ",recording_time" : ""));
         return std::make_unique<CsvDump>(context.Out, withTimes);
     }
@@ -601,13 +517,14 @@ struct BodyRead {
 };
 
 // Feeds the body's records, up to the file's size when opened, in file order to consumer; with
-// a finder, the clicks of one minute once the minute is complete, with their sources.
-BodyRead ReadBody(OpenedTK1& t, SourceFinder* finder, RecordConsumer& consumer) {
+// sources, the clicks of one minute once the minute is complete, with their sources.
+BodyRead ReadBody(OpenedTK1& t, tk1::ClickSources* finder,
+                  const std::vector<SourceRecording>& recordings, RecordConsumer& consumer) {
     std::FILE* f = t.File.get();
     BodyRead body{tk1::BodyWalk(t.Header.StartMin)};
     tk1::BodyWalk& walk = body.Walk;
     std::vector<ClickAt> held;
-    std::vector<SourceFinder::Source> found;
+    std::vector<tk1::ClickSource> found;
     auto putHeld = [&] {
         if (held.empty()) return;
         std::vector<int32_t> times;
@@ -615,6 +532,9 @@ BodyRead ReadBody(OpenedTK1& t, SourceFinder* finder, RecordConsumer& consumer) 
         found = finder->Minute(held.front().Minute, times);
         for (size_t i = 0; i < held.size(); ++i) {
             held[i].Source = &found[i];
+            if (found[i].Recording < recordings.size()) {
+                held[i].Recording = &recordings[found[i].Recording];
+            }
             consumer.Click(held[i]);
         }
         held.clear();
@@ -642,7 +562,7 @@ BodyRead ReadBody(OpenedTK1& t, SourceFinder* finder, RecordConsumer& consumer) 
                 consumer.Minute(v.Offset, v.Minute, tk1::DecodeMinute(v.Bytes));
                 break;
             case tk1::RecordKind::Click: {
-                ClickAt c{v.Offset, v.Minute, tk1::DecodeClick(v.Bytes), nullptr};
+                ClickAt c{v.Offset, v.Minute, tk1::DecodeClick(v.Bytes)};
                 if (finder == nullptr) {
                     consumer.Click(c);
                 } else {
@@ -720,10 +640,11 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         if (!loaded) return kDumpRefused;
         sources = std::move(*loaded);
     }
-    SourceFinder* finder = sources.Finder ? &*sources.Finder : nullptr;
+    std::optional<tk1::ClickSources> attribution;
+    if (sources.Known()) attribution.emplace(sources.Attribution());
     const ExportContext context{path,
                                 t.Header,
-                                finder != nullptr ? &finder->Entries() : nullptr,
+                                sources.Known() ? &sources.Recordings : nullptr,
                                 sources.Rows ? &*sources.Rows : nullptr,
                                 &options,
                                 outFile,
@@ -732,7 +653,8 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
         MakeConsumer(context, t, sources.Rows.has_value());
     if (!consumer) return kDumpRefused;
 
-    const BodyRead body = ReadBody(t, finder, *consumer);
+    const BodyRead body =
+        ReadBody(t, attribution ? &*attribution : nullptr, sources.Recordings, *consumer);
     const bool written = consumer->Finish();
     t.File.reset();
     if (text) {

@@ -124,10 +124,8 @@ std::pair<double, double> BandOf(const tk1::Click& c) {
 // The exact time of a click: its recording's start plus its second there; without a start,
 // its time in the TK1 file.
 std::string RecordingTime(const ClickAt& click) {
-    if (click.Source != nullptr && click.Source->first != nullptr && click.Source->first->StartUs) {
-        const LinkageEntry& e = *click.Source->first;
-        return IsoMicroseconds(*e.StartUs + std::llround(click.Source->second * 1e6), ' ') +
-               (e.Zoned ? "Z" : "");
+    if (click.Source != nullptr && click.Recording != nullptr && click.Source->FromStart) {
+        return IsoMicroseconds(click.Source->TimeUs, ' ') + (click.Recording->Zoned ? "Z" : "");
     }
     return IsoDateTime(click.Minute,
                        int64_t{click.Fields.ClkTime5MuSecs} * tk1::kMicrosecondsPerTimeUnit);
@@ -139,9 +137,16 @@ double Tk1Seconds(const ClickAt& click, uint32_t startMin) {
            click.Fields.ClkTime5MuSecs * (tk1::kMicrosecondsPerTimeUnit * 1e-6);
 }
 
-// The recording a click came from (nullptr: none known).
-const LinkageEntry* EntryOf(const ClickAt& click) {
-    return click.Source != nullptr ? click.Source->first : nullptr;
+// The index of the recording a click came from (kNoRecording: none known).
+constexpr size_t kNoRecording = tk1::ClickSource::kNone;
+size_t RecordingOf(const ClickAt& click) {
+    return click.Source != nullptr && click.Recording != nullptr ? click.Source->Recording
+                                                                 : kNoRecording;
+}
+
+// The seconds of a click from its recording's first sample.
+double OffsetSeconds(const ClickAt& click) {
+    return static_cast<double>(click.Source->OffsetUs) * 1e-6;
 }
 
 // The per-recording files, written one after another in the order of the recordings (a
@@ -237,21 +242,17 @@ const tk1::RecordingRow* RowOf(const ExportContext& c, size_t i) {
     return c.Rows != nullptr && i < c.Rows->size() ? &(*c.Rows)[i] : nullptr;
 }
 
-size_t IndexOf(const ExportContext& c, const LinkageEntry* e) {
-    return static_cast<size_t>(e - c.Entries->data());
-}
-
 // The path of recording i: absolute as the recordings table gives it, else as the linkage
 // file gives it (as typed for the conversion).
 const std::string& PathOf(const ExportContext& c, size_t i) {
     const tk1::RecordingRow* row = RowOf(c, i);
-    return row != nullptr && !row->Path.empty() ? row->Path : (*c.Entries)[i].Path;
+    return row != nullptr && !row->Path.empty() ? row->Path : (*c.Recordings)[i].Path;
 }
 
 std::vector<Timeline> TimelinesOf(const ExportContext& c) {
     std::vector<Timeline> t;
-    if (c.Entries == nullptr) return t;
-    for (size_t i = 0; i < c.Entries->size(); ++i) {
+    if (c.Recordings == nullptr) return t;
+    for (size_t i = 0; i < c.Recordings->size(); ++i) {
         t.push_back(TimelineOf(PathOf(c, i), RowOf(c, i)));
     }
     return t;
@@ -264,7 +265,7 @@ std::vector<std::string> NamesIn(const std::string& folder, const ExportContext&
     std::vector<std::string> names;
     std::set<std::string> taken;
     const std::string dir = folder.ends_with('/') ? folder : folder + "/";
-    for (size_t i = 0; i < c.Entries->size(); ++i) {
+    for (size_t i = 0; i < c.Recordings->size(); ++i) {
         const std::string stem = StemOf(PathOf(c, i));
         std::string name = stem + suffix;
         for (int k = 2; taken.count(name) != 0; ++k)
@@ -285,7 +286,7 @@ public:
         if (perFile) {
             files_.emplace(NamesIn(c.Options->PerFileDir, c, ".Table.1.selections.txt"),
                            kRavenHeading, c);
-            selection_.assign(c.Entries->size(), 0);
+            selection_.assign(c.Recordings->size(), 0);
         } else {
             Line(c.Out, kRavenHeading);
             selection_.assign(1, 0);
@@ -299,7 +300,7 @@ public:
                 }
                 at += *t.Seconds;
             }
-            if (sequenceStart_.empty() && c.Entries != nullptr && !c.Entries->empty() &&
+            if (sequenceStart_.empty() && c.Recordings != nullptr && !c.Recordings->empty() &&
                 !c.Options->Quiet) {
                 std::fprintf(c.Err,
                              "wavtokeb-cli: %s: the lengths of its recordings are not known (no "
@@ -312,16 +313,15 @@ public:
     }
 
     void Click(const ClickAt& click) override {
-        const LinkageEntry* e = EntryOf(click);
-        if (files_ && e == nullptr) return;  // before the first recording: no file of its own
+        const size_t i = RecordingOf(click);
+        if (files_ && i == kNoRecording) return;  // before the first recording: no file of its own
         const tk1::Click& f = click.Fields;
         const Span span = SpanOf(f);
         const auto [low, high] = BandOf(f);
         double fileBegin = 0, begin = 0;
-        if (e != nullptr) {
-            const size_t i = IndexOf(c_, e);
+        if (i != kNoRecording) {
             fileBegin =
-                std::max(0.0, timelines_[i].FileSeconds(click.Source->second) - span.Before);
+                std::max(0.0, timelines_[i].FileSeconds(OffsetSeconds(click)) - span.Before);
             begin = files_ || sequenceStart_.empty() ? fileBegin : sequenceStart_[i] + fileBegin;
             if (!files_ && sequenceStart_.empty()) {
                 begin = std::max(0.0, Tk1Seconds(click, c_.Header.StartMin) - span.Before);
@@ -329,13 +329,13 @@ public:
         } else {
             begin = fileBegin = std::max(0.0, Tk1Seconds(click, c_.Header.StartMin) - span.Before);
         }
-        const size_t table = files_ ? IndexOf(c_, e) : 0;
+        const size_t table = files_ ? i : 0;
         std::string row = std::to_string(++selection_[table]) + "\tSpectrogram 1\t1\t" +
                           FixedText(begin, 6) + "\t" +
                           FixedText(begin + span.Before + span.After, 6) + "\t" +
                           FixedText(low, 1) + "\t" + FixedText(high, 1) + "\t";
-        if (e != nullptr) {
-            const std::string& p = PathOf(c_, IndexOf(c_, e));
+        if (i != kNoRecording) {
+            const std::string& p = PathOf(c_, i);
             // Cells that no name can split.
             row += PrintableName(FileNamePart(p)) + "\t" + PrintableName(p);
         } else {
@@ -395,13 +395,12 @@ public:
     }
 
     void Click(const ClickAt& click) override {
-        const LinkageEntry* e = EntryOf(click);
-        if (e == nullptr) return;
-        const size_t i = IndexOf(c_, e);
+        const size_t i = RecordingOf(click);
+        if (i == kNoRecording) return;
         const tk1::Click& f = click.Fields;
         const Span span = SpanOf(f);
         const double begin =
-            std::max(0.0, timelines_[i].FileSeconds(click.Source->second) - span.Before);
+            std::max(0.0, timelines_[i].FileSeconds(OffsetSeconds(click)) - span.Before);
         const std::string kHz = KiloHertz(f.IPIpreMax);
         files_.Put(i, FixedText(begin, 6) + "\t" + FixedText(begin + span.Before + span.After, 6) +
                           "\t" + std::to_string(f.Pmax) + (kHz.empty() ? "" : " " + kHz));
@@ -503,7 +502,7 @@ private:
 }  // namespace
 
 std::vector<std::string> ExportFiles(const ExportContext& c) {
-    if (c.Entries == nullptr) return {};
+    if (c.Recordings == nullptr) return {};
     if (c.Options->Raven && !c.Options->PerFileDir.empty()) {
         return NamesIn(c.Options->PerFileDir, c, ".Table.1.selections.txt");
     }

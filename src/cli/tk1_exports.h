@@ -12,17 +12,19 @@
 #include <vector>
 
 #include "cli/tk1_dump.h"
+#include "output/click_sources.h"
 #include "output/tk1_codec.h"
 
 namespace wtk::cli {
 
 // One click as the dump delivers it: where its record lies, the minute it belongs to, its
-// fields and (with a linkage file or recordings table) its recording and second there.
+// fields and (with a linkage file or recordings table) its source and recording.
 struct ClickAt {
     int64_t Offset = 0;
     int64_t Minute = 0;
     tk1::Click Fields;
-    const SourceFinder::Source* Source = nullptr;  // nullptr: no sources at hand
+    const tk1::ClickSource* Source = nullptr;    // nullptr: no sources at hand
+    const SourceRecording* Recording = nullptr;  // nullptr: none known
 };
 
 // Takes the records in file order.
@@ -43,8 +45,8 @@ struct ExportContext {
     std::string Path;  // the TK1 file
     tk1::Header Header;
     // The recordings in linkage order (with a linkage file or recordings table), and their
-    // recordings-table rows where the table is at hand (one per entry).
-    const std::vector<LinkageEntry>* Entries = nullptr;
+    // recordings-table rows where the table is at hand (one per recording).
+    const std::vector<SourceRecording>* Recordings = nullptr;
     const std::vector<tk1::RecordingRow>* Rows = nullptr;
     const DumpOptions* Options = nullptr;
     std::FILE* Out = nullptr;
@@ -56,7 +58,7 @@ extern const char* const kRavenHeading;
 // The heading of the minute table (CSV).
 extern const char* const kMinutesHeading;
 
-// The files a per-recording export writes, in the order of the entries; nothing for the
+// The files a per-recording export writes, in the order of the recordings; nothing for the
 // exports to stdout.
 std::vector<std::string> ExportFiles(const ExportContext& context);
 

@@ -2312,6 +2312,104 @@ double IsoSeconds(const std::string& text) {
     return static_cast<double>(DayNumberFromCivil(y, mo, d)) * 86400 + h * 3600 + mi * 60 + sec;
 }
 
+// Recordings that share a minute of the TK1 file: every click goes to the recording it came
+// from, at its second there, whether the later recording starts where the earlier one ends
+// (placed at its start second, or continuing the minute from its start with the minute's
+// first tick), or while the earlier one still runs.
+TEST_F(CliTest, ClicksOfASharedMinuteGoToTheirOwnRecording) {
+    constexpr int32_t kRate = 192000;
+    struct File {
+        std::string name;
+        double seconds;
+        std::vector<double> trains;  // the first click of each loud train
+    };
+    struct Row {
+        const char* what;
+        std::vector<File> files;
+        std::vector<std::string> args;
+        bool flac = false;
+    };
+    const std::vector<Row> rows = {
+        {"the second file placed at its start second, where the first ends",
+         {{"LOC.20240611080000.wav", 30, {5, 20}}, {"LOC.20240611080030.wav", 30, {3, 18}}},
+         {"--exact-start"}},
+        {"two FLAC files of one minute, both from its first tick",
+         {{"LOC.20240611080000.flac", 10, {2, 6}}, {"LOC.20240611080010.flac", 20, {1, 9, 14}}},
+         {}},
+        {"the first file running past the second one's start second",
+         {{"LOC.20240611080000.wav", 45, {10, 38}}, {"LOC.20240611080030.wav", 20, {2, 12}}},
+         {"--exact-start"}},
+        {"the first file running past the second one's start, both from the first tick",
+         {{"LOC.20240611080000.wav", 20, {4, 14}}, {"LOC.20240611080010.wav", 20, {2, 12}}},
+         {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string folder = dir / ("in" + std::to_string(&row - rows.data()));
+        const std::string outFolder = folder + "-out";
+        fs::create_directories(folder);
+        std::vector<std::string> paths;
+        std::vector<std::vector<synth::ClickTruth>> truth;
+        for (const File& f : row.files) {
+            synth::RecordingSpec spec;
+            spec.SampleRate = kRate;
+            spec.Seconds = f.seconds;
+            for (const double at : f.trains) {
+                synth::ClickTrain t;
+                t.StartSec = at;
+                t.Clicks = 10;
+                t.FrequencyHz = 70000;
+                t.PeakAmplitude = 12000;
+                t.Shape = synth::TrainShape::Flat;
+                spec.Trains.push_back(t);
+            }
+            paths.push_back(folder + "/" + f.name);
+            if (row.flac) {
+                const std::string wav = dir / "plain.wav";
+                truth.push_back(synth::WriteWav(wav, spec).Truth);
+                synth::WavToFlac(wav, paths.back(), false);
+            } else {
+                truth.push_back(synth::WriteWav(paths.back(), spec).Truth);
+            }
+        }
+        std::vector<std::string> args = {"convert", "-q", "--out", outFolder};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        args.push_back(folder);
+        ASSERT_EQ(RunCli(dir, args).status, 0);
+        const std::string tk1 = outFolder + "/NewFileNameLOC 2024 06 11.TK1";
+        const Result csv = RunCli(dir, {"dump", "--csv", tk1});
+        ASSERT_EQ(csv.status, 0) << csv.err;
+        const auto lines = Lines(csv.out);
+        ASSERT_GT(lines.size(), 1u);
+        std::vector<int> loud(paths.size());
+        for (size_t i = 1; i < lines.size(); ++i) {
+            const auto cells = Split(lines[i], ',');
+            const auto k = static_cast<size_t>(
+                std::find(paths.begin(), paths.end(), cells.at(cells.size() - 3)) - paths.begin());
+            ASSERT_LT(k, paths.size()) << lines[i];
+            const double offset = std::stod(cells[cells.size() - 2]);
+            EXPECT_GE(offset, 0) << lines[i];
+            EXPECT_LT(offset, row.files[k].seconds + 0.001) << lines[i];
+            // recording_time is the file's start (its name's time) plus its offset.
+            const std::string stamp = row.files[k].name.substr(4, 14);
+            const double start = IsoSeconds(stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" +
+                                            stamp.substr(6, 2) + "T" + stamp.substr(8, 2) + ":" +
+                                            stamp.substr(10, 2) + ":" + stamp.substr(12, 2));
+            EXPECT_NEAR(IsoSeconds(cells.back()), start + offset, 2e-6) << lines[i];
+            // Only the loud trains' clicks reach the top of the amplitude scale.
+            if (std::stoi(cells.at(15)) < 245) continue;
+            ++loud[k];
+            EXPECT_TRUE(std::any_of(truth[k].begin(), truth[k].end(), [&](const auto& c) {
+                return std::abs(synth::ConverterSeconds(c, kRate) - offset) < 0.002;
+            })) << lines[i];
+        }
+        for (size_t k = 0; k < paths.size(); ++k) {
+            EXPECT_GE(loud[k], 9 * static_cast<int>(row.files[k].trains.size()))
+                << row.files[k].name;
+        }
+    }
+}
+
 // Start times from the recordings themselves, in every output: files as five recorders write
 // them and a built-in name with seconds, listed and converted with the defaults and with each
 // option. Each row's clicks must come back in dump --csv with a recording_time within 1 ms of
