@@ -8,6 +8,8 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libflac-dev
+# The presence report's test renders it in a real browser.
+TEST_PACKAGES := chromium
 SCREENSHOT_PACKAGES := xvfb xauth
 PLOT_PACKAGES := python3-pandas python3-matplotlib
 FUZZ_PACKAGES := clang libclang-rt-dev
@@ -35,10 +37,12 @@ build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
+	@./scripts/ensure-packages $(TEST_PACKAGES)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The whole suite again with address and undefined-behaviour sanitizers.
 sanitize-test: deps
+	@./scripts/ensure-packages $(TEST_PACKAGES)
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWTK_SANITIZE=ON -DWTK_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
