@@ -53,25 +53,28 @@ public:
 
     // Recording from fromUs up to toUs (UTC microseconds); overlapping spans count once.
     void AddEffort(int64_t fromUs, int64_t toUs);
-    // A train whose Encounter has been assigned (EncounterGrouper): an encounter counts where
-    // its first train begins.
+    // A train whose Encounter has been assigned (EncounterGrouper), in order of the trains'
+    // start: an encounter counts where its first train begins. Trains below the minimum
+    // quality count nowhere.
     void AddTrain(const Train& train);
 
+    // Throws std::length_error when the periods would span more than kMaxYears.
     std::vector<PresenceRow> Rows() const;
+
+    static constexpr int64_t kMaxYears = 200;
 
 private:
     struct MinuteState {
         int32_t RecordedUs = 0;  // at most a minute
-        uint8_t Flags = 0;
         uint16_t TrainsStarted = 0;
-        uint16_t EncountersStarted = 0;
+        uint8_t Flags = 0;
+        uint8_t EncountersStarted = 0;
     };
-    MinuteState& At(int64_t minute);
-
     std::string location_;
     PresenceOptions options_;
-    int64_t firstMinute_ = 0;  // of minutes_[0]
-    std::vector<MinuteState> minutes_;
+    std::vector<std::pair<int64_t, int64_t>> effort_;
+    // What the trains put in each minute, by minute number; sorted when the rows are made.
+    std::vector<std::pair<int64_t, MinuteState>> marks_;
     int64_t lastEncounter_ = 0;
 };
 

@@ -24,19 +24,23 @@ constexpr TrainOptionDef kDefs[] = {
     {"MaxSonarIciMs", &O::MaxSonarIciMs, "longest interval between regular pings, ms", 1, 60000},
     {"MaxIciChange", &O::MaxIciChange,
      "an interval may be at most this times, or 1 / this of, the one before", 1.01, 10},
-    {"MaxBuzzFall", &O::MaxBuzzFall,
-     "falling into a buzz, an interval may be 1 / this of the one before", 1.01, 20},
     {"MaxKhzStep", &O::MaxKhzStep, "largest change of frequency from one click to the next, kHz",
      0.5, 200},
     {"MaxLevelStepDb", &O::MaxLevelStepDb,
      "largest change of amplitude from one click to the next, dB", 0.5, 60},
     {"MinClicks", &O::MinClicks, "fewest clicks of a train", 3, 1000},
+    {"MaxIciJitter", &O::MaxIciJitter,
+     "largest median |ln(interval / previous interval)| of a train (more: random intervals)", 0, 5},
+    {"MaxChance", &O::MaxChance,
+     "largest median chance that a train's clicks were there at random (0-1)", 0, 1},
     {"NbhfMinKhz", &O::NbhfMinKhz, "lowest median frequency of an NBHF train, kHz", 1, 500},
     {"NbhfMaxKhz", &O::NbhfMaxKhz, "highest median frequency of an NBHF train, kHz", 1, 500},
     {"NbhfMinCycles", &O::NbhfMinCycles, "fewest median cycles of the clicks of an NBHF train", 1,
      255},
     {"NbhfMaxSpread", &O::NbhfMaxSpread,
      "largest median period spread (IPI range code 0-15) of the clicks of an NBHF train", 0, 15},
+    {"NbhfMaxCycles", &O::NbhfMaxCycles,
+     "most median cycles of the clicks of an NBHF train (more: long pings)", 1, 255},
     {"DolphinMaxKhz", &O::DolphinMaxKhz,
      "median frequency under which a train is dolphin-like, kHz", 1, 500},
     {"SonarIciTolerance", &O::SonarIciTolerance,
@@ -44,7 +48,9 @@ constexpr TrainOptionDef kDefs[] = {
     {"SonarMinRegular", &O::SonarMinRegular,
      "share of a sonar train's intervals that are that regular, %", 1, 100},
     {"SonarMaxLevelDb", &O::SonarMaxLevelDb,
-     "largest median change of level from ping to ping of a sonar, dB", 0, 60},
+     "largest spread of a sonar train's levels (10th to 90th percentile), dB", 0, 60},
+    {"SonarMinSeconds", &O::SonarMinSeconds,
+     "a regular train this long is sonar whatever the spread of its levels, s", 0, 100000},
     {"SonarMinPings", &O::SonarMinPings, "fewest pings of a sonar train", 3, 100000},
     {"BuzzIciMs", &O::BuzzIciMs, "NBHF clicks after a shorter interval are buzz clicks, ms", 0.5,
      100},
@@ -109,19 +115,6 @@ bool SetTrainOption(TrainOptions& options, std::string_view name, std::string_vi
         return true;
     }
     error = "unknown train option \"" + std::string(name) + "\"";
-    return false;
-}
-
-struct TrainDetector::Impl {};
-
-TrainDetector::TrainDetector(const TrainOptions&) : impl_(std::make_unique<Impl>()) {}
-TrainDetector::~TrainDetector() = default;
-ChainKey TrainDetector::Feed(const TimedClick&) {
-    return kNoChain;
-}
-void TrainDetector::Break() {}
-void TrainDetector::Finish() {}
-bool TrainDetector::NextTrain(Train&) {
     return false;
 }
 

@@ -3,15 +3,19 @@
 // encounters.
 //
 // The detector takes the clicks of one location in time order, one at a time, and keeps only
-// the chains still open (a chain closes once no click has come for longer than it could wait),
-// so its memory does not grow with the length of the data. It gives the trains back in order of
-// their first click, numbered from 1.
+// the last few seconds of clicks and the chains still open (a chain closes once no click has
+// come for longer than it could wait), so its memory does not grow with the length of the
+// data. It gives the trains back in order of their first click, numbered from 1.
 //
-// A chain continues with the click whose interval, frequency and amplitude follow on best from
-// the chain's last click: two animals clicking at once make two chains even where their clicks
-// alternate. An interval near twice the expected one continues a chain across one missed click.
-// Nothing joins a chain across the end of a recording or a gap in the recording: Break() closes
-// every chain, and so does a click of another recording.
+// A chain is begun by three clicks whose two intervals are nearly equal and whose frequency
+// and amplitude follow on. It takes its next click only once every click that could follow it
+// has come: the one whose interval, frequency and amplitude follow on best from the chain's
+// last click, so two animals clicking at once make two chains even where their clicks
+// alternate, and a click that happens to come first does not cut a train. An interval near
+// twice the expected one continues a chain across one missed click. A chain of buzz clicks
+// that begins in a train or just after it becomes part of that train. Nothing joins a chain
+// across the end of a recording or a gap in the recording: Break() closes every chain, and so
+// does a click of another recording.
 #pragma once
 
 #include <cstdint>
@@ -49,29 +53,37 @@ struct TrainOptions {
     double MinIciMs = 1.0;        // shorter intervals are not taken as the next click
     double MaxIciMs = 500;        // longest interval between two clicks of an animal's train
     double MaxSonarIciMs = 2500;  // longest interval between regular pings
-    double MaxIciChange = 1.5;    // an interval at most this times, or 1 / this of, the one before
-    double MaxBuzzFall = 3.0;  // falling into a buzz, an interval may be 1 / this of the one before
-    double MaxKhzStep = 20;    // kHz from one click of a chain to the next
-    double MaxLevelStepDb = 12;  // amplitude change from one click of a chain to the next, dB
-    double MinClicks = 5;        // fewer clicks make no train
+    double MaxIciChange = 1.3;    // an interval at most this times, or 1 / this of, the expected
+    double MaxKhzStep = 20;       // kHz from one click of a chain to the next
+    double MaxLevelStepDb = 12;   // amplitude change from one click of a chain to the next, dB
+    double MinClicks = 5;         // fewer clicks make no train
+    // Chains whose interval jumps more than this from click to click (the median of
+    // |ln(ICI / previous ICI)|) are no trains: intervals drawn at random.
+    double MaxIciJitter = 0.15;
+    // Chains whose clicks could as well have been there by chance are no trains: the median
+    // over its clicks of the deviation of the interval from the expected one, as a share of
+    // the deviation allowed, times the number of clicks the chain could have taken instead.
+    double MaxChance = 0.3;
 
     // ---- classes ----
     double NbhfMinKhz = 100;  // median frequency of an NBHF train
     double NbhfMaxKhz = 160;
-    double NbhfMinCycles = 5;      // median cycles of its clicks
-    double NbhfMaxSpread = 8;      // median IPI range code of its clicks (narrow band)
+    double NbhfMinCycles = 5;      // median cycles of its clicks: several
+    double NbhfMaxCycles = 40;     // and not a long ping
+    double NbhfMaxSpread = 11;     // median IPI range code of its clicks (narrow band)
     double DolphinMaxKhz = 100;    // median frequency under which a train is dolphin-like
-    double SonarIciTolerance = 1;  // successive intervals of pings equal within this many %
+    double SonarIciTolerance = 1;  // successive intervals of pings are equal within this many %
     double SonarMinRegular = 70;   // % of a sonar train's intervals that are that regular
-    double SonarMaxLevelDb = 3;    // median change of level from ping to ping, dB
+    double SonarMaxLevelDb = 10;   // spread of a sonar train's levels (10th to 90th percentile)
+    double SonarMinSeconds = 20;   // a regular train this long is sonar whatever its levels
     double SonarMinPings = 8;
     double BuzzIciMs = 10;  // NBHF clicks after an interval shorter than this are buzz clicks
 
     // ---- quality ----
-    // The median change of the interval from click to click, |ln(ICI / previous ICI)|: a scanning
-    // animal's interval drifts smoothly, intervals drawn at random jump.
-    double HighMaxIciJitter = 0.06;
-    double ModerateMaxIciJitter = 0.15;
+    // The median change of the interval from click to click, |ln(ICI / previous ICI)|: a
+    // scanning animal's interval drifts smoothly, intervals drawn at random jump.
+    double HighMaxIciJitter = 0.05;
+    double ModerateMaxIciJitter = 0.1;
     double HighMinClicks = 15;
     double ModerateMinClicks = 8;
     double MaxKhzSpread = 10;  // median distance of a click's kHz from the train's median
@@ -94,13 +106,13 @@ std::span<const TrainOptionDef> TrainOptionDefs();
 bool SetTrainOption(TrainOptions& options, std::string_view name, std::string_view text,
                     std::string& error);
 
-// A chain's key as Feed gives it for each click; trains carry the key of the chain they were.
+// The key of a chain of clicks; trains carry the keys of the chains they were made of.
 using ChainKey = uint64_t;
 inline constexpr ChainKey kNoChain = 0;
 
 struct Train {
-    int64_t Number = 0;  // from 1, in order of the first click
-    ChainKey Chain = kNoChain;
+    int64_t Number = 0;                // from 1, in order of the first click
+    std::vector<ChainKey> Chains;      // its chain, and the chain of a buzz it ended in
     int32_t Recording = kNoRecording;  // the recording of its clicks
     int64_t StartUs = 0;               // its first and last click (TimedClick::TimeUs)
     int64_t EndUs = 0;
@@ -122,21 +134,27 @@ struct Train {
 
 class TrainDetector {
 public:
-    explicit TrainDetector(const TrainOptions& options = {});
+    // reportClicks: NextSettled gives the chain of every click fed.
+    explicit TrainDetector(const TrainOptions& options = {}, bool reportClicks = false);
     ~TrainDetector();
     TrainDetector(const TrainDetector&) = delete;
     TrainDetector& operator=(const TrainDetector&) = delete;
 
-    // The next click: times do not decrease within a recording. Returns the key of the chain it
-    // joined or started; a chain that closes with too few clicks or too little of a train's shape
-    // becomes no train, and its clicks are then in none.
-    ChainKey Feed(const TimedClick& click);
+    // The next click: times do not decrease within a recording. A click of another recording
+    // than the one before first closes every chain (Break).
+    void Feed(const TimedClick& click);
     // The recording ended or has a gap: every open chain closes.
     void Break();
     // No more clicks: every open chain closes and every train is ready.
     void Finish();
-    // The next train in order of the first click, once no chain still open started before it.
+    // The next train in order of the first click, once no chain still open or yet to be found
+    // can begin before it or end in a buzz that belongs to it.
     bool NextTrain(Train& train);
+    // With reportClicks, the chain of the next click in the order fed (kNoChain: it joined
+    // none), once no chain can take it any more (a few seconds of clicks later, or at Break).
+    // A chain that closed with too few clicks or too little of a train's shape became no
+    // train: a key that no train carries.
+    bool NextSettled(ChainKey& chain);
 
 private:
     struct Impl;

@@ -14,6 +14,7 @@
 #include "base/calendar.h"
 #include "base/numbers.h"
 #include "synth/portable_math.h"
+#include "synth/random_draws.h"
 
 namespace wtk::synth {
 
@@ -35,26 +36,6 @@ constexpr uint64_t kFlowWarmUpSeedMix = 0x9E3779B97F4A7C15ULL;
 
 bool Finite(double x) {
     return std::isfinite(x);
-}
-
-// A uniform value in [0, 1) from the top 53 bits of one draw.
-double Uniform01(std::mt19937_64& g) {
-    return static_cast<double>(g() >> 11) * 0x1p-53;
-}
-
-double Uniform(std::mt19937_64& g, double lo, double hi) {
-    return lo + (hi - lo) * Uniform01(g);
-}
-
-// Two independent standard normal values (Box-Muller) from one 64-bit draw split into two
-// 32-bit uniforms; the largest value is sqrt(64 ln 2) = 6.7 standard deviations.
-std::pair<double, double> GaussianPair(std::mt19937_64& g) {
-    const uint64_t x = g();
-    const double u1 = static_cast<double>((x >> 32) + 1) * 0x1p-32;      // (0, 1]
-    const double u2 = static_cast<double>(x & 0xFFFFFFFFULL) * 0x1p-32;  // [0, 1)
-    const double r = std::sqrt(-2.0 * pm::Log(u1));
-    const pm::SinCos sc = pm::SinCosTurns(u2);
-    return {r * sc.Cos, r * sc.Sin};
 }
 
 void CheckSpec(const RecordingSpec& spec) {

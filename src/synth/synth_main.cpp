@@ -1,5 +1,6 @@
-// wavtokeb-synth: writes synthetic click-train recordings (the bundled example archive, or one
-// file) for trying out and testing the converter.
+// wavtokeb-synth: writes synthetic click-train recordings (the bundled example archive, one
+// file, a recorder's file, or the duty-cycled recordings of an acoustic scene) for trying out
+// and testing the converter and the click-train analysis.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "synth/scenes.h"
 #include "synth/synth.h"
 
 namespace {
@@ -49,6 +51,17 @@ constexpr const char* kUsage =
     "        bext       PREFIX.wav (bext1), a bext chunk before the data (local time, no zone)\n"
     "      --prefix sets SERIAL (5987) or PREFIX (SM4); --zone-unwritten leaves the zone out of\n"
     "      the sm4 and guano times. The log and comment keep whole seconds, wamd milliseconds.\n"
+    "  wavtokeb-synth scenes DIR [--content mixed|sonar|shrimp|dolphins|noise] [--seed N]\n"
+    "                            [--hours H] [--record S] [--cycle S] [--start TIME]\n"
+    "                            [--location NAME] [--rate K] [--jobs N] [--truth FILE.csv]\n"
+    "      Writes the duty-cycled recordings of an acoustic scene into DIR (created if\n"
+    "      missing): S seconds (60) every S seconds (240) for H hours (1) from TIME (UTC,\n"
+    "      2024-06-01T00:00:00), named NAME.yyyymmddhhmmss.wav (SCENE). mixed: porpoise\n"
+    "      encounters (drifting intervals, beam-swept amplitude, buzzes), dolphin groups,\n"
+    "      echosounders at 50, 120, 130 and 200 kHz, snapping shrimp and noise of several\n"
+    "      levels; the others hold one kind of sound alone. --truth writes one row per\n"
+    "      recorded minute: the porpoise clicks (and those loud enough to hear), buzz,\n"
+    "      dolphin, sonar and shrimp clicks, the noise level.\n"
     "  --truth writes every click (file, train, click, centre time and sample, the time and\n"
     "  sample the converter sees after its 100-byte skip, amplitude, frequency, -20 dB\n"
     "  duration) as CSV.\n"
@@ -361,6 +374,95 @@ int RunRecorder(int argc, char** argv) {
 
 }  // namespace
 
+int RunScenes(int argc, char** argv) {
+    const Args a = Split(argc, argv, {});
+    synth::SceneOptions opt;
+    opt.StartUs = synth::StartMicroseconds(2024, 6, 1, 0, 0, 0);
+    std::string truthPath;
+    int32_t jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+    for (const auto& [name, value] : a.Options) {
+        if (name == "--content") {
+            bool known = false;
+            for (const synth::SceneContent c :
+                 {synth::SceneContent::Mixed, synth::SceneContent::Sonar,
+                  synth::SceneContent::Shrimp, synth::SceneContent::Dolphins,
+                  synth::SceneContent::Noise}) {
+                if (value == synth::SceneContentName(c)) {
+                    opt.Content = c;
+                    known = true;
+                }
+            }
+            if (!known)
+                throw UsageError("--content must be mixed, sonar, shrimp, dolphins or noise");
+        } else if (name == "--seed") {
+            opt.Seed = ParseWhole<uint64_t>(name, value);
+        } else if (name == "--hours") {
+            opt.Hours = ParseNumber(name, value);
+        } else if (name == "--record") {
+            opt.RecordSeconds = ParseNumber(name, value);
+        } else if (name == "--cycle") {
+            opt.CycleSeconds = ParseNumber(name, value);
+        } else if (name == "--start") {
+            opt.StartUs = ParseStart(value);
+        } else if (name == "--location") {
+            opt.Location = value;
+        } else if (name == "--rate") {
+            opt.SampleRate = RateFromKilo(value);
+        } else if (name == "--jobs") {
+            jobs = ParseWhole<int32_t>(name, value);
+        } else if (name == "--truth") {
+            truthPath = value;
+        } else {
+            throw UsageError("unknown option " + name);
+        }
+    }
+    if (jobs < 1 || jobs > 256) throw UsageError("--jobs must be 1 ... 256");
+    if (opt.Location.empty() ||
+        opt.Location.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                       "0123456789-_") != std::string::npos) {
+        throw UsageError("--location takes letters, digits, '-' and '_'");
+    }
+    synth::Scene scene;
+    try {
+        scene = synth::PlanScene(opt);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(e.what());
+    }
+    const std::filesystem::path dir(a.Positional);
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) throw std::runtime_error("cannot create " + dir.string() + ": " + ec.message());
+    std::vector<std::string> errors(scene.Recordings.size());
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < scene.Recordings.size(); i = next++) {
+            try {
+                synth::WriteWav((dir / scene.Recordings[i].Name).string(),
+                                scene.Recordings[i].Spec);
+            } catch (const std::exception& e) {
+                errors[i] = e.what();
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    for (size_t w = 1; w < std::min(scene.Recordings.size(), static_cast<size_t>(jobs)); ++w)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& w : workers) w.join();
+    for (const std::string& e : errors) {
+        if (!e.empty()) throw std::runtime_error(e);
+    }
+    std::printf("%zu recordings of %s, %zu minutes recorded\n", scene.Recordings.size(),
+                synth::SceneContentName(opt.Content), scene.Minutes.size());
+    if (!truthPath.empty()) {
+        std::string csv = synth::SceneTruthHeading();
+        for (const synth::SceneMinute& m : scene.Minutes)
+            csv += synth::SceneTruthRow(m, opt.Location, opt.Content);
+        WriteText(truthPath, csv);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const std::string_view cmd = argc > 1 ? argv[1] : "";
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
@@ -371,6 +473,7 @@ int main(int argc, char** argv) {
         if (cmd == "example") return RunExample(argc, argv);
         if (cmd == "one") return RunOne(argc, argv);
         if (cmd == "recorder") return RunRecorder(argc, argv);
+        if (cmd == "scenes") return RunScenes(argc, argv);
         throw UsageError(cmd.empty() ? "missing command" : "unknown command " + std::string(cmd));
     } catch (const UsageError& e) {
         if (cmd.empty())

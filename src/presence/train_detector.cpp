@@ -1,0 +1,361 @@
+// The chaining of clicks into trains (trains.h); what a finished chain is decides
+// DescribeTrain (train_rules.h).
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <map>
+#include <queue>
+#include <set>
+#include <unordered_map>
+
+#include "presence/train_rules.h"
+#include "presence/trains.h"
+
+namespace wtk::presence {
+
+namespace {
+
+constexpr int64_t kForever = std::numeric_limits<int64_t>::max();
+
+int64_t Round(double v) {
+    return static_cast<int64_t>(std::llround(v));
+}
+// Candidates weighed per decision, so that a burst of noise costs a bounded time per click.
+constexpr int kMaxSecondClicks = 64;
+constexpr int kMaxThirdClicks = 16;
+constexpr int kMaxNextClicks = 64;
+
+struct BufClick {
+    ChainClick C;
+    ChainKey Chain = kNoChain;
+};
+
+struct Chain {
+    ChainKey Key = kNoChain;
+    int32_t Recording = kNoRecording;
+    std::vector<ChainClick> Clicks;  // in time order, but for a buzz merged into the chain
+    std::vector<ChainKey> Keys;      // its own key and those of the buzz chains merged in
+    int64_t StartUs = 0;
+    ChainClick Last;       // its latest click
+    int64_t LastIci = 0;   // the interval that ended at it, per click (us)
+    int64_t PrevIci = 0;   // the one before
+    bool Missed = false;   // waiting for the click after a missed one
+    int64_t Decision = 0;  // when it next chooses
+};
+
+}  // namespace
+
+struct TrainDetector::Impl {
+    explicit Impl(const TrainOptions& o, bool report) : O(o), Report(report) {
+        MinIci = Round(o.MinIciMs * 1000);
+        MaxIci = Round(o.MaxIciMs * 1000);
+        MaxSonarIci = std::max(MaxIci, Round(o.MaxSonarIciMs * 1000));
+        Change = o.MaxIciChange;
+        SeedChange = std::sqrt(o.MaxIciChange);
+        Regular = 1 + 1.5 * o.SonarIciTolerance / 100;
+        SeedRegular = 1 + o.SonarIciTolerance / 100;
+        // Every chain that could take a click has chosen before the click is seeded, and the
+        // two clicks after it that could seed a chain with it have come.
+        SeedWait = std::max(Round(2 * static_cast<double>(MaxIci) * Change),
+                            Round(2 * static_cast<double>(MaxSonarIci) * Regular)) +
+                   1;
+    }
+
+    TrainOptions O;
+    bool Report;
+    int64_t MinIci, MaxIci, MaxSonarIci, SeedWait;
+    double Change, SeedChange, Regular, SeedRegular;
+
+    std::deque<BufClick> Buf;  // the clicks not yet settled, from sequence Seeded
+    bool Any = false;
+    int32_t Recording = kNoRecording;
+    int64_t Now = 0;
+    ChainKey NextKey = 1;
+    std::unordered_map<ChainKey, Chain> Open;
+    std::set<std::pair<int64_t, ChainKey>> OpenStarts;
+    using Decision = std::pair<int64_t, ChainKey>;
+    std::priority_queue<Decision, std::vector<Decision>, std::greater<>> Decisions;
+    std::map<std::pair<int64_t, ChainKey>, Chain> Pending;  // closed, by start
+    std::deque<Train> Ready;
+    std::deque<ChainKey> Settled;
+    int64_t Trains = 0;
+
+    // The change factor of the interval a chain may follow.
+    double ChangeFor(int64_t ici) const { return ici > MaxIci ? Regular : Change; }
+
+    // How well b follows a in frequency and level (0 best, up to 2); negative: it does not.
+    // Pings at intervals longer than an animal's keep their frequency and level closely.
+    double FeatureStep(const ChainClick& a, const ChainClick& b, bool ping) const {
+        const double khzStep = ping ? O.MaxKhzStep / 2 : O.MaxKhzStep;
+        const double levelStep =
+            ping ? std::min(O.MaxLevelStepDb, O.SonarMaxLevelDb) : O.MaxLevelStepDb;
+        double score = 0;
+        if (a.Khz > 0 && b.Khz > 0) {
+            const double step = std::fabs(a.Khz - b.Khz) / khzStep;
+            if (step > 1) return -1;
+            score += step;
+        }
+        const double level = std::fabs(a.LevelDb - b.LevelDb) / levelStep;
+        if (level > 1) return -1;
+        return score + level;
+    }
+
+    // The first buffered click at or after time t.
+    size_t FirstAt(int64_t t) const {
+        return static_cast<size_t>(
+            std::partition_point(Buf.begin(), Buf.end(),
+                                 [&](const BufClick& b) { return b.C.TimeUs < t; }) -
+            Buf.begin());
+    }
+
+    int64_t Predicted(const Chain& c) const {
+        if (c.LastIci > MaxIci || c.PrevIci <= 0) return c.LastIci;
+        // Half the latest trend of a drifting interval.
+        const double trend = std::clamp(
+            std::sqrt(static_cast<double>(c.LastIci) / static_cast<double>(c.PrevIci)), 0.9, 1.1);
+        return Round(static_cast<double>(c.LastIci) * trend);
+    }
+
+    void Schedule(Chain& c) {
+        const int64_t p = Predicted(c);
+        const int gaps = c.Missed ? 2 : 1;
+        c.Decision = c.Last.TimeUs + Round(static_cast<double>(gaps * p) * ChangeFor(p));
+        Decisions.emplace(c.Decision, c.Key);
+    }
+
+    // The chain chooses its next click among those that could follow it.
+    void Decide(Chain& c) {
+        const int64_t p = Predicted(c);
+        const int gaps = c.Missed ? 2 : 1;
+        const double change = ChangeFor(p);
+        const double expected = static_cast<double>(gaps * p);
+        const int64_t from =
+            std::max(c.Last.TimeUs + MinIci, c.Last.TimeUs + Round(expected / change));
+        const int64_t to = c.Last.TimeUs + Round(expected * change);
+        BufClick* best = nullptr;
+        double bestScore = 0, bestDeviation = 0;
+        int weighed = 0;
+        for (size_t i = FirstAt(from); i < Buf.size() && Buf[i].C.TimeUs <= to; ++i) {
+            BufClick& b = Buf[i];
+            if (b.Chain != kNoChain) continue;
+            const double features = FeatureStep(c.Last, b.C, p > MaxIci);
+            if (features < 0) continue;
+            const double ici = static_cast<double>(b.C.TimeUs - c.Last.TimeUs);
+            const double deviation = std::fabs(std::log(ici / expected)) / std::log(change);
+            const double score = deviation + features;
+            if (best == nullptr || score < bestScore) {
+                best = &b;
+                bestScore = score;
+                bestDeviation = deviation;
+            }
+            if (++weighed >= kMaxNextClicks) break;
+        }
+        if (best != nullptr) {
+            Extend(c, *best, gaps, Chance(bestDeviation, weighed));
+            Schedule(c);
+        } else if (!c.Missed) {
+            c.Missed = true;
+            Schedule(c);
+        } else {
+            Close(c.Key);
+        }
+    }
+
+    static float Chance(double deviation, int candidates) {
+        return static_cast<float>(std::min(1.0, deviation * candidates));
+    }
+
+    void Extend(Chain& c, BufClick& b, int gaps, float chance) {
+        b.Chain = c.Key;
+        ChainClick added = b.C;
+        added.Gap = static_cast<uint8_t>(gaps);
+        added.Chance = chance;
+        c.PrevIci = c.LastIci;
+        c.LastIci = (b.C.TimeUs - c.Last.TimeUs) / gaps;
+        c.Last = added;
+        c.Missed = false;
+        c.Clicks.push_back(added);
+    }
+
+    // The click at Buf[0] seeds a chain with the next click that two clicks can follow, and
+    // the one of them that follows on best, if any do. The nearest such second click is taken,
+    // so that a chain does not skip every other click of a train.
+    void Seed() {
+        BufClick& a = Buf[0];
+        if (a.Chain != kNoChain) return;
+        int seconds = 0;
+        for (size_t j = FirstAt(a.C.TimeUs + MinIci);
+             j < Buf.size() && Buf[j].C.TimeUs <= a.C.TimeUs + MaxSonarIci; ++j) {
+            BufClick& b = Buf[j];
+            if (b.Chain != kNoChain) continue;
+            const int64_t d = b.C.TimeUs - a.C.TimeUs;
+            const bool ping = d > MaxIci;
+            const double ab = FeatureStep(a.C, b.C, ping);
+            if (ab < 0) continue;
+            if (++seconds > kMaxSecondClicks) break;
+            const double change = ping ? SeedRegular : SeedChange;
+            const int64_t from =
+                b.C.TimeUs + std::max(MinIci, Round(static_cast<double>(d) / change));
+            const int64_t to = b.C.TimeUs + Round(static_cast<double>(d) * change);
+            BufClick* bestC = nullptr;
+            double bestScore = 0, bestDeviation = 0;
+            int thirds = 0;
+            for (size_t k = FirstAt(from); k < Buf.size() && Buf[k].C.TimeUs <= to; ++k) {
+                BufClick& c = Buf[k];
+                if (c.Chain != kNoChain) continue;
+                const double bc = FeatureStep(b.C, c.C, ping);
+                if (bc < 0) continue;
+                const double ratio = static_cast<double>(c.C.TimeUs - b.C.TimeUs) / d;
+                const double deviation = std::fabs(std::log(ratio)) / std::log(change);
+                const double score = deviation + bc;
+                if (bestC == nullptr || score < bestScore) {
+                    bestC = &c;
+                    bestScore = score;
+                    bestDeviation = deviation;
+                }
+                if (++thirds >= kMaxThirdClicks) break;
+            }
+            if (bestC == nullptr) continue;
+            Chain chain;
+            chain.Key = NextKey++;
+            chain.Recording = Recording;
+            chain.Keys.push_back(chain.Key);
+            chain.StartUs = a.C.TimeUs;
+            chain.Last = a.C;
+            chain.Clicks.push_back(a.C);
+            a.Chain = chain.Key;
+            Extend(chain, b, 1, -1);
+            Extend(chain, *bestC, 1, Chance(bestDeviation, thirds));
+            OpenStarts.emplace(chain.StartUs, chain.Key);
+            auto [it, inserted] = Open.emplace(chain.Key, std::move(chain));
+            Schedule(it->second);
+            return;
+        }
+    }
+
+    void Close(ChainKey key) {
+        auto it = Open.find(key);
+        Chain c = std::move(it->second);
+        Open.erase(it);
+        OpenStarts.erase({c.StartUs, c.Key});
+        if (static_cast<double>(c.Clicks.size()) < O.MinClicks) return;
+        if (MedianIciMs(c.Clicks) < O.BuzzIciMs && MergeBuzz(c)) return;
+        Pending.emplace(std::make_pair(c.StartUs, c.Key), std::move(c));
+    }
+
+    // A buzz that begins in a train or less than MaxIciMs after its last click, at the train's
+    // frequency, ends that train.
+    bool MergeBuzz(Chain& buzz) {
+        Chain* parent = nullptr;
+        auto consider = [&](Chain& p) {
+            if (p.StartUs >= buzz.StartUs || p.Recording != buzz.Recording) return;
+            if (buzz.StartUs - p.Last.TimeUs > MaxIci) return;
+            if (MedianIciMs(p.Clicks) < O.BuzzIciMs) return;
+            if (p.Last.Khz > 0 && buzz.Clicks.front().Khz > 0 &&
+                std::fabs(p.Last.Khz - buzz.Clicks.front().Khz) > O.MaxKhzStep) {
+                return;
+            }
+            if (parent == nullptr || p.Last.TimeUs > parent->Last.TimeUs) parent = &p;
+        };
+        for (auto& [key, p] : Open) consider(p);
+        for (auto& [start, p] : Pending) consider(p);
+        if (parent == nullptr) return false;
+        parent->Clicks.insert(parent->Clicks.end(), buzz.Clicks.begin(), buzz.Clicks.end());
+        parent->Keys.insert(parent->Keys.end(), buzz.Keys.begin(), buzz.Keys.end());
+        return true;
+    }
+
+    // Every decision due before limit, in time order.
+    void Process(int64_t limit) {
+        for (;;) {
+            while (!Decisions.empty()) {
+                const auto [when, key] = Decisions.top();
+                const auto it = Open.find(key);
+                if (it != Open.end() && it->second.Decision == when) break;
+                Decisions.pop();  // stale
+            }
+            const int64_t decision = Decisions.empty() ? kForever : Decisions.top().first;
+            const int64_t seed = Buf.empty() ? kForever : Buf.front().C.TimeUs + SeedWait;
+            if (std::min(decision, seed) >= limit || std::min(decision, seed) == kForever) break;
+            if (decision <= seed) {
+                const ChainKey key = Decisions.top().second;
+                Decisions.pop();
+                Decide(Open.at(key));
+            } else {
+                Seed();
+                if (Report) Settled.push_back(Buf.front().Chain);
+                Buf.pop_front();
+            }
+        }
+        Emit(limit);
+    }
+
+    // The closed chains that no chain still open or yet to be seeded can precede or end.
+    void Emit(int64_t processed) {
+        while (!Pending.empty()) {
+            auto it = Pending.begin();
+            Chain& c = it->second;
+            int64_t end = 0;
+            for (const ChainClick& k : c.Clicks) end = std::max(end, k.TimeUs);
+            const bool later = processed == kForever || end + MaxIci + SeedWait < processed;
+            const bool openBefore =
+                !OpenStarts.empty() && OpenStarts.begin()->first <= end + MaxIci;
+            if (!later || openBefore) break;
+            std::stable_sort(
+                c.Clicks.begin(), c.Clicks.end(),
+                [](const ChainClick& x, const ChainClick& y) { return x.TimeUs < y.TimeUs; });
+            if (std::optional<Train> t = DescribeTrain(c.Clicks, O)) {
+                t->Number = ++Trains;
+                t->Chains = std::move(c.Keys);
+                t->Recording = c.Recording;
+                Ready.push_back(std::move(*t));
+            }
+            Pending.erase(it);
+        }
+    }
+
+    void CloseAll() {
+        Process(kForever);
+        while (!Open.empty()) Close(Open.begin()->first);
+        Process(kForever);
+    }
+};
+
+TrainDetector::TrainDetector(const TrainOptions& options, bool reportClicks)
+    : impl_(std::make_unique<Impl>(options, reportClicks)) {}
+TrainDetector::~TrainDetector() = default;
+
+void TrainDetector::Feed(const TimedClick& click) {
+    Impl& d = *impl_;
+    if (d.Any && (click.Recording != d.Recording || click.TimeUs < d.Now)) d.CloseAll();
+    d.Any = true;
+    d.Recording = click.Recording;
+    d.Now = click.TimeUs;
+    d.Process(d.Now);
+    d.Buf.push_back({ChainClickOf(click), kNoChain});
+}
+
+void TrainDetector::Break() {
+    impl_->CloseAll();
+}
+
+void TrainDetector::Finish() {
+    impl_->CloseAll();
+}
+
+bool TrainDetector::NextTrain(Train& train) {
+    if (impl_->Ready.empty()) return false;
+    train = std::move(impl_->Ready.front());
+    impl_->Ready.pop_front();
+    return true;
+}
+
+bool TrainDetector::NextSettled(ChainKey& chain) {
+    if (impl_->Settled.empty()) return false;
+    chain = impl_->Settled.front();
+    impl_->Settled.pop_front();
+    return true;
+}
+
+}  // namespace wtk::presence

@@ -1,0 +1,206 @@
+#include "presence/train_rules.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "base/calendar.h"
+
+namespace wtk::presence {
+
+namespace {
+
+// The median of v (reordered), the mean of the middle two of an even count; 0 for none.
+double Median(std::vector<double>& v) {
+    if (v.empty()) return 0;
+    const size_t mid = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid), v.end());
+    const double upper = v[mid];
+    if (v.size() % 2 == 1) return upper;
+    const double lower = *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid));
+    return (lower + upper) / 2;
+}
+
+// The value below which a share p (0..1) of v lies (nearest rank; v reordered).
+double Percentile(std::vector<double>& v, double p) {
+    if (v.empty()) return 0;
+    const auto k = static_cast<size_t>(std::lround(p * static_cast<double>(v.size() - 1)));
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+    return v[k];
+}
+
+// The bins of the modal interval: 0.5 ms wide below 20 ms, 5 % wide above.
+int32_t IciBin(double ms) {
+    if (ms < 20) return static_cast<int32_t>(ms / 0.5);
+    return 40 + static_cast<int32_t>(std::log(ms / 20) / std::log(1.05));
+}
+
+// The intervals of the clicks in ms, each divided by the intervals it spans.
+std::vector<double> Intervals(std::span<const ChainClick> clicks) {
+    std::vector<double> ici;
+    ici.reserve(clicks.size());
+    for (size_t i = 1; i < clicks.size(); ++i) {
+        ici.push_back(static_cast<double>(clicks[i].TimeUs - clicks[i - 1].TimeUs) / 1000.0 /
+                      std::max<int>(1, clicks[i].Gap));
+    }
+    return ici;
+}
+
+// The most common interval: the median of the intervals in the fullest bin (the shorter bin
+// of two equally full ones).
+double ModalIci(const std::vector<double>& ici) {
+    std::vector<std::pair<int32_t, double>> binned;
+    binned.reserve(ici.size());
+    for (const double ms : ici) binned.emplace_back(IciBin(ms), ms);
+    std::sort(binned.begin(), binned.end());
+    size_t best = 0, bestCount = 0;
+    for (size_t i = 0; i < binned.size();) {
+        size_t j = i;
+        while (j < binned.size() && binned[j].first == binned[i].first) ++j;
+        if (j - i > bestCount) {
+            best = i;
+            bestCount = j - i;
+        }
+        i = j;
+    }
+    std::vector<double> inBin;
+    for (size_t i = best; i < best + bestCount; ++i) inBin.push_back(binned[i].second);
+    return Median(inBin);
+}
+
+}  // namespace
+
+ChainClick ChainClickOf(const TimedClick& click) {
+    ChainClick c;
+    c.TimeUs = click.TimeUs;
+    c.Khz = static_cast<float>(ClickKhz(click.Fields));
+    c.LevelDb =
+        static_cast<float>(20 * std::log10(std::max(1, LinearAmplitude(click.Fields.Pmax))));
+    c.Ncyc = click.Fields.Ncyc;
+    c.Spread = click.Fields.IPIrangeCode;
+    c.Pmax = click.Fields.Pmax;
+    return c;
+}
+
+double MedianIciMs(std::span<const ChainClick> clicks) {
+    std::vector<double> ici = Intervals(clicks);
+    return Median(ici);
+}
+
+TrainMeasures Measure(std::span<const ChainClick> clicks, const TrainOptions& o) {
+    TrainMeasures m;
+    const std::vector<double> ici = Intervals(clicks);
+    std::vector<double> jumps, levelSteps;
+    int32_t regular = 0;
+    for (size_t i = 1; i < ici.size(); ++i) {
+        const double ratio = ici[i] / ici[i - 1];
+        jumps.push_back(std::fabs(std::log(ratio)));
+        if (std::fabs(ratio - 1) * 100 <= o.SonarIciTolerance) ++regular;
+    }
+    m.IciJitter = Median(jumps);
+    m.RegularShare = jumps.empty() ? 0 : 100.0 * regular / static_cast<double>(jumps.size());
+    std::vector<double> khz, level, cycles, spread;
+    for (size_t i = 0; i < clicks.size(); ++i) {
+        const ChainClick& c = clicks[i];
+        if (c.Khz > 0) khz.push_back(c.Khz);
+        level.push_back(c.LevelDb);
+        cycles.push_back(c.Ncyc);
+        spread.push_back(c.Spread);
+        if (i > 0) levelSteps.push_back(std::fabs(c.LevelDb - clicks[i - 1].LevelDb));
+    }
+    m.LevelJitterDb = Median(levelSteps);
+    m.LevelSpreadDb = Percentile(level, 0.9) - Percentile(level, 0.1);
+    m.KhzMedian = Median(khz);
+    std::vector<double> khzOff;
+    for (const double k : khz) khzOff.push_back(std::fabs(k - m.KhzMedian));
+    m.KhzSpread = Median(khzOff);
+    m.MedianCycles = Median(cycles);
+    m.MedianSpread = Median(spread);
+    std::vector<double> chance;
+    for (const ChainClick& c : clicks) {
+        if (c.Chance >= 0) chance.push_back(c.Chance);
+    }
+    m.Chance = Median(chance);
+    return m;
+}
+
+std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const TrainOptions& o) {
+    const auto n = static_cast<int32_t>(clicks.size());
+    if (n < o.MinClicks || n < 3) return std::nullopt;
+    const TrainMeasures m = Measure(clicks, o);
+    const std::vector<double> ici = Intervals(clicks);
+    if (std::getenv("WTK_TRAIN_DEBUG") != nullptr) {
+        std::fprintf(stderr,
+                     "chain %.3f n=%d jit=%.3f reg=%.0f lj=%.1f ls=%.1f khz=%.1f ks=%.1f cyc=%.1f "
+                     "spr=%.1f ch=%.2f\n",
+                     static_cast<double>(clicks.front().TimeUs % 60000000) / 1e6, n, m.IciJitter,
+                     m.RegularShare, m.LevelJitterDb, m.LevelSpreadDb, m.KhzMedian, m.KhzSpread,
+                     m.MedianCycles, m.MedianSpread, m.Chance);
+    }
+    if (m.IciJitter > o.MaxIciJitter || m.Chance > o.MaxChance) return std::nullopt;
+
+    Train t;
+    t.StartUs = clicks.front().TimeUs;
+    t.EndUs = clicks.back().TimeUs;
+    t.Clicks = n;
+    t.IciMinMs = *std::min_element(ici.begin(), ici.end());
+    t.IciMaxMs = *std::max_element(ici.begin(), ici.end());
+    t.IciModalMs = ModalIci(ici);
+    t.KhzMedian = m.KhzMedian;
+    std::vector<double> pmax;
+    for (const ChainClick& c : clicks) pmax.push_back(c.Pmax);
+    t.PmaxMedian = Median(pmax);
+
+    // An echosounder keeps its interval to a clock's accuracy and its level while it lasts; a
+    // train that regular whose level moves is no animal either.
+    const bool regularTrain = n >= o.SonarMinPings && m.RegularShare >= o.SonarMinRegular;
+    // Intervals longer than an animal's are a train only as pings.
+    if (t.IciModalMs > o.MaxIciMs && !regularTrain) return std::nullopt;
+    const bool nbhfClicks = m.KhzMedian >= o.NbhfMinKhz && m.KhzMedian <= o.NbhfMaxKhz &&
+                            m.MedianCycles >= o.NbhfMinCycles &&
+                            m.MedianCycles <= o.NbhfMaxCycles && m.MedianSpread <= o.NbhfMaxSpread;
+    // A regular train whose level sweeps up and down within seconds may be an animal holding
+    // its interval; pings last, or keep their level.
+    const bool sonar =
+        regularTrain && (m.LevelSpreadDb <= o.SonarMaxLevelDb ||
+                         static_cast<double>(t.EndUs - t.StartUs) >= o.SonarMinSeconds * 1e6);
+    if (sonar) {
+        t.Class = TrainClass::Sonar;
+    } else if (nbhfClicks) {
+        t.Class = TrainClass::Nbhf;
+    } else if (m.KhzMedian < o.DolphinMaxKhz || m.MedianCycles < o.NbhfMinCycles) {
+        t.Class = TrainClass::Dolphin;
+    } else {
+        t.Class = TrainClass::Unclassed;
+    }
+
+    // Dolphin clicks are broadband: their measured frequency wanders, so only the intervals
+    // tell how train-like they are.
+    const bool consistent = m.KhzSpread <= o.MaxKhzSpread || t.Class == TrainClass::Dolphin;
+    if (consistent && n >= o.HighMinClicks && m.IciJitter <= o.HighMaxIciJitter) {
+        t.Quality = TrainQuality::High;
+    } else if (consistent && n >= o.ModerateMinClicks && m.IciJitter <= o.ModerateMaxIciJitter) {
+        t.Quality = TrainQuality::Moderate;
+    } else {
+        t.Quality = TrainQuality::Low;
+    }
+
+    for (size_t i = 0; i < clicks.size(); ++i) {
+        const int64_t minute = FloorDivide(clicks[i].TimeUs, kMicrosecondsPerMinute).Quotient;
+        if (t.ClickMinutes.empty() || t.ClickMinutes.back() != minute) {
+            t.ClickMinutes.push_back(minute);
+        }
+        const bool buzz = t.Class == TrainClass::Nbhf && i > 0 && ici[i - 1] < o.BuzzIciMs;
+        if (buzz) {
+            ++t.BuzzClicks;
+            if (t.BuzzMinutes.empty() || t.BuzzMinutes.back() != minute) {
+                t.BuzzMinutes.push_back(minute);
+            }
+        }
+    }
+    return t;
+}
+
+}  // namespace wtk::presence
