@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "input/start_times.h"
+#include "presence/presence.h"
 
 namespace wtk::cli {
 namespace {
@@ -33,29 +34,6 @@ double Degrees(const char* option, const std::string& text, double limit) {
                          std::to_string(static_cast<int>(limit)) + ", not \"" + text + "\""};
     }
     return v;
-}
-
-// "+HH:MM", "-HH:MM", "+HH" or "Z" as minutes east of UTC, at most 14 hours either way.
-std::optional<int32_t> ReportUtcOffset(std::string_view text) {
-    if (text == "Z") return 0;
-    if (text.size() < 2 || (text[0] != '+' && text[0] != '-')) return std::nullopt;
-    auto digits = [&](size_t at) {
-        return at + 2 <= text.size() && std::isdigit(static_cast<unsigned char>(text[at])) &&
-                       std::isdigit(static_cast<unsigned char>(text[at + 1]))
-                   ? (text[at] - '0') * 10 + (text[at + 1] - '0')
-                   : -1;
-    };
-    const int hours = digits(1);
-    int minutes = 0;
-    if (hours < 0) return std::nullopt;
-    if (text.size() == 6 && text[3] == ':') {
-        minutes = digits(4);
-    } else if (text.size() != 3) {
-        return std::nullopt;
-    }
-    if (minutes < 0 || minutes > 59 || hours * 60 + minutes > 14 * 60) return std::nullopt;
-    const int32_t total = hours * 60 + minutes;
-    return text[0] == '-' ? -total : total;
 }
 
 struct VerbDef {
@@ -343,7 +321,7 @@ const OptionDef kOptions[] = {
      "hours and days of the report in the clock this far east of UTC, e.g. +02:00 or -03:30 "
      "(at most 14:00 either way) [Z: UTC]",
      [](CommandLine& c, const std::string& v) {
-         const std::optional<int32_t> offset = ReportUtcOffset(v);
+         const std::optional<int32_t> offset = presence::ParseUtcOffset(v);
          if (!offset) {
              throw UsageError{"--utc-offset takes +HH:MM or -HH:MM (at most 14:00), not \"" + v +
                               "\""};

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/utf8.h"
+#include "input/dir_search.h"
 #include "presence/location_clicks.h"
 #include "presence/report.h"
 
@@ -33,9 +34,22 @@ int RunReport(const CommandLine& c) {
         struct stat st {};
         if (::stat(p.c_str(), &st) != 0) return Refuse(p + " does not exist");
     }
+    // The report never takes the place of the data it reports on.
+    if (EndsWithIgnoringCase(c.out, ".TK1")) {
+        return Refuse("-o " + c.out +
+                      " is a TK1 file name: give the report a name of its own, "
+                      "e.g. report.html");
+    }
     struct stat st {};
     if (::stat(c.out.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return Refuse("-o " + c.out + " is a directory: give a file name");
+        for (const std::string& p : c.operands) {
+            struct stat input {};
+            if (::stat(p.c_str(), &input) == 0 && input.st_dev == st.st_dev &&
+                input.st_ino == st.st_ino) {
+                return Refuse("-o " + c.out + " is one of the files to report on");
+            }
+        }
         if (!c.overwrite) {
             std::fprintf(stderr,
                          "wavtokeb-cli: %s is there already: nothing written (--overwrite "

@@ -341,13 +341,7 @@ std::string HtmlText(std::string_view text) {
 }
 
 std::string ClockName(int32_t offsetMinutes) {
-    if (offsetMinutes == 0) return "UTC";
-    const int32_t m = std::abs(offsetMinutes);
-    std::string text = offsetMinutes < 0 ? "UTC-" : "UTC+";
-    AppendZeroPadded(text, m / 60, 2);
-    text += ":";
-    AppendZeroPadded(text, m % 60, 2);
-    return text;
+    return offsetMinutes == 0 ? "UTC" : "UTC" + UtcOffsetText(offsetMinutes);
 }
 
 std::string Grouped(int64_t n) {
