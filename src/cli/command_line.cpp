@@ -6,8 +6,10 @@
 #include <string_view>
 #include <variant>
 
+#include "base/numbers.h"
 #include "input/start_times.h"
 #include "presence/presence.h"
+#include "presence/trains.h"
 
 namespace wtk::cli {
 namespace {
@@ -57,6 +59,13 @@ constexpr const char* kConversionNotes =
     "end (the minute closed, the TK1 file finished) or a second one aborted it at once, "
     "removing the unfinished files.";
 
+constexpr const char* kPresenceNotes =
+    "Clicks are timed by the recordings table beside each TK1 file (its recording's start plus "
+    "its offset); without one by the TK1 minute clock, with a warning. A damaged TK1 file, "
+    "recordings table or linkage file is refused before anything is written, naming the file "
+    "and the place. Exit status: 0 done, 1 an input damaged or unreadable or the output not "
+    "written, 2 usage or the output refused.";
+
 // clang-format off
 const VerbDef kVerbs[] = {
     {kConvert, "convert", "PATH...", 1, -1,
@@ -74,6 +83,18 @@ const VerbDef kVerbs[] = {
      "Every settings control that --set accepts, one per line: its name, the field it stands "
      "for, its kind, what it accepts and its value after start-up (the \"normal operation\" "
      "preset), or after the preset and controls given."},
+    {kTrains, "trains", "PATH...", 1, -1,
+     "The click trains of TK1 files (PATH: a TK1 file, or a folder searched with its "
+     "sub-folders), every location: one CSV row per train with its times, intervals, "
+     "frequency, amplitude, class (nbhf, dolphin, sonar, unclassed), quality, buzz clicks and "
+     "encounter.",
+     kPresenceNotes},
+    {kPresence, "presence", "PATH...", 1, -1,
+     "Presence per minute, hour or day at every location of the TK1 files (PATH as for "
+     "trains): one CSV row per period and location with the recording effort and the NBHF "
+     "and dolphin detection-positive minutes, sonar and buzz minutes, NBHF trains and "
+     "encounters; a period without recording has empty counts.",
+     kPresenceNotes},
     {kReport, "report", "PATH...", 1, -1,
      "A presence report of the TK1 files (or folders of them): one HTML file, for any browser "
      "offline and for print, with each location's effort and NBHF detection-positive minutes "
@@ -308,6 +329,35 @@ const OptionDef kOptions[] = {
      [](CommandLine& c, const std::string&) { c.csv = true; }},
     {"csv", 0, nullptr, false, kSettings, "a CSV table instead of aligned columns",
      [](CommandLine& c, const std::string&) { c.csv = true; }},
+    {"trains", 0, nullptr, false, kDump,
+     "with --csv: each click's train (its number as trains gives it for the file) and class, "
+     "empty for a click in no train",
+     [](CommandLine& c, const std::string&) { c.trains = true; }},
+    {"out", 'o', "FILE", false, kTrains | kPresence,
+     "write the table to FILE, which takes its name only when it is complete; refused when "
+     "FILE is there already (unless --overwrite) [standard output]",
+     [](CommandLine& c, const std::string& v) { c.out = v; }},
+    {"overwrite", 0, nullptr, false, kTrains | kPresence,
+     "replace FILE of --out, once the table is complete",
+     [](CommandLine& c, const std::string&) { c.overwrite = true; }},
+    {"per", 0, "PERIOD", false, kPresence, "minute, hour or day [hour]",
+     [](CommandLine& c, const std::string& v) {
+         if (!presence::ParsePeriod(v)) {
+             throw UsageError{"--per takes minute, hour or day, not \"" + v + "\""};
+         }
+         c.per = v;
+     }},
+    {"utc-offset", 0, "+-HH:MM", false, kPresence,
+     "periods follow the clock of this offset from UTC: hours and days begin at its hh:00 and "
+     "00:00, and period_start is written with it, e.g. +02:00 [Z]",
+     [](CommandLine& c, const std::string& v) {
+         const std::optional<int32_t> offset = presence::ParseUtcOffset(v);
+         if (!offset) {
+             throw UsageError{"--utc-offset takes +HH:MM or -HH:MM (at most 14:00), not \"" + v +
+                              "\""};
+         }
+         c.utcOffsetMinutes = *offset;
+     }},
     {"out", 'o', "FILE", false, kReport, "the report's file, e.g. report.html",
      [](CommandLine& c, const std::string& v) { c.out = v; }},
     {"lat", 0, "DEGREES", false, kReport,
@@ -317,7 +367,7 @@ const OptionDef kOptions[] = {
     {"lon", 0, "DEGREES", false, kReport,
      "longitude of the recordings in degrees, east positive (-180 ... 180); with --lat",
      [](CommandLine& c, const std::string& v) { c.longitude = Degrees("--lon", v, 180); }},
-    {"utc-offset", 0, "[+-]HH:MM", false, kReport,
+    {"utc-offset", 0, "+-HH:MM", false, kReport,
      "hours and days of the report in the clock this far east of UTC, e.g. +02:00 or -03:30 "
      "(at most 14:00 either way) [Z: UTC]",
      [](CommandLine& c, const std::string& v) {
@@ -326,26 +376,47 @@ const OptionDef kOptions[] = {
              throw UsageError{"--utc-offset takes +HH:MM or -HH:MM (at most 14:00), not \"" + v +
                               "\""};
          }
-         c.reportUtcOffset = *offset;
-     }},
-    {"min-quality", 0, "QUALITY", false, kReport,
-     "the NBHF trains that count: those of this quality or better, low, moderate or high "
-     "[moderate]",
-     [](CommandLine& c, const std::string& v) {
-         const std::vector<std::string> names = {"low", "moderate", "high"};
-         const auto at = std::find(names.begin(), names.end(), v);
-         if (at == names.end()) {
-             std::string text = "--min-quality takes low, moderate or high, not \"" + v + "\"";
-             const std::string near = Nearest(v, names);
-             if (!near.empty()) text += ", did you mean " + near + "?";
-             throw UsageError{text};
-         }
-         c.reportMinQuality = static_cast<int>(at - names.begin());
+         c.utcOffsetMinutes = *offset;
      }},
     {"overwrite", 0, nullptr, false, kReport,
      "replace a file of the report's name (whole, once the new report is complete); without it "
      "nothing is written when one is there",
      [](CommandLine& c, const std::string&) { c.overwrite = true; }},
+    {"min-quality", 0, "QUALITY", false, kTrains | kPresence | kDump | kReport,
+     "the least quality (low, moderate or high) of the trains that count: in presence, and in "
+     "encounters [moderate]",
+     [](CommandLine& c, const std::string& v) {
+         if (!presence::ParseQuality(v)) {
+             std::string text = "--min-quality takes low, moderate or high, not \"" + v + "\"";
+             const std::string near = Nearest(v, {"low", "moderate", "high"});
+             if (!near.empty()) text += ", did you mean " + near + "?";
+             throw UsageError{text};
+         }
+         c.minQuality = v;
+     }},
+    {"set-train", 0, "NAME=VALUE", false, kTrains | kPresence | kDump | kReport,
+     "a threshold of the train rules by its name, e.g. MinClicks=8 (repeatable; the README and "
+     "wavtokeb-cli trains --help list them)",
+     [](CommandLine& c, const std::string& v) {
+         const size_t eq = v.find('=');
+         if (eq == std::string::npos) {
+             throw UsageError{"--set-train takes NAME=VALUE, not \"" + v + "\""};
+         }
+         presence::TrainOptions probe;
+         std::string error;
+         if (!presence::SetTrainOption(probe, v.substr(0, eq), v.substr(eq + 1), error)) {
+             std::vector<std::string> names;
+             for (const presence::TrainOptionDef& d : presence::TrainOptionDefs()) {
+                 names.emplace_back(d.Name);
+             }
+             const std::string near = Nearest(v.substr(0, eq), names);
+             if (!near.empty() && error.starts_with("unknown")) {
+                 error += ", did you mean " + near + "?";
+             }
+             throw UsageError{"--set-train: " + error};
+         }
+         c.trainSettings.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+     }},
 };
 // clang-format on
 
@@ -451,7 +522,8 @@ public:
     CommandLine Parse() {
         if (args_.empty()) {
             throw UsageError{
-                "a command is required: convert, scrapbook, list, dump, settings or report"};
+                "a command is required: convert, scrapbook, list, dump, settings, trains, "
+                "presence or report"};
         }
         const std::string& first = args_[0];
         if (first == "-h" || first == "--help") {
@@ -511,9 +583,9 @@ private:
         names.emplace_back("help");
         std::string text = "unknown command \"" + name + "\"";
         const std::string near = Nearest(name, names);
-        text += near.empty()
-                    ? ": the commands are convert, scrapbook, list, dump, settings and report"
-                    : ", did you mean " + near + "?";
+        text += near.empty() ? ": the commands are convert, scrapbook, list, dump, settings, "
+                               "trains, presence and report"
+                             : ", did you mean " + near + "?";
         throw UsageError{text};
     }
 
@@ -621,6 +693,10 @@ constexpr const char* kGeneralHelp =
     "  wavtokeb-cli dump      [options] FILE.TK1  decode a TK1 file: header fields and one line\n"
     "                                             per record; --csv: one row per click\n"
     "  wavtokeb-cli settings  [options]           every settings control that --set accepts\n"
+    "  wavtokeb-cli trains    [options] PATH...   the click trains of TK1 files: one CSV row\n"
+    "                                             per train\n"
+    "  wavtokeb-cli presence  [options] PATH...   detection-positive minutes with the\n"
+    "                                             recording effort per minute, hour or day\n"
     "  wavtokeb-cli report    [options] PATH...   a presence report of TK1 files: one HTML\n"
     "                                             file of figures, -o FILE\n\n"
     "wavtokeb-cli COMMAND --help lists the options of a command; -h, --help and -V, --version\n"
@@ -656,6 +732,25 @@ constexpr const char* kNameDateHelp =
     "converted with --to-16-bit, one channel of several with --channel N, and refused without\n"
     "them (convert, scrapbook); a file that holds no samples the converter can read is refused\n"
     "unless --ignore-headers is given; a header rate other than --rate gives a warning.\n";
+
+// The thresholds --set-train takes, with their values by default.
+std::string TrainSettingsHelp() {
+    const presence::TrainOptions defaults;
+    std::string text = "\nTrain rules (--set-train NAME=VALUE) [default]:\n";
+    size_t width = 0;
+    for (const presence::TrainOptionDef& d : presence::TrainOptionDefs()) {
+        width = std::max(width, d.Name.size());
+    }
+    for (const presence::TrainOptionDef& d : presence::TrainOptionDefs()) {
+        std::string value = FixedText(defaults.*d.Field, 3);
+        while (value.ends_with('0')) value.pop_back();
+        if (value.ends_with('.')) value.pop_back();
+        const std::string help = std::string(d.Help) + " [" + value + "]";
+        text += "  " + std::string(d.Name) + std::string(width + 2 - d.Name.size(), ' ') +
+                Wrapped(help, width + 4, kHelpColumns) + "\n";
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -733,6 +828,7 @@ std::string HelpText(Verb verb) {
     }
     if (v.Notes[0] != '\0') text += std::string("\n") + Wrapped(v.Notes, 0, kHelpColumns) + "\n";
     if ((verb & (kConversions | kList)) != 0) text += kNameDateHelp;
+    if ((verb & (kTrains | kPresence)) != 0) text += TrainSettingsHelp();
     return text;
 }
 

@@ -30,10 +30,13 @@ enum Verb : unsigned {
     kList = 1u << 2,
     kDump = 1u << 3,
     kSettings = 1u << 4,
-    kReport = 1u << 8,
+    kTrains = 1u << 5,
+    kPresence = 1u << 6,
+    kReport = 1u << 7,
 };
 inline constexpr unsigned kConversions = kConvert | kScrapbook;
-inline constexpr unsigned kEveryVerb = kConvert | kScrapbook | kList | kDump | kSettings | kReport;
+inline constexpr unsigned kEveryVerb =
+    kConvert | kScrapbook | kList | kDump | kSettings | kTrains | kPresence | kReport;
 
 // A settings control set from the command line, with the option that set it (for messages).
 struct ControlValue {
@@ -84,12 +87,15 @@ struct CommandLine {
     std::optional<std::string> location;  // --location: only this location's files
     bool locations = false;               // list --locations: the location names only
     std::vector<std::string> operands;    // PATHs, or the TK1 file of dump
-    // report: where the recordings were (degrees north and east), the clock of its hours and
-    // days (minutes east of UTC), the least quality of the NBHF trains that count (0 low,
-    // 1 moderate, 2 high)
+
+    // trains, presence and dump --trains
+    bool trains = false;                                             // dump --trains
+    std::vector<std::pair<std::string, std::string>> trainSettings;  // --set-train, in order
+    std::string minQuality = "moderate";                             // --min-quality
+    std::string per = "hour";                                        // presence --per
+    int32_t utcOffsetMinutes = 0;                                    // presence --utc-offset
+    // report: where the recordings were, degrees north and east (the night is shaded with both)
     std::optional<double> latitude, longitude;
-    int32_t reportUtcOffset = 0;
-    int reportMinQuality = 1;
 };
 
 // A refusal of the command line: the text after "wavtokeb-cli: ", and the verb whose help

@@ -4,6 +4,8 @@
 //   wavtokeb-cli scrapbook [options] PATH...   the scrapbook conversion
 //   wavtokeb-cli list      [options] PATH...   the file list of the selection only
 //   wavtokeb-cli dump      [options] FILE.TK1  decode a TK1 file
+//   wavtokeb-cli trains    [options] PATH...   the click trains of TK1 files
+//   wavtokeb-cli presence  [options] PATH...   presence per period with its effort
 //   wavtokeb-cli report    [options] PATH...   the presence report of TK1 files (HTML)
 //
 // stdout carries the memo texts with CR LF line ends; stderr carries the message-box texts and
@@ -34,6 +36,7 @@
 #include "cli/cli_host.h"
 #include "cli/command_line.h"
 #include "cli/listings.h"
+#include "cli/presence_verbs.h"
 #include "cli/report_command.h"
 #include "cli/tk1_dump.h"
 #include "input/dir_search.h"
@@ -412,10 +415,20 @@ int RunDump(const CommandLine& c) {
                           " is used with --csv, --raven, --audacity or --minutes-csv only");
         }
     }
+    if (c.trains && !c.csv) return refuse("--trains is used with --csv only");
+    if ((!c.trainSettings.empty() || c.minQuality != CommandLine{}.minQuality) && !c.trains) {
+        return refuse("--set-train and --min-quality are used with --trains only");
+    }
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0) {
         std::fprintf(stderr, "wavtokeb-cli: %s does not exist\n", file.c_str());
         return kExitRefused;
+    }
+    // Each click's train: the trains of the file first, then its clicks again beside the dump.
+    std::function<std::string()> trainCells;
+    if (c.trains) {
+        trainCells = TrainCellsOf(file, c);
+        if (!trainCells) return kExitFailed;
     }
     const DumpOptions options{.Csv = c.csv,
                               .Linkage = c.linkage,
@@ -425,7 +438,9 @@ int RunDump(const CommandLine& c) {
                               .PerFileDir = c.perFile,
                               .AudacityDir = c.audacity,
                               .MinutesCsv = c.minutesCsv,
-                              .Overwrite = c.overwrite};
+                              .Overwrite = c.overwrite,
+                              .ExtraCells = trainCells,
+                              .ExtraHeading = c.trains ? kTrainCellsHeading : ""};
     const int status = DumpTK1(file, options, stdout, stderr);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output\n");
@@ -638,6 +653,8 @@ int Run(int argc, char** argv) {
     }
     if (c.verb == kDump) return RunDump(c);
     if (c.verb == kSettings) return RunSettings(c);
+    if (c.verb == kTrains) return RunTrains(c);
+    if (c.verb == kPresence) return RunPresence(c);
     if (c.verb == kReport) return RunReport(c);
     return RunBatch(c);
 }

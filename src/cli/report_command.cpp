@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/utf8.h"
+#include "cli/presence_verbs.h"
 #include "input/dir_search.h"
 #include "presence/location_clicks.h"
 #include "presence/report.h"
@@ -60,10 +61,12 @@ int RunReport(const CommandLine& c) {
     }
 
     presence::ReportOptions options;
-    options.UtcOffsetMinutes = c.reportUtcOffset;
+    options.UtcOffsetMinutes = c.utcOffsetMinutes;
     options.Latitude = c.latitude;
     options.Longitude = c.longitude;
-    options.MinQuality = static_cast<presence::TrainQuality>(c.reportMinQuality);
+    options.Trains = TrainOptionsOf(c);
+    options.MinQuality =
+        presence::ParseQuality(c.minQuality).value_or(presence::TrainQuality::Moderate);
     std::vector<presence::LocationReport> locations;
     try {
         locations = presence::GatherReport(c.operands, options);

@@ -297,14 +297,17 @@ private:
 // One CSV row per click.
 class CsvDump : public RecordConsumer {
 public:
-    CsvDump(std::FILE* f, bool withTimes) : out_(f), withTimes_(withTimes) {}
+    CsvDump(std::FILE* f, bool withTimes, std::function<std::string()> extra)
+        : out_(f), withTimes_(withTimes), extra_(std::move(extra)) {}
     void Click(const ClickAt& c) override {
-        out_.Line(CsvRow(c.Minute, c.Fields, c.Recording, c.Source, withTimes_));
+        out_.Line(CsvRow(c.Minute, c.Fields, c.Recording, c.Source, withTimes_) +
+                  (extra_ ? extra_() : std::string()));
     }
 
 private:
     Output out_;
     bool withTimes_;
+    std::function<std::string()> extra_;
 };
 
 // Where the clicks came from: the linkage file (named, or beside the TK1 file) and the
@@ -501,8 +504,8 @@ std::unique_ptr<RecordConsumer> MakeConsumer(const ExportContext& context, const
         Output(context.Out)
             .Line(std::string(kCsvHeader) +
                   (context.Recordings != nullptr ? ",source_wav,offset_s" : "") +
-                  (withTimes ? ",recording_time" : ""));
-        return std::make_unique<CsvDump>(context.Out, withTimes);
+                  (withTimes ? ",recording_time" : "") + options.ExtraHeading);
+        return std::make_unique<CsvDump>(context.Out, withTimes, options.ExtraCells);
     }
     Output out(context.Out);
     DumpHeader(context.Path, t.Bytes, t.Header, out);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,9 @@ struct DumpOptions {
     std::string AudacityDir;  // one Audacity label file per recording into this folder
     bool MinutesCsv = false;  // one row per minute of the TK1 file
     bool Overwrite = false;   // the per-recording files may replace files of their names
+    // With Csv: cells added to each click row (their heading after the others), in file order.
+    std::function<std::string()> ExtraCells;
+    std::string ExtraHeading;
 };
 
 // What DumpTK1 returns.

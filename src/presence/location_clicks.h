@@ -112,6 +112,24 @@ private:
 void FindTrains(LocationReader& reader, const TrainOptions& options, TrainQuality encounterQuality,
                 const std::function<void(const Train&)>& onTrain);
 
+// Every click of the location again, one at a time in file order, each with the train it is
+// in, given the trains that FindTrains found with the same options. Holds the clicks of the
+// last few seconds whose trains are not settled yet.
+class ClickLabeller {
+public:
+    ClickLabeller(LocationReader& reader, const TrainOptions& options, const TrainIndex& trains);
+    ~ClickLabeller();
+    ClickLabeller(const ClickLabeller&) = delete;
+    ClickLabeller& operator=(const ClickLabeller&) = delete;
+
+    // The next click and its train (nullptr: in none); false after the last.
+    bool Next(TimedClick& click, const TrainLabel*& label);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 // Every click again, each with the train it is in (nullptr: in none), given the trains that
 // FindTrains found with the same options.
 void LabelClicks(LocationReader& reader, const TrainOptions& options, const TrainIndex& trains,

@@ -7,6 +7,7 @@
 #include <map>
 #include <queue>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 
 #include "presence/train_rules.h"
@@ -25,11 +26,17 @@ int64_t Round(double v) {
 constexpr int kMaxSecondClicks = 64;
 constexpr int kMaxThirdClicks = 16;
 constexpr int kMaxNextClicks = 64;
+// Missed pings a chain of regular pings may span.
+constexpr int kMaxPingGaps = 4;
 
 struct BufClick {
     ChainClick C;
     ChainKey Chain = kNoChain;
+    uint64_t Sequence = 0;  // in the order fed
 };
+
+// How far back in time a click may come and still take its place among the recent clicks.
+constexpr int64_t kMaxStepBackUs = 1'000'000;
 
 struct Chain {
     ChainKey Key = kNoChain;
@@ -40,7 +47,9 @@ struct Chain {
     ChainClick Last;       // its latest click
     int64_t LastIci = 0;   // the interval that ended at it, per click (us)
     int64_t PrevIci = 0;   // the one before
-    bool Missed = false;   // waiting for the click after a missed one
+    int Gaps = 1;          // the intervals waited for: more than 1 after missed clicks
+    int RegularRun = 0;    // intervals in a row equal to the one before within a clock's
+                           // tolerance
     int64_t Decision = 0;  // when it next chooses
 };
 
@@ -78,11 +87,9 @@ struct TrainDetector::Impl {
     std::priority_queue<Decision, std::vector<Decision>, std::greater<>> Decisions;
     std::map<std::pair<int64_t, ChainKey>, Chain> Pending;  // closed, by start
     std::deque<Train> Ready;
-    std::deque<ChainKey> Settled;
+    std::deque<std::pair<uint64_t, ChainKey>> Settled;
+    uint64_t Fed = 0;
     int64_t Trains = 0;
-
-    // The change factor of the interval a chain may follow.
-    double ChangeFor(int64_t ici) const { return ici > MaxIci ? Regular : Change; }
 
     // How well b follows a in frequency and level (0 best, up to 2); negative: it does not.
     // Pings at intervals longer than an animal's keep their frequency and level closely.
@@ -109,27 +116,31 @@ struct TrainDetector::Impl {
             Buf.begin());
     }
 
+    // A chain that keeps its interval like a clock (pings) is followed closely, across up to
+    // kMaxPingGaps missed pings.
+    bool Clockwork(const Chain& c) const { return c.LastIci > MaxIci || c.RegularRun >= 2; }
+
     int64_t Predicted(const Chain& c) const {
-        if (c.LastIci > MaxIci || c.PrevIci <= 0) return c.LastIci;
+        if (Clockwork(c) || c.PrevIci <= 0) return c.LastIci;
         // Half the latest trend of a drifting interval.
         const double trend = std::clamp(
             std::sqrt(static_cast<double>(c.LastIci) / static_cast<double>(c.PrevIci)), 0.9, 1.1);
         return Round(static_cast<double>(c.LastIci) * trend);
     }
 
+    double ChangeFor(const Chain& c) const { return Clockwork(c) ? Regular : Change; }
+
     void Schedule(Chain& c) {
-        const int64_t p = Predicted(c);
-        const int gaps = c.Missed ? 2 : 1;
-        c.Decision = c.Last.TimeUs + Round(static_cast<double>(gaps * p) * ChangeFor(p));
+        const double expected = static_cast<double>(c.Gaps * Predicted(c));
+        c.Decision = c.Last.TimeUs + Round(expected * ChangeFor(c));
         Decisions.emplace(c.Decision, c.Key);
     }
 
     // The chain chooses its next click among those that could follow it.
     void Decide(Chain& c) {
         const int64_t p = Predicted(c);
-        const int gaps = c.Missed ? 2 : 1;
-        const double change = ChangeFor(p);
-        const double expected = static_cast<double>(gaps * p);
+        const double change = ChangeFor(c);
+        const double expected = static_cast<double>(c.Gaps * p);
         const int64_t from =
             std::max(c.Last.TimeUs + MinIci, c.Last.TimeUs + Round(expected / change));
         const int64_t to = c.Last.TimeUs + Round(expected * change);
@@ -152,10 +163,10 @@ struct TrainDetector::Impl {
             if (++weighed >= kMaxNextClicks) break;
         }
         if (best != nullptr) {
-            Extend(c, *best, gaps, Chance(bestDeviation, weighed));
+            Extend(c, *best, c.Gaps, Chance(bestDeviation, weighed));
             Schedule(c);
-        } else if (!c.Missed) {
-            c.Missed = true;
+        } else if (c.Gaps < (Clockwork(c) ? kMaxPingGaps : 2)) {
+            ++c.Gaps;
             Schedule(c);
         } else {
             Close(c.Key);
@@ -173,8 +184,13 @@ struct TrainDetector::Impl {
         added.Chance = chance;
         c.PrevIci = c.LastIci;
         c.LastIci = (b.C.TimeUs - c.Last.TimeUs) / gaps;
+        const bool regular =
+            c.PrevIci > 0 &&
+            std::fabs(static_cast<double>(c.LastIci) / static_cast<double>(c.PrevIci) - 1) * 100 <=
+                O.SonarIciTolerance;
+        c.RegularRun = regular ? c.RegularRun + 1 : 0;
         c.Last = added;
-        c.Missed = false;
+        c.Gaps = 1;
         c.Clicks.push_back(added);
     }
 
@@ -284,7 +300,7 @@ struct TrainDetector::Impl {
                 Decide(Open.at(key));
             } else {
                 Seed();
-                if (Report) Settled.push_back(Buf.front().Chain);
+                if (Report) Settled.emplace_back(Buf.front().Sequence, Buf.front().Chain);
                 Buf.pop_front();
             }
         }
@@ -328,12 +344,20 @@ TrainDetector::~TrainDetector() = default;
 
 void TrainDetector::Feed(const TimedClick& click) {
     Impl& d = *impl_;
-    if (d.Any && (click.Recording != d.Recording || click.TimeUs < d.Now)) d.CloseAll();
+    if (d.Any && (click.Recording != d.Recording || click.TimeUs < d.Now - kMaxStepBackUs)) {
+        d.CloseAll();
+        d.Now = click.TimeUs;
+    }
     d.Any = true;
     d.Recording = click.Recording;
-    d.Now = click.TimeUs;
-    d.Process(d.Now);
-    d.Buf.push_back({ChainClickOf(click), kNoChain});
+    d.Now = std::max(d.Now, click.TimeUs);
+    d.Process(click.TimeUs);
+    BufClick b{ChainClickOf(click), kNoChain, d.Fed++};
+    if (d.Buf.empty() || d.Buf.back().C.TimeUs <= click.TimeUs) {
+        d.Buf.push_back(b);
+    } else {
+        d.Buf.insert(d.Buf.begin() + static_cast<std::ptrdiff_t>(d.FirstAt(click.TimeUs + 1)), b);
+    }
 }
 
 void TrainDetector::Break() {
@@ -351,9 +375,9 @@ bool TrainDetector::NextTrain(Train& train) {
     return true;
 }
 
-bool TrainDetector::NextSettled(ChainKey& chain) {
+bool TrainDetector::NextSettled(uint64_t& sequence, ChainKey& chain) {
     if (impl_->Settled.empty()) return false;
-    chain = impl_->Settled.front();
+    std::tie(sequence, chain) = impl_->Settled.front();
     impl_->Settled.pop_front();
     return true;
 }

@@ -155,7 +155,9 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
 
     // An echosounder keeps its interval to a clock's accuracy and its level while it lasts; a
     // train that regular whose level moves is no animal either.
-    const bool regularTrain = n >= o.SonarMinPings && m.RegularShare >= o.SonarMinRegular;
+    // (Intervals drawn at random among many clicks may be nearly equal; pings are so by far.)
+    const bool regularTrain =
+        n >= o.SonarMinPings && m.RegularShare >= o.SonarMinRegular && m.Chance <= o.SonarMaxChance;
     // Intervals longer than an animal's are a train only as pings.
     if (t.IciModalMs > o.MaxIciMs && !regularTrain) return std::nullopt;
     const bool nbhfClicks = m.KhzMedian >= o.NbhfMinKhz && m.KhzMedian <= o.NbhfMaxKhz &&
@@ -179,9 +181,11 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     // Dolphin clicks are broadband: their measured frequency wanders, so only the intervals
     // tell how train-like they are.
     const bool consistent = m.KhzSpread <= o.MaxKhzSpread || t.Class == TrainClass::Dolphin;
-    if (consistent && n >= o.HighMinClicks && m.IciJitter <= o.HighMaxIciJitter) {
+    if (consistent && n >= o.HighMinClicks && m.IciJitter <= o.HighMaxIciJitter &&
+        m.Chance <= o.HighMaxChance) {
         t.Quality = TrainQuality::High;
-    } else if (consistent && n >= o.ModerateMinClicks && m.IciJitter <= o.ModerateMaxIciJitter) {
+    } else if (consistent && n >= o.ModerateMinClicks && m.IciJitter <= o.ModerateMaxIciJitter &&
+               m.Chance <= o.ModerateMaxChance) {
         t.Quality = TrainQuality::Moderate;
     } else {
         t.Quality = TrainQuality::Low;

@@ -77,7 +77,8 @@ struct TrainOptions {
     double SonarMaxLevelDb = 10;   // spread of a sonar train's levels (10th to 90th percentile)
     double SonarMinSeconds = 20;   // a regular train this long is sonar whatever its levels
     double SonarMinPings = 8;
-    double BuzzIciMs = 10;  // NBHF clicks after an interval shorter than this are buzz clicks
+    double SonarMaxChance = 0.1;  // the chance (MaxChance) of a sonar train's pings
+    double BuzzIciMs = 10;        // NBHF clicks after an interval shorter than this are buzz clicks
 
     // ---- quality ----
     // The median change of the interval from click to click, |ln(ICI / previous ICI)|: a
@@ -86,6 +87,8 @@ struct TrainOptions {
     double ModerateMaxIciJitter = 0.1;
     double HighMinClicks = 15;
     double ModerateMinClicks = 8;
+    double HighMaxChance = 0.1;  // the chance (MaxChance) of a high-quality train's clicks
+    double ModerateMaxChance = 0.2;
     double MaxKhzSpread = 10;  // median distance of a click's kHz from the train's median
 
     // ---- encounters ----
@@ -140,8 +143,9 @@ public:
     TrainDetector(const TrainDetector&) = delete;
     TrainDetector& operator=(const TrainDetector&) = delete;
 
-    // The next click: times do not decrease within a recording. A click of another recording
-    // than the one before first closes every chain (Break).
+    // The next click, in time order within a recording (a click up to a second earlier than
+    // the latest takes its place among the clicks not yet settled). A click of another
+    // recording, or one further back in time, first closes every chain (Break).
     void Feed(const TimedClick& click);
     // The recording ended or has a gap: every open chain closes.
     void Break();
@@ -150,11 +154,11 @@ public:
     // The next train in order of the first click, once no chain still open or yet to be found
     // can begin before it or end in a buzz that belongs to it.
     bool NextTrain(Train& train);
-    // With reportClicks, the chain of the next click in the order fed (kNoChain: it joined
-    // none), once no chain can take it any more (a few seconds of clicks later, or at Break).
-    // A chain that closed with too few clicks or too little of a train's shape became no
-    // train: a key that no train carries.
-    bool NextSettled(ChainKey& chain);
+    // With reportClicks, a click whose chain is settled: its number in the order fed (from 0)
+    // and the chain it is in (kNoChain: none), once no chain can take it any more (a few
+    // seconds of clicks later, or at Break). A chain that closed with too few clicks or too
+    // little of a train's shape became no train: a key that no train carries.
+    bool NextSettled(uint64_t& sequence, ChainKey& chain);
 
 private:
     struct Impl;
