@@ -29,6 +29,9 @@ const KnownDay kKnownDays[] = {
      20 * 60 + 5 - 11 * 60},
     // Honolulu in March: 06:35 and 18:43 HST (UTC-10) by the full solar-position algorithm;
     // the sunset falls after the UTC date's end.
+    // Anchorage at midsummer: 04:20 and 23:42 AKDT (UTC-8), the sunset on the next UTC date.
+    {"Anchorage, June", 61.2181, -149.9003, 2024, 6, 21, 4 * 60 + 20 + 8 * 60,
+     23 * 60 + 42 + 8 * 60},
     {"Honolulu, March", 21.3069, -157.8583, 2024, 3, 20, 6 * 60 + 35 + 10 * 60,
      18 * 60 + 43 + 10 * 60},
 };
@@ -69,6 +72,13 @@ TEST(SunTest, NightSpansOfADayFollowTheSunAndItsNeighbours) {
     ASSERT_EQ(nights.size(), 1u);
     EXPECT_NEAR(static_cast<double>(nights[0].first - dec21) / kMinuteUs, 9 * 60 + 5, 3);
     EXPECT_NEAR(static_cast<double>(nights[0].second - dec21) / kMinuteUs, 18 * 60 + 41, 3);
+
+    // Anchorage's UTC day at midsummer begins in the daylight of the date before, which sets at
+    // 07:42; its one night ends with the sunrise at 12:20.
+    nights = NightSpans(61.2181, -149.9003, june21, june21 + kDayUs);
+    ASSERT_EQ(nights.size(), 1u);
+    EXPECT_NEAR(static_cast<double>(nights[0].first - june21) / kMinuteUs, 7 * 60 + 42, 3);
+    EXPECT_NEAR(static_cast<double>(nights[0].second - june21) / kMinuteUs, 12 * 60 + 20, 3);
 
     // The whole day in the polar night, none of it under the midnight sun, and a span of a
     // few hours within one night.
