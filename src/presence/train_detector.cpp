@@ -35,6 +35,40 @@ struct BufClick {
     uint64_t Sequence = 0;  // in the order fed
 };
 
+// The clicks not settled yet, in time order: a vector whose front is dropped by moving a
+// start, so that the binary searches over it are cheap.
+class RecentClicks {
+public:
+    size_t size() const { return items_.size() - head_; }
+    bool empty() const { return size() == 0; }
+    BufClick& operator[](size_t i) { return items_[head_ + i]; }
+    const BufClick& operator[](size_t i) const { return items_[head_ + i]; }
+    BufClick& front() { return items_[head_]; }
+    const BufClick& back() const { return items_.back(); }
+    void push_back(const BufClick& b) { items_.push_back(b); }
+    void insert(size_t i, const BufClick& b) {
+        items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(head_ + i), b);
+    }
+    void pop_front() {
+        if (++head_ >= 4096 && head_ * 2 >= items_.size()) {
+            items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(head_));
+            head_ = 0;
+        }
+    }
+    // The first click at or after time t.
+    size_t FirstAt(int64_t t) const {
+        const auto begin = items_.begin() + static_cast<std::ptrdiff_t>(head_);
+        return static_cast<size_t>(
+            std::partition_point(begin, items_.end(),
+                                 [&](const BufClick& b) { return b.C.TimeUs < t; }) -
+            begin);
+    }
+
+private:
+    std::vector<BufClick> items_;
+    size_t head_ = 0;
+};
+
 // How far back in time a click may come and still take its place among the recent clicks.
 constexpr int64_t kMaxStepBackUs = 1'000'000;
 
@@ -44,6 +78,7 @@ struct Chain {
     std::vector<ChainClick> Clicks;  // in time order, but for a buzz merged into the chain
     std::vector<ChainKey> Keys;      // its own key and those of the buzz chains merged in
     int64_t StartUs = 0;
+    int64_t EndUs = 0;     // its latest click, a buzz merged into it included
     ChainClick Last;       // its latest click
     int64_t LastIci = 0;   // the interval that ended at it, per click (us)
     int64_t PrevIci = 0;   // the one before
@@ -76,7 +111,7 @@ struct TrainDetector::Impl {
     int64_t MinIci, MaxIci, MaxSonarIci, SeedWait;
     double Change, SeedChange, Regular, SeedRegular;
 
-    std::deque<BufClick> Buf;  // the clicks not yet settled, from sequence Seeded
+    RecentClicks Buf;  // the clicks not yet settled
     bool Any = false;
     int32_t Recording = kNoRecording;
     int64_t Now = 0;
@@ -108,17 +143,12 @@ struct TrainDetector::Impl {
         return score + level;
     }
 
-    // The first buffered click at or after time t.
-    size_t FirstAt(int64_t t) const {
-        return static_cast<size_t>(
-            std::partition_point(Buf.begin(), Buf.end(),
-                                 [&](const BufClick& b) { return b.C.TimeUs < t; }) -
-            Buf.begin());
-    }
+    size_t FirstAt(int64_t t) const { return Buf.FirstAt(t); }
 
-    // A chain that keeps its interval like a clock (pings) is followed closely, across up to
-    // kMaxPingGaps missed pings.
-    bool Clockwork(const Chain& c) const { return c.LastIci > MaxIci || c.RegularRun >= 2; }
+    // A chain that keeps its interval like a clock (pings) may span up to kMaxPingGaps missed
+    // pings, each window as narrow as the clock is steady; pings further apart than an
+    // animal's clicks are followed that closely from one to the next too.
+    bool Clockwork(const Chain& c) const { return c.LastIci > MaxIci || c.RegularRun >= 4; }
 
     int64_t Predicted(const Chain& c) const {
         if (Clockwork(c) || c.PrevIci <= 0) return c.LastIci;
@@ -128,7 +158,9 @@ struct TrainDetector::Impl {
         return Round(static_cast<double>(c.LastIci) * trend);
     }
 
-    double ChangeFor(const Chain& c) const { return Clockwork(c) ? Regular : Change; }
+    double ChangeFor(const Chain& c) const {
+        return c.LastIci > MaxIci || (c.Gaps > 1 && Clockwork(c)) ? Regular : Change;
+    }
 
     void Schedule(Chain& c) {
         const double expected = static_cast<double>(c.Gaps * Predicted(c));
@@ -190,6 +222,7 @@ struct TrainDetector::Impl {
                 O.SonarIciTolerance;
         c.RegularRun = regular ? c.RegularRun + 1 : 0;
         c.Last = added;
+        c.EndUs = std::max(c.EndUs, added.TimeUs);
         c.Gaps = 1;
         c.Clicks.push_back(added);
     }
@@ -277,8 +310,12 @@ struct TrainDetector::Impl {
         for (auto& [key, p] : Open) consider(p);
         for (auto& [start, p] : Pending) consider(p);
         if (parent == nullptr) return false;
-        parent->Clicks.insert(parent->Clicks.end(), buzz.Clicks.begin(), buzz.Clicks.end());
+        for (ChainClick c : buzz.Clicks) {
+            c.Part = 1;
+            parent->Clicks.push_back(c);
+        }
         parent->Keys.insert(parent->Keys.end(), buzz.Keys.begin(), buzz.Keys.end());
+        parent->EndUs = std::max(parent->EndUs, buzz.EndUs);
         return true;
     }
 
@@ -312,15 +349,21 @@ struct TrainDetector::Impl {
         while (!Pending.empty()) {
             auto it = Pending.begin();
             Chain& c = it->second;
-            int64_t end = 0;
-            for (const ChainClick& k : c.Clicks) end = std::max(end, k.TimeUs);
+            const int64_t end = c.EndUs;
             const bool later = processed == kForever || end + MaxIci + SeedWait < processed;
             const bool openBefore =
                 !OpenStarts.empty() && OpenStarts.begin()->first <= end + MaxIci;
             if (!later || openBefore) break;
-            std::stable_sort(
-                c.Clicks.begin(), c.Clicks.end(),
-                [](const ChainClick& x, const ChainClick& y) { return x.TimeUs < y.TimeUs; });
+            if (c.Keys.size() > 1) {
+                // A missed click counts within its own chain only: after a click of the other
+                // chain the interval is whatever it is.
+                std::stable_sort(
+                    c.Clicks.begin(), c.Clicks.end(),
+                    [](const ChainClick& x, const ChainClick& y) { return x.TimeUs < y.TimeUs; });
+                for (size_t i = 1; i < c.Clicks.size(); ++i) {
+                    if (c.Clicks[i].Part != c.Clicks[i - 1].Part) c.Clicks[i].Gap = 1;
+                }
+            }
             if (std::optional<Train> t = DescribeTrain(c.Clicks, O)) {
                 t->Number = ++Trains;
                 t->Chains = std::move(c.Keys);
@@ -356,7 +399,7 @@ void TrainDetector::Feed(const TimedClick& click) {
     if (d.Buf.empty() || d.Buf.back().C.TimeUs <= click.TimeUs) {
         d.Buf.push_back(b);
     } else {
-        d.Buf.insert(d.Buf.begin() + static_cast<std::ptrdiff_t>(d.FirstAt(click.TimeUs + 1)), b);
+        d.Buf.insert(d.FirstAt(click.TimeUs + 1), b);
     }
 }
 

@@ -54,6 +54,8 @@ constexpr TrainOptionDef kDefs[] = {
     {"SonarMinPings", &O::SonarMinPings, "fewest pings of a sonar train", 3, 100000},
     {"SonarMaxChance", &O::SonarMaxChance,
      "largest median chance that a sonar train's pings were there at random (0-1)", 0, 1},
+    {"SonarMaxIciJitter", &O::SonarMaxIciJitter,
+     "largest median |ln(interval / previous interval)| of a sonar train", 0, 1},
     {"BuzzIciMs", &O::BuzzIciMs, "NBHF clicks after a shorter interval are buzz clicks, ms", 0.5,
      100},
     {"HighMaxIciJitter", &O::HighMaxIciJitter,
@@ -72,6 +74,10 @@ constexpr TrainOptionDef kDefs[] = {
      "largest median distance of a click's frequency from its train's median for moderate or "
      "high quality, kHz",
      0, 500},
+    {"MaxLevelJitterDb", &O::MaxLevelJitterDb,
+     "largest median change of level from click to click of a moderate or high-quality train, "
+     "dB",
+     0, 60},
     {"EncounterGapMinutes", &O::EncounterGapMinutes,
      "NBHF trains that begin less than this after the one before are one encounter, minutes", 0,
      100000},

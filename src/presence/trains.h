@@ -78,7 +78,10 @@ struct TrainOptions {
     double SonarMinSeconds = 20;   // a regular train this long is sonar whatever its levels
     double SonarMinPings = 8;
     double SonarMaxChance = 0.1;  // the chance (MaxChance) of a sonar train's pings
-    double BuzzIciMs = 10;        // NBHF clicks after an interval shorter than this are buzz clicks
+    // The median change of a sonar train's interval, |ln(ICI / previous ICI)|: a sounder's
+    // clock is steadier than any animal.
+    double SonarMaxIciJitter = 0.003;
+    double BuzzIciMs = 10;  // NBHF clicks after an interval shorter than this are buzz clicks
 
     // ---- quality ----
     // The median change of the interval from click to click, |ln(ICI / previous ICI)|: a
@@ -90,6 +93,9 @@ struct TrainOptions {
     double HighMaxChance = 0.1;  // the chance (MaxChance) of a high-quality train's clicks
     double ModerateMaxChance = 0.2;
     double MaxKhzSpread = 10;  // median distance of a click's kHz from the train's median
+    // The median change of level from click to click, dB: a beam sweeping past changes it
+    // smoothly, clicks at random jump.
+    double MaxLevelJitterDb = 4;
 
     // ---- encounters ----
     double EncounterGapMinutes = 10;  // NBHF trains closer than this are one encounter
