@@ -8,7 +8,9 @@
 
 #include "base/calendar.h"
 #include "presence/report_figures.h"
+#include "synth/tk1_sketch.h"
 #include "temp_dir.h"
+#include "train_fixtures.h"
 
 namespace wtk::presence {
 namespace {
@@ -21,6 +23,13 @@ size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
+}
+
+// The bin of a histogram that holds its one value.
+size_t IndexOf(const Histogram& h) {
+    return static_cast<size_t>(
+        std::find_if(h.Counts.begin(), h.Counts.end(), [](int64_t c) { return c > 0; }) -
+        h.Counts.begin());
 }
 
 PresenceRow Row(int64_t startUs, std::optional<int32_t> dpm, int32_t recordedMinutes) {
@@ -294,14 +303,14 @@ TEST(ReportHistogramTest, BinsEvenlyOnTheirScaleAndKeepOutliersAtTheEnds) {
 }
 
 TEST(ReportFileTest, AnEarlierReportIsReplacedOnlyWithOverwrite) {
-    test::TempDir dir;
+    wtk::test::TempDir dir;
     const std::string path = dir / "report.html";
     EXPECT_EQ(WriteReportFile(path, "first", false), std::nullopt);
-    EXPECT_EQ(test::ReadFileText(path), "first");
+    EXPECT_EQ(wtk::test::ReadFileText(path), "first");
     EXPECT_NE(WriteReportFile(path, "second", false), std::nullopt);
-    EXPECT_EQ(test::ReadFileText(path), "first");
+    EXPECT_EQ(wtk::test::ReadFileText(path), "first");
     EXPECT_EQ(WriteReportFile(path, "third", true), std::nullopt);
-    EXPECT_EQ(test::ReadFileText(path), "third");
+    EXPECT_EQ(wtk::test::ReadFileText(path), "third");
     // Nothing but the report is left in the folder.
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
@@ -309,6 +318,141 @@ TEST(ReportFileTest, AnEarlierReportIsReplacedOnlyWithOverwrite) {
         ++files;
     }
     EXPECT_EQ(files, 1u);
+}
+
+// A location's TK1 file of clicks with their exact times, and its recordings table: recordings
+// from and to (UTC microseconds) on whole minutes.
+void WriteLocation(const std::string& tk1Path,
+                   const std::vector<std::pair<int64_t, int64_t>>& recordings,
+                   const std::vector<TimedClick>& clicks) {
+    const int64_t first = recordings.front().first / kMicrosecondsPerMinute;
+    synth::TK1Sketch sketch(tk1Path, static_cast<int32_t>(first));
+    for (const TimedClick& c : clicks) {
+        tk1::Click fields = c.Fields;
+        fields.ClkTime5MuSecs =
+            static_cast<int32_t>(c.TimeUs % kMicrosecondsPerMinute / tk1::kMicrosecondsPerTimeUnit);
+        sketch.Click(c.TimeUs / kMicrosecondsPerMinute, fields);
+    }
+    sketch.Finish(recordings.back().second / kMicrosecondsPerMinute - 1);
+    std::vector<tk1::RecordingRow> rows;
+    for (const auto& [from, to] : recordings) {
+        tk1::RecordingRow row;
+        row.Path = tk1Path + "." + std::to_string(rows.size()) + ".wav";
+        row.StartUs = row.PlacedUs = from;
+        row.Zoned = true;
+        row.TimeSource = "name";
+        row.RateHz = 576000;
+        row.Samples = (to - from) / 1000 * 576;
+        rows.push_back(row);
+    }
+    synth::WriteSketchSideFiles(tk1Path, rows);
+}
+
+// A time as a TK1 file keeps it: in whole 5 us units.
+int64_t Stored(int64_t us) {
+    return us - us % tk1::kMicrosecondsPerTimeUnit;
+}
+
+// Porpoise trains of 40 clicks at an interval of iciMs, one every spacingS seconds from fromUs.
+std::vector<TimedClick> Trains(int64_t fromUs, int count, double spacingS, double iciMs) {
+    std::vector<std::vector<TimedClick>> parts;
+    for (int i = 0; i < count; ++i) {
+        test::TrainSpec spec;
+        spec.StartUs = fromUs + std::llround(i * spacingS * 1e6);
+        spec.IciMs = iciMs;
+        spec.Seed = static_cast<uint64_t>(i + 1);
+        parts.push_back(test::TrainClicks(spec));
+    }
+    return test::Merged(std::move(parts));
+}
+
+TEST(ReportGatherTest, EffortTrainsIntervalsAndEncountersOfTK1Files) {
+    // Half an hour recorded from 00:00 with five trains at 60 ms from 00:01:00, 20 s apart, and
+    // ten minutes from 02:00 with one train at 100 ms: two encounters.
+    wtk::test::TempDir dir;
+    const int64_t day = test::kDay;
+    std::vector<TimedClick> clicks = Trains(day + 60'000'000, 5, 20, 60);
+    for (const TimedClick& c : Trains(day + 2 * kHourUs + 60'000'000, 1, 0, 100)) {
+        clicks.push_back(c);
+    }
+    WriteLocation(dir / "SiteA 2024 06 01.TK1",
+                  {{day, day + 30 * kMicrosecondsPerMinute},
+                   {day + 2 * kHourUs, day + 2 * kHourUs + 10 * kMicrosecondsPerMinute}},
+                  clicks);
+    const std::vector<LocationReport> report = GatherReport({dir.path().string()}, {});
+    ASSERT_EQ(report.size(), 1u);
+    const LocationReport& l = report[0];
+    EXPECT_EQ(l.Location, "SiteA");
+    EXPECT_TRUE(l.Warnings.empty());
+
+    // The hours: recorded for 30 and 10 minutes, with 2 and 1 DPM; the hour between without.
+    ASSERT_EQ(l.Hours.size(), 3u);
+    EXPECT_EQ(l.Hours[0].RecordedMinutes, 30);
+    EXPECT_EQ(l.Hours[0].NbhfDpm, 2);
+    EXPECT_EQ(l.Hours[1].NbhfDpm, std::nullopt);
+    EXPECT_EQ(l.Hours[2].RecordedMinutes, 10);
+    EXPECT_EQ(l.Hours[2].NbhfDpm, 1);
+    ASSERT_EQ(l.Days.size(), 1u);
+    EXPECT_EQ(l.Days[0].NbhfDpm, 3);
+
+    // The intervals between clicks of a train, and their frequency (an IPI of 30 x 250 ns).
+    // (Clicks within a bin of the interval's own, as the intervals vary by 1 %.)
+    auto around = [&](double ms) {
+        Histogram one(1, 1000, 60, true);
+        one.Add(ms);
+        int64_t n = 0;
+        for (size_t i = IndexOf(one) - 1; i <= IndexOf(one) + 1; ++i) n += l.NbhfIciMs.Counts[i];
+        return n;
+    };
+    EXPECT_EQ(l.NbhfIciMs.Total(), 6 * 39);
+    EXPECT_EQ(around(60), 5 * 39);
+    EXPECT_EQ(around(100), 39);
+    Histogram khz(20, 200, 90, false);
+    khz.Add(4000.0 / 30);
+    EXPECT_EQ(l.NbhfKhz.Counts[IndexOf(khz)], 6 * 40);
+
+    // The richer encounter first, with every click, each train's first without an interval.
+    EXPECT_EQ(l.EncounterCount, 2);
+    ASSERT_EQ(l.Encounters.size(), 2u);
+    const EncounterPlot& e = l.Encounters[0];
+    EXPECT_EQ(e.Number, 1);
+    EXPECT_EQ(e.Trains, 5);
+    EXPECT_EQ(e.NbhfClicks, 200);
+    EXPECT_EQ(e.StartUs, Stored(clicks.front().TimeUs));
+    EXPECT_EQ(e.EndUs, Stored(clicks[199].TimeUs));
+    ASSERT_EQ(e.Clicks.size(), 200u);
+    int firsts = 0;
+    for (const PlotClick& c : e.Clicks) {
+        EXPECT_EQ(c.Class, static_cast<int8_t>(TrainClass::Nbhf));
+        EXPECT_NEAR(c.Khz, 133.3, 0.1);
+        if (c.IciMs == 0) {
+            ++firsts;
+        } else {
+            EXPECT_NEAR(c.IciMs, 60, 1.5);
+        }
+    }
+    EXPECT_EQ(firsts, 5);
+    EXPECT_EQ(l.Encounters[1].Number, 2);
+    EXPECT_EQ(l.Encounters[1].Clicks.size(), 40u);
+}
+
+TEST(ReportGatherTest, ABusyEncounterIsThinnedToEveryOtherClick) {
+    // 250 trains of 40 clicks, one every 6 s: one encounter of 10000 clicks. The plot keeps
+    // 8000, then every other one: the clicks of even number, 5000.
+    wtk::test::TempDir dir;
+    const int64_t day = test::kDay;
+    const std::vector<TimedClick> clicks = Trains(day + 1'000'000, 250, 6, 50);
+    WriteLocation(dir / "SiteB 2024 06 01.TK1", {{day, day + 30 * kMicrosecondsPerMinute}}, clicks);
+    const std::vector<LocationReport> report = GatherReport({dir.path().string()}, {});
+    ASSERT_EQ(report.size(), 1u);
+    ASSERT_EQ(report[0].Encounters.size(), 1u);
+    const EncounterPlot& e = report[0].Encounters[0];
+    EXPECT_EQ(e.NbhfClicks, 10000);
+    EXPECT_EQ(e.Stride, 2);
+    ASSERT_EQ(e.Clicks.size(), 5000u);
+    for (size_t k = 0; k < e.Clicks.size(); k += 499) {
+        EXPECT_EQ(e.Clicks[k].TimeUs, Stored(clicks[2 * k].TimeUs)) << k;
+    }
 }
 
 }  // namespace
