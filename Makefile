@@ -17,7 +17,8 @@ PACKAGE_PACKAGES := dpkg-dev file
 PACKAGE_CHECK_PACKAGES := man-db bash-completion lintian
 CLUSTER_PACKAGES := slurmctld slurmd slurm-client munge parallel
 
-.PHONY: all deps build test run sanitize-test fuzz bench example screenshot plot format clean \
+.PHONY: all deps build test run sanitize-test fuzz bench example screenshot report-screenshot plot \
+        format clean \
         package package-check test-cluster
 
 all: build
@@ -67,6 +68,12 @@ example: build
 screenshot: build
 	@./scripts/ensure-packages $(SCREENSHOT_PACKAGES)
 	@./scripts/screenshot $(BUILD)
+
+# Renders the presence report of a week of made-up duty-cycled recordings at two sites in headless
+# Chromium into docs/report.png.
+report-screenshot: build
+	@./scripts/ensure-packages $(TEST_PACKAGES)
+	@./scripts/report-screenshot $(BUILD)
 
 # Plots the clicks per minute of the bundled example (dump --csv read by pandas) into
 # docs/clicks-per-minute.png.
