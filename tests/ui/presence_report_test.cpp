@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "synth/synth.h"
 #include "temp_dir.h"
 #include "ui/main_window.h"
 #include "ui_test_support.h"
@@ -26,15 +25,7 @@ class PresenceReportTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::App();
-        synth::ExampleOptions options;
-        options.SampleRate = 384000;
-        options.Seconds = 4;
-        for (const synth::ExampleFile& f : synth::ExampleArchive(options)) {
-            const std::string path = (in.path() / f.Name).string();
-            synth::WriteWav(path, f.Spec);
-            files << QString::fromStdString(path);
-        }
-        files.sort();
+        files = test::WriteExampleArchive(in.path().string(), 4);
         Cv = StartUp(std::make_unique<test::FakeDialogs>(script, log));
         Cv->KsamplesPerSecEdit->setText("384");
         script.openAnswer = files;
