@@ -17,7 +17,6 @@ namespace wtk::presence {
 namespace {
 
 constexpr int64_t kHourUs = 3600 * kMicrosecondsPerSecond;
-constexpr int64_t kDayUs = 24 * kHourUs;
 
 // What the first pass learns of an encounter.
 struct EncounterTally {
@@ -143,9 +142,15 @@ std::string PartText(int64_t part, int64_t whole) {
     return text;
 }
 
+// "2024-06-11 14:02:10" in the clock of the offset.
+std::string LocalTimeText(int64_t utcUs, int32_t offset) {
+    return IsoMicroseconds(utcUs + int64_t{offset} * kMicrosecondsPerMinute, ' ').substr(0, 19);
+}
+
 // A location's totals, for its row of the summary.
 struct Totals {
-    int64_t FirstDay = 0, LastDay = 0;  // local day numbers
+    // The first and last local day as text ("" without any).
+    std::string FirstDay, LastDay;
     int64_t DaysRecorded = 0;
     int64_t RecordedMinutes = 0;
     int64_t RecordedUs = 0;
@@ -156,14 +161,11 @@ struct Totals {
 };
 Totals TotalsOf(const LocationReport& location, int32_t offset) {
     Totals t;
-    bool any = false;
+    if (!location.Days.empty()) {
+        t.FirstDay = LocalTimeText(location.Days.front().PeriodStartUs, offset).substr(0, 10);
+        t.LastDay = LocalTimeText(location.Days.back().PeriodStartUs, offset).substr(0, 10);
+    }
     for (const PresenceRow& day : location.Days) {
-        const int64_t d =
-            FloorDivide(day.PeriodStartUs + int64_t{offset} * kMicrosecondsPerMinute, kDayUs)
-                .Quotient;
-        if (!any) t.FirstDay = d;
-        t.LastDay = d;
-        any = true;
         if (!day.NbhfDpm) continue;
         if (day.RecordedMinutes > 0) ++t.DaysRecorded;
         t.RecordedMinutes += day.RecordedMinutes;
@@ -174,15 +176,6 @@ Totals TotalsOf(const LocationReport& location, int32_t offset) {
         t.BuzzMinutes += day.BuzzMinutes.value_or(0);
     }
     return t;
-}
-
-std::string DayText(int64_t day) {
-    return IsoMicroseconds(day * kDayUs).substr(0, 10);
-}
-
-// "2024-06-11 14:02:10" in the clock of the offset.
-std::string LocalTimeText(int64_t utcUs, int32_t offset) {
-    return IsoMicroseconds(utcUs + int64_t{offset} * kMicrosecondsPerMinute, ' ').substr(0, 19);
 }
 
 // "every 2nd", "every 4th", ...
@@ -305,8 +298,8 @@ std::string ReportHtml(const std::vector<LocationReport>& locations, const Repor
     for (const LocationReport& l : locations) {
         const Totals t = TotalsOf(l, offset);
         h += "<tr><td><a href=\"#location-" + std::to_string(&l - locations.data() + 1) + "\">" +
-             HtmlText(l.Location) + "</a></td><td>" + DayText(t.FirstDay) + "</td><td>" +
-             DayText(t.LastDay) + "</td><td>" + Grouped(t.DaysRecorded) + "</td><td>" +
+             HtmlText(l.Location) + "</a></td><td>" + t.FirstDay + "</td><td>" + t.LastDay +
+             "</td><td>" + Grouped(t.DaysRecorded) + "</td><td>" +
              FixedText(static_cast<double>(t.RecordedUs) / kHourUs, 1) + "</td><td>" +
              PartText(t.NbhfDpm, t.RecordedMinutes) + "</td><td>" +
              PartText(t.PositiveDays, t.DaysRecorded) + "</td><td>" + Grouped(t.NbhfTrains) +
@@ -321,10 +314,13 @@ std::string ReportHtml(const std::vector<LocationReport>& locations, const Repor
         h += "<section class=\"location\" id=\"location-" +
              std::to_string(&l - locations.data() + 1) + "\">\n<h2>" + name + "</h2>\n";
         for (const std::string& w : l.Warnings) h += "<p class=\"note\">" + HtmlText(w) + "</p>\n";
-        h += "<dl>\n<dt>Recorded</dt><dd>" + Grouped(t.DaysRecorded) + " days from " +
-             DayText(t.FirstDay) + " to " + DayText(t.LastDay) + ", " +
-             FixedText(static_cast<double>(t.RecordedUs) / kHourUs, 1) + " hours (" +
-             Grouped(t.RecordedMinutes) + " minutes with recording)</dd>\n";
+        h += "<dl>\n<dt>Recorded</dt><dd>";
+        h += t.FirstDay.empty()
+                 ? std::string("nothing")
+                 : Grouped(t.DaysRecorded) + " days from " + t.FirstDay + " to " + t.LastDay +
+                       ", " + FixedText(static_cast<double>(t.RecordedUs) / kHourUs, 1) +
+                       " hours (" + Grouped(t.RecordedMinutes) + " minutes with recording)";
+        h += "</dd>\n";
         h += "<dt>NBHF DPM</dt><dd>" + PartText(t.NbhfDpm, t.RecordedMinutes) +
              " of the recorded minutes</dd>\n";
         h += "<dt>Detection-positive days</dt><dd>" + PartText(t.PositiveDays, t.DaysRecorded) +
@@ -333,15 +329,18 @@ std::string ReportHtml(const std::vector<LocationReport>& locations, const Repor
              Grouped(l.EncounterCount) + " encounters; buzzes in " + Grouped(t.BuzzMinutes) +
              " minutes</dd>\n</dl>\n";
 
-        h += "<figure>\n" + GridFigure(l, options) +
-             "<figcaption>NBHF detection-positive minutes (DPM) in each hour of each day (" +
-             clock + "); grey: nothing recorded in that hour";
-        if (options.Latitude && options.Longitude) h += "; shaded: night";
-        h += ".</figcaption>\n</figure>\n";
-
-        h += "<figure>\n" + DailyFigure(l, options) +
-             "<figcaption>NBHF DPM per day, and the hours recorded on each day below "
-             "them.</figcaption>\n</figure>\n";
+        if (l.Hours.empty()) {
+            h += "<p class=\"note\">Nothing recorded.</p>\n";
+        } else {
+            h += "<figure>\n" + GridFigure(l, options) +
+                 "<figcaption>NBHF detection-positive minutes (DPM) in each hour of each day (" +
+                 clock + "); grey: nothing recorded in that hour";
+            if (options.Latitude && options.Longitude) h += "; shaded: night";
+            h += ".</figcaption>\n</figure>\n";
+            h += "<figure>\n" + DailyFigure(l, options) +
+                 "<figcaption>NBHF DPM per day, and the hours recorded on each day below "
+                 "them.</figcaption>\n</figure>\n";
+        }
 
         h += "<div class=\"pair\">\n<figure>\n" +
              HistogramFigure(l.NbhfIciMs, "Interval between clicks (ms)", "Clicks") +

@@ -198,7 +198,16 @@ TEST(ReportPageTest, SummarisesEffortAndPresencePerLocation) {
         return std::optional<int32_t>(h < 4 ? 2 : 0);
     }));
     locations.back().EncounterCount = 2;
+    // A location of which nothing was recorded: no dates and no figures of hours and days.
+    locations.emplace_back().Location = "SiteB";
     const std::string html = ReportHtml(locations, ReportOptions{});
+    EXPECT_NE(html.find("<td><a href=\"#location-2\">SiteB</a></td><td></td><td></td><td>0</td>"
+                        "<td>0.0</td><td>0</td><td>0</td>"),
+              std::string::npos);
+    EXPECT_NE(html.find("<h2>SiteB</h2>\n<dl>\n<dt>Recorded</dt><dd>nothing</dd>"),
+              std::string::npos);
+    EXPECT_EQ(Count(html, "<p class=\"note\">Nothing recorded.</p>"), 1u);
+    EXPECT_EQ(Count(html, "<svg class=\"grid"), 1u);
     EXPECT_NE(html.find("<td>2024-06-11</td><td>2024-06-13</td><td>2</td><td>8.0</td><td>8 "
                         "(1.7 %)</td><td>1 (50.0 %)</td><td>0</td><td>2</td>"),
               std::string::npos)
