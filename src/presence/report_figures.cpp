@@ -543,9 +543,10 @@ std::string HistogramFigure(const Histogram& histogram, std::string_view xTitle,
         }
     } else {
         const double step = NiceStep(histogram.High - histogram.Low, 10);
-        for (double v = std::ceil(histogram.Low / step) * step; v <= histogram.High + step / 1000;
-             v += step) {
-            xTicks.push_back({xOf(v), CountText(v)});
+        // Each tick a whole multiple of the step, so that no sum of steps drifts off it.
+        for (double k = std::ceil(histogram.Low / step); k * step <= histogram.High + step / 1000;
+             ++k) {
+            xTicks.push_back({xOf(k * step), CountText(k * step)});
         }
     }
     BottomAxis(svg, kLeft, kWidth, kTop + kHeight, xTicks, xTitle);
