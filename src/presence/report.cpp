@@ -178,6 +178,14 @@ Totals TotalsOf(const LocationReport& location, int32_t offset) {
     return t;
 }
 
+// "54.5°N", "3.25°W": degrees to at most four decimals, without trailing zeros.
+std::string Degrees(double value, const char* positive, const char* negative) {
+    std::string text = FixedText(std::abs(value), 4);
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.ends_with('.')) text.pop_back();
+    return text + "\u00b0" + (value < 0 ? negative : positive);
+}
+
 // "every 2nd", "every 4th", ...
 std::string EveryNth(int32_t n) {
     const int32_t tens = n % 100;
@@ -283,10 +291,8 @@ std::string ReportHtml(const std::vector<LocationReport>& locations, const Repor
          " quality or better, per location. Hours and days in " + clock + ".";
     if (options.Latitude && options.Longitude) {
         h += " Night (sun below the horizon) is shaded for " +
-             FixedText(std::abs(*options.Latitude), 4) + "\u00b0" +
-             (*options.Latitude < 0 ? "S" : "N") + " " +
-             FixedText(std::abs(*options.Longitude), 4) + "\u00b0" +
-             (*options.Longitude < 0 ? "W" : "E") + ".";
+             Degrees(*options.Latitude, "N", "S") + " " + Degrees(*options.Longitude, "E", "W") +
+             ".";
     }
     h += "</p>\n";
 

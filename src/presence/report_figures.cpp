@@ -443,14 +443,24 @@ std::string DailyFigure(const LocationReport& location, const ReportOptions& opt
 
     std::vector<const PresenceRow*> days(static_cast<size_t>(scale.Days.Count), nullptr);
     int32_t most = 0;
+    int64_t longest = 0;  // of the recording in a day
     for (const PresenceRow& row : location.Days) {
         const int64_t i = LocalDay(row.PeriodStartUs, offset).Quotient - scale.Days.First;
         if (i < 0 || i >= scale.Days.Count) continue;
         days[static_cast<size_t>(i)] = &row;
         if (row.NbhfDpm) most = std::max(most, *row.NbhfDpm);
+        longest = std::max(longest, row.RecordedUs);
     }
     const std::vector<double> dpmTicks = CountTicks(most);
     const double dpmTop = dpmTicks.back();
+    // The recording per day on a scale it fills: hours up to 24 (marked every 12 hours past
+    // half a day), or minutes where no day holds two hours, as duty cycles often leave.
+    const bool inMinutes = longest < 2 * kHourUs;
+    const double effortUnit = inMinutes ? kMicrosecondsPerMinute : kHourUs;
+    const std::vector<double> effortTicks =
+        longest > 12 * kHourUs ? std::vector<double>{0, 12, 24}
+                               : CountTicks(static_cast<double>(longest) / effortUnit);
+    const double effortTop = effortTicks.back();
     const double bar = scale.ColumnWidth >= 3 ? scale.ColumnWidth * 0.8 : scale.ColumnWidth;
     const double inset = (scale.ColumnWidth - bar) / 2;
     for (int64_t i = 0; i < scale.Days.Count; ++i) {
@@ -464,15 +474,18 @@ std::string DailyFigure(const LocationReport& location, const ReportOptions& opt
             continue;
         }
         const double h = kDpmHeight * *row->NbhfDpm / dpmTop;
-        const double hours = static_cast<double>(row->RecordedUs) / kHourUs;
+        const double recorded = static_cast<double>(row->RecordedUs) / effortUnit;
         const std::string title = date + ": " + std::to_string(*row->NbhfDpm) + " NBHF DPM in " +
-                                  FixedText(hours, 1) + " h recorded";
+                                  FixedText(recorded, inMinutes ? 0 : 1) +
+                                  (inMinutes ? " min" : " h") + " recorded";
         if (h > 0) {
             svg.Raw("<rect class=\"day dpm\" x=\"" + N(x + inset) + "\" y=\"" +
                     N(kTop + kDpmHeight - h) + "\" width=\"" + N(bar) + "\" height=\"" + N(h) +
                     "\"><title>" + title + "</title></rect>\n");
         }
-        const double e = kHoursHeight * std::min(hours, 24.0) / 24;
+        const double e = kHoursHeight *
+                         std::min(static_cast<double>(row->RecordedUs) / effortUnit, effortTop) /
+                         effortTop;
         svg.Raw("<rect class=\"day effort\" x=\"" + N(x + inset) + "\" y=\"" +
                 N(kHoursTop + kHoursHeight - e) + "\" width=\"" + N(bar) + "\" height=\"" + N(e) +
                 "\"><title>" + title + "</title></rect>\n");
@@ -483,18 +496,19 @@ std::string DailyFigure(const LocationReport& location, const ReportOptions& opt
     }
     LeftAxis(svg, scale.Left, kTop, kDpmHeight, ticks, "NBHF DPM per day");
     svg.Line(scale.Left, kTop + kDpmHeight, scale.Left + scale.Width(), kTop + kDpmHeight, "axis");
-    std::vector<Tick> hourTicks;
-    for (const int h : {0, 12, 24}) {
-        hourTicks.push_back({kHoursTop + kHoursHeight - kHoursHeight * h / 24, std::to_string(h)});
+    std::vector<Tick> effort;
+    for (const double v : effortTicks) {
+        effort.push_back({kHoursTop + kHoursHeight - kHoursHeight * v / effortTop, CountText(v)});
     }
-    LeftAxis(svg, scale.Left, kHoursTop, kHoursHeight, hourTicks, "Recorded (h)");
+    LeftAxis(svg, scale.Left, kHoursTop, kHoursHeight, effort,
+             inMinutes ? "Recorded (min)" : "Recorded (h)");
     BottomAxis(svg, scale.Left, scale.Width(), kHoursTop + kHoursHeight, DateTicks(scale),
                DateTitle(scale) + ", days of " + ClockName(offset));
 
     Legend legend(svg, legendX, kTop, "");
     legend.Swatch("class=\"swatch dpm\"", "NBHF DPM");
     legend.Swatch("class=\"swatch none\"", "not recorded");
-    legend.Swatch("class=\"swatch effort\"", "hours recorded");
+    legend.Swatch("class=\"swatch effort\"", "time recorded");
     return svg.Done();
 }
 

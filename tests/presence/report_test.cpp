@@ -186,7 +186,19 @@ TEST(ReportDailyTest, DaysWithoutRecordingAreGreyAndBarsScaleWithTheRichestDay) 
         << svg;
     EXPECT_NE(svg.find("height=\"150\"><title>2024-06-13: 40 NBHF DPM"), std::string::npos);
     EXPECT_NE(svg.find(">NBHF DPM per day</text>"), std::string::npos);
+    // Four hours a day fill a scale of 4 hours; five hours a day of 10 minutes one of 50
+    // minutes, full at its top.
     EXPECT_NE(svg.find(">Recorded (h)</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">4</text>"), std::string::npos);
+    const std::string duty = DailyFigure(
+        Location("SiteA", Day(2024, 6, 11), 5, [](int) { return std::optional<int32_t>(0); }),
+        ReportOptions{});
+    EXPECT_NE(duty.find(">Recorded (min)</text>"), std::string::npos);
+    EXPECT_NE(duty.find(">50</text>"), std::string::npos);
+    EXPECT_NE(duty.find("class=\"day effort\" x=\"75.6\" y=\"178\" width=\"28.8\" "
+                        "height=\"60\"><title>2024-06-11: 0 NBHF DPM in 50 min recorded"),
+              std::string::npos)
+        << duty;
 }
 
 TEST(ReportPageTest, SummarisesEffortAndPresencePerLocation) {
@@ -263,7 +275,7 @@ TEST(ReportPageTest, FetchesNothingAndNamesAreText) {
     EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;x&quot;"),
               std::string::npos);
     EXPECT_NE(html.find("night (sun down)"), std::string::npos);
-    EXPECT_NE(html.find("54.5000\u00b0N 10.2500\u00b0E"), std::string::npos);
+    EXPECT_NE(html.find("54.5\u00b0N 10.25\u00b0E"), std::string::npos);
 }
 
 TEST(ReportPageTest, EncountersPlotTheirClicksByClassWithAxesAndLegend) {
