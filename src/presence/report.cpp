@@ -100,6 +100,8 @@ LocationReport GatherLocation(LocationFiles files, const ReportOptions& options)
     // richest encounters.
     std::vector<int64_t> seen(report.Encounters.size(), 0);
     std::unordered_map<int64_t, int64_t> lastOfTrain;  // train number: its click before
+    const auto closedAfterUs = static_cast<int64_t>(
+        2000 * std::max(options.Trains.MaxIciMs, options.Trains.MaxSonarIciMs));
     reader.Rewind();
     LabelClicks(
         reader, options.Trains, index, [&](const TimedClick& click, const TrainLabel* train) {
@@ -114,10 +116,11 @@ LocationReport GatherLocation(LocationFiles files, const ReportOptions& options)
                     p.IciMs = static_cast<float>(click.TimeUs - last->second) / 1000;
                     last->second = click.TimeUs;
                 }
-                // Trains a minute behind are closed: their last clicks are forgotten.
-                if (lastOfTrain.size() > 4096) {
+                // A train whose last click lies further back than two of the longest intervals
+                // a chain may bridge has closed: its last click is forgotten.
+                if (lastOfTrain.size() > 256) {
                     std::erase_if(lastOfTrain, [&](const auto& e) {
-                        return e.second < click.TimeUs - kMicrosecondsPerMinute;
+                        return e.second < click.TimeUs - closedAfterUs;
                     });
                 }
                 if (train->Class == TrainClass::Nbhf && train->Quality >= options.MinQuality) {

@@ -458,22 +458,28 @@ TEST(ReportGatherTest, EffortTrainsIntervalsAndEncountersOfTK1Files) {
 }
 
 TEST(ReportGatherTest, ABusyEncounterIsThinnedToEveryOtherClick) {
-    // 250 trains of 40 clicks, one every 6 s: one encounter of 10000 clicks. The plot keeps
-    // 8000, then every other one: the clicks of even number, 5000.
+    // 300 trains of 40 clicks, one every 6 s: one encounter of 12000 clicks. The plot keeps
+    // 8000, then every other one: the clicks of even number, 6000. The intervals stay those
+    // of each train however many trains have come and gone.
     wtk::test::TempDir dir;
     const int64_t day = test::kDay;
-    const std::vector<TimedClick> clicks = Trains(day + 1'000'000, 250, 6, 50);
-    WriteLocation(dir / "SiteB 2024 06 01.TK1", {{day, day + 30 * kMicrosecondsPerMinute}}, clicks);
+    const std::vector<TimedClick> clicks = Trains(day + 1'000'000, 300, 6, 50);
+    WriteLocation(dir / "SiteB 2024 06 01.TK1", {{day, day + 40 * kMicrosecondsPerMinute}}, clicks);
     const std::vector<LocationReport> report = GatherReport({dir.path().string()}, {});
     ASSERT_EQ(report.size(), 1u);
     ASSERT_EQ(report[0].Encounters.size(), 1u);
     const EncounterPlot& e = report[0].Encounters[0];
-    EXPECT_EQ(e.NbhfClicks, 10000);
+    EXPECT_EQ(e.NbhfClicks, 12000);
     EXPECT_EQ(e.Stride, 2);
-    ASSERT_EQ(e.Clicks.size(), 5000u);
+    ASSERT_EQ(e.Clicks.size(), 6000u);
     for (size_t k = 0; k < e.Clicks.size(); k += 499) {
         EXPECT_EQ(e.Clicks[k].TimeUs, Stored(clicks[2 * k].TimeUs)) << k;
     }
+    // Every train's first click is kept (trains begin at even numbers) and has no interval.
+    EXPECT_EQ(std::count_if(e.Clicks.begin(), e.Clicks.end(),
+                            [](const PlotClick& c) { return c.IciMs == 0; }),
+              300);
+    EXPECT_EQ(report[0].NbhfIciMs.Total(), 300 * 39);
 }
 
 }  // namespace
