@@ -189,6 +189,11 @@ std::string Degrees(double value, const char* positive, const char* negative) {
     return text + "\u00b0" + (value < 0 ? negative : positive);
 }
 
+// "1 NBHF train", "1,234 NBHF trains".
+std::string Counted(int64_t n, std::string_view what) {
+    return Grouped(n) + " " + std::string(what) + (n == 1 ? "" : "s");
+}
+
 // "every 2nd", "every 4th", ...
 std::string EveryNth(int32_t n) {
     const int32_t tens = n % 100;
@@ -335,8 +340,8 @@ std::string ReportHtml(const std::vector<LocationReport>& locations, const Repor
         h += "<dt>Detection-positive days</dt><dd>" + PartText(t.PositiveDays, t.DaysRecorded) +
              " of the days recorded</dd>\n";
         h += "<dt>NBHF trains</dt><dd>" + Grouped(t.NbhfTrains) + " in " +
-             Grouped(l.EncounterCount) + " encounters; buzzes in " + Grouped(t.BuzzMinutes) +
-             " minutes</dd>\n</dl>\n";
+             Counted(l.EncounterCount, "encounter") + "; buzzes in " +
+             Counted(t.BuzzMinutes, "minute") + "</dd>\n</dl>\n";
 
         if (l.Hours.empty()) {
             h += "<p class=\"note\">Nothing recorded.</p>\n";
@@ -347,7 +352,7 @@ std::string ReportHtml(const std::vector<LocationReport>& locations, const Repor
             if (options.Latitude && options.Longitude) h += "; shaded: night";
             h += ".</figcaption>\n</figure>\n";
             h += "<figure>\n" + DailyFigure(l, options) +
-                 "<figcaption>NBHF DPM per day, and the hours recorded on each day below "
+                 "<figcaption>NBHF DPM per day, and the time recorded on each day below "
                  "them.</figcaption>\n</figure>\n";
         }
 
@@ -372,8 +377,8 @@ std::string ReportHtml(const std::vector<LocationReport>& locations, const Repor
             h += "<figure>\n" + EncounterFigure(e, options) + "<figcaption>Encounter " +
                  std::to_string(e.Number) + ": " + LocalTimeText(e.StartUs, offset) + " to " +
                  LocalTimeText(e.EndUs, offset).substr(11) + " (" + clock + "), " +
-                 Grouped(e.Trains) + " NBHF trains, " + Grouped(e.NbhfClicks) + " NBHF clicks, " +
-                 Grouped(e.BuzzClicks) + " buzz clicks";
+                 Counted(e.Trains, "NBHF train") + ", " + Counted(e.NbhfClicks, "NBHF click") +
+                 ", " + Counted(e.BuzzClicks, "buzz click");
             if (e.Stride > 1) h += "; " + EveryNth(e.Stride) + " click shown";
             h += ".</figcaption>\n</figure>\n";
         }

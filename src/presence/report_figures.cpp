@@ -126,10 +126,10 @@ double NiceStep(double top, int maxTicks) {
     return 10 * power;
 }
 
-// Ticks of whole numbers from 0 to the first tick at or above top (top at least 1); the scale's
-// top is the last tick.
-std::vector<double> CountTicks(double top) {
-    const double step = std::max(1.0, NiceStep(std::max(top, 1.0), 5));
+// Ticks of whole numbers from 0 to the first tick at or above top (top at least 1), at most
+// about maxTicks of them; the scale's top is the last tick.
+std::vector<double> CountTicks(double top, int maxTicks = 5) {
+    const double step = std::max(1.0, NiceStep(std::max(top, 1.0), maxTicks));
     std::vector<double> values;
     for (double v = 0;; v += step) {
         values.push_back(v);
@@ -163,7 +163,7 @@ DayRange DaysOf(const LocationReport& location, int32_t offset) {
     return {*first, *last - *first + 1};
 }
 
-// The horizontal scale of the day figures: a column per day, at most 36 units wide, the whole
+// The horizontal scale of the day figures: a column per day, at most 56 units wide, the whole
 // at most 760.
 struct DayScale {
     DayRange Days;
@@ -178,7 +178,7 @@ DayScale DayScaleOf(const LocationReport& location, int32_t offset) {
     DayScale scale;
     scale.Days = DaysOf(location, offset);
     if (scale.Days.Count > 0) {
-        scale.ColumnWidth = std::min(36.0, 760.0 / static_cast<double>(scale.Days.Count));
+        scale.ColumnWidth = std::min(56.0, 760.0 / static_cast<double>(scale.Days.Count));
     }
     return scale;
 }
@@ -459,7 +459,7 @@ std::string DailyFigure(const LocationReport& location, const ReportOptions& opt
     const double effortUnit = inMinutes ? kMicrosecondsPerMinute : kHourUs;
     const std::vector<double> effortTicks =
         longest > 12 * kHourUs ? std::vector<double>{0, 12, 24}
-                               : CountTicks(static_cast<double>(longest) / effortUnit);
+                               : CountTicks(static_cast<double>(longest) / effortUnit, 2);
     const double effortTop = effortTicks.back();
     const double bar = scale.ColumnWidth >= 3 ? scale.ColumnWidth * 0.8 : scale.ColumnWidth;
     const double inset = (scale.ColumnWidth - bar) / 2;

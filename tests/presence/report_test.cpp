@@ -140,7 +140,7 @@ std::pair<double, double> NightOfOneDay(const std::string& svg) {
     const size_t at = svg.find("class=\"night\" d=\"");
     double end = -1, start = -1;
     if (at == std::string::npos ||
-        std::sscanf(svg.c_str() + at, "class=\"night\" d=\"M72 12h36V%lfh-36zM72 %lfh36V276h-36z\"",
+        std::sscanf(svg.c_str() + at, "class=\"night\" d=\"M72 12h56V%lfh-56zM72 %lfh56V276h-56z\"",
                     &end, &start) != 2) {
         ADD_FAILURE() << "no night of one day in " << svg.substr(at, 120);
     }
@@ -172,7 +172,7 @@ TEST(ReportGridTest, NightIsShadedFromSunsetToSunriseOfThePlaceAndDate) {
     options.Latitude = 69.65;
     options.Longitude = 18.96;
     svg = GridFigure(Location("Tromso", Day(2024, 12, 20), 48, all), options);
-    EXPECT_NE(svg.find("class=\"night\" d=\"M72 12h36V276h-36zM108 12h36V276h-36z\""),
+    EXPECT_NE(svg.find("class=\"night\" d=\"M72 12h56V276h-56zM128 12h56V276h-56z\""),
               std::string::npos);
     svg = GridFigure(Location("Tromso", Day(2024, 6, 20), 48, all), options);
     EXPECT_NE(svg.find("class=\"night\" d=\"\""), std::string::npos);
@@ -187,7 +187,7 @@ TEST(ReportDailyTest, DaysWithoutRecordingAreGreyAndBarsScaleWithTheRichestDay) 
     const std::string svg = DailyFigure(l, ReportOptions{});
     EXPECT_EQ(Count(svg, "class=\"day none\""), 1u);
     EXPECT_EQ(Count(svg, "class=\"day dpm\""), 2u);
-    EXPECT_NE(svg.find("y=\"124.5\" width=\"28.8\" height=\"37.5\"><title>2024-06-11: 10 NBHF "
+    EXPECT_NE(svg.find("y=\"124.5\" width=\"44.8\" height=\"37.5\"><title>2024-06-11: 10 NBHF "
                        "DPM in 4.0 h recorded"),
               std::string::npos)
         << svg;
@@ -202,7 +202,7 @@ TEST(ReportDailyTest, DaysWithoutRecordingAreGreyAndBarsScaleWithTheRichestDay) 
         ReportOptions{});
     EXPECT_NE(duty.find(">Recorded (min)</text>"), std::string::npos);
     EXPECT_NE(duty.find(">50</text>"), std::string::npos);
-    EXPECT_NE(duty.find("class=\"day effort\" x=\"75.6\" y=\"178\" width=\"28.8\" "
+    EXPECT_NE(duty.find("class=\"day effort\" x=\"77.6\" y=\"178\" width=\"44.8\" "
                         "height=\"60\"><title>2024-06-11: 0 NBHF DPM in 50 min recorded"),
               std::string::npos)
         << duty;
