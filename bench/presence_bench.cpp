@@ -2,8 +2,8 @@
 // and presence are found.
 //
 //   presence_bench scenes [--hours H] [--seed N] [--dir DIR] [--jobs N]
-//       Duty-cycled recordings of acoustic scenes (wavtokeb-synth scenes: one minute recorded
-//       every four): H hours of mixed scenes (10) and an hour each of echosounders only,
+//       Duty-cycled recordings of acoustic scenes (wavtokeb-synth scenes: two minutes recorded
+//       every ten): H hours of mixed scenes (10) and an hour each of echosounders only,
 //       snapping shrimp only, dolphins only and noise only, generated, converted by
 //       wavtokeb-cli convert and deleted in turns of an hour, so that the disk holds at most
 //       an hour's recordings. Then wavtokeb-cli trains and presence --per minute over the TK1
@@ -49,7 +49,7 @@ namespace synth = wtk::synth;
 namespace presence = wtk::presence;
 using wtk::kMicrosecondsPerMinute;
 
-const std::string kCli = WTK_CLI_PATH;
+std::string kCli = WTK_CLI_PATH;  // --cli: another build of the tool
 
 [[noreturn]] void Fail(const std::string& what) {
     std::fprintf(stderr, "presence_bench: %s\n", what.c_str());
@@ -159,7 +159,7 @@ int RunScenes(double hours, uint64_t seed, const fs::path& dir, int jobs) {
                                                               {synth::SceneContent::Shrimp, 1},
                                                               {synth::SceneContent::Dolphins, 1},
                                                               {synth::SceneContent::Noise, 1}};
-    std::printf("Scenes: one minute recorded every four, 576 k samples/s, seed %llu\n",
+    std::printf("Scenes: two minutes recorded every ten, 576 k samples/s, seed %llu\n",
                 static_cast<unsigned long long>(seed));
     int64_t start = synth::StartMicroseconds(2024, 6, 1, 0, 0, 0);
     for (const auto& [content, h] : kScenes) {
@@ -171,6 +171,8 @@ int RunScenes(double hours, uint64_t seed, const fs::path& dir, int jobs) {
         std::string name = synth::SceneContentName(content);
         for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         o.Location = name;
+        o.RecordSeconds = 120;
+        o.CycleSeconds = 600;
         MakeScene(o, dir, jobs, truth, sources);
         start += std::llround(h * 3600e6) + 24 * 3600'000'000LL;  // the next scene a day later
     }
@@ -446,6 +448,8 @@ int main(int argc, char** argv) {
             seed = std::strtoull(value.c_str(), nullptr, 10);
         } else if (name == "--dir") {
             dir = value;
+        } else if (name == "--cli") {
+            kCli = value;
         } else if (name == "--jobs") {
             jobs = std::max(1, std::atoi(value.c_str()));
         } else {
@@ -454,5 +458,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "scenes") return RunScenes(hours, seed, dir, jobs);
     if (mode == "year") return RunYear(dir);
-    Fail("usage: presence_bench scenes|year [--hours H] [--seed N] [--dir DIR] [--jobs N]");
+    Fail(
+        "usage: presence_bench scenes|year [--hours H] [--seed N] [--dir DIR] [--jobs N] "
+        "[--cli PATH]");
 }

@@ -5,6 +5,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <optional>
 #include <queue>
 #include <set>
 #include <tuple>
@@ -88,6 +89,14 @@ struct Chain {
     int64_t Decision = 0;  // when it next chooses
 };
 
+// A chain that has closed, waiting to be given out in order of the trains' starts; described
+// (and its clicks let go) once no buzz can join it any more.
+struct Closed {
+    Chain C;
+    bool Described = false;
+    std::optional<Train> T;  // the train it is, once described; nothing: no train
+};
+
 }  // namespace
 
 struct TrainDetector::Impl {
@@ -100,9 +109,9 @@ struct TrainDetector::Impl {
         Regular = 1 + 1.5 * o.SonarIciTolerance / 100;
         SeedRegular = 1 + o.SonarIciTolerance / 100;
         // Every chain that could take a click has chosen before the click is seeded, and the
-        // two clicks after it that could seed a chain with it have come.
+        // clicks after it that could begin a chain with it have come.
         SeedWait = std::max(Round(2 * static_cast<double>(MaxIci) * Change),
-                            Round(2 * static_cast<double>(MaxSonarIci) * Regular)) +
+                            Round(3 * static_cast<double>(MaxSonarIci) * Regular)) +
                    1;
     }
 
@@ -120,7 +129,9 @@ struct TrainDetector::Impl {
     std::set<std::pair<int64_t, ChainKey>> OpenStarts;
     using Decision = std::pair<int64_t, ChainKey>;
     std::priority_queue<Decision, std::vector<Decision>, std::greater<>> Decisions;
-    std::map<std::pair<int64_t, ChainKey>, Chain> Pending;  // closed, by start
+    std::map<std::pair<int64_t, ChainKey>, Closed> Pending;  // by start
+    // The closed chains not described yet, by their end.
+    std::multimap<int64_t, std::pair<int64_t, ChainKey>> Undescribed;
     std::deque<Train> Ready;
     std::deque<std::pair<uint64_t, ChainKey>> Settled;
     uint64_t Fed = 0;
@@ -130,8 +141,7 @@ struct TrainDetector::Impl {
     // Pings at intervals longer than an animal's keep their frequency and level closely.
     double FeatureStep(const ChainClick& a, const ChainClick& b, bool ping) const {
         const double khzStep = ping ? O.MaxKhzStep / 2 : O.MaxKhzStep;
-        const double levelStep =
-            ping ? std::min(O.MaxLevelStepDb, O.SonarMaxLevelDb) : O.MaxLevelStepDb;
+        const double levelStep = ping ? O.MaxLevelStepDb / 2 : O.MaxLevelStepDb;
         double score = 0;
         if (a.Khz > 0 && b.Khz > 0) {
             const double step = std::fabs(a.Khz - b.Khz) / khzStep;
@@ -266,6 +276,23 @@ struct TrainDetector::Impl {
                 if (++thirds >= kMaxThirdClicks) break;
             }
             if (bestC == nullptr) continue;
+            // Pings further apart than an animal's clicks begin a chain only with a fourth at
+            // the same interval: among random clicks three such are found too often.
+            BufClick* fourth = nullptr;
+            if (ping) {
+                const int64_t e = bestC->C.TimeUs - b.C.TimeUs;
+                const int64_t at = bestC->C.TimeUs + e;
+                for (size_t k = FirstAt(at - Round(static_cast<double>(e) * (change - 1)));
+                     k < Buf.size() &&
+                     Buf[k].C.TimeUs <= at + Round(static_cast<double>(e) * (change - 1));
+                     ++k) {
+                    if (Buf[k].Chain == kNoChain && FeatureStep(bestC->C, Buf[k].C, true) >= 0) {
+                        fourth = &Buf[k];
+                        break;
+                    }
+                }
+                if (fourth == nullptr) continue;
+            }
             Chain chain;
             chain.Key = NextKey++;
             chain.Recording = Recording;
@@ -276,6 +303,14 @@ struct TrainDetector::Impl {
             a.Chain = chain.Key;
             Extend(chain, b, 1, -1);
             Extend(chain, *bestC, 1, Chance(bestDeviation, thirds));
+            if (fourth != nullptr) {
+                const double expected = static_cast<double>(chain.LastIci);
+                const double deviation =
+                    std::fabs(std::log(static_cast<double>(fourth->C.TimeUs - bestC->C.TimeUs) /
+                                       expected)) /
+                    std::log(change);
+                Extend(chain, *fourth, 1, Chance(deviation, 1));
+            }
             OpenStarts.emplace(chain.StartUs, chain.Key);
             auto [it, inserted] = Open.emplace(chain.Key, std::move(chain));
             Schedule(it->second);
@@ -290,7 +325,8 @@ struct TrainDetector::Impl {
         OpenStarts.erase({c.StartUs, c.Key});
         if (static_cast<double>(c.Clicks.size()) < O.MinClicks) return;
         if (MedianIciMs(c.Clicks) < O.BuzzIciMs && MergeBuzz(c)) return;
-        Pending.emplace(std::make_pair(c.StartUs, c.Key), std::move(c));
+        Undescribed.emplace(c.EndUs, std::make_pair(c.StartUs, c.Key));
+        Pending.emplace(std::make_pair(c.StartUs, c.Key), Closed{std::move(c), false, {}});
     }
 
     // A buzz that begins in a train or less than MaxIciMs after its last click, at the train's
@@ -308,7 +344,9 @@ struct TrainDetector::Impl {
             if (parent == nullptr || p.Last.TimeUs > parent->Last.TimeUs) parent = &p;
         };
         for (auto& [key, p] : Open) consider(p);
-        for (auto& [start, p] : Pending) consider(p);
+        for (auto& [start, p] : Pending) {
+            if (!p.Described) consider(p.C);
+        }
         if (parent == nullptr) return false;
         for (ChainClick c : buzz.Clicks) {
             c.Part = 1;
@@ -344,31 +382,53 @@ struct TrainDetector::Impl {
         Emit(limit);
     }
 
-    // The closed chains that no chain still open or yet to be seeded can precede or end.
+    // The train a closed chain is.
+    void Describe(Closed& closed) {
+        Chain& c = closed.C;
+        if (c.Keys.size() > 1) {
+            // A missed click counts within its own chain only: after a click of the other
+            // chain the interval is whatever it is.
+            std::stable_sort(
+                c.Clicks.begin(), c.Clicks.end(),
+                [](const ChainClick& x, const ChainClick& y) { return x.TimeUs < y.TimeUs; });
+            for (size_t i = 1; i < c.Clicks.size(); ++i) {
+                if (c.Clicks[i].Part != c.Clicks[i - 1].Part) c.Clicks[i].Gap = 1;
+            }
+        }
+        closed.T = DescribeTrain(c.Clicks, O);
+        if (closed.T) {
+            closed.T->Chains = c.Keys;
+            closed.T->Recording = c.Recording;
+        }
+        closed.Described = true;
+        std::vector<ChainClick>().swap(c.Clicks);
+    }
+
+    // A closed chain may still be joined by a buzz, and be preceded by a chain open or yet to
+    // be seeded, until this long after its end.
+    bool PastItsWindow(int64_t endUs, int64_t processed) const {
+        return processed == kForever || endUs + MaxIci + SeedWait < processed;
+    }
+
+    // The closed chains that no chain still open or yet to be seeded can precede or end, as
+    // trains; those that wait behind a chain still open are described meanwhile.
     void Emit(int64_t processed) {
+        while (!Undescribed.empty() && PastItsWindow(Undescribed.begin()->first, processed)) {
+            const auto at = Pending.find(Undescribed.begin()->second);
+            Undescribed.erase(Undescribed.begin());
+            if (at != Pending.end() && !at->second.Described) Describe(at->second);
+        }
         while (!Pending.empty()) {
             auto it = Pending.begin();
-            Chain& c = it->second;
-            const int64_t end = c.EndUs;
-            const bool later = processed == kForever || end + MaxIci + SeedWait < processed;
+            Closed& c = it->second;
+            const int64_t end = c.C.EndUs;
             const bool openBefore =
                 !OpenStarts.empty() && OpenStarts.begin()->first <= end + MaxIci;
-            if (!later || openBefore) break;
-            if (c.Keys.size() > 1) {
-                // A missed click counts within its own chain only: after a click of the other
-                // chain the interval is whatever it is.
-                std::stable_sort(
-                    c.Clicks.begin(), c.Clicks.end(),
-                    [](const ChainClick& x, const ChainClick& y) { return x.TimeUs < y.TimeUs; });
-                for (size_t i = 1; i < c.Clicks.size(); ++i) {
-                    if (c.Clicks[i].Part != c.Clicks[i - 1].Part) c.Clicks[i].Gap = 1;
-                }
-            }
-            if (std::optional<Train> t = DescribeTrain(c.Clicks, O)) {
-                t->Number = ++Trains;
-                t->Chains = std::move(c.Keys);
-                t->Recording = c.Recording;
-                Ready.push_back(std::move(*t));
+            if (!PastItsWindow(end, processed) || openBefore) break;
+            if (!c.Described) Describe(c);
+            if (c.T) {
+                c.T->Number = ++Trains;
+                Ready.push_back(std::move(*c.T));
             }
             Pending.erase(it);
         }

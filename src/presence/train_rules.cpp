@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "base/calendar.h"
@@ -152,14 +150,6 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     if (n < o.MinClicks || n < 3) return std::nullopt;
     const TrainMeasures m = Measure(clicks, o);
     const std::vector<double> ici = Intervals(clicks);
-    if (std::getenv("WTK_TRAIN_DEBUG") != nullptr) {
-        std::fprintf(stderr,
-                     "chain %.3f n=%d jit=%.3f reg=%.0f lj=%.1f ls=%.1f khz=%.1f ks=%.1f cyc=%.1f "
-                     "spr=%.1f ch=%.2f\n",
-                     static_cast<double>(clicks.front().TimeUs % 60000000) / 1e6, n, m.IciJitter,
-                     m.RegularShare, m.LevelJitterDb, m.LevelSpreadDb, m.KhzMedian, m.KhzSpread,
-                     m.MedianCycles, m.MedianSpread, m.Chance);
-    }
     if (m.IciJitter > o.MaxIciJitter || m.Chance > o.MaxChance) return std::nullopt;
 
     Train t;
@@ -174,8 +164,7 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     for (const ChainClick& c : clicks) pmax.push_back(c.Pmax);
     t.PmaxMedian = Median(pmax);
 
-    // An echosounder keeps its interval to a clock's accuracy and its level while it lasts; a
-    // train that regular whose level moves is no animal either.
+    // An echosounder keeps its interval to a clock's accuracy; no animal holds it that steady.
     // (Intervals drawn at random among many clicks may be nearly equal; pings are so by far.)
     const bool regularTrain = n >= o.SonarMinPings && m.RegularShare >= o.SonarMinRegular &&
                               m.IciJitter <= o.SonarMaxIciJitter && m.Chance <= o.SonarMaxChance;
@@ -184,12 +173,7 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     const bool nbhfClicks = m.KhzMedian >= o.NbhfMinKhz && m.KhzMedian <= o.NbhfMaxKhz &&
                             m.MedianCycles >= o.NbhfMinCycles &&
                             m.MedianCycles <= o.NbhfMaxCycles && m.MedianSpread <= o.NbhfMaxSpread;
-    // A regular train whose level sweeps up and down within seconds may be an animal holding
-    // its interval; pings last, or keep their level.
-    const bool sonar =
-        regularTrain && (m.LevelSpreadDb <= o.SonarMaxLevelDb ||
-                         static_cast<double>(t.EndUs - t.StartUs) >= o.SonarMinSeconds * 1e6);
-    if (sonar) {
+    if (regularTrain) {
         t.Class = TrainClass::Sonar;
     } else if (nbhfClicks) {
         t.Class = TrainClass::Nbhf;

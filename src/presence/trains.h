@@ -66,16 +66,14 @@ struct TrainOptions {
     double MaxChance = 0.3;
 
     // ---- classes ----
-    double NbhfMinKhz = 100;  // median frequency of an NBHF train
+    double NbhfMinKhz = 115;  // median frequency of an NBHF train
     double NbhfMaxKhz = 160;
     double NbhfMinCycles = 5;      // median cycles of its clicks: several
-    double NbhfMaxCycles = 40;     // and not a long ping
+    double NbhfMaxCycles = 30;     // and not a long ping
     double NbhfMaxSpread = 11;     // median IPI range code of its clicks (narrow band)
     double DolphinMaxKhz = 100;    // median frequency under which a train is dolphin-like
     double SonarIciTolerance = 1;  // successive intervals of pings are equal within this many %
     double SonarMinRegular = 70;   // % of a sonar train's intervals that are that regular
-    double SonarMaxLevelDb = 10;   // spread of a sonar train's levels (10th to 90th percentile)
-    double SonarMinSeconds = 20;   // a regular train this long is sonar whatever its levels
     double SonarMinPings = 8;
     double SonarMaxChance = 0.1;  // the chance (MaxChance) of a sonar train's pings
     // The median change of a sonar train's interval, |ln(ICI / previous ICI)|: a sounder's

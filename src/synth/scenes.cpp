@@ -198,7 +198,7 @@ Scene PlanScene(const SceneOptions& o) {
     std::vector<Event> events;
     switch (o.Content) {
         case SceneContent::Mixed:
-            Episodes(g, seconds, 1.2, 3, 20, AddPorpoises, events);
+            Episodes(g, seconds, 2, 3, 20, AddPorpoises, events);
             Episodes(g, seconds, 0.4, 3, 15, AddDolphins, events);
             Episodes(g, seconds, 0.4, 10, 60, AddSonar, events);
             break;

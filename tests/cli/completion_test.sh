@@ -42,6 +42,8 @@ offers "wavtokeb-cli convert --jo" --jobs
 offers "wavtokeb-cli list --loc" --location --locations
 offers "wavtokeb-cli dump --" --help --version --quiet --csv --linkage --recordings --raven \
     --per-file --audacity --minutes-csv --overwrite --trains --min-quality --set-train
+offers "wavtokeb-cli presence --per " minute hour day
+offers "wavtokeb-cli trains --min-quality m" moderate
 offers "wavtokeb-cli settings --pre" --preset
 offers "wavtokeb-cli convert --preset " normal severe minimal
 offers "wavtokeb-cli convert --preset s" severe

@@ -70,6 +70,17 @@ TEST(Trains, DriftingPorpoiseWithAMissedClickAndABuzzIsOneNbhfTrain) {
     EXPECT_FALSE(t.BuzzMinutes.empty());
 }
 
+TEST(Trains, ABuzzLongAfterATrainIsATrainOfItsOwn) {
+    std::vector<TimedClick> clicks = PorpoiseWithBuzz(-1, 60);
+    // The buzz two seconds after the train's last click instead of 12 ms.
+    for (size_t i = 60; i < clicks.size(); ++i) clicks[i].TimeUs += 2'000'000;
+    const std::vector<Train> trains = TrainsOf(clicks);
+    ASSERT_EQ(trains.size(), 2u) << Describe(trains);
+    EXPECT_EQ(trains[0].BuzzClicks, 0);
+    EXPECT_EQ(trains[1].Clicks, 60);
+    EXPECT_EQ(trains[1].BuzzClicks, 59);
+}
+
 TEST(Trains, EchosounderAt130KhzIsSonarNeverNbhf) {
     // Pings of a 130 kHz sounder every 250 ms at one level, a minute long, in three forms:
     // short pings of porpoise-like cycles, long pings, and with every fifth ping lost.
