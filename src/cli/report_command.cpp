@@ -41,6 +41,13 @@ int RunReport(const CommandLine& c) {
                       " is a TK1 file name: give the report a name of its own, "
                       "e.g. report.html");
     }
+    // A folder that is not there refuses the report before the inputs are read, not after.
+    if (const std::string folder(DirectoryPart(c.out)); !folder.empty()) {
+        struct stat dir {};
+        if (::stat(folder.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode)) {
+            return Refuse("-o " + c.out + ": the folder " + folder + " does not exist");
+        }
+    }
     struct stat st {};
     if (::stat(c.out.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return Refuse("-o " + c.out + " is a directory: give a file name");

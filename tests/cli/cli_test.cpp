@@ -545,6 +545,9 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
              seeReport},
         {{"report", "-o", done, done},
          "-o " + done + " is a directory: give a file name" + seeReport},
+        {{"report", "-o", dir / "missing/report.html", done},
+         "-o " + dir / "missing/report.html" + ": the folder " + dir / "missing/" +
+             " does not exist" + seeReport},
         {{"report", "-o", minutes, done},
          minutes + " is there already: nothing written (--overwrite replaces it)"},
         {{"report", "-o", minutes, "--overwrite", minutes},
