@@ -101,7 +101,10 @@ void LeftAxis(Svg& svg, double left, double top, double height, const std::vecto
         svg.Line(left - 4, t.At, left, t.At, "axis");
         svg.Text(left - 6, t.At + 4, t.Label, "end");
     }
-    svg.UpTitle(left - 46, top + height / 2, title);
+    // The title clear of the longest label (about 6.6 units a character).
+    size_t longest = 3;
+    for (const Tick& t : ticks) longest = std::max(longest, Utf8Length(t.Label));
+    svg.UpTitle(left - 18 - 6.6 * static_cast<double>(longest), top + height / 2, title);
 }
 
 // A frame's bottom axis: tick marks and labels, the title under them.
@@ -139,7 +142,16 @@ std::vector<double> CountTicks(double top, int maxTicks = 5) {
 }
 
 // "1,234" of whole counts, "0.5" of others.
+// Counts of ten thousand and more in thousands or millions ("250k", "1.5M"), so that an axis
+// label stays short.
 std::string CountText(double v) {
+    auto shortened = [](double n, const char* unit) {
+        std::string t = FixedText(n, 1);
+        if (t.ends_with(".0")) t.resize(t.size() - 2);
+        return t + unit;
+    };
+    if (v >= 1e6) return shortened(v / 1e6, "M");
+    if (v >= 1e4) return shortened(v / 1e3, "k");
     return v == std::floor(v) ? Grouped(static_cast<int64_t>(v)) : FixedText(v, 1);
 }
 

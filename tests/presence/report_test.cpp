@@ -328,6 +328,14 @@ TEST(ReportHistogramTest, BinsEvenlyOnTheirScaleAndKeepOutliersAtTheEnds) {
     for (const char* tick : {">1<", ">10<", ">100<", ">1,000<", ">Interval between clicks (ms)<"}) {
         EXPECT_NE(svg.find(tick), std::string::npos) << tick;
     }
+    // A year's clicks: counts from ten thousand on are written short, so that the axis title
+    // stays clear of its labels.
+    linear.Counts = {250000, 0, 0, 1500000, 0, 9000};
+    const std::string many = HistogramFigure(linear, "Frequency (kHz)", "Clicks");
+    for (const char* tick : {">0<", ">500k<", ">1M<", ">1.5M<"}) {
+        EXPECT_NE(many.find(tick), std::string::npos) << tick;
+    }
+    EXPECT_EQ(many.find(">1,000,000<"), std::string::npos);
 }
 
 TEST(ReportFileTest, AnEarlierReportIsReplacedOnlyWithOverwrite) {
