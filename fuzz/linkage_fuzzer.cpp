@@ -6,7 +6,8 @@
 // seconds may put a click before a file's first sample); its rows, written again, must read
 // back as they were. The Raven table must have a row of the heading's columns per click, the
 // minute table a row per minute, and the Audacity label files (written into the scratch
-// folder) one file per recording, their lines a click each.
+// folder) one file per recording, their lines a click each. Linkage lines, written again, must
+// read back as they were, paths byte for byte.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -91,14 +92,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::filesystem::remove(folder / "in.txt");
     std::filesystem::remove(folder / "in.recordings.csv");
     wtk::fuzz::WriteBytes(folder / (table ? "in.recordings.csv" : "in.txt"), data, split);
+    if (!table) {
+        // Its lines, written again, read back as they were: minutes and paths, byte for byte.
+        const wtk::tk1::LinkageText read = wtk::tk1::DecodeLinkage(
+            std::string_view(reinterpret_cast<const char*>(data), split));
+        std::string again;
+        for (const wtk::tk1::LinkageLine& line : read.Lines) {
+            again += wtk::tk1::EncodeLinkageLine(line.Minute, line.Path);
+        }
+        const wtk::tk1::LinkageText reread = wtk::tk1::DecodeLinkage(again);
+        Expect(reread.BadLines.empty() && reread.Lines.size() == read.Lines.size());
+        for (size_t i = 0; i < read.Lines.size(); ++i) {
+            Expect(reread.Lines[i].Minute == read.Lines[i].Minute &&
+                   reread.Lines[i].Path == read.Lines[i].Path);
+        }
+    }
     if (table) {
         const auto parsed = wtk::tk1::DecodeRecordingsTable(
             std::string_view(reinterpret_cast<const char*>(data), split));
         if (const auto* rows = std::get_if<std::vector<wtk::tk1::RecordingRow>>(&parsed)) {
             std::string again(wtk::tk1::kRecordingsHeading);
             for (const wtk::tk1::RecordingRow& row : *rows) {
-                const auto back =
-                    wtk::ParseIsoMicroseconds(wtk::IsoMicroseconds(row.PlacedUs));
+                const auto back = wtk::ParseIsoMicroseconds(wtk::IsoMicroseconds(row.PlacedUs));
                 Expect(back && back->first == row.PlacedUs);
                 again += "\r\n" + wtk::tk1::EncodeRecordingRow(row);
             }
@@ -107,13 +122,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Expect(same != nullptr && same->size() == rows->size());
             for (size_t i = 0; i < rows->size(); ++i) {
                 const wtk::tk1::RecordingRow &a = (*rows)[i], &b = (*same)[i];
-                // The placement is written to the second.
                 Expect(a.Path == b.Path && a.StartUs == b.StartUs && a.Zoned == b.Zoned &&
                        a.RateHz == b.RateHz && a.Samples == b.Samples &&
                        a.TimeSource == b.TimeSource &&
                        (!a.StartUs || a.CorrectionUs == b.CorrectionUs) &&
-                       b.PlacedUs ==
-                           a.PlacedUs - wtk::FloorDivide(a.PlacedUs, 1'000'000).Remainder);
+                       b.PlacedUs == a.PlacedUs);
             }
         }
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct tSampleTime {
     int32_t Second = 0;  // the start's second when files are placed at it, else 0
     int32_t TimeInMinuteNear2MHz = 0;
     int32_t NofNear2MHzToEndOfMinute = 0;
+    int32_t FractionUs = 0;  // the start's microseconds within Second
+
+    // Where in its minute the file's first sample lies.
+    int64_t MicrosecondInMinute() const { return int64_t{Second} * 1'000'000 + FractionUs; }
 };
 
 struct WavFileRec {
@@ -36,6 +41,9 @@ struct WavFileRec {
     // placed at their exact start.
     RecordingStart StartTime;
     int64_t CorrectionUs = 0;  // --time-shift less the clock error, added to StartTime
+    // The start chosen, corrected, where it lies off the minute axis (before 1899-12-30 00:01 or
+    // beyond the last minute number): the file has no date, and it cannot be converted.
+    std::optional<RecordingStart> Unplaced;
     // The file of a raw file of an XWAV file ("": NameWithPath is the file), and the raw file.
     std::string FilePath;
     RawFile Raw;

@@ -24,7 +24,8 @@ int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
         const int64_t positions = blockSamples - (BlockReader::kOverlapSamples + 1);
         return positions >= rate.PositionsToMinuteEnd(t0);
     };
-    const int64_t first = std::min(samples, rate.FirstBlockSamples(rec.Start.Second));
+    const int64_t first =
+        std::min(samples, rate.FirstBlockSamplesAt(rec.Start.MicrosecondInMinute()));
     const int64_t rest = samples - first;
     return int64_t{closes(first, rec.Start.TimeInMinuteNear2MHz)} + rest / perMin +
            int64_t{closes(rest % perMin, 0)};
@@ -103,6 +104,8 @@ PlannedOutputs Session::PlanOutputs(const BatchPlan& batch, const std::string& c
     for (size_t i = 0; i < N; ++i) {
         const WavFileRec& rec = WavFileRecs[i];
         if (rec.NameWithPath.empty()) continue;
+        // A start the corrections moved off the minute axis would place the file nowhere.
+        if (!scrapbook && rec.Unplaced) plan.Unfit.push_back(UnplacedLine(rec));
         int64_t start = scrapbook ? int64_t{kScrapbookStartMin} + static_cast<int64_t>(i)
                                   : int64_t{rec.Start.Mn};
         if (first == nullptr || CompareUtf16(rec.IdentityName, first->IdentityName) != 0) {

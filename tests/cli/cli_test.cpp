@@ -321,6 +321,15 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
     fs::create_directories(longNames);
     fs::copy_file(file, longNames + "/" + longLocation + ".20230517140000.wav");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // A recording whose own time a shift would move before the minutes begin.
+    const std::string early = dir / "early";
+    fs::create_directories(early);
+    synth::RecorderStamp stamp;
+    stamp.Style = synth::RecorderStyle::Guano;
+    stamp.StartUtcMicroseconds = synth::StartMicroseconds(1899, 12, 30, 1, 0, 0);
+    synth::RecordingSpec tiny;
+    tiny.SampleRate = 2000;
+    synth::WriteRecorderRecording(early, tiny, stamp);
     const std::string nothing = "nothing converted";
     const std::string fresh = out + "/new/deeper";  // created only when a conversion starts
     const std::string see = " (see wavtokeb-cli --help)";
@@ -523,6 +532,17 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
          "(16777215, 11650.8 days): from " +
              century + "/A.20000517140000.wav to the end of " + century +
              "/A.20990517140000.wav\nwavtokeb-cli: " + nothing},
+        // Corrections that place a recording nowhere, or that contradict each other.
+        {{"convert", "-q", "-o", fresh, "--time-shift", "-02:00", early},
+         early +
+             "/rec1.wav: its start 1899-12-29T23:00:00.000000Z (guan, with -7200.000 s of "
+             "--time-shift and --clock-error) lies before 1899-12-30 00:01, where the minutes of "
+             "TK1 files begin: it cannot be placed\nwavtokeb-cli: " +
+             nothing},
+        {{"convert", "-o", fresh, "--clock-error", "2021-06-10T03:36=+1", "--clock-error",
+          "2021-06-10 03:36:00=-2", wavs},
+         "--clock-error gives two errors at 2021-06-10T03:36:00: one error per instant" +
+             seeConvert},
         {{"dump", pipe}, pipe + " is not a TK1 file: it is a pipe"},
         {{"dump", "/dev/zero"}, "/dev/zero is not a TK1 file: it is a device"},
         // A report needs its file, a whole place, a clock and a quality it knows, and never
@@ -1125,7 +1145,7 @@ TEST_F(CliTest, RunsSharingAnOutputFolderNeverGetInEachOthersWay) {
     EXPECT_EQ(failedRounds, 0) << "of " << rounds << " rounds";
 }
 
-TEST_F(CliTest, NamesAreShownWithEscapesInEveryTextOutput) {
+TEST_F(CliTest, NamesAreShownWithEscapesAndStoredByTheirBytes) {
     // A location name with a line feed, a tab and a byte that is not UTF-8.
     Silent("L\nx\ty\xFF.20230517140000.wav", 1);
     const std::string shown = "L\\nx\\ty\xEF\xBF\xBD";
@@ -1146,13 +1166,40 @@ TEST_F(CliTest, NamesAreShownWithEscapesInEveryTextOutput) {
     const auto summary = Lines(r.out);
     ASSERT_EQ(summary.size(), 2u);
     EXPECT_EQ(Split(summary[1], '\t').at(0), "NewFileName" + shown + " 2023 05 17.TK1");
-    // The files carry the real bytes in their names; the lines in them do not.
+    // The files carry the real bytes in their names, and the linkage file and the recordings
+    // table the recording's real path, quoted for its line end, so that dump finds it again.
     const std::string tk1 = out + "/NewFileNameL\nx\ty\xFF 2023 05 17.TK1";
     EXPECT_TRUE(ReadTk1(tk1).wellFormed);
-    EXPECT_EQ(Lines(ReadFileText(out + "/NewFileNameL\nx\ty\xFF 2023 05 17.txt")),
-              (std::vector<std::string>{"64891560\t" + wav}));
+    const std::string real = wavs + "/L\nx\ty\xFF.20230517140000.wav";
+    EXPECT_EQ(ReadFileText(out + "/NewFileNameL\nx\ty\xFF 2023 05 17.txt"),
+              "64891560\t\"" + real + "\"\r\n");
+    EXPECT_NE(ReadFileText(out + "/NewFileNameL\nx\ty\xFF 2023 05 17.recordings.csv")
+                  .find("\r\n\"" + real + "\",2023-05-17T14:00:00.000000,name,"),
+              std::string::npos);
     EXPECT_EQ(Lines(RunCli(dir, {"dump", tk1}).out).at(0),
               "File\t" + out + "/NewFileName" + shown + " 2023 05 17.TK1");
+    for (const std::string& table : {std::string("--linkage"), std::string("--recordings")}) {
+        SCOPED_TRACE(table);
+        const std::string side = table == "--linkage" ? ".txt" : ".recordings.csv";
+        const Result raven = RunCli(dir, {"dump", "--raven", table,
+                                          out + "/NewFileNameL\nx\ty\xFF 2023 05 17" + side, tk1});
+        EXPECT_EQ(raven.status, 0);
+        EXPECT_EQ(raven.err, "");  // no recording that cannot be read here
+    }
+}
+
+// The TK1 file and its side files take the date as the name writes it, though the month "+5"
+// places the recording in May.
+TEST_F(CliTest, OutputNamesTakeTheNamesDateAsItIsWritten) {
+    Silent("Plus.2023+517120000.wav", 1);
+    const Result r = RunCli(dir, {"convert", "-r", "2", "-o", out, wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(Lines(r.out).size(), 2u);
+    EXPECT_EQ(Split(Lines(r.out)[1], '\t').at(0), "NewFileNamePlus 2023 +5 17.TK1");
+    for (const char* side : {".txt", ".recordings.csv"}) {
+        EXPECT_TRUE(fs::exists(out + "/NewFileNamePlus 2023 +5 17" + side)) << side;
+    }
+    EXPECT_EQ(ReadTk1(out + "/NewFileNamePlus 2023 +5 17.TK1").StartMin(), 64891440);
 }
 
 TEST_F(CliTest, ADirectoryThatCannotBeSearchedIsNamedAndTheRestConverted) {
@@ -1931,6 +1978,39 @@ TEST_F(CliTest, DumpTablesOfCraftedRecords) {
         sources += cells.at(cells.size() - 2);
     }
     EXPECT_EQ(sources, "AAAAB");
+
+    // Raven's boxes hold every period a click's intervals can stand for: the detector times
+    // peaks to the half tick (at 576 k samples/s 0.868 of a 250 ns unit) before an interval is
+    // rounded, and nothing lies above half the rate. A 130 kHz click (30.8 units) read as
+    // 26 ... 30 lies in its box.
+    auto tonal = [&](std::array<uint8_t, 4> ipis) {
+        Record r = click(100);
+        std::copy(ipis.begin(), ipis.end(), r.begin() + 5);
+        return r;
+    };
+    const std::string boxes = dir / "boxes.TK1";
+    WriteFileBytes(boxes, file({minute, minute, tonal({26, 27, 30, 30}), tonal({3, 3, 3, 3}),
+                                tonal({255, 40, 255, 255}), end}));
+    const std::string table =
+        "path,start,time_source,correction_s,rate_hz,samples,duration_s,placed_minute,"
+        "placed_offset_s\r\n/x.wav,,,,576000,576000,1.000000,2023-05-17T14:00:00,\r\n";
+    WriteFileBytes(dir / "boxes.recordings.csv", std::vector<uint8_t>(table.begin(), table.end()));
+    auto bands = [&] {
+        const Result raven = RunCli(dir, {"dump", "--raven", boxes});
+        EXPECT_EQ(raven.status, 0) << raven.err;
+        std::string text;
+        for (const std::string& row : Lines(raven.out)) {
+            const auto cells = Split(row, '\t');
+            text += cells.at(5) + "-" + cells.at(6) + " ";
+        }
+        return text;
+    };
+    EXPECT_EQ(bands(),
+              "Low Freq (Hz)-High Freq (Hz) 127518.3-162390.8 288000.0-288000.0 0.0-103541.3 ");
+    // Without the rate, a half tick of 250 ns.
+    fs::remove(dir / "boxes.recordings.csv");
+    EXPECT_EQ(bands(),
+              "Low Freq (Hz)-High Freq (Hz) 126984.1-163265.3 888888.9-2666666.7 0.0-103896.1 ");
 }
 
 // The TK1 bytes apart from the finalisation minute (the wall clock).
@@ -2026,9 +2106,42 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "wavtokeb-cli: the headers give different rates: 384000 samples/s in " + fit +
                          ", 576000 samples/s in " + wavs +
-                         "/B.20230517140000.wav: nothing converted (--rate K converts every file "
-                         "at K k samples/s)\n");
+                         "/B.20230517140000.wav: nothing converted (the files of each location "
+                         "share one rate: convert each location in a run of its own with "
+                         "--location NAME, which reads it at its rate; list --locations names "
+                         "them)\n");
     EXPECT_FALSE(fs::exists(out + "/none"));
+    // Each location at its own rate, as a run with --rate gives it.
+    for (const std::string location : {"A", "B"}) {
+        r = RunCli(dir, {"convert", "--ignore-headers", "--location", location, "--out",
+                         out + "/alone", wavs});
+        EXPECT_EQ(r.status, 0) << r.err;
+        r = RunCli(dir, {"convert", "--ignore-headers", "--location", location, "--rate",
+                         location == "A" ? "384" : "576", "--out", out + "/rated", wavs});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string tk1 = "/NewFileName" + location + " 2023 05 17.TK1";
+        EXPECT_EQ(Tk1BytesWithoutClock(out + "/alone" + tk1),
+                  Tk1BytesWithoutClock(out + "/rated" + tk1));
+    }
+    // Where a location holds files of both rates, the files of each rate go apart.
+    spec.SampleRate = 576000;
+    synth::WriteWav(wavs + "/A.20230517150000.wav", spec);
+    r = RunCli(dir, {"convert", "--ignore-headers", "--out", out + "/none", wavs});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(": nothing converted (location A holds files of different rates: "
+                         "convert the files of each rate in a run of their own)\n"),
+              std::string::npos)
+        << r.err;
+    fs::remove(wavs + "/A.20230517150000.wav");
+    // A rate that is no whole number of k samples/s, in every file: --rate is what is right.
+    fs::create_directories(dir / "cd");
+    WriteSamplesFile(dir / "cd/C.20230517140000.wav", std::vector<int16_t>(4410), 44100);
+    r = RunCli(dir, {"convert", "--out", out + "/none", dir / "cd"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("is no whole number of k samples/s in 1 ... 2000: nothing converted "
+                         "(--rate K converts every file at K k samples/s)\n"),
+              std::string::npos)
+        << r.err;
     r = RunCli(dir, {"list", "--csv", fit, wavs + "/B.20230517140000.wav"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(Lines(r.out)[1].substr(0, 42),
@@ -2472,6 +2585,106 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     EXPECT_TRUE(missing.out.empty());
 }
 
+// An XWAV file's raw files are recordings of their own in the TK1 file and in dump --csv, but
+// players open the XWAV file: the Raven and Audacity exports put each click at its raw file's
+// place in it, and dump reads the XWAV file for where each raw file's samples begin.
+TEST_F(CliTest, XwavExportsLineUpWithTheXwavFile) {
+    constexpr int32_t kRate = 192000;
+    std::vector<synth::RawFileSpec> raws;
+    const int64_t start = (int64_t{45454} * 86400 + 10 * 3600) * 1000000;  // 2024-06-11 10:00
+    for (int k = 0; k < 3; ++k) {
+        synth::RecordingSpec spec;
+        spec.SampleRate = kRate;
+        spec.Seconds = 3 + k;
+        synth::ClickTrain t;
+        t.StartSec = 0.5 + 0.3 * k;
+        t.Clicks = 10;
+        t.FrequencyHz = 70000;
+        t.PeakAmplitude = 12000;
+        t.Shape = synth::TrainShape::Flat;
+        spec.Trains = {t};
+        raws.push_back({spec, start + k * 300'250'000});  // 10:00:00, 10:05:00.250, ...
+    }
+    const std::string xwav = wavs + "/X.20240611100000.wav";
+    const synth::XwavResult written = synth::WriteXwav(xwav, raws);
+    const Result converted = RunCli(dir, {"convert", "--out", out, wavs});
+    ASSERT_EQ(converted.status, 0) << converted.err;
+    const std::string tk1 = out + "/NewFileNameX 2024 06 11.TK1";
+    ASSERT_TRUE(fs::exists(tk1)) << converted.out << converted.err;
+    // Where each loud click lies in the XWAV file as a player shows it: its raw file's samples
+    // follow the ones before it.
+    std::vector<double> truth;
+    double at = 0;
+    for (size_t k = 0; k < raws.size(); ++k) {
+        for (const synth::ClickTruth& c : written.Raws[k].Truth) truth.push_back(at + c.CentreSec);
+        at += static_cast<double>(written.Raws[k].Samples) / kRate;
+    }
+    auto placed = [&](double t) {
+        return std::any_of(truth.begin(), truth.end(),
+                           [&](double c) { return std::abs(c - t) < 0.001; });
+    };
+
+    // One label file, for the XWAV file.
+    const Result labels = RunCli(dir, {"dump", "--audacity", dir / "labels", tk1});
+    ASSERT_EQ(labels.status, 0) << labels.err;
+    EXPECT_EQ(labels.err, "");
+    const std::string labelFile = dir / "labels/X.20240611100000.txt";
+    const auto lines = Lines(ReadFileText(labelFile));
+    EXPECT_EQ(labels.out, labelFile + "\t" + std::to_string(lines.size()) + "\r\n");
+    int loud = 0;
+    for (const std::string& line : lines) {
+        const auto cells = Split(line, '\t');
+        ASSERT_EQ(cells.size(), 3u) << line;
+        if (std::stoi(cells[2]) < 245) continue;
+        ++loud;
+        EXPECT_TRUE(placed(std::stod(cells[0]))) << line;
+    }
+    EXPECT_GE(loud, 27);
+
+    // Raven: Begin File is the XWAV file, File Offset the click's second in it; one table for
+    // it with --per-file.
+    const Result raven = RunCli(dir, {"dump", "--raven", tk1});
+    ASSERT_EQ(raven.status, 0) << raven.err;
+    EXPECT_EQ(raven.err, "");
+    const auto rows = Lines(raven.out);
+    ASSERT_EQ(rows.size(), lines.size() + 1);
+    loud = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const auto cells = Split(rows[i], '\t');
+        ASSERT_EQ(cells.size(), 26u) << rows[i];
+        EXPECT_EQ(cells[7], "X.20240611100000.wav");
+        EXPECT_EQ(cells[8], xwav);
+        EXPECT_EQ(cells[3], cells[9]);  // one file: Begin Time is File Offset
+        if (std::stoi(cells[11]) < 245) continue;
+        ++loud;
+        EXPECT_TRUE(placed(std::stod(cells[9]))) << rows[i];
+    }
+    EXPECT_GE(loud, 27);
+    const Result perFile = RunCli(dir, {"dump", "--raven", "--per-file", dir / "raven", tk1});
+    ASSERT_EQ(perFile.status, 0) << perFile.err;
+    const std::string table = dir / "raven/X.20240611100000.Table.1.selections.txt";
+    EXPECT_EQ(perFile.out, table + "\t" + std::to_string(lines.size()) + "\r\n");
+    EXPECT_EQ(Lines(ReadFileText(table)), rows);
+
+    // dump --csv keeps each raw file and the second in it.
+    const auto csv = Lines(RunCli(dir, {"dump", "--csv", tk1}).out);
+    ASSERT_EQ(csv.size(), rows.size());
+    for (size_t i = 1; i < csv.size(); ++i) {
+        const auto cells = Split(csv[i], ',');
+        const std::string source = cells.at(cells.size() - 3);
+        ASSERT_EQ(source.substr(0, xwav.size() + 1), xwav + "#") << csv[i];
+        const size_t k = std::stoul(source.substr(xwav.size() + 1)) - 1;
+        ASSERT_LT(k, raws.size());
+        double before = 0;
+        for (size_t j = 0; j < k; ++j)
+            before += static_cast<double>(written.Raws[j].Samples) / kRate;
+        // Raven's box begins at most a third of a millisecond before the click's time.
+        EXPECT_NEAR(std::stod(cells[cells.size() - 2]) + before,
+                    std::stod(Split(rows[i], '\t').at(9)), 0.001)
+            << csv[i];
+    }
+}
+
 // Seconds since 1899-12-30 00:00 of "2021-06-10T03:36:54.250000" (or a blank for the T; a
 // trailing Z is ignored).
 double IsoSeconds(const std::string& text) {
@@ -2577,6 +2790,20 @@ TEST_F(CliTest, ClicksOfASharedMinuteGoToTheirOwnRecording) {
             EXPECT_GE(loud[k], 9 * static_cast<int>(row.files[k].trains.size()))
                 << row.files[k].name;
         }
+        // Raven's sequence of the files (a FLAC file as long as its samples): each click
+        // after the files before its own.
+        const Result raven = RunCli(dir, {"dump", "--raven", tk1});
+        ASSERT_EQ(raven.status, 0) << raven.err;
+        const auto ravenRows = Lines(raven.out);
+        ASSERT_EQ(ravenRows.size(), lines.size());
+        for (size_t i = 1; i < ravenRows.size(); ++i) {
+            const auto cells = Split(ravenRows[i], '\t');
+            const auto k = static_cast<size_t>(std::find(paths.begin(), paths.end(), cells.at(8)) -
+                                               paths.begin());
+            ASSERT_LT(k, paths.size()) << ravenRows[i];
+            const double before = k == 0 ? 0 : row.files[0].seconds;
+            EXPECT_NEAR(std::stod(cells[3]) - std::stod(cells[9]), before, 1e-5) << ravenRows[i];
+        }
     }
 }
 
@@ -2597,6 +2824,7 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         const char* listed;  // list --csv start and time_source
         double errorS;       // recording_time less the true time
         const char* warning;
+        const char* note = "";  // the listing's note on names in local time
     };
     const std::vector<Row> rows = {
         // The name is the click-snippet stream's start, a second late; the log's time counts.
@@ -2654,7 +2882,39 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          "2021-06-10T03:36:37.000000,name",
          0,
          ""},
-        // A recorder set to local time: the name's time stands, with a warning naming both.
+        // The log's time a second before the minute the name gives.
+        {"soundtrap59",
+         RecorderStyle::SoundTrap,
+         0,
+         true,
+         "2021-06-10T03:36:59",
+         {},
+         "2021-06-10T03:36:59.000000Z,log.xml",
+         0,
+         ""},
+        // Recorders set to local time, whose own times carry the zone: placed in UTC.
+        {"mothlocal",
+         RecorderStyle::AudioMoth,
+         120,
+         true,
+         "2021-06-10T03:36:54",
+         {},
+         "2021-06-10T03:36:54.000000Z,icmt",
+         0,
+         "",
+         "1 recording is named in its recorder's local time (UTC+02:00)"},
+        {"sm4local",
+         RecorderStyle::Sm4,
+         -210,
+         true,
+         "2021-06-10T03:36:54.25",
+         {},
+         "2021-06-10T03:36:54.250000Z,wamd",
+         0,
+         "",
+         "1 recording is named in its recorder's local time (UTC-03:30)"},
+        // A recorder set to local time whose own time is UTC: the name's time stands, with a
+        // warning naming both and the options that give the other.
         {"zone",
          RecorderStyle::SoundTrap,
          120,
@@ -2665,7 +2925,8 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          kNoTruth,
          "5987.210610053655.wav: its name says 2021-06-10T05:36:55.000000, its log.xml "
          "2021-06-10T03:36:54.000000Z (7201.000 s apart: a clock or time-zone mistake?); the "
-         "name's time is taken"},
+         "name's time is taken (--time-source file takes the log.xml's, --time-shift -02:00 "
+         "moves every start by the difference)"},
         {"file",
          RecorderStyle::SoundTrap,
          120,
@@ -2674,7 +2935,8 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          {"--time-source", "file"},
          "2021-06-10T03:36:54.000000Z,log.xml",
          0,
-         "the log.xml's time is taken"},
+         "the log.xml's time is taken (--time-source name takes the name's, --time-shift "
+         "+02:00 moves every start by the difference)"},
         {"shift",
          RecorderStyle::Guano,
          120,
@@ -2694,6 +2956,26 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          "2021-06-10T03:36:42.743721,bext",
          -11.506279,
          ""},
+        // Placed at their exact start, fractions of a second included: the TK1 file's own
+        // times are the true ones.
+        {"exact guano",
+         RecorderStyle::Guano,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {"--exact-start"},
+         "2021-06-10T03:36:54.250000Z,guan",
+         0,
+         ""},
+        {"exact sm4",
+         RecorderStyle::Sm4,
+         0,
+         true,
+         "2021-06-10T03:36:54.5",
+         {"--exact-start"},
+         "2021-06-10T03:36:54.500000Z,wamd",
+         0,
+         ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -2701,9 +2983,10 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         fs::create_directories(folder);
         synth::RecordingSpec spec;
         spec.SampleRate = row.style == RecorderStyle::AudioMoth ? 384000 : 576000;
-        spec.Seconds = 3;
+        // (The last train lies in the minute after a start at 03:36:54.)
+        spec.Seconds = 8;
         spec.NoiseRms = 5;
-        for (const double at : {0.4, 1.6}) {
+        for (const double at : {0.4, 1.6, 6.4}) {
             synth::ClickTrain t;
             t.StartSec = at;
             t.Clicks = 10;
@@ -2726,6 +3009,7 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         std::vector<std::string> args = {"list", "--csv"};
         args.insert(args.end(), row.args.begin(), row.args.end());
         args.push_back(folder);
+        const bool exact = std::erase(args, "--exact-start") > 0;  // a choice of placement
         const Result list = RunCli(dir, args);
         ASSERT_EQ(list.status, 0) << list.err;
         const auto listed = Lines(list.out);
@@ -2736,9 +3020,12 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         } else {
             EXPECT_EQ(list.err.find("apart"), std::string::npos) << list.err;
         }
+        EXPECT_EQ(list.err.find("local time") != std::string::npos, row.note[0] != '\0');
+        EXPECT_NE(list.err.find(row.note), std::string::npos) << list.err;
 
         args[0] = "convert";
         args[1] = "--out=" + out + "/" + row.what;
+        if (exact) args.insert(args.begin() + 1, "--exact-start");
         const Result converted = RunCli(dir, args);
         ASSERT_EQ(converted.status, 0) << converted.err;
         std::string tk1;
@@ -2752,6 +3039,9 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         const auto table = Lines(ReadFileText(tk1.substr(0, tk1.size() - 4) + ".recordings.csv"));
         ASSERT_EQ(table.size(), 2u);
         EXPECT_EQ(Split(table[1], ',')[1], start);
+        if (exact) {
+            EXPECT_EQ(Split(table[1], ',')[7] + "Z", start);  // placed_minute
+        }
 
         const Result dump = RunCli(dir, {"dump", "--csv", tk1});
         ASSERT_EQ(dump.status, 0) << dump.err;
@@ -2763,6 +3053,10 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
             const double offset = std::stod(cells[cells.size() - 2]);
             const double time = IsoSeconds(cells.back());
             EXPECT_NEAR(time, IsoSeconds(start) + offset, 2e-6) << clicks[i];
+            if (exact) {
+                // DateTime, the TK1 file's time, is recording_time to the 5 us of its records.
+                EXPECT_NEAR(IsoSeconds(cells[0]), time, 2e-6) << clicks[i];
+            }
             if (row.errorS == kNoTruth) continue;
             EXPECT_TRUE(std::any_of(written.Truth.begin(), written.Truth.end(), [&](const auto& c) {
                 return std::abs(trueStart + c.CentreSample / spec.SampleRate + row.errorS - time) <

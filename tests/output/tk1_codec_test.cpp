@@ -152,6 +152,27 @@ TEST(Tk1Codec, LinkageLinesReadBackAndOtherLinesAreNamed) {
     EXPECT_EQ(read.BadLines, (std::vector<int64_t>{2, 3, 4}));
 }
 
+// Paths are kept by their bytes: one with a line end, or that begins with a quote, is quoted as
+// CSV quotes a field and reads back whole; lines written before quoting read as they stand.
+TEST(Tk1Codec, LinkagePathsWithLineEndsAndOtherBytesReadBack) {
+    const std::vector<std::string> paths = {"/rec/L\nx\r\ny\xFF.wav", "\"q\".wav",
+                                            "/rec/\x01\xC2\x85z.wav", "/rec/a\"b\r"};
+    std::string text;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        text += EncodeLinkageLine(static_cast<int32_t>(i), paths[i]);
+    }
+    EXPECT_EQ(EncodeLinkageLine(0, paths[0]), "0\t\"/rec/L\nx\r\ny\xFF.wav\"\r\n");
+    EXPECT_EQ(EncodeLinkageLine(1, paths[1]), "1\t\"\"\"q\"\".wav\"\r\n");
+    EXPECT_EQ(EncodeLinkageLine(2, paths[2]), "2\t" + paths[2] + "\r\n");
+    text += "9\t\"/old\".wav\r\n9\t\"/open.wav\r\nno tab\r\n";
+    const LinkageText read = DecodeLinkage(text);
+    ASSERT_EQ(read.Lines.size(), paths.size() + 2);
+    for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(read.Lines[i].Path, paths[i]);
+    EXPECT_EQ(read.Lines[4].Path, "\"/old\".wav");
+    EXPECT_EQ(read.Lines[5].Path, "\"/open.wav");
+    EXPECT_EQ(read.BadLines, (std::vector<int64_t>{9}));  // counted by the lines of the text
+}
+
 TEST(Tk1Codec, RecordingsTableRowsReadBackAsWritten) {
     RecordingRow dated;
     dated.Path = "/rec/A,b \"x\".wav";
@@ -173,14 +194,22 @@ TEST(Tk1Codec, RecordingsTableRowsReadBackAsWritten) {
               "\"/rec/A,b \"\"x\"\".wav\",2021-06-10T03:36:54.250000Z,guan,-1.500000,384000,"
               "34559972,89.999927,2021-06-10T03:36:00,54.250000");
     EXPECT_EQ(EncodeRecordingRow(undated), "/rec/B.wav,,,,384000,10,0.000026,2021-06-10T03:38:00,");
+    // Placed at its start, fraction of a second included (only then are microseconds written).
+    RecordingRow exact = dated;
+    exact.PlacedUs = *dated.StartUs;
+    EXPECT_EQ(EncodeRecordingRow(exact),
+              "\"/rec/A,b \"\"x\"\".wav\",2021-06-10T03:36:54.250000Z,guan,-1.500000,384000,"
+              "34559972,89.999927,2021-06-10T03:36:54.250000,0.000000");
 
     const std::string text = std::string(kRecordingsHeading) + "\r\n" + first + "\r\n" +
-                             EncodeRecordingRow(undated) + "\r\n";
+                             EncodeRecordingRow(undated) + "\r\n" + EncodeRecordingRow(exact) +
+                             "\r\n";
     const auto decoded = DecodeRecordingsTable(text);
     const auto* rows = std::get_if<std::vector<RecordingRow>>(&decoded);
     ASSERT_NE(rows, nullptr) << std::get<std::string>(decoded);
-    ASSERT_EQ(rows->size(), 2u);
-    for (const auto& [in, out] : {std::pair{&dated, &(*rows)[0]}, {&undated, &(*rows)[1]}}) {
+    ASSERT_EQ(rows->size(), 3u);
+    for (const auto& [in, out] :
+         {std::pair{&dated, &(*rows)[0]}, {&undated, &(*rows)[1]}, {&exact, &(*rows)[2]}}) {
         EXPECT_EQ(out->Path, in->Path);
         EXPECT_EQ(out->StartUs, in->StartUs);
         EXPECT_EQ(out->Zoned, in->Zoned);
@@ -190,6 +219,13 @@ TEST(Tk1Codec, RecordingsTableRowsReadBackAsWritten) {
         EXPECT_EQ(out->PlacedUs, in->PlacedUs);
     }
     EXPECT_NEAR((*rows)[0].DurationSeconds(), 89.999927, 1e-6);
+    // A path with line ends and bytes that are not UTF-8 reads back by its bytes.
+    undated.Path = "/rec/L\nx\r\ny\xFF.wav";
+    const auto multiLine = DecodeRecordingsTable(std::string(kRecordingsHeading) + "\r\n" +
+                                                 EncodeRecordingRow(undated) + "\r\n" + first);
+    ASSERT_TRUE(std::holds_alternative<std::vector<RecordingRow>>(multiLine));
+    EXPECT_EQ(std::get<std::vector<RecordingRow>>(multiLine).at(0).Path, undated.Path);
+    EXPECT_EQ(std::get<std::vector<RecordingRow>>(multiLine).at(1).Path, dated.Path);
 
     // Cells are found by the heading's names; a table of an older form without rate_hz and
     // samples reads with them 0.
