@@ -93,17 +93,24 @@ struct Tick {
     std::string Label;
 };
 
-// A frame's left axis: tick marks and labels at the ticks, the title turned upwards.
+// The characters of the longest label of some ticks.
+size_t LongestLabel(const std::vector<Tick>& ticks) {
+    size_t longest = 0;
+    for (const Tick& t : ticks) longest = std::max(longest, Utf8Length(t.Label));
+    return longest;
+}
+
+// A frame's left axis: tick marks and labels at the ticks, the title turned upwards, clear of
+// labels of alignChars characters (about 6.6 units each) or of the axis's own longest label,
+// so that panels stacked in one figure have their titles in one line.
 void LeftAxis(Svg& svg, double left, double top, double height, const std::vector<Tick>& ticks,
-              std::string_view title) {
+              std::string_view title, size_t alignChars = 0) {
     svg.Line(left, top, left, top + height, "axis");
     for (const Tick& t : ticks) {
         svg.Line(left - 4, t.At, left, t.At, "axis");
         svg.Text(left - 6, t.At + 4, t.Label, "end");
     }
-    // The title clear of the longest label (about 6.6 units a character).
-    size_t longest = 3;
-    for (const Tick& t : ticks) longest = std::max(longest, Utf8Length(t.Label));
+    const size_t longest = std::max({size_t{3}, alignChars, LongestLabel(ticks)});
     svg.UpTitle(left - 18 - 6.6 * static_cast<double>(longest), top + height / 2, title);
 }
 
@@ -506,14 +513,15 @@ std::string DailyFigure(const LocationReport& location, const ReportOptions& opt
     for (const double v : dpmTicks) {
         ticks.push_back({kTop + kDpmHeight - kDpmHeight * v / dpmTop, CountText(v)});
     }
-    LeftAxis(svg, scale.Left, kTop, kDpmHeight, ticks, "NBHF DPM per day");
-    svg.Line(scale.Left, kTop + kDpmHeight, scale.Left + scale.Width(), kTop + kDpmHeight, "axis");
     std::vector<Tick> effort;
     for (const double v : effortTicks) {
         effort.push_back({kHoursTop + kHoursHeight - kHoursHeight * v / effortTop, CountText(v)});
     }
+    const size_t labelChars = std::max(LongestLabel(ticks), LongestLabel(effort));
+    LeftAxis(svg, scale.Left, kTop, kDpmHeight, ticks, "NBHF DPM per day", labelChars);
+    svg.Line(scale.Left, kTop + kDpmHeight, scale.Left + scale.Width(), kTop + kDpmHeight, "axis");
     LeftAxis(svg, scale.Left, kHoursTop, kHoursHeight, effort,
-             inMinutes ? "Recorded (min)" : "Recorded (h)");
+             inMinutes ? "Recorded (min)" : "Recorded (h)", labelChars);
     BottomAxis(svg, scale.Left, scale.Width(), kHoursTop + kHoursHeight, DateTicks(scale),
                DateTitle(scale) + ", days of " + ClockName(offset));
 
@@ -678,12 +686,14 @@ std::string EncounterFigure(const EncounterPlot& encounter, const ReportOptions&
             {kLeft + kWidth * static_cast<double>(t - from) / static_cast<double>(to - from),
              std::move(label)});
     }
+    size_t labelChars = 0;
+    for (const std::vector<Tick>* t : yTicks) labelChars = std::max(labelChars, LongestLabel(*t));
     for (size_t p = 0; p < panels.size(); ++p) {
         svg.Rect(kLeft, panels[p].Top, kWidth, kPanel, "class=\"frame\"");
         for (const Tick& t : xTicks) {
             svg.Line(t.At, panels[p].Top, t.At, panels[p].Top + kPanel, "gridline");
         }
-        LeftAxis(svg, kLeft, panels[p].Top, kPanel, *yTicks[p], panels[p].Title);
+        LeftAxis(svg, kLeft, panels[p].Top, kPanel, *yTicks[p], panels[p].Title, labelChars);
     }
     const int64_t firstDay = FloorDivide(from + pad, kDayUs).Quotient;
     const int64_t lastDay = FloorDivide(to - pad, kDayUs).Quotient;

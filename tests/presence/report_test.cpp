@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "base/calendar.h"
@@ -309,6 +310,13 @@ TEST(ReportPageTest, EncountersPlotTheirClicksByClassWithAxesAndLegend) {
         EXPECT_NE(svg.find(text), std::string::npos) << text;
     }
     EXPECT_EQ(svg.find(">dolphin<"), std::string::npos);
+    // The three panels' titles stand in one line, clear of the widest labels ("1,000").
+    std::set<std::string> titleX;
+    for (size_t at = svg.find("translate("); at != std::string::npos;
+         at = svg.find("translate(", at + 1)) {
+        titleX.insert(svg.substr(at + 10, svg.find(' ', at) - at - 10));
+    }
+    EXPECT_EQ(titleX, (std::set<std::string>{"21"}));
     std::vector<LocationReport> locations(1);
     locations[0].Location = "SiteA";
     locations[0].Encounters.push_back(e);
