@@ -27,11 +27,11 @@ const KnownDay kKnownDays[] = {
     // Sydney in December: 05:41 and 20:05 AEDT (UTC+11), the sunrise on the UTC date before.
     {"Sydney, December", -33.8688, 151.2093, 2024, 12, 21, 5 * 60 + 41 - 11 * 60,
      20 * 60 + 5 - 11 * 60},
-    // Honolulu in March: 06:35 and 18:43 HST (UTC-10) by the full solar-position algorithm;
-    // the sunset falls after the UTC date's end.
     // Anchorage at midsummer: 04:20 and 23:42 AKDT (UTC-8), the sunset on the next UTC date.
     {"Anchorage, June", 61.2181, -149.9003, 2024, 6, 21, 4 * 60 + 20 + 8 * 60,
      23 * 60 + 42 + 8 * 60},
+    // Honolulu in March: 06:35 and 18:43 HST (UTC-10) by the full solar-position algorithm;
+    // the sunset falls after the UTC date's end.
     {"Honolulu, March", 21.3069, -157.8583, 2024, 3, 20, 6 * 60 + 35 + 10 * 60,
      18 * 60 + 43 + 10 * 60},
 };
