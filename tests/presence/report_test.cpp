@@ -127,12 +127,15 @@ TEST(ReportGridTest, CellsShowTheirHourInTheClockOfTheOffsetAndTheirCounts) {
     EXPECT_NE(svg.find("<title>2024-06-12 01:00: not recorded</title>"), std::string::npos);
     EXPECT_NE(svg.find("<title>2024-06-12 02:00: 5 NBHF DPM of 10 recorded minutes</title>"),
               std::string::npos);
-    // The richest hour has the darkest colour, an hour recorded without detections white.
+    // The richest hour has the darkest colour, an hour recorded without detections white, and
+    // one of half as many an orange between; the legend ends at the richest.
     const std::string none = GridFigure(
-        Location("SiteA", Day(2024, 6, 11), 2, [](int h) { return std::optional(h * 6); }),
+        Location("SiteA", Day(2024, 6, 11), 3, [](int h) { return std::optional(h * 3); }),
         ReportOptions{});
-    EXPECT_NE(none.find("fill=\"#ffffff\" x="), std::string::npos);
-    EXPECT_NE(none.find("fill=\"#800026\" x="), std::string::npos);
+    EXPECT_NE(none.find("fill=\"#ffffff\" x=\"72\" y=\"12\""), std::string::npos);
+    EXPECT_NE(none.find("fill=\"#fd9c42\" x=\"72\" y=\"23\""), std::string::npos);
+    EXPECT_NE(none.find("fill=\"#800026\" x=\"72\" y=\"34\""), std::string::npos);
+    EXPECT_NE(none.find(">6</text>"), std::string::npos);
 }
 
 // Where the night band of a grid of one day ends and begins again, in minutes of the day: its
@@ -140,9 +143,12 @@ TEST(ReportGridTest, CellsShowTheirHourInTheClockOfTheOffsetAndTheirCounts) {
 std::pair<double, double> NightOfOneDay(const std::string& svg) {
     const size_t at = svg.find("class=\"night\" d=\"");
     double end = -1, start = -1;
+    int matched = 0;  // characters matched: the whole path, to the end of the day at y = 276
     if (at == std::string::npos ||
-        std::sscanf(svg.c_str() + at, "class=\"night\" d=\"M72 12h56V%lfh-56zM72 %lfh56V276h-56z\"",
-                    &end, &start) != 2) {
+        std::sscanf(svg.c_str() + at,
+                    "class=\"night\" d=\"M72 12h56V%lfh-56zM72 %lfh56V276h-56z\"%n", &end, &start,
+                    &matched) != 2 ||
+        matched == 0) {
         ADD_FAILURE() << "no night of one day in " << svg.substr(at, 120);
     }
     return {(end - 12) / 11 * 60, (start - 12) / 11 * 60};
