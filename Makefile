@@ -14,6 +14,8 @@ PYTHON_PACKAGES := python3-numpy python3-pandas python3-pytest python3-pip
 PYTHON3    := $(firstword $(wildcard /usr/bin/python3) python3)
 PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libflac-dev \
               $(PYTHON_PACKAGES)
+# The presence report's test renders it in a real browser.
+TEST_PACKAGES := chromium
 SCREENSHOT_PACKAGES := xvfb xauth
 PLOT_PACKAGES := python3-pandas python3-matplotlib
 FUZZ_PACKAGES := clang libclang-rt-dev
@@ -21,8 +23,8 @@ PACKAGE_PACKAGES := dpkg-dev file
 PACKAGE_CHECK_PACKAGES := man-db bash-completion lintian
 CLUSTER_PACKAGES := slurmctld slurmd slurm-client munge parallel
 
-.PHONY: all deps build test run sanitize-test fuzz bench bench-presence example screenshot plot \
-        format clean package package-check test-cluster
+.PHONY: all deps build test run sanitize-test fuzz bench bench-presence example screenshot \
+        report-screenshot plot format clean package package-check test-cluster
 
 all: build
 
@@ -41,10 +43,12 @@ build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
+	@./scripts/ensure-packages $(TEST_PACKAGES)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The whole suite again with address and undefined-behaviour sanitizers.
 sanitize-test: deps
+	@./scripts/ensure-packages $(TEST_PACKAGES)
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWTK_SANITIZE=ON -DWTK_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
@@ -69,6 +73,12 @@ example: build
 screenshot: build
 	@./scripts/ensure-packages $(SCREENSHOT_PACKAGES)
 	@./scripts/screenshot $(BUILD)
+
+# Renders the presence report of a week of made-up duty-cycled recordings at two sites in headless
+# Chromium into docs/report.png.
+report-screenshot: build
+	@./scripts/ensure-packages $(TEST_PACKAGES)
+	@./scripts/report-screenshot $(BUILD)
 
 # Plots the clicks per minute of the bundled example (dump --csv read by pandas) into
 # docs/clicks-per-minute.png.

@@ -536,6 +536,10 @@ int RunYear(const fs::path& dir) {
     run({kCli, "trains", dir.string(), "-o", (dir / "trains.csv").string()}, "trains");
     run({kCli, "presence", dir.string(), "--per", "hour", "-o", (dir / "presence.csv").string()},
         "presence --per hour");
+    const fs::path report = dir / "report.html";
+    run({kCli, "report", dir.string(), "-o", report.string(), "--lat", "54.5", "--lon", "10.2"},
+        "report");
+    std::printf("  the report: %.1f MB\n", static_cast<double>(fs::file_size(report)) / 1e6);
     if (std::getenv("WTK_BENCH_KEEP") == nullptr) fs::remove_all(dir);
     return 0;
 }

@@ -26,6 +26,19 @@ std::optional<int> PositiveNumber(const std::string& text) {
     return n;
 }
 
+// Degrees from -limit to limit in decimal notation, for --lat and --lon.
+double Degrees(const char* option, const std::string& text, double limit) {
+    double v = 0;
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, v);
+    if (text.empty() || r.ec != std::errc() || r.ptr != end || !(v >= -limit && v <= limit)) {
+        throw UsageError{std::string(option) + " takes degrees from " +
+                         std::to_string(static_cast<int>(-limit)) + " to " +
+                         std::to_string(static_cast<int>(limit)) + ", not \"" + text + "\""};
+    }
+    return v;
+}
+
 struct VerbDef {
     Verb verb;
     const char* Name;
@@ -83,6 +96,15 @@ const VerbDef kVerbs[] = {
      "and dolphin detection-positive minutes, sonar and buzz minutes, NBHF trains and "
      "encounters; a period without recording has empty counts.",
      kPresenceNotes},
+    {kReport, "report", "PATH...", 1, -1,
+     "A presence report of the TK1 files (or folders of them): one HTML file, for any browser "
+     "offline and for print, with each location's effort and NBHF detection-positive minutes "
+     "(DPM), an hour-of-day x date grid of DPM (night shaded with --lat and --lon), daily bars "
+     "of DPM with the hours recorded, histograms of the intervals and frequencies of NBHF "
+     "clicks and a click-train plot of each of the ten richest encounters.",
+     "Exit status: 0 written, 1 a TK1 file, recordings table or linkage file is damaged or "
+     "unreadable (the message names it and the place) or the report could not be written, 2 "
+     "usage refused or the report is there already (nothing is written then)."},
 };
 // clang-format on
 
@@ -354,7 +376,31 @@ const OptionDef kOptions[] = {
          }
          c.utcOffsetMinutes = *offset;
      }},
-    {"min-quality", 0, "QUALITY", false, kTrains | kPresence | kDump,
+    {"out", 'o', "FILE", false, kReport, "the report's file, e.g. report.html",
+     [](CommandLine& c, const std::string& v) { c.out = v; }},
+    {"lat", 0, "DEGREES", false, kReport,
+     "latitude of the recordings in degrees, north positive (-90 ... 90); with --lon the night "
+     "is shaded in the hour-of-day x date grid",
+     [](CommandLine& c, const std::string& v) { c.latitude = Degrees("--lat", v, 90); }},
+    {"lon", 0, "DEGREES", false, kReport,
+     "longitude of the recordings in degrees, east positive (-180 ... 180); with --lat",
+     [](CommandLine& c, const std::string& v) { c.longitude = Degrees("--lon", v, 180); }},
+    {"utc-offset", 0, "+-HH:MM", false, kReport,
+     "hours and days of the report in the clock this far east of UTC, e.g. +02:00 or -03:30 "
+     "(at most 14:00 either way) [Z: UTC]",
+     [](CommandLine& c, const std::string& v) {
+         const std::optional<int32_t> offset = presence::ParseUtcOffset(v);
+         if (!offset) {
+             throw UsageError{"--utc-offset takes +HH:MM or -HH:MM (at most 14:00), not \"" + v +
+                              "\""};
+         }
+         c.utcOffsetMinutes = *offset;
+     }},
+    {"overwrite", 0, nullptr, false, kReport,
+     "replace a file of the report's name (whole, once the new report is complete); without it "
+     "nothing is written when one is there",
+     [](CommandLine& c, const std::string&) { c.overwrite = true; }},
+    {"min-quality", 0, "QUALITY", false, kTrains | kPresence | kDump | kReport,
      "the least quality (low, moderate or high) of the trains that count: in presence, and in "
      "encounters [moderate]",
      [](CommandLine& c, const std::string& v) {
@@ -366,7 +412,7 @@ const OptionDef kOptions[] = {
          }
          c.minQuality = v;
      }},
-    {"set-train", 0, "NAME=VALUE", false, kTrains | kPresence | kDump,
+    {"set-train", 0, "NAME=VALUE", false, kTrains | kPresence | kDump | kReport,
      "a threshold of the train rules by its name, e.g. MinClicks=8 (repeatable; the README and "
      "wavtokeb-cli trains --help list them)",
      [](CommandLine& c, const std::string& v) {
@@ -494,8 +540,8 @@ public:
     CommandLine Parse() {
         if (args_.empty()) {
             throw UsageError{
-                "a command is required: convert, scrapbook, list, dump, settings, trains or "
-                "presence"};
+                "a command is required: convert, scrapbook, list, dump, settings, trains, "
+                "presence or report"};
         }
         const std::string& first = args_[0];
         if (first == "-h" || first == "--help") {
@@ -564,10 +610,9 @@ private:
         names.emplace_back("help");
         std::string text = "unknown command \"" + name + "\"";
         const std::string near = Nearest(name, names);
-        text +=
-            near.empty()
-                ? ": the commands are convert, scrapbook, list, dump, settings, trains and presence"
-                : ", did you mean " + near + "?";
+        text += near.empty() ? ": the commands are convert, scrapbook, list, dump, settings, "
+                               "trains, presence and report"
+                             : ", did you mean " + near + "?";
         throw UsageError{text};
     }
 
@@ -678,7 +723,9 @@ constexpr const char* kGeneralHelp =
     "  wavtokeb-cli trains    [options] PATH...   the click trains of TK1 files: one CSV row\n"
     "                                             per train\n"
     "  wavtokeb-cli presence  [options] PATH...   detection-positive minutes with the\n"
-    "                                             recording effort per minute, hour or day\n\n"
+    "                                             recording effort per minute, hour or day\n"
+    "  wavtokeb-cli report    [options] PATH...   a presence report of TK1 files: one HTML\n"
+    "                                             file of figures, -o FILE\n\n"
     "wavtokeb-cli COMMAND --help lists the options of a command; -h, --help and -V, --version\n"
     "work everywhere.\n\n"
     "PATH: a file is taken as it is; a directory is searched with all its sub-directories for\n"

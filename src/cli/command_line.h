@@ -32,10 +32,11 @@ enum Verb : unsigned {
     kSettings = 1u << 4,
     kTrains = 1u << 5,
     kPresence = 1u << 6,
+    kReport = 1u << 7,
 };
 inline constexpr unsigned kConversions = kConvert | kScrapbook;
 inline constexpr unsigned kEveryVerb =
-    kConvert | kScrapbook | kList | kDump | kSettings | kTrains | kPresence;
+    kConvert | kScrapbook | kList | kDump | kSettings | kTrains | kPresence | kReport;
 
 // A settings control set from the command line, with the option that set it (for messages).
 struct ControlValue {
@@ -94,6 +95,8 @@ struct CommandLine {
     std::string minQuality = "moderate";                             // --min-quality
     std::string per = "hour";                                        // presence --per
     int32_t utcOffsetMinutes = 0;                                    // presence --utc-offset
+    // report: where the recordings were, degrees north and east (the night is shaded with both)
+    std::optional<double> latitude, longitude;
 };
 
 // A refusal of the command line: the text after "wavtokeb-cli: ", and the verb whose help

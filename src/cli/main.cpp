@@ -6,6 +6,7 @@
 //   wavtokeb-cli dump      [options] FILE.TK1  decode a TK1 file
 //   wavtokeb-cli trains    [options] PATH...   the click trains of TK1 files
 //   wavtokeb-cli presence  [options] PATH...   presence per period with its effort
+//   wavtokeb-cli report    [options] PATH...   the presence report of TK1 files (HTML)
 //
 // stdout carries the memo texts with CR LF line ends; stderr carries the message-box texts and
 // the date/time failure texts, one line each (a progress line is added on a terminal), and the
@@ -38,6 +39,7 @@
 #include "cli/command_line.h"
 #include "cli/listings.h"
 #include "cli/presence_verbs.h"
+#include "cli/report_command.h"
 #include "cli/tk1_dump.h"
 #include "input/dir_search.h"
 #include "input/format_check.h"
@@ -808,6 +810,7 @@ int Run(int argc, char** argv) {
     if (c.verb == kSettings) return RunSettings(c);
     if (c.verb == kTrains) return RunTrains(c);
     if (c.verb == kPresence) return RunPresence(c);
+    if (c.verb == kReport) return RunReport(c);
     return RunBatch(c);
 }
 

@@ -36,6 +36,7 @@
 #include "session/progress.h"
 #include "settings/settings_form.h"
 #include "ui/clickable_label.h"
+#include "ui/presence_report.h"
 #include "ui/settings_window.h"
 
 namespace wtk::ui {
@@ -265,6 +266,8 @@ TCv::~TCv() {
 
 void TCv::BuildMenu() {
     MenuBar = new QMenuBar(this);
+    PresenceReport = new PresenceReportMenu(
+        MenuBar, *this, [this] { return session_->Busy; }, this);
     HelpMenu = MenuBar->addMenu(QStringLiteral("&Help"));
     UsageAction = HelpMenu->addAction(QStringLiteral("&Usage"));
     UsageAction->setShortcut(QKeySequence::HelpContents);
@@ -864,6 +867,7 @@ void TCv::ConvertBatchBtnClick() {
     if (session_->Busy) return;
     if (!ReadyToConvert()) return;
     session_->ConvertBatchBtnClick();
+    PresenceReport->SetConvertedFiles(session_->LastTK1Files());
     UpdateBusyState();
 }
 
@@ -871,6 +875,7 @@ void TCv::MakeScrapbookBtnClick() {
     if (session_->Busy) return;
     if (!ReadyToConvert()) return;
     session_->MakeScrapbookBtnClick();
+    PresenceReport->SetConvertedFiles(session_->LastTK1Files());
     UpdateBusyState();
 }
 

@@ -35,6 +35,7 @@ class QVBoxLayout;
 namespace wtk::ui {
 
 class ClickableLabel;
+class PresenceReportMenu;
 class TSetFm;
 
 class TCv : public QWidget, public Host {
@@ -110,6 +111,7 @@ public:
     QMenu* HelpMenu = nullptr;
     QAction* UsageAction = nullptr;
     QAction* AboutAction = nullptr;
+    PresenceReportMenu* PresenceReport = nullptr;  // the Report menu
     QWidget* ClientArea = nullptr;
 
     // Controls (named as in the window definition).

@@ -336,13 +336,16 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
     const std::string see = " (see wavtokeb-cli --help)";
     const std::string seeConvert = " (see wavtokeb-cli convert --help)";
     const std::string seeList = " (see wavtokeb-cli list --help)";
+    const std::string seeReport = " (see wavtokeb-cli report --help)";
+    const std::string report = dir / "report.html";
     struct Case {
         std::vector<std::string> args;
         std::string message;  // the line after "wavtokeb-cli: "
     };
     const std::vector<Case> cases = {
         {{},
-         "a command is required: convert, scrapbook, list, dump, settings, trains or presence" +
+         "a command is required: convert, scrapbook, list, dump, settings, trains, presence or "
+         "report" +
              see},
         {{"conver", wavs}, "unknown command \"conver\", did you mean convert?" + see},
         {{"lis", wavs}, "unknown command \"lis\", did you mean list?" + see},
@@ -543,6 +546,33 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
              seeConvert},
         {{"dump", pipe}, pipe + " is not a TK1 file: it is a pipe"},
         {{"dump", "/dev/zero"}, "/dev/zero is not a TK1 file: it is a device"},
+        // A report needs its file, a whole place, a clock and a quality it knows, and never
+        // takes the place of a TK1 file or of an earlier report unasked.
+        {{"report", done}, "report needs -o FILE (--out FILE)" + seeReport},
+        {{"report", "-o", report, "--lat", "54.5", done},
+         "--lat and --lon are given together" + seeReport},
+        {{"report", "-o", report, "--lat", "91", "--lon", "0", done},
+         "--lat takes degrees from -90 to 90, not \"91\"" + seeReport},
+        {{"report", "-o", report, "--lon", "10,2", "--lat", "0", done},
+         "--lon takes degrees from -180 to 180, not \"10,2\"" + seeReport},
+        {{"report", "-o", report, "--utc-offset", "2", done},
+         "--utc-offset takes +HH:MM or -HH:MM (at most 14:00), not \"2\"" + seeReport},
+        {{"report", "-o", report, "--min-quality", "hihg", done},
+         "--min-quality takes low, moderate or high, not \"hihg\", did you mean high?" + seeReport},
+        {{"report", "-o", dir / "r.tk1", done},
+         "-o " + dir / "r.tk1" +
+             " is a TK1 file name: give the report a name of its own, e.g. "
+             "report.html" +
+             seeReport},
+        {{"report", "-o", done, done},
+         "-o " + done + " is a directory: give a file name" + seeReport},
+        {{"report", "-o", dir / "missing/report.html", done},
+         "-o " + dir / "missing/report.html" + ": the folder " + dir / "missing/" +
+             " does not exist" + seeReport},
+        {{"report", "-o", minutes, done},
+         minutes + " is there already: nothing written (--overwrite replaces it)"},
+        {{"report", "-o", minutes, "--overwrite", minutes},
+         "-o " + minutes + " is one of the files to report on" + seeReport},
     };
     const std::vector<std::string> before = FilesUnder(dir.path());
     for (const Case& c : cases) {
@@ -1700,6 +1730,45 @@ TEST_F(CliTest, AStopDuringTheListingConvertsNothing) {
     EXPECT_TRUE(r.out.empty()) << r.out;
     EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_TRUE(fs::is_empty(out));
+}
+
+// The report of converted recordings is written whole; a damaged TK1 file among its inputs is
+// named with the place of the damage, and nothing is written.
+TEST_F(CliTest, ReportOfConvertedFilesAndNoneOfDamagedOnes) {
+    synth::ExampleOptions example;
+    example.SampleRate = 384000;
+    example.Seconds = 4;
+    for (const synth::ExampleFile& f : synth::ExampleArchive(example)) {
+        synth::WriteWav(wavs + "/" + f.Name, f.Spec);
+    }
+    ASSERT_EQ(RunCli(dir, {"convert", "-q", "-r", "384", "-o", out, wavs}).status, 0);
+    const std::string report = dir / "report.html";
+    const Result r = RunCli(dir, {"report", out, "-o", report, "--utc-offset", "+02:00"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, report + "\n");
+    EXPECT_EQ(r.err, "");
+    const std::string html = ReadFileText(report);
+    EXPECT_NE(html.find("<h2>NewFileNameHARBOUR</h2>"), std::string::npos);
+    EXPECT_NE(html.find("<h2>NewFileNameREEF</h2>"), std::string::npos);
+    EXPECT_NE(html.find("Hours and days in UTC+02:00."), std::string::npos);
+
+    // The same files with one of them cut short.
+    const std::string damaged = dir / "damaged";
+    fs::create_directories(damaged);
+    std::string cut;
+    for (const auto& e : fs::directory_iterator(out)) {
+        const std::string copy = damaged + "/" + e.path().filename().string();
+        fs::copy_file(e.path(), copy);
+        if (copy.ends_with(".TK1") && cut.empty()) cut = copy;
+    }
+    fs::resize_file(cut, fs::file_size(cut) - 20);
+    const std::vector<std::string> before = FilesUnder(dir.path());
+    const Result bad = RunCli(dir, {"report", damaged, "-o", dir / "damaged.html"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err.rfind("wavtokeb-cli: " + cut + ": ", 0), 0u) << bad.err;
+    EXPECT_TRUE(bad.err.ends_with("; nothing written\n")) << bad.err;
+    EXPECT_EQ(FilesUnder(dir.path()), before);
 }
 
 TEST_F(CliTest, DumpDecodesHeaderRecordsAndClicks) {

@@ -34,7 +34,7 @@ offers() {
     fi
 }
 
-offers "wavtokeb-cli " convert scrapbook list dump settings trains presence help --help \
+offers "wavtokeb-cli " convert scrapbook list dump settings trains presence report help --help \
     --version
 offers "wavtokeb-cli sc" scrapbook
 offers "wavtokeb-cli help d" dump
@@ -59,6 +59,8 @@ offers "wavtokeb-cli convert -q -- --"
 offers "wavtokeb-cli dump " REEF.TK1 other.tk1 out "sub dir"
 offers "wavtokeb-cli dump --audacity " out "sub dir"
 offers "wavtokeb-cli settings "
+offers "wavtokeb-cli report --min-quality m" moderate
+offers "wavtokeb-cli report --l" --lat --lon
 offers "wavtokeb-cli nonsense --"
 
 if ((failures > 0)); then

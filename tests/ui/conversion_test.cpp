@@ -41,16 +41,7 @@ class ConversionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::App();
-        fs::create_directories(in.path());
-        synth::ExampleOptions options;
-        options.SampleRate = 384000;
-        options.Seconds = 4;
-        for (const synth::ExampleFile& f : synth::ExampleArchive(options)) {
-            const std::string path = (in.path() / f.Name).string();
-            synth::WriteWav(path, f.Spec);
-            files << QString::fromStdString(path);
-        }
-        files.sort();
+        files = test::WriteExampleArchive(in.path().string(), 4);
         Cv = StartUp(std::make_unique<test::FakeDialogs>(script, log));
         Cv->KsamplesPerSecEdit->setText("384");
         script.openAnswer = files;

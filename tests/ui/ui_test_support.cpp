@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <cstdlib>
+#include <filesystem>
+
+#include "synth/synth.h"
 
 namespace wtk::ui::test {
 
@@ -14,6 +17,21 @@ QApplication& App() {
         return new QApplication(argc, argv);
     }();
     return *app;
+}
+
+QStringList WriteExampleArchive(const std::string& folder, double seconds) {
+    std::filesystem::create_directories(folder);
+    synth::ExampleOptions options;
+    options.SampleRate = 384000;
+    options.Seconds = seconds;
+    QStringList files;
+    for (const synth::ExampleFile& f : synth::ExampleArchive(options)) {
+        const std::string path = folder + "/" + f.Name;
+        synth::WriteWav(path, f.Spec);
+        files << QString::fromStdString(path);
+    }
+    files.sort();
+    return files;
 }
 
 void FakeDialogs::ShowMessage(QWidget*, const QString& text) {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "ui/dialogs.h"
@@ -15,6 +16,10 @@ namespace wtk::ui::test {
 
 // Created at first use; the offscreen platform unless the environment names another.
 QApplication& App();
+
+// The bundled example archive (two locations) at 384 k samples/s, each file the given seconds
+// long, written into folder: the files' paths, sorted.
+QStringList WriteExampleArchive(const std::string& folder, double seconds);
 
 class FakeDialogs : public Dialogs {
 public:
