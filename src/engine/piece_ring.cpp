@@ -115,13 +115,10 @@ PieceRing::Slot& PieceRing::ClaimAndRead() {
     return s;
 }
 
-void PieceRing::Filter(Slot& s, bool bandPass, StageTimes& t, bool heldUp) {
+void PieceRing::Filter(Slot& s, bool bandPass, StageTimes& t) {
     if (s.Count <= 0) return;
     HighPassPiece(s, s.Hp.data(), Times(t));
     if (!bandPass) return;
-    // Held up, as by another program on its processor: the peak finder's thread takes the
-    // piece over and runs on past it meanwhile.
-    if (heldUp) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     BandPassRef filter;
     {
         std::lock_guard lk(mutex_);
@@ -142,12 +139,20 @@ void PieceRing::HelperLoop() {
         helperCv_.wait(lk, [&] { return stop_ || CanClaim(); });
         helperWaits_ = false;
         if (stop_) return;
+        const bool needed = claimed_ == taken_;  // the piece the peak finder needs next
         Slot& s = ClaimAndRead();
         s.ByHelper = true;
+        if (needed && HoldsUpHelper()) {
+            // Held up, as by another program on its processor: the peak finder's thread takes
+            // the piece over and runs on past it meanwhile.
+            if (consumerWaits_) consumerCv_.notify_one();
+            helperCv_.wait(lk, [&] { return stop_ || s.Dropped; });
+            if (stop_) return;
+        }
         lk.unlock();
         StageTimes t;
         const int64_t c0 = ThreadCpuNs();
-        Filter(s, true, t, takeOverAtOnce_);
+        Filter(s, true, t);
         const int64_t cpu = ThreadCpuNs() - c0;
         lk.lock();
         helperPieceNs_ = cpu;
@@ -181,11 +186,14 @@ FilteredPiece& PieceRing::NextPiece() {
         if (taken_ == claimed_) {
             // Its slot may still be held by the other thread, filtering an earlier piece that
             // was taken over from it (which writes the slot's values when it gets its processor
-            // back): wait until it lets go (it may then take this piece itself).
-            if (next.state == Slot::State::Free) return ReadHere(lk);
+            // back): wait until it lets go (it may then take this piece itself). A thread held
+            // up for tests takes every piece: wait until it has claimed this one.
+            const bool own = !HoldsUpHelper();
+            if (own && next.state == Slot::State::Free) return ReadHere(lk);
+            if (!own) helperCv_.notify_one();
             consumerWaits_ = true;
-            consumerCv_.wait(lk,
-                             [&] { return next.state == Slot::State::Free || taken_ != claimed_; });
+            consumerCv_.wait(
+                lk, [&] { return (own && next.state == Slot::State::Free) || taken_ != claimed_; });
             consumerWaits_ = false;
             continue;
         }
@@ -236,6 +244,14 @@ FilteredPiece& PieceRing::TakeOver(Slot& s, std::unique_lock<std::mutex>& lk) {
     ++takenOver_;
     static_cast<PieceRead&>(own_) = s;
     own_.FilterGen = 0;  // band-passed in chunks as the peak finder reaches them
+    if (takeOverAtOnce_) {
+        // The other thread lets go of the slot and runs ahead as far as the ring lets it before
+        // the piece's bytes are read here: they must still be the piece's.
+        helperCv_.notify_one();
+        consumerWaits_ = true;
+        consumerCv_.wait(lk, [&] { return !s.Dropped && helperWaits_; });
+        consumerWaits_ = false;
+    }
     StageTimes t;
     lk.unlock();
     HighPassPiece(s, own_.Hp.data(), Times(t));

@@ -67,8 +67,11 @@ public:
     // filtered every piece the ring holds (or the block's last one), so that pieces past each
     // minute end have been band-passed ahead with the filter before it.
     void SetFillAhead(bool on) { fillAhead_ = on; }
-    // For tests: the peak finder takes over every piece the other thread took, done or not,
-    // and the other thread is held up for a millisecond in the middle of each piece.
+    // For tests: the peak finder takes over every piece the other thread took, done or not.
+    // Unless the queue is filled ahead, the other thread takes every piece and is held up on
+    // the one the peak finder needs next until the peak finder has taken it over; and the peak
+    // finder lets the other thread run as far ahead as the ring lets it before it high-passes
+    // a piece it took over.
     void SetTakeOverAtOnce(bool on) { takeOverAtOnce_ = on; }
 
 private:
@@ -82,12 +85,13 @@ private:
     // Claims the next piece of the block and reads it (mutex_ held); its slot.
     Slot& ClaimAndRead();
     // High-pass, and with bandPass the band-pass with the filter in force (mutex_ not held).
-    void Filter(Slot& s, bool bandPass, StageTimes& t, bool heldUp = false);
+    void Filter(Slot& s, bool bandPass, StageTimes& t);
     void Filtered(Slot& s, const StageTimes& t);  // mutex_ held
     // The next piece when no one has claimed it yet: read and high-passed here.
     FilteredPiece& ReadHere(std::unique_lock<std::mutex>& lk);
     FilteredPiece& TakeOver(Slot& s, std::unique_lock<std::mutex>& lk);
     bool QueueFilled() const;  // mutex_ held
+    bool HoldsUpHelper() const { return threaded_ && takeOverAtOnce_ && !fillAhead_; }
     void StopThread();
     StageTimes* Times(StageTimes& t) const { return timed_ ? &t : nullptr; }
 

@@ -407,8 +407,8 @@ std::vector<uint8_t> FmtBody(const StoreFormat& f, int32_t sampleRate) {
 }
 
 // Sample k of the recording as the format stores it, appended.
-void PutStored(std::vector<uint8_t>& out, int16_t k, SampleStore store) {
-    uint8_t b[4];
+// Writes k as stored at b; returns the byte after it.
+uint8_t* PutStored(uint8_t* b, int16_t k, SampleStore store) {
     switch (store) {
         case SampleStore::Pcm16:
             PutU16(b, static_cast<uint16_t>(k));
@@ -426,7 +426,7 @@ void PutStored(std::vector<uint8_t>& out, int16_t k, SampleStore store) {
             b[0] = static_cast<uint8_t>((k >> 8) + 128);
             break;
     }
-    out.insert(out.end(), b, b + StoreBytes(store));
+    return b + StoreBytes(store);
 }
 
 }  // namespace
@@ -465,20 +465,20 @@ WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
     if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) fail("cannot write");
     constexpr size_t kChunk = 65536;
     std::vector<int16_t> samples(kChunk);
-    std::vector<uint8_t> bytes;
-    bytes.reserve(kChunk * static_cast<size_t>(frameBytes));
+    std::vector<uint8_t> bytes(kChunk * static_cast<size_t>(frameBytes));
     for (;;) {
         const size_t n = g.Next(samples);
         if (n == 0) break;
-        bytes.clear();
+        uint8_t* at = bytes.data();
         for (size_t i = 0; i < n; ++i) {
             for (int32_t c = 1; c <= format.Channels; ++c) {
                 const int16_t k = samples[i];
-                PutStored(bytes, c == format.Channel ? k : static_cast<int16_t>(-(k / 2)),
-                          format.Store);
+                at = PutStored(at, c == format.Channel ? k : static_cast<int16_t>(-(k / 2)),
+                               format.Store);
             }
         }
-        if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) fail("cannot write");
+        const size_t size = static_cast<size_t>(at - bytes.data());
+        if (std::fwrite(bytes.data(), 1, size, f) != size) fail("cannot write");
     }
     if (!after.empty() && std::fwrite(after.data(), 1, after.size(), f) != after.size())
         fail("cannot write");

@@ -59,6 +59,9 @@ struct Launch {
     // With terminateAtBatchStart and killWhileWritingIn: done at that point instead of the kill,
     // after which the tool goes on (what another run or a user does meanwhile).
     std::function<void()> meanwhile = {};
+    // Done while the tool waits to write its first message to stderr (a pipe kept full until
+    // then), after which the tool goes on: what another run or a user does meanwhile.
+    std::function<void()> atFirstMessage = {};
     bool unprivileged = false;  // run by root: as the user nobody, whom permissions restrain
     long fileSizeLimit = -1;    // bytes a file may grow to (writes beyond fail as on a full disk)
     mode_t umask = 022;
@@ -67,6 +70,17 @@ struct Launch {
 // Room left in the nearly full stdout pipe: the header line fits, a summary line does not.
 constexpr size_t kHeaderLineBytes = 38;  // "TK1BriefName\tNofWavFiles\tcompression\r\n"
 constexpr size_t kPipeRoom = kHeaderLineBytes + 16;
+
+// What is left to read from a pipe, read to its end and closed, without the filler bytes put
+// into it first.
+std::string Drained(int fd, size_t filler) {
+    std::string text;
+    char buf[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    return text.erase(0, std::min(filler, text.size()));
+}
 
 // Runs the tool with stdout and stderr in files (so that neither is a terminal).
 Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch = {}) {
@@ -81,6 +95,15 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
         EXPECT_EQ(::pipe(pipeEnds), 0);
     }
     if (launch.closedStdout) ::close(pipeEnds[0]);
+    // A stderr pipe with less room left than any message needs.
+    int errEnds[2] = {-1, -1};
+    size_t errFiller = 0;
+    if (launch.atFirstMessage) {
+        EXPECT_EQ(::pipe(errEnds), 0);
+        errFiller = static_cast<size_t>(::fcntl(errEnds[1], F_GETPIPE_SZ)) - 8;
+        const std::string bytes(errFiller, '-');
+        EXPECT_EQ(::write(errEnds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(errFiller));
+    }
     size_t filler = 0;
     if (launch.terminateAtBatchStart) {
         // Whole pages fill up one after another, so the last page keeps exactly kPipeRoom
@@ -105,7 +128,10 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
         if (launch.terminateAtBatchStart) ::close(pipeEnds[0]);
         const int o =
             piped ? pipeEnds[1] : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (launch.atFirstMessage) ::close(errEnds[0]);
+        const int e = launch.atFirstMessage
+                          ? errEnds[1]
+                          : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int in = ::open("/dev/null", O_RDONLY);
         ::dup2(o, 1);
         ::dup2(e, 2);
@@ -127,6 +153,31 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
     }
     int wstatus = 0;
     bool exited = false;
+    if (launch.atFirstMessage) {
+        ::close(errEnds[1]);
+        // Until the tool waits in a write to its stderr (or has ended, or its system calls
+        // cannot be seen here: then the pipe is drained without waiting, and the test fails).
+        bool seen = true;
+        auto writingErr = [&] {
+            std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
+            seen = syscall.is_open();
+            std::string number, fd;
+            return static_cast<bool>(syscall >> number >> fd) &&
+                   number == std::to_string(SYS_write) && fd == "0x2";
+        };
+        while (!writingErr() && seen) {
+            if (::waitpid(pid, &wstatus, WNOHANG) == pid) {
+                exited = true;
+                break;
+            }
+            ::usleep(1000);
+        }
+        EXPECT_TRUE(seen) << "the tool's system calls cannot be seen here";
+        EXPECT_FALSE(exited) << "the tool wrote no message";
+        if (!exited && seen) launch.atFirstMessage();
+        const std::string text = Drained(errEnds[0], errFiller);
+        WriteFileBytes(errPath, std::vector<uint8_t>(text.begin(), text.end()));
+    }
     if (piped) {
         ::close(pipeEnds[1]);
         std::string text;
@@ -154,12 +205,7 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
             } else {
                 ::kill(pid, folder.empty() ? SIGTERM : SIGKILL);
             }
-            char buf[4096];
-            ssize_t n = 0;
-            while ((n = ::read(pipeEnds[0], buf, sizeof buf)) > 0)
-                text.append(buf, static_cast<size_t>(n));
-            ::close(pipeEnds[0]);
-            text.erase(0, std::min(filler, text.size()));
+            text = Drained(pipeEnds[0], filler);
         }
         WriteFileBytes(outPath, std::vector<uint8_t>(text.begin(), text.end()));
     }
@@ -1962,6 +2008,17 @@ TEST_F(CliTest, ArchiveFormsAreFoundListedAndConvertedWithTheirChoices) {
                                   ": PCM, 24 bits, 2 channels, 384000 samples/s: needs "
                                   "--to-16-bit and --channel N\n";
     EXPECT_EQ(r.err, needs16 + needsBoth + "6 WAV files in 5 name groups\n");
+    // Under the time of a name, which is the first raw file's, each later raw file starts as
+    // much later as its own time says.
+    const std::string named = dir / "named";
+    fs::create_directories(named);
+    synth::WriteXwav(named + "/Y.20230517160000.wav",
+                     {{spec, start}, {spec, start + 300'000'000}, {spec, start + 900'000'000}});
+    const Result byName =
+        RunCli(dir, {"list", "--csv", "--rate", "384", "--time-source", "name", named});
+    const std::vector<std::string> listed = Lines(byName.out);
+    ASSERT_EQ(listed.size(), 4u) << byName.out;
+    EXPECT_EQ(listed[3].substr(0, 26), "2023-05-17T16:15:00.000000") << listed[3];
 
     // Without the choices: refused, naming what each file needs, never --ignore-headers.
     r = RunCli(dir, {"convert", "--rate", "384", "--ignore-headers", "--out", out, wavs});
@@ -2195,6 +2252,21 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     EXPECT_EQ(checkRaven(ravenRows, true), std::accumulate(loudRows.begin(), loudRows.end(), 0));
     // Its Recording Time is dump --csv's recording_time.
     EXPECT_EQ(Split(ravenRows[1], '\t').back(), Split(rows[1], ',').back());
+    // A file's first sample lies 28 samples before the first one the conversion read (byte 100
+    // of a plain 44-byte header); where the recordings cannot be read, their times count from
+    // the one read.
+    fs::rename(wavs, dir / "away");
+    const Result unread = RunCli(dir, {"dump", "--raven", tk1});
+    fs::rename(dir / "away", wavs);
+    ASSERT_EQ(unread.status, 0) << unread.err;
+    const auto unreadRows = Lines(unread.out);
+    ASSERT_EQ(unreadRows.size(), ravenRows.size());
+    for (size_t i = 1; i < ravenRows.size(); ++i) {
+        const double fileOffset = std::stod(Split(ravenRows[i], '\t').at(9));
+        const double fromRead = std::stod(Split(unreadRows[i], '\t').at(9));
+        if (fromRead == 0) continue;  // a span cut at the file's start
+        EXPECT_NEAR(fileOffset - fromRead, 28.0 / kRate, 1.1e-6) << ravenRows[i];
+    }
     const Result perFile = RunCli(dir, {"dump", "--raven", "--per-file", dir / "raven", tk1});
     ASSERT_EQ(perFile.status, 0) << perFile.err;
     const Result labels = RunCli(dir, {"dump", "--audacity", dir / "labels", tk1});
@@ -2244,6 +2316,22 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     EXPECT_EQ(failed.out, "");
     EXPECT_EQ(Names(dir / "labels").size(), written.size());
     fs::remove(last);
+    // A label file another run writes after the export has begun is kept, and the export fails
+    // (it waits here at its note that the recordings cannot be read).
+    fs::remove_all(dir / "labels");
+    fs::rename(wavs, dir / "away");
+    const Result meanwhile =
+        RunCli(dir, {"dump", "--audacity", dir / "labels", tk1}, {.atFirstMessage = [&] {
+                   WriteFileBytes(first, {'o', 't', 'h', 'e', 'r'});
+               }});
+    fs::rename(dir / "away", wavs);
+    EXPECT_EQ(meanwhile.status, 1);
+    EXPECT_NE(meanwhile.err.find("wavtokeb-cli: cannot write " + first +
+                                 ": another conversion wrote this file meanwhile, and its file "
+                                 "was kept\n"),
+              std::string::npos)
+        << meanwhile.err;
+    EXPECT_EQ(ReadFileText(first), "other");
     // Recordings of one name in two folders: the second one's file is told apart.
     std::string same = ReadFileText(out + "/NewFileNameREEF 2024 06 11.recordings.csv");
     same.replace(same.find(paths[1]), paths[1].size(), dir / ("other/" + files[0].Name));
@@ -2277,6 +2365,17 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     }
     EXPECT_NEAR(recorded, duration, 1e-5);
     EXPECT_EQ(clicks, rows.size() - 1);
+    // Each minute has its own seconds: the first file's 62 s fill its first minute (which
+    // closes a few hundred ticks early) and run 2 s into the next; the threshold is the setting
+    // plus the minute's uplift.
+    const std::string deadBand = Field(Lines(RunCli(dir, {"dump", tk1}).out), "DeadBandSetting");
+    for (size_t i = 1; i < minuteRows.size(); ++i) {
+        const auto cells = Split(minuteRows[i], ',');
+        EXPECT_EQ(std::stol(cells[6]), std::stol(deadBand) + std::stol(cells[5])) << minuteRows[i];
+    }
+    EXPECT_NEAR(std::stod(Split(minuteRows[1], ',').at(1)), 60, 1e-3) << minuteRows[1];
+    EXPECT_EQ(minuteRows[2].substr(0, 20), "2024-06-11T08:01:00,");
+    EXPECT_NEAR(std::stod(Split(minuteRows[2], ',').at(1)), 2, 1e-3) << minuteRows[2];
 
     // A linkage file named instead; without one the recordings table tells the sources.
     fs::rename(out + "/NewFileNameREEF 2024 06 11.txt", dir / "linkage.txt");

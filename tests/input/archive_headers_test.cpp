@@ -153,6 +153,17 @@ std::string WriteRecording(const test::TempDir& dir, const std::string& name,
     return path;
 }
 
+// Reads bytes held in memory as a file of their size is read.
+ReadAtFunction ReaderOf(const Bytes& b) {
+    return [&b](int64_t at, uint8_t* buf, size_t n) {
+        const size_t k = at < static_cast<int64_t>(b.size())
+                             ? std::min(n, b.size() - static_cast<size_t>(at))
+                             : 0;
+        std::copy_n(b.begin() + at, k, buf);
+        return k;
+    };
+}
+
 WavHeader HeaderOf(const std::string& path) {
     const Bytes b = test::ReadFileBytes(path);
     return ReadWavHeader(b);
@@ -191,14 +202,23 @@ TEST(FlacHeader, StreamInfoAndTheKeptChunksPlaceTheSamplesAsInTheWavFile) {
     }
     EXPECT_TRUE(HeaderOf(kept).DataFound);
     EXPECT_FALSE(HeaderOf(plain).DataFound);
+    // Up to eight channels.
+    const std::string six = WriteRecording(dir, "six.wav", spec, {synth::SampleStore::Pcm16, 6, 1});
+    synth::WavToFlac(six, dir / "six.flac", false);
+    EXPECT_EQ(DescribeWavHeader(HeaderOf(dir / "six.flac")),
+              "FLAC, 16 bits, 6 channels, 96000 samples/s");
+    EXPECT_EQ(HeaderOf(dir / "six.flac").BlockAlign, 12);
 
-    // An ID3v2 tag before the stream is stepped over; a stream cut inside STREAMINFO, and
-    // "fLaC" with no blocks, are FLAC streams without a format.
-    Bytes tagged = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 20};
-    tagged.resize(30, 0);
+    // An ID3v2 tag before the stream is stepped over, with its footer where it has one; a
+    // stream cut inside STREAMINFO, and "fLaC" with no blocks, are FLAC streams without a
+    // format.
     const Bytes stream = test::ReadFileBytes(plain);
-    tagged.insert(tagged.end(), stream.begin(), stream.end());
-    EXPECT_EQ(ReadWavHeader(tagged).SampleRate, 96000u);
+    for (const uint8_t flags : {0x00, 0x10}) {
+        Bytes tagged = {'I', 'D', '3', 4, 0, flags, 0, 0, 0, 20};
+        tagged.resize(flags != 0 ? 40 : 30, 0);
+        tagged.insert(tagged.end(), stream.begin(), stream.end());
+        EXPECT_EQ(ReadWavHeader(tagged).SampleRate, 96000u) << int{flags};
+    }
     for (const size_t cut : {size_t{4}, size_t{20}, size_t{41}}) {
         const WavHeader h = ReadWavHeader(std::span(stream).first(cut));
         EXPECT_TRUE(h.Flac) << cut;
@@ -207,34 +227,34 @@ TEST(FlacHeader, StreamInfoAndTheKeptChunksPlaceTheSamplesAsInTheWavFile) {
     }
 }
 
-TEST(FlacHeader, TheHarpChunkOfAnXwavKeptInAStreamGivesItsRawFiles) {
-    test::TempDir dir;
+// An XWAV file of raw files of 1 s at 20 k samples/s, starting the given seconds after
+// 2023-05-17 00:00, as DIR/x.wav and as a stream that keeps its chunks, DIR/x.flac.
+synth::XwavResult WriteXwavAndFlac(const test::TempDir& dir, const std::vector<int64_t>& seconds) {
     synth::RecordingSpec spec;
     spec.SampleRate = 20000;
     spec.Seconds = 1;
-    const int64_t start = int64_t{45063} * 86400 * 1000000;
+    std::vector<synth::RawFileSpec> raws;
+    for (const int64_t s : seconds) raws.push_back({spec, (int64_t{45063} * 86400 + s) * 1000000});
+    const synth::XwavResult written = synth::WriteXwav(dir / "x.wav", raws);
+    synth::WavToFlac(dir / "x.wav", dir / "x.flac", true);
+    return written;
+}
+
+TEST(FlacHeader, TheHarpChunkOfAnXwavKeptInAStreamGivesItsRawFiles) {
+    test::TempDir dir;
     const std::string xwav = dir / "x.wav", flac = dir / "x.flac";
-    const synth::XwavResult written = synth::WriteXwav(
-        xwav, {{spec, start}, {spec, start + 75'000'000}, {spec, start + 150'000'000}});
-    synth::WavToFlac(xwav, flac, true);
+    const synth::XwavResult written = WriteXwavAndFlac(dir, {0, 75, 150});
     for (const std::string& path : {xwav, flac}) {
         SCOPED_TRACE(path);
         const Bytes b = test::ReadFileBytes(path);
         const WavHeader h = ReadWavHeader(b);
         EXPECT_EQ(h.DataOffset, written.DataOffset);
-        const auto raws = ReadRawFiles(
-            [&](int64_t at, uint8_t* buf, size_t n) {
-                const size_t k = at < static_cast<int64_t>(b.size())
-                                     ? std::min(n, b.size() - static_cast<size_t>(at))
-                                     : 0;
-                std::copy_n(b.begin() + at, k, buf);
-                return k;
-            },
-            h);
+        const auto raws = ReadRawFiles(ReaderOf(b), h);
         ASSERT_TRUE(std::holds_alternative<std::vector<RawFile>>(raws));
         const auto& r = std::get<std::vector<RawFile>>(raws);
         ASSERT_EQ(r.size(), 3u);
         EXPECT_EQ(r[2].StartUs - r[0].StartUs, 150'000'000);
+        EXPECT_EQ(r[2].FirstStartUs, r[0].StartUs);
         // Each raw file's samples: the WAV file's bytes, the stream's samples.
         ASSERT_GT(written.DataOffset, 100);
         for (int i = 0; i < 3; ++i) {
@@ -243,6 +263,57 @@ TEST(FlacHeader, TheHarpChunkOfAnXwavKeptInAStreamGivesItsRawFiles) {
             const int64_t first = path == xwav ? (L.Begin - written.DataOffset) / 2 : L.Begin;
             EXPECT_EQ(first, 20000 * i) << i;
         }
+    }
+}
+
+// A harp chunk whose size says it runs past its block was cut short: the file is one
+// recording, however much of the chunk the next blocks would seem to hold.
+TEST(FlacHeader, AHarpChunkCutShortInItsBlockGivesNoRawFiles) {
+    test::TempDir dir;
+    WriteXwavAndFlac(dir, {0, 75});
+    Bytes b = test::ReadFileBytes(dir / "x.flac");
+    const std::string id = "riffharp";
+    const auto at = std::search(b.begin(), b.end(), id.begin(), id.end());
+    ASSERT_NE(at, b.end());
+    const size_t size = static_cast<size_t>(at - b.begin()) + id.size();
+    b[size] = static_cast<uint8_t>(b[size] + 64);
+    const WavHeader h = ReadWavHeader(b);
+    EXPECT_TRUE(h.DataFound);
+    EXPECT_FALSE(h.HarpFound);
+    const auto raws = ReadRawFiles(ReaderOf(b), h);
+    ASSERT_TRUE(std::holds_alternative<std::vector<RawFile>>(raws));
+    EXPECT_TRUE(std::get<std::vector<RawFile>>(raws).empty());
+}
+
+// The raw files of an XWAV file of two channels or of 24 bits kept in a stream: their byte
+// offsets are those of the WAV file, whose frames are wider than 16-bit mono ones.
+TEST(FlacHeader, RawFilesOfWideFramesInAStream) {
+    test::TempDir dir;
+    const struct { uint16_t channels, bits; } forms[] = {{2, 16}, {1, 24}};
+    for (const auto& form : forms) {
+        SCOPED_TRACE(std::to_string(form.channels) + " channels, " + std::to_string(form.bits));
+        const uint32_t frame = form.channels * form.bits / 8u;
+        const uint32_t half = 1000 * frame;  // each raw file 1000 frames
+        const uint32_t dataBegin = 12 + 24 + 8 + 56 + 2 * 32 + 8;
+        Bytes samples(2 * half);
+        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint8_t>(i * 7);
+        const Bytes wav =
+            test::Riff({{"fmt ", test::Fmt(1, form.channels, 20000, form.bits)},
+                        {"harp", Harp({{23, 5, 17, 14, 0, 0, 0, dataBegin, half},
+                                       {23, 5, 17, 14, 10, 0, 0, dataBegin + half, half}},
+                                      2)},
+                        {"data", samples}});
+        const std::string path = dir / "w.wav", flac = dir / "w.flac";
+        test::WriteFileBytes(path, wav);
+        ASSERT_EQ(HeaderOf(path).DataOffset, dataBegin);
+        synth::WavToFlac(path, flac, true);
+        const Bytes b = test::ReadFileBytes(flac);
+        const WavHeader h = ReadWavHeader(b);
+        ASSERT_TRUE(h.Flac && h.HarpFound);
+        const auto raws = ReadRawFiles(ReaderOf(b), h);
+        ASSERT_TRUE(std::holds_alternative<std::vector<RawFile>>(raws))
+            << std::get<std::string>(raws);
+        EXPECT_EQ(std::get<std::vector<RawFile>>(raws).size(), 2u);
     }
 }
 

@@ -148,6 +148,13 @@ TEST_F(NameParsing, ScrapbookBlanksEveryStartSilently) {
     EXPECT_EQ(r.DateString, "");
     EXPECT_EQ(r.IdentityName, "LOC1");
     Parse("x.wav");
+    // Nor do the names recorders write give a scrapbook dates or their identities.
+    WavFileRec sm4;
+    sm4.NameWithPath = "/d/SM4_20210610_034730.wav";
+    DateAndIdentityFromName(sm4, true, false, Rate, host, "NewFileName");
+    EXPECT_FALSE(sm4.DateFound);
+    EXPECT_EQ(sm4.Start.Mn, 0);
+    EXPECT_EQ(sm4.IdentityName, "SM4_202106");
     EXPECT_TRUE(host.textLog.empty());
 }
 
@@ -190,6 +197,7 @@ TEST_F(NameParsing, RecordersNameFormsWhereTheBuiltInFormGivesNoDate) {
     const FormCase cases[] = {
         {"/d/LOC1.20230517143059.wav", "2023-05-17T14:30:59.000000", "LOC1"},
         {"/d/LOC1.202305171430xx.wav", "2023-05-17T14:30:00.000000", "LOC1"},
+        {"/d/LOC1.20230517143060.wav", "2023-05-17T14:30:00.000000", "LOC1"},
         {"/d/5987.210610033655.wav", "2021-06-10T03:36:55.000000", "5987"},
         {"/d/SM4_20210610_034730.wav", "2021-06-10T03:47:30.000000", "SM4"},
         {"/d/NRS_11_20200101_120000_x.wav", "2020-01-01T12:00:00.000000", "NRS_11"},

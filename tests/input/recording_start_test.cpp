@@ -309,6 +309,8 @@ TEST(RecordingStart, ChunksOfAFile) {
     auto file = [](Bytes b) { return [b] { return ReadWavStart(b); }; };
     Bytes big(kMaxStartChunkBytes + 1, ' ');
     std::copy(guan.begin(), guan.end(), big.begin());
+    Bytes largest(kMaxStartChunkBytes, '\0');
+    std::copy(guan.begin(), guan.end(), largest.begin());
     std::vector<Chunk> many;
     for (int i = 0; i < 1100; ++i) many.push_back({"JUNK", {}});
     many.push_back({"guan", guan});
@@ -341,6 +343,8 @@ TEST(RecordingStart, ChunksOfAFile) {
         {"guan past the file's end",
          file(Riff({{"data", kSamples}, {"guan", guan, static_cast<uint32_t>(guan.size() + 2)}})),
          ""},
+        {"guan of the largest size read", file(Riff({{"data", kSamples}, {"guan", largest}})),
+         "2021-06-10T03:36:55.250000Z guan"},
         {"guan too big to read", file(Riff({{"data", kSamples}, {"guan", big}})), ""},
         {"after a data chunk that runs to the end",
          file(Riff({{"data", kSamples, 0xFFFFFFFFu}, {"guan", guan}})), ""},

@@ -33,8 +33,8 @@ TEST(TimeCorrections, ParseShiftsAndClockErrors) {
     EXPECT_EQ(q.ErrorUs, -1);
     for (const char* bad :
          {"2021-06-10T03:36", "2021-06-10T03:36=", "2021-06-10=1", "2021-02-30T03:36=1",
-          "2021-06-10T03:36:61=1", "2021-06-10T03:36=x", "2021-06-10T03:36=1e3",
-          "2021-06-10T03:36=++1", "=1", "2021-06-10T03:36=999999999"}) {
+          "2021-06-10T03:36:60=1", "2021-06-10T03:36:61=1", "2021-06-10T03:36=x",
+          "2021-06-10T03:36=1e3", "2021-06-10T03:36=++1", "=1", "2021-06-10T03:36=999999999"}) {
         EXPECT_TRUE(std::holds_alternative<std::string>(ParseClockError(bad))) << bad;
     }
 }
@@ -84,6 +84,8 @@ TEST_F(StartTimes, TheChoiceTakesTheNamesOrTheFilesOwnTime) {
     const RecordingStart log{At(2021, 6, 10, 3, 36, 54.25), true, TimeSource::LogXml};
     const RecordingStart far{At(2021, 6, 10, 1, 36, 54), true, TimeSource::Guan};
     const RecordingStart nextMinute{At(2021, 6, 10, 3, 37, 0.5), true, TimeSource::Wamd};
+    const RecordingStart minuteBefore{At(2021, 6, 10, 3, 35, 55), true, TimeSource::Guan};
+    const RecordingStart minuteAfter{At(2021, 6, 10, 3, 37, 55), true, TimeSource::Guan};
     const int32_t m0336 = *EncodeMinuteNumber(2021, 6, 10, 3, 36);
     const int32_t m0136 = *EncodeMinuteNumber(2021, 6, 10, 1, 36);
     using enum TimeSourceChoice;
@@ -102,6 +104,11 @@ TEST_F(StartTimes, TheChoiceTakesTheNamesOrTheFilesOwnTime) {
          TimeSource::Name, m0336, 0, false},
         {"/d/L.20210610033655.wav", far, Auto, true, "2021-06-10T03:36:55.000000", TimeSource::Name,
          m0336, 55, true},
+        // A whole minute apart, either way, is worth a warning.
+        {"/d/L.20210610033655.wav", minuteBefore, Auto, false, "2021-06-10T03:36:55.000000",
+         TimeSource::Name, m0336, 0, true},
+        {"/d/L.20210610033655.wav", minuteAfter, Auto, false, "2021-06-10T03:36:55.000000",
+         TimeSource::Name, m0336, 0, true},
         {"/d/L.20210610033655.wav", far, File, false, "2021-06-10T01:36:54.000000Z",
          TimeSource::Guan, m0136, 0, true},
         {"/d/rec1.wav", far, Auto, false, "2021-06-10T01:36:54.000000Z", TimeSource::Guan, m0136, 0,
@@ -147,13 +154,14 @@ TEST_F(StartTimes, CorrectionsMoveTheStartAndItsPlacement) {
 TEST_F(StartTimes, OverlappingRecordingsOfALocationAreNamed) {
     WavFileRecTable recs = {Named("/d/A.20210610033600.wav"), Named("/d/A.20210610033700.wav"),
                             Named("/d/A.20210610033800.wav"), Named("/d/B.20210610033800.wav")};
-    // 61 s, 61.5 s and 120 s at 576 k: the first ends 1 s after the second begins (no warning),
-    // the second 1.5 s after the third begins.
+    // Converted samples of 61 s, 61.5 s and 120 s at 576 k (the conversion begins 28 samples
+    // into the data): the first ends exactly 1 s after the second begins (no warning), the
+    // second 1.5 s after the third begins.
     const int64_t perSecond = 576000 * 2;
     for (auto [i, seconds] : {std::pair{0, 61.0}, {1, 61.5}, {2, 120.0}}) {
         recs[i].Header.DataFound = true;
         recs[i].Header.DataOffset = 44;
-        recs[i].Header.DataSize = static_cast<uint32_t>(seconds * perSecond);
+        recs[i].Header.DataSize = static_cast<uint32_t>(seconds * perSecond + 2 * 28);
         recs[i].Header.DataSizeValid = true;
         recs[i].Header.FileSize = 44 + recs[i].Header.DataSize;
     }

@@ -74,6 +74,22 @@ TEST_F(ReplacingFileTest, TheFileIsSyncedWholeBeforeItsRenameAndItsFolderAfter) 
     EXPECT_EQ(synced, (std::vector<Synced>{{temporary, false, 12},
                                            {fs::canonical(dir.path()).string(), true, -1}}));
     EXPECT_EQ(ReadFileBytes(name).size(), 12u);
+
+    // A file that replaces an earlier one: synced when complete, its folder once it is put in
+    // place when the batch ends.
+    PendingReplacements later;
+    ASSERT_EQ(f.Open(name), 0);
+    std::fputs("seven b", f.Stream());
+    const std::string held = fs::canonical(f.TemporaryName()).string();
+    synced.clear();
+    ASSERT_EQ(f.Commit(&later), ReplacingFile::kReplacesLater);
+    EXPECT_EQ(synced, (std::vector<Synced>{{held, true, 7}}));
+    synced.clear();
+    const auto replaced = later.Replace();
+    ASSERT_EQ(replaced.size(), 1u);
+    EXPECT_EQ(replaced[0].second, 0);
+    EXPECT_EQ(synced, (std::vector<Synced>{{fs::canonical(dir.path()).string(), true, -1}}));
+    EXPECT_EQ(ReadFileBytes(name).size(), 7u);
 }
 
 TEST_F(ReplacingFileTest, AFileThatCannotBeSyncedNeverGetsItsName) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "output/replacing_file.h"
 #include "recording_host.h"
 #include "session/session.h"
 #include "session_probe.h"
@@ -581,6 +582,10 @@ TEST_F(BatchTest, RefusalsComeBeforeAnythingIsWritten) {
     s.SetFm.Set("MinNcycFedit", "5");
     s.Controls.LoggerNumberEdit = "-7";
     refused("Logger ID number");
+    s.Controls.LoggerNumberEdit = "0";  // the lowest number a logger has
+    host.messages.clear();
+    EXPECT_TRUE(s.PlanBatch(BatchKind::PerLocation).Ready);
+    EXPECT_EQ(host.messages, std::vector<std::string>{});
     s.Controls.LoggerNumberEdit = "Logger ID number";
     s.SetFm.Set("MakeIPIexportFile", "1");
     s.SelectPaths({a});  // the listing latches the box
@@ -789,6 +794,35 @@ TEST_F(BatchTest, ThePlanAsksAndRefusesOnlyBeyondItsLimits) {
               "NewFileNameC 2000 01 01.TK1 would hold more minutes than a TK1 file can count "
               "(16777215, 11650.8 days): from " +
                   later + " to the end of " + tooLate);
+
+    // File names as long as the folder's file system takes, and one byte longer: the longest
+    // output is "SITEA 2023 05 17.recordings.csv".
+    const size_t longest = static_cast<size_t>(LongestNameIn(out));
+    const std::string rest = "A 2023 05 17.recordings.csv";
+    s.SelectPaths({a});
+    s.Controls.AddedSiteNameEdit = std::string(longest - rest.size(), 's');
+    EXPECT_EQ(PlanInOut().Unfit, std::vector<std::string>{});
+    s.Controls.AddedSiteNameEdit += "s";
+    plan = PlanInOut();
+    ASSERT_EQ(plan.Unfit.size(), 1u);
+    EXPECT_EQ(plan.Unfit[0],
+              s.Controls.AddedSiteNameEdit + rest + " is too long a file name for the folder (" +
+                  std::to_string(longest + 1) + " bytes, at most " + std::to_string(longest) + ")");
+}
+
+// A name that was free when the window's batch began is not taken from a file another run puts
+// there meanwhile: that file stays and the batch fails.
+TEST_F(BatchTest, ANameTakenDuringTheWindowsBatchIsNeverReplaced) {
+    SetRate("2");
+    s.SelectPaths({Silent("A.20230517140000.wav", 10), Silent("B.20230517140000.wav", 10)});
+    const std::string taken = Out("NewFileNameB 2023 05 17.TK1");
+    host.onProcessMessages = [&](int) {
+        if (!fs::exists(taken)) WriteFileBytes(taken, {'o', 't', 'h', 'e', 'r'});
+    };
+    s.ConvertBatchBtnClick();
+    EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
+    EXPECT_EQ(ReadFileBytes(taken), (std::vector<uint8_t>{'o', 't', 'h', 'e', 'r'}));
+    EXPECT_TRUE(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).wellFormed);
 }
 
 // A batch runs with the settings it was planned with: the site, logger number and side-file
@@ -1018,6 +1052,17 @@ TEST_F(BatchTest, WindowAsksForTheChoicesThatFilesOfOtherFormatsNeed) {
     EXPECT_EQ(host.questions[1].substr(host.questions[1].find('|')), "|Channel 1");
     EXPECT_EQ(s.Controls.Channel, 1);
     EXPECT_TRUE(s.ConfirmUnfitFiles());
+    // The channel chosen, the first one too, is not asked for again where the samples still
+    // need a choice.
+    s.Controls.ToSixteenBit = false;
+    host.questions.clear();
+    host.openAnswer = std::vector<std::string>{a};
+    host.yesNoAnswer = true;
+    s.SelectBatchBtnClick();
+    ASSERT_EQ(host.questions.size(), 2u);  // the open dialog, whether to turn samples into 16 bits
+    EXPECT_EQ(host.questions[1].substr(0, 40), "1 file has samples of other than 16 bits");
+    EXPECT_EQ(s.Controls.Channel, 1);
+    EXPECT_TRUE(s.ConfirmUnfitFiles());
 }
 
 }  // namespace
@@ -1056,6 +1101,17 @@ TEST_F(BatchTest, WindowFormatCheckNamesFilesOffersTheHeaderRateAndAsksBeforeCon
     EXPECT_EQ(host.questions.back().substr(0, 19), "1 file is not 16-bi");
     EXPECT_EQ(host.questions.back().substr(host.questions.back().size() - 20),
               "Convert them anyway?");
+
+    // Headers of a rate no whole number of k samples/s: the box names them, offering nothing.
+    const std::string cd = dir / "CD.20230517140000.wav";
+    WriteSamplesFile(cd, std::vector<int16_t>(44100), 44100);
+    host.questions.clear();
+    host.openAnswer = std::vector<std::string>{cd};
+    s.SelectBatchBtnClick();
+    EXPECT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.messages.back(), "1 file is not at the typed rate of 384 k samples/s:\n" + cd +
+                                        ": its header says 44100 samples/s");
+    EXPECT_EQ(s.Controls.KsamplesPerSecEdit, "384");
 
     // Files that all fit at the typed rate: no box; an invalid pattern: no selection.
     host.questions.clear();
