@@ -259,6 +259,7 @@ void Session::StartNameGroup(const WavFileRec& rec) {
     in.DeadBandPlusUplift = Sens.DeadBandPlusUplift;
     in.MinuteScalerX2560 = Sens.MinuteScalerX2560;
     Writer.CreateTK1file(FPfilePath + Writer.TK1BriefName, in);
+    lastTK1Files_.push_back(FPfilePath + Writer.TK1BriefName);
 
     // Gain and threshold carry on; the noisy and quiet runs are counted per TK1 file. No click
     // or echo of another file's recordings reaches this one.

@@ -357,6 +357,7 @@ BatchPlan Session::PlanBatch(BatchKind kind) {
 void Session::RunPlan(BatchPlan plan) {
     if (!plan.Ready || Busy) return;
     Busy = true;
+    lastTK1Files_.clear();
     plan_ = std::move(plan);
     if (plan_.Kind == BatchKind::Scrapbook) LayOutScrapbook();
     host_.AppendMemo(Memo::DataMemo, "TK1BriefName\tNofWavFiles\tcompression");

@@ -190,6 +190,9 @@ public:
     const DetectorSettings& AppliedSettings() const { return Settings; }
     // No command runs, no file is open and no buffer is held.
     bool Idle() const;
+    // The TK1 files the last conversion that ran began, in the order it began them (a batch
+    // that failed may have removed some again; a plan that was not Ready changes nothing).
+    const std::vector<std::string>& LastTK1Files() const { return lastTK1Files_; }
 
     // How the engine runs, for tools and tests; applied at once. Threads: filter ahead on a
     // second thread (default: where there are several processors). PieceSamples: samples of
@@ -291,6 +294,7 @@ private:
     // minute end.
     BatchPlan plan_;
     std::string FPfilePath;
+    std::vector<std::string> lastTK1Files_;
     ProgressTracker Progress;
     bool Scrapbook = false;  // the last conversion was a scrapbook: a listing blanks starts
     bool ExportIPIandAmpsToText = false;  // the IPI-export box as the last listing latched it
