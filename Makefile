@@ -15,7 +15,8 @@ PACKAGE_PACKAGES := dpkg-dev file
 PACKAGE_CHECK_PACKAGES := man-db bash-completion lintian
 CLUSTER_PACKAGES := slurmctld slurmd slurm-client munge parallel
 
-.PHONY: all deps build test run sanitize-test fuzz bench example screenshot plot format clean \
+.PHONY: all deps build test run sanitize-test fuzz bench example screenshot screenshot-results \
+        plot format clean \
         package package-check test-cluster
 
 all: build
@@ -64,6 +65,12 @@ screenshot: build
 	@./scripts/ensure-packages $(SCREENSHOT_PACKAGES)
 	@./scripts/screenshot $(BUILD)
 
+# Renders the Results page (a week of a converted acoustic scene: the overview, and a train
+# zoomed in) into docs/results-overview.png and docs/results-train.png.
+screenshot-results: build
+	@./scripts/ensure-packages $(SCREENSHOT_PACKAGES)
+	@./scripts/screenshot-results $(BUILD)
+
 # Plots the clicks per minute of the bundled example (dump --csv read by pandas) into
 # docs/clicks-per-minute.png.
 plot: build
@@ -72,11 +79,13 @@ plot: build
 
 # Conversion against cat, on one processor and on all, and per stage;
 # BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its figures from the same run, BENCH_REPEAT=N
-# takes medians of N runs (3). Then each filter kernel variant.
+# takes medians of N runs (3). Then each filter kernel variant, and the window's results view on a
+# month of clicks.
 bench: build
 	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE)) \
 	  $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
 	@[ ! -x $(BUILD)/bench/kernel_bench ] || $(BUILD)/bench/kernel_bench
+	@[ ! -x $(BUILD)/bench/results_bench ] || $(BUILD)/bench/results_bench
 
 # The Debian packages wavtokeb-cli (the command-line tool, no Qt) and wavtokeb (the window) from
 # the build, into BUILD/*.deb.
