@@ -61,6 +61,22 @@ void MeasureIntervals(ResultsLocation& l) {
     }
 }
 
+// The days from the one of firstUs to the one of lastUs; throws presence::InputError for more
+// than kMostDays (a date far off, from a damaged table or a recorder's clock never set, would
+// ask for a grid and counts of centuries).
+int64_t CheckedDays(const std::string& location, int64_t firstUs, int64_t lastUs) {
+    const int64_t days = DayOf(lastUs) - DayOf(firstUs) + 1;
+    if (days > kMostDays) {
+        throw presence::InputError(
+            PrintableName(location), "",
+            "its recordings and clicks span " + std::to_string(days) + " days, from " +
+                IsoMicroseconds(firstUs).substr(0, 10) + " to " +
+                IsoMicroseconds(lastUs).substr(0, 10) + "; the Results page shows at most " +
+                std::to_string(kMostDays) + " days of a location: open fewer of its files");
+    }
+    return days;
+}
+
 // The grid's days and hours and the clicks per minute.
 void CountPerHourAndMinute(ResultsLocation& l, const std::vector<presence::PresenceRow>& rows,
                            const std::vector<std::pair<int64_t, int64_t>>& effort) {
@@ -78,8 +94,9 @@ void CountPerHourAndMinute(ResultsLocation& l, const std::vector<presence::Prese
             take(f.FirstMinute * kMicrosecondsPerMinute, f.FirstMinute * kMicrosecondsPerMinute);
     }
     if (!first) take(0, 0);
+    const int64_t days = CheckedDays(l.Name, *first, *last);
     l.FirstDay = DayOf(*first);
-    l.Days = static_cast<int32_t>(DayOf(*last) - l.FirstDay + 1);
+    l.Days = static_cast<int32_t>(days);
     l.Hours.assign(static_cast<size_t>(l.Days) * 24, HourCell{});
     for (const presence::PresenceRow& row : rows) {
         const int64_t hour =
@@ -165,6 +182,16 @@ std::unique_ptr<ResultsLocation> LoadLocation(presence::LocationReader& reader,
     l->AllZoned = !l->Recordings.empty() &&
                   std::all_of(l->Recordings.begin(), l->Recordings.end(),
                               [](const presence::RecordingSpan& r) { return r.Zoned; });
+
+    // The recordings' days first: the counts below take room for every minute between them.
+    if (!reader.Effort().empty()) {
+        int64_t first = reader.Effort().front().first, last = first;
+        for (const auto& [from, to] : reader.Effort()) {
+            first = std::min(first, from);
+            last = std::max(last, to);
+        }
+        CheckedDays(l->Name, first, last);
+    }
 
     // One pass of the train detector gives the trains and the chain of every click.
     presence::PresenceCounter counter(l->Name, {presence::Period::Hour, 0, minQuality});

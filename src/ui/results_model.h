@@ -119,9 +119,13 @@ std::unique_ptr<ResultsLocation> LoadLocation(presence::LocationReader& reader,
                                               presence::TrainQuality minQuality,
                                               size_t expectedClicks = 0);
 
+// The longest a location may last, days (ten years).
+inline constexpr int64_t kMostDays = 3660;
+
 // TK1 files and folders opened for the view: every location whose files could be read, and a
 // line "PATH: why" for each path or file refused (damaged, not a TK1 file, unreadable side
-// files); the other files of a location open without the refused one.
+// files), or for a location lasting more than kMostDays; the other files of a location open
+// without the refused one.
 struct OpenedResults {
     std::vector<std::unique_ptr<ResultsLocation>> Locations;
     std::vector<std::string> Refused;

@@ -40,7 +40,8 @@ inline std::vector<synth::ClickAtTime> PorpoiseTrain(int64_t at, int n) {
 }
 
 // Writes "NAME 2024 06 11.TK1" with its recordings table and linkage file into dir; its path.
-inline std::string WriteTwoTrainLocation(const std::filesystem::path& dir, const std::string& name) {
+inline std::string WriteTwoTrainLocation(const std::filesystem::path& dir,
+                                         const std::string& name) {
     const std::string tk1 = (dir / (name + " 2024 06 11.TK1")).string();
     std::vector<synth::ClickAtTime> clicks = PorpoiseTrain(kFirstRecordingUs + 61'000'000, 40);
     tk1::Click lone;

@@ -162,6 +162,9 @@ TEST(ResultsModelTest, TheClickUnderTheMouseIsTheNearestShownOneWithinTheRadius)
     // train at the same place).
     EXPECT_EQ(ClickUnder(l, frame, Panel::Khz, 10.5, 50, 4), std::optional<size_t>(0));
     EXPECT_EQ(ClickUnder(l, frame, Panel::Khz, 12.2, 50, 4), std::optional<size_t>(1));
+    // Within the radius however it lies, and not beyond it.
+    EXPECT_EQ(ClickUnder(l, frame, Panel::Khz, 10, 53.5, 4), std::optional<size_t>(0));
+    EXPECT_EQ(ClickUnder(l, frame, Panel::Khz, 10, 54.5, 4), std::nullopt);
     // Beyond the radius, or in a panel where the click lies elsewhere: nothing.
     EXPECT_EQ(ClickUnder(l, frame, Panel::Khz, 20, 50, 4), std::nullopt);
     EXPECT_EQ(ClickUnder(l, frame, Panel::Khz, 30, 50, 4), std::nullopt);  // at row 20
@@ -319,6 +322,18 @@ TEST_F(ResultsFilesTest, DamagedAndForeignFilesAreRefusedByNameAndTheRestOpen) {
     opened = OpenResults({dir.path().string()});
     EXPECT_EQ(opened.Locations.size(), 2u);
     EXPECT_EQ(opened.Refused.size(), 2u);
+
+    // A file of the location dated 1950 (a recorder's clock unset) would make it last 74 years.
+    const int64_t early = DayNumberFromCivil(1950, 1, 1) * 24 * kHour;
+    const std::string old = (fs::path(dir.path()) / "SiteA 1950 01 01.TK1").string();
+    synth::WriteClickFile(old, {{"/rec/SiteA.19500101000000.wav", early, 576000}},
+                          {{early + 1000, tk1::Click{}}});
+    opened = OpenResults({good, old});
+    EXPECT_TRUE(opened.Locations.empty());
+    ASSERT_EQ(opened.Refused.size(), 1u);
+    EXPECT_EQ(opened.Refused[0],
+              "SiteA: its recordings and clicks span 27191 days, from 1950-01-01 to 2024-06-11; "
+              "the Results page shows at most 3660 days of a location: open fewer of its files");
 }
 
 }  // namespace

@@ -93,7 +93,8 @@ TEST_F(ResultsPageTest, OpenedFromTheFileMenuAGridCellOrAStretchOfTheStripOpensI
     const QPointF from(strip.left() + strip.width() / 3, strip.center().y());
     const QPointF to(strip.left() + strip.width() / 2, strip.center().y());
     Drag(overview, from, to, Qt::LeftButton);
-    EXPECT_EQ(Page().Clicks->Span(), (TimeSpan{overview->TimeAt(from.x()), overview->TimeAt(to.x())}));
+    EXPECT_EQ(Page().Clicks->Span(),
+              (TimeSpan{overview->TimeAt(from.x()), overview->TimeAt(to.x())}));
 }
 
 TEST_F(ResultsPageTest, ATrainIsZoomedIntoByTheKeysAndTheWheelAndShowsItsRowAndClicks) {
@@ -168,8 +169,8 @@ TEST_F(ResultsPageTest, AClickPointedAtShowsItsFieldsAndItsRecordingGoesToTheCli
     EXPECT_TRUE(info.contains("Ncyc 12, Pmax ")) << info.toStdString();
     EXPECT_TRUE(info.contains("train 1 (NBHF)")) << info.toStdString();
     const double second = *Location().RecordingSecond(Location().Clicks[fifth]);
-    EXPECT_TRUE(info.contains(QStringLiteral("Recording /rec/SiteA.20240611080030.wav at %1 s")
-                                  .arg(second, 0, 'f', 6)))
+    EXPECT_TRUE(info.contains(
+        QStringLiteral("Recording /rec/SiteA.20240611080030.wav at %1 s").arg(second, 0, 'f', 6)))
         << info.toStdString();
 
     // Clicked: chosen; Ctrl+C copies its recording and second.
@@ -180,7 +181,8 @@ TEST_F(ResultsPageTest, AClickPointedAtShowsItsFieldsAndItsRecordingGoesToTheCli
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QStringLiteral("/rec/SiteA.20240611080030.wav\t%1").arg(second, 0, 'f', 6));
     // A click on empty ground chooses nothing, and the train stays unselected.
-    QTest::mouseClick(plot, Qt::LeftButton, {}, plot->PanelRect(Panel::Khz).bottomLeft() + QPoint(2, -2));
+    QTest::mouseClick(plot, Qt::LeftButton, {},
+                      plot->PanelRect(Panel::Khz).bottomLeft() + QPoint(2, -2));
     EXPECT_EQ(Page().ChosenClick(), std::nullopt);
     EXPECT_EQ(Page().SelectedTrain(), std::nullopt);
     EXPECT_FALSE(Page().CopyButton->isEnabled());
