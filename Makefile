@@ -7,7 +7,13 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libflac-dev
+# The Python package (python/) and its tests: numpy, pandas, pytest, and pip with Debian's
+# setuptools for the offline install test.
+PYTHON_PACKAGES := python3-numpy python3-pandas python3-pytest python3-pip
+# Debian's interpreter, which has those packages, even where another python3 comes first.
+PYTHON3    := $(firstword $(wildcard /usr/bin/python3) python3)
+PACKAGES   := g++ make cmake binutils fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev libflac-dev \
+              $(PYTHON_PACKAGES)
 SCREENSHOT_PACKAGES := xvfb xauth
 PLOT_PACKAGES := python3-pandas python3-matplotlib
 FUZZ_PACKAGES := clang libclang-rt-dev
@@ -15,9 +21,8 @@ PACKAGE_PACKAGES := dpkg-dev file
 PACKAGE_CHECK_PACKAGES := man-db bash-completion lintian
 CLUSTER_PACKAGES := slurmctld slurmd slurm-client munge parallel
 
-.PHONY: all deps build test run sanitize-test fuzz bench example screenshot screenshot-results \
-        plot format clean \
-        package package-check test-cluster
+.PHONY: all deps build test run sanitize-test fuzz bench bench-presence example screenshot \
+        screenshot-results plot format clean package package-check test-cluster
 
 all: build
 
@@ -79,13 +84,24 @@ plot: build
 
 # Conversion against cat, on one processor and on all, and per stage;
 # BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its figures from the same run, BENCH_REPEAT=N
-# takes medians of N runs (3). Then each filter kernel variant, and the window's results view on a
-# month of clicks.
+# takes medians of N runs (3). Then each filter kernel variant, the Python package reading a
+# year of clicks of one location (a synthetic TK1 file of 20 M clicks in BUILD), a year of
+# clicks of one location through trains and presence on one processor, and the window's results
+# view on a month of clicks.
 bench: build
 	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE)) \
 	  $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
 	@[ ! -x $(BUILD)/bench/kernel_bench ] || $(BUILD)/bench/kernel_bench
+	@$(PYTHON3) bench/read_tk1_bench.py --folder $(BUILD)/bench $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
+	@$(BUILD)/bench/presence_bench year
 	@[ ! -x $(BUILD)/bench/results_bench ] || $(BUILD)/bench/results_bench
+
+# How well click trains and presence are found: duty-cycled scenes (PRESENCE_HOURS of mixed
+# scenes, 10, and an hour of each kind of sound without porpoises) generated, converted and
+# deleted an hour at a time, against the truth of every recorded minute.
+bench-presence: build
+	@$(BUILD)/bench/presence_bench scenes --hours $(or $(PRESENCE_HOURS),10) \
+	  $(if $(PRESENCE_SEED),--seed $(PRESENCE_SEED))
 
 # The Debian packages wavtokeb-cli (the command-line tool, no Qt) and wavtokeb (the window) from
 # the build, into BUILD/*.deb.

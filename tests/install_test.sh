@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # cmake --install into a fresh prefix: the programs, the manual pages, the completion, the
-# desktop entry with its icon and the documentation folders land where a Debian system looks
-# for them, and the copyright file carries the licence.
+# desktop entry with its icon, the Python package and the documentation folders land where a
+# Debian system looks for them, and the copyright file carries the licence.
 #   install_test.sh BUILD SOURCES GUI(ON|OFF)
 set -uo pipefail
 build=$1
@@ -20,8 +20,20 @@ has() { [ -f "$prefix/$1" ] || fail "$1 is not installed"; }
 
 [ -x "$prefix/bin/wavtokeb-cli" ] || fail "bin/wavtokeb-cli is not installed"
 has share/bash-completion/completions/wavtokeb-cli
-packages=(wavtokeb-cli)
+packages=(wavtokeb-cli python3-wavtokeb)
 pages=(wavtokeb-cli)
+# The Python package and its metadata, importable from where it was installed.
+python_dir=lib/python3/dist-packages
+has "$python_dir/wavtokeb/__init__.py"
+has "$python_dir/wavtokeb/_read.py"
+metadata=$(ls "$prefix/$python_dir"/wavtokeb-*.dist-info/METADATA 2> /dev/null | head -n 1)
+[ -n "$metadata" ] && grep -qx 'Name: wavtokeb' "$metadata" || fail "the package's METADATA is missing"
+python=$(command -v /usr/bin/python3 python3 | head -n 1)
+if [ -n "$python" ] && "$python" -c 'import numpy' 2> /dev/null; then
+  where=$(cd "$prefix" && PYTHONPATH="$prefix/$python_dir" "$python" -c 'import wavtokeb; print(wavtokeb.__file__)') ||
+    fail "the installed Python package does not import"
+  [[ "$where" == "$prefix/"* ]] || fail "wavtokeb imported from $where, not from $prefix"
+fi
 if [ "$gui" = ON ]; then
   [ -x "$prefix/bin/wavtokeb" ] || fail "bin/wavtokeb is not installed"
   desktop=share/applications/wavtokeb.desktop

@@ -15,6 +15,8 @@ std::string ValueCompletion(const OptionDoc& o) {
     static const std::map<std::string, std::string> kWords = {
         {"preset", "normal severe minimal"},
         {"time-source", "auto name file"},
+        {"per", "minute hour day"},
+        {"min-quality", "low moderate high"},
     };
     if (o.ValueName == "DIR") return "dirs";
     if (o.ValueName == "FILE" || o.ValueName == "PATH") return "files";

@@ -221,8 +221,10 @@ std::vector<LocationFiles> GatherLocations(const std::vector<std::string>& paths
     for (const std::string& p : paths) {
         std::error_code ec;
         const fs::file_status st = fs::status(p, ec);
-        if (ec || !fs::exists(st)) {
-            throw InputError(PrintableName(p), "", ec ? ec.message() : "does not exist");
+        if (!fs::exists(st)) {
+            throw InputError(
+                PrintableName(p), "",
+                ec && ec != std::errc::no_such_file_or_directory ? ec.message() : "does not exist");
         }
         if (!fs::is_directory(st)) {
             files.push_back(p);

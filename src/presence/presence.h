@@ -61,7 +61,7 @@ public:
     // Throws std::length_error when the periods would span more than kMaxYears.
     std::vector<PresenceRow> Rows() const;
 
-    static constexpr int64_t kMaxYears = 200;
+    static constexpr int64_t kMaxYears = 40;
 
 private:
     struct MinuteState {

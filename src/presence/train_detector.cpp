@@ -35,6 +35,40 @@ struct BufClick {
     uint64_t Sequence = 0;  // in the order fed
 };
 
+// The clicks not settled yet, in time order: a vector whose front is dropped by moving a
+// start, so that the binary searches over it are cheap.
+class RecentClicks {
+public:
+    size_t size() const { return items_.size() - head_; }
+    bool empty() const { return size() == 0; }
+    BufClick& operator[](size_t i) { return items_[head_ + i]; }
+    const BufClick& operator[](size_t i) const { return items_[head_ + i]; }
+    BufClick& front() { return items_[head_]; }
+    const BufClick& back() const { return items_.back(); }
+    void push_back(const BufClick& b) { items_.push_back(b); }
+    void insert(size_t i, const BufClick& b) {
+        items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(head_ + i), b);
+    }
+    void pop_front() {
+        if (++head_ >= 4096 && head_ * 2 >= items_.size()) {
+            items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(head_));
+            head_ = 0;
+        }
+    }
+    // The first click at or after time t.
+    size_t FirstAt(int64_t t) const {
+        const auto begin = items_.begin() + static_cast<std::ptrdiff_t>(head_);
+        return static_cast<size_t>(
+            std::partition_point(begin, items_.end(),
+                                 [&](const BufClick& b) { return b.C.TimeUs < t; }) -
+            begin);
+    }
+
+private:
+    std::vector<BufClick> items_;
+    size_t head_ = 0;
+};
+
 // How far back in time a click may come and still take its place among the recent clicks.
 constexpr int64_t kMaxStepBackUs = 1'000'000;
 
@@ -44,6 +78,7 @@ struct Chain {
     std::vector<ChainClick> Clicks;  // in time order, but for a buzz merged into the chain
     std::vector<ChainKey> Keys;      // its own key and those of the buzz chains merged in
     int64_t StartUs = 0;
+    int64_t EndUs = 0;     // its latest click, a buzz merged into it included
     ChainClick Last;       // its latest click
     int64_t LastIci = 0;   // the interval that ended at it, per click (us)
     int64_t PrevIci = 0;   // the one before
@@ -67,7 +102,7 @@ struct TrainDetector::Impl {
         // Every chain that could take a click has chosen before the click is seeded, and the
         // two clicks after it that could seed a chain with it have come.
         SeedWait = std::max(Round(2 * static_cast<double>(MaxIci) * Change),
-                            Round(2 * static_cast<double>(MaxSonarIci) * Regular)) +
+                            Round(3 * static_cast<double>(MaxSonarIci) * Regular)) +
                    1;
     }
 
@@ -76,7 +111,7 @@ struct TrainDetector::Impl {
     int64_t MinIci, MaxIci, MaxSonarIci, SeedWait;
     double Change, SeedChange, Regular, SeedRegular;
 
-    std::deque<BufClick> Buf;  // the clicks not yet settled, from sequence Seeded
+    RecentClicks Buf;  // the clicks not yet settled
     bool Any = false;
     int32_t Recording = kNoRecording;
     int64_t Now = 0;
@@ -95,8 +130,7 @@ struct TrainDetector::Impl {
     // Pings at intervals longer than an animal's keep their frequency and level closely.
     double FeatureStep(const ChainClick& a, const ChainClick& b, bool ping) const {
         const double khzStep = ping ? O.MaxKhzStep / 2 : O.MaxKhzStep;
-        const double levelStep =
-            ping ? std::min(O.MaxLevelStepDb, O.SonarMaxLevelDb) : O.MaxLevelStepDb;
+        const double levelStep = ping ? O.MaxLevelStepDb / 2 : O.MaxLevelStepDb;
         double score = 0;
         if (a.Khz > 0 && b.Khz > 0) {
             const double step = std::fabs(a.Khz - b.Khz) / khzStep;
@@ -108,17 +142,12 @@ struct TrainDetector::Impl {
         return score + level;
     }
 
-    // The first buffered click at or after time t.
-    size_t FirstAt(int64_t t) const {
-        return static_cast<size_t>(
-            std::partition_point(Buf.begin(), Buf.end(),
-                                 [&](const BufClick& b) { return b.C.TimeUs < t; }) -
-            Buf.begin());
-    }
+    size_t FirstAt(int64_t t) const { return Buf.FirstAt(t); }
 
-    // A chain that keeps its interval like a clock (pings) is followed closely, across up to
-    // kMaxPingGaps missed pings.
-    bool Clockwork(const Chain& c) const { return c.LastIci > MaxIci || c.RegularRun >= 2; }
+    // A chain that keeps its interval like a clock (pings) may span up to kMaxPingGaps missed
+    // pings, each window as narrow as the clock is steady; pings further apart than an
+    // animal's clicks are followed that closely from one to the next too.
+    bool Clockwork(const Chain& c) const { return c.LastIci > MaxIci || c.RegularRun >= 4; }
 
     int64_t Predicted(const Chain& c) const {
         if (Clockwork(c) || c.PrevIci <= 0) return c.LastIci;
@@ -128,7 +157,9 @@ struct TrainDetector::Impl {
         return Round(static_cast<double>(c.LastIci) * trend);
     }
 
-    double ChangeFor(const Chain& c) const { return Clockwork(c) ? Regular : Change; }
+    double ChangeFor(const Chain& c) const {
+        return c.LastIci > MaxIci || (c.Gaps > 1 && Clockwork(c)) ? Regular : Change;
+    }
 
     void Schedule(Chain& c) {
         const double expected = static_cast<double>(c.Gaps * Predicted(c));
@@ -190,6 +221,7 @@ struct TrainDetector::Impl {
                 O.SonarIciTolerance;
         c.RegularRun = regular ? c.RegularRun + 1 : 0;
         c.Last = added;
+        c.EndUs = std::max(c.EndUs, added.TimeUs);
         c.Gaps = 1;
         c.Clicks.push_back(added);
     }
@@ -233,6 +265,23 @@ struct TrainDetector::Impl {
                 if (++thirds >= kMaxThirdClicks) break;
             }
             if (bestC == nullptr) continue;
+            // Pings further apart than an animal's clicks begin a chain only with a fourth at
+            // the same interval: among random clicks three such are found too often.
+            BufClick* fourth = nullptr;
+            if (ping) {
+                const int64_t e = bestC->C.TimeUs - b.C.TimeUs;
+                const int64_t at = bestC->C.TimeUs + e;
+                for (size_t k = FirstAt(at - Round(static_cast<double>(e) * (change - 1)));
+                     k < Buf.size() &&
+                     Buf[k].C.TimeUs <= at + Round(static_cast<double>(e) * (change - 1));
+                     ++k) {
+                    if (Buf[k].Chain == kNoChain && FeatureStep(bestC->C, Buf[k].C, true) >= 0) {
+                        fourth = &Buf[k];
+                        break;
+                    }
+                }
+                if (fourth == nullptr) continue;
+            }
             Chain chain;
             chain.Key = NextKey++;
             chain.Recording = Recording;
@@ -243,6 +292,14 @@ struct TrainDetector::Impl {
             a.Chain = chain.Key;
             Extend(chain, b, 1, -1);
             Extend(chain, *bestC, 1, Chance(bestDeviation, thirds));
+            if (fourth != nullptr) {
+                const double expected = static_cast<double>(chain.LastIci);
+                const double deviation =
+                    std::fabs(std::log(static_cast<double>(fourth->C.TimeUs - bestC->C.TimeUs) /
+                                       expected)) /
+                    std::log(change);
+                Extend(chain, *fourth, 1, Chance(deviation, 1));
+            }
             OpenStarts.emplace(chain.StartUs, chain.Key);
             auto [it, inserted] = Open.emplace(chain.Key, std::move(chain));
             Schedule(it->second);
@@ -277,8 +334,12 @@ struct TrainDetector::Impl {
         for (auto& [key, p] : Open) consider(p);
         for (auto& [start, p] : Pending) consider(p);
         if (parent == nullptr) return false;
-        parent->Clicks.insert(parent->Clicks.end(), buzz.Clicks.begin(), buzz.Clicks.end());
+        for (ChainClick c : buzz.Clicks) {
+            c.Part = 1;
+            parent->Clicks.push_back(c);
+        }
         parent->Keys.insert(parent->Keys.end(), buzz.Keys.begin(), buzz.Keys.end());
+        parent->EndUs = std::max(parent->EndUs, buzz.EndUs);
         return true;
     }
 
@@ -312,15 +373,21 @@ struct TrainDetector::Impl {
         while (!Pending.empty()) {
             auto it = Pending.begin();
             Chain& c = it->second;
-            int64_t end = 0;
-            for (const ChainClick& k : c.Clicks) end = std::max(end, k.TimeUs);
+            const int64_t end = c.EndUs;
             const bool later = processed == kForever || end + MaxIci + SeedWait < processed;
             const bool openBefore =
                 !OpenStarts.empty() && OpenStarts.begin()->first <= end + MaxIci;
             if (!later || openBefore) break;
-            std::stable_sort(
-                c.Clicks.begin(), c.Clicks.end(),
-                [](const ChainClick& x, const ChainClick& y) { return x.TimeUs < y.TimeUs; });
+            if (c.Keys.size() > 1) {
+                // A missed click counts within its own chain only: after a click of the other
+                // chain the interval is whatever it is.
+                std::stable_sort(
+                    c.Clicks.begin(), c.Clicks.end(),
+                    [](const ChainClick& x, const ChainClick& y) { return x.TimeUs < y.TimeUs; });
+                for (size_t i = 1; i < c.Clicks.size(); ++i) {
+                    if (c.Clicks[i].Part != c.Clicks[i - 1].Part) c.Clicks[i].Gap = 1;
+                }
+            }
             if (std::optional<Train> t = DescribeTrain(c.Clicks, O)) {
                 t->Number = ++Trains;
                 t->Chains = std::move(c.Keys);
@@ -356,7 +423,7 @@ void TrainDetector::Feed(const TimedClick& click) {
     if (d.Buf.empty() || d.Buf.back().C.TimeUs <= click.TimeUs) {
         d.Buf.push_back(b);
     } else {
-        d.Buf.insert(d.Buf.begin() + static_cast<std::ptrdiff_t>(d.FirstAt(click.TimeUs + 1)), b);
+        d.Buf.insert(d.FirstAt(click.TimeUs + 1), b);
     }
 }
 

@@ -1,9 +1,8 @@
 #include "presence/train_rules.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "base/calendar.h"
@@ -76,8 +75,16 @@ ChainClick ChainClickOf(const TimedClick& click) {
     ChainClick c;
     c.TimeUs = click.TimeUs;
     c.Khz = static_cast<float>(ClickKhz(click.Fields));
-    c.LevelDb =
-        static_cast<float>(20 * std::log10(std::max(1, LinearAmplitude(click.Fields.Pmax))));
+    // The level of every amplitude byte, once.
+    static const std::array<float, 256> kLevels = [] {
+        std::array<float, 256> levels{};
+        for (size_t code = 0; code < levels.size(); ++code) {
+            levels[code] = static_cast<float>(
+                20 * std::log10(std::max(1, LinearAmplitude(static_cast<uint8_t>(code)))));
+        }
+        return levels;
+    }();
+    c.LevelDb = kLevels[click.Fields.Pmax];
     c.Ncyc = click.Fields.Ncyc;
     c.Spread = click.Fields.IPIrangeCode;
     c.Pmax = click.Fields.Pmax;
@@ -91,38 +98,50 @@ double MedianIciMs(std::span<const ChainClick> clicks) {
 
 TrainMeasures Measure(std::span<const ChainClick> clicks, const TrainOptions& o) {
     TrainMeasures m;
-    const std::vector<double> ici = Intervals(clicks);
-    std::vector<double> jumps, levelSteps;
+    // One buffer for every measure in turn, kept for the next chain.
+    thread_local std::vector<double> v;
+    auto ici = [&](size_t i) {
+        return static_cast<double>(clicks[i].TimeUs - clicks[i - 1].TimeUs) /
+               std::max<int>(1, clicks[i].Gap);
+    };
+    v.clear();
     int32_t regular = 0;
-    for (size_t i = 1; i < ici.size(); ++i) {
-        const double ratio = ici[i] / ici[i - 1];
-        jumps.push_back(std::fabs(std::log(ratio)));
+    for (size_t i = 2; i < clicks.size(); ++i) {
+        const double ratio = ici(i) / ici(i - 1);
+        v.push_back(std::fabs(std::log(ratio)));
         if (std::fabs(ratio - 1) * 100 <= o.SonarIciTolerance) ++regular;
     }
-    m.IciJitter = Median(jumps);
-    m.RegularShare = jumps.empty() ? 0 : 100.0 * regular / static_cast<double>(jumps.size());
-    std::vector<double> khz, level, cycles, spread;
-    for (size_t i = 0; i < clicks.size(); ++i) {
-        const ChainClick& c = clicks[i];
-        if (c.Khz > 0) khz.push_back(c.Khz);
-        level.push_back(c.LevelDb);
-        cycles.push_back(c.Ncyc);
-        spread.push_back(c.Spread);
-        if (i > 0) levelSteps.push_back(std::fabs(c.LevelDb - clicks[i - 1].LevelDb));
+    m.RegularShare = v.empty() ? 0 : 100.0 * regular / static_cast<double>(v.size());
+    m.IciJitter = Median(v);
+
+    v.clear();
+    for (size_t i = 1; i < clicks.size(); ++i) {
+        v.push_back(std::fabs(clicks[i].LevelDb - clicks[i - 1].LevelDb));
     }
-    m.LevelJitterDb = Median(levelSteps);
-    m.LevelSpreadDb = Percentile(level, 0.9) - Percentile(level, 0.1);
-    m.KhzMedian = Median(khz);
-    std::vector<double> khzOff;
-    for (const double k : khz) khzOff.push_back(std::fabs(k - m.KhzMedian));
-    m.KhzSpread = Median(khzOff);
-    m.MedianCycles = Median(cycles);
-    m.MedianSpread = Median(spread);
-    std::vector<double> chance;
+    m.LevelJitterDb = Median(v);
+    v.clear();
+    for (const ChainClick& c : clicks) v.push_back(c.LevelDb);
+    m.LevelSpreadDb = Percentile(v, 0.9) - Percentile(v, 0.1);
+
+    v.clear();
     for (const ChainClick& c : clicks) {
-        if (c.Chance >= 0) chance.push_back(c.Chance);
+        if (c.Khz > 0) v.push_back(c.Khz);
     }
-    m.Chance = Median(chance);
+    m.KhzMedian = Median(v);
+    for (double& k : v) k = std::fabs(k - m.KhzMedian);
+    m.KhzSpread = Median(v);
+
+    v.clear();
+    for (const ChainClick& c : clicks) v.push_back(c.Ncyc);
+    m.MedianCycles = Median(v);
+    v.clear();
+    for (const ChainClick& c : clicks) v.push_back(c.Spread);
+    m.MedianSpread = Median(v);
+    v.clear();
+    for (const ChainClick& c : clicks) {
+        if (c.Chance >= 0) v.push_back(c.Chance);
+    }
+    m.Chance = Median(v);
     return m;
 }
 
@@ -131,14 +150,6 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     if (n < o.MinClicks || n < 3) return std::nullopt;
     const TrainMeasures m = Measure(clicks, o);
     const std::vector<double> ici = Intervals(clicks);
-    if (std::getenv("WTK_TRAIN_DEBUG") != nullptr) {
-        std::fprintf(stderr,
-                     "chain %.3f n=%d jit=%.3f reg=%.0f lj=%.1f ls=%.1f khz=%.1f ks=%.1f cyc=%.1f "
-                     "spr=%.1f ch=%.2f\n",
-                     static_cast<double>(clicks.front().TimeUs % 60000000) / 1e6, n, m.IciJitter,
-                     m.RegularShare, m.LevelJitterDb, m.LevelSpreadDb, m.KhzMedian, m.KhzSpread,
-                     m.MedianCycles, m.MedianSpread, m.Chance);
-    }
     if (m.IciJitter > o.MaxIciJitter || m.Chance > o.MaxChance) return std::nullopt;
 
     Train t;
@@ -153,22 +164,16 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     for (const ChainClick& c : clicks) pmax.push_back(c.Pmax);
     t.PmaxMedian = Median(pmax);
 
-    // An echosounder keeps its interval to a clock's accuracy and its level while it lasts; a
-    // train that regular whose level moves is no animal either.
+    // An echosounder keeps its interval to a clock's accuracy; no animal holds it that steady.
     // (Intervals drawn at random among many clicks may be nearly equal; pings are so by far.)
-    const bool regularTrain =
-        n >= o.SonarMinPings && m.RegularShare >= o.SonarMinRegular && m.Chance <= o.SonarMaxChance;
+    const bool regularTrain = n >= o.SonarMinPings && m.RegularShare >= o.SonarMinRegular &&
+                              m.IciJitter <= o.SonarMaxIciJitter && m.Chance <= o.SonarMaxChance;
     // Intervals longer than an animal's are a train only as pings.
     if (t.IciModalMs > o.MaxIciMs && !regularTrain) return std::nullopt;
     const bool nbhfClicks = m.KhzMedian >= o.NbhfMinKhz && m.KhzMedian <= o.NbhfMaxKhz &&
                             m.MedianCycles >= o.NbhfMinCycles &&
                             m.MedianCycles <= o.NbhfMaxCycles && m.MedianSpread <= o.NbhfMaxSpread;
-    // A regular train whose level sweeps up and down within seconds may be an animal holding
-    // its interval; pings last, or keep their level.
-    const bool sonar =
-        regularTrain && (m.LevelSpreadDb <= o.SonarMaxLevelDb ||
-                         static_cast<double>(t.EndUs - t.StartUs) >= o.SonarMinSeconds * 1e6);
-    if (sonar) {
+    if (regularTrain) {
         t.Class = TrainClass::Sonar;
     } else if (nbhfClicks) {
         t.Class = TrainClass::Nbhf;
@@ -181,10 +186,11 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     // Dolphin clicks are broadband: their measured frequency wanders, so only the intervals
     // tell how train-like they are.
     const bool consistent = m.KhzSpread <= o.MaxKhzSpread || t.Class == TrainClass::Dolphin;
-    if (consistent && n >= o.HighMinClicks && m.IciJitter <= o.HighMaxIciJitter &&
+    const bool steady = consistent && m.LevelJitterDb <= o.MaxLevelJitterDb;
+    if (steady && n >= o.HighMinClicks && m.IciJitter <= o.HighMaxIciJitter &&
         m.Chance <= o.HighMaxChance) {
         t.Quality = TrainQuality::High;
-    } else if (consistent && n >= o.ModerateMinClicks && m.IciJitter <= o.ModerateMaxIciJitter &&
+    } else if (steady && n >= o.ModerateMinClicks && m.IciJitter <= o.ModerateMaxIciJitter &&
                m.Chance <= o.ModerateMaxChance) {
         t.Quality = TrainQuality::Moderate;
     } else {

@@ -29,7 +29,8 @@ struct ChainClick {
     uint8_t Ncyc = 0;
     uint8_t Spread = 0;  // IPI range code
     uint8_t Pmax = 0;
-    uint8_t Gap = 1;  // intervals since the click before: 2 after a missed click
+    uint8_t Gap = 1;   // intervals since the click before: 2 after a missed click
+    uint8_t Part = 0;  // 0: its chain's own click; 1: of a buzz chain merged into it
     // How likely a click that follows on this well would have been there by chance among the
     // clicks the chain could have taken: the deviation of its interval from the expected one,
     // as a share of the deviation allowed, times the number of clicks it was chosen from (at

@@ -66,19 +66,20 @@ struct TrainOptions {
     double MaxChance = 0.3;
 
     // ---- classes ----
-    double NbhfMinKhz = 100;  // median frequency of an NBHF train
+    double NbhfMinKhz = 115;  // median frequency of an NBHF train
     double NbhfMaxKhz = 160;
     double NbhfMinCycles = 5;      // median cycles of its clicks: several
-    double NbhfMaxCycles = 40;     // and not a long ping
+    double NbhfMaxCycles = 30;     // and not a long ping
     double NbhfMaxSpread = 11;     // median IPI range code of its clicks (narrow band)
     double DolphinMaxKhz = 100;    // median frequency under which a train is dolphin-like
     double SonarIciTolerance = 1;  // successive intervals of pings are equal within this many %
     double SonarMinRegular = 70;   // % of a sonar train's intervals that are that regular
-    double SonarMaxLevelDb = 10;   // spread of a sonar train's levels (10th to 90th percentile)
-    double SonarMinSeconds = 20;   // a regular train this long is sonar whatever its levels
     double SonarMinPings = 8;
     double SonarMaxChance = 0.1;  // the chance (MaxChance) of a sonar train's pings
-    double BuzzIciMs = 10;        // NBHF clicks after an interval shorter than this are buzz clicks
+    // The median change of a sonar train's interval, |ln(ICI / previous ICI)|: a sounder's
+    // clock is steadier than any animal.
+    double SonarMaxIciJitter = 0.003;
+    double BuzzIciMs = 10;  // NBHF clicks after an interval shorter than this are buzz clicks
 
     // ---- quality ----
     // The median change of the interval from click to click, |ln(ICI / previous ICI)|: a
@@ -90,6 +91,9 @@ struct TrainOptions {
     double HighMaxChance = 0.1;  // the chance (MaxChance) of a high-quality train's clicks
     double ModerateMaxChance = 0.2;
     double MaxKhzSpread = 10;  // median distance of a click's kHz from the train's median
+    // The median change of level from click to click, dB: a beam sweeping past changes it
+    // smoothly, clicks at random jump.
+    double MaxLevelJitterDb = 4;
 
     // ---- encounters ----
     double EncounterGapMinutes = 10;  // NBHF trains closer than this are one encounter

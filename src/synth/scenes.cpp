@@ -16,7 +16,7 @@ namespace {
 
 namespace pm = portable;
 
-enum class Kind { Porpoise, Buzz, Dolphin, Sonar, Shrimp };
+using Kind = SceneSource;
 
 // One click or ping of the scene, seconds from the scene's start.
 struct Event {
@@ -198,7 +198,7 @@ Scene PlanScene(const SceneOptions& o) {
     std::vector<Event> events;
     switch (o.Content) {
         case SceneContent::Mixed:
-            Episodes(g, seconds, 1.2, 3, 20, AddPorpoises, events);
+            Episodes(g, seconds, 2, 3, 20, AddPorpoises, events);
             Episodes(g, seconds, 0.4, 3, 15, AddDolphins, events);
             Episodes(g, seconds, 0.4, 10, 60, AddSonar, events);
             break;
@@ -296,6 +296,7 @@ Scene PlanScene(const SceneOptions& o) {
             t.Shape = TrainShape::Flat;
             t.PhaseTurns = Uniform01(g);
             spec.Trains.push_back(t);
+            rec.Sources.push_back(e.What);
         }
         scene.Recordings.push_back(std::move(rec));
     }

@@ -40,11 +40,16 @@ struct SceneOptions {
     int32_t SampleRate = 576000;
 };
 
-// One recording of the scene: its file name (LOCATION.yyyymmddhhmmss.wav), start and content.
+// What made a click of the scene.
+enum class SceneSource : uint8_t { Porpoise, Buzz, Dolphin, Sonar, Shrimp };
+
+// One recording of the scene: its file name (LOCATION.yyyymmddhhmmss.wav), start and content:
+// Spec.Trains holds one single-click train per click, Sources says what made each.
 struct SceneRecording {
     std::string Name;
     int64_t StartUs = 0;
     RecordingSpec Spec;
+    std::vector<SceneSource> Sources;
 };
 
 // The truth about one minute of the scene that was recorded. Porpoise clicks are audible when

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -145,6 +146,35 @@ void Report(const std::string& name, const synth::RecordingSpec& spec,
     std::fflush(stdout);
 }
 
+// The folder dir (with its parents).
+void MakeFolder(const std::filesystem::path& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) throw std::runtime_error("cannot create " + dir.string() + ": " + ec.message());
+}
+
+// write(i) for i = 0 ... count - 1, jobs at a time; the error of each ("" where none).
+std::vector<std::string> InParallel(size_t count, int32_t jobs,
+                                    const std::function<void(size_t)>& write) {
+    std::vector<std::string> errors(count);
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < count; i = next++) {
+            try {
+                write(i);
+            } catch (const std::exception& e) {
+                errors[i] = e.what();
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    for (size_t w = 1; w < std::min(count, static_cast<size_t>(jobs)); ++w)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& w : workers) w.join();
+    return errors;
+}
+
 int RunExample(int argc, char** argv) {
     const Args a = Split(argc, argv, {});
     synth::ExampleOptions opt;
@@ -174,28 +204,12 @@ int RunExample(int argc, char** argv) {
         throw UsageError(e.what());
     }
     const std::filesystem::path dir(a.Positional);
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) throw std::runtime_error("cannot create " + dir.string() + ": " + ec.message());
-
+    MakeFolder(dir);
     // Files are independent: write several at once, report them in archive order.
     std::vector<synth::WriteResult> results(files.size());
-    std::vector<std::string> errors(files.size());
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t i = next++; i < files.size(); i = next++) {
-            try {
-                results[i] = synth::WriteWav((dir / files[i].Name).string(), files[i].Spec);
-            } catch (const std::exception& e) {
-                errors[i] = e.what();
-            }
-        }
-    };
-    std::vector<std::thread> workers;
-    for (size_t w = 1; w < std::min(files.size(), static_cast<size_t>(jobs)); ++w)
-        workers.emplace_back(work);
-    work();
-    for (std::thread& w : workers) w.join();
+    const std::vector<std::string> errors = InParallel(files.size(), jobs, [&](size_t i) {
+        results[i] = synth::WriteWav((dir / files[i].Name).string(), files[i].Spec);
+    });
 
     std::string csv = synth::TruthCsvHeader();
     for (size_t i = 0; i < files.size(); ++i) {
@@ -429,26 +443,11 @@ int RunScenes(int argc, char** argv) {
         throw UsageError(e.what());
     }
     const std::filesystem::path dir(a.Positional);
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) throw std::runtime_error("cannot create " + dir.string() + ": " + ec.message());
-    std::vector<std::string> errors(scene.Recordings.size());
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t i = next++; i < scene.Recordings.size(); i = next++) {
-            try {
-                synth::WriteWav((dir / scene.Recordings[i].Name).string(),
-                                scene.Recordings[i].Spec);
-            } catch (const std::exception& e) {
-                errors[i] = e.what();
-            }
-        }
-    };
-    std::vector<std::thread> workers;
-    for (size_t w = 1; w < std::min(scene.Recordings.size(), static_cast<size_t>(jobs)); ++w)
-        workers.emplace_back(work);
-    work();
-    for (std::thread& w : workers) w.join();
+    MakeFolder(dir);
+    const std::vector<std::string> errors =
+        InParallel(scene.Recordings.size(), jobs, [&](size_t i) {
+            synth::WriteWav((dir / scene.Recordings[i].Name).string(), scene.Recordings[i].Spec);
+        });
     for (const std::string& e : errors) {
         if (!e.empty()) throw std::runtime_error(e);
     }

@@ -34,13 +34,16 @@ offers() {
     fi
 }
 
-offers "wavtokeb-cli " convert scrapbook list dump settings help --help --version
+offers "wavtokeb-cli " convert scrapbook list dump settings trains presence help --help \
+    --version
 offers "wavtokeb-cli sc" scrapbook
 offers "wavtokeb-cli help d" dump
 offers "wavtokeb-cli convert --jo" --jobs
 offers "wavtokeb-cli list --loc" --location --locations
 offers "wavtokeb-cli dump --" --help --version --quiet --csv --linkage --recordings --raven \
-    --per-file --audacity --minutes-csv --overwrite
+    --per-file --audacity --minutes-csv --overwrite --trains --min-quality --set-train
+offers "wavtokeb-cli presence --per " minute hour day
+offers "wavtokeb-cli trains --min-quality m" moderate
 offers "wavtokeb-cli settings --pre" --preset
 offers "wavtokeb-cli convert --preset " normal severe minimal
 offers "wavtokeb-cli convert --preset s" severe

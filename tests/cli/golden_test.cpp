@@ -6,7 +6,8 @@
 //
 // A change that alters output bytes on purpose updates golden_outputs.txt in the same commit:
 //   WTK_UPDATE_GOLDEN=1 build/tests/cli/golden_tests
-// rewrites the values of the cases it runs from what the tool wrote.
+// rewrites the values of the cases it runs from what the tool wrote. WTK_GOLDEN_KEEP=DIR keeps
+// each case's output folder as DIR/<case> (the Python reader's tests read those files).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -155,6 +156,11 @@ void ExpectGolden(const GoldenCase& c, int32_t rate) {
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"--out", "out", "--minutes", "out/minutes.txt", "in"});
     ASSERT_EQ(RunIn(dir.path().string(), args), 0) << ReadFileText(dir / "stderr");
+    if (const char* keep = std::getenv("WTK_GOLDEN_KEEP")) {
+        fs::create_directories(fs::path(keep) / c.id);
+        fs::copy(dir / "out", fs::path(keep) / c.id,
+                 fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    }
     const auto digests = Digests(dir.path().string());
     if (std::getenv("WTK_UPDATE_GOLDEN") != nullptr) {
         UpdateKeptDigests(c.id, digests);

@@ -1,0 +1,146 @@
+// What a chain is, one measure at a time: DescribeTrain on chains made click by click.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "presence/train_rules.h"
+
+namespace wtk::presence {
+namespace {
+
+// A chain as the detector hands it over: n clicks at ici ms, each interval changed by jitter
+// (alternately up and down), chosen with the chance given, of khz (alternately +- khzSpread),
+// cycles, spread code, and levels alternately levelStep dB apart.
+struct ChainSpec {
+    int Clicks = 30;
+    double IciMs = 60;
+    double Jitter = 0.02;
+    double Chance = 0.05;
+    double Khz = 133;
+    double KhzSpread = 1;
+    int Cycles = 14;
+    int Spread = 6;
+    double LevelDb = 50;
+    double LevelStep = 1;
+};
+
+std::vector<ChainClick> Chain(const ChainSpec& s) {
+    std::vector<ChainClick> clicks;
+    double t = 1e9;
+    for (int k = 0; k < s.Clicks; ++k) {
+        ChainClick c;
+        c.TimeUs = std::llround(t);
+        c.Khz = static_cast<float>(s.Khz + (k % 2 == 0 ? s.KhzSpread : -s.KhzSpread));
+        c.LevelDb = static_cast<float>(s.LevelDb + (k % 2 == 0 ? 0 : s.LevelStep));
+        c.Ncyc = static_cast<uint8_t>(s.Cycles);
+        c.Spread = static_cast<uint8_t>(s.Spread);
+        c.Pmax = 150;
+        c.Chance = k < 2 ? -1 : static_cast<float>(s.Chance);
+        clicks.push_back(c);
+        t += s.IciMs * 1000 * (k % 2 == 0 ? 1 + s.Jitter : 1 - s.Jitter);
+    }
+    return clicks;
+}
+
+TEST(TrainRules, EachMeasureDecidesItsPart) {
+    const TrainOptions o;
+    auto with = [](auto change) {
+        ChainSpec s;
+        change(s);
+        return s;
+    };
+    const struct {
+        const char* What;
+        ChainSpec Spec;
+        std::optional<TrainClass> Class;  // nothing: no train
+        TrainQuality Quality;
+    } kRows[] = {
+        {"porpoise", {}, TrainClass::Nbhf, TrainQuality::High},
+        {"4 clicks", with([](ChainSpec& s) { s.Clicks = 4; }), std::nullopt, {}},
+        {"random intervals", with([](ChainSpec& s) { s.Jitter = 0.1; }), std::nullopt, {}},
+        {"there by chance", with([](ChainSpec& s) { s.Chance = 0.5; }), std::nullopt, {}},
+        {"clockwork", with([](ChainSpec& s) { s.Jitter = 0.0005; }), TrainClass::Sonar,
+         TrainQuality::High},
+        {"clockwork by chance", with([](ChainSpec& s) {
+             s.Jitter = 0.0005;
+             s.Chance = 0.15;
+         }),
+         TrainClass::Nbhf, TrainQuality::Moderate},
+        {"slow clockwork", with([](ChainSpec& s) {
+             s.Jitter = 0.0005;
+             s.IciMs = 1500;
+         }),
+         TrainClass::Sonar, TrainQuality::High},
+        {"slow animal", with([](ChainSpec& s) { s.IciMs = 700; }), std::nullopt, {}},
+        {"long pings", with([](ChainSpec& s) { s.Cycles = 40; }), TrainClass::Unclassed,
+         TrainQuality::High},
+        {"broad band", with([](ChainSpec& s) { s.Spread = 13; }), TrainClass::Unclassed,
+         TrainQuality::High},
+        {"few cycles", with([](ChainSpec& s) { s.Cycles = 3; }), TrainClass::Dolphin,
+         TrainQuality::High},
+        {"low frequency", with([](ChainSpec& s) { s.Khz = 60; }), TrainClass::Dolphin,
+         TrainQuality::High},
+        {"above the band", with([](ChainSpec& s) { s.Khz = 170; }), TrainClass::Unclassed,
+         TrainQuality::High},
+        {"10 clicks", with([](ChainSpec& s) { s.Clicks = 10; }), TrainClass::Nbhf,
+         TrainQuality::Moderate},
+        {"7 clicks", with([](ChainSpec& s) { s.Clicks = 7; }), TrainClass::Nbhf, TrainQuality::Low},
+        {"drifting interval", with([](ChainSpec& s) { s.Jitter = 0.04; }), TrainClass::Nbhf,
+         TrainQuality::Moderate},
+        {"chance 0.15", with([](ChainSpec& s) { s.Chance = 0.15; }), TrainClass::Nbhf,
+         TrainQuality::Moderate},
+        {"chance 0.25", with([](ChainSpec& s) { s.Chance = 0.25; }), TrainClass::Nbhf,
+         TrainQuality::Low},
+        {"jumping level", with([](ChainSpec& s) { s.LevelStep = 6; }), TrainClass::Nbhf,
+         TrainQuality::Low},
+        {"wandering frequency", with([](ChainSpec& s) { s.KhzSpread = 12; }), TrainClass::Nbhf,
+         TrainQuality::Low},
+        {"dolphin, wandering frequency", with([](ChainSpec& s) {
+             s.Khz = 60;
+             s.KhzSpread = 12;
+         }),
+         TrainClass::Dolphin, TrainQuality::High},
+    };
+    for (const auto& row : kRows) {
+        const std::optional<Train> t = DescribeTrain(Chain(row.Spec), o);
+        ASSERT_EQ(t.has_value(), row.Class.has_value()) << row.What;
+        if (!t) continue;
+        EXPECT_EQ(t->Class, *row.Class) << row.What;
+        EXPECT_EQ(t->Quality, row.Quality) << row.What;
+        EXPECT_EQ(t->Clicks, row.Spec.Clicks) << row.What;
+    }
+}
+
+TEST(TrainRules, BuzzClicksAndMinutesOfAnNbhfTrain) {
+    ChainSpec s;
+    s.Clicks = 20;
+    std::vector<ChainClick> clicks = Chain(s);
+    // Twenty clicks at 2 ms after the train, the first 30 ms after its last click.
+    for (int k = 0; k < 20; ++k) {
+        ChainClick c = clicks.back();
+        c.TimeUs += k == 0 ? 30'000 : 2'000;
+        clicks.push_back(c);
+    }
+    const std::optional<Train> t = DescribeTrain(clicks, {});
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->Class, TrainClass::Nbhf);
+    EXPECT_EQ(t->BuzzClicks, 19);
+    EXPECT_NEAR(t->IciMinMs, 2, 1e-9);
+    EXPECT_NEAR(t->IciModalMs, 2, 0.5);  // the buzz's intervals are the most common
+    EXPECT_EQ(t->ClickMinutes.size(), 1u);
+    EXPECT_EQ(t->BuzzMinutes, t->ClickMinutes);
+    // A dolphin's clicks at short intervals are no buzz.
+    for (ChainClick& c : clicks) c.Khz = 60;
+    EXPECT_EQ(DescribeTrain(clicks, {})->BuzzClicks, 0);
+    // A missed click's interval counts halved.
+    std::vector<ChainClick> missed = Chain(s);
+    for (size_t i = 10; i < missed.size(); ++i) missed[i].TimeUs += 60'000;
+    missed[10].Gap = 2;
+    EXPECT_LT(DescribeTrain(missed, {})->IciMaxMs, 70);
+}
+
+}  // namespace
+}  // namespace wtk::presence
