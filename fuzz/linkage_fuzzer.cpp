@@ -6,7 +6,8 @@
 // seconds may put a click before a file's first sample); its rows, written again, must read
 // back as they were. The Raven table must have a row of the heading's columns per click, the
 // minute table a row per minute, and the Audacity label files (written into the scratch
-// folder) one file per recording, their lines a click each.
+// folder) one file per recording, their lines a click each. Linkage lines, written again, must
+// read back as they were, paths byte for byte.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -91,6 +92,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::filesystem::remove(folder / "in.txt");
     std::filesystem::remove(folder / "in.recordings.csv");
     wtk::fuzz::WriteBytes(folder / (table ? "in.recordings.csv" : "in.txt"), data, split);
+    if (!table) {
+        // Its lines, written again, read back as they were: minutes and paths, byte for byte.
+        const wtk::tk1::LinkageText read = wtk::tk1::DecodeLinkage(
+            std::string_view(reinterpret_cast<const char*>(data), split));
+        std::string again;
+        for (const wtk::tk1::LinkageLine& line : read.Lines) {
+            again += wtk::tk1::EncodeLinkageLine(line.Minute, line.Path);
+        }
+        const wtk::tk1::LinkageText reread = wtk::tk1::DecodeLinkage(again);
+        Expect(reread.BadLines.empty() && reread.Lines.size() == read.Lines.size());
+        for (size_t i = 0; i < read.Lines.size(); ++i) {
+            Expect(reread.Lines[i].Minute == read.Lines[i].Minute &&
+                   reread.Lines[i].Path == read.Lines[i].Path);
+        }
+    }
     if (table) {
         const auto parsed = wtk::tk1::DecodeRecordingsTable(
             std::string_view(reinterpret_cast<const char*>(data), split));

@@ -1,7 +1,8 @@
 // File-name parsing on any names: the built-in form (location, date and time from the end of
 // the name, identity rule) and, when the input holds a NUL byte, a --name-date pattern (the text
 // before it) matched against the name (the text after it). A date found must be a real minute
-// of the years the forms can give, the identity must come from the name or the site name, and
+// of the years the forms can give (placing the file at it keeps the name's date text), the
+// identity must come from the name or the site name, and
 // the file list's line of the record must keep its six cells on one line whatever the name
 // holds.
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "input/name_parsing.h"
 #include "input/name_pattern.h"
 #include "input/selection.h"
+#include "input/start_times.h"
 
 namespace {
 
@@ -87,6 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Expect(shortName.starts_with(rec.IdentityName) || rec.IdentityName == "Site " ||
            rec.IdentityName == "No Name ");
     CheckRecord(rec, rate, false);
+    // Placed by the name's own time, a file keeps the date as its name writes it, and its minute.
+    wtk::WavFileRec placed = rec;
+    wtk::ResolveStartTime(placed, std::nullopt, wtk::TimeSourceChoice::Auto, {}, false, rate);
+    Expect(placed.DateString == rec.DateString && placed.Start.Mn == rec.Start.Mn &&
+           !placed.Unplaced);
 
     // The recorders' forms where the built-in form gives no date.
     wtk::WavFileRec recorder = wtk::BlankWavFileRec;

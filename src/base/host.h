@@ -25,7 +25,9 @@ enum class Label {
     DateFailureFile,   // the file whose name gave the date/time failure text just put in
                        // ProgressLbl (its full path)
     StartTimeWarning,  // a listed recording's start time is doubtful: its name and its own
-                       // time disagree, or it overlaps the next recording of its location
+                       // time disagree, it overlaps the next recording of its location, or it
+                       // cannot be placed; and the listing's notes on start times (names read
+                       // as local time) and locations (taken from folders)
 };
 
 enum class Memo {

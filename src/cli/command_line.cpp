@@ -6,6 +6,7 @@
 #include <string_view>
 #include <variant>
 
+#include "base/calendar.h"
 #include "base/numbers.h"
 #include "input/start_times.h"
 #include "presence/presence.h"
@@ -122,8 +123,9 @@ const OptionDef kOptions[] = {
      [](CommandLine& c, const std::string& v) { c.nameDate = v; }},
     {"time-source", 0, "WHICH", false, kConvert | kList,
      "start times from: auto (the name's where it gives one, else the recording's own: "
-     "log.xml, guan, wamd, icmt, bext), name (the name's only) or file (the recording's own "
-     "where it has one, else the name's) [auto]",
+     "log.xml, guan, wamd, icmt, bext; the recording's own also where it lies less than 60 s "
+     "from the name's, or where its zone's local time is the name's), name (the name's only) "
+     "or file (the recording's own where it has one, else the name's) [auto]",
      [](CommandLine& c, const std::string& v) {
          const std::optional<TimeSourceChoice> choice = ParseTimeSourceChoice(v);
          if (!choice) {
@@ -148,8 +150,16 @@ const OptionDef kOptions[] = {
      [](CommandLine& c, const std::string& v) {
          const auto point = ParseClockError(v);
          if (const auto* refusal = std::get_if<std::string>(&point)) throw UsageError{*refusal};
-         c.clockErrors.emplace_back(std::get<ClockErrorPoint>(point).AtUs,
-                                    std::get<ClockErrorPoint>(point).ErrorUs);
+         const ClockErrorPoint p = std::get<ClockErrorPoint>(point);
+         // Two errors at one instant leave the clock's error there unknown.
+         for (const auto& [at, error] : c.clockErrors) {
+             if (at == p.AtUs) {
+                 throw UsageError{"--clock-error gives two errors at " +
+                                  IsoMicroseconds(at).substr(0, 19) +
+                                  ": one error per instant"};
+             }
+         }
+         c.clockErrors.emplace_back(p.AtUs, p.ErrorUs);
      }},
     {"exact-start", 0, nullptr, false, kConvert,
      "each recording starts at its start second in the TK1 file (clicks keep their true time), "

@@ -136,29 +136,99 @@ ReadOptions ReadOptionsOf(const CommandLine& c) {
     return {c.toSixteenBit, c.channel};
 }
 
+void SetMainControls(Session& session, const CommandLine& c);
+
+// The rate of headers, as RateFromHeaders takes it; empty when no header fits the converter.
+std::optional<std::variant<int32_t, std::string>> RateOf(const std::vector<WavHeader>& headers,
+                                                         const std::vector<std::string>& names,
+                                                         const CommandLine& c) {
+    const bool anyFit = std::any_of(headers.begin(), headers.end(), [&](const WavHeader& h) {
+        return ClassifyRecording(h, ReadOptionsOf(c)) == FormatFit::Fit;
+    });
+    if (!anyFit) return std::nullopt;
+    return RateFromHeaders(headers, names, ReadOptionsOf(c));
+}
+
 // The batch rate from the headers of the files the operands stand for (those read with the
 // choices given); empty when no file has such a header to take it from.
 std::optional<std::variant<int32_t, std::string>> RateOfHeaders(const CommandLine& c) {
     std::vector<WavHeader> headers;
     std::vector<std::string> names;
-    bool anyFit = false;
     for (const std::string& path : ExpandSelectionPaths(c.operands)) {
         if (std::optional<WavHeader> h = OpenedFileHeader(path)) {
-            anyFit = anyFit || ClassifyRecording(*h, ReadOptionsOf(c)) == FormatFit::Fit;
             headers.push_back(*h);
             names.push_back(path);
         }
     }
-    if (!anyFit) return std::nullopt;
-    return RateFromHeaders(headers, names, ReadOptionsOf(c));
+    return RateOf(headers, names, c);
+}
+
+// The locations of the files the operands stand for, as a listing without texts finds them
+// (the location does not depend on the rate, which is the one of old here).
+std::vector<LocationGroup> LocationsOf(const CommandLine& c) {
+    NullHost quiet;
+    Session listing(quiet);
+    listing.Start();
+    SetMainControls(listing, c);
+    listing.SelectPaths(c.operands, c.location ? &*c.location : nullptr);
+    return SplitIntoLocations(listing.WavFileRecs);
+}
+
+// The rate the headers of one location's files give.
+std::optional<std::variant<int32_t, std::string>> RateOfLocation(const CommandLine& c,
+                                                                 const LocationGroup& group) {
+    std::vector<WavHeader> headers;
+    std::vector<std::string> names;
+    for (const WavFileRec& rec : group.Recs) {
+        headers.push_back(rec.Header);
+        names.push_back(rec.Path());
+    }
+    return RateOf(headers, names, c);
+}
+
+// The rates the fit headers of some files give, each once.
+std::vector<uint32_t> RatesOf(const WavFileRecTable& recs, const CommandLine& c) {
+    std::vector<uint32_t> rates;
+    for (const WavFileRec& rec : recs) {
+        if (ClassifyRecording(rec.Header, ReadOptionsOf(c)) != FormatFit::Fit) continue;
+        if (std::find(rates.begin(), rates.end(), rec.Header.SampleRate) == rates.end()) {
+            rates.push_back(rec.Header.SampleRate);
+        }
+    }
+    return rates;
+}
+
+// What a conversion refused for the headers' rate can do instead. Where they give different
+// rates: each location in a run of its own where every location's files share one rate, else
+// the files of each rate apart (a rate given for all would read the others' at a wrong rate).
+std::string RateAdvice(const CommandLine& c) {
+    const std::vector<LocationGroup> groups = LocationsOf(c);
+    WavFileRecTable all;
+    for (const LocationGroup& group : groups)
+        all.insert(all.end(), group.Recs.begin(), group.Recs.end());
+    if (RatesOf(all, c).size() < 2) return "--rate K converts every file at K k samples/s";
+    for (const LocationGroup& group : groups) {
+        if (RatesOf(group.Recs, c).size() > 1) {
+            return "location " + group.Name +
+                   " holds files of different rates: convert the files of each rate in a run "
+                   "of their own";
+        }
+    }
+    return "the files of each location share one rate: convert each location in a run of its "
+           "own with --location NAME, which reads it at its rate; list --locations names them";
 }
 
 // The rate text the batch is converted (or listed) at: --rate as given, else the headers' rate
-// (576 where no header gives one). Empty after a refusal, which is reported.
+// (576 where no header gives one). With --location, where all the files' headers do not give
+// one rate, that location's files' headers alone. Empty after a refusal, which is reported.
 std::optional<std::string> BatchRate(const CommandLine& c, CliHost& host) {
     if (!c.rate.empty() && c.rate != "header") return c.rate;
-    const auto rate = RateOfHeaders(c);
+    auto rate = RateOfHeaders(c);
     const std::string defaultRate = MainControls{}.KsamplesPerSecEdit;
+    if (c.location && rate && std::holds_alternative<std::string>(*rate)) {
+        const std::vector<LocationGroup> groups = LocationsOf(c);
+        if (!groups.empty()) rate = RateOfLocation(c, groups.front());
+    }
     if (!rate && c.rate.empty()) return defaultRate;
     const std::string* refusal = rate ? std::get_if<std::string>(&*rate) : nullptr;
     if (rate && refusal == nullptr) return std::to_string(std::get<int32_t>(*rate));
@@ -174,8 +244,7 @@ std::optional<std::string> BatchRate(const CommandLine& c, CliHost& host) {
         }
         return defaultRate;
     }
-    host.Message("wavtokeb-cli: " + why +
-                 ": nothing converted (--rate K converts every file at K k samples/s)");
+    host.Message("wavtokeb-cli: " + why + ": nothing converted (" + RateAdvice(c) + ")");
     return std::nullopt;
 }
 

@@ -183,6 +183,10 @@ void DateAndIdentityFromName(WavFileRec& rec, bool Scrapbook, bool quiet, const 
     ApplyIdentityRule(rec, AddedSiteNameEdit);
 }
 
+bool ShortNameGivesNoLocation(std::string_view Short) {
+    return Short.find('.') == std::string_view::npos && Utf8Length(Short) <= 9;
+}
+
 void ApplyIdentityRule(WavFileRec& rec, std::string_view AddedSiteNameEdit) {
     const std::string name = RulesName(rec.NameWithPath);
     const std::string_view Fname = name;
@@ -190,7 +194,7 @@ void ApplyIdentityRule(WavFileRec& rec, std::string_view AddedSiteNameEdit) {
     const std::string& Short = rec.OriginalShortNameMinusSuffix;
     if (const auto dot = Short.find('.'); dot != std::string::npos) {
         rec.IdentityName = Short.substr(0, dot);
-    } else if (Utf8Length(Short) > 9) {
+    } else if (!ShortNameGivesNoLocation(Short)) {
         rec.IdentityName = Utf8DropRight(Short, 9);
     } else if (!AddedSiteNameEdit.empty()) {
         rec.IdentityName = std::string(AddedSiteNameEdit) + " ";

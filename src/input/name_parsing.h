@@ -52,6 +52,10 @@ void DateAndIdentityFromName(WavFileRec& rec, bool Scrapbook, bool quiet, const 
 // The folder holding a file, as an identity: "" for none ("." and ".." give none).
 std::string_view FolderName(std::string_view path);
 
+// True when a short name (the name less its extension) gives the identity rule no location:
+// it holds no "." and has at most 9 characters, so the rule falls back to the site name.
+bool ShortNameGivesNoLocation(std::string_view Short);
+
 // Sets OriginalShortNameMinusSuffix (the name less its extension: its last four characters, or
 // ".flac") and IdentityName from the file name: the text before the first "." of the short
 // name; else all but its last 9 characters; else the site name and a space; else "No Name ".

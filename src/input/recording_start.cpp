@@ -99,7 +99,7 @@ std::optional<RecordingStart> Encode(const CivilTime& t, TimeSource source) {
     const auto us = EncodeMicroseconds(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second,
                                        t.Microsecond, t.ZoneMinutes);
     if (!us) return std::nullopt;
-    return RecordingStart{*us, t.Zoned, source};
+    return RecordingStart{*us, t.Zoned, source, t.Zoned ? t.ZoneMinutes : 0};
 }
 
 // A zone after the time: "Z", or a sign and hours with optional minutes (hh:mm, hhmm or h

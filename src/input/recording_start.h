@@ -51,6 +51,9 @@ struct RecordingStart {
     int64_t Microseconds = 0;
     bool Zoned = false;
     TimeSource Source = TimeSource::None;
+    // Where Zoned: the zone's offset east of UTC in minutes, so that the recorder's local time
+    // is Microseconds plus it.
+    int32_t ZoneMinutes = 0;
 
     bool operator==(const RecordingStart&) const = default;
 };

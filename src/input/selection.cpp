@@ -48,6 +48,48 @@ void BeginSelection(SelectionContext& c) {
     c.host.AppendMemo(Memo::FilesMemo, FilesMemoHeader());
 }
 
+// What the start times of a listing tell the user once, after the list: names in the
+// recorders' local time, and locations taken from folders.
+struct ListingNotes {
+    size_t LocalNames = 0;
+    std::vector<int32_t> LocalZones;  // each zone once, in the order met
+    // The folders that gave recordings their location, in the order met.
+    struct FolderLocation {
+        std::string Dir;  // the folder's path, as the recordings' paths give it
+        std::string Location;
+        size_t Recordings = 0;
+    };
+    std::vector<FolderLocation> FolderLocations;
+};
+
+// A start the recording's own metadata gave (its recorder's clock), not its name.
+bool OwnTimeSource(TimeSource source) {
+    return source != TimeSource::None && source != TimeSource::Name &&
+           source != TimeSource::Pattern;
+}
+
+// Recordings dated by their own time whose names give no location would all fall into one
+// group of the site name, whatever site recorded them: each folder's name is their location.
+void LocationFromFolder(WavFileRec& rec, std::string_view site, ListingNotes& notes) {
+    if (!OwnTimeSource(rec.StartTime.Source) ||
+        !ShortNameGivesNoLocation(rec.OriginalShortNameMinusSuffix) ||
+        (rec.IdentityName != std::string(site) + " " && rec.IdentityName != "No Name ")) {
+        return;
+    }
+    const std::string_view folder = FolderName(rec.Path());
+    if (folder.empty()) return;
+    rec.IdentityName = folder;
+    std::string_view dir = DirectoryPart(rec.Path());
+    while (dir.size() > 1 && dir.back() == '/') dir.remove_suffix(1);
+    auto& seen = notes.FolderLocations;
+    auto at = std::find_if(seen.begin(), seen.end(), [&](const auto& f) { return f.Dir == dir; });
+    if (at == seen.end()) {
+        seen.push_back({std::string(dir), std::string(folder), 1});
+    } else {
+        at->Recordings += 1;
+    }
+}
+
 // The start time of a listed file from its name and its own time, as the time-source choice
 // takes them. A name that gives no date is reported only where the file has no time of its own.
 // A raw file of an XWAV file has the time its harp chunk gives it as its own, and the name's
@@ -55,7 +97,8 @@ void BeginSelection(SelectionContext& c) {
 // name is read from the file's path; the record takes the raw file's name before its start is
 // chosen.
 void ReadStartTime(SelectionContext& c, WavFileRec& rec,
-                   const std::optional<NameDatePattern>& pattern, StringList& warnings) {
+                   const std::optional<NameDatePattern>& pattern, StringList& warnings,
+                   ListingNotes& notes) {
     const auto choice = static_cast<TimeSourceChoice>(c.Controls.TimeSourceCombo);
     const bool raw = rec.Raw.Number > 0;
     std::optional<RecordingStart> own;
@@ -79,11 +122,33 @@ void ReadStartTime(SelectionContext& c, WavFileRec& rec,
     }
     if (c.Scrapbook) return;
     static const TimeCorrections kNone;
-    if (auto warning =
-            ResolveStartTime(rec, own, choice, c.Corrections != nullptr ? *c.Corrections : kNone,
-                             c.Controls.ExactStart, c.Rate)) {
-        warnings.push_back(std::move(*warning));
+    StartChoice chosen =
+        ResolveStartTime(rec, own, choice, c.Corrections != nullptr ? *c.Corrections : kNone,
+                         c.Controls.ExactStart, c.Rate);
+    if (chosen.Warning) warnings.push_back(std::move(*chosen.Warning));
+    if (chosen.LocalNameZone) {
+        notes.LocalNames += 1;
+        auto& zones = notes.LocalZones;
+        if (std::find(zones.begin(), zones.end(), *chosen.LocalNameZone) == zones.end()) {
+            zones.push_back(*chosen.LocalNameZone);
+        }
     }
+    LocationFromFolder(rec, c.Controls.AddedSiteNameEdit, notes);
+}
+
+// The notes' lines.
+StringList NoteLines(const ListingNotes& notes) {
+    StringList lines;
+    if (notes.LocalNames > 0) lines.push_back(LocalNamesNote(notes.LocalNames, notes.LocalZones));
+    for (const auto& f : notes.FolderLocations) {
+        const bool one = f.Recordings == 1;
+        lines.push_back(std::to_string(f.Recordings) + (one ? " recording" : " recordings") +
+                        " in " + f.Dir + ", dated by " + (one ? "its" : "their") + " own time, " +
+                        (one ? "has" : "have") + " no location in " +
+                        (one ? "its name" : "their names") + ": location \"" + f.Location +
+                        "\", the folder's name");
+    }
+    return lines;
 }
 
 void NoFilesSelected(SelectionContext& c) {
@@ -154,7 +219,8 @@ int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec) {
 int32_t DurationMsOf(const WavFileRec& rec, int32_t SamplesPerSec) {
     const RecordingLayout layout = rec.Layout();
     if (rec.Raw.Number == 0 && layout.Read == RecordingLayout::Reading::Bytes16) {
-        return DurationMsFromSize(rec.Header.FileSize, SamplesPerSec);
+        // The size up to the end of the samples: chunks after the data chunk are no sound.
+        return DurationMsFromSize(std::min(layout.End, rec.Header.FileSize), SamplesPerSec);
     }
     return DurationMsFromSamples(layout.Samples(), SamplesPerSec);
 }
@@ -242,6 +308,7 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
     WavFileRecTable recs;
     recs.reserve(static_cast<size_t>(N));
     StringList warnings;  // about start times and raw files, shown after the list
+    ListingNotes notes;
     int32_t I = 0;
     for (; I < N; ++I) {
         if (I % 20 == 0) host.SetText(Label::SelectBatchBtn, std::to_string(I));
@@ -269,7 +336,7 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
                 }
                 rec.DurationMs = DurationMsOf(rec, c.Rate.SamplesPerSec);
                 if (c.Controls.UseFileNameDateTimes) {
-                    ReadStartTime(c, rec, pattern, warnings);
+                    ReadStartTime(c, rec, pattern, warnings, notes);
                 } else {
                     rec.NameWithPath = RawFileName(path, rec.Raw);
                 }
@@ -316,6 +383,7 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
             warnings.push_back(std::move(text));
         }
     }
+    for (std::string& text : NoteLines(notes)) warnings.push_back(std::move(text));
     for (const std::string& text : warnings) host.SetText(Label::StartTimeWarning, text);
     if (c.NofInputsSkipped != nullptr) *c.NofInputsSkipped += static_cast<int32_t>(skipped.size());
     c.Busy = false;

@@ -93,8 +93,9 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
 // Playing time in ms of a file of SizeBytes at SamplesPerSec: ((size div 2) - 44) x 1000 /
 // SamplesPerSec, rounded half to even (0 while no rate is set; limited to the int32 range).
 int32_t DurationMsFromSize(int64_t SizeBytes, int32_t SamplesPerSec);
-// The duration a listed record shows: a 16-bit file of one channel's from its size, as
-// always; the samples read of any other (a raw file, converted samples, a FLAC stream), in ms.
+// The duration a listed record shows: a 16-bit file of one channel's from its size up to the
+// end of its data chunk (the whole file where the chunk runs to its end, as always); the
+// samples read of any other (a raw file, converted samples, a FLAC stream), in ms.
 int32_t DurationMsOf(const WavFileRec& rec, int32_t SamplesPerSec);
 
 // DurationMs / 1000 with two decimals, rounded half away from zero: 2605 -> "2.61".

@@ -14,6 +14,10 @@
 namespace wtk {
 namespace {
 
+// The first and last minute a file can be placed at (minute 0 stands for no date).
+constexpr int64_t kFirstPlacedMinute = 1;
+constexpr int64_t kLastPlacedMinute = INT32_MAX;
+
 // Microseconds as seconds with three decimals: "3600.000".
 std::string SecondsText(int64_t us) {
     return FixedText(static_cast<double>(us) / 1e6, 3);
@@ -126,7 +130,7 @@ std::string StartTimeText(const RecordingStart& start) {
 
 bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate, int64_t atUs) {
     const FloorDivision m = FloorDivide(atUs, kMicrosecondsPerMinute);
-    if (m.Quotient <= 0 || m.Quotient > INT32_MAX) {
+    if (m.Quotient < kFirstPlacedMinute || m.Quotient > kLastPlacedMinute) {
         rec.Start = {};
         rec.DateFound = false;
         rec.StartTime = {};
@@ -142,40 +146,124 @@ bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate, 
     return true;
 }
 
-std::optional<std::string> ResolveStartTime(WavFileRec& rec,
-                                            const std::optional<RecordingStart>& own,
-                                            TimeSourceChoice choice,
-                                            const TimeCorrections& corrections, bool exactStart,
-                                            const SampleRate& Rate) {
+namespace {
+
+// "+02:00" of minutes.
+std::string HoursMinutesText(int64_t minutes) {
+    const int64_t m = std::llabs(minutes);
+    std::string text(1, minutes < 0 ? '-' : '+');
+    auto twoDigits = [&](int64_t v) {
+        text += static_cast<char>('0' + v / 10 % 10);
+        text += static_cast<char>('0' + v % 10);
+    };
+    twoDigits(m / 60);
+    text += ':';
+    twoDigits(m % 60);
+    return text;
+}
+
+// The options that give the time a disagreement warning did not take: the other time source,
+// and where the two lie whole quarter hours apart (a zone's offset), the shift between them.
+std::string OtherTimeOptions(bool ownTaken, const RecordingStart& own, int64_t nameUs) {
+    std::string text =
+        ownTaken ? std::string("--time-source name takes the name's")
+                 : "--time-source file takes the " + std::string(TimeSourceText(own.Source)) + "'s";
+    const int64_t apart = ownTaken ? nameUs - own.Microseconds : own.Microseconds - nameUs;
+    const int64_t quarter = 15 * kMicrosecondsPerMinute;
+    const int64_t quarters = (apart + (apart < 0 ? -quarter : quarter) / 2) / quarter;
+    constexpr int64_t kLongestShiftMinutes = 99 * 60 + 59;
+    if (quarters != 0 && std::llabs(apart - quarters * quarter) < kSameStartUs &&
+        std::llabs(quarters) * 15 <= kLongestShiftMinutes) {
+        text += ", --time-shift " + HoursMinutesText(quarters * 15) +
+                " moves every start by the difference";
+    }
+    return text;
+}
+
+std::string MinuteText(int64_t minute) {
+    return IsoMicroseconds(minute * kMicrosecondsPerMinute, ' ').substr(0, 16);
+}
+
+}  // namespace
+
+StartChoice ResolveStartTime(WavFileRec& rec, const std::optional<RecordingStart>& own,
+                             TimeSourceChoice choice, const TimeCorrections& corrections,
+                             bool exactStart, const SampleRate& Rate) {
+    StartChoice found;
+    rec.Unplaced.reset();
     const RecordingStart name = rec.StartTime;
     const bool hasName = name.Source != TimeSource::None;
-    const bool takeOwn = own && (choice == TimeSourceChoice::File || !hasName);
-    std::optional<std::string> warning;
-    if (own && hasName &&
-        std::llabs(own->Microseconds - name.Microseconds) >= kMicrosecondsPerMinute) {
-        warning = rec.NameWithPath + ": its name says " + StartTimeText(name) + ", its " +
-                  std::string(TimeSourceText(own->Source)) + " " + StartTimeText(*own) + " (" +
-                  SecondsText(std::llabs(own->Microseconds - name.Microseconds)) +
-                  " s apart: a clock or time-zone mistake?); the " +
-                  (takeOwn ? std::string(TimeSourceText(own->Source)) : "name") +
-                  "'s time is taken";
+    if (!own && !hasName) return found;
+    bool takeOwn = own && (choice == TimeSourceChoice::File || !hasName);
+    if (own && hasName) {
+        const int64_t apart = std::llabs(own->Microseconds - name.Microseconds);
+        const int64_t localApart =
+            std::llabs(own->Microseconds + int64_t{own->ZoneMinutes} * kMicrosecondsPerMinute -
+                       name.Microseconds);
+        if (apart < kSameStartUs) {
+            takeOwn = takeOwn || choice == TimeSourceChoice::Auto;
+        } else if (own->Zoned && localApart < kSameStartUs) {
+            // The name is the recorder's local time: its own time says so, in UTC.
+            if (choice != TimeSourceChoice::Name) {
+                takeOwn = true;
+                found.LocalNameZone = own->ZoneMinutes;
+            }
+        } else {
+            const std::string taken =
+                takeOwn ? std::string(TimeSourceText(own->Source)) : std::string("name");
+            found.Warning =
+                rec.NameWithPath + ": its name says " + StartTimeText(name) + ", its " +
+                std::string(TimeSourceText(own->Source)) + " " + StartTimeText(*own) + " (" +
+                SecondsText(apart) + " s apart: a clock or time-zone mistake?); the " + taken +
+                "'s time is taken (" + OtherTimeOptions(takeOwn, *own, name.Microseconds) + ")";
+        }
     }
-    if (!own && !hasName) return warning;
-    // The correction of the time that places the file.
-    const RecordingStart& placing = takeOwn || !hasName ? *own : name;
+    // The day the name gives, and its text as the name writes it.
+    const bool nameDated = hasName && rec.DateFound && rec.Start.Mn > 0;
+    const int64_t nameDay = FloorDivide(rec.Start.Mn, kMinutesPerDay).Quotient;
+    const std::string nameDate = rec.DateString;
+
+    const RecordingStart& placing = takeOwn ? *own : name;
     rec.CorrectionUs = corrections.CorrectionFor(placing.Microseconds);
-    const int64_t placeUs = placing.Microseconds + rec.CorrectionUs;
-    // The name places the file where it gives a time; the recording's own time, where it falls
-    // in the minute the name gives, is the finer start (the recorder's own clock, often to the
-    // millisecond, where a name keeps whole seconds or names another stream's start).
-    const bool refine =
-        !takeOwn && own && hasName && choice == TimeSourceChoice::Auto &&
-        FloorDivide(own->Microseconds + rec.CorrectionUs, kMicrosecondsPerMinute).Quotient ==
-            FloorDivide(placeUs, kMicrosecondsPerMinute).Quotient;
-    rec.StartTime = refine ? *own : placing;
+    rec.StartTime = placing;
     rec.StartTime.Microseconds += rec.CorrectionUs;
-    PlaceAtStartTime(rec, exactStart, Rate, exactStart ? rec.StartTime.Microseconds : placeUs);
-    return warning;
+    const RecordingStart start = rec.StartTime;
+    if (!PlaceAtStartTime(rec, exactStart, Rate, start.Microseconds)) {
+        rec.Unplaced = start;
+        found.Warning = UnplacedLine(rec);
+    } else if (nameDated && !nameDate.empty() &&
+               FloorDivide(rec.Start.Mn, kMinutesPerDay).Quotient == nameDay) {
+        rec.DateString = nameDate;
+    }
+    return found;
+}
+
+std::string UnplacedLine(const WavFileRec& rec) {
+    if (!rec.Unplaced) return {};
+    const int64_t minute = FloorDivide(rec.Unplaced->Microseconds, kMicrosecondsPerMinute).Quotient;
+    std::string text = rec.NameWithPath + ": its start " + StartTimeText(*rec.Unplaced) + " (" +
+                       std::string(TimeSourceText(rec.Unplaced->Source));
+    if (rec.CorrectionUs != 0) {
+        text += ", with " + SecondsText(rec.CorrectionUs) + " s of --time-shift and --clock-error";
+    }
+    text += ") lies ";
+    text +=
+        minute < kFirstPlacedMinute
+            ? "before " + MinuteText(kFirstPlacedMinute) + ", where the minutes of TK1 files begin"
+            : "after " + MinuteText(kLastPlacedMinute) + ", where the minutes of TK1 files end";
+    return text + ": it cannot be placed";
+}
+
+std::string LocalNamesNote(size_t count, const std::vector<int32_t>& zones) {
+    std::string zoneText;
+    for (const int32_t zone : zones) {
+        zoneText += (zoneText.empty() ? "UTC" : ", UTC") + HoursMinutesText(zone);
+    }
+    const bool one = count == 1;
+    return std::to_string(count) + (one ? " recording is" : " recordings are") + " named in " +
+           (one ? "its recorder's" : "their recorders'") + " local time (" + zoneText + "), as " +
+           (one ? "its" : "their") + " own start time with its zone shows: placed by " +
+           (one ? "its" : "their") + " own time, in UTC (--time-source name places by the name)";
 }
 
 int64_t SamplesOf(const WavFileRec& rec) {
@@ -193,10 +281,20 @@ std::vector<std::string> OverlapWarnings(const WavFileRecTable& recs, int32_t sa
                                 SamplesOf(*previous) * kMicrosecondsPerSecond / samplesPerSec;
             const int64_t overlap = end - rec.StartTime.Microseconds;
             if (overlap > kMicrosecondsPerSecond) {
+                const int64_t ends = rec.StartTime.Microseconds +
+                                     SamplesOf(rec) * kMicrosecondsPerSecond / samplesPerSec;
+                const int64_t first =
+                    FloorDivide(rec.StartTime.Microseconds, kMicrosecondsPerMinute).Quotient;
+                const int64_t last =
+                    FloorDivide(std::min(end, ends) - 1, kMicrosecondsPerMinute).Quotient;
+                const std::string minutes =
+                    last > first ? "the minutes " + MinuteText(first) + " to " + MinuteText(last)
+                                 : "the minute " + MinuteText(first);
                 warnings.push_back(previous->NameWithPath + " ends " + SecondsText(overlap) +
-                                   " s after " + rec.NameWithPath +
-                                   " begins (recordings of one location overlap: a clock jump "
-                                   "or a wrong name?)");
+                                   " s after " + rec.NameWithPath + " begins: both reach " +
+                                   minutes +
+                                   " of their TK1 file (recordings of one location overlap: a "
+                                   "clock jump or a wrong name?)");
             }
         }
         previous = &rec;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct WavFileRec {
     // placed at their exact start.
     RecordingStart StartTime;
     int64_t CorrectionUs = 0;  // --time-shift less the clock error, added to StartTime
+    // The start chosen, corrected, where it lies off the minute axis (before 1899-12-30 00:01 or
+    // beyond the last minute number): the file has no date, and it cannot be converted.
+    std::optional<RecordingStart> Unplaced;
     // The file of a raw file of an XWAV file ("": NameWithPath is the file), and the raw file.
     std::string FilePath;
     RawFile Raw;

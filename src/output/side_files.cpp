@@ -52,8 +52,9 @@ void SourceLinkageFile::WriteLine(int32_t startMinute, const std::string& wavPat
             "Failed to write source linkage file " + name_ + ": the file is not open",
             EventKind::LinkageFailure, name_, 0);
     }
-    // A name can break neither the line nor the UTF-8.
-    const std::string line = tk1::EncodeLinkageLine(startMinute, PrintableName(wavPath));
+    // The path by its bytes, so that the file can be found again (quoted where it holds a
+    // line end).
+    const std::string line = tk1::EncodeLinkageLine(startMinute, wavPath);
     errno = 0;
     // One line per WAV file: pushed out at once, so that a failure shows here.
     if (std::fwrite(line.data(), 1, line.size(), file) != line.size() || std::fflush(file) != 0) {

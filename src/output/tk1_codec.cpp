@@ -21,18 +21,29 @@ void Int32toBuffer(uint8_t* Buf, size_t BufSize, int32_t First, int32_t NofBytes
 
 namespace {
 
-// Calls line(number from 1, text without its line end) for each line of a text with CR LF or
-// LF line ends, until it returns false; the last line may lack its line end.
-template <class Line>
-void ForEachLine(std::string_view text, Line line) {
+// Calls record(number of its first line, from 1; its text without its line end; whether it is
+// the last) for each record of a CSV text with CR LF or LF line ends, until it returns false: a
+// line end inside quotes belongs to the record's field. The last record may lack its line end.
+template <class Record>
+void ForEachCsvRecord(std::string_view text, Record record) {
     size_t pos = 0;
-    for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view l = text.substr(pos, end - pos);
+    for (int64_t lineNo = 1; pos < text.size();) {
+        bool quoted = false;
+        int64_t lines = 1;
+        size_t end = pos;
+        for (; end < text.size(); ++end) {
+            if (text[end] == '"') {
+                quoted = !quoted;
+            } else if (text[end] == '\n') {
+                if (!quoted) break;
+                ++lines;
+            }
+        }
+        std::string_view r = text.substr(pos, end - pos);
         pos = end + 1;
-        if (l.ends_with('\r')) l.remove_suffix(1);
-        if (!line(lineNo, l, pos >= text.size())) return;
+        if (r.ends_with('\r')) r.remove_suffix(1);
+        if (!record(lineNo, r, pos >= text.size())) return;
+        lineNo += lines;
     }
 }
 
@@ -192,27 +203,95 @@ Records::iterator Records::end() const {
     return iterator(file_, WholeRecordsEnd(file_), StartMinOf(file_));
 }
 
+namespace {
+
+// A path the linkage line must quote: one that holds a line end, or begins with a quote.
+bool QuotedInLinkage(std::string_view path) {
+    return path.find_first_of("\r\n") != std::string_view::npos || path.starts_with('"');
+}
+
+// The quoted field that begins at text[at] (a '"') and ends at a quote followed by a line end
+// or the end of the text.
+struct QuotedLinkagePath {
+    std::string Value;
+    size_t LineEnds = 0;  // line ends inside the quotes
+    size_t Next = 0;      // where the text goes on after the field's line end
+};
+// Empty when the quotes do not close so.
+std::optional<QuotedLinkagePath> QuotedField(std::string_view text, size_t at) {
+    QuotedLinkagePath field;
+    for (size_t k = at + 1; k < text.size(); ++k) {
+        if (text[k] != '"') {
+            field.Value += text[k];
+            field.LineEnds += text[k] == '\n' ? 1 : 0;
+            continue;
+        }
+        if (k + 1 < text.size() && text[k + 1] == '"') {
+            field.Value += '"';
+            ++k;
+            continue;
+        }
+        const std::string_view rest = text.substr(k + 1);
+        if (rest.starts_with("\r\n")) {
+            field.Next = k + 3;
+        } else if (rest.starts_with('\n') || rest.empty()) {
+            field.Next = k + 2;
+        } else {
+            return std::nullopt;
+        }
+        return field;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::string EncodeLinkageLine(int32_t minute, std::string_view path) {
     std::string line = std::to_string(minute);
     line += '\t';
-    line += path;
+    if (QuotedInLinkage(path)) {
+        line += '"';
+        for (const char c : path) {
+            if (c == '"') line += '"';
+            line += c;
+        }
+        line += '"';
+    } else {
+        line += path;
+    }
     line += "\r\n";
     return line;
 }
 
 LinkageText DecodeLinkage(std::string_view text) {
     LinkageText out;
-    ForEachLine(text, [&](int64_t lineNo, std::string_view line, bool) {
+    size_t pos = 0;
+    for (int64_t lineNo = 1; pos < text.size(); ++lineNo) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        size_t next = end + 1;
+        if (line.ends_with('\r')) line.remove_suffix(1);
         const size_t tab = line.find('\t');
         const std::optional<int32_t> minute =
             tab == std::string_view::npos ? std::nullopt : ParseInt32(line.substr(0, tab));
         if (!minute || *minute < 0 || tab + 1 == line.size()) {
             out.BadLines.push_back(lineNo);
+        } else if (line[tab + 1] != '"') {
+            out.Lines.push_back({*minute, std::string(line.substr(tab + 1))});
+        } else if (auto quoted = QuotedField(text, pos + tab + 1);
+                   quoted && !quoted->Value.empty()) {
+            // A path that holds line ends goes on over the lines it spans.
+            out.Lines.push_back({*minute, std::move(quoted->Value)});
+            lineNo += static_cast<int64_t>(quoted->LineEnds);
+            next = quoted->Next;
         } else {
+            // Quotes that do not close a field: the line as it stands, as linkage files that
+            // quoted nothing wrote it.
             out.Lines.push_back({*minute, std::string(line.substr(tab + 1))});
         }
-        return true;
-    });
+        pos = next;
+    }
     return out;
 }
 
@@ -250,7 +329,7 @@ std::optional<int64_t> ParseCount(std::string_view text) {
     return v;
 }
 
-// The cells of one CSV line (no line breaks inside cells).
+// The cells of one CSV record (line breaks inside quoted cells are theirs).
 std::vector<std::string> CsvCells(std::string_view line) {
     std::vector<std::string> cells(1);
     bool quoted = false;
@@ -383,7 +462,7 @@ std::variant<std::vector<RecordingRow>, std::string> DecodeRecordingsTable(std::
     std::vector<RecordingRow> rows;
     std::optional<TableColumns> columns;
     std::string error;
-    ForEachLine(text, [&](int64_t lineNo, std::string_view line, bool last) {
+    ForEachCsvRecord(text, [&](int64_t lineNo, std::string_view line, bool last) {
         const std::vector<std::string> cells = CsvCells(line);
         if (lineNo == 1) {
             columns = ColumnsOf(cells);

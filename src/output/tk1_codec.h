@@ -344,7 +344,9 @@ struct LinkageLine {
     std::string Path;
 };
 
-// "<minute>\t<path>\r\n"; the path as given (the caller makes it printable).
+// "<minute>\t<path>\r\n", the path by its bytes, so that it still names its file. A path that
+// holds a line end (CR or LF) or begins with a quote is put in quotes, its quotes doubled, as
+// CSV quotes a field: its line ends then lie inside the quotes.
 std::string EncodeLinkageLine(int32_t minute, std::string_view path);
 
 struct LinkageText {
@@ -352,14 +354,17 @@ struct LinkageText {
     std::vector<int64_t> BadLines;  // numbers (from 1) of lines that are no linkage lines
 };
 // The lines of a linkage file's text (CR LF or LF line ends); a line needs a minute number of
-// at least 0, a tab and a path.
+// at least 0, a tab and a path. A path in quotes that close at the end of a line is the text
+// between them, its doubled quotes single, line ends included; any other path is the rest of
+// its line as it stands.
 LinkageText DecodeLinkage(std::string_view text);
 
 // ---- the recordings table ----
 
 // NAME.recordings.csv beside a TK1 file: one row per recording behind it, in the order of the
 // linkage file, with its exact start and where the TK1 file placed its first sample. CSV as
-// RFC 4180 writes it, CR LF line ends.
+// RFC 4180 writes it, CR LF line ends; paths by their bytes (a line end in one lies inside its
+// quotes).
 inline constexpr std::string_view kRecordingsHeading =
     "path,start,time_source,correction_s,rate_hz,samples,duration_s,placed_minute,"
     "placed_offset_s";

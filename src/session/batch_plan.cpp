@@ -103,6 +103,8 @@ PlannedOutputs Session::PlanOutputs(const BatchPlan& batch, const std::string& c
     for (size_t i = 0; i < N; ++i) {
         const WavFileRec& rec = WavFileRecs[i];
         if (rec.NameWithPath.empty()) continue;
+        // A start the corrections moved off the minute axis would place the file nowhere.
+        if (!scrapbook && rec.Unplaced) plan.Unfit.push_back(UnplacedLine(rec));
         int64_t start = scrapbook ? int64_t{kScrapbookStartMin} + static_cast<int64_t>(i)
                                   : int64_t{rec.Start.Mn};
         if (first == nullptr || CompareUtf16(rec.IdentityName, first->IdentityName) != 0) {

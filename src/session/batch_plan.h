@@ -59,8 +59,9 @@ struct PlannedGap {
 struct PlannedOutputs {
     std::vector<std::string> Outputs;  // every file the batch writes (TK1, linkage, export)
     std::vector<PlannedGap> LongGaps;  // gaps within a TK1 file longer than MaxGapDays
-    std::vector<std::string> Unfit;    // TK1 files whose minutes the header cannot count, and
-                                       // names too long for the folder
+    std::vector<std::string> Unfit;    // TK1 files whose minutes the header cannot count,
+                                       // names too long for the folder, and recordings whose
+                                       // corrected start lies off the minute axis
 };
 
 // The files of names that exist (any kind of file), in the order given.

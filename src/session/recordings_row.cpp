@@ -2,8 +2,6 @@
 
 #include <filesystem>
 
-#include "base/utf8.h"
-
 namespace wtk {
 
 tk1::RecordingRow RecordingsTableRow(const WavFileRec& rec, int64_t placedUs, int64_t samples,
@@ -11,7 +9,8 @@ tk1::RecordingRow RecordingsTableRow(const WavFileRec& rec, int64_t placedUs, in
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(rec.NameWithPath, ec);
     tk1::RecordingRow row;
-    row.Path = PrintableName(ec ? rec.NameWithPath : absolute.string());
+    // By its bytes, so that the file can be found again.
+    row.Path = ec ? rec.NameWithPath : absolute.string();
     if (rec.StartTime.Source != TimeSource::None) {
         row.StartUs = rec.StartTime.Microseconds;
         row.Zoned = rec.StartTime.Zoned;

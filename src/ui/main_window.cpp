@@ -443,8 +443,9 @@ void TCv::BuildDateSteps(const PanelRows& rows) {
     TimeSourceCombo->setToolTip(QStringLiteral(
         "Where each recording's start time comes from: its name, or the time the recorder "
         "wrote into it (a GUANO, wamd, ICMT or bext chunk) or beside it (NAME.log.xml). "
-        "\"name, else file\": a name's time places the file, its own time within that minute "
-        "gives the exact start."));
+        "\"name, else file\": a name's time places the file; its own time does where it lies "
+        "less than a minute from the name's, or where its zone's local time is the name's (a "
+        "recorder that names its files in local time)."));
     session_->Controls.TimeSourceCombo = 0;
     connect(TimeSourceCombo, &QComboBox::currentIndexChanged, this,
             [this](int index) { session_->Controls.TimeSourceCombo = index; });

@@ -321,6 +321,15 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
     fs::create_directories(longNames);
     fs::copy_file(file, longNames + "/" + longLocation + ".20230517140000.wav");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // A recording whose own time a shift would move before the minutes begin.
+    const std::string early = dir / "early";
+    fs::create_directories(early);
+    synth::RecorderStamp stamp;
+    stamp.Style = synth::RecorderStyle::Guano;
+    stamp.StartUtcMicroseconds = synth::StartMicroseconds(1899, 12, 30, 1, 0, 0);
+    synth::RecordingSpec tiny;
+    tiny.SampleRate = 2000;
+    synth::WriteRecorderRecording(early, tiny, stamp);
     const std::string nothing = "nothing converted";
     const std::string fresh = out + "/new/deeper";  // created only when a conversion starts
     const std::string see = " (see wavtokeb-cli --help)";
@@ -518,6 +527,17 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
          "(16777215, 11650.8 days): from " +
              century + "/A.20000517140000.wav to the end of " + century +
              "/A.20990517140000.wav\nwavtokeb-cli: " + nothing},
+        // Corrections that place a recording nowhere, or that contradict each other.
+        {{"convert", "-q", "-o", fresh, "--time-shift", "-02:00", early},
+         early +
+             "/rec1.wav: its start 1899-12-29T23:00:00.000000Z (guan, with -7200.000 s of "
+             "--time-shift and --clock-error) lies before 1899-12-30 00:01, where the minutes of "
+             "TK1 files begin: it cannot be placed\nwavtokeb-cli: " +
+             nothing},
+        {{"convert", "-o", fresh, "--clock-error", "2021-06-10T03:36=+1", "--clock-error",
+          "2021-06-10 03:36:00=-2", wavs},
+         "--clock-error gives two errors at 2021-06-10T03:36:00: one error per instant" +
+             seeConvert},
         {{"dump", pipe}, pipe + " is not a TK1 file: it is a pipe"},
         {{"dump", "/dev/zero"}, "/dev/zero is not a TK1 file: it is a device"},
     };
@@ -1093,7 +1113,7 @@ TEST_F(CliTest, RunsSharingAnOutputFolderNeverGetInEachOthersWay) {
     EXPECT_EQ(failedRounds, 0) << "of " << rounds << " rounds";
 }
 
-TEST_F(CliTest, NamesAreShownWithEscapesInEveryTextOutput) {
+TEST_F(CliTest, NamesAreShownWithEscapesAndStoredByTheirBytes) {
     // A location name with a line feed, a tab and a byte that is not UTF-8.
     Silent("L\nx\ty\xFF.20230517140000.wav", 1);
     const std::string shown = "L\\nx\\ty\xEF\xBF\xBD";
@@ -1114,13 +1134,40 @@ TEST_F(CliTest, NamesAreShownWithEscapesInEveryTextOutput) {
     const auto summary = Lines(r.out);
     ASSERT_EQ(summary.size(), 2u);
     EXPECT_EQ(Split(summary[1], '\t').at(0), "NewFileName" + shown + " 2023 05 17.TK1");
-    // The files carry the real bytes in their names; the lines in them do not.
+    // The files carry the real bytes in their names, and the linkage file and the recordings
+    // table the recording's real path, quoted for its line end, so that dump finds it again.
     const std::string tk1 = out + "/NewFileNameL\nx\ty\xFF 2023 05 17.TK1";
     EXPECT_TRUE(ReadTk1(tk1).wellFormed);
-    EXPECT_EQ(Lines(ReadFileText(out + "/NewFileNameL\nx\ty\xFF 2023 05 17.txt")),
-              (std::vector<std::string>{"64891560\t" + wav}));
+    const std::string real = wavs + "/L\nx\ty\xFF.20230517140000.wav";
+    EXPECT_EQ(ReadFileText(out + "/NewFileNameL\nx\ty\xFF 2023 05 17.txt"),
+              "64891560\t\"" + real + "\"\r\n");
+    EXPECT_NE(ReadFileText(out + "/NewFileNameL\nx\ty\xFF 2023 05 17.recordings.csv")
+                  .find("\r\n\"" + real + "\",2023-05-17T14:00:00.000000,name,"),
+              std::string::npos);
     EXPECT_EQ(Lines(RunCli(dir, {"dump", tk1}).out).at(0),
               "File\t" + out + "/NewFileName" + shown + " 2023 05 17.TK1");
+    for (const std::string& table : {std::string("--linkage"), std::string("--recordings")}) {
+        SCOPED_TRACE(table);
+        const std::string side = table == "--linkage" ? ".txt" : ".recordings.csv";
+        const Result raven = RunCli(dir, {"dump", "--raven", table,
+                                          out + "/NewFileNameL\nx\ty\xFF 2023 05 17" + side, tk1});
+        EXPECT_EQ(raven.status, 0);
+        EXPECT_EQ(raven.err, "");  // no recording that cannot be read here
+    }
+}
+
+// The TK1 file and its side files take the date as the name writes it, though the month "+5"
+// places the recording in May.
+TEST_F(CliTest, OutputNamesTakeTheNamesDateAsItIsWritten) {
+    Silent("Plus.2023+517120000.wav", 1);
+    const Result r = RunCli(dir, {"convert", "-r", "2", "-o", out, wavs});
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(Lines(r.out).size(), 2u);
+    EXPECT_EQ(Split(Lines(r.out)[1], '\t').at(0), "NewFileNamePlus 2023 +5 17.TK1");
+    for (const char* side : {".txt", ".recordings.csv"}) {
+        EXPECT_TRUE(fs::exists(out + "/NewFileNamePlus 2023 +5 17" + side)) << side;
+    }
+    EXPECT_EQ(ReadTk1(out + "/NewFileNamePlus 2023 +5 17.TK1").StartMin(), 64891440);
 }
 
 TEST_F(CliTest, ADirectoryThatCannotBeSearchedIsNamedAndTheRestConverted) {
@@ -1955,9 +2002,42 @@ TEST_F(CliTest, HeadersAreCheckedBeforeAnythingIsWritten) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "wavtokeb-cli: the headers give different rates: 384000 samples/s in " + fit +
                          ", 576000 samples/s in " + wavs +
-                         "/B.20230517140000.wav: nothing converted (--rate K converts every file "
-                         "at K k samples/s)\n");
+                         "/B.20230517140000.wav: nothing converted (the files of each location "
+                         "share one rate: convert each location in a run of its own with "
+                         "--location NAME, which reads it at its rate; list --locations names "
+                         "them)\n");
     EXPECT_FALSE(fs::exists(out + "/none"));
+    // Each location at its own rate, as a run with --rate gives it.
+    for (const std::string location : {"A", "B"}) {
+        r = RunCli(dir, {"convert", "--ignore-headers", "--location", location, "--out",
+                         out + "/alone", wavs});
+        EXPECT_EQ(r.status, 0) << r.err;
+        r = RunCli(dir, {"convert", "--ignore-headers", "--location", location, "--rate",
+                         location == "A" ? "384" : "576", "--out", out + "/rated", wavs});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string tk1 = "/NewFileName" + location + " 2023 05 17.TK1";
+        EXPECT_EQ(Tk1BytesWithoutClock(out + "/alone" + tk1),
+                  Tk1BytesWithoutClock(out + "/rated" + tk1));
+    }
+    // Where a location holds files of both rates, the files of each rate go apart.
+    spec.SampleRate = 576000;
+    synth::WriteWav(wavs + "/A.20230517150000.wav", spec);
+    r = RunCli(dir, {"convert", "--ignore-headers", "--out", out + "/none", wavs});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(": nothing converted (location A holds files of different rates: "
+                         "convert the files of each rate in a run of their own)\n"),
+              std::string::npos)
+        << r.err;
+    fs::remove(wavs + "/A.20230517150000.wav");
+    // A rate that is no whole number of k samples/s, in every file: --rate is what is right.
+    fs::create_directories(dir / "cd");
+    WriteSamplesFile(dir / "cd/C.20230517140000.wav", std::vector<int16_t>(4410), 44100);
+    r = RunCli(dir, {"convert", "--out", out + "/none", dir / "cd"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("is no whole number of k samples/s in 1 ... 2000: nothing converted "
+                         "(--rate K converts every file at K k samples/s)\n"),
+              std::string::npos)
+        << r.err;
     r = RunCli(dir, {"list", "--csv", fit, wavs + "/B.20230517140000.wav"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(Lines(r.out)[1].substr(0, 42),
@@ -2526,6 +2606,7 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         const char* listed;  // list --csv start and time_source
         double errorS;       // recording_time less the true time
         const char* warning;
+        const char* note = "";  // the listing's note on names in local time
     };
     const std::vector<Row> rows = {
         // The name is the click-snippet stream's start, a second late; the log's time counts.
@@ -2583,7 +2664,39 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          "2021-06-10T03:36:37.000000,name",
          0,
          ""},
-        // A recorder set to local time: the name's time stands, with a warning naming both.
+        // The log's time a second before the minute the name gives.
+        {"soundtrap59",
+         RecorderStyle::SoundTrap,
+         0,
+         true,
+         "2021-06-10T03:36:59",
+         {},
+         "2021-06-10T03:36:59.000000Z,log.xml",
+         0,
+         ""},
+        // Recorders set to local time, whose own times carry the zone: placed in UTC.
+        {"mothlocal",
+         RecorderStyle::AudioMoth,
+         120,
+         true,
+         "2021-06-10T03:36:54",
+         {},
+         "2021-06-10T03:36:54.000000Z,icmt",
+         0,
+         "",
+         "1 recording is named in its recorder's local time (UTC+02:00)"},
+        {"sm4local",
+         RecorderStyle::Sm4,
+         -210,
+         true,
+         "2021-06-10T03:36:54.25",
+         {},
+         "2021-06-10T03:36:54.250000Z,wamd",
+         0,
+         "",
+         "1 recording is named in its recorder's local time (UTC-03:30)"},
+        // A recorder set to local time whose own time is UTC: the name's time stands, with a
+        // warning naming both and the options that give the other.
         {"zone",
          RecorderStyle::SoundTrap,
          120,
@@ -2594,7 +2707,8 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          kNoTruth,
          "5987.210610053655.wav: its name says 2021-06-10T05:36:55.000000, its log.xml "
          "2021-06-10T03:36:54.000000Z (7201.000 s apart: a clock or time-zone mistake?); the "
-         "name's time is taken"},
+         "name's time is taken (--time-source file takes the log.xml's, --time-shift -02:00 "
+         "moves every start by the difference)"},
         {"file",
          RecorderStyle::SoundTrap,
          120,
@@ -2603,7 +2717,8 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          {"--time-source", "file"},
          "2021-06-10T03:36:54.000000Z,log.xml",
          0,
-         "the log.xml's time is taken"},
+         "the log.xml's time is taken (--time-source name takes the name's, --time-shift "
+         "+02:00 moves every start by the difference)"},
         {"shift",
          RecorderStyle::Guano,
          120,
@@ -2665,6 +2780,8 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         } else {
             EXPECT_EQ(list.err.find("apart"), std::string::npos) << list.err;
         }
+        EXPECT_EQ(list.err.find("local time") != std::string::npos, row.note[0] != '\0');
+        EXPECT_NE(list.err.find(row.note), std::string::npos) << list.err;
 
         args[0] = "convert";
         args[1] = "--out=" + out + "/" + row.what;

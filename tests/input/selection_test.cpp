@@ -12,6 +12,8 @@
 #include "input/location_groups.h"
 #include "input/start_times.h"
 #include "recording_host.h"
+#include "riff_bytes.h"
+#include "synth/synth.h"
 #include "temp_dir.h"
 
 namespace wtk {
@@ -408,6 +410,61 @@ TEST_F(Selection, PathsAreTakenInOrderDirectoriesSearchedFilesTakenAsGiven) {
     EXPECT_EQ(host.Text(Label::BigLbl), "0 WAV files, all in one name group");
 }
 
+// Recordings dated by their recorders' own times: names that give no location take their
+// folder's, so two sites never share a TK1 file; names in a recorder's local time, which its own
+// time with a zone shows, place the files in UTC, said once for the listing.
+TEST_F(Selection, RecordersOwnTimesGroupByFolderAndReadLocalNames) {
+    using synth::RecorderStyle;
+    synth::RecordingSpec spec;
+    spec.Seconds = 0.2;
+    auto write = [&](const std::string& folder, RecorderStyle style, int32_t zone, int32_t hour) {
+        synth::RecorderStamp stamp;
+        stamp.Style = style;
+        stamp.ZoneMinutes = zone;
+        stamp.StartUtcMicroseconds = synth::StartMicroseconds(2024, 6, 11, hour, 0, 0);
+        spec.SampleRate = style == RecorderStyle::AudioMoth ? 384000 : 576000;
+        fs::create_directories(tmp / folder);
+        return synth::WriteRecorderRecording(tmp / folder, spec, stamp).Path;
+    };
+    const std::string north = write("sites/north", RecorderStyle::Guano, 0, 6);
+    const std::string south = write("sites/south", RecorderStyle::Guano, 0, 6);
+    const std::string west = write("sites/west", RecorderStyle::Bext, 0, 7);
+    write("moths", RecorderStyle::AudioMoth, 120, 6);
+    write("moths", RecorderStyle::AudioMoth, 120, 7);
+    SelectionContext c = Ctx();
+    SelectPaths(c, {tmp / "sites", tmp / "moths"});
+
+    EXPECT_EQ(Identities(), (std::vector<std::string>{"moths", "moths", "north", "south", "west"}));
+    EXPECT_EQ(host.Text(Label::BigLbl), "5 WAV files in 4 name groups");
+    EXPECT_EQ(Memo()[3], "11/6/2024 06:00\t0\t0.30\tnorth\t" + north + "\trec1.TK1");
+    // The moths' names give 08:00 and 09:00 at UTC+2: placed at 06:00 and 07:00 UTC.
+    EXPECT_EQ(StartTimeText(Recs[0].StartTime), "2024-06-11T06:00:00.000000Z");
+    EXPECT_EQ(StartTimeText(Recs[1].StartTime), "2024-06-11T07:00:00.000000Z");
+    EXPECT_EQ(Recs[1].DateString, "2024 06 11");
+    const std::vector<std::string> notes = LabelLog(Label::StartTimeWarning);
+    EXPECT_EQ(notes,
+              (std::vector<std::string>{
+                  "2 recordings are named in their recorders' local time (UTC+02:00), as their "
+                  "own start time with its zone shows: placed by their own time, in UTC "
+                  "(--time-source name places by the name)",
+                  "1 recording in " + (tmp / "sites/north") +
+                      ", dated by its own time, has no location in its name: location \"north\", "
+                      "the folder's name",
+                  "1 recording in " + (tmp / "sites/south") +
+                      ", dated by its own time, has no location in its name: location \"south\", "
+                      "the folder's name",
+                  "1 recording in " + (tmp / "sites/west") +
+                      ", dated by its own time, has no location in its name: location \"west\", "
+                      "the folder's name"}));
+
+    // Names that give a location, and recordings without a time of their own, stay as they were.
+    Controls.TimeSourceCombo = static_cast<int>(TimeSourceChoice::Name);
+    host.textLog.clear();
+    SelectPaths(c, {north, south, west});
+    EXPECT_EQ(Identities(), (std::vector<std::string>(3, "NewFileName ")));
+    EXPECT_TRUE(LabelLog(Label::StartTimeWarning).empty());
+}
+
 TEST_F(Selection, RealRecordingsListWithTheirRecordersNames) {
     const std::string corpus = WTK_CORPUS_DIR;
     if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
@@ -430,6 +487,18 @@ TEST_F(Selection, RealRecordingsListWithTheirRecordersNames) {
     EXPECT_EQ(Memo()[1].substr(0, 21), "11/8/2014 16:00\t0\t0.0");
     EXPECT_NE(host.Text(Label::ProgressLbl).find("Date/time conversion failed (D2) "),
               std::string::npos);
+}
+
+// A 16-bit file's duration runs to the end of its data chunk: chunks after it are no sound.
+TEST_F(Selection, DurationsEndWithTheDataChunk) {
+    const std::string path = tmp / "A.20230101000000.wav";
+    const test::Bytes samples(2 * 384000 * 2 + 88, 0);  // 2 s and 44 samples at 384 k
+    test::WriteFileBytes(path, test::Riff({{"fmt ", test::Fmt(1, 1, 384000, 16)},
+                                           {"data", samples},
+                                           {"guan", test::Bytes(8 << 20, ' ')}}));
+    SelectFiles({path});
+    ASSERT_EQ(Recs.size(), 1u);
+    EXPECT_EQ(Memo().back(), "1/1/2023 00:00\t0\t2.00\tA\t" + path + "\tA.20230101000000.TK1");
 }
 
 }  // namespace

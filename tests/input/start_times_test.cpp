@@ -78,30 +78,42 @@ struct ChoiceCase {
     int32_t minute;  // Start.Mn
     int32_t second;  // Start.Second
     bool warned;
+    std::optional<int32_t> localZone = std::nullopt;  // the name read as local time
 };
 
 TEST_F(StartTimes, TheChoiceTakesTheNamesOrTheFilesOwnTime) {
     const RecordingStart log{At(2021, 6, 10, 3, 36, 54.25), true, TimeSource::LogXml};
     const RecordingStart far{At(2021, 6, 10, 1, 36, 54), true, TimeSource::Guan};
     const RecordingStart nextMinute{At(2021, 6, 10, 3, 37, 0.5), true, TimeSource::Wamd};
+    const RecordingStart lateLog{At(2021, 6, 10, 3, 36, 59), true, TimeSource::LogXml};
+    const RecordingStart almostMinute{At(2021, 6, 10, 3, 37, 54.9), false, TimeSource::Bext};
+    // A recorder on UTC+2 that names its files in local time, and one on UTC-3:30 that does not.
+    const RecordingStart moth{At(2021, 6, 10, 1, 36, 40), true, TimeSource::Icmt, 120};
+    const RecordingStart otherZone{At(2021, 6, 10, 7, 6, 55), true, TimeSource::Wamd, 210};
     const RecordingStart minuteBefore{At(2021, 6, 10, 3, 35, 55), true, TimeSource::Guan};
     const RecordingStart minuteAfter{At(2021, 6, 10, 3, 37, 55), true, TimeSource::Guan};
     const int32_t m0336 = *EncodeMinuteNumber(2021, 6, 10, 3, 36);
+    const int32_t m0337 = *EncodeMinuteNumber(2021, 6, 10, 3, 37);
     const int32_t m0136 = *EncodeMinuteNumber(2021, 6, 10, 1, 36);
     using enum TimeSourceChoice;
     const ChoiceCase cases[] = {
         {"/d/L.20210610033655.wav", std::nullopt, Auto, false, "2021-06-10T03:36:55.000000",
          TimeSource::Name, m0336, 0, false},
-        // The own time refines the name's within its minute; placement stays the name's.
+        // The own time less than a minute from the name's is the start, and places the file.
         {"/d/L.20210610033655.wav", log, Auto, false, "2021-06-10T03:36:54.250000Z",
          TimeSource::LogXml, m0336, 0, false},
         {"/d/L.20210610033655.wav", log, Auto, true, "2021-06-10T03:36:54.250000Z",
          TimeSource::LogXml, m0336, 54, false},
+        {"/d/5987.210610033700.wav", lateLog, Auto, false, "2021-06-10T03:36:59.000000Z",
+         TimeSource::LogXml, m0336, 0, false},
+        {"/d/L.20210610033655.wav", nextMinute, Auto, false, "2021-06-10T03:37:00.500000Z",
+         TimeSource::Wamd, m0337, 0, false},
+        {"/d/L.20210610033655.wav", almostMinute, Auto, false, "2021-06-10T03:37:54.900000",
+         TimeSource::Bext, m0337, 0, false},
         // The name's time when it is chosen, however close the own time lies.
         {"/d/L.20210610033655.wav", log, Name, false, "2021-06-10T03:36:55.000000",
          TimeSource::Name, m0336, 0, false},
-        {"/d/L.20210610033655.wav", nextMinute, Auto, false, "2021-06-10T03:36:55.000000",
-         TimeSource::Name, m0336, 0, false},
+        // A minute or more apart: the name's, with a warning, unless the file's is chosen.
         {"/d/L.20210610033655.wav", far, Auto, true, "2021-06-10T03:36:55.000000", TimeSource::Name,
          m0336, 55, true},
         // A whole minute apart, either way, is worth a warning.
@@ -111,14 +123,24 @@ TEST_F(StartTimes, TheChoiceTakesTheNamesOrTheFilesOwnTime) {
          TimeSource::Name, m0336, 0, true},
         {"/d/L.20210610033655.wav", far, File, false, "2021-06-10T01:36:54.000000Z",
          TimeSource::Guan, m0136, 0, true},
+        // The name in the recorder's local time: the own time in UTC, without a warning.
+        {"/d/L.20210610033655.wav", moth, Auto, false, "2021-06-10T01:36:40.000000Z",
+         TimeSource::Icmt, m0136, 0, false, 120},
+        {"/d/L.20210610033655.wav", moth, File, false, "2021-06-10T01:36:40.000000Z",
+         TimeSource::Icmt, m0136, 0, false, 120},
+        {"/d/L.20210610033655.wav", moth, Name, false, "2021-06-10T03:36:55.000000",
+         TimeSource::Name, m0336, 0, false},
+        {"/d/L.20210610033655.wav", otherZone, Auto, false, "2021-06-10T03:36:55.000000",
+         TimeSource::Name, m0336, 0, true},
         {"/d/rec1.wav", far, Auto, false, "2021-06-10T01:36:54.000000Z", TimeSource::Guan, m0136, 0,
          false},
         {"/d/rec1.wav", std::nullopt, File, false, "", TimeSource::None, 0, 0, false},
     };
     for (const ChoiceCase& c : cases) {
-        SCOPED_TRACE(std::string(c.path) + " " + std::to_string(static_cast<int>(c.choice)));
+        SCOPED_TRACE(std::string(c.path) + " " + std::to_string(static_cast<int>(c.choice)) + " " +
+                     c.start);
         WavFileRec rec = Named(c.path);
-        const auto warning = ResolveStartTime(rec, c.own, c.choice, none, c.exact, Rate);
+        const StartChoice found = ResolveStartTime(rec, c.own, c.choice, none, c.exact, Rate);
         EXPECT_EQ(rec.StartTime.Source != TimeSource::None ? StartTimeText(rec.StartTime) : "",
                   c.start);
         EXPECT_EQ(rec.StartTime.Source, c.source);
@@ -130,7 +152,44 @@ TEST_F(StartTimes, TheChoiceTakesTheNamesOrTheFilesOwnTime) {
                                                                    : 0);
         EXPECT_EQ(rec.Start.TimeInMinuteNear2MHz + rec.Start.NofNear2MHzToEndOfMinute,
                   c.minute != 0 ? 138239996 : 0);
-        EXPECT_EQ(warning.has_value(), c.warned);
+        EXPECT_EQ(found.Warning.has_value(), c.warned);
+        EXPECT_EQ(found.LocalNameZone, c.localZone);
+        EXPECT_FALSE(rec.Unplaced.has_value());
+    }
+}
+
+TEST_F(StartTimes, DisagreementsNameTheOptionThatGivesTheOtherTime) {
+    const RecordingStart moth{At(2021, 6, 10, 5, 36, 55), false, TimeSource::Icmt};
+    WavFileRec rec = Named("/d/L.20210610033655.wav");
+    EXPECT_EQ(*ResolveStartTime(rec, moth, TimeSourceChoice::Auto, none, false, Rate).Warning,
+              "/d/L.20210610033655.wav: its name says 2021-06-10T03:36:55.000000, its icmt "
+              "2021-06-10T05:36:55.000000 (7200.000 s apart: a clock or time-zone mistake?); the "
+              "name's time is taken (--time-source file takes the icmt's, --time-shift +02:00 "
+              "moves every start by the difference)");
+    rec = Named("/d/L.20210610033655.wav");
+    EXPECT_EQ(*ResolveStartTime(rec, moth, TimeSourceChoice::File, none, false, Rate).Warning,
+              "/d/L.20210610033655.wav: its name says 2021-06-10T03:36:55.000000, its icmt "
+              "2021-06-10T05:36:55.000000 (7200.000 s apart: a clock or time-zone mistake?); the "
+              "icmt's time is taken (--time-source name takes the name's, --time-shift -02:00 "
+              "moves every start by the difference)");
+    // A difference that is no zone's offers no shift.
+    const RecordingStart drifted{At(2021, 6, 10, 3, 44, 1), true, TimeSource::Guan};
+    rec = Named("/d/L.20210610033655.wav");
+    EXPECT_TRUE(ResolveStartTime(rec, drifted, TimeSourceChoice::Auto, none, false, Rate)
+                    .Warning->ends_with("(--time-source file takes the guan's)"));
+}
+
+TEST_F(StartTimes, TheDateStringKeepsTheNamesTextWhereTheFileIsPlacedOnItsDay) {
+    TimeCorrections c;
+    for (const auto& [shift, date, minute] :
+         {std::tuple{int64_t{0}, "2023 +5 17", *EncodeMinuteNumber(2023, 5, 17, 12, 0)},
+          {int64_t{-3600}, "2023 +5 17", *EncodeMinuteNumber(2023, 5, 17, 11, 0)},
+          {int64_t{-13 * 3600}, "2023 05 16", *EncodeMinuteNumber(2023, 5, 16, 23, 0)}}) {
+        c.ShiftUs = shift * kMicrosecondsPerSecond;
+        WavFileRec rec = Named("/d/Plus.2023+517120000.wav");
+        ResolveStartTime(rec, std::nullopt, TimeSourceChoice::Auto, c, false, Rate);
+        EXPECT_EQ(rec.DateString, date);
+        EXPECT_EQ(rec.Start.Mn, minute);
     }
 }
 
@@ -143,12 +202,24 @@ TEST_F(StartTimes, CorrectionsMoveTheStartAndItsPlacement) {
     EXPECT_EQ(rec.DateString, "2021 06 10");
     EXPECT_EQ(rec.Start.Mn, *EncodeMinuteNumber(2021, 6, 10, 23, 36));
     EXPECT_EQ(rec.CorrectionUs, c.ShiftUs);
-    // A start before the minute numbers begin gives no date.
-    c.ShiftUs = -200LL * 365 * 86400 * kMicrosecondsPerSecond;
-    rec = Named("/d/L.20210611013655.wav");
-    ResolveStartTime(rec, std::nullopt, TimeSourceChoice::Auto, c, false, Rate);
+    // A start the shift moves before the minute numbers begin gives no date, and is named.
+    c.ShiftUs = -2 * 3600 * kMicrosecondsPerSecond;
+    rec = Named("/d/rec1.wav");
+    const RecordingStart early{At(1899, 12, 30, 1, 30), true, TimeSource::Guan};
+    EXPECT_EQ(*ResolveStartTime(rec, early, TimeSourceChoice::Auto, c, false, Rate).Warning,
+              "/d/rec1.wav: its start 1899-12-29T23:30:00.000000Z (guan, with -7200.000 s of "
+              "--time-shift and --clock-error) lies before 1899-12-30 00:01, where the minutes of "
+              "TK1 files begin: it cannot be placed");
     EXPECT_FALSE(rec.DateFound);
     EXPECT_EQ(rec.Start.Mn, 0);
+    ASSERT_TRUE(rec.Unplaced.has_value());
+    EXPECT_EQ(rec.Unplaced->Microseconds, At(1899, 12, 29, 23, 30));
+    // Two hours later it lies on the axis.
+    c.ShiftUs = 0;
+    rec = Named("/d/rec1.wav");
+    EXPECT_FALSE(ResolveStartTime(rec, early, TimeSourceChoice::Auto, c, false, Rate).Warning);
+    EXPECT_FALSE(rec.Unplaced.has_value());
+    EXPECT_EQ(rec.Start.Mn, 90);
 }
 
 TEST_F(StartTimes, OverlappingRecordingsOfALocationAreNamed) {
@@ -169,7 +240,15 @@ TEST_F(StartTimes, OverlappingRecordingsOfALocationAreNamed) {
     const auto warnings = OverlapWarnings(recs, 576000);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0],
-              "/d/A.20210610033700.wav ends 1.500 s after /d/A.20210610033800.wav begins "
+              "/d/A.20210610033700.wav ends 1.500 s after /d/A.20210610033800.wav begins: both "
+              "reach the minute 2021-06-10 03:38 of their TK1 file (recordings of one location "
+              "overlap: a clock jump or a wrong name?)");
+    // One that lies within the other shares all its minutes.
+    recs[1].Header.FileSize = 44 + 185 * perSecond;
+    recs[2].Header.FileSize = 44 + static_cast<int64_t>(61.5 * perSecond);
+    EXPECT_EQ(OverlapWarnings(recs, 576000).back(),
+              "/d/A.20210610033700.wav ends 125.000 s after /d/A.20210610033800.wav begins: both "
+              "reach the minutes 2021-06-10 03:38 to 2021-06-10 03:39 of their TK1 file "
               "(recordings of one location overlap: a clock jump or a wrong name?)");
 }
 

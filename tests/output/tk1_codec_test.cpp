@@ -152,6 +152,27 @@ TEST(Tk1Codec, LinkageLinesReadBackAndOtherLinesAreNamed) {
     EXPECT_EQ(read.BadLines, (std::vector<int64_t>{2, 3, 4}));
 }
 
+// Paths are kept by their bytes: one with a line end, or that begins with a quote, is quoted as
+// CSV quotes a field and reads back whole; lines written before quoting read as they stand.
+TEST(Tk1Codec, LinkagePathsWithLineEndsAndOtherBytesReadBack) {
+    const std::vector<std::string> paths = {"/rec/L\nx\r\ny\xFF.wav", "\"q\".wav",
+                                            "/rec/\x01\xC2\x85z.wav", "/rec/a\"b\r"};
+    std::string text;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        text += EncodeLinkageLine(static_cast<int32_t>(i), paths[i]);
+    }
+    EXPECT_EQ(EncodeLinkageLine(0, paths[0]), "0\t\"/rec/L\nx\r\ny\xFF.wav\"\r\n");
+    EXPECT_EQ(EncodeLinkageLine(1, paths[1]), "1\t\"\"\"q\"\".wav\"\r\n");
+    EXPECT_EQ(EncodeLinkageLine(2, paths[2]), "2\t" + paths[2] + "\r\n");
+    text += "9\t\"/old\".wav\r\n9\t\"/open.wav\r\nno tab\r\n";
+    const LinkageText read = DecodeLinkage(text);
+    ASSERT_EQ(read.Lines.size(), paths.size() + 2);
+    for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(read.Lines[i].Path, paths[i]);
+    EXPECT_EQ(read.Lines[4].Path, "\"/old\".wav");
+    EXPECT_EQ(read.Lines[5].Path, "\"/open.wav");
+    EXPECT_EQ(read.BadLines, (std::vector<int64_t>{9}));  // counted by the lines of the text
+}
+
 TEST(Tk1Codec, RecordingsTableRowsReadBackAsWritten) {
     RecordingRow dated;
     dated.Path = "/rec/A,b \"x\".wav";
@@ -190,6 +211,13 @@ TEST(Tk1Codec, RecordingsTableRowsReadBackAsWritten) {
         EXPECT_EQ(out->PlacedUs, in->PlacedUs);
     }
     EXPECT_NEAR((*rows)[0].DurationSeconds(), 89.999927, 1e-6);
+    // A path with line ends and bytes that are not UTF-8 reads back by its bytes.
+    undated.Path = "/rec/L\nx\r\ny\xFF.wav";
+    const auto multiLine = DecodeRecordingsTable(std::string(kRecordingsHeading) + "\r\n" +
+                                                 EncodeRecordingRow(undated) + "\r\n" + first);
+    ASSERT_TRUE(std::holds_alternative<std::vector<RecordingRow>>(multiLine));
+    EXPECT_EQ(std::get<std::vector<RecordingRow>>(multiLine).at(0).Path, undated.Path);
+    EXPECT_EQ(std::get<std::vector<RecordingRow>>(multiLine).at(1).Path, dated.Path);
 
     // Cells are found by the heading's names; a table of an older form without rate_hz and
     // samples reads with them 0.
