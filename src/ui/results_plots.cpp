@@ -39,11 +39,12 @@ void UprightText(QPainter& p, double x, double y, const QString& text) {
     p.restore();
 }
 
-// The colour of an hour with dpm detection-positive minutes: white for none, then from pale
-// yellow to dark red by the square root of the share of the hour.
-QColor DpmColour(int32_t dpm) {
+// The colour of an hour with dpm detection-positive minutes, most being the most of any hour
+// of the location (a duty-cycled recorder may record a few minutes an hour): white for none,
+// then from pale yellow to dark red by the square root of the share of most.
+QColor DpmColour(int32_t dpm, int32_t most) {
     if (dpm <= 0) return Qt::white;
-    const double f = std::sqrt(std::min(dpm, 60) / 60.0);
+    const double f = std::sqrt(std::min(dpm, most) / static_cast<double>(std::max(most, 1)));
     const QColor stops[] = {QColor(255, 233, 168), QColor(240, 140, 60), QColor(140, 26, 15)};
     const double at = f * 2;
     const int i = std::min(static_cast<int>(at), 1);
@@ -52,6 +53,13 @@ QColor DpmColour(int32_t dpm) {
     return QColor(mix(stops[i].red(), stops[i + 1].red()),
                   mix(stops[i].green(), stops[i + 1].green()),
                   mix(stops[i].blue(), stops[i + 1].blue()));
+}
+
+// The most detection-positive minutes of any hour of a location, at least 1.
+int32_t MostDpm(const ResultsLocation& l) {
+    int32_t most = 1;
+    for (const HourCell& c : l.Hours) most = std::max(most, c.NbhfDpm);
+    return most;
 }
 
 QString ClockName(const ResultsLocation* l) {
@@ -194,11 +202,20 @@ void OverviewPlot::paintEvent(QPaintEvent*) {
 
 void OverviewPlot::PaintGrid(QPainter& p) {
     const QRect g = GridRect();
+    const int32_t most = MostDpm(*location_);
     for (int32_t day = 0; day < location_->Days; ++day) {
         for (int32_t hour = 0; hour < 24; ++hour) {
             const HourCell& cell = location_->Cell(day, hour);
             p.fillRect(CellRect(day, hour),
-                       cell.RecordedMinutes > 0 ? DpmColour(cell.NbhfDpm) : kNotRecorded);
+                       cell.RecordedMinutes > 0 ? DpmColour(cell.NbhfDpm, most) : kNotRecorded);
+        }
+    }
+    // Days apart where their columns are wide enough to tell.
+    if (g.width() >= 4 * location_->Days) {
+        p.setPen(kGridLine);
+        for (int32_t day = 1; day < location_->Days; ++day) {
+            const int x = CellRect(day, 0).left();
+            p.drawLine(x, g.top(), x, g.bottom());
         }
     }
     p.setPen(kFrameLine);
@@ -313,17 +330,23 @@ void OverviewPlot::PaintLegend(QPainter& p) {
     const int barHeight = g.height() - fm.height() - 2;
     p.setPen(kAxisText);
     p.drawText(QPointF(x, g.top() + fm.ascent()), QStringLiteral("DPM per hour"));
+    const int32_t most = MostDpm(*location_);
     for (int y = 0; y < barHeight; ++y) {
-        const int dpm = static_cast<int>(std::lround(60.0 * (barHeight - 1 - y) / (barHeight - 1)));
-        p.fillRect(x, barTop + y, 12, 1, DpmColour(dpm));
+        const int dpm =
+            static_cast<int>(std::lround(most * (barHeight - 1.0 - y) / (barHeight - 1)));
+        p.fillRect(x, barTop + y, 12, 1, DpmColour(dpm, most));
     }
     p.setPen(kFrameLine);
     p.drawRect(x, barTop, 11, barHeight - 1);
     p.setPen(kAxisText);
-    for (const int dpm : {0, 15, 30, 60}) {
-        const int y = barTop + static_cast<int>(std::lround((barHeight - 1) * (1 - dpm / 60.0)));
+    // Whole minutes at a step that leaves room for the labels.
+    const int32_t step = std::max(1, static_cast<int32_t>(std::ceil(most / 4.0)));
+    for (int32_t dpm = 0;; dpm = std::min(dpm + step, most)) {
+        const int y =
+            barTop + static_cast<int>(std::lround((barHeight - 1) * (1 - double(dpm) / most)));
         p.drawLine(x + 12, y, x + 15, y);
         p.drawText(QPointF(x + 18, y + fm.ascent() / 2.0 - 1), QString::number(dpm));
+        if (dpm == most) break;
     }
     const QRect s = StripRect();
     p.fillRect(x, s.top(), 12, 10, kNotRecorded);
