@@ -254,3 +254,22 @@ def test_paths_with_commas_and_quotes(scenes, cli, tmp_path):
     t = wavtokeb.read_tk1(tk1)
     assert list(t.recordings.path) == [str(folder / "LOC.20240611080000.wav")]
     assert assert_clicks_equal_dump(cli, tk1, t) > 0
+
+
+def test_a_start_placed_at_its_fraction_of_a_second_equals_dump(synth, cli, tmp_path):
+    # A GUANO recording starting 0.25 s into a second, placed there with --exact-start: its
+    # first block runs from that instant to its minute's end, and the recording goes on into
+    # the next minute.
+    folder = tmp_path / "in"
+    subprocess.run(
+        [synth, "recorder", folder, "--style", "guano", "--start", "2024-06-11T08:00:30.250000",
+         "--rate", "384", "--seconds", "45"],
+        check=True,
+        stdout=subprocess.DEVNULL,
+    )
+    out = wavtokeb.convert([folder], tmp_path / "out", cli=cli, exact_start=True, quiet=True)
+    tk1 = next(out.glob("*.TK1"))
+    t = wavtokeb.read_tk1(tk1)
+    assert t.recordings.placed_minute.iloc[0].strftime("%H:%M:%S.%f") == "08:00:30.250000"
+    assert assert_clicks_equal_dump(cli, tk1, t) > 100
+    assert_minutes_equal_dump(cli, tk1, t)

@@ -1,10 +1,11 @@
 """The seconds of recording in each minute of a TK1 file, as the converter cuts a recording into
 blocks and closes minutes.
 
-A recording is read in blocks: the first from its start second to the end of its minute, then
-whole minutes of samples. A block's minute closes a little before the block's end (the last
-samples of a whole block open the next minute); a block that ends before its minute closes (a
-recording's end) leaves the minute open for the next recording. Sums are taken in the
+A recording is read in blocks: the first from where it was placed (its start, to the
+microsecond, with --exact-start) to the end of its minute, then whole minutes of samples. A
+block's minute closes a little before the block's end (the last samples of a whole block open
+the next minute); a block that ends before its minute closes (a recording's end) leaves the
+minute open for the next recording. Sums are taken in the
 converter's order, so that each minute's seconds equal those of `dump --minutes-csv`.
 """
 
@@ -36,15 +37,14 @@ def recorded_seconds(rows):
     samples = np.array([r.samples for r in valid], dtype=np.int64)
     placed = np.array([r.placed_us for r in valid], dtype=np.int64)
     placed_minute, within = np.divmod(placed, 60_000_000)
-    second = within // 1_000_000
     tables = {k: _rate_tables(k) for k in set((rate_hz // 1000).tolist())}
     per_minute = np.array([tables[k][0] for k in (rate_hz // 1000).tolist()], dtype=np.int64)
     close = np.array([tables[k][1] for k in (rate_hz // 1000).tolist()], dtype=np.int64)
     scaler = np.array([tables[k][2] for k in (rate_hz // 1000).tolist()])
 
-    # The first block: from the start second to its minute's end.
-    n1 = np.minimum((60 - second) * per_minute // 60, samples)
-    tick = np.rint(second.astype(np.float64) * 2_000_000.0 / scaler).astype(np.int64)
+    # The first block: from the start to its minute's end.
+    n1 = np.minimum((60_000_000 - within) * per_minute // 60_000_000, samples)
+    tick = np.rint(within.astype(np.float64) * 2.0 / scaler).astype(np.int64)
     b1 = _positions_to_minute_end(close, tick)
     split1 = n1 >= b1
     after_first = placed_minute + split1

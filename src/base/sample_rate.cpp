@@ -28,13 +28,23 @@ bool SampleRate::KsamplesPerSecEditChange(std::string_view text) {
 }
 
 int32_t SampleRate::TickOfSecond(int32_t s) const {
+    return TickOfMicrosecond(int64_t{s} * 1'000'000);
+}
+
+int32_t SampleRate::TickOfMicrosecond(int64_t us) const {
     if (IPIscaler <= 0) return 0;
-    return static_cast<int32_t>(RoundHalfEven(s * 2'000'000.0 / static_cast<double>(IPIscaler)));
+    // (At a whole second s, us x 2.0 is s x 2,000,000.0 exactly.)
+    return static_cast<int32_t>(
+        RoundHalfEven(static_cast<double>(us) * 2.0 / static_cast<double>(IPIscaler)));
 }
 
 int64_t SampleRate::FirstBlockSamples(int32_t startSecond) const {
+    return FirstBlockSamplesAt(int64_t{startSecond} * 1'000'000);
+}
+
+int64_t SampleRate::FirstBlockSamplesAt(int64_t us) const {
     const int64_t perMin = SamplesPerMin;
-    const int64_t samples = (60 - int64_t{startSecond}) * perMin / 60;
+    const int64_t samples = (60'000'000 - us) * perMin / 60'000'000;
     return std::min(samples > 0 ? samples : perMin / 120, perMin);
 }
 

@@ -33,12 +33,18 @@ struct SampleRate {
     // The tick at which second s (0..59) of a minute starts, Round(s x 2000000 / IPIscaler);
     // 0 without a rate.
     int32_t TickOfSecond(int32_t s) const;
+    // Likewise of microsecond us (0 ... 59,999,999) of a minute, Round(us x 2 / IPIscaler): at
+    // a whole second, TickOfSecond's tick.
+    int32_t TickOfMicrosecond(int64_t us) const;
 
     // How the engine cuts a file into blocks and closes minutes, for those who foresee it.
     // A file is read in blocks of samples: the first from its start second s (0..59) to the end
     // of its minute, (60 - s) / 60 of a minute's samples but at least half a second's, then
     // whole minutes.
     int64_t FirstBlockSamples(int32_t startSecond) const;
+    // Likewise from microsecond us of its minute (0 ... 59,999,999): (60 s - us) of samples,
+    // rounded down; at a whole second, FirstBlockSamples's count.
+    int64_t FirstBlockSamplesAt(int64_t us) const;
     // A block's ticks count from startTick (the first block's: the tick of its start second,
     // else 0), 4 for each position; its minute closes after the position that brings the count
     // past SampleTimeNear2MHzPerMin, or after the first one when the count is past it already.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -15,6 +16,8 @@
 #include "base/sample_rate.h"
 #include "base/utf8.h"
 #include "input/format_check.h"
+#include "input/harp_chunk.h"
+#include "input/recording_layout.h"
 #include "input/wav_header.h"
 #include "output/replacing_file.h"
 
@@ -38,22 +41,41 @@ void Line(std::FILE* f, const std::string& s) {
     std::fwrite("\r\n", 1, 2, f);
 }
 
+// Of the name "PATH#N" of raw file N of an XWAV file: PATH and N.
+std::optional<std::pair<std::string, int32_t>> RawFileOf(const std::string& path) {
+    const size_t hash = path.rfind('#');
+    if (hash == std::string::npos || hash == 0 || path.size() - hash < 2 ||
+        path.size() - hash > 6 || path[hash + 1] == '0') {
+        return std::nullopt;
+    }
+    int32_t n = 0;
+    for (size_t i = hash + 1; i < path.size(); ++i) {
+        if (path[i] < '0' || path[i] > '9') return std::nullopt;
+        n = n * 10 + (path[i] - '0');
+    }
+    return std::pair{path.substr(0, hash), n};
+}
+
 // The file name of a path without its extension, as a name of a file we write: without
-// control characters.
-std::string StemOf(std::string_view path) {
+// control characters. Of raw file N of an XWAV file, "NAME#N".
+std::string StemOf(const std::string& path) {
+    if (const auto raw = RawFileOf(path)) {
+        return StemOf(raw->first) + "#" + std::to_string(raw->second);
+    }
     std::string_view name = FileNamePart(path);
     const size_t dot = name.find_last_of('.');
     if (dot != std::string_view::npos && dot > 0) name = name.substr(0, dot);
     return name.empty() ? std::string("recording") : PrintableName(name);
 }
 
-// Where a recording's clicks lie in it as a player shows the file: the converter counts from
-// the first sample it read, at the rate of the conversion; a player from the data's first
-// sample at the header's rate.
+// Where a recording's clicks lie in the file a player opens for it (the recording, or the XWAV
+// file that holds it as a raw file): the converter counts from the first sample it read, at
+// the rate of the conversion; a player from the data's first sample at the header's rate.
 struct Timeline {
+    std::string File;          // the file a player opens
     double ConverterRate = 0;  // 0: not known
     double PlayerRate = 0;
-    int64_t LeadSamples = 0;        // data samples before the first one converted
+    int64_t LeadSamples = 0;        // the file's samples before the first one converted
     std::optional<double> Seconds;  // the file's length in a player
     bool Read = false;              // its header was read here
 
@@ -63,29 +85,76 @@ struct Timeline {
     }
 };
 
+// Reads the header of the file (and the raw files of an XWAV file) where the recording lies:
+// at its path, or, for "PATH#N" where no file has that name, raw file N of the XWAV file PATH.
+// Only a regular file is read (a name may stand for a pipe or a device by now).
 Timeline TimelineOf(const std::string& path, const tk1::RecordingRow* row) {
     Timeline t;
+    t.File = path;
     if (row != nullptr && row->RateHz > 0) {
         t.ConverterRate = t.PlayerRate = row->RateHz;
         t.Seconds = row->DurationSeconds();
     }
-    // Only a regular file is read (a name may stand for a pipe or a device by now).
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return t;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        const WavHeader h = ReadWavHeaderOfFd(fd, st.st_size);
-        if (h.FmtFound && h.SampleRate > 0) {
-            const SampleByteRange range = SampleBytes(h);
-            const int64_t first = h.DataFound ? h.DataOffset : range.Begin;
-            t.PlayerRate = h.SampleRate;
-            if (t.ConverterRate <= 0) t.ConverterRate = t.PlayerRate;
-            t.LeadSamples = (range.Begin - first) / 2;
-            t.Seconds = static_cast<double>((range.End - first) / 2) / t.PlayerRate;
-            t.Read = true;
+    std::string file = path;
+    int32_t rawNumber = 0;
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        if (const auto raw = RawFileOf(path)) {
+            file = raw->first;
+            rawNumber = raw->second;
+            fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         }
     }
+    if (fd < 0) return t;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return t;
+    }
+    const WavHeader h = ReadWavHeaderOfFd(fd, st.st_size);
+    RawFile raw;
+    if (rawNumber > 0) {
+        const auto raws = ReadRawFiles(ReadAtFd(fd), h);
+        const auto* list = std::get_if<std::vector<RawFile>>(&raws);
+        if (list == nullptr || static_cast<size_t>(rawNumber) > list->size()) {
+            ::close(fd);
+            return t;  // no such raw file there
+        }
+        raw = (*list)[static_cast<size_t>(rawNumber) - 1];
+    }
     ::close(fd);
+    if (!h.FmtFound || h.SampleRate == 0) return t;
+    // Frames of any format as a player counts them (the choices of channel and of 16 bits
+    // change no frame).
+    const RecordingLayout layout = LayoutOf(h, raw, ReadOptions{true, 1});
+    const SampleByteRange range = SampleBytes(h);
+    const int64_t first = h.DataFound ? h.DataOffset : range.Begin;
+    std::optional<int64_t> frames;  // of the whole file
+    switch (layout.Read) {
+        case RecordingLayout::Reading::Bytes16:
+            t.LeadSamples = (layout.Begin - first) / 2;
+            frames = (range.End - first) / 2;
+            break;
+        case RecordingLayout::Reading::Frames: {
+            const int64_t frameBytes = std::max<int64_t>(h.BlockAlign, 1);
+            t.LeadSamples = (layout.Begin - first) / frameBytes;
+            frames = (range.End - first) / frameBytes;
+            break;
+        }
+        case RecordingLayout::Reading::Flac:
+            t.LeadSamples = layout.Begin;
+            if (h.FlacSamples > 0) frames = h.FlacSamples;
+            break;
+    }
+    t.File = file;
+    t.PlayerRate = h.SampleRate;
+    if (t.ConverterRate <= 0) t.ConverterRate = t.PlayerRate;
+    if (frames) {
+        t.Seconds = static_cast<double>(*frames) / t.PlayerRate;
+    } else if (t.Seconds) {
+        t.Seconds = t.FileSeconds(*t.Seconds);
+    }
+    t.Read = true;
     return t;
 }
 
@@ -107,9 +176,12 @@ Span SpanOf(const tk1::Click& c) {
     return {before, std::max(length - before, cycle)};
 }
 
-// The band of a click's intervals, in Hz: each interval n (250 ns units) stands for the
-// periods between n - 1/2 and n + 1/2; 255 for 255 or more.
-std::pair<double, double> BandOf(const tk1::Click& c) {
+// The band of a click's intervals, in Hz, for a conversion at rateHz (0: not known). The
+// detector times each peak to the half tick (a quarter of a sample period, halved) and counts
+// an interval in 250 ns units rounded, so an interval n stands for the periods within
+// n - 1/2 - h and n + 1/2 + h, h the half tick in 250 ns units (500,000 / rate; 1 where the
+// rate is not known); 255 stands for 255 or more. With the rate, the band ends at half of it.
+std::pair<double, double> BandOf(const tk1::Click& c, int32_t rateHz) {
     int lo = 255, hi = 0;
     for (const uint8_t ipi : {c.IPIpreMax, c.IPIPostMax, c.IPIPost1, c.IPIPost2}) {
         if (ipi == 0) continue;
@@ -117,8 +189,12 @@ std::pair<double, double> BandOf(const tk1::Click& c) {
         hi = std::max<int>(hi, ipi);
     }
     if (hi == 0) return {0.0, 0.0};
-    const double low = hi >= 255 ? 0.0 : 4e6 / (hi + 0.5);
-    return {low, 4e6 / (lo - 0.5)};
+    const double halfTick = rateHz > 0 ? 500'000.0 / rateHz : 1.0;
+    const double nyquist = rateHz > 0 ? rateHz / 2.0 : 4e6;
+    const double low = hi >= 255 ? 0.0 : std::min(4e6 / (hi + 0.5 + halfTick), nyquist);
+    const double shortest = lo - 0.5 - halfTick;
+    const double high = shortest > 4e6 / nyquist ? 4e6 / shortest : nyquist;
+    return {low, high};
 }
 
 // The exact time of a click: its recording's start plus its second there; without a start,
@@ -149,10 +225,10 @@ double OffsetSeconds(const ClickAt& click) {
     return static_cast<double>(click.Source->OffsetUs) * 1e-6;
 }
 
-// The per-recording files, written one after another in the order of the recordings (a
-// click's recording never lies before the one of the click before it). Every recording gets
-// its file, one without clicks one with the heading alone. Each file replaces one of its name
-// only when complete (output/replacing_file.h).
+// The per-recording files (one for each file a player opens), written one after another in
+// the order of the recordings (a click's recording never lies before the one of the click
+// before it). Every file gets written, one without clicks with the heading alone. Each file
+// replaces one of its name only when complete (output/replacing_file.h).
 class PerRecordingFiles {
 public:
     PerRecordingFiles(std::vector<std::string> names, std::string heading, const ExportContext& c)
@@ -249,24 +325,35 @@ const std::string& PathOf(const ExportContext& c, size_t i) {
     return row != nullptr && !row->Path.empty() ? row->Path : (*c.Recordings)[i].Path;
 }
 
-std::vector<Timeline> TimelinesOf(const ExportContext& c) {
-    std::vector<Timeline> t;
-    if (c.Recordings == nullptr) return t;
+// The files a player opens for the recordings of a TK1 file: each recording's timeline, and
+// the file of each, one for every run of recordings that lie in the same file (the raw files of
+// an XWAV file), in the order of the recordings.
+struct PlayerFiles {
+    std::vector<Timeline> Timelines;  // of each recording
+    std::vector<size_t> FileOf;       // of each recording
+    std::vector<size_t> FirstOf;      // of each file: its first recording
+};
+
+PlayerFiles PlayerFilesOf(const ExportContext& c) {
+    PlayerFiles p;
+    if (c.Recordings == nullptr) return p;
     for (size_t i = 0; i < c.Recordings->size(); ++i) {
-        t.push_back(TimelineOf(PathOf(c, i), RowOf(c, i)));
+        p.Timelines.push_back(TimelineOf(PathOf(c, i), RowOf(c, i)));
+        if (i == 0 || p.Timelines[i].File != p.Timelines[i - 1].File) p.FirstOf.push_back(i);
+        p.FileOf.push_back(p.FirstOf.size() - 1);
     }
-    return t;
+    return p;
 }
 
-// One file name per recording: NAME plus suffix in the folder; names that two recordings share
-// are told apart by " (2)", " (3)", ...
-std::vector<std::string> NamesIn(const std::string& folder, const ExportContext& c,
+// One file name per file a player opens: NAME plus suffix in the folder; names that two files
+// share are told apart by " (2)", " (3)", ...
+std::vector<std::string> NamesIn(const std::string& folder, const PlayerFiles& files,
                                  const std::string& suffix) {
     std::vector<std::string> names;
     std::set<std::string> taken;
     const std::string dir = folder.ends_with('/') ? folder : folder + "/";
-    for (size_t i = 0; i < c.Recordings->size(); ++i) {
-        const std::string stem = StemOf(PathOf(c, i));
+    for (const size_t first : files.FirstOf) {
+        const std::string stem = StemOf(files.Timelines[first].File);
         std::string name = stem + suffix;
         for (int k = 2; taken.count(name) != 0; ++k)
             name = stem + " (" + std::to_string(k) + ")" + suffix;
@@ -276,23 +363,24 @@ std::vector<std::string> NamesIn(const std::string& folder, const ExportContext&
     return names;
 }
 
-// Raven selection tables: one over the whole sequence of the TK1 file's recordings on stdout,
-// or one per recording. Begin Time counts from the start of the table's sound: the recording,
-// or the recordings played one after another.
+// Raven selection tables: one over the whole sequence of the files of the TK1 file's
+// recordings on stdout, or one per file. Begin Time counts from the start of the table's sound:
+// the file, or the files played one after another.
 class RavenExport : public RecordConsumer {
 public:
-    explicit RavenExport(const ExportContext& c) : c_(c), timelines_(TimelinesOf(c)) {
+    explicit RavenExport(const ExportContext& c) : c_(c), players_(PlayerFilesOf(c)) {
         const bool perFile = !c.Options->PerFileDir.empty();
         if (perFile) {
-            files_.emplace(NamesIn(c.Options->PerFileDir, c, ".Table.1.selections.txt"),
+            files_.emplace(NamesIn(c.Options->PerFileDir, players_, ".Table.1.selections.txt"),
                            kRavenHeading, c);
-            selection_.assign(c.Recordings->size(), 0);
+            selection_.assign(players_.FirstOf.size(), 0);
         } else {
             Line(c.Out, kRavenHeading);
             selection_.assign(1, 0);
-            // Each recording's start in the sequence.
+            // Each file's start in the sequence.
             double at = 0;
-            for (const Timeline& t : timelines_) {
+            for (const size_t first : players_.FirstOf) {
+                const Timeline& t = players_.Timelines[first];
                 sequenceStart_.push_back(at);
                 if (!t.Seconds) {
                     sequenceStart_.clear();
@@ -309,33 +397,35 @@ public:
                              PrintableName(c.Path).c_str());
             }
         }
-        WarnUnread(c, timelines_);
+        WarnUnread(c, players_.Timelines);
     }
 
     void Click(const ClickAt& click) override {
         const size_t i = RecordingOf(click);
+        const size_t file = i != kNoRecording ? players_.FileOf[i] : 0;
         if (files_ && i == kNoRecording) return;  // before the first recording: no file of its own
         const tk1::Click& f = click.Fields;
         const Span span = SpanOf(f);
-        const auto [low, high] = BandOf(f);
+        const tk1::RecordingRow* recordingRow = i != kNoRecording ? RowOf(c_, i) : nullptr;
+        const auto [low, high] = BandOf(f, recordingRow != nullptr ? recordingRow->RateHz : 0);
         double fileBegin = 0, begin = 0;
         if (i != kNoRecording) {
-            fileBegin =
-                std::max(0.0, timelines_[i].FileSeconds(OffsetSeconds(click)) - span.Before);
-            begin = files_ || sequenceStart_.empty() ? fileBegin : sequenceStart_[i] + fileBegin;
+            fileBegin = std::max(
+                0.0, players_.Timelines[i].FileSeconds(OffsetSeconds(click)) - span.Before);
+            begin = files_ || sequenceStart_.empty() ? fileBegin : sequenceStart_[file] + fileBegin;
             if (!files_ && sequenceStart_.empty()) {
                 begin = std::max(0.0, Tk1Seconds(click, c_.Header.StartMin) - span.Before);
             }
         } else {
             begin = fileBegin = std::max(0.0, Tk1Seconds(click, c_.Header.StartMin) - span.Before);
         }
-        const size_t table = files_ ? i : 0;
+        const size_t table = files_ ? file : 0;
         std::string row = std::to_string(++selection_[table]) + "\tSpectrogram 1\t1\t" +
                           FixedText(begin, 6) + "\t" +
                           FixedText(begin + span.Before + span.After, 6) + "\t" +
                           FixedText(low, 1) + "\t" + FixedText(high, 1) + "\t";
         if (i != kNoRecording) {
-            const std::string& p = PathOf(c_, i);
+            const std::string& p = players_.Timelines[i].File;
             // Cells that no name can split.
             row += PrintableName(FileNamePart(p)) + "\t" + PrintableName(p);
         } else {
@@ -377,21 +467,20 @@ public:
 
 private:
     const ExportContext& c_;
-    std::vector<Timeline> timelines_;
+    PlayerFiles players_;
     std::optional<PerRecordingFiles> files_;
     std::vector<double> sequenceStart_;  // empty: the lengths are not known
     std::vector<int64_t> selection_;     // the last selection number of each table
 };
 
-// Audacity label files, one per recording: start, end and "Pmax kHz" of every click, in
-// seconds from the start of the recording.
+// Audacity label files, one per file a player opens (a recording, or an XWAV file of raw
+// files): start, end and "Pmax kHz" of every click, in seconds from the start of the file.
 class AudacityExport : public RecordConsumer {
 public:
     explicit AudacityExport(const ExportContext& c)
-        : c_(c),
-          timelines_(TimelinesOf(c)),
-          files_(NamesIn(c.Options->AudacityDir, c, ".txt"), "", c) {
-        RavenExport::WarnUnread(c, timelines_);
+        : players_(PlayerFilesOf(c)),
+          files_(NamesIn(c.Options->AudacityDir, players_, ".txt"), "", c) {
+        RavenExport::WarnUnread(c, players_.Timelines);
     }
 
     void Click(const ClickAt& click) override {
@@ -400,16 +489,16 @@ public:
         const tk1::Click& f = click.Fields;
         const Span span = SpanOf(f);
         const double begin =
-            std::max(0.0, timelines_[i].FileSeconds(OffsetSeconds(click)) - span.Before);
+            std::max(0.0, players_.Timelines[i].FileSeconds(OffsetSeconds(click)) - span.Before);
         const std::string kHz = KiloHertz(f.IPIpreMax);
-        files_.Put(i, FixedText(begin, 6) + "\t" + FixedText(begin + span.Before + span.After, 6) +
-                          "\t" + std::to_string(f.Pmax) + (kHz.empty() ? "" : " " + kHz));
+        files_.Put(players_.FileOf[i], FixedText(begin, 6) + "\t" +
+                                           FixedText(begin + span.Before + span.After, 6) + "\t" +
+                                           std::to_string(f.Pmax) + (kHz.empty() ? "" : " " + kHz));
     }
     bool Finish() override { return files_.Finish(); }
 
 private:
-    const ExportContext& c_;
-    std::vector<Timeline> timelines_;
+    PlayerFiles players_;
     PerRecordingFiles files_;
 };
 
@@ -424,15 +513,13 @@ std::map<int64_t, double> RecordedSeconds(const std::vector<tk1::RecordingRow>& 
         SampleRate rate;
         if (!rate.KsamplesPerSecEditChange(std::to_string(row.RateHz / 1000))) continue;
         const FloorDivision placed = FloorDivide(row.PlacedUs, kMicrosecondsPerMinute);
-        const int64_t startSecond = placed.Remainder / kMicrosecondsPerSecond;
         const int64_t perMin = rate.SamplesPerMin;
         int64_t minute = placed.Quotient;
         int64_t left = row.Samples;
         for (bool first = true; left > 0; first = false) {
-            const int64_t block =
-                first ? rate.FirstBlockSamples(static_cast<int32_t>(startSecond)) : perMin;
+            const int64_t block = first ? rate.FirstBlockSamplesAt(placed.Remainder) : perMin;
             const int64_t n = std::min(block, left);
-            const int64_t tick = first ? rate.TickOfSecond(static_cast<int32_t>(startSecond)) : 0;
+            const int64_t tick = first ? rate.TickOfMicrosecond(placed.Remainder) : 0;
             const int64_t beforeClose = rate.PositionsToMinuteEnd(tick);
             if (n >= beforeClose) {
                 seconds[minute] += static_cast<double>(beforeClose) / row.RateHz;
@@ -504,9 +591,11 @@ private:
 std::vector<std::string> ExportFiles(const ExportContext& c) {
     if (c.Recordings == nullptr) return {};
     if (c.Options->Raven && !c.Options->PerFileDir.empty()) {
-        return NamesIn(c.Options->PerFileDir, c, ".Table.1.selections.txt");
+        return NamesIn(c.Options->PerFileDir, PlayerFilesOf(c), ".Table.1.selections.txt");
     }
-    if (!c.Options->AudacityDir.empty()) return NamesIn(c.Options->AudacityDir, c, ".txt");
+    if (!c.Options->AudacityDir.empty()) {
+        return NamesIn(c.Options->AudacityDir, PlayerFilesOf(c), ".txt");
+    }
     return {};
 }
 

@@ -233,7 +233,7 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, RecordingSource& source,
     }
 
     const int64_t perMin = rate_.SamplesPerMin;
-    const int64_t NofSamplesToRead = rate_.FirstBlockSamples(rec.Start.Second);
+    const int64_t NofSamplesToRead = rate_.FirstBlockSamplesAt(rec.Start.MicrosecondInMinute());
     pipeline_.SetTimed(Timing != nullptr);
     UpdateBandPass();
     // A failure in the detector or the writer leaves the block unfinished.

@@ -105,6 +105,7 @@ void SetBlankRecord(WavFileRec& rec, bool Scrapbook, Host& host, const std::stri
     rec.Start.Mn = 0;
     rec.Start.TimeInMinuteNear2MHz = 0;
     rec.Start.Second = 0;
+    rec.Start.FractionUs = 0;
     rec.DateFound = false;
     rec.StartTime = {};
     if (Scrapbook) return;

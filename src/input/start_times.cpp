@@ -138,8 +138,10 @@ bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate, 
     }
     const int32_t ticksPerMinute = Rate.IPIscaler > 0 ? Rate.TicksPerMinute() : 0;
     rec.Start.Mn = static_cast<int32_t>(m.Quotient);
-    rec.Start.Second = exactStart ? static_cast<int32_t>(m.Remainder / kMicrosecondsPerSecond) : 0;
-    rec.Start.TimeInMinuteNear2MHz = Rate.TickOfSecond(rec.Start.Second);
+    const int64_t inMinute = exactStart ? m.Remainder : 0;
+    rec.Start.Second = static_cast<int32_t>(inMinute / kMicrosecondsPerSecond);
+    rec.Start.FractionUs = static_cast<int32_t>(inMinute % kMicrosecondsPerSecond);
+    rec.Start.TimeInMinuteNear2MHz = Rate.TickOfMicrosecond(inMinute);
     rec.Start.NofNear2MHzToEndOfMinute = ticksPerMinute - rec.Start.TimeInMinuteNear2MHz;
     rec.DateString = DateStringOf(rec.Start.Mn);
     rec.DateFound = true;

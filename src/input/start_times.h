@@ -84,9 +84,9 @@ std::string UnplacedLine(const WavFileRec& rec);
 // of count recordings.
 std::string LocalNamesNote(size_t count, const std::vector<int32_t>& zones);
 
-// Places the file at atUs: its minute, and with exactStart its second and the tick of that
-// second (else the first tick of the minute). A time outside the minute axis leaves the file
-// without a date. False when it has none.
+// Places the file at atUs: its minute, and with exactStart its second and microsecond and the
+// tick of that instant (else the first tick of the minute). A time outside the minute axis leaves
+// the file without a date. False when it has none.
 bool PlaceAtStartTime(WavFileRec& rec, bool exactStart, const SampleRate& Rate, int64_t atUs);
 
 // Samples the converter reads from a listed file.

@@ -20,6 +20,10 @@ struct tSampleTime {
     int32_t Second = 0;  // the start's second when files are placed at it, else 0
     int32_t TimeInMinuteNear2MHz = 0;
     int32_t NofNear2MHzToEndOfMinute = 0;
+    int32_t FractionUs = 0;  // the start's microseconds within Second
+
+    // Where in its minute the file's first sample lies.
+    int64_t MicrosecondInMinute() const { return int64_t{Second} * 1'000'000 + FractionUs; }
 };
 
 struct WavFileRec {

@@ -370,8 +370,9 @@ std::string SecondsText(int64_t us) {
 
 std::string EncodeRecordingRow(const RecordingRow& row) {
     const bool dated = row.StartUs.has_value();
+    // Whole seconds, as files are placed; the microseconds of one placed at a fraction.
     std::string placed = IsoMicroseconds(row.PlacedUs);
-    placed.resize(19);  // whole seconds
+    if (FloorDivide(row.PlacedUs, kMicrosecondsPerSecond).Remainder == 0) placed.resize(19);
     const std::string cells[] = {
         row.Path,
         dated ? IsoMicroseconds(*row.StartUs) + (row.Zoned ? "Z" : "") : std::string(),

@@ -380,7 +380,7 @@ struct RecordingRow {
     int32_t RateHz = 0;        // samples per second of the conversion
     int64_t Samples = 0;       // samples converted
     // Where its first sample lies in the TK1 file: the start of the minute the file reached,
-    // plus its start second when files are placed at their exact start.
+    // plus its start's second and microseconds when files are placed at their exact start.
     int64_t PlacedUs = 0;
 
     // Seconds of the samples converted.

@@ -182,9 +182,9 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             }
             if (Writer.Recordings.TableOpen) {
                 // The file's first sample lies in the minute the writer has reached, at the
-                // tick of its start second (the first tick unless files are placed exactly).
+                // tick of its start (the first tick unless files are placed exactly).
                 const int64_t placedUs = int64_t{Writer.TK1min} * kMicrosecondsPerMinute +
-                                         int64_t{rec.Start.Second} * kMicrosecondsPerSecond;
+                                         rec.Start.MicrosecondInMinute();
                 Writer.Recordings.WriteRow(
                     RecordingsTableRow(rec, placedUs, layout.Samples(), rate_.SamplesPerSec));
             }

@@ -24,7 +24,8 @@ int64_t MinuteEnds(const WavFileRec& rec, const SampleRate& rate) {
         const int64_t positions = blockSamples - (BlockReader::kOverlapSamples + 1);
         return positions >= rate.PositionsToMinuteEnd(t0);
     };
-    const int64_t first = std::min(samples, rate.FirstBlockSamples(rec.Start.Second));
+    const int64_t first =
+        std::min(samples, rate.FirstBlockSamplesAt(rec.Start.MicrosecondInMinute()));
     const int64_t rest = samples - first;
     return int64_t{closes(first, rec.Start.TimeInMinuteNear2MHz)} + rest / perMin +
            int64_t{closes(rest % perMin, 0)};

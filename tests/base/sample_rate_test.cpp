@@ -79,6 +79,11 @@ TEST(SampleRate, BlocksAndMinuteEnds) {
     EXPECT_EQ(r.TickOfSecond(0), 0);
     EXPECT_EQ(r.TickOfSecond(1), 2304000);
     EXPECT_EQ(r.TickOfSecond(30), 69119998);
+    // A start with a fraction of a second: the block to its minute's end, and its tick.
+    EXPECT_EQ(r.FirstBlockSamplesAt(30'000'000), 17280000);
+    EXPECT_EQ(r.FirstBlockSamplesAt(30'250'000), 17136000);
+    EXPECT_EQ(r.TickOfMicrosecond(30'000'000), 69119998);
+    EXPECT_EQ(r.TickOfMicrosecond(30'250'000), 69695998);
     // 138239496 ticks: a count from 0 passes them after position 34559875 (not 34559874,
     // where it only reaches them).
     EXPECT_EQ(r.PositionsToMinuteEnd(0), 34559875);

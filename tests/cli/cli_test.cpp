@@ -1907,6 +1907,39 @@ TEST_F(CliTest, DumpTablesOfCraftedRecords) {
         sources += cells.at(cells.size() - 2);
     }
     EXPECT_EQ(sources, "AAAAB");
+
+    // Raven's boxes hold every period a click's intervals can stand for: the detector times
+    // peaks to the half tick (at 576 k samples/s 0.868 of a 250 ns unit) before an interval is
+    // rounded, and nothing lies above half the rate. A 130 kHz click (30.8 units) read as
+    // 26 ... 30 lies in its box.
+    auto tonal = [&](std::array<uint8_t, 4> ipis) {
+        Record r = click(100);
+        std::copy(ipis.begin(), ipis.end(), r.begin() + 5);
+        return r;
+    };
+    const std::string boxes = dir / "boxes.TK1";
+    WriteFileBytes(boxes, file({minute, minute, tonal({26, 27, 30, 30}), tonal({3, 3, 3, 3}),
+                                tonal({255, 40, 255, 255}), end}));
+    const std::string table =
+        "path,start,time_source,correction_s,rate_hz,samples,duration_s,placed_minute,"
+        "placed_offset_s\r\n/x.wav,,,,576000,576000,1.000000,2023-05-17T14:00:00,\r\n";
+    WriteFileBytes(dir / "boxes.recordings.csv", std::vector<uint8_t>(table.begin(), table.end()));
+    auto bands = [&] {
+        const Result raven = RunCli(dir, {"dump", "--raven", boxes});
+        EXPECT_EQ(raven.status, 0) << raven.err;
+        std::string text;
+        for (const std::string& row : Lines(raven.out)) {
+            const auto cells = Split(row, '\t');
+            text += cells.at(5) + "-" + cells.at(6) + " ";
+        }
+        return text;
+    };
+    EXPECT_EQ(bands(),
+              "Low Freq (Hz)-High Freq (Hz) 127518.3-162390.8 288000.0-288000.0 0.0-103541.3 ");
+    // Without the rate, a half tick of 250 ns.
+    fs::remove(dir / "boxes.recordings.csv");
+    EXPECT_EQ(bands(),
+              "Low Freq (Hz)-High Freq (Hz) 126984.1-163265.3 888888.9-2666666.7 0.0-103896.1 ");
 }
 
 // The TK1 bytes apart from the finalisation minute (the wall clock).
@@ -2481,6 +2514,106 @@ TEST_F(CliTest, DumpCsvTracesEveryLoudClickToItsRecordingAndSecond) {
     EXPECT_TRUE(missing.out.empty());
 }
 
+// An XWAV file's raw files are recordings of their own in the TK1 file and in dump --csv, but
+// players open the XWAV file: the Raven and Audacity exports put each click at its raw file's
+// place in it, and dump reads the XWAV file for where each raw file's samples begin.
+TEST_F(CliTest, XwavExportsLineUpWithTheXwavFile) {
+    constexpr int32_t kRate = 192000;
+    std::vector<synth::RawFileSpec> raws;
+    const int64_t start = (int64_t{45454} * 86400 + 10 * 3600) * 1000000;  // 2024-06-11 10:00
+    for (int k = 0; k < 3; ++k) {
+        synth::RecordingSpec spec;
+        spec.SampleRate = kRate;
+        spec.Seconds = 3 + k;
+        synth::ClickTrain t;
+        t.StartSec = 0.5 + 0.3 * k;
+        t.Clicks = 10;
+        t.FrequencyHz = 70000;
+        t.PeakAmplitude = 12000;
+        t.Shape = synth::TrainShape::Flat;
+        spec.Trains = {t};
+        raws.push_back({spec, start + k * 300'250'000});  // 10:00:00, 10:05:00.250, ...
+    }
+    const std::string xwav = wavs + "/X.20240611100000.wav";
+    const synth::XwavResult written = synth::WriteXwav(xwav, raws);
+    const Result converted = RunCli(dir, {"convert", "--out", out, wavs});
+    ASSERT_EQ(converted.status, 0) << converted.err;
+    const std::string tk1 = out + "/NewFileNameX 2024 06 11.TK1";
+    ASSERT_TRUE(fs::exists(tk1)) << converted.out << converted.err;
+    // Where each loud click lies in the XWAV file as a player shows it: its raw file's samples
+    // follow the ones before it.
+    std::vector<double> truth;
+    double at = 0;
+    for (size_t k = 0; k < raws.size(); ++k) {
+        for (const synth::ClickTruth& c : written.Raws[k].Truth) truth.push_back(at + c.CentreSec);
+        at += static_cast<double>(written.Raws[k].Samples) / kRate;
+    }
+    auto placed = [&](double t) {
+        return std::any_of(truth.begin(), truth.end(),
+                           [&](double c) { return std::abs(c - t) < 0.001; });
+    };
+
+    // One label file, for the XWAV file.
+    const Result labels = RunCli(dir, {"dump", "--audacity", dir / "labels", tk1});
+    ASSERT_EQ(labels.status, 0) << labels.err;
+    EXPECT_EQ(labels.err, "");
+    const std::string labelFile = dir / "labels/X.20240611100000.txt";
+    const auto lines = Lines(ReadFileText(labelFile));
+    EXPECT_EQ(labels.out, labelFile + "\t" + std::to_string(lines.size()) + "\r\n");
+    int loud = 0;
+    for (const std::string& line : lines) {
+        const auto cells = Split(line, '\t');
+        ASSERT_EQ(cells.size(), 3u) << line;
+        if (std::stoi(cells[2]) < 245) continue;
+        ++loud;
+        EXPECT_TRUE(placed(std::stod(cells[0]))) << line;
+    }
+    EXPECT_GE(loud, 27);
+
+    // Raven: Begin File is the XWAV file, File Offset the click's second in it; one table for
+    // it with --per-file.
+    const Result raven = RunCli(dir, {"dump", "--raven", tk1});
+    ASSERT_EQ(raven.status, 0) << raven.err;
+    EXPECT_EQ(raven.err, "");
+    const auto rows = Lines(raven.out);
+    ASSERT_EQ(rows.size(), lines.size() + 1);
+    loud = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const auto cells = Split(rows[i], '\t');
+        ASSERT_EQ(cells.size(), 26u) << rows[i];
+        EXPECT_EQ(cells[7], "X.20240611100000.wav");
+        EXPECT_EQ(cells[8], xwav);
+        EXPECT_EQ(cells[3], cells[9]);  // one file: Begin Time is File Offset
+        if (std::stoi(cells[11]) < 245) continue;
+        ++loud;
+        EXPECT_TRUE(placed(std::stod(cells[9]))) << rows[i];
+    }
+    EXPECT_GE(loud, 27);
+    const Result perFile = RunCli(dir, {"dump", "--raven", "--per-file", dir / "raven", tk1});
+    ASSERT_EQ(perFile.status, 0) << perFile.err;
+    const std::string table = dir / "raven/X.20240611100000.Table.1.selections.txt";
+    EXPECT_EQ(perFile.out, table + "\t" + std::to_string(lines.size()) + "\r\n");
+    EXPECT_EQ(Lines(ReadFileText(table)), rows);
+
+    // dump --csv keeps each raw file and the second in it.
+    const auto csv = Lines(RunCli(dir, {"dump", "--csv", tk1}).out);
+    ASSERT_EQ(csv.size(), rows.size());
+    for (size_t i = 1; i < csv.size(); ++i) {
+        const auto cells = Split(csv[i], ',');
+        const std::string source = cells.at(cells.size() - 3);
+        ASSERT_EQ(source.substr(0, xwav.size() + 1), xwav + "#") << csv[i];
+        const size_t k = std::stoul(source.substr(xwav.size() + 1)) - 1;
+        ASSERT_LT(k, raws.size());
+        double before = 0;
+        for (size_t j = 0; j < k; ++j)
+            before += static_cast<double>(written.Raws[j].Samples) / kRate;
+        // Raven's box begins at most a third of a millisecond before the click's time.
+        EXPECT_NEAR(std::stod(cells[cells.size() - 2]) + before,
+                    std::stod(Split(rows[i], '\t').at(9)), 0.001)
+            << csv[i];
+    }
+}
+
 // Seconds since 1899-12-30 00:00 of "2021-06-10T03:36:54.250000" (or a blank for the T; a
 // trailing Z is ignored).
 double IsoSeconds(const std::string& text) {
@@ -2585,6 +2718,20 @@ TEST_F(CliTest, ClicksOfASharedMinuteGoToTheirOwnRecording) {
         for (size_t k = 0; k < paths.size(); ++k) {
             EXPECT_GE(loud[k], 9 * static_cast<int>(row.files[k].trains.size()))
                 << row.files[k].name;
+        }
+        // Raven's sequence of the files (a FLAC file as long as its samples): each click
+        // after the files before its own.
+        const Result raven = RunCli(dir, {"dump", "--raven", tk1});
+        ASSERT_EQ(raven.status, 0) << raven.err;
+        const auto ravenRows = Lines(raven.out);
+        ASSERT_EQ(ravenRows.size(), lines.size());
+        for (size_t i = 1; i < ravenRows.size(); ++i) {
+            const auto cells = Split(ravenRows[i], '\t');
+            const auto k = static_cast<size_t>(std::find(paths.begin(), paths.end(), cells.at(8)) -
+                                               paths.begin());
+            ASSERT_LT(k, paths.size()) << ravenRows[i];
+            const double before = k == 0 ? 0 : row.files[0].seconds;
+            EXPECT_NEAR(std::stod(cells[3]) - std::stod(cells[9]), before, 1e-5) << ravenRows[i];
         }
     }
 }
@@ -2738,6 +2885,26 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
          "2021-06-10T03:36:42.743721,bext",
          -11.506279,
          ""},
+        // Placed at their exact start, fractions of a second included: the TK1 file's own
+        // times are the true ones.
+        {"exact guano",
+         RecorderStyle::Guano,
+         0,
+         true,
+         "2021-06-10T03:36:54.25",
+         {"--exact-start"},
+         "2021-06-10T03:36:54.250000Z,guan",
+         0,
+         ""},
+        {"exact sm4",
+         RecorderStyle::Sm4,
+         0,
+         true,
+         "2021-06-10T03:36:54.5",
+         {"--exact-start"},
+         "2021-06-10T03:36:54.500000Z,wamd",
+         0,
+         ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -2745,9 +2912,10 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         fs::create_directories(folder);
         synth::RecordingSpec spec;
         spec.SampleRate = row.style == RecorderStyle::AudioMoth ? 384000 : 576000;
-        spec.Seconds = 3;
+        // (The last train lies in the minute after a start at 03:36:54.)
+        spec.Seconds = 8;
         spec.NoiseRms = 5;
-        for (const double at : {0.4, 1.6}) {
+        for (const double at : {0.4, 1.6, 6.4}) {
             synth::ClickTrain t;
             t.StartSec = at;
             t.Clicks = 10;
@@ -2770,6 +2938,7 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         std::vector<std::string> args = {"list", "--csv"};
         args.insert(args.end(), row.args.begin(), row.args.end());
         args.push_back(folder);
+        const bool exact = std::erase(args, "--exact-start") > 0;  // a choice of placement
         const Result list = RunCli(dir, args);
         ASSERT_EQ(list.status, 0) << list.err;
         const auto listed = Lines(list.out);
@@ -2785,6 +2954,7 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
 
         args[0] = "convert";
         args[1] = "--out=" + out + "/" + row.what;
+        if (exact) args.insert(args.begin() + 1, "--exact-start");
         const Result converted = RunCli(dir, args);
         ASSERT_EQ(converted.status, 0) << converted.err;
         std::string tk1;
@@ -2798,6 +2968,9 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
         const auto table = Lines(ReadFileText(tk1.substr(0, tk1.size() - 4) + ".recordings.csv"));
         ASSERT_EQ(table.size(), 2u);
         EXPECT_EQ(Split(table[1], ',')[1], start);
+        if (exact) {
+            EXPECT_EQ(Split(table[1], ',')[7] + "Z", start);  // placed_minute
+        }
 
         const Result dump = RunCli(dir, {"dump", "--csv", tk1});
         ASSERT_EQ(dump.status, 0) << dump.err;
@@ -2809,6 +2982,10 @@ TEST_F(CliTest, StartTimesFromEachRecorderReachEveryOutput) {
             const double offset = std::stod(cells[cells.size() - 2]);
             const double time = IsoSeconds(cells.back());
             EXPECT_NEAR(time, IsoSeconds(start) + offset, 2e-6) << clicks[i];
+            if (exact) {
+                // DateTime, the TK1 file's time, is recording_time to the 5 us of its records.
+                EXPECT_NEAR(IsoSeconds(cells[0]), time, 2e-6) << clicks[i];
+            }
             if (row.errorS == kNoTruth) continue;
             EXPECT_TRUE(std::any_of(written.Truth.begin(), written.Truth.end(), [&](const auto& c) {
                 return std::abs(trueStart + c.CentreSample / spec.SampleRate + row.errorS - time) <

@@ -114,11 +114,12 @@ TEST_F(NameParsing, FieldsMustBeNonNegativeIntegers) {
 TEST_F(NameParsing, ShortNamesAreBlankedButStillGetAnIdentity) {
     WavFileRec rec;
     rec.NameWithPath = "/d/LOC1.202305.wav";  // 15 characters: long enough to be read
-    rec.Start = {5, 7, 9, 11};
+    rec.Start = {5, 7, 9, 11, 13};
     PutFileStartTimeInWavFileRec(rec, false, Rate, host);
     EXPECT_FALSE(rec.DateFound);
     EXPECT_EQ(rec.Start.Mn, 0);
     EXPECT_EQ(rec.Start.Second, 0);
+    EXPECT_EQ(rec.Start.FractionUs, 0);
     EXPECT_EQ(rec.Start.TimeInMinuteNear2MHz, 0);
     EXPECT_EQ(rec.Start.NofNear2MHzToEndOfMinute, 11);  // blanking leaves it alone
     EXPECT_EQ(host.Text(Label::ProgressLbl),

@@ -146,8 +146,10 @@ TEST_F(StartTimes, TheChoiceTakesTheNamesOrTheFilesOwnTime) {
         EXPECT_EQ(rec.StartTime.Source, c.source);
         EXPECT_EQ(rec.Start.Mn, c.minute);
         EXPECT_EQ(rec.Start.Second, c.second);
-        // Second x 2,000,000 / IPIscaler ticks, the rest of the minute after them.
-        EXPECT_EQ(rec.Start.TimeInMinuteNear2MHz, c.second == 54   ? 124415996
+        // The log's 54.25 s keeps its fraction when the file is placed at it.
+        EXPECT_EQ(rec.Start.FractionUs, c.second == 54 ? 250'000 : 0);
+        // Microseconds x 2 / IPIscaler ticks, the rest of the minute after them.
+        EXPECT_EQ(rec.Start.TimeInMinuteNear2MHz, c.second == 54   ? 124991996
                                                   : c.second == 55 ? 126719996
                                                                    : 0);
         EXPECT_EQ(rec.Start.TimeInMinuteNear2MHz + rec.Start.NofNear2MHzToEndOfMinute,

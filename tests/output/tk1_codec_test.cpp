@@ -194,14 +194,22 @@ TEST(Tk1Codec, RecordingsTableRowsReadBackAsWritten) {
               "\"/rec/A,b \"\"x\"\".wav\",2021-06-10T03:36:54.250000Z,guan,-1.500000,384000,"
               "34559972,89.999927,2021-06-10T03:36:00,54.250000");
     EXPECT_EQ(EncodeRecordingRow(undated), "/rec/B.wav,,,,384000,10,0.000026,2021-06-10T03:38:00,");
+    // Placed at its start, fraction of a second included (only then are microseconds written).
+    RecordingRow exact = dated;
+    exact.PlacedUs = *dated.StartUs;
+    EXPECT_EQ(EncodeRecordingRow(exact),
+              "\"/rec/A,b \"\"x\"\".wav\",2021-06-10T03:36:54.250000Z,guan,-1.500000,384000,"
+              "34559972,89.999927,2021-06-10T03:36:54.250000,0.000000");
 
     const std::string text = std::string(kRecordingsHeading) + "\r\n" + first + "\r\n" +
-                             EncodeRecordingRow(undated) + "\r\n";
+                             EncodeRecordingRow(undated) + "\r\n" + EncodeRecordingRow(exact) +
+                             "\r\n";
     const auto decoded = DecodeRecordingsTable(text);
     const auto* rows = std::get_if<std::vector<RecordingRow>>(&decoded);
     ASSERT_NE(rows, nullptr) << std::get<std::string>(decoded);
-    ASSERT_EQ(rows->size(), 2u);
-    for (const auto& [in, out] : {std::pair{&dated, &(*rows)[0]}, {&undated, &(*rows)[1]}}) {
+    ASSERT_EQ(rows->size(), 3u);
+    for (const auto& [in, out] :
+         {std::pair{&dated, &(*rows)[0]}, {&undated, &(*rows)[1]}, {&exact, &(*rows)[2]}}) {
         EXPECT_EQ(out->Path, in->Path);
         EXPECT_EQ(out->StartUs, in->StartUs);
         EXPECT_EQ(out->Zoned, in->Zoned);
