@@ -1,4 +1,4 @@
-#include "cli/tk1_exports.h"
+#include "dump/tk1_exports.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,7 +21,7 @@
 #include "input/wav_header.h"
 #include "output/replacing_file.h"
 
-namespace wtk::cli {
+namespace wtk::dump {
 
 const char* const kRavenHeading =
     "Selection\tView\tChannel\tBegin Time (s)\tEnd Time (s)\tLow Freq (Hz)\tHigh Freq (Hz)\t"
@@ -606,4 +606,4 @@ std::unique_ptr<RecordConsumer> MakeExport(const ExportContext& c) {
     return nullptr;
 }
 
-}  // namespace wtk::cli
+}  // namespace wtk::dump

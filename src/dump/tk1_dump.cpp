@@ -1,4 +1,4 @@
-#include "cli/tk1_dump.h"
+#include "dump/tk1_dump.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,14 +20,14 @@
 #include "base/csv.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
-#include "cli/tk1_exports.h"
+#include "dump/tk1_exports.h"
 #include "input/format_check.h"
 #include "input/wav_header.h"
 #include "output/click_sources.h"
 #include "output/tk1_codec.h"
 #include "output/tk1_writer.h"
 
-namespace wtk::cli {
+namespace wtk::dump {
 
 namespace {
 
@@ -668,4 +668,4 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
     return written && sound ? kDumpSound : kDumpProblems;
 }
 
-}  // namespace wtk::cli
+}  // namespace wtk::dump

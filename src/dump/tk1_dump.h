@@ -1,7 +1,7 @@
 // Decoding a TK1 file for people and for analysis tools: the header fields and one line per
 // record, or one CSV row per click with its absolute date and time and, where the recordings
 // table or the source linkage file is at hand, the recording it came from, the second in that
-// recording and its exact time (output/click_sources.h); and the exports of cli/tk1_exports.h.
+// recording and its exact time (output/click_sources.h); and the exports of dump/tk1_exports.h.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@
 
 #include "output/tk1_codec.h"
 
-namespace wtk::cli {
+namespace wtk::dump {
 
 // Calendar text of a minute number (minutes since 1899-12-30 00:00) plus microseconds:
 // "yyyy-mm-dd hh:mm:ss.ffffff".
@@ -65,4 +65,4 @@ inline constexpr int kDumpRefused = 2;   // not a TK1 file, a named side file un
 // already (unless Overwrite).
 int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* out, std::FILE* err);
 
-}  // namespace wtk::cli
+}  // namespace wtk::dump
