@@ -5,6 +5,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <optional>
 #include <queue>
 #include <set>
 #include <tuple>
@@ -88,6 +89,14 @@ struct Chain {
     int64_t Decision = 0;  // when it next chooses
 };
 
+// A chain that has closed, waiting to be given out in order of the trains' starts; described
+// (and its clicks let go) once no buzz can join it any more.
+struct Closed {
+    Chain C;
+    bool Described = false;
+    std::optional<Train> T;  // the train it is, once described; nothing: no train
+};
+
 }  // namespace
 
 struct TrainDetector::Impl {
@@ -100,7 +109,7 @@ struct TrainDetector::Impl {
         Regular = 1 + 1.5 * o.SonarIciTolerance / 100;
         SeedRegular = 1 + o.SonarIciTolerance / 100;
         // Every chain that could take a click has chosen before the click is seeded, and the
-        // two clicks after it that could seed a chain with it have come.
+        // clicks after it that could begin a chain with it have come.
         SeedWait = std::max(Round(2 * static_cast<double>(MaxIci) * Change),
                             Round(3 * static_cast<double>(MaxSonarIci) * Regular)) +
                    1;
@@ -120,7 +129,9 @@ struct TrainDetector::Impl {
     std::set<std::pair<int64_t, ChainKey>> OpenStarts;
     using Decision = std::pair<int64_t, ChainKey>;
     std::priority_queue<Decision, std::vector<Decision>, std::greater<>> Decisions;
-    std::map<std::pair<int64_t, ChainKey>, Chain> Pending;  // closed, by start
+    std::map<std::pair<int64_t, ChainKey>, Closed> Pending;  // by start
+    // The closed chains not described yet, by their end.
+    std::multimap<int64_t, std::pair<int64_t, ChainKey>> Undescribed;
     std::deque<Train> Ready;
     std::deque<std::pair<uint64_t, ChainKey>> Settled;
     uint64_t Fed = 0;
@@ -314,7 +325,8 @@ struct TrainDetector::Impl {
         OpenStarts.erase({c.StartUs, c.Key});
         if (static_cast<double>(c.Clicks.size()) < O.MinClicks) return;
         if (MedianIciMs(c.Clicks) < O.BuzzIciMs && MergeBuzz(c)) return;
-        Pending.emplace(std::make_pair(c.StartUs, c.Key), std::move(c));
+        Undescribed.emplace(c.EndUs, std::make_pair(c.StartUs, c.Key));
+        Pending.emplace(std::make_pair(c.StartUs, c.Key), Closed{std::move(c), false, {}});
     }
 
     // A buzz that begins in a train or less than MaxIciMs after its last click, at the train's
@@ -332,7 +344,9 @@ struct TrainDetector::Impl {
             if (parent == nullptr || p.Last.TimeUs > parent->Last.TimeUs) parent = &p;
         };
         for (auto& [key, p] : Open) consider(p);
-        for (auto& [start, p] : Pending) consider(p);
+        for (auto& [start, p] : Pending) {
+            if (!p.Described) consider(p.C);
+        }
         if (parent == nullptr) return false;
         for (ChainClick c : buzz.Clicks) {
             c.Part = 1;
@@ -368,31 +382,53 @@ struct TrainDetector::Impl {
         Emit(limit);
     }
 
-    // The closed chains that no chain still open or yet to be seeded can precede or end.
+    // The train a closed chain is.
+    void Describe(Closed& closed) {
+        Chain& c = closed.C;
+        if (c.Keys.size() > 1) {
+            // A missed click counts within its own chain only: after a click of the other
+            // chain the interval is whatever it is.
+            std::stable_sort(
+                c.Clicks.begin(), c.Clicks.end(),
+                [](const ChainClick& x, const ChainClick& y) { return x.TimeUs < y.TimeUs; });
+            for (size_t i = 1; i < c.Clicks.size(); ++i) {
+                if (c.Clicks[i].Part != c.Clicks[i - 1].Part) c.Clicks[i].Gap = 1;
+            }
+        }
+        closed.T = DescribeTrain(c.Clicks, O);
+        if (closed.T) {
+            closed.T->Chains = c.Keys;
+            closed.T->Recording = c.Recording;
+        }
+        closed.Described = true;
+        std::vector<ChainClick>().swap(c.Clicks);
+    }
+
+    // A closed chain may still be joined by a buzz, and be preceded by a chain open or yet to
+    // be seeded, until this long after its end.
+    bool PastItsWindow(int64_t endUs, int64_t processed) const {
+        return processed == kForever || endUs + MaxIci + SeedWait < processed;
+    }
+
+    // The closed chains that no chain still open or yet to be seeded can precede or end, as
+    // trains; those that wait behind a chain still open are described meanwhile.
     void Emit(int64_t processed) {
+        while (!Undescribed.empty() && PastItsWindow(Undescribed.begin()->first, processed)) {
+            const auto at = Pending.find(Undescribed.begin()->second);
+            Undescribed.erase(Undescribed.begin());
+            if (at != Pending.end() && !at->second.Described) Describe(at->second);
+        }
         while (!Pending.empty()) {
             auto it = Pending.begin();
-            Chain& c = it->second;
-            const int64_t end = c.EndUs;
-            const bool later = processed == kForever || end + MaxIci + SeedWait < processed;
+            Closed& c = it->second;
+            const int64_t end = c.C.EndUs;
             const bool openBefore =
                 !OpenStarts.empty() && OpenStarts.begin()->first <= end + MaxIci;
-            if (!later || openBefore) break;
-            if (c.Keys.size() > 1) {
-                // A missed click counts within its own chain only: after a click of the other
-                // chain the interval is whatever it is.
-                std::stable_sort(
-                    c.Clicks.begin(), c.Clicks.end(),
-                    [](const ChainClick& x, const ChainClick& y) { return x.TimeUs < y.TimeUs; });
-                for (size_t i = 1; i < c.Clicks.size(); ++i) {
-                    if (c.Clicks[i].Part != c.Clicks[i - 1].Part) c.Clicks[i].Gap = 1;
-                }
-            }
-            if (std::optional<Train> t = DescribeTrain(c.Clicks, O)) {
-                t->Number = ++Trains;
-                t->Chains = std::move(c.Keys);
-                t->Recording = c.Recording;
-                Ready.push_back(std::move(*t));
+            if (!PastItsWindow(end, processed) || openBefore) break;
+            if (!c.Described) Describe(c);
+            if (c.T) {
+                c.T->Number = ++Trains;
+                Ready.push_back(std::move(*c.T));
             }
             Pending.erase(it);
         }

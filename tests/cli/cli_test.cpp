@@ -340,7 +340,9 @@ TEST_F(CliTest, RefusalsGiveStatus2AndChangeNothing) {
         std::string message;  // the line after "wavtokeb-cli: "
     };
     const std::vector<Case> cases = {
-        {{}, "a command is required: convert, scrapbook, list, dump or settings" + see},
+        {{},
+         "a command is required: convert, scrapbook, list, dump, settings, trains or presence" +
+             see},
         {{"conver", wavs}, "unknown command \"conver\", did you mean convert?" + see},
         {{"lis", wavs}, "unknown command \"lis\", did you mean list?" + see},
         {{"--verison"}, "unknown option --verison, did you mean --version?" + see},
