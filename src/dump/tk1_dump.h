@@ -17,6 +17,8 @@
 
 namespace wtk::dump {
 
+struct ClickAt;  // dump/tk1_exports.h
+
 // Calendar text of a minute number (minutes since 1899-12-30 00:00) plus microseconds:
 // "yyyy-mm-dd hh:mm:ss.ffffff".
 std::string IsoDateTime(int64_t minute, int64_t microseconds);
@@ -50,6 +52,9 @@ struct DumpOptions {
     // With Csv: cells added to each click row (their heading after the others), in file order.
     std::function<std::string()> ExtraCells;
     std::string ExtraHeading;
+    // The clicks to write (every one where empty): the others are left out of every output,
+    // and a per-recording export writes only the files of the recordings that hold one.
+    std::function<bool(const ClickAt&)> Keep = {};
 };
 
 // What DumpTK1 returns.
@@ -64,5 +69,12 @@ inline constexpr int kDumpRefused = 2;   // not a TK1 file, a named side file un
 // before anything is written when the recordings are not known or its files are there
 // already (unless Overwrite).
 int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* out, std::FILE* err);
+
+// The files DumpTK1 would write for the per-recording export of options (whether or not they
+// are there); nothing where it would refuse the export, or where path is no TK1 file (the
+// reason on err).
+std::optional<std::vector<std::string>> PerRecordingFiles(const std::string& path,
+                                                          const DumpOptions& options,
+                                                          std::FILE* err);
 
 }  // namespace wtk::dump

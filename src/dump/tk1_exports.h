@@ -51,6 +51,8 @@ struct ExportContext {
     const DumpOptions* Options = nullptr;
     std::FILE* Out = nullptr;
     std::FILE* Err = nullptr;
+    // Of each recording, whether its file is written (nullptr: every file).
+    const std::vector<bool>* Wanted = nullptr;
 };
 
 // The heading of a Raven selection table (tab-separated).
@@ -58,8 +60,8 @@ extern const char* const kRavenHeading;
 // The heading of the minute table (CSV).
 extern const char* const kMinutesHeading;
 
-// The files a per-recording export writes, in the order of the recordings; nothing for the
-// exports to stdout.
+// The files a per-recording export writes, in the order of the recordings (those of the
+// recordings wanted); nothing for the exports to stdout.
 std::vector<std::string> ExportFiles(const ExportContext& context);
 
 // The export the options ask for; nothing for the text dump and the CSV.
