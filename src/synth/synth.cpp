@@ -413,9 +413,14 @@ uint8_t* PutStored(uint8_t* b, int16_t k, SampleStore store) {
         case SampleStore::Pcm16:
             PutU16(b, static_cast<uint16_t>(k));
             break;
-        case SampleStore::Pcm24:
-            PutU32(b, static_cast<uint32_t>(k) << 8);
+        case SampleStore::Pcm24: {
+            // three bytes only: a fourth would run past the last frame of the buffer
+            const uint32_t v = static_cast<uint32_t>(k) << 8;
+            b[0] = static_cast<uint8_t>(v);
+            b[1] = static_cast<uint8_t>(v >> 8);
+            b[2] = static_cast<uint8_t>(v >> 16);
             break;
+        }
         case SampleStore::Pcm32:
             PutU32(b, static_cast<uint32_t>(k) << 16);
             break;
