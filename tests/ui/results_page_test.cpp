@@ -9,15 +9,20 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolButton>
 #include <QUrl>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
+#include "dump/tk1_dump.h"
 #include "results_fixture.h"
 #include "temp_dir.h"
 #include "ui/main_window.h"
@@ -186,6 +191,95 @@ TEST_F(ResultsPageTest, AClickPointedAtShowsItsFieldsAndItsRecordingGoesToTheCli
     EXPECT_EQ(Page().ChosenClick(), std::nullopt);
     EXPECT_EQ(Page().SelectedTrain(), std::nullopt);
     EXPECT_FALSE(Page().CopyButton->isEnabled());
+}
+
+// The whole of a file's text.
+std::string TextOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// What dump writes of the whole file: the per-recording files into folder (Raven or Audacity),
+// or the CSV text.
+std::string DumpOf(const std::string& tk1, bool csv, const std::string& raven,
+                   const std::string& audacity) {
+    dump::DumpOptions options;
+    options.Csv = csv;
+    options.Raven = !raven.empty();
+    options.PerFileDir = raven;
+    options.AudacityDir = audacity;
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* out = ::open_memstream(&buffer, &size);
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(dump::DumpTK1(tk1, options, out, err), dump::kDumpSound);
+    std::fclose(out);
+    std::fclose(err);
+    std::string text(buffer, size);
+    std::free(buffer);
+    return text;
+}
+
+TEST_F(ResultsPageTest, ATrainOrASpanIsExportedAsDumpWritesItsClicks) {
+    OpenFromMenu({tk1});
+    const fs::path whole = dir.path() / "whole", train = dir.path() / "train";
+    fs::create_directories(whole);
+    fs::create_directories(train);
+    DumpOf(tk1.toStdString(), false, whole.string(), "");
+    const std::string first = "SiteA.20240611080030.Table.1.selections.txt";
+    const std::string second = "SiteA.20240611100210.Table.1.selections.txt";
+
+    // The first train: its recording's table as dump writes it, less the isolated click that
+    // follows the train there; no table of the other recording.
+    Page().SelectTrain(0, true);
+    ASSERT_TRUE(Page().ExportTrainButton->isEnabled());
+    script.directoryAnswer = QString::fromStdString(train.string());
+    Page().ExportTrainButton->menu()->actions()[0]->trigger();  // Raven...
+    EXPECT_EQ(log.messages.last(), "Written:\n" + QString::fromStdString((train / first).string()));
+    std::string expected = TextOf(whole / first);
+    expected.erase(expected.rfind('\n', expected.size() - 2) + 1);
+    EXPECT_EQ(TextOf(train / first), expected);
+    EXPECT_FALSE(fs::exists(train / second));
+
+    // Again: the file is there; replaced only when the question is answered yes.
+    fs::remove(train / first);
+    { std::ofstream(train / first) << "mine"; }
+    script.yesNoAnswer = false;
+    EXPECT_FALSE(Page().ExportTrain(ExportFormat::Raven));
+    EXPECT_TRUE(log.questions.last().contains(QString::fromStdString((train / first).string())));
+    EXPECT_EQ(TextOf(train / first), "mine");
+    script.yesNoAnswer = true;
+    EXPECT_TRUE(Page().ExportTrain(ExportFormat::Raven));
+    EXPECT_EQ(TextOf(train / first), expected);
+
+    // The whole location as CSV: dump --csv byte for byte; the Audacity labels of the hour of
+    // the second train: that recording's file only, as dump writes it.
+    Page().Clicks->SetSpan(Location().Whole());
+    const fs::path csv = dir.path() / "span.csv";
+    script.saveFileAnswer = QString::fromStdString(csv.string());
+    EXPECT_TRUE(Page().ExportSpan(ExportFormat::Csv));
+    EXPECT_EQ(TextOf(csv), DumpOf(tk1.toStdString(), true, "", ""));
+    const fs::path labels = dir.path() / "labels", all = dir.path() / "all-labels";
+    fs::create_directories(labels);
+    fs::create_directories(all);
+    DumpOf(tk1.toStdString(), false, "", all.string());
+    Page().Clicks->SetSpan(
+        {test::kDay0Us + 10 * test::kHourUs, test::kDay0Us + 11 * test::kHourUs});
+    script.directoryAnswer = QString::fromStdString(labels.string());
+    EXPECT_TRUE(Page().ExportSpan(ExportFormat::Audacity));
+    EXPECT_FALSE(fs::exists(labels / "SiteA.20240611080030.txt"));
+    EXPECT_EQ(TextOf(labels / "SiteA.20240611100210.txt"),
+              TextOf(all / "SiteA.20240611100210.txt"));
+
+    // A span of no click writes nothing and says so.
+    Page().Clicks->SetSpan({test::kDay0Us + 3 * test::kHourUs, test::kDay0Us + 4 * test::kHourUs});
+    fs::remove_all(labels);
+    fs::create_directories(labels);
+    EXPECT_FALSE(Page().ExportSpan(ExportFormat::Audacity));
+    EXPECT_EQ(log.messages.last(), "No click to export.");
+    EXPECT_TRUE(fs::is_empty(labels));
 }
 
 TEST_F(ResultsPageTest, DamagedAndForeignFilesAreNamedAndTheRestOpen) {
