@@ -88,11 +88,15 @@ size_t ClicksAsked(const ResultsLocation& l, const ExportRequest& r) {
     return last - first;
 }
 
-void CheckCount(size_t asked, size_t kept, ExportOutcome& outcome) {
+// False when the TK1 files gave fewer of the clicks than were asked for (a file changed or gone
+// since it was opened).
+bool CheckCount(size_t asked, size_t kept, ExportOutcome& outcome) {
     if (kept < asked) {
         outcome.Problems += std::to_string(asked - kept) + " of the " + std::to_string(asked) +
                             " clicks were not found in the TK1 files: they are not written\n";
+        return false;
     }
+    return true;
 }
 
 dump::DumpOptions OptionsFor(const ExportRequest& r, Chooser& chooser) {
@@ -173,7 +177,7 @@ ExportOutcome ExportPerRecording(const ResultsLocation& l, const ExportRequest& 
             if (tab != std::string::npos) outcome.Written.push_back(line.substr(0, tab));
         }
     }
-    CheckCount(ClicksAsked(l, r), chooser.Kept, outcome);
+    if (!CheckCount(ClicksAsked(l, r), chooser.Kept, outcome)) ok = false;
     outcome.Ok = ok;
     return outcome;
 }
@@ -249,7 +253,7 @@ ExportOutcome ExportCsv(const ResultsLocation& l, const ExportRequest& r) {
             ok = false;
         }
     }
-    CheckCount(ClicksAsked(l, r), chooser.Kept, outcome);
+    if (!CheckCount(ClicksAsked(l, r), chooser.Kept, outcome)) ok = false;
     if (!ok) {
         target.Discard();
         outcome.Problems += "nothing written to " + PrintableName(r.Target) + "\n";
