@@ -334,6 +334,20 @@ TEST_F(ResultsFilesTest, DamagedAndForeignFilesAreRefusedByNameAndTheRestOpen) {
     EXPECT_EQ(opened.Refused[0],
               "SiteA: its recordings and clicks span 27191 days, from 1950-01-01 to 2024-06-11; "
               "the Results page shows at most 3660 days of a location: open fewer of its files");
+
+    // Ten years to the day open; a day more does not.
+    for (const int64_t days : {kMostDays - 1, kMostDays}) {
+        const int64_t at = kDay0 - days * 24 * kHour;
+        const std::string far = (fs::path(dir.path()) / "SiteA 2010 01 01.TK1").string();
+        synth::WriteClickFile(far, {{"/rec/SiteA.far.wav", at, 576000}},
+                              {{at + 1000, tk1::Click{}}});
+        opened = OpenResults({good, far});
+        EXPECT_EQ(opened.Refused.size(), days < kMostDays ? 0u : 1u) << days;
+        if (days < kMostDays) {
+            ASSERT_EQ(opened.Locations.size(), 1u);
+            EXPECT_EQ(opened.Locations[0]->Days, kMostDays);
+        }
+    }
 }
 
 }  // namespace
