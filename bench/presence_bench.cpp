@@ -63,22 +63,33 @@ bool HasTaskset() {
 // ---- scenes ----
 
 struct SceneTruth {
+    std::string Location;  // as the TK1 files name it
     synth::SceneContent Content;
     synth::SceneMinute Minute;
+    int32_t PositiveClicks = 0;  // the scene's rule: audible porpoise clicks of a true minute
 };
 
 // What made each click, by its time: the scene's clicks in the order of their times.
 struct SourceClick {
     int64_t TimeUs;
     synth::SceneSource What;
+    synth::SceneArrival How = synth::SceneArrival::Direct;
+    float OverNoise = 0;  // its amplitude over the noise RMS at its time
 };
 
 // Generates the recordings of one scene an hour at a time, converting each hour into its own
 // folder of out and deleting its recordings.
 void MakeScene(const synth::SceneOptions& options, const fs::path& dir, int jobs,
-               std::vector<SceneTruth>& truth, std::vector<SourceClick>& sources) {
+               std::vector<SceneTruth>& truth, std::vector<SourceClick>& sources,
+               synth::Scene& rule) {
     const synth::Scene scene = synth::PlanScene(options);
-    for (const synth::SceneMinute& m : scene.Minutes) truth.push_back({options.Content, m});
+    rule.AudibleOverNoise = scene.AudibleOverNoise;
+    rule.AudibleFloor = scene.AudibleFloor;
+    rule.PositiveClicks = scene.PositiveClicks;
+    for (const synth::SceneMinute& m : scene.Minutes) {
+        truth.push_back(
+            {"NewFileName" + options.Location, options.Content, m, scene.PositiveClicks});
+    }
     const size_t perHour = static_cast<size_t>(std::round(3600 / options.CycleSeconds));
     for (size_t first = 0; first < scene.Recordings.size(); first += perHour) {
         const size_t last = std::min(scene.Recordings.size(), first + perHour);
@@ -110,8 +121,11 @@ void MakeScene(const synth::SceneOptions& options, const fs::path& dir, int jobs
     const int64_t skipUs = std::llround(1e6 * synth::kConverterSkipSamples / options.SampleRate);
     for (const synth::SceneRecording& r : scene.Recordings) {
         for (size_t i = 0; i < r.Spec.Trains.size(); ++i) {
+            const synth::ClickTrain& c = r.Spec.Trains[i];
             sources.push_back(
-                {r.StartUs + std::llround(r.Spec.Trains[i].StartSec * 1e6) - skipUs, r.Sources[i]});
+                {r.StartUs + std::llround(c.StartSec * 1e6) - skipUs, r.Sources[i],
+                 r.Arrivals.empty() ? synth::SceneArrival::Direct : r.Arrivals[i],
+                 static_cast<float>(c.PeakAmplitude / synth::NoiseRmsAt(r.Spec, c.StartSec))});
         }
     }
 }
@@ -149,32 +163,58 @@ struct Score {
     }
 };
 
-int RunScenes(double hours, uint64_t seed, const fs::path& dir, int jobs) {
+// The scenes of a style: its mixed hours and an hour of each kind of sound without porpoises.
+// The field scenes run half their mixed hours and each hour without porpoises at both sample
+// rates recorders use for porpoises.
+struct ScenePlan {
+    synth::SceneContent Content;
+    double Hours;
+    int32_t Rate;
+};
+std::vector<ScenePlan> PlanOf(synth::SceneStyle style, double hours) {
+    using C = synth::SceneContent;
+    if (style == synth::SceneStyle::Basic) {
+        return {{C::Mixed, hours, 576000},
+                {C::Sonar, 1, 576000},
+                {C::Shrimp, 1, 576000},
+                {C::Dolphins, 1, 576000},
+                {C::Noise, 1, 576000}};
+    }
+    std::vector<ScenePlan> plan;
+    for (const int32_t rate : {576000, 384000}) plan.push_back({C::Mixed, hours / 2, rate});
+    for (const C c : {C::Sonar, C::Shrimp, C::Dolphins, C::Noise}) {
+        for (const int32_t rate : {576000, 384000}) plan.push_back({c, 1, rate});
+    }
+    return plan;
+}
+
+int RunScenes(synth::SceneStyle style, double hours, uint64_t seed, const fs::path& dir, int jobs,
+              const std::string& detailsPath) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     std::vector<SceneTruth> truth;
     std::vector<SourceClick> sources;
-    const std::pair<synth::SceneContent, double> kScenes[] = {{synth::SceneContent::Mixed, hours},
-                                                              {synth::SceneContent::Sonar, 1},
-                                                              {synth::SceneContent::Shrimp, 1},
-                                                              {synth::SceneContent::Dolphins, 1},
-                                                              {synth::SceneContent::Noise, 1}};
-    std::printf("Scenes: two minutes recorded every ten, 576 k samples/s, seed %llu\n",
+    std::printf("%s scenes: two minutes recorded every ten, seed %llu\n",
+                style == synth::SceneStyle::Basic ? "Basic" : "Field",
                 static_cast<unsigned long long>(seed));
     int64_t start = synth::StartMicroseconds(2024, 6, 1, 0, 0, 0);
-    for (const auto& [content, h] : kScenes) {
+    synth::Scene rule;  // the truth's rule, as the scenes of the style state it
+    for (const ScenePlan& plan : PlanOf(style, hours)) {
         synth::SceneOptions o;
+        o.Style = style;
         o.Seed = seed++;
-        o.Content = content;
-        o.Hours = h;
+        o.Content = plan.Content;
+        o.Hours = plan.Hours;
         o.StartUs = start;
-        std::string name = synth::SceneContentName(content);
+        o.SampleRate = plan.Rate;
+        std::string name = synth::SceneContentName(plan.Content);
         for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        o.Location = name;
+        o.Location =
+            style == synth::SceneStyle::Basic ? name : name + std::to_string(plan.Rate / 1000);
         o.RecordSeconds = 120;
         o.CycleSeconds = 600;
-        MakeScene(o, dir, jobs, truth, sources);
-        start += std::llround(h * 3600e6) + 24 * 3600'000'000LL;  // the next scene a day later
+        MakeScene(o, dir, jobs, truth, sources, rule);
+        start += std::llround(plan.Hours * 3600e6) + 24 * 3600'000'000LL;  // the next a day later
     }
     std::sort(sources.begin(), sources.end(),
               [](const SourceClick& a, const SourceClick& b) { return a.TimeUs < b.TimeUs; });
@@ -202,39 +242,62 @@ int RunScenes(double hours, uint64_t seed, const fs::path& dir, int jobs) {
         }
     }
 
-    // The hand-made rules, on the clicks of the same TK1 files.
-    std::map<std::pair<std::string, int64_t>, std::pair<int, int>> perMinute;  // clicks, NBHF-like
+    // The hand-made rules, on the clicks of the same TK1 files; the clicks in trains of each
+    // class per minute; the time of every click.
+    struct MinuteClicks {
+        int Clicks = 0, NbhfLike = 0;
+        std::array<int, presence::kTrainClasses> Counted{};  // in trains of moderate or better
+        int LowNbhf = 0;                                     // in NBHF trains of low quality
+    };
+    std::map<std::pair<std::string, int64_t>, MinuteClicks> perMinute;
+    std::vector<int64_t> clickTimes;
     // The classes of the trains against what made their clicks.
     constexpr int kTruths = 6;  // porpoise, dolphin, sonar, shrimp, noise, mixed
     static const char* kTruthNames[kTruths] = {"porpoise", "dolphin", "sonar",
                                                "shrimp",   "noise",   "mixed"};
     std::array<std::array<int, presence::kTrainClasses>, kTruths> confusion{};
+    std::string trainRows =
+        "location,train,class,quality,clicks,porpoise,dolphin,sonar,shrimp,noise,echoes\n";
     for (presence::LocationFiles& l : presence::GatherLocations({(dir / "out").string()})) {
         const std::string location = l.Location;
         presence::LocationReader reader(std::move(l));
         presence::TrainIndex index;
         presence::FindTrains(reader, {}, presence::TrainQuality::Moderate,
                              [&](const presence::Train& train) { index.Add(train); });
-        std::map<int64_t, std::pair<presence::TrainClass, std::array<int, kTruths>>> trainTruth;
+        struct TrainTruth {
+            presence::TrainClass Class;
+            presence::TrainQuality Quality;
+            std::array<int, kTruths> Made{};
+            int Echoes = 0;
+        };
+        std::map<int64_t, TrainTruth> trainTruth;
         presence::LabelClicks(
             reader, {}, index,
             [&](const presence::TimedClick& click, const presence::TrainLabel* label) {
-                auto& [clicks, nbhfLike] = perMinute[{
+                clickTimes.push_back(click.TimeUs);
+                MinuteClicks& m = perMinute[{
                     location, wtk::FloorDivide(click.TimeUs, kMicrosecondsPerMinute).Quotient}];
-                ++clicks;
+                ++m.Clicks;
                 const double khz = presence::ClickKhz(click.Fields);
-                if (khz >= 110 && khz <= 150 && click.Fields.Ncyc >= 5) ++nbhfLike;
+                if (khz >= 110 && khz <= 150 && click.Fields.Ncyc >= 5) ++m.NbhfLike;
                 if (label == nullptr) return;
+                if (label->Quality >= presence::TrainQuality::Moderate) {
+                    ++m.Counted[static_cast<size_t>(label->Class)];
+                } else if (label->Class == presence::TrainClass::Nbhf) {
+                    ++m.LowNbhf;
+                }
                 // What made it: the scene's click nearest in time, within a millisecond.
                 const auto at =
                     std::lower_bound(sources.begin(), sources.end(), click.TimeUs - 1000,
                                      [](const SourceClick& s, int64_t t) { return s.TimeUs < t; });
                 int what = 4;  // noise
+                bool echo = false;
                 int64_t best = 1001;
                 for (auto it = at; it != sources.end() && it->TimeUs <= click.TimeUs + 1000; ++it) {
                     const int64_t d = std::llabs(it->TimeUs - click.TimeUs);
                     if (d < best) {
                         best = d;
+                        echo = it->How == synth::SceneArrival::Echo;
                         what = it->What == synth::SceneSource::Porpoise ||
                                        it->What == synth::SceneSource::Buzz
                                    ? 0
@@ -243,49 +306,69 @@ int RunScenes(double hours, uint64_t seed, const fs::path& dir, int jobs) {
                                                                          : 3;
                     }
                 }
-                auto& entry = trainTruth[label->Number];
-                entry.first = label->Class;
-                ++entry.second[static_cast<size_t>(what)];
+                TrainTruth& entry = trainTruth[label->Number];
+                entry.Class = label->Class;
+                entry.Quality = label->Quality;
+                ++entry.Made[static_cast<size_t>(what)];
+                entry.Echoes += echo;
             });
         for (const auto& [number, entry] : trainTruth) {
-            const auto& counts = entry.second;
-            const int total = [&] {
-                int s = 0;
-                for (int v : counts) s += v;
-                return s;
-            }();
+            const auto& counts = entry.Made;
+            int total = 0;
+            for (int v : counts) total += v;
             const auto most = std::max_element(counts.begin(), counts.end());
             const int truthIndex = 2 * *most >= total ? static_cast<int>(most - counts.begin()) : 5;
-            ++confusion[static_cast<size_t>(truthIndex)][static_cast<size_t>(entry.first)];
+            ++confusion[static_cast<size_t>(truthIndex)][static_cast<size_t>(entry.Class)];
+            trainRows += location + "," + std::to_string(number) + "," +
+                         std::string(presence::ClassName(entry.Class)) + "," +
+                         std::string(presence::QualityName(entry.Quality)) + "," +
+                         std::to_string(total);
+            for (int k = 0; k < 5; ++k) trainRows += "," + std::to_string(counts[size_t(k)]);
+            trainRows += "," + std::to_string(entry.Echoes) + "\n";
         }
     }
+    std::sort(clickTimes.begin(), clickTimes.end());
 
     Score trains, anyClick, handRule;
     std::map<std::string, std::pair<int, int>> quietHours;  // location: minutes, NBHF minutes
+    std::string minuteRows =
+        "location,minute,content,recorded_s,porpoise_clicks,audible_porpoise_clicks,buzz_clicks,"
+        "dolphin_clicks,sonar_pings,sonar_khz,shrimp_clicks,noise_rms,truly_positive,detected,"
+        "clicks,nbhf_like_clicks,nbhf_train_clicks,dolphin_train_clicks,sonar_train_clicks,"
+        "unclassed_train_clicks,low_nbhf_train_clicks\n";
     for (const SceneTruth& t : truth) {
-        std::string location = synth::SceneContentName(t.Content);
-        for (char& ch : location)
-            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        location = "NewFileName" + location;
         const int64_t minute = wtk::FloorDivide(t.Minute.StartUs, kMicrosecondsPerMinute).Quotient;
         const bool anyPorpoise = t.Minute.PorpoiseClicks > 0;
-        const bool audible = t.Minute.AudiblePorpoiseClicks >= synth::kPositiveClicks;
-        const auto found = nbhf.find({location, minute});
+        const bool audible = t.Minute.AudiblePorpoiseClicks >= t.PositiveClicks;
+        const auto found = nbhf.find({t.Location, minute});
         const bool detected = found != nbhf.end() && found->second;
-        const auto [clicks, nbhfLike] = perMinute[{location, minute}];
+        const MinuteClicks& m = perMinute[{t.Location, minute}];
         trains.Add(detected, anyPorpoise, audible);
-        anyClick.Add(clicks > 0, anyPorpoise, audible);
-        handRule.Add(nbhfLike >= 10, anyPorpoise, audible);
+        anyClick.Add(m.Clicks > 0, anyPorpoise, audible);
+        handRule.Add(m.NbhfLike >= 10, anyPorpoise, audible);
         if (t.Content != synth::SceneContent::Mixed) {
-            ++quietHours[location].first;
-            quietHours[location].second += detected;
+            ++quietHours[t.Location].first;
+            quietHours[t.Location].second += detected;
         }
+        const synth::SceneMinute& s = t.Minute;
+        minuteRows += t.Location + "," + wtk::IsoMicroseconds(s.StartUs, 'T') + "," +
+                      synth::SceneContentName(t.Content) + "," +
+                      std::to_string(std::lround(s.RecordedSeconds)) + "," +
+                      std::to_string(s.PorpoiseClicks) + "," +
+                      std::to_string(s.AudiblePorpoiseClicks) + "," + std::to_string(s.BuzzClicks) +
+                      "," + std::to_string(s.DolphinClicks) + "," + std::to_string(s.SonarPings) +
+                      "," + std::to_string(std::lround(s.SonarKhz)) + "," +
+                      std::to_string(s.ShrimpClicks) + "," + std::to_string(s.NoiseRms) + "," +
+                      std::to_string(audible) + "," + std::to_string(detected) + "," +
+                      std::to_string(m.Clicks) + "," + std::to_string(m.NbhfLike);
+        for (const int c : m.Counted) minuteRows += "," + std::to_string(c);
+        minuteRows += "," + std::to_string(m.LowNbhf) + "\n";
     }
     std::printf(
         "\nNBHF detection-positive minutes of %zu recorded minutes: truly positive with %d or more "
         "porpoise clicks loud enough to hear (%.0f times the noise RMS and %.0f counts); a "
         "detected minute without any porpoise click is a false positive.\n",
-        truth.size(), synth::kPositiveClicks, synth::kAudibleOverNoise, synth::kAudibleFloor);
+        truth.size(), rule.PositiveClicks, rule.AudibleOverNoise, rule.AudibleFloor);
     std::printf("  %-44s %8s %5s %5s %5s %9s %7s\n", "rule", "detected", "TP", "FP", "FN",
                 "precision", "recall");
     trains.Print("NBHF trains of moderate or high quality");
@@ -311,9 +394,38 @@ int RunScenes(double hours, uint64_t seed, const fs::path& dir, int jobs) {
         std::printf("\n");
     }
     std::printf(
-        "\n(mixed: no source made half of the train's clicks; noise: clicks no source "
-        "made)\npresence took %.1f s CPU, trains %.1f s CPU\n",
-        p.cpuMs / 1000, t.cpuMs / 1000);
+        "\n(mixed: no source made half of the train's clicks; noise: clicks no source made)\n");
+
+    // What the detector sees: the share of porpoise clicks (not their echoes) with a detection
+    // within 0.3 ms, by their amplitude over the noise RMS.
+    static constexpr double kBins[] = {0, 3, 5, 7, 10, 15, 20, 30, 50, 100, 1e300};
+    constexpr size_t kBinCount = std::size(kBins) - 1;
+    std::array<std::pair<int, int>, kBinCount> seen{};
+    for (const SourceClick& c : sources) {
+        if (c.How != synth::SceneArrival::Direct ||
+            (c.What != synth::SceneSource::Porpoise && c.What != synth::SceneSource::Buzz)) {
+            continue;
+        }
+        size_t bin = 0;
+        while (bin + 1 < kBinCount && c.OverNoise >= kBins[bin + 1]) ++bin;
+        const auto near = std::lower_bound(clickTimes.begin(), clickTimes.end(), c.TimeUs - 300);
+        ++seen[bin].first;
+        seen[bin].second += near != clickTimes.end() && *near <= c.TimeUs + 300;
+    }
+    std::printf("\nPorpoise clicks detected, by their amplitude over the noise RMS:\n");
+    for (size_t b = 0; b < kBinCount; ++b) {
+        if (seen[b].first == 0) continue;
+        std::printf("  %5.0f - %-5s %8d clicks %6.1f %% detected\n", kBins[b],
+                    b + 1 < kBinCount ? std::to_string(static_cast<int>(kBins[b + 1])).c_str() : "",
+                    seen[b].first, 100.0 * seen[b].second / seen[b].first);
+    }
+    std::printf("\npresence took %.1f s CPU, trains %.1f s CPU\n", p.cpuMs / 1000, t.cpuMs / 1000);
+    if (!detailsPath.empty()) {
+        std::ofstream(detailsPath + "-minutes.csv") << minuteRows;
+        std::ofstream(detailsPath + "-trains.csv") << trainRows;
+        std::printf("per minute and per train: %s-minutes.csv, %s-trains.csv\n",
+                    detailsPath.c_str(), detailsPath.c_str());
+    }
     return 0;
 }
 
@@ -434,6 +546,8 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     double hours = 10;
     uint64_t seed = 1;
+    synth::SceneStyle style = synth::SceneStyle::Basic;
+    std::string details;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     fs::path dir = fs::temp_directory_path() / ("wtk-presence-bench-" + std::to_string(::getpid()));
     for (int i = 2; i + 1 < argc; i += 2) {
@@ -448,13 +562,19 @@ int main(int argc, char** argv) {
             kCli = value;
         } else if (name == "--jobs") {
             jobs = std::max(1, std::atoi(value.c_str()));
+        } else if (name == "--style") {
+            if (value != "basic" && value != "field") Fail("--style is basic or field");
+            style = value == "field" ? synth::SceneStyle::Field : synth::SceneStyle::Basic;
+        } else if (name == "--details") {
+            details = value;
         } else {
             Fail("unknown option " + name);
         }
     }
-    if (mode == "scenes") return RunScenes(hours, seed, dir, jobs);
+    if (mode == "scenes") return RunScenes(style, hours, seed, dir, jobs, details);
     if (mode == "year") return RunYear(dir);
     Fail(
-        "usage: presence_bench scenes|year [--hours H] [--seed N] [--dir DIR] [--jobs N] "
-        "[--cli PATH]");
+        "usage: presence_bench scenes|year [--hours H] [--seed N] [--style basic|field] [--dir "
+        "DIR] "
+        "[--jobs N] [--details PREFIX] [--cli PATH]");
 }

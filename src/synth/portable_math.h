@@ -184,4 +184,25 @@ inline SinCos SinCosTurns(double t) {
     return {tb.Sin[k] * ca + tb.Cos[k] * sa, tb.Cos[k] * ca - tb.Sin[k] * sa};
 }
 
+// The arc tangent in turns (-0.25 ... 0.25) of any finite x: reduced to |x| <= 1 by
+// atan x = pi/2 - atan(1/x), then to |x| <= tan(pi/12) by atan x = pi/6 + atan((x sqrt3 - 1) /
+// (x + sqrt3)), where its series converges fast.
+inline double AtanTurns(double x) {
+    constexpr double kSqrt3 = 1.7320508075688772935;
+    constexpr double kTanTwelfth = 0.26794919243112270647;  // tan(pi / 12)
+    const bool negative = x < 0;
+    double a = std::fabs(x);
+    const bool inverted = a > 1;
+    if (inverted) a = 1 / a;
+    const bool shifted = a > kTanTwelfth;
+    if (shifted) a = (a * kSqrt3 - 1) / (a + kSqrt3);
+    const double z = a * a;
+    double p = 0;
+    for (int k = 12; k >= 0; --k) p = p * z + (k % 2 == 0 ? 1.0 : -1.0) / (2 * k + 1);
+    double turns = a * p / kTwoPi;
+    if (shifted) turns += 1.0 / 12;
+    if (inverted) turns = 0.25 - turns;
+    return negative ? -turns : turns;
+}
+
 }  // namespace wtk::synth::portable

@@ -32,4 +32,14 @@ inline std::pair<double, double> GaussianPair(std::mt19937_64& g) {
     return {r * sc.Cos, r * sc.Sin};
 }
 
+// A value whose logarithm is uniform in [ln lo, ln hi) (lo, hi > 0).
+inline double LogUniform(std::mt19937_64& g, double lo, double hi) {
+    return portable::Exp(Uniform(g, portable::Log(lo), portable::Log(hi)));
+}
+
+// One standard normal value (the first of a pair).
+inline double Normal(std::mt19937_64& g) {
+    return GaussianPair(g).first;
+}
+
 }  // namespace wtk::synth

@@ -7,6 +7,7 @@
 
 #include "base/calendar.h"
 #include "base/numbers.h"
+#include "synth/field_scenes.h"
 #include "synth/portable_math.h"
 #include "synth/random_draws.h"
 
@@ -26,14 +27,6 @@ struct Event {
     double Duration = 0;
     Kind What = Kind::Porpoise;
 };
-
-double LogUniform(std::mt19937_64& g, double lo, double hi) {
-    return pm::Exp(Uniform(g, pm::Log(lo), pm::Log(hi)));
-}
-
-double Normal(std::mt19937_64& g) {
-    return GaussianPair(g).first;
-}
 
 double FromDb(double db) {
     return pm::Exp(db * std::log(10.0) / 20);
@@ -152,7 +145,9 @@ void Episodes(std::mt19937_64& g, double seconds, double perHour, double minMin,
     }
 }
 
-std::string FileStamp(int64_t us) {
+}  // namespace
+
+std::string SceneFileName(const std::string& location, int64_t us) {
     const int64_t minute = FloorDivide(us, kMicrosecondsPerMinute).Quotient;
     const CivilDate d = CivilFromDayNumber(FloorDivide(minute, kMinutesPerDay).Quotient);
     const int64_t inDay = FloorDivide(minute, kMinutesPerDay).Remainder;
@@ -164,10 +159,8 @@ std::string FileStamp(int64_t us) {
     AppendZeroPadded(s, inDay / 60, 2);
     AppendZeroPadded(s, inDay % 60, 2);
     AppendZeroPadded(s, second, 2);
-    return s;
+    return location + "." + s + ".wav";
 }
-
-}  // namespace
 
 const char* SceneContentName(SceneContent c) {
     switch (c) {
@@ -185,7 +178,12 @@ const char* SceneContentName(SceneContent c) {
     return "";
 }
 
+const char* SceneStyleName(SceneStyle s) {
+    return s == SceneStyle::Field ? "field" : "basic";
+}
+
 Scene PlanScene(const SceneOptions& o) {
+    if (o.Style == SceneStyle::Field) return PlanFieldScene(o);
     if (!(o.Hours > 0 && o.Hours <= 24 * 366)) throw std::invalid_argument("hours out of range");
     if (!(o.RecordSeconds >= 1 && o.RecordSeconds <= o.CycleSeconds)) {
         throw std::invalid_argument("recordings must be 1 s or longer and fit their cycle");
@@ -228,7 +226,7 @@ Scene PlanScene(const SceneOptions& o) {
         const double to = from + o.RecordSeconds;
         SceneRecording rec;
         rec.StartUs = o.StartUs + std::llround(from * 1e6);
-        rec.Name = o.Location + "." + FileStamp(rec.StartUs) + ".wav";
+        rec.Name = SceneFileName(o.Location, rec.StartUs);
         RecordingSpec& spec = rec.Spec;
         spec.SampleRate = o.SampleRate;
         spec.Seconds = o.RecordSeconds;

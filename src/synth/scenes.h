@@ -28,7 +28,17 @@ enum class SceneContent {
 };
 const char* SceneContentName(SceneContent c);  // "mixed", "sonar", "shrimp", "dolphins", "noise"
 
+// How the scene is drawn: the basic scenes below, or the field scenes (field_scenes.h), whose
+// sounds follow what a deployment meets: animals passing at their own range and heading with
+// echoes from the surface and the bottom, vessels passing with their sounders and engine noise.
+enum class SceneStyle {
+    Basic,
+    Field,
+};
+const char* SceneStyleName(SceneStyle s);  // "basic", "field"
+
 struct SceneOptions {
+    SceneStyle Style = SceneStyle::Basic;
     uint64_t Seed = 1;
     std::string Location = "SCENE";
     SceneContent Content = SceneContent::Mixed;
@@ -43,13 +53,20 @@ struct SceneOptions {
 // What made a click of the scene.
 enum class SceneSource : uint8_t { Porpoise, Buzz, Dolphin, Sonar, Shrimp };
 
+// How a pulse reached the hydrophone: a click itself, a further pulse of the click before it
+// (a click heard off its animal's axis has several; a broadband click has energy in two
+// bands), or that click's echo from the surface or the bottom.
+enum class SceneArrival : uint8_t { Direct, Component, Echo };
+
 // One recording of the scene: its file name (LOCATION.yyyymmddhhmmss.wav), start and content:
-// Spec.Trains holds one single-click train per click, Sources says what made each.
+// Spec.Trains holds one single-click train per pulse, Sources says what made each and Arrivals
+// how it came (empty: every pulse is a click itself).
 struct SceneRecording {
     std::string Name;
     int64_t StartUs = 0;
     RecordingSpec Spec;
     std::vector<SceneSource> Sources;
+    std::vector<SceneArrival> Arrivals;
 };
 
 // The truth about one minute of the scene that was recorded. Porpoise clicks are audible when
@@ -74,10 +91,18 @@ inline constexpr int32_t kPositiveClicks = 3;
 struct Scene {
     std::vector<SceneRecording> Recordings;
     std::vector<SceneMinute> Minutes;
+    // The rule of the truth: a porpoise click is audible at AudibleOverNoise times the noise
+    // RMS and AudibleFloor counts or louder; a minute is truly positive with PositiveClicks.
+    double AudibleOverNoise = kAudibleOverNoise;
+    double AudibleFloor = kAudibleFloor;
+    int32_t PositiveClicks = kPositiveClicks;
 };
 
-// Throws std::invalid_argument for options out of range.
+// The scene of the options' style. Throws std::invalid_argument for options out of range.
 Scene PlanScene(const SceneOptions& options);
+
+// LOCATION.yyyymmddhhmmss.wav for a recording starting at us (microseconds since 1899-12-30).
+std::string SceneFileName(const std::string& location, int64_t us);
 
 // The truth as CSV (CR LF line ends): a heading, then one row per recorded minute.
 std::string SceneTruthHeading();

@@ -27,6 +27,7 @@ constexpr int64_t kMaxSamples = int64_t{1} << 40;
 constexpr int32_t kMaxClicksPerTrain = 1'000'000;
 constexpr size_t kMaxClicks = 10'000'000;
 constexpr size_t kPieceSamples = 16384;  // generator's working piece
+constexpr int64_t kSwellStep = 32;       // samples that share one RMS of a vessel's noise
 // Seeds the second random stream that settles the flow-noise filter before the first sample.
 constexpr uint64_t kFlowWarmUpSeedMix = 0x9E3779B97F4A7C15ULL;
 
@@ -51,6 +52,17 @@ void CheckSpec(const RecordingSpec& spec) {
     if (spec.FlowRms > 0 && (!Finite(spec.FlowCornerHz) || spec.FlowCornerHz < 10 ||
                              spec.FlowCornerHz >= spec.SampleRate / 2.0))
         Refuse("flow noise corner must be 10 Hz ... half the sample rate");
+    for (const NoiseSwell& w : spec.Swells) {
+        if (!Finite(w.CentreSec) || std::fabs(w.CentreSec) > 1e9 || !Finite(w.HalfWidthSec) ||
+            w.HalfWidthSec < 1e-3 || w.HalfWidthSec > 1e9)
+            Refuse("noise swell centre or width out of range");
+        if (!Finite(w.PeakRms) || w.PeakRms < 0 || w.PeakRms > 1e6)
+            Refuse("noise swell RMS must be 0 ... 1e6 counts");
+        if (!Finite(w.ModulationHz) || w.ModulationHz < 0 ||
+            w.ModulationHz >= spec.SampleRate / 2.0 || !Finite(w.ModulationDepth) ||
+            w.ModulationDepth < 0 || w.ModulationDepth > 1)
+            Refuse("noise swell modulation out of range");
+    }
     const double nyquist = spec.SampleRate / 2.0;
     for (const ClickTrain& t : spec.Trains) {
         if (!Finite(t.StartSec) || std::fabs(t.StartSec) > 1e9) Refuse("train start out of range");
@@ -226,6 +238,17 @@ int64_t SampleCount(const RecordingSpec& spec) {
     return RoundHalfEven(spec.Seconds * static_cast<double>(spec.SampleRate));
 }
 
+double NoiseRmsAt(const RecordingSpec& spec, double sec) {
+    double power = spec.NoiseRms * spec.NoiseRms;
+    for (const NoiseSwell& w : spec.Swells) {
+        const double u = (sec - w.CentreSec) / w.HalfWidthSec;
+        const double beat = 1 + w.ModulationDepth * pm::SinCosTurns(w.ModulationHz * sec).Cos;
+        const double rms = w.PeakRms * beat / std::sqrt(1 + u * u);
+        power += rms * rms;
+    }
+    return std::sqrt(power);
+}
+
 std::vector<ClickTruth> GroundTruth(const RecordingSpec& spec) {
     CheckSpec(spec);
     return Truths(spec);
@@ -283,9 +306,20 @@ void Generator::Fill(int64_t first, size_t n) {
     const double b = 1.0 - flowPole_;
     // Every sample takes one Gaussian pair: the first value is background noise, the second
     // drives the flow noise, so switching flow noise or clicks on or off keeps the background.
+    // A vessel's noise changes slowly beside the sample rate: its RMS is taken once every
+    // kSwellStep samples, at the middle of the step.
+    const bool swells = !spec_.Swells.empty();
+    auto stepScale = [&](int64_t sample) {
+        const int64_t step = sample - sample % kSwellStep;
+        const double mid = static_cast<double>(step) + 0.5 * static_cast<double>(kSwellStep);
+        return NoiseRmsAt(spec_, mid / spec_.SampleRate);
+    };
+    double scale = swells ? stepScale(first) : noiseScale_;
     for (size_t i = 0; i < n; ++i) {
         const auto [z0, z1] = GaussianPair(rng_);
-        double v = noiseScale_ * z0;
+        const int64_t sample = first + static_cast<int64_t>(i);
+        if (swells && sample % kSwellStep == 0) scale = stepScale(sample);
+        double v = scale * z0;
         if (flow) {
             flow1_ += b * (flowGain_ * z1 - flow1_);
             flow2_ += b * (flow1_ - flow2_);

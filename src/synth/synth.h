@@ -54,12 +54,24 @@ struct ClickTrain {
     double PhaseTurns = 0;  // carrier phase at the envelope centre, in turns (0: cosine peak)
 };
 
+// The noise of a vessel passing: white noise added to the background whose RMS falls with the
+// vessel's distance, PeakRms / sqrt(1 + ((t - CentreSec) / HalfWidthSec)^2), and beats at the
+// propeller's blade rate as cavitation does: times 1 + ModulationDepth cos(2 pi ModulationHz t).
+struct NoiseSwell {
+    double CentreSec = 0;      // closest approach, s from the first data sample (may lie outside)
+    double HalfWidthSec = 60;  // time from there to where the RMS has fallen by 3 dB
+    double PeakRms = 0;        // counts
+    double ModulationHz = 0;
+    double ModulationDepth = 0;  // 0 ... 1
+};
+
 struct RecordingSpec {
-    int32_t SampleRate = 576000;  // samples per second, 1000 ... 10,000,000
-    double Seconds = 10;          // length of the data; Round(Seconds x SampleRate) samples
-    double NoiseRms = 20;         // white Gaussian background noise, counts RMS
-    double FlowRms = 0;           // low-frequency "flow" noise, counts RMS (0: none)
-    double FlowCornerHz = 300;    // its corner: white noise through two one-pole low-passes
+    int32_t SampleRate = 576000;     // samples per second, 1000 ... 10,000,000
+    double Seconds = 10;             // length of the data; Round(Seconds x SampleRate) samples
+    double NoiseRms = 20;            // white Gaussian background noise, counts RMS
+    std::vector<NoiseSwell> Swells;  // vessels passing (none: the background alone)
+    double FlowRms = 0;              // low-frequency "flow" noise, counts RMS (0: none)
+    double FlowCornerHz = 300;       // its corner: white noise through two one-pole low-passes
     uint64_t Seed = 1;
     std::vector<ClickTrain> Trains;  // clicks whose centre falls outside the data are left out
 };
@@ -89,6 +101,10 @@ double DbFsToCounts(double dbfs);              // 0 dB re full scale = 32767 cou
 double SigmaFromDuration(double durationSec);  // envelope sigma of a -20 dB width
 
 int64_t SampleCount(const RecordingSpec& spec);  // Round(Seconds x SampleRate), ties to even
+
+// The RMS of the white noise at sec (s from the first data sample): the background and the
+// swells together, sqrt(NoiseRms^2 + the sum of the squares of the swells' RMS).
+double NoiseRmsAt(const RecordingSpec& spec, double sec);
 
 // The clicks a spec produces, sorted by centre time (ties: by train, then click number).
 // Throws std::invalid_argument when the recording description is out of range.

@@ -53,8 +53,9 @@ constexpr const char* kUsage =
     "      --prefix sets SERIAL (5987) or PREFIX (SM4); --zone-unwritten leaves the zone out of\n"
     "      the sm4 and guano times. The log and comment keep whole seconds, wamd milliseconds.\n"
     "  wavtokeb-synth scenes DIR [--content mixed|sonar|shrimp|dolphins|noise] [--seed N]\n"
-    "                            [--hours H] [--record S] [--cycle S] [--start TIME]\n"
-    "                            [--location NAME] [--rate K] [--jobs N] [--truth FILE.csv]\n"
+    "                            [--style basic|field] [--hours H] [--record S] [--cycle S]\n"
+    "                            [--start TIME] [--location NAME] [--rate K] [--jobs N]\n"
+    "                            [--truth FILE.csv]\n"
     "      Writes the duty-cycled recordings of an acoustic scene into DIR (created if\n"
     "      missing): S seconds (60) every S seconds (240) for H hours (1) from TIME (UTC,\n"
     "      2024-06-01T00:00:00), named NAME.yyyymmddhhmmss.wav (SCENE). mixed: porpoise\n"
@@ -62,7 +63,11 @@ constexpr const char* kUsage =
     "      echosounders at 50, 120, 130 and 200 kHz, snapping shrimp and noise of several\n"
     "      levels; the others hold one kind of sound alone. --truth writes one row per\n"
     "      recorded minute: the porpoise clicks (and those loud enough to hear), buzz,\n"
-    "      dolphin, sonar and shrimp clicks, the noise level.\n"
+    "      dolphin, sonar and shrimp clicks, the noise level. --style field draws the scene\n"
+    "      from its sources instead: animals and vessels passing at their own range, porpoise\n"
+    "      clicks of 120-145 kHz and 50-180 us heard on and off the axis, echoes from the\n"
+    "      surface and the bottom, slow, fast and short trains, dolphins with energy up to\n"
+    "      130 kHz, sounders at 38-200 kHz and side-looking sonar, engine noise, shrimp beds.\n"
     "  --truth writes every click (file, train, click, centre time and sample, the time and\n"
     "  sample the converter sees after its 100-byte skip, amplitude, frequency, -20 dB\n"
     "  duration) as CSV.\n"
@@ -408,6 +413,14 @@ int RunScenes(int argc, char** argv) {
             }
             if (!known)
                 throw UsageError("--content must be mixed, sonar, shrimp, dolphins or noise");
+        } else if (name == "--style") {
+            if (value == synth::SceneStyleName(synth::SceneStyle::Basic)) {
+                opt.Style = synth::SceneStyle::Basic;
+            } else if (value == synth::SceneStyleName(synth::SceneStyle::Field)) {
+                opt.Style = synth::SceneStyle::Field;
+            } else {
+                throw UsageError("--style must be basic or field");
+            }
         } else if (name == "--seed") {
             opt.Seed = ParseWhole<uint64_t>(name, value);
         } else if (name == "--hours") {

@@ -56,6 +56,18 @@ TEST(PortableMath, SinCosInTurnsAgreeWithTheLibraryInEveryQuadrant) {
     EXPECT_EQ(pm::SinCosTurns(7.0).Cos, 1.0);
 }
 
+TEST(PortableMath, ArcTangentInTurnsAgreesWithTheLibrary) {
+    for (double m = 1e-6; m < 1e6; m *= 1.013) {
+        for (const double x : {m, -m})
+            EXPECT_NEAR(pm::AtanTurns(x), std::atan(x) / (2 * M_PI), 2e-16) << x;
+    }
+    for (double x = -3; x <= 3; x += 1.0 / 512)
+        EXPECT_NEAR(pm::AtanTurns(x), std::atan(x) / (2 * M_PI), 2e-16) << x;
+    EXPECT_EQ(pm::AtanTurns(0.0), 0.0);
+    EXPECT_NEAR(pm::AtanTurns(1.0), 0.125, 1e-16);
+    EXPECT_NEAR(pm::AtanTurns(-1e300), -0.25, 1e-16);
+}
+
 }  // namespace
 
 namespace {

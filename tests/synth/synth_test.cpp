@@ -434,23 +434,52 @@ TEST(SynthTrain, AmplitudeRisesToThePeakAndFallsAgain) {
     for (double a : amp[2]) EXPECT_EQ(a, 10000);
 }
 
-TEST(SynthStream, PiecesOfAnySizeGiveTheSamplesOfOnePiece) {
-    const RecordingSpec spec = BusySpec();
-    const std::vector<int16_t> whole = Generate(spec);
-    Generator g(spec);
-    EXPECT_EQ(g.TotalSamples(), int64_t(whole.size()));
-    std::vector<int16_t> joined;
-    std::vector<int16_t> buf(200000);
-    size_t step = 0;
-    for (size_t size : {1, 2, 7, 4096, 16383, 16384, 16385, 1, 100000, 2999, 200000}) {
-        const size_t n = g.Next(std::span(buf.data(), size));
-        joined.insert(joined.end(), buf.begin(), buf.begin() + long(n));
-        EXPECT_EQ(g.Position(), int64_t(joined.size())) << step++;
+TEST(SynthNoise, VesselNoiseFollowsItsDistanceAndBladeRate) {
+    RecordingSpec spec;
+    spec.SampleRate = 384000;
+    spec.Seconds = 2;
+    spec.NoiseRms = 10;
+    spec.Seed = 7;
+    // Closest at 0.5 s, 3 dB down 0.4 s either side, beating 4 times a second.
+    spec.Swells = {{0.5, 0.4, 200, 4, 0.5}};
+    const std::vector<int16_t> s = Generate(spec);
+    // The RMS over 5 ms windows against the stated law.
+    for (const double at : {0.0, 0.125, 0.25, 0.5, 0.6, 0.9, 1.3, 1.99}) {
+        const int64_t from = int64_t(at * spec.SampleRate);
+        const int64_t to = std::min<int64_t>(from + 1920, int64_t(s.size()));
+        double sum2 = 0;
+        for (int64_t n = from; n < to; ++n) sum2 += double(s[size_t(n)]) * s[size_t(n)];
+        const double want = NoiseRmsAt(spec, (from + to) / 2.0 / spec.SampleRate);
+        EXPECT_NEAR(std::sqrt(sum2 / double(to - from)), want, 0.06 * want) << at;
     }
-    while (size_t n = g.Next(buf)) joined.insert(joined.end(), buf.begin(), buf.begin() + long(n));
-    EXPECT_EQ(g.Next(buf), 0u);
-    EXPECT_TRUE(joined == whole);
-    EXPECT_EQ(g.Truth().size(), GroundTruth(spec).size());
+    EXPECT_NEAR(NoiseRmsAt(spec, 0.5), std::hypot(10.0, 300.0), 1e-9);  // crest of a beat
+    EXPECT_NEAR(NoiseRmsAt(spec, 0.625), std::hypot(10.0, 100 / std::sqrt(1 + 0.0977)), 0.01);
+    EXPECT_NEAR(NoiseRmsAt(spec, 1.0), std::hypot(10.0, 300 / std::sqrt(1 + 1.5625)), 1e-9);
+    spec.Swells.clear();
+    EXPECT_EQ(NoiseRmsAt(spec, 0.5), 10);
+}
+
+TEST(SynthStream, PiecesOfAnySizeGiveTheSamplesOfOnePiece) {
+    RecordingSpec vessel = BusySpec();
+    vessel.Swells = {{0.7, 0.3, 80, 23, 0.6}, {-2, 1, 30, 11, 0.2}};
+    for (const RecordingSpec& spec : {BusySpec(), vessel}) {
+        const std::vector<int16_t> whole = Generate(spec);
+        Generator g(spec);
+        EXPECT_EQ(g.TotalSamples(), int64_t(whole.size()));
+        std::vector<int16_t> joined;
+        std::vector<int16_t> buf(200000);
+        size_t step = 0;
+        for (size_t size : {1, 2, 7, 4096, 16383, 16384, 16385, 1, 100000, 2999, 200000}) {
+            const size_t n = g.Next(std::span(buf.data(), size));
+            joined.insert(joined.end(), buf.begin(), buf.begin() + long(n));
+            EXPECT_EQ(g.Position(), int64_t(joined.size())) << step++;
+        }
+        while (size_t n = g.Next(buf))
+            joined.insert(joined.end(), buf.begin(), buf.begin() + long(n));
+        EXPECT_EQ(g.Next(buf), 0u);
+        EXPECT_TRUE(joined == whole);
+        EXPECT_EQ(g.Truth().size(), GroundTruth(spec).size());
+    }
 }
 
 TEST(SynthClip, LoudClicksAndNoiseStopAtTheInt16Limits) {
@@ -518,6 +547,11 @@ TEST(SynthSpec, OutOfRangeValuesAreRefused) {
     EXPECT_TRUE(refused([](RecordingSpec& s) { s.Trains[0].Clicks = -1; }));
     EXPECT_TRUE(refused([](RecordingSpec& s) { s.Trains[0].Clicks = 0, s.Trains[0].EndSec = 0; }));
     EXPECT_TRUE(refused([](RecordingSpec& s) { s.Trains[0].PeakAmplitude = INFINITY; }));
+    EXPECT_FALSE(refused([](RecordingSpec& s) { s.Swells = {{-5, 1, 100, 20, 1}}; }));
+    EXPECT_TRUE(refused([](RecordingSpec& s) { s.Swells = {{0, 0, 100, 20, 0.5}}; }));
+    EXPECT_TRUE(refused([](RecordingSpec& s) { s.Swells = {{0, 1, -1, 20, 0.5}}; }));
+    EXPECT_TRUE(refused([](RecordingSpec& s) { s.Swells = {{0, 1, 100, 20, 1.5}}; }));
+    EXPECT_TRUE(refused([](RecordingSpec& s) { s.Swells = {{NAN, 1, 100, 20, 0.5}}; }));
 }
 
 TEST(SynthExample, ArchiveNamesDatesAndPlannedTrains) {
