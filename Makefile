@@ -24,7 +24,7 @@ PACKAGE_CHECK_PACKAGES := man-db bash-completion lintian
 CLUSTER_PACKAGES := slurmctld slurmd slurm-client munge parallel
 
 .PHONY: all deps build test run sanitize-test fuzz bench bench-presence example screenshot \
-        report-screenshot plot format clean package package-check test-cluster
+        report-screenshot screenshot-results plot format clean package package-check test-cluster
 
 all: build
 
@@ -79,6 +79,11 @@ screenshot: build
 report-screenshot: build
 	@./scripts/ensure-packages $(TEST_PACKAGES)
 	@./scripts/report-screenshot $(BUILD)
+# Renders the Results page (a week of a converted acoustic scene: the overview, and a train
+# zoomed in) into docs/results-overview.png and docs/results-train.png.
+screenshot-results: build
+	@./scripts/ensure-packages $(SCREENSHOT_PACKAGES)
+	@./scripts/screenshot-results $(BUILD)
 
 # Plots the clicks per minute of the bundled example (dump --csv read by pandas) into
 # docs/clicks-per-minute.png.
@@ -90,14 +95,15 @@ plot: build
 # all, WAV against FLAC, and per stage; BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its
 # figures from the same run, BENCH_REPEAT=N takes medians of N runs (3). Then each filter kernel
 # variant, the Python package reading a year of clicks of one location (a synthetic TK1 file
-# of 20 M clicks in BUILD), and a year of clicks of one location through trains and presence on
-# one processor.
+# of 20 M clicks in BUILD), a year of clicks of one location through trains and presence on one
+# processor, and the window's results view on a month of clicks.
 bench: build
 	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE)) \
 	  $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
 	@[ ! -x $(BUILD)/bench/kernel_bench ] || $(BUILD)/bench/kernel_bench
 	@$(PYTHON3) bench/read_tk1_bench.py --folder $(BUILD)/bench $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
 	@$(BUILD)/bench/presence_bench year
+	@[ ! -x $(BUILD)/bench/results_bench ] || $(BUILD)/bench/results_bench
 
 # How well click trains and presence are found: duty-cycled scenes (PRESENCE_HOURS of mixed
 # scenes, 10, and an hour of each kind of sound without porpoises) generated, converted and

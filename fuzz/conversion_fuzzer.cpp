@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <map>
 
-#include "cli/tk1_dump.h"
+#include "dump/tk1_dump.h"
 #include "fuzz_support.h"
 #include "output/tk1_codec.h"
 #include "session/session.h"
@@ -104,8 +104,8 @@ void CheckTk1(const std::filesystem::path& folder, const std::vector<uint8_t>& t
     const std::filesystem::path copy = folder / "check.TK1";
     wtk::fuzz::WriteBytes(copy, tk1.data(), tk1.size());
     std::FILE* sink = std::fopen("/dev/null", "wb");
-    Expect(wtk::cli::DumpTK1(copy.string(), {}, sink, sink) == 0);
-    Expect(wtk::cli::DumpTK1(copy.string(), {.Csv = true}, sink, sink) == 0);
+    Expect(wtk::dump::DumpTK1(copy.string(), {}, sink, sink) == 0);
+    Expect(wtk::dump::DumpTK1(copy.string(), {.Csv = true}, sink, sink) == 0);
     std::fclose(sink);
     uint32_t minuteRecords = 0;
     for (const codec::RecordView& r : codec::Records(tk1)) {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "base/calendar.h"
-#include "cli/tk1_dump.h"
+#include "dump/tk1_dump.h"
 #include "fuzz_support.h"
 #include "output/tk1_codec.h"
 
@@ -56,13 +56,13 @@ std::vector<uint8_t> Tk1Of(const uint8_t* clicks, size_t size, size_t& clickCoun
 }
 
 // Runs the dump into memory; its output, and its status in status.
-std::string Dump(const std::string& path, const wtk::cli::DumpOptions& options, int& status) {
+std::string Dump(const std::string& path, const wtk::dump::DumpOptions& options, int& status) {
     char* buf = nullptr;
     size_t len = 0;
     std::FILE* mem = open_memstream(&buf, &len);
     Expect(mem != nullptr);
     std::FILE* sink = std::fopen("/dev/null", "wb");
-    status = wtk::cli::DumpTK1(path, options, mem, sink);
+    status = wtk::dump::DumpTK1(path, options, mem, sink);
     std::fclose(sink);
     std::fclose(mem);
     std::string out(buf, len);
@@ -94,8 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wtk::fuzz::WriteBytes(folder / (table ? "in.recordings.csv" : "in.txt"), data, split);
     if (!table) {
         // Its lines, written again, read back as they were: minutes and paths, byte for byte.
-        const wtk::tk1::LinkageText read = wtk::tk1::DecodeLinkage(
-            std::string_view(reinterpret_cast<const char*>(data), split));
+        const wtk::tk1::LinkageText read =
+            wtk::tk1::DecodeLinkage(std::string_view(reinterpret_cast<const char*>(data), split));
         std::string again;
         for (const wtk::tk1::LinkageLine& line : read.Lines) {
             again += wtk::tk1::EncodeLinkageLine(line.Minute, line.Path);

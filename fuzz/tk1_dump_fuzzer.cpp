@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/tk1_dump.h"
+#include "dump/tk1_dump.h"
 #include "fuzz_support.h"
 #include "output/tk1_codec.h"
 
@@ -18,13 +18,13 @@ namespace {
 using wtk::fuzz::Expect;
 
 // Runs the dump into memory; returns its status and its output.
-int Dump(const std::string& path, const wtk::cli::DumpOptions& options, std::string& out) {
+int Dump(const std::string& path, const wtk::dump::DumpOptions& options, std::string& out) {
     char* buf = nullptr;
     size_t len = 0;
     std::FILE* mem = open_memstream(&buf, &len);
     Expect(mem != nullptr);
     std::FILE* sink = std::fopen("/dev/null", "wb");
-    const int status = wtk::cli::DumpTK1(path, options, mem, sink);
+    const int status = wtk::dump::DumpTK1(path, options, mem, sink);
     std::fclose(sink);
     std::fclose(mem);
     out.assign(buf, len);

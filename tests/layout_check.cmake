@@ -1,7 +1,7 @@
 # Each source folder may include only itself and the folders below it in this order, so the
 # libraries form one stack and a cycle between folders cannot come back unnoticed.
 #   cmake -DSRC=<repo>/src -P layout_check.cmake
-set(order base settings output input detector engine session synth presence cli ui app)
+set(order base settings output input detector engine session synth presence dump cli ui app)
 set(failures "")
 foreach(folder ${order})
   list(FIND order ${folder} level)

@@ -12,7 +12,7 @@
 #include "base/calendar.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
-#include "cli/tk1_dump.h"
+#include "dump/tk1_dump.h"
 #include "input/start_times.h"
 #include "input/wav_header.h"
 #include "session/progress.h"

@@ -40,7 +40,7 @@
 #include "cli/listings.h"
 #include "cli/presence_verbs.h"
 #include "cli/report_command.h"
-#include "cli/tk1_dump.h"
+#include "dump/tk1_dump.h"
 #include "input/dir_search.h"
 #include "input/format_check.h"
 #include "input/location_groups.h"
@@ -516,20 +516,22 @@ int RunDump(const CommandLine& c) {
         trainCells = TrainCellsOf(file, c);
         if (!trainCells) return kExitFailed;
     }
-    const DumpOptions options{.Csv = c.csv,
-                              .Linkage = c.linkage,
-                              .Quiet = c.quiet,
-                              .Recordings = c.recordings,
-                              .Raven = c.raven,
-                              .PerFileDir = c.perFile,
-                              .AudacityDir = c.audacity,
-                              .MinutesCsv = c.minutesCsv,
-                              .Overwrite = c.overwrite,
-                              .ExtraCells = trainCells,
-                              .ExtraHeading = c.trains ? kTrainCellsHeading : ""};
-    const int status = DumpTK1(file, options, stdout, stderr);
+    const dump::DumpOptions options{.Csv = c.csv,
+                                    .Linkage = c.linkage,
+                                    .Quiet = c.quiet,
+                                    .Recordings = c.recordings,
+                                    .Raven = c.raven,
+                                    .PerFileDir = c.perFile,
+                                    .AudacityDir = c.audacity,
+                                    .MinutesCsv = c.minutesCsv,
+                                    .Overwrite = c.overwrite,
+                                    .ExtraCells = trainCells,
+                                    .ExtraHeading = c.trains ? kTrainCellsHeading : ""};
+    const int status = dump::DumpTK1(file, options, stdout, stderr);
     if (!StdoutWritten()) return kExitFailed;
-    return status == kDumpSound ? kExitDone : status == kDumpRefused ? kExitRefused : kExitFailed;
+    return status == dump::kDumpSound     ? kExitDone
+           : status == dump::kDumpRefused ? kExitRefused
+                                          : kExitFailed;
 }
 
 int StatusOf(Session::Outcome outcome) {

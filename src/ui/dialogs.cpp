@@ -95,6 +95,15 @@ void QtDialogs::ShowDocument(QWidget* parent, const QString& title, const QStrin
     box.exec();
 }
 
+std::optional<QString> QtDialogs::SaveFile(QWidget* parent, const QString& title,
+                                           const QString& suggestedName, const QString& filter) {
+    const QString name =
+        QFileDialog::getSaveFileName(parent, title, suggestedName, ToQtFilter(filter), nullptr,
+                                     QFileDialog::DontConfirmOverwrite);
+    if (name.isEmpty()) return std::nullopt;
+    return name;
+}
+
 QString ToQtFilter(const QString& filter) {
     if (!filter.contains(QLatin1Char('|'))) return filter;
     const QStringList parts = filter.split(QLatin1Char('|'));

@@ -33,6 +33,11 @@ public:
     virtual std::optional<QString> SaveTK1(QWidget* parent, const QString& suggestedName) = 0;
     // A modal box that shows a Markdown document (the Help menu's texts).
     virtual void ShowDocument(QWidget* parent, const QString& title, const QString& markdown) = 0;
+    // The name of a file to write, suggestedName offered; the caller asks before it replaces a
+    // file. nullopt: cancelled.
+    virtual std::optional<QString> SaveFile(QWidget* parent, const QString& title,
+                                            const QString& suggestedName,
+                                            const QString& filter) = 0;
 };
 
 inline constexpr const char* kTK1FolderTitle =
@@ -50,6 +55,8 @@ public:
     std::optional<QString> ChooseDirectory(QWidget* parent, const QString& caption) override;
     std::optional<QString> SaveTK1(QWidget* parent, const QString& suggestedName) override;
     void ShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
+    std::optional<QString> SaveFile(QWidget* parent, const QString& title,
+                                    const QString& suggestedName, const QString& filter) override;
 };
 
 // The engine's filter texts may come as "Name|pattern|Name|pattern"; the dialogs take

@@ -27,6 +27,7 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
+#include <QTabWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -37,6 +38,7 @@
 #include "settings/settings_form.h"
 #include "ui/clickable_label.h"
 #include "ui/presence_report.h"
+#include "ui/results_page.h"
 #include "ui/settings_window.h"
 
 namespace wtk::ui {
@@ -200,8 +202,11 @@ TCv::TCv(std::unique_ptr<Dialogs> dialogs)
     root->setSpacing(0);
     BuildMenu();
     root->setMenuBar(MenuBar);
-    ClientArea = new QWidget(this);
-    root->addWidget(ClientArea);
+    Pages = new QTabWidget(this);
+    Pages->setDocumentMode(true);  // the pages fill the window without a frame of their own
+    root->addWidget(Pages);
+    ClientArea = new QWidget;
+    Pages->addTab(ClientArea, QStringLiteral("Convert"));
     QWidget* client = ClientArea;
 
     WindowCanvas = new ImageCanvas(kWindowColour, client);
@@ -219,6 +224,7 @@ TCv::TCv(std::unique_ptr<Dialogs> dialogs)
     BuildControlPanel();
     BuildResultsPanel();
     BuildShortcuts();
+    BuildResultsPage();
     client->installEventFilter(this);
 
     // The client area is never smaller than the control panel with a narrow graph area beside
@@ -230,7 +236,8 @@ TCv::TCv(std::unique_ptr<Dialogs> dialogs)
     // The window sits at the top left of the screen, as wide as the screen less 40 pixels,
     // with a client area of the design height. A resize redraws the traces across any window
     // the desktop can hold.
-    const int menuHeight = MenuBar->sizeHint().height();
+    // Above the client area: the menu and the page tabs.
+    const int menuHeight = MenuBar->sizeHint().height() + Pages->tabBar()->sizeHint().height();
     resize(kDesignClientWidth, kDesignClientHeight + menuHeight);
     graphs_->RedrawWidth = kRedrawWidth;
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -274,6 +281,15 @@ void TCv::BuildMenu() {
     connect(UsageAction, &QAction::triggered, this, &TCv::UsageActionClick);
     AboutAction = HelpMenu->addAction(QStringLiteral("&About WAVtoKEB"));
     connect(AboutAction, &QAction::triggered, this, &TCv::AboutActionClick);
+
+    // File, before Help: the results of TK1 files.
+    FileMenu = new QMenu(QStringLiteral("&File"), MenuBar);
+    MenuBar->insertMenu(MenuBar->actions().constFirst(), FileMenu);
+    OpenTK1Action = FileMenu->addAction(QStringLiteral("&Open TK1 files..."));
+    OpenTK1Action->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    OpenTK1FolderAction = FileMenu->addAction(QStringLiteral("Open a &folder of TK1 files..."));
+    ShowResultsAction = FileMenu->addAction(QStringLiteral("&Show results of the last conversion"));
+    ShowResultsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
 }
 
 void TCv::BuildShortcuts() {
@@ -625,6 +641,41 @@ void TCv::BuildResultsPanel() {
     v->addWidget(FilesMemo, 1);
 }
 
+// The Results page, the File menu's actions and the button beside the tabs that shows what a
+// conversion has just written.
+void TCv::BuildResultsPage() {
+    Results = new ResultsPage([this]() -> Dialogs& { return *dialogs_; },
+                              [this] { return session_->Busy; });
+    Pages->addTab(Results, QStringLiteral("Results"));
+    ShowResultsBtn = new QPushButton(QStringLiteral("Show results"), Pages);
+    ShowResultsBtn->setToolTip(
+        QStringLiteral("Opens the TK1 files of the last conversion on the Results page: their "
+                       "clicks, click trains and detection-positive minutes"));
+    ShowResultsBtn->setFocusPolicy(Qt::NoFocus);
+    Pages->setCornerWidget(ShowResultsBtn, Qt::TopRightCorner);
+    connect(ShowResultsBtn, &QPushButton::clicked, this, &TCv::ShowResultsClick);
+    connect(ShowResultsAction, &QAction::triggered, this, &TCv::ShowResultsClick);
+    connect(OpenTK1Action, &QAction::triggered, this, [this] {
+        Pages->setCurrentWidget(Results);
+        Results->OpenFilesDialog();
+    });
+    connect(OpenTK1FolderAction, &QAction::triggered, this, [this] {
+        Pages->setCurrentWidget(Results);
+        Results->OpenFolderDialog();
+    });
+}
+
+void TCv::ShowResultsClick() {
+    if (session_->Busy) return;
+    std::vector<std::string> there;
+    for (const std::string& f : session_->LastTK1Files()) {
+        if (QFileInfo(FromEngine(f)).isFile()) there.push_back(f);
+    }
+    if (there.empty()) return;
+    Pages->setCurrentWidget(Results);
+    Results->Open(there);
+}
+
 void TCv::CreateSettingsWindow() {
     setFm_ = new TSetFm(session_->SetFm, this);
     connect(setFm_, &TSetFm::FormHidden, this, &TCv::SettingsFormHidden);
@@ -825,6 +876,13 @@ void TCv::UpdateBusyState() {
     KsamplesPerSecEdit->setEnabled(idle);
     ViewSettingsLbl->setEnabled(idle);
     Label5->setEnabled(idle);
+    OpenTK1Action->setEnabled(idle);
+    OpenTK1FolderAction->setEnabled(idle);
+    const bool converted = idle && !session_->LastTK1Files().empty();
+    ShowResultsAction->setEnabled(converted);
+    ShowResultsBtn->setEnabled(converted);
+    Results->OpenButton->setEnabled(idle);
+    Results->OpenFolderButton->setEnabled(idle);
 }
 
 void TCv::StopBtnClick() {
@@ -950,14 +1008,35 @@ void TCv::DropPaths(const QStringList& paths) {
     UpdateBusyState();
 }
 
+// TK1 files dropped open on the Results page, and so do folders dropped on it; WAV and FLAC
+// files and folders dropped elsewhere are selected for a conversion.
+QStringList TCv::DroppedResults(const QMimeData* mime) const {
+    const QStringList paths = ResultsPage::DroppablePaths(mime);
+    const bool tk1 = std::any_of(paths.begin(), paths.end(), [](const QString& p) {
+        return p.endsWith(QStringLiteral(".tk1"), Qt::CaseInsensitive);
+    });
+    return tk1 || Pages->currentWidget() == Results ? paths : QStringList();
+}
+
 void TCv::dragEnterEvent(QDragEnterEvent* event) {
-    if (!session_->Busy && !DroppableWavPaths(event->mimeData()).isEmpty())
+    if (session_->Busy) return;
+    if (!DroppedResults(event->mimeData()).isEmpty() ||
+        !DroppableWavPaths(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void TCv::dropEvent(QDropEvent* event) {
+    if (session_->Busy) return;
+    if (const QStringList results = DroppedResults(event->mimeData()); !results.isEmpty()) {
+        event->acceptProposedAction();
+        std::vector<std::string> engine;
+        for (const QString& p : results) engine.push_back(ToEngine(p));
+        Pages->setCurrentWidget(Results);
+        Results->Open(engine);
+        return;
+    }
     const QStringList paths = DroppableWavPaths(event->mimeData());
-    if (session_->Busy || paths.isEmpty()) return;
+    if (paths.isEmpty()) return;
     event->acceptProposedAction();
     DropPaths(paths);
 }

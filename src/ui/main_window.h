@@ -26,16 +26,19 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
+class QMimeData;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QSessionManager;
+class QTabWidget;
 class QVBoxLayout;
 
 namespace wtk::ui {
 
 class ClickableLabel;
 class PresenceReportMenu;
+class ResultsPage;
 class TSetFm;
 
 class TCv : public QWidget, public Host {
@@ -112,7 +115,17 @@ public:
     QAction* UsageAction = nullptr;
     QAction* AboutAction = nullptr;
     PresenceReportMenu* PresenceReport = nullptr;  // the Report menu
+    // The two pages: the conversion's controls (the client area) and the results of TK1 files.
+    QTabWidget* Pages = nullptr;
     QWidget* ClientArea = nullptr;
+    ResultsPage* Results = nullptr;
+    // File > Open TK1 files, Open a folder of TK1 files, Show results (of the last conversion;
+    // also the button beside the page tabs).
+    QMenu* FileMenu = nullptr;
+    QAction* OpenTK1Action = nullptr;
+    QAction* OpenTK1FolderAction = nullptr;
+    QAction* ShowResultsAction = nullptr;
+    QPushButton* ShowResultsBtn = nullptr;
 
     // Controls (named as in the window definition).
     QWidget* ControlPanel = nullptr;
@@ -174,6 +187,8 @@ public slots:
     void SettingsFormHidden();  // the settings window's FormHide
     void UsageActionClick();
     void AboutActionClick();
+    // Opens the TK1 files of the last conversion that are still there on the Results page.
+    void ShowResultsClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -207,8 +222,11 @@ private:
     void BuildMemos(QVBoxLayout* v);
     void BuildResultsPanel();
     void BuildShortcuts();
+    void BuildResultsPage();
     void UpdateBusyState();  // refuses the commands that must not nest while Busy
     void WMQueryEndSession(QSessionManager& manager);
+    // The paths among dropped items that open on the Results page (none: a conversion's).
+    QStringList DroppedResults(const QMimeData* mime) const;
     QPlainTextEdit* MemoOf(Memo which);
 
     std::unique_ptr<Dialogs> dialogs_;

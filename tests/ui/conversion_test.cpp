@@ -18,6 +18,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
@@ -29,6 +30,7 @@
 #include "temp_dir.h"
 #include "ui/clickable_label.h"
 #include "ui/main_window.h"
+#include "ui/results_page.h"
 #include "ui/settings_window.h"
 #include "ui_test_support.h"
 
@@ -77,6 +79,7 @@ protected:
 };
 
 TEST_F(ConversionTest, PerLocationConversionRunsInTheWindow) {
+    EXPECT_FALSE(Cv->ShowResultsBtn->isEnabled());  // nothing converted yet
     Select();
     EXPECT_EQ(Cv->BigLbl->text(), "3 WAV files in 2 name groups");
     EXPECT_EQ(Cv->FilesMemo->toPlainText().split('\n').size(), 6 + 1 + 3);
@@ -110,6 +113,14 @@ TEST_F(ConversionTest, PerLocationConversionRunsInTheWindow) {
     EXPECT_GT(CountColour(qRgb(255, 0, 0)), 0);
     EXPECT_GT(CountColour(qRgb(255, 255, 255)), 0);
     EXPECT_TRUE(Cv->AmpScaleBarShape->isVisibleTo(Cv.get()));
+
+    // Show results: the two TK1 files just written open on the Results page.
+    ASSERT_TRUE(Cv->ShowResultsBtn->isEnabled());
+    Cv->ShowResultsBtn->click();
+    EXPECT_EQ(Cv->Pages->currentWidget(), Cv->Results);
+    ASSERT_EQ(Cv->Results->Locations().size(), 2u);
+    EXPECT_EQ(Cv->Results->Locations()[0]->Name, "NewFileNameHARBOUR");
+    EXPECT_FALSE(Cv->Results->Locations()[0]->Clicks.empty());
 }
 
 // What is in force when a conversion starts is what it uses: a pattern typed after the files

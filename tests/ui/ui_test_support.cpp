@@ -72,6 +72,14 @@ void FakeDialogs::ShowDocument(QWidget*, const QString& title, const QString& ma
     log_.documents << title << markdown;
 }
 
+std::optional<QString> FakeDialogs::SaveFile(QWidget*, const QString& title,
+                                             const QString& suggestedName, const QString& filter) {
+    log_.titles << title;
+    log_.filters << filter;
+    log_.suggestedNames << suggestedName;
+    return script_.saveFileAnswer;
+}
+
 }  // namespace wtk::ui::test
 
 // The font library keeps a cache for the life of the process that the leak checker of the

@@ -38,6 +38,7 @@ public:
         std::optional<QString> saveDirectory;  // the folder dialog returns this + suggested name
         bool yesNoAnswer = false;
         std::optional<int> choiceAnswer;  // index of the choice taken; nullopt: cancelled
+        std::optional<QString> saveFileAnswer;
         std::function<void(const QString&)> onMessage;
     };
 
@@ -52,6 +53,8 @@ public:
     std::optional<QString> ChooseDirectory(QWidget*, const QString& caption) override;
     std::optional<QString> SaveTK1(QWidget*, const QString& suggestedName) override;
     void ShowDocument(QWidget*, const QString& title, const QString& markdown) override;
+    std::optional<QString> SaveFile(QWidget*, const QString& title, const QString& suggestedName,
+                                    const QString& filter) override;
 
 private:
     Script& script_;

@@ -1,4 +1,4 @@
-#include "cli/tk1_dump.h"
+#include "dump/tk1_dump.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,14 +20,14 @@
 #include "base/csv.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
-#include "cli/tk1_exports.h"
+#include "dump/tk1_exports.h"
 #include "input/format_check.h"
 #include "input/wav_header.h"
 #include "output/click_sources.h"
 #include "output/tk1_codec.h"
 #include "output/tk1_writer.h"
 
-namespace wtk::cli {
+namespace wtk::dump {
 
 namespace {
 
@@ -522,7 +522,8 @@ struct BodyRead {
 // Feeds the body's records, up to the file's size when opened, in file order to consumer; with
 // sources, the clicks of one minute once the minute is complete, with their sources.
 BodyRead ReadBody(OpenedTK1& t, tk1::ClickSources* finder,
-                  const std::vector<SourceRecording>& recordings, RecordConsumer& consumer) {
+                  const std::vector<SourceRecording>& recordings, RecordConsumer& consumer,
+                  const std::function<bool(const ClickAt&)>& keep) {
     std::FILE* f = t.File.get();
     BodyRead body{tk1::BodyWalk(t.Header.StartMin)};
     tk1::BodyWalk& walk = body.Walk;
@@ -538,7 +539,7 @@ BodyRead ReadBody(OpenedTK1& t, tk1::ClickSources* finder,
             if (found[i].Recording < recordings.size()) {
                 held[i].Recording = &recordings[found[i].Recording];
             }
-            consumer.Click(held[i]);
+            if (!keep || keep(held[i])) consumer.Click(held[i]);
         }
         held.clear();
     };
@@ -567,7 +568,7 @@ BodyRead ReadBody(OpenedTK1& t, tk1::ClickSources* finder,
             case tk1::RecordKind::Click: {
                 ClickAt c{v.Offset, v.Minute, tk1::DecodeClick(v.Bytes)};
                 if (finder == nullptr) {
-                    consumer.Click(c);
+                    if (!keep || keep(c)) consumer.Click(c);
                 } else {
                     held.push_back(c);
                 }
@@ -626,23 +627,97 @@ bool SoundBody(const std::string& path, const tk1::Header& h, const BodyRead& bo
     return sound;
 }
 
-}  // namespace
+// Notes the recordings of the clicks it is given.
+class RecordingsOfClicks : public RecordConsumer {
+public:
+    explicit RecordingsOfClicks(size_t recordings) : Held(recordings, false) {}
+    void Click(const ClickAt& c) override {
+        if (c.Source != nullptr && c.Recording != nullptr && c.Source->Recording < Held.size()) {
+            Held[c.Source->Recording] = true;
+        }
+    }
+    std::vector<bool> Held;
+};
 
-int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outFile,
-            std::FILE* err) {
+// A TK1 file opened for the dump with what is known of its recordings.
+struct Prepared {
+    OpenedTK1 File;
+    Sources Recordings;
+    // With Keep and a per-recording export: the recordings that hold a click kept.
+    std::optional<std::vector<bool>> Wanted;
+};
+
+bool PerRecording(const DumpOptions& options) {
+    return !options.AudacityDir.empty() || (options.Raven && !options.PerFileDir.empty());
+}
+
+// Opens path and reads what its outputs need; where it cannot be dumped, the dump's exit
+// status (the reason is on err).
+std::variant<Prepared, int> Prepare(const std::string& path, const DumpOptions& options,
+                                    std::FILE* err) {
     auto opened = OpenTK1(path, err);
     if (const int* status = std::get_if<int>(&opened)) return *status;
-    OpenedTK1& t = std::get<OpenedTK1>(opened);
-
+    Prepared p{std::move(std::get<OpenedTK1>(opened)), {}, {}};
     // Every output but the text dump follows the clicks to their recordings where it can.
     const bool text =
         !options.Csv && !options.Raven && options.AudacityDir.empty() && !options.MinutesCsv;
-    Sources sources;
     if (!text) {
         std::optional<Sources> loaded = LoadSources(path, options, err);
         if (!loaded) return kDumpRefused;
-        sources = std::move(*loaded);
+        p.Recordings = std::move(*loaded);
     }
+    if (options.Keep && PerRecording(options) && p.Recordings.Known()) {
+        // A first reading finds the recordings whose files are written; the body is read again
+        // from its start.
+        tk1::ClickSources attribution = p.Recordings.Attribution();
+        RecordingsOfClicks held(p.Recordings.Recordings.size());
+        ReadBody(p.File, &attribution, p.Recordings.Recordings, held, options.Keep);
+        if (std::fseek(p.File.File.get(), kHeaderBytes, SEEK_SET) != 0) {
+            Problem(err, path, std::strerror(errno != 0 ? errno : EIO));
+            return kDumpProblems;
+        }
+        std::clearerr(p.File.File.get());
+        p.Wanted = std::move(held.Held);
+    }
+    return p;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> PerRecordingFiles(const std::string& path,
+                                                          const DumpOptions& options,
+                                                          std::FILE* err) {
+    auto prepared = Prepare(path, options, err);
+    if (std::holds_alternative<int>(prepared)) return std::nullopt;
+    const Prepared& p = std::get<Prepared>(prepared);
+    if (!p.Recordings.Known()) {
+        std::fprintf(err,
+                     "wavtokeb-cli: the recordings of %s are not known: no source linkage file or "
+                     "recordings table beside it\n",
+                     PrintableName(path).c_str());
+        return std::nullopt;
+    }
+    const ExportContext context{path,
+                                p.File.Header,
+                                &p.Recordings.Recordings,
+                                p.Recordings.Rows ? &*p.Recordings.Rows : nullptr,
+                                &options,
+                                nullptr,
+                                err,
+                                p.Wanted ? &*p.Wanted : nullptr};
+    return ExportFiles(context);
+}
+
+int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outFile,
+            std::FILE* err) {
+    auto prepared = Prepare(path, options, err);
+    if (const int* status = std::get_if<int>(&prepared)) return *status;
+    OpenedTK1& t = std::get<Prepared>(prepared).File;
+    const Sources& sources = std::get<Prepared>(prepared).Recordings;
+    const std::optional<std::vector<bool>>& wanted = std::get<Prepared>(prepared).Wanted;
+    const bool text =
+        !options.Csv && !options.Raven && options.AudacityDir.empty() && !options.MinutesCsv;
+
     std::optional<tk1::ClickSources> attribution;
     if (sources.Known()) attribution.emplace(sources.Attribution());
     const ExportContext context{path,
@@ -651,13 +726,14 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
                                 sources.Rows ? &*sources.Rows : nullptr,
                                 &options,
                                 outFile,
-                                err};
+                                err,
+                                wanted ? &*wanted : nullptr};
     const std::unique_ptr<RecordConsumer> consumer =
         MakeConsumer(context, t, sources.Rows.has_value());
     if (!consumer) return kDumpRefused;
 
-    const BodyRead body =
-        ReadBody(t, attribution ? &*attribution : nullptr, sources.Recordings, *consumer);
+    const BodyRead body = ReadBody(t, attribution ? &*attribution : nullptr, sources.Recordings,
+                                   *consumer, options.Keep);
     const bool written = consumer->Finish();
     t.File.reset();
     if (text) {
@@ -668,4 +744,4 @@ int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* outF
     return written && sound ? kDumpSound : kDumpProblems;
 }
 
-}  // namespace wtk::cli
+}  // namespace wtk::dump

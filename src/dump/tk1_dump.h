@@ -1,7 +1,7 @@
 // Decoding a TK1 file for people and for analysis tools: the header fields and one line per
 // record, or one CSV row per click with its absolute date and time and, where the recordings
 // table or the source linkage file is at hand, the recording it came from, the second in that
-// recording and its exact time (output/click_sources.h); and the exports of cli/tk1_exports.h.
+// recording and its exact time (output/click_sources.h); and the exports of dump/tk1_exports.h.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,9 @@
 
 #include "output/tk1_codec.h"
 
-namespace wtk::cli {
+namespace wtk::dump {
+
+struct ClickAt;  // dump/tk1_exports.h
 
 // Calendar text of a minute number (minutes since 1899-12-30 00:00) plus microseconds:
 // "yyyy-mm-dd hh:mm:ss.ffffff".
@@ -50,6 +52,9 @@ struct DumpOptions {
     // With Csv: cells added to each click row (their heading after the others), in file order.
     std::function<std::string()> ExtraCells;
     std::string ExtraHeading;
+    // The clicks to write (every one where empty): the others are left out of every output,
+    // and a per-recording export writes only the files of the recordings that hold one.
+    std::function<bool(const ClickAt&)> Keep = {};
 };
 
 // What DumpTK1 returns.
@@ -65,4 +70,11 @@ inline constexpr int kDumpRefused = 2;   // not a TK1 file, a named side file un
 // already (unless Overwrite).
 int DumpTK1(const std::string& path, const DumpOptions& options, std::FILE* out, std::FILE* err);
 
-}  // namespace wtk::cli
+// The files DumpTK1 would write for the per-recording export of options (whether or not they
+// are there); nothing where it would refuse the export, or where path is no TK1 file (the
+// reason on err).
+std::optional<std::vector<std::string>> PerRecordingFiles(const std::string& path,
+                                                          const DumpOptions& options,
+                                                          std::FILE* err);
+
+}  // namespace wtk::dump

@@ -1,7 +1,7 @@
 // What dump makes of a TK1 file's records besides its own text and CSV: a Raven selection
 // table (one, or one per recording), Audacity label files (one per recording) and the minute
 // table (the recording effort and the clicks of every minute). Each is fed the records in file
-// order by DumpTK1, the clicks with their sources (cli/tk1_dump.h).
+// order by DumpTK1, the clicks with their sources (dump/tk1_dump.h).
 #pragma once
 
 #include <cstdint>
@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/tk1_dump.h"
+#include "dump/tk1_dump.h"
 #include "output/click_sources.h"
 #include "output/tk1_codec.h"
 
-namespace wtk::cli {
+namespace wtk::dump {
 
 // One click as the dump delivers it: where its record lies, the minute it belongs to, its
 // fields and (with a linkage file or recordings table) its source and recording.
@@ -51,6 +51,8 @@ struct ExportContext {
     const DumpOptions* Options = nullptr;
     std::FILE* Out = nullptr;
     std::FILE* Err = nullptr;
+    // Of each recording, whether its file is written (nullptr: every file).
+    const std::vector<bool>* Wanted = nullptr;
 };
 
 // The heading of a Raven selection table (tab-separated).
@@ -58,11 +60,11 @@ extern const char* const kRavenHeading;
 // The heading of the minute table (CSV).
 extern const char* const kMinutesHeading;
 
-// The files a per-recording export writes, in the order of the recordings; nothing for the
-// exports to stdout.
+// The files a per-recording export writes, in the order of the recordings (those of the
+// recordings wanted); nothing for the exports to stdout.
 std::vector<std::string> ExportFiles(const ExportContext& context);
 
 // The export the options ask for; nothing for the text dump and the CSV.
 std::unique_ptr<RecordConsumer> MakeExport(const ExportContext& context);
 
-}  // namespace wtk::cli
+}  // namespace wtk::dump

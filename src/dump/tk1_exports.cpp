@@ -1,4 +1,4 @@
-#include "cli/tk1_exports.h"
+#include "dump/tk1_exports.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,7 +21,7 @@
 #include "input/wav_header.h"
 #include "output/replacing_file.h"
 
-namespace wtk::cli {
+namespace wtk::dump {
 
 const char* const kRavenHeading =
     "Selection\tView\tChannel\tBegin Time (s)\tEnd Time (s)\tLow Freq (Hz)\tHigh Freq (Hz)\t"
@@ -266,12 +266,14 @@ public:
     }
 
 private:
-    // Completes the files before recording i and begins its file.
+    // Completes the files before recording i and begins its file (a file without a name is
+    // not written).
     void Reach(size_t i) {
         while (next_ <= i && next_ <= names_.size()) {
             if (open_) Close();
             if (next_ == names_.size()) break;
             const std::string& name = names_[next_++];
+            if (name.empty()) continue;
             open_ = true;
             lines_ = 0;
             if (const int e = file_.Open(name); e != 0) {
@@ -346,9 +348,10 @@ PlayerFiles PlayerFilesOf(const ExportContext& c) {
 }
 
 // One file name per file a player opens: NAME plus suffix in the folder; names that two files
-// share are told apart by " (2)", " (3)", ...
+// share are told apart by " (2)", " (3)", ... A file of no recording wanted gets "" (and the
+// others the names they have when every file is written).
 std::vector<std::string> NamesIn(const std::string& folder, const PlayerFiles& files,
-                                 const std::string& suffix) {
+                                 const std::string& suffix, const ExportContext& c) {
     std::vector<std::string> names;
     std::set<std::string> taken;
     const std::string dir = folder.ends_with('/') ? folder : folder + "/";
@@ -359,6 +362,15 @@ std::vector<std::string> NamesIn(const std::string& folder, const PlayerFiles& f
             name = stem + " (" + std::to_string(k) + ")" + suffix;
         taken.insert(name);
         names.push_back(dir + name);
+    }
+    if (c.Wanted != nullptr) {
+        std::vector<bool> wanted(names.size(), false);
+        for (size_t i = 0; i < files.FileOf.size() && i < c.Wanted->size(); ++i) {
+            if ((*c.Wanted)[i]) wanted[files.FileOf[i]] = true;
+        }
+        for (size_t f = 0; f < names.size(); ++f) {
+            if (!wanted[f]) names[f].clear();
+        }
     }
     return names;
 }
@@ -371,7 +383,7 @@ public:
     explicit RavenExport(const ExportContext& c) : c_(c), players_(PlayerFilesOf(c)) {
         const bool perFile = !c.Options->PerFileDir.empty();
         if (perFile) {
-            files_.emplace(NamesIn(c.Options->PerFileDir, players_, ".Table.1.selections.txt"),
+            files_.emplace(NamesIn(c.Options->PerFileDir, players_, ".Table.1.selections.txt", c),
                            kRavenHeading, c);
             selection_.assign(players_.FirstOf.size(), 0);
         } else {
@@ -479,7 +491,7 @@ class AudacityExport : public RecordConsumer {
 public:
     explicit AudacityExport(const ExportContext& c)
         : players_(PlayerFilesOf(c)),
-          files_(NamesIn(c.Options->AudacityDir, players_, ".txt"), "", c) {
+          files_(NamesIn(c.Options->AudacityDir, players_, ".txt", c), "", c) {
         RavenExport::WarnUnread(c, players_.Timelines);
     }
 
@@ -590,13 +602,14 @@ private:
 
 std::vector<std::string> ExportFiles(const ExportContext& c) {
     if (c.Recordings == nullptr) return {};
+    std::vector<std::string> names;
     if (c.Options->Raven && !c.Options->PerFileDir.empty()) {
-        return NamesIn(c.Options->PerFileDir, PlayerFilesOf(c), ".Table.1.selections.txt");
+        names = NamesIn(c.Options->PerFileDir, PlayerFilesOf(c), ".Table.1.selections.txt", c);
+    } else if (!c.Options->AudacityDir.empty()) {
+        names = NamesIn(c.Options->AudacityDir, PlayerFilesOf(c), ".txt", c);
     }
-    if (!c.Options->AudacityDir.empty()) {
-        return NamesIn(c.Options->AudacityDir, PlayerFilesOf(c), ".txt");
-    }
-    return {};
+    std::erase(names, std::string());
+    return names;
 }
 
 std::unique_ptr<RecordConsumer> MakeExport(const ExportContext& c) {
@@ -606,4 +619,4 @@ std::unique_ptr<RecordConsumer> MakeExport(const ExportContext& c) {
     return nullptr;
 }
 
-}  // namespace wtk::cli
+}  // namespace wtk::dump
