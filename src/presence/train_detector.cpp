@@ -132,6 +132,8 @@ struct TrainDetector::Impl {
     std::map<std::pair<int64_t, ChainKey>, Closed> Pending;  // by start
     // The closed chains not described yet, by their end.
     std::multimap<int64_t, std::pair<int64_t, ChainKey>> Undescribed;
+    std::deque<Train> Held;     // given a number, waiting until every train around it is known
+    std::vector<Train> Recent;  // trains let go that those still held may have around them
     std::deque<Train> Ready;
     std::deque<std::pair<uint64_t, ChainKey>> Settled;
     uint64_t Fed = 0;
@@ -428,9 +430,48 @@ struct TrainDetector::Impl {
             if (!c.Described) Describe(c);
             if (c.T) {
                 c.T->Number = ++Trains;
-                Ready.push_back(std::move(*c.T));
+                Held.push_back(std::move(*c.T));
             }
             Pending.erase(it);
+        }
+        Release(processed);
+    }
+
+    // The held trains whose company is known: every train that begins up to CompanySeconds
+    // after their end has been numbered. Each is weighed among the trains around it as they
+    // were described.
+    void Release(int64_t processed) {
+        const int64_t company = Round(O.CompanySeconds * 1e6);
+        std::vector<const Train*> around;
+        while (!Held.empty()) {
+            Train& t = Held.front();
+            const int64_t horizon = t.EndUs + company;
+            if (processed != kForever &&
+                (processed <= horizon + SeedWait ||
+                 (!OpenStarts.empty() && OpenStarts.begin()->first <= horizon) ||
+                 (!Pending.empty() && Pending.begin()->first.first <= horizon))) {
+                break;
+            }
+            auto near = [&](const Train& a) {
+                return a.Recording == t.Recording && a.StartUs <= horizon &&
+                       a.EndUs >= t.StartUs - company;
+            };
+            std::erase_if(Recent, [&](const Train& a) { return a.EndUs < t.StartUs - company; });
+            around.clear();
+            for (const Train& a : Recent) {
+                if (near(a)) around.push_back(&a);
+            }
+            for (size_t i = 1; i < Held.size() && Held[i].StartUs <= horizon; ++i) {
+                if (near(Held[i])) around.push_back(&Held[i]);
+            }
+            Train described = t;
+            described.ClickMinutes.clear();
+            described.BuzzMinutes.clear();
+            described.Chains.clear();
+            WeighCompany(t, around, O);
+            Ready.push_back(std::move(t));
+            Held.pop_front();
+            Recent.push_back(std::move(described));
         }
     }
 
@@ -438,6 +479,7 @@ struct TrainDetector::Impl {
         Process(kForever);
         while (!Open.empty()) Close(Open.begin()->first);
         Process(kForever);
+        Recent.clear();
     }
 };
 

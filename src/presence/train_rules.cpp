@@ -213,4 +213,27 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     return t;
 }
 
+void WeighCompany(Train& t, std::span<const Train* const> around, const TrainOptions& o) {
+    if (t.Class == TrainClass::Sonar) return;
+    int32_t dolphins = 0, nbhf = t.Quality >= TrainQuality::Moderate ? 1 : 0;
+    for (const Train* a : around) {
+        if (a->Class == TrainClass::Sonar && a->IciModalMs > 0) {
+            for (const double k : {1.0, 2.0, 3.0, 4.0}) {
+                if (std::fabs(t.IciModalMs / (k * a->IciModalMs) - 1) * 100 <=
+                    o.SonarEchoTolerance) {
+                    t.Class = TrainClass::Sonar;
+                }
+            }
+        }
+        if (a->Quality < TrainQuality::Moderate) continue;
+        if (a->Class == TrainClass::Dolphin) ++dolphins;
+        if (a->Class == TrainClass::Nbhf) ++nbhf;
+    }
+    if (t.Class == TrainClass::Nbhf && dolphins > nbhf) t.Class = TrainClass::Dolphin;
+    if (t.Class != TrainClass::Nbhf) {
+        t.BuzzClicks = 0;
+        t.BuzzMinutes.clear();
+    }
+}
+
 }  // namespace wtk::presence

@@ -59,6 +59,14 @@ TrainMeasures Measure(std::span<const ChainClick> clicks, const TrainOptions& op
 // Recording and Encounter.
 std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const TrainOptions& options);
 
+// What a train is among the trains of its recording around it (within CompanySeconds of it;
+// itself not among them): a train that keeps the interval of a sonar train there (or two to
+// four times it, within SonarEchoTolerance %) is sonar: echoes or fragments of the pings; an NBHF
+// train among more dolphin trains of moderate or high quality than NBHF ones is dolphin: the clicks
+// of a dolphin near its beam's axis may ring in the NBHF band, and porpoises keep away from
+// dolphins. Buzz clicks go with the NBHF class.
+void WeighCompany(Train& train, std::span<const Train* const> around, const TrainOptions& options);
+
 // The median interval in ms, for telling a buzz chain (clicks at intervals under BuzzIciMs).
 double MedianIciMs(std::span<const ChainClick> clicks);
 

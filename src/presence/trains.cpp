@@ -54,6 +54,12 @@ constexpr TrainOptionDef kDefs[] = {
      "largest median |ln(interval / previous interval)| of a sonar train", 0, 1},
     {"BuzzIciMs", &O::BuzzIciMs, "NBHF clicks after a shorter interval are buzz clicks, ms", 0.5,
      100},
+    {"CompanySeconds", &O::CompanySeconds,
+     "trains of a recording this close to one another are weighed together, s", 0, 3600},
+    {"SonarEchoTolerance", &O::SonarEchoTolerance,
+     "a train whose modal interval is within this many % of a sonar train's around it (or "
+     "2-4 times it) is sonar",
+     0, 50},
     {"HighMaxIciJitter", &O::HighMaxIciJitter,
      "largest median |ln(interval / previous interval)| of a high-quality train", 0, 5},
     {"ModerateMaxIciJitter", &O::ModerateMaxIciJitter,

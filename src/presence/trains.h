@@ -80,6 +80,11 @@ struct TrainOptions {
     // clock is steadier than any animal.
     double SonarMaxIciJitter = 0.003;
     double BuzzIciMs = 10;  // NBHF clicks after an interval shorter than this are buzz clicks
+    // ---- the company a train keeps (the trains of its recording around it) ----
+    double CompanySeconds = 30;  // trains this close to one another are weighed together
+    // A train whose modal interval is within this many % of a sonar train's around it (or of
+    // two to four times it) is that sounder's: echoes or fragments of its pings.
+    double SonarEchoTolerance = 2;
 
     // ---- quality ----
     // The median change of the interval from click to click, |ln(ICI / previous ICI)|: a

@@ -142,5 +142,54 @@ TEST(TrainRules, BuzzClicksAndMinutesOfAnNbhfTrain) {
     EXPECT_LT(DescribeTrain(missed, {})->IciMaxMs, 70);
 }
 
+TEST(TrainRules, CompanyAroundATrain) {
+    auto train = [](TrainClass c, TrainQuality q, double iciMs) {
+        Train t;
+        t.Class = c;
+        t.Quality = q;
+        t.IciModalMs = iciMs;
+        return t;
+    };
+    using C = TrainClass;
+    using Q = TrainQuality;
+    const Train porpoise = train(C::Nbhf, Q::High, 60);
+    const Train sounder = train(C::Sonar, Q::High, 100);
+    const Train dolphin = train(C::Dolphin, Q::Moderate, 80);
+    const Train faintDolphin = train(C::Dolphin, Q::Low, 80);
+    const Train otherPorpoise = train(C::Nbhf, Q::Moderate, 45);
+    const struct {
+        const char* What;
+        Train T;
+        std::vector<const Train*> Around;
+        TrainClass Class;
+    } kRows[] = {
+        {"alone", porpoise, {}, C::Nbhf},
+        {"beside a sounder of another interval", porpoise, {&sounder}, C::Nbhf},
+        {"echoes of the pings", train(C::Nbhf, Q::Moderate, 101.5), {&sounder}, C::Sonar},
+        {"echoes of every other ping", train(C::Nbhf, Q::Moderate, 198), {&sounder}, C::Sonar},
+        {"fragments of every fourth ping", train(C::Nbhf, Q::Moderate, 403), {&sounder}, C::Sonar},
+        {"between multiples", train(C::Nbhf, Q::Moderate, 250), {&sounder}, C::Nbhf},
+        {"just off the sounder's interval", train(C::Nbhf, Q::Moderate, 103), {&sounder}, C::Nbhf},
+        {"dolphin clicks at the pings' interval",
+         train(C::Dolphin, Q::Low, 99),
+         {&sounder},
+         C::Sonar},
+        {"a dolphin around", porpoise, {&dolphin}, C::Nbhf},
+        {"more dolphins than porpoises", porpoise, {&dolphin, &dolphin}, C::Dolphin},
+        {"as many porpoises", porpoise, {&dolphin, &dolphin, &otherPorpoise}, C::Nbhf},
+        {"faint dolphin trains count not", porpoise, {&faintDolphin, &faintDolphin}, C::Nbhf},
+        {"a low NBHF train among one dolphin", train(C::Nbhf, Q::Low, 60), {&dolphin}, C::Dolphin},
+    };
+    for (const auto& row : kRows) {
+        Train t = row.T;
+        t.BuzzClicks = 3;
+        t.BuzzMinutes = {7};
+        WeighCompany(t, row.Around, {});
+        EXPECT_EQ(t.Class, row.Class) << row.What;
+        EXPECT_EQ(t.BuzzClicks, t.Class == C::Nbhf ? 3 : 0) << row.What;
+        EXPECT_EQ(t.BuzzMinutes.size(), t.Class == C::Nbhf ? 1u : 0u) << row.What;
+    }
+}
+
 }  // namespace
 }  // namespace wtk::presence

@@ -114,6 +114,24 @@ TEST(Trains, EchosounderAt130KhzIsSonarNeverNbhf) {
     const std::vector<Train> trains = TrainsOf(TrainClicks(slow));
     ASSERT_EQ(trains.size(), 1u) << Describe(trains);
     EXPECT_EQ(trains[0].Class, TrainClass::Sonar);
+
+    // Every ping followed by its bottom echo, weaker, 20-30 ms later as the boat drifts and
+    // wandering in time and level: the echoes keep the pings' interval, so they are sonar too.
+    TrainSpec pings;
+    pings.Clicks = 120;
+    pings.IciMs = 250;
+    pings.JitterPerClick = 0.0001;
+    pings.PeakPmax = pings.EdgePmax = 180;
+    const std::vector<TimedClick> pingClicks = TrainClicks(pings);
+    std::mt19937_64 g(3);
+    std::vector<TimedClick> echoes;
+    for (size_t k = 0; k < pingClicks.size(); ++k) {
+        const auto delay = static_cast<int64_t>(20'000 + 80 * k + g() % 1200);
+        echoes.push_back(
+            ClickAt(pingClicks[k].TimeUs + delay, 130, 14, 110 + static_cast<int>(g() % 12)));
+    }
+    const std::vector<Train> withEchoes = TrainsOf(Merged({pingClicks, echoes}));
+    for (const Train& t : withEchoes) EXPECT_NE(t.Class, TrainClass::Nbhf) << Describe(withEchoes);
 }
 
 TEST(Trains, ShrimpAndIsolatedClicksMakeNoTrainThatCounts) {
