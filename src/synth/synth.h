@@ -66,12 +66,12 @@ struct NoiseSwell {
 };
 
 struct RecordingSpec {
-    int32_t SampleRate = 576000;     // samples per second, 1000 ... 10,000,000
-    double Seconds = 10;             // length of the data; Round(Seconds x SampleRate) samples
-    double NoiseRms = 20;            // white Gaussian background noise, counts RMS
-    std::vector<NoiseSwell> Swells;  // vessels passing (none: the background alone)
-    double FlowRms = 0;              // low-frequency "flow" noise, counts RMS (0: none)
-    double FlowCornerHz = 300;       // its corner: white noise through two one-pole low-passes
+    int32_t SampleRate = 576000;          // samples per second, 1000 ... 10,000,000
+    double Seconds = 10;                  // length of the data; Round(Seconds x SampleRate) samples
+    double NoiseRms = 20;                 // white Gaussian background noise, counts RMS
+    std::vector<NoiseSwell> Swells = {};  // vessels passing (none: the background alone)
+    double FlowRms = 0;                   // low-frequency "flow" noise, counts RMS (0: none)
+    double FlowCornerHz = 300;            // its corner: white noise through two one-pole low-passes
     uint64_t Seed = 1;
     std::vector<ClickTrain> Trains;  // clicks whose centre falls outside the data are left out
 };
