@@ -76,11 +76,12 @@ plot: build
 	@./scripts/ensure-packages $(PLOT_PACKAGES)
 	@./scripts/plot-example $(BUILD)
 
-# Conversion against cat, on one processor and on all, and per stage;
-# BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its figures from the same run, BENCH_REPEAT=N
-# takes medians of N runs (3). Then each filter kernel variant, the Python package reading a
-# year of clicks of one location (a synthetic TK1 file of 20 M clicks in BUILD), and a year of
-# clicks of one location through trains and presence on one processor.
+# Conversion against cat of the same files and against one processor, on one processor and on
+# all, WAV against FLAC, and per stage; BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its
+# figures from the same run, BENCH_REPEAT=N takes medians of N runs (3). Then each filter kernel
+# variant, the Python package reading a year of clicks of one location (a synthetic TK1 file
+# of 20 M clicks in BUILD), and a year of clicks of one location through trains and presence on
+# one processor.
 bench: build
 	@$(BUILD)/bench/convert_bench $(if $(BENCH_BEFORE),--before $(BENCH_BEFORE)) \
 	  $(if $(BENCH_REPEAT),--repeat $(BENCH_REPEAT))
@@ -96,13 +97,14 @@ bench-presence: build
 	@$(BUILD)/bench/presence_bench scenes --hours $(or $(PRESENCE_HOURS),10) \
 	  $(if $(PRESENCE_SEED),--seed $(PRESENCE_SEED)) $(if $(PRESENCE_STYLE),--style $(PRESENCE_STYLE))
 
-# The Debian packages wavtokeb-cli (the command-line tool, no Qt) and wavtokeb (the window) from
-# the build, into BUILD/*.deb.
-# (The package target builds what is not built yet, so an earlier make build or make test is
-# reused as it stands.)
+# The Debian packages wavtokeb-cli (the command-line tool, no Qt), wavtokeb (the window) and
+# python3-wavtokeb from the build, into BUILD/*.deb. Only what the packages hold is built (no
+# test, no benchmark);
+# what an earlier make build or make test built is reused as it stands.
 package: deps $(BUILD)/CMakeCache.txt
 	@./scripts/ensure-packages $(PACKAGE_PACKAGES)
-	cmake --build $(BUILD) -j $(JOBS) --target package
+	cmake --build $(BUILD) -j $(JOBS) --target wtk_packaged
+	cd $(BUILD) && cpack --config CPackConfig.cmake
 
 # Installs the packages (as root), checks the installed tool, manual page and completion, runs
 # lintian, and removes them again.

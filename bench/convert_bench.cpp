@@ -1,13 +1,14 @@
 // make bench: whole conversions by wavtokeb-cli (default settings, graphs off) of 576 k
 // samples/s recordings of noise at several levels plus 130 kHz click trains, one minute each and
 // one of ten minutes. For every recording, in one run: CPU time (user + sys) and wall time per
-// minute of audio, peak resident memory, and the ratio to `cat` of the same file, each on one
-// processor (taskset -c 0: the tool then works on one thread) and on all of them (two threads
-// where there are two); then the time each stage of the conversion takes, measured inside the
-// engine; the same minute as a FLAC file, decoded. Last, two locations of five minutes each,
-// converted as one batch (on one processor and on all) and with --jobs 2, with the sensitivity
-// fixed: one batch would carry its gain from the first location into the second, which would then
-// do other work than a batch of its own.
+// minute of audio, peak resident memory, each as a ratio to `cat` of the same file and to the
+// same build on one processor, each on one processor (taskset -c 0: the tool then works on one
+// thread) and on all of them (two threads where there are two); then the time each stage of the
+// conversion takes, measured inside the engine. Then the same minute as a WAV and as a FLAC
+// file, each against `cat` of itself, and FLAC against WAV. Last, two locations of five minutes
+// each, converted as one batch (on one processor and on all) and with --jobs 2, with the
+// sensitivity fixed: one batch would carry its gain from the first location into the second,
+// which would then do other work than a batch of its own.
 //
 //   convert_bench [--before CLI] [--repeat N] [--dir DIR]
 //
@@ -33,7 +34,10 @@
 #include "bench_run.h"
 #include "bench_signal.h"
 #include "detector/click_detector.h"
+#include "engine/filter_kernels.h"
 #include "engine/sample_processor.h"
+#include "input/recording_layout.h"
+#include "input/recording_source.h"
 #include "input/wav_file_rec.h"
 #include "output/tk1_writer.h"
 #include "settings/detector_settings.h"
@@ -75,6 +79,19 @@ std::string FirstLineWith(const std::string& path, const std::string& key) {
     return "?";
 }
 
+// The vector units the processor's flags list, and the filter kernel variant in use.
+std::string VectorUnits() {
+    const std::string flags = " " + FirstLineWith("/proc/cpuinfo", "flags") + " ";
+    std::string units = flags.find(" avx512f ") != std::string::npos ? "AVX2 and AVX-512"
+                        : flags.find(" avx2 ") != std::string::npos  ? "AVX2, no AVX-512"
+                                                                     : "no AVX2";
+    const wtk::FilterKernelKind k = wtk::ActiveFilterKernel();
+    units += std::string("; filter kernels: ") + (k == wtk::FilterKernelKind::Avx512 ? "AVX-512"
+                                                  : k == wtk::FilterKernelKind::Avx2 ? "AVX2"
+                                                                                     : "portable");
+    return units;
+}
+
 std::string LoadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string a, b, c;
@@ -82,9 +99,10 @@ std::string LoadAverage() {
     return a + " " + b + " " + c;
 }
 
-// The stages of one conversion of wav inside this process, as the command-line tool converts
-// it (default settings, graphs off): CPU time of the thread that did each stage.
-wtk::StageTimes Stages(const std::string& wav, const std::string& tk1) {
+// The stages of one conversion of wav (or of a FLAC stream of flacSamples 16-bit samples of one
+// channel) inside this process, as the command-line tool converts it (default settings, graphs
+// off): CPU time of the thread that did each stage.
+wtk::StageTimes Stages(const std::string& wav, const std::string& tk1, int64_t flacSamples = 0) {
     wtk::NullHost host;
     wtk::SampleRate rate;
     rate.KsamplesPerSecEditChange("576");
@@ -108,7 +126,21 @@ wtk::StageTimes Stages(const std::string& wav, const std::string& tk1) {
     std::FILE* f = std::fopen(wav.c_str(), "rb");
     if (f == nullptr) return t;
     proc.Timing = &t;
-    proc.ConvertOneWavFile(f, 0, wtk::WavFileRec{});
+    if (flacSamples > 0) {
+        // The stream's samples, decoded (reading counts the decoding).
+        wtk::RecordingLayout layout;
+        layout.Read = wtk::RecordingLayout::Reading::Flac;
+        layout.Format.Channels = 1;
+        layout.Format.Bits = 16;
+        layout.Format.Bytes = 2;
+        layout.End = flacSamples;
+        layout.StreamRate = wtk::bench::kSamplesPerSec;
+        const auto source =
+            wtk::OpenRecordingSource(fileno(f), static_cast<int64_t>(fs::file_size(wav)), layout);
+        proc.ConvertOneWavFile(*source, 0, wtk::WavFileRec{});
+    } else {
+        proc.ConvertOneWavFile(f, 0, wtk::WavFileRec{});
+    }
     std::fclose(f);
     writer.FinaliseTK1File();
     return t;
@@ -120,21 +152,24 @@ struct Recording {
     int minutes;
 };
 
-// Converts the inputs (a file or a folder) with the given builds in turns, repeat times, with
-// cat of the same files; returns the medians: cat, then one per build.
-std::vector<Usage> InTurns(const std::vector<std::string>& catArgs,
+// Runs cat of each group of files and the conversions in turns, repeat times; returns the
+// medians: one per cat, then one per conversion.
+std::vector<Usage> InTurns(const std::vector<std::vector<std::string>>& cats,
                            const std::vector<std::vector<std::string>>& conversions,
                            const fs::path& out, int repeat) {
-    std::vector<std::string> cat = {"cat"};
-    cat.insert(cat.end(), catArgs.begin(), catArgs.end());
-    Run(cat);  // into the page cache
-    std::vector<std::vector<Usage>> runs(conversions.size() + 1);
+    std::vector<std::vector<std::string>> catArgs;
+    for (const auto& files : cats) {
+        catArgs.push_back({"cat"});
+        catArgs.back().insert(catArgs.back().end(), files.begin(), files.end());
+        Run(catArgs.back());  // into the page cache
+    }
+    std::vector<std::vector<Usage>> runs(cats.size() + conversions.size());
     for (int k = 0; k < repeat; ++k) {
-        runs[0].push_back(Run(cat));
+        for (size_t c = 0; c < catArgs.size(); ++c) runs[c].push_back(Run(catArgs[c]));
         for (size_t b = 0; b < conversions.size(); ++b) {
             fs::remove_all(out);
             fs::create_directories(out);
-            runs[b + 1].push_back(Run(conversions[b]));
+            runs[cats.size() + b].push_back(Run(conversions[b]));
         }
     }
     std::vector<Usage> medians;
@@ -151,19 +186,30 @@ std::vector<std::string> OnProcessors(bool one, std::vector<std::string> args) {
     return args;
 }
 
-// A row of the table: figures per minute of audio and against cat.
+double Ratio(double a, double b) {
+    return a / std::max(b, 0.001);
+}
+
+constexpr const char* kTableHead =
+    "| Recording | Build | Processors | CPU ms/min | Wall ms/min | x real time (wall) | "
+    "Peak RSS MB | CPU / cat | Wall / cat | CPU / one processor | Wall / one processor |\n"
+    "|---|---|---|---|---|---|---|---|---|---|---|\n";
+
+// A row of the table: figures per minute of audio, against cat of the same files and against
+// the same build on one processor.
 bool PrintRow(const std::string& label, const char* build, const char* processors, int minutes,
-              const Usage& u, const Usage& cat) {
+              const Usage& u, const Usage& cat, const Usage& one) {
     const double perMin = 1.0 / minutes;
-    std::printf("| %s | %s | %s | %.0f | %.0f | %.0fx | %.0f | %.1f | %.1f |\n", label.c_str(),
-                build, processors, u.cpuMs * perMin, u.wallMs * perMin, 60e3 * minutes / u.wallMs,
-                u.rssMb, u.cpuMs / std::max(cat.cpuMs, 0.001),
-                u.wallMs / std::max(cat.wallMs, 0.001));
+    std::printf("| %s | %s | %s | %.0f | %.0f | %.0fx | %.1f | %.1f | %.1f | %.2f | %.2f |\n",
+                label.c_str(), build, processors, u.cpuMs * perMin, u.wallMs * perMin,
+                60e3 * minutes / u.wallMs, u.rssMb, Ratio(u.cpuMs, cat.cpuMs),
+                Ratio(u.wallMs, cat.wallMs), Ratio(u.cpuMs, one.cpuMs),
+                Ratio(u.wallMs, one.wallMs));
     return u.ok;
 }
 
 void PrintCatRow(const std::string& label, int minutes, const Usage& c) {
-    std::printf("| %s | cat | | %.0f | %.0f | | %.0f | 1.0 | 1.0 |\n", label.c_str(),
+    std::printf("| %s | cat | | %.1f | %.1f | | %.1f | 1.0 | 1.0 | | |\n", label.c_str(),
                 c.cpuMs / minutes, c.wallMs / minutes, c.rssMb);
     std::fflush(stdout);
 }
@@ -204,17 +250,15 @@ int main(int argc, char** argv) {
     std::printf(
         "Conversion of 576 k samples/s recordings by wavtokeb-cli convert (default "
         "settings, graphs off)\n");
-    std::printf("machine: %s, %u processors; load average at start %s\n",
+    std::printf("machine: %s, %u processors (%s); load average at start %s\n",
                 FirstLineWith("/proc/cpuinfo", "model name").c_str(),
-                std::thread::hardware_concurrency(), LoadAverage().c_str());
+                std::thread::hardware_concurrency(), VectorUnits().c_str(), LoadAverage().c_str());
     std::printf(
         "figures: medians of %d runs taken in turns; CPU = user + sys of the process; "
-        "per minute of audio\n\n",
+        "per minute of audio; ratios to cat of the same files and to the same build on one "
+        "processor\n\n",
         repeat);
-    std::printf(
-        "| Recording | Build | Processors | CPU ms/min | Wall ms/min | x real time (wall) | "
-        "Peak RSS MB | CPU / cat | Wall / cat |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("%s", kTableHead);
 
     std::vector<std::string> builds;
     std::vector<const char*> buildNames;
@@ -233,6 +277,25 @@ int main(int argc, char** argv) {
     std::string stageRows;
     std::string threadRows;
     bool allOk = true;
+    // Stages: medians over the runs, per minute of audio.
+    auto stageRow = [&](const char* label, const std::string& file, int minutes,
+                        int64_t flacSamples) {
+        std::vector<wtk::StageTimes> st;
+        for (int k = 0; k < repeat; ++k) {
+            st.push_back(Stages(file, (dir / "stages.TK1").string(), flacSamples));
+        }
+        auto med = [&](int64_t wtk::StageTimes::*f) {
+            std::vector<int64_t> v;
+            for (const auto& t : st) v.push_back(t.*f);
+            std::sort(v.begin(), v.end());
+            return static_cast<double>(v[v.size() / 2]) / 1e6 / minutes;
+        };
+        char line[256];
+        std::snprintf(line, sizeof line, "| %s | %.1f | %.1f | %.1f | %.1f |\n", label,
+                      med(&wtk::StageTimes::ReadNs), med(&wtk::StageTimes::HighPassNs),
+                      med(&wtk::StageTimes::BandPassNs), med(&wtk::StageTimes::PeaksNs));
+        stageRows += line;
+    };
     for (const Recording& r : recordings) {
         const std::string wav = (dir / "BENCH.20230517140000.wav").string();
         if (!wtk::bench::WriteRecording(wav, r.noise,
@@ -249,67 +312,74 @@ int main(int argc, char** argv) {
                     {cli, "convert", "--rate", "576", "--no-linkage", "--out", out.string(), wav}));
             }
         }
-        const std::vector<Usage> m = InTurns({wav}, conversions, out, repeat);
+        const std::vector<Usage> m = InTurns({{wav}}, conversions, out, repeat);
         for (size_t b = 0; b < builds.size(); ++b) {
             const Usage& one = m[1 + 2 * b];
             const Usage& all = m[2 + 2 * b];
-            allOk = PrintRow(r.label, buildNames[b], kOne, r.minutes, one, m[0]) && allOk;
-            allOk = PrintRow(r.label, buildNames[b], kAll, r.minutes, all, m[0]) && allOk;
+            allOk = PrintRow(r.label, buildNames[b], kOne, r.minutes, one, m[0], one) && allOk;
+            allOk = PrintRow(r.label, buildNames[b], kAll, r.minutes, all, m[0], one) && allOk;
             threadRows += ThreadRow(r.label, buildNames[b], r.minutes, one, all);
         }
         PrintCatRow(r.label, r.minutes, m[0]);
-
-        // Stages: medians over the runs, per minute of audio.
-        std::vector<wtk::StageTimes> st;
-        for (int k = 0; k < repeat; ++k) st.push_back(Stages(wav, (dir / "stages.TK1").string()));
-        auto med = [&](int64_t wtk::StageTimes::*f) {
-            std::vector<int64_t> v;
-            for (const auto& t : st) v.push_back(t.*f);
-            std::sort(v.begin(), v.end());
-            return static_cast<double>(v[v.size() / 2]) / 1e6 / r.minutes;
-        };
-        char line[256];
-        std::snprintf(line, sizeof line, "| %s | %.1f | %.1f | %.1f | %.1f |\n", r.label,
-                      med(&wtk::StageTimes::ReadNs), med(&wtk::StageTimes::HighPassNs),
-                      med(&wtk::StageTimes::BandPassNs), med(&wtk::StageTimes::PeaksNs));
-        stageRows += line;
+        stageRow(r.label, wav, r.minutes, 0);
     }
 
-    // The same samples as a FLAC file (this build only): decoding against reading the WAV file.
+    // The same samples as a FLAC file: decoding against reading the WAV file.
     {
         const fs::path flacDir = dir / "flac";
         fs::create_directories(flacDir);
         const std::string wav = (dir / "BENCH.20230517140000.wav").string();
         const std::string flac = (flacDir / "BENCH.20230517140000.flac").string();
-        if (!wtk::bench::WriteRecording(wav, 8, int64_t{wtk::bench::kSamplesPerSec} * 60)) {
+        const int64_t samples = int64_t{wtk::bench::kSamplesPerSec} * 60;
+        if (!wtk::bench::WriteRecording(wav, 8, samples)) {
             std::fprintf(stderr, "cannot write %s\n", wav.c_str());
             return 1;
         }
         wtk::synth::WavToFlac(wav, flac, false);
         const fs::path out = dir / "out";
         std::vector<std::vector<std::string>> conversions;
-        for (const std::string& input : {wav, flac}) {
-            for (const bool one : {true, false}) {
-                conversions.push_back(
-                    OnProcessors(one, {after, "convert", "--rate", "576", "--no-linkage", "--out",
-                                       out.string(), input}));
+        for (const std::string& cli : builds) {
+            for (const std::string& input : {wav, flac}) {
+                for (const bool one : {true, false}) {
+                    conversions.push_back(
+                        OnProcessors(one, {cli, "convert", "--rate", "576", "--no-linkage", "--out",
+                                           out.string(), input}));
+                }
             }
         }
-        const std::vector<Usage> m = InTurns({flac}, conversions, out, repeat);
+        const std::vector<Usage> m = InTurns({{wav}, {flac}}, conversions, out, repeat);
         std::printf(
             "\nThe same minute (noise 8 + clicks) as WAV and as FLAC (%.1f MB against "
-            "%.1f MB), this build; cat is of the FLAC file:\n\n",
+            "%.1f MB); each against cat of itself:\n\n",
             static_cast<double>(fs::file_size(flac)) / 1e6,
             static_cast<double>(fs::file_size(wav)) / 1e6);
+        std::printf("%s", kTableHead);
+        std::string flacRatios;
+        for (size_t b = 0; b < builds.size(); ++b) {
+            const Usage* u = &m[2 + 4 * b];  // WAV one, WAV all, FLAC one, FLAC all
+            allOk = PrintRow("noise 8 + clicks, WAV", buildNames[b], kOne, 1, u[0], m[0], u[0]) &&
+                    allOk;
+            allOk = PrintRow("noise 8 + clicks, WAV", buildNames[b], kAll, 1, u[1], m[0], u[0]) &&
+                    allOk;
+            allOk = PrintRow("noise 8 + clicks, FLAC", buildNames[b], kOne, 1, u[2], m[1], u[2]) &&
+                    allOk;
+            allOk = PrintRow("noise 8 + clicks, FLAC", buildNames[b], kAll, 1, u[3], m[1], u[2]) &&
+                    allOk;
+            char line[320];
+            std::snprintf(line, sizeof line, "| %s | %.2f | %.2f | %.2f | %.2f |\n", buildNames[b],
+                          Ratio(u[2].cpuMs, u[0].cpuMs), Ratio(u[2].wallMs, u[0].wallMs),
+                          Ratio(u[3].cpuMs, u[1].cpuMs), Ratio(u[3].wallMs, u[1].wallMs));
+            flacRatios += line;
+            threadRows += ThreadRow("noise 8 + clicks, FLAC", buildNames[b], 1, u[2], u[3]);
+        }
+        PrintCatRow("noise 8 + clicks, WAV", 1, m[0]);
+        PrintCatRow("noise 8 + clicks, FLAC", 1, m[1]);
         std::printf(
-            "| Recording | Build | Processors | CPU ms/min | Wall ms/min | x real time (wall) | "
-            "peak RSS MB | CPU / cat | wall / cat |\n");
-        std::printf("|---|---|---|---|---|---|---|---|---|\n");
-        allOk = PrintRow("noise 8 + clicks, WAV", "after", kOne, 1, m[1], m[0]) && allOk;
-        allOk = PrintRow("noise 8 + clicks, WAV", "after", kAll, 1, m[2], m[0]) && allOk;
-        allOk = PrintRow("noise 8 + clicks, FLAC", "after", kOne, 1, m[3], m[0]) && allOk;
-        allOk = PrintRow("noise 8 + clicks, FLAC", "after", kAll, 1, m[4], m[0]) && allOk;
-        PrintCatRow("noise 8 + clicks, FLAC", 1, m[0]);
+            "\nFLAC against WAV (the same minute):\n\n"
+            "| Build | CPU, one processor | Wall, one processor | CPU, all processors | "
+            "Wall, all processors |\n|---|---|---|---|---|\n%s",
+            flacRatios.c_str());
+        stageRow("noise 8 + clicks, FLAC (read: decoding)", flac, 1, samples);
     }
 
     // Two locations: one batch converts them one after the other; --jobs 2 side by side.
@@ -338,13 +408,17 @@ int main(int argc, char** argv) {
                 conversions.push_back(OnProcessors(run == 0, args));
             }
         }
-        const std::vector<Usage> m = InTurns(files, conversions, out, repeat);
+        const std::vector<Usage> m = InTurns({files}, conversions, out, repeat);
         const std::string label = "noise 8 + clicks, 2 locations x 5 min, fixed sensitivity";
+        std::printf("\nTwo locations:\n\n%s", kTableHead);
         for (size_t b = 0; b < builds.size(); ++b) {
             const Usage* u = &m[1 + 3 * b];
-            allOk = PrintRow(label + ", one batch", buildNames[b], kOne, 10, u[0], m[0]) && allOk;
-            allOk = PrintRow(label + ", one batch", buildNames[b], kAll, 10, u[1], m[0]) && allOk;
-            allOk = PrintRow(label + ", --jobs 2", buildNames[b], kAll, 10, u[2], m[0]) && allOk;
+            allOk =
+                PrintRow(label + ", one batch", buildNames[b], kOne, 10, u[0], m[0], u[0]) && allOk;
+            allOk =
+                PrintRow(label + ", one batch", buildNames[b], kAll, 10, u[1], m[0], u[0]) && allOk;
+            allOk =
+                PrintRow(label + ", --jobs 2", buildNames[b], kAll, 10, u[2], m[0], u[0]) && allOk;
             threadRows += ThreadRow(label + ", one batch", buildNames[b], 10, u[0], u[1]);
         }
         PrintCatRow(label, 10, m[0]);
@@ -362,7 +436,7 @@ int main(int argc, char** argv) {
         "| Recording | Build | Wall one → all | CPU one → all | Wall ratio | CPU ratio |\n");
     std::printf("|---|---|---|---|---|---|\n%s", threadRows.c_str());
 
-    std::printf("\nStages (CPU ms per minute, on %s):\n\n",
+    std::printf("\nStages of this build (CPU ms per minute, on %s):\n\n",
                 wtk::SampleProcessor::SeveralProcessors() ? "both threads, each stage where it ran"
                                                           : "one thread");
     std::printf("| Recording | read | high-pass | band-pass | peaks + detector |\n");

@@ -53,8 +53,9 @@ void CheckRecord(const wtk::WavFileRec& rec, const wtk::SampleRate& rate, bool p
         Expect(rec.Start.Mn == 0 && rec.Start.TimeInMinuteNear2MHz == 0);
         Expect(rec.StartTime.Source == wtk::TimeSource::None);
     }
-    // The file list's line: six cells, one line, valid UTF-8 without control characters.
-    const std::string line = wtk::FilesMemoLine(rec);
+    // The file list's line, naming the TK1 file the recording goes into: six cells, one line,
+    // valid UTF-8 without control characters.
+    const std::string line = wtk::FilesMemoLine(rec, wtk::TK1NameOf("NewFileName", rec));
     Expect(std::count(line.begin(), line.end(), '\t') == 5);
     Expect(line.find_first_of("\r\n") == std::string::npos);
     std::string cells = line;

@@ -41,6 +41,8 @@ void Host::Report(const Event& event) {
             break;
         case EventKind::RecordingChanged:
         case EventKind::EarlierFileKept:
+        case EventKind::OutputRemoved:
+        case EventKind::StreamLongerThanHeader:
             AppendNote(Memo::DataMemo, event.Text);
             break;
         default:

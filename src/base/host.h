@@ -57,7 +57,10 @@ enum class EventKind {
     ReplaceFailed,           // a complete file could not replace the earlier one at the batch's end
     InternalError,           // something the conversion did not foresee ended the batch
     // Reports with no bearing on the outcome.
-    EarlierFileKept,    // a failed batch left an earlier file as it was instead of replacing it
+    EarlierFileKept,  // a failed batch left an earlier file as it was instead of replacing it
+    OutputRemoved,    // an output of a failed batch was removed unfinished, not written
+    // A FLAC stream held more samples than its STREAMINFO says.
+    StreamLongerThanHeader,
     NoFilesSelected,    // the selection dialog was cancelled
     InputNotOpened,     // a file of the selection could not be opened, so it is not listed
     DateNotFound,       // a name gave no start time

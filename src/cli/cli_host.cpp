@@ -70,10 +70,12 @@ void CliHost::Report(const Event& event) {
                     " (try --name-date, e.g. '%Y%m%d_%H%M%S*', or --time-source file)");
             return;
         case EventKind::CenturyIgnored:
+        case EventKind::StreamLongerThanHeader:
             if (!quiet_) Message("wavtokeb-cli: " + event.Text);
             return;
         case EventKind::RecordingChanged:
         case EventKind::EarlierFileKept:
+        case EventKind::OutputRemoved:
             Message("wavtokeb-cli: " + event.Text);
             return;
         case EventKind::ListingStopped:

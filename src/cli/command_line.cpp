@@ -195,6 +195,14 @@ const OptionDef kOptions[] = {
      "another run writes meanwhile is replaced. Each file is replaced whole when it is complete "
      "and its batch has succeeded: a batch that fails keeps every earlier file",
      [](CommandLine& c, const std::string&) { c.overwrite = true; }},
+    {"resume", 0, nullptr, false, kConversions,
+     "go on with an earlier run into the same --out folder (killed, stopped or failed part of "
+     "the way): each location is converted as a batch of its own, as with --jobs; a location "
+     "whose files are complete is kept (one line on stderr, its summary line as before), the "
+     "others are converted and the files an unfinished run left of them replaced. A location "
+     "whose files are of other recordings or settings is converted again only with "
+     "--overwrite. Not with --minutes or --no-recordings",
+     [](CommandLine& c, const std::string&) { c.resume = true; }},
     {"max-gap-days", 0, "N", false, kConversions,
      "the longest time without recordings, in days, that a TK1 file holds as empty minutes "
      "between two of its files; a longer gap refuses the conversion [31]",
@@ -535,6 +543,15 @@ public:
         }
         if (c_.csv && c_.locations) {
             throw UsageError{"--csv and --locations exclude each other", c_.verb};
+        }
+        // A resumed run writes the minute lines of the locations it converts only, and tells a
+        // complete location by its recordings table.
+        if (c_.resume && !c_.minutes.empty()) {
+            throw UsageError{"--resume and --minutes exclude each other", c_.verb};
+        }
+        if (c_.resume && c_.noRecordings) {
+            throw UsageError{"--resume needs the recordings tables: not with --no-recordings",
+                             c_.verb};
         }
         return c_;
     }

@@ -75,6 +75,7 @@ struct CommandLine {
     int channel = 0;                                       // --channel N (0: not given)
     bool ignoreHeaders = false;  // convert files whose header says they hold no readable samples
     bool overwrite = false;      // replace files of the names a conversion writes
+    bool resume = false;         // keep the complete locations of an earlier run, convert the rest
     int maxGapDays = 31;         // longest gap between recordings written as empty minutes
     bool noDates = false;
     bool noLinkage = false;

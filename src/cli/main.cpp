@@ -20,8 +20,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -320,6 +322,22 @@ bool ReportFormats(const Session& session, CliHost& host, const CommandLine& c) 
     return true;
 }
 
+// Whether everything written to stdout reached it; if not, a message says so, with the reason
+// a failed flush gives, else writeErrno (what the failed write left in errno; 0: unknown).
+bool StdoutWritten(int writeErrno = 0) {
+    int err = 0;
+    if (std::fflush(stdout) != 0) {
+        err = errno;
+    } else if (std::ferror(stdout) != 0) {
+        err = writeErrno;
+    } else {
+        return true;
+    }
+    std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output: %s\n",
+                 std::strerror(err != 0 ? err : EIO));
+    return false;
+}
+
 // Every control of the settings model with its value after start-up, the preset and the
 // controls given.
 int RunSettings(const CommandLine& c) {
@@ -330,12 +348,9 @@ int RunSettings(const CommandLine& c) {
         std::fprintf(stderr, "%s\n", UsageLine(e).c_str());
         return kExitRefused;
     }
+    errno = 0;
     WriteSettings(form, c.csv, stdout);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output\n");
-        return kExitFailed;
-    }
-    return kExitDone;
+    return StdoutWritten(errno) ? kExitDone : kExitFailed;
 }
 
 bool SameFile(const struct stat& a, const std::string& path) {
@@ -413,8 +428,9 @@ void SetWritingPolicy(BatchPlan& plan, const CommandLine& c) {
 // --max-gap-days, and files that are there already (unless --overwrite).
 bool CheckOutputs(const CommandLine& c, const Session& session, const BatchPlan& batch,
                   CliHost& host) {
-    const PlannedOutputs plan = session.PlanOutputs(
-        batch, CliHost::DestinationName(c.out, session.SuggestedTK1Name()), c.jobs.has_value());
+    const PlannedOutputs plan =
+        session.PlanOutputs(batch, CliHost::DestinationName(c.out, session.SuggestedTK1Name()),
+                            c.jobs.has_value() || c.resume);
     if (!c.minutes.empty()) {
         if (const std::optional<std::string> why =
                 MinutesRefusal(c.minutes, session, c, plan.Outputs)) {
@@ -443,7 +459,8 @@ bool CheckOutputs(const CommandLine& c, const Session& session, const BatchPlan&
     if (!c.minutes.empty() && ::stat(c.minutes.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         existing.push_back(c.minutes);
     }
-    if (!existing.empty() && !c.overwrite) {
+    // A resumed run judges each location's files by what an earlier run left (JudgeLocations).
+    if (!existing.empty() && !c.overwrite && !c.resume) {
         MessageNamed(host, existing);
         host.Message("wavtokeb-cli: " + FilesAre(existing.size()) +
                      " there already: nothing converted (--overwrite replaces them)");
@@ -509,10 +526,7 @@ int RunDump(const CommandLine& c) {
                               .ExtraCells = trainCells,
                               .ExtraHeading = c.trains ? kTrainCellsHeading : ""};
     const int status = DumpTK1(file, options, stdout, stderr);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "wavtokeb-cli: Failed to write to standard output\n");
-        return kExitFailed;
-    }
+    if (!StdoutWritten()) return kExitFailed;
     return status == kDumpSound ? kExitDone : status == kDumpRefused ? kExitRefused : kExitFailed;
 }
 
@@ -532,18 +546,77 @@ BatchKind KindOf(CliHost::Verb verb) {
     return verb == CliHost::Verb::Scrapbook ? BatchKind::Scrapbook : BatchKind::PerLocation;
 }
 
-// convert and scrapbook with --jobs: each location of the listing converted by a session of its
-// own, exactly as a run with --location would convert it, so many at a time. Their texts reach
-// the outputs in location order; the exit status is the worst of the batches. A batch that
-// fails leaves the others running; after a stop no further batch starts.
+// What a run that resumes an earlier one does with one location.
+struct LocationRun {
+    bool Keep = false;     // complete: kept as it is, with these lines
+    bool Replace = false;  // the files an earlier run left of it are replaced
+    std::string KeptLine;  // stderr
+    std::string Summary;   // stdout: the data memo's header and the TK1 file's line
+};
+
+// The locations of a run with --resume, each judged by what an earlier run left of its files;
+// none when a location's files are of other recordings or settings and --overwrite is not
+// given (each such location is named).
+std::optional<std::vector<LocationRun>> JudgeLocations(const CommandLine& c, CliHost& host,
+                                                       const Session& session,
+                                                       const BatchPlan& plan,
+                                                       const std::vector<LocationGroup>& groups) {
+    const std::string chosen = CliHost::DestinationName(c.out, session.SuggestedTK1Name());
+    std::vector<LocationRun> runs(groups.size());
+    std::vector<std::string> changed;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        const EarlierOutputs earlier = session.JudgeEarlierOutputs(plan, chosen, groups[g].Recs);
+        LocationRun& run = runs[g];
+        switch (earlier.State) {
+            case EarlierState::None:
+                break;
+            case EarlierState::Complete:
+                run.Keep = true;
+                if (!c.quiet) {
+                    run.KeptLine =
+                        "wavtokeb-cli: Kept, complete from an earlier run: " +
+                        PrintableName(
+                            Session::OutputNamesOf(plan, chosen, groups[g].Recs.front()).Tk1) +
+                        "\n";
+                }
+                run.Summary = "TK1BriefName\tNofWavFiles\tcompression\r\n" +
+                              session.SummaryLineOf(plan, chosen, groups[g].Recs) + "\r\n";
+                break;
+            case EarlierState::Unfinished:
+                run.Replace = true;
+                break;
+            case EarlierState::Changed:
+                run.Replace = c.overwrite;
+                changed.push_back(PrintableName(groups[g].Name) + ": " + earlier.Why);
+                break;
+        }
+    }
+    if (!changed.empty() && !c.overwrite) {
+        MessageNamed(host, changed);
+        host.Message("wavtokeb-cli: " + std::to_string(changed.size()) +
+                     (changed.size() == 1 ? " location's files are" : " locations' files are") +
+                     " of other recordings or settings than this run's: nothing converted "
+                     "(--overwrite converts them again)");
+        return std::nullopt;
+    }
+    return runs;
+}
+
+// convert and scrapbook with --jobs (or --resume): each location of the listing converted by a
+// session of its own, exactly as a run with --location would convert it, so many at a time.
+// Their texts reach the outputs in location order; the exit status is the worst of the batches.
+// A batch that fails leaves the others running; after a stop no further batch starts. runs
+// (--resume): which locations are kept, and which replace what an earlier run left.
 int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session,
-                     std::vector<LocationGroup> groups, CliHost::Verb verb) {
+                     std::vector<LocationGroup> groups, CliHost::Verb verb,
+                     const std::vector<LocationRun>& runs) {
     OrderedOutput merged(groups.size(), CliHost::kOutputs,
                          [&](size_t output, std::string_view bytes) { host.Put(output, bytes); });
     std::vector<BatchProgress> planned;
-    for (const LocationGroup& group : groups) {
+    for (size_t g = 0; g < groups.size(); ++g) {
         ProgressTracker plan;
-        plan.Begin(group.Recs, static_cast<int32_t>(group.Recs.size()),
+        const bool kept = g < runs.size() && runs[g].Keep;
+        plan.Begin(groups[g].Recs, kept ? 0 : static_cast<int32_t>(groups[g].Recs.size()),
                    session.Rate().SamplesPerSec, 0);
         planned.push_back(plan.Progress());
     }
@@ -551,11 +624,15 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
     host.CombineProgress(&combined);
     // A conversion filters ahead on a second thread only where every batch that runs at the
     // same time can have two processors, so that the threads never outnumber the processors.
-    const size_t running = std::min(groups.size(), static_cast<size_t>(*c.jobs));
+    const int jobs = c.jobs.value_or(1);
+    const size_t running = std::min(groups.size(), static_cast<size_t>(jobs));
     const bool filterAhead = static_cast<size_t>(AvailableProcessors()) >= 2 * running;
     std::vector<int> status(groups.size(), kExitDone);
-    RunLocationBatches(groups.size(), *c.jobs, [&](size_t g) {
-        if (g_stopSignal == 0) {
+    RunLocationBatches(groups.size(), jobs, [&](size_t g) {
+        if (g < runs.size() && runs[g].Keep) {
+            merged.Write(g, CliHost::kStderr, runs[g].KeptLine);
+            merged.Write(g, CliHost::kStdout, runs[g].Summary);
+        } else if (g_stopSignal == 0) {
             try {
                 CliHost batchHost(verb, c.out, c.minutes);
                 batchHost.SetQuiet(c.quiet);
@@ -571,6 +648,7 @@ int ConvertLocations(const CommandLine& c, CliHost& host, const Session& session
                 batch.Tune(engine);
                 BatchPlan plan = batch.PlanBatch(KindOf(verb));
                 SetWritingPolicy(plan, c);
+                if (g < runs.size() && runs[g].Replace) plan.ReplaceExisting = true;
                 batch.RunPlan(std::move(plan));
                 status[g] = StatusOf(batch.LastOutcome);
             } catch (const std::exception& e) {
@@ -661,10 +739,17 @@ int RunBatch(const CommandLine& c) {
     session.SelectPaths(c.operands, c.location ? &*c.location : nullptr);
     if (!ReportFormats(session, host, c)) return kExitRefused;
     std::optional<BatchPlan> plan;
+    std::vector<LocationRun> runs;
     if (conversion && session.NofWAVfilesFound > 0 && g_stopSignal == 0) {
         plan = session.PlanBatch(KindOf(verb));
         SetWritingPolicy(*plan, c);
         if (!CheckOutputs(c, session, *plan, host)) return kExitRefused;
+        if (c.resume) {
+            auto judged =
+                JudgeLocations(c, host, session, *plan, SplitIntoLocations(session.WavFileRecs));
+            if (!judged) return kExitRefused;
+            runs = std::move(*judged);
+        }
         // Nothing refuses the conversion: its folder is made now, before the minutes file that
         // may lie in it (a folder that cannot be made is reported when the batch begins).
         std::error_code ec;
@@ -685,8 +770,8 @@ int RunBatch(const CommandLine& c) {
     } else if (g_stopSignal != 0) {
         // Stopped while the files were listed: nothing is converted.
     } else if (std::vector<LocationGroup> groups = SplitIntoLocations(session.WavFileRecs);
-               c.jobs && !groups.empty()) {
-        status = ConvertLocations(c, host, session, std::move(groups), verb);
+               (c.jobs || c.resume) && !groups.empty()) {
+        status = ConvertLocations(c, host, session, std::move(groups), verb, runs);
     } else {
         if (!plan) plan = session.PlanBatch(KindOf(verb));
         session.RunPlan(std::move(*plan));
@@ -710,13 +795,14 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", UsageLine(e).c_str());
         return kExitRefused;
     }
-    if (c.version) {
-        std::printf("wavtokeb-cli %s\n", WTK_VERSION);
-        return kExitDone;
-    }
-    if (c.help) {
-        std::fputs(HelpText(c.verb).c_str(), stdout);
-        return kExitDone;
+    if (c.version || c.help) {
+        errno = 0;
+        if (c.version) {
+            std::printf("wavtokeb-cli %s\n", WTK_VERSION);
+        } else {
+            std::fputs(HelpText(c.verb).c_str(), stdout);
+        }
+        return StdoutWritten(errno) ? kExitDone : kExitFailed;
     }
     if (c.verb == kDump) return RunDump(c);
     if (c.verb == kSettings) return RunSettings(c);

@@ -1,8 +1,10 @@
 #include "engine/filter_kernels.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -88,12 +90,12 @@ void WidenPortable(const uint8_t* b, int32_t n, int32_t* out) {
     WidenPortableRange(b, 0, n, out);
 }
 
-void HighPassPortable(const uint8_t* b, int32_t count, int32_t* out) {
+void HighPassPortable(const uint8_t* b, int32_t count, int32_t* out, Stores) {
     HighPassPortableRange(b, 0, count, out);
 }
 
 void BandPassPortable(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                      int32_t threshold, int32_t* out, uint64_t* mask) {
+                      int32_t threshold, int32_t* out, uint64_t* mask, Stores) {
     ClearMask(mask, count);
     BandPassPortableRange(s, pFirst, 0, count, c, threshold, out, mask);
 }
@@ -103,6 +105,20 @@ void BandPassPortable(const int32_t* s, int32_t pFirst, int32_t count, const Ban
 // ---- AVX2: four outputs or positions per step ----
 
 #define WTK_AVX2 __attribute__((target("avx2")))
+
+// Eight values at p: through the caches, or past them (p 32-byte aligned).
+template <bool kStream>
+WTK_AVX2 inline void Store8(int32_t* p, __m256i v) {
+    if constexpr (kStream) {
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
+    } else {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+    }
+}
+
+bool Aligned32(const void* p) {
+    return (reinterpret_cast<uintptr_t>(p) & 31) == 0;
+}
 
 WTK_AVX2 inline __m256d LoadAsDouble4(const int32_t* p) {
     return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -123,29 +139,130 @@ WTK_AVX2 inline __m256i Load8Samples(const uint8_t* b, int32_t j) {
     return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * j)));
 }
 
-WTK_AVX2 void HighPassAvx2(const uint8_t* b, int32_t count, int32_t* out) {
-    int32_t i = 0;
+// Samples j ... j + n - 1 (n a multiple of 4) as doubles into x.
+WTK_AVX2 void WidenToDouble(const uint8_t* b, int32_t j, int32_t n, double* x) {
+    int32_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const __m256i v = Load8Samples(b, j + k);
+        _mm256_storeu_pd(x + k, _mm256_cvtepi32_pd(_mm256_castsi256_si128(v)));
+        _mm256_storeu_pd(x + k + 4, _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)));
+    }
+    if (k < n) {
+        const __m128i v4 =
+            _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + 2 * (j + k))));
+        _mm256_storeu_pd(x + k, _mm256_cvtepi32_pd(v4));
+    }
+}
+
+// Sixteen outputs per step, as four independent sums, from the samples of a stretch widened to
+// double once (the pairs are then added in double, exactly, instead of converting every pair).
+template <bool kStream>
+WTK_AVX2 void HighPassAvx2T(const uint8_t* b, int32_t count, int32_t* out) {
+    constexpr int32_t kStep = 16;
+    constexpr int32_t kStretch = 1024;  // outputs per stretch; its samples fit the first cache
+    alignas(32) double x[kStretch + 36];
     __m256d h[11];
     for (int t = 0; t < 11; ++t) h[t] = _mm256_set1_pd(kHighPassTaps[t]);
-    for (; i + 8 <= count; i += 8) {
-        const int32_t c = i + 18;
-        const __m256i centre = Load8Samples(b, c);
-        __m256d acc0 = _mm256_mul_pd(h[0], _mm256_cvtepi32_pd(_mm256_castsi256_si128(centre)));
-        __m256d acc1 = _mm256_mul_pd(h[0], _mm256_cvtepi32_pd(_mm256_extracti128_si256(centre, 1)));
+    int32_t i = 0;
+    while (count - i >= kStep) {
+        const int32_t n = std::min(kStretch, (count - i) / kStep * kStep);
+        WidenToDouble(b, i, n + 36, x);  // samples i ... i + n + 35
+        for (int32_t o = 0; o < n; o += kStep) {
+            const double* c = x + o + 18;
+            __m256d acc[4];
+#pragma GCC unroll 4
+            for (int m = 0; m < 4; ++m) acc[m] = _mm256_mul_pd(h[0], _mm256_loadu_pd(c + 4 * m));
 #pragma GCC unroll 16
-        for (int t = 1; t < 11; ++t) {
-            const int32_t d = kHighPassOffsets[t];
-            const __m256i pair = _mm256_add_epi32(Load8Samples(b, c - d), Load8Samples(b, c + d));
-            acc0 = _mm256_add_pd(
-                acc0, _mm256_mul_pd(h[t], _mm256_cvtepi32_pd(_mm256_castsi256_si128(pair))));
-            acc1 = _mm256_add_pd(
-                acc1, _mm256_mul_pd(h[t], _mm256_cvtepi32_pd(_mm256_extracti128_si256(pair, 1))));
+            for (int t = 1; t < 11; ++t) {
+                const int32_t d = kHighPassOffsets[t];
+#pragma GCC unroll 4
+                for (int m = 0; m < 4; ++m) {
+                    const __m256d pair = _mm256_add_pd(_mm256_loadu_pd(c + 4 * m - d),
+                                                       _mm256_loadu_pd(c + 4 * m + d));
+                    acc[m] = _mm256_add_pd(acc[m], _mm256_mul_pd(h[t], pair));
+                }
+            }
+            int32_t* to = out + i + o;
+            Store8<kStream>(
+                to, _mm256_set_m128i(_mm256_cvtpd_epi32(acc[1]), _mm256_cvtpd_epi32(acc[0])));
+            Store8<kStream>(
+                to + 8, _mm256_set_m128i(_mm256_cvtpd_epi32(acc[3]), _mm256_cvtpd_epi32(acc[2])));
         }
-        const __m256i r = _mm256_set_m128i(_mm256_cvtpd_epi32(acc1), _mm256_cvtpd_epi32(acc0));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), r);
+        i += n;
     }
+    if constexpr (kStream) _mm_sfence();  // the stores are seen before whatever follows
     _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
     HighPassPortableRange(b, i, count, out);
+}
+
+void HighPassAvx2(const uint8_t* b, int32_t count, int32_t* out, Stores stores) {
+    if (stores == Stores::Streaming && Aligned32(out)) {
+        HighPassAvx2T<true>(b, count, out);
+    } else {
+        HighPassAvx2T<false>(b, count, out);
+    }
+}
+
+// The folded band-pass (BandPassCoeffs::folded): each value of s is converted once, the five
+// windows of four positions are shuffled from two converted vectors, and the rounded values are
+// taken from the low halves of value + 1.5 x 2^52 (exact below 2^31, as these are).
+template <bool kStream>
+WTK_AVX2 void BandPassAvx2Folded(const int32_t* s, int32_t pFirst, int32_t count,
+                                 const BandPassCoeffs& c, int32_t threshold, int32_t* out,
+                                 uint64_t* mask) {
+    ClearMask(mask, count);
+    __m256d f[2][5];
+    for (int pair = 0; pair < 2; ++pair)
+        for (int j = 0; j < 5; ++j) f[pair][j] = _mm256_set1_pd(c.fold[pair][j]);
+    const __m256d magic = _mm256_set1_pd(6755399441055744.0);
+    const __m256i th = _mm256_set1_epi32(threshold);
+    const int32_t* x = s + pFirst - 2;
+    int32_t i = 0;
+    if (count >= 4) {
+        __m256d a = LoadAsDouble4(x);  // x[i ... i + 3]
+        for (; i + 4 <= count; i += 4) {
+            const __m256d b = LoadAsDouble4(x + i + 4);
+            const __m256d x2 = _mm256_permute2f128_pd(a, b, 0x21);  // x[i + 2 ... i + 5]
+            const __m256d x1 = _mm256_shuffle_pd(a, x2, 5);         // x[i + 1 ... i + 4]
+            const __m256d x3 = _mm256_shuffle_pd(x2, b, 5);         // x[i + 3 ... i + 6]
+            const __m256d sum04 = _mm256_add_pd(a, b), diff04 = _mm256_sub_pd(a, b);
+            const __m256d sum13 = _mm256_add_pd(x1, x3), diff13 = _mm256_sub_pd(x1, x3);
+            a = b;
+            __m256i r[4];
+#pragma GCC unroll 2
+            for (int pair = 0; pair < 2; ++pair) {
+                const __m256d* g = f[pair];
+                const __m256d p = _mm256_add_pd(
+                    _mm256_add_pd(_mm256_mul_pd(g[0], sum04), _mm256_mul_pd(g[1], sum13)),
+                    _mm256_mul_pd(g[2], x2));
+                const __m256d q =
+                    _mm256_add_pd(_mm256_mul_pd(g[3], diff04), _mm256_mul_pd(g[4], diff13));
+                // Phases 0 and 3, or 1 and 2.
+                r[pair] = _mm256_castpd_si256(_mm256_add_pd(_mm256_add_pd(p, q), magic));
+                r[3 - pair] = _mm256_castpd_si256(_mm256_add_pd(_mm256_sub_pd(p, q), magic));
+            }
+            // Each 64-bit lane holds a position's value in its low half: phases 0 and 1 of
+            // each position side by side, and 2 and 3, then the positions in order.
+            const __m256i v01 = _mm256_blend_epi32(r[0], _mm256_slli_epi64(r[1], 32), 0xAA);
+            const __m256i v23 = _mm256_blend_epi32(r[2], _mm256_slli_epi64(r[3], 32), 0xAA);
+            const __m256i even = _mm256_unpacklo_epi64(v01, v23);  // positions 0 and 2
+            const __m256i odd = _mm256_unpackhi_epi64(v01, v23);   // positions 1 and 3
+            const __m256i lo = _mm256_permute2x128_si256(even, odd, 0x20);
+            const __m256i hi = _mm256_permute2x128_si256(even, odd, 0x31);
+            Store8<kStream>(out + 4 * i, lo);
+            Store8<kStream>(out + 4 * i + 8, hi);
+            const uint32_t bits =
+                static_cast<uint32_t>(
+                    _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(lo, th)))) |
+                static_cast<uint32_t>(
+                    _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(hi, th))))
+                    << 8;
+            mask[(4 * i) >> 6] |= static_cast<uint64_t>(bits) << ((4 * i) & 63);
+        }
+    }
+    if constexpr (kStream) _mm_sfence();  // the stores are seen before whatever follows
+    _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
+    BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
 }
 
 template <bool kClamp>
@@ -193,8 +310,12 @@ WTK_AVX2 void BandPassAvx2T(const int32_t* s, int32_t pFirst, int32_t count,
 }
 
 void BandPassAvx2(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                  int32_t threshold, int32_t* out, uint64_t* mask) {
-    if (c.mayOverflow) {
+                  int32_t threshold, int32_t* out, uint64_t* mask, Stores stores) {
+    if (c.folded && stores == Stores::Streaming && Aligned32(out)) {
+        BandPassAvx2Folded<true>(s, pFirst, count, c, threshold, out, mask);
+    } else if (c.folded) {
+        BandPassAvx2Folded<false>(s, pFirst, count, c, threshold, out, mask);
+    } else if (c.mayOverflow) {
         BandPassAvx2T<true>(s, pFirst, count, c, threshold, out, mask);
     } else {
         BandPassAvx2T<false>(s, pFirst, count, c, threshold, out, mask);
@@ -221,7 +342,7 @@ WTK_AVX512 inline __m512i Load16Samples(const uint8_t* b, int32_t j) {
     return _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 2 * j)));
 }
 
-WTK_AVX512 void HighPassAvx512(const uint8_t* b, int32_t count, int32_t* out) {
+WTK_AVX512 void HighPassAvx512(const uint8_t* b, int32_t count, int32_t* out, Stores) {
     int32_t i = 0;
     __m512d h[11];
     for (int t = 0; t < 11; ++t) h[t] = _mm512_set1_pd(kHighPassTaps[t]);
@@ -301,7 +422,7 @@ WTK_AVX512 void BandPassAvx512T(const int32_t* s, int32_t pFirst, int32_t count,
 }
 
 void BandPassAvx512(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                    int32_t threshold, int32_t* out, uint64_t* mask) {
+                    int32_t threshold, int32_t* out, uint64_t* mask, Stores) {
     if (c.mayOverflow) {
         BandPassAvx512T<true>(s, pFirst, count, c, threshold, out, mask);
     } else {
@@ -334,9 +455,9 @@ bool CpuHas(FilterKernelKind kind) {
 #endif
 
 using WidenFn = void (*)(const uint8_t*, int32_t, int32_t*);
-using HighPassFn = void (*)(const uint8_t*, int32_t, int32_t*);
+using HighPassFn = void (*)(const uint8_t*, int32_t, int32_t*, Stores);
 using BandPassFn = void (*)(const int32_t*, int32_t, int32_t, const BandPassCoeffs&, int32_t,
-                            int32_t*, uint64_t*);
+                            int32_t*, uint64_t*, Stores);
 
 struct Kernels {
     FilterKernelKind kind;
@@ -362,6 +483,36 @@ Kernels& Active() {
 
 }  // namespace
 
+namespace {
+
+// The exponent of the lowest set bit of a finite nonzero double: x is a multiple of 2^result.
+int LowestBitExponent(double x) {
+    int e = 0;
+    const double m = std::frexp(std::fabs(x), &e);  // |x| = m 2^e, m in [0.5, 1)
+    const auto mantissa = static_cast<uint64_t>(std::ldexp(m, 53));
+    return e - 53 + std::countr_zero(mantissa);
+}
+
+// Whether the folded sums of c are exact: every coefficient and every half sum or difference
+// of two is a multiple of 2^(q - 1), where 2^q is the lowest bit of any coefficient, and no
+// product or partial sum of samples below 2^17 (their pairs below 2^18) reaches 2^(q - 1 + 53)
+// in magnitude, each being at most 2^17 times a phase's sum of magnitudes.
+bool FoldedSumsAreExact(const BandPassCoeffs& c, double largestSum) {
+    int q = INT32_MAX;
+    for (const auto& phase : c.c) {
+        for (double v : phase) {
+            if (!std::isfinite(v)) return false;
+            if (v != 0) q = std::min(q, LowestBitExponent(v));
+        }
+    }
+    if (q == INT32_MAX) return true;  // all zero
+    // Halving is exact: float coefficients have no bit below 2^-149, far above the subnormal
+    // doubles.
+    return largestSum * 131072.0 <= std::ldexp(1.0, q - 1 + 53);
+}
+
+}  // namespace
+
 BandPassCoeffs MakeBandPassCoeffs(const std::array<float, 20>& Coeff) {
     BandPassCoeffs c;
     double largestSum = 0;
@@ -374,6 +525,18 @@ BandPassCoeffs MakeBandPassCoeffs(const std::array<float, 20>& Coeff) {
         largestSum = std::max(largestSum, sum);
     }
     c.mayOverflow = !(largestSum * 131072.0 < 2147483647.0);
+    bool symmetric = true;
+    for (int j = 0; j < 5; ++j) {
+        symmetric = symmetric && c.c[3][j] == c.c[0][4 - j] && c.c[2][j] == c.c[1][4 - j];
+    }
+    c.folded = symmetric && !c.mayOverflow && FoldedSumsAreExact(c, largestSum);
+    if (c.folded) {
+        for (int pair = 0; pair < 2; ++pair) {
+            const auto& a = c.c[pair];  // phase 0 for phases 0 and 3, phase 1 for 1 and 2
+            c.fold[pair] = {(a[0] + a[4]) / 2, (a[1] + a[3]) / 2, a[2], (a[0] - a[4]) / 2,
+                            (a[1] - a[3]) / 2};
+        }
+    }
     return c;
 }
 
@@ -381,14 +544,14 @@ void WidenSamples(const uint8_t* bytes, int32_t n, int32_t* out) {
     if (n > 0) Active().widen(bytes, n, out);
 }
 
-void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out) {
-    if (count > 0) Active().highPass(bytes, count, out);
+void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out, Stores stores) {
+    if (count > 0) Active().highPass(bytes, count, out, stores);
 }
 
 void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                    int32_t threshold, int32_t* out, uint64_t* aboveMask) {
+                    int32_t threshold, int32_t* out, uint64_t* aboveMask, Stores stores) {
     assert(pFirst >= 2 && count >= 0);
-    Active().bandPass(s, pFirst, count, c, threshold, out, aboveMask);
+    Active().bandPass(s, pFirst, count, c, threshold, out, aboveMask, stores);
 }
 
 FilterKernelKind ActiveFilterKernel() {

@@ -22,12 +22,27 @@ struct BandPassCoeffs {
     // A sum can leave the int32 range for inputs below 2^17 (only with absurd gains), so the
     // kernels must saturate.
     bool mayOverflow = false;
+    // The kernel is symmetric (phase 3 is phase 0 reversed, phase 2 phase 1) and every sum and
+    // product below is exact in double, so a kernel may form phases 0 and 3 (1 and 2) as
+    // P + Q and P - Q from the pairs x0 + x4, x0 - x4, x1 + x3, x1 - x3 of the samples they
+    // read: P = h0 (x0 + x4) + h1 (x1 + x3) + h2 x2, Q = g0 (x0 - x4) + g1 (x1 - x3), with
+    // half sums h and half differences g of the coefficients. Exact sums are the same
+    // in any order, so this gives the very values of the plain sums with half the products.
+    bool folded = false;
+    // h0, h1, h2, g0, g1 of phases 0 and 3, then those of phases 1 and 2 (when folded).
+    std::array<std::array<double, 5>, 2> fold{};
 };
 // From the sensitivity's 20 coefficients (the gain in them), with mayOverflow set where the sum
-// of a phase's magnitudes times 2^17 reaches the int32 range.
+// of a phase's magnitudes times 2^17 reaches the int32 range, and folded where it may be.
 BandPassCoeffs MakeBandPassCoeffs(const std::array<float, 20>& Coeff);
 
 enum class FilterKernelKind { Portable, Avx2, Avx512 };
+
+// How a kernel stores its values: for the thread that made them (in the caches), or for another
+// thread (Streaming: past the caches where the processor can and the values are 32-byte
+// aligned, so that lines the other thread read last need not be taken back from it first, and
+// it reads them from memory rather than from this thread's cache).
+enum class Stores { Cached, Streaming };
 
 // Samples from the raw block: out[i] = the signed 16-bit little-endian value of
 // bytes[2 i], bytes[2 i + 1], for i = 0 ... n - 1.
@@ -36,14 +51,16 @@ void WidenSamples(const uint8_t* bytes, int32_t n, int32_t* out);
 // High-pass straight from the raw block: out[i] = Round(0.957 x[i + 18] + sum over d of
 // h(d) (x[i + 18 - d] + x[i + 18 + d])) for i = 0 ... count - 1, where x[j] is the signed 16-bit
 // little-endian sample at bytes[2 j], bytes[2 j + 1] (reads samples 0 ... count + 35).
-void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out);
+void HighPassFromBytes(const uint8_t* bytes, int32_t count, int32_t* out,
+                       Stores stores = Stores::Cached);
 
 // Four band-pass values per position p = pFirst ... pFirst + count - 1, in time order, into
 // out[0 ... 4 count - 1]; reads s[pFirst - 2 ... pFirst + count + 1], which must lie below 2^17
 // in magnitude (high-pass outputs of 16-bit samples do). A rounded value outside the int32
 // range saturates. Bit i of aboveMask (ceil(4 count / 64) words) is set when out[i] > threshold.
 void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                    int32_t threshold, int32_t* out, uint64_t* aboveMask);
+                    int32_t threshold, int32_t* out, uint64_t* aboveMask,
+                    Stores stores = Stores::Cached);
 
 // A quiet block: its raw samples span (maximum less minimum, known only for a block scanned
 // for the graphs) no more than 4 x the threshold. Its band-pass values are neither made nor

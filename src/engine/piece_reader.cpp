@@ -51,21 +51,23 @@ void PieceReader::Read(PieceBuffer& p) {
     p.GraphSpan = reader_.Graphs().RawSpan();
 }
 
-void HighPassPiece(const PieceBuffer& p, int32_t* hp, StageTimes* t) {
+void HighPassPiece(const PieceBuffer& p, int32_t* hp, StageTimes* t, Stores stores) {
     if (p.Count <= 0) return;
     const int64_t t0 = Clock(t);
-    HighPassFromBytes(p.Bytes.data() + 2 * static_cast<size_t>(p.PFirst - p.First), p.Count + 4,
-                      hp);
+    HighPassFromBytes(p.Bytes.data() + 2 * static_cast<size_t>(p.PFirst - p.First), p.Count + 4, hp,
+                      stores);
     if (t != nullptr) t->HighPassNs += Clock(t) - t0;
 }
 
-void BandPassPiece(PieceBuffer& p, const BandPass& f, StageTimes* t) {
-    if (p.Count <= 0 || (p.GraphSpan >= 0 && IsQuietBlock(p.GraphSpan, f.Threshold()))) return;
+bool BandPassPiece(PieceBuffer& p, const BandPass& f, StageTimes* t) {
+    if (p.Count <= 0 || (p.GraphSpan >= 0 && IsQuietBlock(p.GraphSpan, f.Threshold()))) {
+        return false;
+    }
     const int64_t t0 = Clock(t);
     BandPassValues(p.Hp.data(), 2, p.Count, f.Coeffs(), f.Threshold(), p.Values.data(),
-                   p.Above.data());
-    p.FilterGen = f.Gen();
+                   p.Above.data(), Stores::Streaming);
     if (t != nullptr) t->BandPassNs += Clock(t) - t0;
+    return true;
 }
 
 }  // namespace wtk

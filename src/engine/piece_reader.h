@@ -5,21 +5,42 @@
 // not: the caller makes them one at a time, in order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "engine/band_pass.h"
 #include "engine/block_reader.h"
+#include "engine/filter_kernels.h"
 
 namespace wtk {
+
+// Values on whole cache lines of their own, which kernels may store past the caches.
+template <class T>
+struct CacheLineAllocator {
+    using value_type = T;
+    static constexpr std::align_val_t kAlign{64};
+    CacheLineAllocator() = default;
+    template <class U>
+    CacheLineAllocator(const CacheLineAllocator<U>&) {}
+    T* allocate(size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), kAlign)); }
+    void deallocate(T* p, size_t) { ::operator delete(p, kAlign); }
+    template <class U>
+    bool operator==(const CacheLineAllocator<U>&) const {
+        return true;
+    }
+};
+template <class T>
+using CacheLineVector = std::vector<T, CacheLineAllocator<T>>;
 
 // Consecutive positions of a block as read, with their high-pass values and, when filtered
 // ahead, their band-pass values.
 struct FilteredPiece : PieceRead {
-    std::vector<int32_t> Hp;      // hp[PFirst - 2 ... PFirst + Count + 1]
-    std::vector<int32_t> Values;  // 4 band-pass values per position (FilterGen != 0)
-    std::vector<uint64_t> Above;  // bit i: Values[i] > the threshold they were made with
-    uint64_t FilterGen = 0;       // generation of the BandPass they were made with; 0: not made
+    CacheLineVector<int32_t> Hp;      // hp[PFirst - 2 ... PFirst + Count + 1]
+    CacheLineVector<int32_t> Values;  // 4 band-pass values per position (FilterGen != 0)
+    std::vector<uint64_t> Above;      // bit i: Values[i] > the threshold they were made with
+    uint64_t FilterGen = 0;           // generation of the BandPass they were made with; 0: not made
 };
 
 // A piece with the bytes it was read from.
@@ -58,10 +79,12 @@ private:
 };
 
 // The high-pass values of the piece read into p, from its bytes, into hp (p.Count + 4
-// entries). With t, their CPU time is added to it.
-void HighPassPiece(const PieceBuffer& p, int32_t* hp, StageTimes* t);
+// entries), stored for this thread or for another. With t, their CPU time is added to it.
+void HighPassPiece(const PieceBuffer& p, int32_t* hp, StageTimes* t,
+                   Stores stores = Stores::Cached);
 // The band-pass values and threshold bits of p's positions from its high-pass values, made with
-// f, whose generation p then records; none for a quiet block of graphs (FilterGen stays 0).
-void BandPassPiece(PieceBuffer& p, const BandPass& f, StageTimes* t);
+// f, for another thread; false (and none made) for a quiet block of graphs. p.FilterGen is left
+// to the caller, who records f's generation there once the values may be read.
+bool BandPassPiece(PieceBuffer& p, const BandPass& f, StageTimes* t);
 
 }  // namespace wtk

@@ -136,6 +136,9 @@ public:
     // last sample. StoppedAtMinuteEnd tells whether the last file ended so.
     const bool* StopRequest = nullptr;
     bool StoppedAtMinuteEnd = false;
+    // The samples of the last file converted: all it holds, or those up to where it could not
+    // be read further or where a stop ended it (its minute end).
+    int64_t SamplesConverted = 0;
 
     // Buffers (one batch): the head of the sample buffer that the raw and high-pass traces
     // draw (kGraphHead entries, see engine/graph_preview.h), the band-pass trace.
@@ -170,8 +173,9 @@ private:
     FilterPipeline pipeline_;
     int32_t pieceSamples_ = FilterPipeline::kDefaultPieceSamples;
     bool threads_ = SeveralProcessors();
-    BandPassRef bandPass_;      // the filter in force (null: none made since the buffers)
-    uint64_t bandPassGen_ = 0;  // generation of the last filter made
+    int64_t blockPositions_ = 0;  // positions of the current block through the peak logic
+    BandPassRef bandPass_;        // the filter in force (null: none made since the buffers)
+    uint64_t bandPassGen_ = 0;    // generation of the last filter made
 };
 
 }  // namespace wtk

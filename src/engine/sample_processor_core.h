@@ -167,6 +167,7 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
             }
         }
     }
+    blockPositions_ += r;
     if (Timing != nullptr) {
         Timing->BandPassNs += filtering;
         Timing->PeaksNs += ThreadCpuNs() - start - filtering;
@@ -246,6 +247,7 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, RecordingSource& source,
     } guard{pipeline_};
     bool FirstMinuteInFile = true;
     StoppedAtMinuteEnd = false;
+    const int64_t firstPlace = source.Tell();
     do {
         GraphRequired = controls_.ShowGraphs;
         BlockRequest req;
@@ -253,6 +255,7 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, RecordingSource& source,
         req.MaxSamples = FirstMinuteInFile ? NofSamplesToRead : perMin;
         req.Graphs = GraphRequired;
         const int64_t blockStart = source.Tell();
+        blockPositions_ = 0;
         pipeline_.BeginBlock(req, &GraphHead);
         MaxSampleThisMinute = 0;
         MinSampleThisMinute = 2147483647;
@@ -279,6 +282,9 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, RecordingSource& source,
             if (end) break;
         }
         if (StoppedAtMinuteEnd) {
+            // The samples up to the minute end, where the file ends.
+            SamplesConverted = source.SamplesBefore(blockStart) - source.SamplesBefore(firstPlace) +
+                               blockPositions_;
             pipeline_.Abandon();  // the rest of the block is not read
             break;
         }
@@ -290,6 +296,9 @@ void SampleProcessor::ConvertOneWavFileWith(Sink& sink, RecordingSource& source,
         }
         if (source.Tell() == blockStart) break;
     } while (!source.AtEnd());
+    if (!StoppedAtMinuteEnd) {
+        SamplesConverted = source.SamplesBefore(source.Tell()) - source.SamplesBefore(firstPlace);
+    }
     guard.done = true;
     if (Timing != nullptr) {
         const StageTimes t = pipeline_.ProducerTimes();

@@ -95,6 +95,7 @@ RecordingLayout LayoutOf(const WavHeader& h, const RawFile& raw, const ReadOptio
                 : (h.FlacSamples > 0 ? h.FlacSamples : -1);
         if (h.FlacSamples > 0) L.End = std::min(L.End, h.FlacSamples);
         if (L.End >= 0) L.End = std::max(L.End, L.Begin);
+        L.ToStreamEnd = raw.Number == 0;
         return L;
     }
     if (!f || !(NeedsOf(*f).SixteenBit || NeedsOf(*f).Channel) ||

@@ -72,9 +72,14 @@ struct RecordingLayout {
     // samples [Begin, End) of the stream, End -1 where the stream's length is unknown.
     int64_t Begin = kSkippedHeaderBytes;
     int64_t End = kSkippedHeaderBytes;
+    // Flac: a whole stream is decoded to its last frame, even past the End its STREAMINFO
+    // gives (a count that an encoder could not finish is no reason to leave sound out); a
+    // stream that ends before End has ended early.
+    bool ToStreamEnd = false;
     uint32_t StreamRate = 0;  // the header's rate, for times in messages
 
-    // The 16-bit samples read (0 where a FLAC stream's length is unknown).
+    // The 16-bit samples read (a FLAC stream: as its STREAMINFO counts them, 0 where that
+    // count is unknown).
     int64_t Samples() const;
 };
 

@@ -77,6 +77,9 @@ public:
 
     bool AtEnd() const override { return pos_ >= end_ || failure_.has_value(); }
     int64_t Tell() const override { return pos_; }
+    int64_t SamplesBefore(int64_t place) const override {
+        return std::max<int64_t>(place - layout_.Begin, 0) / frameBytes_;
+    }
     void Seek(int64_t place) override {
         pos_ = place;
         failure_.reset();  // read again, as a first read would be
@@ -132,6 +135,9 @@ public:
         return Ended() && Tell() >= std::min(bufStart_ + bufLen_, Limit());
     }
     int64_t Tell() const override { return bufStart_ + bufPos_; }
+    int64_t SamplesBefore(int64_t place) const override {
+        return std::max<int64_t>(place - layout_.Begin, 0);
+    }
 
     void Seek(int64_t place) override {
         if (place >= bufStart_ && place <= bufStart_ + bufLen_) {
@@ -140,7 +146,7 @@ public:
         }
         bufStart_ = place;
         bufPos_ = bufLen_ = 0;
-        ended_ = layout_.End >= 0 && place >= layout_.End;
+        ended_ = layout_.End >= 0 && !layout_.ToStreamEnd && place >= layout_.End;
         if (ended_) return;
         if (decoder_ == nullptr) {
             if (!started_) Start();  // positioned at the place
@@ -152,9 +158,10 @@ public:
     const ReadFailure* Failure() const override { return failure_ ? &*failure_ : nullptr; }
 
 private:
-    // The first sample not to give: the layout's end, or a failure's point.
+    // The first sample not to give: the layout's end (none for a whole stream), or a
+    // failure's point.
     int64_t Limit() const {
-        int64_t limit = layout_.End >= 0 ? layout_.End : INT64_MAX;
+        int64_t limit = layout_.End >= 0 && !layout_.ToStreamEnd ? layout_.End : INT64_MAX;
         if (failure_) limit = std::min(limit, failure_->StreamSample);
         return limit;
     }
@@ -264,10 +271,7 @@ private:
         bufStart_ = start + from;
         bufPos_ = 0;
         bufLen_ = std::max<int64_t>(to - from, 0);
-        const FLAC__int32* in = data[layout_.Channel] + from;
-        const int bits = layout_.Format.Bits;
-        uint8_t* out = buf_.data();
-        for (int64_t i = 0; i < bufLen_; ++i, out += 2) PutSample16(out, IntTo16(in[i], bits));
+        IntsTo16(data[layout_.Channel] + from, bufLen_, layout_.Format.Bits, buf_.data());
         decoded_ = start + blocksize;
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     }

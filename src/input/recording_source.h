@@ -37,6 +37,8 @@ public:
     // one that gives no sample), and going back there (a block is read twice for its graphs).
     virtual int64_t Tell() const = 0;
     virtual void Seek(int64_t place) = 0;
+    // The samples of the recording before a place that Tell gave (those read to get there).
+    virtual int64_t SamplesBefore(int64_t place) const = 0;
     // Why reading ended early, if it did (null otherwise).
     virtual const ReadFailure* Failure() const = 0;
 };

@@ -242,11 +242,14 @@ std::string FilesMemoHeader() {
            "\tLong name" + std::string(102, ' ') + "\tTK1 name";
 }
 
-std::string FilesMemoLine(const WavFileRec& rec) {
+std::string FilesMemoLine(const WavFileRec& rec, const std::string& tk1Name) {
     return MinToDateStr(rec.Start.Mn) + "\t" + std::to_string(rec.Start.Second) + "\t" +
            DurationCell(rec.DurationMs) + "\t" + PrintableName(rec.IdentityName) + "\t" +
-           PrintableName(rec.NameWithPath) + "\t" +
-           PrintableName(rec.OriginalShortNameMinusSuffix) + ".TK1";
+           PrintableName(rec.NameWithPath) + "\t" + PrintableName(tk1Name);
+}
+
+std::string TK1NameOf(const std::string& site, const WavFileRec& first) {
+    return site + first.IdentityName + " " + first.DateString + ".TK1";
 }
 
 // Repeated passes that exchange strictly out-of-order neighbours leave equal keys in their
@@ -375,7 +378,21 @@ void ListWavFiles(SelectionContext& c, const StringList& ListOfLongNames,
     }
     StringList lines;
     lines.reserve(c.WavFileRecs.size());
-    for (const WavFileRec& rec : c.WavFileRecs) lines.push_back(FilesMemoLine(rec));
+    // Each line names the TK1 file its recording goes into: its location's, named after the
+    // location's first file.
+    const WavFileRec* first = nullptr;
+    std::string tk1;
+    for (const WavFileRec& rec : c.WavFileRecs) {
+        if (rec.NameWithPath.empty()) {
+            lines.push_back(FilesMemoLine(rec, ""));
+            continue;
+        }
+        if (first == nullptr || CompareUtf16(rec.IdentityName, first->IdentityName) != 0) {
+            first = &rec;
+            tk1 = TK1NameOf(c.Controls.AddedSiteNameEdit, rec);
+        }
+        lines.push_back(FilesMemoLine(rec, tk1));
+    }
     for (const std::string& line : lines) host.AppendMemo(Memo::FilesMemo, line);
     for (const std::string& text : skipped) host.AppendNote(Memo::FilesMemo, PrintableName(text));
     if (c.Controls.UseFileNameDateTimes && !c.Scrapbook) {

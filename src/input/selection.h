@@ -101,9 +101,14 @@ int32_t DurationMsOf(const WavFileRec& rec, int32_t SamplesPerSec);
 // DurationMs / 1000 with two decimals, rounded half away from zero: 2605 -> "2.61".
 std::string DurationCell(int32_t DurationMs);
 
-// The file list memo's header line and the line of one record (tab-separated cells).
+// The file list memo's header line and the line of one record (tab-separated cells), whose
+// last cell is the name of the TK1 file it goes into ("" for a blank record).
 std::string FilesMemoHeader();
-std::string FilesMemoLine(const WavFileRec& rec);
+std::string FilesMemoLine(const WavFileRec& rec, const std::string& tk1Name);
+
+// The name of the TK1 file of the location whose first file is `first`: the site name, its
+// identity name, a blank, its date string and ".TK1".
+std::string TK1NameOf(const std::string& site, const WavFileRec& first);
 
 // Stable sorts of the table: by IdentityName (ordinal UTF-16), then by start inside each run of
 // equal names. The order is that of repeated passes exchanging strictly out-of-order neighbours.

@@ -60,6 +60,15 @@ int RecordingsTable::Close(PendingReplacements* replacements) {
     return file_.Commit(replacements);
 }
 
+int RecordingsTable::Finish() {
+    TableOpen = false;
+    return file_.Finish();
+}
+
+int RecordingsTable::Place(PendingReplacements* replacements) {
+    return file_.Place(replacements);
+}
+
 void RecordingsTable::Discard() {
     TableOpen = false;
     file_.Discard();

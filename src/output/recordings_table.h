@@ -32,8 +32,13 @@ public:
     // error of that step (or of an earlier buffered write); the table is then removed and what
     // had its name before stays.
     int Close(PendingReplacements* replacements = nullptr);
+    // Close in the two steps of ReplacingFile::Finish and Place.
+    int Finish();
+    int Place(PendingReplacements* replacements = nullptr);
     // Removes the table written so far; what had its name before stays.
     void Discard();
+    // Created and neither put in place nor removed yet.
+    bool Pending() const { return file_.Pending(); }
     const std::string& FileName() const { return name_; }
 
 private:

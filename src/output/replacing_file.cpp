@@ -296,6 +296,11 @@ int ReplacingFile::Open(const std::string& finalName) {
 }
 
 int ReplacingFile::Commit(PendingReplacements* replacements) {
+    if (const int err = Finish(); err != 0) return err;
+    return Place(replacements);
+}
+
+int ReplacingFile::Finish() {
     if (file_ == nullptr) return 0;
     errno = 0;
     int err = std::ferror(file_) != 0 ? kWriteFailed : 0;
@@ -303,7 +308,19 @@ int ReplacingFile::Commit(PendingReplacements* replacements) {
     if (err == 0 && Sync(::fileno(file_)) != 0) err = errno;
     if (std::fclose(file_) != 0 && err == 0) err = errno != 0 ? errno : EIO;
     file_ = nullptr;
-    if (err == 0) err = PlaceWithoutReplacing(temp_, final_);
+    if (err != 0) {
+        ::unlink(temp_.c_str());
+        Release();
+        return err;
+    }
+    finished_ = true;
+    return 0;
+}
+
+int ReplacingFile::Place(PendingReplacements* replacements) {
+    if (!finished_) return 0;
+    finished_ = false;
+    int err = PlaceWithoutReplacing(temp_, final_);
     if (err == EEXIST && replacements != nullptr) {
         // Complete, and held with its lock and its registration until the batch has ended.
         replacements->Add({final_, temp_, lock_, lockFd_, lockHandle_});
@@ -326,7 +343,10 @@ void ReplacingFile::Discard() {
         std::fclose(file_);
         file_ = nullptr;
         ::unlink(temp_.c_str());
+    } else if (finished_) {
+        ::unlink(temp_.c_str());
     }
+    finished_ = false;
     Release();
 }
 

@@ -58,6 +58,8 @@ public:
 
     std::FILE* Stream() const { return file_; }
     bool IsOpen() const { return file_ != nullptr; }
+    // Open, or finished and waiting for its name (Finish without Place).
+    bool Pending() const { return file_ != nullptr || finished_; }
     const std::string& FinalName() const { return final_; }
     const std::string& TemporaryName() const { return temp_; }
 
@@ -68,6 +70,14 @@ public:
     // Nothing open: 0.
     int Commit(PendingReplacements* replacements = nullptr);
 
+    // Commit in two steps, so that the files of one result take their names only once every
+    // one of them is whole on the disk. Finish flushes, syncs and closes the file: 0, or the
+    // error (kWriteFailed, an error number) after which the temporary file is removed.
+    // Place then puts the finished file under its final name as Commit does. Nothing open:
+    // 0 from each.
+    int Finish();
+    int Place(PendingReplacements* replacements = nullptr);
+
     // Closes and removes the temporary file; the final name is left as it was.
     void Discard();
 
@@ -75,6 +85,7 @@ private:
     void Release();  // the lock, and the names from the files an abort removes
 
     std::FILE* file_ = nullptr;
+    bool finished_ = false;  // closed whole, under its temporary name
     int lockFd_ = -1;
     int lockHandle_ = -1;      // the lock file's registration for an abort
     bool registered_ = false;  // the temporary file's (base/unfinished_files.h)

@@ -67,6 +67,15 @@ int SourceLinkageFile::Close(PendingReplacements* replacements) {
     return file_.Commit(replacements);
 }
 
+int SourceLinkageFile::Finish() {
+    IndexFileOpen = false;
+    return file_.Finish();
+}
+
+int SourceLinkageFile::Place(PendingReplacements* replacements) {
+    return file_.Place(replacements);
+}
+
 void SourceLinkageFile::Discard() {
     IndexFileOpen = false;
     file_.Discard();

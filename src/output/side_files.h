@@ -39,8 +39,13 @@ public:
     // error of that step (or of an earlier buffered write); the file is then removed and what
     // had its name before stays.
     int Close(PendingReplacements* replacements = nullptr);
+    // Close in the two steps of ReplacingFile::Finish and Place.
+    int Finish();
+    int Place(PendingReplacements* replacements = nullptr);
     // Removes the file written so far; what had its name before stays.
     void Discard();
+    // Created and neither put in place nor removed yet.
+    bool Pending() const { return file_.Pending(); }
     const std::string& FileName() const { return name_; }
 
 private:
@@ -66,6 +71,8 @@ public:
     int Close(PendingReplacements* replacements = nullptr);
     // Removes the file written so far; what had its name before stays.
     void Discard();
+    // Created and neither put in place nor removed yet.
+    bool Pending() const { return file_.Pending(); }
     const std::string& FileName() const { return name_; }
 
 private:

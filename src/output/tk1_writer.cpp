@@ -90,12 +90,12 @@ void TK1Writer::CloseUnfinished() {
     OutBufPtr = 0;
 }
 
-void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
+void PutCreationHeader(std::span<uint8_t> header, const TK1HeaderInputs& in, int32_t startMin) {
     tk1::Header h;
     h.LoggerNumber =
         static_cast<uint32_t>(std::max(ParseInt32(in.LoggerNumberText).value_or(9999), 0));
     h.HighPassFilterIndex = std::max(in.HighPassFilterIndex, 0);
-    h.StartMin = static_cast<uint32_t>(std::max(TK1StartMin, 0));
+    h.StartMin = static_cast<uint32_t>(std::max(startMin, 0));
     if (const DetectorSettings* s = in.Settings) {
         h.DeadBandSetting = s->DeadBandSetting;
         h.MinAnyIPI = s->MinAnyIPI;
@@ -115,7 +115,11 @@ void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
         h.AmpStep = s->AmpStep;
     }
     assert(in.Settings != nullptr);
-    tk1::PutCreationFields({OutBuf.data(), OutBuf.size()}, h);
+    tk1::PutCreationFields(header, h);
+}
+
+void TK1Writer::PutSettingsIntoTK1Header(const TK1HeaderInputs& in) {
+    PutCreationHeader({OutBuf.data(), OutBuf.size()}, in, TK1StartMin);
 }
 
 // The header carries no user text.
@@ -163,7 +167,10 @@ void TK1Writer::CreateTK1file(const std::string& name, const TK1HeaderInputs& in
     if (!WriteAll(out_.Stream(), OutBuf.data(), tk1::kHeaderBlockBytes)) {
         const int err = errno;
         writeFailed_ = true;
-        Failure("Failed to write TK1 header" + std::to_string(err), err);
+        // The error number in decimal, and what it means.
+        Failure("Failed to write TK1 header: error " + std::to_string(err) + " (" +
+                    (err != 0 ? SystemErrorText(err) : std::string("write error")) + ")",
+                err);
     }
 
     OutBufPtr = 0;
@@ -213,34 +220,71 @@ void TK1Writer::FinaliseTK1File() {
 
     int64_t fileBytes = 0;
     if (std::fseek(file, 0, SEEK_END) == 0) fileBytes = std::max<long>(std::ftell(file), 0);
-    host_.AppendMemo(Memo::DataMemo,
-                     PrintableName(TK1BriefName) + "\t" + std::to_string(NofWavFilesInNameGroup) +
-                         "\t" + std::to_string(CompressionFigure(BytesInWavNameGroup, fileBytes)));
-
-    // Only a complete file takes its name, and its side files with it; a taken name only
-    // through Replacements.
-    if (writeFailed_) {
-        out_.Discard();
-        IndexFile.Discard();
-        Recordings.Discard();
-        Failure("Failed to finalise TK1File");
-    } else if (const int err = out_.Commit(Replacements);
-               err != 0 && err != ReplacingFile::kReplacesLater) {
-        IndexFile.Discard();
-        Recordings.Discard();
-        Failure("Failed to finalise TK1File", ReplacingFileErrno(err), ReplacingFileErrorText(err));
-    } else {
-        auto placed = [&](int e, EventKind kind, const std::string& name) {
-            if (e == 0 || e == ReplacingFile::kReplacesLater) return;
-            host_.Report(Event(kind, "Failed to finalise TK1File")
-                             .About(name)
-                             .Because(ReplacingFileErrno(e), ReplacingFileErrorText(e)));
-        };
-        placed(IndexFile.Close(Replacements), EventKind::LinkageFailure, IndexFile.FileName());
-        placed(Recordings.Close(Replacements), EventKind::RecordingsTableFailure,
-               Recordings.FileName());
-    }
+    const std::string summary = PrintableName(TK1BriefName) + "\t" +
+                                std::to_string(NofWavFilesInNameGroup) + "\t" +
+                                std::to_string(CompressionFigure(BytesInWavNameGroup, fileBytes));
     TK1Open = false;
+
+    // The file and its side files take their names together or not at all: each one whole on
+    // the disk first (where a full disk shows), then their names.
+    if (writeFailed_) {
+        Failure("Failed to finalise TK1File");
+        GiveUp();
+        return;
+    }
+    // A step that failed removes its own file; the others not yet in place go with it.
+    auto failed = [&](int e, EventKind kind, const std::string& name) {
+        if (e == 0 || e == ReplacingFile::kReplacesLater) return false;
+        host_.Report(Event(kind, "Failed to finalise TK1File")
+                         .About(name)
+                         .Because(ReplacingFileErrno(e), ReplacingFileErrorText(e)));
+        GiveUp(name);
+        return true;
+    };
+    if (failed(out_.Finish(), EventKind::TK1Failure, FileName) ||
+        failed(IndexFile.Finish(), EventKind::LinkageFailure, IndexFile.FileName()) ||
+        failed(Recordings.Finish(), EventKind::RecordingsTableFailure, Recordings.FileName())) {
+        return;
+    }
+    // The TK1 file first: side files never stand without it (one whose name another run
+    // takes meanwhile is named, and the TK1 file stays).
+    const int placed = out_.Place(Replacements);
+    if (failed(placed, EventKind::TK1Failure, FileName)) return;
+    if (failed(IndexFile.Place(Replacements), EventKind::LinkageFailure, IndexFile.FileName()) ||
+        failed(Recordings.Place(Replacements), EventKind::RecordingsTableFailure,
+               Recordings.FileName())) {
+        return;
+    }
+    // A summary line for each file written: one that waits to replace an earlier file has its
+    // line once the batch has ended (and the lines after it wait with it, to keep their order).
+    const bool waits = placed == ReplacingFile::kReplacesLater;
+    if (waits || !HeldSummaries.empty()) {
+        HeldSummaries.push_back({FileName, summary, waits});
+    } else {
+        host_.AppendMemo(Memo::DataMemo, summary);
+    }
+}
+
+void TK1Writer::GiveUp(const std::string& gone) {
+    // Named before they go: what is removed is what the run does not deliver.
+    std::vector<std::string> removed;
+    if (out_.Pending() || (!gone.empty() && gone == FileName)) {
+        removed.push_back(FileName);
+        ++NofTK1filesGivenUp;
+    }
+    if (IndexFile.Pending() || (!gone.empty() && gone == IndexFile.FileName())) {
+        removed.push_back(IndexFile.FileName());
+    }
+    if (Recordings.Pending() || (!gone.empty() && gone == Recordings.FileName())) {
+        removed.push_back(Recordings.FileName());
+    }
+    CloseUnfinished();
+    for (const std::string& name : removed) ReportRemoved(host_, name);
+}
+
+void ReportRemoved(Host& host, const std::string& name) {
+    host.Report(Event(EventKind::OutputRemoved, "Removed, not written: " + PrintableName(name))
+                    .About(name, true));
 }
 
 }  // namespace wtk

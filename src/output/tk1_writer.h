@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ public:
 
 using tk1::Int32toBuffer;
 
+// The report that an output was removed unfinished instead of taking its name.
+void ReportRemoved(Host& host, const std::string& name);
+
 // The summary line's compression figure: WAV bytes div (16 x TK1 file bytes); 0 for an empty
 // file.
 int64_t CompressionFigure(int64_t BytesInWavNameGroup, int64_t TK1FileBytes);
@@ -53,6 +57,10 @@ struct TK1HeaderInputs {
     uint8_t DeadBandPlusUplift = 0;
     int32_t MinuteScalerX2560 = 0;  // 0..255
 };
+
+// What a file's creation stores in the header (header: at least tk1::kHeaderBytes zeroed
+// bytes), for a file that starts at startMin.
+void PutCreationHeader(std::span<uint8_t> header, const TK1HeaderInputs& in, int32_t startMin);
 
 class TK1Writer {
 public:
@@ -96,12 +104,17 @@ public:
     // Append one record by the flush rule (see AppendRecord).
     void StoreRecord(const TK1Record& rec) { std::memcpy(AppendRecord(), rec.data(), rec.size()); }
 
-    // Write the rest of the buffer and the end record, patch the header, add the summary line
-    // to the data memo, and put the file (and its source-linkage file and recordings table) in
-    // place under its final name. A file of which any write failed is removed instead, leaving
-    // what had the name before; so is a file whose name is taken when no Replacements are
-    // given. Nothing when no file is open.
+    // Write the rest of the buffer and the end record, patch the header, and put the file and
+    // its source-linkage file and recordings table in place under their final names, together:
+    // when any write of one of them failed, or one cannot be made whole on the disk, all are
+    // removed (each named, see GiveUp), leaving what had their names before; so is a file whose
+    // name is taken when no Replacements are given. A file written gets its summary line in the
+    // data memo (or in HeldSummaries). Nothing when no file is open.
     void FinaliseTK1File();
+
+    // Give up the open file and its side files as CloseUnfinished does, reporting each file
+    // removed (EventKind::OutputRemoved), and `gone`, one of them already removed.
+    void GiveUp(const std::string& gone = {});
 
     // Give up the open file (after a failed write): it and its side files are removed
     // and whatever had their names before stays as it was; buffered records are discarded.
@@ -117,11 +130,12 @@ public:
     std::vector<uint8_t> OutBuf;  // constOutBufBytes while a batch runs
     int32_t OutBufPtr = 0;        // next free index, a multiple of the record size
     bool TK1Open = false;
-    int32_t TK1StartMin = 0;   // minute number of the file's first minute
-    int32_t TK1min = 0;        // minute number the writer has reached
-    int32_t MinsWritten = 0;   // counted minute records (the lead record is not counted)
-    int32_t NofTK1files = 0;   // files finalised in this batch
-    std::string TK1BriefName;  // file name without directory (for the summary line)
+    int32_t TK1StartMin = 0;         // minute number of the file's first minute
+    int32_t TK1min = 0;              // minute number the writer has reached
+    int32_t MinsWritten = 0;         // counted minute records (the lead record is not counted)
+    int32_t NofTK1files = 0;         // files finalised in this batch
+    int32_t NofTK1filesGivenUp = 0;  // files removed unfinished by GiveUp (the batch resets it)
+    std::string TK1BriefName;        // file name without directory (for the summary line)
     int32_t NofWavFilesInNameGroup = 0;
     int64_t BytesInWavNameGroup = 0;
     SourceLinkageFile IndexFile;  // created with the TK1 file when requested
@@ -130,6 +144,14 @@ public:
     // Where finished files whose names are taken wait for the batch's end; none: such a file
     // is given up and the other one kept.
     PendingReplacements* Replacements = nullptr;
+    // Summary lines of files that wait in Replacements (Waits), and of the files finished
+    // after the first of them: the batch puts them in the data memo when it has ended, those
+    // of the files it wrote only.
+    struct HeldSummary {
+        std::string FileName, Line;
+        bool Waits = false;
+    };
+    std::vector<HeldSummary> HeldSummaries;
 
     // Local wall-clock time as a minute number; replaceable in tests.
     std::function<int32_t()> NowMinute;

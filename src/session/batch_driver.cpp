@@ -77,6 +77,7 @@ void Session::ConvertBatch() {
     }
 
     Writer.NofTK1files = 0;
+    Writer.NofTK1filesGivenUp = 0;
     Sens.AdjustedDeadBand = Settings.DeadBandSetting;
     Progress.Begin(WavFileRecs, N, rate_.SamplesPerSec, ProgressClock());
     ReportProgress();
@@ -86,7 +87,12 @@ void Session::ConvertBatch() {
         host_.SetText(Label::ConvertBatchBtn, "Create vTKEB files for each location");
         host_.SetText(Label::MakeScrapbookBtn, "Create a single 'TKEB scrapbook' file");
         host_.SetText(Label::ProgressLbl, std::to_string(wavN) + " .wav files converted");
-        CloseIpiExport();
+        // The export holds the peaks of every location: of one whose files were given up too.
+        if (Writer.NofTK1filesGivenUp > 0) {
+            GiveUpIpiExport();
+        } else {
+            CloseIpiExport();
+        }
         CleanupConvertBatch();
     }
     SettleReplacements();
@@ -95,13 +101,25 @@ void Session::ConvertBatch() {
 
 void Session::SettleReplacements() {
     Writer.Replacements = nullptr;
+    std::vector<TK1Writer::HeldSummary> summaries = std::move(Writer.HeldSummaries);
+    Writer.HeldSummaries.clear();
+    // The summary lines of the files written, in the order the files were finished.
+    auto summarise = [&](const std::vector<std::string>& notWritten) {
+        for (const TK1Writer::HeldSummary& h : summaries) {
+            if (std::find(notWritten.begin(), notWritten.end(), h.FileName) == notWritten.end()) {
+                host_.AppendMemo(Memo::DataMemo, h.Line);
+            }
+        }
+    };
     if (host_.Failed) {
         // Every earlier file stays: those whose new files were finished and those whose were
         // given up or never begun.
         std::vector<std::string> kept = std::move(earlierFiles_);
-        for (std::string& name : replacements_.Keep()) {
+        std::vector<std::string> given = replacements_.Keep();
+        for (std::string& name : given) {
             if (std::find(kept.begin(), kept.end(), name) == kept.end()) kept.push_back(name);
         }
+        summarise(given);
         for (const std::string& name : kept) {
             host_.Report(Event(EventKind::EarlierFileKept,
                                "Earlier file kept, not replaced by this failed conversion: " +
@@ -111,13 +129,16 @@ void Session::SettleReplacements() {
         return;
     }
     earlierFiles_.clear();
+    std::vector<std::string> failed;
     for (const auto& [name, err] : replacements_.Replace()) {
         if (err == 0) continue;
+        failed.push_back(name);
         host_.Report(Event(EventKind::ReplaceFailed,
                            "Failed to replace " + PrintableName(name) + ": " + std::strerror(err))
                          .About(name, true)
                          .Because(err));
     }
+    summarise(failed);
 }
 
 Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
@@ -140,7 +161,7 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             if (!groupStarted || CompareUtf16(rec.IdentityName, CurrentIdentityName) != 0) {
                 StartNameGroup(rec);
                 if (!Writer.TK1Open) {  // the writer has shown why
-                    AbandonBatch(false);
+                    AbandonBatch();
                     return LoopEnd::Abandoned;
                 }
                 CurrentIdentityName = rec.IdentityName;
@@ -153,7 +174,7 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             int64_t size = 0;
             RecordingLayout layout;
             if (!OpenWavFile(rec, size, layout)) {
-                AbandonBatch(false);
+                AbandonBatch();
                 return LoopEnd::Abandoned;
             }
             // A raw file of an XWAV file counts its own bytes.
@@ -180,19 +201,26 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             if (Writer.IndexFile.IndexFileOpen) {
                 Writer.IndexFile.WriteLine(rec.Start.Mn, rec.NameWithPath);
             }
-            if (Writer.Recordings.TableOpen) {
-                // The file's first sample lies in the minute the writer has reached, at the
-                // tick of its start (the first tick unless files are placed exactly).
-                const int64_t placedUs = int64_t{Writer.TK1min} * kMicrosecondsPerMinute +
-                                         rec.Start.MicrosecondInMinute();
-                Writer.Recordings.WriteRow(
-                    RecordingsTableRow(rec, placedUs, layout.Samples(), rate_.SamplesPerSec));
-            }
+            // The file's first sample lies in the minute the writer has reached, at the tick of
+            // its start (the first tick unless files are placed exactly).
+            const int64_t placedUs =
+                int64_t{Writer.TK1min} * kMicrosecondsPerMinute + rec.Start.MicrosecondInMinute();
             ReadAhead(WavFileRecs, wavN + 1, N);
             Processor.ConvertOneWavFile(*Source, wavN, rec);
+            // The effort is what was converted: the samples the recording held, or as far as
+            // it could be read or a stop let it go.
+            const int64_t converted = Processor.SamplesConverted;
+            if (Writer.Recordings.TableOpen) {
+                Writer.Recordings.WriteRow(
+                    RecordingsTableRow(rec, placedUs, converted, rate_.SamplesPerSec));
+            }
+            CheckStreamLength(rec, layout, converted);
             // A recording cut short or grown while it was read is converted as far as it was.
             struct stat st {};
-            if (::fstat(::fileno(WavFile), &st) == 0) CheckRecordingSize(rec, st.st_size);
+            if (::fstat(::fileno(WavFile), &st) == 0) {
+                CheckRecordingSize(rec, st.st_size);
+                CheckRecordingPlace(rec, st);
+            }
             Progress.FileEnded(ProgressClock(), !Processor.StoppedAtMinuteEnd);
             ReportProgress();
         } catch (const TK1WriteError& e) {
@@ -200,16 +228,16 @@ Session::LoopEnd Session::ConvertFiles(int32_t& wavN) {
             host_.Report(Event(EventKind::TK1Failure, e.what())
                              .About(Writer.FileName, true)
                              .Because(e.Errno));
-            AbandonBatch(true);
+            AbandonBatch();
             return LoopEnd::Abandoned;
         } catch (const SideFileWriteError& e) {
-            // A side file could not be written: keep what the TK1 file holds.
+            // A side file could not be written: the location's files are given up.
             host_.Report(Event(e.Kind, e.what()).About(e.File, true).Because(e.Errno));
-            AbandonBatch(false);
+            AbandonBatch();
             return LoopEnd::Abandoned;
         } catch (const std::exception& e) {
             host_.Report(Event(EventKind::InternalError, e.what()));
-            AbandonBatch(false);
+            AbandonBatch();
             return LoopEnd::Abandoned;
         }
         CloseWavFile();
@@ -302,11 +330,11 @@ bool Session::OpenWavFile(const WavFileRec& rec, int64_t& size, RecordingLayout&
         ::close(fd);
     }
     if (err == 0) err = EIO;
-    host_.Report(
-        Event(EventKind::WavNotOpened,
-              "Failed to open wav file " + rec.OriginalShortNameMinusSuffix + std::strerror(err))
-            .About(rec.Path())
-            .Because(err));
+    host_.Report(Event(EventKind::WavNotOpened, "Failed to open wav file " +
+                                                    rec.OriginalShortNameMinusSuffix + ": " +
+                                                    std::strerror(err))
+                     .About(rec.Path())
+                     .Because(err));
     WavFileOpen = false;
     return false;
 }
@@ -320,6 +348,34 @@ void Session::CheckRecordingSize(const WavFileRec& rec, int64_t size) {
                        "Recording changed size since it was listed (" + std::to_string(listed) +
                            " bytes, now " + std::to_string(size) +
                            "), converted as far as it went: " + PrintableName(rec.NameWithPath))
+                     .About(rec.Path(), true));
+}
+
+void Session::CheckStreamLength(const WavFileRec& rec, const RecordingLayout& layout,
+                                int64_t converted) {
+    if (layout.Read != RecordingLayout::Reading::Flac || !layout.ToStreamEnd || layout.End < 0 ||
+        converted <= layout.Samples() || Processor.StoppedAtMinuteEnd) {
+        return;
+    }
+    host_.Report(Event(EventKind::StreamLongerThanHeader,
+                       "FLAC stream longer than its STREAMINFO says (" +
+                           std::to_string(layout.Samples()) + " samples), converted to its end (" +
+                           std::to_string(converted) + "): " + PrintableName(rec.NameWithPath))
+                     .About(rec.Path(), true));
+}
+
+void Session::CheckRecordingPlace(const WavFileRec& rec, const struct stat& read) {
+    // The outputs name the recording by its path: one that is no longer there cannot be found
+    // by them (the conversion itself read the file it had opened to its end).
+    struct stat now {};
+    if (::stat(rec.Path().c_str(), &now) == 0 && now.st_dev == read.st_dev &&
+        now.st_ino == read.st_ino) {
+        return;
+    }
+    host_.Report(Event(EventKind::RecordingChanged,
+                       "Recording moved or removed while it was converted, no longer at its "
+                       "path: " +
+                           PrintableName(rec.NameWithPath))
                      .About(rec.Path(), true));
 }
 
@@ -341,23 +397,20 @@ void Session::CloseIpiExport() {
                      .Because(ReplacingFileErrno(err), ReplacingFileErrorText(err)));
 }
 
-void Session::AbandonBatch(bool closeTK1Unfinished) {
+void Session::AbandonBatch() {
     CloseWavFile();
-    if (Writer.TK1Open) {
-        if (closeTK1Unfinished) {
-            Writer.CloseUnfinished();
-        } else {
-            Writer.FinaliseTK1File();
-        }
-    }
-    if (closeTK1Unfinished) {
-        // The export of a batch whose TK1 file is given up is given up with it.
-        Detector.SetIpiExport(nullptr);
-        IpiExport.Discard();
-    } else {
-        CloseIpiExport();
-    }
+    // The open TK1 file lacks what the rest of its recordings would have given, and the
+    // export what the rest of the batch would have: neither takes its name.
+    if (Writer.TK1Open) Writer.GiveUp();
+    GiveUpIpiExport();
     CleanupConvertBatch();
+}
+
+void Session::GiveUpIpiExport() {
+    Detector.SetIpiExport(nullptr);
+    if (!IpiExport.Pending()) return;
+    IpiExport.Discard();
+    ReportRemoved(host_, IpiExport.FileName());
 }
 
 void Session::CleanupConvertBatch() {

@@ -8,6 +8,7 @@
 #include "base/utf8.h"
 #include "engine/block_reader.h"
 #include "input/format_check.h"
+#include "input/selection.h"
 #include "session/session.h"
 
 namespace wtk {
@@ -56,7 +57,7 @@ std::string Session::SuggestedNameFor(const std::string& site, const WavFileRec&
 }
 
 std::string Session::TK1BriefNameFor(const std::string& site, const WavFileRec& rec) {
-    return site + rec.IdentityName + " " + rec.DateString + ".TK1";
+    return TK1NameOf(site, rec);
 }
 
 const WavFileRec& Session::FirstListed() const {

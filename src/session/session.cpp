@@ -25,7 +25,62 @@ size_t ScrapbookPrefixLength(std::string_view name) {
 void Session::OutcomeHost::Report(const Event& event) {
     if (FailsConversion(event.Kind)) Failed = true;
     if (RefusesConversion(event.Kind)) Refused = true;
+    if (holding_) {
+        held_.push_back({Held::What::Report, event, Label::BigLbl, Memo::FilesMemo, {}});
+        return;
+    }
     host_.Report(event);
+}
+
+void Session::OutcomeHost::SetText(Label which, const std::string& text) {
+    if (holding_ && which == Label::StartTimeWarning) {
+        held_.push_back({Held::What::Text, {}, which, Memo::FilesMemo, text});
+        return;
+    }
+    host_.SetText(which, text);
+}
+
+void Session::OutcomeHost::AppendMemo(Memo which, const std::string& line) {
+    if (holding_ && which == Memo::FilesMemo) {
+        held_.push_back({Held::What::Memo, {}, Label::BigLbl, which, line});
+        return;
+    }
+    host_.AppendMemo(which, line);
+}
+
+void Session::OutcomeHost::AppendNote(Memo which, const std::string& line) {
+    if (holding_ && which == Memo::FilesMemo) {
+        held_.push_back({Held::What::Note, {}, Label::BigLbl, which, line});
+        return;
+    }
+    host_.AppendNote(which, line);
+}
+
+void Session::OutcomeHost::ShowListing() {
+    holding_ = false;
+    std::vector<Held> held = std::move(held_);
+    held_.clear();
+    for (const Held& h : held) {
+        switch (h.Kind) {
+            case Held::What::Report:
+                host_.Report(h.Reported);
+                break;
+            case Held::What::Text:
+                host_.SetText(h.Which, h.Line);
+                break;
+            case Held::What::Memo:
+                host_.AppendMemo(h.In, h.Line);
+                break;
+            case Held::What::Note:
+                host_.AppendNote(h.In, h.Line);
+                break;
+        }
+    }
+}
+
+void Session::OutcomeHost::DropListing() {
+    holding_ = false;
+    held_.clear();
 }
 
 Session::Outcome Session::ReportedOutcome() const {
@@ -103,8 +158,24 @@ void Session::SelectBatchBtnClick() {
     }
     SelectionContext c = MakeSelectionContext();
     listedWith_ = ListingInputsNow();
+    host_.HoldListing();
     ::wtk::SelectBatchBtnClick(c);
-    if (!Busy && NofWAVfilesFound > 0) ReportFormatFindings();
+    if (!Busy && NofWAVfilesFound > 0) {
+        ReportFormatFindings();
+    } else {
+        host_.ShowListing();
+    }
+}
+
+void Session::DropPaths(const std::vector<std::string>& paths) {
+    if (Busy) return;
+    host_.HoldListing();
+    SelectPaths(paths);
+    if (!Busy && NofWAVfilesFound > 0) {
+        ReportFormatFindings();
+    } else {
+        host_.ShowListing();
+    }
 }
 
 Session::ListingInputs Session::ListingInputsNow() const {
@@ -164,7 +235,7 @@ std::string FewerChannelsText(const FormatFindings& f, int channel) {
 
 }  // namespace
 
-bool Session::AskFormatChoices() {
+bool Session::AskFormatChoices(bool reread) {
     const ReadOptions chosen{Controls.ToSixteenBit, Controls.Channel};
     const FormatFindings f = CheckFormats(WavFileRecs, rate_.SamplesPerSec, chosen);
     std::vector<const WavFileRec*> sixteen, channels;
@@ -199,12 +270,26 @@ bool Session::AskFormatChoices() {
         }
     }
     // The durations and layouts follow the choices.
-    if (!(ReadOptions{Controls.ToSixteenBit, Controls.Channel} == chosen)) RereadSelection();
+    if (reread && !(ReadOptions{Controls.ToSixteenBit, Controls.Channel} == chosen)) {
+        RereadSelection();
+    }
     return !declined;
 }
 
 void Session::ReportFormatFindings() {
-    AskFormatChoices();
+    AskAndReportFormats();
+    // The list is shown once: as it was listed, or read again with the choices and the rate
+    // the answers gave (its durations and start ticks follow them).
+    if (SelectionOutdated()) {
+        host_.DropListing();
+        RereadSelection();
+    } else {
+        host_.ShowListing();
+    }
+}
+
+void Session::AskAndReportFormats() {
+    AskFormatChoices(false);
     const FormatFindings f =
         CheckFormats(WavFileRecs, rate_.SamplesPerSec, {Controls.ToSixteenBit, Controls.Channel});
     std::string text;
@@ -246,8 +331,6 @@ void Session::ReportFormatFindings() {
                        " k samples/s from the headers as the sample rate?")) {
         Controls.KsamplesPerSecEdit = k;
         KsamplesPerSecEditChange();
-        // The list's durations and start ticks follow the rate taken.
-        RereadSelection();
     }
 }
 

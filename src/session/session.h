@@ -12,6 +12,8 @@
 // session from inside Host::ProcessMessages; FormDestroy called there only requests a STOP.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -34,6 +36,7 @@
 #include "output/side_files.h"
 #include "output/tk1_writer.h"
 #include "session/batch_plan.h"
+#include "session/earlier_outputs.h"
 #include "session/forwarding_host.h"
 #include "session/progress.h"
 #include "settings/detector_settings.h"
@@ -55,6 +58,28 @@ private:
         bool Failed = false;   // a report of a failure came since Clear
         bool Refused = false;  // a report of a refusal came since Clear
         void Clear() { Failed = Refused = false; }
+
+        // While a listing is held, what it shows (the file list's lines and notes, the warnings
+        // beside it, the reports) waits, so that questions about the files come first and a
+        // listing read again with the answers is the only one shown. Show puts out what
+        // waits, Drop forgets it; either ends the hold.
+        void HoldListing() { holding_ = true; }
+        void ShowListing();
+        void DropListing();
+        void SetText(Label which, const std::string& text) override;
+        void AppendMemo(Memo which, const std::string& line) override;
+        void AppendNote(Memo which, const std::string& line) override;
+
+    private:
+        struct Held {
+            enum class What { Report, Text, Memo, Note } Kind;
+            Event Reported;
+            Label Which = Label::BigLbl;
+            Memo In = Memo::FilesMemo;
+            std::string Line;
+        };
+        bool holding_ = false;
+        std::vector<Held> held_;
     };
 
     // Given to the engine, whose one point of processing messages is the minute end: there it
@@ -117,6 +142,18 @@ public:
     // file.
     std::string SuggestedTK1Name() const;
 
+    // For a run that resumes an earlier one, location by location. recs: the listed records
+    // of one location (as SplitIntoLocations gives them), converted as a batch of their own
+    // into the folder of `chosen`. The names of the files such a batch writes; what an earlier
+    // run left of them (judged with the settings last applied); and the summary line of the
+    // data memo for its TK1 file as it is there.
+    static LocationOutputNames OutputNamesOf(const BatchPlan& plan, const std::string& chosen,
+                                             const WavFileRec& first);
+    EarlierOutputs JudgeEarlierOutputs(const BatchPlan& plan, const std::string& chosen,
+                                       std::span<const WavFileRec> recs) const;
+    std::string SummaryLineOf(const BatchPlan& plan, const std::string& chosen,
+                              std::span<const WavFileRec> recs) const;
+
     // Runs a Ready plan (any other does nothing): the scrapbook layout (the listed records take
     // the scrapbook's minutes), the memo headers, the destination from the host's save dialog
     // (DestinationCancelled), the refusal of unfit outputs (OutputsRefused) and, where the plan
@@ -177,6 +214,9 @@ public:
     // answered, no file has fewer channels than the one chosen, and no unreadable file is
     // listed or the user answers Yes to converting them anyway.
     void ReportFormatFindings();
+    // Files dropped on the window: listed as the select button lists them, then the format
+    // check; the list is shown once, after the questions.
+    void DropPaths(const std::vector<std::string>& paths);
     bool ConfirmUnfitFiles();
 
     // The sample-rate text of Controls.KsamplesPerSecEdit: recomputes the rate tables and
@@ -235,9 +275,11 @@ private:
     // same files. Nothing while Busy, nor for a rate text that is no rate (the conversion
     // refuses it) or a pattern that does not parse.
     void RereadSelection();
-    // The questions of ReportFormatFindings and ConfirmUnfitFiles, then the files listed again
-    // with the choices made; false when one was declined.
-    bool AskFormatChoices();
+    // The questions of ReportFormatFindings and ConfirmUnfitFiles, then (reread) the files
+    // listed again with the choices made; false when one was declined.
+    bool AskFormatChoices(bool reread = true);
+    // The questions and the message box of ReportFormatFindings.
+    void AskAndReportFormats();
 
     // The settings windows' values as they stand, unchecked: the one place that reads them
     // for a batch.
@@ -264,15 +306,23 @@ private:
     void CloseWavFile();
     // A recording whose size is not the one it was listed with is reported, once.
     void CheckRecordingSize(const WavFileRec& rec, int64_t size);
+    // A recording no longer at its path after it was read (read: the file that was read) is
+    // reported; so is (as a warning) a FLAC stream that held more samples than its STREAMINFO
+    // says, of which `converted` were converted.
+    void CheckRecordingPlace(const WavFileRec& rec, const struct stat& read);
+    void CheckStreamLength(const WavFileRec& rec, const RecordingLayout& layout, int64_t converted);
     void CloseIpiExport();  // a failure is reported
     // The finished files that wait for their earlier files to be replaced: put in place after a
     // batch that succeeded, removed (each named) after one that failed.
     void SettleReplacements();
     // The outcome the reports since the command began give.
     Outcome ReportedOutcome() const;
-    // Abandons the batch: closes the WAV file, finalises or (Unfinished) closes the TK1 file,
-    // closes the IPI export, releases the buffers.
-    void AbandonBatch(bool closeTK1Unfinished);
+    // Abandons the batch after a failure: closes the WAV file, gives up the open TK1 file with
+    // its side files and the IPI export (each removed, and named), releases the buffers. The
+    // files finished before stay.
+    void AbandonBatch();
+    // Removes the IPI export unfinished, and names it.
+    void GiveUpIpiExport();
     void CleanupConvertBatch();
     // Passes where the batch stands to the host.
     void ReportProgress();

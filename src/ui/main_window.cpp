@@ -550,6 +550,12 @@ void TCv::BuildMemos(QVBoxLayout* v) {
     // The memos share the height that is left, the per-minute one the larger part.
     DataMemo = NewMemo(ControlPanel);
     DataMemo->setMinimumSize(60, 60);
+    // A point smaller than the window's font: a TK1 file's line, its name, file count and
+    // compression in columns, fits the panel's width.
+    QFont small = WindowFont();
+    small.setPointSize(7);
+    DataMemo->setFont(small);
+    DataColumns = std::make_unique<MemoColumns>(DataMemo);
     DATA2Memo = NewMemo(ControlPanel);
     DATA2Memo->setMinimumSize(60, 80);
     CopyDataToClip = new QPushButton(QStringLiteral("Copy To clipboard"), ControlPanel);
@@ -612,6 +618,7 @@ void TCv::BuildResultsPanel() {
         "These data can be pasted directly into a spreadsheet or document from the clipboard."));
     FilesMemo->setMinimumHeight(60);
     FilesMemo->viewport()->installEventFilter(this);
+    FilesColumns = std::make_unique<MemoColumns>(FilesMemo);
     v->addWidget(FilesMemo, 1);
 }
 
@@ -709,7 +716,10 @@ QPlainTextEdit* TCv::MemoOf(Memo which) {
 }
 
 void TCv::AppendMemo(Memo which, const std::string& line) {
-    MemoOf(which)->appendPlainText(FromEngine(line));
+    const QString text = FromEngine(line);
+    if (which == Memo::FilesMemo && FilesColumns) FilesColumns->Fit(text);
+    if (which == Memo::DataMemo && DataColumns) DataColumns->Fit(text);
+    MemoOf(which)->appendPlainText(text);
 }
 
 void TCv::AppendNote(Memo which, const std::string& line) {
@@ -930,8 +940,7 @@ void TCv::DropPaths(const QStringList& paths) {
         return;
     }
     ForgetFormatChoices();
-    session_->SelectPaths(engine);
-    if (!session_->Busy && session_->NofWAVfilesFound > 0) session_->ReportFormatFindings();
+    session_->DropPaths(engine);
     ShowRateOfSession();
     UpdateBusyState();
 }

@@ -16,6 +16,7 @@
 #include "session/session.h"
 #include "ui/dialogs.h"
 #include "ui/graphs.h"
+#include "ui/memo_columns.h"
 
 class QAction;
 class QCheckBox;
@@ -150,6 +151,8 @@ public:
     QLabel* Label3 = nullptr;
     QLabel* Label4 = nullptr;
     QPlainTextEdit* FilesMemo = nullptr;
+    // The file list and the summary memo show their tab-separated cells in columns.
+    std::unique_ptr<MemoColumns> FilesColumns, DataColumns;
     ImageCanvas* GraphBox = nullptr;
     AmpScaleBar* AmpScaleBarShape = nullptr;
     ImageCanvas* WindowCanvas = nullptr;  // the window's own surface left of the graph area

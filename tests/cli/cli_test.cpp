@@ -17,6 +17,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -632,8 +633,9 @@ TEST_F(CliTest, ListPrintsTheFileListAndStatusWithMessagesOnStderr) {
     EXPECT_EQ(c1[2], "1.00");  // (4100 bytes div 2 - 44) samples at 2 k samples/s: 1003 ms
     EXPECT_EQ(c1[3], "LOC1");
     EXPECT_EQ(c1[4], a1);
-    EXPECT_EQ(c1[5], "LOC1.20230101000000.TK1");
+    EXPECT_EQ(c1[5], "NewFileNameLOC1 2023 01 01.TK1");  // the file it goes into
     EXPECT_EQ(Split(lines[3], '\t')[4], a2);
+    EXPECT_EQ(Split(lines[3], '\t')[5], "NewFileNameLOC1 2023 01 01.TK1");
     EXPECT_EQ(Split(lines[4], '\t')[4], bad);
     EXPECT_EQ(lines[5], "4 WAV files in 2 name groups");
     const auto err = Lines(r.err, "\n");
@@ -753,10 +755,15 @@ TEST_F(CliTest, BatchErrorsEndWithStatus1) {
     EXPECT_EQ(header.status, 1);
     EXPECT_EQ(Lines(header.err, "\n"),
               (std::vector<std::string>{
-                  "Failed to write TK1 header" + std::to_string(EFBIG),
+                  "Failed to write TK1 header: error " + std::to_string(EFBIG) + " (" +
+                      std::strerror(EFBIG) + ")",
                   "wavtokeb-cli: file concerned: " + out + "/NewFileNameA 2023 05 17.TK1",
                   "BlockWrite failed in FinaliseTK1File", "Failed to write to TK1 header",
-                  "Failed to finalise TK1File"}));
+                  "Failed to finalise TK1File",
+                  "wavtokeb-cli: Removed, not written: " + out + "/NewFileNameA 2023 05 17.TK1",
+                  "wavtokeb-cli: Removed, not written: " + out + "/NewFileNameA 2023 05 17.txt",
+                  "wavtokeb-cli: Removed, not written: " + out +
+                      "/NewFileNameA 2023 05 17.recordings.csv"}));
     EXPECT_TRUE(fs::is_empty(out));
 
     // A source linkage file or an IPI export file that cannot be created is reported, named
@@ -1126,7 +1133,7 @@ TEST_F(CliTest, NamesAreShownWithEscapesAndStoredByTheirBytes) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(Split(lines[1], '\t'),
               (std::vector<std::string>{"17/5/2023 14:00", "0", "1.00", shown, wav,
-                                        shown + ".20230517140000.TK1"}));
+                                        "NewFileName" + shown + " 2023 05 17.TK1"}));
     EXPECT_EQ(RunCli(dir, {"list", "--locations", wavs}).out, shown + "\n");
     // --location takes the name as shown there.
     EXPECT_EQ(Lines(RunCli(dir, {"list", "-r2", "--location", shown, wavs}).out).size(), 3u);
@@ -1587,7 +1594,7 @@ TEST_F(CliTest, AFailedRunReplacesNoEarlierFile) {
     };
     const std::vector<Case> cases = {
         {"moved away", [&] { fs::rename(b2, dir / "moved.wav"); },
-         std::string("Failed to open wav file B.20230517140500") + std::strerror(ENOENT)},
+         std::string("Failed to open wav file B.20230517140500: ") + std::strerror(ENOENT)},
         {"cut short", [&] { fs::resize_file(b1, 3000); },
          "wavtokeb-cli: Recording changed size since it was listed (12044 bytes, now 3000), "
          "converted as far as it went: " +
@@ -1635,9 +1642,13 @@ TEST_F(CliTest, ANameTakenMeanwhileIsNeverReplaced) {
                         WriteFileBytes(taken, {'o', 't', 'h', 'e', 'r'});
                     }});
         EXPECT_EQ(r.status, 1);
+        const std::string stem = taken.substr(0, taken.size() - 4);
         EXPECT_EQ(r.err, "Failed to finalise TK1File\nwavtokeb-cli: file concerned: " + taken +
                              ": another conversion wrote this file meanwhile, and its file was "
-                             "kept\n");
+                             "kept\nwavtokeb-cli: Removed, not written: " +
+                             taken + "\nwavtokeb-cli: Removed, not written: " + stem +
+                             ".txt\nwavtokeb-cli: Removed, not written: " + stem +
+                             ".recordings.csv\n");
         EXPECT_EQ(ReadFileText(taken), "other");
         EXPECT_TRUE(ReadTk1(taken == a ? b : a).wellFormed);
         EXPECT_EQ(HiddenFiles(out), std::vector<std::string>{});
@@ -3142,6 +3153,16 @@ TEST_F(CliTest, HelpAndVersion) {
     const Result version = RunCli(dir, {"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("wavtokeb-cli ", 0), 0u);
+    // A full disk under stdout: the text did not arrive, and the tool says so.
+    for (const char* option : {"--help", "--version", "convert --help"}) {
+        const std::string err = dir / "full.txt";
+        const int status = std::system(
+            (std::string(WTK_CLI_PATH) + " " + option + " > /dev/full 2> " + err).c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 1) << option;
+        EXPECT_EQ(ReadFileText(err), "wavtokeb-cli: Failed to write to standard output: " +
+                                         std::string(std::strerror(ENOSPC)) + "\n")
+            << option;
+    }
 }
 
 }  // namespace

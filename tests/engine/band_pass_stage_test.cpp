@@ -2,7 +2,10 @@
 // and the minute ends inside a block.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <memory>
+#include <thread>
 
 #include "engine/filter_kernels.h"
 #include "engine_test_util.h"
@@ -25,6 +28,25 @@ struct Variant {
     bool fillAhead = false;  // the queue filled before each piece is taken (pieces past every
                              // minute end band-passed ahead at the gain before it)
     bool takeOver = false;   // every piece the second thread took is filtered again, done or not
+    bool slowReads = false;  // each read takes longer than filtering what it gives (as decoding)
+};
+
+// A source whose every read waits first, as a decoder at work would.
+class SlowSource final : public RecordingSource {
+public:
+    explicit SlowSource(std::unique_ptr<RecordingSource> s) : s_(std::move(s)) {}
+    int64_t Read(uint8_t* out, int64_t n) override {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        return s_->Read(out, n);
+    }
+    bool AtEnd() const override { return s_->AtEnd(); }
+    int64_t Tell() const override { return s_->Tell(); }
+    void Seek(int64_t place) override { s_->Seek(place); }
+    int64_t SamplesBefore(int64_t place) const override { return s_->SamplesBefore(place); }
+    const ReadFailure* Failure() const override { return s_->Failure(); }
+
+private:
+    std::unique_ptr<RecordingSource> s_;
 };
 
 class ChunkedEqualsReference : public ::testing::TestWithParam<Variant> {
@@ -73,7 +95,15 @@ size_t ExpectSameAsReference(const std::vector<int16_t>& samples, WavFileRec rec
         ADD_FAILURE() << "cannot open the test file";
         return 0;
     }
-    fx.proc.ConvertOneWavFileWith(sink, f, 0, rec);
+    if (v.slowReads) {
+        RecordingLayout layout;
+        layout.Begin = kSkippedHeaderBytes;
+        layout.End = static_cast<int64_t>(bytes.size());
+        SlowSource source(OpenRecordingSource(fileno(f), layout.End, layout));
+        fx.proc.ConvertOneWavFileWith(sink, source, 0, rec);
+    } else {
+        fx.proc.ConvertOneWavFileWith(sink, f, 0, rec);
+    }
     std::fclose(f);
     ref.Convert(bytes, rec, v.graphs);
 
@@ -152,8 +182,10 @@ TEST_P(ChunkedEqualsReference, QuietFileWithToneBursts) {
 // on two threads with a kernel other than AVX-512 (which many processors lack), some also with
 // AVX-512. The last rows fill the queue of the second thread before each piece is taken, so
 // that pieces past every minute end are band-passed at the gain and threshold the minute end
-// changes, and must be band-passed again; the very last ones have the peak finder's thread
-// filter every piece again that the second thread took (as when that thread is held up).
+// changes, and must be band-passed again; the next ones have the peak finder's thread filter
+// every piece again that the second thread took (as when that thread is held up); the very last
+// ones read slowly, as a decoder does, so that the threads wait for reads and filter what the
+// other has read.
 INSTANTIATE_TEST_SUITE_P(
     Variants, ChunkedEqualsReference,
     ::testing::Values(
@@ -179,7 +211,11 @@ INSTANTIATE_TEST_SUITE_P(
         Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold, 4096, true, true},
         Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 37, true, false, true},
         Variant{FilterKernelKind::Portable, true, tGainType::tgGain, 213, true, false, true},
-        Variant{FilterKernelKind::Avx2, false, tGainType::tgThreshold, 213, true, true, true}),
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgThreshold, 213, true, true, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 4096, true, false, false, true},
+        Variant{FilterKernelKind::Portable, true, tGainType::tgThreshold, 213, true, false, false,
+                true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 213, false, false, false, true}),
     [](const auto& info) {
         const Variant& v = info.param;
         std::string name = test::KernelName(v.kernel);
@@ -191,6 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
         name += v.threads ? "TwoThreads" : "OneThread";
         if (v.fillAhead) name += "FilledAhead";
         if (v.takeOver) name += "TakenOver";
+        if (v.slowReads) name += "SlowReads";
         return name;
     });
 

@@ -118,7 +118,7 @@ TEST(PieceReaderTest, PiecesFilteredApartGiveTheBlocksValuesAndTheirFiltersGener
             do {
                 reader.Read(piece);
                 HighPassPiece(piece, piece.Hp.data(), nullptr);
-                BandPassPiece(piece, filter, nullptr);
+                piece.FilterGen = BandPassPiece(piece, filter, nullptr) ? filter.Gen() : 0;
                 if (piece.Count == 0) continue;
                 positions += piece.Count;
                 const auto at = static_cast<size_t>(piece.PFirst - 2);

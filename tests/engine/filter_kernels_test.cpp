@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "engine/piece_reader.h"
 #include "engine_test_util.h"
 #include "settings/sensitivity.h"
 
@@ -74,17 +76,24 @@ TEST_P(EachKernel, HighPassOfAConstantBlockIsItsSmallDcResponse) {
 TEST_P(EachKernel, HighPassMatchesTheInPlaceReferenceOnRandomBlocks) {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int32_t> full(-32768, 32767);
-    for (int32_t n : {0, 50, 83, 84, 85, 86, 87, 88, 91, 200, 4099}) {
+    for (int32_t n : {0, 50, 83, 84, 85, 86, 87, 88, 91, 200, 1123, 4099, 4112}) {
         std::vector<int32_t> s(static_cast<size_t>(n) + 1);
         for (auto& v : s) v = full(rng);
         std::vector<int32_t> want = s;
         test::RefHighPass(want, n);  // want[q] (q = 0 ... n - 84) is centred on s[q + 20]
         const int32_t count = std::max(n - 83, 0);
-        std::vector<int32_t> out(static_cast<size_t>(count) + 1, 99);
         const std::vector<uint8_t> b = Bytes(s);
-        HighPassFromBytes(b.data() + 4, count, out.data());  // from s[2] on
-        ASSERT_TRUE(std::equal(out.begin(), out.begin() + count, want.begin())) << "n " << n;
-        EXPECT_EQ(out[count], 99) << "wrote past the count";
+        // Stored for this thread, and for another, into values aligned on a cache line, on 16
+        // bytes, or on 4.
+        for (const Stores stores : {Stores::Cached, Stores::Streaming}) {
+            for (const size_t at : {size_t{0}, size_t{4}, size_t{1}}) {
+                CacheLineVector<int32_t> out(at + static_cast<size_t>(count) + 1, 99);
+                HighPassFromBytes(b.data() + 4, count, out.data() + at, stores);  // from s[2] on
+                ASSERT_TRUE(std::equal(out.begin() + at, out.begin() + at + count, want.begin()))
+                    << "n " << n << " at " << at;
+                EXPECT_EQ(out[at + count], 99) << "wrote past the count";
+            }
+        }
     }
 }
 
@@ -102,10 +111,15 @@ TEST_P(EachKernel, BandPassValuesFollowThePhaseTable) {
         const BandPassCoeffs c = MakeBandPassCoeffs(sens.Coeff);
         for (int32_t pFirst : {2, 3, 5}) {
             for (int32_t count : {0, 1, 3, 4, 5, 17, 2000}) {
-                std::vector<int32_t> out(4 * static_cast<size_t>(count) + 4, 12345);
+                // Stored for this thread, or for another into values aligned on a cache line
+                // (pFirst 2), on 16 bytes (3) or on 4 (5).
+                const Stores stores = count % 2 == 0 ? Stores::Streaming : Stores::Cached;
+                const size_t from = pFirst == 2 ? 0 : pFirst == 3 ? 4 : 1;
+                CacheLineVector<int32_t> values(from + 4 * static_cast<size_t>(count) + 4, 12345);
+                int32_t* out = values.data() + from;
                 std::vector<uint64_t> mask((4 * count + 63) / 64 + 1, ~uint64_t{0});
                 const int32_t threshold = 10 + pFirst;
-                BandPassValues(s.data(), pFirst, count, c, threshold, out.data(), mask.data());
+                BandPassValues(s.data(), pFirst, count, c, threshold, out, mask.data(), stores);
                 for (int32_t i = 0; i < count; ++i) {
                     for (int k = 0; k < 4; ++k) {
                         double sum = 0;
@@ -127,6 +141,70 @@ TEST_P(EachKernel, BandPassValuesFollowThePhaseTable) {
             }
         }
     }
+}
+
+// The plain sums of each phase, in the order of the phase table.
+void ExpectPlainSums(const std::array<float, 20>& coeff, const std::vector<int32_t>& s,
+                     const char* row) {
+    static const int idx[4][5] = {
+        {3, 7, 11, 15, 19}, {2, 6, 10, 14, 18}, {1, 5, 9, 13, 17}, {0, 4, 8, 12, 16}};
+    const BandPassCoeffs c = MakeBandPassCoeffs(coeff);
+    const auto count = static_cast<int32_t>(s.size()) - 4;
+    std::vector<int32_t> out(4 * s.size());
+    std::vector<uint64_t> mask(s.size() / 16 + 1);
+    BandPassValues(s.data(), 2, count, c, 0, out.data(), mask.data());
+    for (int32_t i = 0; i < count; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            double sum = 0;
+            for (int j = 0; j < 5; ++j) sum += static_cast<double>(coeff[idx[k][j]]) * s[i + j];
+            ASSERT_EQ(out[4 * i + k], test::RefRound(sum)) << row << " position " << i;
+        }
+    }
+}
+
+TEST_P(EachKernel, BandPassFoldsOnlyASymmetricKernelWhoseSumsAreExact) {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int32_t> hp(-131071, 131071);
+    std::vector<int32_t> s(1003);
+    for (auto& v : s) v = hp(rng);
+    // The sensitivity's kernels, at the presets' least and greatest gains and beyond, up to
+    // where the sums may overflow.
+    for (float scaler : {0.001f, 0.00005f, 0.005f, 0.0123457f, 3e-7f, 17.9f}) {
+        Sensitivity sens;
+        sens.CurrentAmpScaler = scaler;
+        sens.ReviseFilterScale();
+        EXPECT_TRUE(MakeBandPassCoeffs(sens.Coeff).folded) << scaler;
+        ExpectPlainSums(sens.Coeff, s, "gain");
+    }
+    Sensitivity sens;
+    sens.CurrentAmpScaler = 0.001f;
+    sens.ReviseFilterScale();
+    // Not symmetric: one coefficient of phase 0 differs from its mirror in phase 3.
+    std::array<float, 20> lopsided = sens.Coeff;
+    lopsided[3] = std::nextafter(lopsided[3], 1.0f);
+    EXPECT_FALSE(MakeBandPassCoeffs(lopsided).folded);
+    ExpectPlainSums(lopsided, s, "lopsided");
+    // Symmetric, but bits 2^-70 and 2^0 in one sum: the plain order rounds, and so must every
+    // kernel.
+    std::array<float, 20> wide = sens.Coeff;
+    wide[0] = wide[19] = 1.0f;
+    wide[4] = wide[15] = std::ldexp(1.0f, -70);
+    EXPECT_FALSE(MakeBandPassCoeffs(wide).folded);
+    ExpectPlainSums(wide, s, "wide");
+    // At the edge: phase 0 is {0, 0, 0, 2^-e, 1} (and its mirrors). Its half sums have bits
+    // down to 2^-(e + 1) in values up to 2^17 (pairs of samples below 2^18), exact in double
+    // for e = 34 and not for e = 35.
+    for (const int e : {34, 35}) {
+        std::array<float, 20> edge{};
+        edge[0] = edge[19] = 1.0f;
+        edge[4] = edge[15] = std::ldexp(1.0f, -e);
+        EXPECT_EQ(MakeBandPassCoeffs(edge).folded, e == 34) << "2^-" << e;
+        ExpectPlainSums(edge, s, "edge");
+    }
+    // Overflowing sums saturate and are not folded.
+    sens.CurrentAmpScaler = 3e38f;
+    sens.ReviseFilterScale();
+    EXPECT_FALSE(MakeBandPassCoeffs(sens.Coeff).folded);
 }
 
 TEST_P(EachKernel, BandPassSaturatesAbsurdGains) {

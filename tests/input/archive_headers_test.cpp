@@ -85,6 +85,26 @@ TEST(SampleConversion, EachFormatBecomesWhatA16BitRecorderWouldHaveWritten) {
     EXPECT_EQ(IntTo16(-1, 20), -1);
 }
 
+TEST(SampleConversion, DecodedBlocksBecomeTheSamplesOfEachValue) {
+    // Every value of a decoded block as IntTo16 gives it, also values outside their bits' range
+    // (the low 16 bits after the shift), in blocks with and without a tail of fewer than eight.
+    std::vector<int32_t> in = {0,      1,       -1,       32767,      -32768,    65535,
+                               -65536, 0x12345, -0x12345, 0x7FFFFFFF, INT32_MIN, 12,
+                               -7,     0x800,   0x7FFFFF, -0x800000,  0x1234567, 3};
+    for (int bits : {4, 8, 12, 15, 16, 17, 20, 24, 31, 32}) {
+        for (size_t n : {size_t{0}, size_t{5}, size_t{8}, in.size()}) {
+            std::vector<uint8_t> out(2 * n + 2, 0xEE);
+            IntsTo16(in.data(), static_cast<int64_t>(n), bits, out.data());
+            for (size_t i = 0; i < n; ++i) {
+                ASSERT_EQ(static_cast<int16_t>(out[2 * i] | (out[2 * i + 1] << 8)),
+                          IntTo16(in[i], bits))
+                    << "bits " << bits << " value " << in[i];
+            }
+            EXPECT_EQ(out[2 * n], 0xEE) << "wrote past the block";
+        }
+    }
+}
+
 // A harp chunk body: the count at byte 36, then 32 bytes per raw file.
 Bytes Harp(const std::vector<std::vector<uint32_t>>& raws, uint16_t count) {
     Bytes b(56, 0);

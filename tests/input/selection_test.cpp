@@ -102,10 +102,11 @@ TEST(SelectionTexts, DurationsAndCells) {
     r.IdentityName = "LOC1";
     r.Start.Mn = 64891590;
     r.DurationMs = 2604;
+    r.DateString = "2023 05 17";
     EXPECT_EQ(
-        FilesMemoLine(r),
-        "17/5/2023 14:30\t0\t2.60\tLOC1\t/d/LOC1.20230517143000.wav\tLOC1.20230517143000.TK1");
-    EXPECT_EQ(FilesMemoLine(BlankWavFileRec), "30/12/1899 00:00\t0\t0.00\t\t\t.TK1");
+        FilesMemoLine(r, TK1NameOf("Site", r)),
+        "17/5/2023 14:30\t0\t2.60\tLOC1\t/d/LOC1.20230517143000.wav\tSiteLOC1 2023 05 17.TK1");
+    EXPECT_EQ(FilesMemoLine(BlankWavFileRec, ""), "30/12/1899 00:00\t0\t0.00\t\t\t");
 }
 
 // Repeated passes exchanging strictly out-of-order neighbours: the order the sorts must give.
@@ -210,11 +211,12 @@ TEST_F(Selection, GroupsLocationsAndListsTheRecords) {
               (std::vector<std::string>{"Finding WAV files", "Ordering list of 3 WAV files",
                                         "Sorting WAV file names", "Sorting WAV file times",
                                         "3 WAV files in 2 name groups"}));
-    EXPECT_EQ(Memo(), (std::vector<std::string>{
-                          "earlier line", kHeader,
-                          "1/1/2023 00:00\t0\t2.60\tLOC1\t" + loc1a + "\tLOC1.20230101000000.TK1",
-                          "2/1/2023 00:00\t0\t2.60\tLOC1\t" + loc1b + "\tLOC1.20230102000000.TK1",
-                          "1/1/2023 00:00\t0\t2.60\tLOC2\t" + loc2 + "\tLOC2.20230101000000.TK1"}));
+    EXPECT_EQ(Memo(),
+              (std::vector<std::string>{
+                  "earlier line", kHeader,
+                  "1/1/2023 00:00\t0\t2.60\tLOC1\t" + loc1a + "\tNewFileNameLOC1 2023 01 01.TK1",
+                  "2/1/2023 00:00\t0\t2.60\tLOC1\t" + loc1b + "\tNewFileNameLOC1 2023 01 01.TK1",
+                  "1/1/2023 00:00\t0\t2.60\tLOC2\t" + loc2 + "\tNewFileNameLOC2 2023 01 01.TK1"}));
 
     // The next selection starts from a fresh table and adds to the memo.
     SelectFiles({loc1b});
@@ -276,7 +278,7 @@ TEST_F(Selection, StopEndsTheListingButEveryRecordIsSortedAndListed) {
     EXPECT_EQ(Identities()[7], "S7");
     EXPECT_EQ(Identities()[9], "S9");
     EXPECT_EQ(Memo().size(), 11u);
-    EXPECT_EQ(Memo()[1], "30/12/1899 00:00\t0\t0.00\t\t\t.TK1");
+    EXPECT_EQ(Memo()[1], "30/12/1899 00:00\t0\t0.00\t\t\t");
     EXPECT_FALSE(STOP);
     EXPECT_FALSE(Busy);
 
@@ -436,7 +438,8 @@ TEST_F(Selection, RecordersOwnTimesGroupByFolderAndReadLocalNames) {
 
     EXPECT_EQ(Identities(), (std::vector<std::string>{"moths", "moths", "north", "south", "west"}));
     EXPECT_EQ(host.Text(Label::BigLbl), "5 WAV files in 4 name groups");
-    EXPECT_EQ(Memo()[3], "11/6/2024 06:00\t0\t0.30\tnorth\t" + north + "\trec1.TK1");
+    EXPECT_EQ(Memo()[3],
+              "11/6/2024 06:00\t0\t0.30\tnorth\t" + north + "\tNewFileNamenorth 2024 06 11.TK1");
     // The moths' names give 08:00 and 09:00 at UTC+2: placed at 06:00 and 07:00 UTC.
     EXPECT_EQ(StartTimeText(Recs[0].StartTime), "2024-06-11T06:00:00.000000Z");
     EXPECT_EQ(StartTimeText(Recs[1].StartTime), "2024-06-11T07:00:00.000000Z");
@@ -498,7 +501,8 @@ TEST_F(Selection, DurationsEndWithTheDataChunk) {
                                            {"guan", test::Bytes(8 << 20, ' ')}}));
     SelectFiles({path});
     ASSERT_EQ(Recs.size(), 1u);
-    EXPECT_EQ(Memo().back(), "1/1/2023 00:00\t0\t2.00\tA\t" + path + "\tA.20230101000000.TK1");
+    EXPECT_EQ(Memo().back(),
+              "1/1/2023 00:00\t0\t2.00\tA\t" + path + "\tNewFileNameA 2023 01 01.TK1");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "base/calendar.h"
@@ -46,6 +47,15 @@ TEST(Presence, PeriodsWithoutEffortHaveEmptyCountsNeverZero) {
     EXPECT_EQ(rows[0].NbhfDpm, 0);  // recorded, nothing found: 0
     EXPECT_EQ(PresenceRowText(rows[2]),
               "2024-06-01T02:00:00.000000Z,REEF,5,300.000000,0,0,0,0,0,0");
+}
+
+TEST(Presence, ASpanOfCenturiesIsRefusedNotAllocated) {
+    // Two recordings of a damaged table centuries apart would ask for a row per minute
+    // between them.
+    PresenceCounter c("REEF", {Period::Day, 0, TrainQuality::Moderate});
+    c.AddEffort(kJune1, kJune1 + kMinute);
+    c.AddEffort(kJune1 + 300 * 366 * 1440 * kMinute, kJune1 + 300 * 366 * 1440 * kMinute + kMinute);
+    EXPECT_THROW(c.Rows(), std::length_error);
 }
 
 TEST(Presence, PartialMinutesCountBySeconds) {

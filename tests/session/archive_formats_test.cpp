@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "output/tk1_codec.h"
 #include "recording_host.h"
 #include "session/session.h"
 #include "synth/synth.h"
@@ -37,6 +39,7 @@ struct Converted {
     std::vector<Event> Events;
     std::vector<uint8_t> Tk1;  // the one TK1 file, its clock bytes zeroed
     Tk1File File;
+    std::vector<tk1::RecordingRow> Rows;  // of its recordings table
 };
 
 Converted Convert(const TempDir& dir, const std::string& path, const Choices& run) {
@@ -58,8 +61,12 @@ Converted Convert(const TempDir& dir, const std::string& path, const Choices& ru
     host.saveAnswer = out + "/chosen.TK1";
     s.SelectPaths({path});
     s.ConvertBatchBtnClick();
-    Converted c{s.LastOutcome, host.messages, host.events, {}, {}};
+    Converted c{s.LastOutcome, host.messages, host.events, {}, {}, {}};
     for (const auto& e : fs::directory_iterator(out)) {
+        if (e.path().string().ends_with(".recordings.csv")) {
+            auto rows = tk1::DecodeRecordingsTable(ReadFileText(e.path().string()));
+            if (auto* r = std::get_if<std::vector<tk1::RecordingRow>>(&rows)) c.Rows = *r;
+        }
         if (e.path().extension() != ".TK1") continue;
         EXPECT_TRUE(c.Tk1.empty()) << "one TK1 file";
         c.File = ReadTk1(e.path().string());
@@ -227,6 +234,71 @@ TEST(ArchiveFormats, ADamagedFlacStreamStopsAtItsLastGoodSampleAndTheBatchGoesOn
     EXPECT_LT(got.size(), all.size());
     for (size_t i = 0; i + 1 < got.size(); ++i) {
         EXPECT_EQ(got[i].ClkTime5MuSecs(), all[i].ClkTime5MuSecs()) << i;
+    }
+}
+
+TEST(ArchiveFormats, TheEffortOfAFlacStreamIsTheSamplesConvertedWhateverItsStreamInfoSays) {
+    TempDir dir;
+    const std::string wav = dir / "A.20230517140000.wav";
+    synth::WriteWav(wav, Clicks(3));
+    const Converted reference = Convert(dir, wav, {});
+    ASSERT_EQ(reference.Rows.size(), 1u);
+    const int64_t whole = reference.Rows[0].Samples;  // 3 s less the 28 samples of the header
+    ASSERT_EQ(whole, 3 * 384000 - 28);
+    const std::string flac = dir / "A.20230517140000.flac";
+    synth::WavToFlac(wav, flac, false);
+    const std::vector<uint8_t> stream = ReadFileBytes(flac);
+    // STREAMINFO's count of samples: 36 bits from the low half of byte 21 on.
+    auto counting = [&](int64_t total) {
+        std::vector<uint8_t> b = stream;
+        b[21] = static_cast<uint8_t>((b[21] & 0xF0) | ((total >> 32) & 0x0F));
+        for (int k = 0; k < 4; ++k) b[22 + k] = static_cast<uint8_t>(total >> (24 - 8 * k));
+        return b;
+    };
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        Session::Outcome outcome;
+        std::vector<EventKind> kinds;
+        bool converted;  // whole: the bytes of the WAV file's conversion
+    };
+    const std::vector<Case> cases = {
+        {"its true count: no warning", stream, Session::Outcome::Done, {}, true},
+        {"a count of 0, unknown", counting(0), Session::Outcome::Done, {}, true},
+        {"a count of 2^36 - 1",
+         counting((int64_t{1} << 36) - 1),
+         Session::Outcome::Failed,
+         {EventKind::WavReadFailed},
+         true},
+        {"a count of half the stream: read to its end",
+         counting(3 * 384000 / 2),
+         Session::Outcome::Done,
+         {EventKind::StreamLongerThanHeader},
+         true},
+        {"cut at 30 %",
+         std::vector<uint8_t>(stream.begin(),
+                              stream.begin() + static_cast<long>(stream.size() * 3 / 10)),
+         Session::Outcome::Failed,
+         {EventKind::WavReadFailed},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFileBytes(flac, c.bytes);
+        const Converted got = Convert(dir, flac, {});
+        EXPECT_EQ(got.Outcome, c.outcome) << ::testing::PrintToString(got.Messages);
+        std::vector<EventKind> kinds;
+        for (const Event& e : got.Events) kinds.push_back(e.Kind);
+        EXPECT_EQ(kinds, c.kinds) << ::testing::PrintToString(got.Messages);
+        ASSERT_EQ(got.Rows.size(), 1u);
+        if (c.converted) {
+            EXPECT_EQ(got.Rows[0].Samples, whole);
+            EXPECT_TRUE(got.Tk1 == reference.Tk1);
+        } else {
+            // What was decoded before the cut, to within a frame of 4096 samples.
+            EXPECT_NEAR(static_cast<double>(got.Rows[0].Samples), 0.3 * static_cast<double>(whole),
+                        0.05 * static_cast<double>(whole));
+        }
     }
 }
 

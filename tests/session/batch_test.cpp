@@ -445,6 +445,16 @@ TEST_F(BatchTest, StopTakesEffectAtTheNextMinuteEndWithTheMinuteClosed) {
     EXPECT_EQ(f.MinuteCount(), 5);
     EXPECT_EQ(f.LastLoggingMin(), kMin1400 + 5);
     EXPECT_EQ(Lines(ReadFileText(Out("NewFileNameA 2023 05 17.txt"))).size(), 1u);
+    // The effort of the recording is the four minutes converted (to the position where the
+    // last of them closed, a fraction of a second before its last sample), not its ten.
+    const std::vector<std::string> table =
+        Lines(ReadFileText(Out("NewFileNameA 2023 05 17.recordings.csv")));
+    ASSERT_EQ(table.size(), 2u);
+    const size_t rate = table[1].find(",2000,");
+    ASSERT_NE(rate, std::string::npos) << table[1];
+    const long samples = std::stol(table[1].substr(rate + 6));
+    EXPECT_LE(samples, 4 * 120000) << table[1];
+    EXPECT_GT(samples, 4 * 120000 - 2000) << table[1];
     EXPECT_FALSE(s.STOP);
     EXPECT_FALSE(s.Busy);
 }
@@ -865,29 +875,33 @@ TEST_F(BatchTest, UnopenableWavFileEndsTheBatchWithEverythingClosed) {
     EXPECT_EQ(s.LastOutcome, Session::Outcome::Failed);
     EXPECT_EQ(host.messages,
               std::vector<std::string>{
-                  "Failed to open wav file A.20230517140200No such file or directory"});
+                  "Failed to open wav file A.20230517140200: No such file or directory"});
     ASSERT_FALSE(host.events.empty());
-    EXPECT_EQ(host.events.back().Kind, EventKind::WavNotOpened);
-    EXPECT_EQ(host.events.back().File, a2);
-    EXPECT_EQ(host.events.back().Errno, ENOENT);
-    // The open TK1 file is finalised with what it holds; nothing of group B is made.
-    const Tk1File f = ReadTk1(Out("A 2023 05 17.TK1"));
-    EXPECT_TRUE(f.wellFormed);
-    EXPECT_EQ(f.Kinds(), "LME");
-    EXPECT_EQ(Lines(ReadFileText(Out("A 2023 05 17.txt"))).size(), 1u);
-    EXPECT_FALSE(fs::exists(Out("B 2023 05 17.TK1")));
+    EXPECT_EQ(host.events[0].Kind, EventKind::WavNotOpened);
+    EXPECT_EQ(host.events[0].File, a2);
+    EXPECT_EQ(host.events[0].Errno, ENOENT);
+    // The open TK1 file lacks the rest of its recordings: it is removed with its side files
+    // and the batch's export, each named beside the data memo; nothing of group B is made.
+    EXPECT_EQ(
+        host.notes[Memo::DataMemo],
+        (std::vector<std::string>{"Removed, not written: " + Out("A 2023 05 17.TK1"),
+                                  "Removed, not written: " + Out("A 2023 05 17.txt"),
+                                  "Removed, not written: " + Out("A 2023 05 17.recordings.csv"),
+                                  "Removed, not written: " + Out("chosen IPIs.txt")}));
+    EXPECT_TRUE(fs::is_empty(out));
     EXPECT_TRUE(s.Idle());
 
     // The scrapbook's name stands in for the file name in the message.
     host.messages.clear();
-    host.yesNoAnswer = true;  // the export file of the batch before is replaced
+    WriteFileBytes(Out("chosen IPIs.txt"), {1, 2, 3});
+    host.yesNoAnswer = true;  // the export file of a batch before is replaced
     fs::remove(a1);
     s.SelectPaths({Silent("x y.wav", 1), Silent("x z.wav", 1)});
     fs::remove(dir / "x y.wav");
     s.MakeScrapbookBtnClick();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0],
-              "Failed to open wav file x  TK1 scrapbookNo such file or directory");
+              "Failed to open wav file x  TK1 scrapbook: No such file or directory");
     // The export file it would have replaced is kept, and the window's data memo says so.
     EXPECT_EQ(
         host.notes[Memo::DataMemo].back(),
@@ -949,7 +963,9 @@ TEST_F(BatchTest, TK1FileThatCannotBeCreatedStopsTheBatch) {
     EXPECT_TRUE(ReadTk1(Out("NewFileNameA 2023 05 17.TK1")).wellFormed);
     EXPECT_FALSE(fs::exists(Out("NewFileNameC 2023 05 17.TK1")));
     EXPECT_EQ(Memo(Memo::DataMemo).size(), 2u);  // the header and group A
-    EXPECT_TRUE(fs::exists(Out("chosen IPIs.txt")));
+    // The export holds group A's peaks only: it does not take its name.
+    EXPECT_FALSE(fs::exists(Out("chosen IPIs.txt")));
+    EXPECT_EQ(host.notes[Memo::DataMemo].back(), "Removed, not written: " + Out("chosen IPIs.txt"));
     EXPECT_TRUE(s.Idle());
 }
 

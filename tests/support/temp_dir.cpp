@@ -1,9 +1,13 @@
 #include "temp_dir.h"
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -80,6 +84,22 @@ FileSizeLimit::FileSizeLimit(uint64_t bytes) {
 FileSizeLimit::~FileSizeLimit() {
     ::setrlimit(RLIMIT_FSIZE, &before_);
     std::signal(SIGXFSZ, handlerBefore_);
+}
+
+SmallFileSystem::SmallFileSystem(const std::string& at, const std::string& options) : at_(at) {
+    // Mounts of the namespace stay this process's: nothing outside sees them.
+    static const bool ownNamespace =
+        ::unshare(CLONE_NEWNS) == 0 &&
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    if (!ownNamespace) {
+        why_ = std::string("no mount namespace of its own: ") + std::strerror(errno);
+    } else if (::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+        why_ = "tmpfs " + options + " cannot be mounted: " + std::strerror(errno);
+    }
+}
+
+SmallFileSystem::~SmallFileSystem() {
+    if (Mounted()) ::umount2(at_.c_str(), MNT_DETACH);
 }
 
 }  // namespace wtk::test

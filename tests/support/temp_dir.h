@@ -47,4 +47,20 @@ private:
     void (*handlerBefore_)(int) = nullptr;
 };
 
+// A small tmpfs (options as for mount, e.g. "size=8k" or "nr_inodes=4") mounted on an existing
+// folder, in a mount namespace of this process's own, while it lives: a disk that fills up.
+// Mounting needs root; where it cannot be done, Mounted() is false and Why() says why.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const std::string& at, const std::string& options);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool Mounted() const { return why_.empty(); }
+    const std::string& Why() const { return why_; }
+
+private:
+    std::string at_, why_;
+};
+
 }  // namespace wtk::test

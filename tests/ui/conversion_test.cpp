@@ -1,6 +1,7 @@
 // Whole conversions driven through the window, with the dialogs answered by a test double.
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -14,11 +15,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
 #include <memory>
 
+#include "input/selection.h"
 #include "synth/archive_formats.h"
 #include "synth/synth.h"
 #include "temp_dir.h"
@@ -422,6 +427,67 @@ TEST_F(CliIdentityTest, ScrapbookWithoutLinkageFiles) {
     EXPECT_TRUE(Cv->SetFm()->isVisible());  // the scrapbook leaves the settings window open
     ASSERT_EQ(Outputs(".txt").size(), 0u);
     ExpectSameAsCli({"scrapbook", "--no-linkage", "--site", "Bay"});
+}
+
+// Where a cell of a memo's line begins, in pixels: the character after the line's n-th tab.
+qreal CellX(QPlainTextEdit* memo, const QString& line, int n) {
+    const QTextBlock block = memo->document()->find(line).block();
+    EXPECT_TRUE(block.isValid()) << line.toStdString();
+    memo->document()->documentLayout()->blockBoundingRect(block);  // laid out now
+    int at = -1;
+    for (int k = 0; k < n; ++k) at = static_cast<int>(line.indexOf(u'\t', at + 1));
+    return block.layout()->lineAt(0).cursorToX(at + 1);
+}
+
+// Files that need choices: the questions first, then the list once, at the rate taken from
+// their headers, each line naming the TK1 file it goes into under its heading; the summary
+// memo shows the whole line of each TK1 file.
+TEST_F(ConversionTest, TheFileListIsShownOnceInColumnsAndTheSummaryWhole) {
+    const fs::path archive = in.path() / "flac";
+    fs::create_directories(archive);
+    const synth::RecordingSpec spec{
+        .SampleRate = 384000, .Seconds = 1.5, .NoiseRms = 5, .Trains = {}};
+    const std::string stereo = (in.path() / "stereo.wav").string();
+    synth::WriteWav(stereo, spec, {}, {}, {synth::SampleStore::Pcm24, 2, 2});
+    synth::WavToFlac(stereo, (archive / "B.20230517140000.flac").string(), false);
+    synth::WavToFlac(stereo, (archive / "B.20230517140100.flac").string(), false);
+    Cv->KsamplesPerSecEdit->setText("576");
+    Cv->ShowGraphs->setChecked(false);
+    script.yesNoAnswer = true;  // to 16 bits, and the headers' rate
+    script.choiceAnswer = 0;
+    Cv->FilesMemo->clear();
+    Cv->DropPaths({QString::fromStdString(archive.string())});
+    ASSERT_EQ(Cv->session().NofWAVfilesFound, 2);
+    ASSERT_EQ(log.questions.size(), 3) << log.questions.join("|").toStdString();
+    EXPECT_EQ(Cv->KsamplesPerSecEdit->text(), "384");
+    const QStringList lines = Cv->FilesMemo->toPlainText().split(u'\n');
+    ASSERT_EQ(lines.size(), 3) << Cv->FilesMemo->toPlainText().toStdString();
+    const QString header = QString::fromStdString(FilesMemoHeader());
+    EXPECT_EQ(lines[0], header);
+    for (int k = 1; k <= 2; ++k) {
+        const QStringList cells = lines[k].split(u'\t');
+        ASSERT_EQ(cells.size(), 6);
+        EXPECT_EQ(cells[2], "1.50") << "the duration at 384 k samples/s";
+        EXPECT_EQ(cells[5], "NewFileNameB 2023 05 17.TK1");
+        for (int n = 1; n <= 5; ++n) {
+            EXPECT_EQ(CellX(Cv->FilesMemo, lines[k], n), CellX(Cv->FilesMemo, header, n))
+                << "cell " << n << " of line " << k;
+        }
+    }
+
+    Cv->ConvertBatchBtn->click();
+    ASSERT_EQ(Cv->session().LastOutcome, Session::Outcome::Done)
+        << log.messages.join("|").toStdString();
+    const QStringList summary = Cv->DataMemo->toPlainText().split(u'\n');
+    ASSERT_EQ(summary.size(), 2);
+    EXPECT_TRUE(summary[1].startsWith("NewFileNameB 2023 05 17.TK1\t2\t"));
+    const QTextBlock last = Cv->DataMemo->document()->lastBlock();
+    Cv->DataMemo->document()->documentLayout()->blockBoundingRect(last);
+    const QTextLayout* layout = last.layout();
+    const QTextLine end = layout->lineForTextPosition(last.length() - 1);
+    EXPECT_LE(end.cursorToX(last.length() - 1), Cv->DataMemo->viewport()->width())
+        << "the compression figure is in view";
+    EXPECT_EQ(CellX(Cv->DataMemo, summary[1], 1), CellX(Cv->DataMemo, summary[0], 1));
 }
 
 }  // namespace
