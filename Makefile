@@ -107,10 +107,11 @@ bench: build
 
 # How well click trains and presence are found: duty-cycled scenes (PRESENCE_HOURS of mixed
 # scenes, 10, and an hour of each kind of sound without porpoises) generated, converted and
-# deleted an hour at a time, against the truth of every recorded minute.
+# deleted an hour at a time, against the truth of every recorded minute; PRESENCE_STYLE=field
+# draws the field scenes (half the mixed hours at 576 k and half at 384 k samples/s).
 bench-presence: build
 	@$(BUILD)/bench/presence_bench scenes --hours $(or $(PRESENCE_HOURS),10) \
-	  $(if $(PRESENCE_SEED),--seed $(PRESENCE_SEED))
+	  $(if $(PRESENCE_SEED),--seed $(PRESENCE_SEED)) $(if $(PRESENCE_STYLE),--style $(PRESENCE_STYLE))
 
 # The Debian packages wavtokeb-cli (the command-line tool, no Qt), wavtokeb (the window) and
 # python3-wavtokeb from the build, into BUILD/*.deb. Only what the packages hold is built (no
