@@ -170,12 +170,18 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
                               m.IciJitter <= o.SonarMaxIciJitter && m.Chance <= o.SonarMaxChance;
     // Intervals longer than an animal's are a train only as pings.
     if (t.IciModalMs > o.MaxIciMs && !regularTrain) return std::nullopt;
-    const bool nbhfClicks = m.KhzMedian >= o.NbhfMinKhz && m.KhzMedian <= o.NbhfMaxKhz &&
-                            m.MedianCycles >= o.NbhfMinCycles &&
+    const bool nbhfBand = m.KhzMedian >= o.NbhfMinKhz && m.KhzMedian <= o.NbhfMaxKhz;
+    const bool nbhfClicks = nbhfBand && m.MedianCycles >= o.NbhfMinCycles &&
                             m.MedianCycles <= o.NbhfMaxCycles && m.MedianSpread <= o.NbhfMaxSpread;
+    // A porpoise's shortest clicks ring only a few cycles above the detector's count, as a
+    // dolphin's broadband ones do; their periods keep to a narrow band, a broadband click's
+    // do not.
+    const bool fewNarrowClicks = nbhfBand && m.MedianCycles >= o.NbhfFewCycles &&
+                                 m.MedianCycles < o.NbhfMinCycles &&
+                                 m.MedianSpread <= o.NbhfNarrowSpread;
     if (regularTrain) {
         t.Class = TrainClass::Sonar;
-    } else if (nbhfClicks) {
+    } else if (nbhfClicks || fewNarrowClicks) {
         t.Class = TrainClass::Nbhf;
     } else if (m.KhzMedian < o.DolphinMaxKhz || m.MedianCycles < o.NbhfMinCycles) {
         t.Class = TrainClass::Dolphin;
@@ -195,6 +201,13 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
         t.Quality = TrainQuality::Moderate;
     } else {
         t.Quality = TrainQuality::Low;
+    }
+    // So few cycles are weaker evidence of the band than many: such a train is of moderate
+    // quality at most, and of low quality unless it holds as many clicks as a high one (a few
+    // clicks of filtered noise may keep to a band as well).
+    if (t.Class == TrainClass::Nbhf && !nbhfClicks) {
+        t.Quality =
+            n >= o.HighMinClicks ? std::min(t.Quality, TrainQuality::Moderate) : TrainQuality::Low;
     }
 
     for (size_t i = 0; i < clicks.size(); ++i) {

@@ -39,6 +39,13 @@ constexpr TrainOptionDef kDefs[] = {
      255},
     {"NbhfMaxSpread", &O::NbhfMaxSpread,
      "largest median period spread (IPI range code 0-15) of the clicks of an NBHF train", 0, 15},
+    {"NbhfFewCycles", &O::NbhfFewCycles,
+     "fewest median cycles of an NBHF train whose clicks are narrow-band (NbhfNarrowSpread)", 1,
+     255},
+    {"NbhfNarrowSpread", &O::NbhfNarrowSpread,
+     "largest median period spread (IPI range code 0-15) of an NBHF train of fewer than "
+     "NbhfMinCycles cycles",
+     0, 15},
     {"NbhfMaxCycles", &O::NbhfMaxCycles,
      "most median cycles of the clicks of an NBHF train (more: long pings)", 1, 255},
     {"DolphinMaxKhz", &O::DolphinMaxKhz,

@@ -68,9 +68,14 @@ struct TrainOptions {
     // ---- classes ----
     double NbhfMinKhz = 115;  // median frequency of an NBHF train
     double NbhfMaxKhz = 160;
-    double NbhfMinCycles = 5;      // median cycles of its clicks: several
-    double NbhfMaxCycles = 30;     // and not a long ping
-    double NbhfMaxSpread = 11;     // median IPI range code of its clicks (narrow band)
+    double NbhfMinCycles = 5;   // median cycles of its clicks: several
+    double NbhfMaxCycles = 30;  // and not a long ping
+    double NbhfMaxSpread = 11;  // median IPI range code of its clicks (narrow band)
+    // Short narrow-band clicks ring only a few cycles above the detector's count: a train of
+    // fewer cycles (down to NbhfFewCycles) is NBHF still when its clicks' spread is at most
+    // NbhfNarrowSpread, and then of moderate quality at most, with HighMinClicks clicks.
+    double NbhfFewCycles = 3;
+    double NbhfNarrowSpread = 6;
     double DolphinMaxKhz = 100;    // median frequency under which a train is dolphin-like
     double SonarIciTolerance = 1;  // successive intervals of pings are equal within this many %
     double SonarMinRegular = 70;   // % of a sonar train's intervals that are that regular

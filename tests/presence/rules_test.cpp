@@ -79,8 +79,33 @@ TEST(TrainRules, EachMeasureDecidesItsPart) {
          TrainQuality::High},
         {"broad band", with([](ChainSpec& s) { s.Spread = 13; }), TrainClass::Unclassed,
          TrainQuality::High},
-        {"few cycles", with([](ChainSpec& s) { s.Cycles = 3; }), TrainClass::Dolphin,
-         TrainQuality::High},
+        {"few cycles, broad band", with([](ChainSpec& s) {
+             s.Cycles = 3;
+             s.Spread = 9;
+         }),
+         TrainClass::Dolphin, TrainQuality::High},
+        {"few cycles, narrow band", with([](ChainSpec& s) {
+             s.Cycles = 3;
+             s.Spread = 5;
+         }),
+         TrainClass::Nbhf, TrainQuality::Moderate},
+        {"few cycles, narrow band, 12 clicks", with([](ChainSpec& s) {
+             s.Cycles = 4;
+             s.Spread = 5;
+             s.Clicks = 12;
+         }),
+         TrainClass::Nbhf, TrainQuality::Low},
+        {"two cycles, narrow band", with([](ChainSpec& s) {
+             s.Cycles = 2;
+             s.Spread = 5;
+         }),
+         TrainClass::Dolphin, TrainQuality::High},
+        {"few narrow cycles under the band", with([](ChainSpec& s) {
+             s.Cycles = 4;
+             s.Spread = 5;
+             s.Khz = 108;
+         }),
+         TrainClass::Dolphin, TrainQuality::High},
         {"low frequency", with([](ChainSpec& s) { s.Khz = 60; }), TrainClass::Dolphin,
          TrainQuality::High},
         {"above the band", with([](ChainSpec& s) { s.Khz = 170; }), TrainClass::Unclassed,
