@@ -27,8 +27,8 @@ constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr"
 constexpr std::array<std::string_view, kTrainClasses> kClassColours = {"#d55e00", "#0072b2",
                                                                        "#009e73", "#cc79a7"};
 constexpr std::string_view kNoTrainColour = "#a0a0a0";
-constexpr std::string_view kNoRecordingColour = "#bdbdbd";
-constexpr std::string_view kEffortColour = "#6f8fb3";
+// (Cells without recording and the bars of time recorded take their colours from the page's
+// style sheet: classes "none" and "effort".)
 
 // A coordinate: one decimal, none where it is 0.
 std::string N(double v) {
