@@ -88,6 +88,14 @@ EDGES = [
      [59.9, 60.125, 60.1, 61]),
     ("times that step back within one recording", [(0, 30, 576000), (0, 30, 576000)],
      [10, 10, 9.99999, 20]),
+    ("a step back to the very tick the next file is placed at",
+     [(0, 45, 576000), (30, 20, 576000)], [10, 40, 30, 44]),
+    ("a file ended mid-minute, the next file's click in the next minute's first ticks",
+     [(0, 30, 1000), (60, 30, 1000)], [10, 60.05]),
+    ("the last block's ticks end where the allowance ends",
+     [(0, 60.01, 1000), (60, 30, 1000)], [59, 60.125005]),
+    ("a click exactly the allowance after a recording's end, in the next minute's first ticks",
+     [(0, 59.999, 1000), (60, 30, 1000)], [59, 60.124005]),
 ]
 
 
