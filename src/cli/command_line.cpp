@@ -39,6 +39,15 @@ double Degrees(const char* option, const std::string& text, double limit) {
     return v;
 }
 
+// --utc-offset of presence and of report: minutes east of UTC.
+void SetUtcOffset(CommandLine& c, const std::string& v) {
+    const std::optional<int32_t> offset = presence::ParseUtcOffset(v);
+    if (!offset) {
+        throw UsageError{"--utc-offset takes +HH:MM or -HH:MM (at most 14:00), not \"" + v + "\""};
+    }
+    c.utcOffsetMinutes = *offset;
+}
+
 struct VerbDef {
     Verb verb;
     const char* Name;
@@ -368,14 +377,7 @@ const OptionDef kOptions[] = {
     {"utc-offset", 0, "+-HH:MM", false, kPresence,
      "periods follow the clock of this offset from UTC: hours and days begin at its hh:00 and "
      "00:00, and period_start is written with it, e.g. +02:00 [Z]",
-     [](CommandLine& c, const std::string& v) {
-         const std::optional<int32_t> offset = presence::ParseUtcOffset(v);
-         if (!offset) {
-             throw UsageError{"--utc-offset takes +HH:MM or -HH:MM (at most 14:00), not \"" + v +
-                              "\""};
-         }
-         c.utcOffsetMinutes = *offset;
-     }},
+     SetUtcOffset},
     {"out", 'o', "FILE", false, kReport, "the report's file, e.g. report.html",
      [](CommandLine& c, const std::string& v) { c.out = v; }},
     {"lat", 0, "DEGREES", false, kReport,
@@ -388,14 +390,7 @@ const OptionDef kOptions[] = {
     {"utc-offset", 0, "+-HH:MM", false, kReport,
      "hours and days of the report in the clock this far east of UTC, e.g. +02:00 or -03:30 "
      "(at most 14:00 either way) [Z: UTC]",
-     [](CommandLine& c, const std::string& v) {
-         const std::optional<int32_t> offset = presence::ParseUtcOffset(v);
-         if (!offset) {
-             throw UsageError{"--utc-offset takes +HH:MM or -HH:MM (at most 14:00), not \"" + v +
-                              "\""};
-         }
-         c.utcOffsetMinutes = *offset;
-     }},
+     SetUtcOffset},
     {"overwrite", 0, nullptr, false, kReport,
      "replace a file of the report's name (whole, once the new report is complete); without it "
      "nothing is written when one is there",
