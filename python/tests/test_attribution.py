@@ -96,6 +96,12 @@ EDGES = [
      [(0, 60.01, 1000), (60, 30, 1000)], [59, 60.125005]),
     ("a click exactly the allowance after a recording's end, in the next minute's first ticks",
      [(0, 59.999, 1000), (60, 30, 1000)], [59, 60.124005]),
+    # A last block as long as a minute's close (59,876 samples at 1 k): its minute closes at
+    # its very end; one sample less leaves the minute open.
+    ("a last block that ends exactly where its minute closes", [(0, 119.876, 1000)], [10, 119, 125]),
+    ("a last block one sample short of its minute's close", [(0, 119.875, 1000)], [10, 119, 125]),
+    ("a first block that ends exactly where its minute closes, then a whole minute",
+     [(0.124, 119.876, 1000)], [10, 70]),
 ]
 
 
@@ -115,6 +121,7 @@ def test_edges_of_the_rule_equal_dump(cli, tmp_path, what, recordings, clicks):
     write_table(tmp_path / "NewFileNameLOC 2024 06 11.recordings.csv", rows)
     t = wavtokeb.read_tk1(tk1)
     assert assert_clicks_equal_dump(cli, tk1, t) == len(clicks)
+    assert_minutes_equal_dump(cli, tk1, t)
 
 
 # The linkage file alone: (what, lines as (minute from 08:00, path), click times in seconds).
