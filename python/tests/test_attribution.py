@@ -96,6 +96,8 @@ EDGES = [
      [(0, 60.01, 1000), (60, 30, 1000)], [59, 60.125005]),
     ("a click exactly the allowance after a recording's end, in the next minute's first ticks",
      [(0, 59.999, 1000), (60, 30, 1000)], [59, 60.124005]),
+    ("the same after a click within the allowance: the clicks past the end are searched",
+     [(0, 59.999, 1000), (60, 30, 1000)], [59, 60.0005, 60.124005]),
     # A last block as long as a minute's close (59,876 samples at 1 k): its minute closes at
     # its very end; one sample less leaves the minute open.
     ("a last block that ends exactly where its minute closes", [(0, 119.876, 1000)], [10, 119, 125]),
