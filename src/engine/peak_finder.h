@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "base/numbers.h"
+#include "detector/click_detector.h"
 
 namespace wtk {
 
@@ -38,6 +39,13 @@ concept PeakSink = requires(S& sink, uint8_t code, int32_t n, bool init) {
     { sink.ClicksThisMin() } -> std::same_as<int32_t&>;
     // NofMins minute records carrying the threshold uplift and the scaler x 2560 (0..255).
     sink.WriteMinuteRecs(n, code, n);
+};
+
+// A sink that also takes the peaks of a stretch in one call, as the click detector does (the
+// same as a ClickSelSM call for each, in order).
+template <class S>
+concept PeaksInOneCallSink = PeakSink<S> && requires(S& sink, const DetectorPeak* p, int32_t n) {
+    sink.ClickSelSMPeaks(p, n);
 };
 
 namespace peaks {
@@ -355,9 +363,10 @@ inline int32_t FindPeaks(PeakLocals& state, const PassContext& c, const int32_t*
 }
 
 // FindPeaks over values i ... n - 1, handing the peaks it collects to the detector after each
-// stretch. Ends early (n lowered to the end of its position) when a hand-over brings the
-// minute's clicks to the limit: a peak adds at most one click, so a stretch that collects no
-// more peaks than the clicks left before the limit can reach it only with its last one.
+// stretch (in one call where the sink takes them so). Ends early (n lowered to the end of its
+// position) when a hand-over brings the minute's clicks to the limit: a peak adds at most one
+// click, so a stretch that collects no more peaks than the clicks left before the limit can reach
+// it only with its last one.
 template <PeakSink Sink>
 int32_t ScanValues(Sink& sink, PeakLocals& L, const PassContext& c, const int32_t* vals,
                    const uint64_t* above, int32_t i, int32_t& nEnd, int32_t t0,
@@ -365,6 +374,7 @@ int32_t ScanValues(Sink& sink, PeakLocals& L, const PassContext& c, const int32_
     const int32_t from = i;
     const int32_t entryLastAmp = L.LastAmp;
     std::array<PendingPeak, kPendingPeaks + 4> pending;  // + the rest of the last position
+    std::array<DetectorPeak, kPendingPeaks + 4> handed;
     int32_t n = nEnd;
     while (i < n) {
         const int32_t room = std::clamp(kMaxClicksPerMin - sink.ClicksThisMin(), 1, kPendingPeaks);
@@ -375,9 +385,16 @@ int32_t ScanValues(Sink& sink, PeakLocals& L, const PassContext& c, const int32_
         for (int32_t k = 0; k < found; ++k) {
             const PendingPeak& p = pending[static_cast<size_t>(k)];
             const double t = RoundHalfEvenSmall(static_cast<double>(p.Time) * c.IPIscaler);
-            sink.ClickSelSM(c.RescaleTo250ns[p.Interval], detail::CompressedAmplitudeFast(p.Amp),
-                            static_cast<int32_t>(t), false);
+            const DetectorPeak peak{c.RescaleTo250ns[p.Interval],
+                                    detail::CompressedAmplitudeFast(p.Amp),
+                                    static_cast<int32_t>(t)};
+            if constexpr (PeaksInOneCallSink<Sink>) {
+                handed[static_cast<size_t>(k)] = peak;
+            } else {
+                sink.ClickSelSM(peak.NewTrueIPI, peak.NewAmp, peak.TimeTrue2Mhz, false);
+            }
         }
+        if constexpr (PeaksInOneCallSink<Sink>) sink.ClickSelSMPeaks(handed.data(), found);
         if (!clickLimitReached && found > 0 && sink.ClicksThisMin() >= kMaxClicksPerMin) {
             clickLimitReached = true;
             n = stop;  // finish this position, then the minute ends
