@@ -280,8 +280,12 @@ inline int32_t FindPeaks(PeakLocals& state, const PassContext& c, const int32_t*
                          int32_t entryLastAmp, PendingPeak* out, int32_t room, int32_t& found) {
     PeakLocals L = state;
     int32_t n = nEnd;
-    int32_t np = 0;
+    // Local copies: the stores into out cannot change them.
     const int32_t thr = c.AdjustedDeadBand;
+    const int32_t cap = c.IPI255Equivalent;
+    const int32_t shortest = c.RescaledMinAnyIPI;
+    PendingPeak* next = out;  // where the next kept peak goes
+    PendingPeak* const last = out + room - 1;
     auto lastAmpBefore = [&](int32_t k) {
         const int32_t at = detail::LastAboveBefore(above, from, k);
         return at >= 0 ? vals[at] : entryLastAmp;
@@ -289,15 +293,14 @@ inline int32_t FindPeaks(PeakLocals& state, const PassContext& c, const int32_t*
     // The hand-over without the detector call: the peak is kept when its interval is long
     // enough, and becomes the reference for the next interval either way.
     auto pass = [&](int32_t k) {
-        const int32_t interval =
-            std::min(L.PkNear4MHZtime - L.LastPkNear4MHZtime, c.IPI255Equivalent);
-        out[np] = {interval, L.PkAmp, L.PkNear2MHZtime};
-        np += interval > c.RescaledMinAnyIPI ? 1 : 0;
+        const int32_t interval = std::min(L.PkNear4MHZtime - L.LastPkNear4MHZtime, cap);
+        *next = {interval, L.PkAmp, L.PkNear2MHZtime};
+        next += interval > shortest ? 1 : 0;
         L.LastPkNear4MHZtime = L.PkNear4MHZtime;
         L.PkAmp = thr;
         L.PkConfirmationLevel = detail::kNoPeakConfirmation;
         L.PkOnHold = false;
-        if (np >= room) [[unlikely]] {
+        if (next > last) [[unlikely]] {
             n = std::min(n, (k / 4 + 1) * 4);  // the rest of this position, then stop
         }
     };
@@ -358,7 +361,7 @@ inline int32_t FindPeaks(PeakLocals& state, const PassContext& c, const int32_t*
     }
     state = L;
     nEnd = n;
-    found = np;
+    found = static_cast<int32_t>(next - out);
     return i;
 }
 
