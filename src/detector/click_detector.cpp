@@ -30,18 +30,10 @@ ClickDetector::ClickDetector(const DetectorSettings& settings, const Sensitivity
                              TK1Writer& writer, Host& host)
     : s_(settings), sens_(sens), writer_(writer), host_(host) {}
 
-[[gnu::flatten]] void ClickDetector::ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp,
-                                                int32_t TimeTrue2Mhz, bool InitialiseMinute) {
-    NewTrueIPI_ = NewTrueIPI;
-    NewAmp_ = NewAmp;
-    TimeTrue2Mhz_ = TimeTrue2Mhz;
+[[gnu::always_inline]] inline void ClickDetector::RunPeak() {
     // The handlers run in the order their NextState choices give, written out as the paths
-    // through the machine (flattened into one function), so that no table dispatch stands
+    // through the machine (flattened into the callers), so that no table dispatch stands
     // between two handlers. Every path ends in sWaitForPeak.
-    if (InitialiseMinute) {
-        Reset();
-        return;
-    }
     WaitForPeak();
     NewPk0();
     if (NextState == sWaitForPeak) return;
@@ -83,6 +75,27 @@ ClickDetector::ClickDetector(const DetectorSettings& settings, const Sensitivity
     StartNewClick();
     if (NextState == sInitialiseClick) InitialiseClick();
     assert(NextState == sWaitForPeak);
+}
+
+[[gnu::flatten]] void ClickDetector::ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp,
+                                                int32_t TimeTrue2Mhz, bool InitialiseMinute) {
+    NewTrueIPI_ = NewTrueIPI;
+    NewAmp_ = NewAmp;
+    TimeTrue2Mhz_ = TimeTrue2Mhz;
+    if (InitialiseMinute) {
+        Reset();
+        return;
+    }
+    RunPeak();
+}
+
+[[gnu::flatten]] void ClickDetector::ClickSelSMPeaks(const DetectorPeak* peaks, int32_t count) {
+    for (int32_t k = 0; k < count; ++k) {
+        NewTrueIPI_ = peaks[k].NewTrueIPI;
+        NewAmp_ = peaks[k].NewAmp;
+        TimeTrue2Mhz_ = peaks[k].TimeTrue2Mhz;
+        RunPeak();
+    }
 }
 
 void ClickDetector::ResetAfterBreak() {
@@ -181,8 +194,8 @@ void ClickDetector::TestDiff() {
     bool ends = diff > lastIPI / 2;
     if (!ends && Amp < s_.WorkingStrongLimit3) ends = diff > lastIPI / 4;
     if (!ends && int{Pmax} < int{s_.MaxSPLforAmpDropTest} + int{sens_.DeadBandPlusUplift}) {
-        const int divisor = s_.UsingToughAmpDrop ? 4 : 2;
-        ends = int{Amp} < int{SMLastAmp} / divisor;
+        // A quarter or a half of the last amplitude (a byte, so a shift divides it).
+        ends = int{Amp} < (int{SMLastAmp} >> (s_.UsingToughAmpDrop ? 2 : 1));
     }
     if (ends) {
         NextState = sSetStrongLimit;

@@ -14,6 +14,13 @@ class IpiExportFile;
 struct DetectorSettings;
 struct Sensitivity;
 
+// A peak as the click detector takes it (see ClickDetector::ClickSelSM).
+struct DetectorPeak {
+    uint8_t NewTrueIPI;
+    uint8_t NewAmp;
+    int32_t TimeTrue2Mhz;
+};
+
 enum class NextStateKind : uint8_t {
     sReset,
     sWaitForPeak,
@@ -44,6 +51,9 @@ public:
     // One peak, or with InitialiseMinute the minute-end reset (the other values ignored).
     void ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz,
                     bool InitialiseMinute);
+    // count peaks in order: the same as one ClickSelSM call for each, without a call per
+    // peak.
+    void ClickSelSMPeaks(const DetectorPeak* peaks, int32_t count);
 
     // Before samples that do not follow on from the last ones (a new TK1 file, or a recording
     // after minutes in which nothing was recorded): the minute-end reset, which drops a click
@@ -81,6 +91,8 @@ public:
     uint8_t SonarMinIPI = 0, SonarMaxIPI = 0, Snr2MinIPI = 0, Snr2MaxIPI = 0;
 
 private:
+    // The machine for the peak in NewTrueIPI_, NewAmp_ and TimeTrue2Mhz_.
+    void RunPeak();
     // One handler per state; each sets NextState.
     void Reset();
     void WaitForPeak();

@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "base/numbers.h"
+#include "detector/click_detector.h"
 
 namespace wtk {
 
@@ -38,6 +39,13 @@ concept PeakSink = requires(S& sink, uint8_t code, int32_t n, bool init) {
     { sink.ClicksThisMin() } -> std::same_as<int32_t&>;
     // NofMins minute records carrying the threshold uplift and the scaler x 2560 (0..255).
     sink.WriteMinuteRecs(n, code, n);
+};
+
+// A sink that also takes the peaks of a stretch in one call, as the click detector does (the
+// same as a ClickSelSM call for each, in order).
+template <class S>
+concept PeaksInOneCallSink = PeakSink<S> && requires(S& sink, const DetectorPeak* p, int32_t n) {
+    sink.ClickSelSMPeaks(p, n);
 };
 
 namespace peaks {
@@ -272,8 +280,12 @@ inline int32_t FindPeaks(PeakLocals& state, const PassContext& c, const int32_t*
                          int32_t entryLastAmp, PendingPeak* out, int32_t room, int32_t& found) {
     PeakLocals L = state;
     int32_t n = nEnd;
-    int32_t np = 0;
+    // Local copies: the stores into out cannot change them.
     const int32_t thr = c.AdjustedDeadBand;
+    const int32_t cap = c.IPI255Equivalent;
+    const int32_t shortest = c.RescaledMinAnyIPI;
+    PendingPeak* next = out;  // where the next kept peak goes
+    PendingPeak* const last = out + room - 1;
     auto lastAmpBefore = [&](int32_t k) {
         const int32_t at = detail::LastAboveBefore(above, from, k);
         return at >= 0 ? vals[at] : entryLastAmp;
@@ -281,15 +293,14 @@ inline int32_t FindPeaks(PeakLocals& state, const PassContext& c, const int32_t*
     // The hand-over without the detector call: the peak is kept when its interval is long
     // enough, and becomes the reference for the next interval either way.
     auto pass = [&](int32_t k) {
-        const int32_t interval =
-            std::min(L.PkNear4MHZtime - L.LastPkNear4MHZtime, c.IPI255Equivalent);
-        out[np] = {interval, L.PkAmp, L.PkNear2MHZtime};
-        np += interval > c.RescaledMinAnyIPI ? 1 : 0;
+        const int32_t interval = std::min(L.PkNear4MHZtime - L.LastPkNear4MHZtime, cap);
+        *next = {interval, L.PkAmp, L.PkNear2MHZtime};
+        next += interval > shortest ? 1 : 0;
         L.LastPkNear4MHZtime = L.PkNear4MHZtime;
         L.PkAmp = thr;
         L.PkConfirmationLevel = detail::kNoPeakConfirmation;
         L.PkOnHold = false;
-        if (np >= room) [[unlikely]] {
+        if (next > last) [[unlikely]] {
             n = std::min(n, (k / 4 + 1) * 4);  // the rest of this position, then stop
         }
     };
@@ -350,14 +361,15 @@ inline int32_t FindPeaks(PeakLocals& state, const PassContext& c, const int32_t*
     }
     state = L;
     nEnd = n;
-    found = np;
+    found = static_cast<int32_t>(next - out);
     return i;
 }
 
 // FindPeaks over values i ... n - 1, handing the peaks it collects to the detector after each
-// stretch. Ends early (n lowered to the end of its position) when a hand-over brings the
-// minute's clicks to the limit: a peak adds at most one click, so a stretch that collects no
-// more peaks than the clicks left before the limit can reach it only with its last one.
+// stretch (in one call where the sink takes them so). Ends early (n lowered to the end of its
+// position) when a hand-over brings the minute's clicks to the limit: a peak adds at most one
+// click, so a stretch that collects no more peaks than the clicks left before the limit can reach
+// it only with its last one.
 template <PeakSink Sink>
 int32_t ScanValues(Sink& sink, PeakLocals& L, const PassContext& c, const int32_t* vals,
                    const uint64_t* above, int32_t i, int32_t& nEnd, int32_t t0,
@@ -365,6 +377,7 @@ int32_t ScanValues(Sink& sink, PeakLocals& L, const PassContext& c, const int32_
     const int32_t from = i;
     const int32_t entryLastAmp = L.LastAmp;
     std::array<PendingPeak, kPendingPeaks + 4> pending;  // + the rest of the last position
+    std::array<DetectorPeak, kPendingPeaks + 4> handed;
     int32_t n = nEnd;
     while (i < n) {
         const int32_t room = std::clamp(kMaxClicksPerMin - sink.ClicksThisMin(), 1, kPendingPeaks);
@@ -375,9 +388,16 @@ int32_t ScanValues(Sink& sink, PeakLocals& L, const PassContext& c, const int32_
         for (int32_t k = 0; k < found; ++k) {
             const PendingPeak& p = pending[static_cast<size_t>(k)];
             const double t = RoundHalfEvenSmall(static_cast<double>(p.Time) * c.IPIscaler);
-            sink.ClickSelSM(c.RescaleTo250ns[p.Interval], detail::CompressedAmplitudeFast(p.Amp),
-                            static_cast<int32_t>(t), false);
+            const DetectorPeak peak{c.RescaleTo250ns[p.Interval],
+                                    detail::CompressedAmplitudeFast(p.Amp),
+                                    static_cast<int32_t>(t)};
+            if constexpr (PeaksInOneCallSink<Sink>) {
+                handed[static_cast<size_t>(k)] = peak;
+            } else {
+                sink.ClickSelSM(peak.NewTrueIPI, peak.NewAmp, peak.TimeTrue2Mhz, false);
+            }
         }
+        if constexpr (PeaksInOneCallSink<Sink>) sink.ClickSelSMPeaks(handed.data(), found);
         if (!clickLimitReached && found > 0 && sink.ClicksThisMin() >= kMaxClicksPerMin) {
             clickLimitReached = true;
             n = stop;  // finish this position, then the minute ends

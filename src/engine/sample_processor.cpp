@@ -29,6 +29,10 @@ void DetectorSink::ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTr
     detector.ClickSelSM(NewTrueIPI, NewAmp, TimeTrue2Mhz, Init);
 }
 
+void DetectorSink::ClickSelSMPeaks(const DetectorPeak* peaks, int32_t count) {
+    detector.ClickSelSMPeaks(peaks, count);
+}
+
 int32_t& DetectorSink::ClicksThisMin() {
     return detector.ClicksThisMin;
 }

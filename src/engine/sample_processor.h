@@ -36,6 +36,7 @@ struct DetectorSink {
     ClickDetector& detector;
     TK1Writer& writer;
     void ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp, int32_t TimeTrue2Mhz, bool Init);
+    void ClickSelSMPeaks(const DetectorPeak* peaks, int32_t count);
     int32_t& ClicksThisMin();
     void WriteMinuteRecs(int32_t NofMins, uint8_t DeadBandPlusUplift, int32_t ScalerX2560);
 };

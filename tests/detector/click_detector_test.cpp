@@ -1,6 +1,9 @@
 // The click detector's assembly of clicks and its acceptance tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "detector_rig.h"
 
 namespace wtk::test {
@@ -101,11 +104,18 @@ TEST_F(Detector, AmplitudeDropFilter) {
         bool continues;
     } cases[] = {
         {true, 0, 40, 19, true},  // just below half: tough filter keeps it
-        {true, 0, 40, 10, true},  {true, 0, 40, 9, false},    // a quarter
-        {false, 0, 40, 20, true}, {false, 0, 40, 19, false},  // a half
-        {true, 0, 50, 1, true},    // Pmax at MaxSPLforAmpDropTest: no filter
-        {true, 10, 55, 5, false},  // the uplift raises the filter's level
+        {true, 0, 40, 10, true},
+        {true, 0, 40, 9, false},  // a quarter
+        {false, 0, 40, 20, true},
+        {false, 0, 40, 19, false},  // a half
+        {true, 0, 50, 1, true},     // Pmax at MaxSPLforAmpDropTest: no filter
+        {true, 10, 55, 5, false},   // the uplift raises the filter's level
         {true, 10, 60, 5, true},
+        // odd levels: the quarter and the half are rounded down
+        {true, 0, 43, 10, true},
+        {true, 0, 43, 9, false},
+        {false, 0, 41, 20, true},
+        {false, 0, 41, 19, false},
     };
     int32_t t = 10000;
     for (const Case& c : cases) {
@@ -266,6 +276,63 @@ TEST_F(Detector, EchoFilterThresholdsByGap) {
         EXPECT_EQ(det.ReverbFilterAmp, c.kept ? c.pmax : 100);
         EXPECT_EQ(det.LastAmpSeqFilterTime, c.kept ? 1000 + c.gap : 1000);
     }
+}
+
+// Peaks handed over in one call give the same records and state as one call each, whatever
+// the lengths of the calls (none, one peak, a few, many), across minute ends.
+TEST_F(Detector, PeaksInOneCallEqualOneCallEach) {
+    RecordingHost host2;
+    TK1Writer writer2{host2};
+    ClickDetector det2{s, sens, writer2, host2};
+    writer2.AllocateOutBuf();
+    det2.ClickSelSM(255, 0, 0, true);
+
+    // Trains of steady intervals with shaped amplitudes, broken by jumps, overlong and short
+    // intervals and noise peaks.
+    uint32_t x = 12345;
+    auto next = [&x](uint32_t m) {
+        x = x * 1664525u + 1013904223u;
+        return (x >> 8) % m;
+    };
+    std::vector<DetectorPeak> peaks;
+    int32_t t = 0;
+    int ipi = 40;
+    for (int k = 0; k < 6000; ++k) {
+        const uint32_t r = next(64);
+        if (r < 3) ipi = 20 + int(next(120));
+        const int thisIpi = r == 3   ? 255
+                            : r == 4 ? 10
+                            : r == 5 ? int(next(255))
+                                     : ipi + int(next(3)) - 1;
+        const int amp = 20 + int(next(40)) + (k % 12 < 6 ? 10 * (k % 12) : 10 * (12 - k % 12));
+        t += thisIpi / 2 + 1;
+        peaks.push_back({uint8_t(thisIpi), uint8_t(amp), t});
+    }
+
+    size_t at = 0;
+    for (size_t len = 0; at < peaks.size(); len = (len + 1) % 40) {
+        const size_t n = std::min(len, peaks.size() - at);
+        for (size_t k = at; k < at + n; ++k) {
+            det.ClickSelSM(peaks[k].NewTrueIPI, peaks[k].NewAmp, peaks[k].TimeTrue2Mhz, false);
+        }
+        det2.ClickSelSMPeaks(peaks.data() + at, int32_t(n));
+        at += n;
+        if (len == 17) {  // a minute end now and then
+            det.ClickSelSM(255, 0, 0, true);
+            det2.ClickSelSM(255, 0, 0, true);
+        }
+        ASSERT_EQ(det2.ClicksThisMin, det.ClicksThisMin) << at;
+        ASSERT_EQ(det2.Ncyc, det.Ncyc) << at;
+        ASSERT_EQ(det2.NextState, det.NextState) << at;
+    }
+    EXPECT_GT(NofRecords(), 20u);
+    ASSERT_EQ(writer2.OutBufPtr, writer.OutBufPtr);
+    EXPECT_TRUE(std::equal(writer.OutBuf.begin(), writer.OutBuf.begin() + writer.OutBufPtr,
+                           writer2.OutBuf.begin()));
+    EXPECT_EQ(det2.ReverbFilterAmp, det.ReverbFilterAmp);
+    EXPECT_EQ(det2.LastAmpSeqFilterTime, det.LastAmpSeqFilterTime);
+    EXPECT_EQ(det2.Pmax, det.Pmax);
+    EXPECT_EQ(det2.IPI, det.IPI);
 }
 
 }  // namespace

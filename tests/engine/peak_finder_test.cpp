@@ -5,6 +5,8 @@
 #include <initializer_list>
 #include <random>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "engine_test_util.h"
 
@@ -144,6 +146,35 @@ TEST(PeakFinderTest, FlankPeaksShortenTheIntervalOfASteadyTone) {
 // The chunked scan of the band-pass stage against the same values offered one at a time, from
 // many peak states: held or not, a held peak below a threshold raised since it was found
 // (a minute end may raise it), no confirmation level, values around the threshold.
+// The search for the end of a run of rises, which looks at four values at once, against the
+// plain walk: every start, every end of the values (the last group partly past it), values
+// past the end that would continue the run or stop it.
+TEST(PeakFinderTest, TheRiseSearchAgreesWithThePlainWalkAtEveryEnd) {
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int32_t thr = std::array<int32_t, 3>{-5, 0, 20}[trial % 3];
+        std::vector<int32_t> v(20 + peaks::kValuesPadding);
+        // Mostly rising runs, with equal values, falls and dips to the threshold.
+        int32_t x = thr + std::uniform_int_distribution<int32_t>(-3, 10)(rng);
+        for (int32_t& e : v) {
+            const int32_t r = std::uniform_int_distribution<int32_t>(0, 9)(rng);
+            x = r < 6 ? x + r : r < 8 ? x : r == 8 ? x - 4 : thr;
+            e = x;
+        }
+        for (int32_t n = 1; n <= 20; ++n) {
+            for (int32_t k = 0; k < n; ++k) {
+                int32_t end = k + 1, top = k;
+                for (; end < n && v[end] >= v[end - 1] && v[end] > thr; ++end) {
+                    if (v[end] > v[end - 1]) top = end;
+                }
+                const auto got = peaks::detail::RiseEnd(v.data(), k, n, thr);
+                ASSERT_EQ(std::make_pair(got.end, got.top), std::make_pair(end, top))
+                    << "trial " << trial << " n " << n << " k " << k;
+            }
+        }
+    }
+}
+
 TEST(PeakFinderTest, TheChunkedScanAgreesWithOneValueAtATimeFromAnyState) {
     std::mt19937 rng(7);
     auto uniform = [&](int32_t lo, int32_t hi) {
