@@ -10,7 +10,9 @@
 //   pings: a clock's interval), and the spread of the levels (a ping's level does not follow a
 //   beam sweeping past);
 // - the median frequency (kHz from the periods around each click's largest peak), its spread,
-//   and the median number of cycles and spread of the period of the clicks.
+//   and the median number of cycles and spread of the period of the clicks;
+// - how evenly a click rings around its largest peak (ChainClick::Ring): how long it lasts, in
+//   cycles, whatever its level.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,11 @@ struct ChainClick {
     uint8_t Ncyc = 0;
     uint8_t Spread = 0;  // IPI range code
     uint8_t Pmax = 0;
+    // The peaks just before and after its largest, on average, as a share of it (linear
+    // amplitudes): near 1 where many cycles of nearly even height make the click (a long
+    // narrow-band click), well under 1 where it rises and falls within a cycle or two (a short
+    // broadband click).
+    float Ring = 1;
     uint8_t Gap = 1;   // intervals since the click before: 2 after a missed click
     uint8_t Part = 0;  // 0: its chain's own click; 1: of a buzz chain merged into it
     // How likely a click that follows on this well would have been there by chance among the
@@ -50,6 +57,7 @@ struct TrainMeasures {
     double KhzSpread = 0;  // median distance from the median
     double MedianCycles = 0;
     double MedianSpread = 0;  // IPI range code
+    double MedianRing = 0;    // ChainClick::Ring
     double Chance = 0;        // median Chance of the clicks chosen
 };
 TrainMeasures Measure(std::span<const ChainClick> clicks, const TrainOptions& options);

@@ -46,6 +46,14 @@ constexpr TrainOptionDef kDefs[] = {
      "largest median period spread (IPI range code 0-15) of an NBHF train of fewer than "
      "NbhfMinCycles cycles",
      0, 15},
+    {"NbhfMinRing", &O::NbhfMinRing,
+     "lowest median height of the peaks around a click's largest, as a share of it, of an NBHF "
+     "train (less: short broadband clicks)",
+     0, 1},
+    {"NbhfLoudPmax", &O::NbhfLoudPmax,
+     "median Pmax byte from which an NBHF train's clicks must ring NbhfLoudMinRing", 0, 256},
+    {"NbhfLoudMinRing", &O::NbhfLoudMinRing,
+     "lowest median ring (as NbhfMinRing) of a loud NBHF train (NbhfLoudPmax)", 0, 1},
     {"NbhfMaxCycles", &O::NbhfMaxCycles,
      "most median cycles of the clicks of an NBHF train (more: long pings)", 1, 255},
     {"DolphinMaxKhz", &O::DolphinMaxKhz,

@@ -76,6 +76,13 @@ struct TrainOptions {
     // NbhfNarrowSpread, and then of moderate quality at most, with HighMinClicks clicks.
     double NbhfFewCycles = 3;
     double NbhfNarrowSpread = 6;
+    // Median share of its largest peak that the peaks around it reach (ChainClick::Ring): an
+    // NBHF click lasts many cycles, a dolphin's click in the band only one or two.
+    double NbhfMinRing = 0.6;
+    // A loud click shows its envelope as it is, a faint one's peaks are blurred by the noise:
+    // a train whose median Pmax byte is at least NbhfLoudPmax rings at least NbhfLoudMinRing.
+    double NbhfLoudPmax = 150;
+    double NbhfLoudMinRing = 0.76;
     double DolphinMaxKhz = 100;    // median frequency under which a train is dolphin-like
     double SonarIciTolerance = 1;  // successive intervals of pings are equal within this many %
     double SonarMinRegular = 70;   // % of a sonar train's intervals that are that regular
