@@ -168,6 +168,7 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     t.IciMaxMs = *std::max_element(ici.begin(), ici.end());
     t.IciModalMs = ModalIci(ici);
     t.KhzMedian = m.KhzMedian;
+    t.RingMedian = m.MedianRing;
     std::vector<double> pmax;
     for (const ChainClick& c : clicks) pmax.push_back(c.Pmax);
     t.PmaxMedian = Median(pmax);
@@ -183,7 +184,8 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     // falls within a cycle or two however many cycles the detector counts while it is loud.
     // Noise blurs a faint click's peaks, so a loud train is held to more.
     const double minRing = t.PmaxMedian >= o.NbhfLoudPmax ? o.NbhfLoudMinRing : o.NbhfMinRing;
-    const bool rings = m.MedianRing >= minRing;
+    // Clipping cuts every peak of a loud click at full scale alike: its ring tells nothing.
+    const bool rings = m.MedianRing >= minRing || t.PmaxMedian >= o.ClippedPmax;
     const bool inBand = m.KhzMedian >= o.NbhfMinKhz && m.KhzMedian <= o.NbhfMaxKhz;
     const bool nbhfBand = inBand && rings;
     const bool nbhfClicks = nbhfBand && m.MedianCycles >= o.NbhfMinCycles &&
@@ -258,7 +260,11 @@ void WeighCompany(Train& t, std::span<const Train* const> around, const TrainOpt
         if (a->Class == TrainClass::Dolphin) ++dolphins;
         if (a->Class == TrainClass::Nbhf) ++nbhf;
     }
-    if (t.Class == TrainClass::Nbhf && dolphins > nbhf) t.Class = TrainClass::Dolphin;
+    // Its own clicks outweigh the company: long narrow-band clicks are no dolphin's, unless
+    // clipping made every peak alike.
+    const bool ownEvidence = t.RingMedian >= o.CompanyMinRing && t.PmaxMedian < o.ClippedPmax;
+    if (t.Class == TrainClass::Nbhf && dolphins > nbhf && !ownEvidence)
+        t.Class = TrainClass::Dolphin;
     if (t.Class != TrainClass::Nbhf) {
         t.BuzzClicks = 0;
         t.BuzzMinutes.clear();

@@ -72,7 +72,8 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
 // four times it, within SonarEchoTolerance %) is sonar: echoes or fragments of the pings; an NBHF
 // train among more dolphin trains of moderate or high quality than NBHF ones is dolphin: the clicks
 // of a dolphin near its beam's axis may ring in the NBHF band, and porpoises keep away from
-// dolphins. Buzz clicks go with the NBHF class.
+// dolphins; but not where its own clicks ring as long as CompanyMinRing and are not clipped.
+// Buzz clicks go with the NBHF class.
 void WeighCompany(Train& train, std::span<const Train* const> around, const TrainOptions& options);
 
 // The median interval in ms, for telling a buzz chain (clicks at intervals under BuzzIciMs).

@@ -54,6 +54,8 @@ constexpr TrainOptionDef kDefs[] = {
      "median Pmax byte from which an NBHF train's clicks must ring NbhfLoudMinRing", 0, 256},
     {"NbhfLoudMinRing", &O::NbhfLoudMinRing,
      "lowest median ring (as NbhfMinRing) of a loud NBHF train (NbhfLoudPmax)", 0, 1},
+    {"ClippedPmax", &O::ClippedPmax,
+     "median Pmax byte from which a train's clicks are clipped (their ring tells nothing)", 0, 256},
     {"NbhfMaxCycles", &O::NbhfMaxCycles,
      "most median cycles of the clicks of an NBHF train (more: long pings)", 1, 255},
     {"DolphinMaxKhz", &O::DolphinMaxKhz,
@@ -75,6 +77,10 @@ constexpr TrainOptionDef kDefs[] = {
      "a train whose modal interval is within this many % of a sonar train's around it (or "
      "2-4 times it) is sonar",
      0, 50},
+    {"CompanyMinRing", &O::CompanyMinRing,
+     "an NBHF train whose clicks ring at least this (as NbhfMinRing) stays NBHF among dolphin "
+     "trains",
+     0, 2},
     {"HighMaxIciJitter", &O::HighMaxIciJitter,
      "largest median |ln(interval / previous interval)| of a high-quality train", 0, 5},
     {"ModerateMaxIciJitter", &O::ModerateMaxIciJitter,

@@ -132,6 +132,12 @@ TEST(TrainRules, EachMeasureDecidesItsPart) {
              s.Pmax = 200;
          }),
          TrainClass::Dolphin, TrainQuality::High},
+        // Clipped at full scale, every peak reads alike: the ring says nothing either way.
+        {"clipped clicks that seem not to ring", with([](ChainSpec& s) {
+             s.Ring = 0.5;
+             s.Pmax = 252;
+         }),
+         TrainClass::Nbhf, TrainQuality::High},
         {"loud clicks that ring", with([](ChainSpec& s) {
              s.Ring = 0.8;
              s.Pmax = 200;
@@ -226,11 +232,14 @@ TEST(TrainRules, BuzzClicksAndMinutesOfAnNbhfTrain) {
 }
 
 TEST(TrainRules, CompanyAroundATrain) {
-    auto train = [](TrainClass c, TrainQuality q, double iciMs) {
+    auto train = [](TrainClass c, TrainQuality q, double iciMs, double ring = 0.7,
+                    double pmax = 200) {
         Train t;
         t.Class = c;
         t.Quality = q;
         t.IciModalMs = iciMs;
+        t.RingMedian = ring;
+        t.PmaxMedian = pmax;
         return t;
     };
     using C = TrainClass;
@@ -262,6 +271,19 @@ TEST(TrainRules, CompanyAroundATrain) {
         {"as many porpoises", porpoise, {&dolphin, &dolphin, &otherPorpoise}, C::Nbhf},
         {"faint dolphin trains count not", porpoise, {&faintDolphin, &faintDolphin}, C::Nbhf},
         {"a low NBHF train among one dolphin", train(C::Nbhf, Q::Low, 60), {&dolphin}, C::Dolphin},
+        // Its own long clicks outweigh the company, unless clipping made every peak alike.
+        {"ringing clicks among dolphins",
+         train(C::Nbhf, Q::High, 60, 0.85),
+         {&dolphin, &dolphin},
+         C::Nbhf},
+        {"clipped ringing clicks among dolphins",
+         train(C::Nbhf, Q::High, 60, 0.85, 252),
+         {&dolphin, &dolphin},
+         C::Dolphin},
+        {"ringing echoes of the pings",
+         train(C::Nbhf, Q::Moderate, 101.5, 0.85),
+         {&sounder},
+         C::Sonar},
     };
     for (const auto& row : kRows) {
         Train t = row.T;
