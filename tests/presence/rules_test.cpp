@@ -129,13 +129,13 @@ TEST(TrainRules, EachMeasureDecidesItsPart) {
         // Noise blurs a faint click's peaks; a loud one shows how long it rings.
         {"loud clicks that just ring", with([](ChainSpec& s) {
              s.Ring = 0.7;
-             s.Pmax = 200;
+             s.Pmax = 150;
          }),
          TrainClass::Dolphin, TrainQuality::High},
         // Clipped at full scale, every peak reads alike: the ring says nothing either way.
         {"clipped clicks that seem not to ring", with([](ChainSpec& s) {
              s.Ring = 0.5;
-             s.Pmax = 252;
+             s.Pmax = 250;
          }),
          TrainClass::Nbhf, TrainQuality::High},
         {"loud clicks that ring", with([](ChainSpec& s) {
@@ -277,7 +277,7 @@ TEST(TrainRules, CompanyAroundATrain) {
          {&dolphin, &dolphin},
          C::Nbhf},
         {"clipped ringing clicks among dolphins",
-         train(C::Nbhf, Q::High, 60, 0.85, 252),
+         train(C::Nbhf, Q::High, 60, 0.85, 250),
          {&dolphin, &dolphin},
          C::Dolphin},
         {"ringing echoes of the pings",
