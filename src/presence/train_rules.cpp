@@ -88,6 +88,11 @@ ChainClick ChainClickOf(const TimedClick& click) {
     c.Ncyc = click.Fields.Ncyc;
     c.Spread = click.Fields.IPIrangeCode;
     c.Pmax = click.Fields.Pmax;
+    const int32_t peak = LinearAmplitude(click.Fields.Pmax);
+    c.Ring = peak <= 0 ? 0
+                       : static_cast<float>(LinearAmplitude(click.Fields.PkMinus1) +
+                                            LinearAmplitude(click.Fields.PkPlus1)) /
+                             static_cast<float>(2 * peak);
     return c;
 }
 
@@ -138,6 +143,9 @@ TrainMeasures Measure(std::span<const ChainClick> clicks, const TrainOptions& o)
     for (const ChainClick& c : clicks) v.push_back(c.Spread);
     m.MedianSpread = Median(v);
     v.clear();
+    for (const ChainClick& c : clicks) v.push_back(c.Ring);
+    m.MedianRing = Median(v);
+    v.clear();
     for (const ChainClick& c : clicks) {
         if (c.Chance >= 0) v.push_back(c.Chance);
     }
@@ -160,6 +168,7 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     t.IciMaxMs = *std::max_element(ici.begin(), ici.end());
     t.IciModalMs = ModalIci(ici);
     t.KhzMedian = m.KhzMedian;
+    t.RingMedian = m.MedianRing;
     std::vector<double> pmax;
     for (const ChainClick& c : clicks) pmax.push_back(c.Pmax);
     t.PmaxMedian = Median(pmax);
@@ -170,7 +179,15 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
                               m.IciJitter <= o.SonarMaxIciJitter && m.Chance <= o.SonarMaxChance;
     // Intervals longer than an animal's are a train only as pings.
     if (t.IciModalMs > o.MaxIciMs && !regularTrain) return std::nullopt;
-    const bool nbhfBand = m.KhzMedian >= o.NbhfMinKhz && m.KhzMedian <= o.NbhfMaxKhz;
+    // A long narrow-band click rings for many cycles of nearly even height; a short broadband
+    // one, a dolphin's that carries its energy in the band near its beam's axis, rises and
+    // falls within a cycle or two however many cycles the detector counts while it is loud.
+    // Noise blurs a faint click's peaks, so a loud train is held to more.
+    const double minRing = t.PmaxMedian >= o.NbhfLoudPmax ? o.NbhfLoudMinRing : o.NbhfMinRing;
+    // Clipping cuts every peak of a loud click at full scale alike: its ring tells nothing.
+    const bool rings = m.MedianRing >= minRing || t.PmaxMedian >= o.ClippedPmax;
+    const bool inBand = m.KhzMedian >= o.NbhfMinKhz && m.KhzMedian <= o.NbhfMaxKhz;
+    const bool nbhfBand = inBand && rings;
     const bool nbhfClicks = nbhfBand && m.MedianCycles >= o.NbhfMinCycles &&
                             m.MedianCycles <= o.NbhfMaxCycles && m.MedianSpread <= o.NbhfMaxSpread;
     // A porpoise's shortest clicks ring only a few cycles above the detector's count, as a
@@ -183,7 +200,8 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
         t.Class = TrainClass::Sonar;
     } else if (nbhfClicks || fewNarrowClicks) {
         t.Class = TrainClass::Nbhf;
-    } else if (m.KhzMedian < o.DolphinMaxKhz || m.MedianCycles < o.NbhfMinCycles) {
+    } else if (m.KhzMedian < o.DolphinMaxKhz || m.MedianCycles < o.NbhfMinCycles ||
+               (inBand && !rings)) {
         t.Class = TrainClass::Dolphin;
     } else {
         t.Class = TrainClass::Unclassed;
@@ -242,7 +260,11 @@ void WeighCompany(Train& t, std::span<const Train* const> around, const TrainOpt
         if (a->Class == TrainClass::Dolphin) ++dolphins;
         if (a->Class == TrainClass::Nbhf) ++nbhf;
     }
-    if (t.Class == TrainClass::Nbhf && dolphins > nbhf) t.Class = TrainClass::Dolphin;
+    // Its own clicks outweigh the company: long narrow-band clicks are no dolphin's, unless
+    // clipping made every peak alike.
+    const bool ownEvidence = t.RingMedian >= o.CompanyMinRing && t.PmaxMedian < o.ClippedPmax;
+    if (t.Class == TrainClass::Nbhf && dolphins > nbhf && !ownEvidence)
+        t.Class = TrainClass::Dolphin;
     if (t.Class != TrainClass::Nbhf) {
         t.BuzzClicks = 0;
         t.BuzzMinutes.clear();

@@ -10,7 +10,9 @@
 //   pings: a clock's interval), and the spread of the levels (a ping's level does not follow a
 //   beam sweeping past);
 // - the median frequency (kHz from the periods around each click's largest peak), its spread,
-//   and the median number of cycles and spread of the period of the clicks.
+//   and the median number of cycles and spread of the period of the clicks;
+// - how evenly a click rings around its largest peak (ChainClick::Ring): how long it lasts, in
+//   cycles, whatever its level.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,11 @@ struct ChainClick {
     uint8_t Ncyc = 0;
     uint8_t Spread = 0;  // IPI range code
     uint8_t Pmax = 0;
+    // The peaks just before and after its largest, on average, as a share of it (linear
+    // amplitudes): near 1 where many cycles of nearly even height make the click (a long
+    // narrow-band click), well under 1 where it rises and falls within a cycle or two (a short
+    // broadband click).
+    float Ring = 1;
     uint8_t Gap = 1;   // intervals since the click before: 2 after a missed click
     uint8_t Part = 0;  // 0: its chain's own click; 1: of a buzz chain merged into it
     // How likely a click that follows on this well would have been there by chance among the
@@ -50,6 +57,7 @@ struct TrainMeasures {
     double KhzSpread = 0;  // median distance from the median
     double MedianCycles = 0;
     double MedianSpread = 0;  // IPI range code
+    double MedianRing = 0;    // ChainClick::Ring
     double Chance = 0;        // median Chance of the clicks chosen
 };
 TrainMeasures Measure(std::span<const ChainClick> clicks, const TrainOptions& options);
@@ -64,7 +72,8 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
 // four times it, within SonarEchoTolerance %) is sonar: echoes or fragments of the pings; an NBHF
 // train among more dolphin trains of moderate or high quality than NBHF ones is dolphin: the clicks
 // of a dolphin near its beam's axis may ring in the NBHF band, and porpoises keep away from
-// dolphins. Buzz clicks go with the NBHF class.
+// dolphins; but not where its own clicks ring as long as CompanyMinRing and are not clipped.
+// Buzz clicks go with the NBHF class.
 void WeighCompany(Train& train, std::span<const Train* const> around, const TrainOptions& options);
 
 // The median interval in ms, for telling a buzz chain (clicks at intervals under BuzzIciMs).

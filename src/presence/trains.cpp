@@ -46,6 +46,16 @@ constexpr TrainOptionDef kDefs[] = {
      "largest median period spread (IPI range code 0-15) of an NBHF train of fewer than "
      "NbhfMinCycles cycles",
      0, 15},
+    {"NbhfMinRing", &O::NbhfMinRing,
+     "lowest median height of the peaks around a click's largest, as a share of it, of an NBHF "
+     "train (less: short broadband clicks)",
+     0, 1},
+    {"NbhfLoudPmax", &O::NbhfLoudPmax,
+     "median Pmax byte from which an NBHF train's clicks must ring NbhfLoudMinRing", 0, 256},
+    {"NbhfLoudMinRing", &O::NbhfLoudMinRing,
+     "lowest median ring (as NbhfMinRing) of a loud NBHF train (NbhfLoudPmax)", 0, 1},
+    {"ClippedPmax", &O::ClippedPmax,
+     "median Pmax byte from which a train's clicks are clipped (their ring tells nothing)", 0, 256},
     {"NbhfMaxCycles", &O::NbhfMaxCycles,
      "most median cycles of the clicks of an NBHF train (more: long pings)", 1, 255},
     {"DolphinMaxKhz", &O::DolphinMaxKhz,
@@ -67,6 +77,10 @@ constexpr TrainOptionDef kDefs[] = {
      "a train whose modal interval is within this many % of a sonar train's around it (or "
      "2-4 times it) is sonar",
      0, 50},
+    {"CompanyMinRing", &O::CompanyMinRing,
+     "an NBHF train whose clicks ring at least this (as NbhfMinRing) stays NBHF among dolphin "
+     "trains",
+     0, 2},
     {"HighMaxIciJitter", &O::HighMaxIciJitter,
      "largest median |ln(interval / previous interval)| of a high-quality train", 0, 5},
     {"ModerateMaxIciJitter", &O::ModerateMaxIciJitter,

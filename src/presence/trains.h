@@ -76,6 +76,16 @@ struct TrainOptions {
     // NbhfNarrowSpread, and then of moderate quality at most, with HighMinClicks clicks.
     double NbhfFewCycles = 3;
     double NbhfNarrowSpread = 6;
+    // Median share of its largest peak that the peaks around it reach (ChainClick::Ring): an
+    // NBHF click lasts many cycles, a dolphin's click in the band only one or two.
+    double NbhfMinRing = 0.6;
+    // A loud click shows its envelope as it is, a faint one's peaks are blurred by the noise:
+    // a train whose median Pmax byte is at least NbhfLoudPmax rings at least NbhfLoudMinRing.
+    double NbhfLoudPmax = 150;
+    double NbhfLoudMinRing = 0.76;
+    // A train whose median Pmax byte is at least this is clipped: cut at full scale, every peak
+    // of its clicks reads alike whatever their length, so their ring weighs neither way.
+    double ClippedPmax = 250;
     double DolphinMaxKhz = 100;    // median frequency under which a train is dolphin-like
     double SonarIciTolerance = 1;  // successive intervals of pings are equal within this many %
     double SonarMinRegular = 70;   // % of a sonar train's intervals that are that regular
@@ -90,6 +100,9 @@ struct TrainOptions {
     // A train whose modal interval is within this many % of a sonar train's around it (or of
     // two to four times it) is that sounder's: echoes or fragments of its pings.
     double SonarEchoTolerance = 2;
+    // An NBHF train whose own clicks ring at least this (ChainClick::Ring, median) stays NBHF
+    // among dolphins, unless they are clipped.
+    double CompanyMinRing = 0.8;
 
     // ---- quality ----
     // The median change of the interval from click to click, |ln(ICI / previous ICI)|: a
@@ -139,6 +152,7 @@ struct Train {
     double IciMaxMs = 0;
     double KhzMedian = 0;
     double PmaxMedian = 0;  // on the detector's amplitude byte scale
+    double RingMedian = 0;  // how evenly its clicks ring around their largest peak (0-1)
     TrainClass Class = TrainClass::Unclassed;
     TrainQuality Quality = TrainQuality::Low;
     int32_t BuzzClicks = 0;  // NBHF trains only

@@ -13,7 +13,8 @@ namespace {
 
 // A chain as the detector hands it over: n clicks at ici ms, each interval changed by jitter
 // (alternately up and down), chosen with the chance given, of khz (alternately +- khzSpread),
-// cycles, spread code, and levels alternately levelStep dB apart.
+// cycles, spread code, ring (the peaks around the largest, as a share of it), Pmax byte, and
+// levels alternately levelStep dB apart.
 struct ChainSpec {
     int Clicks = 30;
     double IciMs = 60;
@@ -25,6 +26,8 @@ struct ChainSpec {
     int Spread = 6;
     double LevelDb = 50;
     double LevelStep = 1;
+    double Ring = 0.9;
+    int Pmax = 100;
 };
 
 std::vector<ChainClick> Chain(const ChainSpec& s) {
@@ -37,7 +40,8 @@ std::vector<ChainClick> Chain(const ChainSpec& s) {
         c.LevelDb = static_cast<float>(s.LevelDb + (k % 2 == 0 ? 0 : s.LevelStep));
         c.Ncyc = static_cast<uint8_t>(s.Cycles);
         c.Spread = static_cast<uint8_t>(s.Spread);
-        c.Pmax = 150;
+        c.Pmax = static_cast<uint8_t>(s.Pmax);
+        c.Ring = static_cast<float>(s.Ring);
         c.Chance = k < 2 ? -1 : static_cast<float>(s.Chance);
         clicks.push_back(c);
         t += s.IciMs * 1000 * (k % 2 == 0 ? 1 + s.Jitter : 1 - s.Jitter);
@@ -106,6 +110,44 @@ TEST(TrainRules, EachMeasureDecidesItsPart) {
              s.Khz = 108;
          }),
          TrainClass::Dolphin, TrainQuality::High},
+        // A loud dolphin click counts many cycles in the band, but they fall away from its peak.
+        {"short clicks in the band", with([](ChainSpec& s) {
+             s.Khz = 118;
+             s.Cycles = 12;
+             s.Spread = 9;
+             s.Ring = 0.5;
+         }),
+         TrainClass::Dolphin, TrainQuality::High},
+        {"short clicks of few narrow cycles", with([](ChainSpec& s) {
+             s.Cycles = 3;
+             s.Spread = 5;
+             s.Ring = 0.5;
+         }),
+         TrainClass::Dolphin, TrainQuality::High},
+        {"clicks that just ring", with([](ChainSpec& s) { s.Ring = 0.62; }), TrainClass::Nbhf,
+         TrainQuality::High},
+        // Noise blurs a faint click's peaks; a loud one shows how long it rings.
+        {"loud clicks that just ring", with([](ChainSpec& s) {
+             s.Ring = 0.7;
+             s.Pmax = 150;
+         }),
+         TrainClass::Dolphin, TrainQuality::High},
+        // Clipped at full scale, every peak reads alike: the ring says nothing either way.
+        {"clipped clicks that seem not to ring", with([](ChainSpec& s) {
+             s.Ring = 0.5;
+             s.Pmax = 250;
+         }),
+         TrainClass::Nbhf, TrainQuality::High},
+        {"loud clicks that ring", with([](ChainSpec& s) {
+             s.Ring = 0.8;
+             s.Pmax = 200;
+         }),
+         TrainClass::Nbhf, TrainQuality::High},
+        {"short clicks above the band", with([](ChainSpec& s) {
+             s.Khz = 170;
+             s.Ring = 0.5;
+         }),
+         TrainClass::Unclassed, TrainQuality::High},
         {"low frequency", with([](ChainSpec& s) { s.Khz = 60; }), TrainClass::Dolphin,
          TrainQuality::High},
         {"above the band", with([](ChainSpec& s) { s.Khz = 170; }), TrainClass::Unclassed,
@@ -139,6 +181,28 @@ TEST(TrainRules, EachMeasureDecidesItsPart) {
     }
 }
 
+TEST(TrainRules, AClickRingsAsItsPeaksLinearAmplitudesDo) {
+    const struct {
+        uint8_t Before, Peak, After;
+        float Ring;
+    } kRows[] = {
+        {100, 100, 100, 1.0f},  // even cycles
+        {50, 100, 0, 0.25f},    // the largest peak was the last
+        // Above 127 the bytes are compressed: 230 is 704, 226 576, 207 376, 128 128.
+        {226, 230, 207, (576.0f + 376.0f) / 1408.0f},
+        {128, 230, 128, 128.0f / 704.0f},
+        {0, 0, 0, 0.0f},  // no peak at all
+    };
+    for (const auto& row : kRows) {
+        TimedClick click;
+        click.Fields.PkMinus1 = row.Before;
+        click.Fields.Pmax = row.Peak;
+        click.Fields.PkPlus1 = row.After;
+        EXPECT_NEAR(ChainClickOf(click).Ring, row.Ring, 1e-6)
+            << int{row.Before} << " " << int{row.Peak} << " " << int{row.After};
+    }
+}
+
 TEST(TrainRules, BuzzClicksAndMinutesOfAnNbhfTrain) {
     ChainSpec s;
     s.Clicks = 20;
@@ -168,11 +232,14 @@ TEST(TrainRules, BuzzClicksAndMinutesOfAnNbhfTrain) {
 }
 
 TEST(TrainRules, CompanyAroundATrain) {
-    auto train = [](TrainClass c, TrainQuality q, double iciMs) {
+    auto train = [](TrainClass c, TrainQuality q, double iciMs, double ring = 0.7,
+                    double pmax = 200) {
         Train t;
         t.Class = c;
         t.Quality = q;
         t.IciModalMs = iciMs;
+        t.RingMedian = ring;
+        t.PmaxMedian = pmax;
         return t;
     };
     using C = TrainClass;
@@ -204,6 +271,19 @@ TEST(TrainRules, CompanyAroundATrain) {
         {"as many porpoises", porpoise, {&dolphin, &dolphin, &otherPorpoise}, C::Nbhf},
         {"faint dolphin trains count not", porpoise, {&faintDolphin, &faintDolphin}, C::Nbhf},
         {"a low NBHF train among one dolphin", train(C::Nbhf, Q::Low, 60), {&dolphin}, C::Dolphin},
+        // Its own long clicks outweigh the company, unless clipping made every peak alike.
+        {"ringing clicks among dolphins",
+         train(C::Nbhf, Q::High, 60, 0.85),
+         {&dolphin, &dolphin},
+         C::Nbhf},
+        {"clipped ringing clicks among dolphins",
+         train(C::Nbhf, Q::High, 60, 0.85, 250),
+         {&dolphin, &dolphin},
+         C::Dolphin},
+        {"ringing echoes of the pings",
+         train(C::Nbhf, Q::Moderate, 101.5, 0.85),
+         {&sounder},
+         C::Sonar},
     };
     for (const auto& row : kRows) {
         Train t = row.T;
