@@ -1,11 +1,11 @@
 // The click-train analysis of a location, from outside bytes. The first byte chooses what the
 // rest is: even, a whole TK1 file as found beside no side file; odd, a recordings table's text,
 // a zero byte, then eight bytes per click of a TK1 file made here (the minutes to move on before
-// it, 0 to 3; its time in the minute, 3 bytes; its period, cycles, amplitude and spread). The
-// reader must refuse what it cannot read with an InputError only; what it reads must give
-// trains numbered 1, 2, ... in order of their start (unless the clicks went back in time),
-// each with at least the clicks a train needs, whose clicks the labels find again; presence
-// rows with counts only where something was recorded.
+// it, 0 to 3; its time in the minute, 3 bytes; its period, cycles, amplitude, and spread with the
+// peaks beside the largest). The reader must refuse what it cannot read with an InputError only;
+// what it reads must give trains numbered 1, 2, ... in order of their start (unless the clicks went
+// back in time), each with at least the clicks a train needs, whose clicks the labels find again;
+// presence rows with counts only where something was recorded.
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
@@ -50,6 +50,8 @@ std::vector<uint8_t> Tk1Of(const uint8_t* clicks, size_t size) {
         c.Ncyc = clicks[at + 5];
         c.Pmax = clicks[at + 6];
         c.IPIrangeCode = clicks[at + 7] & 15;
+        // The peaks either side of the largest: how evenly the click rings.
+        c.PkMinus1 = c.PkPlus1 = static_cast<uint8_t>((clicks[at + 7] >> 4) * 17);
         record(tk1::EncodeClick(c));
     }
     record(tk1::EndRecord());
