@@ -327,6 +327,7 @@ TEST(TrainRules, CompanyAroundATrain) {
          C::Sonar},
         // A short train beside a sounder in its band may be its pings cut apart.
         {"a short train alone", shortPorpoise, {}, C::Nbhf, Q::Moderate},
+        {"a short train beside a dolphin", shortPorpoise, {&dolphin}, C::Nbhf, Q::Moderate},
         {"a short train beside a sounder in its band", shortPorpoise, {&sounder}, C::Nbhf, Q::Low},
         {"a short train beside a sounder of another band",
          shortPorpoise,
