@@ -220,6 +220,14 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
     } else {
         t.Quality = TrainQuality::Low;
     }
+    // A short train of long clicks that ring evenly, at intervals, frequency and level no
+    // chance would give, is an NBHF animal's even with too few clicks to count as moderate.
+    // Not when clipped: clipping makes any click seem to ring.
+    if (t.Class == TrainClass::Nbhf && nbhfClicks && n < o.ModerateMinClicks && steady &&
+        m.MedianRing >= o.ShortMinRing && t.PmaxMedian < o.ClippedPmax &&
+        m.IciJitter <= o.ModerateMaxIciJitter && m.Chance <= o.ModerateMaxChance) {
+        t.Quality = TrainQuality::Moderate;
+    }
     // So few cycles are weaker evidence of the band than many: such a train is of moderate
     // quality at most, and of low quality unless it holds as many clicks as a high one (a few
     // clicks of filtered noise may keep to a band as well).
@@ -247,7 +255,13 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
 void WeighCompany(Train& t, std::span<const Train* const> around, const TrainOptions& o) {
     if (t.Class == TrainClass::Sonar) return;
     int32_t dolphins = 0, nbhf = t.Quality >= TrainQuality::Moderate ? 1 : 0;
+    // A short train beside a sounder in its band may be that sounder's pings cut apart.
+    bool sounderInBand = false;
     for (const Train* a : around) {
+        if (a->Class == TrainClass::Sonar &&
+            std::fabs(a->KhzMedian - t.KhzMedian) <= o.ShortSonarKhz) {
+            sounderInBand = true;
+        }
         if (a->Class == TrainClass::Sonar && a->IciModalMs > 0) {
             for (const double k : {1.0, 2.0, 3.0, 4.0}) {
                 if (std::fabs(t.IciModalMs / (k * a->IciModalMs) - 1) * 100 <=
@@ -265,6 +279,7 @@ void WeighCompany(Train& t, std::span<const Train* const> around, const TrainOpt
     const bool ownEvidence = t.RingMedian >= o.CompanyMinRing && t.PmaxMedian < o.ClippedPmax;
     if (t.Class == TrainClass::Nbhf && dolphins > nbhf && !ownEvidence)
         t.Class = TrainClass::Dolphin;
+    if (sounderInBand && t.Clicks < o.ModerateMinClicks) t.Quality = TrainQuality::Low;
     if (t.Class != TrainClass::Nbhf) {
         t.BuzzClicks = 0;
         t.BuzzMinutes.clear();

@@ -73,7 +73,9 @@ std::optional<Train> DescribeTrain(std::span<const ChainClick> clicks, const Tra
 // train among more dolphin trains of moderate or high quality than NBHF ones is dolphin: the clicks
 // of a dolphin near its beam's axis may ring in the NBHF band, and porpoises keep away from
 // dolphins; but not where its own clicks ring as long as CompanyMinRing and are not clipped.
-// Buzz clicks go with the NBHF class.
+// A train of fewer than ModerateMinClicks clicks beside a sonar train within ShortSonarKhz of
+// its frequency is of low quality: the sounder's pings cut apart. Buzz clicks go with the NBHF
+// class.
 void WeighCompany(Train& train, std::span<const Train* const> around, const TrainOptions& options);
 
 // The median interval in ms, for telling a buzz chain (clicks at intervals under BuzzIciMs).

@@ -93,6 +93,13 @@ constexpr TrainOptionDef kDefs[] = {
     {"ModerateMaxChance", &O::ModerateMaxChance,
      "largest median chance that a moderate-quality train's clicks were there at random (0-1)", 0,
      1},
+    {"ShortMinRing", &O::ShortMinRing,
+     "lowest median ring (as NbhfMinRing) of an NBHF train of fewer than ModerateMinClicks "
+     "clicks that is of moderate quality (more than 1: none is)",
+     0, 2},
+    {"ShortSonarKhz", &O::ShortSonarKhz,
+     "such a short train stays of low quality beside a sonar train within this many kHz of it", 0,
+     500},
     {"MaxKhzSpread", &O::MaxKhzSpread,
      "largest median distance of a click's frequency from its train's median for moderate or "
      "high quality, kHz",

@@ -113,6 +113,12 @@ struct TrainOptions {
     double ModerateMinClicks = 8;
     double HighMaxChance = 0.1;  // the chance (MaxChance) of a high-quality train's clicks
     double ModerateMaxChance = 0.2;
+    // An NBHF train of fewer than ModerateMinClicks clicks is of moderate quality when its
+    // clicks are long (NbhfMinCycles), ring at least this (ChainClick::Ring, median) and keep
+    // a moderate train's intervals, chance, frequency and level: their form is evidence in
+    // itself. Not beside a sonar train within ShortSonarKhz kHz of it, whose pings it may be.
+    double ShortMinRing = 0.7;
+    double ShortSonarKhz = 20;
     double MaxKhzSpread = 10;  // median distance of a click's kHz from the train's median
     // The median change of level from click to click, dB: a beam sweeping past changes it
     // smoothly, clicks at random jump.

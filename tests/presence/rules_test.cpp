@@ -154,7 +154,43 @@ TEST(TrainRules, EachMeasureDecidesItsPart) {
          TrainQuality::High},
         {"10 clicks", with([](ChainSpec& s) { s.Clicks = 10; }), TrainClass::Nbhf,
          TrainQuality::Moderate},
-        {"7 clicks", with([](ChainSpec& s) { s.Clicks = 7; }), TrainClass::Nbhf, TrainQuality::Low},
+        {"7 clicks", with([](ChainSpec& s) {
+             s.Clicks = 7;
+             s.Ring = 0.65;
+         }),
+         TrainClass::Nbhf, TrainQuality::Low},
+        // A short train's long clicks that ring evenly are evidence in themselves, when the
+        // train keeps a moderate one's intervals, chance, frequency and level.
+        {"7 ringing clicks", with([](ChainSpec& s) {
+             s.Clicks = 7;
+             s.Ring = 0.75;
+         }),
+         TrainClass::Nbhf, TrainQuality::Moderate},
+        {"7 clipped clicks", with([](ChainSpec& s) {
+             s.Clicks = 7;
+             s.Pmax = 250;
+         }),
+         TrainClass::Nbhf, TrainQuality::Low},
+        {"7 ringing clicks of few cycles", with([](ChainSpec& s) {
+             s.Clicks = 7;
+             s.Cycles = 4;
+         }),
+         TrainClass::Nbhf, TrainQuality::Low},
+        {"7 ringing clicks by chance", with([](ChainSpec& s) {
+             s.Clicks = 7;
+             s.Chance = 0.25;
+         }),
+         TrainClass::Nbhf, TrainQuality::Low},
+        {"7 ringing clicks, random intervals", with([](ChainSpec& s) {
+             s.Clicks = 7;
+             s.Jitter = 0.06;
+         }),
+         TrainClass::Nbhf, TrainQuality::Low},
+        {"7 ringing clicks, jumping level", with([](ChainSpec& s) {
+             s.Clicks = 7;
+             s.LevelStep = 6;
+         }),
+         TrainClass::Nbhf, TrainQuality::Low},
         {"drifting interval", with([](ChainSpec& s) { s.Jitter = 0.04; }), TrainClass::Nbhf,
          TrainQuality::Moderate},
         {"chance 0.15", with([](ChainSpec& s) { s.Chance = 0.15; }), TrainClass::Nbhf,
@@ -233,13 +269,15 @@ TEST(TrainRules, BuzzClicksAndMinutesOfAnNbhfTrain) {
 
 TEST(TrainRules, CompanyAroundATrain) {
     auto train = [](TrainClass c, TrainQuality q, double iciMs, double ring = 0.7,
-                    double pmax = 200) {
+                    double pmax = 200, int clicks = 30, double khz = 130) {
         Train t;
         t.Class = c;
         t.Quality = q;
         t.IciModalMs = iciMs;
         t.RingMedian = ring;
         t.PmaxMedian = pmax;
+        t.Clicks = clicks;
+        t.KhzMedian = khz;
         return t;
     };
     using C = TrainClass;
@@ -249,11 +287,14 @@ TEST(TrainRules, CompanyAroundATrain) {
     const Train dolphin = train(C::Dolphin, Q::Moderate, 80);
     const Train faintDolphin = train(C::Dolphin, Q::Low, 80);
     const Train otherPorpoise = train(C::Nbhf, Q::Moderate, 45);
+    const Train shortPorpoise = train(C::Nbhf, Q::Moderate, 60, 0.85, 200, 6);
+    const Train otherSounder = train(C::Sonar, Q::High, 100, 0.7, 200, 30, 200);
     const struct {
         const char* What;
         Train T;
         std::vector<const Train*> Around;
         TrainClass Class;
+        std::optional<TrainQuality> Quality = {};
     } kRows[] = {
         {"alone", porpoise, {}, C::Nbhf},
         {"beside a sounder of another interval", porpoise, {&sounder}, C::Nbhf},
@@ -284,6 +325,16 @@ TEST(TrainRules, CompanyAroundATrain) {
          train(C::Nbhf, Q::Moderate, 101.5, 0.85),
          {&sounder},
          C::Sonar},
+        // A short train beside a sounder in its band may be its pings cut apart.
+        {"a short train alone", shortPorpoise, {}, C::Nbhf, Q::Moderate},
+        {"a short train beside a dolphin", shortPorpoise, {&dolphin}, C::Nbhf, Q::Moderate},
+        {"a short train beside a sounder in its band", shortPorpoise, {&sounder}, C::Nbhf, Q::Low},
+        {"a short train beside a sounder of another band",
+         shortPorpoise,
+         {&otherSounder},
+         C::Nbhf,
+         Q::Moderate},
+        {"a long train beside a sounder in its band", porpoise, {&sounder}, C::Nbhf, Q::High},
     };
     for (const auto& row : kRows) {
         Train t = row.T;
@@ -291,6 +342,9 @@ TEST(TrainRules, CompanyAroundATrain) {
         t.BuzzMinutes = {7};
         WeighCompany(t, row.Around, {});
         EXPECT_EQ(t.Class, row.Class) << row.What;
+        if (row.Quality) {
+            EXPECT_EQ(t.Quality, *row.Quality) << row.What;
+        }
         EXPECT_EQ(t.BuzzClicks, t.Class == C::Nbhf ? 3 : 0) << row.What;
         EXPECT_EQ(t.BuzzMinutes.size(), t.Class == C::Nbhf ? 1u : 0u) << row.What;
     }
