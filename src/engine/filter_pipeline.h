@@ -49,6 +49,7 @@ public:
     bool Threaded() const { return ring_.Threaded(); }
 
     // For tests (see PieceRing).
+    void SetBandPassAhead(bool on) { ring_.SetBandPassAhead(on); }
     void SetFillAhead(bool on) { ring_.SetFillAhead(on); }
     void SetTakeOverAtOnce(bool on) { ring_.SetTakeOverAtOnce(on); }
 

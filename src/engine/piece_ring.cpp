@@ -52,6 +52,16 @@ void PieceRing::SetFilter(BandPassRef filter) {
     if (wake) helperCv_.notify_one();
 }
 
+void PieceRing::SetBandPassAhead(bool on) {
+    bool wake;
+    {
+        std::lock_guard lk(mutex_);
+        bandPassAhead_ = on;
+        wake = helperWaits_;
+    }
+    if (wake) helperCv_.notify_one();
+}
+
 void PieceRing::SetTimed(bool timed) {
     std::lock_guard lk(mutex_);
     timed_ = timed;
@@ -163,7 +173,7 @@ PieceRing::Slot* PieceRing::FirstRead(uint64_t from) {
 }
 
 PieceRing::Slot* PieceRing::BandPassCandidate() {
-    if (filter_ == nullptr) return nullptr;
+    if (!bandPassAhead_ || filter_ == nullptr) return nullptr;
     const uint64_t first = taken_ + (holding_ ? 1 : 0);
     for (uint64_t k = claimed_; k > first; --k) {
         Slot& s = SlotOf(k - 1);
@@ -248,7 +258,7 @@ bool PieceRing::QueueFilled() const {
         if (s.state != Slot::State::Ready || s.BandPassing) return false;
         const bool quiet = s.GraphSpan >= 0 && filter_ != nullptr &&
                            IsQuietBlock(s.GraphSpan, filter_->Threshold());
-        if (s.FilterGen == 0 && s.Count > 0 && !quiet) return false;
+        if (bandPassAhead_ && s.FilterGen == 0 && s.Count > 0 && !quiet) return false;
     }
     return true;
 }

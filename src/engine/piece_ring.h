@@ -10,11 +10,19 @@
 // one thread at a time and in order; it is high-passed, by any thread; and the peak finder's
 // thread band-passes it in chunks and finds its peaks. No lock is held while a piece is read or
 // filtered: the threads meet under one lock a few times per piece, never per sample. The
-// second thread reads ahead as far as the ring allows, then high-passes the pieces read, then,
-// with nothing else to do, band-passes the pieces furthest ahead with the filter in force. The
+// second thread reads ahead as far as the ring allows, then high-passes the pieces read. The
 // peak finder's thread high-passes the next piece itself when it has only been read, and reads
 // it itself when no one has; so where reading is slow (decoding) the second thread reads while
 // the first filters, and where finding peaks is quick both filter.
+//
+// The band-pass values are made by the peak finder's thread, in chunks that stay in its first
+// cache. The second thread can also band-pass the pieces furthest ahead with the filter in
+// force when it has nothing else to do (SetBandPassAhead), but that costs more than it saves:
+// four values per position made on one processor must travel to the other, and the peak finder
+// waits on memory for them where it reads most values (noise near the threshold), so two
+// threads used over one and a half times the processor time of one, without finishing sooner.
+// It stays for tests, which check that such values are used only with the filter they were
+// made with.
 //
 // The peak finder never waits for a piece that the other thread filters much longer than
 // filtering a piece takes (that thread may have lost its processor to another program): it
@@ -71,10 +79,13 @@ public:
     // Whether a second thread works ahead (until the batch gives it up).
     bool Threaded() const { return threaded_; }
 
+    // Whether the other thread band-passes the pieces furthest ahead when it has nothing else
+    // to do (off unless set: see above).
+    void SetBandPassAhead(bool on);
     // For tests, with threads: the peak finder takes a piece only once the other thread has
-    // read, high-passed and band-passed every piece the ring holds (or up to the block's last
-    // one), so that pieces past each minute end have been band-passed ahead with the filter
-    // before it.
+    // read and high-passed every piece the ring holds (or up to the block's last one), and,
+    // with band-passing ahead, band-passed it, so that pieces past each minute end have been
+    // band-passed ahead with the filter before it.
     void SetFillAhead(bool on) { fillAhead_ = on; }
     // For tests: the peak finder takes over every piece the other thread high-passes, done or
     // not. Unless the queue is filled ahead, the other thread reads and high-passes every piece
@@ -129,6 +140,7 @@ private:
     bool timed_ = false;
     bool fillAhead_ = false;
     bool takeOverAtOnce_ = false;
+    bool bandPassAhead_ = false;  // mutex_ held
     StageTimes times_;
 
     std::vector<Slot> slots_;

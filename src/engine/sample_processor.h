@@ -69,8 +69,10 @@ public:
     // (see engine/piece_ring.h).
     bool FiltersAhead() const { return pipeline_.Threaded(); }
     // For tests: with threads, pieces are filtered ahead as far as the queue allows before the
-    // peak finder takes one (see PieceRing::SetFillAhead).
+    // peak finder takes one (see PieceRing::SetFillAhead), and band-passed ahead too where
+    // BandPassAheadForTests is on (see PieceRing::SetBandPassAhead).
     void FillAheadForTests(bool on) { pipeline_.SetFillAhead(on); }
+    void BandPassAheadForTests(bool on) { pipeline_.SetBandPassAhead(on); }
     // For tests: with threads, the peak finder filters every piece itself that the other
     // thread took, done or not (see PieceRing::SetTakeOverAtOnce).
     void TakeOverAtOnceForTests(bool on) { pipeline_.SetTakeOverAtOnce(on); }

@@ -29,6 +29,7 @@ struct Variant {
                              // minute end band-passed ahead at the gain before it)
     bool takeOver = false;   // every piece the second thread took is filtered again, done or not
     bool slowReads = false;  // each read takes longer than filtering what it gives (as decoding)
+    bool bandPassAhead = false;  // the second thread band-passes the pieces furthest ahead too
 };
 
 // A source whose every read waits first, as a decoder at work would.
@@ -81,6 +82,7 @@ size_t ExpectSameAsReference(const std::vector<int16_t>& samples, WavFileRec rec
     fx.proc.SetPieceSamples(v.pieceSamples);
     fx.proc.UseThreads(v.threads);
     fx.proc.FillAheadForTests(v.fillAhead);
+    fx.proc.BandPassAheadForTests(v.bandPassAhead);
     fx.proc.TakeOverAtOnceForTests(v.takeOver);
     fx.proc.AllocateBuffers(fx.host.hiResLength);
     ReferenceConverter ref{fx.rate, fx.settings, fx.sens, {}, {}, 700, {}};
@@ -180,12 +182,12 @@ TEST_P(ChunkedEqualsReference, QuietFileWithToneBursts) {
 // noisy file; 119962, whose first piece ends at the minute end of the quiet file; 37 and 50,
 // pieces shorter than the filters' overlap; 120000, a whole block. Each size runs on one and
 // on two threads with a kernel other than AVX-512 (which many processors lack), some also with
-// AVX-512. The last rows fill the queue of the second thread before each piece is taken, so
-// that pieces past every minute end are band-passed at the gain and threshold the minute end
-// changes, and must be band-passed again; the next ones have the peak finder's thread filter
-// every piece again that the second thread took (as when that thread is held up); the very last
-// ones read slowly, as a decoder does, so that the threads wait for reads and filter what the
-// other has read.
+// AVX-512. The last rows fill the queue of the second thread before each piece is taken, most
+// with band-passing ahead, so that pieces past every minute end are band-passed at the gain and
+// threshold the minute end changes, and must be band-passed again; the next ones have the peak
+// finder's thread filter every piece again that the second thread took (as when that thread is
+// held up); the very last ones read slowly, as a decoder does, so that the threads wait for
+// reads and filter what the other has read.
 INSTANTIATE_TEST_SUITE_P(
     Variants, ChunkedEqualsReference,
     ::testing::Values(
@@ -205,14 +207,22 @@ INSTANTIATE_TEST_SUITE_P(
         Variant{FilterKernelKind::Portable, false, tGainType::tgGain, 120000, false},
         Variant{FilterKernelKind::Avx2, true, tGainType::tgGain, 37, true},
         Variant{FilterKernelKind::Avx2, true, tGainType::tgNone, 120000, true},
-        Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 213, true, true},
-        Variant{FilterKernelKind::Portable, false, tGainType::tgThreshold, 37, true, true},
-        Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 65536, true, true},
-        Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold, 4096, true, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 213, true, true, false, false,
+                true},
+        Variant{FilterKernelKind::Portable, false, tGainType::tgThreshold, 37, true, true, false,
+                false, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 65536, true, true, false, false,
+                true},
+        Variant{FilterKernelKind::Avx2, true, tGainType::tgThreshold, 4096, true, true, false,
+                false, true},
+        Variant{FilterKernelKind::Portable, true, tGainType::tgGain, 213, true, true},
         Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 37, true, false, true},
         Variant{FilterKernelKind::Portable, true, tGainType::tgGain, 213, true, false, true},
-        Variant{FilterKernelKind::Avx2, false, tGainType::tgThreshold, 213, true, true, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgThreshold, 213, true, true, true, false,
+                true},
         Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 4096, true, false, false, true},
+        Variant{FilterKernelKind::Avx2, false, tGainType::tgThreshold, 4096, true, false, false,
+                true, true},
         Variant{FilterKernelKind::Portable, true, tGainType::tgThreshold, 213, true, false, false,
                 true},
         Variant{FilterKernelKind::Avx2, false, tGainType::tgGain, 213, false, false, false, true}),
@@ -228,6 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
         if (v.fillAhead) name += "FilledAhead";
         if (v.takeOver) name += "TakenOver";
         if (v.slowReads) name += "SlowReads";
+        if (v.bandPassAhead) name += "BandPassedAhead";
         return name;
     });
 
@@ -254,6 +265,48 @@ TEST(ChunkedConversionTest, ASecondThreadThatKeepsThePeakFinderWaitingIsGivenUp)
     // A new batch tries two threads again.
     fx.proc.AllocateBuffers(fx.host.hiResLength);
     EXPECT_TRUE(fx.proc.FiltersAhead());
+}
+
+TEST(ChunkedConversionTest, TheSecondThreadBandPassesAheadOnlyWhenAskedTo) {
+    // Values made on one processor and read on the other cost more than they save, so by
+    // default the second thread only reads and high-passes: with the queue filled ahead, every
+    // piece reaches the peak finder without band-pass values, and with band-passing ahead,
+    // every one that has positions carries those of the filter in force.
+    const test::EngineFixture fx("2");
+    test::TempDir dir;
+    test::WriteSamplesFile(dir / "a.wav", test::NoisyBursts(30000, 900.0, 8000.0, 3.3, 5));
+    const auto filter = std::make_shared<const BandPass>(fx.sens.Coeff, 10, 3);
+    for (const bool ahead : {false, true}) {
+        std::FILE* f = std::fopen((dir / "a.wav").c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        RecordingLayout layout;
+        layout.Begin = kSkippedHeaderBytes;
+        layout.End = detail::StreamSize(f);
+        const auto source = OpenRecordingSource(fileno(f), layout.End, layout);
+        FilterPipeline pipeline;
+        pipeline.Configure(213, true);
+        pipeline.SetFillAhead(true);
+        pipeline.SetBandPassAhead(ahead);
+        pipeline.SetFilter(filter);
+        std::vector<int32_t> head(kGraphHead);
+        pipeline.BeginBlock(BlockRequest{source.get(), 30000, false}, &head);
+        int pieces = 0;
+        int bandPassed = 0;
+        for (;;) {
+            const FilteredPiece& piece = pipeline.NextPiece();
+            pieces += piece.Count > 0;
+            bandPassed += piece.FilterGen != 0;
+            if (piece.FilterGen != 0) {
+                EXPECT_EQ(piece.FilterGen, 3u);
+            }
+            const bool end = piece.BlockEnd;
+            pipeline.DonePiece();
+            if (end) break;
+        }
+        std::fclose(f);
+        EXPECT_GT(pieces, 100) << ahead;
+        EXPECT_EQ(bandPassed, ahead ? pieces : 0) << ahead;
+    }
 }
 
 // A block already in the band-pass stage, without the file around it: hp[q] is the high-pass
