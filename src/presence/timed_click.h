@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "output/amplitude_scale.h"
 #include "output/tk1_codec.h"
 
 namespace wtk::presence {
@@ -27,8 +28,6 @@ struct TimedClick {
 // is 0 or 255 (255 means 255 or more); 0 when neither is known.
 double ClickKhz(const tk1::Click& c);
 
-// An amplitude byte of the detector's compressed scale back on the linear scale of the
-// band-pass values it was compressed from (the lowest value of its step).
-int32_t LinearAmplitude(uint8_t code);
+using tk1::LinearAmplitude;
 
 }  // namespace wtk::presence

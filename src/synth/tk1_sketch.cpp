@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/calendar.h"
+#include "output/amplitude_scale.h"
 
 namespace wtk::synth {
 
@@ -91,20 +92,10 @@ void WriteSketchSideFiles(const std::string& tk1Path, const std::vector<tk1::Rec
 
 namespace {
 
-// The amplitude byte's linear value, as the detector compresses it (1, 4, 8, 32 and 128 values
-// per code above 127).
-int32_t LinearOfCode(int32_t code) {
-    if (code < 128) return code;
-    if (code < 192) return 128 + (code - 128) * 4;
-    if (code < 224) return 256 + (code - 192) * 8;
-    if (code < 248) return 512 + (code - 224) * 32;
-    return 1024 + (code - 248) * 128;
-}
-
 // The largest amplitude byte whose linear value is at most linear.
 uint8_t CodeOfLinear(int32_t linear) {
     int32_t code = 0;
-    while (code < 255 && LinearOfCode(code + 1) <= linear) ++code;
+    while (code < 255 && tk1::LinearAmplitude(static_cast<uint8_t>(code + 1)) <= linear) ++code;
     return static_cast<uint8_t>(code);
 }
 
@@ -120,7 +111,7 @@ tk1::Click SketchClick(int64_t timeInMinuteUs, double khz, int cycles, int pmax,
     c.IPIpreMax = c.IPIPostMax = c.IPIPost1 = c.IPIPost2 = static_cast<uint8_t>(ipi);
     c.Pmax = static_cast<uint8_t>(std::clamp(pmax, 0, 255));
     // A tone's peaks around its largest are nearly as high: nine tenths of it.
-    c.PkMinus1 = c.PkPlus1 = CodeOfLinear(LinearOfCode(c.Pmax) * 9 / 10);
+    c.PkMinus1 = c.PkPlus1 = CodeOfLinear(tk1::LinearAmplitude(c.Pmax) * 9 / 10);
     c.IPIbefore = 255;
     c.DurationLow = static_cast<uint8_t>(std::min(cycles * ipi, 255));
     c.PreLastIPI = static_cast<uint8_t>(ipi & 0xFE);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/sample_processor.h"
+#include "output/amplitude_scale.h"
 
 namespace wtk {
 namespace {
@@ -20,6 +21,19 @@ TEST(CompressedAmplitude, BandsAndTheirEdges) {
                                              {16384, 255}, {2147483647, 255},
                                              {-1, 255},    {-2147483647 - 1, 255}};
     for (const auto& [in, want] : cases) EXPECT_EQ(CompressedAmplitude(in), want) << in;
+}
+
+// Readers of click records take an amplitude byte back to the start of its step.
+TEST(CompressedAmplitude, ReadersTakeEachCodeBackToTheStartOfItsStep) {
+    for (int32_t v = 0; v < 2048; ++v) {
+        const uint8_t code = CompressedAmplitude(v);
+        const int32_t linear = tk1::LinearAmplitude(code);
+        EXPECT_LE(linear, v) << v;
+        EXPECT_EQ(CompressedAmplitude(linear), code) << v;
+        if (linear > 0) {
+            EXPECT_LT(CompressedAmplitude(linear - 1), code) << v;
+        }
+    }
 }
 
 }  // namespace
