@@ -482,28 +482,12 @@ Scene PlanFieldScene(const SceneOptions& o) {
             minute.NoiseRms = spec.NoiseRms;
             for (const Pulse& p : here) {
                 if (p.T < m || p.T >= m + 60 || p.How != SceneArrival::Direct) continue;
-                switch (p.What) {
-                    case SceneSource::Porpoise:
-                    case SceneSource::Buzz: {
-                        ++minute.PorpoiseClicks;
-                        const double audible =
-                            std::max(kFieldAudibleFloor,
-                                     kFieldAudibleOverNoise * NoiseRmsAt(spec, p.T - from));
-                        if (p.Amplitude >= audible) ++minute.AudiblePorpoiseClicks;
-                        if (p.What == SceneSource::Buzz) ++minute.BuzzClicks;
-                        break;
-                    }
-                    case SceneSource::Dolphin:
-                        ++minute.DolphinClicks;
-                        break;
-                    case SceneSource::Sonar:
-                        ++minute.SonarPings;
-                        minute.SonarKhz = std::max(minute.SonarKhz, p.Hz / 1000);
-                        break;
-                    case SceneSource::Shrimp:
-                        ++minute.ShrimpClicks;
-                        break;
-                }
+                const bool porpoise =
+                    p.What == SceneSource::Porpoise || p.What == SceneSource::Buzz;
+                minute.Count(p.What, p.Hz,
+                             porpoise && p.Amplitude >= std::max(kFieldAudibleFloor,
+                                                                 kFieldAudibleOverNoise *
+                                                                     NoiseRmsAt(spec, p.T - from)));
             }
             scene.Minutes.push_back(minute);
         }

@@ -147,6 +147,27 @@ void Episodes(std::mt19937_64& g, double seconds, double perHour, double minMin,
 
 }  // namespace
 
+void SceneMinute::Count(SceneSource what, double hz, bool audible) {
+    switch (what) {
+        case SceneSource::Porpoise:
+        case SceneSource::Buzz:
+            ++PorpoiseClicks;
+            if (audible) ++AudiblePorpoiseClicks;
+            if (what == SceneSource::Buzz) ++BuzzClicks;
+            break;
+        case SceneSource::Dolphin:
+            ++DolphinClicks;
+            break;
+        case SceneSource::Sonar:
+            ++SonarPings;
+            SonarKhz = std::max(SonarKhz, hz / 1000);
+            break;
+        case SceneSource::Shrimp:
+            ++ShrimpClicks;
+            break;
+    }
+}
+
 std::string SceneFileName(const std::string& location, int64_t us) {
     const int64_t minute = FloorDivide(us, kMicrosecondsPerMinute).Quotient;
     const CivilDate d = CivilFromDayNumber(FloorDivide(minute, kMinutesPerDay).Quotient);
@@ -261,25 +282,7 @@ Scene PlanScene(const SceneOptions& o) {
             minute.RecordedSeconds = std::min(to, m + 60) - std::max(from, m);
             minute.NoiseRms = spec.NoiseRms;
             for (const Event& e : here) {
-                if (e.T < m || e.T >= m + 60) continue;
-                switch (e.What) {
-                    case Kind::Porpoise:
-                    case Kind::Buzz:
-                        ++minute.PorpoiseClicks;
-                        if (e.Amplitude >= audible) ++minute.AudiblePorpoiseClicks;
-                        if (e.What == Kind::Buzz) ++minute.BuzzClicks;
-                        break;
-                    case Kind::Dolphin:
-                        ++minute.DolphinClicks;
-                        break;
-                    case Kind::Sonar:
-                        ++minute.SonarPings;
-                        minute.SonarKhz = std::max(minute.SonarKhz, e.Hz / 1000);
-                        break;
-                    case Kind::Shrimp:
-                        ++minute.ShrimpClicks;
-                        break;
-                }
+                if (e.T >= m && e.T < m + 60) minute.Count(e.What, e.Hz, e.Amplitude >= audible);
             }
             scene.Minutes.push_back(minute);
         }

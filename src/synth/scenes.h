@@ -82,6 +82,9 @@ struct SceneMinute {
     double SonarKhz = 0;  // 0: no sonar
     int32_t ShrimpClicks = 0;
     double NoiseRms = 0;
+
+    // One sound heard in the minute (a porpoise or buzz click counts as audible when so).
+    void Count(SceneSource what, double hz, bool audible);
 };
 inline constexpr double kAudibleOverNoise = 12;
 inline constexpr double kAudibleFloor = 60;
