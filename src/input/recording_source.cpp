@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "input/flac_frames.h"
 #include "input/sample_conversion.h"
 
 namespace wtk {
@@ -104,10 +105,18 @@ private:
 };
 
 // A FLAC stream decoded frame by frame: the samples [Begin, End) of the chosen channel.
+//
+// libFLAC reads the metadata and finds the first frame. From there, where the stream is read
+// from its start, the frames go to FlacFrameDecoder, which reads the file itself into a buffer of
+// its own and is much quicker on the frames recorders write. The first frame it does not vouch
+// for (damage, a cut, anything unusual), a frame that does not follow the one before, or a seek
+// outside the frame in hand hands the stream to libFLAC, which was left at the first frame and so
+// decodes the stream again from there, leaving out the samples already given: whatever the
+// stream holds, the samples and failures are libFLAC's.
 class FlacSource final : public RecordingSource {
 public:
-    FlacSource(int fd, int64_t fileSize, const RecordingLayout& layout)
-        : fd_(fd), size_(fileSize), layout_(layout), bufStart_(layout.Begin) {}
+    FlacSource(int fd, int64_t fileSize, const RecordingLayout& layout, FlacDecoding decoding)
+        : fd_(fd), size_(fileSize), layout_(layout), decoding_(decoding), bufStart_(layout.Begin) {}
     ~FlacSource() override {
         if (decoder_ != nullptr) FLAC__stream_decoder_delete(decoder_);
     }
@@ -152,6 +161,7 @@ public:
             if (!started_) Start();  // positioned at the place
             return;
         }
+        if (fast_) HandOver();
         SeekDecoder(place);
     }
 
@@ -189,6 +199,7 @@ private:
         }
         FLAC__stream_decoder_set_md5_checking(decoder_, false);
         FLAC__stream_decoder_set_metadata_ignore_all(decoder_);
+        FLAC__stream_decoder_set_metadata_respond(decoder_, FLAC__METADATA_TYPE_STREAMINFO);
         if (FLAC__stream_decoder_init_stream(decoder_, &ReadCallback, &SeekCallback, &TellCallback,
                                              &LengthCallback, &EofCallback, &WriteCallback,
                                              &MetadataCallback, &ErrorCallback,
@@ -203,7 +214,95 @@ private:
         // Far into the stream (a raw file of an XWAV file) the decoder seeks; near its start the
         // samples before are decoded and left out.
         decoded_ = 0;
-        return Wanted() <= int64_t{FLAC__MAX_BLOCK_SIZE} || SeekDecoder(Wanted());
+        if (Wanted() > int64_t{FLAC__MAX_BLOCK_SIZE}) return SeekDecoder(Wanted());
+        if (!StartFast() && decoding_ == FlacDecoding::FastOnly) {
+            Fail("the frame decoder does not take it", 0);
+        }
+        return true;
+    }
+
+    // The frames from here on to FlacFrameDecoder, where it takes the stream.
+    bool StartFast() {
+        if (decoding_ == FlacDecoding::LibFlacOnly || !info_ ||
+            info_->Channels != layout_.Format.Channels ||
+            info_->BitsPerSample != layout_.Format.Bits) {
+            return false;
+        }
+        FLAC__uint64 at = 0;
+        if (!FLAC__stream_decoder_get_decode_position(decoder_, &at)) return false;
+        auto frames = std::make_unique<FlacFrameDecoder>(*info_);
+        if (!frames->Takes()) return false;
+        fast_ = std::move(frames);
+        fastPos_ = static_cast<int64_t>(at);
+        fastBuf_.assign(kFastBytes + FlacFrameDecoder::kPadding, 0);
+        fastBegin_ = fastEnd_ = 0;
+        fastEof_ = false;
+        return true;
+    }
+
+    // From now on libFLAC decodes, from the first frame (decoded_ counts its frames again).
+    void HandOver() {
+        fast_.reset();
+        fastBuf_ = {};
+        decoded_ = 0;
+    }
+
+    // A frame FlacFrameDecoder does not give: libFLAC decodes from now on (false), or with
+    // FastOnly the stream ends there (true).
+    bool Refuse() {
+        if (decoding_ != FlacDecoding::FastOnly) {
+            HandOver();
+            return false;
+        }
+        Fail("the frame decoder refuses a frame", decoded_);
+        return true;
+    }
+
+    // The next frame by FlacFrameDecoder; false when it hands the stream to libFLAC instead.
+    bool FastFrame() {
+        for (;;) {
+            const size_t n = fastEnd_ - fastBegin_;
+            if (n == 0 && fastEof_) {
+                // The stream ends after a whole frame: the end as libFLAC meets it.
+                StreamEnded();
+                return true;
+            }
+            size_t used = 0;
+            const FlacFrameDecoder::Result r =
+                n == 0 ? FlacFrameDecoder::Result::NeedMore
+                       : fast_->Decode(fastBuf_.data() + fastBegin_, n, &used);
+            if (r == FlacFrameDecoder::Result::Frame) {
+                if (fast_->FirstSample() != decoded_ || used == 0 || used > n) return Refuse();
+                fastBegin_ += used;
+                GiveFrame(fast_->FirstSample(), fast_->BlockSize(),
+                          fast_->Channel(layout_.Channel));
+                return true;
+            }
+            if (r == FlacFrameDecoder::Result::Refused || fastEof_) return Refuse();
+            // More bytes: the unread ones to the front, the buffer grown when one frame fills
+            // it (up to a size no sound frame reaches).
+            if (fastBegin_ > 0) {
+                std::memmove(fastBuf_.data(), fastBuf_.data() + fastBegin_, n);
+                fastBegin_ = 0;
+                fastEnd_ = n;
+            }
+            const size_t room = fastBuf_.size() - FlacFrameDecoder::kPadding;
+            if (fastEnd_ == room) {
+                if (room >= kFastMaxBytes) return Refuse();
+                fastBuf_.resize(2 * room + FlacFrameDecoder::kPadding);
+            }
+            const int64_t want =
+                static_cast<int64_t>(fastBuf_.size() - FlacFrameDecoder::kPadding - fastEnd_);
+            const int64_t got = ReadAt(fd_, fastBuf_.data() + fastEnd_, want, fastPos_);
+            if (got < 0) {
+                const int err = errno != 0 ? errno : EIO;
+                Fail(std::string(), decoded_, err);
+                return true;
+            }
+            fastPos_ += got;
+            fastEnd_ += static_cast<size_t>(got);
+            fastEof_ = got == 0;
+        }
     }
 
     // The decoder moved to a sample, whose frame it then gives; false (with a failure) when it
@@ -231,6 +330,7 @@ private:
             }
             if (bufPos_ < bufLen_) return;  // a decoder that starts with a seek gives its frame
         }
+        if (fast_ && FastFrame()) return;
         const int64_t before = decoded_;
         const int64_t bytesBefore = pos_;
         if (!FLAC__stream_decoder_process_single(decoder_)) {
@@ -238,17 +338,32 @@ private:
             return;
         }
         if (FLAC__stream_decoder_get_state(decoder_) == FLAC__STREAM_DECODER_END_OF_STREAM) {
-            ended_ = true;
-            if (layout_.End >= 0 && decoded_ < layout_.End) {
-                Fail("the stream ends early, at sample " + std::to_string(decoded_) + " of " +
-                         std::to_string(layout_.End),
-                     decoded_);
-            }
+            StreamEnded();
             return;
         }
         // A decoder that neither reads nor gives anything would never end.
         stalls_ = decoded_ == before && pos_ == bytesBefore ? stalls_ + 1 : 0;
         if (stalls_ > 16) Fail("the decoder makes no progress", decoded_);
+    }
+
+    void StreamEnded() {
+        ended_ = true;
+        if (layout_.End >= 0 && decoded_ < layout_.End) {
+            Fail("the stream ends early, at sample " + std::to_string(decoded_) + " of " +
+                     std::to_string(layout_.End),
+                 decoded_);
+        }
+    }
+
+    // The part of a frame of blocksize samples from start to give (data: the channel's samples).
+    void GiveFrame(int64_t start, int64_t blocksize, const int32_t* data) {
+        const int64_t from = std::clamp<int64_t>(Wanted() - start, 0, blocksize);
+        const int64_t to = std::min<int64_t>(blocksize, Limit() - start);
+        bufStart_ = std::max(start + from, Wanted());
+        bufPos_ = 0;
+        bufLen_ = std::max<int64_t>(to - from, 0);
+        IntsTo16(data + from, bufLen_, layout_.Format.Bits, buf_.data());
+        decoded_ = start + blocksize;
     }
 
     FLAC__StreamDecoderWriteStatus Write(const FLAC__Frame* frame, const FLAC__int32* const* data) {
@@ -265,14 +380,7 @@ private:
             Fail("its format changes", decoded_);
         }
         if (ended_) return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
-        // The part of the frame to give.
-        const int64_t from = std::max<int64_t>(Wanted() - start, 0);
-        const int64_t to = std::min<int64_t>(blocksize, Limit() - start);
-        bufStart_ = start + from;
-        bufPos_ = 0;
-        bufLen_ = std::max<int64_t>(to - from, 0);
-        IntsTo16(data[layout_.Channel] + from, bufLen_, layout_.Format.Bits, buf_.data());
-        decoded_ = start + blocksize;
+        GiveFrame(start, blocksize, data[layout_.Channel]);
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     }
 
@@ -334,7 +442,13 @@ private:
                                                         void* p) {
         return Self(p).Write(frame, buffer);
     }
-    static void MetadataCallback(const FLAC__StreamDecoder*, const FLAC__StreamMetadata*, void*) {}
+    static void MetadataCallback(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* m,
+                                 void* p) {
+        if (m->type != FLAC__METADATA_TYPE_STREAMINFO) return;
+        const FLAC__StreamMetadata_StreamInfo& si = m->data.stream_info;
+        Self(p).info_ = FlacStreamInfo{si.min_blocksize, si.max_blocksize, si.sample_rate,
+                                       si.channels, si.bits_per_sample};
+    }
     static void ErrorCallback(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status,
                               void* p) {
         FlacSource& s = Self(p);
@@ -342,10 +456,24 @@ private:
         if (!s.seeking_) s.Fail(ErrorText(status), s.decoded_);
     }
 
+    // The frame decoder's buffer: first size, and the largest it grows to.
+    static constexpr size_t kFastBytes = size_t{1} << 20;
+    static constexpr size_t kFastMaxBytes = size_t{16} << 20;
+
     int fd_;
     int64_t size_;
     RecordingLayout layout_;
+    FlacDecoding decoding_;
     FLAC__StreamDecoder* decoder_ = nullptr;
+    std::optional<FlacStreamInfo> info_;  // the STREAMINFO libFLAC read
+    // While FlacFrameDecoder decodes: the file's bytes [fastPos_ - (fastEnd_ - fastBegin_),
+    // fastPos_) are fastBuf_[fastBegin_, fastEnd_); the end of the file was met (fastEof_).
+    std::unique_ptr<FlacFrameDecoder> fast_;
+    std::vector<uint8_t> fastBuf_;
+    size_t fastBegin_ = 0;
+    size_t fastEnd_ = 0;
+    int64_t fastPos_ = 0;
+    bool fastEof_ = false;
     bool started_ = false;
     bool seeking_ = false;
     bool ended_ = false;
@@ -363,14 +491,15 @@ private:
 }  // namespace
 
 std::unique_ptr<RecordingSource> OpenRecordingSource(int fd, int64_t fileSize,
-                                                     const RecordingLayout& layout) {
+                                                     const RecordingLayout& layout,
+                                                     FlacDecoding flac) {
     // Read once from start to end.
     const int64_t from = layout.Read == RecordingLayout::Reading::Flac ? 0 : layout.Begin;
     ::posix_fadvise(fd, static_cast<off_t>(from), 0, POSIX_FADV_SEQUENTIAL);
     if (layout.Read != RecordingLayout::Reading::Flac) {
         return std::make_unique<WavSource>(fd, layout);
     }
-    return std::make_unique<FlacSource>(fd, fileSize, layout);
+    return std::make_unique<FlacSource>(fd, fileSize, layout, flac);
 }
 
 std::string ReadFailureText(const std::string& name, const ReadFailure& failure) {

@@ -43,9 +43,18 @@ public:
     virtual const ReadFailure* Failure() const = 0;
 };
 
+// How a FLAC stream's frames are decoded: by the converter's own frame decoder for as long as
+// it vouches for them (libFLAC takes over from the first frame it refuses, and for a seek
+// outside the frame in hand), or by libFLAC throughout. Both give the same samples and the same
+// failures; the second is there to show it, and a third shows which streams the frame decoder
+// takes: it decodes them throughout, and the first frame it refuses ends the stream with a
+// failure.
+enum class FlacDecoding { Fast, LibFlacOnly, FastOnly };
+
 // The recording of the layout in fd, an open file of fileSize bytes that stays the caller's.
 std::unique_ptr<RecordingSource> OpenRecordingSource(int fd, int64_t fileSize,
-                                                     const RecordingLayout& layout);
+                                                     const RecordingLayout& layout,
+                                                     FlacDecoding flac = FlacDecoding::Fast);
 
 // The message about a failure in the recording called name: "Failed to read wav file NAME:
 // <the system's text>" (the same for a FLAC file, with "FLAC file"), or "Failed to decode NAME

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -401,6 +402,130 @@ TEST(RecordingSourceTest, AFlacStreamGivesTheWavFilesSamplesInAnyPiecesAndAfterA
     EXPECT_TRUE(std::equal(rest.begin(), rest.end(), expected.begin() + 20000, expected.end()));
     EXPECT_EQ(rest.size(), expected.size() - 20000);
     ::close(fd);
+}
+
+// What a source gives read in pieces of n samples (once, with seekBack, going back that many
+// samples after the first 30000 and reading on): the samples, where it stands, and why it ended.
+struct SourceRun {
+    std::vector<uint8_t> samples;
+    int64_t tell = 0;
+    bool atEnd = false;
+    std::optional<ReadFailure> failure;
+};
+SourceRun RunSource(int fd, int64_t size, const RecordingLayout& layout, FlacDecoding decoding,
+                    int64_t n, int64_t seekBack = 0) {
+    const auto source = OpenRecordingSource(fd, size, layout, decoding);
+    SourceRun run;
+    if (seekBack > 0) {
+        std::vector<uint8_t> head(2 * 30000);
+        const int64_t got = source->Read(head.data(), 30000);
+        run.samples.assign(head.begin(), head.begin() + 2 * got);
+        source->Seek(source->Tell() - std::min(seekBack, got));
+    }
+    const std::vector<uint8_t> rest = ReadAll(*source, n);
+    run.samples.insert(run.samples.end(), rest.begin(), rest.end());
+    run.tell = source->Tell();
+    run.atEnd = source->AtEnd();
+    if (source->Failure() != nullptr) run.failure = *source->Failure();
+    return run;
+}
+
+// The converter's own frame decoder gives libFLAC's samples and failures for every stream, sound
+// or damaged, in any pieces and after seeks; and sound streams of the forms recorders write it
+// decodes throughout, without libFLAC.
+TEST(RecordingSourceTest, TheFrameDecoderGivesWhatLibFlacGivesForEveryStream) {
+    test::TempDir dir;
+    synth::RecordingSpec spec;
+    spec.SampleRate = 96000;
+    spec.Seconds = 1.5;
+    spec.NoiseRms = 40;
+    synth::ClickTrain t;
+    t.StartSec = 0.1;
+    t.Clicks = 40;
+    t.IciStartSec = 0.02;
+    t.IciEndSec = 0.03;
+    t.FrequencyHz = 30000;
+    t.PeakAmplitude = 20000;
+    spec.Trains = {t};
+    struct Stream {
+        std::string what;
+        Bytes bytes;
+        int32_t channel = 0;  // chosen, from 1
+        bool sound = true;    // the frame decoder decodes it throughout
+    };
+    std::vector<Stream> streams;
+    const auto flacOf = [&](const std::string& name, synth::StoreFormat form, int level) {
+        const std::string wav = WriteRecording(dir, name + ".wav", spec, form);
+        const std::string flac = dir / (name + ".flac");
+        synth::WavToFlac(wav, flac, false, level);
+        return test::ReadFileBytes(flac);
+    };
+    for (const int level : {0, 5, 8}) {
+        streams.push_back({"16-bit mono, level " + std::to_string(level),
+                           flacOf("m" + std::to_string(level), {}, level)});
+    }
+    streams.push_back({"24-bit", flacOf("p24", {synth::SampleStore::Pcm24}, 5)});
+    streams.push_back({"8-bit", flacOf("p8", {synth::SampleStore::Pcm8}, 5)});
+    streams.push_back(
+        {"stereo, the second channel", flacOf("st", {synth::SampleStore::Pcm16, 2, 2}, 5), 2});
+    const Bytes sound = streams[1].bytes;
+    const size_t mid = sound.size() / 2;
+    Bytes garbage = sound;
+    std::fill(garbage.begin() + static_cast<long>(mid),
+              garbage.begin() + static_cast<long>(mid) + 4000, 0x5A);
+    streams.push_back({"garbage over its middle", garbage, 0, false});
+    Bytes flipped = sound;
+    flipped[mid] ^= 0x10;
+    streams.push_back({"one bit flipped in its middle", flipped, 0, false});
+    streams.push_back(
+        {"cut at 30 %",
+         Bytes(sound.begin(), sound.begin() + static_cast<long>(sound.size() * 3 / 10)), 0, false});
+    Bytes trailing = sound;
+    trailing.insert(trailing.end(), 100, 0xA7);
+    streams.push_back({"100 bytes after its last frame", trailing, 0, false});
+    Bytes longer = sound;  // a STREAMINFO count past the stream's end
+    longer[21] = static_cast<uint8_t>(longer[21] | 0x0F);
+    for (int k = 0; k < 4; ++k) longer[22 + static_cast<size_t>(k)] = 0xFF;
+    streams.push_back({"a count past its end", longer, 0, true});
+
+    for (const Stream& st : streams) {
+        SCOPED_TRACE(st.what);
+        const std::string path = dir / "s.flac";
+        test::WriteFileBytes(path, st.bytes);
+        const WavHeader h = HeaderOf(path);
+        ASSERT_TRUE(h.Flac);
+        const RecordingLayout layout = LayoutOf(h, RawFile{}, {false, st.channel});
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        const SourceRun reference =
+            RunSource(fd, h.FileSize, layout, FlacDecoding::LibFlacOnly, 4096);
+        EXPECT_GT(reference.samples.size(), 2u * 30000);
+        for (const auto& [piece, back] : std::vector<std::pair<int64_t, int64_t>>{
+                 {4096, 0}, {1007, 0}, {1000, 5000}, {3000, 25000}}) {
+            SCOPED_TRACE(std::to_string(piece) + " at a time, back " + std::to_string(back));
+            const SourceRun fast =
+                RunSource(fd, h.FileSize, layout, FlacDecoding::Fast, piece, back);
+            const SourceRun slow = back == 0 ? reference
+                                             : RunSource(fd, h.FileSize, layout,
+                                                         FlacDecoding::LibFlacOnly, piece, back);
+            EXPECT_TRUE(fast.samples == slow.samples)
+                << fast.samples.size() << " " << slow.samples.size();
+            EXPECT_EQ(fast.tell, slow.tell);
+            EXPECT_EQ(fast.atEnd, slow.atEnd);
+            ASSERT_EQ(fast.failure.has_value(), slow.failure.has_value());
+            if (fast.failure) {
+                EXPECT_EQ(fast.failure->What, slow.failure->What);
+                EXPECT_EQ(fast.failure->StreamSample, slow.failure->StreamSample);
+                EXPECT_EQ(fast.failure->Errno, slow.failure->Errno);
+            }
+        }
+        if (st.sound) {
+            const SourceRun own = RunSource(fd, h.FileSize, layout, FlacDecoding::FastOnly, 4096);
+            EXPECT_TRUE(own.samples == reference.samples);
+            EXPECT_EQ(own.failure.has_value(), reference.failure.has_value());
+        }
+        ::close(fd);
+    }
 }
 
 TEST(RecordingSourceTest, FailuresNameTheFileAndTheTimeInIt) {
