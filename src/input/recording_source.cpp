@@ -291,9 +291,12 @@ private:
                 if (room >= kFastMaxBytes) return Refuse();
                 fastBuf_.resize(2 * room + FlacFrameDecoder::kPadding);
             }
-            const int64_t want =
-                static_cast<int64_t>(fastBuf_.size() - FlacFrameDecoder::kPadding - fastEnd_);
-            const int64_t got = ReadAt(fd_, fastBuf_.data() + fastEnd_, want, fastPos_);
+            // The file as long as it was when opened, as libFLAC reads it.
+            const int64_t want = std::min<int64_t>(
+                static_cast<int64_t>(fastBuf_.size() - FlacFrameDecoder::kPadding - fastEnd_),
+                std::max<int64_t>(size_ - fastPos_, 0));
+            const int64_t got =
+                want > 0 ? ReadAt(fd_, fastBuf_.data() + fastEnd_, want, fastPos_) : 0;
             if (got < 0) {
                 const int err = errno != 0 ? errno : EIO;
                 Fail(std::string(), decoded_, err);
