@@ -1,12 +1,503 @@
 #include "input/flac_frames.h"
 
+#include <array>
+#include <bit>
+#include <cstring>
+
 namespace wtk {
+namespace {
 
-FlacFrameDecoder::FlacFrameDecoder(const FlacStreamInfo& info) : info_(info) {}
+// CRC-8 of frame headers (polynomial x^8 + x^2 + x + 1, most significant bit first, from 0).
+constexpr std::array<uint8_t, 256> MakeCrc8() {
+    std::array<uint8_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int b = 0; b < 8; ++b) c = (c & 0x80) ? ((c << 1) ^ 0x07) : (c << 1);
+        t[i] = static_cast<uint8_t>(c);
+    }
+    return t;
+}
+constexpr std::array<uint8_t, 256> kCrc8 = MakeCrc8();
 
-FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t*, size_t, size_t* used) {
+// CRC-16 of whole frames (polynomial x^16 + x^15 + x^2 + 1, most significant bit first, from
+// 0), eight bytes a step: table k holds a byte's CRC followed by k zero bytes.
+using Crc16Tables = std::array<std::array<uint16_t, 256>, 8>;
+constexpr Crc16Tables MakeCrc16() {
+    Crc16Tables t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i << 8;
+        for (int b = 0; b < 8; ++b) c = (c & 0x8000) ? ((c << 1) ^ 0x8005) : (c << 1);
+        t[0][i] = static_cast<uint16_t>(c);
+    }
+    for (int k = 1; k < 8; ++k)
+        for (uint32_t i = 0; i < 256; ++i) {
+            const uint16_t prev = t[k - 1][i];
+            t[k][i] = static_cast<uint16_t>((prev << 8) ^ t[0][prev >> 8]);
+        }
+    return t;
+}
+constexpr Crc16Tables kCrc16 = MakeCrc16();
+
+uint8_t Crc8(const uint8_t* p, size_t n) {
+    uint8_t c = 0;
+    for (size_t i = 0; i < n; ++i) c = kCrc8[c ^ p[i]];
+    return c;
+}
+
+uint16_t Crc16(const uint8_t* p, size_t n) {
+    uint32_t c = 0;
+    for (; n >= 8; n -= 8, p += 8) {
+        c = kCrc16[7][p[0] ^ (c >> 8)] ^ kCrc16[6][p[1] ^ (c & 0xFF)] ^ kCrc16[5][p[2]] ^
+            kCrc16[4][p[3]] ^ kCrc16[3][p[4]] ^ kCrc16[2][p[5]] ^ kCrc16[1][p[6]] ^ kCrc16[0][p[7]];
+    }
+    for (; n > 0; --n, ++p) c = ((c << 8) ^ kCrc16[0][(c >> 8) ^ *p]) & 0xFFFF;
+    return static_cast<uint16_t>(c);
+}
+
+inline uint64_t LoadBigEndian64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v;
+}
+
+// The low w bits of v (1 <= w <= 31) as a two's complement number.
+inline int32_t Signed(uint32_t v, int w) {
+    return static_cast<int32_t>(v << (32 - w)) >> (32 - w);
+}
+
+// Bits of a frame, most significant first, from a 64-bit buffer whose unread bits stand at the
+// top. A refill loads eight bytes at once; it never loads past the bytes given plus the padding,
+// and when it would, what was read already lies past the bytes given (the frame goes on).
+struct BitReader {
+    const uint8_t* start;
+    const uint8_t* next;   // the next byte to load
+    const uint8_t* limit;  // the last byte eight may be loaded from
+    uint64_t buf = 0;      // unread bits at the top; below them the next byte's first bits
+    int avail = 0;         // unread bits in buf (0 ... 63)
+
+    // Bits read since start.
+    uint64_t Position() const { return static_cast<uint64_t>(next - start) * 8 - avail; }
+
+    // At least 56 unread bits, unless the load would pass the padding.
+    bool Refill() {
+        if (next > limit) return false;
+        buf |= LoadBigEndian64(next) >> avail;
+        next += (63 - avail) >> 3;
+        avail |= 56;
+        return true;
+    }
+    // At least k (<= 56) unread bits.
+    bool Need(int k) { return avail >= k || Refill(); }
+    // The next k (0 ... 32) bits, after Need(k).
+    uint32_t Take(int k) {
+        const uint32_t v = static_cast<uint32_t>((buf >> 1) >> (63 - k));
+        buf <<= k;
+        avail -= k;
+        return v;
+    }
+};
+
+// Rice-coded residuals of one partition, parameter k (0 ... 30), into out[0, count). A quotient
+// that would take the value past 32 bits refuses.
+bool ReadRice(BitReader& r, int32_t* out, uint32_t count, int k) {
+    uint64_t buf = r.buf;
+    int avail = r.avail;
+    uint64_t wide = 0;  // any value's bits above 32
+    bool ok = true;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (avail < 56) {
+            r.buf = buf;
+            r.avail = avail;
+            if (!r.Refill()) {
+                ok = false;
+                break;
+            }
+            buf = r.buf;
+            avail = r.avail;
+        }
+        const int zeros = std::countl_zero(buf);
+        const int len = zeros + 1 + k;
+        uint64_t u;
+        if (len <= avail) {
+            // The marker bit is the top bit of buf << zeros; it is taken away by the - 1.
+            u = ((buf << zeros) >> (63 - k)) + ((static_cast<uint64_t>(zeros) - 1) << k);
+            buf <<= len;
+            avail -= len;
+        } else {
+            // A long run of zeros, or bits still to load.
+            uint64_t q = 0;
+            const uint64_t maxQ = 0xFFFFFFFFu >> k;
+            r.buf = buf;
+            r.avail = avail;
+            for (;;) {
+                if (r.avail < 56 && !r.Refill()) return false;
+                const int z = std::countl_zero(r.buf);
+                if (z < r.avail) {
+                    q += z;
+                    r.buf <<= z + 1;
+                    r.avail -= z + 1;
+                    break;
+                }
+                q += r.avail;
+                r.buf <<= r.avail;
+                r.avail = 0;
+                if (q > maxQ) return false;
+            }
+            if (q > maxQ || !r.Need(k)) return false;
+            u = (q << k) | r.Take(k);
+            buf = r.buf;
+            avail = r.avail;
+        }
+        wide |= u >> 32;
+        const uint32_t u32 = static_cast<uint32_t>(u);
+        out[i] = static_cast<int32_t>((u32 >> 1) ^ (0u - (u32 & 1)));
+    }
+    r.buf = buf;
+    r.avail = avail;
+    return ok && wide == 0;
+}
+
+// The residual of a FIXED or LPC subframe into out[order, blockSize).
+bool ReadResidual(BitReader& r, int32_t* out, uint32_t blockSize, uint32_t order) {
+    if (!r.Need(6)) return false;
+    const uint32_t method = r.Take(2);
+    if (method > 1) return false;
+    const uint32_t partitionOrder = r.Take(4);
+    const int paramBits = method == 0 ? 4 : 5;
+    const uint32_t escape = method == 0 ? 15 : 31;
+    const uint32_t perPartition = blockSize >> partitionOrder;
+    if ((perPartition << partitionOrder) != blockSize || perPartition < order) return false;
+    uint32_t at = order;
+    for (uint32_t p = 0; p < (1u << partitionOrder); ++p) {
+        const uint32_t count = p == 0 ? perPartition - order : perPartition;
+        if (!r.Need(paramBits)) return false;
+        const uint32_t param = r.Take(paramBits);
+        if (param == escape) {
+            if (!r.Need(5)) return false;
+            const int width = static_cast<int>(r.Take(5));
+            if (width == 0) {
+                std::memset(out + at, 0, count * sizeof(int32_t));
+            } else {
+                for (uint32_t i = 0; i < count; ++i) {
+                    if (!r.Need(width)) return false;
+                    out[at + i] = Signed(r.Take(width), width);
+                }
+            }
+        } else if (!ReadRice(r, out + at, count, static_cast<int>(param))) {
+            return false;
+        }
+        at += count;
+    }
+    return true;
+}
+
+// FIXED prediction in place: s[i] += the polynomial of the order's previous samples; every
+// sample must fit w bits.
+template <int Order>
+bool RestoreFixed(int32_t* s, uint32_t n, int w) {
+    uint64_t bad = 0;
+    const int64_t half = int64_t{1} << (w - 1);
+    for (uint32_t i = Order; i < n; ++i) {
+        int64_t v = s[i];
+        if constexpr (Order == 1) v += s[i - 1];
+        if constexpr (Order == 2) v += 2 * int64_t{s[i - 1]} - s[i - 2];
+        if constexpr (Order == 3) v += 3 * (int64_t{s[i - 1]} - s[i - 2]) + s[i - 3];
+        if constexpr (Order == 4)
+            v += 4 * (int64_t{s[i - 1]} + s[i - 3]) - 6 * int64_t{s[i - 2]} - s[i - 4];
+        bad |= static_cast<uint64_t>(v + half) >> w;
+        s[i] = static_cast<int32_t>(v);
+    }
+    return bad == 0;
+}
+
+// LPC prediction in place, the sum exact in 64 bits; every sample must fit w bits.
+template <int Order>
+bool RestoreLpcFixedOrder(int32_t* s, uint32_t n, const int32_t* coef, int shift, int w) {
+    uint64_t bad = 0;
+    const int64_t half = int64_t{1} << (w - 1);
+    int64_t c[Order];
+    for (int j = 0; j < Order; ++j) c[j] = coef[j];
+    for (uint32_t i = Order; i < n; ++i) {
+        int64_t sum = 0;
+        for (int j = 0; j < Order; ++j) sum += c[j] * s[i - 1 - j];
+        const int64_t v = s[i] + (sum >> shift);
+        bad |= static_cast<uint64_t>(v + half) >> w;
+        s[i] = static_cast<int32_t>(v);
+    }
+    return bad == 0;
+}
+
+bool RestoreLpc(int32_t* s, uint32_t n, uint32_t order, const int32_t* coef, int shift, int w) {
+    switch (order) {
+#define WTK_LPC_ORDER(k) \
+    case k:              \
+        return RestoreLpcFixedOrder<k>(s, n, coef, shift, w);
+        WTK_LPC_ORDER(1)
+        WTK_LPC_ORDER(2)
+        WTK_LPC_ORDER(3)
+        WTK_LPC_ORDER(4)
+        WTK_LPC_ORDER(5)
+        WTK_LPC_ORDER(6)
+        WTK_LPC_ORDER(7)
+        WTK_LPC_ORDER(8)
+        WTK_LPC_ORDER(9)
+        WTK_LPC_ORDER(10)
+        WTK_LPC_ORDER(11)
+        WTK_LPC_ORDER(12)
+        WTK_LPC_ORDER(16)
+        WTK_LPC_ORDER(32)
+#undef WTK_LPC_ORDER
+        default:
+            break;
+    }
+    uint64_t bad = 0;
+    const int64_t half = int64_t{1} << (w - 1);
+    for (uint32_t i = order; i < n; ++i) {
+        int64_t sum = 0;
+        for (uint32_t j = 0; j < order; ++j) sum += int64_t{coef[j]} * s[i - 1 - j];
+        const int64_t v = s[i] + (sum >> shift);
+        bad |= static_cast<uint64_t>(v + half) >> w;
+        s[i] = static_cast<int32_t>(v);
+    }
+    return bad == 0;
+}
+
+// One subframe of `bits` bits a sample into out[0, blockSize), wasted bits restored.
+bool ReadSubframe(BitReader& r, int32_t* out, uint32_t blockSize, int bits) {
+    if (!r.Need(8)) return false;
+    const uint32_t head = r.Take(8);
+    if (head & 0x80) return false;
+    const uint32_t type = (head >> 1) & 0x3F;
+    int wasted = 0;
+    if (head & 1) {
+        // k - 1 zeros and a one.
+        for (wasted = 1;; ++wasted) {
+            if (wasted >= bits || !r.Need(1)) return false;
+            if (r.Take(1)) break;
+        }
+    }
+    const int w = bits - wasted;
+    if (w <= 0) return false;
+    if (type == 0) {
+        if (!r.Need(w)) return false;
+        const int32_t v = Signed(r.Take(w), w);
+        for (uint32_t i = 0; i < blockSize; ++i) out[i] = v;
+    } else if (type == 1) {
+        for (uint32_t i = 0; i < blockSize; ++i) {
+            if (!r.Need(w)) return false;
+            out[i] = Signed(r.Take(w), w);
+        }
+    } else if (type >= 8 && type <= 12) {
+        const uint32_t order = type - 8;
+        if (order > blockSize) return false;
+        for (uint32_t i = 0; i < order; ++i) {
+            if (!r.Need(w)) return false;
+            out[i] = Signed(r.Take(w), w);
+        }
+        if (!ReadResidual(r, out, blockSize, order)) return false;
+        bool ok = true;
+        switch (order) {
+            case 0:
+                ok = RestoreFixed<0>(out, blockSize, w);
+                break;
+            case 1:
+                ok = RestoreFixed<1>(out, blockSize, w);
+                break;
+            case 2:
+                ok = RestoreFixed<2>(out, blockSize, w);
+                break;
+            case 3:
+                ok = RestoreFixed<3>(out, blockSize, w);
+                break;
+            default:
+                ok = RestoreFixed<4>(out, blockSize, w);
+                break;
+        }
+        if (!ok) return false;
+    } else if (type >= 32) {
+        const uint32_t order = type - 31;
+        if (order > blockSize) return false;
+        for (uint32_t i = 0; i < order; ++i) {
+            if (!r.Need(w)) return false;
+            out[i] = Signed(r.Take(w), w);
+        }
+        if (!r.Need(9)) return false;
+        const uint32_t precisionCode = r.Take(4);
+        if (precisionCode == 15) return false;
+        const int precision = static_cast<int>(precisionCode) + 1;
+        const int shift = Signed(r.Take(5), 5);
+        if (shift < 0) return false;
+        int32_t coef[32];
+        for (uint32_t j = 0; j < order; ++j) {
+            if (!r.Need(precision)) return false;
+            coef[j] = Signed(r.Take(precision), precision);
+        }
+        if (!ReadResidual(r, out, blockSize, order)) return false;
+        if (!RestoreLpc(out, blockSize, order, coef, shift, w)) return false;
+    } else {
+        return false;
+    }
+    if (wasted > 0) {
+        for (uint32_t i = 0; i < blockSize; ++i)
+            out[i] = static_cast<int32_t>(static_cast<uint32_t>(out[i]) << wasted);
+    }
+    return true;
+}
+
+constexpr uint32_t kRates[12] = {0,     88200, 176400, 192000, 8000,  16000,
+                                 22050, 24000, 32000,  44100,  48000, 96000};
+constexpr uint32_t kSampleBits[8] = {0, 8, 12, 0, 16, 20, 24, 32};
+
+enum ChannelCoding : uint32_t { kLeftSide = 8, kRightSide = 9, kMidSide = 10 };
+
+}  // namespace
+
+FlacFrameDecoder::FlacFrameDecoder(const FlacStreamInfo& info) : info_(info) {
+    takes_ = info.BitsPerSample >= 4 && info.BitsPerSample <= 24 && info.Channels >= 1 &&
+             info.Channels <= 8 && info.MinBlockSize >= 1 &&
+             info.MinBlockSize <= info.MaxBlockSize && info.MaxBlockSize <= 65535;
+    if (takes_) channels_.assign(info.Channels, std::vector<int32_t>(info.MaxBlockSize));
+}
+
+FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n, size_t* used) {
     *used = 0;
-    return Result::Refused;
+    if (!takes_) return Result::Refused;
+
+    // The header, a byte at a time: a byte past n means the frame goes on past the bytes given.
+    size_t at = 0;
+    uint32_t byte = 0;
+#define WTK_NEXT_BYTE                         \
+    do {                                      \
+        if (at >= n) return Result::NeedMore; \
+        byte = data[at++];                    \
+    } while (false)
+
+    WTK_NEXT_BYTE;
+    if (byte != 0xFF) return Result::Refused;
+    WTK_NEXT_BYTE;
+    if ((byte & 0xFE) != 0xF8) return Result::Refused;
+    const bool variable = (byte & 1) != 0;
+    WTK_NEXT_BYTE;
+    const uint32_t sizeCode = byte >> 4;
+    const uint32_t rateCode = byte & 15;
+    if (sizeCode == 0 || rateCode == 15) return Result::Refused;
+    WTK_NEXT_BYTE;
+    const uint32_t coding = byte >> 4;
+    const uint32_t bitsCode = (byte >> 1) & 7;
+    if ((byte & 1) != 0 || coding > kMidSide) return Result::Refused;
+    if (coding < kLeftSide ? coding + 1 != info_.Channels : info_.Channels != 2)
+        return Result::Refused;
+    if (bitsCode != 0 && kSampleBits[bitsCode] != info_.BitsPerSample) return Result::Refused;
+
+    // The frame or sample number, coded as UTF-8 is (up to 36 bits in 7 bytes).
+    WTK_NEXT_BYTE;
+    uint64_t number = 0;
+    int more = 0;
+    if (byte < 0x80) {
+        number = byte;
+    } else if ((byte & 0xE0) == 0xC0) {
+        number = byte & 0x1F, more = 1;
+    } else if ((byte & 0xF0) == 0xE0) {
+        number = byte & 0x0F, more = 2;
+    } else if ((byte & 0xF8) == 0xF0) {
+        number = byte & 0x07, more = 3;
+    } else if ((byte & 0xFC) == 0xF8) {
+        number = byte & 0x03, more = 4;
+    } else if ((byte & 0xFE) == 0xFC) {
+        number = byte & 0x01, more = 5;
+    } else if (byte == 0xFE && variable) {
+        more = 6;
+    } else {
+        return Result::Refused;
+    }
+    for (int i = 0; i < more; ++i) {
+        WTK_NEXT_BYTE;
+        if ((byte & 0xC0) != 0x80) return Result::Refused;
+        number = (number << 6) | (byte & 0x3F);
+    }
+
+    uint32_t blockSize = 0;
+    if (sizeCode == 1) {
+        blockSize = 192;
+    } else if (sizeCode <= 5) {
+        blockSize = 576u << (sizeCode - 2);
+    } else if (sizeCode == 6) {
+        WTK_NEXT_BYTE;
+        blockSize = byte + 1;
+    } else if (sizeCode == 7) {
+        WTK_NEXT_BYTE;
+        blockSize = byte << 8;
+        WTK_NEXT_BYTE;
+        blockSize = (blockSize | byte) + 1;
+    } else {
+        blockSize = 256u << (sizeCode - 8);
+    }
+    uint32_t rate = rateCode < 12 ? kRates[rateCode] : 0;
+    if (rateCode == 12) {
+        WTK_NEXT_BYTE;
+        rate = byte * 1000;
+    } else if (rateCode >= 13) {
+        WTK_NEXT_BYTE;
+        rate = byte << 8;
+        WTK_NEXT_BYTE;
+        rate = (rate | byte) * (rateCode == 14 ? 10 : 1);
+    }
+    WTK_NEXT_BYTE;
+#undef WTK_NEXT_BYTE
+    if (Crc8(data, at - 1) != byte) return Result::Refused;
+    if (blockSize > info_.MaxBlockSize) return Result::Refused;
+    if (rateCode != 0 && info_.SampleRate != 0 && rate != info_.SampleRate) return Result::Refused;
+    if (!variable && info_.MinBlockSize != info_.MaxBlockSize) return Result::Refused;
+    const int64_t firstSample =
+        variable ? static_cast<int64_t>(number) : static_cast<int64_t>(number) * info_.MinBlockSize;
+
+    // The subframes, then zero bits to the byte boundary and the CRC-16.
+    BitReader r{data, data + at, data + n + kPadding - 8};
+    const size_t nBits = n * 8;
+    const auto fail = [&]() { return r.Position() > nBits ? Result::NeedMore : Result::Refused; };
+    const int bits = static_cast<int>(info_.BitsPerSample);
+    for (uint32_t c = 0; c < info_.Channels; ++c) {
+        const bool side = (coding == kLeftSide && c == 1) || (coding == kRightSide && c == 0) ||
+                          (coding == kMidSide && c == 1);
+        if (!ReadSubframe(r, channels_[c].data(), blockSize, bits + (side ? 1 : 0))) return fail();
+    }
+    const int padBits = r.avail & 7;
+    if (padBits > 0 && r.Take(padBits) != 0) return fail();
+    const size_t end = r.Position() / 8 + 2;
+    if (end > n) return Result::NeedMore;
+    if (Crc16(data, end - 2) != ((uint32_t{data[end - 2]} << 8) | data[end - 1]))
+        return Result::Refused;
+
+    if (coding >= kLeftSide) {
+        int32_t* a = channels_[0].data();
+        int32_t* b = channels_[1].data();
+        uint64_t bad = 0;
+        const int64_t half = int64_t{1} << (bits - 1);
+        for (uint32_t i = 0; i < blockSize; ++i) {
+            int64_t left, right;
+            if (coding == kLeftSide) {
+                left = a[i];
+                right = int64_t{a[i]} - b[i];
+            } else if (coding == kRightSide) {
+                right = b[i];
+                left = int64_t{a[i]} + b[i];
+            } else {
+                const int64_t mid = (int64_t{a[i]} * 2) | (b[i] & 1);
+                left = (mid + b[i]) >> 1;
+                right = (mid - b[i]) >> 1;
+            }
+            bad |=
+                (static_cast<uint64_t>(left + half) | static_cast<uint64_t>(right + half)) >> bits;
+            a[i] = static_cast<int32_t>(left);
+            b[i] = static_cast<int32_t>(right);
+        }
+        if (bad != 0) return Result::Refused;
+    }
+    *used = end;
+    firstSample_ = firstSample;
+    blockSize_ = static_cast<int32_t>(blockSize);
+    return Result::Frame;
 }
 
 }  // namespace wtk

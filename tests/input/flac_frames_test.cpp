@@ -1,0 +1,435 @@
+// The frame decoder against libFLAC: streams encoded in memory by libFLAC's encoder (levels,
+// sample sizes, channels, block sizes and signals that bring out every subframe kind) are decoded
+// by libFLAC's stream decoder and by FlacFrameDecoder frame by frame, and every frame must match
+// sample for sample. Then damaged and cut frames, which it must refuse or ask more bytes for.
+#include "input/flac_frames.h"
+
+#include <FLAC/stream_decoder.h>
+#include <FLAC/stream_encoder.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace wtk {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Frame {
+    int64_t first = 0;
+    uint32_t blockSize = 0;
+    std::vector<std::vector<int32_t>> channels;
+    bool operator==(const Frame&) const = default;
+};
+
+enum class Signal { Noise, Silence, FullScale, MultiplesOf4, Burst };
+
+// Interleaved samples of `frames` sample frames: noise at `level` (a fraction of full scale),
+// silence, full-scale noise, noise in steps of 4, or a click-like burst in faint noise.
+std::vector<int32_t> MakeSamples(Signal signal, uint32_t bits, uint32_t channels, uint32_t frames,
+                                 double level, uint32_t seed) {
+    std::mt19937 rng(seed);
+    const double full = std::ldexp(1.0, static_cast<int>(bits) - 1);
+    const int32_t top = static_cast<int32_t>(full) - 1;
+    std::uniform_int_distribution<int32_t> any(-top - 1, top);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::vector<int32_t> out(size_t{frames} * channels);
+    // Noise coloured by a resonance (unit variance), which linear prediction pays for.
+    std::vector<double> y1(channels), y2(channels);
+    const auto coloured = [&](uint32_t c) {
+        const double y = 1.6 * y1[c] - 0.8 * y2[c] + 0.3 * gauss(rng);
+        y2[c] = y1[c];
+        y1[c] = y;
+        return y;
+    };
+    for (uint32_t i = 0; i < frames; ++i) {
+        for (uint32_t c = 0; c < channels; ++c) {
+            double v = 0;
+            switch (signal) {
+                case Signal::Noise:
+                    v = level * full * 0.3 * coloured(c) + (c == 1 ? 0.2 * out[i * channels] : 0);
+                    break;
+                case Signal::Silence:
+                    break;
+                case Signal::FullScale:
+                    out[i * channels + c] = any(rng);
+                    continue;
+                case Signal::MultiplesOf4:
+                    v = 4 * std::round(level * full * 0.05 * gauss(rng));
+                    break;
+                case Signal::Burst: {
+                    const uint32_t t = i % 3000;
+                    v = 0.001 * full * gauss(rng);
+                    if (t < 60) v += 0.9 * full * std::exp(-t / 10.0) * std::sin(t * 1.3 + c);
+                    break;
+                }
+            }
+            out[i * channels + c] = std::clamp(static_cast<int32_t>(std::lround(v)), -top - 1, top);
+        }
+    }
+    return out;
+}
+
+struct Encoding {
+    uint32_t bits, channels, blockSize, level;
+};
+
+FLAC__StreamEncoderWriteStatus CollectBytes(const FLAC__StreamEncoder*, const FLAC__byte buffer[],
+                                            size_t bytes, uint32_t, uint32_t, void* out) {
+    auto* b = static_cast<Bytes*>(out);
+    b->insert(b->end(), buffer, buffer + bytes);
+    return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+}
+
+Bytes Encode(const Encoding& e, const std::vector<int32_t>& samples) {
+    Bytes out;
+    FLAC__StreamEncoder* enc = FLAC__stream_encoder_new();
+    FLAC__stream_encoder_set_channels(enc, e.channels);
+    FLAC__stream_encoder_set_bits_per_sample(enc, e.bits);
+    FLAC__stream_encoder_set_sample_rate(enc, 576000);
+    FLAC__stream_encoder_set_compression_level(enc, e.level);
+    FLAC__stream_encoder_set_blocksize(enc, e.blockSize);
+    FLAC__stream_encoder_set_streamable_subset(enc, false);
+    EXPECT_EQ(FLAC__stream_encoder_init_stream(enc, CollectBytes, nullptr, nullptr, nullptr, &out),
+              FLAC__STREAM_ENCODER_INIT_STATUS_OK);
+    const uint32_t frames = static_cast<uint32_t>(samples.size() / e.channels);
+    EXPECT_TRUE(FLAC__stream_encoder_process_interleaved(enc, samples.data(), frames));
+    EXPECT_TRUE(FLAC__stream_encoder_finish(enc));
+    FLAC__stream_encoder_delete(enc);
+    return out;
+}
+
+// libFLAC's frames of a whole stream in memory.
+struct LibDecoding {
+    const Bytes* bytes = nullptr;
+    size_t at = 0;
+    std::vector<Frame> frames;
+    bool error = false;
+};
+
+std::vector<Frame> DecodeWithLibFlac(const Bytes& bytes, bool* error) {
+    LibDecoding d;
+    d.bytes = &bytes;
+    FLAC__StreamDecoder* dec = FLAC__stream_decoder_new();
+    const auto read = [](const FLAC__StreamDecoder*, FLAC__byte buffer[], size_t* n,
+                         void* client) -> FLAC__StreamDecoderReadStatus {
+        auto* s = static_cast<LibDecoding*>(client);
+        const size_t k = std::min(*n, s->bytes->size() - s->at);
+        std::memcpy(buffer, s->bytes->data() + s->at, k);
+        s->at += k;
+        *n = k;
+        return k == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
+                      : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+    };
+    const auto write = [](const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                          const FLAC__int32* const buffer[],
+                          void* client) -> FLAC__StreamDecoderWriteStatus {
+        auto* s = static_cast<LibDecoding*>(client);
+        Frame f;
+        f.first = static_cast<int64_t>(frame->header.number.sample_number);
+        f.blockSize = frame->header.blocksize;
+        for (uint32_t c = 0; c < frame->header.channels; ++c)
+            f.channels.emplace_back(buffer[c], buffer[c] + frame->header.blocksize);
+        s->frames.push_back(std::move(f));
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    };
+    const auto onError = [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus,
+                            void* client) { static_cast<LibDecoding*>(client)->error = true; };
+    EXPECT_EQ(FLAC__stream_decoder_init_stream(dec, read, nullptr, nullptr, nullptr, nullptr, write,
+                                               nullptr, onError, &d),
+              FLAC__STREAM_DECODER_INIT_STATUS_OK);
+    EXPECT_TRUE(FLAC__stream_decoder_process_until_end_of_stream(dec));
+    FLAC__stream_decoder_delete(dec);
+    *error = d.error;
+    return d.frames;
+}
+
+// The offset of the first frame, past "fLaC" and the metadata blocks.
+size_t FirstFrame(const Bytes& b) {
+    size_t at = 4;
+    for (;;) {
+        const bool last = (b.at(at) & 0x80) != 0;
+        at += 4 + ((size_t{b.at(at + 1)} << 16) | (size_t{b.at(at + 2)} << 8) | b.at(at + 3));
+        if (last) return at;
+    }
+}
+
+FlacStreamInfo InfoOf(const Encoding& e) {
+    return {e.blockSize, e.blockSize, 576000, e.channels, e.bits};
+}
+
+// Bytes with kPadding more, so that no read of the decoder passes the vector.
+struct Padded {
+    Bytes bytes;
+    explicit Padded(const Bytes& b, size_t from, size_t n)
+        : bytes(b.begin() + static_cast<ptrdiff_t>(from),
+                b.begin() + static_cast<ptrdiff_t>(from + n)) {
+        bytes.resize(n + FlacFrameDecoder::kPadding, 0xA5);
+    }
+};
+
+// The length of the frame header at f, its CRC-8 included.
+size_t HeaderLength(const uint8_t* f) {
+    size_t h = 4;
+    h += f[4] < 0x80 ? 1 : static_cast<size_t>(std::countl_one(f[4]));
+    const uint32_t sizeCode = f[2] >> 4, rateCode = f[2] & 15;
+    h += sizeCode == 6 ? 1 : sizeCode == 7 ? 2 : 0;
+    h += rateCode == 12 ? 1 : (rateCode == 13 || rateCode == 14) ? 2 : 0;
+    return h + 1;
+}
+
+uint8_t HeaderCrc(const uint8_t* p, size_t n) {
+    uint32_t c = 0;
+    for (size_t i = 0; i < n; ++i) {
+        c ^= p[i];
+        for (int b = 0; b < 8; ++b) c = ((c & 0x80) ? (c << 1) ^ 0x07 : c << 1) & 0xFF;
+    }
+    return static_cast<uint8_t>(c);
+}
+
+// FlacFrameDecoder's frames from the first frame on, until it stops; *stop is why.
+std::vector<Frame> DecodeWithFrames(const Bytes& b, const FlacStreamInfo& info,
+                                    std::vector<uint32_t>* firstSubframeHeads,
+                                    FlacFrameDecoder::Result* stop) {
+    FlacFrameDecoder d(info);
+    EXPECT_TRUE(d.Takes());
+    std::vector<Frame> frames;
+    size_t at = FirstFrame(b);
+    const Padded all(b, 0, b.size());
+    for (;;) {
+        size_t used = 0;
+        *stop = d.Decode(all.bytes.data() + at, b.size() - at, &used);
+        if (*stop != FlacFrameDecoder::Result::Frame) break;
+        Frame f;
+        f.first = d.FirstSample();
+        f.blockSize = static_cast<uint32_t>(d.BlockSize());
+        for (uint32_t c = 0; c < info.Channels; ++c)
+            f.channels.emplace_back(d.Channel(c), d.Channel(c) + d.BlockSize());
+        frames.push_back(std::move(f));
+        firstSubframeHeads->push_back(b[at + HeaderLength(b.data() + at)]);
+        at += used;
+        if (at == b.size()) {
+            *stop = d.Decode(all.bytes.data() + at, 0, &used);
+            break;
+        }
+    }
+    return frames;
+}
+
+// What the first channel's subframes must show at least once.
+enum class Shows { Any, Constant, Verbatim, Wasted, Lpc };
+
+bool Showed(Shows s, const std::vector<uint32_t>& heads) {
+    for (const uint32_t h : heads) {
+        const uint32_t type = (h >> 1) & 0x3F;
+        if (s == Shows::Any || (s == Shows::Constant && type == 0) ||
+            (s == Shows::Verbatim && type == 1) || (s == Shows::Wasted && (h & 1)) ||
+            (s == Shows::Lpc && type >= 32))
+            return true;
+    }
+    return false;
+}
+
+struct Row {
+    const char* name;
+    Encoding enc;
+    Signal signal;
+    double level;
+    Shows shows;
+};
+
+const Row kRows[] = {
+    {"16bit_mono_l0_4096", {16, 1, 4096, 0}, Signal::Noise, 0.1, Shows::Any},
+    {"16bit_mono_l5_4096", {16, 1, 4096, 5}, Signal::Noise, 0.1, Shows::Lpc},
+    {"16bit_mono_l8_4096", {16, 1, 4096, 8}, Signal::Noise, 0.01, Shows::Lpc},
+    {"16bit_mono_l8_1152", {16, 1, 1152, 8}, Signal::Noise, 0.5, Shows::Lpc},
+    {"16bit_mono_l5_192", {16, 1, 192, 5}, Signal::Noise, 0.001, Shows::Any},
+    {"16bit_stereo_l0_4096", {16, 2, 4096, 0}, Signal::Noise, 0.1, Shows::Any},
+    {"16bit_stereo_l5_4096", {16, 2, 4096, 5}, Signal::Noise, 0.1, Shows::Lpc},
+    {"16bit_stereo_l8_1152", {16, 2, 1152, 8}, Signal::Noise, 0.3, Shows::Any},
+    {"16bit_stereo_l8_192", {16, 2, 192, 8}, Signal::Burst, 0, Shows::Any},
+    {"8bit_mono_l5_4096", {8, 1, 4096, 5}, Signal::Noise, 0.2, Shows::Any},
+    {"8bit_stereo_l8_1152", {8, 2, 1152, 8}, Signal::Noise, 0.5, Shows::Any},
+    {"8bit_mono_l0_192_fullscale", {8, 1, 192, 0}, Signal::FullScale, 0, Shows::Verbatim},
+    {"24bit_mono_l0_4096", {24, 1, 4096, 0}, Signal::Noise, 0.1, Shows::Any},
+    {"24bit_mono_l8_4096", {24, 1, 4096, 8}, Signal::Noise, 0.3, Shows::Lpc},
+    {"24bit_stereo_l5_1152", {24, 2, 1152, 5}, Signal::Noise, 0.9, Shows::Any},
+    {"24bit_stereo_l8_4096_fullscale", {24, 2, 4096, 8}, Signal::FullScale, 0, Shows::Verbatim},
+    {"24bit_mono_l8_1152_burst", {24, 1, 1152, 8}, Signal::Burst, 0, Shows::Any},
+    {"16bit_mono_l5_4096_silence", {16, 1, 4096, 5}, Signal::Silence, 0, Shows::Constant},
+    {"16bit_stereo_l8_1152_silence", {16, 2, 1152, 8}, Signal::Silence, 0, Shows::Constant},
+    {"16bit_mono_l8_4096_fullscale", {16, 1, 4096, 8}, Signal::FullScale, 0, Shows::Verbatim},
+    {"16bit_mono_l5_1152_steps_of_4", {16, 1, 1152, 5}, Signal::MultiplesOf4, 0.3, Shows::Wasted},
+    {"24bit_stereo_l8_192_steps_of_4", {24, 2, 192, 8}, Signal::MultiplesOf4, 0.1, Shows::Any},
+    {"16bit_mono_l8_4096_burst", {16, 1, 4096, 8}, Signal::Burst, 0, Shows::Any},
+};
+
+class FlacFramesMatch : public testing::TestWithParam<Row> {};
+
+TEST_P(FlacFramesMatch, EveryFrameAsLibFlacDecodesIt) {
+    const Row& row = GetParam();
+    // Five whole blocks and a short last one.
+    const uint32_t frames = row.enc.blockSize * 5 + 77;
+    const Bytes flac = Encode(
+        row.enc, MakeSamples(row.signal, row.enc.bits, row.enc.channels, frames, row.level, 7));
+    bool libError = false;
+    const std::vector<Frame> expected = DecodeWithLibFlac(flac, &libError);
+    ASSERT_FALSE(libError);
+    ASSERT_EQ(expected.size(), 6u);
+    std::vector<uint32_t> heads;
+    FlacFrameDecoder::Result stop{};
+    const std::vector<Frame> got = DecodeWithFrames(flac, InfoOf(row.enc), &heads, &stop);
+    EXPECT_EQ(stop, FlacFrameDecoder::Result::NeedMore);
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << "frame " << i;
+    EXPECT_TRUE(Showed(row.shows, heads));
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, FlacFramesMatch, testing::ValuesIn(kRows),
+                         [](const testing::TestParamInfo<Row>& i) { return i.param.name; });
+
+// A 16-bit stereo stream and the offset and length of its second frame.
+struct Sample {
+    Encoding enc{16, 2, 1152, 8};
+    Bytes flac;
+    size_t at = 0, length = 0;
+    Sample() {
+        flac = Encode(enc, MakeSamples(Signal::Noise, 16, 2, 1152 * 3, 0.2, 3));
+        FlacFrameDecoder d(InfoOf(enc));
+        at = FirstFrame(flac);
+        const Padded all(flac, 0, flac.size());
+        EXPECT_EQ(d.Decode(all.bytes.data() + at, flac.size() - at, &length),
+                  FlacFrameDecoder::Result::Frame);
+        at += length;
+        EXPECT_EQ(d.Decode(all.bytes.data() + at, flac.size() - at, &length),
+                  FlacFrameDecoder::Result::Frame);
+    }
+};
+
+uint16_t FrameCrc(const uint8_t* p, size_t n) {
+    uint32_t c = 0;
+    for (size_t i = 0; i < n; ++i) {
+        c ^= uint32_t{p[i]} << 8;
+        for (int b = 0; b < 8; ++b) c = ((c & 0x8000) ? (c << 1) ^ 0x8005 : c << 1) & 0xFFFF;
+    }
+    return static_cast<uint16_t>(c);
+}
+
+// Where a damage lies: a header byte, the header's CRC-8, a byte from the first subframe on,
+// or the frame's last byte before its CRC-16.
+enum class Where { Header, HeaderCrc, Body, BodyEnd };
+// The CRCs made right again after the damage, so that a check of its own must refuse it.
+enum class Fix { None, Crcs };
+
+struct Damage {
+    const char* name;
+    Where where;
+    size_t offset;
+    uint8_t mask, value;  // the masked bits become value; value 0xFF: the masked bits flip
+    Fix fix;
+};
+
+constexpr uint8_t kFlip = 0xFF;
+
+const Damage kDamages[] = {
+    {"body_bit_flipped", Where::Body, 40, 0x10, kFlip, Fix::None},
+    {"last_body_bit_flipped", Where::BodyEnd, 0, 0x01, kFlip, Fix::None},
+    {"frame_number_bit_flipped", Where::Header, 4, 0x02, kFlip, Fix::None},
+    {"crc8_flipped", Where::HeaderCrc, 0, 0x80, kFlip, Fix::None},
+    {"sync_broken", Where::Header, 1, 0x04, kFlip, Fix::Crcs},
+    {"reserved_bit_after_sync", Where::Header, 1, 0x02, 0x02, Fix::Crcs},
+    {"block_size_code_0", Where::Header, 2, 0xF0, 0x00, Fix::Crcs},
+    {"block_size_over_the_largest", Where::Header, 2, 0xF0, 0x50, Fix::Crcs},
+    {"sample_rate_code_15", Where::Header, 2, 0x0F, 0x0F, Fix::Crcs},
+    {"channel_coding_11", Where::Header, 3, 0xF0, 0xB0, Fix::Crcs},
+    {"channels_not_the_streams", Where::Header, 3, 0xF0, 0x00, Fix::Crcs},
+    {"sample_size_code_3", Where::Header, 3, 0x0E, 0x06, Fix::Crcs},
+    {"sample_size_not_the_streams", Where::Header, 3, 0x0E, 0x0C, Fix::Crcs},
+    {"reserved_bit_after_sample_size", Where::Header, 3, 0x01, 0x01, Fix::Crcs},
+    {"number_continuation_byte_first", Where::Header, 4, 0xFF, 0x81, Fix::Crcs},
+    {"subframe_padding_bit", Where::Body, 0, 0x80, 0x80, Fix::Crcs},
+    {"subframe_type_reserved", Where::Body, 0, 0x7E, 0x04, Fix::Crcs},
+    {"subframe_fixed_order_5", Where::Body, 0, 0x7E, 0x1A, Fix::Crcs},
+};
+
+class FlacFramesDamaged : public testing::TestWithParam<Damage> {};
+
+TEST_P(FlacFramesDamaged, Refused) {
+    const Damage& dmg = GetParam();
+    static const Sample s;
+    Bytes frame(s.flac.begin() + static_cast<ptrdiff_t>(s.at),
+                s.flac.begin() + static_cast<ptrdiff_t>(s.at + s.length));
+    const size_t header = HeaderLength(frame.data());
+    const size_t at = dmg.where == Where::Header      ? dmg.offset
+                      : dmg.where == Where::HeaderCrc ? header - 1
+                      : dmg.where == Where::Body      ? header + dmg.offset
+                                                      : frame.size() - 3;
+    frame[at] = dmg.value == kFlip ? frame[at] ^ dmg.mask
+                                   : static_cast<uint8_t>((frame[at] & ~dmg.mask) | dmg.value);
+    if (dmg.fix == Fix::Crcs) {
+        const size_t h = HeaderLength(frame.data());
+        frame[h - 1] = HeaderCrc(frame.data(), h - 1);
+        const uint16_t crc = FrameCrc(frame.data(), frame.size() - 2);
+        frame[frame.size() - 2] = static_cast<uint8_t>(crc >> 8);
+        frame[frame.size() - 1] = static_cast<uint8_t>(crc);
+    }
+    FlacFrameDecoder d(InfoOf(s.enc));
+    const Padded p(frame, 0, frame.size());
+    size_t used = 99;
+    EXPECT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Refused);
+    EXPECT_EQ(used, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, FlacFramesDamaged, testing::ValuesIn(kDamages),
+                         [](const testing::TestParamInfo<Damage>& i) { return i.param.name; });
+
+// A frame cut anywhere asks for more bytes, whatever the padding holds; whole, it is a frame
+// of exactly its length even with the next frame after it.
+TEST(FlacFrames, CutFramesNeedMore) {
+    static const Sample s;
+    FlacFrameDecoder d(InfoOf(s.enc));
+    for (size_t n = 0; n < s.length; n += (n < 20 || n + 20 > s.length) ? 1 : 37) {
+        for (const uint8_t fill : {0x00, 0xFF, 0x5A}) {
+            Bytes cut(s.flac.begin() + static_cast<ptrdiff_t>(s.at),
+                      s.flac.begin() + static_cast<ptrdiff_t>(s.at + n));
+            cut.resize(n + FlacFrameDecoder::kPadding, fill);
+            size_t used = 99;
+            ASSERT_EQ(d.Decode(cut.data(), n, &used), FlacFrameDecoder::Result::NeedMore)
+                << n << " bytes, padding " << int{fill};
+            EXPECT_EQ(used, 0u);
+        }
+    }
+    const Padded whole(s.flac, s.at, s.flac.size() - s.at);
+    size_t used = 0;
+    EXPECT_EQ(d.Decode(whole.bytes.data(), s.flac.size() - s.at, &used),
+              FlacFrameDecoder::Result::Frame);
+    EXPECT_EQ(used, s.length);
+    EXPECT_EQ(d.FirstSample(), 1152);
+    EXPECT_EQ(d.BlockSize(), 1152);
+}
+
+// Streams it does not take refuse every frame.
+TEST(FlacFrames, StreamsNotTaken) {
+    static const Sample s;
+    const Padded whole(s.flac, s.at, s.length);
+    for (const FlacStreamInfo& info :
+         {FlacStreamInfo{1152, 1152, 576000, 2, 32}, FlacStreamInfo{1152, 1152, 576000, 2, 3},
+          FlacStreamInfo{1152, 1152, 576000, 9, 16}, FlacStreamInfo{0, 1152, 576000, 2, 16},
+          FlacStreamInfo{1152, 1000, 576000, 2, 16}, FlacStreamInfo{1152, 65536, 576000, 2, 16}}) {
+        FlacFrameDecoder d(info);
+        EXPECT_FALSE(d.Takes());
+        size_t used = 0;
+        EXPECT_EQ(d.Decode(whole.bytes.data(), s.length, &used), FlacFrameDecoder::Result::Refused);
+    }
+    // Frame numbers stand for sample numbers only when every block is as long.
+    FlacFrameDecoder d({192, 1152, 576000, 2, 16});
+    size_t used = 0;
+    EXPECT_EQ(d.Decode(whole.bytes.data(), s.length, &used), FlacFrameDecoder::Result::Refused);
+}
+
+}  // namespace
+}  // namespace wtk
