@@ -468,6 +468,14 @@ TEST(RecordingSourceTest, TheFrameDecoderGivesWhatLibFlacGivesForEveryStream) {
     streams.push_back({"8-bit", flacOf("p8", {synth::SampleStore::Pcm8}, 5)});
     streams.push_back(
         {"stereo, the second channel", flacOf("st", {synth::SampleStore::Pcm16, 2, 2}, 5), 2});
+    // Porpoise clicks recorded at sea (the corpus's real recordings), at the highest level.
+    for (const char* real :
+         {"Detection_CalCURSeas_Dalls - Copy.OE2.400000003CH1_20140811_160018_977.wav",
+          "Detection_CalCURSeas_Dalls_NoDecimation.OE1.389000004CH1_20140811_160018_979.wav"}) {
+        const std::string flac = dir / "real.flac";
+        synth::WavToFlac(std::string(WTK_CORPUS_DIR) + "/" + real, flac, false, 8);
+        streams.push_back({std::string("recorded: ") + real, test::ReadFileBytes(flac)});
+    }
     const Bytes sound = streams[1].bytes;
     const size_t mid = sound.size() / 2;
     Bytes garbage = sound;
@@ -499,7 +507,7 @@ TEST(RecordingSourceTest, TheFrameDecoderGivesWhatLibFlacGivesForEveryStream) {
         ASSERT_GE(fd, 0);
         const SourceRun reference =
             RunSource(fd, h.FileSize, layout, FlacDecoding::LibFlacOnly, 4096);
-        EXPECT_GT(reference.samples.size(), 2u * 30000);
+        EXPECT_FALSE(reference.samples.empty());
         for (const auto& [piece, back] : std::vector<std::pair<int64_t, int64_t>>{
                  {4096, 0}, {1007, 0}, {1000, 5000}, {3000, 25000}}) {
             SCOPED_TRACE(std::to_string(piece) + " at a time, back " + std::to_string(back));
