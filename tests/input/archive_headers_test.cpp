@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "input/flac_frames.h"
 #include "input/flac_header.h"
 #include "input/harp_chunk.h"
 #include "input/recording_layout.h"
@@ -430,6 +431,34 @@ SourceRun RunSource(int fd, int64_t size, const RecordingLayout& layout, FlacDec
     return run;
 }
 
+// Where the frames of a stream (plain "fLaC" and metadata blocks, as the encoder writes them)
+// begin, found by the converter's frame decoder, and the end of the last one.
+std::vector<size_t> FrameEdges(const Bytes& b) {
+    size_t at = 4;
+    bool last = false;
+    while (!last) {
+        last = (b[at] & 0x80) != 0;
+        at += 4 + ((size_t{b[at + 1]} << 16) | (size_t{b[at + 2]} << 8) | b[at + 3]);
+    }
+    FlacStreamInfo info;
+    info.MinBlockSize = (uint32_t{b[8]} << 8) | b[9];
+    info.MaxBlockSize = (uint32_t{b[10]} << 8) | b[11];
+    info.SampleRate = (uint32_t{b[18]} << 12) | (uint32_t{b[19]} << 4) | (b[20] >> 4);
+    info.Channels = ((b[20] >> 1) & 7) + 1u;
+    info.BitsPerSample = (((b[20] & 1u) << 4) | (b[21] >> 4)) + 1u;
+    FlacFrameDecoder frames(info);
+    Bytes padded = b;
+    padded.resize(b.size() + FlacFrameDecoder::kPadding);
+    std::vector<size_t> edges = {at};
+    size_t used = 0;
+    while (at < b.size() && frames.Decode(padded.data() + at, b.size() - at, &used) ==
+                                FlacFrameDecoder::Result::Frame) {
+        at += used;
+        edges.push_back(at);
+    }
+    return edges;
+}
+
 // The converter's own frame decoder gives libFLAC's samples and failures for every stream, sound
 // or damaged, in any pieces and after seeks; and sound streams of the forms recorders write it
 // decodes throughout, without libFLAC.
@@ -488,6 +517,14 @@ TEST(RecordingSourceTest, TheFrameDecoderGivesWhatLibFlacGivesForEveryStream) {
     streams.push_back(
         {"cut at 30 %",
          Bytes(sound.begin(), sound.begin() + static_cast<long>(sound.size() * 3 / 10)), 0, false});
+    // A sound frame left out: the next one is sound too, but not where the stream stands.
+    const std::vector<size_t> edges = FrameEdges(sound);
+    ASSERT_EQ(edges.back(), sound.size());
+    ASSERT_GT(edges.size(), 8u);
+    Bytes without = sound;
+    without.erase(without.begin() + static_cast<long>(edges[5]),
+                  without.begin() + static_cast<long>(edges[6]));
+    streams.push_back({"its sixth frame left out", without, 0, false});
     Bytes trailing = sound;
     trailing.insert(trailing.end(), 100, 0xA7);
     streams.push_back({"100 bytes after its last frame", trailing, 0, false});
@@ -525,6 +562,21 @@ TEST(RecordingSourceTest, TheFrameDecoderGivesWhatLibFlacGivesForEveryStream) {
                 EXPECT_EQ(fast.failure->What, slow.failure->What);
                 EXPECT_EQ(fast.failure->StreamSample, slow.failure->StreamSample);
                 EXPECT_EQ(fast.failure->Errno, slow.failure->Errno);
+            }
+        }
+        {
+            // A file grown since it was opened (its size then, 3000 bytes ago).
+            SCOPED_TRACE("grown");
+            const SourceRun fast =
+                RunSource(fd, h.FileSize - 3000, layout, FlacDecoding::Fast, 4096);
+            const SourceRun slow =
+                RunSource(fd, h.FileSize - 3000, layout, FlacDecoding::LibFlacOnly, 4096);
+            EXPECT_TRUE(fast.samples == slow.samples)
+                << fast.samples.size() << " " << slow.samples.size();
+            EXPECT_EQ(fast.failure.has_value(), slow.failure.has_value());
+            if (fast.failure && slow.failure) {
+                EXPECT_EQ(fast.failure->What, slow.failure->What);
+                EXPECT_EQ(fast.failure->StreamSample, slow.failure->StreamSample);
             }
         }
         if (st.sound) {
