@@ -448,7 +448,10 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
     if (Crc8(data, at - 1) != byte) return Result::Refused;
     if (blockSize > info_.MaxBlockSize) return Result::Refused;
     if (rateCode != 0 && info_.SampleRate != 0 && rate != info_.SampleRate) return Result::Refused;
-    if (!variable && info_.MinBlockSize != info_.MaxBlockSize) return Result::Refused;
+    // Frame numbers count blocks of the stream's one block size; after a frame of another size
+    // (normally the last) what a number stands for is not certain.
+    if (!variable && (info_.MinBlockSize != info_.MaxBlockSize || (number > 0 && oddBlockSeen_)))
+        return Result::Refused;
     const int64_t firstSample =
         variable ? static_cast<int64_t>(number) : static_cast<int64_t>(number) * info_.MinBlockSize;
 
@@ -495,6 +498,7 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
         if (bad != 0) return Result::Refused;
     }
     *used = end;
+    oddBlockSeen_ = oddBlockSeen_ || blockSize != info_.MinBlockSize;
     firstSample_ = firstSample;
     blockSize_ = static_cast<int32_t>(blockSize);
     return Result::Frame;

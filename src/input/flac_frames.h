@@ -58,6 +58,9 @@ private:
     bool takes_ = false;
     int64_t firstSample_ = 0;
     int32_t blockSize_ = 0;
+    // A frame of another length than the stream's blocks was taken: frame numbers after it may
+    // stand for other sample numbers than frame number x block size.
+    bool oddBlockSeen_ = false;
     std::vector<std::vector<int32_t>> channels_;
 };
 

@@ -431,5 +431,26 @@ TEST(FlacFrames, StreamsNotTaken) {
     EXPECT_EQ(d.Decode(whole.bytes.data(), s.length, &used), FlacFrameDecoder::Result::Refused);
 }
 
+// After a frame shorter than the stream's blocks (normally the last), a frame number no longer
+// tells its first sample for certain: later numbered frames are refused, the first still taken.
+TEST(FlacFrames, FrameNumbersAfterAShortFrame) {
+    const Encoding enc{16, 1, 192, 5};
+    const Bytes flac = Encode(enc, MakeSamples(Signal::Noise, 16, 1, 192 * 2 + 50, 0.1, 1));
+    const Padded all(flac, 0, flac.size());
+    std::vector<size_t> starts = {FirstFrame(flac)};
+    FlacFrameDecoder d(InfoOf(enc));
+    size_t used = 0;
+    while (d.Decode(all.bytes.data() + starts.back(), flac.size() - starts.back(), &used) ==
+           FlacFrameDecoder::Result::Frame)
+        starts.push_back(starts.back() + used);
+    ASSERT_EQ(starts.size(), 4u);
+    EXPECT_EQ(d.FirstSample(), 384);
+    EXPECT_EQ(d.BlockSize(), 50);
+    EXPECT_EQ(d.Decode(all.bytes.data() + starts[1], flac.size() - starts[1], &used),
+              FlacFrameDecoder::Result::Refused);
+    EXPECT_EQ(d.Decode(all.bytes.data() + starts[0], flac.size() - starts[0], &used),
+              FlacFrameDecoder::Result::Frame);
+}
+
 }  // namespace
 }  // namespace wtk
