@@ -359,14 +359,18 @@ private:
     }
 
     // The part of a frame of blocksize samples from start to give (data: the channel's samples).
+    // A frame that ends before the samples wanted (one before the layout's first sample, or one
+    // libFLAC decodes again after the hand-over) leaves the samples in hand as they are, so
+    // that going back within them stays where it was.
     void GiveFrame(int64_t start, int64_t blocksize, const int32_t* data) {
-        const int64_t from = std::clamp<int64_t>(Wanted() - start, 0, blocksize);
+        decoded_ = start + blocksize;
+        if (start + blocksize <= Wanted()) return;
+        const int64_t from = std::max<int64_t>(Wanted() - start, 0);
         const int64_t to = std::min<int64_t>(blocksize, Limit() - start);
-        bufStart_ = std::max(start + from, Wanted());
+        bufStart_ = start + from;
         bufPos_ = 0;
         bufLen_ = std::max<int64_t>(to - from, 0);
         IntsTo16(data + from, bufLen_, layout_.Format.Bits, buf_.data());
-        decoded_ = start + blocksize;
     }
 
     FLAC__StreamDecoderWriteStatus Write(const FLAC__Frame* frame, const FLAC__int32* const* data) {

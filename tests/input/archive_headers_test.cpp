@@ -511,6 +511,10 @@ TEST(RecordingSourceTest, TheFrameDecoderGivesWhatLibFlacGivesForEveryStream) {
     std::fill(garbage.begin() + static_cast<long>(mid),
               garbage.begin() + static_cast<long>(mid) + 4000, 0x5A);
     streams.push_back({"garbage over its middle", garbage, 0, false});
+    Bytes early = sound;  // ends within the first 30000 samples, before the reading goes back
+    std::fill(early.begin() + static_cast<long>(sound.size() / 10),
+              early.begin() + static_cast<long>(sound.size() / 10) + 2000, 0x00);
+    streams.push_back({"zeros over a tenth of the way in", early, 0, false});
     Bytes flipped = sound;
     flipped[mid] ^= 0x10;
     streams.push_back({"one bit flipped in its middle", flipped, 0, false});
@@ -525,6 +529,14 @@ TEST(RecordingSourceTest, TheFrameDecoderGivesWhatLibFlacGivesForEveryStream) {
     without.erase(without.begin() + static_cast<long>(edges[5]),
                   without.begin() + static_cast<long>(edges[6]));
     streams.push_back({"its sixth frame left out", without, 0, false});
+    // Two frames, a few damaged bytes, then the frames of another stream (8-bit, numbered from
+    // 0 again): where libFLAC, asked to go back into the second frame, would find another one.
+    const Bytes other = streams[4].bytes;
+    const std::vector<size_t> otherEdges = FrameEdges(other);
+    Bytes spliced(sound.begin(), sound.begin() + static_cast<long>(edges[2]));
+    spliced.insert(spliced.end(), 50, 0x33);
+    spliced.insert(spliced.end(), other.begin() + static_cast<long>(otherEdges[0]), other.end());
+    streams.push_back({"two frames, then another stream's", spliced, 0, false});
     Bytes trailing = sound;
     trailing.insert(trailing.end(), 100, 0xA7);
     streams.push_back({"100 bytes after its last frame", trailing, 0, false});
@@ -546,7 +558,7 @@ TEST(RecordingSourceTest, TheFrameDecoderGivesWhatLibFlacGivesForEveryStream) {
             RunSource(fd, h.FileSize, layout, FlacDecoding::LibFlacOnly, 4096);
         EXPECT_FALSE(reference.samples.empty());
         for (const auto& [piece, back] : std::vector<std::pair<int64_t, int64_t>>{
-                 {4096, 0}, {1007, 0}, {1000, 5000}, {3000, 25000}}) {
+                 {4096, 0}, {1007, 0}, {1000, 5000}, {3000, 25000}, {4096, 1}}) {
             SCOPED_TRACE(std::to_string(piece) + " at a time, back " + std::to_string(back));
             const SourceRun fast =
                 RunSource(fd, h.FileSize, layout, FlacDecoding::Fast, piece, back);
