@@ -558,6 +558,7 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
     // (normally the last) what a number stands for is not certain.
     if (!variable && (info_.MinBlockSize != info_.MaxBlockSize || (number > 0 && oddBlockSeen_)))
         return Result::Refused;
+    if (strategy_ >= 0 && strategy_ != (variable ? 1 : 0)) return Result::Refused;
     const int64_t firstSample =
         variable ? static_cast<int64_t>(number) : static_cast<int64_t>(number) * info_.MinBlockSize;
 
@@ -605,6 +606,7 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
     }
     *used = end;
     oddBlockSeen_ = oddBlockSeen_ || blockSize != info_.MinBlockSize;
+    strategy_ = variable ? 1 : 0;
     firstSample_ = firstSample;
     blockSize_ = static_cast<int32_t>(blockSize);
     return Result::Frame;
