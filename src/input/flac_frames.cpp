@@ -3,6 +3,14 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
+
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace wtk {
 namespace {
@@ -98,68 +106,157 @@ struct BitReader {
     }
 };
 
-// Rice-coded residuals of one partition, parameter k (0 ... 30), into out[0, count). A quotient
-// that would take the value past 32 bits refuses.
-bool ReadRice(BitReader& r, int32_t* out, uint32_t count, int k) {
-    uint64_t buf = r.buf;
-    int avail = r.avail;
-    uint64_t wide = 0;  // any value's bits above 32
-    bool ok = true;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (avail < 56) {
-            r.buf = buf;
-            r.avail = avail;
-            if (!r.Refill()) {
-                ok = false;
-                break;
-            }
-            buf = r.buf;
-            avail = r.avail;
+// One Rice code whose quotient runs past the bits at hand (a long run of zeros, or bits still to
+// load), parameter k; false when the value would leave 32 bits or the bytes end.
+bool ReadLongRiceCode(BitReader& r, int k, uint64_t* u) {
+    uint64_t q = 0;
+    const uint64_t maxQ = 0xFFFFFFFFu >> k;
+    for (;;) {
+        if (r.avail < 56 && !r.Refill()) return false;
+        const int z = std::countl_zero(r.buf);
+        if (z < r.avail) {
+            q += z;
+            r.buf <<= z + 1;
+            r.avail -= z + 1;
+            break;
         }
-        const int zeros = std::countl_zero(buf);
-        const int len = zeros + 1 + k;
-        uint64_t u;
-        if (len <= avail) {
-            // The marker bit is the top bit of buf << zeros; it is taken away by the - 1.
-            u = ((buf << zeros) >> (63 - k)) + ((static_cast<uint64_t>(zeros) - 1) << k);
-            buf <<= len;
-            avail -= len;
-        } else {
-            // A long run of zeros, or bits still to load.
-            uint64_t q = 0;
-            const uint64_t maxQ = 0xFFFFFFFFu >> k;
-            r.buf = buf;
-            r.avail = avail;
-            for (;;) {
-                if (r.avail < 56 && !r.Refill()) return false;
-                const int z = std::countl_zero(r.buf);
-                if (z < r.avail) {
-                    q += z;
-                    r.buf <<= z + 1;
-                    r.avail -= z + 1;
-                    break;
-                }
-                q += r.avail;
-                r.buf <<= r.avail;
-                r.avail = 0;
-                if (q > maxQ) return false;
-            }
-            if (q > maxQ || !r.Need(k)) return false;
-            u = (q << k) | r.Take(k);
-            buf = r.buf;
-            avail = r.avail;
-        }
-        wide |= u >> 32;
-        const uint32_t u32 = static_cast<uint32_t>(u);
-        out[i] = static_cast<int32_t>((u32 >> 1) ^ (0u - (u32 & 1)));
+        q += r.avail;
+        r.buf <<= r.avail;
+        r.avail = 0;
+        if (q > maxQ) return false;
     }
-    r.buf = buf;
-    r.avail = avail;
-    return ok && wide == 0;
+    if (q > maxQ || !r.Need(k)) return false;
+    *u = (q << k) | r.Take(k);
+    return true;
 }
 
-// The residual of a FIXED or LPC subframe into out[order, blockSize).
-bool ReadResidual(BitReader& r, int32_t* out, uint32_t blockSize, uint32_t order) {
+// Rice-coded values of one partition, parameter K, into out[0, count) as they are coded (the
+// sign in the lowest bit; Unfold takes it out). False when the bytes end or a value would leave
+// 32 bits.
+template <int K>
+[[gnu::always_inline]] inline bool RiceCodes(BitReader& r, uint32_t* out, uint32_t count) {
+    uint64_t buf = r.buf;
+    int avail = r.avail;
+    const uint8_t* next = r.next;
+    uint64_t wide = 0;
+    // Loads are of whole bytes up to 63 bits: refilled only when fewer than this are left, a
+    // load brings several bytes; a code with more zeros than fit goes the long way.
+    constexpr int kLow = K + 24 < 56 ? K + 24 : 56;
+    uint32_t i = 0;
+    while (i < count) {
+        // A code loads at most once, at most 7 bytes on: these many codes cannot load past the
+        // padding, unless one goes the long way (which ends the run).
+        const ptrdiff_t room = r.limit - next;
+        if (room < 0) {
+            r.next = next, r.buf = buf, r.avail = avail;
+            return false;
+        }
+        const uint32_t end =
+            i + static_cast<uint32_t>(std::min<ptrdiff_t>(count - i, room / 8 + 1));
+        for (; i < end; ++i) {
+            if (avail < kLow) {
+                buf |= LoadBigEndian64(next) >> avail;
+                next += (63 - avail) >> 3;
+                avail |= 56;
+            }
+            // No one within the bits at hand (64 zeros for none at all) goes the long way.
+            const int zeros = std::countl_zero(buf);
+            const int len = zeros + 1 + K;
+            if (len > avail) [[unlikely]] {
+                r.next = next, r.buf = buf, r.avail = avail;
+                uint64_t u;
+                if (!ReadLongRiceCode(r, K, &u)) return false;
+                next = r.next, buf = r.buf, avail = r.avail;
+                out[i++] = static_cast<uint32_t>(u);
+                break;
+            }
+            // The one ending the zeros is the top bit of buf << zeros; the - 1 takes it away.
+            // Below K = 27 the at most 62 zeros keep the value within 32 bits.
+            const uint64_t u =
+                ((buf << zeros) >> (63 - K)) + ((static_cast<uint64_t>(zeros) - 1) << K);
+            if constexpr (K > 26) wide |= u >> 32;
+            buf <<= len;
+            avail -= len;
+            out[i] = static_cast<uint32_t>(u);
+        }
+    }
+    r.next = next, r.buf = buf, r.avail = avail;
+    return wide == 0;
+}
+
+using RiceReader = bool (*)(BitReader&, uint32_t*, uint32_t);
+
+template <int K>
+bool ReadRice(BitReader& r, uint32_t* out, uint32_t count) {
+    return RiceCodes<K>(r, out, count);
+}
+
+template <int... K>
+constexpr std::array<RiceReader, sizeof...(K)> RiceReaders(std::integer_sequence<int, K...>) {
+    return {&ReadRice<K>...};
+}
+
+#if defined(__x86_64__)
+// The same with the shifts and the count of leading zeros of BMI2 and LZCNT, where the processor
+// has them: fewer instructions a value.
+template <int K>
+[[gnu::target("bmi,bmi2,lzcnt")]] bool ReadRiceBmi(BitReader& r, uint32_t* out, uint32_t count) {
+    return RiceCodes<K>(r, out, count);
+}
+
+template <int... K>
+constexpr std::array<RiceReader, sizeof...(K)> RiceReadersBmi(std::integer_sequence<int, K...>) {
+    return {&ReadRiceBmi<K>...};
+}
+
+bool HasBmi2AndLzcnt() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    const bool bmi = (b & (1u << 3)) && (b & (1u << 8));
+    if (!__get_cpuid(0x80000001, &a, &b, &c, &d)) return false;
+    return bmi && (c & (1u << 5));
+}
+#endif
+
+// Rice parameters 0 ... 30, each with its shifts known.
+const std::array<RiceReader, 31> kRiceReaders =
+#if defined(__x86_64__)
+    HasBmi2AndLzcnt() ? RiceReadersBmi(std::make_integer_sequence<int, 31>{}) :
+#endif
+                      RiceReaders(std::make_integer_sequence<int, 31>{});
+
+// Coded values to residuals in place (value u is residual u / 2, or -(u + 1) / 2 when odd);
+// returns the bitwise or of the coded values.
+uint32_t Unfold(uint32_t* v, uint32_t n) {
+    uint32_t all = 0;
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    // The sign mask is the lowest bit moved to the top and spread down.
+    __m128i acc = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        __m128i* p = reinterpret_cast<__m128i*>(v + i);
+        const __m128i x = _mm_loadu_si128(p);
+        const __m128i y = _mm_loadu_si128(p + 1);
+        acc = _mm_or_si128(acc, _mm_or_si128(x, y));
+        _mm_storeu_si128(
+            p, _mm_xor_si128(_mm_srli_epi32(x, 1), _mm_srai_epi32(_mm_slli_epi32(x, 31), 31)));
+        _mm_storeu_si128(
+            p + 1, _mm_xor_si128(_mm_srli_epi32(y, 1), _mm_srai_epi32(_mm_slli_epi32(y, 31), 31)));
+    }
+    acc = _mm_or_si128(acc, _mm_shuffle_epi32(acc, 0x4E));
+    acc = _mm_or_si128(acc, _mm_shuffle_epi32(acc, 0xB1));
+    all = static_cast<uint32_t>(_mm_cvtsi128_si32(acc));
+#endif
+    for (; i < n; ++i) {
+        all |= v[i];
+        v[i] = (v[i] >> 1) ^ (0u - (v[i] & 1));
+    }
+    return all;
+}
+
+// The residual of a FIXED or LPC subframe into out[order, blockSize). *all gets the bitwise or of
+// every residual with its sign folded into the lowest bit (residual r as 2r, or -2r - 1).
+bool ReadResidual(BitReader& r, uint32_t* out, uint32_t blockSize, uint32_t order, uint32_t* all) {
     if (!r.Need(6)) return false;
     const uint32_t method = r.Take(2);
     if (method > 1) return false;
@@ -177,18 +274,22 @@ bool ReadResidual(BitReader& r, int32_t* out, uint32_t blockSize, uint32_t order
             if (!r.Need(5)) return false;
             const int width = static_cast<int>(r.Take(5));
             if (width == 0) {
-                std::memset(out + at, 0, count * sizeof(int32_t));
+                std::memset(out + at, 0, count * sizeof(uint32_t));
             } else {
                 for (uint32_t i = 0; i < count; ++i) {
                     if (!r.Need(width)) return false;
-                    out[at + i] = Signed(r.Take(width), width);
+                    // Coded as the Rice values are, unfolded with them.
+                    const int32_t v = Signed(r.Take(width), width);
+                    out[at + i] = v < 0 ? static_cast<uint32_t>(-2 * int64_t{v} - 1)
+                                        : static_cast<uint32_t>(2 * v);
                 }
             }
-        } else if (!ReadRice(r, out + at, count, static_cast<int>(param))) {
+        } else if (!kRiceReaders[param](r, out + at, count)) {
             return false;
         }
         at += count;
     }
+    *all = Unfold(out + order, blockSize - order);
     return true;
 }
 
@@ -295,11 +396,14 @@ bool ReadSubframe(BitReader& r, int32_t* out, uint32_t blockSize, int bits) {
             if (!r.Need(w)) return false;
             out[i] = Signed(r.Take(w), w);
         }
-        if (!ReadResidual(r, out, blockSize, order)) return false;
+        uint32_t residuals = 0;
+        if (!ReadResidual(r, reinterpret_cast<uint32_t*>(out), blockSize, order, &residuals))
+            return false;
         bool ok = true;
         switch (order) {
             case 0:
-                ok = RestoreFixed<0>(out, blockSize, w);
+                // The samples are the residuals: a folded value below 2^w is one that fits.
+                ok = (residuals >> w) == 0;
                 break;
             case 1:
                 ok = RestoreFixed<1>(out, blockSize, w);
@@ -333,7 +437,9 @@ bool ReadSubframe(BitReader& r, int32_t* out, uint32_t blockSize, int bits) {
             if (!r.Need(precision)) return false;
             coef[j] = Signed(r.Take(precision), precision);
         }
-        if (!ReadResidual(r, out, blockSize, order)) return false;
+        uint32_t residuals = 0;
+        if (!ReadResidual(r, reinterpret_cast<uint32_t*>(out), blockSize, order, &residuals))
+            return false;
         if (!RestoreLpc(out, blockSize, order, coef, shift, w)) return false;
     } else {
         return false;
@@ -452,6 +558,7 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
     // (normally the last) what a number stands for is not certain.
     if (!variable && (info_.MinBlockSize != info_.MaxBlockSize || (number > 0 && oddBlockSeen_)))
         return Result::Refused;
+    if (strategy_ >= 0 && strategy_ != (variable ? 1 : 0)) return Result::Refused;
     const int64_t firstSample =
         variable ? static_cast<int64_t>(number) : static_cast<int64_t>(number) * info_.MinBlockSize;
 
@@ -499,6 +606,7 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
     }
     *used = end;
     oddBlockSeen_ = oddBlockSeen_ || blockSize != info_.MinBlockSize;
+    strategy_ = variable ? 1 : 0;
     firstSample_ = firstSample;
     blockSize_ = static_cast<int32_t>(blockSize);
     return Result::Frame;

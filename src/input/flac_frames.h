@@ -61,6 +61,8 @@ private:
     // A frame of another length than the stream's blocks was taken: frame numbers after it may
     // stand for other sample numbers than frame number x block size.
     bool oddBlockSeen_ = false;
+    // The blocking strategy of the first frame taken (-1: none yet); a stream keeps one.
+    int strategy_ = -1;
     std::vector<std::vector<int32_t>> channels_;
 };
 

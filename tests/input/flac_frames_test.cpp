@@ -452,5 +452,32 @@ TEST(FlacFrames, FrameNumbersAfterAShortFrame) {
               FlacFrameDecoder::Result::Frame);
 }
 
+// A stream keeps the blocking strategy of its first frame: a frame of the other is refused.
+TEST(FlacFrames, OneBlockingStrategy) {
+    static const Sample s;
+    Bytes frame(s.flac.begin() + static_cast<ptrdiff_t>(s.at),
+                s.flac.begin() + static_cast<ptrdiff_t>(s.at + s.length));
+    frame[1] |= 1;  // variable: the number 1 is now a sample number
+    const size_t h = HeaderLength(frame.data());
+    frame[h - 1] = HeaderCrc(frame.data(), h - 1);
+    const uint16_t crc = FrameCrc(frame.data(), frame.size() - 2);
+    frame[frame.size() - 2] = static_cast<uint8_t>(crc >> 8);
+    frame[frame.size() - 1] = static_cast<uint8_t>(crc);
+    const Padded variable(frame, 0, frame.size());
+    const Padded fixed(s.flac, FirstFrame(s.flac), s.flac.size() - FirstFrame(s.flac));
+    size_t used = 0;
+    FlacFrameDecoder fresh(InfoOf(s.enc));
+    ASSERT_EQ(fresh.Decode(variable.bytes.data(), frame.size(), &used),
+              FlacFrameDecoder::Result::Frame);
+    EXPECT_EQ(fresh.FirstSample(), 1);
+    EXPECT_EQ(fresh.Decode(fixed.bytes.data(), s.flac.size() - FirstFrame(s.flac), &used),
+              FlacFrameDecoder::Result::Refused);
+    FlacFrameDecoder d(InfoOf(s.enc));
+    ASSERT_EQ(d.Decode(fixed.bytes.data(), s.flac.size() - FirstFrame(s.flac), &used),
+              FlacFrameDecoder::Result::Frame);
+    EXPECT_EQ(d.Decode(variable.bytes.data(), frame.size(), &used),
+              FlacFrameDecoder::Result::Refused);
+}
+
 }  // namespace
 }  // namespace wtk
