@@ -364,6 +364,15 @@ bool RestoreLpc(int32_t* s, uint32_t n, uint32_t order, const int32_t* coef, int
     return bad == 0;
 }
 
+// n numbers of w bits (verbatim samples, warm-up samples).
+bool ReadSigned(BitReader& r, int32_t* out, uint32_t n, int w) {
+    for (uint32_t i = 0; i < n; ++i) {
+        if (!r.Need(w)) return false;
+        out[i] = Signed(r.Take(w), w);
+    }
+    return true;
+}
+
 // One subframe of `bits` bits a sample into out[0, blockSize), wasted bits restored.
 bool ReadSubframe(BitReader& r, int32_t* out, uint32_t blockSize, int bits) {
     if (!r.Need(8)) return false;
@@ -385,17 +394,10 @@ bool ReadSubframe(BitReader& r, int32_t* out, uint32_t blockSize, int bits) {
         const int32_t v = Signed(r.Take(w), w);
         for (uint32_t i = 0; i < blockSize; ++i) out[i] = v;
     } else if (type == 1) {
-        for (uint32_t i = 0; i < blockSize; ++i) {
-            if (!r.Need(w)) return false;
-            out[i] = Signed(r.Take(w), w);
-        }
+        if (!ReadSigned(r, out, blockSize, w)) return false;
     } else if (type >= 8 && type <= 12) {
         const uint32_t order = type - 8;
-        if (order > blockSize) return false;
-        for (uint32_t i = 0; i < order; ++i) {
-            if (!r.Need(w)) return false;
-            out[i] = Signed(r.Take(w), w);
-        }
+        if (order > blockSize || !ReadSigned(r, out, order, w)) return false;
         uint32_t residuals = 0;
         if (!ReadResidual(r, reinterpret_cast<uint32_t*>(out), blockSize, order, &residuals))
             return false;
@@ -421,11 +423,7 @@ bool ReadSubframe(BitReader& r, int32_t* out, uint32_t blockSize, int bits) {
         if (!ok) return false;
     } else if (type >= 32) {
         const uint32_t order = type - 31;
-        if (order > blockSize) return false;
-        for (uint32_t i = 0; i < order; ++i) {
-            if (!r.Need(w)) return false;
-            out[i] = Signed(r.Take(w), w);
-        }
+        if (order > blockSize || !ReadSigned(r, out, order, w)) return false;
         if (!r.Need(9)) return false;
         const uint32_t precisionCode = r.Take(4);
         if (precisionCode == 15) return false;

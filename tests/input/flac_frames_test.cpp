@@ -26,7 +26,7 @@ struct Frame {
     bool operator==(const Frame&) const = default;
 };
 
-enum class Signal { Noise, Silence, FullScale, MultiplesOf4, Burst };
+enum class Signal { Noise, Silence, FullScale, MultiplesOf4, Burst, Scaled };
 
 // Interleaved samples of `frames` sample frames: noise at `level` (a fraction of full scale),
 // silence, full-scale noise, noise in steps of 4, or a click-like burst in faint noise.
@@ -40,6 +40,7 @@ std::vector<int32_t> MakeSamples(Signal signal, uint32_t bits, uint32_t channels
     std::vector<int32_t> out(size_t{frames} * channels);
     // Noise coloured by a resonance (unit variance), which linear prediction pays for.
     std::vector<double> y1(channels), y2(channels);
+    double base = 0;
     const auto coloured = [&](uint32_t c) {
         const double y = 1.6 * y1[c] - 0.8 * y2[c] + 0.3 * gauss(rng);
         y2[c] = y1[c];
@@ -60,6 +61,10 @@ std::vector<int32_t> MakeSamples(Signal signal, uint32_t bits, uint32_t channels
                     continue;
                 case Signal::MultiplesOf4:
                     v = 4 * std::round(level * full * 0.05 * gauss(rng));
+                    break;
+                case Signal::Scaled:  // loud noise, the other channels it times level and faint
+                    if (c == 0) base = 0.4 * full * gauss(rng);
+                    v = c == 0 ? base : level * base + 3 * gauss(rng);
                     break;
                 case Signal::Burst: {
                     const uint32_t t = i % 3000;
@@ -210,7 +215,8 @@ std::vector<Frame> DecodeWithFrames(const Bytes& b, const FlacStreamInfo& info,
         for (uint32_t c = 0; c < info.Channels; ++c)
             f.channels.emplace_back(d.Channel(c), d.Channel(c) + d.BlockSize());
         frames.push_back(std::move(f));
-        firstSubframeHeads->push_back(b[at + HeaderLength(b.data() + at)]);
+        firstSubframeHeads->push_back(uint32_t{b[at + 3]} >> 4 << 8 |
+                                      b[at + HeaderLength(b.data() + at)]);
         at += used;
         if (at == b.size()) {
             *stop = d.Decode(all.bytes.data() + at, 0, &used);
@@ -221,14 +227,15 @@ std::vector<Frame> DecodeWithFrames(const Bytes& b, const FlacStreamInfo& info,
 }
 
 // What the first channel's subframes must show at least once.
-enum class Shows { Any, Constant, Verbatim, Wasted, Lpc };
+enum class Shows { Any, Constant, Verbatim, Wasted, Lpc, LeftSide, RightSide, MidSide };
 
 bool Showed(Shows s, const std::vector<uint32_t>& heads) {
     for (const uint32_t h : heads) {
         const uint32_t type = (h >> 1) & 0x3F;
         if (s == Shows::Any || (s == Shows::Constant && type == 0) ||
             (s == Shows::Verbatim && type == 1) || (s == Shows::Wasted && (h & 1)) ||
-            (s == Shows::Lpc && type >= 32))
+            (s == Shows::Lpc && type >= 32) || (s == Shows::LeftSide && (h >> 8) == 8) ||
+            (s == Shows::RightSide && (h >> 8) == 9) || (s == Shows::MidSide && (h >> 8) == 10))
             return true;
     }
     return false;
@@ -266,20 +273,24 @@ const Row kRows[] = {
     {"16bit_mono_l5_1152_steps_of_4", {16, 1, 1152, 5}, Signal::MultiplesOf4, 0.3, Shows::Wasted},
     {"24bit_stereo_l8_192_steps_of_4", {24, 2, 192, 8}, Signal::MultiplesOf4, 0.1, Shows::Any},
     {"16bit_mono_l8_4096_burst", {16, 1, 4096, 8}, Signal::Burst, 0, Shows::Any},
+    {"16bit_stereo_l8_192_left_side", {16, 2, 192, 8}, Signal::Scaled, 1, Shows::LeftSide},
+    {"16bit_stereo_l8_192_right_side", {16, 2, 192, 8}, Signal::Scaled, 0.5, Shows::RightSide},
+    {"24bit_stereo_l5_1152_mid_side", {24, 2, 1152, 5}, Signal::Scaled, -1, Shows::MidSide},
 };
 
 class FlacFramesMatch : public testing::TestWithParam<Row> {};
 
 TEST_P(FlacFramesMatch, EveryFrameAsLibFlacDecodesIt) {
     const Row& row = GetParam();
-    // Five whole blocks and a short last one.
-    const uint32_t frames = row.enc.blockSize * 5 + 77;
+    // Whole blocks (many when small, for the encoder's choices to vary) and a short last one.
+    const uint32_t blocks = row.enc.blockSize <= 192 ? 40 : 5;
+    const uint32_t frames = row.enc.blockSize * blocks + 77;
     const Bytes flac = Encode(
         row.enc, MakeSamples(row.signal, row.enc.bits, row.enc.channels, frames, row.level, 7));
     bool libError = false;
     const std::vector<Frame> expected = DecodeWithLibFlac(flac, &libError);
     ASSERT_FALSE(libError);
-    ASSERT_EQ(expected.size(), 6u);
+    ASSERT_EQ(expected.size(), blocks + 1);
     std::vector<uint32_t> heads;
     FlacFrameDecoder::Result stop{};
     const std::vector<Frame> got = DecodeWithFrames(flac, InfoOf(row.enc), &heads, &stop);
@@ -386,6 +397,121 @@ TEST_P(FlacFramesDamaged, Refused) {
 
 INSTANTIATE_TEST_SUITE_P(Frames, FlacFramesDamaged, testing::ValuesIn(kDamages),
                          [](const testing::TestParamInfo<Damage>& i) { return i.param.name; });
+
+// Frames written bit by bit: one 8-bit mono subframe of a few samples, so that a sample or a
+// Rice value can be put just inside or just past what the decoder may take.
+class FrameWriter {
+public:
+    void Put(uint64_t v, int bits) {
+        for (int i = bits - 1; i >= 0; --i) Bit((v >> i) & 1);
+    }
+    void Bit(bool b) {
+        acc_ = static_cast<uint8_t>(acc_ << 1 | b);
+        if (++n_ == 8) bytes_.push_back(acc_), n_ = 0, acc_ = 0;
+    }
+    // A Rice code of residual r, parameter k.
+    void Rice(int64_t r, int k) {
+        const uint64_t u = r < 0 ? static_cast<uint64_t>(-2 * r - 1) : static_cast<uint64_t>(2 * r);
+        for (uint64_t q = u >> k; q > 0; --q) Bit(false);
+        Bit(true);
+        Put(u & ((uint64_t{1} << k) - 1), k);
+    }
+    // The frame: a header (fixed blocks, 8-bit block size, rate and size from the STREAMINFO),
+    // the subframe bits written so far, padding and the CRC-16.
+    Bytes Frame(uint32_t blockSize) {
+        while (n_ != 0) Bit(false);
+        Bytes f = {0xFF, 0xF8, 0x60, 0x00, 0x00, static_cast<uint8_t>(blockSize - 1)};
+        f.push_back(HeaderCrc(f.data(), f.size()));
+        f.insert(f.end(), bytes_.begin(), bytes_.end());
+        const uint16_t crc = FrameCrc(f.data(), f.size());
+        f.push_back(static_cast<uint8_t>(crc >> 8));
+        f.push_back(static_cast<uint8_t>(crc));
+        return f;
+    }
+
+private:
+    Bytes bytes_;
+    uint8_t acc_ = 0;
+    int n_ = 0;
+};
+
+struct Built {
+    const char* name;
+    int type;                    // subframe type: 8 + order for FIXED, 31 + order for LPC
+    std::vector<int32_t> warm;   // warm-up samples
+    std::vector<int32_t> coefs;  // LPC: 4-bit coefficients
+    std::vector<int64_t> residuals;
+    int k;                          // Rice parameter
+    std::vector<int32_t> expected;  // the samples; empty: refused
+    int shift = 0;                  // LPC: the prediction's shift
+};
+
+const Built kBuilt[] = {
+    {"fixed0_at_the_edges", 8, {}, {}, {127, -128, 0, -1}, 6, {127, -128, 0, -1}},
+    {"fixed0_over_the_top", 8, {}, {}, {0, 128, 0, 0}, 6, {}},
+    {"fixed0_under_the_bottom", 8, {}, {}, {0, 0, -129, 0}, 6, {}},
+    {"fixed2_at_the_top", 10, {126, 126}, {}, {1, -1}, 2, {126, 126, 127, 127}},
+    {"fixed2_over_the_top", 10, {127, 127}, {}, {0, 1}, 2, {}},
+    {"lpc1_at_the_edges", 32, {100}, {1}, {27, -255, 0}, 7, {100, 127, -128, -128}},
+    {"lpc1_over_the_top", 32, {127}, {1}, {0, 0, 1}, 2, {}},
+    {"lpc2_under_the_bottom", 33, {-128, -128}, {1, 0}, {0, -1}, 2, {}},
+    {"lpc1_negative_shift", 32, {10}, {2}, {0, 0, 0}, 2, {}, -1},
+    {"lpc1_shift_1", 32, {10}, {2}, {0, 1, 0}, 2, {10, 10, 11, 11}, 1},
+    // An order without a loop of its own.
+    {"lpc13_over_the_top",
+     44,
+     {127, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+     {1, 0},
+     2,
+     {}},
+    {"lpc13_at_the_top",
+     44,
+     {126, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+     {1, 0},
+     2,
+     {126, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 127, 0}},
+    // 4096 zeros with parameter 20 would be 2^32: past 32 bits, whatever it wraps to.
+    {"rice_value_past_32_bits", 8, {}, {}, {0, 0, 0, int64_t{1} << 31}, 20, {}},
+};
+
+class FlacFramesBuilt : public testing::TestWithParam<Built> {};
+
+TEST_P(FlacFramesBuilt, SamplesWithinTheirBitsOrRefused) {
+    const Built& b = GetParam();
+    FrameWriter w;
+    w.Put(0, 1);
+    w.Put(static_cast<uint32_t>(b.type), 6);
+    w.Put(0, 1);  // no wasted bits
+    for (const int32_t s : b.warm) w.Put(static_cast<uint32_t>(s) & 0xFF, 8);
+    if (!b.coefs.empty()) {
+        w.Put(3, 4);  // precision 4
+        w.Put(static_cast<uint32_t>(b.shift) & 31, 5);
+        for (const int32_t c : b.coefs) w.Put(static_cast<uint32_t>(c) & 15, 4);
+    }
+    const int paramBits = b.k < 15 ? 4 : 5;
+    w.Put(paramBits == 4 ? 0 : 1, 2);  // Rice, 4- or 5-bit parameters
+    w.Put(0, 4);                       // one partition
+    w.Put(static_cast<uint32_t>(b.k), paramBits);
+    for (const int64_t r : b.residuals) w.Rice(r, b.k);
+    const uint32_t n = static_cast<uint32_t>(b.warm.size() + b.residuals.size());
+    const Bytes frame = w.Frame(n);
+    FlacFrameDecoder d({n, n, 0, 1, 8});
+    const Padded p(frame, 0, frame.size());
+    size_t used = 0;
+    const auto result = d.Decode(p.bytes.data(), frame.size(), &used);
+    if (b.expected.empty()) {
+        EXPECT_EQ(result, FlacFrameDecoder::Result::Refused);
+    } else {
+        ASSERT_EQ(result, FlacFrameDecoder::Result::Frame);
+        EXPECT_EQ(used, frame.size());
+        EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), b.expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, FlacFramesBuilt, testing::ValuesIn(kBuilt),
+                         [](const testing::TestParamInfo<Built>& i) { return i.param.name; });
 
 // A frame cut anywhere asks for more bytes, whatever the padding holds; whole, it is a frame
 // of exactly its length even with the next frame after it.
