@@ -218,12 +218,19 @@ bool HasBmi2AndLzcnt() {
 }
 #endif
 
-// Rice parameters 0 ... 30, each with its shifts known.
-const std::array<RiceReader, 31> kRiceReaders =
+// Rice parameters 0 ... 30, each with its shifts known: the plain readers, those with BMI2 and
+// LZCNT, and the ones in use (the latter where the processor has them).
+const std::array<RiceReader, 31> kPlainRiceReaders =
+    RiceReaders(std::make_integer_sequence<int, 31>{});
 #if defined(__x86_64__)
-    HasBmi2AndLzcnt() ? RiceReadersBmi(std::make_integer_sequence<int, 31>{}) :
+const bool kHasBmi = HasBmi2AndLzcnt();
+const std::array<RiceReader, 31> kBmiRiceReaders =
+    RiceReadersBmi(std::make_integer_sequence<int, 31>{});
+const std::array<RiceReader, 31>* riceReaders = kHasBmi ? &kBmiRiceReaders : &kPlainRiceReaders;
+#else
+const bool kHasBmi = false;
+const std::array<RiceReader, 31>* riceReaders = &kPlainRiceReaders;
 #endif
-                      RiceReaders(std::make_integer_sequence<int, 31>{});
 
 // Coded values to residuals in place (value u is residual u / 2, or -(u + 1) / 2 when odd);
 // returns the bitwise or of the coded values.
@@ -284,7 +291,7 @@ bool ReadResidual(BitReader& r, uint32_t* out, uint32_t blockSize, uint32_t orde
                                         : static_cast<uint32_t>(2 * v);
                 }
             }
-        } else if (!kRiceReaders[param](r, out + at, count)) {
+        } else if (!(*riceReaders)[param](r, out + at, count)) {
             return false;
         }
         at += count;
@@ -608,6 +615,14 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
     firstSample_ = firstSample;
     blockSize_ = static_cast<int32_t>(blockSize);
     return Result::Frame;
+}
+
+bool UseBmiForRiceCodes(bool on) {
+    if (on && !kHasBmi) return false;
+#if defined(__x86_64__)
+    riceReaders = on ? &kBmiRiceReaders : &kPlainRiceReaders;
+#endif
+    return true;
 }
 
 }  // namespace wtk

@@ -66,4 +66,8 @@ private:
     std::vector<std::vector<int32_t>> channels_;
 };
 
+// For tests: Rice codes read with the processor's BMI2 and LZCNT instructions (false, and
+// nothing changed, where it lacks them) or by the plain code. At start the first where it can.
+bool UseBmiForRiceCodes(bool on);
+
 }  // namespace wtk

@@ -291,13 +291,19 @@ TEST_P(FlacFramesMatch, EveryFrameAsLibFlacDecodesIt) {
     const std::vector<Frame> expected = DecodeWithLibFlac(flac, &libError);
     ASSERT_FALSE(libError);
     ASSERT_EQ(expected.size(), blocks + 1);
-    std::vector<uint32_t> heads;
-    FlacFrameDecoder::Result stop{};
-    const std::vector<Frame> got = DecodeWithFrames(flac, InfoOf(row.enc), &heads, &stop);
-    EXPECT_EQ(stop, FlacFrameDecoder::Result::NeedMore);
-    ASSERT_EQ(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << "frame " << i;
-    EXPECT_TRUE(Showed(row.shows, heads));
+    // With the Rice codes read by the plain code, and by BMI2 and LZCNT where the processor has
+    // them.
+    for (const bool bmi : {false, true}) {
+        if (!UseBmiForRiceCodes(bmi)) continue;
+        SCOPED_TRACE(bmi ? "BMI2" : "plain");
+        std::vector<uint32_t> heads;
+        FlacFrameDecoder::Result stop{};
+        const std::vector<Frame> got = DecodeWithFrames(flac, InfoOf(row.enc), &heads, &stop);
+        EXPECT_EQ(stop, FlacFrameDecoder::Result::NeedMore);
+        ASSERT_EQ(got.size(), expected.size());
+        for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << "frame " << i;
+        EXPECT_TRUE(Showed(row.shows, heads));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, FlacFramesMatch, testing::ValuesIn(kRows),
@@ -497,16 +503,20 @@ TEST_P(FlacFramesBuilt, SamplesWithinTheirBitsOrRefused) {
     for (const int64_t r : b.residuals) w.Rice(r, b.k);
     const uint32_t n = static_cast<uint32_t>(b.warm.size() + b.residuals.size());
     const Bytes frame = w.Frame(n);
-    FlacFrameDecoder d({n, n, 0, 1, 8});
-    const Padded p(frame, 0, frame.size());
-    size_t used = 0;
-    const auto result = d.Decode(p.bytes.data(), frame.size(), &used);
-    if (b.expected.empty()) {
-        EXPECT_EQ(result, FlacFrameDecoder::Result::Refused);
-    } else {
-        ASSERT_EQ(result, FlacFrameDecoder::Result::Frame);
-        EXPECT_EQ(used, frame.size());
-        EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), b.expected);
+    for (const bool bmi : {false, true}) {
+        if (!UseBmiForRiceCodes(bmi)) continue;
+        SCOPED_TRACE(bmi ? "BMI2" : "plain");
+        FlacFrameDecoder d({n, n, 0, 1, 8});
+        const Padded p(frame, 0, frame.size());
+        size_t used = 0;
+        const auto result = d.Decode(p.bytes.data(), frame.size(), &used);
+        if (b.expected.empty()) {
+            EXPECT_EQ(result, FlacFrameDecoder::Result::Refused);
+        } else {
+            ASSERT_EQ(result, FlacFrameDecoder::Result::Frame);
+            EXPECT_EQ(used, frame.size());
+            EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), b.expected);
+        }
     }
 }
 
