@@ -142,17 +142,65 @@ template <int K>
     // Loads are of whole bytes up to 63 bits: refilled only when fewer than this are left, a
     // load brings several bytes; a code with more zeros than fit goes the long way.
     constexpr int kLow = K + 24 < 56 ? K + 24 : 56;
+    // Codes come kGroup to a load, read as if the 56 or more bits a load leaves held them all,
+    // so that within a group neither the bits at hand nor a refill need checking; if they did
+    // not (too many zeros), the group is read again code by code. Groups are sized for codes of
+    // about three zeros, beyond which a fitting parameter leaves few. Within a load, a value
+    // keeps far inside 32 bits.
+    constexpr uint32_t kGroup = K <= 24 ? 56 / (K + 4) : 1;
     uint32_t i = 0;
     while (i < count) {
-        // A code loads at most once, at most 7 bytes on: these many codes cannot load past the
-        // padding, unless one goes the long way (which ends the run).
-        const ptrdiff_t room = r.limit - next;
+        // A group or a code loads at most once, at most 7 bytes on: these many cannot load past
+        // the padding, unless a code goes the long way (which ends the run).
+        ptrdiff_t room = r.limit - next;
         if (room < 0) {
             r.next = next, r.buf = buf, r.avail = avail;
             return false;
         }
-        const uint32_t end =
-            i + static_cast<uint32_t>(std::min<ptrdiff_t>(count - i, room / 8 + 1));
+        if constexpr (kGroup > 1) {
+            ptrdiff_t groups = std::min<ptrdiff_t>((count - i) / kGroup, room / 8 + 1);
+            bool allShort = true;  // no group read again
+            for (; groups > 0; --groups) {
+                const uint64_t buf0 = buf;
+                const int avail0 = avail;
+                const uint8_t* next0 = next;
+                buf |= LoadBigEndian64(next) >> avail;
+                next += (63 - avail) >> 3;
+                avail |= 56;
+                uint32_t* o = out + i;
+                int zerosSum = 0;
+#pragma GCC unroll 16
+                for (uint32_t j = 0; j < kGroup; ++j) {
+                    // 64 for no one at all: the sum tells, the shift is kept defined.
+                    const int zeros = std::countl_zero(buf);
+                    zerosSum += zeros;
+                    buf <<= zeros & 63;
+                    // The one ending the zeros is the top bit; the - 1 << K takes it away.
+                    const uint32_t u = static_cast<uint32_t>(buf >> (63 - K));
+                    buf <<= K + 1;
+                    o[j] = u + (static_cast<uint32_t>(zeros) << K) - (1u << K);
+                }
+                const int len = zerosSum + static_cast<int>(kGroup) * (K + 1);
+                if (len > avail) [[unlikely]] {
+                    buf = buf0, avail = avail0, next = next0;
+                    allShort = false;
+                    break;
+                }
+                avail -= len;
+                i += kGroup;
+            }
+            if (allShort && count - i >= kGroup) continue;
+            room = r.limit - next;
+            if (room < 0) {
+                r.next = next, r.buf = buf, r.avail = avail;
+                return false;
+            }
+        }
+        // Code by code: the codes of a group with a long one, the last codes, or every code
+        // when the parameter leaves no room for groups.
+        const ptrdiff_t codes =
+            kGroup > 1 ? std::min<ptrdiff_t>(kGroup, room / 8 + 1) : room / 8 + 1;
+        const uint32_t end = i + static_cast<uint32_t>(std::min<ptrdiff_t>(count - i, codes));
         for (; i < end; ++i) {
             if (avail < kLow) {
                 buf |= LoadBigEndian64(next) >> avail;

@@ -8,6 +8,7 @@
 #include <FLAC/stream_encoder.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -522,6 +523,62 @@ TEST_P(FlacFramesBuilt, SamplesWithinTheirBitsOrRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Frames, FlacFramesBuilt, testing::ValuesIn(kBuilt),
                          [](const testing::TestParamInfo<Built>& i) { return i.param.name; });
+
+// Runs of Rice codes whose quotients climb from none to past what the bits of one load hold,
+// for parameters read several codes to a load and one read code by code: every code must come
+// out, wherever the run's long codes and the partition's end fall, and the frame cut within
+// its last bytes must ask for more, with zeros or ones past the cut.
+TEST(FlacFrames, RiceCodesOfEveryLength) {
+    for (const int k : {0, 1, 3, 7, 12, 20, 24, 25}) {
+        for (const uint32_t maxQ : {2u, 9u, 30u, 70u}) {
+            for (const uint32_t n : {256u, 251u}) {
+                // 24-bit samples of FIXED order 0 are the residuals; a folded value must stay
+                // below 2^24.
+                const uint32_t qLimit = std::min(maxQ, (1u << (24 - std::min(k, 24))) - 1);
+                std::vector<int32_t> samples;
+                FrameWriter w;
+                w.Put(0x10, 8);  // FIXED order 0, no wasted bits
+                w.Put(k < 15 ? 0 : 1, 2);
+                w.Put(0, 4);
+                w.Put(static_cast<uint32_t>(k), k < 15 ? 4 : 5);
+                for (uint32_t i = 0; i < n; ++i) {
+                    const uint64_t q = (i * 5 + i / 7) % (qLimit + 1);
+                    const uint64_t rest = (i * 2654435761u) & ((uint64_t{1} << k) - 1);
+                    const uint64_t u = std::min<uint64_t>(q << k | rest, (1u << 24) - 1);
+                    const int64_t r =
+                        (u & 1) ? -static_cast<int64_t>(u + 1) / 2 : static_cast<int64_t>(u / 2);
+                    w.Rice(r, k);
+                    samples.push_back(static_cast<int32_t>(r));
+                }
+                const Bytes frame = w.Frame(n);
+                for (const bool bmi : {false, true}) {
+                    if (!UseBmiForRiceCodes(bmi)) continue;
+                    SCOPED_TRACE(testing::Message()
+                                 << "k " << k << ", quotients to " << maxQ << ", " << n
+                                 << " codes, " << (bmi ? "BMI2" : "plain"));
+                    FlacFrameDecoder d({n, n, 0, 1, 24});
+                    const Padded whole(frame, 0, frame.size());
+                    size_t used = 0;
+                    ASSERT_EQ(d.Decode(whole.bytes.data(), frame.size(), &used),
+                              FlacFrameDecoder::Result::Frame);
+                    EXPECT_EQ(used, frame.size());
+                    EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), samples);
+                    for (size_t cut = frame.size() - 24; cut < frame.size(); ++cut) {
+                        for (const uint8_t fill : {0x00, 0xFF}) {
+                            // Exactly as long as the decoder may read, for the sanitizers.
+                            Bytes b(cut + FlacFrameDecoder::kPadding, fill);
+                            std::copy_n(frame.begin(), cut, b.begin());
+                            EXPECT_EQ(d.Decode(b.data(), cut, &used),
+                                      FlacFrameDecoder::Result::NeedMore)
+                                << cut << " bytes, padding " << int{fill};
+                        }
+                    }
+                }
+            }
+        }
+    }
+    UseBmiForRiceCodes(true);
+}
 
 // A frame cut anywhere asks for more bytes, whatever the padding holds; whole, it is a frame
 // of exactly its length even with the next frame after it.
