@@ -340,8 +340,9 @@ uint16_t FrameCrc(const uint8_t* p, size_t n) {
 // Where a damage lies: a header byte, the header's CRC-8, a byte from the first subframe on,
 // or the frame's last byte before its CRC-16.
 enum class Where { Header, HeaderCrc, Body, BodyEnd };
-// The CRCs made right again after the damage, so that a check of its own must refuse it.
-enum class Fix { None, Crcs };
+// The CRCs made right again after the damage, so that a check of its own must refuse it; or
+// only the frame's CRC-16, so that the header's CRC-8 must.
+enum class Fix { None, Crcs, FrameCrc };
 
 struct Damage {
     const char* name;
@@ -358,6 +359,7 @@ const Damage kDamages[] = {
     {"last_body_bit_flipped", Where::BodyEnd, 0, 0x01, kFlip, Fix::None},
     {"frame_number_bit_flipped", Where::Header, 4, 0x02, kFlip, Fix::None},
     {"crc8_flipped", Where::HeaderCrc, 0, 0x80, kFlip, Fix::None},
+    {"crc8_flipped_frame_crc_right", Where::HeaderCrc, 0, 0x80, kFlip, Fix::FrameCrc},
     {"sync_broken", Where::Header, 1, 0x04, kFlip, Fix::Crcs},
     {"reserved_bit_after_sync", Where::Header, 1, 0x02, 0x02, Fix::Crcs},
     {"block_size_code_0", Where::Header, 2, 0xF0, 0x00, Fix::Crcs},
@@ -388,9 +390,9 @@ TEST_P(FlacFramesDamaged, Refused) {
                                                       : frame.size() - 3;
     frame[at] = dmg.value == kFlip ? frame[at] ^ dmg.mask
                                    : static_cast<uint8_t>((frame[at] & ~dmg.mask) | dmg.value);
-    if (dmg.fix == Fix::Crcs) {
+    if (dmg.fix != Fix::None) {
         const size_t h = HeaderLength(frame.data());
-        frame[h - 1] = HeaderCrc(frame.data(), h - 1);
+        if (dmg.fix == Fix::Crcs) frame[h - 1] = HeaderCrc(frame.data(), h - 1);
         const uint16_t crc = FrameCrc(frame.data(), frame.size() - 2);
         frame[frame.size() - 2] = static_cast<uint8_t>(crc >> 8);
         frame[frame.size() - 1] = static_cast<uint8_t>(crc);
