@@ -257,6 +257,8 @@ constexpr std::array<RiceReader, sizeof...(K)> RiceReadersBmi(std::integer_seque
     return {&ReadRiceBmi<K>...};
 }
 
+// Asked of cpuid itself, not of __builtin_cpu_supports as the filter kernels are chosen: clang's
+// builtin knows no "lzcnt".
 bool HasBmi2AndLzcnt() {
     unsigned a = 0, b = 0, c = 0, d = 0;
     if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
