@@ -100,6 +100,79 @@ void BandPassPortable(const int32_t* s, int32_t pFirst, int32_t count, const Ban
     BandPassPortableRange(s, pFirst, 0, count, c, threshold, out, mask);
 }
 
+// What a block screen compares its float sums with (S: the largest sum of a phase's coefficient
+// magnitudes, X < 2^17: the samples' magnitude bound).
+// - A value above the threshold is the rounding of a double sum of at least threshold + 1/2,
+//   which lies within 5 x 2^-53 S X < 2^-33 S of the exact sum (exactly on it when folded).
+// - A plain float sum of five products of coefficients (floats, held exactly in c) and samples
+//   lies within 5.0001 x 2^-24 S X < S / 25 of the exact sum.
+// - A folded float P + |Q| (see BandPassCoeffs) is the larger of a pair of phases within
+//   5.0001 x 2^-24 x 2 S X < S / 12: the half sums and differences rounded to float add one
+//   rounding to each product, the final sum one more, and each pair of samples |x0| + |x4| is
+//   below 2 X, times |h| + |g| = the larger of the two coefficients' magnitudes.
+// - 2^-20 covers products that underflow.
+// So a block whose float sums all lie at or below threshold + 1/2 - S / 8 - 2^-20 has no value
+// above the threshold. Not usable where float sums could overflow.
+struct ScreenLimit {
+    bool usable;
+    float limit;
+};
+
+ScreenLimit ScreenLimitFor(const BandPassCoeffs& c, int32_t threshold) {
+    double largestSum = 0;
+    for (const auto& phase : c.c) {
+        double sum = 0;
+        for (double v : phase) sum += std::fabs(v);
+        largestSum = std::max(largestSum, sum);
+    }
+    if (!(largestSum * 131072.0 < 1e30)) return {false, 0};
+    const double limit =
+        static_cast<double>(threshold) + 0.5 - largestSum / 8.0 - std::ldexp(1.0, -20);
+    float f = static_cast<float>(limit);
+    if (static_cast<double>(f) > limit) f = std::nextafter(f, -INFINITY);
+    return {true, f};
+}
+
+// The largest float sum of the four phases at position p (x = s + p - 2).
+inline float ScreenSumMax(const int32_t* x, const float (&cf)[4][5]) {
+    float m = -INFINITY;
+    for (int k = 0; k < 4; ++k) {
+        float v = cf[k][0] * static_cast<float>(x[0]);
+        for (int j = 1; j < 5; ++j) v += cf[k][j] * static_cast<float>(x[j]);
+        m = std::max(m, v);
+    }
+    return m;
+}
+
+void FloatCoeffs(const BandPassCoeffs& c, float (&cf)[4][5]) {
+    for (int k = 0; k < 4; ++k)
+        for (int j = 0; j < 5; ++j) cf[k][j] = static_cast<float>(c.c[k][j]);
+}
+
+// Blocks from..blocks-1 of the screen, one position at a time.
+void ScreenPortableRange(const int32_t* s, int32_t pFirst, int32_t fromBlock, int32_t count,
+                         const BandPassCoeffs& c, float limit, uint64_t* blocks) {
+    float cf[4][5];
+    FloatCoeffs(c, cf);
+    for (int32_t b = fromBlock; 16 * b < count; ++b) {
+        float m = -INFINITY;
+        for (int32_t i = 16 * b; i < std::min(16 * b + 16, count); ++i)
+            m = std::max(m, ScreenSumMax(s + pFirst + i - 2, cf));
+        blocks[b >> 6] |= static_cast<uint64_t>(m > limit) << (b & 63);
+    }
+}
+
+void ScreenAllBlocks(int32_t count, uint64_t* blocks) {
+    for (int32_t b = 0; 16 * b < count; ++b) blocks[b >> 6] |= uint64_t{1} << (b & 63);
+}
+
+void ScreenPortable(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
+                    int32_t threshold, uint64_t* blocks) {
+    const ScreenLimit l = ScreenLimitFor(c, threshold);
+    if (!l.usable) return ScreenAllBlocks(count, blocks);
+    ScreenPortableRange(s, pFirst, 0, count, c, l.limit, blocks);
+}
+
 #ifdef WTK_HAVE_X86_KERNELS
 
 // ---- AVX2: four outputs or positions per step ----
@@ -309,6 +382,75 @@ WTK_AVX2 void BandPassAvx2T(const int32_t* s, int32_t pFirst, int32_t count,
     BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
 }
 
+WTK_AVX2 inline __m256 LoadAsFloat8(const int32_t* p) {
+    return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+// The screen eight positions a step: the five samples each phase reads converted once, every
+// phase's float sum formed as the portable screen forms it (the order does not matter: only
+// the bound does).
+template <bool kFolded>
+WTK_AVX2 void ScreenAvx2T(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
+                          float limitValue, uint64_t* blocks) {
+    __m256 ck[4][5];
+    for (int k = 0; k < 4; ++k) {
+        for (int j = 0; j < 5; ++j) {
+            // Folded: h0, h1, h2, g0, g1 of phases 0 and 3, then of phases 1 and 2.
+            const double v = kFolded ? (k < 2 ? c.fold[k][j] : 0.0) : c.c[k][j];
+            ck[k][j] = _mm256_set1_ps(static_cast<float>(v));
+        }
+    }
+    const __m256 limit = _mm256_set1_ps(limitValue);
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const int32_t full = count / 16;  // blocks of 16 positions
+    for (int32_t b = 0; b < full; ++b) {
+        __m256 m = _mm256_set1_ps(-INFINITY);
+#pragma GCC unroll 2
+        for (int32_t i = 16 * b; i < 16 * b + 16; i += 8) {
+            const int32_t* x = s + pFirst + i - 2;
+            const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x2 = LoadAsFloat8(x + 2),
+                         x3 = LoadAsFloat8(x + 3), x4 = LoadAsFloat8(x + 4);
+            if constexpr (kFolded) {
+                // The larger of P + Q and P - Q is P + |Q|; the pairs are exact in float.
+                const __m256 sum04 = _mm256_add_ps(x0, x4), diff04 = _mm256_sub_ps(x0, x4);
+                const __m256 sum13 = _mm256_add_ps(x1, x3), diff13 = _mm256_sub_ps(x1, x3);
+#pragma GCC unroll 2
+                for (int pair = 0; pair < 2; ++pair) {
+                    const __m256* g = ck[pair];
+                    const __m256 p = _mm256_add_ps(
+                        _mm256_add_ps(_mm256_mul_ps(g[0], sum04), _mm256_mul_ps(g[1], sum13)),
+                        _mm256_mul_ps(g[2], x2));
+                    const __m256 q =
+                        _mm256_add_ps(_mm256_mul_ps(g[3], diff04), _mm256_mul_ps(g[4], diff13));
+                    m = _mm256_max_ps(m, _mm256_add_ps(p, _mm256_and_ps(q, magnitude)));
+                }
+            } else {
+#pragma GCC unroll 4
+                for (int k = 0; k < 4; ++k) {
+                    __m256 v = _mm256_mul_ps(ck[k][0], x0);
+                    v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][1], x1));
+                    v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][2], x2));
+                    v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][3], x3));
+                    v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][4], x4));
+                    m = _mm256_max_ps(m, v);
+                }
+            }
+        }
+        const bool may = _mm256_movemask_ps(_mm256_cmp_ps(m, limit, _CMP_GT_OQ)) != 0;
+        blocks[b >> 6] |= static_cast<uint64_t>(may) << (b & 63);
+    }
+    _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
+    ScreenPortableRange(s, pFirst, full, count, c, limitValue, blocks);
+}
+
+WTK_AVX2 void ScreenAvx2(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
+                         int32_t threshold, uint64_t* blocks) {
+    const ScreenLimit l = ScreenLimitFor(c, threshold);
+    if (!l.usable) return ScreenAllBlocks(count, blocks);
+    if (c.folded) return ScreenAvx2T<true>(s, pFirst, count, c, l.limit, blocks);
+    ScreenAvx2T<false>(s, pFirst, count, c, l.limit, blocks);
+}
+
 void BandPassAvx2(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
                   int32_t threshold, int32_t* out, uint64_t* mask, Stores stores) {
     if (c.folded && stores == Stores::Streaming && Aligned32(out)) {
@@ -458,20 +600,26 @@ using WidenFn = void (*)(const uint8_t*, int32_t, int32_t*);
 using HighPassFn = void (*)(const uint8_t*, int32_t, int32_t*, Stores);
 using BandPassFn = void (*)(const int32_t*, int32_t, int32_t, const BandPassCoeffs&, int32_t,
                             int32_t*, uint64_t*, Stores);
+using ScreenFn = void (*)(const int32_t*, int32_t, int32_t, const BandPassCoeffs&, int32_t,
+                          uint64_t*);
 
 struct Kernels {
     FilterKernelKind kind;
     WidenFn widen;
     HighPassFn highPass;
     BandPassFn bandPass;
+    ScreenFn screen;
 };
 
 Kernels KernelsFor(FilterKernelKind kind) {
 #ifdef WTK_HAVE_X86_KERNELS
-    if (kind == FilterKernelKind::Avx512) return {kind, WidenAvx2, HighPassAvx512, BandPassAvx512};
-    if (kind == FilterKernelKind::Avx2) return {kind, WidenAvx2, HighPassAvx2, BandPassAvx2};
+    if (kind == FilterKernelKind::Avx512)
+        return {kind, WidenAvx2, HighPassAvx512, BandPassAvx512, ScreenAvx2};
+    if (kind == FilterKernelKind::Avx2)
+        return {kind, WidenAvx2, HighPassAvx2, BandPassAvx2, ScreenAvx2};
 #endif
-    return {FilterKernelKind::Portable, WidenPortable, HighPassPortable, BandPassPortable};
+    return {FilterKernelKind::Portable, WidenPortable, HighPassPortable, BandPassPortable,
+            ScreenPortable};
 }
 
 Kernels& Active() {
@@ -552,6 +700,13 @@ void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandP
                     int32_t threshold, int32_t* out, uint64_t* aboveMask, Stores stores) {
     assert(pFirst >= 2 && count >= 0);
     Active().bandPass(s, pFirst, count, c, threshold, out, aboveMask, stores);
+}
+
+void BandPassBlocksMayExceed(const int32_t* s, int32_t pFirst, int32_t count,
+                             const BandPassCoeffs& c, int32_t threshold, uint64_t* blocks) {
+    assert(pFirst >= 2 && count >= 0);
+    std::memset(blocks, 0, sizeof(uint64_t) * ((static_cast<size_t>(count) + 1023) / 1024));
+    if (count > 0) Active().screen(s, pFirst, count, c, threshold, blocks);
 }
 
 FilterKernelKind ActiveFilterKernel() {

@@ -62,6 +62,14 @@ void BandPassValues(const int32_t* s, int32_t pFirst, int32_t count, const BandP
                     int32_t threshold, int32_t* out, uint64_t* aboveMask,
                     Stores stores = Stores::Cached);
 
+// Which 16-position blocks of positions pFirst ... pFirst + count - 1 (block b: positions
+// pFirst + 16 b ..., the last one possibly shorter) may hold a band-pass value above threshold:
+// bit b of blocks (ceil(count / 1024) words) is clear only where every value of the block
+// surely lies at or below it. Made from float sums with a margin that covers their rounding, at
+// a fraction of the cost of the values; reads as BandPassValues reads.
+void BandPassBlocksMayExceed(const int32_t* s, int32_t pFirst, int32_t count,
+                             const BandPassCoeffs& c, int32_t threshold, uint64_t* blocks);
+
 // A quiet block: its raw samples span (maximum less minimum, known only for a block scanned
 // for the graphs) no more than 4 x the threshold. Its band-pass values are neither made nor
 // searched for peaks; its time runs on.

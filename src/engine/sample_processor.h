@@ -9,6 +9,7 @@
 // engine/sample_processor_core.h.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -157,6 +158,15 @@ private:
     template <PeakSink Sink, bool kGraph>
     int32_t ScanChunk(Sink& sink, const int32_t* vals, const uint64_t* above, int32_t first,
                       int32_t nPos, bool& clickLimitReached);
+    // Band-passes and scans positions r ... r + n - 1 of a piece (high-pass values at hp, as
+    // BandPassStage takes them) only where it can matter: a 16-position block whose values all
+    // lie at or below the threshold changes nothing while no peak is held, so such a block is
+    // passed over (its time runs on) unless a peak is held when it begins. With the graphs off.
+    // Returns the positions done (fewer when the minute's clicks reach the limit).
+    template <PeakSink Sink>
+    int32_t ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, int32_t r, int32_t n,
+                                   const BandPass& filter, bool& clickLimitReached,
+                                   int64_t& filteringNs);
     // Makes the band-pass filter that the sensitivity asks for the one in force (a new value
     // with the next generation, handed to the pipeline) unless it already is. The sensitivity
     // changes only at minute ends and between files, where this is called.
@@ -173,6 +183,11 @@ private:
     Host& host_;
     std::vector<int32_t> bandPassVals_;  // 4 x kChunkPositions values of the current chunk
     std::vector<uint64_t> aboveMask_;    // bit i: bandPassVals_[i] > AdjustedDeadBand
+    // Bit b: block b of the chunk may hold a value above the threshold.
+    std::array<uint64_t, kChunkPositions / 1024> mayRise_{};
+    // Chunks left that are band-passed whole: where nearly every block may rise (loud noise),
+    // finding the few that cannot costs more than it saves.
+    int32_t wholeChunksLeft_ = 0;
     FilterPipeline pipeline_;
     int32_t pieceSamples_ = FilterPipeline::kDefaultPieceSamples;
     bool threads_ = SeveralProcessors();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstdio>
 #include <string>
@@ -130,19 +131,24 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
         const int64_t span = static_cast<int64_t>(MaxSampleThisMinute) - MinSampleThisMinute;
         const auto n = static_cast<int32_t>(n64);
         const BandPass& filter = *bandPass_;
+        const bool madeAhead = ahead != nullptr && ahead->FilterGen == filter.Gen();
+        bool clickLimit = false;
         if (IsQuietBlock(span < 0 ? -span : span, filter.Threshold())) {
             SampleTimeNear2MHz += 4 * n;
             r += n;
+        } else if (!madeAhead && !GraphRequired && wholeChunksLeft_ == 0) {
+            r += ScanWhereValuesMayRise(sink, hp, r, n, filter, clickLimit, filtering);
         } else {
             const int32_t* vals;
             const uint64_t* above;
             int32_t first;
-            if (ahead != nullptr && ahead->FilterGen == filter.Gen()) {
+            if (madeAhead) {
                 vals = ahead->Values.data();
                 above = ahead->Above.data();
                 first = 4 * r;
             } else {
                 // Not made ahead, or with a filter that a minute end has since replaced.
+                if (wholeChunksLeft_ > 0) --wholeChunksLeft_;
                 const int64_t f0 = Timing != nullptr ? ThreadCpuNs() : 0;
                 BandPassValues(hp, r + 2, n, filter.Coeffs(), filter.Threshold(),
                                bandPassVals_.data(), aboveMask_.data());
@@ -151,13 +157,10 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
                 above = aboveMask_.data();
                 first = 0;
             }
-            bool clickLimit = false;
-            const int32_t done =
-                GraphRequired ? ScanChunk<Sink, true>(sink, vals, above, first, n, clickLimit)
-                              : ScanChunk<Sink, false>(sink, vals, above, first, n, clickLimit);
-            r += done;
-            if (clickLimit) minuteEnds = true;
+            r += GraphRequired ? ScanChunk<Sink, true>(sink, vals, above, first, n, clickLimit)
+                               : ScanChunk<Sink, false>(sink, vals, above, first, n, clickLimit);
         }
+        if (clickLimit) minuteEnds = true;
         if (minuteEnds) {
             DoMinEndWith(sink);
             UpdateBandPass();
@@ -172,6 +175,54 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
         Timing->BandPassNs += filtering;
         Timing->PeaksNs += ThreadCpuNs() - start - filtering;
     }
+}
+
+template <PeakSink Sink>
+int32_t SampleProcessor::ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, int32_t r, int32_t n,
+                                                const BandPass& filter, bool& clickLimitReached,
+                                                int64_t& filteringNs) {
+    const int64_t f0 = Timing != nullptr ? ThreadCpuNs() : 0;
+    mayRise_.fill(0);
+    BandPassBlocksMayExceed(hp, r + 2, n, filter.Coeffs(), filter.Threshold(), mayRise_.data());
+    if (Timing != nullptr) filteringNs += ThreadCpuNs() - f0;
+    const int32_t blocks = (n + 15) / 16;
+    const auto mayRise = [&](int32_t b) { return ((mayRise_[b >> 6] >> (b & 63)) & 1) != 0; };
+    // The first block at or after b that may rise, or blocks.
+    const auto NextBlockThatMayRise = [&](int32_t b, int32_t end) {
+        for (int32_t w = b >> 6; 64 * w < end; ++w) {
+            const uint64_t bits = mayRise_[w] & (~uint64_t{0} << (w == b >> 6 ? b & 63 : 0));
+            if (bits != 0) return std::min(64 * w + std::countr_zero(bits), end);
+        }
+        return end;
+    };
+    int32_t rising = 0;
+    for (const uint64_t w : mayRise_) rising += std::popcount(w);
+    // Where three blocks in four may rise, the next chunks are band-passed whole.
+    if (4 * rising > 3 * blocks) wholeChunksLeft_ = 15;
+    int32_t j = 0;  // positions of the chunk done (a multiple of 16 until the last block)
+    while (j < n) {
+        int32_t b = j / 16;
+        if (!PkOnHold) {
+            b = NextBlockThatMayRise(b, blocks);
+            const int32_t to = std::min(16 * b, n);
+            SampleTimeNear2MHz += 4 * (to - j);  // nothing in between can change the state
+            j = to;
+            if (j >= n) break;
+        }
+        // This block, and the blocks after it that may rise, through gaps of one block (making
+        // its values costs less than another stretch).
+        int32_t e = b + 1;
+        while (e < blocks && (mayRise(e) || (e + 1 < blocks && mayRise(e + 1)))) ++e;
+        const int32_t end = std::min(16 * e, n);
+        const int64_t f1 = Timing != nullptr ? ThreadCpuNs() : 0;
+        BandPassValues(hp, r + 2 + j, end - j, filter.Coeffs(), filter.Threshold(),
+                       bandPassVals_.data() + 4 * j, aboveMask_.data() + j / 16);
+        if (Timing != nullptr) filteringNs += ThreadCpuNs() - f1;
+        j += ScanChunk<Sink, false>(sink, bandPassVals_.data(), aboveMask_.data(), 4 * j, end - j,
+                                    clickLimitReached);
+        if (clickLimitReached) break;
+    }
+    return j;
 }
 
 template <PeakSink Sink>

@@ -207,6 +207,89 @@ TEST_P(EachKernel, BandPassFoldsOnlyASymmetricKernelWhoseSumsAreExact) {
     EXPECT_FALSE(MakeBandPassCoeffs(sens.Coeff).folded);
 }
 
+// The block screen must flag every block that holds a value above the threshold, also where
+// the largest value lies just one above it, and should pass over a block whose values all lie
+// clearly below it; a gain whose float sums could overflow flags every block.
+TEST_P(EachKernel, TheBlockScreenMissesNoValueAboveTheThreshold) {
+    std::mt19937 rng(13);
+    std::array<float, 20> lopsided{}, wide{};
+    {
+        Sensitivity sens;
+        sens.CurrentAmpScaler = 0.001f;
+        sens.ReviseFilterScale();
+        lopsided = sens.Coeff;
+        lopsided[3] = std::nextafter(lopsided[3], 1.0f);
+        wide = sens.Coeff;
+        wide[0] = wide[19] = 1.0f;
+        wide[4] = wide[15] = std::ldexp(1.0f, -70);
+    }
+    std::vector<std::pair<const char*, std::array<float, 20>>> kernels = {{"lopsided", lopsided},
+                                                                          {"wide", wide}};
+    for (float scaler : {0.001f, 0.00005f, 0.0123457f, 1.7f, -0.3f, 3e-7f}) {
+        Sensitivity sens;
+        sens.CurrentAmpScaler = scaler;
+        sens.ReviseFilterScale();
+        kernels.emplace_back("gain", sens.Coeff);
+    }
+    for (const auto& [name, coeff] : kernels) {
+        const BandPassCoeffs c = MakeBandPassCoeffs(coeff);
+        double largestSum = 0;
+        for (const auto& phase : c.c) {
+            double sum = 0;
+            for (double v : phase) sum += std::fabs(v);
+            largestSum = std::max(largestSum, sum);
+        }
+        for (const int32_t range : {40, 3000, 131071}) {
+            std::uniform_int_distribution<int32_t> hp(-range, range);
+            const int32_t count = 1990;  // 124 blocks of 16 and one of 6
+            std::vector<int32_t> s(static_cast<size_t>(count) + 4);
+            for (auto& v : s) v = hp(rng);
+            std::vector<int32_t> values(4 * s.size());
+            std::vector<uint64_t> above(s.size() / 16 + 1);
+            BandPassValues(s.data(), 2, count, c, 0, values.data(), above.data());
+            for (int32_t b = 0; 16 * b < count; ++b) {
+                const int32_t n = std::min(16, count - 16 * b);
+                const int32_t most =
+                    *std::max_element(values.begin() + 64 * b, values.begin() + 64 * b + 4 * n);
+                // The block alone, at thresholds just below its largest value and clearly
+                // above it.
+                uint64_t bits = 0;
+                BandPassBlocksMayExceed(s.data(), 2 + 16 * b, n, c, most - 1, &bits);
+                ASSERT_EQ(bits, 1u)
+                    << name << " range " << range << " block " << b << " max " << most;
+                if (most > INT32_MAX - 2 - static_cast<int32_t>(largestSum)) continue;
+                bits = 7;
+                BandPassBlocksMayExceed(s.data(), 2 + 16 * b, n, c,
+                                        most + 1 + static_cast<int32_t>(std::ceil(largestSum)),
+                                        &bits);
+                EXPECT_EQ(bits, c.mayOverflow ? 1u : 0u)
+                    << name << " range " << range << " block " << b << " max " << most;
+            }
+            // All blocks at once, with a threshold that some blocks reach.
+            const int32_t threshold = values[17];
+            BandPassValues(s.data(), 2, count, c, threshold, values.data(), above.data());
+            std::array<uint64_t, 2> blocks{~uint64_t{0}, ~uint64_t{0}};
+            BandPassBlocksMayExceed(s.data(), 2, count, c, threshold, blocks.data());
+            for (int32_t b = 0; b < 128; ++b) {
+                const bool flagged = ((blocks[b / 64] >> (b % 64)) & 1) != 0;
+                if (16 * b >= count) {
+                    ASSERT_FALSE(flagged) << "bit past the last block " << b;
+                } else if (above[b] != 0) {
+                    ASSERT_TRUE(flagged) << name << " range " << range << " block " << b;
+                }
+            }
+        }
+    }
+    // Coefficients whose float sums could overflow: every block may rise.
+    Sensitivity sens;
+    sens.CurrentAmpScaler = 3e38f;
+    sens.ReviseFilterScale();
+    std::vector<int32_t> s(40, 0);
+    uint64_t bits = 0;
+    BandPassBlocksMayExceed(s.data(), 2, 36, MakeBandPassCoeffs(sens.Coeff), 1000, &bits);
+    EXPECT_EQ(bits, 7u);
+}
+
 TEST_P(EachKernel, BandPassSaturatesAbsurdGains) {
     Sensitivity sens;
     sens.CurrentAmpScaler = 3e38f;  // coefficients beyond the float range stay finite
