@@ -389,6 +389,40 @@ WTK_AVX2 inline __m256 LoadAsFloat8(const int32_t* p) {
 // The screen eight positions a step: the five samples each phase reads converted once, every
 // phase's float sum formed as the portable screen forms it (the order does not matter: only
 // the bound does).
+// The largest float sum of the phases of eight positions (x = s + p - 2 for the first) and m.
+template <bool kFolded>
+WTK_AVX2 inline __m256 ScreenEight(const int32_t* x, const __m256 (&ck)[4][5], __m256 m) {
+    const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x2 = LoadAsFloat8(x + 2),
+                 x3 = LoadAsFloat8(x + 3), x4 = LoadAsFloat8(x + 4);
+    if constexpr (kFolded) {
+        // The larger of P + Q and P - Q is P + |Q|; the pairs are exact in float.
+        const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+        const __m256 sum04 = _mm256_add_ps(x0, x4), diff04 = _mm256_sub_ps(x0, x4);
+        const __m256 sum13 = _mm256_add_ps(x1, x3), diff13 = _mm256_sub_ps(x1, x3);
+#pragma GCC unroll 2
+        for (int pair = 0; pair < 2; ++pair) {
+            const __m256* g = ck[pair];
+            const __m256 p =
+                _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(g[0], sum04), _mm256_mul_ps(g[1], sum13)),
+                              _mm256_mul_ps(g[2], x2));
+            const __m256 q =
+                _mm256_add_ps(_mm256_mul_ps(g[3], diff04), _mm256_mul_ps(g[4], diff13));
+            m = _mm256_max_ps(m, _mm256_add_ps(p, _mm256_and_ps(q, magnitude)));
+        }
+    } else {
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) {
+            __m256 v = _mm256_mul_ps(ck[k][0], x0);
+            v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][1], x1));
+            v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][2], x2));
+            v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][3], x3));
+            v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][4], x4));
+            m = _mm256_max_ps(m, v);
+        }
+    }
+    return m;
+}
+
 template <bool kFolded>
 WTK_AVX2 void ScreenAvx2T(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
                           float limitValue, uint64_t* blocks) {
@@ -401,41 +435,11 @@ WTK_AVX2 void ScreenAvx2T(const int32_t* s, int32_t pFirst, int32_t count, const
         }
     }
     const __m256 limit = _mm256_set1_ps(limitValue);
-    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+    const __m256 none = _mm256_set1_ps(-INFINITY);
     const int32_t full = count / 16;  // blocks of 16 positions
-    for (int32_t b = 0; b < full; ++b) {
-        __m256 m = _mm256_set1_ps(-INFINITY);
-#pragma GCC unroll 2
-        for (int32_t i = 16 * b; i < 16 * b + 16; i += 8) {
-            const int32_t* x = s + pFirst + i - 2;
-            const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x2 = LoadAsFloat8(x + 2),
-                         x3 = LoadAsFloat8(x + 3), x4 = LoadAsFloat8(x + 4);
-            if constexpr (kFolded) {
-                // The larger of P + Q and P - Q is P + |Q|; the pairs are exact in float.
-                const __m256 sum04 = _mm256_add_ps(x0, x4), diff04 = _mm256_sub_ps(x0, x4);
-                const __m256 sum13 = _mm256_add_ps(x1, x3), diff13 = _mm256_sub_ps(x1, x3);
-#pragma GCC unroll 2
-                for (int pair = 0; pair < 2; ++pair) {
-                    const __m256* g = ck[pair];
-                    const __m256 p = _mm256_add_ps(
-                        _mm256_add_ps(_mm256_mul_ps(g[0], sum04), _mm256_mul_ps(g[1], sum13)),
-                        _mm256_mul_ps(g[2], x2));
-                    const __m256 q =
-                        _mm256_add_ps(_mm256_mul_ps(g[3], diff04), _mm256_mul_ps(g[4], diff13));
-                    m = _mm256_max_ps(m, _mm256_add_ps(p, _mm256_and_ps(q, magnitude)));
-                }
-            } else {
-#pragma GCC unroll 4
-                for (int k = 0; k < 4; ++k) {
-                    __m256 v = _mm256_mul_ps(ck[k][0], x0);
-                    v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][1], x1));
-                    v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][2], x2));
-                    v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][3], x3));
-                    v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][4], x4));
-                    m = _mm256_max_ps(m, v);
-                }
-            }
-        }
+    const int32_t* x = s + pFirst - 2;
+    for (int32_t b = 0; b < full; ++b, x += 16) {
+        const __m256 m = ScreenEight<kFolded>(x + 8, ck, ScreenEight<kFolded>(x, ck, none));
         const bool may = _mm256_movemask_ps(_mm256_cmp_ps(m, limit, _CMP_GT_OQ)) != 0;
         blocks[b >> 6] |= static_cast<uint64_t>(may) << (b & 63);
     }

@@ -185,8 +185,8 @@ private:
     std::vector<uint64_t> aboveMask_;    // bit i: bandPassVals_[i] > AdjustedDeadBand
     // Bit b: block b of the chunk may hold a value above the threshold.
     std::array<uint64_t, kChunkPositions / 1024> mayRise_{};
-    // Chunks left that are band-passed whole: where nearly every block may rise (loud noise),
-    // finding the few that cannot costs more than it saves.
+    // Chunks left that are band-passed whole: where most blocks may rise (loud noise), finding
+    // the few that cannot costs more than it saves.
     int32_t wholeChunksLeft_ = 0;
     FilterPipeline pipeline_;
     int32_t pieceSamples_ = FilterPipeline::kDefaultPieceSamples;

@@ -195,11 +195,8 @@ int32_t SampleProcessor::ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, i
         }
         return end;
     };
-    int32_t rising = 0;
-    for (const uint64_t w : mayRise_) rising += std::popcount(w);
-    // Where three blocks in four may rise, the next chunks are band-passed whole.
-    if (4 * rising > 3 * blocks) wholeChunksLeft_ = 15;
-    int32_t j = 0;  // positions of the chunk done (a multiple of 16 until the last block)
+    int32_t j = 0;     // positions of the chunk done (a multiple of 16 until the last block)
+    int32_t made = 0;  // positions band-passed
     while (j < n) {
         int32_t b = j / 16;
         if (!PkOnHold) {
@@ -218,10 +215,13 @@ int32_t SampleProcessor::ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, i
         BandPassValues(hp, r + 2 + j, end - j, filter.Coeffs(), filter.Threshold(),
                        bandPassVals_.data() + 4 * j, aboveMask_.data() + j / 16);
         if (Timing != nullptr) filteringNs += ThreadCpuNs() - f1;
+        made += end - j;
         j += ScanChunk<Sink, false>(sink, bandPassVals_.data(), aboveMask_.data(), 4 * j, end - j,
                                     clickLimitReached);
         if (clickLimitReached) break;
     }
+    // Where more than half of a chunk was band-passed, the next chunks are band-passed whole.
+    if (2 * made > n) wholeChunksLeft_ = 15;
     return j;
 }
 

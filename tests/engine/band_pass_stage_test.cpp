@@ -375,6 +375,45 @@ TEST(BandPassStageTest, AClickCountAlreadyAtTheLimitEndsTheMinuteAfterOnePositio
     EXPECT_EQ(st.proc.SampleTimeNear2MHz, 4 * (1000 - 87 - 1));
 }
 
+// A band-pass kernel that passes each high-pass value through as the four values of its
+// position, so that a test writes the values themselves.
+void PassValuesThrough(Sensitivity& sens) {
+    sens.Coeff.fill(0.0f);
+    for (int k = 8; k < 12; ++k) sens.Coeff[static_cast<size_t>(k)] = 1.0f;
+}
+
+// Stretches of 16 positions whose values all lie at or below the threshold are passed over
+// only while no peak is held: a held peak confirmed in such a stretch is handed over, and not
+// lifted by a larger one later. The same values one at a time (graphs on) give the same calls.
+TEST(BandPassStageTest, APeakHeldIntoAQuietStretchIsConfirmedThere) {
+    std::vector<RecordingSink> sinks;
+    for (const bool graphs : {true, false}) {
+        Stage st;
+        PassValuesThrough(st.sens);
+        st.sens.AdjustedDeadBand = 40;
+        const int32_t t = st.sens.AdjustedDeadBand;
+        const int32_t n = 2000;
+        std::vector<int16_t> v(n, 0);
+        // Chunk position q is value hp[q + 2]; stretches begin at multiples of 16 from 320.
+        const auto at = [&](int32_t q) -> int16_t& { return v[static_cast<size_t>(q + 2)]; };
+        at(334) = static_cast<int16_t>(t + 10);  // a peak at the end of a stretch, held at 335
+        at(335) = static_cast<int16_t>(t + 5);
+        at(340) = 1;  // below half the peak, in a stretch at or below the threshold
+        // Two quiet stretches, then values at half the peak and over it: a rise above the
+        // held peak, had it not been confirmed.
+        for (int32_t q = 384; q < 392; ++q) at(q) = static_cast<int16_t>((t + 10) / 2 + 1);
+        at(392) = static_cast<int16_t>(t + 20);
+        at(393) = static_cast<int16_t>(t + 15);  // held, then confirmed by the zeros after it
+        st.Fill(v);
+        st.proc.SampleTimeNear2MHz = 0;
+        st.proc.GraphRequired = graphs;
+        st.BandPassStage(n);
+        sinks.push_back(st.sink);
+    }
+    EXPECT_EQ(sinks[1].PeakCount(), 2u);
+    EXPECT_EQ(sinks[0].events, sinks[1].events);
+}
+
 TEST(BandPassStageTest, AQuietBlockWithGraphsOnIsSkippedWhileTimeRunsOn) {
     // Raw span 40 = 4 x threshold: skipped with graphs on; the same samples give peaks with
     // graphs off (the gain is raised so that the tone passes the threshold).
