@@ -280,11 +280,13 @@ TEST_P(EachKernel, TheBlockScreenMissesNoValueAboveTheThreshold) {
             }
         }
     }
-    // Coefficients whose float sums could overflow: every block may rise.
+    // Coefficients whose float sums could overflow (to infinities of both signs, whose sums
+    // are not numbers): every block may rise.
     Sensitivity sens;
     sens.CurrentAmpScaler = 3e38f;
     sens.ReviseFilterScale();
-    std::vector<int32_t> s(40, 0);
+    std::vector<int32_t> s(40);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = (i % 3 == 0 ? -1 : 1) * static_cast<int32_t>(i);
     uint64_t bits = 0;
     BandPassBlocksMayExceed(s.data(), 2, 36, MakeBandPassCoeffs(sens.Coeff), 1000, &bits);
     EXPECT_EQ(bits, 7u);
