@@ -4,6 +4,7 @@
 #include "detector/click_detector.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstdlib>
 
@@ -71,6 +72,29 @@ ClickDetector::ClickDetector(const DetectorSettings& settings, const Sensitivity
                              TK1Writer& writer, Host& host)
     : s_(settings), sens_(sens), writer_(writer), host_(host) {}
 
+void ClickDetector::FollowCycLimitSettings() {
+    const std::array<uint8_t, 5> key{s_.FixedCycLimit, s_.WorkingStrongLimit1,
+                                     s_.WorkingStrongLimit2, s_.WorkingStrongLimit3,
+                                     s_.WorkingStrongLimit4};
+    if (cycLimitsMade_ && key == cycLimitKey_) return;
+    for (int pmax = 0; pmax < 256; ++pmax) {
+        int limit = s_.FixedCycLimit;
+        if (pmax > s_.WorkingStrongLimit4) {
+            limit -= 4;
+        } else if (pmax > s_.WorkingStrongLimit3) {
+            limit -= 3;
+        } else if (pmax > s_.WorkingStrongLimit2) {
+            limit -= 2;
+        } else if (pmax > s_.WorkingStrongLimit1) {
+            limit -= 1;
+        }
+        // A FixedCycLimit below 4 gives 0, never negative.
+        cycLimitByPmax_[static_cast<size_t>(pmax)] = ToByte(std::max(limit, 0));
+    }
+    cycLimitKey_ = key;
+    cycLimitsMade_ = true;
+}
+
 template <bool Export>
 [[gnu::always_inline]] inline void ClickDetector::Machine::RunPeak() {
     // The handlers run in the order their NextState choices give, written out as the paths
@@ -121,6 +145,7 @@ template <bool Export>
 
 [[gnu::flatten]] void ClickDetector::ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp,
                                                 int32_t TimeTrue2Mhz, bool InitialiseMinute) {
+    FollowCycLimitSettings();
     Machine m(*this);
     m.NewTrueIPI_ = NewTrueIPI;
     m.NewAmp_ = NewAmp;
@@ -150,6 +175,7 @@ template <bool Export, class M>
 }  // namespace
 
 [[gnu::flatten]] void ClickDetector::ClickSelSMPeaks(const DetectorPeak* peaks, int32_t count) {
+    FollowCycLimitSettings();
     Machine m(*this);
     if (ipiExport_ != nullptr) {
         RunPeaks<true>(m, peaks, count);
@@ -328,41 +354,17 @@ void ClickDetector::Machine::UpdatePeaks() {
 
 // Judging starts: louder clicks may be shorter; too many amplitude turns drop the click.
 void ClickDetector::Machine::SetStrongLimit() {
-    int limit = s_.FixedCycLimit;
-    if (Pmax > s_.WorkingStrongLimit4) {
-        limit -= 4;
-    } else if (Pmax > s_.WorkingStrongLimit3) {
-        limit -= 3;
-    } else if (Pmax > s_.WorkingStrongLimit2) {
-        limit -= 2;
-    } else if (Pmax > s_.WorkingStrongLimit1) {
-        limit -= 1;
-    }
-    CycLimit = ToByte(std::max(limit, 0));  // a FixedCycLimit below 4 gives 0, never negative
+    CycLimit = det_.cycLimitByPmax_[Pmax];
 
     const int turns = AmpReversalCount;
     bool tooManyTurns = false;
-    switch (Ncyc) {
-        case 0:
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-            break;
-        case 5:
-            tooManyTurns = turns > 1;
-            break;
-        case 6:
-        case 7:
-            tooManyTurns = turns > 2;
-            break;
-        case 8:
-            tooManyTurns = turns > 3;
-            break;
-        default:
-            tooManyTurns = turns > Ncyc / 4 + 2 && int{Pmax} < int{s_.MaxSPLforReversalTest} +
-                                                                   int{sens_.DeadBandPlusUplift};
-            break;
+    if (Ncyc <= 8) {
+        // Turns allowed by cycle count; up to 4 cycles any number (there are at most 15).
+        static constexpr uint8_t kMostTurns[9] = {255, 255, 255, 255, 255, 1, 2, 2, 3};
+        tooManyTurns = turns > kMostTurns[Ncyc];
+    } else {
+        tooManyTurns = turns > Ncyc / 4 + 2 &&
+                       int{Pmax} < int{s_.MaxSPLforReversalTest} + int{sens_.DeadBandPlusUplift};
     }
     if (tooManyTurns) {
         NextState = sStartNewClick;

@@ -4,6 +4,7 @@
 // each accepted click as a 16-byte record through the TK1 writer.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace wtk {
@@ -103,6 +104,13 @@ private:
 
     // Store the accepted click whose values the state holds.
     void StoreClick();
+
+    // The minimum cycles of a click by its maximum amplitude (louder clicks may be shorter),
+    // made again at the start of a call when the settings it comes from have changed.
+    void FollowCycLimitSettings();
+    std::array<uint8_t, 256> cycLimitByPmax_{};
+    std::array<uint8_t, 5> cycLimitKey_{};  // FixedCycLimit, WorkingStrongLimit1..4
+    bool cycLimitsMade_ = false;
 
     const DetectorSettings& s_;
     const Sensitivity& sens_;

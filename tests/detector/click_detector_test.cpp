@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "detector_rig.h"
@@ -229,6 +230,18 @@ TEST_F(Detector, CycleLimitFallsWithLoudnessAndNeverBelowZero) {
         t += 10000;
     }
     EXPECT_EQ(NofRecords(), 5u);  // only the loudest of these was long enough
+    // Each level is followed when it changes between calls: raised above the click, the click
+    // falls to the next level down.
+    for (auto [level, pmax, limit] : {std::tuple{&DetectorSettings::WorkingStrongLimit4, 101, 2},
+                                      {&DetectorSettings::WorkingStrongLimit3, 61, 3},
+                                      {&DetectorSettings::WorkingStrongLimit2, 41, 4},
+                                      {&DetectorSettings::WorkingStrongLimit1, 26, 5}}) {
+        s.*level = 200;
+        Train(t, 40, {pmax});
+        EndClick(t + 100);
+        EXPECT_EQ(det.CycLimit, limit) << pmax;
+        t += 10000;
+    }
 }
 
 TEST_F(Detector, ExcludedBandAndSonarBands) {
