@@ -222,14 +222,15 @@ TEST_F(Detector, CycleLimitFallsWithLoudnessAndNeverBelowZero) {
         t += 10000;
     }
     s.FixedCycLimit = 5;
-    // Pmax above limits 4, 3, 2, 1 and none: one-cycle clicks need 1, 2, 3, 4, 5 cycles.
-    for (auto [pmax, limit] : {std::pair{101, 1}, {61, 2}, {41, 3}, {26, 4}, {25, 5}}) {
+    // Pmax at the top, above limits 4, 3, 2, 1 and none: one-cycle clicks need 1, 1, 2, 3, 4,
+    // 5 cycles.
+    for (auto [pmax, limit] : {std::pair{255, 1}, {101, 1}, {61, 2}, {41, 3}, {26, 4}, {25, 5}}) {
         Train(t, 40, {pmax});
         EndClick(t + 100);
         EXPECT_EQ(det.CycLimit, limit) << pmax;
         t += 10000;
     }
-    EXPECT_EQ(NofRecords(), 5u);  // only the loudest of these was long enough
+    EXPECT_EQ(NofRecords(), 6u);  // only the loudest two of these were long enough
     // Each level is followed when it changes between calls: raised above the click, the click
     // falls to the next level down.
     for (auto [level, pmax, limit] : {std::tuple{&DetectorSettings::WorkingStrongLimit4, 101, 2},
