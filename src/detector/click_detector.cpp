@@ -4,6 +4,7 @@
 #include "detector/click_detector.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstdlib>
 
@@ -26,16 +27,81 @@ inline uint8_t ToByte(int v) {
 
 using enum NextStateKind;
 
+class ClickDetector::Machine : public ClickMachineState {
+public:
+    explicit Machine(ClickDetector& det)
+        : ClickMachineState(det), s_(det.s_), sens_(det.sens_), det_(det) {}
+    // The state back into the detector.
+    void Save() { static_cast<ClickMachineState&>(det_) = *this; }
+
+    // The machine for the peak in NewTrueIPI_, NewAmp_ and TimeTrue2Mhz_; with Export each
+    // peak is written to the IPI export file.
+    template <bool Export>
+    void RunPeak();
+    // One handler per state; each sets NextState.
+    void Reset();
+    void WaitForPeak();
+    template <bool Export>
+    void NewPk0();
+    void NewPk1();
+    void StartNewClick();
+    void TestDiff();
+    void SetStrongLimit();
+    void TestBandwidth();
+    void WriteClick();
+    void UpdateCycs();
+    void MoveMaxPosn();
+    void UpdatePeaks();
+    void TestStrongLimit();
+    void TestSonarFilter();
+    void InitialiseClick();
+    void SetNewFilterAmp();
+
+    // The peak of the current step.
+    uint8_t NewTrueIPI_ = 0;
+    uint8_t NewAmp_ = 0;
+    int32_t TimeTrue2Mhz_ = 0;  // 500 ns units since the minute began
+
+private:
+    const DetectorSettings& s_;
+    const Sensitivity& sens_;
+    ClickDetector& det_;
+};
+
 ClickDetector::ClickDetector(const DetectorSettings& settings, const Sensitivity& sens,
                              TK1Writer& writer, Host& host)
     : s_(settings), sens_(sens), writer_(writer), host_(host) {}
 
-[[gnu::always_inline]] inline void ClickDetector::RunPeak() {
+void ClickDetector::FollowCycLimitSettings() {
+    const std::array<uint8_t, 5> key{s_.FixedCycLimit, s_.WorkingStrongLimit1,
+                                     s_.WorkingStrongLimit2, s_.WorkingStrongLimit3,
+                                     s_.WorkingStrongLimit4};
+    if (cycLimitsMade_ && key == cycLimitKey_) return;
+    for (int pmax = 0; pmax < 256; ++pmax) {
+        int limit = s_.FixedCycLimit;
+        if (pmax > s_.WorkingStrongLimit4) {
+            limit -= 4;
+        } else if (pmax > s_.WorkingStrongLimit3) {
+            limit -= 3;
+        } else if (pmax > s_.WorkingStrongLimit2) {
+            limit -= 2;
+        } else if (pmax > s_.WorkingStrongLimit1) {
+            limit -= 1;
+        }
+        // A FixedCycLimit below 4 gives 0, never negative.
+        cycLimitByPmax_[static_cast<size_t>(pmax)] = ToByte(std::max(limit, 0));
+    }
+    cycLimitKey_ = key;
+    cycLimitsMade_ = true;
+}
+
+template <bool Export>
+[[gnu::always_inline]] inline void ClickDetector::Machine::RunPeak() {
     // The handlers run in the order their NextState choices give, written out as the paths
     // through the machine (flattened into the callers), so that no table dispatch stands
     // between two handlers. Every path ends in sWaitForPeak.
     WaitForPeak();
-    NewPk0();
+    NewPk0<Export>();
     if (NextState == sWaitForPeak) return;
     NewPk1();
     switch (NextState) {
@@ -79,23 +145,44 @@ ClickDetector::ClickDetector(const DetectorSettings& settings, const Sensitivity
 
 [[gnu::flatten]] void ClickDetector::ClickSelSM(uint8_t NewTrueIPI, uint8_t NewAmp,
                                                 int32_t TimeTrue2Mhz, bool InitialiseMinute) {
-    NewTrueIPI_ = NewTrueIPI;
-    NewAmp_ = NewAmp;
-    TimeTrue2Mhz_ = TimeTrue2Mhz;
+    FollowCycLimitSettings();
+    Machine m(*this);
+    m.NewTrueIPI_ = NewTrueIPI;
+    m.NewAmp_ = NewAmp;
+    m.TimeTrue2Mhz_ = TimeTrue2Mhz;
     if (InitialiseMinute) {
-        Reset();
-        return;
+        m.Reset();
+    } else if (ipiExport_ != nullptr) {
+        m.RunPeak<true>();
+    } else {
+        m.RunPeak<false>();
     }
-    RunPeak();
+    m.Save();
 }
 
-[[gnu::flatten]] void ClickDetector::ClickSelSMPeaks(const DetectorPeak* peaks, int32_t count) {
+namespace {
+
+template <bool Export, class M>
+[[gnu::always_inline]] inline void RunPeaks(M& m, const DetectorPeak* peaks, int32_t count) {
     for (int32_t k = 0; k < count; ++k) {
-        NewTrueIPI_ = peaks[k].NewTrueIPI;
-        NewAmp_ = peaks[k].NewAmp;
-        TimeTrue2Mhz_ = peaks[k].TimeTrue2Mhz;
-        RunPeak();
+        m.NewTrueIPI_ = peaks[k].NewTrueIPI;
+        m.NewAmp_ = peaks[k].NewAmp;
+        m.TimeTrue2Mhz_ = peaks[k].TimeTrue2Mhz;
+        m.template RunPeak<Export>();
     }
+}
+
+}  // namespace
+
+[[gnu::flatten]] void ClickDetector::ClickSelSMPeaks(const DetectorPeak* peaks, int32_t count) {
+    FollowCycLimitSettings();
+    Machine m(*this);
+    if (ipiExport_ != nullptr) {
+        RunPeaks<true>(m, peaks, count);
+    } else {
+        RunPeaks<false>(m, peaks, count);
+    }
+    m.Save();
 }
 
 void ClickDetector::ResetAfterBreak() {
@@ -108,7 +195,7 @@ void ClickDetector::ResetAfterBreak() {
 }
 
 // Minute end: an open click is dropped unjudged; peak history and echo filter carry on.
-void ClickDetector::Reset() {
+void ClickDetector::Machine::Reset() {
     Ncyc = 0;
     SonarMinIPI = 255;
     SonarMaxIPI = 0;
@@ -117,12 +204,13 @@ void ClickDetector::Reset() {
     NextState = sWaitForPeak;
 }
 
-void ClickDetector::WaitForPeak() {
+void ClickDetector::Machine::WaitForPeak() {
     NextState = sNewPk0;
 }
 
 // Take the peak into the history and export it.
-void ClickDetector::NewPk0() {
+template <bool Export>
+void ClickDetector::Machine::NewPk0() {
     PreLastIPI = LastIPI;
     LastIPI = IPI;
     IPI = NewTrueIPI_;
@@ -130,12 +218,12 @@ void ClickDetector::NewPk0() {
     SMLastAmp = Amp;
     Amp = NewAmp_;
     IPIokAsStart = IPI >= s_.MinAnyIPI && IPI < s_.MaxStartIPI;
-    if (ipiExport_ != nullptr) ipiExport_->WritePeak(IPI, Amp, TimeTrue2Mhz_);
+    if constexpr (Export) det_.ipiExport_->WritePeak(IPI, Amp, TimeTrue2Mhz_);
     // An overlong interval neither starts nor ends a click.
     NextState = IPI < 255 ? sNewPk1 : sWaitForPeak;
 }
 
-void ClickDetector::NewPk1() {
+void ClickDetector::Machine::NewPk1() {
     IPIdiff = ToByte(std::abs(int{IPI} - int{LastIPI}));
     if (Ncyc == 0 && IPIokAsStart) {
         NextState = sStartNewClick;
@@ -148,7 +236,7 @@ void ClickDetector::NewPk1() {
     }
 }
 
-void ClickDetector::StartNewClick() {
+void ClickDetector::Machine::StartNewClick() {
     if (IPIokAsStart) {
         NextState = sInitialiseClick;
     } else {
@@ -158,7 +246,7 @@ void ClickDetector::StartNewClick() {
 }
 
 // The current peak opens a click; a louder previous peak counts as its maximum.
-void ClickDetector::InitialiseClick() {
+void ClickDetector::Machine::InitialiseClick() {
     MaxPeakTime = TimeTrue2Mhz_;
     Ncyc = 1;
     Durationto16Cyc = 0;
@@ -188,7 +276,7 @@ void ClickDetector::InitialiseClick() {
 }
 
 // Does the current peak continue the click? A period jump or an amplitude drop ends it.
-void ClickDetector::TestDiff() {
+void ClickDetector::Machine::TestDiff() {
     const int diff = IPIdiff;
     const int lastIPI = LastIPI;
     bool ends = diff > lastIPI / 2;
@@ -209,7 +297,7 @@ void ClickDetector::TestDiff() {
 }
 
 // The current peak joins the click.
-void ClickDetector::UpdateCycs() {
+void ClickDetector::Machine::UpdateCycs() {
     assert(Ncyc < 255);  // TestDiff completes the click at 255
     Ncyc = ToByte(Ncyc + 1);
     if (Ncyc < 18) Durationto16Cyc += IPI;
@@ -233,7 +321,7 @@ void ClickDetector::UpdateCycs() {
 }
 
 // A new maximum; its time is followed only during the first five cycles.
-void ClickDetector::MoveMaxPosn() {
+void ClickDetector::Machine::MoveMaxPosn() {
     if (Ncyc < 6) MaxPeakTime = TimeTrue2Mhz_;
     IPIpreMax = IPI;
     PkMinus1 = SMLastAmp;
@@ -249,7 +337,7 @@ void ClickDetector::MoveMaxPosn() {
 }
 
 // The three intervals after the maximum; PksSinceMax runs 0, 1, 2, 4.
-void ClickDetector::UpdatePeaks() {
+void ClickDetector::Machine::UpdatePeaks() {
     if (PksSinceMax == 0) {
         PkPlus1 = Amp;
         IPIPostMax = IPI;
@@ -265,42 +353,18 @@ void ClickDetector::UpdatePeaks() {
 }
 
 // Judging starts: louder clicks may be shorter; too many amplitude turns drop the click.
-void ClickDetector::SetStrongLimit() {
-    int limit = s_.FixedCycLimit;
-    if (Pmax > s_.WorkingStrongLimit4) {
-        limit -= 4;
-    } else if (Pmax > s_.WorkingStrongLimit3) {
-        limit -= 3;
-    } else if (Pmax > s_.WorkingStrongLimit2) {
-        limit -= 2;
-    } else if (Pmax > s_.WorkingStrongLimit1) {
-        limit -= 1;
-    }
-    CycLimit = ToByte(std::max(limit, 0));  // a FixedCycLimit below 4 gives 0, never negative
+void ClickDetector::Machine::SetStrongLimit() {
+    CycLimit = det_.cycLimitByPmax_[Pmax];
 
     const int turns = AmpReversalCount;
     bool tooManyTurns = false;
-    switch (Ncyc) {
-        case 0:
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-            break;
-        case 5:
-            tooManyTurns = turns > 1;
-            break;
-        case 6:
-        case 7:
-            tooManyTurns = turns > 2;
-            break;
-        case 8:
-            tooManyTurns = turns > 3;
-            break;
-        default:
-            tooManyTurns = turns > Ncyc / 4 + 2 && int{Pmax} < int{s_.MaxSPLforReversalTest} +
-                                                                   int{sens_.DeadBandPlusUplift};
-            break;
+    if (Ncyc <= 8) {
+        // Turns allowed by cycle count; up to 4 cycles any number (there are at most 15).
+        static constexpr uint8_t kMostTurns[9] = {255, 255, 255, 255, 255, 1, 2, 2, 3};
+        tooManyTurns = turns > kMostTurns[Ncyc];
+    } else {
+        tooManyTurns = turns > Ncyc / 4 + 2 &&
+                       int{Pmax} < int{s_.MaxSPLforReversalTest} + int{sens_.DeadBandPlusUplift};
     }
     if (tooManyTurns) {
         NextState = sStartNewClick;
@@ -311,7 +375,7 @@ void ClickDetector::SetStrongLimit() {
 }
 
 // Too short, or still rising at its last peak: dropped.
-void ClickDetector::TestStrongLimit() {
+void ClickDetector::Machine::TestStrongLimit() {
     if (Ncyc < CycLimit || (PkAtPosn == Ncyc && Ncyc > 1)) {
         NextState = sStartNewClick;
     } else {
@@ -320,7 +384,7 @@ void ClickDetector::TestStrongLimit() {
 }
 
 // Excluded IPI band, then the echo filter: a click soon after a loud one must be loud itself.
-void ClickDetector::TestBandwidth() {
+void ClickDetector::Machine::TestBandwidth() {
     if (s_.ExcludedMinIPI < IPIpreMax && IPIpreMax < s_.ExcludedMaxIPI) {
         NextState = sStartNewClick;
         return;
@@ -343,13 +407,13 @@ void ClickDetector::TestBandwidth() {
     NextState = sTestSonarFilter;
 }
 
-void ClickDetector::SetNewFilterAmp() {
+void ClickDetector::Machine::SetNewFilterAmp() {
     ReverbFilterAmp = Pmax;
     LastAmpSeqFilterTime = ClkTime5MuSecs;
 }
 
 // Sonar bands stay empty in this system, so nothing is rejected here unless they are set.
-void ClickDetector::TestSonarFilter() {
+void ClickDetector::Machine::TestSonarFilter() {
     if ((SonarMinIPI < IPIpreMax && IPIpreMax < SonarMaxIPI) ||
         (Snr2MinIPI < IPIpreMax && IPIpreMax < Snr2MaxIPI)) {
         NextState = sStartNewClick;
@@ -359,11 +423,12 @@ void ClickDetector::TestSonarFilter() {
 }
 
 // The click is accepted: store its record.
-void ClickDetector::WriteClick() {
-    ++ClicksThisMin;
+void ClickDetector::Machine::WriteClick() {
+    ++det_.ClicksThisMin;
     Durationto16Cyc -= PreLastIPI;
     ClkIPIrange = ToByte(std::abs(int{ClkMaxIPI} - int{ClkMinIPI}));
-    StoreClick();
+    Save();
+    det_.StoreClick();
     NextState = sStartNewClick;
 }
 

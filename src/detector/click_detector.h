@@ -4,6 +4,7 @@
 // each accepted click as a 16-byte record through the TK1 writer.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace wtk {
@@ -39,7 +40,37 @@ enum class NextStateKind : uint8_t {
     sInitialiseClick,
 };
 
-class ClickDetector {
+// The machine's state between peaks.
+struct ClickMachineState {
+    NextStateKind NextState = NextStateKind::sReset;
+    // peak history
+    uint8_t IPI = 0, LastIPI = 0, PreLastIPI = 0;
+    uint8_t Amp = 0, SMLastAmp = 0, PreLastAmp = 0;
+    uint8_t IPIdiff = 0;
+    bool IPIokAsStart = false;
+    // the click in progress
+    uint8_t Ncyc = 0, Pmax = 0, PkAtPosn = 0, PkMinus1 = 0, PkPlus1 = 0;
+    uint8_t IPIpreMax = 0, IPIPostMax = 0, IPIPost1 = 0, IPIPost2 = 0;
+    uint8_t PksSinceMax = 0, IPIbefore = 0;
+    int32_t MaxPeakTime = 0;
+    uint8_t ClkMinIPI = 0, ClkMaxIPI = 0;
+    int32_t Durationto16Cyc = 0;
+    bool AmpRising = false;
+    uint8_t AmpReversalCount = 0;
+    uint8_t CycLimit = 0;
+    int32_t ClkTime5MuSecs = 0;
+    uint8_t ClkIPIrange = 0;
+    // echo filter (survives clicks and minutes)
+    int32_t ReverbFilterAmp = 0;
+    int32_t LastAmpSeqFilterTime = 0;
+    // sonar bands (nothing fills them in this system)
+    uint8_t SonarMinIPI = 0, SonarMaxIPI = 0, Snr2MinIPI = 0, Snr2MaxIPI = 0;
+
+    bool operator==(const ClickMachineState&) const = default;
+};
+
+// The machine state is public so that tests can inspect it.
+class ClickDetector : public ClickMachineState {
 public:
     // settings: the applied setting variables; sens: read for DeadBandPlusUplift.
     ClickDetector(const DetectorSettings& settings, const Sensitivity& sens, TK1Writer& writer,
@@ -65,58 +96,21 @@ public:
 
     int32_t ClicksThisMin = 0;  // accepted clicks of the current minute
 
-    // Machine state (public so that tests can inspect it).
-    NextStateKind NextState = NextStateKind::sReset;
-    // peak history
-    uint8_t IPI = 0, LastIPI = 0, PreLastIPI = 0;
-    uint8_t Amp = 0, SMLastAmp = 0, PreLastAmp = 0;
-    uint8_t IPIdiff = 0;
-    bool IPIokAsStart = false;
-    // the click in progress
-    uint8_t Ncyc = 0, Pmax = 0, PkAtPosn = 0, PkMinus1 = 0, PkPlus1 = 0;
-    uint8_t IPIpreMax = 0, IPIPostMax = 0, IPIPost1 = 0, IPIPost2 = 0;
-    uint8_t PksSinceMax = 0, IPIbefore = 0;
-    int32_t MaxPeakTime = 0;
-    uint8_t ClkMinIPI = 0, ClkMaxIPI = 0;
-    int32_t Durationto16Cyc = 0;
-    bool AmpRising = false;
-    uint8_t AmpReversalCount = 0;
-    uint8_t CycLimit = 0;
-    int32_t ClkTime5MuSecs = 0;
-    uint8_t ClkIPIrange = 0;
-    // echo filter (survives clicks and minutes)
-    int32_t ReverbFilterAmp = 0;
-    int32_t LastAmpSeqFilterTime = 0;
-    // sonar bands (nothing fills them in this system)
-    uint8_t SonarMinIPI = 0, SonarMaxIPI = 0, Snr2MinIPI = 0, Snr2MaxIPI = 0;
-
 private:
-    // The machine for the peak in NewTrueIPI_, NewAmp_ and TimeTrue2Mhz_.
-    void RunPeak();
-    // One handler per state; each sets NextState.
-    void Reset();
-    void WaitForPeak();
-    void NewPk0();
-    void NewPk1();
-    void StartNewClick();
-    void TestDiff();
-    void SetStrongLimit();
-    void TestBandwidth();
-    void WriteClick();
-    void UpdateCycs();
-    void MoveMaxPosn();
-    void UpdatePeaks();
-    void TestStrongLimit();
-    void TestSonarFilter();
-    void InitialiseClick();
-    // Helpers of the handlers.
-    void StoreClick();
-    void SetNewFilterAmp();
+    // The handlers. They run on a copy of the state, local to one call, which the compiler
+    // may keep in registers across the peaks of the call (members would be loaded and stored
+    // at every peak); the copy is stored back before each record is written and at the end.
+    class Machine;
 
-    // The peak of the current call.
-    uint8_t NewTrueIPI_ = 0;
-    uint8_t NewAmp_ = 0;
-    int32_t TimeTrue2Mhz_ = 0;  // 500 ns units since the minute began
+    // Store the accepted click whose values the state holds.
+    void StoreClick();
+
+    // The minimum cycles of a click by its maximum amplitude (louder clicks may be shorter),
+    // made again at the start of a call when the settings it comes from have changed.
+    void FollowCycLimitSettings();
+    std::array<uint8_t, 256> cycLimitByPmax_{};
+    std::array<uint8_t, 5> cycLimitKey_{};  // FixedCycLimit, WorkingStrongLimit1..4
+    bool cycLimitsMade_ = false;
 
     const DetectorSettings& s_;
     const Sensitivity& sens_;
