@@ -397,7 +397,9 @@ int32_t ScanValues(Sink& sink, PeakLocals& L, const PassContext& c, const int32_
                 sink.ClickSelSM(peak.NewTrueIPI, peak.NewAmp, peak.TimeTrue2Mhz, false);
             }
         }
-        if constexpr (PeaksInOneCallSink<Sink>) sink.ClickSelSMPeaks(handed.data(), found);
+        if constexpr (PeaksInOneCallSink<Sink>) {
+            if (found > 0) sink.ClickSelSMPeaks(handed.data(), found);
+        }
         if (!clickLimitReached && found > 0 && sink.ClicksThisMin() >= kMaxClicksPerMin) {
             clickLimitReached = true;
             n = stop;  // finish this position, then the minute ends
