@@ -386,10 +386,8 @@ WTK_AVX2 inline __m256 LoadAsFloat8(const int32_t* p) {
     return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
 }
 
-// The screen eight positions a step: the five samples each phase reads converted once, every
-// phase's float sum formed as the portable screen forms it (the order does not matter: only
-// the bound does).
-// The largest float sum of the phases of eight positions (x = s + p - 2 for the first) and m.
+// The largest float sum of the phases of eight positions (x = s + p - 2 for the first) and m,
+// the five samples each phase reads converted once (any order of the sums keeps the bound).
 template <bool kFolded>
 WTK_AVX2 inline __m256 ScreenEight(const int32_t* x, const __m256 (&ck)[4][5], __m256 m) {
     const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x2 = LoadAsFloat8(x + 2),
@@ -423,6 +421,7 @@ WTK_AVX2 inline __m256 ScreenEight(const int32_t* x, const __m256 (&ck)[4][5], _
     return m;
 }
 
+// The screen, eight positions a step and a stretch of 16 in two.
 template <bool kFolded>
 WTK_AVX2 void ScreenAvx2T(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
                           float limitValue, uint64_t* blocks) {
