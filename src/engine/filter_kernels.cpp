@@ -119,12 +119,7 @@ struct ScreenLimit {
 };
 
 ScreenLimit ScreenLimitFor(const BandPassCoeffs& c, int32_t threshold) {
-    double largestSum = 0;
-    for (const auto& phase : c.c) {
-        double sum = 0;
-        for (double v : phase) sum += std::fabs(v);
-        largestSum = std::max(largestSum, sum);
-    }
+    const double largestSum = c.largestSum;
     if (!(largestSum * 131072.0 < 1e30)) return {false, 0};
     const double limit =
         static_cast<double>(threshold) + 0.5 - largestSum / 8.0 - std::ldexp(1.0, -20);
@@ -675,6 +670,7 @@ BandPassCoeffs MakeBandPassCoeffs(const std::array<float, 20>& Coeff) {
         }
         largestSum = std::max(largestSum, sum);
     }
+    c.largestSum = largestSum;
     c.mayOverflow = !(largestSum * 131072.0 < 2147483647.0);
     bool symmetric = true;
     for (int j = 0; j < 5; ++j) {

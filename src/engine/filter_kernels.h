@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 
 namespace wtk {
 
@@ -19,6 +20,8 @@ inline constexpr std::array<int32_t, 11> kHighPassOffsets = {0, 1, 2, 3, 4, 5, 6
 // position, k = 0 ... 3) multiplies Samples[p - 2 + j] by Coeff[(3 - k) + 4 j], j = 0 ... 4.
 struct BandPassCoeffs {
     std::array<std::array<double, 5>, 4> c{};
+    // The largest sum of a phase's coefficient magnitudes (unknown, so infinite, until made).
+    double largestSum = std::numeric_limits<double>::infinity();
     // A sum can leave the int32 range for inputs below 2^17 (only with absurd gains), so the
     // kernels must saturate.
     bool mayOverflow = false;

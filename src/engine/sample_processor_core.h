@@ -3,7 +3,6 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
 #include <cassert>
 #include <cstdio>
 #include <string>
@@ -187,20 +186,12 @@ int32_t SampleProcessor::ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, i
     if (Timing != nullptr) filteringNs += ThreadCpuNs() - f0;
     const int32_t blocks = (n + 15) / 16;
     const auto mayRise = [&](int32_t b) { return ((mayRise_[b >> 6] >> (b & 63)) & 1) != 0; };
-    // The first block at or after b that may rise, or blocks.
-    const auto NextBlockThatMayRise = [&](int32_t b, int32_t end) {
-        for (int32_t w = b >> 6; 64 * w < end; ++w) {
-            const uint64_t bits = mayRise_[w] & (~uint64_t{0} << (w == b >> 6 ? b & 63 : 0));
-            if (bits != 0) return std::min(64 * w + std::countr_zero(bits), end);
-        }
-        return end;
-    };
     int32_t j = 0;     // positions of the chunk done (a multiple of 16 until the last block)
     int32_t made = 0;  // positions band-passed
     while (j < n) {
         int32_t b = j / 16;
         if (!PkOnHold) {
-            b = NextBlockThatMayRise(b, blocks);
+            b = std::min(peaks::detail::NextAbove(mayRise_.data(), b, blocks), blocks);
             const int32_t to = std::min(16 * b, n);
             SampleTimeNear2MHz += 4 * (to - j);  // nothing in between can change the state
             j = to;
