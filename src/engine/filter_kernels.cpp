@@ -207,54 +207,96 @@ WTK_AVX2 inline __m256i Load8Samples(const uint8_t* b, int32_t j) {
     return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * j)));
 }
 
-// Samples j ... j + n - 1 (n a multiple of 4) as doubles into x.
-WTK_AVX2 void WidenToDouble(const uint8_t* b, int32_t j, int32_t n, double* x) {
+// Samples j ... j + n - 1 (n a multiple of 4) as floats into x (exact: they are 16-bit);
+// returns the largest magnitude among them.
+WTK_AVX2 int32_t WidenToFloat(const uint8_t* b, int32_t j, int32_t n, float* x) {
+    __m256i largest = _mm256_setzero_si256();
     int32_t k = 0;
     for (; k + 8 <= n; k += 8) {
         const __m256i v = Load8Samples(b, j + k);
-        _mm256_storeu_pd(x + k, _mm256_cvtepi32_pd(_mm256_castsi256_si128(v)));
-        _mm256_storeu_pd(x + k + 4, _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)));
+        largest = _mm256_max_epi32(largest, _mm256_abs_epi32(v));
+        _mm256_storeu_ps(x + k, _mm256_cvtepi32_ps(v));
     }
-    if (k < n) {
+    if (k < n) {  // four more
         const __m128i v4 =
             _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + 2 * (j + k))));
-        _mm256_storeu_pd(x + k, _mm256_cvtepi32_pd(v4));
+        largest = _mm256_max_epi32(largest, _mm256_castsi128_si256(_mm_abs_epi32(v4)));
+        _mm_storeu_ps(x + k, _mm_cvtepi32_ps(v4));
     }
+    alignas(32) int32_t m[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(m), largest);
+    return *std::max_element(m, m + 8);
 }
 
-// Sixteen outputs per step, as four independent sums, from the samples of a stretch widened to
-// double once (the pairs are then added in double, exactly, instead of converting every pair).
+// Outputs first ... first + 7 of the high-pass as v, with the lanes set in unsure formed from
+// the double sum itself.
+[[gnu::noinline]] WTK_AVX2 __m256i HighPassExactLanes(const uint8_t* b, int32_t first, __m256i v,
+                                                      uint32_t unsure) {
+    alignas(32) int32_t lanes[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), v);
+    for (; unsure != 0; unsure &= unsure - 1) {
+        const int32_t k = std::countr_zero(unsure);
+        lanes[k] = static_cast<int32_t>(RoundHalfEvenSmall(HighPassSum(b, first + k + 18)));
+    }
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+}
+
+// The high-pass in float, eight outputs side by side, with every rounding checked against the
+// double sum that defines the output.
+// - With M the largest sample magnitude an output reads, its exact sum R (double taps h) has
+//   sum |h x| <= 2.0383 M. The float taps are within 2^-24 of h relatively, each product
+//   adds one rounding and the ten sums at most 10 x 2^-24 (1 + 2^-20) of the sum of
+//   magnitudes, so the float sum A lies within 12.001 x 2^-24 x 2.0383 M < 24.5 x 2^-24 M of
+//   R, and the double sum (eleven roundings of 2^-53) within 2^-48 M of R: both within
+//   E = 2^-19 M of each other.
+// - A - r, for r the integer nearest A, is exact (Sterbenz), so where |A - r| < 1/2 - E the
+//   double sum lies strictly between r - 1/2 and r + 1/2 and rounds to r whatever the tie
+//   rule. Elsewhere (about 2 E of the outputs) the output is formed in double, one at a time.
+// M is taken over each stretch of 1024 outputs, so a loud click costs a little more only in
+// its own stretch.
 template <bool kStream>
 WTK_AVX2 void HighPassAvx2T(const uint8_t* b, int32_t count, int32_t* out) {
     constexpr int32_t kStep = 16;
     constexpr int32_t kStretch = 1024;  // outputs per stretch; its samples fit the first cache
-    alignas(32) double x[kStretch + 36];
-    __m256d h[11];
-    for (int t = 0; t < 11; ++t) h[t] = _mm256_set1_pd(kHighPassTaps[t]);
+    alignas(32) float x[kStretch + 36];
+    __m256 h[11];
+    for (int t = 0; t < 11; ++t) h[t] = _mm256_set1_ps(static_cast<float>(kHighPassTaps[t]));
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
     int32_t i = 0;
     while (count - i >= kStep) {
         const int32_t n = std::min(kStretch, (count - i) / kStep * kStep);
-        WidenToDouble(b, i, n + 36, x);  // samples i ... i + n + 35
+        const int32_t largest = WidenToFloat(b, i, n + 36, x);  // samples i ... i + n + 35
+        // 1/2 - 2^-19 M, exact in float (M <= 2^15).
+        const __m256 safe = _mm256_set1_ps(0.5f - std::ldexp(static_cast<float>(largest), -19));
         for (int32_t o = 0; o < n; o += kStep) {
-            const double* c = x + o + 18;
-            __m256d acc[4];
-#pragma GCC unroll 4
-            for (int m = 0; m < 4; ++m) acc[m] = _mm256_mul_pd(h[0], _mm256_loadu_pd(c + 4 * m));
+            const float* c = x + o + 18;
+            __m256 acc[2];
+#pragma GCC unroll 2
+            for (int m = 0; m < 2; ++m) acc[m] = _mm256_mul_ps(h[0], _mm256_loadu_ps(c + 8 * m));
 #pragma GCC unroll 16
             for (int t = 1; t < 11; ++t) {
                 const int32_t d = kHighPassOffsets[t];
-#pragma GCC unroll 4
-                for (int m = 0; m < 4; ++m) {
-                    const __m256d pair = _mm256_add_pd(_mm256_loadu_pd(c + 4 * m - d),
-                                                       _mm256_loadu_pd(c + 4 * m + d));
-                    acc[m] = _mm256_add_pd(acc[m], _mm256_mul_pd(h[t], pair));
+#pragma GCC unroll 2
+                for (int m = 0; m < 2; ++m) {
+                    const __m256 pair = _mm256_add_ps(_mm256_loadu_ps(c + 8 * m - d),
+                                                      _mm256_loadu_ps(c + 8 * m + d));
+                    acc[m] = _mm256_add_ps(acc[m], _mm256_mul_ps(h[t], pair));
                 }
             }
             int32_t* to = out + i + o;
-            Store8<kStream>(
-                to, _mm256_set_m128i(_mm256_cvtpd_epi32(acc[1]), _mm256_cvtpd_epi32(acc[0])));
-            Store8<kStream>(
-                to + 8, _mm256_set_m128i(_mm256_cvtpd_epi32(acc[3]), _mm256_cvtpd_epi32(acc[2])));
+#pragma GCC unroll 2
+            for (int m = 0; m < 2; ++m) {
+                const __m256 r =
+                    _mm256_round_ps(acc[m], _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+                const __m256 off = _mm256_and_ps(_mm256_sub_ps(acc[m], r), magnitude);
+                const auto unsure = static_cast<uint32_t>(
+                    _mm256_movemask_ps(_mm256_cmp_ps(off, safe, _CMP_NLT_UQ)));
+                __m256i v = _mm256_cvtps_epi32(r);
+                if (unsure != 0) [[unlikely]] {
+                    v = HighPassExactLanes(b, i + o + 8 * m, v, unsure);
+                }
+                Store8<kStream>(to + 8 * m, v);
+            }
         }
         i += n;
     }
