@@ -48,6 +48,9 @@ public:
     // Whether a second thread filters ahead (until the batch gives it up).
     bool Threaded() const { return ring_.Threaded(); }
 
+    // Whether pieces high-passed from now on are screened too (see PieceRing).
+    void SetScreenAhead(bool on) { ring_.SetScreenAhead(on); }
+
     // For tests (see PieceRing).
     void SetBandPassAhead(bool on) { ring_.SetBandPassAhead(on); }
     void SetFillAhead(bool on) { ring_.SetFillAhead(on); }

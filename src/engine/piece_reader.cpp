@@ -33,6 +33,7 @@ void PieceReader::Allocate(PieceBuffer& p, bool bandPass) const {
         const size_t values = 4 * Positions(PieceSamples());
         p.Values.assign(values + 4, 0);  // + the peak finder's padding
         p.Above.assign((values + 63) / 64, 0);
+        p.MayRise.assign((Positions(PieceSamples()) + 1023) / 1024, 0);
     }
 }
 
@@ -47,7 +48,7 @@ void PieceReader::Begin(const BlockRequest& req, std::vector<int32_t>* graphHead
 
 void PieceReader::Read(PieceBuffer& p) {
     static_cast<PieceRead&>(p) = reader_.ReadPiece(p.Bytes.data());
-    p.FilterGen = 0;
+    p.FilterGen = p.ScreenGen = 0;
     p.GraphSpan = reader_.Graphs().RawSpan();
 }
 
@@ -68,6 +69,13 @@ bool BandPassPiece(PieceBuffer& p, const BandPass& f, StageTimes* t) {
                    p.Above.data(), Stores::Streaming);
     if (t != nullptr) t->BandPassNs += Clock(t) - t0;
     return true;
+}
+
+void ScreenPiece(PieceBuffer& p, const BandPass& f, StageTimes* t) {
+    if (p.Count <= 0) return;
+    const int64_t t0 = Clock(t);
+    BandPassBlocksMayExceed(p.Hp.data(), 2, p.Count, f.Coeffs(), f.Threshold(), p.MayRise.data());
+    if (t != nullptr) t->BandPassNs += Clock(t) - t0;
 }
 
 }  // namespace wtk

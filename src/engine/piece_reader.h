@@ -41,6 +41,10 @@ struct FilteredPiece : PieceRead {
     CacheLineVector<int32_t> Values;  // 4 band-pass values per position (FilterGen != 0)
     std::vector<uint64_t> Above;      // bit i: Values[i] > the threshold they were made with
     uint64_t FilterGen = 0;           // generation of the BandPass they were made with; 0: not made
+    // Bit b: positions 16 b ... 16 b + 15 may hold a band-pass value above the threshold of the
+    // filter of generation ScreenGen (0: not screened; see BandPassBlocksMayExceed).
+    std::vector<uint64_t> MayRise;
+    uint64_t ScreenGen = 0;
 };
 
 // A piece with the bytes it was read from.
@@ -86,5 +90,8 @@ void HighPassPiece(const PieceBuffer& p, int32_t* hp, StageTimes* t,
 // f, for another thread; false (and none made) for a quiet block of graphs. p.FilterGen is left
 // to the caller, who records f's generation there once the values may be read.
 bool BandPassPiece(PieceBuffer& p, const BandPass& f, StageTimes* t);
+// Which 16-position blocks of p may hold a band-pass value above f's threshold, from its
+// high-pass values, into p.MayRise; p.ScreenGen is left to the caller.
+void ScreenPiece(PieceBuffer& p, const BandPass& f, StageTimes* t);
 
 }  // namespace wtk

@@ -52,6 +52,11 @@ void PieceRing::SetFilter(BandPassRef filter) {
     if (wake) helperCv_.notify_one();
 }
 
+void PieceRing::SetScreenAhead(bool on) {
+    std::lock_guard lk(mutex_);
+    screenAhead_ = on;
+}
+
 void PieceRing::SetBandPassAhead(bool on) {
     bool wake;
     {
@@ -149,11 +154,19 @@ PieceRing::Slot& PieceRing::ClaimAndRead(std::unique_lock<std::mutex>& lk) {
 void PieceRing::HighPass(Slot& s, bool byHelper, std::unique_lock<std::mutex>& lk) {
     s.state = Slot::State::Filtering;
     s.ByHelper = byHelper;
+    const BandPassRef screenWith = threaded_ && screenAhead_ ? filter_ : nullptr;
     lk.unlock();
     StageTimes t;
-    // Values for the peak finder's thread, when made on the other one.
+    s.ScreenGen = 0;
     if (s.Count > 0) {
-        HighPassPiece(s, s.Hp.data(), Times(t), byHelper ? Stores::Streaming : Stores::Cached);
+        // Values for the peak finder's thread, when made on the other one and not read again
+        // here by the screen.
+        const bool stream = byHelper && screenWith == nullptr;
+        HighPassPiece(s, s.Hp.data(), Times(t), stream ? Stores::Streaming : Stores::Cached);
+        if (screenWith != nullptr) {
+            ScreenPiece(s, *screenWith, Times(t));
+            s.ScreenGen = screenWith->Gen();
+        }
     }
     lk.lock();
     times_ += t;
@@ -356,7 +369,7 @@ FilteredPiece& PieceRing::TakeOver(Slot& s, std::unique_lock<std::mutex>& lk) {
     s.Dropped = s.state == Slot::State::Filtering;
     ++takenOver_;
     static_cast<PieceRead&>(own_) = s;
-    own_.FilterGen = 0;  // band-passed in chunks as the peak finder reaches them
+    own_.FilterGen = own_.ScreenGen = 0;  // band-passed in chunks as the peak finder reaches them
     holding_ = true;
     if (takeOverAtOnce_) {
         // The other thread lets go of the slot and runs ahead as far as the ring lets it before

@@ -79,6 +79,10 @@ public:
     // Whether a second thread works ahead (until the batch gives it up).
     bool Threaded() const { return threaded_; }
 
+    // Whether pieces high-passed from now on are also screened with the filter in force (which
+    // of their 16-position blocks may reach its threshold), with threads: the peak finder's
+    // thread then need not screen them itself (off unless set).
+    void SetScreenAhead(bool on);
     // Whether the other thread band-passes the pieces furthest ahead when it has nothing else
     // to do (off unless set: see above).
     void SetBandPassAhead(bool on);
@@ -141,6 +145,7 @@ private:
     bool fillAhead_ = false;
     bool takeOverAtOnce_ = false;
     bool bandPassAhead_ = false;  // mutex_ held
+    bool screenAhead_ = false;    // mutex_ held
     StageTimes times_;
 
     std::vector<Slot> slots_;

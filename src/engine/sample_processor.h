@@ -163,10 +163,11 @@ private:
     // lie at or below the threshold changes nothing while no peak is held, so such a block is
     // passed over (its time runs on) unless a peak is held when it begins. With the graphs off.
     // Returns the positions done (fewer when the minute's clicks reach the limit).
+    // ahead: the piece, whose blocks may have been screened ahead.
     template <PeakSink Sink>
     int32_t ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, int32_t r, int32_t n,
-                                   const BandPass& filter, bool& clickLimitReached,
-                                   int64_t& filteringNs);
+                                   const BandPass& filter, const FilteredPiece* ahead,
+                                   bool& clickLimitReached, int64_t& filteringNs);
     // Makes the band-pass filter that the sensitivity asks for the one in force (a new value
     // with the next generation, handed to the pipeline) unless it already is. The sensitivity
     // changes only at minute ends and between files, where this is called.
@@ -188,6 +189,9 @@ private:
     // Chunks left that are band-passed whole: where most blocks may rise (loud noise), finding
     // the few that cannot costs more than it saves.
     int32_t wholeChunksLeft_ = 0;
+    // Whether the pipeline was last asked to screen the pieces ahead (it is where the pieces
+    // are screened, not band-passed whole).
+    bool screenAheadAsked_ = false;
     FilterPipeline pipeline_;
     int32_t pieceSamples_ = FilterPipeline::kDefaultPieceSamples;
     bool threads_ = SeveralProcessors();

@@ -26,6 +26,22 @@ namespace detail {
 // Size of the open file in bytes (the reading loop ends when its position reaches it).
 int64_t StreamSize(std::FILE* f);
 
+// Bits from ... from + count - 1 of src (srcWords words) into bits 0 ... count - 1 of dst; the
+// rest of dst's last word cleared.
+inline void CopyBits(const uint64_t* src, size_t srcWords, int32_t from, int32_t count,
+                     uint64_t* dst) {
+    const int32_t shift = from & 63;
+    const auto w0 = static_cast<size_t>(from >> 6);
+    const int32_t words = (count + 63) / 64;
+    for (int32_t w = 0; w < words; ++w) {
+        const size_t at = w0 + static_cast<size_t>(w);
+        uint64_t v = src[at] >> shift;
+        if (shift != 0 && at + 1 < srcWords) v |= src[at + 1] << (64 - shift);
+        dst[w] = v;
+    }
+    if ((count & 63) != 0) dst[words - 1] &= (uint64_t{1} << (count & 63)) - 1;
+}
+
 }  // namespace detail
 
 inline SampleProcessor::PeakLocals SampleProcessor::LoadPeakState() const {
@@ -118,6 +134,10 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
         aboveMask_.assign(kChunkPositions / 16, 0);
     }
     if (bandPass_ == nullptr) UpdateBandPass();
+    if (const bool screen = !GraphRequired && wholeChunksLeft_ == 0; screen != screenAheadAsked_) {
+        pipeline_.SetScreenAhead(screen);
+        screenAheadAsked_ = screen;
+    }
     const int64_t start = Timing != nullptr ? ThreadCpuNs() : 0;
     int64_t filtering = 0;
     int32_t r = 0;  // positions of the stage done
@@ -136,7 +156,7 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
             SampleTimeNear2MHz += 4 * n;
             r += n;
         } else if (!madeAhead && !GraphRequired && wholeChunksLeft_ == 0) {
-            r += ScanWhereValuesMayRise(sink, hp, r, n, filter, clickLimit, filtering);
+            r += ScanWhereValuesMayRise(sink, hp, r, n, filter, ahead, clickLimit, filtering);
         } else {
             const int32_t* vals;
             const uint64_t* above;
@@ -178,13 +198,21 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
 
 template <PeakSink Sink>
 int32_t SampleProcessor::ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, int32_t r, int32_t n,
-                                                const BandPass& filter, bool& clickLimitReached,
-                                                int64_t& filteringNs) {
-    const int64_t f0 = Timing != nullptr ? ThreadCpuNs() : 0;
-    mayRise_.fill(0);
-    BandPassBlocksMayExceed(hp, r + 2, n, filter.Coeffs(), filter.Threshold(), mayRise_.data());
-    if (Timing != nullptr) filteringNs += ThreadCpuNs() - f0;
+                                                const BandPass& filter, const FilteredPiece* ahead,
+                                                bool& clickLimitReached, int64_t& filteringNs) {
     const int32_t blocks = (n + 15) / 16;
+    mayRise_.fill(0);
+    if (ahead != nullptr && ahead->ScreenGen == filter.Gen() && r % 16 == 0) {
+        // Screened with this filter on the other thread (a block of the piece past the chunk's
+        // end, as the chunk's last block, covers more positions: none of which may rise when
+        // the block may not).
+        detail::CopyBits(ahead->MayRise.data(), ahead->MayRise.size(), r / 16, blocks,
+                         mayRise_.data());
+    } else {
+        const int64_t f0 = Timing != nullptr ? ThreadCpuNs() : 0;
+        BandPassBlocksMayExceed(hp, r + 2, n, filter.Coeffs(), filter.Threshold(), mayRise_.data());
+        if (Timing != nullptr) filteringNs += ThreadCpuNs() - f0;
+    }
     const auto mayRise = [&](int32_t b) { return ((mayRise_[b >> 6] >> (b & 63)) & 1) != 0; };
     int32_t j = 0;     // positions of the chunk done (a multiple of 16 until the last block)
     int32_t made = 0;  // positions band-passed

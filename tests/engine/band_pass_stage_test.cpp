@@ -2,9 +2,11 @@
 // and the minute ends inside a block.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <random>
 #include <thread>
 
 #include "engine/filter_kernels.h"
@@ -267,16 +269,18 @@ TEST(ChunkedConversionTest, ASecondThreadThatKeepsThePeakFinderWaitingIsGivenUp)
     EXPECT_TRUE(fx.proc.FiltersAhead());
 }
 
-TEST(ChunkedConversionTest, TheSecondThreadBandPassesAheadOnlyWhenAskedTo) {
+TEST(ChunkedConversionTest, TheSecondThreadBandPassesAndScreensAheadOnlyWhenAskedTo) {
     // Values made on one processor and read on the other cost more than they save, so by
     // default the second thread only reads and high-passes: with the queue filled ahead, every
     // piece reaches the peak finder without band-pass values, and with band-passing ahead,
-    // every one that has positions carries those of the filter in force.
+    // every one that has positions carries those of the filter in force. Screening ahead marks
+    // the very blocks that screening the piece's high-pass values here marks.
     const test::EngineFixture fx("2");
     test::TempDir dir;
     test::WriteSamplesFile(dir / "a.wav", test::NoisyBursts(30000, 900.0, 8000.0, 3.3, 5));
     const auto filter = std::make_shared<const BandPass>(fx.sens.Coeff, 10, 3);
     for (const bool ahead : {false, true}) {
+        const bool screen = !ahead;
         std::FILE* f = std::fopen((dir / "a.wav").c_str(), "rb");
         ASSERT_NE(f, nullptr);
         RecordingLayout layout;
@@ -287,17 +291,29 @@ TEST(ChunkedConversionTest, TheSecondThreadBandPassesAheadOnlyWhenAskedTo) {
         pipeline.Configure(213, true);
         pipeline.SetFillAhead(true);
         pipeline.SetBandPassAhead(ahead);
+        pipeline.SetScreenAhead(screen);
         pipeline.SetFilter(filter);
         std::vector<int32_t> head(kGraphHead);
         pipeline.BeginBlock(BlockRequest{source.get(), 30000, false}, &head);
         int pieces = 0;
         int bandPassed = 0;
+        int screened = 0;
+        int marked = 0;
         for (;;) {
             const FilteredPiece& piece = pipeline.NextPiece();
             pieces += piece.Count > 0;
             bandPassed += piece.FilterGen != 0;
+            screened += piece.ScreenGen != 0;
             if (piece.FilterGen != 0) {
                 EXPECT_EQ(piece.FilterGen, 3u);
+            }
+            if (piece.ScreenGen != 0) {
+                EXPECT_EQ(piece.ScreenGen, 3u);
+                std::vector<uint64_t> here((piece.Count + 1023) / 1024);
+                BandPassBlocksMayExceed(piece.Hp.data(), 2, piece.Count, filter->Coeffs(), 10,
+                                        here.data());
+                EXPECT_TRUE(std::equal(here.begin(), here.end(), piece.MayRise.begin()));
+                for (uint64_t w : here) marked += std::popcount(w);
             }
             const bool end = piece.BlockEnd;
             pipeline.DonePiece();
@@ -306,6 +322,30 @@ TEST(ChunkedConversionTest, TheSecondThreadBandPassesAheadOnlyWhenAskedTo) {
         std::fclose(f);
         EXPECT_GT(pieces, 100) << ahead;
         EXPECT_EQ(bandPassed, ahead ? pieces : 0) << ahead;
+        EXPECT_EQ(screened, screen ? pieces : 0) << ahead;
+        if (screen) {
+            EXPECT_GT(marked, 100);
+        }
+    }
+}
+
+TEST(ChunkedConversionTest, AChunkTakesTheBlockBitsOfItsPieceFromAnyBlockOn) {
+    std::mt19937_64 rng(5);
+    std::vector<uint64_t> piece(5);
+    for (auto& w : piece) w = rng();
+    for (const int32_t from : {0, 1, 63, 64, 100, 191}) {
+        for (const int32_t count : {1, 63, 64, 65, 128}) {
+            if (from + count > 64 * 5) continue;
+            std::array<uint64_t, 3> chunk;
+            chunk.fill(~uint64_t{0});
+            detail::CopyBits(piece.data(), piece.size(), from, count, chunk.data());
+            for (int32_t b = 0; b < 64 * ((count + 63) / 64); ++b) {
+                const int32_t at = from + b;
+                const bool want = b < count && ((piece[at / 64] >> (at % 64)) & 1) != 0;
+                ASSERT_EQ(((chunk[b / 64] >> (b % 64)) & 1) != 0, want)
+                    << "from " << from << " count " << count << " bit " << b;
+            }
+        }
     }
 }
 

@@ -77,11 +77,18 @@ TEST_P(EachKernel, HighPassMatchesTheInPlaceReferenceOnRandomBlocks) {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int32_t> full(-32768, 32767);
     std::uniform_int_distribution<int32_t> quiet(-20, 20);
-    // The long rows alternate loud and quiet stretches, whose outputs a wide variant may form
-    // with less precision than the loud ones need, and hold many sums near a half.
+    std::uniform_int_distribution<int32_t> downward(-32768, 20);
+    // The long row runs through loud stretches, quiet ones and ones loud only below zero, each
+    // of whose outputs a wide variant may form with less precision than its loudest sample
+    // needs, and holds many sums near a half. In the ones below zero, the four samples at 34 ...
+    // 37 of every 1024 (the last a wide variant's stretches of outputs read) are quiet.
     for (int32_t n : {0, 50, 83, 84, 85, 86, 87, 88, 91, 200, 1123, 4099, 4112, 200003}) {
         std::vector<int32_t> s(static_cast<size_t>(n) + 1);
-        for (size_t k = 0; k < s.size(); ++k) s[k] = (k / 1500) % 2 == 1 ? quiet(rng) : full(rng);
+        for (size_t k = 0; k < s.size(); ++k) {
+            const size_t kind = (k / 1500) % 3;
+            const bool tail = k % 1024 >= 34 && k % 1024 < 38;
+            s[k] = kind == 0 ? full(rng) : kind == 1 || tail ? quiet(rng) : downward(rng);
+        }
         std::vector<int32_t> want = s;
         test::RefHighPass(want, n);  // want[q] (q = 0 ... n - 84) is centred on s[q + 20]
         const int32_t count = std::max(n - 83, 0);
