@@ -189,8 +189,9 @@ private:
     // Chunks left that are band-passed whole: where most blocks may rise (loud noise), finding
     // the few that cannot costs more than it saves.
     int32_t wholeChunksLeft_ = 0;
-    // Whether the pipeline was last asked to screen the pieces ahead (it is where the pieces
-    // are screened, not band-passed whole).
+    // Whether the last chunk screened had fewer than half of its positions band-passed (the
+    // pieces ahead are then screened too), and whether the pipeline was last asked to.
+    bool screenPays_ = true;
     bool screenAheadAsked_ = false;
     FilterPipeline pipeline_;
     int32_t pieceSamples_ = FilterPipeline::kDefaultPieceSamples;

@@ -134,7 +134,7 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
         aboveMask_.assign(kChunkPositions / 16, 0);
     }
     if (bandPass_ == nullptr) UpdateBandPass();
-    if (const bool screen = !GraphRequired && wholeChunksLeft_ == 0; screen != screenAheadAsked_) {
+    if (const bool screen = !GraphRequired && screenPays_; screen != screenAheadAsked_) {
         pipeline_.SetScreenAhead(screen);
         screenAheadAsked_ = screen;
     }
@@ -240,7 +240,8 @@ int32_t SampleProcessor::ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, i
         if (clickLimitReached) break;
     }
     // Where more than half of a chunk was band-passed, the next chunks are band-passed whole.
-    if (2 * made > n) wholeChunksLeft_ = 15;
+    screenPays_ = 2 * made <= n;
+    if (!screenPays_) wholeChunksLeft_ = 15;
     return j;
 }
 
