@@ -77,6 +77,8 @@ public:
     // For tests: with threads, the peak finder filters every piece itself that the other
     // thread took, done or not (see PieceRing::SetTakeOverAtOnce).
     void TakeOverAtOnceForTests(bool on) { pipeline_.SetTakeOverAtOnce(on); }
+    // For tests: the generation of the band-pass filter in force (0: none made yet).
+    uint64_t BandPassGenForTests() const { return bandPass_ != nullptr ? bandPass_->Gen() : 0; }
     static bool SeveralProcessors();
 
     // When set, the CPU time of each stage is added to it (for benchmarks).

@@ -454,6 +454,72 @@ TEST(BandPassStageTest, APeakHeldIntoAQuietStretchIsConfirmedThere) {
     EXPECT_EQ(sinks[0].events, sinks[1].events);
 }
 
+// A piece's blocks screened on the other thread are taken only when they were screened with
+// the filter in force: here the piece claims that no block may rise, which is believed with
+// that filter (no peak) and not with another one (the peaks of the chunk screened here).
+TEST(BandPassStageTest, BlocksScreenedAheadAreTakenOnlyWithTheFilterInForce) {
+    std::vector<size_t> peaks;
+    for (const int screenedWith : {0, 1, 2}) {  // none, the filter in force, another
+        Stage st;
+        PassValuesThrough(st.sens);
+        st.sens.AdjustedDeadBand = 40;
+        const int32_t n = 3000;
+        std::vector<int16_t> v(n, 0);
+        for (int32_t q = 100; q + 2 < n; q += 50) {
+            v[static_cast<size_t>(q)] = 90;
+            v[static_cast<size_t>(q + 1)] = 60;
+        }
+        st.Fill(v);
+        st.proc.SampleTimeNear2MHz = 0;
+        st.proc.BandPassStage(st.sink, st.hp.data(), 0);  // makes the filter in force
+        const uint64_t inForce = st.proc.BandPassGenForTests();
+        ASSERT_NE(inForce, 0u);
+        FilteredPiece piece;
+        piece.MayRise.assign(4, 0);
+        piece.ScreenGen = screenedWith == 1 ? inForce : inForce + 1;
+        st.proc.BandPassStage(st.sink, st.hp.data(), n - 87, screenedWith == 0 ? nullptr : &piece);
+        peaks.push_back(st.sink.PeakCount());
+    }
+    EXPECT_GT(peaks[0], 40u);
+    EXPECT_EQ(peaks[1], 0u);
+    EXPECT_EQ(peaks[2], peaks[0]);
+}
+
+// After a minute end inside a piece, the next chunk may begin off the piece's blocks: it is
+// then screened here (the piece's blocks would cover positions a few before each of its own).
+// Here the minute ends after 101 positions and each peak lies where a block shifted so would
+// miss it.
+TEST(BandPassStageTest, AChunkOffTheBlocksOfItsPieceIsScreenedHere) {
+    std::vector<size_t> peaks;
+    for (const bool screenedAhead : {false, true}) {
+        Stage st;
+        st.settings.GainType = tGainType::tgNone;  // the filter stays at the minute end
+        PassValuesThrough(st.sens);
+        st.sens.AdjustedDeadBand = 40;
+        const int32_t n = 3000;
+        std::vector<int16_t> v(n, 0);
+        for (int32_t q = 113; q + 3 < n - 87; q += 64) {  // chunk position q is hp[q + 2]
+            v[static_cast<size_t>(q + 2)] = 90;
+            v[static_cast<size_t>(q + 3)] = 60;
+        }
+        st.Fill(v);
+        st.proc.SampleTimeNear2MHz = st.rate.SampleTimeNear2MHzPerMin - 400;
+        ASSERT_EQ(st.rate.PositionsToMinuteEnd(st.proc.SampleTimeNear2MHz), 101);
+        st.proc.BandPassStage(st.sink, st.hp.data(), 0);  // makes the filter in force
+        const uint64_t inForce = st.proc.BandPassGenForTests();
+        FilteredPiece piece;
+        piece.MayRise.assign(4, 0);
+        BandPassBlocksMayExceed(st.hp.data(), 2, n - 87, MakeBandPassCoeffs(st.sens.Coeff), 40,
+                                piece.MayRise.data());
+        piece.ScreenGen = inForce;
+        st.proc.BandPassStage(st.sink, st.hp.data(), n - 87, screenedAhead ? &piece : nullptr);
+        ASSERT_EQ(st.proc.BandPassGenForTests(), inForce) << "the minute end changed the filter";
+        peaks.push_back(st.sink.PeakCount());
+    }
+    EXPECT_GT(peaks[0], 35u);
+    EXPECT_EQ(peaks[1], peaks[0]);
+}
+
 TEST(BandPassStageTest, AQuietBlockWithGraphsOnIsSkippedWhileTimeRunsOn) {
     // Raw span 40 = 4 x threshold: skipped with graphs on; the same samples give peaks with
     // graphs off (the gain is raised so that the tone passes the threshold).

@@ -172,6 +172,26 @@ void ExpectPlainSums(const std::array<float, 20>& coeff, const std::vector<int32
     }
 }
 
+TEST_P(EachKernel, BandPassValuesAreThePlainSumsWhereAFewSamplesAreLoud) {
+    // A wide variant may form values with less precision than the loudest sample of a chunk
+    // needs: quiet chunks whose last four samples are loud, and chunks loud only below zero.
+    std::mt19937 rng(9);
+    std::uniform_int_distribution<int32_t> quiet(-20, 20), loud(-131071, 131071),
+        downward(-131071, 20);
+    for (float scaler : {1.7f, 0.0123457f}) {
+        Sensitivity sens;
+        sens.CurrentAmpScaler = scaler;
+        sens.ReviseFilterScale();
+        for (int trial = 0; trial < 400; ++trial) {
+            std::vector<int32_t> s(24 + 4);
+            for (size_t k = 0; k < s.size(); ++k) {
+                s[k] = trial % 2 == 1 ? downward(rng) : k + 4 >= s.size() ? loud(rng) : quiet(rng);
+            }
+            ExpectPlainSums(sens.Coeff, s, trial % 2 == 1 ? "downward" : "loud end");
+        }
+    }
+}
+
 TEST_P(EachKernel, BandPassFoldsOnlyASymmetricKernelWhoseSumsAreExact) {
     std::mt19937 rng(5);
     std::uniform_int_distribution<int32_t> hp(-131071, 131071);
