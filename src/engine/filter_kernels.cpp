@@ -196,6 +196,27 @@ WTK_AVX2 inline __m256 LoadAsFloat8(const int32_t* p) {
     return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
 }
 
+// The samples of eight positions (x = s + p - 2 for the first) as a folded kernel reads them:
+// the pairs' sums and differences (exact in float) and the middle sample.
+struct FoldedEight {
+    __m256 sum04, diff04, sum13, diff13, x2;
+};
+WTK_AVX2 inline FoldedEight FoldEight(const int32_t* x) {
+    const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x3 = LoadAsFloat8(x + 3),
+                 x4 = LoadAsFloat8(x + 4);
+    return {_mm256_add_ps(x0, x4), _mm256_sub_ps(x0, x4), _mm256_add_ps(x1, x3),
+            _mm256_sub_ps(x1, x3), LoadAsFloat8(x + 2)};
+}
+// The float sums P and Q of a pair of phases (g: its h0, h1, h2, g0, g1): the pair's values are
+// P + Q and P - Q.
+WTK_AVX2 inline __m256 FoldedP(const FoldedEight& e, const __m256* g) {
+    return _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(g[0], e.sum04), _mm256_mul_ps(g[1], e.sum13)),
+                         _mm256_mul_ps(g[2], e.x2));
+}
+WTK_AVX2 inline __m256 FoldedQ(const FoldedEight& e, const __m256* g) {
+    return _mm256_add_ps(_mm256_mul_ps(g[3], e.diff04), _mm256_mul_ps(g[4], e.diff13));
+}
+
 WTK_AVX2 void WidenAvx2(const uint8_t* b, int32_t n, int32_t* out) {
     int32_t i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -379,21 +400,26 @@ WTK_AVX2 void BandPassAvx2Folded(const int32_t* s, int32_t pFirst, int32_t count
     BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
 }
 
-// The largest magnitude among x[0 ... n - 1].
+// The magnitudes of x[0 ... 7] (INT32_MIN's as 2^31, unsigned).
+WTK_AVX2 inline __m256i Magnitudes8(const int32_t* x) {
+    return _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)));
+}
+
+// The largest magnitude among x[0 ... n - 1] (|INT32_MIN| as INT32_MAX).
 WTK_AVX2 int32_t LargestMagnitude(const int32_t* x, int32_t n) {
-    __m256i m = _mm256_setzero_si256();
-    int32_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
-        m = _mm256_max_epu32(m, _mm256_abs_epi32(v));  // |INT32_MIN| as 2^31, unsigned
-    }
-    alignas(32) uint32_t lanes[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), m);
-    uint32_t largest = *std::max_element(lanes, lanes + 8);
-    for (; i < n; ++i) {
-        const uint32_t v =
-            x[i] < 0 ? 0u - static_cast<uint32_t>(x[i]) : static_cast<uint32_t>(x[i]);
-        largest = std::max(largest, v);
+    uint32_t largest = 0;
+    if (n >= 8) {
+        __m256i m = Magnitudes8(x + n - 8);  // the last eight, overlapping others unless n % 8 == 0
+        for (int32_t i = 0; i + 8 <= n; i += 8) m = _mm256_max_epu32(m, Magnitudes8(x + i));
+        m = _mm256_max_epu32(m, _mm256_permute2x128_si256(m, m, 1));
+        m = _mm256_max_epu32(m, _mm256_shuffle_epi32(m, 0x4E));
+        m = _mm256_max_epu32(m, _mm256_shuffle_epi32(m, 0xB1));
+        largest = static_cast<uint32_t>(_mm256_cvtsi256_si32(m));
+    } else {
+        for (int32_t i = 0; i < n; ++i) {
+            const auto v = static_cast<uint32_t>(x[i]);
+            largest = std::max(largest, x[i] < 0 ? 0u - v : v);
+        }
     }
     return static_cast<int32_t>(std::min<uint32_t>(largest, INT32_MAX));
 }
@@ -431,15 +457,14 @@ WTK_AVX2 void BandPassAvx2FloatFolded(const int32_t* s, int32_t pFirst, int32_t 
                                       const BandPassCoeffs& c, int32_t threshold, int32_t* out,
                                       uint64_t* mask) {
     const int32_t* x = s + pFirst - 2;
-    // Samples and their pairs exact in float, and room enough.
+    // Samples and their pairs exact in float, and room enough (powers of two: exact scaling).
     const int32_t largest = LargestMagnitude(x, count + 4);
-    const double room =
-        0.5 - (std::ldexp(static_cast<double>(largest) * c.largestSum, -20) + std::ldexp(1.0, -60));
+    const double room = 0.5 - (static_cast<double>(largest) * c.largestSum * 0x1p-20 + 0x1p-60);
     if (largest >= (1 << 22) || !(room > 0.25)) {
         return BandPassAvx2Folded<kStream>(s, pFirst, count, c, threshold, out, mask);
     }
-    float safeValue = static_cast<float>(room);
-    if (static_cast<double>(safeValue) > room) safeValue = std::nextafter(safeValue, 0.0f);
+    // At or below room: the conversion moves it by at most 2^-26 here.
+    const float safeValue = static_cast<float>(room - 0x1p-24);
     ClearMask(mask, count);
     __m256 f[2][5];
     for (int pair = 0; pair < 2; ++pair)
@@ -451,19 +476,12 @@ WTK_AVX2 void BandPassAvx2FloatFolded(const int32_t* s, int32_t pFirst, int32_t 
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const int32_t* y = x + i;
-        const __m256 x0 = LoadAsFloat8(y), x1 = LoadAsFloat8(y + 1), x2 = LoadAsFloat8(y + 2),
-                     x3 = LoadAsFloat8(y + 3), x4 = LoadAsFloat8(y + 4);
-        const __m256 sum04 = _mm256_add_ps(x0, x4), diff04 = _mm256_sub_ps(x0, x4);
-        const __m256 sum13 = _mm256_add_ps(x1, x3), diff13 = _mm256_sub_ps(x1, x3);
+        const FoldedEight e8 = FoldEight(y);
         __m256i v[4];  // phase k of the eight positions
 #pragma GCC unroll 2
         for (int pair = 0; pair < 2; ++pair) {
-            const __m256* g = f[pair];
-            const __m256 p =
-                _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(g[0], sum04), _mm256_mul_ps(g[1], sum13)),
-                              _mm256_mul_ps(g[2], x2));
-            const __m256 q =
-                _mm256_add_ps(_mm256_mul_ps(g[3], diff04), _mm256_mul_ps(g[4], diff13));
+            const __m256 p = FoldedP(e8, f[pair]);
+            const __m256 q = FoldedQ(e8, f[pair]);
             const __m256 a[2] = {_mm256_add_ps(p, q),
                                  _mm256_sub_ps(p, q)};  // phases pair, 3 - pair
 #pragma GCC unroll 2
@@ -556,24 +574,19 @@ WTK_AVX2 void BandPassAvx2T(const int32_t* s, int32_t pFirst, int32_t count,
 // the five samples each phase reads converted once (any order of the sums keeps the bound).
 template <bool kFolded>
 WTK_AVX2 inline __m256 ScreenEight(const int32_t* x, const __m256 (&ck)[4][5], __m256 m) {
-    const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x2 = LoadAsFloat8(x + 2),
-                 x3 = LoadAsFloat8(x + 3), x4 = LoadAsFloat8(x + 4);
     if constexpr (kFolded) {
-        // The larger of P + Q and P - Q is P + |Q|; the pairs are exact in float.
+        // The larger of P + Q and P - Q is P + |Q|.
         const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-        const __m256 sum04 = _mm256_add_ps(x0, x4), diff04 = _mm256_sub_ps(x0, x4);
-        const __m256 sum13 = _mm256_add_ps(x1, x3), diff13 = _mm256_sub_ps(x1, x3);
+        const FoldedEight e8 = FoldEight(x);
 #pragma GCC unroll 2
         for (int pair = 0; pair < 2; ++pair) {
-            const __m256* g = ck[pair];
-            const __m256 p =
-                _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(g[0], sum04), _mm256_mul_ps(g[1], sum13)),
-                              _mm256_mul_ps(g[2], x2));
-            const __m256 q =
-                _mm256_add_ps(_mm256_mul_ps(g[3], diff04), _mm256_mul_ps(g[4], diff13));
+            const __m256 p = FoldedP(e8, ck[pair]);
+            const __m256 q = FoldedQ(e8, ck[pair]);
             m = _mm256_max_ps(m, _mm256_add_ps(p, _mm256_and_ps(q, magnitude)));
         }
     } else {
+        const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x2 = LoadAsFloat8(x + 2),
+                     x3 = LoadAsFloat8(x + 3), x4 = LoadAsFloat8(x + 4);
 #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             __m256 v = _mm256_mul_ps(ck[k][0], x0);
