@@ -192,31 +192,6 @@ WTK_AVX2 inline __m256d LoadAsDouble4(const int32_t* p) {
     return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-WTK_AVX2 inline __m256 LoadAsFloat8(const int32_t* p) {
-    return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-}
-
-// The samples of eight positions (x = s + p - 2 for the first) as a folded kernel reads them:
-// the pairs' sums and differences (exact in float) and the middle sample.
-struct FoldedEight {
-    __m256 sum04, diff04, sum13, diff13, x2;
-};
-WTK_AVX2 inline FoldedEight FoldEight(const int32_t* x) {
-    const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x3 = LoadAsFloat8(x + 3),
-                 x4 = LoadAsFloat8(x + 4);
-    return {_mm256_add_ps(x0, x4), _mm256_sub_ps(x0, x4), _mm256_add_ps(x1, x3),
-            _mm256_sub_ps(x1, x3), LoadAsFloat8(x + 2)};
-}
-// The float sums P and Q of a pair of phases (g: its h0, h1, h2, g0, g1): the pair's values are
-// P + Q and P - Q.
-WTK_AVX2 inline __m256 FoldedP(const FoldedEight& e, const __m256* g) {
-    return _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(g[0], e.sum04), _mm256_mul_ps(g[1], e.sum13)),
-                         _mm256_mul_ps(g[2], e.x2));
-}
-WTK_AVX2 inline __m256 FoldedQ(const FoldedEight& e, const __m256* g) {
-    return _mm256_add_ps(_mm256_mul_ps(g[3], e.diff04), _mm256_mul_ps(g[4], e.diff13));
-}
-
 WTK_AVX2 void WidenAvx2(const uint8_t* b, int32_t n, int32_t* out) {
     int32_t i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -400,132 +375,6 @@ WTK_AVX2 void BandPassAvx2Folded(const int32_t* s, int32_t pFirst, int32_t count
     BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
 }
 
-// The magnitudes of x[0 ... 7] (INT32_MIN's as 2^31, unsigned).
-WTK_AVX2 inline __m256i Magnitudes8(const int32_t* x) {
-    return _mm256_abs_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)));
-}
-
-// The largest magnitude among x[0 ... n - 1] (|INT32_MIN| as INT32_MAX).
-WTK_AVX2 int32_t LargestMagnitude(const int32_t* x, int32_t n) {
-    uint32_t largest = 0;
-    if (n >= 8) {
-        __m256i m = Magnitudes8(x + n - 8);  // the last eight, overlapping others unless n % 8 == 0
-        for (int32_t i = 0; i + 8 <= n; i += 8) m = _mm256_max_epu32(m, Magnitudes8(x + i));
-        m = _mm256_max_epu32(m, _mm256_permute2x128_si256(m, m, 1));
-        m = _mm256_max_epu32(m, _mm256_shuffle_epi32(m, 0x4E));
-        m = _mm256_max_epu32(m, _mm256_shuffle_epi32(m, 0xB1));
-        largest = static_cast<uint32_t>(_mm256_cvtsi256_si32(m));
-    } else {
-        for (int32_t i = 0; i < n; ++i) {
-            const auto v = static_cast<uint32_t>(x[i]);
-            largest = std::max(largest, x[i] < 0 ? 0u - v : v);
-        }
-    }
-    return static_cast<int32_t>(std::min<uint32_t>(largest, INT32_MAX));
-}
-
-// Values of phase k of positions first ... first + 7 (x = s + first - 2) in v, with the lanes
-// set in unsure formed from the exact double sums.
-[[gnu::noinline]] WTK_AVX2 __m256i BandPassExactLanes(const int32_t* x, const BandPassCoeffs& c,
-                                                      int k, __m256i v, uint32_t unsure) {
-    alignas(32) int32_t lanes[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), v);
-    for (; unsure != 0; unsure &= unsure - 1) {
-        const int32_t l = std::countr_zero(unsure);
-        const auto& ck = c.c[k];
-        const int32_t* y = x + l;
-        const double sum = ck[0] * y[0] + ck[1] * y[1] + ck[2] * y[2] + ck[3] * y[3] + ck[4] * y[4];
-        lanes[l] = SaturatingRound(sum);
-    }
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
-}
-
-// The folded band-pass in float, eight positions side by side, with every rounding checked
-// against the exact sum that defines the value (the folded sums are exact in double).
-// - With X the largest magnitude among the chunk's samples and S the largest sum of a phase's
-//   coefficient magnitudes, the products and sums P and Q of the fold are formed from at most
-//   2 X S of magnitudes (each pair of samples is below 2 X, times |h| + |g|, the larger
-//   magnitude of the pair's two coefficients): the half sums and differences rounded to float
-//   add one rounding to each product, the product one, the sums of P or Q at most two and
-//   P + Q or P - Q one, so the float value A lies within 5.0001 x 2^-24 x 2 X S < 2^-20 X S of
-//   the exact sum; 2^-60 covers products that underflow.
-// - Where |A - r| < 1/2 - E for r the integer nearest A (an exact difference), the exact sum
-//   rounds to r; elsewhere the value is formed in double. Where E would leave little room, or
-//   samples reach 2^22 (absurd gains or samples), the double kernel does the chunk.
-template <bool kStream>
-WTK_AVX2 void BandPassAvx2FloatFolded(const int32_t* s, int32_t pFirst, int32_t count,
-                                      const BandPassCoeffs& c, int32_t threshold, int32_t* out,
-                                      uint64_t* mask) {
-    const int32_t* x = s + pFirst - 2;
-    // Samples and their pairs exact in float, and room enough (powers of two: exact scaling).
-    const int32_t largest = LargestMagnitude(x, count + 4);
-    const double room = 0.5 - (static_cast<double>(largest) * c.largestSum * 0x1p-20 + 0x1p-60);
-    if (largest >= (1 << 22) || !(room > 0.25)) {
-        return BandPassAvx2Folded<kStream>(s, pFirst, count, c, threshold, out, mask);
-    }
-    // At or below room: the conversion moves it by at most 2^-26 here.
-    const float safeValue = static_cast<float>(room - 0x1p-24);
-    ClearMask(mask, count);
-    __m256 f[2][5];
-    for (int pair = 0; pair < 2; ++pair)
-        for (int j = 0; j < 5; ++j)
-            f[pair][j] = _mm256_set1_ps(static_cast<float>(c.fold[pair][j]));
-    const __m256 safe = _mm256_set1_ps(safeValue);
-    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-    const __m256i th = _mm256_set1_epi32(threshold);
-    int32_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const int32_t* y = x + i;
-        const FoldedEight e8 = FoldEight(y);
-        __m256i v[4];  // phase k of the eight positions
-#pragma GCC unroll 2
-        for (int pair = 0; pair < 2; ++pair) {
-            const __m256 p = FoldedP(e8, f[pair]);
-            const __m256 q = FoldedQ(e8, f[pair]);
-            const __m256 a[2] = {_mm256_add_ps(p, q),
-                                 _mm256_sub_ps(p, q)};  // phases pair, 3 - pair
-#pragma GCC unroll 2
-            for (int e = 0; e < 2; ++e) {
-                const int k = e == 0 ? pair : 3 - pair;
-                const __m256 r =
-                    _mm256_round_ps(a[e], _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-                const __m256 off = _mm256_and_ps(_mm256_sub_ps(a[e], r), magnitude);
-                const auto unsure = static_cast<uint32_t>(
-                    _mm256_movemask_ps(_mm256_cmp_ps(off, safe, _CMP_NLT_UQ)));
-                v[k] = _mm256_cvtps_epi32(r);
-                if (unsure != 0) [[unlikely]] {
-                    v[k] = BandPassExactLanes(y, c, k, v[k], unsure);
-                }
-            }
-        }
-        // Phase-major to the order of the values: each position's four phases in turn.
-        const __m256 t0 = _mm256_unpacklo_ps(_mm256_castsi256_ps(v[0]), _mm256_castsi256_ps(v[1]));
-        const __m256 t1 = _mm256_unpackhi_ps(_mm256_castsi256_ps(v[0]), _mm256_castsi256_ps(v[1]));
-        const __m256 t2 = _mm256_unpacklo_ps(_mm256_castsi256_ps(v[2]), _mm256_castsi256_ps(v[3]));
-        const __m256 t3 = _mm256_unpackhi_ps(_mm256_castsi256_ps(v[2]), _mm256_castsi256_ps(v[3]));
-        const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44);  // positions 0 | 4
-        const __m256 u1 = _mm256_shuffle_ps(t0, t2, 0xEE);  // 1 | 5
-        const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44);  // 2 | 6
-        const __m256 u3 = _mm256_shuffle_ps(t1, t3, 0xEE);  // 3 | 7
-        const __m256i o[4] = {_mm256_castps_si256(_mm256_permute2f128_ps(u0, u1, 0x20)),
-                              _mm256_castps_si256(_mm256_permute2f128_ps(u2, u3, 0x20)),
-                              _mm256_castps_si256(_mm256_permute2f128_ps(u0, u1, 0x31)),
-                              _mm256_castps_si256(_mm256_permute2f128_ps(u2, u3, 0x31))};
-        uint64_t bits = 0;
-#pragma GCC unroll 4
-        for (int m = 0; m < 4; ++m) {
-            Store8<kStream>(out + 4 * i + 8 * m, o[m]);
-            bits |= static_cast<uint64_t>(static_cast<uint32_t>(
-                        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(o[m], th)))))
-                    << (8 * m);
-        }
-        mask[(4 * i) >> 6] |= bits << ((4 * i) & 63);  // 32 bits, within one word
-    }
-    if constexpr (kStream) _mm_sfence();  // the stores are seen before whatever follows
-    _mm256_zeroupper();  // the portable tail and the caller use the legacy encoding
-    BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
-}
-
 template <bool kClamp>
 WTK_AVX2 void BandPassAvx2T(const int32_t* s, int32_t pFirst, int32_t count,
                             const BandPassCoeffs& c, int32_t threshold, int32_t* out,
@@ -570,23 +419,32 @@ WTK_AVX2 void BandPassAvx2T(const int32_t* s, int32_t pFirst, int32_t count,
     BandPassPortableRange(s, pFirst, i, count, c, threshold, out, mask);
 }
 
+WTK_AVX2 inline __m256 LoadAsFloat8(const int32_t* p) {
+    return _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
 // The largest float sum of the phases of eight positions (x = s + p - 2 for the first) and m,
 // the five samples each phase reads converted once (any order of the sums keeps the bound).
 template <bool kFolded>
 WTK_AVX2 inline __m256 ScreenEight(const int32_t* x, const __m256 (&ck)[4][5], __m256 m) {
+    const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x2 = LoadAsFloat8(x + 2),
+                 x3 = LoadAsFloat8(x + 3), x4 = LoadAsFloat8(x + 4);
     if constexpr (kFolded) {
-        // The larger of P + Q and P - Q is P + |Q|.
+        // The larger of P + Q and P - Q is P + |Q|; the pairs are exact in float.
         const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-        const FoldedEight e8 = FoldEight(x);
+        const __m256 sum04 = _mm256_add_ps(x0, x4), diff04 = _mm256_sub_ps(x0, x4);
+        const __m256 sum13 = _mm256_add_ps(x1, x3), diff13 = _mm256_sub_ps(x1, x3);
 #pragma GCC unroll 2
         for (int pair = 0; pair < 2; ++pair) {
-            const __m256 p = FoldedP(e8, ck[pair]);
-            const __m256 q = FoldedQ(e8, ck[pair]);
+            const __m256* g = ck[pair];
+            const __m256 p =
+                _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(g[0], sum04), _mm256_mul_ps(g[1], sum13)),
+                              _mm256_mul_ps(g[2], x2));
+            const __m256 q =
+                _mm256_add_ps(_mm256_mul_ps(g[3], diff04), _mm256_mul_ps(g[4], diff13));
             m = _mm256_max_ps(m, _mm256_add_ps(p, _mm256_and_ps(q, magnitude)));
         }
     } else {
-        const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x2 = LoadAsFloat8(x + 2),
-                     x3 = LoadAsFloat8(x + 3), x4 = LoadAsFloat8(x + 4);
 #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             __m256 v = _mm256_mul_ps(ck[k][0], x0);
@@ -636,9 +494,9 @@ WTK_AVX2 void ScreenAvx2(const int32_t* s, int32_t pFirst, int32_t count, const 
 void BandPassAvx2(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
                   int32_t threshold, int32_t* out, uint64_t* mask, Stores stores) {
     if (c.folded && stores == Stores::Streaming && Aligned32(out)) {
-        BandPassAvx2FloatFolded<true>(s, pFirst, count, c, threshold, out, mask);
+        BandPassAvx2Folded<true>(s, pFirst, count, c, threshold, out, mask);
     } else if (c.folded) {
-        BandPassAvx2FloatFolded<false>(s, pFirst, count, c, threshold, out, mask);
+        BandPassAvx2Folded<false>(s, pFirst, count, c, threshold, out, mask);
     } else if (c.mayOverflow) {
         BandPassAvx2T<true>(s, pFirst, count, c, threshold, out, mask);
     } else {

@@ -173,8 +173,9 @@ void ExpectPlainSums(const std::array<float, 20>& coeff, const std::vector<int32
 }
 
 TEST_P(EachKernel, BandPassValuesAreThePlainSumsWhereAFewSamplesAreLoud) {
-    // A wide variant may form values with less precision than the loudest sample of a chunk
-    // needs: quiet chunks whose last four samples are loud, and chunks loud only below zero.
+    // Values are the plain sums whatever the loudness of a chunk's samples: quiet chunks whose
+    // last four samples are loud, and chunks loud only below zero (a variant that took its
+    // precision from part of the samples, or from their signed values, would round some wrong).
     std::mt19937 rng(9);
     std::uniform_int_distribution<int32_t> quiet(-20, 20), loud(-131071, 131071),
         downward(-131071, 20);
