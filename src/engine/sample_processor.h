@@ -169,7 +169,7 @@ private:
     template <PeakSink Sink>
     int32_t ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, int32_t r, int32_t n,
                                    const BandPass& filter, const FilteredPiece* ahead,
-                                   bool& clickLimitReached, int64_t& filteringNs);
+                                   bool& clickLimitReached, uint64_t& filteringTicks);
     // Makes the band-pass filter that the sensitivity asks for the one in force (a new value
     // with the next generation, handed to the pipeline) unless it already is. The sensitivity
     // changes only at minute ends and between files, where this is called.

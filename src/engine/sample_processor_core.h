@@ -139,8 +139,9 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
         screenAheadAsked_ = screen;
     }
     const int64_t start = Timing != nullptr ? ThreadCpuNs() : 0;
-    int64_t filtering = 0;
-    int32_t r = 0;  // positions of the stage done
+    const uint64_t startTicks = Timing != nullptr ? TickCount() : 0;
+    uint64_t filtering = 0;  // ticks spent band-passing (and screening)
+    int32_t r = 0;           // positions of the stage done
     while (r < count) {
         const int64_t toMinuteEnd = rate_.PositionsToMinuteEnd(SampleTimeNear2MHz);
         int64_t n64 = std::min<int64_t>({count - r, kChunkPositions, toMinuteEnd});
@@ -168,10 +169,10 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
             } else {
                 // Not made ahead, or with a filter that a minute end has since replaced.
                 if (wholeChunksLeft_ > 0) --wholeChunksLeft_;
-                const int64_t f0 = Timing != nullptr ? ThreadCpuNs() : 0;
+                const uint64_t f0 = Timing != nullptr ? TickCount() : 0;
                 BandPassValues(hp, r + 2, n, filter.Coeffs(), filter.Threshold(),
                                bandPassVals_.data(), aboveMask_.data());
-                if (Timing != nullptr) filtering += ThreadCpuNs() - f0;
+                if (Timing != nullptr) filtering += TickCount() - f0;
                 vals = bandPassVals_.data();
                 above = aboveMask_.data();
                 first = 0;
@@ -191,15 +192,21 @@ void SampleProcessor::BandPassStage(Sink& sink, const int32_t* hp, int32_t count
     }
     blockPositions_ += r;
     if (Timing != nullptr) {
-        Timing->BandPassNs += filtering;
-        Timing->PeaksNs += ThreadCpuNs() - start - filtering;
+        const int64_t cpu = ThreadCpuNs() - start;
+        const uint64_t ticks = TickCount() - startTicks;
+        const auto share =
+            ticks > 0 ? static_cast<double>(std::min(filtering, ticks)) / static_cast<double>(ticks)
+                      : 0.0;
+        const auto filteringNs = static_cast<int64_t>(static_cast<double>(cpu) * share);
+        Timing->BandPassNs += filteringNs;
+        Timing->PeaksNs += cpu - filteringNs;
     }
 }
 
 template <PeakSink Sink>
 int32_t SampleProcessor::ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, int32_t r, int32_t n,
                                                 const BandPass& filter, const FilteredPiece* ahead,
-                                                bool& clickLimitReached, int64_t& filteringNs) {
+                                                bool& clickLimitReached, uint64_t& filteringTicks) {
     const int32_t blocks = (n + 15) / 16;
     mayRise_.fill(0);
     if (ahead != nullptr && ahead->ScreenGen == filter.Gen() && r % 16 == 0) {
@@ -209,9 +216,9 @@ int32_t SampleProcessor::ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, i
         detail::CopyBits(ahead->MayRise.data(), ahead->MayRise.size(), r / 16, blocks,
                          mayRise_.data());
     } else {
-        const int64_t f0 = Timing != nullptr ? ThreadCpuNs() : 0;
+        const uint64_t f0 = Timing != nullptr ? TickCount() : 0;
         BandPassBlocksMayExceed(hp, r + 2, n, filter.Coeffs(), filter.Threshold(), mayRise_.data());
-        if (Timing != nullptr) filteringNs += ThreadCpuNs() - f0;
+        if (Timing != nullptr) filteringTicks += TickCount() - f0;
     }
     const auto mayRise = [&](int32_t b) { return ((mayRise_[b >> 6] >> (b & 63)) & 1) != 0; };
     int32_t j = 0;     // positions of the chunk done (a multiple of 16 until the last block)
@@ -230,10 +237,10 @@ int32_t SampleProcessor::ScanWhereValuesMayRise(Sink& sink, const int32_t* hp, i
         int32_t e = b + 1;
         while (e < blocks && (mayRise(e) || (e + 1 < blocks && mayRise(e + 1)))) ++e;
         const int32_t end = std::min(16 * e, n);
-        const int64_t f1 = Timing != nullptr ? ThreadCpuNs() : 0;
+        const uint64_t f1 = Timing != nullptr ? TickCount() : 0;
         BandPassValues(hp, r + 2 + j, end - j, filter.Coeffs(), filter.Threshold(),
                        bandPassVals_.data() + 4 * j, aboveMask_.data() + j / 16);
-        if (Timing != nullptr) filteringNs += ThreadCpuNs() - f1;
+        if (Timing != nullptr) filteringTicks += TickCount() - f1;
         made += end - j;
         j += ScanChunk<Sink, false>(sink, bandPassVals_.data(), aboveMask_.data(), 4 * j, end - j,
                                     clickLimitReached);

@@ -1,7 +1,12 @@
 // Where the time of a conversion goes, stage by stage (for benchmarks).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#endif
 
 namespace wtk {
 
@@ -22,7 +27,19 @@ struct StageTimes {
     }
 };
 
-// The thread's CPU clock in nanoseconds.
+// The thread's CPU clock in nanoseconds (a system call: read it a few times per piece, not per
+// stretch of values).
 int64_t ThreadCpuNs();
+
+// A cheap count that grows steadily with time (the processor's time-stamp counter where there
+// is one): a stage that interleaves two kinds of work splits the CPU time of a piece between
+// them in proportion to the counts spent in each.
+inline uint64_t TickCount() {
+#if defined(__x86_64__) || defined(__i386__)
+    return __rdtsc();
+#else
+    return static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+#endif
+}
 
 }  // namespace wtk
