@@ -13,7 +13,10 @@
 // second thread reads ahead as far as the ring allows, then high-passes the pieces read. The
 // peak finder's thread high-passes the next piece itself when it has only been read, and reads
 // it itself when no one has; so where reading is slow (decoding) the second thread reads while
-// the first filters, and where finding peaks is quick both filter.
+// the first filters, and where finding peaks is quick both filter. While the peak finder asks
+// for it (SetScreenAhead), whichever thread high-passes a piece also screens it with the filter
+// in force: which of its 16-position blocks may reach the threshold, a few bits the peak
+// finder's thread then takes instead of screening the piece's chunks itself.
 //
 // The band-pass values are made by the peak finder's thread, in chunks that stay in its first
 // cache. The second thread can also band-pass the pieces furthest ahead with the filter in
