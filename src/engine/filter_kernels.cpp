@@ -267,7 +267,7 @@ WTK_AVX2 void HighPassAvx2T(const uint8_t* b, int32_t count, int32_t* out) {
         const int32_t n = std::min(kStretch, (count - i) / kStep * kStep);
         const int32_t largest = WidenToFloat(b, i, n + 36, x);  // samples i ... i + n + 35
         // 1/2 - 2^-19 M, exact in float (M <= 2^15).
-        const __m256 safe = _mm256_set1_ps(0.5f - std::ldexp(static_cast<float>(largest), -19));
+        const __m256 safe = _mm256_set1_ps(0.5f - static_cast<float>(largest) * 0x1p-19f);
         for (int32_t o = 0; o < n; o += kStep) {
             const float* c = x + o + 18;
             __m256 acc[2];
