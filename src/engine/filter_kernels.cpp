@@ -105,7 +105,8 @@ void BandPassPortable(const int32_t* s, int32_t pFirst, int32_t count, const Ban
 // - A value above the threshold is the rounding of a double sum of at least threshold + 1/2,
 //   which lies within 5 x 2^-53 S X < 2^-33 S of the exact sum (exactly on it when folded).
 // - A plain float sum of five products of coefficients (floats, held exactly in c) and samples
-//   lies within 5.0001 x 2^-24 S X < S / 25 of the exact sum.
+//   lies within 5.0001 x 2^-24 S X < S / 25 of the exact sum, whether each product is rounded
+//   before it is added or fused with its addition (one rounding instead of two).
 // - A folded float P + |Q| (see BandPassCoeffs) is the larger of a pair of phases within
 //   5.0001 x 2^-24 x 2 S X < S / 12: the half sums and differences rounded to float add one
 //   rounding to each product, the final sum one more, and each pair of samples |x0| + |x4| is
@@ -173,6 +174,10 @@ void ScreenPortable(const int32_t* s, int32_t pFirst, int32_t count, const BandP
 // ---- AVX2: four outputs or positions per step ----
 
 #define WTK_AVX2 __attribute__((target("avx2")))
+// The float kernels whose results are checked against a proven bound (the high-pass and the
+// screen) fuse their multiply-adds: one rounding where a product and its sum took two keeps them
+// within the same bounds. The AVX2 variant is chosen only where the processor has both.
+#define WTK_AVX2_FMA __attribute__((target("avx2,fma")))
 
 // Eight values at p: through the caches, or past them (p 32-byte aligned).
 template <bool kStream>
@@ -244,18 +249,18 @@ WTK_AVX2 int32_t WidenToFloat(const uint8_t* b, int32_t j, int32_t n, float* x) 
 // The high-pass in float, eight outputs side by side, with every rounding checked against the
 // double sum that defines the output.
 // - With M the largest sample magnitude an output reads, its exact sum R (double taps h) has
-//   sum |h x| <= 2.0383 M. The float taps are within 2^-24 of h relatively, each product
-//   adds one rounding and the ten sums at most 10 x 2^-24 (1 + 2^-20) of the sum of
-//   magnitudes, so the float sum A lies within 12.001 x 2^-24 x 2.0383 M < 24.5 x 2^-24 M of
-//   R, and the double sum (eleven roundings of 2^-53) within 2^-48 M of R: both within
-//   E = 2^-19 M of each other.
+//   sum |h x| <= 2.0383 M. The float taps are within 2^-24 of h relatively, the first product
+//   adds one rounding and the ten multiply-adds (fused: the product is exact within each) at
+//   most 10 x 2^-24 (1 + 2^-20) of the sum of magnitudes, so the float sum A lies within 12.001 x
+//   2^-24 x 2.0383 M < 24.5 x 2^-24 M of R, and the double sum (eleven roundings of 2^-53) within
+//   2^-48 M of R: both within E = 2^-19 M of each other.
 // - A - r, for r the integer nearest A, is exact (Sterbenz), so where |A - r| < 1/2 - E the
 //   double sum lies strictly between r - 1/2 and r + 1/2 and rounds to r whatever the tie
 //   rule. Elsewhere (about 2 E of the outputs) the output is formed in double, one at a time.
 // M is taken over each stretch of 1024 outputs, so a loud click costs a little more only in
 // its own stretch.
 template <bool kStream>
-WTK_AVX2 void HighPassAvx2T(const uint8_t* b, int32_t count, int32_t* out) {
+WTK_AVX2_FMA void HighPassAvx2T(const uint8_t* b, int32_t count, int32_t* out) {
     constexpr int32_t kStep = 16;
     constexpr int32_t kStretch = 1024;  // outputs per stretch; its samples fit the first cache
     alignas(32) float x[kStretch + 36];
@@ -280,7 +285,7 @@ WTK_AVX2 void HighPassAvx2T(const uint8_t* b, int32_t count, int32_t* out) {
                 for (int m = 0; m < 2; ++m) {
                     const __m256 pair = _mm256_add_ps(_mm256_loadu_ps(c + 8 * m - d),
                                                       _mm256_loadu_ps(c + 8 * m + d));
-                    acc[m] = _mm256_add_ps(acc[m], _mm256_mul_ps(h[t], pair));
+                    acc[m] = _mm256_fmadd_ps(h[t], pair, acc[m]);
                 }
             }
             int32_t* to = out + i + o;
@@ -426,7 +431,7 @@ WTK_AVX2 inline __m256 LoadAsFloat8(const int32_t* p) {
 // The largest float sum of the phases of eight positions (x = s + p - 2 for the first) and m,
 // the five samples each phase reads converted once (any order of the sums keeps the bound).
 template <bool kFolded>
-WTK_AVX2 inline __m256 ScreenEight(const int32_t* x, const __m256 (&ck)[4][5], __m256 m) {
+WTK_AVX2_FMA inline __m256 ScreenEight(const int32_t* x, const __m256 (&ck)[4][5], __m256 m) {
     const __m256 x0 = LoadAsFloat8(x), x1 = LoadAsFloat8(x + 1), x2 = LoadAsFloat8(x + 2),
                  x3 = LoadAsFloat8(x + 3), x4 = LoadAsFloat8(x + 4);
     if constexpr (kFolded) {
@@ -438,20 +443,18 @@ WTK_AVX2 inline __m256 ScreenEight(const int32_t* x, const __m256 (&ck)[4][5], _
         for (int pair = 0; pair < 2; ++pair) {
             const __m256* g = ck[pair];
             const __m256 p =
-                _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(g[0], sum04), _mm256_mul_ps(g[1], sum13)),
-                              _mm256_mul_ps(g[2], x2));
-            const __m256 q =
-                _mm256_add_ps(_mm256_mul_ps(g[3], diff04), _mm256_mul_ps(g[4], diff13));
+                _mm256_fmadd_ps(g[2], x2, _mm256_fmadd_ps(g[1], sum13, _mm256_mul_ps(g[0], sum04)));
+            const __m256 q = _mm256_fmadd_ps(g[4], diff13, _mm256_mul_ps(g[3], diff04));
             m = _mm256_max_ps(m, _mm256_add_ps(p, _mm256_and_ps(q, magnitude)));
         }
     } else {
 #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             __m256 v = _mm256_mul_ps(ck[k][0], x0);
-            v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][1], x1));
-            v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][2], x2));
-            v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][3], x3));
-            v = _mm256_add_ps(v, _mm256_mul_ps(ck[k][4], x4));
+            v = _mm256_fmadd_ps(ck[k][1], x1, v);
+            v = _mm256_fmadd_ps(ck[k][2], x2, v);
+            v = _mm256_fmadd_ps(ck[k][3], x3, v);
+            v = _mm256_fmadd_ps(ck[k][4], x4, v);
             m = _mm256_max_ps(m, v);
         }
     }
@@ -460,8 +463,8 @@ WTK_AVX2 inline __m256 ScreenEight(const int32_t* x, const __m256 (&ck)[4][5], _
 
 // The screen, eight positions a step and a stretch of 16 in two.
 template <bool kFolded>
-WTK_AVX2 void ScreenAvx2T(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                          float limitValue, uint64_t* blocks) {
+WTK_AVX2_FMA void ScreenAvx2T(const int32_t* s, int32_t pFirst, int32_t count,
+                              const BandPassCoeffs& c, float limitValue, uint64_t* blocks) {
     __m256 ck[4][5];
     for (int k = 0; k < 4; ++k) {
         for (int j = 0; j < 5; ++j) {
@@ -483,8 +486,8 @@ WTK_AVX2 void ScreenAvx2T(const int32_t* s, int32_t pFirst, int32_t count, const
     ScreenPortableRange(s, pFirst, full, count, c, limitValue, blocks);
 }
 
-WTK_AVX2 void ScreenAvx2(const int32_t* s, int32_t pFirst, int32_t count, const BandPassCoeffs& c,
-                         int32_t threshold, uint64_t* blocks) {
+WTK_AVX2_FMA void ScreenAvx2(const int32_t* s, int32_t pFirst, int32_t count,
+                             const BandPassCoeffs& c, int32_t threshold, uint64_t* blocks) {
     const ScreenLimit l = ScreenLimitFor(c, threshold);
     if (!l.usable) return ScreenAllBlocks(count, blocks);
     if (c.folded) return ScreenAvx2T<true>(s, pFirst, count, c, l.limit, blocks);
@@ -621,9 +624,10 @@ bool CpuHas(FilterKernelKind kind) {
         case FilterKernelKind::Portable:
             return true;
         case FilterKernelKind::Avx2:
-            return __builtin_cpu_supports("avx2");
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
         case FilterKernelKind::Avx512:
-            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2");
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") &&
+                   __builtin_cpu_supports("fma");
     }
     return false;
 }

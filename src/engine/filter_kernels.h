@@ -1,7 +1,8 @@
 // The two filters of the sample processing as plain array kernels. Every variant gives the
 // same bits: the high-pass sum is formed in double in one fixed order per output, the band-pass
-// sums are exact in double, rounding is to nearest with ties to even, and no multiply-add is
-// fused. The wide variants only process several outputs side by side.
+// sums are exact in double, rounding is to nearest with ties to even, and no multiply-add that
+// forms them is fused. The wide variants only process several outputs side by side (the AVX2
+// high-pass and screen add in float, fused, and check every result against a proven bound).
 #pragma once
 
 #include <array>
