@@ -174,10 +174,11 @@ template <int K>
                     // 64 for no one at all: the sum tells, the shift is kept defined.
                     const int zeros = std::countl_zero(buf);
                     zerosSum += zeros;
-                    buf <<= zeros & 63;
                     // The one ending the zeros is the top bit; the - 1 << K takes it away.
-                    const uint32_t u = static_cast<uint32_t>(buf >> (63 - K));
-                    buf <<= K + 1;
+                    const uint32_t u = static_cast<uint32_t>((buf << (zeros & 63)) >> (63 - K));
+                    // The code's K + 1 fixed bits are shifted out while the zeros are counted,
+                    // so that from one code to the next waits only the count and one shift.
+                    buf = (buf << (K + 1)) << (zeros & 63);
                     o[j] = u + (static_cast<uint32_t>(zeros) << K) - (1u << K);
                 }
                 const int len = zerosSum + static_cast<int>(kGroup) * (K + 1);
