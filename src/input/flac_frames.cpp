@@ -11,6 +11,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace wtk {
 namespace {
@@ -52,8 +55,8 @@ uint8_t Crc8(const uint8_t* p, size_t n) {
     return c;
 }
 
-uint16_t Crc16(const uint8_t* p, size_t n) {
-    uint32_t c = 0;
+// The CRC-16 of n bytes after bytes whose CRC-16 is c.
+uint16_t Crc16Continued(const uint8_t* p, size_t n, uint32_t c) {
     for (; n >= 8; n -= 8, p += 8) {
         c = kCrc16[7][p[0] ^ (c >> 8)] ^ kCrc16[6][p[1] ^ (c & 0xFF)] ^ kCrc16[5][p[2]] ^
             kCrc16[4][p[3]] ^ kCrc16[3][p[4]] ^ kCrc16[2][p[5]] ^ kCrc16[1][p[6]] ^ kCrc16[0][p[7]];
@@ -61,6 +64,66 @@ uint16_t Crc16(const uint8_t* p, size_t n) {
     for (; n > 0; --n, ++p) c = ((c << 8) ^ kCrc16[0][(c >> 8) ^ *p]) & 0xFFFF;
     return static_cast<uint16_t>(c);
 }
+
+uint16_t Crc16Plain(const uint8_t* p, size_t n) {
+    return Crc16Continued(p, n, 0);
+}
+
+#if defined(__x86_64__)
+// x^k modulo the CRC-16 polynomial.
+constexpr int64_t XPowerModCrc16(int k) {
+    uint32_t r = 1;
+    for (int i = 0; i < k; ++i) {
+        r <<= 1;
+        if (r & 0x10000) r ^= 0x18005;
+    }
+    return r;
+}
+
+// The CRC-16 by carry-less multiplication, where the processor has it (PCLMULQDQ, SSSE3). With a
+// start of 0 a CRC is that of the bytes read as one polynomial, first bit highest; leading zero
+// bytes change nothing. So the bytes, 16 at a time, are folded into 128 bits of the same
+// remainder: a 128-bit block a followed by 128 bits more is a x^128 + next, and a's halves times
+// x^192 and x^128 taken modulo the polynomial (16 bits each) leave 80 bits. Four blocks are folded
+// side by side, 64 bytes a step, then into one; the table finishes the 16 bytes left and the
+// last bytes.
+#define WTK_CLMUL [[gnu::target("pclmul,ssse3")]]
+
+// 16 bytes in order from the top: the first byte the highest.
+WTK_CLMUL inline __m128i LoadFromTop(const uint8_t* p) {
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), reverse);
+}
+
+// a x^bits + b, for k = (x^(bits + 64), x^bits) modulo the polynomial.
+WTK_CLMUL inline __m128i Fold(__m128i a, __m128i k, __m128i b) {
+    return _mm_xor_si128(
+        _mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x11), _mm_clmulepi64_si128(a, k, 0x00)), b);
+}
+
+WTK_CLMUL uint16_t Crc16Clmul(const uint8_t* p, size_t n) {
+    if (n < 128) return Crc16Plain(p, n);
+    const __m128i by16 = _mm_set_epi64x(XPowerModCrc16(192), XPowerModCrc16(128));
+    const __m128i by64 = _mm_set_epi64x(XPowerModCrc16(576), XPowerModCrc16(512));
+    __m128i a0 = LoadFromTop(p), a1 = LoadFromTop(p + 16);
+    __m128i a2 = LoadFromTop(p + 32), a3 = LoadFromTop(p + 48);
+    p += 64, n -= 64;
+    for (; n >= 64; p += 64, n -= 64) {
+        a0 = Fold(a0, by64, LoadFromTop(p));
+        a1 = Fold(a1, by64, LoadFromTop(p + 16));
+        a2 = Fold(a2, by64, LoadFromTop(p + 32));
+        a3 = Fold(a3, by64, LoadFromTop(p + 48));
+    }
+    __m128i a = Fold(Fold(Fold(a0, by16, a1), by16, a2), by16, a3);
+    for (; n >= 16; p += 16, n -= 16) a = Fold(a, by16, LoadFromTop(p));
+    // Back to bytes, the first byte the highest.
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    alignas(16) uint8_t folded[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(folded), _mm_shuffle_epi8(a, reverse));
+    return Crc16Continued(p, n, Crc16Plain(folded, 16));
+}
+#undef WTK_CLMUL
+#endif
 
 inline uint64_t LoadBigEndian64(const uint8_t* p) {
     uint64_t v;
@@ -267,20 +330,31 @@ bool HasBmi2AndLzcnt() {
     if (!__get_cpuid(0x80000001, &a, &b, &c, &d)) return false;
     return bmi && (c & (1u << 5));
 }
+
+bool HasClmul() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    return __get_cpuid(1, &a, &b, &c, &d) && (c & (1u << 1)) && (c & (1u << 9));
+}
 #endif
 
 // Rice parameters 0 ... 30, each with its shifts known: the plain readers, those with BMI2 and
 // LZCNT, and the ones in use (the latter where the processor has them).
 const std::array<RiceReader, 31> kPlainRiceReaders =
     RiceReaders(std::make_integer_sequence<int, 31>{});
+// The CRC-16 of frames: by the table, or by carry-less multiplication where the processor has it.
+using Crc16Function = uint16_t (*)(const uint8_t*, size_t);
 #if defined(__x86_64__)
 const bool kHasBmi = HasBmi2AndLzcnt();
 const std::array<RiceReader, 31> kBmiRiceReaders =
     RiceReadersBmi(std::make_integer_sequence<int, 31>{});
 const std::array<RiceReader, 31>* riceReaders = kHasBmi ? &kBmiRiceReaders : &kPlainRiceReaders;
+const bool kHasClmul = HasClmul();
+Crc16Function crc16 = kHasClmul ? &Crc16Clmul : &Crc16Plain;
 #else
 const bool kHasBmi = false;
 const std::array<RiceReader, 31>* riceReaders = &kPlainRiceReaders;
+const bool kHasClmul = false;
+Crc16Function crc16 = &Crc16Plain;
 #endif
 
 // Coded values to residuals in place (value u is residual u / 2, or -(u + 1) / 2 when odd);
@@ -632,7 +706,7 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
     if (padBits > 0 && r.Take(padBits) != 0) return fail();
     const size_t end = r.Position() / 8 + 2;
     if (end > n) return Result::NeedMore;
-    if (Crc16(data, end - 2) != ((uint32_t{data[end - 2]} << 8) | data[end - 1]))
+    if (crc16(data, end - 2) != ((uint32_t{data[end - 2]} << 8) | data[end - 1]))
         return Result::Refused;
 
     if (coding >= kLeftSide) {
@@ -668,10 +742,11 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
     return Result::Frame;
 }
 
-bool UseBmiForRiceCodes(bool on) {
-    if (on && !kHasBmi) return false;
+bool UseProcessorInstructions(bool on) {
+    if (on && !kHasBmi && !kHasClmul) return false;
 #if defined(__x86_64__)
-    riceReaders = on ? &kBmiRiceReaders : &kPlainRiceReaders;
+    riceReaders = on && kHasBmi ? &kBmiRiceReaders : &kPlainRiceReaders;
+    crc16 = on && kHasClmul ? &Crc16Clmul : &Crc16Plain;
 #endif
     return true;
 }

@@ -292,11 +292,10 @@ TEST_P(FlacFramesMatch, EveryFrameAsLibFlacDecodesIt) {
     const std::vector<Frame> expected = DecodeWithLibFlac(flac, &libError);
     ASSERT_FALSE(libError);
     ASSERT_EQ(expected.size(), blocks + 1);
-    // With the Rice codes read by the plain code, and by BMI2 and LZCNT where the processor has
-    // them.
-    for (const bool bmi : {false, true}) {
-        if (!UseBmiForRiceCodes(bmi)) continue;
-        SCOPED_TRACE(bmi ? "BMI2" : "plain");
+    // With the plain code, and with the processor's own instructions where it has them.
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
         std::vector<uint32_t> heads;
         FlacFrameDecoder::Result stop{};
         const std::vector<Frame> got = DecodeWithFrames(flac, InfoOf(row.enc), &heads, &stop);
@@ -397,11 +396,15 @@ TEST_P(FlacFramesDamaged, Refused) {
         frame[frame.size() - 2] = static_cast<uint8_t>(crc >> 8);
         frame[frame.size() - 1] = static_cast<uint8_t>(crc);
     }
-    FlacFrameDecoder d(InfoOf(s.enc));
     const Padded p(frame, 0, frame.size());
-    size_t used = 99;
-    EXPECT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Refused);
-    EXPECT_EQ(used, 0u);
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
+        FlacFrameDecoder d(InfoOf(s.enc));
+        size_t used = 99;
+        EXPECT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Refused);
+        EXPECT_EQ(used, 0u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, FlacFramesDamaged, testing::ValuesIn(kDamages),
@@ -506,9 +509,9 @@ TEST_P(FlacFramesBuilt, SamplesWithinTheirBitsOrRefused) {
     for (const int64_t r : b.residuals) w.Rice(r, b.k);
     const uint32_t n = static_cast<uint32_t>(b.warm.size() + b.residuals.size());
     const Bytes frame = w.Frame(n);
-    for (const bool bmi : {false, true}) {
-        if (!UseBmiForRiceCodes(bmi)) continue;
-        SCOPED_TRACE(bmi ? "BMI2" : "plain");
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
         FlacFrameDecoder d({n, n, 0, 1, 8});
         const Padded p(frame, 0, frame.size());
         size_t used = 0;
@@ -553,11 +556,11 @@ TEST(FlacFrames, RiceCodesOfEveryLength) {
                     samples.push_back(static_cast<int32_t>(r));
                 }
                 const Bytes frame = w.Frame(n);
-                for (const bool bmi : {false, true}) {
-                    if (!UseBmiForRiceCodes(bmi)) continue;
+                for (const bool own : {false, true}) {
+                    if (!UseProcessorInstructions(own)) continue;
                     SCOPED_TRACE(testing::Message()
                                  << "k " << k << ", quotients to " << maxQ << ", " << n
-                                 << " codes, " << (bmi ? "BMI2" : "plain"));
+                                 << " codes, " << (own ? "own instructions" : "plain"));
                     FlacFrameDecoder d({n, n, 0, 1, 24});
                     const Padded whole(frame, 0, frame.size());
                     size_t used = 0;
@@ -579,7 +582,43 @@ TEST(FlacFrames, RiceCodesOfEveryLength) {
             }
         }
     }
-    UseBmiForRiceCodes(true);
+    UseProcessorInstructions(true);
+}
+
+// Frames of every length from a few bytes to a few hundred (verbatim 8-bit samples, which any
+// byte is): whole, each is taken; with any one bit of its samples flipped, which only the CRC-16
+// can tell, refused.
+TEST(FlacFrames, ChecksumsOfEveryLength) {
+    for (uint32_t n = 1; n <= 256; ++n) {
+        FrameWriter w;
+        w.Put(0x02, 8);  // VERBATIM, no wasted bits
+        std::vector<int32_t> samples;
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t v = (i * 2654435761u) >> 24;
+            w.Put(v, 8);
+            samples.push_back(static_cast<int8_t>(v));
+        }
+        const Bytes frame = w.Frame(n);
+        const size_t first = frame.size() - 2 - n;
+        for (const bool own : {false, true}) {
+            if (!UseProcessorInstructions(own)) continue;
+            SCOPED_TRACE(testing::Message() << n << " samples, " << (own ? "own" : "plain"));
+            FlacFrameDecoder d({n, n, 0, 1, 8});
+            const Padded whole(frame, 0, frame.size());
+            size_t used = 0;
+            ASSERT_EQ(d.Decode(whole.bytes.data(), frame.size(), &used),
+                      FlacFrameDecoder::Result::Frame);
+            EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), samples);
+            for (const size_t at : {first, first + n / 2, first + n - 1}) {
+                Padded damaged(frame, 0, frame.size());
+                damaged.bytes[at] ^= static_cast<uint8_t>(1u << (at % 8));
+                EXPECT_EQ(d.Decode(damaged.bytes.data(), frame.size(), &used),
+                          FlacFrameDecoder::Result::Refused)
+                    << "bit flipped in byte " << at;
+            }
+        }
+    }
+    UseProcessorInstructions(true);
 }
 
 // A frame cut anywhere asks for more bytes, whatever the padding holds; whole, it is a frame
