@@ -194,8 +194,9 @@ bool ReadLongRiceCode(BitReader& r, int k, uint64_t* u) {
 }
 
 // Rice-coded values of one partition, parameter K, into out[0, count) as they are coded (the
-// sign in the lowest bit; Unfold takes it out). False when the bytes end or a value would leave
-// 32 bits.
+// sign in the lowest bit) plus 2^K, modulo 2^32: the one that ends a code's zeros is left in,
+// as it comes with the code's last K bits, and Unfold takes it away with the sign. False when
+// the bytes end or a value would leave 32 bits.
 template <int K>
 [[gnu::always_inline]] inline bool RiceCodes(BitReader& r, uint32_t* out, uint32_t count) {
     uint64_t buf = r.buf;
@@ -237,12 +238,12 @@ template <int K>
                     // 64 for no one at all: the sum tells, the shift is kept defined.
                     const int zeros = std::countl_zero(buf);
                     zerosSum += zeros;
-                    // The one ending the zeros is the top bit; the - 1 << K takes it away.
+                    // The one ending the zeros is the top bit, kept.
                     const uint32_t u = static_cast<uint32_t>((buf << (zeros & 63)) >> (63 - K));
                     // The code's K + 1 fixed bits are shifted out while the zeros are counted,
                     // so that from one code to the next waits only the count and one shift.
                     buf = (buf << (K + 1)) << (zeros & 63);
-                    o[j] = u + (static_cast<uint32_t>(zeros) << K) - (1u << K);
+                    o[j] = u + (static_cast<uint32_t>(zeros) << K);
                 }
                 const int len = zerosSum + static_cast<int>(kGroup) * (K + 1);
                 if (len > avail) [[unlikely]] {
@@ -279,14 +280,13 @@ template <int K>
                 uint64_t u;
                 if (!ReadLongRiceCode(r, K, &u)) return false;
                 next = r.next, buf = r.buf, avail = r.avail;
-                out[i++] = static_cast<uint32_t>(u);
+                out[i++] = static_cast<uint32_t>(u) + (1u << K);
                 break;
             }
-            // The one ending the zeros is the top bit of buf << zeros; the - 1 takes it away.
-            // Below K = 27 the at most 62 zeros keep the value within 32 bits.
-            const uint64_t u =
-                ((buf << zeros) >> (63 - K)) + ((static_cast<uint64_t>(zeros) - 1) << K);
-            if constexpr (K > 26) wide |= u >> 32;
+            // The one ending the zeros is the top bit of buf << zeros, kept. Below K = 27 the at
+            // most 62 zeros keep the value within 32 bits.
+            const uint64_t u = ((buf << zeros) >> (63 - K)) + (static_cast<uint64_t>(zeros) << K);
+            if constexpr (K > 26) wide |= (u - (uint64_t{1} << K)) >> 32;
             buf <<= len;
             avail -= len;
             out[i] = static_cast<uint32_t>(u);
@@ -357,18 +357,19 @@ const bool kHasClmul = false;
 Crc16Function crc16 = &Crc16Plain;
 #endif
 
-// Coded values to residuals in place (value u is residual u / 2, or -(u + 1) / 2 when odd);
-// returns the bitwise or of the coded values.
-uint32_t Unfold(uint32_t* v, uint32_t n) {
+// Coded values plus `bias` to residuals in place (coded value u is residual u / 2, or
+// -(u + 1) / 2 when odd); returns the bitwise or of the coded values.
+uint32_t Unfold(uint32_t* v, uint32_t n, uint32_t bias) {
     uint32_t all = 0;
     uint32_t i = 0;
 #if defined(__SSE2__)
     // The sign mask is the lowest bit moved to the top and spread down.
     __m128i acc = _mm_setzero_si128();
+    const __m128i b = _mm_set1_epi32(static_cast<int>(bias));
     for (; i + 8 <= n; i += 8) {
         __m128i* p = reinterpret_cast<__m128i*>(v + i);
-        const __m128i x = _mm_loadu_si128(p);
-        const __m128i y = _mm_loadu_si128(p + 1);
+        const __m128i x = _mm_sub_epi32(_mm_loadu_si128(p), b);
+        const __m128i y = _mm_sub_epi32(_mm_loadu_si128(p + 1), b);
         acc = _mm_or_si128(acc, _mm_or_si128(x, y));
         _mm_storeu_si128(
             p, _mm_xor_si128(_mm_srli_epi32(x, 1), _mm_srai_epi32(_mm_slli_epi32(x, 31), 31)));
@@ -380,8 +381,9 @@ uint32_t Unfold(uint32_t* v, uint32_t n) {
     all = static_cast<uint32_t>(_mm_cvtsi128_si32(acc));
 #endif
     for (; i < n; ++i) {
-        all |= v[i];
-        v[i] = (v[i] >> 1) ^ (0u - (v[i] & 1));
+        const uint32_t u = v[i] - bias;
+        all |= u;
+        v[i] = (u >> 1) ^ (0u - (u & 1));
     }
     return all;
 }
@@ -398,6 +400,7 @@ bool ReadResidual(BitReader& r, uint32_t* out, uint32_t blockSize, uint32_t orde
     const uint32_t perPartition = blockSize >> partitionOrder;
     if ((perPartition << partitionOrder) != blockSize || perPartition < order) return false;
     uint32_t at = order;
+    *all = 0;
     for (uint32_t p = 0; p < (1u << partitionOrder); ++p) {
         const uint32_t count = p == 0 ? perPartition - order : perPartition;
         if (!r.Need(paramBits)) return false;
@@ -410,18 +413,19 @@ bool ReadResidual(BitReader& r, uint32_t* out, uint32_t blockSize, uint32_t orde
             } else {
                 for (uint32_t i = 0; i < count; ++i) {
                     if (!r.Need(width)) return false;
-                    // Coded as the Rice values are, unfolded with them.
+                    // Coded as the Rice values are.
                     const int32_t v = Signed(r.Take(width), width);
                     out[at + i] = v < 0 ? static_cast<uint32_t>(-2 * int64_t{v} - 1)
                                         : static_cast<uint32_t>(2 * v);
                 }
             }
-        } else if (!(*riceReaders)[param](r, out + at, count)) {
-            return false;
+            *all |= Unfold(out + at, count, 0);
+        } else {
+            if (!(*riceReaders)[param](r, out + at, count)) return false;
+            *all |= Unfold(out + at, count, 1u << param);
         }
         at += count;
     }
-    *all = Unfold(out + order, blockSize - order);
     return true;
 }
 

@@ -585,6 +585,51 @@ TEST(FlacFrames, RiceCodesOfEveryLength) {
     UseProcessorInstructions(true);
 }
 
+// One residual in partitions of every coding side by side: Rice codes of small and large
+// parameters, values escaped to a few bits and to none, after a FIXED order 1 warm-up sample.
+TEST(FlacFrames, PartitionsOfEveryCoding) {
+    const uint32_t n = 64;  // four partitions of 16, the first with 15 residuals
+    FrameWriter w;
+    w.Put(0x12, 8);  // FIXED order 1, no wasted bits
+    w.Put(0x10, 8);  // warm-up sample 16
+    w.Put(0, 2);     // Rice, 4-bit parameters
+    w.Put(2, 4);     // partition order 2
+    std::vector<int64_t> residuals;
+    const auto residual = [](uint32_t i) { return static_cast<int64_t>((i * 7) % 11) - 5; };
+    // Rice parameters 0 and 7, values escaped to 4 bits (99) and to none (100).
+    for (const int coding : {0, 99, 7, 100}) {
+        const uint32_t count = residuals.empty() ? 15 : 16;
+        if (coding < 15) {
+            w.Put(static_cast<uint32_t>(coding), 4);
+        } else {
+            w.Put(15, 4);
+            w.Put(coding == 99 ? 4 : 0, 5);
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            const int64_t r = coding == 100 ? 0 : residual(static_cast<uint32_t>(residuals.size()));
+            if (coding < 15) {
+                w.Rice(r, coding);
+            } else if (coding == 99) {
+                w.Put(static_cast<uint64_t>(r) & 15, 4);
+            }
+            residuals.push_back(r);
+        }
+    }
+    std::vector<int32_t> expected = {16};
+    for (const int64_t r : residuals) expected.push_back(static_cast<int32_t>(expected.back() + r));
+    const Bytes frame = w.Frame(n);
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
+        FlacFrameDecoder d({n, n, 0, 1, 8});
+        const Padded p(frame, 0, frame.size());
+        size_t used = 0;
+        ASSERT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Frame);
+        EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), expected);
+    }
+    UseProcessorInstructions(true);
+}
+
 // Frames of every length from a few bytes to a few hundred (verbatim 8-bit samples, which any
 // byte is): whole, each is taken; with any one bit of its samples flipped, which only the CRC-16
 // can tell, refused.
