@@ -67,8 +67,9 @@ private:
 };
 
 // For tests: the processor's own instructions where it has them (BMI2 and LZCNT for the Rice
-// codes, carry-less multiplication for the frames' CRC-16), or the plain code throughout. False,
-// and nothing changed, for the former where it has none of them. At start the former.
+// codes, carry-less multiplication for the frames' CRC-16, AVX2 for the residuals' signs), or the
+// plain code throughout. False, and nothing changed, for the former where it has none of them. At
+// start the former.
 bool UseProcessorInstructions(bool on);
 
 }  // namespace wtk
