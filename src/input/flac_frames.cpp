@@ -491,19 +491,27 @@ bool RestoreFixed(int32_t* s, uint32_t n, int w) {
     return bad == 0;
 }
 
-// LPC prediction in place, the sum exact in 64 bits; every sample must fit w bits.
+// LPC prediction in place, the sum exact in 64 bits; every sample must fit w bits. The last
+// samples are kept at hand rather than read back, and the newest one's product is added last:
+// from one sample to the next waits only a multiplication, an addition and the shift.
 template <int Order>
 bool RestoreLpcFixedOrder(int32_t* s, uint32_t n, const int32_t* coef, int shift, int w) {
     uint64_t bad = 0;
     const int64_t half = int64_t{1} << (w - 1);
     int64_t c[Order];
-    for (int j = 0; j < Order; ++j) c[j] = coef[j];
+    int64_t last[Order];  // last[j] = s[i - 1 - j]
+#pragma GCC unroll 32
+    for (int j = 0; j < Order; ++j) c[j] = coef[j], last[j] = s[Order - 1 - j];
     for (uint32_t i = Order; i < n; ++i) {
-        int64_t sum = 0;
-        for (int j = 0; j < Order; ++j) sum += c[j] * s[i - 1 - j];
-        const int64_t v = s[i] + (sum >> shift);
+        int64_t older = 0;
+#pragma GCC unroll 32
+        for (int j = Order - 1; j > 0; --j) older += c[j] * last[j];
+        const int64_t v = s[i] + ((older + c[0] * last[0]) >> shift);
         bad |= static_cast<uint64_t>(v + half) >> w;
+#pragma GCC unroll 32
+        for (int j = Order - 1; j > 0; --j) last[j] = last[j - 1];
         s[i] = static_cast<int32_t>(v);
+        last[0] = s[i];
     }
     return bad == 0;
 }

@@ -432,7 +432,10 @@ public:
     // the subframe bits written so far, padding and the CRC-16.
     Bytes Frame(uint32_t blockSize) {
         while (n_ != 0) Bit(false);
-        Bytes f = {0xFF, 0xF8, 0x60, 0x00, 0x00, static_cast<uint8_t>(blockSize - 1)};
+        const uint8_t header[6] = {0xFF, 0xF8, 0x60,
+                                   0x00, 0x00, static_cast<uint8_t>(blockSize - 1)};
+        Bytes f(header, header + 6);
+        f.reserve(6 + 1 + bytes_.size() + 2);
         f.push_back(HeaderCrc(f.data(), f.size()));
         f.insert(f.end(), bytes_.begin(), bytes_.end());
         const uint16_t crc = FrameCrc(f.data(), f.size());
@@ -588,6 +591,50 @@ TEST(FlacFrames, RiceCodesOfEveryLength) {
                     }
                 }
             }
+        }
+    }
+    UseProcessorInstructions(true);
+}
+
+// LPC subframes of every order with its own loop (and one without), 16-bit samples, 15-bit
+// coefficients of either sign and a large shift: residuals are chosen so that the samples are
+// given ones, whose predictions the test sums exactly.
+TEST(FlacFrames, LpcOfEveryOrder) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int32_t> sample(-30000, 30000), coefficient(-16384, 16383);
+    for (const uint32_t order :
+         {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 16u, 20u, 32u}) {
+        const uint32_t n = 96;
+        const int shift = 14, k = 18;
+        std::vector<int32_t> samples(n), coefs(order);
+        for (int32_t& s : samples) s = sample(rng);
+        for (int32_t& c : coefs) c = coefficient(rng);
+        FrameWriter w;
+        w.Put(0, 1);
+        w.Put(31 + order, 6);
+        w.Put(0, 1);
+        for (uint32_t i = 0; i < order; ++i) w.Put(static_cast<uint32_t>(samples[i]) & 0xFFFF, 16);
+        w.Put(14, 4);  // precision 15
+        w.Put(static_cast<uint32_t>(shift), 5);
+        for (const int32_t c : coefs) w.Put(static_cast<uint32_t>(c) & 0x7FFF, 15);
+        w.Put(1, 2);  // Rice, 5-bit parameters
+        w.Put(0, 4);
+        w.Put(static_cast<uint32_t>(k), 5);
+        for (uint32_t i = order; i < n; ++i) {
+            int64_t sum = 0;
+            for (uint32_t j = 0; j < order; ++j) sum += int64_t{coefs[j]} * samples[i - 1 - j];
+            w.Rice(samples[i] - (sum >> shift), k);
+        }
+        const Bytes frame = w.Frame(n);
+        for (const bool own : {false, true}) {
+            if (!UseProcessorInstructions(own)) continue;
+            SCOPED_TRACE(testing::Message() << "order " << order << (own ? ", own" : ", plain"));
+            FlacFrameDecoder d({n, n, 0, 1, 16});
+            const Padded p(frame, 0, frame.size());
+            size_t used = 0;
+            ASSERT_EQ(d.Decode(p.bytes.data(), frame.size(), &used),
+                      FlacFrameDecoder::Result::Frame);
+            EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), samples);
         }
     }
     UseProcessorInstructions(true);
