@@ -640,6 +640,35 @@ TEST(FlacFrames, LpcOfEveryOrder) {
     UseProcessorInstructions(true);
 }
 
+// A residual of almost -2^31, its coded value just under 2^32 with parameter 27, that a large
+// prediction brings back to a 24-bit sample: taken, not mistaken for a value past 32 bits.
+TEST(FlacFrames, AResidualNearTheEndOf32Bits) {
+    const int32_t warm = 131072, coef = 16383;
+    const int64_t residual = -int64_t{coef} * warm;  // the sample after it is 0
+    FrameWriter w;
+    w.Put(0x40, 8);  // LPC order 1, no wasted bits
+    w.Put(static_cast<uint32_t>(warm), 24);
+    w.Put(14, 4);  // precision 15
+    w.Put(0, 5);   // no shift
+    w.Put(static_cast<uint32_t>(coef), 15);
+    w.Put(1, 2);  // Rice, 5-bit parameters
+    w.Put(0, 4);
+    w.Put(27, 5);
+    w.Rice(residual, 27);
+    const Bytes frame = w.Frame(2);
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
+        FlacFrameDecoder d({2, 2, 0, 1, 24});
+        const Padded p(frame, 0, frame.size());
+        size_t used = 0;
+        ASSERT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Frame);
+        EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + 2),
+                  (std::vector<int32_t>{warm, 0}));
+    }
+    UseProcessorInstructions(true);
+}
+
 // One residual in partitions of every coding side by side: Rice codes of small and large
 // parameters, values escaped to a few bits and to none, after a FIXED order 1 warm-up sample.
 TEST(FlacFrames, PartitionsOfEveryCoding) {
