@@ -10,7 +10,8 @@
 // the same index (first sample, block size, every sample), decoded before libFLAC reported any
 // error; and cut anywhere before its end, with other bytes past the cut, the same frame must ask
 // for more.
-// WTK_PLAIN_RICE=1 in the environment fuzzes the Rice readers of processors without BMI2.
+// WTK_PLAIN_RICE=1 in the environment fuzzes the plain code of processors without BMI2 or
+// carry-less multiplication (Rice readers, CRC-16).
 #include <FLAC/stream_decoder.h>
 #include <FLAC/stream_encoder.h>
 
@@ -233,7 +234,7 @@ void Encoded(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (std::getenv("WTK_PLAIN_RICE") != nullptr) wtk::UseBmiForRiceCodes(false);
+    if (std::getenv("WTK_PLAIN_RICE") != nullptr) wtk::UseProcessorInstructions(false);
     return 0;
 }
 

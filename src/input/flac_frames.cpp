@@ -11,6 +11,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace wtk {
 namespace {
@@ -52,8 +55,8 @@ uint8_t Crc8(const uint8_t* p, size_t n) {
     return c;
 }
 
-uint16_t Crc16(const uint8_t* p, size_t n) {
-    uint32_t c = 0;
+// The CRC-16 of n bytes after bytes whose CRC-16 is c.
+uint16_t Crc16Continued(const uint8_t* p, size_t n, uint32_t c) {
     for (; n >= 8; n -= 8, p += 8) {
         c = kCrc16[7][p[0] ^ (c >> 8)] ^ kCrc16[6][p[1] ^ (c & 0xFF)] ^ kCrc16[5][p[2]] ^
             kCrc16[4][p[3]] ^ kCrc16[3][p[4]] ^ kCrc16[2][p[5]] ^ kCrc16[1][p[6]] ^ kCrc16[0][p[7]];
@@ -61,6 +64,66 @@ uint16_t Crc16(const uint8_t* p, size_t n) {
     for (; n > 0; --n, ++p) c = ((c << 8) ^ kCrc16[0][(c >> 8) ^ *p]) & 0xFFFF;
     return static_cast<uint16_t>(c);
 }
+
+uint16_t Crc16Plain(const uint8_t* p, size_t n) {
+    return Crc16Continued(p, n, 0);
+}
+
+#if defined(__x86_64__)
+// x^k modulo the CRC-16 polynomial.
+constexpr int64_t XPowerModCrc16(int k) {
+    uint32_t r = 1;
+    for (int i = 0; i < k; ++i) {
+        r <<= 1;
+        if (r & 0x10000) r ^= 0x18005;
+    }
+    return r;
+}
+
+// The CRC-16 by carry-less multiplication, where the processor has it (PCLMULQDQ, SSSE3). With a
+// start of 0 a CRC is that of the bytes read as one polynomial, first bit highest; leading zero
+// bytes change nothing. So the bytes, 16 at a time, are folded into 128 bits of the same
+// remainder: a 128-bit block a followed by 128 bits more is a x^128 + next, and a's halves times
+// x^192 and x^128 taken modulo the polynomial (16 bits each) leave 80 bits. Four blocks are folded
+// side by side, 64 bytes a step, then into one; the table finishes the 16 bytes left and the
+// last bytes.
+#define WTK_CLMUL [[gnu::target("pclmul,ssse3")]]
+
+// 16 bytes in order from the top: the first byte the highest.
+WTK_CLMUL inline __m128i LoadFromTop(const uint8_t* p) {
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), reverse);
+}
+
+// a x^bits + b, for k = (x^(bits + 64), x^bits) modulo the polynomial.
+WTK_CLMUL inline __m128i Fold(__m128i a, __m128i k, __m128i b) {
+    return _mm_xor_si128(
+        _mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x11), _mm_clmulepi64_si128(a, k, 0x00)), b);
+}
+
+WTK_CLMUL uint16_t Crc16Clmul(const uint8_t* p, size_t n) {
+    if (n < 128) return Crc16Plain(p, n);
+    const __m128i by16 = _mm_set_epi64x(XPowerModCrc16(192), XPowerModCrc16(128));
+    const __m128i by64 = _mm_set_epi64x(XPowerModCrc16(576), XPowerModCrc16(512));
+    __m128i a0 = LoadFromTop(p), a1 = LoadFromTop(p + 16);
+    __m128i a2 = LoadFromTop(p + 32), a3 = LoadFromTop(p + 48);
+    p += 64, n -= 64;
+    for (; n >= 64; p += 64, n -= 64) {
+        a0 = Fold(a0, by64, LoadFromTop(p));
+        a1 = Fold(a1, by64, LoadFromTop(p + 16));
+        a2 = Fold(a2, by64, LoadFromTop(p + 32));
+        a3 = Fold(a3, by64, LoadFromTop(p + 48));
+    }
+    __m128i a = Fold(Fold(Fold(a0, by16, a1), by16, a2), by16, a3);
+    for (; n >= 16; p += 16, n -= 16) a = Fold(a, by16, LoadFromTop(p));
+    // Back to bytes, the first byte the highest.
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    alignas(16) uint8_t folded[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(folded), _mm_shuffle_epi8(a, reverse));
+    return Crc16Continued(p, n, Crc16Plain(folded, 16));
+}
+#undef WTK_CLMUL
+#endif
 
 inline uint64_t LoadBigEndian64(const uint8_t* p) {
     uint64_t v;
@@ -131,8 +194,9 @@ bool ReadLongRiceCode(BitReader& r, int k, uint64_t* u) {
 }
 
 // Rice-coded values of one partition, parameter K, into out[0, count) as they are coded (the
-// sign in the lowest bit; Unfold takes it out). False when the bytes end or a value would leave
-// 32 bits.
+// sign in the lowest bit) plus 2^K, modulo 2^32: the one that ends a code's zeros is left in,
+// as it comes with the code's last K bits, and Unfold takes it away with the sign. False when
+// the bytes end or a value would leave 32 bits.
 template <int K>
 [[gnu::always_inline]] inline bool RiceCodes(BitReader& r, uint32_t* out, uint32_t count) {
     uint64_t buf = r.buf;
@@ -174,11 +238,12 @@ template <int K>
                     // 64 for no one at all: the sum tells, the shift is kept defined.
                     const int zeros = std::countl_zero(buf);
                     zerosSum += zeros;
-                    buf <<= zeros & 63;
-                    // The one ending the zeros is the top bit; the - 1 << K takes it away.
-                    const uint32_t u = static_cast<uint32_t>(buf >> (63 - K));
-                    buf <<= K + 1;
-                    o[j] = u + (static_cast<uint32_t>(zeros) << K) - (1u << K);
+                    // The one ending the zeros is the top bit, kept.
+                    const uint32_t u = static_cast<uint32_t>((buf << (zeros & 63)) >> (63 - K));
+                    // The code's K + 1 fixed bits are shifted out while the zeros are counted,
+                    // so that from one code to the next waits only the count and one shift.
+                    buf = (buf << (K + 1)) << (zeros & 63);
+                    o[j] = u + (static_cast<uint32_t>(zeros) << K);
                 }
                 const int len = zerosSum + static_cast<int>(kGroup) * (K + 1);
                 if (len > avail) [[unlikely]] {
@@ -215,14 +280,13 @@ template <int K>
                 uint64_t u;
                 if (!ReadLongRiceCode(r, K, &u)) return false;
                 next = r.next, buf = r.buf, avail = r.avail;
-                out[i++] = static_cast<uint32_t>(u);
+                out[i++] = static_cast<uint32_t>(u) + (1u << K);
                 break;
             }
-            // The one ending the zeros is the top bit of buf << zeros; the - 1 takes it away.
-            // Below K = 27 the at most 62 zeros keep the value within 32 bits.
-            const uint64_t u =
-                ((buf << zeros) >> (63 - K)) + ((static_cast<uint64_t>(zeros) - 1) << K);
-            if constexpr (K > 26) wide |= u >> 32;
+            // The one ending the zeros is the top bit of buf << zeros, kept. Below K = 27 the at
+            // most 62 zeros keep the value within 32 bits.
+            const uint64_t u = ((buf << zeros) >> (63 - K)) + (static_cast<uint64_t>(zeros) << K);
+            if constexpr (K > 26) wide |= (u - (uint64_t{1} << K)) >> 32;
             buf <<= len;
             avail -= len;
             out[i] = static_cast<uint32_t>(u);
@@ -266,34 +330,46 @@ bool HasBmi2AndLzcnt() {
     if (!__get_cpuid(0x80000001, &a, &b, &c, &d)) return false;
     return bmi && (c & (1u << 5));
 }
+
+bool HasClmul() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    return __get_cpuid(1, &a, &b, &c, &d) && (c & (1u << 1)) && (c & (1u << 9));
+}
 #endif
 
 // Rice parameters 0 ... 30, each with its shifts known: the plain readers, those with BMI2 and
 // LZCNT, and the ones in use (the latter where the processor has them).
 const std::array<RiceReader, 31> kPlainRiceReaders =
     RiceReaders(std::make_integer_sequence<int, 31>{});
+// The CRC-16 of frames: by the table, or by carry-less multiplication where the processor has it.
+using Crc16Function = uint16_t (*)(const uint8_t*, size_t);
 #if defined(__x86_64__)
 const bool kHasBmi = HasBmi2AndLzcnt();
 const std::array<RiceReader, 31> kBmiRiceReaders =
     RiceReadersBmi(std::make_integer_sequence<int, 31>{});
 const std::array<RiceReader, 31>* riceReaders = kHasBmi ? &kBmiRiceReaders : &kPlainRiceReaders;
+const bool kHasClmul = HasClmul();
+Crc16Function crc16 = kHasClmul ? &Crc16Clmul : &Crc16Plain;
 #else
 const bool kHasBmi = false;
 const std::array<RiceReader, 31>* riceReaders = &kPlainRiceReaders;
+const bool kHasClmul = false;
+Crc16Function crc16 = &Crc16Plain;
 #endif
 
-// Coded values to residuals in place (value u is residual u / 2, or -(u + 1) / 2 when odd);
-// returns the bitwise or of the coded values.
-uint32_t Unfold(uint32_t* v, uint32_t n) {
+// Coded values plus `bias` to residuals in place (coded value u is residual u / 2, or
+// -(u + 1) / 2 when odd); returns the bitwise or of the coded values.
+uint32_t Unfold(uint32_t* v, uint32_t n, uint32_t bias) {
     uint32_t all = 0;
     uint32_t i = 0;
 #if defined(__SSE2__)
     // The sign mask is the lowest bit moved to the top and spread down.
     __m128i acc = _mm_setzero_si128();
+    const __m128i b = _mm_set1_epi32(static_cast<int>(bias));
     for (; i + 8 <= n; i += 8) {
         __m128i* p = reinterpret_cast<__m128i*>(v + i);
-        const __m128i x = _mm_loadu_si128(p);
-        const __m128i y = _mm_loadu_si128(p + 1);
+        const __m128i x = _mm_sub_epi32(_mm_loadu_si128(p), b);
+        const __m128i y = _mm_sub_epi32(_mm_loadu_si128(p + 1), b);
         acc = _mm_or_si128(acc, _mm_or_si128(x, y));
         _mm_storeu_si128(
             p, _mm_xor_si128(_mm_srli_epi32(x, 1), _mm_srai_epi32(_mm_slli_epi32(x, 31), 31)));
@@ -305,11 +381,55 @@ uint32_t Unfold(uint32_t* v, uint32_t n) {
     all = static_cast<uint32_t>(_mm_cvtsi128_si32(acc));
 #endif
     for (; i < n; ++i) {
-        all |= v[i];
-        v[i] = (v[i] >> 1) ^ (0u - (v[i] & 1));
+        const uint32_t u = v[i] - bias;
+        all |= u;
+        v[i] = (u >> 1) ^ (0u - (u & 1));
     }
     return all;
 }
+
+#if defined(__x86_64__)
+// The same sixteen at a time with AVX2, where the processor has it.
+[[gnu::target("avx2")]] uint32_t UnfoldAvx2(uint32_t* v, uint32_t n, uint32_t bias) {
+    __m256i acc = _mm256_setzero_si256();
+    const __m256i b = _mm256_set1_epi32(static_cast<int>(bias));
+    uint32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m256i* p = reinterpret_cast<__m256i*>(v + i);
+        const __m256i x = _mm256_sub_epi32(_mm256_loadu_si256(p), b);
+        const __m256i y = _mm256_sub_epi32(_mm256_loadu_si256(p + 1), b);
+        acc = _mm256_or_si256(acc, _mm256_or_si256(x, y));
+        _mm256_storeu_si256(p, _mm256_xor_si256(_mm256_srli_epi32(x, 1),
+                                                _mm256_srai_epi32(_mm256_slli_epi32(x, 31), 31)));
+        _mm256_storeu_si256(p + 1,
+                            _mm256_xor_si256(_mm256_srli_epi32(y, 1),
+                                             _mm256_srai_epi32(_mm256_slli_epi32(y, 31), 31)));
+    }
+    __m128i all = _mm_or_si128(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+    all = _mm_or_si128(all, _mm_shuffle_epi32(all, 0x4E));
+    all = _mm_or_si128(all, _mm_shuffle_epi32(all, 0xB1));
+    for (; i < n; ++i) {
+        const uint32_t u = v[i] - bias;
+        all = _mm_or_si128(all, _mm_cvtsi32_si128(static_cast<int>(u)));
+        v[i] = (u >> 1) ^ (0u - (u & 1));
+    }
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(all));
+}
+#endif
+
+// Unfold as the processor does it best.
+using UnfoldFunction = uint32_t (*)(uint32_t*, uint32_t, uint32_t);
+#if defined(__x86_64__)
+bool HasAvx2() {
+    __builtin_cpu_init();  // it may not have run yet while globals are initialized
+    return __builtin_cpu_supports("avx2");
+}
+const bool kHasAvx2 = HasAvx2();
+UnfoldFunction unfold = kHasAvx2 ? &UnfoldAvx2 : &Unfold;
+#else
+const bool kHasAvx2 = false;
+UnfoldFunction unfold = &Unfold;
+#endif
 
 // The residual of a FIXED or LPC subframe into out[order, blockSize). *all gets the bitwise or of
 // every residual with its sign folded into the lowest bit (residual r as 2r, or -2r - 1).
@@ -323,6 +443,7 @@ bool ReadResidual(BitReader& r, uint32_t* out, uint32_t blockSize, uint32_t orde
     const uint32_t perPartition = blockSize >> partitionOrder;
     if ((perPartition << partitionOrder) != blockSize || perPartition < order) return false;
     uint32_t at = order;
+    *all = 0;
     for (uint32_t p = 0; p < (1u << partitionOrder); ++p) {
         const uint32_t count = p == 0 ? perPartition - order : perPartition;
         if (!r.Need(paramBits)) return false;
@@ -335,18 +456,19 @@ bool ReadResidual(BitReader& r, uint32_t* out, uint32_t blockSize, uint32_t orde
             } else {
                 for (uint32_t i = 0; i < count; ++i) {
                     if (!r.Need(width)) return false;
-                    // Coded as the Rice values are, unfolded with them.
+                    // Coded as the Rice values are.
                     const int32_t v = Signed(r.Take(width), width);
                     out[at + i] = v < 0 ? static_cast<uint32_t>(-2 * int64_t{v} - 1)
                                         : static_cast<uint32_t>(2 * v);
                 }
             }
-        } else if (!(*riceReaders)[param](r, out + at, count)) {
-            return false;
+            *all |= unfold(out + at, count, 0);
+        } else {
+            if (!(*riceReaders)[param](r, out + at, count)) return false;
+            *all |= unfold(out + at, count, 1u << param);
         }
         at += count;
     }
-    *all = Unfold(out + order, blockSize - order);
     return true;
 }
 
@@ -369,19 +491,27 @@ bool RestoreFixed(int32_t* s, uint32_t n, int w) {
     return bad == 0;
 }
 
-// LPC prediction in place, the sum exact in 64 bits; every sample must fit w bits.
+// LPC prediction in place, the sum exact in 64 bits; every sample must fit w bits. The last
+// samples are kept at hand rather than read back, and the newest one's product is added last:
+// from one sample to the next waits only a multiplication, an addition and the shift.
 template <int Order>
 bool RestoreLpcFixedOrder(int32_t* s, uint32_t n, const int32_t* coef, int shift, int w) {
     uint64_t bad = 0;
     const int64_t half = int64_t{1} << (w - 1);
     int64_t c[Order];
-    for (int j = 0; j < Order; ++j) c[j] = coef[j];
+    int64_t last[Order];  // last[j] = s[i - 1 - j]
+#pragma GCC unroll 32
+    for (int j = 0; j < Order; ++j) c[j] = coef[j], last[j] = s[Order - 1 - j];
     for (uint32_t i = Order; i < n; ++i) {
-        int64_t sum = 0;
-        for (int j = 0; j < Order; ++j) sum += c[j] * s[i - 1 - j];
-        const int64_t v = s[i] + (sum >> shift);
+        int64_t older = 0;
+#pragma GCC unroll 32
+        for (int j = Order - 1; j > 0; --j) older += c[j] * last[j];
+        const int64_t v = s[i] + ((older + c[0] * last[0]) >> shift);
         bad |= static_cast<uint64_t>(v + half) >> w;
+#pragma GCC unroll 32
+        for (int j = Order - 1; j > 0; --j) last[j] = last[j - 1];
         s[i] = static_cast<int32_t>(v);
+        last[0] = s[i];
     }
     return bad == 0;
 }
@@ -631,7 +761,7 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
     if (padBits > 0 && r.Take(padBits) != 0) return fail();
     const size_t end = r.Position() / 8 + 2;
     if (end > n) return Result::NeedMore;
-    if (Crc16(data, end - 2) != ((uint32_t{data[end - 2]} << 8) | data[end - 1]))
+    if (crc16(data, end - 2) != ((uint32_t{data[end - 2]} << 8) | data[end - 1]))
         return Result::Refused;
 
     if (coding >= kLeftSide) {
@@ -667,10 +797,12 @@ FlacFrameDecoder::Result FlacFrameDecoder::Decode(const uint8_t* data, size_t n,
     return Result::Frame;
 }
 
-bool UseBmiForRiceCodes(bool on) {
-    if (on && !kHasBmi) return false;
+bool UseProcessorInstructions(bool on) {
+    if (on && !kHasBmi && !kHasClmul && !kHasAvx2) return false;
 #if defined(__x86_64__)
-    riceReaders = on ? &kBmiRiceReaders : &kPlainRiceReaders;
+    riceReaders = on && kHasBmi ? &kBmiRiceReaders : &kPlainRiceReaders;
+    crc16 = on && kHasClmul ? &Crc16Clmul : &Crc16Plain;
+    unfold = on && kHasAvx2 ? &UnfoldAvx2 : &Unfold;
 #endif
     return true;
 }

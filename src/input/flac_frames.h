@@ -66,8 +66,10 @@ private:
     std::vector<std::vector<int32_t>> channels_;
 };
 
-// For tests: Rice codes read with the processor's BMI2 and LZCNT instructions (false, and
-// nothing changed, where it lacks them) or by the plain code. At start the first where it can.
-bool UseBmiForRiceCodes(bool on);
+// For tests: the processor's own instructions where it has them (BMI2 and LZCNT for the Rice
+// codes, carry-less multiplication for the frames' CRC-16, AVX2 for the residuals' signs), or the
+// plain code throughout. False, and nothing changed, for the former where it has none of them. At
+// start the former.
+bool UseProcessorInstructions(bool on);
 
 }  // namespace wtk

@@ -292,11 +292,10 @@ TEST_P(FlacFramesMatch, EveryFrameAsLibFlacDecodesIt) {
     const std::vector<Frame> expected = DecodeWithLibFlac(flac, &libError);
     ASSERT_FALSE(libError);
     ASSERT_EQ(expected.size(), blocks + 1);
-    // With the Rice codes read by the plain code, and by BMI2 and LZCNT where the processor has
-    // them.
-    for (const bool bmi : {false, true}) {
-        if (!UseBmiForRiceCodes(bmi)) continue;
-        SCOPED_TRACE(bmi ? "BMI2" : "plain");
+    // With the plain code, and with the processor's own instructions where it has them.
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
         std::vector<uint32_t> heads;
         FlacFrameDecoder::Result stop{};
         const std::vector<Frame> got = DecodeWithFrames(flac, InfoOf(row.enc), &heads, &stop);
@@ -397,11 +396,15 @@ TEST_P(FlacFramesDamaged, Refused) {
         frame[frame.size() - 2] = static_cast<uint8_t>(crc >> 8);
         frame[frame.size() - 1] = static_cast<uint8_t>(crc);
     }
-    FlacFrameDecoder d(InfoOf(s.enc));
     const Padded p(frame, 0, frame.size());
-    size_t used = 99;
-    EXPECT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Refused);
-    EXPECT_EQ(used, 0u);
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
+        FlacFrameDecoder d(InfoOf(s.enc));
+        size_t used = 99;
+        EXPECT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Refused);
+        EXPECT_EQ(used, 0u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, FlacFramesDamaged, testing::ValuesIn(kDamages),
@@ -429,7 +432,10 @@ public:
     // the subframe bits written so far, padding and the CRC-16.
     Bytes Frame(uint32_t blockSize) {
         while (n_ != 0) Bit(false);
-        Bytes f = {0xFF, 0xF8, 0x60, 0x00, 0x00, static_cast<uint8_t>(blockSize - 1)};
+        const uint8_t header[6] = {0xFF, 0xF8, 0x60,
+                                   0x00, 0x00, static_cast<uint8_t>(blockSize - 1)};
+        Bytes f(header, header + 6);
+        f.reserve(6 + 1 + bytes_.size() + 2);
         f.push_back(HeaderCrc(f.data(), f.size()));
         f.insert(f.end(), bytes_.begin(), bytes_.end());
         const uint16_t crc = FrameCrc(f.data(), f.size());
@@ -459,6 +465,14 @@ const Built kBuilt[] = {
     {"fixed0_at_the_edges", 8, {}, {}, {127, -128, 0, -1}, 6, {127, -128, 0, -1}},
     {"fixed0_over_the_top", 8, {}, {}, {0, 128, 0, 0}, 6, {}},
     {"fixed0_under_the_bottom", 8, {}, {}, {0, 0, -129, 0}, 6, {}},
+    // Past the top amid values taken many at a time.
+    {"fixed0_over_the_top_in_a_run",
+     8,
+     {},
+     {},
+     {1, -1, 2, -2, 3, -3, 4, -4, 5, -5, 6, -6, 7, 128, 8, -8, 9, -9, 10, -10},
+     6,
+     {}},
     {"fixed2_at_the_top", 10, {126, 126}, {}, {1, -1}, 2, {126, 126, 127, 127}},
     {"fixed2_over_the_top", 10, {127, 127}, {}, {0, 1}, 2, {}},
     {"lpc1_at_the_edges", 32, {100}, {1}, {27, -255, 0}, 7, {100, 127, -128, -128}},
@@ -506,9 +520,9 @@ TEST_P(FlacFramesBuilt, SamplesWithinTheirBitsOrRefused) {
     for (const int64_t r : b.residuals) w.Rice(r, b.k);
     const uint32_t n = static_cast<uint32_t>(b.warm.size() + b.residuals.size());
     const Bytes frame = w.Frame(n);
-    for (const bool bmi : {false, true}) {
-        if (!UseBmiForRiceCodes(bmi)) continue;
-        SCOPED_TRACE(bmi ? "BMI2" : "plain");
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
         FlacFrameDecoder d({n, n, 0, 1, 8});
         const Padded p(frame, 0, frame.size());
         size_t used = 0;
@@ -553,11 +567,11 @@ TEST(FlacFrames, RiceCodesOfEveryLength) {
                     samples.push_back(static_cast<int32_t>(r));
                 }
                 const Bytes frame = w.Frame(n);
-                for (const bool bmi : {false, true}) {
-                    if (!UseBmiForRiceCodes(bmi)) continue;
+                for (const bool own : {false, true}) {
+                    if (!UseProcessorInstructions(own)) continue;
                     SCOPED_TRACE(testing::Message()
                                  << "k " << k << ", quotients to " << maxQ << ", " << n
-                                 << " codes, " << (bmi ? "BMI2" : "plain"));
+                                 << " codes, " << (own ? "own instructions" : "plain"));
                     FlacFrameDecoder d({n, n, 0, 1, 24});
                     const Padded whole(frame, 0, frame.size());
                     size_t used = 0;
@@ -579,7 +593,161 @@ TEST(FlacFrames, RiceCodesOfEveryLength) {
             }
         }
     }
-    UseBmiForRiceCodes(true);
+    UseProcessorInstructions(true);
+}
+
+// LPC subframes of every order with its own loop (and one without), 16-bit samples, 15-bit
+// coefficients of either sign and a large shift: residuals are chosen so that the samples are
+// given ones, whose predictions the test sums exactly.
+TEST(FlacFrames, LpcOfEveryOrder) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int32_t> sample(-30000, 30000), coefficient(-16384, 16383);
+    for (const uint32_t order :
+         {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 16u, 20u, 32u}) {
+        const uint32_t n = 96;
+        const int shift = 14, k = 18;
+        std::vector<int32_t> samples(n), coefs(order);
+        for (int32_t& s : samples) s = sample(rng);
+        for (int32_t& c : coefs) c = coefficient(rng);
+        FrameWriter w;
+        w.Put(0, 1);
+        w.Put(31 + order, 6);
+        w.Put(0, 1);
+        for (uint32_t i = 0; i < order; ++i) w.Put(static_cast<uint32_t>(samples[i]) & 0xFFFF, 16);
+        w.Put(14, 4);  // precision 15
+        w.Put(static_cast<uint32_t>(shift), 5);
+        for (const int32_t c : coefs) w.Put(static_cast<uint32_t>(c) & 0x7FFF, 15);
+        w.Put(1, 2);  // Rice, 5-bit parameters
+        w.Put(0, 4);
+        w.Put(static_cast<uint32_t>(k), 5);
+        for (uint32_t i = order; i < n; ++i) {
+            int64_t sum = 0;
+            for (uint32_t j = 0; j < order; ++j) sum += int64_t{coefs[j]} * samples[i - 1 - j];
+            w.Rice(samples[i] - (sum >> shift), k);
+        }
+        const Bytes frame = w.Frame(n);
+        for (const bool own : {false, true}) {
+            if (!UseProcessorInstructions(own)) continue;
+            SCOPED_TRACE(testing::Message() << "order " << order << (own ? ", own" : ", plain"));
+            FlacFrameDecoder d({n, n, 0, 1, 16});
+            const Padded p(frame, 0, frame.size());
+            size_t used = 0;
+            ASSERT_EQ(d.Decode(p.bytes.data(), frame.size(), &used),
+                      FlacFrameDecoder::Result::Frame);
+            EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), samples);
+        }
+    }
+    UseProcessorInstructions(true);
+}
+
+// A residual of almost -2^31, its coded value just under 2^32 with parameter 27, that a large
+// prediction brings back to a 24-bit sample: taken, not mistaken for a value past 32 bits.
+TEST(FlacFrames, AResidualNearTheEndOf32Bits) {
+    const int32_t warm = 131072, coef = 16383;
+    const int64_t residual = -int64_t{coef} * warm;  // the sample after it is 0
+    FrameWriter w;
+    w.Put(0x40, 8);  // LPC order 1, no wasted bits
+    w.Put(static_cast<uint32_t>(warm), 24);
+    w.Put(14, 4);  // precision 15
+    w.Put(0, 5);   // no shift
+    w.Put(static_cast<uint32_t>(coef), 15);
+    w.Put(1, 2);  // Rice, 5-bit parameters
+    w.Put(0, 4);
+    w.Put(27, 5);
+    w.Rice(residual, 27);
+    const Bytes frame = w.Frame(2);
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
+        FlacFrameDecoder d({2, 2, 0, 1, 24});
+        const Padded p(frame, 0, frame.size());
+        size_t used = 0;
+        ASSERT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Frame);
+        EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + 2),
+                  (std::vector<int32_t>{warm, 0}));
+    }
+    UseProcessorInstructions(true);
+}
+
+// One residual in partitions of every coding side by side: Rice codes of small and large
+// parameters, values escaped to a few bits and to none, after a FIXED order 1 warm-up sample.
+TEST(FlacFrames, PartitionsOfEveryCoding) {
+    const uint32_t n = 64;  // four partitions of 16, the first with 15 residuals
+    FrameWriter w;
+    w.Put(0x12, 8);  // FIXED order 1, no wasted bits
+    w.Put(0x10, 8);  // warm-up sample 16
+    w.Put(0, 2);     // Rice, 4-bit parameters
+    w.Put(2, 4);     // partition order 2
+    std::vector<int64_t> residuals;
+    const auto residual = [](uint32_t i) { return static_cast<int64_t>((i * 7) % 11) - 5; };
+    // Rice parameters 0 and 7, values escaped to 4 bits (99) and to none (100).
+    for (const int coding : {0, 99, 7, 100}) {
+        const uint32_t count = residuals.empty() ? 15 : 16;
+        if (coding < 15) {
+            w.Put(static_cast<uint32_t>(coding), 4);
+        } else {
+            w.Put(15, 4);
+            w.Put(coding == 99 ? 4 : 0, 5);
+        }
+        for (uint32_t i = 0; i < count; ++i) {
+            const int64_t r = coding == 100 ? 0 : residual(static_cast<uint32_t>(residuals.size()));
+            if (coding < 15) {
+                w.Rice(r, coding);
+            } else if (coding == 99) {
+                w.Put(static_cast<uint64_t>(r) & 15, 4);
+            }
+            residuals.push_back(r);
+        }
+    }
+    std::vector<int32_t> expected = {16};
+    for (const int64_t r : residuals) expected.push_back(static_cast<int32_t>(expected.back() + r));
+    const Bytes frame = w.Frame(n);
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
+        FlacFrameDecoder d({n, n, 0, 1, 8});
+        const Padded p(frame, 0, frame.size());
+        size_t used = 0;
+        ASSERT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Frame);
+        EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), expected);
+    }
+    UseProcessorInstructions(true);
+}
+
+// Frames of every length from a few bytes to a few hundred (verbatim 8-bit samples, which any
+// byte is): whole, each is taken; with any one bit of its samples flipped, which only the CRC-16
+// can tell, refused.
+TEST(FlacFrames, ChecksumsOfEveryLength) {
+    for (uint32_t n = 1; n <= 256; ++n) {
+        FrameWriter w;
+        w.Put(0x02, 8);  // VERBATIM, no wasted bits
+        std::vector<int32_t> samples;
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t v = (i * 2654435761u) >> 24;
+            w.Put(v, 8);
+            samples.push_back(static_cast<int8_t>(v));
+        }
+        const Bytes frame = w.Frame(n);
+        const size_t first = frame.size() - 2 - n;
+        for (const bool own : {false, true}) {
+            if (!UseProcessorInstructions(own)) continue;
+            SCOPED_TRACE(testing::Message() << n << " samples, " << (own ? "own" : "plain"));
+            FlacFrameDecoder d({n, n, 0, 1, 8});
+            const Padded whole(frame, 0, frame.size());
+            size_t used = 0;
+            ASSERT_EQ(d.Decode(whole.bytes.data(), frame.size(), &used),
+                      FlacFrameDecoder::Result::Frame);
+            EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), samples);
+            for (const size_t at : {first, first + n / 2, first + n - 1}) {
+                Padded damaged(frame, 0, frame.size());
+                damaged.bytes[at] ^= static_cast<uint8_t>(1u << (at % 8));
+                EXPECT_EQ(d.Decode(damaged.bytes.data(), frame.size(), &used),
+                          FlacFrameDecoder::Result::Refused)
+                    << "bit flipped in byte " << at;
+            }
+        }
+    }
+    UseProcessorInstructions(true);
 }
 
 // A frame cut anywhere asks for more bytes, whatever the padding holds; whole, it is a frame
