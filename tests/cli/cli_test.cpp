@@ -43,6 +43,9 @@ namespace fs = std::filesystem;
 struct Result {
     int status = -1;
     std::string out, err;
+    // With Launch::killWhileWritingIn: the tool had put its files in place before the
+    // temporary TK1 file was seen (a loaded machine), and was killed at its next output instead.
+    bool missedWriting = false;
 };
 
 // How the tool is started apart from its arguments.
@@ -84,6 +87,24 @@ std::string Drained(int fd, size_t filler) {
 }
 
 // Runs the tool with stdout and stderr in files (so that neither is a terminal).
+// The thread of process pid that is in system call `call` with first argument arg0: its id, 0
+// while there is none, -1 when the system calls of pid's threads cannot be seen.
+pid_t ThreadInSystemCall(pid_t pid, long call, long arg0) {
+    bool seen = false;
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream file(task.path() / "syscall");
+        std::string number, first;
+        if (!(file >> number)) continue;
+        seen = true;  // "running", or the call and its arguments
+        if (number == std::to_string(call) && file >> first &&
+            std::strtol(first.c_str(), nullptr, 16) == arg0) {
+            return static_cast<pid_t>(std::stol(task.path().filename().string()));
+        }
+    }
+    return seen ? 0 : -1;
+}
+
 Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch = {}) {
     const std::string outPath = dir / "stdout.txt", errPath = dir / "stderr.txt";
     args.insert(args.begin(), WTK_CLI_PATH);
@@ -154,6 +175,7 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
     }
     int wstatus = 0;
     bool exited = false;
+    bool missedWriting = false;
     if (launch.atFirstMessage) {
         ::close(errEnds[1]);
         // Until the tool waits in a write to its stderr (or has ended, or its system calls
@@ -192,6 +214,7 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
                 }
                 return false;
             };
+            bool missed = false;
             while ((::ioctl(pipeEnds[0], FIONREAD, &queued) == 0 &&
                     static_cast<size_t>(queued) < filler + kHeaderLineBytes) ||
                    (!folder.empty() && !writing())) {
@@ -199,19 +222,29 @@ Result RunCli(const TempDir& dir, std::vector<std::string> args, Launch launch =
                     exited = true;
                     break;
                 }
+                // Waiting at a summary line with no temporary file left: the files were put in
+                // place (a file that replaces an earlier one is, when the batch ends) while this
+                // thread did not look.
+                if (!folder.empty() && static_cast<size_t>(queued) >= filler + kHeaderLineBytes &&
+                    ThreadInSystemCall(pid, SYS_write, STDOUT_FILENO) > 0 && !writing()) {
+                    missed = true;
+                    break;
+                }
                 ::usleep(1000);
             }
-            if (launch.meanwhile && !exited) {
+            if (launch.meanwhile && !exited && !missed) {
                 launch.meanwhile();
             } else {
                 ::kill(pid, folder.empty() ? SIGTERM : SIGKILL);
             }
             text = Drained(pipeEnds[0], filler);
+            missedWriting = missed;
         }
         WriteFileBytes(outPath, std::vector<uint8_t>(text.begin(), text.end()));
     }
     if (!exited) ::waitpid(pid, &wstatus, 0);
     Result r;
+    r.missedWriting = missedWriting;
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     r.out = ReadFileText(outPath);
     r.err = ReadFileText(errPath);
@@ -1274,24 +1307,6 @@ TEST_F(CliTest, AStopDuringTheBatchFinishesTheFileAndTheTK1File) {
     }
 }
 
-// The thread of process pid that is in system call `call` with first argument arg0: its id, 0
-// while there is none, -1 when the system calls of pid's threads cannot be seen.
-pid_t ThreadInSystemCall(pid_t pid, long call, long arg0) {
-    bool seen = false;
-    std::error_code ec;
-    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        std::ifstream file(task.path() / "syscall");
-        std::string number, first;
-        if (!(file >> number)) continue;
-        seen = true;  // "running", or the call and its arguments
-        if (number == std::to_string(call) && file >> first &&
-            std::strtol(first.c_str(), nullptr, 16) == arg0) {
-            return static_cast<pid_t>(std::stol(task.path().filename().string()));
-        }
-    }
-    return seen ? 0 : -1;
-}
-
 // Where the SIGINT that stops a conversion comes.
 enum class Interruption {
     // At the first minute end: the --minutes file is the named pipe fifo, which the tool opens
@@ -1481,8 +1496,17 @@ TEST_F(CliTest, AKilledOrFailedConversionLeavesTheEarlierFilesAsTheyWere) {
     // Killed while it writes a longer file of the same name: the earlier files keep their
     // bytes, and what was written lies under hidden names only.
     Silent("A.20230517141000.wav", 1);
-    const Result killed = RunCli(dir, convert(out, {"--overwrite"}),
-                                 {.terminateAtBatchStart = true, .killWhileWritingIn = out});
+    Result killed;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        killed = RunCli(dir, convert(out, {"--overwrite"}),
+                        {.terminateAtBatchStart = true, .killWhileWritingIn = out});
+        if (!killed.missedWriting) break;
+        // Too late to stop it while it wrote: the earlier files again, and another run.
+        for (const std::string& name : Names(out)) fs::remove(out + "/" + name);
+        WriteFileBytes(tk1, earlier);
+        WriteFileBytes(linkage, earlierLinkage);
+    }
+    ASSERT_FALSE(killed.missedWriting) << "never stopped while it wrote";
     ASSERT_EQ(killed.status, 128 + SIGKILL);
     EXPECT_EQ(ReadFileBytes(tk1), earlier);
     EXPECT_EQ(ReadFileBytes(linkage), earlierLinkage);
