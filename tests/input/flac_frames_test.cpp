@@ -178,6 +178,32 @@ struct Padded {
     }
 };
 
+// What a whole one-channel frame decodes to.
+struct Decoded {
+    FlacFrameDecoder::Result result;
+    size_t used;
+    std::vector<int32_t> samples;  // with Frame
+};
+
+// A whole one-channel frame of n samples of `bits` bits decoded with the plain code and with the
+// processor's own instructions where it has them (left in use after), each way handed to check.
+template <class Check>
+void DecodeEachWay(const Bytes& frame, uint32_t n, uint32_t bits, Check check) {
+    for (const bool own : {false, true}) {
+        if (!UseProcessorInstructions(own)) continue;
+        SCOPED_TRACE(own ? "own instructions" : "plain");
+        FlacFrameDecoder d({n, n, 0, 1, bits});
+        const Padded p(frame, 0, frame.size());
+        Decoded got{{}, 0, {}};
+        got.result = d.Decode(p.bytes.data(), frame.size(), &got.used);
+        if (got.result == FlacFrameDecoder::Result::Frame) {
+            got.samples.assign(d.Channel(0), d.Channel(0) + d.BlockSize());
+        }
+        check(got);
+    }
+    UseProcessorInstructions(true);
+}
+
 // The length of the frame header at f, its CRC-8 included.
 size_t HeaderLength(const uint8_t* f) {
     size_t h = 4;
@@ -520,21 +546,15 @@ TEST_P(FlacFramesBuilt, SamplesWithinTheirBitsOrRefused) {
     for (const int64_t r : b.residuals) w.Rice(r, b.k);
     const uint32_t n = static_cast<uint32_t>(b.warm.size() + b.residuals.size());
     const Bytes frame = w.Frame(n);
-    for (const bool own : {false, true}) {
-        if (!UseProcessorInstructions(own)) continue;
-        SCOPED_TRACE(own ? "own instructions" : "plain");
-        FlacFrameDecoder d({n, n, 0, 1, 8});
-        const Padded p(frame, 0, frame.size());
-        size_t used = 0;
-        const auto result = d.Decode(p.bytes.data(), frame.size(), &used);
+    DecodeEachWay(frame, n, 8, [&](const Decoded& got) {
         if (b.expected.empty()) {
-            EXPECT_EQ(result, FlacFrameDecoder::Result::Refused);
+            EXPECT_EQ(got.result, FlacFrameDecoder::Result::Refused);
         } else {
-            ASSERT_EQ(result, FlacFrameDecoder::Result::Frame);
-            EXPECT_EQ(used, frame.size());
-            EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), b.expected);
+            ASSERT_EQ(got.result, FlacFrameDecoder::Result::Frame);
+            EXPECT_EQ(got.used, frame.size());
+            EXPECT_EQ(got.samples, b.expected);
         }
-    }
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, FlacFramesBuilt, testing::ValuesIn(kBuilt),
@@ -626,18 +646,12 @@ TEST(FlacFrames, LpcOfEveryOrder) {
             w.Rice(samples[i] - (sum >> shift), k);
         }
         const Bytes frame = w.Frame(n);
-        for (const bool own : {false, true}) {
-            if (!UseProcessorInstructions(own)) continue;
-            SCOPED_TRACE(testing::Message() << "order " << order << (own ? ", own" : ", plain"));
-            FlacFrameDecoder d({n, n, 0, 1, 16});
-            const Padded p(frame, 0, frame.size());
-            size_t used = 0;
-            ASSERT_EQ(d.Decode(p.bytes.data(), frame.size(), &used),
-                      FlacFrameDecoder::Result::Frame);
-            EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), samples);
-        }
+        SCOPED_TRACE(testing::Message() << "order " << order);
+        DecodeEachWay(frame, n, 16, [&](const Decoded& got) {
+            ASSERT_EQ(got.result, FlacFrameDecoder::Result::Frame);
+            EXPECT_EQ(got.samples, samples);
+        });
     }
-    UseProcessorInstructions(true);
 }
 
 // A residual of almost -2^31, its coded value just under 2^32 with parameter 27, that a large
@@ -656,17 +670,10 @@ TEST(FlacFrames, AResidualNearTheEndOf32Bits) {
     w.Put(27, 5);
     w.Rice(residual, 27);
     const Bytes frame = w.Frame(2);
-    for (const bool own : {false, true}) {
-        if (!UseProcessorInstructions(own)) continue;
-        SCOPED_TRACE(own ? "own instructions" : "plain");
-        FlacFrameDecoder d({2, 2, 0, 1, 24});
-        const Padded p(frame, 0, frame.size());
-        size_t used = 0;
-        ASSERT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Frame);
-        EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + 2),
-                  (std::vector<int32_t>{warm, 0}));
-    }
-    UseProcessorInstructions(true);
+    DecodeEachWay(frame, 2, 24, [&](const Decoded& got) {
+        ASSERT_EQ(got.result, FlacFrameDecoder::Result::Frame);
+        EXPECT_EQ(got.samples, (std::vector<int32_t>{warm, 0}));
+    });
 }
 
 // One residual in partitions of every coding side by side: Rice codes of small and large
@@ -702,16 +709,10 @@ TEST(FlacFrames, PartitionsOfEveryCoding) {
     std::vector<int32_t> expected = {16};
     for (const int64_t r : residuals) expected.push_back(static_cast<int32_t>(expected.back() + r));
     const Bytes frame = w.Frame(n);
-    for (const bool own : {false, true}) {
-        if (!UseProcessorInstructions(own)) continue;
-        SCOPED_TRACE(own ? "own instructions" : "plain");
-        FlacFrameDecoder d({n, n, 0, 1, 8});
-        const Padded p(frame, 0, frame.size());
-        size_t used = 0;
-        ASSERT_EQ(d.Decode(p.bytes.data(), frame.size(), &used), FlacFrameDecoder::Result::Frame);
-        EXPECT_EQ(std::vector<int32_t>(d.Channel(0), d.Channel(0) + n), expected);
-    }
-    UseProcessorInstructions(true);
+    DecodeEachWay(frame, n, 8, [&](const Decoded& got) {
+        ASSERT_EQ(got.result, FlacFrameDecoder::Result::Frame);
+        EXPECT_EQ(got.samples, expected);
+    });
 }
 
 // Frames of every length from a few bytes to a few hundred (verbatim 8-bit samples, which any
