@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <random>
@@ -386,6 +387,22 @@ TEST_P(EachKernel, BandPassSaturatesAbsurdGains) {
     BandPassValues(s.data(), 2, 2, c, 10, out.data(), &mask);
     EXPECT_EQ(mask, 0u);
     for (int32_t v : out) EXPECT_EQ(v, -2147483647 - 1);
+    // Enough positions for every vector loop, not only the tail: each value equals the portable
+    // kernel's, saturated to one end of the range (or zero).
+    std::mt19937 rng(5);
+    std::vector<int32_t> many(48);
+    for (int32_t& v : many) v = static_cast<int32_t>(rng() % 11) - 5;
+    std::vector<int32_t> vals(4 * 40), want(4 * 40);
+    std::vector<uint64_t> above(3), wantAbove(3);
+    BandPassValues(many.data(), 2, 40, c, 10, vals.data(), above.data());
+    ASSERT_TRUE(SelectFilterKernel(FilterKernelKind::Portable));
+    BandPassValues(many.data(), 2, 40, c, 10, want.data(), wantAbove.data());
+    SelectFilterKernel(GetParam());
+    EXPECT_EQ(vals, want);
+    EXPECT_EQ(above, wantAbove);
+    EXPECT_TRUE(std::all_of(want.begin(), want.end(), [](int32_t v) {
+        return v == 0 || v == 2147483647 || v == -2147483647 - 1;
+    }));
     EXPECT_EQ(sens.MinuteScalerX2560, 255);
     sens.CurrentAmpScaler = -3e38f;
     sens.ReviseFilterScale();
