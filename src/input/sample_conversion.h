@@ -12,6 +12,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "input/little_endian.h"
 #include "input/recording_layout.h"
@@ -61,6 +62,18 @@ inline void IntsTo16(const int32_t* in, int64_t n, int bits, uint8_t* out) {
     for (; i < n; ++i) PutSample16(out + 2 * i, IntTo16(in[i], bits));
 }
 
+namespace detail {
+// The two bytes at top, top + step, top + 2 step ... of n samples, as n 16-bit samples. Where
+// the step is known here (the frames of common formats), the compiler unrolls the copy into
+// plain moves at fixed offsets.
+template <size_t kStep>
+inline void TakeTwoBytes(const uint8_t* top, int64_t n, size_t step, uint8_t* out) {
+    const size_t by = kStep != 0 ? kStep : step;
+#pragma GCC unroll 8
+    for (int64_t i = 0; i < n; ++i) std::memcpy(out + 2 * i, top + by * static_cast<size_t>(i), 2);
+}
+}  // namespace detail
+
 // Channel `channel` of n frames of format f (frame after frame, Channels x Bytes bytes each) as
 // n 16-bit samples.
 inline void ConvertFrames(const uint8_t* frames, int64_t n, const SampleFormat& f, int channel,
@@ -74,13 +87,22 @@ inline void ConvertFrames(const uint8_t* frames, int64_t n, const SampleFormat& 
                 out[1] = static_cast<uint8_t>(p[0] ^ 0x80);
             }
             return;
-        case SampleCoding::Int:
+        case SampleCoding::Int: {
             // The top two bytes of each sample.
-            for (int64_t i = 0; i < n; ++i, p += step, out += 2) {
-                out[0] = p[f.Bytes - 2];
-                out[1] = p[f.Bytes - 1];
+            const uint8_t* top = p + f.Bytes - 2;
+            switch (step) {
+                case 3:  // 24-bit, one channel
+                    return detail::TakeTwoBytes<3>(top, n, step, out);
+                case 4:  // 32-bit, one channel; 16-bit, two
+                    return detail::TakeTwoBytes<4>(top, n, step, out);
+                case 6:  // 24-bit, two channels
+                    return detail::TakeTwoBytes<6>(top, n, step, out);
+                case 8:  // 32-bit, two channels; 16-bit, four
+                    return detail::TakeTwoBytes<8>(top, n, step, out);
+                default:
+                    return detail::TakeTwoBytes<0>(top, n, step, out);
             }
-            return;
+        }
         case SampleCoding::Float:
             for (int64_t i = 0; i < n; ++i, p += step, out += 2) {
                 const uint64_t low = Le32(p);

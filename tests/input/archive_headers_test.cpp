@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,43 @@ TEST(SampleConversion, DecodedBlocksBecomeTheSamplesOfEachValue) {
                     << "bits " << bits << " value " << in[i];
             }
             EXPECT_EQ(out[2 * n], 0xEE) << "wrote past the block";
+        }
+    }
+}
+
+// Runs of frames of every integer layout (the steps with a copy of their own and others), each
+// channel, give each sample's top two bytes, and nothing past the run.
+TEST(SampleConversion, RunsOfFramesBecomeTheTopTwoBytesOfTheirSamples) {
+    std::mt19937 rng(21);
+    for (uint8_t bytes : {1, 2, 3, 4}) {
+        const SampleCoding coding = bytes == 1 ? SampleCoding::UnsignedInt8 : SampleCoding::Int;
+        for (uint16_t channels : {1, 2, 3, 4}) {
+            SampleFormat f;
+            f.Coding = coding;
+            f.Bytes = bytes;
+            f.Bits = static_cast<uint8_t>(8 * bytes);
+            f.Channels = channels;
+            const size_t step = size_t{bytes} * channels;
+            for (int channel = 0; channel < channels; ++channel) {
+                for (size_t n : {size_t{1}, size_t{7}, size_t{8}, size_t{37}}) {
+                    Bytes frames(n * step);
+                    for (uint8_t& b : frames) b = static_cast<uint8_t>(rng());
+                    Bytes out(2 * n + 2, 0xEE);
+                    ConvertFrames(frames.data(), static_cast<int64_t>(n), f, channel, out.data());
+                    for (size_t i = 0; i < n; ++i) {
+                        // The sample's top two bytes (an 8-bit one's offset byte, as the top).
+                        const uint8_t* sample = frames.data() + i * step + size_t{bytes} * channel;
+                        const int want = bytes == 1
+                                             ? static_cast<int16_t>((sample[0] ^ 0x80) << 8)
+                                             : static_cast<int16_t>(sample[bytes - 2] |
+                                                                    (sample[bytes - 1] << 8));
+                        ASSERT_EQ(static_cast<int16_t>(out[2 * i] | (out[2 * i + 1] << 8)), want)
+                            << int{bytes} << " bytes, " << channels << " channels, channel "
+                            << channel << ", frame " << i << " of " << n;
+                    }
+                    EXPECT_EQ(out[2 * n], 0xEE) << "wrote past the run";
+                }
+            }
         }
     }
 }
