@@ -146,6 +146,64 @@ TEST(SampleConversion, RunsOfFramesBecomeTheTopTwoBytesOfTheirSamples) {
     }
 }
 
+// Runs of single-precision samples of one channel (eight at a time where the processor can)
+// give FloatTo16 of each value, at every place in the run: halves of a count, both ends of the
+// range and past them, infinities, NaNs and subnormal values.
+TEST(SampleConversion, RunsOfFloatsBecomeTheSamplesOfEachValue) {
+    const float q = 1.0f / 32768.0f;
+    const std::vector<float> special = {0.0f,
+                                        -0.0f,
+                                        0.5f * q,
+                                        1.5f * q,
+                                        2.5f * q,
+                                        -0.5f * q,
+                                        -1.5f * q,
+                                        -2.5f * q,
+                                        32766.5f * q,
+                                        32767.5f * q,
+                                        32767.49f * q,
+                                        -32767.5f * q,
+                                        -32768.5f * q,
+                                        1.0f,
+                                        -1.0f,
+                                        2.0f,
+                                        -2.0f,
+                                        0.999f,
+                                        -0.12345f,
+                                        0.0731f,
+                                        std::numeric_limits<float>::infinity(),
+                                        -std::numeric_limits<float>::infinity(),
+                                        std::numeric_limits<float>::quiet_NaN(),
+                                        -std::numeric_limits<float>::quiet_NaN(),
+                                        std::numeric_limits<float>::denorm_min(),
+                                        std::numeric_limits<float>::max(),
+                                        std::numeric_limits<float>::lowest(),
+                                        1e-30f};
+    SampleFormat f;
+    f.Coding = SampleCoding::Float;
+    f.Bytes = 4;
+    f.Bits = 32;
+    f.Channels = 1;
+    for (size_t shift = 0; shift < 8; ++shift) {
+        std::vector<float> v(special.begin() + static_cast<long>(shift), special.end());
+        v.insert(v.end(), special.begin(), special.begin() + static_cast<long>(shift));
+        Bytes frames;
+        for (float x : v) Put32(frames, std::bit_cast<uint32_t>(x));
+        for (size_t n : {size_t{3}, size_t{8}, size_t{9}, v.size()}) {
+            Bytes out(2 * n + 2, 0xEE);
+            ConvertFrames(frames.data(), static_cast<int64_t>(n), f, 0, out.data());
+            for (size_t i = 0; i < n; ++i) {
+                ASSERT_EQ(static_cast<int16_t>(out[2 * i] | (out[2 * i + 1] << 8)), FloatTo16(v[i]))
+                    << "value " << v[i] << " at " << i << " of " << n;
+            }
+            EXPECT_EQ(out[2 * n], 0xEE) << "wrote past the run";
+        }
+    }
+    EXPECT_EQ(FloatTo16(32767.5f * q), 32767);
+    EXPECT_EQ(FloatTo16(2.5f * q), 2);
+    EXPECT_EQ(FloatTo16(std::numeric_limits<float>::quiet_NaN()), 0);
+}
+
 // A harp chunk body: the count at byte 36, then 32 bytes per raw file.
 Bytes Harp(const std::vector<std::vector<uint32_t>>& raws, uint16_t count) {
     Bytes b(56, 0);
