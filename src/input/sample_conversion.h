@@ -74,30 +74,33 @@ inline void TakeTwoBytes(const uint8_t* top, int64_t n, size_t step, uint8_t* ou
     for (int64_t i = 0; i < n; ++i) std::memcpy(out + 2 * i, top + by * static_cast<size_t>(i), 2);
 }
 
-// Single-precision samples one after another (one channel), eight at a time where the processor
-// can: FloatTo16 of each. Scaling by 32768 is exact in float, and clipping to the two ends before
-// rounding gives what rounding and then clipping gives, since the ends are whole numbers; a NaN is
-// masked to 0 first. The conversion rounds half to even, as nearbyint does.
-inline void FloatsTo16(const uint8_t* p, int64_t n, uint8_t* out) {
+// Single-precision samples step bytes apart (one channel of a run of frames), eight at a time
+// where the processor can: FloatTo16 of each. Scaling by 32768 is exact in float, and clipping
+// to the two ends before rounding gives what rounding and then clipping gives, since the ends
+// are whole numbers; a NaN is masked to 0 first. The conversion rounds half to even, as
+// nearbyint does.
+inline void FloatsTo16(const uint8_t* p, int64_t n, size_t step, uint8_t* out) {
+    const auto at = [&](int64_t i) {
+        return std::bit_cast<float>(Le32(p + step * static_cast<size_t>(i)));
+    };
     int64_t i = 0;
 #if defined(__SSE2__)
     const __m128 scale = _mm_set1_ps(32768.0f);
     const __m128 lo = _mm_set1_ps(-32768.0f);
     const __m128 hi = _mm_set1_ps(32767.0f);
-    const auto to32 = [&](const uint8_t* at) {
-        __m128 v = _mm_loadu_ps(reinterpret_cast<const float*>(at));
+    const auto to32 = [&](int64_t k) {
+        __m128 v = step == 4 ? _mm_loadu_ps(reinterpret_cast<const float*>(p + 4 * k))
+                             : _mm_setr_ps(at(k), at(k + 1), at(k + 2), at(k + 3));
         v = _mm_and_ps(v, _mm_cmpord_ps(v, v));  // NaN: 0
         v = _mm_min_ps(_mm_max_ps(_mm_mul_ps(v, scale), lo), hi);
         return _mm_cvtps_epi32(v);
     };
     for (; i + 8 <= n; i += 8) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i),
-                         _mm_packs_epi32(to32(p + 4 * i), to32(p + 4 * i + 16)));
+                         _mm_packs_epi32(to32(i), to32(i + 4)));
     }
 #endif
-    for (; i < n; ++i) {
-        PutSample16(out + 2 * i, FloatTo16(std::bit_cast<float>(Le32(p + 4 * i))));
-    }
+    for (; i < n; ++i) PutSample16(out + 2 * i, FloatTo16(at(i)));
 }
 }  // namespace detail
 
@@ -131,15 +134,11 @@ inline void ConvertFrames(const uint8_t* frames, int64_t n, const SampleFormat& 
             }
         }
         case SampleCoding::Float:
-            if (step == 4) return detail::FloatsTo16(p, n, out);
+            if (f.Bytes == 4) return detail::FloatsTo16(p, n, step, out);
             for (int64_t i = 0; i < n; ++i, p += step, out += 2) {
                 const uint64_t low = Le32(p);
-                if (f.Bytes == 4) {
-                    PutSample16(out, FloatTo16(std::bit_cast<float>(static_cast<uint32_t>(low))));
-                } else {
-                    PutSample16(
-                        out, FloatTo16(std::bit_cast<double>(low | uint64_t{Le32(p + 4)} << 32)));
-                }
+                PutSample16(out,
+                            FloatTo16(std::bit_cast<double>(low | uint64_t{Le32(p + 4)} << 32)));
             }
             return;
     }

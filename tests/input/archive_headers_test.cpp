@@ -146,9 +146,9 @@ TEST(SampleConversion, RunsOfFramesBecomeTheTopTwoBytesOfTheirSamples) {
     }
 }
 
-// Runs of single-precision samples of one channel (eight at a time where the processor can)
-// give FloatTo16 of each value, at every place in the run: halves of a count, both ends of the
-// range and past them, infinities, NaNs and subnormal values.
+// Runs of single-precision samples (eight at a time where the processor can), of one channel or
+// one of several, give FloatTo16 of each value, at every place in the run: halves of a count,
+// both ends of the range and past them, infinities, NaNs and subnormal values.
 TEST(SampleConversion, RunsOfFloatsBecomeTheSamplesOfEachValue) {
     const float q = 1.0f / 32768.0f;
     const std::vector<float> special = {0.0f,
@@ -183,15 +183,22 @@ TEST(SampleConversion, RunsOfFloatsBecomeTheSamplesOfEachValue) {
     f.Coding = SampleCoding::Float;
     f.Bytes = 4;
     f.Bits = 32;
-    f.Channels = 1;
     for (size_t shift = 0; shift < 8; ++shift) {
         std::vector<float> v(special.begin() + static_cast<long>(shift), special.end());
         v.insert(v.end(), special.begin(), special.begin() + static_cast<long>(shift));
+        // One channel; or the second of three, the others holding other values.
+        const uint16_t channels = shift % 2 == 0 ? 1 : 3;
+        const int channel = channels == 1 ? 0 : 1;
+        f.Channels = channels;
         Bytes frames;
-        for (float x : v) Put32(frames, std::bit_cast<uint32_t>(x));
+        for (float x : v) {
+            for (int c = 0; c < channels; ++c) {
+                Put32(frames, std::bit_cast<uint32_t>(c == channel ? x : -x * 0.5f));
+            }
+        }
         for (size_t n : {size_t{3}, size_t{8}, size_t{9}, v.size()}) {
             Bytes out(2 * n + 2, 0xEE);
-            ConvertFrames(frames.data(), static_cast<int64_t>(n), f, 0, out.data());
+            ConvertFrames(frames.data(), static_cast<int64_t>(n), f, channel, out.data());
             for (size_t i = 0; i < n; ++i) {
                 ASSERT_EQ(static_cast<int16_t>(out[2 * i] | (out[2 * i + 1] << 8)), FloatTo16(v[i]))
                     << "value " << v[i] << " at " << i << " of " << n;
