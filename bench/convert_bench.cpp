@@ -5,8 +5,9 @@
 // same build on one processor, each on one processor (taskset -c 0: the tool then works on one
 // thread) and on all of them (two threads where there are two); then the time each stage of the
 // conversion takes, measured inside the engine. Then the same minute as a WAV and as a FLAC
-// file, each against `cat` of itself, and FLAC against WAV. Last, two locations of five minutes
-// each, converted as one batch (on one processor and on all) and with --jobs 2, with the
+// file, each against `cat` of itself, and FLAC against WAV; the same minute as 24-bit, 32-bit
+// float and 16-bit stereo WAV files, against the 16-bit mono one. Last, two locations of five
+// minutes each, converted as one batch (on one processor and on all) and with --jobs 2, with the
 // sensitivity fixed: one batch would carry its gain from the first location into the second,
 // which would then do other work than a batch of its own.
 //
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -144,6 +146,69 @@ wtk::StageTimes Stages(const std::string& wav, const std::string& tk1, int64_t f
     std::fclose(f);
     writer.FinaliseTK1File();
     return t;
+}
+
+// The 16-bit mono samples of a recording written by WriteRecording (from byte 100) as another
+// WAV form whose samples the tool turns back into the very same 16-bit ones: 24-bit (a low byte
+// below them), 32-bit float (divided by 32768), or 16-bit stereo (the recording in channel 1,
+// minus half of it in channel 2). False when a file cannot be read or written.
+enum class Form { Pcm24, Float32, Stereo16 };
+bool WriteForm(const std::string& wav16, const std::string& path, Form form) {
+    std::error_code ec;
+    const auto size = fs::file_size(wav16, ec);
+    if (ec || size < 100) return false;
+    const size_t n = (size - 100) / 2;
+    const uint16_t channels = form == Form::Stereo16 ? 2 : 1;
+    const uint16_t bytes = form == Form::Pcm24 ? 3 : form == Form::Float32 ? 4 : 2;
+    std::vector<uint8_t> out;
+    const auto put = [&](uint32_t v, int k) {
+        for (int i = 0; i < k; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    const uint32_t block = uint32_t{channels} * bytes;
+    const auto data = static_cast<uint32_t>(n * block);
+    out.insert(out.end(), {'R', 'I', 'F', 'F'});
+    put(36 + data, 4);
+    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put(16, 4);
+    put(form == Form::Float32 ? 3 : 1, 2);
+    put(channels, 2);
+    put(wtk::bench::kSamplesPerSec, 4);
+    put(wtk::bench::kSamplesPerSec * block, 4);
+    put(block, 2);
+    put(8u * bytes, 2);
+    out.insert(out.end(), {'d', 'a', 't', 'a'});
+    put(data, 4);
+    std::ifstream in(wav16, std::ios::binary);
+    std::ofstream o(path, std::ios::binary);
+    in.seekg(100);
+    // A second of samples at a time, so that the benchmark itself stays small.
+    std::vector<char> raw(2 * static_cast<size_t>(wtk::bench::kSamplesPerSec));
+    for (size_t done = 0; done < n && in && o;) {
+        const size_t k = std::min(n - done, raw.size() / 2);
+        in.read(raw.data(), static_cast<std::streamsize>(2 * k));
+        for (size_t i = 0; i < k; ++i) {
+            const auto lo = static_cast<uint8_t>(raw[2 * i]);
+            const auto hi = static_cast<uint8_t>(raw[2 * i + 1]);
+            const auto v = static_cast<int16_t>(lo | (hi << 8));
+            switch (form) {
+                case Form::Pcm24:
+                    out.insert(out.end(), {0x5A, lo, hi});
+                    break;
+                case Form::Float32:
+                    put(std::bit_cast<uint32_t>(static_cast<float>(v) / 32768.0f), 4);
+                    break;
+                case Form::Stereo16:
+                    put(static_cast<uint16_t>(v), 2);
+                    put(static_cast<uint16_t>(static_cast<int16_t>(-v / 2)), 2);
+                    break;
+            }
+        }
+        o.write(reinterpret_cast<const char*>(out.data()),
+                static_cast<std::streamsize>(out.size()));
+        out.clear();
+        done += k;
+    }
+    return in && static_cast<bool>(o.flush());
 }
 
 struct Recording {
@@ -380,6 +445,85 @@ int main(int argc, char** argv) {
             "Wall, all processors |\n|---|---|---|---|---|\n%s",
             flacRatios.c_str());
         stageRow("noise 8 + clicks, FLAC (read: decoding)", flac, 1, samples);
+    }
+
+    // The same minute in other WAV forms, each against the 16-bit mono minute: the samples the
+    // tool reads are the same, so only taking them from the frames differs.
+    {
+        const fs::path forms = dir / "forms";
+        fs::create_directories(forms);
+        const std::string wav = (dir / "BENCH.20230517140000.wav").string();
+        struct Named {
+            const char* label;
+            Form form;
+            const char* folder;
+        };
+        const Named named[] = {{"24-bit", Form::Pcm24, "p24"},
+                               {"32-bit float", Form::Float32, "f32"},
+                               {"16-bit stereo, channel 1", Form::Stereo16, "st"}};
+        std::vector<std::vector<std::string>> cats = {{wav}};
+        std::vector<std::string> files;
+        for (const Named& f : named) {
+            fs::create_directories(forms / f.folder);
+            files.push_back((forms / f.folder / "BENCH.20230517140000.wav").string());
+            if (!WriteForm(wav, files.back(), f.form)) {
+                std::fprintf(stderr, "cannot write %s\n", files.back().c_str());
+                return 1;
+            }
+            cats.push_back({files.back()});
+        }
+        const fs::path out = dir / "out";
+        std::vector<std::vector<std::string>> conversions;
+        for (const std::string& cli : builds) {
+            for (size_t k = 0; k <= files.size(); ++k) {
+                for (const bool one : {true, false}) {
+                    std::vector<std::string> args = {
+                        cli, "convert", "--rate", "576", "--no-linkage", "--out", out.string()};
+                    if (k > 0) args.insert(args.end(), {"--to-16-bit", "--channel", "1"});
+                    args.push_back(k == 0 ? wav : files[k - 1]);
+                    conversions.push_back(OnProcessors(one, args));
+                }
+            }
+        }
+        const std::vector<Usage> m = InTurns(cats, conversions, out, repeat);
+        std::printf(
+            "\nThe same minute (noise 8 + clicks) in other WAV forms, against the 16-bit mono "
+            "minute:\n\n%s",
+            kTableHead);
+        std::string formRatios;
+        const size_t perBuild = 2 * (files.size() + 1);
+        for (size_t b = 0; b < builds.size(); ++b) {
+            const Usage* u = &m[cats.size() + perBuild * b];
+            allOk = PrintRow("noise 8 + clicks, 16-bit mono", buildNames[b], kOne, 1, u[0], m[0],
+                             u[0]) &&
+                    allOk;
+            allOk = PrintRow("noise 8 + clicks, 16-bit mono", buildNames[b], kAll, 1, u[1], m[0],
+                             u[0]) &&
+                    allOk;
+            for (size_t k = 0; k < files.size(); ++k) {
+                const Usage& one = u[2 + 2 * k];
+                const Usage& all = u[3 + 2 * k];
+                const std::string label = std::string("noise 8 + clicks, ") + named[k].label;
+                allOk = PrintRow(label, buildNames[b], kOne, 1, one, m[1 + k], one) && allOk;
+                allOk = PrintRow(label, buildNames[b], kAll, 1, all, m[1 + k], one) && allOk;
+                char line[320];
+                std::snprintf(line, sizeof line, "| %s | %s | %.2f | %.2f | %.2f | %.2f |\n",
+                              named[k].label, buildNames[b], Ratio(one.cpuMs, u[0].cpuMs),
+                              Ratio(one.wallMs, u[0].wallMs), Ratio(all.cpuMs, u[1].cpuMs),
+                              Ratio(all.wallMs, u[1].wallMs));
+                formRatios += line;
+            }
+        }
+        PrintCatRow("noise 8 + clicks, 16-bit mono", 1, m[0]);
+        for (size_t k = 0; k < files.size(); ++k) {
+            PrintCatRow(std::string("noise 8 + clicks, ") + named[k].label, 1, m[1 + k]);
+        }
+        std::printf(
+            "\nOther forms against 16-bit mono (the same minute):\n\n"
+            "| Form | Build | CPU, one processor | Wall, one processor | CPU, all processors | "
+            "Wall, all processors |\n|---|---|---|---|---|---|\n%s",
+            formRatios.c_str());
+        fs::remove_all(forms);
     }
 
     // Two locations: one batch converts them one after the other; --jobs 2 side by side.
