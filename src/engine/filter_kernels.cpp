@@ -510,9 +510,9 @@ void BandPassAvx2(const int32_t* s, int32_t pFirst, int32_t count, const BandPas
 // ---- AVX-512: eight positions per step ----
 
 // Only the band-pass has a variant of its own. The AVX-512 kind high-passes and screens with the
-// AVX2 float kernels, which take fewer instructions than a double high-pass of sixteen outputs a
-// step: in one run on a processor that splits 512-bit work in two, a minute at noise 8 took 99
-// against 120 ms of processor time on one thread.
+// AVX2 float kernels, which take fewer instructions and less time than a double high-pass of
+// sixteen outputs a step, at least where the processor splits 512-bit work in two halves; a
+// float high-pass of sixteen outputs a step took the same time as the AVX2 one there.
 
 // The compiler's own conversion intrinsics start from an "undefined" register, which some
 // compiler versions report as maybe uninitialized.

@@ -75,10 +75,11 @@ inline void TakeTwoBytes(const uint8_t* top, int64_t n, size_t step, uint8_t* ou
 }
 
 // Single-precision samples step bytes apart (one channel of a run of frames), eight at a time
-// where the processor can: FloatTo16 of each. Scaling by 32768 is exact in float, and clipping
-// to the two ends before rounding gives what rounding and then clipping gives, since the ends
-// are whole numbers; a NaN is masked to 0 first. The conversion rounds half to even, as
-// nearbyint does.
+// where the processor can: FloatTo16 of each. Scaling by 32768 is exact in float (or overflows
+// to an infinity, which is clipped as the double it replaces would be), and clipping to the two
+// ends before rounding gives what rounding and then clipping gives, since the ends are whole
+// numbers; a NaN is masked to 0 first. The conversion rounds as nearbyint does, in the
+// processor's rounding mode (half to even).
 inline void FloatsTo16(const uint8_t* p, int64_t n, size_t step, uint8_t* out) {
     const auto at = [&](int64_t i) {
         return std::bit_cast<float>(Le32(p + step * static_cast<size_t>(i)));
