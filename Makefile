@@ -92,8 +92,9 @@ plot: build
 	@./scripts/plot-example $(BUILD)
 
 # Conversion against cat of the same files and against one processor, on one processor and on
-# all, WAV against FLAC and the other WAV forms, and per stage; BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its
-# figures from the same run, BENCH_REPEAT=N takes medians of N runs (3). Then each filter kernel
+# all, WAV against FLAC and the other WAV forms, and per stage;
+# BENCH_BEFORE=path/to/an/older/wavtokeb-cli adds its figures from the same run,
+# BENCH_REPEAT=N takes medians of N runs (3). Then each filter kernel
 # variant, the Python package reading a year of clicks of one location (a synthetic TK1 file
 # of 20 M clicks in BUILD), a year of clicks of one location through trains and presence on one
 # processor, and the window's results view on a month of clicks.

@@ -20,12 +20,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -148,67 +148,30 @@ wtk::StageTimes Stages(const std::string& wav, const std::string& tk1, int64_t f
     return t;
 }
 
-// The 16-bit mono samples of a recording written by WriteRecording (from byte 100) as another
-// WAV form whose samples the tool turns back into the very same 16-bit ones: 24-bit (a low byte
-// below them), 32-bit float (divided by 32768), or 16-bit stereo (the recording in channel 1,
-// minus half of it in channel 2). False when a file cannot be read or written.
-enum class Form { Pcm24, Float32, Stereo16 };
-bool WriteForm(const std::string& wav16, const std::string& path, Form form) {
+// The 16-bit mono samples of a recording written by WriteRecording (from byte 100) in another
+// form whose samples the tool turns back into the very same 16-bit ones. False when a file
+// cannot be read or written.
+bool WriteForm(const std::string& wav16, const std::string& path,
+               const wtk::synth::StoreFormat& form) {
     std::error_code ec;
     const auto size = fs::file_size(wav16, ec);
     if (ec || size < 100) return false;
-    const size_t n = (size - 100) / 2;
-    const uint16_t channels = form == Form::Stereo16 ? 2 : 1;
-    const uint16_t bytes = form == Form::Pcm24 ? 3 : form == Form::Float32 ? 4 : 2;
-    std::vector<uint8_t> out;
-    const auto put = [&](uint32_t v, int k) {
-        for (int i = 0; i < k; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    const uint32_t block = uint32_t{channels} * bytes;
-    const auto data = static_cast<uint32_t>(n * block);
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
-    put(36 + data, 4);
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put(16, 4);
-    put(form == Form::Float32 ? 3 : 1, 2);
-    put(channels, 2);
-    put(wtk::bench::kSamplesPerSec, 4);
-    put(wtk::bench::kSamplesPerSec * block, 4);
-    put(block, 2);
-    put(8u * bytes, 2);
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
-    put(data, 4);
     std::ifstream in(wav16, std::ios::binary);
-    std::ofstream o(path, std::ios::binary);
     in.seekg(100);
-    // A second of samples at a time, so that the benchmark itself stays small.
-    std::vector<char> raw(2 * static_cast<size_t>(wtk::bench::kSamplesPerSec));
-    for (size_t done = 0; done < n && in && o;) {
-        const size_t k = std::min(n - done, raw.size() / 2);
-        in.read(raw.data(), static_cast<std::streamsize>(2 * k));
-        for (size_t i = 0; i < k; ++i) {
-            const auto lo = static_cast<uint8_t>(raw[2 * i]);
-            const auto hi = static_cast<uint8_t>(raw[2 * i + 1]);
-            const auto v = static_cast<int16_t>(lo | (hi << 8));
-            switch (form) {
-                case Form::Pcm24:
-                    out.insert(out.end(), {0x5A, lo, hi});
-                    break;
-                case Form::Float32:
-                    put(std::bit_cast<uint32_t>(static_cast<float>(v) / 32768.0f), 4);
-                    break;
-                case Form::Stereo16:
-                    put(static_cast<uint16_t>(v), 2);
-                    put(static_cast<uint16_t>(static_cast<int16_t>(-v / 2)), 2);
-                    break;
-            }
-        }
-        o.write(reinterpret_cast<const char*>(out.data()),
-                static_cast<std::streamsize>(out.size()));
-        out.clear();
-        done += k;
+    const auto samples = static_cast<int64_t>((size - 100) / 2);
+    try {
+        wtk::synth::WriteStoredWav(
+            path, wtk::bench::kSamplesPerSec, samples,
+            [&](std::span<int16_t> out) {
+                in.read(reinterpret_cast<char*>(out.data()),
+                        static_cast<std::streamsize>(2 * out.size()));
+                return static_cast<size_t>(in.gcount() / 2);  // little-endian, as x86 holds them
+            },
+            form);
+    } catch (const std::exception&) {
+        return false;
     }
-    return in && static_cast<bool>(o.flush());
+    return !in.bad();
 }
 
 struct Recording {
@@ -453,14 +416,16 @@ int main(int argc, char** argv) {
         const fs::path forms = dir / "forms";
         fs::create_directories(forms);
         const std::string wav = (dir / "BENCH.20230517140000.wav").string();
+        using wtk::synth::SampleStore;
         struct Named {
             const char* label;
-            Form form;
+            wtk::synth::StoreFormat form;
             const char* folder;
         };
-        const Named named[] = {{"24-bit", Form::Pcm24, "p24"},
-                               {"32-bit float", Form::Float32, "f32"},
-                               {"16-bit stereo, channel 1", Form::Stereo16, "st"}};
+        // The recording in channel 1; a second channel holds minus half of it.
+        const Named named[] = {{"24-bit", {SampleStore::Pcm24}, "p24"},
+                               {"32-bit float", {SampleStore::Float32}, "f32"},
+                               {"16-bit stereo, channel 1", {SampleStore::Pcm16, 2, 1}, "st"}};
         std::vector<std::vector<std::string>> cats = {{wav}};
         std::vector<std::string> files;
         for (const Named& f : named) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <utility>
 
@@ -470,20 +471,29 @@ uint8_t* PutStored(uint8_t* b, int16_t k, SampleStore store) {
 
 }  // namespace
 
-WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
-                     const std::vector<MetadataChunk>& chunksBeforeData,
-                     const std::vector<MetadataChunk>& chunksAfterData, const StoreFormat& format) {
+namespace {
+
+void CheckChannels(const StoreFormat& format) {
     if (format.Channels < 1 || format.Channels > 8 || format.Channel < 1 ||
         format.Channel > format.Channels)
         throw std::invalid_argument("channel " + std::to_string(format.Channel) + " of " +
                                     std::to_string(format.Channels) + " channels");
-    Generator g(spec);
+}
+
+}  // namespace
+
+int64_t WriteStoredWav(const std::string& path, int32_t sampleRate, int64_t samples,
+                       const std::function<size_t(std::span<int16_t>)>& next,
+                       const StoreFormat& format,
+                       const std::vector<MetadataChunk>& chunksBeforeData,
+                       const std::vector<MetadataChunk>& chunksAfterData) {
+    CheckChannels(format);
     const int64_t frameBytes = int64_t{StoreBytes(format.Store)} * format.Channels;
-    const int64_t dataBytes = frameBytes * g.TotalSamples();
+    const int64_t dataBytes = frameBytes * samples;
     // RIFF header, fmt chunk, the chunks before the data, the data chunk's header.
     std::vector<uint8_t> head = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
     const std::vector<uint8_t> fmt =
-        ChunkBytes({{{'f', 'm', 't', ' '}, FmtBody(format, spec.SampleRate)}});
+        ChunkBytes({{{'f', 'm', 't', ' '}, FmtBody(format, sampleRate)}});
     const std::vector<uint8_t> before = ChunkBytes(chunksBeforeData);
     const std::vector<uint8_t> after = ChunkBytes(chunksAfterData);
     head.insert(head.end(), fmt.begin(), fmt.end());
@@ -503,15 +513,15 @@ WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
     };
     if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) fail("cannot write");
     constexpr size_t kChunk = 65536;
-    std::vector<int16_t> samples(kChunk);
+    std::vector<int16_t> piece(kChunk);
     std::vector<uint8_t> bytes(kChunk * static_cast<size_t>(frameBytes));
     for (;;) {
-        const size_t n = g.Next(samples);
+        const size_t n = next(piece);
         if (n == 0) break;
         uint8_t* at = bytes.data();
         for (size_t i = 0; i < n; ++i) {
             for (int32_t c = 1; c <= format.Channels; ++c) {
-                const int16_t k = samples[i];
+                const int16_t k = piece[i];
                 at = PutStored(at, c == format.Channel ? k : static_cast<int16_t>(-(k / 2)),
                                format.Store);
             }
@@ -526,8 +536,22 @@ WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
         std::remove(path.c_str());
         throw std::runtime_error(msg);
     }
-    WriteResult result{g.Truth(), g.TotalSamples(), g.ClippedSamples()};
-    result.DataOffset = static_cast<int64_t>(head.size());
+    return static_cast<int64_t>(head.size());
+}
+
+WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
+                     const std::vector<MetadataChunk>& chunksBeforeData,
+                     const std::vector<MetadataChunk>& chunksAfterData, const StoreFormat& format) {
+    CheckChannels(format);
+    Generator g(spec);
+    WriteResult result{};
+    result.DataOffset = WriteStoredWav(
+        path, spec.SampleRate, g.TotalSamples(),
+        [&](std::span<int16_t> out) { return g.Next(out); }, format, chunksBeforeData,
+        chunksAfterData);
+    result.Truth = g.Truth();
+    result.Samples = g.TotalSamples();
+    result.ClippedSamples = g.ClippedSamples();
     result.ConverterSkipSamples =
         static_cast<int32_t>(std::max<int64_t>(0, kConverterSkipBytes - result.DataOffset) / 2);
     return result;

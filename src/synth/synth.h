@@ -20,6 +20,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <span>
 #include <string>
@@ -199,6 +200,17 @@ WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
                      const std::vector<MetadataChunk>& chunksBeforeData = {},
                      const std::vector<MetadataChunk>& chunksAfterData = {},
                      const StoreFormat& format = {});
+
+// Writes 16-bit samples as a WAV file of the format at sampleRate, as WriteWav stores them (the
+// other channels holding -k / 2): next fills its span with the following ones and returns how
+// many it gave (0: no more); samples is how many it gives in all. Returns the first data
+// sample's byte. Throws std::invalid_argument for a bad format and std::runtime_error when the
+// file cannot be written (leaving none behind).
+int64_t WriteStoredWav(const std::string& path, int32_t sampleRate, int64_t samples,
+                       const std::function<size_t(std::span<int16_t>)>& next,
+                       const StoreFormat& format,
+                       const std::vector<MetadataChunk>& chunksBeforeData = {},
+                       const std::vector<MetadataChunk>& chunksAfterData = {});
 
 // The truth as CSV text, CR LF line ends, numbers independent of the locale: the header line,
 // then one row per click, each starting with the file name.
