@@ -17,6 +17,16 @@
 
 namespace {
 
+// Where a layout's samples may begin at the earliest. Bytes as they stand skip the first 100
+// bytes of the file; converted frames skip as many samples as a 16-bit file would, so frames
+// narrower than two bytes may begin before byte 100, but never before their recording's bytes.
+int64_t FirstSampleByte(const wtk::WavHeader& h, const wtk::RawFile& raw,
+                        const wtk::RecordingLayout& L) {
+    if (L.Read != wtk::RecordingLayout::Reading::Frames) return wtk::kSkippedHeaderBytes;
+    if (raw.Number > 0) return raw.ByteOffset;
+    return h.DataFound ? h.DataOffset : wtk::kSkippedHeaderBytes;
+}
+
 // The layouts of the file's recordings: within the file (a WAV file's bytes) and never of a
 // negative length; raw files in order.
 bool CheckLayouts(const wtk::ReadAtFunction& readAt, const wtk::WavHeader& h, int64_t fileSize) {
@@ -41,7 +51,7 @@ bool CheckLayouts(const wtk::ReadAtFunction& readAt, const wtk::WavHeader& h, in
             if (L.Read == wtk::RecordingLayout::Reading::Flac) {
                 if (L.Begin < 0 || (L.End >= 0 && L.End < L.Begin)) return false;
                 if (L.Channel >= L.Format.Channels) return false;
-            } else if (L.Begin < wtk::kSkippedHeaderBytes || L.End < L.Begin ||
+            } else if (L.Begin < FirstSampleByte(h, raw, L) || L.End < L.Begin ||
                        L.End > std::max<int64_t>(fileSize, L.Begin)) {
                 return false;
             }
