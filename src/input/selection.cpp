@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cassert>
 #include <optional>
+#include <set>
+#include <utility>
 
 #include "base/calendar.h"
 #include "base/host.h"
@@ -35,6 +37,24 @@ private:
     bool& busy_;
     bool armed_ = true;
 };
+
+// A file named twice (a folder and a file in it, two overlapping folders, a link beside its
+// target) is one recording: listed twice, its clicks would be written twice into the same
+// minutes. The first of its names is kept; a path that cannot be read stays, to be reported.
+StringList DropRepeatedFiles(StringList paths) {
+    std::set<std::pair<dev_t, ino_t>> seen;
+    StringList kept;
+    kept.reserve(paths.size());
+    for (std::string& p : paths) {
+        struct stat st {};
+        if (::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            !seen.insert({st.st_dev, st.st_ino}).second) {
+            continue;
+        }
+        kept.push_back(std::move(p));
+    }
+    return kept;
+}
 
 // Steps shared by both ways in: reset, latch, header line.
 void BeginSelection(SelectionContext& c) {
@@ -436,7 +456,7 @@ void SelectBatchBtnClick(SelectionContext& c) {
         ListOfLongNames = std::move(*chosen);
     }
     guard.Release();
-    ListWavFiles(c, ListOfLongNames, skipped);
+    ListWavFiles(c, DropRepeatedFiles(std::move(ListOfLongNames)), skipped);
 }
 
 StringList ExpandSelectionPaths(const std::vector<std::string>& paths, StringList* skipped) {
@@ -452,7 +472,7 @@ StringList ExpandSelectionPaths(const std::vector<std::string>& paths, StringLis
             result.push_back(p);
         }
     }
-    return result;
+    return DropRepeatedFiles(std::move(result));
 }
 
 void SelectPaths(SelectionContext& c, const std::vector<std::string>& paths) {

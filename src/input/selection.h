@@ -72,8 +72,9 @@ struct ListedFile {
 };
 std::optional<ListedFile> OpenedListedFile(const std::string& path);
 
-// The paths a list of arguments stands for (the expansion SelectPaths makes); what the
-// directory searches could not read is added to skipped.
+// The paths a list of arguments stands for (the expansion SelectPaths makes), each file once
+// however many times it is named; what the directory searches could not read is added to
+// skipped.
 StringList ExpandSelectionPaths(const std::vector<std::string>& paths,
                                 StringList* skipped = nullptr);
 

@@ -376,7 +376,7 @@ TEST_F(Selection, PathsThatCannotBeOpenedAreReportedAndLeftBlank) {
     const std::string fifo = tmp / "pipe.wav";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string dir = tmp.path().string();
-    SelectFiles({dead, fifo, dir, good});
+    SelectFiles({dead, fifo, dir, good, good});  // a file chosen twice is listed once
     EXPECT_EQ(host.messages, (std::vector<std::string>{dead + " not opened", fifo + " not opened",
                                                        dir + " not opened"}));
     ASSERT_EQ(Recs.size(), 4u);
@@ -402,6 +402,19 @@ TEST_F(Selection, PathsAreTakenInOrderDirectoriesSearchedFilesTakenAsGiven) {
     EXPECT_EQ(Recs[1].NameWithPath, tmp / "A.20230101000000.txt");
     EXPECT_EQ(Memo().front(), kHeader);
     EXPECT_EQ(LabelLog(Label::BigLbl).front(), "Finding WAV files");
+
+    // A file named more than once is listed once, under the first of its names: a folder and
+    // a file in it, a folder inside another, a link beside its target.
+    const std::string b = tmp / "d/e/B.20230101000000.wav";
+    fs::create_symlink(b, tmp / "d/e/C.20230101000000.wav");
+    EXPECT_EQ(ExpandSelectionPaths({tmp / "d/e", tmp / "d/", b, tmp / "d/e/../e/"}),
+              (StringList{b}));
+    SelectPaths(c, {b, tmp / "A.20230101000000.txt", tmp / "d/e/C.20230101000000.wav", b,
+                    tmp / "A.20230101000000.txt", tmp / "missing.wav", tmp / "missing.wav"});
+    ASSERT_EQ(Recs.size(), 4u);
+    EXPECT_EQ(Found, 4);
+    EXPECT_EQ(Skipped, 2);
+    fs::remove(tmp / "d/e/C.20230101000000.wav");
 
     SelectPaths(c, {tmp / "d/tiny.wav"});  // an empty tree or any file
     EXPECT_EQ(Recs.size(), 1u);
