@@ -471,23 +471,15 @@ uint8_t* PutStored(uint8_t* b, int16_t k, SampleStore store) {
 
 }  // namespace
 
-namespace {
-
-void CheckChannels(const StoreFormat& format) {
-    if (format.Channels < 1 || format.Channels > 8 || format.Channel < 1 ||
-        format.Channel > format.Channels)
-        throw std::invalid_argument("channel " + std::to_string(format.Channel) + " of " +
-                                    std::to_string(format.Channels) + " channels");
-}
-
-}  // namespace
-
 int64_t WriteStoredWav(const std::string& path, int32_t sampleRate, int64_t samples,
                        const std::function<size_t(std::span<int16_t>)>& next,
                        const StoreFormat& format,
                        const std::vector<MetadataChunk>& chunksBeforeData,
                        const std::vector<MetadataChunk>& chunksAfterData) {
-    CheckChannels(format);
+    if (format.Channels < 1 || format.Channels > 8 || format.Channel < 1 ||
+        format.Channel > format.Channels)
+        throw std::invalid_argument("channel " + std::to_string(format.Channel) + " of " +
+                                    std::to_string(format.Channels) + " channels");
     const int64_t frameBytes = int64_t{StoreBytes(format.Store)} * format.Channels;
     const int64_t dataBytes = frameBytes * samples;
     // RIFF header, fmt chunk, the chunks before the data, the data chunk's header.
@@ -542,7 +534,6 @@ int64_t WriteStoredWav(const std::string& path, int32_t sampleRate, int64_t samp
 WriteResult WriteWav(const std::string& path, const RecordingSpec& spec,
                      const std::vector<MetadataChunk>& chunksBeforeData,
                      const std::vector<MetadataChunk>& chunksAfterData, const StoreFormat& format) {
-    CheckChannels(format);
     Generator g(spec);
     WriteResult result{};
     result.DataOffset = WriteStoredWav(
